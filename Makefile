@@ -1,0 +1,34 @@
+# GPS QuorVelle: `make run` and `make test` set everything up on a fresh Debian machine.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+RUN_DIR ?= quorvelle-run
+JOBS ?= 2
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+configure: deps $(BUILD_DIR)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+# The window with the built-in simulator when a display is present; otherwise ten simulated
+# minutes through the batch tool, with the files it writes listed at the end.
+run: build
+	scripts/run-main $(BUILD_DIR) $(RUN_DIR)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+
+bench: build
+	$(BUILD_DIR)/quorvelle_bench
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,87 @@
+// Synthetic sound-card stream: a GPS PPS pulse on the right channel and a radio carrier with a
+// once-per-second tone burst ("RF click") and noise on the left, as a sound card with a given
+// clock error would record them. Pure computation, no audio device.
+//
+// Time base. GPS seconds are exact. The simulated card samples at
+// 8000 * (1 + ppm * 1e-6) frames per GPS second, its first frame taken startOffsetSeconds after
+// a whole GPS second, so device frame k is taken at GPS time
+//   t_k = startOffsetSeconds + k / (8000 * (1 + ppm * 1e-6))
+// computed afresh from the 64-bit frame counter (long double), never by accumulating steps.
+//
+// The signal at GPS time t, with dt the time since the latest whole GPS second:
+// - PPS (right): p(x) = A * (1 - exp(-x / rise)) * exp(-x / decay) for x >= 0 after each whole
+//   GPS second, else 0: the step response of a first-order low-pass (finite rise time) into an
+//   AC-coupled input (exponential decay). A makes the peak of one pulse equal ppsLevel. The
+//   pulses of all earlier seconds are summed too (in closed form), so the channel is the same
+//   every second from the first frame on and a long decay carries over without a jump; with
+//   the default 30 ms decay their remains are far below one LSB.
+// - RF (left): the sum of
+//   - a carrier carrierLevel * sin(2 pi (lockFreqHz + carrierOffsetHz) t + w(t)), where the
+//     phase wander w(t) is a sum of three sines with periods of 37, 61 and 97 s, amplitudes in
+//     the ratio 3 : 2 : 1 adding up to carrierWanderRad, and starting phases drawn from the
+//     seed: smooth, deterministic and bounded;
+//   - the click clickLevel * e(u) * sin(2 pi lockFreqHz u), u = dt - clickDelay, for
+//     0 <= u < clickLength: the burst starts at phase 0 every second; its envelope e rises and
+//     falls with raised-cosine edges of clickEdgeMs (shortened to half the burst if longer);
+//   - white Gaussian noise of RMS noiseLevel (splitmix64 + Box-Muller, seeded by seed, so the
+//     same seed gives the same stream on every machine and standard library).
+// Levels are in full scale; each sample becomes round(v * 32767), clipped to int16.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/frame.h"
+
+struct SimulatorSettings {
+    double seconds = 60;               // [GPS s] length of the recording
+    double ppm = 0;                    // [ppm] sound-card clock error, + means the card runs fast
+    double startOffsetSeconds = 0.3172;  // [s] first frame after a whole GPS second
+    double lockFreqHz = 1700;          // [Hz] tone of the click
+    double carrierOffsetHz = 0.1;      // [Hz] carrier frequency minus lockFreqHz
+    double carrierLevel = 0.08;        // [full scale] carrier amplitude
+    double carrierWanderRad = 0.3;     // [rad] peak of the carrier's phase wander
+    double clickDelayMs = 3.2;         // [ms] click start after the whole GPS second
+    double clickLengthMs = 6;          // [ms] click duration
+    double clickEdgeMs = 0.5;          // [ms] raised-cosine rise and fall of the click
+    double clickLevel = 0.5;           // [full scale] click amplitude
+    double ppsLevel = 0.6;             // [full scale] peak of one PPS pulse
+    double ppsRiseMs = 0.15;           // [ms] PPS rise time constant
+    double ppsDecayMs = 30;            // [ms] PPS decay time constant
+    double noiseLevel = 0.01;          // [full scale] RMS of the noise on the RF channel
+    uint64_t seed = 1;                 // noise and phase-wander generator seed
+};
+
+constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)
+
+struct SignalSimulator {
+    // parameters
+    SimulatorSettings settings;
+    long double framesPerSecond = kFramesPerSecond;  // [device frames per GPS s]
+    double ppsDecayRate = 0;              // [1/s] 1/decay
+    double ppsDecayGain = 0;              // [full scale] of e^(-dt/decay), with earlier pulses
+    double ppsDecayCutoff = -1;           // exponent beyond which that term is below 1e-6 LSB
+    double ppsRiseRate = 0;               // [1/s] 1/rise + 1/decay
+    double ppsRiseGain = 0;               // [full scale] of e^(-dt * ppsRiseRate), likewise
+    double ppsRiseCutoff = -1;            // likewise
+    double wanderAmplitude[3] = {};       // [rad]
+    double wanderPhase[3] = {};           // [rad]
+    // state
+    uint64_t noiseState = 0;              // splitmix64 counter
+    bool haveSpareNoise = false;          // Box-Muller gives pairs; the second waits here
+    double spareNoise = 0;                // [standard deviations]
+    // Frames are computed in segments of kSimulatorSegmentFrames aligned to multiples of that
+    // size in the frame counter, so the output never depends on how callers split their reads.
+    long long segmentStart = -kSimulatorSegmentFrames;  // [device frames] counter of segment[0]
+    int segmentUsed = kSimulatorSegmentFrames;         // [frames] of segment already handed out
+    Frame segment[kSimulatorSegmentFrames] = {};
+};
+
+void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings);
+
+// Delivers the next `count` frames of the stream.
+void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count);
+
+// The device frames that cover settings.seconds GPS seconds:
+// round(seconds * 8000 * (1 + ppm * 1e-6)).
+long long SimulatorTotalFrames(const SimulatorSettings& settings);

@@ -1,0 +1,112 @@
+// Number conversions shared by the whole program.
+#include "common/numbers.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of the longest prefix of `s` that is a decimal number as NumberFromText accepts it.
+size_t DecimalPrefixLength(std::string_view s) {
+    size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t intDigits = 0;
+    while (i < s.size() && IsDigit(s[i])) ++i, ++intDigits;
+    size_t fracDigits = 0;
+    if (i < s.size() && s[i] == '.') {
+        size_t j = i + 1;
+        while (j < s.size() && IsDigit(s[j])) ++j, ++fracDigits;
+        if (intDigits + fracDigits > 0) i = j;
+    }
+    if (intDigits + fracDigits == 0) return 0;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+        size_t expDigits = 0;
+        while (j < s.size() && IsDigit(s[j])) ++j, ++expDigits;
+        if (expDigits > 0) i = j;
+    }
+    return i;
+}
+
+}  // namespace
+
+long double NumberFromText(std::string_view text) {
+    size_t start = 0;
+    while (start < text.size() &&
+           (text[start] == ' ' || text[start] == '\t' || text[start] == '\n')) {
+        ++start;
+    }
+    std::string_view rest = text.substr(start);
+    size_t length = DecimalPrefixLength(rest);
+    if (length == 0) return 0;
+    std::string_view number = rest.substr(0, length);
+    bool negative = number[0] == '-';
+    if (number[0] == '+' || number[0] == '-') number.remove_prefix(1);
+    long double value = 0;
+    auto result = std::from_chars(number.data(), number.data() + number.size(), value,
+                                  std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Underflow reads as zero anyway; overflow is refused the same way.
+        return 0;
+    }
+    if (result.ec != std::errc() || !std::isfinite(value)) return 0;
+    return negative ? -value : value;
+}
+
+long double RoundHalfEven(long double v) {
+    // rintl rounds in the current rounding mode, which the program never changes from
+    // round-to-nearest-even; unlike nearbyintl it need not save the floating-point state.
+    return std::rint(v);
+}
+
+int RoundToPixel(long double v) {
+    constexpr long double kLimit = 1e9L;
+    if (!(v > -kLimit)) return -static_cast<int>(kLimit);
+    if (v > kLimit) return static_cast<int>(kLimit);
+    return static_cast<int>(std::rint(v));
+}
+
+long double IntFloor(long double v) { return std::floor(v); }
+
+long double Frac(long double v) {
+    // The phases of the chain stay within (-2, 2), where the integer part is -1, -0, 0 or 1
+    // and the difference is exact; these short cuts give the very bits of v - trunc(v)
+    // (including +0 for -0) without a call that reloads the control word.
+    if (v > -1 && v < 1) return v + 0.0L;
+    if (v >= 1 && v < 2) return v - 1;
+    if (v <= -1 && v > -2) return v + 1;
+    return v - std::trunc(v);
+}
+
+std::string FormatMask(long double v, int decimals) {
+    if (v == 0) v = 0;  // a negative zero is not negative
+    char buffer[96];
+    int n = std::snprintf(buffer, sizeof buffer, "%.*Lf", decimals, v);
+    if (n < 0 || n >= static_cast<int>(sizeof buffer)) return v < 0 ? "-overflow" : "overflow";
+    return buffer;
+}
+
+std::string FormatPicture7(long double v) {
+    std::string text = FormatMask(v, 7);
+    // "0.5000000" -> ".5000000", "-0.0123457" -> "-.0123457"
+    size_t digits = text[0] == '-' ? 1 : 0;
+    if (text.size() > digits + 1 && text[digits] == '0' && text[digits + 1] == '.') {
+        text.erase(digits, 1);
+    }
+    return text;
+}
+
+std::string FormatBlankSigned(long long v) {
+    return v >= 0 ? " " + std::to_string(v) : std::to_string(v);
+}
+
+long double ArcTan2(long double y, long double x) {
+    if (y == 0 && x == 0) return 0;
+    // A negative zero y would give -pi for a negative x; the range is (-pi, pi].
+    if (y == 0) y = 0;
+    return std::atan2(y, x);
+}

@@ -1,0 +1,38 @@
+// Number conversions shared by the whole program: entry-field parsing, rounding and the
+// read-out, chart and I/Q-file number formats.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The value of the longest leading decimal number of a text, after leading blanks, tabs and
+// line feeds; 0 when there is none. Accepted: an optional sign ('+' or '-'), digits with an
+// optional decimal point (".5", "5." and "5.25" are numbers; "." alone is not), and an optional
+// exponent ('e' or 'E', optional sign, at least one digit) that counts only when complete
+// ("1e3" is 1000, "1e" is 1). A number too large for extended precision gives 0, so a typo
+// can never feed an infinity into the measurement.
+long double NumberFromText(std::string_view text);
+
+// ROUND: nearest integer, a half to the even neighbour.
+long double RoundHalfEven(long double v);
+// ROUND for pixel coordinates: the result is limited to +-1e9 (NaN gives -1e9), which lies far
+// outside every surface, so a point that runs away is simply not drawn.
+int RoundToPixel(long double v);
+// INT: rounding down, towards minus infinity.
+long double IntFloor(long double v);
+// frac(v) = v - trunc(v), keeping the sign of v.
+long double Frac(long double v);
+
+// The masks "0.000", "0.00" and "0.0": at least one digit before the point, `decimals`
+// digits after it, rounded; "-" for a negative value (also when it rounds to zero).
+std::string FormatMask(long double v, int decimals);
+// The picture "#.0000000": sign, integer digits without a leading zero (nothing before the
+// point when the magnitude is below 1), point, seven decimals.
+std::string FormatPicture7(long double v);
+// Whole number preceded by one blank when not negative (" 3", "-3").
+std::string FormatBlankSigned(long long v);
+
+// Angle of (x, y) in radians in (-pi, pi]; 0 for (0, 0).
+long double ArcTan2(long double y, long double x);
+
+constexpr long double kPi = 3.141592653589793L;  // the decimal value the chain computes with

@@ -1,0 +1,66 @@
+// Time-of-day reading and formatting.
+#include "common/time_of_day.h"
+
+#include <cstdio>
+#include <ctime>
+#include <sys/time.h>
+
+namespace {
+
+struct Clock {
+    int hours, minutes, seconds, milliseconds;
+};
+
+Clock Split(int64_t millisecondsOfDay) {
+    int64_t ms = millisecondsOfDay % kMillisecondsPerDay;
+    if (ms < 0) ms += kMillisecondsPerDay;
+    return {static_cast<int>(ms / 3600000), static_cast<int>(ms / 60000 % 60),
+            static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000)};
+}
+
+}  // namespace
+
+int64_t LocalMillisecondsOfDay() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    time_t seconds = now.tv_sec;
+    tm local{};
+    localtime_r(&seconds, &local);
+    return (local.tm_hour * 3600LL + local.tm_min * 60 + local.tm_sec) * 1000 +
+           now.tv_usec / 1000;
+}
+
+std::string FormatTimeOfDay(int64_t millisecondsOfDay) {
+    Clock c = Split(millisecondsOfDay);
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", c.hours, c.minutes, c.seconds);
+    return buffer;
+}
+
+std::string FormatTimeForFileName(int64_t millisecondsOfDay) {
+    Clock c = Split(millisecondsOfDay);
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02d%02d%02d", c.hours, c.minutes, c.seconds);
+    return buffer;
+}
+
+std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay) {
+    Clock c = Split(millisecondsOfDay);
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", c.hours, c.minutes, c.seconds,
+                  c.milliseconds);
+    return buffer;
+}
+
+bool ParseTimeOfDay(const std::string& text, int64_t& millisecondsOfDay) {
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':') return false;
+    int fields[3];
+    for (int f = 0; f < 3; ++f) {
+        char hi = text[f * 3], lo = text[f * 3 + 1];
+        if (hi < '0' || hi > '9' || lo < '0' || lo > '9') return false;
+        fields[f] = (hi - '0') * 10 + (lo - '0');
+    }
+    if (fields[0] > 23 || fields[1] > 59 || fields[2] > 59) return false;
+    millisecondsOfDay = (fields[0] * 3600LL + fields[1] * 60 + fields[2]) * 1000;
+    return true;
+}

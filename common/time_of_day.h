@@ -1,0 +1,22 @@
+// Time of day as the program shows it (hh:mm:ss), in file names (hhmmss) and in the read-out
+// log (hh:mm:ss.mmm); the local wall clock for the window and the live capture.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr int kSecondsPerDay = 86400;
+constexpr int64_t kMillisecondsPerDay = 86400000;
+
+// Milliseconds since local midnight, read from the wall clock.
+int64_t LocalMillisecondsOfDay();
+
+// 24-hour "hh:mm:ss" of a time given in milliseconds of the day (reduced modulo a day).
+std::string FormatTimeOfDay(int64_t millisecondsOfDay);
+// "hhmmss", the same digits without colons, for file names.
+std::string FormatTimeForFileName(int64_t millisecondsOfDay);
+// "hh:mm:ss.mmm" for the read-out log.
+std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay);
+
+// Parses "hh:mm:ss" (00..23, 00..59, 00..59); returns false for anything else.
+bool ParseTimeOfDay(const std::string& text, int64_t& millisecondsOfDay);

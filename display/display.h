@@ -1,0 +1,69 @@
+// The panels' off-screen surfaces, the panel buffers that stand for the window, and the
+// drawing of the panels' fixed content (chart frame, click-scope background, empty I/Q panel).
+#pragma once
+
+#include <string>
+
+#include "display/raster.h"
+
+constexpr int kScopeSurfaceSize = 170;   // [pixels] both scope surfaces and the I/Q surface
+constexpr int kChartWidth = 768;         // [pixels]
+constexpr int kChartHeight = 340;        // [pixels]
+constexpr int kVectorCentre = 85;        // [pixels] origin of the I/Q plane
+constexpr int kVectorSecondCopy = 167;   // [pixels] square shown once a second
+constexpr int kVectorRepaintCopy = 168;  // [pixels] square shown at a repaint
+
+// Panel controls: outer size; the drawable client area is 2 pixels smaller (sunken border).
+constexpr int kScopePanelWidth = 128, kScopePanelHeight = 170;
+constexpr int kVectorPanelSize = 170;
+constexpr int kChartPanelWidth = 768, kChartPanelHeight = 340;
+
+struct Rect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct Display {
+    // parameters
+    int DotsPerInch = 96;  // screen resolution for the label fonts
+
+    // state
+    Surface ScopeBackSurface;     // scope background with the click-position marker
+    Surface ScopeWorkSurface;     // background plus the current second's traces
+    Surface VectorSurface;        // I/Q axes, labels and the vectorscope dots
+    Surface ChartTraceSurface;    // the chart's dots and ticks, scrolling left
+    Surface ChartComposeSurface;  // trace with the chart frame drawn over it
+    Surface CaptureSurface;       // the composed chart at a capture
+    // What the panel windows show: their client areas.
+    Surface ScopePanel;
+    Surface VectorPanel;
+    Surface ChartPanel;
+    Rect ScopeRect;                // the scope panel's client rectangle
+    int VectorMagnification = 1;   // divisor M of the vectorscope: 1, 10, 100 or 1000
+    std::string ChartStartTime;    // hh:mm:ss of the last start or clear; empty before
+};
+
+// Panel-buffer and surface creation with the start-up drawing (first four creation steps):
+// empty I/Q panel, white chart surfaces with the frame, scope background.
+// The I/Q panel's clear also resets the chart column, which the caller owns.
+void CreateDisplaySurfaces(Display& d, int integrationSeconds, const std::string& now,
+                           int& chartColumn);
+// The last two creation steps: the trace pen into ScopeWorkSurface, the white CaptureSurface.
+void CompleteDisplaySurfaces(Display& d);
+
+// Empty I/Q panel; zeroes the vectorscope sums and the chart column.
+void ClearVectorscope(Display& d, long double& vectorI, long double& vectorQ, int& chartColumn);
+
+// The chart's grid, labels and text line, drawn onto `target`.
+void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const std::string& now);
+// "Clear display": restart the column count and the start time, white trace and capture.
+void ClearChart(Display& d, int integrationSeconds, const std::string& now, int& chartColumn);
+
+// The scope background within rectangle r of surface s (start-up geometry).
+void DrawScopeBackground(Display& d, Surface& s, Rect r);
+// The scope background on ScopeBackSurface with the fixed 128 x 170 geometry.
+void RedrawScopeBackground(Display& d);
+// Dotted click-position marker on ScopeBackSurface at x = 2 * clickPosition.
+void DrawClickMarker(Display& d, int clickPosition);
+
+// Copies every surface to its panel as a repaint does, dropping the unfinished second's traces.
+void RepaintPanels(Display& d, int integrationSeconds, const std::string& now);

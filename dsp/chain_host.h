@@ -1,0 +1,47 @@
+// What the measurement chain needs from the program around it: the read-out labels, the time
+// of day, and notice of panel updates and automatic chart captures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct Surface;
+
+// The read-out labels the chain writes, with their control ids.
+enum class Readout {
+    LockFreqOut = 1000,  // IDLOCKFREQOUT
+    ClickPhase = 1100,   // IDCLICKPHASE
+    ClickLevel = 1200,   // IDCLICKLEVEL
+    ClickPeak = 1400,    // IDCLICKPEAK
+    AudioLevel = 700,    // IDAUDIOLEVEL
+    FreqError = 800,     // IDFREQERROR
+    TimingError = 900,   // IDTIMINGERROR
+};
+
+// The label's id name as the read-out log writes it ("IDFREQERROR", ...).
+const char* ReadoutName(Readout id);
+
+enum class PanelId { Scope, Vector, Chart };
+
+class ChainHost {
+public:
+    // A read-out label's whole new text.
+    virtual void SetReadout(Readout id, const std::string& text) = 0;
+    // The time of day of the frame being processed [ms since midnight]: the wall clock in the
+    // window, stream time in the batch tool.
+    virtual int64_t MillisecondsOfDay() = 0;
+    // A panel buffer was written and should be shown.
+    virtual void PanelChanged(PanelId) {}
+    // The chart has filled with "Save screen to file?" on: `capture` holds the composed chart.
+    virtual void ChartCaptured(const Surface& /*capture*/, int64_t /*millisecondsOfDay*/) {}
+
+protected:
+    ~ChainHost() = default;
+};
+
+// A host that ignores everything and reads the wall clock; for tests and benchmarks.
+class QuietHost final : public ChainHost {
+public:
+    void SetReadout(Readout, const std::string&) override {}
+    int64_t MillisecondsOfDay() override { return 0; }
+};

@@ -1,0 +1,132 @@
+// Click phase lock, baseband I/Q, offset rotation, blanking and the vectorscope.
+#include "dsp/click_lock.h"
+
+#include <cmath>
+
+#include "common/numbers.h"
+#include "dsp/measurement.h"
+
+namespace {
+
+// Symmetric low-pass taps (tap k = tap 26 - k), double-precision values widened; they sum to
+// 0.95855, the gain at 0 Hz, and remove the mixer's product at twice the lock frequency.
+constexpr double kTapValues[kTapCount] = {
+    0.005187542,  0.01350045,   0.01350716,  -0.004402553, -0.0262922,   -0.02131265,
+    0.01523923,   0.03742594,   -0.00213425, -0.07183742,  -0.06412266,  0.08639314,
+    0.2985208,    0.3992049,    0.2985208,   0.08639314,   -0.06412266,  -0.07183742,
+    -0.00213425,  0.03742594,   0.01523923,  -0.02131265,  -0.0262922,   -0.004402553,
+    0.01350716,   0.01350045,   0.005187542};
+
+// Lock constants held in single precision enter with their single-precision values.
+const long double kSmoothOld = static_cast<long double>(0.9f);
+const long double kSmoothNew = static_cast<long double>(0.1f);
+const long double kFrequencyGain = static_cast<long double>(2e-7f);  // [cycles/sample per rad]
+const long double kPhaseGain = static_cast<long double>(0.04f);      // [cycles per rad]
+
+constexpr int kBlankBefore = 20;    // blanked: ClickPosition - 20 < n < ClickPosition + 300
+constexpr int kBlankAfter = 300;
+constexpr int kClickTraceSamples = 64;  // RF scope trace: n = 0 .. 63, x = 2n
+constexpr int kLastSampleOfSecond = 7999;
+
+// The click read-outs, once a second at n = ClickPosition.
+void UpdateClickLock(Measurement& m, long double i, long double q) {
+    ClickLock& c = m.Lock;
+    c.ClickI = kSmoothOld * c.ClickI + kSmoothNew * i;
+    c.ClickQ = kSmoothOld * c.ClickQ + kSmoothNew * q;
+    const long double clickLevel = std::sqrt(c.ClickI * c.ClickI + c.ClickQ * c.ClickQ);
+    const long double clickPhase = ArcTan2(c.ClickQ, c.ClickI);  // [rad]
+    c.LockStep = c.LockStep - kFrequencyGain * clickPhase;
+    // No wrap here: the next advance takes the fractional part.
+    c.LockPhase = c.LockPhase - kPhaseGain * clickPhase;
+
+    ChainHost& host = *m.Host;
+    host.SetReadout(Readout::ClickPhase,
+                    "ClickPhase degrees = " + FormatMask(clickPhase * 180 / kPi, 3));
+    host.SetReadout(Readout::ClickLevel, "Click Level % = " + FormatMask(100 * clickLevel, 3));
+    host.SetReadout(Readout::LockFreqOut,
+                    "Lock frequency = " + FormatMask(m.Params.SampleRate * c.LockStep, 3));
+    host.SetReadout(Readout::ClickPeak, "Click Peak = " + std::to_string(c.ClickPosition));
+}
+
+}  // namespace
+
+const std::array<long double, kTapCount>& LowPassTaps() {
+    static const std::array<long double, kTapCount> taps = [] {
+        std::array<long double, kTapCount> t{};
+        for (int k = 0; k < kTapCount; ++k) t[k] = static_cast<long double>(kTapValues[k]);
+        return t;
+    }();
+    return taps;
+}
+
+void PhaseLockSample(Measurement& m, int n, long double x) {
+    ClickLock& c = m.Lock;
+
+    c.LockPhase = Frac(c.LockPhase + c.LockStep);
+    // sincosl reduces the angle once and then gives exactly what sinl and cosl give.
+    long double sinTheta, cosTheta;
+    sincosl(2 * kPi * c.LockPhase, &sinTheta, &cosTheta);
+    const long double mixI = cosTheta * x;
+    const long double mixQ = sinTheta * x;
+    c.RingI[c.RingIndex] = c.RingI[c.RingIndex + kTapCount] = mixI;
+    c.RingQ[c.RingIndex] = c.RingQ[c.RingIndex + kTapCount] = mixQ;
+    c.RingIndex = c.RingIndex + 1 == kTapCount ? 0 : c.RingIndex + 1;
+
+    // Tap 0 meets the oldest product, which sits at RingIndex.
+    const std::array<long double, kTapCount>& taps = LowPassTaps();
+    const long double* ringI = &c.RingI[c.RingIndex];
+    const long double* ringQ = &c.RingQ[c.RingIndex];
+    long double i = 0, q = 0;
+    for (int k = 0; k < kTapCount; ++k) {
+        i += taps[k] * ringI[k];
+        q += taps[k] * ringQ[k];
+    }
+
+    if (n == c.ClickPosition) UpdateClickLock(m, i, q);
+
+    if (n >= 0 && n < kClickTraceSamples) {
+        const int x2 = 2 * n;
+        const int y = RoundToPixel(50 - 160 * std::sqrt(i * i + q * q));
+        if (n == 0) {
+            c.ClickTraceX = x2;
+            c.ClickTraceY = y;
+        }
+        Surface& scope = m.Screen.ScopeWorkSurface;
+        MoveTo(scope, c.ClickTraceX, c.ClickTraceY);
+        LineTo(scope, x2, y);
+        c.ClickTraceX = x2;
+        c.ClickTraceY = y;
+    }
+
+    c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);
+    if (!c.OffsetTrigValid || c.OffsetPhase != c.OffsetTrigPhase ||
+        std::signbit(c.OffsetPhase) != std::signbit(c.OffsetTrigPhase)) {
+        sincosl(2 * kPi * c.OffsetPhase, &c.OffsetSin, &c.OffsetCos);
+        c.OffsetTrigPhase = c.OffsetPhase;
+        c.OffsetTrigValid = true;
+    }
+    const long double cosPsi = c.OffsetCos, sinPsi = c.OffsetSin;
+    long double rotatedI = cosPsi * i - sinPsi * q;
+    long double rotatedQ = sinPsi * i + cosPsi * q;
+
+    if (m.Params.BlankRfClickFlag == 1 && c.ClickPosition - kBlankBefore < n &&
+        n < c.ClickPosition + kBlankAfter) {
+        rotatedI = 0;
+        rotatedQ = 0;
+    }
+
+    c.VectorI = c.VectorI + rotatedI;
+    c.VectorQ = c.VectorQ + rotatedQ;
+
+    IntegrateSample(m, rotatedI, rotatedQ);
+
+    Display& d = m.Screen;
+    const long double magnification = d.VectorMagnification;
+    SetPixel(d.VectorSurface, RoundToPixel(c.VectorI / magnification + kVectorCentre),
+             RoundToPixel(kVectorCentre - c.VectorQ / magnification), kBlack);
+
+    if (n == kLastSampleOfSecond) {
+        BlockCopy(d.VectorSurface, 0, 0, kVectorSecondCopy, kVectorSecondCopy, d.VectorPanel, 0, 0);
+        m.Host->PanelChanged(PanelId::Vector);
+    }
+}

@@ -1,0 +1,98 @@
+// Setting up the measurement as the window does: initialisation, Start, Reset All, entry fields.
+#include "dsp/measurement.h"
+
+#include "common/numbers.h"
+#include "common/time_of_day.h"
+#include "files/iq_file.h"
+
+const char* ReadoutName(Readout id) {
+    switch (id) {
+        case Readout::LockFreqOut: return "IDLOCKFREQOUT";
+        case Readout::ClickPhase: return "IDCLICKPHASE";
+        case Readout::ClickLevel: return "IDCLICKLEVEL";
+        case Readout::ClickPeak: return "IDCLICKPEAK";
+        case Readout::AudioLevel: return "IDAUDIOLEVEL";
+        case Readout::FreqError: return "IDFREQERROR";
+        case Readout::TimingError: return "IDTIMINGERROR";
+    }
+    return "IDUNKNOWN";
+}
+
+std::string Measurement::Now() const { return FormatTimeOfDay(Host->MillisecondsOfDay()); }
+
+namespace {
+
+// Rates, steps and the re-alignment of the clock loop, as Start and Reset All set them.
+void StartClockLoop(Measurement& m) {
+    m.Front.DeviceRate = kFramesPerSecond;
+    m.Front.BaseStep = static_cast<long double>(m.Front.DeviceRate) / m.Params.SampleRate;
+    m.Front.ResampleStep = m.Front.BaseStep;
+    m.Front.RealignPending = 1;
+}
+
+void ReadLockFrequency(Measurement& m) {
+    m.Params.LockFrequency = NumberFromText(m.Params.LockFreqText);
+    m.Lock.LockStep = m.Params.LockFrequency / m.Params.SampleRate;
+}
+
+}  // namespace
+
+void FixOffset(Measurement& m) {
+    m.Lock.OffsetStep = NumberFromText(m.Params.OffsetText) / m.Params.SampleRate;
+}
+
+std::string ReadIntegrationTime(Measurement& m, const std::string& fieldText) {
+    std::string text = fieldText;
+    const long double value = NumberFromText(text);
+    if (value < 1) {
+        text = "1";
+    } else if (value >= kMaxIntegrationSeconds + 1) {
+        text = std::to_string(kMaxIntegrationSeconds);
+    }
+    m.Params.IntegrationText = text;
+    m.Params.IntegrationSeconds = static_cast<int>(IntFloor(NumberFromText(text)));
+    return text;
+}
+
+void InitialiseMeasurement(Measurement& m, ChainHost& host) {
+    m.Host = &host;
+    const std::string now = m.Now();
+    // The surfaces come first, so the start-up chart frame shows the integration time that is
+    // still 0 then; the first period end redraws it.
+    CreateDisplaySurfaces(m.Screen, m.Params.IntegrationSeconds, now, m.Integ.ChartColumn);
+    m.Params.SampleRate = kSamplesPerSecond;
+    m.Lock.ClickPosition = 31;
+    FixOffset(m);
+    ReadIntegrationTime(m, m.Params.IntegrationText);
+    m.Screen.VectorMagnification = 1;
+    m.Integ.ChartColumn = 0;
+    m.Lock.RingI.fill(0);
+    m.Lock.RingQ.fill(0);
+    CompleteDisplaySurfaces(m.Screen);
+    m.IqText = IqTextHeader();
+}
+
+void StartMeasurement(Measurement& m) {
+    m.Screen.ChartStartTime = m.Now();
+    StartClockLoop(m);
+    ReadLockFrequency(m);
+}
+
+void ResetAll(Measurement& m) {
+    m.Params.SampleRate = kSamplesPerSecond;
+    StartClockLoop(m);
+    FixOffset(m);
+    ReadLockFrequency(m);
+    m.Lock.VectorI = 0;
+    m.Lock.VectorQ = 0;
+    RedrawScopeBackground(m.Screen);
+    ReadIntegrationTime(m, m.Params.IntegrationText);
+    ClearVectorscope(m.Screen, m.Lock.VectorI, m.Lock.VectorQ, m.Integ.ChartColumn);
+    m.Integ.ChartColumn = 0;
+}
+
+void SetClickPositionFromScope(Measurement& m, int panelX) {
+    m.Lock.ClickPosition = static_cast<int>(IntFloor(panelX / 2.0L));
+    RedrawScopeBackground(m.Screen);
+    DrawClickMarker(m.Screen, m.Lock.ClickPosition);
+}

@@ -1,0 +1,311 @@
+// Streaming WAV reading and writing of stereo 8000 Hz recordings with libsndfile.
+#include "files/wav_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+static_assert(offsetof(Frame, Rf) == 0 && offsetof(Frame, Pps) == sizeof(int16_t),
+              "a Frame array must be laid out as interleaved 16-bit stereo samples");
+
+constexpr long long kConvertChunkFrames = 4096;  // [frames] per libsndfile call when converting
+constexpr int kMaxHeaderChunks = 4096;           // [chunks] walked before giving up on a header
+constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;  // [bytes] data size of a streamed WAV
+
+// Clips a rounded sample into int16; NaN (possible in a damaged float file) becomes silence.
+int16_t ClipToInt16(double rounded) {
+    if (std::isnan(rounded)) return 0;
+    if (rounded <= -32768.0) return -32768;
+    if (rounded >= 32767.0) return 32767;
+    return static_cast<int16_t>(rounded);
+}
+
+// The bytes one sample of an accepted encoding takes in the file; 0 for anything else.
+int BytesPerSample(int subtype) {
+    switch (subtype) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8: return 1;
+        case SF_FORMAT_PCM_16: return 2;
+        case SF_FORMAT_PCM_24: return 3;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT: return 4;
+        case SF_FORMAT_DOUBLE: return 8;
+        default: return 0;
+    }
+}
+
+std::string SubtypeName(int subtype) {
+    SF_FORMAT_INFO formatInfo{};
+    formatInfo.format = subtype;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &formatInfo, sizeof(formatInfo)) == 0 &&
+        formatInfo.name != nullptr) {
+        return formatInfo.name;
+    }
+    return "unknown (subtype " + std::to_string(subtype) + ")";
+}
+
+bool ReadAt(int fd, long long offset, unsigned char* buffer, size_t size) {
+    return pread(fd, buffer, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+}
+
+uint32_t Get32(const unsigned char* p, bool bigEndian) {
+    if (bigEndian) {
+        return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+    }
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+uint64_t Get64(const unsigned char* p) {  // little-endian, as in the RF64 ds64 chunk
+    return (uint64_t{Get32(p + 4, false)} << 32) | Get32(p, false);
+}
+
+// What the header of a RIFF/RIFX/RF64 WAVE file says about its sample data. libsndfile quietly
+// shortens a data chunk that runs past the end of the file, so the original claim is read here.
+struct DataChunkClaim {
+    bool found = false;
+    long long offset = 0;     // [bytes] from the start of the file to the first sample
+    uint64_t sizeBytes = 0;   // [bytes] the header promises
+};
+
+DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
+    DataChunkClaim claim;
+    unsigned char head[12];
+    if (!ReadAt(fd, 0, head, sizeof(head)) || std::memcmp(head + 8, "WAVE", 4) != 0) return claim;
+    const bool isRf64 = std::memcmp(head, "RF64", 4) == 0;
+    const bool bigEndian = std::memcmp(head, "RIFX", 4) == 0;
+    if (!isRf64 && !bigEndian && std::memcmp(head, "RIFF", 4) != 0) return claim;
+
+    uint64_t rf64DataSize = 0;
+    long long position = sizeof(head);
+    for (int chunk = 0; chunk < kMaxHeaderChunks && position + 8 <= fileSize; ++chunk) {
+        unsigned char chunkHead[8];
+        if (!ReadAt(fd, position, chunkHead, sizeof(chunkHead))) return claim;
+        const uint32_t size = Get32(chunkHead + 4, bigEndian);
+        if (isRf64 && std::memcmp(chunkHead, "ds64", 4) == 0) {
+            unsigned char sizes[16];  // RIFF size, then data size
+            if (!ReadAt(fd, position + 8, sizes, sizeof(sizes))) return claim;
+            rf64DataSize = Get64(sizes + 8);
+        }
+        if (std::memcmp(chunkHead, "data", 4) == 0) {
+            claim.found = true;
+            claim.offset = position + 8;
+            claim.sizeBytes = (isRf64 && size == kUnknownDataSize) ? rf64DataSize : size;
+            // A streaming writer that never learnt the length claims the maximum: no promise.
+            if (!isRf64 && size == kUnknownDataSize) claim.found = false;
+            return claim;
+        }
+        position += 8 + static_cast<long long>(size) + (size & 1);
+    }
+    return claim;
+}
+
+// Fills reader.warning when the header promises more frames than the file holds.
+void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
+    const int container = reader.info.format & SF_FORMAT_TYPEMASK;
+    if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_RF64) {
+        return;
+    }
+    const DataChunkClaim claim = ReadDataChunkClaim(fd, fileSize);
+    if (!claim.found) return;
+    const long long heldBytes = std::max(0LL, fileSize - claim.offset);
+    if (claim.sizeBytes <= static_cast<uint64_t>(heldBytes)) return;
+    const uint64_t frameBytes =
+        static_cast<uint64_t>(reader.info.channels) * BytesPerSample(reader.subtype);
+    reader.warning = reader.path + ": truncated: the header promises " +
+                     std::to_string(claim.sizeBytes / frameBytes) + " frames, the file holds " +
+                     std::to_string(reader.frames);
+}
+
+std::string SystemReason(int errorNumber) { return std::strerror(errorNumber); }
+
+}  // namespace
+
+WavReader::~WavReader() { CloseWavReader(*this); }
+
+void CloseWavReader(WavReader& reader) {
+    if (reader.file != nullptr) sf_close(reader.file);
+    reader.file = nullptr;
+    reader.info = SF_INFO{};
+    reader.frames = 0;
+    reader.subtype = 0;
+    reader.warning.clear();
+}
+
+bool OpenWavReader(WavReader& reader, const std::string& path, std::string& error) {
+    CloseWavReader(reader);
+    reader.path = path;
+
+    // The file is opened here rather than by libsndfile so that a failure reports the system's
+    // reason, and so that its size is known for the truncation check.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot open: " + SystemReason(errno);
+        return false;
+    }
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        error = path + ": cannot open: " + SystemReason(S_ISDIR(status.st_mode) ? EISDIR : errno);
+        close(fd);
+        return false;
+    }
+
+    SF_INFO info{};
+    // libsndfile reads from the descriptor and closes it in sf_close (or at once on failure).
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    if (file == nullptr) {
+        const int code = sf_error(nullptr);
+        const std::string reason = sf_error_number(code);
+        error = path + (code == SF_ERR_UNRECOGNISED_FORMAT ? ": not a sound file (" :
+                                                             ": damaged sound file (") +
+                reason + ")";
+        return false;
+    }
+
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    if (info.channels != 2) {
+        error = path + ": " + std::to_string(info.channels) +
+                " channel(s); a stereo recording is needed";
+    } else if (info.samplerate != kFramesPerSecond) {
+        error = path + ": " + std::to_string(info.samplerate) + " frames per second; " +
+                std::to_string(kFramesPerSecond) + " are needed";
+    } else if (BytesPerSample(subtype) == 0) {
+        error = path + ": " + SubtypeName(subtype) +
+                " encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed";
+    } else {
+        reader.file = file;
+        reader.info = info;
+        reader.frames = info.frames;
+        reader.subtype = subtype;
+        if (S_ISREG(status.st_mode)) CheckTruncation(reader, fd, status.st_size);
+        return true;
+    }
+    sf_close(file);
+    return false;
+}
+
+long long WavFrameCount(const WavReader& reader) { return reader.frames; }
+
+long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std::string& error) {
+    if (reader.file == nullptr) {
+        error = (reader.path.empty() ? std::string("WAV reader") : reader.path) + ": not open";
+        return -1;
+    }
+    if (maxFrames <= 0) return 0;
+
+    long long done = 0;
+    if (reader.subtype == SF_FORMAT_PCM_16) {
+        done = sf_readf_short(reader.file, reinterpret_cast<short*>(out), maxFrames);
+    } else if (reader.subtype == SF_FORMAT_FLOAT || reader.subtype == SF_FORMAT_DOUBLE) {
+        reader.realBuffer.resize(2 * kConvertChunkFrames);
+        while (done < maxFrames) {
+            const long long want = std::min(kConvertChunkFrames, maxFrames - done);
+            const long long got = sf_readf_double(reader.file, reader.realBuffer.data(), want);
+            for (long long n = 0; n < got; ++n) {
+                out[done + n].Rf = ClipToInt16(std::round(reader.realBuffer[2 * n] * 32767.0));
+                out[done + n].Pps = ClipToInt16(std::round(reader.realBuffer[2 * n + 1] * 32767.0));
+            }
+            done += std::max(0LL, got);
+            if (got < want) break;
+        }
+    } else {
+        // libsndfile delivers every PCM width left-justified in 32 bits.
+        reader.intBuffer.resize(2 * kConvertChunkFrames);
+        while (done < maxFrames) {
+            const long long want = std::min(kConvertChunkFrames, maxFrames - done);
+            const long long got = sf_readf_int(reader.file, reader.intBuffer.data(), want);
+            for (long long n = 0; n < got; ++n) {
+                out[done + n].Rf = ClipToInt16(std::round(reader.intBuffer[2 * n] / 65536.0));
+                out[done + n].Pps = ClipToInt16(std::round(reader.intBuffer[2 * n + 1] / 65536.0));
+            }
+            done += std::max(0LL, got);
+            if (got < want) break;
+        }
+    }
+    if (sf_error(reader.file) != SF_ERR_NO_ERROR) {
+        error = reader.path + ": read failed: " + sf_strerror(reader.file);
+        return -1;
+    }
+    return done;
+}
+
+WavWriter::~WavWriter() {
+    std::string ignored;
+    CloseWavWriter(*this, ignored);
+}
+
+bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& error) {
+    std::string closeError;
+    CloseWavWriter(writer, closeError);
+    writer.path = path;
+    writer.framesWritten = 0;
+
+    // Created here rather than by libsndfile so that a failure reports the system's reason.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = path + ": cannot create: " + SystemReason(errno);
+        return false;
+    }
+    SF_INFO info{};
+    info.samplerate = kFramesPerSecond;
+    info.channels = 2;
+    info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    if (file == nullptr) {
+        error = path + ": cannot write a WAV file: " + sf_strerror(nullptr);
+        return false;
+    }
+    // Below 4 GiB the file is finished as a plain WAV that every program reads.
+    sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    writer.file = file;
+    return true;
+}
+
+bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std::string& error) {
+    if (writer.file == nullptr) {
+        error = (writer.path.empty() ? std::string("WAV writer") : writer.path) + ": not open";
+        return false;
+    }
+    if (count <= 0) return true;
+    // libsndfile only reads the samples; the cast drops const for its C interface.
+    short* samples = const_cast<short*>(reinterpret_cast<const short*>(frames));
+    const sf_count_t written = sf_writef_short(writer.file, samples, count);
+    if (written > 0) writer.framesWritten += written;
+    if (written != count) {
+        error = writer.path + ": cannot write: " + sf_strerror(writer.file);
+        return false;
+    }
+    return true;
+}
+
+bool UpdateWavHeader(WavWriter& writer, std::string& error) {
+    if (writer.file == nullptr) {
+        error = (writer.path.empty() ? std::string("WAV writer") : writer.path) + ": not open";
+        return false;
+    }
+    sf_command(writer.file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    if (sf_error(writer.file) != SF_ERR_NO_ERROR) {
+        error = writer.path + ": cannot update the header: " + sf_strerror(writer.file);
+        return false;
+    }
+    return true;
+}
+
+bool CloseWavWriter(WavWriter& writer, std::string& error) {
+    if (writer.file == nullptr) return true;
+    const int code = sf_close(writer.file);
+    writer.file = nullptr;
+    if (code != SF_ERR_NO_ERROR) {
+        error = writer.path + ": cannot finish the file: " + sf_error_number(code);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,87 @@
+// Streaming WAV reading and writing of stereo 8000 Hz recordings (RF left, PPS right).
+//
+// Reading accepts any container libsndfile reads, as long as it is stereo, exactly 8000 frames
+// per second, and PCM (8/16/24/32-bit) or float/double. Everything is delivered as 16-bit
+// frames:
+// - 16-bit PCM passes unchanged;
+// - other PCM widths are scaled to 16 bits, rounded to nearest (halves away from zero) and
+//   clipped to [-32768, 32767];
+// - float and double samples become round(f * 32767), clipped to [-32768, 32767]. Full scale
+//   1.0 maps to 32767 (not 32768) because the signal chain divides by 32767 to get back to
+//   full scale, so a float recording keeps its scale exactly.
+//
+// A truncated WAV (its data chunk promises more bytes than the file holds, as happens when a
+// copy or a download stops early) is read as far as it goes: OpenWavReader succeeds, the
+// frames present are delivered, and WavReader::warning holds the line
+//   "cut.wav: truncated: the header promises N frames, the file holds M"
+// which the caller should show. Every other problem is a one-line error naming the file.
+//
+// Writing produces stereo 16-bit PCM at 8000 Hz. The file is written as RF64 with automatic
+// downgrade, so a recording below 4 GiB (about 37 hours) is an ordinary RIFF WAV, and a longer
+// one becomes RF64 instead of overflowing the 32-bit WAV size fields.
+#pragma once
+
+#include <sndfile.h>
+
+#include <string>
+#include <vector>
+
+#include "common/frame.h"
+
+struct WavReader {
+    // parameters
+    std::string path;  // as given to OpenWavReader, used in every message
+    // state
+    SNDFILE* file = nullptr;
+    SF_INFO info{};              // as libsndfile reports the file
+    long long frames = 0;        // [frames] present in the file (what a full read delivers)
+    int subtype = 0;             // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
+    std::string warning;         // one line, empty unless the file is truncated
+    std::vector<int> intBuffer;        // conversion buffer for PCM other than 16-bit
+    std::vector<double> realBuffer;    // conversion buffer for float and double
+
+    WavReader() = default;
+    WavReader(const WavReader&) = delete;
+    WavReader& operator=(const WavReader&) = delete;
+    ~WavReader();
+};
+
+// Opens `path` for reading (closing whatever `reader` had open). On failure returns false with
+// one line in `error`, e.g. "pps.wav: 1 channel(s); a stereo recording is needed".
+bool OpenWavReader(WavReader& reader, const std::string& path, std::string& error);
+
+// Reads up to `maxFrames` frames into `out`. Returns the number read, 0 at the end of the file,
+// or -1 with one line in `error`.
+long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std::string& error);
+
+// The number of frames a full read delivers (for a truncated file: the frames present).
+long long WavFrameCount(const WavReader& reader);
+
+void CloseWavReader(WavReader& reader);
+
+struct WavWriter {
+    // parameters
+    std::string path;  // as given to OpenWavWriter, used in every message
+    // state
+    SNDFILE* file = nullptr;
+    long long framesWritten = 0;  // [frames]
+
+    WavWriter() = default;
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+    // Closes the file if CloseWavWriter was not called; errors at that point are lost.
+    ~WavWriter();
+};
+
+// Creates (or replaces) `path` as a stereo 16-bit PCM 8000 Hz WAV file.
+bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& error);
+
+// Appends `count` frames.
+bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std::string& error);
+
+// Rewrites the header for the frames written so far, so the file is complete and readable even
+// if the program dies before CloseWavWriter. Cheap enough to call every few seconds.
+bool UpdateWavHeader(WavWriter& writer, std::string& error);
+
+// Finalises the header and closes the file. Closing a writer that is not open succeeds.
+bool CloseWavWriter(WavWriter& writer, std::string& error);

@@ -1,0 +1,79 @@
+// The reference recording: our chain must reproduce an independent implementation's I/Q
+// records and read-outs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/batch.h"
+
+namespace {
+
+const std::string kGolden = QUORVELLE_GOLDEN_DIR;
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+struct Record {
+    std::string time;
+    long double i = 0, q = 0;
+};
+
+std::vector<Record> Records(const std::string& path) {
+    std::vector<Record> records;
+    std::vector<std::string> lines = Lines(path);
+    for (size_t k = 2; k < lines.size(); ++k) {
+        const std::string& l = lines[k];
+        if (l == "\r") continue;  // the closing empty line
+        const size_t a = l.find(','), b = l.find(',', a + 1);
+        records.push_back({l.substr(0, a), std::stold(l.substr(a + 1, b - a - 1)),
+                           std::stold(l.substr(b + 1))});
+    }
+    return records;
+}
+
+int RunBatchWith(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    std::ostringstream out, err;
+    int status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
+    EXPECT_EQ(err.str(), "");
+    return status;
+}
+
+TEST(Golden, CardFiftyPpmFastMatchesTheReference) {
+    const std::string wav = kGolden + "/pps50.wav";
+    if (!std::filesystem::exists(wav)) GTEST_SKIP() << "no reference recording at " << wav;
+    const std::string iq = testing::TempDir() + "golden.iq.txt";
+    const std::string log = testing::TempDir() + "golden.readouts.tsv";
+    ASSERT_EQ(RunBatchWith({"quorvelle-batch", "--quiet", "--iq-file", iq, "--log", log, wav}), 0);
+
+    // I/Q records to 1e-6 relative: the sums carry about ten significant digits.
+    std::vector<Record> expected = Records(kGolden + "/pps50.iq.txt");
+    std::vector<Record> actual = Records(iq);
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t k = 0; k < expected.size(); ++k) {
+        EXPECT_EQ(actual[k].time, expected[k].time) << "record " << k;
+        const long double scale = std::hypot(expected[k].i, expected[k].q);
+        EXPECT_LE(std::fabs(actual[k].i - expected[k].i), 1e-6L * scale) << "record " << k;
+        EXPECT_LE(std::fabs(actual[k].q - expected[k].q), 1e-6L * scale) << "record " << k;
+    }
+
+    // Read-outs: every line, time, label and text.
+    std::vector<std::string> expectedLog = Lines(kGolden + "/pps50.readouts.tsv");
+    std::vector<std::string> actualLog = Lines(log);
+    ASSERT_EQ(actualLog.size(), expectedLog.size());
+    for (size_t k = 0; k < expectedLog.size(); ++k) {
+        EXPECT_EQ(actualLog[k], expectedLog[k]) << "read-out line " << k + 1;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+// Period integration: period lengths, levels, the chart's dots and ticks, the I/Q records and
+// the automatic capture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "chain_fixture.h"
+#include "files/iq_file.h"
+
+namespace {
+
+const Colour kRed = MakeColour(255, 0, 0);
+const Colour kBlue = MakeColour(0, 0, 255);
+
+int RecordCount(const Measurement& m) {
+    int lines = 0;
+    for (char ch : m.IqText) lines += ch == '\n';
+    return lines - 2;  // the two header lines
+}
+
+void Integrate(StartedChain& c, long long samples, long double i = 0, long double q = 0) {
+    for (long long k = 0; k < samples; ++k) IntegrateSample(c.m, i, q);
+}
+
+// The 2 x 2 dot as shown after the scroll: x = 739..740, rows `row` and `row + 1`.
+void ExpectDot(const Surface& s, int row, Colour colour) {
+    for (int x : {739, 740}) {
+        for (int y : {row, row + 1}) {
+            EXPECT_EQ(s.At(x, y), colour) << "at " << x << "," << y;
+        }
+    }
+}
+
+TEST(Periods, FirstClosesOneSampleEarlyThenEveryEightThousandT) {
+    StartedChain c;
+    c.m.Params.SaveIqFlag = 1;
+    Integrate(c, 23998);
+    EXPECT_EQ(RecordCount(c.m), 0);
+    Integrate(c, 1);
+    EXPECT_EQ(RecordCount(c.m), 1);
+    Integrate(c, 23999);
+    EXPECT_EQ(RecordCount(c.m), 1);
+    Integrate(c, 1);
+    EXPECT_EQ(RecordCount(c.m), 2);
+}
+
+TEST(Periods, RecordsOnlyWhileSavingNeverBackFilled) {
+    StartedChain c;
+    c.m.Params.IntegrationText = "1";
+    ReadIntegrationTime(c.m, "1");
+    Integrate(c, 7999);
+    EXPECT_EQ(RecordCount(c.m), 0);
+    c.m.Params.SaveIqFlag = 1;
+    Integrate(c, 8000, 0.5L, -0.0000015L);
+    ASSERT_EQ(RecordCount(c.m), 1);
+    // 8000 x 0.5 and 8000 x -0.0000015, at stream time 0 (no frames were processed).
+    EXPECT_EQ(c.m.IqText.substr(IqTextHeader().size()), "00:00:00,4000.0000000,-.0120000\r\n");
+}
+
+TEST(ChartDots, AllZeroInputAtTheDocumentedRows) {
+    StartedChain c;
+    Integrate(c, 23999);
+    const Surface& trace = c.m.Screen.ChartTraceSurface;
+    ExpectDot(trace, 177, kRed);
+    ExpectDot(trace, 242, kRed);
+    ExpectDot(trace, 215, kBlue);  // zero power is replaced by 1e-15: about -237.6 dB
+    EXPECT_EQ(trace.At(741, 177), kWhite);  // scrolled one pixel to the left
+}
+
+TEST(ChartDots, PhasePiJustAboveTheTopGridLine) {
+    StartedChain c;
+    IntegrateSample(c.m, -1, 0);
+    Integrate(c, 23998);
+    ExpectDot(c.m.Screen.ChartTraceSurface, 142, kRed);
+    ExpectDot(c.m.Screen.ChartTraceSurface, 207, kRed);
+}
+
+TEST(ChartDots, TickEveryTenthPeriod) {
+    StartedChain c;
+    ReadIntegrationTime(c.m, "1");
+    Integrate(c, 8000 * 9 - 1);
+    EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, 335), kWhite);
+    Integrate(c, 8000);
+    for (int y = 332; y <= 339; ++y) EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, y), kRed);
+    EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, 331), kWhite);
+}
+
+TEST(AutomaticCapture, At739PeriodsAfterAClearAndOnlyWhileOn) {
+    StartedChain c;
+    ReadIntegrationTime(c.m, "1");
+    c.m.Params.SaveScreenFlag = 1;
+    Integrate(c, 8000 * 738 - 1);
+    EXPECT_EQ(c.host.captures, 0);
+    EXPECT_EQ(c.m.Integ.ChartColumn, 738);
+    Integrate(c, 8000);
+    EXPECT_EQ(c.host.captures, 1);
+    EXPECT_EQ(c.m.Integ.ChartColumn, 0);  // the capture clears the chart
+    EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, 215), kWhite);
+    c.m.Params.SaveScreenFlag = -1;
+    Integrate(c, 8000 * 739);
+    EXPECT_EQ(c.host.captures, 1);
+}
+
+TEST(Levels, FullScaleToneInPhaseGivesTheDocumentedSums) {
+    StartedChain c;
+    c.m.Params.BlankRfClickFlag = -1;
+    c.m.Params.SaveIqFlag = 1;
+    c.Feed(SteadyTone(1, 1700, 30));
+    const std::string last = c.m.IqText.substr(c.m.IqText.rfind("\r\n", c.m.IqText.size() - 3) + 2);
+    const size_t comma = last.find(',', 9);
+    const long double i = std::stold(last.substr(9, comma - 9));
+    const long double q = std::stold(last.substr(comma + 1));
+    EXPECT_NEAR(static_cast<double>(i), 11502.6, 15);  // 0.479 per sample over 24000 samples
+    EXPECT_NEAR(static_cast<double>(q), 0, 15);
+    const long double level = 10 * std::log10((i * i + q * q) / (24000.0L * 24000));
+    EXPECT_NEAR(static_cast<double>(level), -6.39, 0.01);
+}
+
+}  // namespace

@@ -1,0 +1,344 @@
+// quorvelle-batch: option parsing, the frame sources, the read-out log and the run itself.
+#include "tools/batch.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/signal_simulator.h"
+#include "common/numbers.h"
+#include "common/time_of_day.h"
+#include "dsp/measurement.h"
+#include "files/iq_file.h"
+#include "files/wav_file.h"
+#include "tools/sim_options.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quorvelle-batch [OPTIONS] INPUT.wav\n"
+    "       quorvelle-batch [OPTIONS] --simulate SECONDS [SIMULATOR OPTIONS]\n"
+    "\n"
+    "Runs the measurement chain over a stereo 8000 Hz recording (RF left, PPS right) or over\n"
+    "the built-in signal simulator, as fast as the processor allows. Times of day are stream\n"
+    "time: the start time plus the frame index / 8000 s.\n"
+    "\n"
+    "  --lock-freq TEXT       text of the lock-frequency entry (default \"1700.0\")\n"
+    "  --offset TEXT          text of the offset-frequency entry (default\n"
+    "                         \"0.0000000000000000000\")\n"
+    "  --integration TEXT     text of the integration-time entry (default \"3\")\n"
+    "  --click-position N     sample after the PPS edge where the RF click is read\n"
+    "                         (default 31, 0..7999)\n"
+    "  --no-blank             \"Blank RF click\" off (on by default)\n"
+    "  --invert               \"Inverted\" on (off by default)\n"
+    "  --start-time HH:MM:SS  stream time of the first frame (default 00:00:00)\n"
+    "  --iq-file PATH         \"Save I,Q to file?\" on; at the end write the I/Q file to PATH\n"
+    "  --log PATH             write every read-out as \"time<TAB>label<TAB>text\" to PATH\n"
+    "  --quiet                no progress output\n"
+    "  --help                 this text\n"
+    "\n"
+    "After --simulate SECONDS the simulator options of quorvelle-sim follow; there\n"
+    "--lock-freq is the simulated click's frequency in Hz (give the entry text before\n"
+    "--simulate).\n";
+
+struct BatchOptions {
+    std::string lockFreqText = "1700.0";
+    std::string offsetText = "0.0000000000000000000";
+    std::string integrationText = "3";
+    int clickPosition = 31;
+    bool blank = true;
+    bool invert = false;
+    int64_t startMilliseconds = 0;
+    std::string iqPath;
+    std::string logPath;
+    bool quiet = false;
+    bool simulate = false;
+    SimulatorSettings simulator;
+    std::string input;
+};
+
+enum class ParseResult { Run, Help, Error };
+
+bool ParseInt(const std::string& text, int low, int high, int& value) {
+    if (text.empty() || text.size() > 9) return false;
+    int v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < low || v > high) return false;
+    value = v;
+    return true;
+}
+
+// Batch options; `i` points at the option and is left at its last consumed argument.
+ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std::string& error) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& target) {
+        if (i + 1 >= argc) {
+            error = arg + " needs a value";
+            return false;
+        }
+        target = argv[++i];
+        return true;
+    };
+    std::string text;
+    if (arg == "--lock-freq") return value(o.lockFreqText) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--offset") return value(o.offsetText) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--integration") {
+        return value(o.integrationText) ? ParseResult::Run : ParseResult::Error;
+    }
+    if (arg == "--iq-file") return value(o.iqPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--log") return value(o.logPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--click-position") {
+        if (!value(text)) return ParseResult::Error;
+        if (!ParseInt(text, 0, kSamplesPerSecond - 1, o.clickPosition)) {
+            error = "--click-position: \"" + text + "\" is not a whole number from 0 to 7999";
+            return ParseResult::Error;
+        }
+        return ParseResult::Run;
+    }
+    if (arg == "--start-time") {
+        if (!value(text)) return ParseResult::Error;
+        if (!ParseTimeOfDay(text, o.startMilliseconds)) {
+            error = "--start-time: \"" + text + "\" is not a time of day HH:MM:SS";
+            return ParseResult::Error;
+        }
+        return ParseResult::Run;
+    }
+    if (arg == "--no-blank") return o.blank = false, ParseResult::Run;
+    if (arg == "--invert") return o.invert = true, ParseResult::Run;
+    if (arg == "--quiet") return o.quiet = true, ParseResult::Run;
+    if (arg == "--help" || arg == "-h") return ParseResult::Help;
+    if (arg == "--simulate") {
+        if (!value(text)) return ParseResult::Error;
+        // The seconds are a simulator option of their own; reuse its checks.
+        std::string secondsOption = "--seconds";
+        char* simArgs[] = {secondsOption.data(), text.data()};
+        int j = 0;
+        if (ParseSimulatorOption(2, simArgs, j, o.simulator, error) != 1) {
+            error = "--simulate: " + error;
+            return ParseResult::Error;
+        }
+        o.simulate = true;
+        return ParseResult::Run;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+        error = "unknown option " + arg;
+        return ParseResult::Error;
+    }
+    if (!o.input.empty()) {
+        error = "more than one input file (" + o.input + ", " + arg + ")";
+        return ParseResult::Error;
+    }
+    o.input = arg;
+    return ParseResult::Run;
+}
+
+ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        if (o.simulate) {
+            int r = ParseSimulatorOption(argc, argv, i, o.simulator, error);
+            if (r < 0) return ParseResult::Error;
+            if (r > 0) {
+                i -= 1;  // the loop steps past the last consumed argument
+                continue;
+            }
+        }
+        ParseResult r = ParseBatchOption(argc, argv, i, o, error);
+        if (r != ParseResult::Run) return r;
+    }
+    if (o.simulate && !o.input.empty()) {
+        error = "give either an input file or --simulate, not both";
+        return ParseResult::Error;
+    }
+    if (!o.simulate && o.input.empty()) {
+        error = "no input: give INPUT.wav or --simulate SECONDS";
+        return ParseResult::Error;
+    }
+    return ParseResult::Run;
+}
+
+// The chain's host in the batch tool: stream time, the read-out log.
+class BatchHost final : public ChainHost {
+public:
+    BatchHost(const Measurement& m, int64_t startMilliseconds, std::FILE* log)
+        : m_(m), startMilliseconds_(startMilliseconds), log_(log) {}
+
+    void SetReadout(Readout id, const std::string& text) override {
+        if (log_ == nullptr) return;
+        std::fprintf(log_, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(MillisecondsOfDay()).c_str(),
+                     ReadoutName(id), text.c_str());
+    }
+
+    // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
+    int64_t MillisecondsOfDay() override {
+        return (startMilliseconds_ + m_.Front.FramesProcessed / 8) % kMillisecondsPerDay;
+    }
+
+private:
+    const Measurement& m_;
+    int64_t startMilliseconds_;
+    std::FILE* log_;
+};
+
+// A source of frames: fills up to `count` frames, returns how many (0 at the end, -1 on error).
+using FrameSource = std::function<long long(Frame*, long long, std::string&)>;
+
+class ProgressBar {
+public:
+    ProgressBar(std::ostream& err, bool enabled, long long totalFrames)
+        : err_(err), enabled_(enabled && isatty(STDERR_FILENO) && totalFrames > 0),
+          total_(totalFrames) {}
+
+    void Update(long long done) {
+        if (!enabled_) return;
+        int percent = static_cast<int>(100 * done / total_);
+        if (percent == lastPercent_) return;
+        lastPercent_ = percent;
+        constexpr int kWidth = 40;
+        int filled = percent * kWidth / 100;
+        err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
+             << percent << "% of " << total_ / kFramesPerSecond << " s" << std::flush;
+    }
+
+    void Finish() {
+        if (enabled_ && lastPercent_ >= 0) err_ << "\r" << std::string(60, ' ') << "\r" << std::flush;
+    }
+
+private:
+    std::ostream& err_;
+    bool enabled_;
+    long long total_;
+    int lastPercent_ = -1;
+};
+
+double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+}  // namespace
+
+int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    BatchOptions o;
+    std::string error;
+    ParseResult parsed = ParseOptions(argc, argv, o, error);
+    if (parsed == ParseResult::Help) {
+        out << kUsage << "\nSimulator options:\n" << SimulatorOptionsHelp();
+        return 0;
+    }
+    if (parsed == ParseResult::Error) {
+        err << "quorvelle-batch: " << error << "\n\n" << kUsage;
+        return 2;
+    }
+
+    // The input first: a bad file is reported before any output file is touched.
+    WavReader wav;
+    SignalSimulator simulator;
+    FrameSource source;
+    long long totalFrames = 0;
+    if (o.simulate) {
+        StartSimulator(simulator, o.simulator);
+        totalFrames = SimulatorTotalFrames(o.simulator);
+        long long remaining = totalFrames;
+        source = [&simulator, remaining](Frame* frames, long long count, std::string&) mutable {
+            long long n = std::min(count, remaining);
+            NextSimulatorFrames(simulator, frames, static_cast<size_t>(n));
+            remaining -= n;
+            return n;
+        };
+    } else {
+        if (!OpenWavReader(wav, o.input, error)) {
+            err << "quorvelle-batch: " << error << "\n";
+            return 1;
+        }
+        if (!wav.warning.empty()) err << "quorvelle-batch: warning: " << wav.warning << "\n";
+        totalFrames = WavFrameCount(wav);
+        source = [&wav](Frame* frames, long long count, std::string& e) {
+            return ReadWavFrames(wav, frames, count, e);
+        };
+    }
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, std::fclose);
+    if (!o.logPath.empty()) {
+        log.reset(std::fopen(o.logPath.c_str(), "w"));
+        if (!log) {
+            err << "quorvelle-batch: " << o.logPath << ": cannot create: " << std::strerror(errno)
+                << "\n";
+            return 1;
+        }
+    }
+
+    Measurement m;
+    BatchHost host(m, o.startMilliseconds, log.get());
+    m.Params.LockFreqText = o.lockFreqText;
+    m.Params.OffsetText = o.offsetText;
+    m.Params.IntegrationText = o.integrationText;
+    InitialiseMeasurement(m, host);
+    m.Lock.ClickPosition = o.clickPosition;
+    m.Params.BlankRfClickFlag = o.blank ? 1 : -1;
+    m.Params.InvertFlag = o.invert ? 1 : -1;
+    m.Params.SaveIqFlag = o.iqPath.empty() ? -1 : 1;
+    StartMeasurement(m);
+
+    ProgressBar progress(err, !o.quiet, totalFrames);
+    std::vector<Frame> block(kFramesPerBlock);
+    const double cpuStart = CpuSeconds();
+    long long done = 0;
+    for (;;) {
+        long long n = source(block.data(), kFramesPerBlock, error);
+        if (n < 0) {
+            progress.Finish();
+            err << "quorvelle-batch: " << error << "\n";
+            return 1;
+        }
+        if (n == 0) break;
+        ProcessFrames(m, block.data(), static_cast<int>(n));
+        done += n;
+        if ((done & 0xFFFF) < kFramesPerBlock) progress.Update(done);
+    }
+    const double cpuSeconds = CpuSeconds() - cpuStart;
+    progress.Finish();
+
+    // Close-time work: the I/Q file while saving; then make sure the log reached the disk.
+    bool ok = true;
+    if (!o.iqPath.empty() && !WriteIqFile(m.IqText, o.iqPath, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        ok = false;
+    }
+    if (log) {
+        bool written = std::ferror(log.get()) == 0 && std::fflush(log.get()) == 0;
+        int code = errno;
+        if (std::fclose(log.release()) != 0) written = false, code = errno;
+        if (!written) {
+            err << "quorvelle-batch: " << o.logPath << ": cannot write: " << std::strerror(code)
+                << "\n";
+            ok = false;
+        }
+    }
+    if (!ok) return 1;
+
+    const double seconds = static_cast<double>(done) / kFramesPerSecond;
+    if (!o.quiet) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time",
+                      seconds, cpuSeconds);
+        out << line;
+        if (cpuSeconds > 0) out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
+        out << "\n";
+    }
+    if (!o.iqPath.empty()) out << "I/Q file: " << o.iqPath << "\n";
+    if (!o.logPath.empty()) out << "read-out log: " << o.logPath << "\n";
+    return 0;
+}

@@ -1,0 +1,8 @@
+// quorvelle-batch: the whole measurement chain over a recording or the simulator, as fast as
+// the processor allows, with stream time instead of the wall clock.
+#pragma once
+
+#include <ostream>
+
+// Runs the tool; returns its exit status: 0 success, 1 input or output error, 2 bad usage.
+int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err);

@@ -1,0 +1,6 @@
+// Entry point of quorvelle-batch.
+#include <iostream>
+
+#include "tools/batch.h"
+
+int main(int argc, char** argv) { return RunBatch(argc, argv, std::cout, std::cerr); }

@@ -1,0 +1,170 @@
+// Command-line options of the signal simulator: strict parsing with range checks, and help text.
+#include "tools/sim_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A numeric option and its accepted range; an open end excludes the bound itself.
+struct RealOption {
+    const char* name;
+    double SimulatorSettings::*field;
+    double low;
+    bool lowOpen;
+    double high;
+    bool highOpen;
+    const char* valueName;
+    const char* help;
+};
+
+constexpr double kMaxSeconds = 30 * 86400.0;  // [s] a month of recording is plenty
+constexpr double kMaxPpm = 10000;             // [ppm] 1 %: far beyond any sound card
+constexpr double kMaxLevel = 100;             // [full scale] well into clipping
+constexpr double kNyquistHz = kFramesPerSecond / 2.0;  // [Hz]
+
+const RealOption kRealOptions[] = {
+    {"--seconds", &SimulatorSettings::seconds, 0, true, kMaxSeconds, false, "S",
+     "length of the recording [GPS s]"},
+    {"--ppm", &SimulatorSettings::ppm, -kMaxPpm, false, kMaxPpm, false, "P",
+     "sound-card clock error [ppm], + = card runs fast"},
+    {"--start-offset", &SimulatorSettings::startOffsetSeconds, 0, false, 1, true, "S",
+     "first frame after a whole GPS second [s]"},
+    {"--click-delay-ms", &SimulatorSettings::clickDelayMs, 0, false, 1000, true, "MS",
+     "click start after the GPS second [ms]"},
+    {"--click-length-ms", &SimulatorSettings::clickLengthMs, 0, false, 1000, false, "MS",
+     "click duration [ms]"},
+    {"--lock-freq", &SimulatorSettings::lockFreqHz, 0, true, kNyquistHz, true, "HZ",
+     "tone of the click [Hz]"},
+    {"--carrier-offset-hz", &SimulatorSettings::carrierOffsetHz, -1000, false, 1000, false, "HZ",
+     "carrier frequency minus the click tone [Hz]"},
+    {"--carrier-level", &SimulatorSettings::carrierLevel, 0, false, kMaxLevel, false, "L",
+     "carrier amplitude [full scale]"},
+    {"--click-level", &SimulatorSettings::clickLevel, 0, false, kMaxLevel, false, "L",
+     "click amplitude [full scale]"},
+    {"--pps-level", &SimulatorSettings::ppsLevel, 0, false, kMaxLevel, false, "L",
+     "PPS pulse peak [full scale]"},
+    {"--pps-rise-ms", &SimulatorSettings::ppsRiseMs, 0, true, 100, false, "MS",
+     "PPS rise time constant [ms]"},
+    {"--pps-decay-ms", &SimulatorSettings::ppsDecayMs, 0, true, 10000, false, "MS",
+     "PPS decay time constant [ms]"},
+    {"--noise-level", &SimulatorSettings::noiseLevel, 0, false, kMaxLevel, false, "L",
+     "RMS of the noise on the RF channel [full scale]"},
+};
+
+constexpr const char* kSeedOption = "--seed";
+
+std::string FormatNumber(double v) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", v);
+    return text;
+}
+
+std::string DescribeRange(const RealOption& o) {
+    std::string low = (o.lowOpen ? "more than " : "from ") + FormatNumber(o.low);
+    std::string high = (o.highOpen ? "below " : "at most ") + FormatNumber(o.high);
+    return low + " and " + high;
+}
+
+// A plain decimal number: optional sign, digits, optional point and exponent. No blanks, no
+// hexadecimal, no "nan" or "inf", and the whole text must be used.
+bool ParseReal(const std::string& text, double& value) {
+    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) {
+        return false;
+    }
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (*begin == '+') {  // from_chars takes '-' only
+        ++begin;
+        if (begin == end || (*begin != '.' && (*begin < '0' || *begin > '9'))) return false;
+    }
+    double parsed = 0;
+    const auto [stop, status] = std::from_chars(begin, end, parsed, std::chars_format::general);
+    if (status != std::errc() || stop != end || !std::isfinite(parsed)) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseUnsigned64(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    uint64_t parsed = 0;
+    const auto [stop, status] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (status != std::errc() || stop != text.data() + text.size()) return false;
+    value = parsed;
+    return true;
+}
+
+bool InRange(const RealOption& o, double v) {
+    const bool aboveLow = o.lowOpen ? v > o.low : v >= o.low;
+    const bool belowHigh = o.highOpen ? v < o.high : v <= o.high;
+    return aboveLow && belowHigh;
+}
+
+}  // namespace
+
+int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& settings,
+                         std::string& error) {
+    if (i < 0 || i >= argc || argv[i] == nullptr) return 0;
+    const std::string arg = argv[i];
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+
+    const RealOption* real = nullptr;
+    for (const RealOption& o : kRealOptions) {
+        if (name == o.name) real = &o;
+    }
+    if (real == nullptr && name != kSeedOption) return 0;
+
+    std::string text;
+    int consumed = 1;
+    if (equals != std::string::npos) {
+        text = arg.substr(equals + 1);
+    } else if (i + 1 < argc && argv[i + 1] != nullptr) {
+        text = argv[i + 1];
+        consumed = 2;
+    } else {
+        error = name + " needs a value";
+        return -1;
+    }
+
+    if (real == nullptr) {
+        uint64_t seed = 0;
+        if (!ParseUnsigned64(text, seed)) {
+            error = name + ": \"" + text + "\" is not a whole number from 0 to 2^64 - 1";
+            return -1;
+        }
+        settings.seed = seed;
+    } else {
+        double value = 0;
+        if (!ParseReal(text, value)) {
+            error = name + ": \"" + text + "\" is not a number";
+            return -1;
+        }
+        if (!InRange(*real, value)) {
+            error = name + ": " + text + " is out of range (" + DescribeRange(*real) + ")";
+            return -1;
+        }
+        settings.*(real->field) = value;
+    }
+    i += consumed;
+    return 1;
+}
+
+std::string SimulatorOptionsHelp() {
+    const SimulatorSettings defaults;
+    std::string help;
+    char line[160];
+    for (const RealOption& o : kRealOptions) {
+        const std::string option = std::string(o.name) + " " + o.valueName;
+        std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", option.c_str(), o.help,
+                      FormatNumber(defaults.*(o.field)).c_str());
+        help += line;
+    }
+    const std::string seed = std::string(kSeedOption) + " N";
+    std::snprintf(line, sizeof(line), "  %-22s %s (%llu)\n", seed.c_str(),
+                  "noise and phase-wander seed", static_cast<unsigned long long>(defaults.seed));
+    help += line;
+    return help;
+}

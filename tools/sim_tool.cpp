@@ -1,0 +1,91 @@
+// quorvelle-sim: option parsing and the simulate-and-write loop.
+#include "tools/sim_tool.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture/signal_simulator.h"
+#include "files/wav_file.h"
+#include "tools/sim_options.h"
+
+namespace {
+
+constexpr long long kWriteBlockFrames = 8192;  // [frames] simulated and written at a time
+
+constexpr const char* kUsage =
+    "usage: quorvelle-sim [OPTIONS] OUT.wav\n"
+    "\n"
+    "Writes a simulated recording as a stereo 16-bit WAV file at 8000 frames per second: the\n"
+    "radio receiver's audio (carrier, once-per-second click, noise) on the left channel and\n"
+    "the GPS receiver's pulse-per-second on the right, as a sound card with the given clock\n"
+    "error would record them.\n"
+    "\n"
+    "  --help                 this text\n";
+
+}  // namespace
+
+int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    SimulatorSettings settings;
+    std::string outputPath;
+    std::string error;
+    bool optionsEnded = false;  // after "--" every argument is a file name
+
+    for (int i = 1; i < argc && error.empty();) {
+        const std::string arg = argv[i];
+        if (!optionsEnded) {
+            if (arg == "--help" || arg == "-h") {
+                out << kUsage << SimulatorOptionsHelp();
+                return 0;
+            }
+            if (arg == "--") {
+                optionsEnded = true;
+                ++i;
+                continue;
+            }
+            const int parsed = ParseSimulatorOption(argc, argv, i, settings, error);
+            if (parsed != 0) continue;  // consumed, or `error` is set
+            if (arg.size() > 1 && arg[0] == '-') {
+                error = "unknown option " + arg;
+                break;
+            }
+        }
+        if (!outputPath.empty()) {
+            error = "more than one output file (" + outputPath + ", " + arg + ")";
+            break;
+        }
+        outputPath = arg;
+        ++i;
+    }
+    if (error.empty() && outputPath.empty()) error = "no output file: give OUT.wav";
+    if (!error.empty()) {
+        err << "quorvelle-sim: " << error << "\n\n" << kUsage << SimulatorOptionsHelp();
+        return 2;
+    }
+
+    WavWriter writer;
+    if (!OpenWavWriter(writer, outputPath, error)) {
+        err << "quorvelle-sim: " << error << "\n";
+        return 1;
+    }
+    SignalSimulator simulator;
+    StartSimulator(simulator, settings);
+    const long long total = SimulatorTotalFrames(settings);
+    std::vector<Frame> block(kWriteBlockFrames);
+    for (long long done = 0; done < total;) {
+        const long long count = std::min(kWriteBlockFrames, total - done);
+        NextSimulatorFrames(simulator, block.data(), static_cast<size_t>(count));
+        if (!WriteWavFrames(writer, block.data(), count, error)) {
+            err << "quorvelle-sim: " << error << "\n";
+            return 1;
+        }
+        done += count;
+    }
+    if (!CloseWavWriter(writer, error)) {
+        err << "quorvelle-sim: " << error << "\n";
+        return 1;
+    }
+    out << outputPath << ": " << total << " frames (" << settings.seconds << " GPS s at "
+        << settings.ppm << " ppm)\n";
+    return 0;
+}

@@ -1,0 +1,7 @@
+// quorvelle-sim: writes the signal simulator's stream to a stereo 16-bit 8000 Hz WAV file.
+#pragma once
+
+#include <ostream>
+
+// Runs the tool; returns its exit status: 0 success, 1 output error, 2 bad usage.
+int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err);
