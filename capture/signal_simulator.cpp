@@ -11,9 +11,9 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr double kTwoPi = 2 * std::numbers::pi;
 constexpr long double kTwoPiL = 2 * std::numbers::pi_v<long double>;
-constexpr double kWanderPeriods[3] = {37.0, 61.0, 97.0};  // [s]
+constexpr double kWanderPeriods[3] = {37.0, 61.0, 97.0};          // [s]
 constexpr double kWanderShares[3] = {3.0 / 6, 2.0 / 6, 1.0 / 6};  // of carrierWanderRad
-constexpr uint64_t kWanderStream = 0x9E3779B97F4A7C15ull;  // keeps wander and noise apart
+constexpr uint64_t kWanderStream = 0xD1B54A32D192ED03ull;         // keeps wander and noise apart
 constexpr double kNegligibleLsb = 1e-6;  // [LSB] pulse contributions below this are skipped
 
 uint64_t SplitMix64(uint64_t& state) {
@@ -24,7 +24,9 @@ uint64_t SplitMix64(uint64_t& state) {
 }
 
 // Uniform in [0, 1) with 53 random bits.
-double UnitInterval(uint64_t& state) { return static_cast<double>(SplitMix64(state) >> 11) * 0x1p-53; }
+double UnitInterval(uint64_t& state) {
+    return static_cast<double>(SplitMix64(state) >> 11) * 0x1p-53;
+}
 
 // One standard normal deviate; Box-Muller, the second value of each pair kept for the next call.
 double Gaussian(SignalSimulator& sim) {
@@ -102,11 +104,12 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
     // The carrier's phase is computed exactly at both ends of the segment; in between it
     // advances linearly, by a rotation applied frame by frame (64 rotations lose ~1e-14).
     const double startPhase = CarrierPhase(sim, GpsTime(sim, first));
-    const long double carrierStep =
-        kTwoPiL * (static_cast<long double>(s.lockFreqHz) + s.carrierOffsetHz) /
-        sim.framesPerSecond;
+    const long double carrierStep = kTwoPiL *
+                                    (static_cast<long double>(s.lockFreqHz) + s.carrierOffsetHz) /
+                                    sim.framesPerSecond;
     const double wanderStep = (Wander(sim, GpsTime(sim, first + kSimulatorSegmentFrames)) -
-                               Wander(sim, GpsTime(sim, first))) / kSimulatorSegmentFrames;
+                               Wander(sim, GpsTime(sim, first))) /
+                              kSimulatorSegmentFrames;
     const double step = static_cast<double>(std::fmod(carrierStep, kTwoPiL)) + wanderStep;
     const double stepCos = std::cos(step), stepSin = std::sin(step);
     double carrierCos = std::cos(startPhase), carrierSin = std::sin(startPhase);
@@ -116,8 +119,8 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
         const double dt = static_cast<double>(t - std::floor(t));  // [s] since the GPS second
 
         const double pps = PpsTrain(sim, dt);
-        double rf = s.carrierLevel * carrierSin + Click(s, dt - clickDelay) +
-                    Click(s, dt + 1 - clickDelay);
+        double rf =
+            s.carrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.noiseLevel > 0) rf += s.noiseLevel * Gaussian(sim);
 
         sim.segment[n].Rf = ToSample(rf);
@@ -131,7 +134,7 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
 
 void SetUpPpsTrain(SignalSimulator& sim) {
     const SimulatorSettings& s = sim.settings;
-    if (!(s.ppsDecayMs > 0) || !(s.ppsLevel > 0)) return;  // no pulse: all gains stay 0
+    if (!(s.ppsDecayMs > 0) || !(s.ppsLevel > 0)) return;          // no pulse: all gains stay 0
     const double r = s.ppsRiseMs * 1e-3, d = s.ppsDecayMs * 1e-3;  // [s]
 
     // One pulse (1 - e^(-x/r)) e^(-x/d) peaks at x = r ln(1 + d/r) with the value
@@ -163,7 +166,9 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
 
     SetUpPpsTrain(sim);
 
-    uint64_t wanderState = settings.seed ^ kWanderStream;
+    // The wander's generator starts at a hash of the seed, far from the noise's sequence.
+    uint64_t wanderSeed = settings.seed ^ kWanderStream;
+    uint64_t wanderState = SplitMix64(wanderSeed);
     for (int i = 0; i < 3; ++i) {
         sim.wanderAmplitude[i] = settings.carrierWanderRad * kWanderShares[i];
         sim.wanderPhase[i] = kTwoPi * UnitInterval(wanderState);

@@ -34,22 +34,22 @@
 #include "common/frame.h"
 
 struct SimulatorSettings {
-    double seconds = 60;               // [GPS s] length of the recording
-    double ppm = 0;                    // [ppm] sound-card clock error, + means the card runs fast
+    double seconds = 60;                 // [GPS s] length of the recording
+    double ppm = 0;                      // [ppm] sound-card clock error, + means the card runs fast
     double startOffsetSeconds = 0.3172;  // [s] first frame after a whole GPS second
-    double lockFreqHz = 1700;          // [Hz] tone of the click
-    double carrierOffsetHz = 0.1;      // [Hz] carrier frequency minus lockFreqHz
-    double carrierLevel = 0.08;        // [full scale] carrier amplitude
-    double carrierWanderRad = 0.3;     // [rad] peak of the carrier's phase wander
-    double clickDelayMs = 3.2;         // [ms] click start after the whole GPS second
-    double clickLengthMs = 6;          // [ms] click duration
-    double clickEdgeMs = 0.5;          // [ms] raised-cosine rise and fall of the click
-    double clickLevel = 0.5;           // [full scale] click amplitude
-    double ppsLevel = 0.6;             // [full scale] peak of one PPS pulse
-    double ppsRiseMs = 0.15;           // [ms] PPS rise time constant
-    double ppsDecayMs = 30;            // [ms] PPS decay time constant
-    double noiseLevel = 0.01;          // [full scale] RMS of the noise on the RF channel
-    uint64_t seed = 1;                 // noise and phase-wander generator seed
+    double lockFreqHz = 1700;            // [Hz] tone of the click
+    double carrierOffsetHz = 0.1;        // [Hz] carrier frequency minus lockFreqHz
+    double carrierLevel = 0.08;          // [full scale] carrier amplitude
+    double carrierWanderRad = 0.3;       // [rad] peak of the carrier's phase wander
+    double clickDelayMs = 3.2;           // [ms] click start after the whole GPS second
+    double clickLengthMs = 6;            // [ms] click duration
+    double clickEdgeMs = 0.5;            // [ms] raised-cosine rise and fall of the click
+    double clickLevel = 0.5;             // [full scale] click amplitude
+    double ppsLevel = 0.6;               // [full scale] peak of one PPS pulse
+    double ppsRiseMs = 0.15;             // [ms] PPS rise time constant
+    double ppsDecayMs = 30;              // [ms] PPS decay time constant
+    double noiseLevel = 0.01;            // [full scale] RMS of the noise on the RF channel
+    uint64_t seed = 1;                   // noise and phase-wander generator seed
 };
 
 constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)
@@ -58,22 +58,22 @@ struct SignalSimulator {
     // parameters
     SimulatorSettings settings;
     long double framesPerSecond = kFramesPerSecond;  // [device frames per GPS s]
-    double ppsDecayRate = 0;              // [1/s] 1/decay
-    double ppsDecayGain = 0;              // [full scale] of e^(-dt/decay), with earlier pulses
-    double ppsDecayCutoff = -1;           // exponent beyond which that term is below 1e-6 LSB
-    double ppsRiseRate = 0;               // [1/s] 1/rise + 1/decay
-    double ppsRiseGain = 0;               // [full scale] of e^(-dt * ppsRiseRate), likewise
-    double ppsRiseCutoff = -1;            // likewise
-    double wanderAmplitude[3] = {};       // [rad]
-    double wanderPhase[3] = {};           // [rad]
+    double ppsDecayRate = 0;                         // [1/s] 1/decay
+    double ppsDecayGain = 0;         // [full scale] of e^(-dt/decay), with earlier pulses
+    double ppsDecayCutoff = -1;      // exponent beyond which that term is below 1e-6 LSB
+    double ppsRiseRate = 0;          // [1/s] 1/rise + 1/decay
+    double ppsRiseGain = 0;          // [full scale] of e^(-dt * ppsRiseRate), likewise
+    double ppsRiseCutoff = -1;       // likewise
+    double wanderAmplitude[3] = {};  // [rad]
+    double wanderPhase[3] = {};      // [rad]
     // state
-    uint64_t noiseState = 0;              // splitmix64 counter
-    bool haveSpareNoise = false;          // Box-Muller gives pairs; the second waits here
-    double spareNoise = 0;                // [standard deviations]
+    uint64_t noiseState = 0;      // splitmix64 counter
+    bool haveSpareNoise = false;  // Box-Muller gives pairs; the second waits here
+    double spareNoise = 0;        // [standard deviations]
     // Frames are computed in segments of kSimulatorSegmentFrames aligned to multiples of that
     // size in the frame counter, so the output never depends on how callers split their reads.
     long long segmentStart = -kSimulatorSegmentFrames;  // [device frames] counter of segment[0]
-    int segmentUsed = kSimulatorSegmentFrames;         // [frames] of segment already handed out
+    int segmentUsed = kSimulatorSegmentFrames;          // [frames] of segment already handed out
     Frame segment[kSimulatorSegmentFrames] = {};
 };
 

@@ -63,24 +63,7 @@ long double RoundHalfEven(long double v) {
     return std::rint(v);
 }
 
-int RoundToPixel(long double v) {
-    constexpr long double kLimit = 1e9L;
-    if (!(v > -kLimit)) return -static_cast<int>(kLimit);
-    if (v > kLimit) return static_cast<int>(kLimit);
-    return static_cast<int>(std::rint(v));
-}
-
 long double IntFloor(long double v) { return std::floor(v); }
-
-long double Frac(long double v) {
-    // The phases of the chain stay within (-2, 2), where the integer part is -1, -0, 0 or 1
-    // and the difference is exact; these short cuts give the very bits of v - trunc(v)
-    // (including +0 for -0) without a call that reloads the control word.
-    if (v > -1 && v < 1) return v + 0.0L;
-    if (v >= 1 && v < 2) return v - 1;
-    if (v <= -1 && v > -2) return v + 1;
-    return v - std::trunc(v);
-}
 
 std::string FormatMask(long double v, int decimals) {
     if (v == 0) v = 0;  // a negative zero is not negative

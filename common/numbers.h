@@ -2,6 +2,7 @@
 // read-out, chart and I/Q-file number formats.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -16,12 +17,26 @@ long double NumberFromText(std::string_view text);
 // ROUND: nearest integer, a half to the even neighbour.
 long double RoundHalfEven(long double v);
 // ROUND for pixel coordinates: the result is limited to +-1e9 (NaN gives -1e9), which lies far
-// outside every surface, so a point that runs away is simply not drawn.
-int RoundToPixel(long double v);
+// outside every surface, so a point that runs away is simply not drawn. lrint rounds in the
+// current mode, which the program never changes from round-to-nearest-even.
+inline int RoundToPixel(long double v) {
+    constexpr long double kLimit = 1e9L;
+    if (!(v > -kLimit)) return -static_cast<int>(kLimit);
+    if (v > kLimit) return static_cast<int>(kLimit);
+    return static_cast<int>(std::lrint(v));
+}
 // INT: rounding down, towards minus infinity.
 long double IntFloor(long double v);
 // frac(v) = v - trunc(v), keeping the sign of v.
-long double Frac(long double v);
+// The chain's phases stay within (-2, 2), where the integer part is -1, -0, 0 or 1 and the
+// difference is exact; the short cuts give the very bits of v - trunc(v) (+0 for -0) without
+// a library call that reloads the floating-point control word.
+inline long double Frac(long double v) {
+    if (v > -1 && v < 1) return v + 0.0L;
+    if (v >= 1 && v < 2) return v - 1;
+    if (v <= -1 && v > -2) return v + 1;
+    return v - std::trunc(v);
+}
 
 // The masks "0.000", "0.00" and "0.0": at least one digit before the point, `decimals`
 // digits after it, rounded; "-" for a negative value (also when it rounds to zero).

@@ -14,7 +14,10 @@ std::string IqTextHeader() {
 }
 
 std::string IqRecord(const std::string& timeOfDay, long double periodI, long double periodQ) {
-    return timeOfDay + "," + FormatPicture7(periodI) + "," + FormatPicture7(periodQ) + "\r\n";
+    std::string record = timeOfDay;
+    record.append(",").append(FormatPicture7(periodI));
+    record.append(",").append(FormatPicture7(periodQ));
+    return record.append("\r\n");
 }
 
 std::string IqFileName(int64_t millisecondsOfDay) {
@@ -27,7 +30,8 @@ bool WriteIqFile(const std::string& iqText, const std::string& path, std::string
         error = path + ": cannot create: " + std::strerror(errno);
         return false;
     }
-    const std::string content = iqText + "\r\n";
+    std::string content = iqText;
+    content.append("\r\n");
     size_t written = std::fwrite(content.data(), 1, content.size(), file);
     int writeErrno = errno;
     bool flushed = std::fflush(file) == 0;

@@ -17,8 +17,8 @@ namespace {
 static_assert(offsetof(Frame, Rf) == 0 && offsetof(Frame, Pps) == sizeof(int16_t),
               "a Frame array must be laid out as interleaved 16-bit stereo samples");
 
-constexpr long long kConvertChunkFrames = 4096;  // [frames] per libsndfile call when converting
-constexpr int kMaxHeaderChunks = 4096;           // [chunks] walked before giving up on a header
+constexpr long long kConvertChunkFrames = 4096;    // [frames] per libsndfile call when converting
+constexpr int kMaxHeaderChunks = 4096;             // [chunks] walked before giving up on a header
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;  // [bytes] data size of a streamed WAV
 
 // Clips a rounded sample into int16; NaN (possible in a damaged float file) becomes silence.
@@ -33,13 +33,19 @@ int16_t ClipToInt16(double rounded) {
 int BytesPerSample(int subtype) {
     switch (subtype) {
         case SF_FORMAT_PCM_S8:
-        case SF_FORMAT_PCM_U8: return 1;
-        case SF_FORMAT_PCM_16: return 2;
-        case SF_FORMAT_PCM_24: return 3;
+        case SF_FORMAT_PCM_U8:
+            return 1;
+        case SF_FORMAT_PCM_16:
+            return 2;
+        case SF_FORMAT_PCM_24:
+            return 3;
         case SF_FORMAT_PCM_32:
-        case SF_FORMAT_FLOAT: return 4;
-        case SF_FORMAT_DOUBLE: return 8;
-        default: return 0;
+        case SF_FORMAT_FLOAT:
+            return 4;
+        case SF_FORMAT_DOUBLE:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -72,8 +78,8 @@ uint64_t Get64(const unsigned char* p) {  // little-endian, as in the RF64 ds64 
 // shortens a data chunk that runs past the end of the file, so the original claim is read here.
 struct DataChunkClaim {
     bool found = false;
-    long long offset = 0;     // [bytes] from the start of the file to the first sample
-    uint64_t sizeBytes = 0;   // [bytes] the header promises
+    long long offset = 0;    // [bytes] from the start of the file to the first sample
+    uint64_t sizeBytes = 0;  // [bytes] the header promises
 };
 
 DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
@@ -164,8 +170,9 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
     if (file == nullptr) {
         const int code = sf_error(nullptr);
         const std::string reason = sf_error_number(code);
-        error = path + (code == SF_ERR_UNRECOGNISED_FORMAT ? ": not a sound file (" :
-                                                             ": damaged sound file (") +
+        error = path +
+                (code == SF_ERR_UNRECOGNISED_FORMAT ? ": not a sound file ("
+                                                    : ": damaged sound file (") +
                 reason + ")";
         return false;
     }
@@ -275,9 +282,8 @@ bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std
         return false;
     }
     if (count <= 0) return true;
-    // libsndfile only reads the samples; the cast drops const for its C interface.
-    short* samples = const_cast<short*>(reinterpret_cast<const short*>(frames));
-    const sf_count_t written = sf_writef_short(writer.file, samples, count);
+    const sf_count_t written =
+        sf_writef_short(writer.file, reinterpret_cast<const short*>(frames), count);
     if (written > 0) writer.framesWritten += written;
     if (written != count) {
         error = writer.path + ": cannot write: " + sf_strerror(writer.file);

@@ -33,12 +33,12 @@ struct WavReader {
     std::string path;  // as given to OpenWavReader, used in every message
     // state
     SNDFILE* file = nullptr;
-    SF_INFO info{};              // as libsndfile reports the file
-    long long frames = 0;        // [frames] present in the file (what a full read delivers)
-    int subtype = 0;             // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
-    std::string warning;         // one line, empty unless the file is truncated
-    std::vector<int> intBuffer;        // conversion buffer for PCM other than 16-bit
-    std::vector<double> realBuffer;    // conversion buffer for float and double
+    SF_INFO info{};                  // as libsndfile reports the file
+    long long frames = 0;            // [frames] present in the file (what a full read delivers)
+    int subtype = 0;                 // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
+    std::string warning;             // one line, empty unless the file is truncated
+    std::vector<int> intBuffer;      // conversion buffer for PCM other than 16-bit
+    std::vector<double> realBuffer;  // conversion buffer for float and double
 
     WavReader() = default;
     WavReader(const WavReader&) = delete;

@@ -20,9 +20,9 @@ struct RealOption {
     const char* help;
 };
 
-constexpr double kMaxSeconds = 30 * 86400.0;  // [s] a month of recording is plenty
-constexpr double kMaxPpm = 10000;             // [ppm] 1 %: far beyond any sound card
-constexpr double kMaxLevel = 100;             // [full scale] well into clipping
+constexpr double kMaxSeconds = 30 * 86400.0;           // [s] a month of recording is plenty
+constexpr double kMaxPpm = 10000;                      // [ppm] 1 %: far beyond any sound card
+constexpr double kMaxLevel = 100;                      // [full scale] well into clipping
 constexpr double kNyquistHz = kFramesPerSecond / 2.0;  // [Hz]
 
 const RealOption kRealOptions[] = {
@@ -58,12 +58,12 @@ constexpr const char* kSeedOption = "--seed";
 
 std::string FormatNumber(double v) {
     char text[32];
-    std::snprintf(text, sizeof(text), "%g", v);
+    std::snprintf(text, sizeof(text), "%.10g", v);
     return text;
 }
 
 std::string DescribeRange(const RealOption& o) {
-    std::string low = (o.lowOpen ? "more than " : "from ") + FormatNumber(o.low);
+    std::string low = (o.lowOpen ? "more than " : "at least ") + FormatNumber(o.low);
     std::string high = (o.highOpen ? "below " : "at most ") + FormatNumber(o.high);
     return low + " and " + high;
 }
