@@ -1,0 +1,113 @@
+// quorvelle-batch: usage, input and output errors, and a whole run over the simulator.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/batch.h"
+
+namespace {
+
+struct BatchRun {
+    int status = -1;
+    std::string out, err;
+};
+
+BatchRun RunTool(std::vector<std::string> args) {
+    args.insert(args.begin(), "quorvelle-batch");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    std::ostringstream out, err;
+    BatchRun r;
+    r.status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string Temp(const std::string& name) { return testing::TempDir() + name; }
+
+TEST(BatchUsage, BadUsageExitsTwoWithTheUsageText) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--bogus", "x.wav"},
+        {"--click-position", "8000", "x.wav"},
+        {"--click-position", "-1", "x.wav"},
+        {"--start-time", "25:00:00", "x.wav"},
+        {"--iq-file"},
+        {"a.wav", "b.wav"},
+        {"--simulate", "abc"},
+        {"--simulate", "10", "--ppm", "x"},
+        {"--simulate", "10", "input.wav"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        BatchRun r = RunTool(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("usage: quorvelle-batch"), std::string::npos);
+    }
+    BatchRun help = RunTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--simulate SECONDS"), std::string::npos);
+}
+
+TEST(BatchErrors, UnreadableInputIsOneLineAndExitOne) {
+    BatchRun missing = RunTool({"--quiet", Temp("no-such-file.wav")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
+    EXPECT_NE(missing.err.find("no-such-file.wav"), std::string::npos);
+
+    const std::string text = Temp("notes.wav");
+    std::ofstream(text) << "not a recording\n";
+    BatchRun notAudio = RunTool({"--quiet", text});
+    EXPECT_EQ(notAudio.status, 1);
+    EXPECT_NE(notAudio.err.find("notes.wav"), std::string::npos);
+}
+
+TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
+    BatchRun iq = RunTool({"--quiet", "--iq-file", "/nonexistent-dir/iq.txt", "--simulate", "4"});
+    EXPECT_EQ(iq.status, 1);
+    EXPECT_NE(iq.err.find("/nonexistent-dir/iq.txt: cannot create"), std::string::npos);
+    BatchRun log = RunTool({"--quiet", "--log", "/nonexistent-dir/log.tsv", "--simulate", "4"});
+    EXPECT_EQ(log.status, 1);
+    EXPECT_NE(log.err.find("/nonexistent-dir/log.tsv"), std::string::npos);
+    if (std::filesystem::exists("/dev/full")) {
+        BatchRun full = RunTool({"--quiet", "--log", "/dev/full", "--simulate", "4"});
+        EXPECT_EQ(full.status, 1);
+        EXPECT_NE(full.err.find("No space left on device"), std::string::npos);
+    }
+}
+
+TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
+    const std::string iq = Temp("sim.iq.txt"), log = Temp("sim.readouts.tsv");
+    BatchRun r = RunTool({"--quiet", "--start-time", "23:59:50", "--integration", "2", "--iq-file",
+                      iq, "--log", log, "--simulate", "20", "--ppm", "-20"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("I/Q file: " + iq), std::string::npos);
+
+    std::vector<std::string> records = Lines(iq);
+    // 20 s in periods of 2 s: the first closes a sample early, so 10 records; then the empty line.
+    ASSERT_EQ(records.size(), 2u + 10 + 1);
+    EXPECT_EQ(records[2].substr(0, 9), "23:59:51,");
+    EXPECT_EQ(records.back(), "\r");
+    EXPECT_EQ(records[records.size() - 2].substr(0, 9), "00:00:09,");  // past midnight
+
+    std::vector<std::string> readouts = Lines(log);
+    ASSERT_FALSE(readouts.empty());
+    EXPECT_EQ(readouts.front().substr(0, 13), "23:59:50.503\t");
+    int freqLines = 0;
+    for (const std::string& line : readouts) freqLines += line.find("\tIDFREQERROR\t") != std::string::npos;
+    EXPECT_EQ(freqLines, 20);
+}
+
+}  // namespace
