@@ -57,12 +57,6 @@ long double NumberFromText(std::string_view text) {
     return negative ? -value : value;
 }
 
-long double RoundHalfEven(long double v) {
-    // rintl rounds in the current rounding mode, which the program never changes from
-    // round-to-nearest-even; unlike nearbyintl it need not save the floating-point state.
-    return std::rint(v);
-}
-
 long double IntFloor(long double v) { return std::floor(v); }
 
 std::string FormatMask(long double v, int decimals) {

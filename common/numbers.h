@@ -14,8 +14,18 @@
 // can never feed an infinity into the measurement.
 long double NumberFromText(std::string_view text);
 
-// ROUND: nearest integer, a half to the even neighbour.
-long double RoundHalfEven(long double v);
+// ROUND: nearest integer, a half to the even neighbour (the current rounding mode, which the
+// program never changes from round-to-nearest-even).
+inline long double RoundHalfEven(long double v) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    // What rintl does, without the library call.
+    long double r;
+    __asm__("frndint" : "=t"(r) : "0"(v));
+    return r;
+#else
+    return std::rint(v);
+#endif
+}
 // ROUND for pixel coordinates: the result is limited to +-1e9 (NaN gives -1e9), which lies far
 // outside every surface, so a point that runs away is simply not drawn. lrint rounds in the
 // current mode, which the program never changes from round-to-nearest-even.
@@ -23,7 +33,14 @@ inline int RoundToPixel(long double v) {
     constexpr long double kLimit = 1e9L;
     if (!(v > -kLimit)) return -static_cast<int>(kLimit);
     if (v > kLimit) return static_cast<int>(kLimit);
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    // What lrint does, without the library call: store as an integer in the current mode.
+    long long rounded;
+    __asm__("fistpll %0" : "=m"(rounded) : "t"(v) : "st");
+    return static_cast<int>(rounded);
+#else
     return static_cast<int>(std::lrint(v));
+#endif
 }
 // INT: rounding down, towards minus infinity.
 long double IntFloor(long double v);

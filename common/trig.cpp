@@ -1,30 +1,10 @@
-// Extended-precision sine and cosine.
-//
-// The C library reduces every argument above pi/4 with its general multi-word reduction,
-// which costs more than all the rest of a sample's processing. The chain's angles stay below
-// 2 pi in magnitude. Here the angle is reduced by steps of pi/128 (the step held in three parts,
-// so the reduced argument d, |d| <= pi/256, is exact to far below the last place and is carried
-// as a head and a tail), and sin and cos of the step multiple come from a table held to twice
-// the extended precision. sin d and cos d need only short Taylor series at that size.
+// The sine table of the extended-precision sine and cosine: sin(m pi / 128), m = 0 .. 64, as
+// head + tail (cos(m pi / 128) is entry 64 - m).
 #include "common/trig.h"
 
-#include <cmath>
+namespace trig_detail {
 
-namespace {
-
-// pi/128 in three parts. The first two have 55 significant bits, so n * part is exact for
-// |n| <= 511, and x - n * kStep1 is exact (Sterbenz) for x within half a step of n * pi/128.
-constexpr long double kStep1 = 0x6487ed5110b461p-60L;
-constexpr long double kStep2 = 0x69898cc51701b8p-118L;
-constexpr long double kStep3 = 0xe68948127044533ep-184L;
-constexpr long double kInverseStep = 0xa2f9836e4e44152ap-58L;  // 128 / pi
-constexpr long double kReducedLimit = 16;  // [rad] reduced here; larger arguments: the library
-
-// sin(m pi / 128) for m = 0 .. 64 as head + tail; cos(m pi / 128) is entry 64 - m.
-struct TwoPart {
-    long double hi, lo;
-};
-constexpr TwoPart kSinTable[65] = {
+const TwoPart kSinTable[65] = {
     {0x0p+0L, 0x0p+0L},
     {0xc90aafbd1b33efcap-69L, -0xeb1848d0097cc34fp-135L},
     {0xc8fb2f886ec09f37p-68L, 0xd42f2a9656f8a2e2p-133L},
@@ -92,55 +72,4 @@ constexpr TwoPart kSinTable[65] = {
     {0x8000000000000000p-63L, 0x0p+0L},
 };
 
-// 1/n! for the series.
-constexpr long double InverseFactorial(int n) {
-    long double f = 1;
-    for (int k = 2; k <= n; ++k) f *= k;
-    return 1 / f;
-}
-
-}  // namespace
-
-void ExtendedSinCos(long double x, long double* s, long double* c) {
-    if (!(std::fabs(x) <= kReducedLimit)) {
-        sincosl(x, s, c);
-        return;
-    }
-    const long double n = std::rint(x * kInverseStep);
-    // d = x - n pi/128 as head dh + tail dl.
-    const long double a = x - n * kStep1;  // exact
-    const long double b = n * kStep2;      // exact
-    const long double h1 = a - b;
-    const long double t1 = (a - h1) - b;  // exact rounding error of h1 (|a| >= |b|)
-    const long double tail = t1 - n * kStep3;
-    const long double dh = h1 + tail;
-    const long double dl = tail - (dh - h1);
-
-    // sin d = dh + sr, cos d = 1 + cm; |d| <= 0.0123, so the series end far below the last
-    // place (the first omitted terms are d^11/11! and d^10/10!).
-    const long double z = dh * dh;
-    const long double sr =
-        dl + dh * z *
-                 (-InverseFactorial(3) +
-                  z * (InverseFactorial(5) + z * (-InverseFactorial(7) + z * InverseFactorial(9))));
-    const long double cm =
-        z * (-InverseFactorial(2) +
-             z * (InverseFactorial(4) + z * (-InverseFactorial(6) + z * InverseFactorial(8)))) -
-        dh * dl;
-
-    // Angle n pi/128 = quadrant * pi/2 + m pi/128.
-    const int j = static_cast<int>(n) & 255;
-    const int quadrant = j >> 6, m = j & 63;
-    const TwoPart& sa = kSinTable[m];
-    const TwoPart& ca = kSinTable[64 - m];
-    const long double sinA =
-        sa.hi + (ca.hi * dh + (((sa.lo + ca.lo * dh) + ca.hi * sr) + sa.hi * cm));
-    const long double cosA =
-        ca.hi + (-(sa.hi * dh) + (((ca.lo - sa.lo * dh) - sa.hi * sr) + ca.hi * cm));
-    switch (quadrant) {
-        case 0: *s = sinA, *c = cosA; break;
-        case 1: *s = cosA, *c = -sinA; break;
-        case 2: *s = -sinA, *c = -cosA; break;
-        default: *s = -cosA, *c = sinA; break;
-    }
-}
+}  // namespace trig_detail

@@ -1,7 +1,86 @@
 // Sine and cosine in extended precision for the chain's oscillators, whose angles stay within
 // (-2 pi, 2 pi).
+//
+// The C library reduces every argument above pi/4 with its general multi-word reduction,
+// which costs more than all the rest of a sample's processing. The chain's angles stay below
+// 2 pi in magnitude. Here the angle is reduced by steps of pi/128 (the step held in three parts,
+// so the reduced argument d, |d| <= pi/256, is exact to far below the last place and is carried
+// as a head and a tail), and sin and cos of the step multiple come from a table held to twice
+// the extended precision. sin d and cos d need only short Taylor series at that size. The
+// results are within one unit in the last place of the exact values (as the library's are).
+// Inline, so the chain keeps the values in registers.
 #pragma once
 
-// Both at once: *s = sin x, *c = cos x. Within one unit in the last place of the exact values
-// for |x| <= 8; larger arguments are handed to the C library.
-void ExtendedSinCos(long double x, long double* s, long double* c);
+#include <cmath>
+
+#include "common/numbers.h"
+
+namespace trig_detail {
+
+// pi/128 in three parts. The first two have 55 significant bits, so n * part is exact for
+// |n| <= 511, and x - n * kStep1 is exact (Sterbenz) for x within half a step of n * pi/128.
+constexpr long double kStep1 = 0x6487ed5110b461p-60L;
+constexpr long double kStep2 = 0x69898cc51701b8p-118L;
+constexpr long double kStep3 = 0xe68948127044533ep-184L;
+constexpr long double kInverseStep = 0xa2f9836e4e44152ap-58L;  // 128 / pi
+constexpr long double kReducedLimit = 16;  // [rad] reduced here; larger arguments: the library
+
+// sin(m pi / 128) for m = 0 .. 64 as head + tail; cos(m pi / 128) is entry 64 - m.
+struct TwoPart {
+    long double hi, lo;
+};
+extern const TwoPart kSinTable[65];
+
+// 1/n! for the series.
+constexpr long double InverseFactorial(int n) {
+    long double f = 1;
+    for (int k = 2; k <= n; ++k) f *= k;
+    return 1 / f;
+}
+
+}  // namespace trig_detail
+
+// Both at once: *s = sin x, *c = cos x. Arguments beyond 16 rad go to the C library.
+inline void ExtendedSinCos(long double x, long double* s, long double* c) {
+    if (!(std::fabs(x) <= trig_detail::kReducedLimit)) {
+        sincosl(x, s, c);
+        return;
+    }
+    const long double n = RoundHalfEven(x * trig_detail::kInverseStep);
+    // d = x - n pi/128 as head dh + tail dl.
+    const long double a = x - n * trig_detail::kStep1;  // exact
+    const long double b = n * trig_detail::kStep2;      // exact
+    const long double h1 = a - b;
+    const long double t1 = (a - h1) - b;  // exact rounding error of h1 (|a| >= |b|)
+    const long double tail = t1 - n * trig_detail::kStep3;
+    const long double dh = h1 + tail;
+    const long double dl = tail - (dh - h1);
+
+    // sin d = dh + sr, cos d = 1 + cm; |d| <= 0.0123, so the series end far below the last
+    // place (the first omitted terms are d^11/11! and d^10/10!).
+    const long double z = dh * dh;
+    const long double sr =
+        dl + dh * z *
+                 (-trig_detail::InverseFactorial(3) +
+                  z * (trig_detail::InverseFactorial(5) + z * (-trig_detail::InverseFactorial(7) + z * trig_detail::InverseFactorial(9))));
+    const long double cm =
+        z * (-trig_detail::InverseFactorial(2) +
+             z * (trig_detail::InverseFactorial(4) + z * (-trig_detail::InverseFactorial(6) + z * trig_detail::InverseFactorial(8)))) -
+        dh * dl;
+
+    // Angle n pi/128 = quadrant * pi/2 + m pi/128.
+    const int j = static_cast<int>(n) & 255;
+    const int quadrant = j >> 6, m = j & 63;
+    const trig_detail::TwoPart& sa = trig_detail::kSinTable[m];
+    const trig_detail::TwoPart& ca = trig_detail::kSinTable[64 - m];
+    const long double sinA =
+        sa.hi + (ca.hi * dh + (((sa.lo + ca.lo * dh) + ca.hi * sr) + sa.hi * cm));
+    const long double cosA =
+        ca.hi + (-(sa.hi * dh) + (((ca.lo - sa.lo * dh) - sa.hi * sr) + ca.hi * cm));
+    switch (quadrant) {
+        case 0: *s = sinA, *c = cosA; break;
+        case 1: *s = cosA, *c = -sinA; break;
+        case 2: *s = -sinA, *c = -cosA; break;
+        default: *s = -cosA, *c = sinA; break;
+    }
+}

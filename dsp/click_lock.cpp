@@ -102,8 +102,8 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     }
 
     c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);
-    if (!c.OffsetTrigValid || c.OffsetPhase != c.OffsetTrigPhase ||
-        std::signbit(c.OffsetPhase) != std::signbit(c.OffsetTrigPhase)) {
+    // Frac never gives -0, so equal phases have equal bits and equal sines and cosines.
+    if (!c.OffsetTrigValid || c.OffsetPhase != c.OffsetTrigPhase) {
         ExtendedSinCos(2 * kPi * c.OffsetPhase, &c.OffsetSin, &c.OffsetCos);
         c.OffsetTrigPhase = c.OffsetPhase;
         c.OffsetTrigValid = true;

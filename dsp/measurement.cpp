@@ -42,13 +42,10 @@ void FixOffset(Measurement& m) {
 }
 
 std::string ReadIntegrationTime(Measurement& m, const std::string& fieldText) {
-    std::string text = fieldText;
-    const long double value = NumberFromText(text);
-    if (value < 1) {
-        text = "1";
-    } else if (value >= kMaxIntegrationSeconds + 1) {
-        text = std::to_string(kMaxIntegrationSeconds);
-    }
+    const long double value = NumberFromText(fieldText);
+    const std::string text = value < 1                             ? std::string("1")
+                             : value >= kMaxIntegrationSeconds + 1 ? std::to_string(kMaxIntegrationSeconds)
+                                                                   : fieldText;
     m.Params.IntegrationText = text;
     m.Params.IntegrationSeconds = static_cast<int>(IntFloor(NumberFromText(text)));
     return text;
