@@ -65,5 +65,19 @@ void RedrawScopeBackground(Display& d);
 // Dotted click-position marker on ScopeBackSurface at x = 2 * clickPosition.
 void DrawClickMarker(Display& d, int clickPosition);
 
+// One point of a click-scope trace, drawn as a polyline with the pen selected in the surface:
+// the first point only sets (lastX, lastY); every point is joined to the previous one, end
+// point excluded, and becomes the new previous point.
+inline void TracePoint(Surface& s, int& lastX, int& lastY, int x, int y, bool first) {
+    if (first) {
+        lastX = x;
+        lastY = y;
+    }
+    MoveTo(s, lastX, lastY);
+    LineTo(s, x, y);
+    lastX = x;
+    lastY = y;
+}
+
 // Copies every surface to its panel as a repaint does, dropping the unfinished second's traces.
 void RepaintPanels(Display& d, int integrationSeconds, const std::string& now);

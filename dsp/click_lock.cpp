@@ -90,15 +90,7 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     if (n >= 0 && n < kClickTraceSamples) {
         const int x2 = 2 * n;
         const int y = RoundToPixel(50 - 160 * std::sqrt(i * i + q * q));
-        if (n == 0) {
-            c.ClickTraceX = x2;
-            c.ClickTraceY = y;
-        }
-        Surface& scope = m.Screen.ScopeWorkSurface;
-        MoveTo(scope, c.ClickTraceX, c.ClickTraceY);
-        LineTo(scope, x2, y);
-        c.ClickTraceX = x2;
-        c.ClickTraceY = y;
+        TracePoint(m.Screen.ScopeWorkSurface, c.ClickTraceX, c.ClickTraceY, x2, y, n == 0);
     }
 
     c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);

@@ -89,15 +89,8 @@ void ProcessFrame(Measurement& m, Frame frame) {
         if (f.SecondIndex >= kScopeFirstIndex && f.SecondIndex <= kScopeLastIndex) {
             const int x = 8 * (f.SecondIndex - kScopeFirstIndex);
             const int y = RoundToPixel(130 - 32 * f.PpsOut);
-            if (f.SecondIndex == kScopeFirstIndex) {
-                f.ScopeLastX = x;
-                f.ScopeLastY = y;
-            }
-            Surface& scope = m.Screen.ScopeWorkSurface;
-            MoveTo(scope, f.ScopeLastX, f.ScopeLastY);
-            LineTo(scope, x, y);
-            f.ScopeLastX = x;
-            f.ScopeLastY = y;
+            TracePoint(m.Screen.ScopeWorkSurface, f.ScopeLastX, f.ScopeLastY, x, y,
+                       f.SecondIndex == kScopeFirstIndex);
         }
 
         if (f.SecondIndex == kSecondEndIndex) EndOfSecond(m);

@@ -1,0 +1,60 @@
+// What the chain draws: vectorscope dots, the once-a-second panel copies, the click traces.
+#include <gtest/gtest.h>
+
+#include "capture/signal_simulator.h"
+#include "chain_fixture.h"
+
+namespace {
+
+const Colour kCyan = MakeColour(0, 255, 255);
+
+int CountColour(const Surface& s, Colour colour, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) n += s.At(x, y) == colour;
+    return n;
+}
+
+TEST(Vectorscope, DotAtTheScaledRunningSums) {
+    StartedChain c;
+    c.m.Screen.VectorMagnification = 10;
+    c.m.Lock.VectorI = 104.9L;  // a blanked sample adds nothing: the dot is where the sums are
+    c.m.Lock.VectorQ = -250.1L;
+    PhaseLockSample(c.m, 100, 0.3L);
+    EXPECT_EQ(c.m.Screen.VectorSurface.At(95, 110), kBlack);  // ROUND(10.49 + 85), ROUND(85 + 25.01)
+}
+
+TEST(Vectorscope, ColumnOneSixtySevenOnlyAtARepaint) {
+    StartedChain c;
+    const Colour unpainted = MakeColour(1, 2, 3);
+    Surface& panel = c.m.Screen.VectorPanel;
+    FillRect(panel, 0, 0, panel.Width, panel.Height, unpainted);
+    c.m.Lock.VectorI = 82;  // x = 167
+    PhaseLockSample(c.m, 7999 - 1, 0);
+    c.m.Lock.VectorI = 82;
+    PhaseLockSample(c.m, 7999, 0);  // the once-a-second copy of 167 x 167
+    EXPECT_EQ(c.m.Screen.VectorSurface.At(167, 85), kBlack);
+    EXPECT_EQ(panel.At(166, 85), MakeColour(0, 255, 0));  // the I axis, copied
+    EXPECT_EQ(panel.At(167, 85), unpainted);
+    RepaintPanels(c.m.Screen, 3, "00:00:00");
+    EXPECT_EQ(panel.At(167, 85), kBlack);
+}
+
+TEST(ClickScope, TracesReachThePanelOnceASecondOnAFreshBackground) {
+    StartedChain c;
+    SignalSimulator sim;
+    StartSimulator(sim, SimulatorSettings{});
+    std::vector<Frame> frames(8000 * 3);
+    NextSimulatorFrames(sim, frames.data(), frames.size());
+    c.Feed(frames);
+    const Surface& panel = c.m.Screen.ScopePanel;
+    // Upper half: the RF trace over x = 0..126; lower half: the PPS trace over x = 0..126.
+    EXPECT_GT(CountColour(panel, kCyan, 0, 0, 126, 84), 20);
+    EXPECT_GT(CountColour(panel, kCyan, 0, 85, 126, 168), 20);
+    // The working surface was refilled from the background when the second ended, so the
+    // traces drawn since belong to the second under way; a repaint drops them.
+    RepaintPanels(c.m.Screen, 3, "00:00:00");
+    EXPECT_EQ(CountColour(c.m.Screen.ScopePanel, kCyan, 0, 0, 126, 168), 0);
+}
+
+}  // namespace
