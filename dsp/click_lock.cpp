@@ -29,6 +29,15 @@ constexpr int kBlankAfter = 300;
 constexpr int kClickTraceSamples = 64;  // RF scope trace: n = 0 .. 63, x = 2n
 constexpr int kLastSampleOfSecond = 7999;
 
+// Stores an extended value into slot `index` (and its twin index + 27) as head + tail.
+inline void StoreProduct(std::array<double, 2 * kTapCount>& head,
+                         std::array<double, 2 * kTapCount>& tail, int index, long double value) {
+    const double h = static_cast<double>(value);
+    const double t = static_cast<double>(value - h);  // exact: the 11 bits a double lacks
+    head[index] = head[index + kTapCount] = h;
+    tail[index] = tail[index + kTapCount] = t;
+}
+
 // The click read-outs, once a second at n = ClickPosition.
 void UpdateClickLock(Measurement& m, long double i, long double q) {
     ClickLock& c = m.Lock;
@@ -68,21 +77,23 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     ExtendedSinCos(2 * kPi * c.LockPhase, &sinTheta, &cosTheta);
     const long double mixI = cosTheta * x;
     const long double mixQ = sinTheta * x;
-    c.RingI[c.RingIndex] = c.RingI[c.RingIndex + kTapCount] = mixI;
-    c.RingQ[c.RingIndex] = c.RingQ[c.RingIndex + kTapCount] = mixQ;
+    StoreProduct(c.RingIHead, c.RingITail, c.RingIndex, mixI);
+    StoreProduct(c.RingQHead, c.RingQTail, c.RingIndex, mixQ);
     c.RingIndex = c.RingIndex + 1 == kTapCount ? 0 : c.RingIndex + 1;
 
     // Tap 0 meets the oldest product, which sits at RingIndex. The taps are double values, so
     // multiplying by the double gives the same product as by its widened copy, in one
     // instruction fewer.
     const double* taps = kTapValues;
-    const long double* ringI = &c.RingI[c.RingIndex];
-    const long double* ringQ = &c.RingQ[c.RingIndex];
+    const double* iHead = &c.RingIHead[c.RingIndex];
+    const double* iTail = &c.RingITail[c.RingIndex];
+    const double* qHead = &c.RingQHead[c.RingIndex];
+    const double* qTail = &c.RingQTail[c.RingIndex];
     long double i = 0, q = 0;
 #pragma GCC unroll 27
     for (int k = 0; k < kTapCount; ++k) {
-        i += taps[k] * ringI[k];
-        q += taps[k] * ringQ[k];
+        i += taps[k] * (static_cast<long double>(iHead[k]) + iTail[k]);  // the exact product
+        q += taps[k] * (static_cast<long double>(qHead[k]) + qTail[k]);
     }
 
     if (n == c.ClickPosition) UpdateClickLock(m, i, q);

@@ -18,9 +18,13 @@ struct ClickLock {
     long double LockStep = 0;      // [cycles per sample] oscillator increment
     long double LockPhase = 0;     // [cycles, (-1, 1)]
     long double OffsetPhase = 0;   // [cycles, (-1, 1)]
-    // The mixer rings hold every product twice (slots i and i + 27) so the filter reads the 27
-    // products oldest-first as one contiguous run starting at RingIndex.
-    std::array<long double, 2 * kTapCount> RingI{}, RingQ{};
+    // The mixer rings: the last 27 products of the RF value with the oscillator's cosine (I)
+    // and sine (Q). Each product is held exactly as a double head plus a double tail (an
+    // extended value has 11 bits more than a double, so the tail is exact), which the filter
+    // reads back much faster than 80-bit values; and every product is held twice (slots i and
+    // i + 27) so the filter reads the 27 products oldest-first as one contiguous run starting
+    // at RingIndex.
+    std::array<double, 2 * kTapCount> RingIHead{}, RingITail{}, RingQHead{}, RingQTail{};
     int RingIndex = 0;             // slot of the next (and of the oldest) product, 0..26
     long double ClickI = 0, ClickQ = 0;  // smoothed I/Q at ClickPosition
     int ClickTraceX = 0, ClickTraceY = 0;  // [pixels] end of the last click-scope segment

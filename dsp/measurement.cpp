@@ -63,8 +63,9 @@ void InitialiseMeasurement(Measurement& m, ChainHost& host) {
     ReadIntegrationTime(m, m.Params.IntegrationText);
     m.Screen.VectorMagnification = 1;
     m.Integ.ChartColumn = 0;
-    m.Lock.RingI.fill(0);
-    m.Lock.RingQ.fill(0);
+    for (auto* ring : {&m.Lock.RingIHead, &m.Lock.RingITail, &m.Lock.RingQHead, &m.Lock.RingQTail}) {
+        ring->fill(0);
+    }
     CompleteDisplaySurfaces(m.Screen);
     m.IqText = IqTextHeader();
 }
