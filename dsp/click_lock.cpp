@@ -127,9 +127,15 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     IntegrateSample(m, rotatedI, rotatedQ);
 
     Display& d = m.Screen;
-    const long double magnification = d.VectorMagnification;
-    SetPixel(d.VectorSurface, RoundToPixel(c.VectorI / magnification + kVectorCentre),
-             RoundToPixel(kVectorCentre - c.VectorQ / magnification), kBlack);
+    // Dividing by 1 changes nothing, so the default magnification skips the two divisions.
+    long double dotI = c.VectorI, dotQ = c.VectorQ;
+    if (d.VectorMagnification != 1) {
+        const long double magnification = d.VectorMagnification;
+        dotI = dotI / magnification;
+        dotQ = dotQ / magnification;
+    }
+    SetPixel(d.VectorSurface, RoundToPixel(dotI + kVectorCentre), RoundToPixel(kVectorCentre - dotQ),
+             kBlack);
 
     if (n == kLastSampleOfSecond) {
         BlockCopy(d.VectorSurface, 0, 0, kVectorSecondCopy, kVectorSecondCopy, d.VectorPanel, 0, 0);
