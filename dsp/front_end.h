@@ -18,11 +18,13 @@ constexpr long double kResampleStepLimit = 0.05L;  // ResampleStep within 1 +- 5
 
 struct FrontEnd {
     // parameters
-    int DeviceRate = 0;  // [frames/s] asked of the device; 8000 after Start
+    // The rate and the steps start with the values Start gives them, so frames that arrive
+    // before Start are re-sampled 1:1 instead of never advancing the output-sample loop.
+    int DeviceRate = kFramesPerSecond;  // [frames/s] asked of the device
 
     // state
-    long double BaseStep = 0;      // [device frames per output sample] integral term of the loop
-    long double ResampleStep = 0;  // [device frames per output sample] step in use
+    long double BaseStep = 1;      // [device frames per output sample] integral term of the loop
+    long double ResampleStep = 1;  // [device frames per output sample] step in use
     long double ResamplePos = 0;   // [0 at previous frame .. 1 at current] next output sample
     int RealignPending = 0;        // 1: the next valid edge re-aligns SecondIndex
     int SecondIndex = 0;           // [output samples, 0..7999]

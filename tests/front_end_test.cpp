@@ -37,6 +37,17 @@ TEST(Resampling, StepOneGivesOneSamplePerFrameDelayedByOneFrame) {
     }
 }
 
+TEST(Resampling, FramesBeforeStartAdvanceOneToOne) {
+    Measurement m;
+    RecordingHost host;
+    host.measurement = &m;
+    InitialiseMeasurement(m, host);  // no Start: the steps keep their start-up values
+    std::vector<Frame> frames(8000, Frame{0, 0});
+    ProcessFrames(m, frames.data(), static_cast<int>(frames.size()));
+    EXPECT_EQ(m.Front.SecondIndex, 0);  // 8000 output samples: one whole second
+    EXPECT_EQ(host.Last(Readout::FreqError), "Freq error = 0.00ppm");
+}
+
 TEST(Resampling, StepsBelowAndAboveOneGiveTwoOrNoSamplesInSomeFrames) {
     for (long double step : {0.999L, 1.001L}) {
         StartedChain c;
