@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "capture/signal_simulator.h"
@@ -15,20 +18,18 @@
 
 namespace {
 
-// argv as a program receives it, argv[0] being the program's name.
-class Args {
-public:
-    explicit Args(std::vector<std::string> words) : words_(std::move(words)) {
-        words_.insert(words_.begin(), "quorvelle-sim");
-        for (std::string& w : words_) pointers_.push_back(w.data());
-        pointers_.push_back(nullptr);
-    }
-    int Count() const { return static_cast<int>(words_.size()); }
-    char** Vector() { return pointers_.data(); }
+using Words = std::vector<std::string>;
 
-private:
-    std::vector<std::string> words_;
-    std::vector<char*> pointers_;
+// argv as a program receives it, argv[0] being the program's name.
+struct Args {
+    explicit Args(Words w) : words(std::move(w)) {
+        words.insert(words.begin(), "quorvelle-sim");
+        for (std::string& word : words) pointers.push_back(word.data());
+        pointers.push_back(nullptr);
+    }
+    int Count() const { return static_cast<int>(words.size()); }
+    Words words;
+    std::vector<char*> pointers;
 };
 
 struct ParseOutcome {
@@ -38,87 +39,48 @@ struct ParseOutcome {
     std::string error;
 };
 
-ParseOutcome Parse(std::vector<std::string> words) {
+ParseOutcome Parse(Words words) {
     Args args(std::move(words));
     ParseOutcome o;
-    o.result = ParseSimulatorOption(args.Count(), args.Vector(), o.next, o.settings, o.error);
+    o.result =
+        ParseSimulatorOption(args.Count(), args.pointers.data(), o.next, o.settings, o.error);
     return o;
 }
 
-void ExpectValue(const std::vector<std::string>& words, double SimulatorSettings::*field,
-                 double expected) {
-    const ParseOutcome o = Parse(words);
-    ASSERT_EQ(o.result, 1) << o.error;
-    EXPECT_EQ(o.next, 1 + static_cast<int>(words.size())) << words[0] << ": i moves past all";
-    EXPECT_DOUBLE_EQ(o.settings.*field, expected) << words[0];  // decimal text: within 4 ulp
-}
-
-void ExpectRejected(const std::vector<std::string>& words, const std::string& expected) {
-    const ParseOutcome o = Parse(words);
-    EXPECT_EQ(o.result, -1) << words[0];
-    EXPECT_EQ(o.error, expected);
-}
-
-TEST(SimulatorOptions, GoodValuesAreStored) {
-    ExpectValue({"--seconds", "2592000"}, &SimulatorSettings::seconds, 2592000);
-    ExpectValue({"--ppm", "-37.25"}, &SimulatorSettings::ppm, -37.25);
-    ExpectValue({"--ppm", "+1e2"}, &SimulatorSettings::ppm, 100);
-    ExpectValue({"--ppm=12.5"}, &SimulatorSettings::ppm, 12.5);
-    ExpectValue({"--start-offset", ".999"}, &SimulatorSettings::startOffsetSeconds, 0.999);
-    ExpectValue({"--click-delay-ms", "4"}, &SimulatorSettings::clickDelayMs, 4);
-    ExpectValue({"--click-length-ms", "0"}, &SimulatorSettings::clickLengthMs, 0);
-    ExpectValue({"--lock-freq", "1000.5"}, &SimulatorSettings::lockFreqHz, 1000.5);
-    ExpectValue({"--carrier-offset-hz", "-0.3"}, &SimulatorSettings::carrierOffsetHz, -0.3);
-    ExpectValue({"--carrier-level", "0"}, &SimulatorSettings::carrierLevel, 0);
-    ExpectValue({"--click-level", "1.5"}, &SimulatorSettings::clickLevel, 1.5);
-    ExpectValue({"--pps-level", "0.9"}, &SimulatorSettings::ppsLevel, 0.9);
-    ExpectValue({"--pps-rise-ms", "0.05"}, &SimulatorSettings::ppsRiseMs, 0.05);
-    ExpectValue({"--pps-decay-ms", "200"}, &SimulatorSettings::ppsDecayMs, 200);
-    ExpectValue({"--noise-level", "0.2"}, &SimulatorSettings::noiseLevel, 0.2);
+TEST(SimulatorOptions, GoodValuesAreStoredOtherArgumentsLeftAlone) {
+    using S = SimulatorSettings;
+    const std::tuple<Words, double S::*, double> cases[] = {
+        {{"--seconds", "2592000"}, &S::seconds, 2592000},
+        {{"--ppm", "-37.25"}, &S::ppm, -37.25},
+        {{"--ppm", "+1e2"}, &S::ppm, 100},
+        {{"--ppm=12.5"}, &S::ppm, 12.5},
+        {{"--start-offset", ".999"}, &S::startOffsetSeconds, 0.999},
+        {{"--click-delay-ms", "4"}, &S::clickDelayMs, 4},
+        {{"--click-length-ms", "0"}, &S::clickLengthMs, 0},
+        {{"--lock-freq", "1000.5"}, &S::lockFreqHz, 1000.5},
+        {{"--carrier-offset-hz", "-0.3"}, &S::carrierOffsetHz, -0.3},
+        {{"--carrier-level", "0"}, &S::carrierLevel, 0},
+        {{"--click-level", "1.5"}, &S::clickLevel, 1.5},
+        {{"--pps-level", "0.9"}, &S::ppsLevel, 0.9},
+        {{"--pps-rise-ms", "0.05"}, &S::ppsRiseMs, 0.05},
+        {{"--pps-decay-ms", "200"}, &S::ppsDecayMs, 200},
+        {{"--noise-level", "0.2"}, &S::noiseLevel, 0.2},
+    };
+    for (const auto& [words, field, expected] : cases) {
+        const ParseOutcome o = Parse(words);
+        ASSERT_EQ(o.result, 1) << words[0] << ": " << o.error;
+        EXPECT_EQ(o.next, 1 + static_cast<int>(words.size())) << words[0] << ": i moves past all";
+        EXPECT_DOUBLE_EQ(o.settings.*field, expected) << words[0];  // decimal text: within 4 ulp
+    }
     const ParseOutcome seed = Parse({"--seed", "18446744073709551615"});
     ASSERT_EQ(seed.result, 1) << seed.error;
     EXPECT_EQ(seed.settings.seed, 18446744073709551615ull);
     EXPECT_EQ(seed.settings.ppm, SimulatorSettings{}.ppm) << "other settings untouched";
-}
 
-TEST(SimulatorOptions, OtherArgumentsAreLeftAlone) {
     for (const std::string word : {"out.wav", "--lock-frequency", "--help", "-", "--seedx"}) {
         const ParseOutcome o = Parse({word, "5"});
         EXPECT_EQ(o.result, 0) << word;
         EXPECT_EQ(o.next, 1) << word;
-    }
-}
-
-TEST(SimulatorOptions, MalformedValuesAreRejected) {
-    for (const std::string bad : {"abc", "", "1x", "nan", "inf", "-inf", "0x10", " 5", "5 ", "1e",
-                                  "+-5", "+", ".", "1e999", "1,5"}) {
-        ExpectRejected({"--ppm", bad}, "--ppm: \"" + bad + "\" is not a number");
-    }
-    ExpectRejected({"--noise-level="}, "--noise-level: \"\" is not a number");
-    ExpectRejected({"--seconds"}, "--seconds needs a value");
-    for (const std::string bad : {"-1", "1.5", "", "18446744073709551616", "+3"}) {
-        ExpectRejected({"--seed", bad},
-                       "--seed: \"" + bad + "\" is not a whole number from 0 to 2^64 - 1");
-    }
-}
-
-TEST(SimulatorOptions, ValuesOutOfRangeAreRejected) {
-    ExpectRejected({"--seconds", "0"},
-                   "--seconds: 0 is out of range (more than 0 and at most 2592000)");
-    ExpectRejected({"--seconds", "2592000.5"},
-                   "--seconds: 2592000.5 is out of range (more than 0 and at most 2592000)");
-    ExpectRejected({"--ppm", "-10001"},
-                   "--ppm: -10001 is out of range (at least -10000 and at most 10000)");
-    ExpectRejected({"--start-offset", "1"},
-                   "--start-offset: 1 is out of range (at least 0 and below 1)");
-    ExpectRejected({"--lock-freq", "4000"},
-                   "--lock-freq: 4000 is out of range (more than 0 and below 4000)");
-    ExpectRejected({"--pps-rise-ms", "0"},
-                   "--pps-rise-ms: 0 is out of range (more than 0 and at most 100)");
-    for (const std::string level :
-         {"--carrier-level", "--click-level", "--pps-level", "--noise-level"}) {
-        ExpectRejected({level, "-0.01"},
-                       level + ": -0.01 is out of range (at least 0 and at most 100)");
     }
 }
 
@@ -127,10 +89,10 @@ struct ToolRun {
     std::string out, err;
 };
 
-ToolRun RunTool(std::vector<std::string> words) {
+ToolRun RunTool(Words words) {
     Args args(std::move(words));
     std::ostringstream out, err;
-    const int status = RunSimTool(args.Count(), args.Vector(), out, err);
+    const int status = RunSimTool(args.Count(), args.pointers.data(), out, err);
     return {status, out.str(), err.str()};
 }
 
@@ -147,26 +109,49 @@ protected:
     std::filesystem::path dir_;
 };
 
-void ExpectUsageError(const std::vector<std::string>& words, const std::string& firstLine) {
-    const ToolRun run = RunTool(words);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "quorvelle-sim: " + firstLine);
-    EXPECT_NE(run.err.find("usage: quorvelle-sim"), std::string::npos);
-    EXPECT_TRUE(run.out.empty());
-}
-
 TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
     const ToolRun help = RunTool({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: quorvelle-sim", 0), 0u);
     EXPECT_NE(help.out.find("--noise-level L"), std::string::npos) << "simulator options listed";
 
-    ExpectUsageError({}, "no output file: give OUT.wav");
-    ExpectUsageError({"--frobnicate", Path("a.wav")}, "unknown option --frobnicate");
-    ExpectUsageError({"--ppm", "fast", Path("a.wav")}, "--ppm: \"fast\" is not a number");
-    ExpectUsageError({Path("a.wav"), Path("b.wav")},
-                     "more than one output file (" + Path("a.wav") + ", " + Path("b.wav") + ")");
-    EXPECT_FALSE(std::filesystem::exists(Path("a.wav"))) << "nothing written on bad usage";
+    // Bad usage: exit status 2, one line naming the problem, then the usage text.
+    const std::string a = Path("a.wav"), b = Path("b.wav");
+    std::vector<std::pair<Words, std::string>> cases = {
+        {{}, "no output file: give OUT.wav"},
+        {{"--frobnicate", a}, "unknown option --frobnicate"},
+        {{a, b}, "more than one output file (" + a + ", " + b + ")"},
+        {{"--noise-level=", a}, "--noise-level: \"\" is not a number"},
+        {{a, "--seconds"}, "--seconds needs a value"},
+        {{"--seconds", "0"}, "--seconds: 0 is out of range (more than 0 and at most 2592000)"},
+        {{"--seconds", "2592000.5"},
+         "--seconds: 2592000.5 is out of range (more than 0 and at most 2592000)"},
+        {{"--ppm", "-10001"}, "--ppm: -10001 is out of range (at least -10000 and at most 10000)"},
+        {{"--start-offset", "1"}, "--start-offset: 1 is out of range (at least 0 and below 1)"},
+        {{"--lock-freq", "4000"}, "--lock-freq: 4000 is out of range (more than 0 and below 4000)"},
+        {{"--pps-rise-ms", "0"}, "--pps-rise-ms: 0 is out of range (more than 0 and at most 100)"},
+    };
+    for (const std::string bad : {"fast", "", "1x", "nan", "inf", "-inf", "0x10", " 5", "5 ", "1e",
+                                  "+-5", "+", ".", "1e999", "1,5"}) {
+        cases.push_back({{"--ppm", bad, a}, "--ppm: \"" + bad + "\" is not a number"});
+    }
+    for (const std::string bad : {"-1", "1.5", "", "18446744073709551616", "+3"}) {
+        cases.push_back(
+            {{"--seed", bad}, "--seed: \"" + bad + "\" is not a whole number from 0 to 2^64 - 1"});
+    }
+    for (const std::string level :
+         {"--carrier-level", "--click-level", "--pps-level", "--noise-level"}) {
+        cases.push_back(
+            {{level, "-0.01"}, level + ": -0.01 is out of range (at least 0 and at most 100)"});
+    }
+    for (const auto& [words, firstLine] : cases) {
+        const ToolRun run = RunTool(words);
+        EXPECT_EQ(run.status, 2) << firstLine;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "quorvelle-sim: " + firstLine);
+        EXPECT_NE(run.err.find("usage: quorvelle-sim"), std::string::npos);
+        EXPECT_TRUE(run.out.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(a)) << "nothing written on bad usage";
 
     const ToolRun unwritable = RunTool({"--seconds", "1", "/nonexistent/dir/x.wav"});
     EXPECT_EQ(unwritable.status, 1);
@@ -180,10 +165,7 @@ TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.empty());
 
-    SimulatorSettings settings;
-    settings.seconds = 2.5;
-    settings.ppm = -80;
-    settings.seed = 7;
+    const SimulatorSettings settings{.seconds = 2.5, .ppm = -80, .seed = 7};
     const long long total = 19998;  // 2.5 s at 7999.36 frames per second
     ASSERT_EQ(SimulatorTotalFrames(settings), total);
     WavReader reader;
@@ -196,10 +178,8 @@ TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
     StartSimulator(sim, settings);
     std::vector<Frame> expected(total);
     NextSimulatorFrames(sim, expected.data(), expected.size());
-    for (long long k = 0; k < total; ++k) {
-        ASSERT_EQ(fromFile[k].Rf, expected[k].Rf) << "frame " << k;
-        ASSERT_EQ(fromFile[k].Pps, expected[k].Pps) << "frame " << k;
-    }
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), fromFile.begin(),
+                           [](Frame a, Frame b) { return a.Rf == b.Rf && a.Pps == b.Pps; }));
 }
 
 }  // namespace
