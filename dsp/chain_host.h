@@ -39,7 +39,7 @@ protected:
     ~ChainHost() = default;
 };
 
-// A host that ignores everything and reads the wall clock; for tests and benchmarks.
+// A host that ignores everything and stands at midnight; for benchmarks.
 class QuietHost final : public ChainHost {
 public:
     void SetReadout(Readout, const std::string&) override {}

@@ -9,15 +9,6 @@
 
 namespace {
 
-// Symmetric low-pass taps (tap k = tap 26 - k), double-precision values widened; they sum to
-// 0.95855, the gain at 0 Hz, and remove the mixer's product at twice the lock frequency.
-constexpr double kTapValues[kTapCount] = {
-    0.005187542,  0.01350045,   0.01350716,  -0.004402553, -0.0262922,   -0.02131265,
-    0.01523923,   0.03742594,   -0.00213425, -0.07183742,  -0.06412266,  0.08639314,
-    0.2985208,    0.3992049,    0.2985208,   0.08639314,   -0.06412266,  -0.07183742,
-    -0.00213425,  0.03742594,   0.01523923,  -0.02131265,  -0.0262922,   -0.004402553,
-    0.01350716,   0.01350045,   0.005187542};
-
 // Lock constants held in single precision enter with their single-precision values.
 const long double kSmoothOld = static_cast<long double>(0.9f);
 const long double kSmoothNew = static_cast<long double>(0.1f);
@@ -60,15 +51,6 @@ void UpdateClickLock(Measurement& m, long double i, long double q) {
 
 }  // namespace
 
-const std::array<long double, kTapCount>& LowPassTaps() {
-    static const std::array<long double, kTapCount> taps = [] {
-        std::array<long double, kTapCount> t{};
-        for (int k = 0; k < kTapCount; ++k) t[k] = static_cast<long double>(kTapValues[k]);
-        return t;
-    }();
-    return taps;
-}
-
 void PhaseLockSample(Measurement& m, int n, long double x) {
     ClickLock& c = m.Lock;
 
@@ -84,7 +66,7 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     // Tap 0 meets the oldest product, which sits at RingIndex. The taps are double values, so
     // multiplying by the double gives the same product as by its widened copy, in one
     // instruction fewer.
-    const double* taps = kTapValues;
+    const double* taps = kLowPassTaps;
     const double* iHead = &c.RingIHead[c.RingIndex];
     const double* iTail = &c.RingITail[c.RingIndex];
     const double* qHead = &c.RingQHead[c.RingIndex];

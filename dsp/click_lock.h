@@ -36,8 +36,16 @@ struct ClickLock {
     long double OffsetTrigPhase = 0, OffsetCos = 1, OffsetSin = 0;
 };
 
-// The 27 filter taps, tap 0 meeting the oldest product.
-const std::array<long double, kTapCount>& LowPassTaps();
+// The low-pass filter's 27 taps, tap 0 meeting the oldest product. Symmetric (tap k = tap
+// 26 - k), so linear phase with a delay of 13 samples; they sum to 0.95855, the gain at 0 Hz,
+// and remove the mixer's product at twice the lock frequency. Double values, widened exactly
+// when they meet the extended products.
+inline constexpr double kLowPassTaps[kTapCount] = {
+    0.005187542,  0.01350045,   0.01350716,  -0.004402553, -0.0262922,   -0.02131265,
+    0.01523923,   0.03742594,   -0.00213425, -0.07183742,  -0.06412266,  0.08639314,
+    0.2985208,    0.3992049,    0.2985208,   0.08639314,   -0.06412266,  -0.07183742,
+    -0.00213425,  0.03742594,   0.01523923,  -0.02131265,  -0.0262922,   -0.004402553,
+    0.01350716,   0.01350045,   0.005187542};
 
 // One re-sampled RF value x at position n (0..7999, 0 on the PPS edge) of the second.
 void PhaseLockSample(Measurement& m, int n, long double x);

@@ -28,6 +28,15 @@ std::set<int> Range(int first, int last) {
     return r;
 }
 
+TEST(LowPass, SymmetricWithTheStatedGain) {
+    long double sum = 0;
+    for (int k = 0; k < kTapCount; ++k) {
+        EXPECT_EQ(kLowPassTaps[k], kLowPassTaps[kTapCount - 1 - k]) << "tap " << k;
+        sum += kLowPassTaps[k];
+    }
+    EXPECT_NEAR(static_cast<double>(sum), 0.95854996, 1e-8);
+}
+
 TEST(Oscillator, PhaseWrapsTowardsZero) {
     StartedChain c;
     c.m.Lock.LockStep = 0.2125L;
