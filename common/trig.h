@@ -41,7 +41,7 @@ constexpr long double InverseFactorial(int n) {
 }  // namespace trig_detail
 
 // Both at once: *s = sin x, *c = cos x. Arguments beyond 16 rad go to the C library.
-inline void ExtendedSinCos(long double x, long double* s, long double* c) {
+[[gnu::always_inline]] inline void ExtendedSinCos(long double x, long double* s, long double* c) {
     if (!(std::fabs(x) <= trig_detail::kReducedLimit)) {
         sincosl(x, s, c);
         return;
