@@ -2,13 +2,12 @@
 // (-2 pi, 2 pi).
 //
 // The C library reduces every argument above pi/4 with its general multi-word reduction,
-// which costs more than all the rest of a sample's processing. The chain's angles stay below
-// 2 pi in magnitude. Here the angle is reduced by steps of pi/128 (the step held in three parts,
-// so the reduced argument d, |d| <= pi/256, is exact to far below the last place and is carried
-// as a head and a tail), and sin and cos of the step multiple come from a table held to twice
-// the extended precision. sin d and cos d need only short Taylor series at that size. The
-// results are within one unit in the last place of the exact values (as the library's are).
-// Inline, so the chain keeps the values in registers.
+// which costs more than all the rest of a sample's processing. Here the angle is reduced by steps
+// of pi/128 (the step held in three parts, so the reduced argument d, |d| <= pi/256, is exact to
+// far below the last place and is carried as a head and a tail), and sin and cos of the step
+// multiple come from a table held to twice the extended precision. sin d and cos d need only short
+// Taylor series at that size. The results are within one unit in the last place of the exact values
+// (as the library's are). Inline, so the chain keeps the values in registers.
 #pragma once
 
 #include <cmath>
@@ -42,17 +41,18 @@ constexpr long double InverseFactorial(int n) {
 
 // Both at once: *s = sin x, *c = cos x. Arguments beyond 16 rad go to the C library.
 [[gnu::always_inline]] inline void ExtendedSinCos(long double x, long double* s, long double* c) {
-    if (!(std::fabs(x) <= trig_detail::kReducedLimit)) {
+    using namespace trig_detail;
+    if (!(std::fabs(x) <= kReducedLimit)) {
         sincosl(x, s, c);
         return;
     }
-    const long double n = RoundHalfEven(x * trig_detail::kInverseStep);
+    const long double n = RoundHalfEven(x * kInverseStep);
     // d = x - n pi/128 as head dh + tail dl.
-    const long double a = x - n * trig_detail::kStep1;  // exact
-    const long double b = n * trig_detail::kStep2;      // exact
+    const long double a = x - n * kStep1;  // exact
+    const long double b = n * kStep2;      // exact
     const long double h1 = a - b;
     const long double t1 = (a - h1) - b;  // exact rounding error of h1 (|a| >= |b|)
-    const long double tail = t1 - n * trig_detail::kStep3;
+    const long double tail = t1 - n * kStep3;
     const long double dh = h1 + tail;
     const long double dl = tail - (dh - h1);
 
@@ -61,26 +61,34 @@ constexpr long double InverseFactorial(int n) {
     const long double z = dh * dh;
     const long double sr =
         dl + dh * z *
-                 (-trig_detail::InverseFactorial(3) +
-                  z * (trig_detail::InverseFactorial(5) + z * (-trig_detail::InverseFactorial(7) + z * trig_detail::InverseFactorial(9))));
+                 (-InverseFactorial(3) +
+                  z * (InverseFactorial(5) + z * (-InverseFactorial(7) + z * InverseFactorial(9))));
     const long double cm =
-        z * (-trig_detail::InverseFactorial(2) +
-             z * (trig_detail::InverseFactorial(4) + z * (-trig_detail::InverseFactorial(6) + z * trig_detail::InverseFactorial(8)))) -
+        z * (-InverseFactorial(2) +
+             z * (InverseFactorial(4) + z * (-InverseFactorial(6) + z * InverseFactorial(8)))) -
         dh * dl;
 
     // Angle n pi/128 = quadrant * pi/2 + m pi/128.
     const int j = static_cast<int>(n) & 255;
     const int quadrant = j >> 6, m = j & 63;
-    const trig_detail::TwoPart& sa = trig_detail::kSinTable[m];
-    const trig_detail::TwoPart& ca = trig_detail::kSinTable[64 - m];
+    const TwoPart& sa = kSinTable[m];
+    const TwoPart& ca = kSinTable[64 - m];
     const long double sinA =
         sa.hi + (ca.hi * dh + (((sa.lo + ca.lo * dh) + ca.hi * sr) + sa.hi * cm));
     const long double cosA =
         ca.hi + (-(sa.hi * dh) + (((ca.lo - sa.lo * dh) - sa.hi * sr) + ca.hi * cm));
     switch (quadrant) {
-        case 0: *s = sinA, *c = cosA; break;
-        case 1: *s = cosA, *c = -sinA; break;
-        case 2: *s = -sinA, *c = -cosA; break;
-        default: *s = -cosA, *c = sinA; break;
+        case 0:
+            *s = sinA, *c = cosA;
+            break;
+        case 1:
+            *s = cosA, *c = -sinA;
+            break;
+        case 2:
+            *s = -sinA, *c = -cosA;
+            break;
+        default:
+            *s = -cosA, *c = sinA;
+            break;
     }
 }

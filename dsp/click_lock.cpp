@@ -15,7 +15,7 @@ const long double kSmoothNew = static_cast<long double>(0.1f);
 const long double kFrequencyGain = static_cast<long double>(2e-7f);  // [cycles/sample per rad]
 const long double kPhaseGain = static_cast<long double>(0.04f);      // [cycles per rad]
 
-constexpr int kBlankBefore = 20;    // blanked: ClickPosition - 20 < n < ClickPosition + 300
+constexpr int kBlankBefore = 20;  // blanked: ClickPosition - 20 < n < ClickPosition + 300
 constexpr int kBlankAfter = 300;
 constexpr int kClickTraceSamples = 64;  // RF scope trace: n = 0 .. 63, x = 2n
 constexpr int kLastSampleOfSecond = 7999;
@@ -116,8 +116,8 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
         dotI = dotI / magnification;
         dotQ = dotQ / magnification;
     }
-    SetPixel(d.VectorSurface, RoundToPixel(dotI + kVectorCentre), RoundToPixel(kVectorCentre - dotQ),
-             kBlack);
+    SetPixel(d.VectorSurface, RoundToPixel(dotI + kVectorCentre),
+             RoundToPixel(kVectorCentre - dotQ), kBlack);
 
     if (n == kLastSampleOfSecond) {
         BlockCopy(d.VectorSurface, 0, 0, kVectorSecondCopy, kVectorSecondCopy, d.VectorPanel, 0, 0);

@@ -7,13 +7,20 @@
 
 const char* ReadoutName(Readout id) {
     switch (id) {
-        case Readout::LockFreqOut: return "IDLOCKFREQOUT";
-        case Readout::ClickPhase: return "IDCLICKPHASE";
-        case Readout::ClickLevel: return "IDCLICKLEVEL";
-        case Readout::ClickPeak: return "IDCLICKPEAK";
-        case Readout::AudioLevel: return "IDAUDIOLEVEL";
-        case Readout::FreqError: return "IDFREQERROR";
-        case Readout::TimingError: return "IDTIMINGERROR";
+        case Readout::LockFreqOut:
+            return "IDLOCKFREQOUT";
+        case Readout::ClickPhase:
+            return "IDCLICKPHASE";
+        case Readout::ClickLevel:
+            return "IDCLICKLEVEL";
+        case Readout::ClickPeak:
+            return "IDCLICKPEAK";
+        case Readout::AudioLevel:
+            return "IDAUDIOLEVEL";
+        case Readout::FreqError:
+            return "IDFREQERROR";
+        case Readout::TimingError:
+            return "IDTIMINGERROR";
     }
     return "IDUNKNOWN";
 }
@@ -43,9 +50,10 @@ void FixOffset(Measurement& m) {
 
 std::string ReadIntegrationTime(Measurement& m, const std::string& fieldText) {
     const long double value = NumberFromText(fieldText);
-    const std::string text = value < 1                             ? std::string("1")
-                             : value >= kMaxIntegrationSeconds + 1 ? std::to_string(kMaxIntegrationSeconds)
-                                                                   : fieldText;
+    const std::string text = value < 1 ? std::string("1")
+                             : value >= kMaxIntegrationSeconds + 1
+                                 ? std::to_string(kMaxIntegrationSeconds)
+                                 : fieldText;
     m.Params.IntegrationText = text;
     m.Params.IntegrationSeconds = static_cast<int>(IntFloor(NumberFromText(text)));
     return text;
@@ -63,7 +71,8 @@ void InitialiseMeasurement(Measurement& m, ChainHost& host) {
     ReadIntegrationTime(m, m.Params.IntegrationText);
     m.Screen.VectorMagnification = 1;
     m.Integ.ChartColumn = 0;
-    for (auto* ring : {&m.Lock.RingIHead, &m.Lock.RingITail, &m.Lock.RingQHead, &m.Lock.RingQTail}) {
+    for (auto* ring :
+         {&m.Lock.RingIHead, &m.Lock.RingITail, &m.Lock.RingQHead, &m.Lock.RingQTail}) {
         ring->fill(0);
     }
     CompleteDisplaySurfaces(m.Screen);

@@ -196,7 +196,8 @@ using FrameSource = std::function<long long(Frame*, long long, std::string&)>;
 class ProgressBar {
 public:
     ProgressBar(std::ostream& err, bool enabled, long long totalFrames)
-        : err_(err), enabled_(enabled && isatty(STDERR_FILENO) && totalFrames > 0),
+        : err_(err),
+          enabled_(enabled && isatty(STDERR_FILENO) && totalFrames > 0),
           total_(totalFrames) {}
 
     void Update(long long done) {
@@ -211,7 +212,8 @@ public:
     }
 
     void Finish() {
-        if (enabled_ && lastPercent_ >= 0) err_ << "\r" << std::string(60, ' ') << "\r" << std::flush;
+        if (enabled_ && lastPercent_ >= 0)
+            err_ << "\r" << std::string(60, ' ') << "\r" << std::flush;
     }
 
 private:
@@ -335,7 +337,8 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
                       "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time",
                       seconds, cpuSeconds);
         out << line;
-        if (cpuSeconds > 0) out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
+        if (cpuSeconds > 0)
+            out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
     if (!o.iqPath.empty()) out << "I/Q file: " << o.iqPath << "\n";
