@@ -98,6 +98,16 @@ void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const s
     DrawText(target, 300, 315, "Integration time = " + FormatBlankSigned(t) + " secs");
 }
 
+void ComposeChart(Display& d, int integrationSeconds, const std::string& now) {
+    BlockCopy(d.ChartTraceSurface, 0, 0, kChartWidth, kChartHeight, d.ChartComposeSurface, 0, 0);
+    DrawChartFrame(d, d.ChartComposeSurface, integrationSeconds, now);
+}
+
+void ComposeCapture(Display& d, int integrationSeconds, const std::string& now) {
+    ComposeChart(d, integrationSeconds, now);
+    BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.CaptureSurface, 0, 0);
+}
+
 void ClearChart(Display& d, int integrationSeconds, const std::string& now, int& chartColumn) {
     chartColumn = 0;
     d.ChartStartTime = now;
@@ -135,6 +145,11 @@ void DrawClickMarker(Display& d, int clickPosition) {
     const int x = 2 * clickPosition;
     Line(s, x, RoundToPixel(d.ScopeRect.bottom / 2.0L), x, d.ScopeRect.top);
     SelectPen(s, previous);
+}
+
+void ReleaseDisplaySurfaces(Display& d) {
+    d.ScopeBackSurface = Surface();
+    d.ScopeWorkSurface = Surface();
 }
 
 void RepaintPanels(Display& d, int integrationSeconds, const std::string& now) {

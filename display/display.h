@@ -25,6 +25,8 @@ struct Rect {
 struct Display {
     // parameters
     int DotsPerInch = 96;  // screen resolution for the label fonts
+    // false: the chain draws nothing into the surfaces (to measure what drawing costs)
+    bool Drawing = true;
 
     // state
     Surface ScopeBackSurface;     // scope background with the click-position marker
@@ -55,6 +57,10 @@ void ClearVectorscope(Display& d, long double& vectorI, long double& vectorQ, in
 
 // The chart's grid, labels and text line, drawn onto `target`.
 void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const std::string& now);
+// Trace onto ChartComposeSurface with the frame drawn over it.
+void ComposeChart(Display& d, int integrationSeconds, const std::string& now);
+// The chart composed afresh and copied onto CaptureSurface, ready to be written to a file.
+void ComposeCapture(Display& d, int integrationSeconds, const std::string& now);
 // "Clear display": restart the column count and the start time, white trace and capture.
 void ClearChart(Display& d, int integrationSeconds, const std::string& now, int& chartColumn);
 
@@ -78,6 +84,9 @@ inline void TracePoint(Surface& s, int& lastX, int& lastY, int x, int y, bool fi
     lastX = x;
     lastY = y;
 }
+
+// At the window's close: the scope surfaces are deleted (drawing on them does nothing after).
+void ReleaseDisplaySurfaces(Display& d);
 
 // Copies every surface to its panel as a repaint does, dropping the unfinished second's traces.
 void RepaintPanels(Display& d, int integrationSeconds, const std::string& now);

@@ -1,8 +1,204 @@
-// Label text on surfaces.
+// Label text on surfaces: a FreeType face found through fontconfig, glyphs rendered one bit per
+// pixel and cached per pixel height.
 //
-// Glyph rendering is not built yet: DrawText keeps the font metrics and draws no pixels, so
-// everything else on the panels is already exact.
+// The text cell follows the label font's conventions: the font's pixel height is its em size,
+// the cell's top lies the face's Windows ascent above the baseline (rounded to whole pixels)
+// and glyphs advance by their hinted whole-pixel widths, without kerning.
 #include "display/text.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Families that stand in for "Arial" with the same metrics.
+bool SameMetrics(const std::string& asked, const std::string& found) {
+    if (found == asked) return true;
+    return asked == "Arial" && (found == "Liberation Sans" || found == "Arimo");
+}
+
+struct Glyph {
+    int left = 0;     // from the pen position to the bitmap's left column [pixels]
+    int top = 0;      // from the baseline up to the bitmap's top row [pixels]
+    int width = 0;    // [pixels]
+    int rows = 0;     // [pixels]
+    int advance = 0;  // to the next pen position [pixels]
+    std::vector<uint8_t> ink;  // width * rows, 1 where the glyph sets the pixel
+};
+
+struct SizedFace {
+    int ascent = 0;   // baseline below the cell top [pixels]
+    int descent = 0;  // cell bottom below the baseline [pixels]
+    std::map<char32_t, Glyph> glyphs;
+};
+
+// The loaded face and its rendered glyphs; one per process, used under `mutex`.
+struct FontStore {
+    std::mutex mutex;
+    LabelFaceInfo info;
+    FT_Library library = nullptr;
+    FT_Face face = nullptr;
+    std::map<int, SizedFace> sizes;
+};
+
+// Asks fontconfig for `family`; returns false when it offers no face at all.
+bool MatchFamily(const std::string& family, std::string& foundFamily, std::string& file,
+                 int& index) {
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str()));
+    if (pattern == nullptr) return false;
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (match == nullptr) return false;
+    FcChar8* matchedFile = nullptr;
+    FcChar8* matchedFamily = nullptr;
+    bool ok = FcPatternGetString(match, FC_FILE, 0, &matchedFile) == FcResultMatch;
+    if (ok) {
+        file = reinterpret_cast<const char*>(matchedFile);
+        if (FcPatternGetString(match, FC_FAMILY, 0, &matchedFamily) == FcResultMatch) {
+            foundFamily = reinterpret_cast<const char*>(matchedFamily);
+        }
+        if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+    }
+    FcPatternDestroy(match);
+    return ok;
+}
+
+// Finds and opens the face for `family` into `store` (which must hold no face yet).
+void OpenFace(const std::string& family, FontStore& store) {
+    LabelFaceInfo& info = store.info;
+    if (!FcInit()) {
+        info.problem = "label font: fontconfig cannot start; labels are not drawn";
+        return;
+    }
+    if (FT_Init_FreeType(&store.library) != 0) {
+        store.library = nullptr;
+        info.problem = "label font: FreeType cannot start; labels are not drawn";
+        return;
+    }
+    std::string foundFamily, file;
+    int index = 0;
+    bool found = MatchFamily(family, foundFamily, file, index);
+    if (found && !SameMetrics(family, foundFamily)) {
+        // Whatever fontconfig put in its place; prefer its sans-serif choice.
+        std::string sansFamily, sansFile;
+        int sansIndex = 0;
+        if (MatchFamily("sans-serif", sansFamily, sansFile, sansIndex)) {
+            foundFamily = sansFamily;
+            file = sansFile;
+            index = sansIndex;
+        }
+        info.problem = "label font: \"" + family + "\" (or a face with its metrics) not found; " +
+                       "using \"" + foundFamily + "\"";
+    }
+    if (!found && MatchFamily("sans-serif", foundFamily, file, index)) {
+        found = true;
+        info.problem = "label font: \"" + family + "\" not found; using \"" + foundFamily + "\"";
+    }
+    if (!found || FT_New_Face(store.library, file.c_str(), index, &store.face) != 0) {
+        store.face = nullptr;
+        info.problem = "label font: no font found for \"" + family + "\"; labels are not drawn";
+        return;
+    }
+    info.family = foundFamily;
+    info.file = file;
+}
+
+FontStore& LabelStore() {
+    static FontStore* store = [] {
+        auto* s = new FontStore;  // lives to the end of the process, like the fonts it holds
+        OpenFace("Arial", *s);
+        return s;
+    }();
+    return *store;
+}
+
+int ScaledToPixels(int fontUnits, int pixelHeight, int unitsPerEm) {
+    return static_cast<int>(std::lround(static_cast<double>(fontUnits) * pixelHeight / unitsPerEm));
+}
+
+SizedFace& SizeFor(FontStore& store, int pixelHeight) {
+    auto [it, added] = store.sizes.try_emplace(pixelHeight);
+    SizedFace& sized = it->second;
+    if (!added || store.face == nullptr) return sized;
+    FT_Face face = store.face;
+    FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelHeight));
+    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    if (os2 != nullptr && face->units_per_EM > 0) {
+        sized.ascent = ScaledToPixels(os2->usWinAscent, pixelHeight, face->units_per_EM);
+        sized.descent = ScaledToPixels(os2->usWinDescent, pixelHeight, face->units_per_EM);
+    } else {
+        sized.ascent = static_cast<int>((face->size->metrics.ascender + 32) >> 6);
+        sized.descent = static_cast<int>((-face->size->metrics.descender + 32) >> 6);
+    }
+    return sized;
+}
+
+const Glyph& GlyphFor(FontStore& store, int pixelHeight, char32_t code) {
+    SizedFace& sized = SizeFor(store, pixelHeight);
+    auto [it, added] = sized.glyphs.try_emplace(code);
+    Glyph& g = it->second;
+    if (!added || store.face == nullptr) return g;
+    FT_Face face = store.face;
+    FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelHeight));
+    if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return g;
+    const FT_GlyphSlot slot = face->glyph;
+    const FT_Bitmap& bitmap = slot->bitmap;
+    g.left = slot->bitmap_left;
+    g.top = slot->bitmap_top;
+    g.width = static_cast<int>(bitmap.width);
+    g.rows = static_cast<int>(bitmap.rows);
+    g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    g.ink.assign(static_cast<size_t>(g.width) * g.rows, 0);
+    for (int r = 0; r < g.rows; ++r) {
+        const unsigned char* row = bitmap.buffer + static_cast<ptrdiff_t>(r) * bitmap.pitch;
+        for (int c = 0; c < g.width; ++c) {
+            const bool set = bitmap.pixel_mode == FT_PIXEL_MODE_MONO
+                                 ? (row[c >> 3] >> (7 - (c & 7))) & 1
+                                 : row[c] >= 128;
+            g.ink[static_cast<size_t>(r) * g.width + c] = set ? 1 : 0;
+        }
+    }
+    return g;
+}
+
+// Next code point of UTF-8 text; a malformed byte stands for itself (Latin-1), so no text can
+// stop the drawing.
+char32_t NextCodePoint(std::string_view text, size_t& i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    const int extra = lead >= 0xF0 && lead < 0xF8   ? 3
+                      : lead >= 0xE0 && lead < 0xF0 ? 2
+                      : lead >= 0xC0 && lead < 0xE0 ? 1
+                                                    : 0;
+    if (extra == 0 || i + extra >= text.size()) {
+        ++i;
+        return lead;
+    }
+    char32_t code = lead & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return lead;
+        }
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    i += 1 + extra;
+    return code;
+}
+
+}  // namespace
 
 int LabelFontPixelHeight(int pointSize, int dotsPerInch) { return dotsPerInch * pointSize / 72; }
 
@@ -10,4 +206,54 @@ void SelectLabelFont(Surface& s, int pointSize, int dotsPerInch) {
     s.FontPixelHeight = LabelFontPixelHeight(pointSize, dotsPerInch);
 }
 
-void DrawText(Surface&, int, int, std::string_view) {}
+void DrawText(Surface& s, int x, int y, std::string_view text) {
+    if (s.FontPixelHeight <= 0) return;
+    FontStore& store = LabelStore();
+    std::lock_guard lock(store.mutex);
+    if (store.face == nullptr) return;
+    const int baseline = y + SizeFor(store, s.FontPixelHeight).ascent;
+    int penX = x;
+    for (size_t i = 0; i < text.size();) {
+        const Glyph& g = GlyphFor(store, s.FontPixelHeight, NextCodePoint(text, i));
+        for (int r = 0; r < g.rows; ++r) {
+            const int py = baseline - g.top + r;
+            if (py < 0 || py >= s.Height) continue;
+            for (int c = 0; c < g.width; ++c) {
+                const int px = penX + g.left + c;
+                if (g.ink[static_cast<size_t>(r) * g.width + c] && px >= 0 && px < s.Width) {
+                    s.Pixels[static_cast<size_t>(py) * s.Width + px] = s.TextColour;
+                }
+            }
+        }
+        penX += g.advance;
+    }
+}
+
+int TextWidth(int fontPixelHeight, std::string_view text) {
+    FontStore& store = LabelStore();
+    std::lock_guard lock(store.mutex);
+    if (store.face == nullptr || fontPixelHeight <= 0) return 0;
+    int width = 0;
+    for (size_t i = 0; i < text.size();) {
+        width += GlyphFor(store, fontPixelHeight, NextCodePoint(text, i)).advance;
+    }
+    return width;
+}
+
+int TextCellHeight(int fontPixelHeight) {
+    FontStore& store = LabelStore();
+    std::lock_guard lock(store.mutex);
+    if (store.face == nullptr || fontPixelHeight <= 0) return 0;
+    const SizedFace& sized = SizeFor(store, fontPixelHeight);
+    return sized.ascent + sized.descent;
+}
+
+const LabelFaceInfo& LabelFace() { return LabelStore().info; }
+
+LabelFaceInfo FindLabelFace(const std::string& family) {
+    FontStore store;
+    OpenFace(family, store);
+    if (store.face != nullptr) FT_Done_Face(store.face);
+    if (store.library != nullptr) FT_Done_FreeType(store.library);
+    return store.info;
+}

@@ -80,7 +80,7 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
 
     if (n == c.ClickPosition) UpdateClickLock(m, i, q);
 
-    if (n >= 0 && n < kClickTraceSamples) {
+    if (n >= 0 && n < kClickTraceSamples && m.Screen.Drawing) {
         const int x2 = 2 * n;
         const int y = RoundToPixel(50 - 160 * std::sqrt(i * i + q * q));
         TracePoint(m.Screen.ScopeWorkSurface, c.ClickTraceX, c.ClickTraceY, x2, y, n == 0);
@@ -109,6 +109,7 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     IntegrateSample(m, rotatedI, rotatedQ);
 
     Display& d = m.Screen;
+    if (!d.Drawing) return;
     // Dividing by 1 changes nothing, so the default magnification skips the two divisions.
     long double dotI = c.VectorI, dotQ = c.VectorQ;
     if (d.VectorMagnification != 1) {

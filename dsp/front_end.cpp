@@ -24,10 +24,13 @@ constexpr int kSecondEndIndex = kSamplesPerSecond - 1;
 void EndOfSecond(Measurement& m) {
     FrontEnd& f = m.Front;
     Display& d = m.Screen;
-    BlockCopy(d.ScopeWorkSurface, 0, 0, kScopeSurfaceSize, kScopeSurfaceSize, d.ScopePanel, 0, 0);
-    BlockCopy(d.ScopeBackSurface, 0, 0, kScopeSurfaceSize, kScopeSurfaceSize, d.ScopeWorkSurface,
-              0, 0);
-    m.Host->PanelChanged(PanelId::Scope);
+    if (d.Drawing) {
+        BlockCopy(d.ScopeWorkSurface, 0, 0, kScopeSurfaceSize, kScopeSurfaceSize, d.ScopePanel, 0,
+                  0);
+        BlockCopy(d.ScopeBackSurface, 0, 0, kScopeSurfaceSize, kScopeSurfaceSize,
+                  d.ScopeWorkSurface, 0, 0);
+        m.Host->PanelChanged(PanelId::Scope);
+    }
 
     f.TimingError = 0;
     if (f.PeakRise > kEdgeThreshold) {
@@ -86,7 +89,8 @@ void ProcessFrame(Measurement& m, Frame frame) {
             f.PeakIndex = (f.SecondIndex + kSecondEndIndex) % kSamplesPerSecond;
         }
 
-        if (f.SecondIndex >= kScopeFirstIndex && f.SecondIndex <= kScopeLastIndex) {
+        if (f.SecondIndex >= kScopeFirstIndex && f.SecondIndex <= kScopeLastIndex &&
+            m.Screen.Drawing) {
             const int x = 8 * (f.SecondIndex - kScopeFirstIndex);
             const int y = RoundToPixel(130 - 32 * f.PpsOut);
             TracePoint(m.Screen.ScopeWorkSurface, f.ScopeLastX, f.ScopeLastY, x, y,

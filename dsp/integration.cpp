@@ -44,12 +44,14 @@ void ClosePeriod(Measurement& m, int periodLength) {
         10 * std::log10(power / (static_cast<long double>(periodLength) * t * 8000));
 
     Surface& trace = d.ChartTraceSurface;
-    PlotDot(trace, 177, kPhaseScale * periodPhase, kPhaseDotColour);
-    PlotDot(trace, 177 + kPhaseCopyOffset, kPhaseScale * periodPhase, kPhaseDotColour);
-    PlotDot(trace, -23, periodLevel, kLevelDotColour);
+    if (d.Drawing) {
+        PlotDot(trace, 177, kPhaseScale * periodPhase, kPhaseDotColour);
+        PlotDot(trace, 177 + kPhaseCopyOffset, kPhaseScale * periodPhase, kPhaseDotColour);
+        PlotDot(trace, -23, periodLevel, kLevelDotColour);
+    }
 
     g.TickCount = (g.TickCount + 1) % kTickEvery;
-    if (g.TickCount == 0) {
+    if (g.TickCount == 0 && d.Drawing) {
         for (int y = kTickBottom; y >= kTickTop; --y) SetPixel(trace, kDotX, y, kTickColour);
     }
 
@@ -58,17 +60,16 @@ void ClosePeriod(Measurement& m, int periodLength) {
     g.PeriodI = 0;
     g.PeriodQ = 0;
 
-    BlockCopy(trace, 1, 0, kChartWidth, kChartHeight, trace, 0, 0);
-    BlockCopy(trace, 0, 0, kChartWidth, kChartHeight, d.ChartComposeSurface, 0, 0);
-    DrawChartFrame(d, d.ChartComposeSurface, t, now);
-    BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.ChartPanel, 0, 0);
-    m.Host->PanelChanged(PanelId::Chart);
+    if (d.Drawing) {
+        BlockCopy(trace, 1, 0, kChartWidth, kChartHeight, trace, 0, 0);
+        ComposeChart(d, t, now);
+        BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.ChartPanel, 0, 0);
+        m.Host->PanelChanged(PanelId::Chart);
+    }
 
     g.ChartColumn = (g.ChartColumn + 1) % kChartColumns;
     if (m.Params.SaveScreenFlag == 1 && g.ChartColumn == kCaptureColumn) {
-        BlockCopy(trace, 0, 0, kChartWidth, kChartHeight, d.ChartComposeSurface, 0, 0);
-        DrawChartFrame(d, d.ChartComposeSurface, t, now);
-        BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.CaptureSurface, 0, 0);
+        ComposeCapture(d, t, now);
         m.Host->ChartCaptured(d.CaptureSurface, m.Host->MillisecondsOfDay());
         ClearChart(d, t, now, g.ChartColumn);
     }

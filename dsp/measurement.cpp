@@ -103,3 +103,14 @@ void SetClickPositionFromScope(Measurement& m, int panelX) {
     RedrawScopeBackground(m.Screen);
     DrawClickMarker(m.Screen, m.Lock.ClickPosition);
 }
+
+void SetVectorMagnification(Measurement& m, int magnification) {
+    m.Screen.VectorMagnification = magnification;
+    ClearVectorscope(m.Screen, m.Lock.VectorI, m.Lock.VectorQ, m.Integ.ChartColumn);
+}
+
+void CaptureScreen(Measurement& m) { ComposeCapture(m.Screen, m.Params.IntegrationSeconds, m.Now()); }
+
+void ClearChart(Measurement& m) {
+    ClearChart(m.Screen, m.Params.IntegrationSeconds, m.Now(), m.Integ.ChartColumn);
+}

@@ -56,3 +56,12 @@ std::string ReadIntegrationTime(Measurement& m, const std::string& fieldText);
 
 // A click at panel x on the click scope: new ClickPosition, background redrawn with the marker.
 void SetClickPositionFromScope(Measurement& m, int panelX);
+
+// A vectorscope magnification option: divisor M (1, 10, 100 or 1000), and always a fresh
+// I/Q panel, even when M was already chosen (sums, dots and the chart column restart).
+void SetVectorMagnification(Measurement& m, int magnification);
+// "Capture screen": the chart composed onto CaptureSurface with the current time; the caller
+// writes it (CaptureBitmapName, WriteCaptureBitmap). The chart itself is left as it is.
+void CaptureScreen(Measurement& m);
+// "Clear display".
+void ClearChart(Measurement& m);

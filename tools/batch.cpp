@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 #include "dsp/measurement.h"
+#include "display/text.h"
+#include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "files/wav_file.h"
 #include "tools/sim_options.h"
@@ -42,6 +45,14 @@ constexpr const char* kUsage =
     "  --start-time HH:MM:SS  stream time of the first frame (default 00:00:00)\n"
     "  --iq-file PATH         \"Save I,Q to file?\" on; at the end write the I/Q file to PATH\n"
     "  --log PATH             write every read-out as \"time<TAB>label<TAB>text\" to PATH\n"
+    "  --chart PATH           at the end, write the chart as \"Capture screen\" does, to PATH\n"
+    "                         (a 24-bit bitmap)\n"
+    "  --save-screen          \"Save screen to file?\" on: every 739 periods the chart is\n"
+    "                         written to hhmmss.BMP (stream time) in the current directory\n"
+    "                         and cleared\n"
+    "  --png                  also write a PNG beside every bitmap\n"
+    "  --panels DIR           at the end, write scope.png, iq.png and chart.png to DIR: the\n"
+    "                         three panels as the window would show them\n"
     "  --quiet                no progress output\n"
     "  --help                 this text\n"
     "\n"
@@ -59,6 +70,10 @@ struct BatchOptions {
     int64_t startMilliseconds = 0;
     std::string iqPath;
     std::string logPath;
+    std::string chartPath;
+    bool saveScreen = false;
+    bool png = false;
+    std::string panelsDir;
     bool quiet = false;
     bool simulate = false;
     SimulatorSettings simulator;
@@ -98,6 +113,10 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     }
     if (arg == "--iq-file") return value(o.iqPath) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--log") return value(o.logPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--chart") return value(o.chartPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--panels") return value(o.panelsDir) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--save-screen") return o.saveScreen = true, ParseResult::Run;
+    if (arg == "--png") return o.png = true, ParseResult::Run;
     if (arg == "--click-position") {
         if (!value(text)) return ParseResult::Error;
         if (!ParseInt(text, 0, kSamplesPerSecond - 1, o.clickPosition)) {
@@ -167,11 +186,59 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     return ParseResult::Run;
 }
 
-// The chain's host in the batch tool: stream time, the read-out log.
+// Chart bitmaps (and their PNGs) as they are written; a failure is reported at once and
+// remembered, and the run goes on so that the other results are still written.
+class ChartPictures {
+public:
+    ChartPictures(std::ostream& err, bool png) : err_(err), png_(png) {}
+
+    void Write(const Surface& picture, const std::string& path) {
+        std::string error;
+        if (!WriteCaptureBitmap(picture, path, error)) return Fail(error);
+        written_.push_back(path);
+        if (png_) WritePicture(picture, PngPathBeside(path));
+    }
+    void WritePicture(const Surface& picture, const std::string& path) {
+        std::string error;
+        if (!WritePng(picture, path, error)) return Fail(error);
+        written_.push_back(path);
+    }
+
+    bool Failed() const { return failed_; }
+    const std::vector<std::string>& Written() const { return written_; }
+
+private:
+    void Fail(const std::string& error) {
+        err_ << "quorvelle-batch: " << error << "\n";
+        failed_ = true;
+    }
+
+    std::ostream& err_;
+    bool png_;
+    bool failed_ = false;
+    std::vector<std::string> written_;
+};
+
+// The three panels as the window shows them, as PNGs in `dir` (created when missing).
+void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictures) {
+    std::error_code ignored;  // a directory that cannot be made shows up as failed writes
+    std::filesystem::create_directories(dir, ignored);
+    const std::filesystem::path base(dir);
+    pictures.WritePicture(d.ScopePanel, (base / "scope.png").string());
+    pictures.WritePicture(d.VectorPanel, (base / "iq.png").string());
+    pictures.WritePicture(d.ChartPanel, (base / "chart.png").string());
+}
+
+// The chain's host in the batch tool: stream time, the read-out log, the automatic captures.
 class BatchHost final : public ChainHost {
 public:
-    BatchHost(const Measurement& m, int64_t startMilliseconds, std::FILE* log)
-        : m_(m), startMilliseconds_(startMilliseconds), log_(log) {}
+    BatchHost(const Measurement& m, int64_t startMilliseconds, std::FILE* log,
+              ChartPictures& pictures)
+        : m_(m), startMilliseconds_(startMilliseconds), log_(log), pictures_(pictures) {}
+
+    void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
+        pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
+    }
 
     void SetReadout(Readout id, const std::string& text) override {
         if (log_ == nullptr) return;
@@ -188,6 +255,7 @@ private:
     const Measurement& m_;
     int64_t startMilliseconds_;
     std::FILE* log_;
+    ChartPictures& pictures_;
 };
 
 // A source of frames: fills up to `count` frames, returns how many (0 at the end, -1 on error).
@@ -281,8 +349,14 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         }
     }
 
+    const bool drawsText = o.saveScreen || !o.chartPath.empty() || !o.panelsDir.empty();
+    if (drawsText && !LabelFace().problem.empty()) {
+        err << "quorvelle-batch: warning: " << LabelFace().problem << "\n";
+    }
+
     Measurement m;
-    BatchHost host(m, o.startMilliseconds, log.get());
+    ChartPictures pictures(err, o.png);
+    BatchHost host(m, o.startMilliseconds, log.get(), pictures);
     m.Params.LockFreqText = o.lockFreqText;
     m.Params.OffsetText = o.offsetText;
     m.Params.IntegrationText = o.integrationText;
@@ -291,6 +365,9 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     m.Params.BlankRfClickFlag = o.blank ? 1 : -1;
     m.Params.InvertFlag = o.invert ? 1 : -1;
     m.Params.SaveIqFlag = o.iqPath.empty() ? -1 : 1;
+    m.Params.SaveScreenFlag = o.saveScreen ? 1 : -1;
+    // The window is shown, and so painted, before Start can be pressed.
+    RepaintPanels(m.Screen, m.Params.IntegrationSeconds, m.Now());
     StartMeasurement(m);
 
     ProgressBar progress(err, !o.quiet, totalFrames);
@@ -313,7 +390,12 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     progress.Finish();
 
     // Close-time work: the I/Q file while saving; then make sure the log reached the disk.
-    bool ok = true;
+    if (!o.chartPath.empty()) {
+        CaptureScreen(m);
+        pictures.Write(m.Screen.CaptureSurface, o.chartPath);
+    }
+    if (!o.panelsDir.empty()) WritePanels(m.Screen, o.panelsDir, pictures);
+    bool ok = !pictures.Failed();
     if (!o.iqPath.empty() && !WriteIqFile(m.IqText, o.iqPath, error)) {
         err << "quorvelle-batch: " << error << "\n";
         ok = false;
@@ -343,5 +425,6 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (!o.iqPath.empty()) out << "I/Q file: " << o.iqPath << "\n";
     if (!o.logPath.empty()) out << "read-out log: " << o.logPath << "\n";
+    for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
     return 0;
 }
