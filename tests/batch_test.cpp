@@ -8,26 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/batch.h"
+#include "batch_runner.h"
 
 namespace {
-
-struct BatchRun {
-    int status = -1;
-    std::string out, err;
-};
-
-BatchRun RunTool(std::vector<std::string> args) {
-    args.insert(args.begin(), "quorvelle-batch");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    std::ostringstream out, err;
-    BatchRun r;
-    r.status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
 
 std::vector<std::string> Lines(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -3,17 +3,11 @@
 
 #include "capture/signal_simulator.h"
 #include "chain_fixture.h"
+#include "surface_checks.h"
 
 namespace {
 
 const Colour kCyan = MakeColour(0, 255, 255);
-
-int CountColour(const Surface& s, Colour colour, int x0, int y0, int x1, int y1) {
-    int n = 0;
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) n += s.At(x, y) == colour;
-    return n;
-}
 
 TEST(Vectorscope, DotAtTheScaledRunningSums) {
     StartedChain c;

@@ -1,0 +1,121 @@
+// quorvelle-batch's pictures: the chart at the end, the automatic captures, PNGs, the panels.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "batch_runner.h"
+#include "files/capture_bitmap.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh empty directory that is the current directory for the test's life.
+class InScratchDirectory : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::path(testing::TempDir()) /
+               testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        previous_ = fs::current_path();
+        fs::current_path(dir_);
+    }
+    void TearDown() override {
+        fs::current_path(previous_);
+        fs::remove_all(dir_);
+    }
+
+    std::vector<std::string> FilesMatching(const std::string& pattern) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            if (std::regex_match(name, std::regex(pattern))) names.push_back(name);
+        }
+        return names;
+    }
+
+    fs::path dir_, previous_;
+};
+
+// Width and height of a PNG file; 0 x 0 when it cannot be read.
+std::pair<unsigned, unsigned> PngSize(const fs::path& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {0, 0};
+    png_image_free(&image);
+    return {image.width, image.height};
+}
+
+using BatchPictures = InScratchDirectory;
+
+TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
+    BatchRun r = RunTool({"--quiet", "--chart", "end.BMP", "--png", "--panels", "panels",
+                          "--simulate", "40"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(static_cast<int64_t>(fs::file_size("end.BMP")), kCaptureBitmapFileSize);
+    EXPECT_EQ(PngSize("end.png"), std::make_pair(768u, 340u));
+    EXPECT_EQ(PngSize("panels/scope.png"), std::make_pair(126u, 168u));
+    EXPECT_EQ(PngSize("panels/iq.png"), std::make_pair(168u, 168u));
+    EXPECT_EQ(PngSize("panels/chart.png"), std::make_pair(766u, 338u));
+    EXPECT_NE(r.out.find("picture: end.BMP\npicture: end.png\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("picture: panels/chart.png"), std::string::npos) << r.out;
+    // Thirteen periods of red phase dots and blue level dots are in the file (BGR order).
+    std::ifstream in("end.BMP", std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    int red = 0, blue = 0;
+    for (size_t i = 54; i + 2 < bytes.size(); i += 3) {
+        red += bytes.compare(i, 3, std::string{0, 0, '\xff'}) == 0;
+        blue += bytes.compare(i, 3, std::string{'\xff', 0, 0}) == 0;
+    }
+    EXPECT_GE(red, 2 * 2 * 13);
+    EXPECT_GE(blue, 2 * 13);
+    EXPECT_TRUE(FilesMatching(R"(\d{6}\.BMP)").empty());  // no automatic capture asked for
+}
+
+TEST_F(BatchPictures, SaveScreenCapturesAtThe739thPeriodOnStreamTime) {
+    BatchRun r = RunTool({"--quiet", "--save-screen", "--png", "--integration", "1",
+                          "--start-time", "10:00:00", "--simulate", "745"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The 739th one-second period closes in the last frames before 12:19 after the start (the
+    // first period closes a sample early), so the name is that second's.
+    const std::vector<std::string> bitmaps = FilesMatching(R"(\d{6}\.BMP)");
+    ASSERT_EQ(bitmaps.size(), 1u);
+    EXPECT_EQ(bitmaps[0], "101218.BMP");
+    EXPECT_EQ(static_cast<int64_t>(fs::file_size(bitmaps[0])), kCaptureBitmapFileSize);
+    EXPECT_EQ(FilesMatching(R"(\d{6}\.png)").size(), 1u);
+}
+
+TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
+    const std::string iq = (dir_ / "iq.txt").string();
+    BatchRun chart = RunTool({"--quiet", "--iq-file", iq, "--chart", "/nonexistent-dir/c.BMP",
+                              "--simulate", "7"});
+    EXPECT_EQ(chart.status, 1);
+    EXPECT_NE(chart.err.find("/nonexistent-dir/c.BMP: cannot create"), std::string::npos);
+    EXPECT_TRUE(fs::exists(iq));
+
+    fs::remove(iq);
+    std::ofstream("a-file") << "not a directory";
+    BatchRun panels = RunTool({"--quiet", "--iq-file", iq, "--panels", "a-file/panels",
+                               "--simulate", "4"});
+    EXPECT_EQ(panels.status, 1);
+    EXPECT_NE(panels.err.find("scope.png: cannot create"), std::string::npos) << panels.err;
+    EXPECT_TRUE(fs::exists(iq));
+
+    // Automatic captures into a current directory that has gone away.
+    fs::create_directories(dir_ / "gone");
+    fs::current_path(dir_ / "gone");
+    fs::remove(dir_ / "gone");
+    BatchRun captures = RunTool({"--quiet", "--iq-file", iq, "--save-screen", "--integration",
+                                 "1", "--simulate", "742"});
+    fs::current_path(dir_);
+    EXPECT_EQ(captures.status, 1);
+    EXPECT_TRUE(std::regex_search(captures.err, std::regex(R"(\d{6}\.BMP: cannot create)")))
+        << captures.err;
+    EXPECT_TRUE(fs::exists(iq));
+}
+
+}  // namespace

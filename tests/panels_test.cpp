@@ -1,0 +1,247 @@
+// The panels' fixed content: chart frame and clear, click-scope backgrounds and marker, the
+// empty I/Q panel and the magnification options.
+#include <gtest/gtest.h>
+
+#include "chain_fixture.h"
+#include "display/text.h"
+#include "surface_checks.h"
+
+namespace {
+
+const Colour kPhaseLabel = MakeColour(0, 128, 0);
+const Colour kLevelText = MakeColour(128, 0, 0);
+const Colour kPhaseGrid = MakeColour(0, 192, 0);
+const Colour kDarkRed = MakeColour(192, 0, 0);
+const Colour kYellow = MakeColour(255, 255, 0);
+const Colour kGreen = MakeColour(0, 255, 0);
+const Colour kRed = MakeColour(255, 0, 0);
+
+// `text` alone in the 8-point label font at 96 dots per inch on a white chart-sized surface.
+Surface Lettered(int x, int y, Colour colour, const std::string& text) {
+    Surface s(kChartWidth, kChartHeight);
+    FillWhite(s, 0, 0, s.Width, s.Height);
+    s.TextColour = colour;
+    SelectLabelFont(s, 8, 96);
+    DrawText(s, x, y, text);
+    return s;
+}
+
+Surface FramedChart(Display& d, int integrationSeconds) {
+    Surface s(kChartWidth, kChartHeight);
+    FillWhite(s, 0, 0, s.Width, s.Height);
+    DrawChartFrame(d, s, integrationSeconds, "12:34:56");
+    return s;
+}
+
+int GridPixels(const Surface& s, int row, Colour colour) {
+    return CountColour(s, colour, 0, row, s.Width, row + 1);
+}
+
+void CloseOnePeriod(StartedChain& c) {
+    for (int k = 0; k < 8000 * c.m.Params.IntegrationSeconds; ++k) IntegrateSample(c.m, 0, 0);
+}
+
+TEST(ChartFrame, DottedGridRowsEndBeforeTheLabels) {
+    Display d;
+    const Surface s = FramedChart(d, 3);
+    // Three on, three off from x = 0; the phase rows stop before 736, the level rows before 731.
+    for (int row : {145, 177, 210}) {
+        EXPECT_EQ(GridPixels(s, row, kPhaseGrid), 369) << row;
+        EXPECT_EQ(s.At(2, row), kPhaseGrid);
+        EXPECT_EQ(s.At(3, row), kWhite);
+        EXPECT_EQ(s.At(734, row), kPhaseGrid);
+        EXPECT_EQ(FindInk(s, kWhite, 735, row, 740, row + 1).Empty(), true) << row;
+    }
+    for (int row : {13, 45, 77, 109}) {
+        EXPECT_EQ(GridPixels(s, row, kDarkRed), 366) << row;
+        EXPECT_EQ(s.At(728, row), kDarkRed);
+        EXPECT_EQ(FindInk(s, kWhite, 729, row, 735, row + 1).Empty(), true) << row;
+    }
+    EXPECT_EQ(GridPixels(s, 146, kPhaseGrid) + GridPixels(s, 14, kDarkRed), 0);
+    EXPECT_EQ(CountOther(s, {kWhite, kPhaseLabel, kLevelText, kPhaseGrid, kDarkRed}), 0);
+}
+
+TEST(ChartFrame, LabelsAndTextLineAtTheirPlaces) {
+    Display d;
+    d.ChartStartTime = "08:00:00";
+    const Surface s = FramedChart(d, 3);
+    const int cell = TextCellHeight(10);
+    // Each label exactly as drawn alone, in its colour (the grid rows crossing it aside).
+    struct Label {
+        int x, y;
+        Colour colour;
+        const char* text;
+    };
+    for (const Label& l : {Label{740, 138, kPhaseLabel, " 180"}, Label{740, 170, kPhaseLabel, "   0"},
+                           Label{740, 203, kPhaseLabel, "-180"}, Label{735, 5, kLevelText, "  0dB"},
+                           Label{735, 37, kLevelText, "-30dB"}, Label{735, 70, kLevelText, "-60dB"},
+                           Label{735, 103, kLevelText, "-90dB"}}) {
+        const Surface alone = Lettered(l.x, l.y, l.colour, l.text);
+        const InkBox box = FindInk(alone, kWhite);
+        ASSERT_FALSE(box.Empty()) << l.text;
+        EXPECT_GE(box.top, l.y);
+        EXPECT_LE(box.bottom, l.y + cell);
+        for (int y = box.top; y < box.bottom; ++y)
+            for (int x = box.left; x < box.right; ++x)
+                if (alone.At(x, y) == l.colour) ASSERT_EQ(s.At(x, y), l.colour) << l.text;
+    }
+    // The text line: two blanks before a one-digit time, the unit always " secs".
+    const std::string texts[] = {"Current time = 12:34:56", "Integration time =  3 secs",
+                                 "Ticks at  30 secs     Start time = 08:00:00"};
+    const int xs[] = {10, 300, 560};
+    for (int i = 0; i < 3; ++i) {
+        const Surface alone = Lettered(xs[i], 315, kLevelText, texts[i]);
+        const InkBox box = FindInk(alone, kWhite);
+        EXPECT_TRUE(SameBlock(s, box.left, box.top, alone, box.left, box.top, box.Width(),
+                              box.Height()))
+            << texts[i];
+    }
+}
+
+TEST(ChartFrame, TextLineFollowsTheIntegrationTimeAndTheStartTime) {
+    Display d;
+    const Surface empty = FramedChart(d, 1);
+    // Before the first start or clear the tick text ends at "Start time = ".
+    const Surface ticks = Lettered(560, 315, kLevelText, "Ticks at  10 secs     Start time = ");
+    EXPECT_TRUE(SameBlock(empty, 560, 312, ticks, 560, 312, kChartWidth - 560, 28));
+    const Surface one = Lettered(300, 315, kLevelText, "Integration time =  1 secs");
+    EXPECT_TRUE(SameBlock(empty, 300, 312, one, 300, 312, 250, 28));
+
+    d.ChartStartTime = "23:59:59";
+    const Surface started = FramedChart(d, 3);
+    EXPECT_FALSE(SameBlock(started, 560, 312, ticks, 560, 312, kChartWidth - 560, 28));
+    EXPECT_FALSE(SameBlock(started, 300, 312, one, 300, 312, 250, 28));
+}
+
+TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {
+    StartedChain c;
+    for (int p = 0; p < 10; ++p) CloseOnePeriod(c);
+    const Surface& trace = c.m.Screen.ChartTraceSurface;
+    EXPECT_EQ(trace.At(739, 335), kRed);  // the tick of the tenth period
+    CloseOnePeriod(c);
+    EXPECT_EQ(trace.At(738, 335), kRed);
+    EXPECT_EQ(trace.At(739, 335), kWhite);
+    EXPECT_EQ(c.m.Integ.ChartColumn, 11);
+    // What the panel shows is the composed chart of the last period end.
+    EXPECT_TRUE(SameBlock(c.m.Screen.ChartPanel, 0, 0, c.m.Screen.ChartComposeSurface, 0, 0,
+                          kChartPanelWidth - 2, kChartPanelHeight - 2));
+
+    const Surface shown = c.m.Screen.ChartPanel;
+    c.m.Screen.ChartStartTime = "before";
+    ClearChart(c.m);
+    EXPECT_EQ(c.m.Integ.ChartColumn, 0);
+    EXPECT_EQ(c.m.Screen.ChartStartTime, "00:00:00");  // the host's time of day
+    EXPECT_EQ(c.m.Screen.ChartPanel.Pixels, shown.Pixels);  // the old chart stays on screen
+    EXPECT_EQ(CountOther(trace, {kWhite}), 0);
+    EXPECT_EQ(CountOther(c.m.Screen.CaptureSurface, {kWhite}), 0);
+}
+
+TEST(CaptureScreen, ComposesTheChartWithoutTouchingIt) {
+    StartedChain c;
+    for (int p = 0; p < 10; ++p) CloseOnePeriod(c);
+    const Surface trace = c.m.Screen.ChartTraceSurface;
+    CaptureScreen(c.m);
+    const Surface& capture = c.m.Screen.CaptureSurface;
+    EXPECT_EQ(capture.At(739, 335), kRed);                 // the trace
+    EXPECT_EQ(capture.At(0, 145), kPhaseGrid);             // the frame over it
+    EXPECT_EQ(c.m.Screen.ChartTraceSurface.Pixels, trace.Pixels);
+    EXPECT_EQ(c.m.Integ.ChartColumn, 10);
+}
+
+TEST(ClickScope, StartUpBackgroundAndTheRedrawDifferByAPixelOrTwo) {
+    StartedChain c;
+    const Surface startUp = c.m.Screen.ScopeBackSurface;
+    // Start-up: the client rectangle 126 x 168.
+    EXPECT_EQ(CountColour(startUp, kDarkRed, 0, 84, 170, 85), 126);
+    EXPECT_EQ(startUp.At(48, 168), kYellow);
+    EXPECT_EQ(startUp.At(48, 85), kYellow);
+    EXPECT_EQ(startUp.At(48, 84), kDarkRed);
+    const InkBox rf = FindInk(startUp, kBlack, 0, 60, 47, 84);
+    const InkBox pps = FindInk(startUp, kBlack, 0, 140, 47, 168);
+    EXPECT_GE(rf.top, 69);
+    EXPECT_GE(pps.top, 153);
+
+    RedrawScopeBackground(c.m.Screen);
+    const Surface redrawn = c.m.Screen.ScopeBackSurface;
+    EXPECT_EQ(CountColour(redrawn, kDarkRed, 0, 84, 170, 85), 0);
+    EXPECT_EQ(CountColour(redrawn, kDarkRed, 0, 85, 170, 86), 128);
+    EXPECT_EQ(redrawn.At(48, 169), kYellow);
+    EXPECT_EQ(redrawn.At(48, 85), kDarkRed);
+    EXPECT_EQ(redrawn.At(48, 86), kYellow);
+    // The labels move down by one and two rows.
+    EXPECT_TRUE(SameBlock(redrawn, rf.left, rf.top + 1, startUp, rf.left, rf.top, rf.Width(),
+                          rf.Height()));
+    EXPECT_TRUE(SameBlock(redrawn, pps.left, pps.top + 2, startUp, pps.left, pps.top,
+                          pps.Width(), pps.Height()));
+    EXPECT_EQ(CountOther(redrawn, {kBlack, kDarkRed, kYellow}), 0);
+}
+
+TEST(ClickScope, MarkerDottedAtAnEvenXAboveTheDivider) {
+    StartedChain c;
+    for (int panelX : {25, 24}) {
+        SetClickPositionFromScope(c.m, panelX);
+        const Surface& s = c.m.Screen.ScopeBackSurface;
+        EXPECT_EQ(c.m.Lock.ClickPosition, 12);
+        // From row 84 upwards, three on and three off; the top row is the excluded end point.
+        for (int row = 60; row >= 1; --row) {
+            EXPECT_EQ(s.At(24, row), (84 - row) % 6 < 3 ? kYellow : kBlack) << row;
+        }
+        EXPECT_EQ(s.At(24, 84), kYellow);
+        EXPECT_EQ(s.At(24, 0), kBlack);
+        EXPECT_EQ(CountColour(s, kYellow, 25, 0, 26, 60), 0);
+    }
+    // The marker belongs to the background: a repaint shows it, and Reset All removes it.
+    RepaintPanels(c.m.Screen, 3, "00:00:00");
+    EXPECT_EQ(c.m.Screen.ScopePanel.At(24, 84), kYellow);
+    ResetAll(c.m);
+    EXPECT_EQ(c.m.Screen.ScopeBackSurface.At(24, 84), kBlack);
+}
+
+TEST(IqPanel, AxesAndLabelsOnWhite) {
+    StartedChain c;
+    const Surface& s = c.m.Screen.VectorSurface;
+    EXPECT_EQ(CountColour(s, kGreen, 0, 85, 170, 86), 170);
+    EXPECT_EQ(CountColour(s, kGreen, 85, 0, 86, 170), 170);
+    EXPECT_EQ(s.At(169, 85), kGreen);
+    EXPECT_EQ(s.At(0, 0), kWhite);
+    const InkBox q = FindInk(s, kWhite, 86, 0, 140, 30);
+    const InkBox i = FindInk(s, kWhite, 140, 86, 168, 110);
+    EXPECT_GE(q.left, 86);
+    EXPECT_GE(q.top, 1);
+    EXPECT_LE(q.bottom, 1 + TextCellHeight(13));
+    EXPECT_GE(i.left, 144);
+    EXPECT_GE(i.top, 86);
+    EXPECT_GT(CountColour(s, kRed, 86, 0, 140, 30), 20);
+    EXPECT_GT(CountColour(s, kRed, 140, 86, 168, 110), 10);
+    EXPECT_EQ(CountOther(s, {kWhite, kGreen, kRed, kBlack}), 0);
+}
+
+TEST(IqPanel, EveryMagnificationChoiceStartsAFreshPicture) {
+    StartedChain c;
+    const Surface empty = c.m.Screen.VectorSurface;
+    for (int magnification : {10, 10, 1000, 1}) {
+        c.m.Integ.ChartColumn = 300;
+        c.m.Lock.VectorI = 40 * c.m.Screen.VectorMagnification;  // a dot at (125, 105)
+        c.m.Lock.VectorQ = -20 * c.m.Screen.VectorMagnification;
+        PhaseLockSample(c.m, 100, 0);
+        EXPECT_NE(c.m.Screen.VectorSurface.Pixels, empty.Pixels);
+        SetVectorMagnification(c.m, magnification);
+        EXPECT_EQ(c.m.Screen.VectorMagnification, magnification);
+        EXPECT_EQ(c.m.Lock.VectorI, 0);
+        EXPECT_EQ(c.m.Lock.VectorQ, 0);
+        EXPECT_EQ(c.m.Integ.ChartColumn, 0);
+        EXPECT_EQ(c.m.Screen.VectorSurface.Pixels, empty.Pixels);
+    }
+}
+
+TEST(DisplaySurfaces, ProcessingAfterReleaseDrawsNothingAndDoesNotFault) {
+    StartedChain c;
+    ReleaseDisplaySurfaces(c.m.Screen);
+    EXPECT_EQ(c.m.Screen.ScopeBackSurface.Width, 0);
+    c.Feed(std::vector<Frame>(8000 * 2, Frame{1000, 20000}));
+    RepaintPanels(c.m.Screen, 3, "00:00:00");
+    SetClickPositionFromScope(c.m, 40);
+    EXPECT_EQ(c.m.Front.FramesProcessed, 16000);
+}
+
+}  // namespace

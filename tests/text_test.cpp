@@ -1,0 +1,112 @@
+// Label text: font heights, where the glyphs land, their colour, clipping and the face lookup.
+#include <gtest/gtest.h>
+
+#include "display/text.h"
+#include "surface_checks.h"
+
+namespace {
+
+const Colour kYellow = MakeColour(255, 255, 0);
+
+TEST(LabelFont, HeightsFollowTheScreenResolution) {
+    EXPECT_EQ(LabelFontPixelHeight(8, 96), 10);
+    EXPECT_EQ(LabelFontPixelHeight(10, 96), 13);
+    EXPECT_EQ(LabelFontPixelHeight(8, 120), 13);
+    EXPECT_EQ(LabelFontPixelHeight(10, 120), 16);
+    EXPECT_EQ(LabelFontPixelHeight(8, 72), 8);
+    EXPECT_EQ(LabelFontPixelHeight(7, 100), 9);  // 9.72 truncated
+
+    // The glyphs grow with the height: a capital H is about seven tenths of the em.
+    int previous = 0;
+    for (int height : {10, 13, 16}) {
+        Surface s(60, 40);
+        s.FontPixelHeight = height;
+        s.TextColour = kYellow;
+        DrawText(s, 2, 2, "H");
+        const InkBox box = FindInk(s, kBlack);
+        EXPECT_GT(box.Height(), previous) << height;
+        EXPECT_NEAR(box.Height(), 0.72 * height, 1.0) << height;
+        EXPECT_LE(box.bottom, 2 + TextCellHeight(height)) << height;
+        previous = box.Height();
+    }
+}
+
+TEST(LabelText, LandsInItsCellInExactlyTheTextColour) {
+    Surface s(126, 168);
+    s.TextColour = kYellow;
+    SelectLabelFont(s, 8, 96);
+    DrawText(s, 1, 69, "RF click");
+
+    const InkBox box = FindInk(s, kBlack);
+    ASSERT_FALSE(box.Empty());
+    EXPECT_GE(box.left, 1);
+    EXPECT_LT(box.right, 1 + TextWidth(10, "RF click") + 1);
+    EXPECT_GE(box.top, 69);
+    EXPECT_LE(box.bottom, 69 + TextCellHeight(10));
+    EXPECT_GT(box.Width(), 30);  // eight characters of about five pixels
+    // The ascent puts the capitals' tops two pixels or so below the cell top.
+    EXPECT_LE(box.top, 69 + 3);
+    // One bit per pixel: every touched pixel is the text colour, nothing in between.
+    EXPECT_EQ(CountOther(s, {kBlack, kYellow}), 0);
+}
+
+TEST(LabelText, TransparentBackgroundAndClippedAtTheEdges) {
+    // Transparent: a patterned field keeps every pixel the glyphs do not cover.
+    Surface field(80, 30);
+    for (int y = 0; y < field.Height; ++y)
+        for (int x = 0; x < field.Width; ++x) SetPixel(field, x, y, MakeColour(x, y, 7));
+    Surface drawn = field;
+    drawn.FontPixelHeight = 10;
+    drawn.TextColour = kYellow;
+    DrawText(drawn, 3, 5, "IntQ");
+    int changed = 0;
+    for (int y = 0; y < field.Height; ++y) {
+        for (int x = 0; x < field.Width; ++x) {
+            if (drawn.At(x, y) == field.At(x, y)) continue;
+            ++changed;
+            EXPECT_EQ(drawn.At(x, y), kYellow);
+        }
+    }
+    EXPECT_GT(changed, 10);
+
+    // Text hanging over every edge draws the part inside, pixel for pixel as unclipped.
+    Surface big(200, 100);
+    big.FontPixelHeight = 13;
+    big.TextColour = kYellow;
+    DrawText(big, 50 - 12, 50 - 6, "Current time = 12:34:56");
+    Surface small(40, 12);
+    small.FontPixelHeight = 13;
+    small.TextColour = kYellow;
+    DrawText(small, -12, -6, "Current time = 12:34:56");
+    for (int y = 0; y < small.Height; ++y)
+        for (int x = 0; x < small.Width; ++x) ASSERT_EQ(small.At(x, y), big.At(50 + x, 50 + y));
+    DrawText(small, 100000, -100000, "far away");  // nothing, and no fault
+    DrawText(small, -2000000000, 5, "far away");
+}
+
+TEST(LabelText, NothingWithoutAFontAndAnyBytesAreSafe) {
+    Surface s(40, 20);
+    s.TextColour = kYellow;
+    DrawText(s, 1, 1, "IntI");  // no font selected yet
+    EXPECT_TRUE(FindInk(s, kBlack).Empty());
+    s.FontPixelHeight = 10;
+    DrawText(s, 1, 1, std::string_view("\xff\xc3\x28\xe2\x82\xf0\x9f", 7));
+    DrawText(s, 1, 1, "");
+    EXPECT_EQ(TextWidth(10, ""), 0);
+    EXPECT_EQ(CountOther(s, {kBlack, kYellow}), 0);
+    // A character in UTF-8 is one glyph, not two.
+    EXPECT_EQ(TextWidth(10, "\xc2\xb4"), TextWidth(10, "\xb4"));
+}
+
+TEST(LabelFace, ArialOrAFaceWithItsMetricsElseSansSerifWithAWarning) {
+    const LabelFaceInfo& arial = LabelFace();
+    EXPECT_FALSE(arial.family.empty());
+    EXPECT_TRUE(arial.problem.empty()) << arial.problem;
+
+    const LabelFaceInfo missing = FindLabelFace("No Such Face For Labels");
+    EXPECT_FALSE(missing.family.empty());  // still a face to draw with
+    EXPECT_NE(missing.problem.find("\"No Such Face For Labels\""), std::string::npos);
+    EXPECT_NE(missing.problem.find(missing.family), std::string::npos);
+}
+
+}  // namespace
