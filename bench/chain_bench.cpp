@@ -1,6 +1,7 @@
 // Throughput of the measurement chain per frame, the batch tool over an hour, the simulator.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -64,13 +65,15 @@ struct RunningChain {
     }
 };
 
-// One chain per offset text, set up as the window does and settled on first use.
-RunningChain& ChainFor(const std::string& offsetText) {
-    static std::map<std::string, std::unique_ptr<RunningChain>> chains;
-    std::unique_ptr<RunningChain>& chain = chains[offsetText];
+// One chain per offset text and drawing choice, set up as the window does and settled on
+// first use.
+RunningChain& ChainFor(const std::string& offsetText, bool drawing) {
+    static std::map<std::pair<std::string, bool>, std::unique_ptr<RunningChain>> chains;
+    std::unique_ptr<RunningChain>& chain = chains[{offsetText, drawing}];
     if (!chain) {
         chain = std::make_unique<RunningChain>();
         InitialiseMeasurement(chain->m, chain->host);
+        chain->m.Screen.Drawing = drawing;
         chain->m.Params.OffsetText = offsetText;
         FixOffset(chain->m);
         StartMeasurement(chain->m);
@@ -91,8 +94,8 @@ benchmark::Counter RealtimeCounter(double frames) {
 
 // The whole chain (front end, click lock, integration and their drawing) per capture block of
 // up to 128 frames; a block that would cross the end of the recording is cut there.
-void BM_ChainPerFrame(benchmark::State& state, const char* offsetText) {
-    RunningChain& chain = ChainFor(offsetText);
+void BM_ChainPerFrame(benchmark::State& state, const char* offsetText, bool drawing) {
+    RunningChain& chain = ChainFor(offsetText, drawing);
     long long frames = 0;
     for (auto _ : state) {
         const size_t n = chain.NextBlock();
@@ -104,15 +107,21 @@ void BM_ChainPerFrame(benchmark::State& state, const char* offsetText) {
     state.counters["realtime_x"] = RealtimeCounter(static_cast<double>(frames));
 }
 // The default offset text: OffsetStep 0.
-BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0, "0.0000000000000000000")->MinTime(3);
+BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0, "0.0000000000000000000", true)->MinTime(3);
+// The same without any drawing into the surfaces: what the per-sample drawing costs.
+BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_no_drawing, "0.0000000000000000000", false)
+    ->MinTime(3);
 // A non-zero offset costs a second sine and cosine per sample.
-BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_1, "0.1")->MinTime(3);
+BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_1, "0.1", true)->MinTime(3);
 
-// quorvelle-batch over a simulated hour, simulator included, as a user would run it.
-void BM_BatchSimulatedHour(benchmark::State& state) {
+// quorvelle-batch over a simulated hour, simulator included, as a user would run it; with
+// `chart`, the chart bitmap written at the end as well.
+void BM_BatchSimulatedHour(benchmark::State& state, bool chart) {
     const std::string seconds = std::to_string(static_cast<int>(kBatchSeconds));
+    const std::string chartPath = std::filesystem::temp_directory_path() / "bench-chart.BMP";
     for (auto _ : state) {
         std::vector<std::string> args = {"quorvelle-batch", "--quiet", "--simulate", seconds};
+        if (chart) args.insert(args.begin() + 1, {"--chart", chartPath});
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         std::ostringstream out, err;
@@ -129,7 +138,10 @@ void BM_BatchSimulatedHour(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(frames));
     state.counters["realtime_x"] = RealtimeCounter(frames);
 }
-BENCHMARK(BM_BatchSimulatedHour)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_BatchSimulatedHour, plain, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_BatchSimulatedHour, with_chart, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // The simulator alone with the batch tool's settings, in capture blocks, so its share of the
 // batch figure can be subtracted.

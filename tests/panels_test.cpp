@@ -81,9 +81,13 @@ TEST(ChartFrame, LabelsAndTextLineAtTheirPlaces) {
         ASSERT_FALSE(box.Empty()) << l.text;
         EXPECT_GE(box.top, l.y);
         EXPECT_LE(box.bottom, l.y + cell);
-        for (int y = box.top; y < box.bottom; ++y)
-            for (int x = box.left; x < box.right; ++x)
-                if (alone.At(x, y) == l.colour) ASSERT_EQ(s.At(x, y), l.colour) << l.text;
+        for (int y = box.top; y < box.bottom; ++y) {
+            for (int x = box.left; x < box.right; ++x) {
+                if (alone.At(x, y) == l.colour) {
+                    ASSERT_EQ(s.At(x, y), l.colour) << l.text;
+                }
+            }
+        }
     }
     // The text line: two blanks before a one-digit time, the unit always " secs".
     const std::string texts[] = {"Current time = 12:34:56", "Integration time =  3 secs",
@@ -232,6 +236,27 @@ TEST(IqPanel, EveryMagnificationChoiceStartsAFreshPicture) {
         EXPECT_EQ(c.m.Integ.ChartColumn, 0);
         EXPECT_EQ(c.m.Screen.VectorSurface.Pixels, empty.Pixels);
     }
+}
+
+TEST(DisplaySurfaces, EachPassLeavesItsLastPenAndFontSelected) {
+    StartedChain c;
+    Display& d = c.m.Screen;
+    auto expectPen = [](const Surface& s, Colour colour, PenStyle style, int fontHeight) {
+        EXPECT_EQ(s.SelectedPen.colour, colour);
+        EXPECT_EQ(s.SelectedPen.style, style);
+        EXPECT_EQ(s.FontPixelHeight, fontHeight);
+    };
+    expectPen(d.ScopeWorkSurface, MakeColour(0, 255, 255), PenStyle::Solid, 0);  // the traces
+    expectPen(d.ScopeBackSurface, kYellow, PenStyle::Solid, 10);
+    expectPen(d.VectorSurface, kGreen, PenStyle::Solid, 13);
+    expectPen(d.ChartComposeSurface, kDarkRed, PenStyle::Dot, 10);
+    EXPECT_EQ(d.ChartComposeSurface.TextColour, kLevelText);
+    // The dotted marker is drawn and its pen taken out again.
+    SetClickPositionFromScope(c.m, 60);
+    expectPen(d.ScopeBackSurface, kYellow, PenStyle::Solid, 10);
+    RepaintPanels(d, 3, "00:00:00");
+    expectPen(d.ScopeWorkSurface, MakeColour(0, 255, 255), PenStyle::Solid, 0);
+    expectPen(d.ChartPanel, kDarkRed, PenStyle::Dot, 10);
 }
 
 TEST(DisplaySurfaces, ProcessingAfterReleaseDrawsNothingAndDoesNotFault) {
