@@ -27,7 +27,7 @@ void Line(Surface& s, int x0, int y0, int x1, int y1) {
 void Label(Display& d, Surface& s, int points, Colour colour, int x, int y,
            std::string_view text) {
     s.TextColour = colour;
-    SelectLabelFont(s, points, d.DotsPerInch);
+    SelectFont(s, MakeLabelFont(points, d.DotsPerInch));
     DrawText(s, x, y, text);
 }
 

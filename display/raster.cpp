@@ -95,6 +95,12 @@ Pen SelectPen(Surface& s, Pen pen) {
     return previous;
 }
 
+Font SelectFont(Surface& s, Font font) {
+    const Font previous = s.SelectedFont;
+    s.SelectedFont = font;
+    return previous;
+}
+
 void FillRect(Surface& s, int x, int y, int w, int h, Colour colour) {
     if (w <= 0 || h <= 0) return;
     const int64_t x0 = std::max<int64_t>(x, 0);

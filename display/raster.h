@@ -33,6 +33,11 @@ struct Pen {
     PenStyle style = PenStyle::Solid;
 };
 
+// A label font, as much of it as the surfaces need: its pixel height (0 = no font).
+struct Font {
+    int PixelHeight = 0;
+};
+
 struct Surface {
     int Width = 0;   // [pixels]
     int Height = 0;  // [pixels]
@@ -42,7 +47,7 @@ struct Surface {
     Pen SelectedPen;
     int PenX = 0, PenY = 0;  // current position [pixels]
     Colour TextColour = kBlack;
-    int FontPixelHeight = 0;  // height of the selected label font [pixels]; 0 = none selected
+    Font SelectedFont;
 
     Surface() = default;
     // A new surface is black (all zero), as a fresh bitmap is.
@@ -52,8 +57,9 @@ struct Surface {
     bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < Width && y < Height; }
 };
 
-// Returns the pen that was selected before (what the selection displaced).
+// Each returns the object that was selected before (what the selection displaced).
 Pen SelectPen(Surface& s, Pen pen);
+Font SelectFont(Surface& s, Font font);
 
 void FillRect(Surface& s, int x, int y, int w, int h, Colour colour);
 inline void FillWhite(Surface& s, int x, int y, int w, int h) { FillRect(s, x, y, w, h, kWhite); }

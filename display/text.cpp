@@ -53,8 +53,9 @@ struct FontStore {
 // Asks fontconfig for `family`; returns false when it offers no face at all.
 bool MatchFamily(const std::string& family, std::string& foundFamily, std::string& file,
                  int& index) {
-    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcPattern* pattern = FcPatternCreate();
     if (pattern == nullptr) return false;
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
@@ -200,26 +201,23 @@ char32_t NextCodePoint(std::string_view text, size_t& i) {
 
 }  // namespace
 
-int LabelFontPixelHeight(int pointSize, int dotsPerInch) { return dotsPerInch * pointSize / 72; }
-
-void SelectLabelFont(Surface& s, int pointSize, int dotsPerInch) {
-    s.FontPixelHeight = LabelFontPixelHeight(pointSize, dotsPerInch);
-}
+Font MakeLabelFont(int pointSize, int dotsPerInch) { return Font{dotsPerInch * pointSize / 72}; }
 
 void DrawText(Surface& s, int x, int y, std::string_view text) {
-    if (s.FontPixelHeight <= 0) return;
+    if (s.SelectedFont.PixelHeight <= 0) return;
     FontStore& store = LabelStore();
     std::lock_guard lock(store.mutex);
     if (store.face == nullptr) return;
-    const int baseline = y + SizeFor(store, s.FontPixelHeight).ascent;
-    int penX = x;
+    // 64-bit positions: text placed anywhere, however far off the surface, cannot overflow.
+    const int64_t baseline = int64_t{y} + SizeFor(store, s.SelectedFont.PixelHeight).ascent;
+    int64_t penX = x;
     for (size_t i = 0; i < text.size();) {
-        const Glyph& g = GlyphFor(store, s.FontPixelHeight, NextCodePoint(text, i));
+        const Glyph& g = GlyphFor(store, s.SelectedFont.PixelHeight, NextCodePoint(text, i));
         for (int r = 0; r < g.rows; ++r) {
-            const int py = baseline - g.top + r;
+            const int64_t py = baseline - g.top + r;
             if (py < 0 || py >= s.Height) continue;
             for (int c = 0; c < g.width; ++c) {
-                const int px = penX + g.left + c;
+                const int64_t px = penX + g.left + c;
                 if (g.ink[static_cast<size_t>(r) * g.width + c] && px >= 0 && px < s.Width) {
                     s.Pixels[static_cast<size_t>(py) * s.Width + px] = s.TextColour;
                 }

@@ -10,11 +10,9 @@
 
 #include "display/raster.h"
 
-// Pixel height of the label font for a point size: (dots per inch * points) / 72, truncated.
-int LabelFontPixelHeight(int pointSize, int dotsPerInch);
-
-// Selects the label font of the given point size into the surface.
-void SelectLabelFont(Surface& s, int pointSize, int dotsPerInch);
+// The label font of a point size: the "Arial" face with a pixel height of
+// (dots per inch * points) / 72, truncated (10 for 8 points at 96 dots per inch).
+Font MakeLabelFont(int pointSize, int dotsPerInch);
 
 // Draws text with the selected label font in the surface's text colour on a transparent
 // background; (x, y) is the top-left corner of the text cell. Text is UTF-8; glyphs that fall

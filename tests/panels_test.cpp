@@ -21,7 +21,7 @@ Surface Lettered(int x, int y, Colour colour, const std::string& text) {
     Surface s(kChartWidth, kChartHeight);
     FillWhite(s, 0, 0, s.Width, s.Height);
     s.TextColour = colour;
-    SelectLabelFont(s, 8, 96);
+    SelectFont(s, MakeLabelFont(8, 96));
     DrawText(s, x, y, text);
     return s;
 }
@@ -244,7 +244,7 @@ TEST(DisplaySurfaces, EachPassLeavesItsLastPenAndFontSelected) {
     auto expectPen = [](const Surface& s, Colour colour, PenStyle style, int fontHeight) {
         EXPECT_EQ(s.SelectedPen.colour, colour);
         EXPECT_EQ(s.SelectedPen.style, style);
-        EXPECT_EQ(s.FontPixelHeight, fontHeight);
+        EXPECT_EQ(s.SelectedFont.PixelHeight, fontHeight);
     };
     expectPen(d.ScopeWorkSurface, MakeColour(0, 255, 255), PenStyle::Solid, 0);  // the traces
     expectPen(d.ScopeBackSurface, kYellow, PenStyle::Solid, 10);

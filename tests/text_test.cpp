@@ -9,18 +9,18 @@ namespace {
 const Colour kYellow = MakeColour(255, 255, 0);
 
 TEST(LabelFont, HeightsFollowTheScreenResolution) {
-    EXPECT_EQ(LabelFontPixelHeight(8, 96), 10);
-    EXPECT_EQ(LabelFontPixelHeight(10, 96), 13);
-    EXPECT_EQ(LabelFontPixelHeight(8, 120), 13);
-    EXPECT_EQ(LabelFontPixelHeight(10, 120), 16);
-    EXPECT_EQ(LabelFontPixelHeight(8, 72), 8);
-    EXPECT_EQ(LabelFontPixelHeight(7, 100), 9);  // 9.72 truncated
+    EXPECT_EQ(MakeLabelFont(8, 96).PixelHeight, 10);
+    EXPECT_EQ(MakeLabelFont(10, 96).PixelHeight, 13);
+    EXPECT_EQ(MakeLabelFont(8, 120).PixelHeight, 13);
+    EXPECT_EQ(MakeLabelFont(10, 120).PixelHeight, 16);
+    EXPECT_EQ(MakeLabelFont(8, 72).PixelHeight, 8);
+    EXPECT_EQ(MakeLabelFont(7, 100).PixelHeight, 9);  // 9.72 truncated
 
     // The glyphs grow with the height: a capital H is about seven tenths of the em.
     int previous = 0;
     for (int height : {10, 13, 16}) {
         Surface s(60, 40);
-        s.FontPixelHeight = height;
+        s.SelectedFont.PixelHeight = height;
         s.TextColour = kYellow;
         DrawText(s, 2, 2, "H");
         const InkBox box = FindInk(s, kBlack);
@@ -34,7 +34,7 @@ TEST(LabelFont, HeightsFollowTheScreenResolution) {
 TEST(LabelText, LandsInItsCellInExactlyTheTextColour) {
     Surface s(126, 168);
     s.TextColour = kYellow;
-    SelectLabelFont(s, 8, 96);
+    SelectFont(s, MakeLabelFont(8, 96));
     DrawText(s, 1, 69, "RF click");
 
     const InkBox box = FindInk(s, kBlack);
@@ -56,7 +56,7 @@ TEST(LabelText, TransparentBackgroundAndClippedAtTheEdges) {
     for (int y = 0; y < field.Height; ++y)
         for (int x = 0; x < field.Width; ++x) SetPixel(field, x, y, MakeColour(x, y, 7));
     Surface drawn = field;
-    drawn.FontPixelHeight = 10;
+    SelectFont(drawn, Font{10});
     drawn.TextColour = kYellow;
     DrawText(drawn, 3, 5, "IntQ");
     int changed = 0;
@@ -71,11 +71,11 @@ TEST(LabelText, TransparentBackgroundAndClippedAtTheEdges) {
 
     // Text hanging over every edge draws the part inside, pixel for pixel as unclipped.
     Surface big(200, 100);
-    big.FontPixelHeight = 13;
+    SelectFont(big, Font{13});
     big.TextColour = kYellow;
     DrawText(big, 50 - 12, 50 - 6, "Current time = 12:34:56");
     Surface small(40, 12);
-    small.FontPixelHeight = 13;
+    SelectFont(small, Font{13});
     small.TextColour = kYellow;
     DrawText(small, -12, -6, "Current time = 12:34:56");
     for (int y = 0; y < small.Height; ++y)
@@ -89,7 +89,7 @@ TEST(LabelText, NothingWithoutAFontAndAnyBytesAreSafe) {
     s.TextColour = kYellow;
     DrawText(s, 1, 1, "IntI");  // no font selected yet
     EXPECT_TRUE(FindInk(s, kBlack).Empty());
-    s.FontPixelHeight = 10;
+    s.SelectedFont.PixelHeight = 10;
     DrawText(s, 1, 1, std::string_view("\xff\xc3\x28\xe2\x82\xf0\x9f", 7));
     DrawText(s, 1, 1, "");
     EXPECT_EQ(TextWidth(10, ""), 0);
