@@ -24,8 +24,7 @@ void Line(Surface& s, int x0, int y0, int x1, int y1) {
     LineTo(s, x1, y1);
 }
 
-void Label(Display& d, Surface& s, int points, Colour colour, int x, int y,
-           std::string_view text) {
+void Label(Display& d, Surface& s, int points, Colour colour, int x, int y, std::string_view text) {
     s.TextColour = colour;
     SelectFont(s, MakeLabelFont(points, d.DotsPerInch));
     DrawText(s, x, y, text);
@@ -91,9 +90,9 @@ void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const s
     for (int y : {13, 45, 77, 109}) Line(target, 0, y, 731, y);
 
     const long long t = integrationSeconds;
-    DrawText(target, 560, 315,
-             "Ticks at " + FormatBlankSigned(10 * t) + " secs     Start time = " +
-                 d.ChartStartTime);
+    DrawText(
+        target, 560, 315,
+        "Ticks at " + FormatBlankSigned(10 * t) + " secs     Start time = " + d.ChartStartTime);
     DrawText(target, 10, 315, "Current time = " + now);
     DrawText(target, 300, 315, "Integration time = " + FormatBlankSigned(t) + " secs");
 }

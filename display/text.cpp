@@ -27,11 +27,11 @@ bool SameMetrics(const std::string& asked, const std::string& found) {
 }
 
 struct Glyph {
-    int left = 0;     // from the pen position to the bitmap's left column [pixels]
-    int top = 0;      // from the baseline up to the bitmap's top row [pixels]
-    int width = 0;    // [pixels]
-    int rows = 0;     // [pixels]
-    int advance = 0;  // to the next pen position [pixels]
+    int left = 0;              // from the pen position to the bitmap's left column [pixels]
+    int top = 0;               // from the baseline up to the bitmap's top row [pixels]
+    int width = 0;             // [pixels]
+    int rows = 0;              // [pixels]
+    int advance = 0;           // to the next pen position [pixels]
     std::vector<uint8_t> ink;  // width * rows, 1 where the glyph sets the pixel
 };
 

@@ -109,7 +109,9 @@ void SetVectorMagnification(Measurement& m, int magnification) {
     ClearVectorscope(m.Screen, m.Lock.VectorI, m.Lock.VectorQ, m.Integ.ChartColumn);
 }
 
-void CaptureScreen(Measurement& m) { ComposeCapture(m.Screen, m.Params.IntegrationSeconds, m.Now()); }
+void CaptureScreen(Measurement& m) {
+    ComposeCapture(m.Screen, m.Params.IntegrationSeconds, m.Now());
+}
 
 void ClearChart(Measurement& m) {
     ClearChart(m.Screen, m.Params.IntegrationSeconds, m.Now(), m.Integ.ChartColumn);

@@ -53,8 +53,8 @@ std::pair<unsigned, unsigned> PngSize(const fs::path& path) {
 using BatchPictures = InScratchDirectory;
 
 TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
-    BatchRun r = RunTool({"--quiet", "--chart", "end.BMP", "--png", "--panels", "panels",
-                          "--simulate", "40"});
+    BatchRun r = RunTool(
+        {"--quiet", "--chart", "end.BMP", "--png", "--panels", "panels", "--simulate", "40"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(static_cast<int64_t>(fs::file_size("end.BMP")), kCaptureBitmapFileSize);
     EXPECT_EQ(PngSize("end.png"), std::make_pair(768u, 340u));
@@ -77,8 +77,8 @@ TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
 }
 
 TEST_F(BatchPictures, SaveScreenCapturesAtThe739thPeriodOnStreamTime) {
-    BatchRun r = RunTool({"--quiet", "--save-screen", "--png", "--integration", "1",
-                          "--start-time", "10:00:00", "--simulate", "745"});
+    BatchRun r = RunTool({"--quiet", "--save-screen", "--png", "--integration", "1", "--start-time",
+                          "10:00:00", "--simulate", "745"});
     ASSERT_EQ(r.status, 0) << r.err;
     // The 739th one-second period closes in the last frames before 12:19 after the start (the
     // first period closes a sample early), so the name is that second's.
@@ -91,16 +91,16 @@ TEST_F(BatchPictures, SaveScreenCapturesAtThe739thPeriodOnStreamTime) {
 
 TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
     const std::string iq = (dir_ / "iq.txt").string();
-    BatchRun chart = RunTool({"--quiet", "--iq-file", iq, "--chart", "/nonexistent-dir/c.BMP",
-                              "--simulate", "7"});
+    BatchRun chart = RunTool(
+        {"--quiet", "--iq-file", iq, "--chart", "/nonexistent-dir/c.BMP", "--simulate", "7"});
     EXPECT_EQ(chart.status, 1);
     EXPECT_NE(chart.err.find("/nonexistent-dir/c.BMP: cannot create"), std::string::npos);
     EXPECT_TRUE(fs::exists(iq));
 
     fs::remove(iq);
     std::ofstream("a-file") << "not a directory";
-    BatchRun panels = RunTool({"--quiet", "--iq-file", iq, "--panels", "a-file/panels",
-                               "--simulate", "4"});
+    BatchRun panels =
+        RunTool({"--quiet", "--iq-file", iq, "--panels", "a-file/panels", "--simulate", "4"});
     EXPECT_EQ(panels.status, 1);
     EXPECT_NE(panels.err.find("scope.png: cannot create"), std::string::npos) << panels.err;
     EXPECT_TRUE(fs::exists(iq));
@@ -109,8 +109,8 @@ TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
     fs::create_directories(dir_ / "gone");
     fs::current_path(dir_ / "gone");
     fs::remove(dir_ / "gone");
-    BatchRun captures = RunTool({"--quiet", "--iq-file", iq, "--save-screen", "--integration",
-                                 "1", "--simulate", "742"});
+    BatchRun captures = RunTool(
+        {"--quiet", "--iq-file", iq, "--save-screen", "--integration", "1", "--simulate", "742"});
     fs::current_path(dir_);
     EXPECT_EQ(captures.status, 1);
     EXPECT_TRUE(std::regex_search(captures.err, std::regex(R"(\d{6}\.BMP: cannot create)")))

@@ -1,4 +1,6 @@
 // The capture bitmap file (headers, byte and row order, failures) and the PNG export.
+#include "files/capture_bitmap.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -7,7 +9,6 @@
 #include <iterator>
 
 #include "display/display.h"
-#include "files/capture_bitmap.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ Surface WhiteChart() {
 TEST(CaptureBitmap, HeadersExactlyAsLaidOut) {
     const std::string bytes = CaptureBitmapBytes(WhiteChart());
     ASSERT_EQ(static_cast<int64_t>(bytes.size()), kCaptureBitmapFileSize);
+    // clang-format off
     const unsigned char expected[54] = {
         'B', 'M', 0x36, 0xF4, 0x0B, 0x00,  // 783414
         0, 0, 0, 0,                        // reserved
@@ -38,6 +40,7 @@ TEST(CaptureBitmap, HeadersExactlyAsLaidOut) {
         0, 0, 0, 0,                        // no compression
         0x00, 0xF4, 0x0B, 0x00,            // 783360 bytes of pixels
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // clang-format on
     for (int i = 0; i < 54; ++i) {
         EXPECT_EQ(static_cast<unsigned char>(bytes[i]), expected[i]) << "offset " << i;
     }
@@ -45,9 +48,9 @@ TEST(CaptureBitmap, HeadersExactlyAsLaidOut) {
 
 TEST(CaptureBitmap, BottomRowFirstBlueGreenRed) {
     Surface s = WhiteChart();
-    SetPixel(s, 5, 0, MakeColour(10, 20, 30));       // top row: the last row in the file
-    SetPixel(s, 767, 339, MakeColour(40, 50, 60));   // bottom right: the first row's end
-    SetPixel(s, 0, 1, MakeColour(70, 80, 90));       // second row from the top
+    SetPixel(s, 5, 0, MakeColour(10, 20, 30));      // top row: the last row in the file
+    SetPixel(s, 767, 339, MakeColour(40, 50, 60));  // bottom right: the first row's end
+    SetPixel(s, 0, 1, MakeColour(70, 80, 90));      // second row from the top
     const std::string bytes = CaptureBitmapBytes(s);
     auto at = [&](size_t offset) {
         return std::string{bytes[offset], bytes[offset + 1], bytes[offset + 2]};

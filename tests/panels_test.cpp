@@ -72,10 +72,11 @@ TEST(ChartFrame, LabelsAndTextLineAtTheirPlaces) {
         Colour colour;
         const char* text;
     };
-    for (const Label& l : {Label{740, 138, kPhaseLabel, " 180"}, Label{740, 170, kPhaseLabel, "   0"},
-                           Label{740, 203, kPhaseLabel, "-180"}, Label{735, 5, kLevelText, "  0dB"},
-                           Label{735, 37, kLevelText, "-30dB"}, Label{735, 70, kLevelText, "-60dB"},
-                           Label{735, 103, kLevelText, "-90dB"}}) {
+    for (const Label& l :
+         {Label{740, 138, kPhaseLabel, " 180"}, Label{740, 170, kPhaseLabel, "   0"},
+          Label{740, 203, kPhaseLabel, "-180"}, Label{735, 5, kLevelText, "  0dB"},
+          Label{735, 37, kLevelText, "-30dB"}, Label{735, 70, kLevelText, "-60dB"},
+          Label{735, 103, kLevelText, "-90dB"}}) {
         const Surface alone = Lettered(l.x, l.y, l.colour, l.text);
         const InkBox box = FindInk(alone, kWhite);
         ASSERT_FALSE(box.Empty()) << l.text;
@@ -96,8 +97,8 @@ TEST(ChartFrame, LabelsAndTextLineAtTheirPlaces) {
     for (int i = 0; i < 3; ++i) {
         const Surface alone = Lettered(xs[i], 315, kLevelText, texts[i]);
         const InkBox box = FindInk(alone, kWhite);
-        EXPECT_TRUE(SameBlock(s, box.left, box.top, alone, box.left, box.top, box.Width(),
-                              box.Height()))
+        EXPECT_TRUE(
+            SameBlock(s, box.left, box.top, alone, box.left, box.top, box.Width(), box.Height()))
             << texts[i];
     }
 }
@@ -134,7 +135,7 @@ TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {
     c.m.Screen.ChartStartTime = "before";
     ClearChart(c.m);
     EXPECT_EQ(c.m.Integ.ChartColumn, 0);
-    EXPECT_EQ(c.m.Screen.ChartStartTime, "00:00:00");  // the host's time of day
+    EXPECT_EQ(c.m.Screen.ChartStartTime, "00:00:00");       // the host's time of day
     EXPECT_EQ(c.m.Screen.ChartPanel.Pixels, shown.Pixels);  // the old chart stays on screen
     EXPECT_EQ(CountOther(trace, {kWhite}), 0);
     EXPECT_EQ(CountOther(c.m.Screen.CaptureSurface, {kWhite}), 0);
@@ -146,8 +147,8 @@ TEST(CaptureScreen, ComposesTheChartWithoutTouchingIt) {
     const Surface trace = c.m.Screen.ChartTraceSurface;
     CaptureScreen(c.m);
     const Surface& capture = c.m.Screen.CaptureSurface;
-    EXPECT_EQ(capture.At(739, 335), kRed);                 // the trace
-    EXPECT_EQ(capture.At(0, 145), kPhaseGrid);             // the frame over it
+    EXPECT_EQ(capture.At(739, 335), kRed);      // the trace
+    EXPECT_EQ(capture.At(0, 145), kPhaseGrid);  // the frame over it
     EXPECT_EQ(c.m.Screen.ChartTraceSurface.Pixels, trace.Pixels);
     EXPECT_EQ(c.m.Integ.ChartColumn, 10);
 }
@@ -173,10 +174,10 @@ TEST(ClickScope, StartUpBackgroundAndTheRedrawDifferByAPixelOrTwo) {
     EXPECT_EQ(redrawn.At(48, 85), kDarkRed);
     EXPECT_EQ(redrawn.At(48, 86), kYellow);
     // The labels move down by one and two rows.
-    EXPECT_TRUE(SameBlock(redrawn, rf.left, rf.top + 1, startUp, rf.left, rf.top, rf.Width(),
-                          rf.Height()));
-    EXPECT_TRUE(SameBlock(redrawn, pps.left, pps.top + 2, startUp, pps.left, pps.top,
-                          pps.Width(), pps.Height()));
+    EXPECT_TRUE(
+        SameBlock(redrawn, rf.left, rf.top + 1, startUp, rf.left, rf.top, rf.Width(), rf.Height()));
+    EXPECT_TRUE(SameBlock(redrawn, pps.left, pps.top + 2, startUp, pps.left, pps.top, pps.Width(),
+                          pps.Height()));
     EXPECT_EQ(CountOther(redrawn, {kBlack, kDarkRed, kYellow}), 0);
 }
 

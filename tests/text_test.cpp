@@ -1,7 +1,8 @@
 // Label text: font heights, where the glyphs land, their colour, clipping and the face lookup.
+#include "display/text.h"
+
 #include <gtest/gtest.h>
 
-#include "display/text.h"
 #include "surface_checks.h"
 
 namespace {
