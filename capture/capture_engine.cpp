@@ -44,7 +44,7 @@ bool FailStart(CaptureEngine& e) {
 void CaptureLoop(CaptureEngine& e) {
     const int64_t cpuStart = Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
     const int64_t wallStart = Nanoseconds(CLOCK_MONOTONIC);
-    Frame scratch[kFramesPerBlock];  // receives the frames that have to be dropped
+    Frame scratch[kFramesPerBlock];  // receives the frames that arrive while every block is out
     CaptureBlock* block = nullptr;   // the free block being filled, if there is one
     int64_t position = 0;            // [frames] stream index of the next frame
     int64_t pendingDrop = 0;         // [frames] dropped since the last posted block
@@ -69,6 +69,11 @@ void CaptureLoop(CaptureEngine& e) {
         }
         assert(n <= kFramesPerBlock);
         e.FramesCaptured.fetch_add(n, std::memory_order_relaxed);
+        // A block handed back while the source was waiting still takes these frames; they
+        // are dropped only if every block is still out now that they have arrived.
+        if (block == nullptr && e.FreeBlocks.Pop(block)) {
+            std::memcpy(block->Data, scratch, static_cast<size_t>(n) * sizeof(Frame));
+        }
         if (block == nullptr) {
             pendingDrop += n;
             position += n;
