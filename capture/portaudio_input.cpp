@@ -25,6 +25,7 @@ constexpr int kChannels = 2;
 // the program reports it instead of waiting for ever.
 constexpr std::chrono::seconds kSilentDeviceLimit{5};
 constexpr std::chrono::milliseconds kShortestPoll{1};
+constexpr double kHostBufferSeconds = 0.25;  // [s] asked of the host API at least
 
 #ifdef QUORVELLE_HAVE_ALSA
 void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
@@ -96,9 +97,9 @@ public:
         input.device = device;
         input.channelCount = kChannels;
         input.sampleFormat = paInt16;
-        // The high latency: the engine has 2 s of blocks, and a roomy host buffer rides out
-        // scheduling hiccups of the audio thread without an overflow.
-        input.suggestedLatency = info->defaultHighInputLatency;
+        // A roomy host buffer rides out scheduling hiccups of the audio thread without an
+        // overflow; the delay it adds does not matter to a measurement.
+        input.suggestedLatency = std::max(info->defaultHighInputLatency, kHostBufferSeconds);
         const PaError code =
             Pa_OpenStream(&stream_, &input, nullptr, kFramesPerSecond, paFramesPerBufferUnspecified,
                           paClipOff, nullptr, nullptr);

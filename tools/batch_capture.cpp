@@ -206,17 +206,23 @@ bool ChooseSource(const CaptureOptions& o, const CaptureChainSettings& chain,
         description = "\"" + PlaybackEntryName(o.playPath) + "\"";
         return true;
     }
+    // With --device the warning about an empty list would be a second line for one fault.
     DeviceList list;
-    ListInputDevices(
-        list, system, ExtraSources{},
-        [&err](const std::string& c, const std::string& t) { PrintWarning(err, c, t); });
+    ListInputDevices(list, system, ExtraSources{},
+                     [&](const std::string& caption, const std::string& text) {
+                         if (o.device.empty()) PrintWarning(err, caption, text);
+                     });
     if (!o.device.empty()) {
         int index = -1;
-        if (!FindDevice(list, o.device, index, error)) {
+        if (list.Entries.empty()) {
+            error = "--device " + o.device + ": " + kNoInputDevicesText;
+        } else if (FindDevice(list, o.device, index, error)) {
+            list.Selected = index;
+        }
+        if (index < 0) {
             if (!list.EnumerationError.empty()) error += " (" + list.EnumerationError + ")";
             return false;
         }
-        list.Selected = index;
     }
     const DeviceEntry* entry = SelectedEntry(list);
     description = entry != nullptr ? DescribeEntry(*entry) : "the default input";
