@@ -163,6 +163,7 @@ struct CaptureEngine {
 // returns false with the message to show ("No suitable device found", "Can´t alloc Buffers", or
 // the source's own text), ErrorDetail holding the reason when there is more to say; whatever
 // was opened or allocated is released and the engine has ended. Refused once started.
+// `notifier` must stay valid until EndCapture has returned.
 bool StartCapture(CaptureEngine& e, std::unique_ptr<BlockSource> source, CaptureNotifier& notifier,
                   std::string& message);
 

@@ -15,8 +15,8 @@ using namespace std::chrono_literals;
 
 // Runs `source` through an engine until it ends; the frames and the block sizes it delivered.
 CollectingConsumer Capture(std::unique_ptr<BlockSource> source, std::string& message) {
-    CaptureEngine engine;
     BlockQueue queue;
+    CaptureEngine engine;
     CollectingConsumer consumer;
     if (!StartCapture(engine, std::move(source), queue, message)) return consumer;
     CaptureBlock* block = nullptr;
@@ -47,8 +47,8 @@ TEST(BlockSources, WavPlaybackDeliversTheFileInWholeBlocksThenEnds) {
 }
 
 TEST(BlockSources, MissingRecordingIsNoSuitableDeviceWithTheFileReason) {
-    CaptureEngine engine;
     BlockQueue queue;
+    CaptureEngine engine;
     std::string message;
     EXPECT_FALSE(StartCapture(engine, std::make_unique<WavPlaybackSource>("/nonexistent/x.wav"),
                               queue, message));

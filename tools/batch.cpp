@@ -264,9 +264,17 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return 2;
     }
     if (o.capture.capture || o.capture.listDevices) {
-        const CaptureChainSettings chain{o.lockFreqText, o.offsetText, o.integrationText,
-                                         o.clickPosition, o.blank, o.invert, o.iqPath, o.logPath,
-                                         o.quiet, o.simulate ? &o.simulator : nullptr};
+        CaptureChainSettings chain;
+        chain.lockFreqText = o.lockFreqText;
+        chain.offsetText = o.offsetText;
+        chain.integrationText = o.integrationText;
+        chain.clickPosition = o.clickPosition;
+        chain.blank = o.blank;
+        chain.invert = o.invert;
+        chain.iqPath = o.iqPath;
+        chain.logPath = o.logPath;
+        chain.quiet = o.quiet;
+        chain.simulator = o.simulate ? &o.simulator : nullptr;
         return RunBatchCapture(o.capture, chain, out, err);
     }
 

@@ -303,6 +303,7 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
 int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, std::ostream& out,
                     std::ostream& err) {
     StopSignals signals;
+    BlockQueue queue;  // outlives the engine, which may still post to it until it ends
     CaptureEngine engine;
     PortAudioSystem system(engine.Audio);  // ends before the engine's audio thread
     if (o.listDevices) return ListDevices(system, out, err);
@@ -316,7 +317,6 @@ int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, 
 
     // The device first: one that cannot be opened is reported before any output is touched.
     // Opening the outputs afterwards loses nothing; the blocks hold 2 s.
-    BlockQueue queue;
     std::string message;
     if (!StartCapture(engine, std::move(source), queue, message)) {
         err << "quorvelle-batch: " << message;
