@@ -46,16 +46,6 @@ TEST(BlockSources, WavPlaybackDeliversTheFileInWholeBlocksThenEnds) {
     EXPECT_EQ(got.counts, (std::vector<int>{128, 128, 128, 128, 128, 44}));
 }
 
-TEST(BlockSources, MissingRecordingIsNoSuitableDeviceWithTheFileReason) {
-    BlockQueue queue;
-    CaptureEngine engine;
-    std::string message;
-    EXPECT_FALSE(StartCapture(engine, std::make_unique<WavPlaybackSource>("/nonexistent/x.wav"),
-                              queue, message));
-    EXPECT_EQ(message, "No suitable device found");
-    EXPECT_EQ(engine.ErrorDetail, "/nonexistent/x.wav: cannot open: No such file or directory");
-}
-
 TEST(BlockSources, SimulatorDeliversItsStreamAtRealTimePace) {
     SimulatorSettings settings;
     settings.ppm = 30;

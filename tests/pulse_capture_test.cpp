@@ -144,7 +144,13 @@ TEST_F(PulseCapture, SigtermInTheMiddleStillWritesTheIqFileAndTheRecording) {
     EXPECT_NE(BatchErr().find("SIGTERM: capture ended"), std::string::npos) << BatchErr();
     EXPECT_NE(BatchOut().find(" 0 dropped, 0 input overflows"), std::string::npos) << BatchOut();
     EXPECT_GE(TextLines(iq).size(), 2u + 3 + 1) << FileText(iq);
-    EXPECT_GE(ReadWavFile(rec).size(), 3u * kFramesPerSecond);
+    // The recording is complete and holds exactly the frames the chain processed.
+    const std::vector<std::string> captureLines = Texts(log, "CAPTURE");
+    ASSERT_EQ(captureLines.size(), 1u);
+    const size_t processed =
+        std::stoul(captureLines[0].substr(std::string("capture ended: ").size()));
+    EXPECT_GE(processed, 3u * kFramesPerSecond);
+    EXPECT_EQ(ReadWavFile(rec).size(), processed);
 }
 
 // The front end's three read-outs of each second (frequency error, timing error, audio level),
