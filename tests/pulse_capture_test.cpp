@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,12 +64,12 @@ protected:
             << error;
     }
 
-    // Waits until the batch tool says it is capturing.
-    void WaitUntilCapturing() {
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;
-        while (BatchErr().find("capturing from") == std::string::npos) {
+    // Waits while the batch tool runs until `condition` holds.
+    void WaitWhileCapturing(const std::function<bool()>& condition) {
+        const auto giveUp = std::chrono::steady_clock::now() + 30s;
+        while (!condition()) {
             ASSERT_TRUE(batch_.Running()) << BatchErr();
-            ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "no capture after 20 s";
+            ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << BatchErr();
             std::this_thread::sleep_for(20ms);
         }
     }
@@ -89,11 +90,11 @@ double Number(const std::string& text) {
 
 TEST_F(PulseCapture, TwentySecondsOfLiveCaptureMeasureThePlayedSignalWithoutDrops) {
     const std::string wav = folder_.Path("sim.wav");
-    Simulate(wav, 30);  // outlasts the capture and its start-up
-    Play(wav);
+    ASSERT_NO_FATAL_FAILURE(Simulate(wav, 30));  // outlasts the capture and its start-up
+    ASSERT_NO_FATAL_FAILURE(Play(wav));
     const std::string log = folder_.Path("live.tsv"), iq = folder_.Path("iq.txt");
-    StartBatch(
-        {"--capture", "--device", "pulse", "--seconds", "20", "--log", log, "--iq-file", iq});
+    ASSERT_NO_FATAL_FAILURE(StartBatch(
+        {"--capture", "--device", "pulse", "--seconds", "20", "--log", log, "--iq-file", iq}));
     ASSERT_EQ(batch_.Wait(60s), 0) << BatchErr();
 
     EXPECT_NE(BatchOut().find("capture ended: 160000 frames processed, 0 dropped, 0 input "
@@ -126,19 +127,15 @@ TEST_F(PulseCapture, TwentySecondsOfLiveCaptureMeasureThePlayedSignalWithoutDrop
 
 TEST_F(PulseCapture, SigtermInTheMiddleStillWritesTheIqFileAndTheRecording) {
     const std::string wav = folder_.Path("sim.wav");
-    Simulate(wav, 20);
-    Play(wav);
+    ASSERT_NO_FATAL_FAILURE(Simulate(wav, 20));
+    ASSERT_NO_FATAL_FAILURE(Play(wav));
     const std::string iq = folder_.Path("iq.txt"), rec = folder_.Path("rec.wav");
     const std::string log = folder_.Path("live.tsv");
-    StartBatch({"--integration", "1", "--iq-file", iq, "--record", rec, "--log", log, "--capture",
-                "--device", "pulse"});
+    ASSERT_NO_FATAL_FAILURE(StartBatch({"--integration", "1", "--iq-file", iq, "--record", rec,
+                                        "--log", log, "--capture", "--device", "pulse"}));
     // In the middle: once four seconds have been measured (the log is written line by line).
-    const auto giveUp = std::chrono::steady_clock::now() + 30s;
-    while (Texts(log, "IDFREQERROR").size() < 4) {
-        ASSERT_TRUE(batch_.Running()) << BatchErr();
-        ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << BatchErr();
-        std::this_thread::sleep_for(20ms);
-    }
+    ASSERT_NO_FATAL_FAILURE(
+        WaitWhileCapturing([&] { return Texts(log, "IDFREQERROR").size() >= 4; }));
     batch_.Signal(SIGTERM);
     ASSERT_EQ(batch_.Wait(15s), 0) << BatchErr();
     EXPECT_NE(BatchErr().find("SIGTERM: capture ended"), std::string::npos) << BatchErr();
@@ -169,7 +166,7 @@ std::vector<std::string> MeasuredSeconds(const std::string& logPath) {
 
 TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecording) {
     const std::string sim = folder_.Path("sim.wav"), played = folder_.Path("played.wav");
-    Simulate(sim, 10);
+    ASSERT_NO_FATAL_FAILURE(Simulate(sim, 10));
     // A quarter second of silence around the signal: the server may lose a few frames at the
     // very start of a playback, and they must be silence, not signal.
     const std::vector<Frame> signal = ReadWavFile(sim);
@@ -179,10 +176,11 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
     WriteWavFile(played, padded);
 
     const std::string liveLog = folder_.Path("live.tsv"), rec = folder_.Path("rec.wav");
-    StartBatch(
-        {"--capture", "--device", "pulse", "--seconds", "14", "--record", rec, "--log", liveLog});
-    WaitUntilCapturing();
-    Play(played);
+    ASSERT_NO_FATAL_FAILURE(StartBatch(
+        {"--capture", "--device", "pulse", "--seconds", "14", "--record", rec, "--log", liveLog}));
+    // Play once frames flow (the first read-out comes half a second into the capture).
+    ASSERT_NO_FATAL_FAILURE(WaitWhileCapturing([&] { return !TextLines(liveLog).empty(); }));
+    ASSERT_NO_FATAL_FAILURE(Play(played));
     ASSERT_EQ(batch_.Wait(40s), 0) << BatchErr();
     EXPECT_EQ(player_.Wait(10s), 0) << FileText(folder_.Path("paplay.err"));
 
