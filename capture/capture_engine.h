@@ -11,10 +11,11 @@
 // the consumer.
 //
 // Never silent loss: when every block is out (the consumer fell 2.048 s behind), the audio
-// thread keeps reading the device into a scratch block so the device never stalls, and counts
-// the frames it had to drop. Drops and input overflows that the source reports travel with the
-// next posted block and reach the consumer as a CaptureGap before that block's frames, so the
-// consumer can say exactly where the stream has a hole.
+// thread keeps reading the device into a scratch block so the device never stalls; the frames
+// go into a block handed back meanwhile if there is one (the only copy besides the consumer's),
+// else they are dropped and counted. Drops and input overflows that the source reports travel
+// with the next posted block and reach the consumer as a CaptureGap before that block's frames,
+// so the consumer can say exactly where the stream has a hole.
 #pragma once
 
 #include <array>
