@@ -22,6 +22,7 @@
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "files/wav_file.h"
+#include "tools/batch_capture.h"
 #include "tools/sim_options.h"
 
 namespace {
@@ -29,6 +30,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: quorvelle-batch [OPTIONS] INPUT.wav\n"
     "       quorvelle-batch [OPTIONS] --simulate SECONDS [SIMULATOR OPTIONS]\n"
+    "       quorvelle-batch [OPTIONS] --capture [--device N|NAME] [--seconds S]\n"
+    "       quorvelle-batch --list-devices\n"
     "\n"
     "Runs the measurement chain over a stereo 8000 Hz recording (RF left, PPS right) or over\n"
     "the built-in signal simulator, as fast as the processor allows. Times of day are stream\n"
@@ -56,6 +59,9 @@ constexpr const char* kUsage =
     "  --quiet                no progress output\n"
     "  --help                 this text\n"
     "\n"
+    "Live capture:\n"
+    "%CAPTURE%"
+    "\n"
     "After --simulate SECONDS the simulator options of quorvelle-sim follow; there\n"
     "--lock-freq is the simulated click's frequency in Hz (give the entry text before\n"
     "--simulate).\n";
@@ -78,7 +84,15 @@ struct BatchOptions {
     bool simulate = false;
     SimulatorSettings simulator;
     std::string input;
+    CaptureOptions capture;
 };
+
+// The usage text with the capture options in their place.
+std::string Usage() {
+    std::string usage = kUsage;
+    const std::string mark = "%CAPTURE%";
+    return usage.replace(usage.find(mark), mark.size(), kCaptureUsage);
+}
 
 enum class ParseResult { Run, Help, Error };
 
@@ -150,6 +164,8 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         o.simulate = true;
         return ParseResult::Run;
     }
+    const int captureOption = ParseCaptureOption(argc, argv, i, o.capture, error);
+    if (captureOption != 0) return captureOption > 0 ? ParseResult::Run : ParseResult::Error;
     if (arg.size() > 1 && arg[0] == '-') {
         error = "unknown option " + arg;
         return ParseResult::Error;
@@ -175,6 +191,10 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
         ParseResult r = ParseBatchOption(argc, argv, i, o, error);
         if (r != ParseResult::Run) return r;
     }
+    if (!CheckCaptureOptions(o.capture, !o.input.empty(), o.simulate, error)) {
+        return ParseResult::Error;
+    }
+    if (o.capture.capture || o.capture.listDevices) return ParseResult::Run;
     if (o.simulate && !o.input.empty()) {
         error = "give either an input file or --simulate, not both";
         return ParseResult::Error;
@@ -304,12 +324,26 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     std::string error;
     ParseResult parsed = ParseOptions(argc, argv, o, error);
     if (parsed == ParseResult::Help) {
-        out << kUsage << "\nSimulator options:\n" << SimulatorOptionsHelp();
+        out << Usage() << "\nSimulator options:\n" << SimulatorOptionsHelp();
         return 0;
     }
     if (parsed == ParseResult::Error) {
-        err << "quorvelle-batch: " << error << "\n\n" << kUsage;
+        err << "quorvelle-batch: " << error << "\n\n" << Usage();
         return 2;
+    }
+    if (o.capture.capture || o.capture.listDevices) {
+        CaptureChainSettings chain;
+        chain.lockFreqText = o.lockFreqText;
+        chain.offsetText = o.offsetText;
+        chain.integrationText = o.integrationText;
+        chain.clickPosition = o.clickPosition;
+        chain.blank = o.blank;
+        chain.invert = o.invert;
+        chain.iqPath = o.iqPath;
+        chain.logPath = o.logPath;
+        chain.quiet = o.quiet;
+        chain.simulator = o.simulate ? &o.simulator : nullptr;
+        return RunBatchCapture(o.capture, chain, out, err);
     }
 
     // The input first: a bad file is reported before any output file is touched.

@@ -1,0 +1,102 @@
+// The capture engine's block hand-over: throughput against a consumer that only counts frames
+// (paced at 100x and 1000x real time, and unpaced), and the audio thread's CPU use at real time.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "capture/block_sources.h"
+#include "capture/capture_engine.h"
+#include "tests/capture_fakes.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class CountingConsumer final : public CaptureConsumer {
+public:
+    int64_t frames = 0;
+    int64_t gaps = 0;
+    void CaptureGap(int64_t, int64_t, int) override { ++gaps; }
+    void CaptureFrames(const Frame*, int count) override { frames += count; }
+};
+
+struct RunResult {
+    double wallSeconds = 0;
+    CaptureStatistics stats;
+    int64_t consumed = 0;
+};
+
+// Captures `seconds` of counting frames at `speed` x real time (0: as fast as the consumer
+// takes them) through an engine, the calling thread being the consumer.
+RunResult Run(double seconds, double speed) {
+    auto probe = std::make_shared<SourceProbe>();
+    auto source = std::make_unique<CountingSource>(probe);
+    source->totalFrames = static_cast<int64_t>(seconds * kFramesPerSecond);
+    source->pacer.Speed = speed;
+    BlockQueue queue;
+    CaptureEngine engine;
+    if (speed == 0) {
+        // Unpaced, the source waits for a free block instead of dropping frames, so the figure
+        // is the hand-over's own rate.
+        source->beforeBlock = [&engine](int64_t, const std::atomic<bool>& stop) {
+            while (engine.FreeBlocks.Size() == 0 && !stop) std::this_thread::yield();
+        };
+    }
+    CountingConsumer consumer;
+    std::string message;
+    const auto start = std::chrono::steady_clock::now();
+    if (!StartCapture(engine, std::move(source), queue, message)) return {};
+    for (;;) {
+        CaptureBlock* block = nullptr;
+        const BlockQueue::Wait wait = queue.Next(block, 1s);
+        if (wait == BlockQueue::Wait::Block) HandleCaptureBlock(engine, block, consumer);
+        if (wait == BlockQueue::Wait::Stopped) break;
+    }
+    RunResult r;
+    r.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EndCapture(engine);
+    r.stats = ReadCaptureStatistics(engine);
+    r.consumed = consumer.frames;
+    return r;
+}
+
+void Report(benchmark::State& state, const RunResult& r) {
+    const double audioSeconds = static_cast<double>(r.consumed) / kFramesPerSecond;
+    state.counters["x_real_time"] = audioSeconds / r.wallSeconds;
+    state.counters["frames_dropped"] = static_cast<double>(r.stats.FramesDropped);
+    state.counters["audio_thread_cpu_%"] =
+        r.stats.CaptureSeconds > 0 ? 100 * r.stats.AudioThreadCpuSeconds / r.stats.CaptureSeconds
+                                   : 0;
+    if (r.stats.FramesDropped != 0 || r.consumed != r.stats.FramesCaptured) {
+        state.SkipWithError("frames were dropped");
+    }
+}
+
+// 100 s of sound at 100x (1 s) and at 1000x (0.1 s); every frame must arrive.
+void BM_CapturePaced(benchmark::State& state) {
+    const double speed = static_cast<double>(state.range(0));
+    RunResult r;
+    for (auto _ : state) r = Run(100, speed);
+    Report(state, r);
+}
+BENCHMARK(BM_CapturePaced)->Arg(100)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// As fast as the hand-over goes: the engine's ceiling.
+void BM_CaptureUnpaced(benchmark::State& state) {
+    RunResult r;
+    for (auto _ : state) r = Run(1000, 0);
+    Report(state, r);
+}
+BENCHMARK(BM_CaptureUnpaced)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Five seconds at real time: the audio thread's share of one CPU, waiting included.
+void BM_CaptureRealTimeCpu(benchmark::State& state) {
+    RunResult r;
+    for (auto _ : state) r = Run(5, 1);
+    Report(state, r);
+}
+BENCHMARK(BM_CaptureRealTimeCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

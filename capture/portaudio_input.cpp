@@ -1,0 +1,233 @@
+// PortAudio device enumeration and blocking-read capture, on the audio thread.
+#include "capture/portaudio_input.h"
+
+#include <portaudio.h>
+
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "capture/block_sources.h"
+
+#ifdef QUORVELLE_HAVE_ALSA
+#include <alsa/asoundlib.h>
+#endif
+#ifdef QUORVELLE_HAVE_JACK
+#include <jack/jack.h>
+#endif
+
+namespace {
+
+constexpr int kChannels = 2;
+// A device that delivers nothing for this long is taken as gone (unplugged, server dead), so
+// the program reports it instead of waiting for ever.
+constexpr std::chrono::seconds kSilentDeviceLimit{5};
+constexpr std::chrono::milliseconds kShortestPoll{1};
+constexpr double kHostBufferSeconds = 0.25;  // [s] asked of the host API at least
+
+#ifdef QUORVELLE_HAVE_ALSA
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+#endif
+#ifdef QUORVELLE_HAVE_JACK
+void IgnoreJackMessage(const char*) {}
+#endif
+
+// While PortAudio probes its host APIs, ALSA and JACK write dozens of lines to stderr about
+// cards and servers that are not there. The program reports what matters itself, in one line.
+void QuietenSoundLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+#ifdef QUORVELLE_HAVE_ALSA
+        snd_lib_error_set_handler(IgnoreAlsaMessage);
+#endif
+#ifdef QUORVELLE_HAVE_JACK
+        jack_set_error_function(IgnoreJackMessage);
+        jack_set_info_function(IgnoreJackMessage);
+#endif
+    });
+}
+
+// PortAudio's text for `code`, with the host API's own text when PortAudio has only "host
+// error" to say.
+std::string ErrorText(PaError code) {
+    std::string text = Pa_GetErrorText(code);
+    if (code == paUnanticipatedHostError) {
+        const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+        if (host != nullptr && host->errorText != nullptr && host->errorText[0] != '\0') {
+            text += std::string(": ") + host->errorText;
+        }
+    }
+    return text;
+}
+
+bool Initialise(std::string& error) {
+    QuietenSoundLibraries();
+    const PaError code = Pa_Initialize();
+    if (code != paNoError) {
+        error = "the sound system cannot start: " + ErrorText(code);
+        return false;
+    }
+    return true;
+}
+
+// Blocking-read capture from one PortAudio device. Every member runs on the audio thread.
+class PortAudioInput final : public BlockSource {
+public:
+    explicit PortAudioInput(int deviceNumber) : deviceNumber_(deviceNumber) {}
+    ~PortAudioInput() override { assert(stream_ == nullptr && !initialised_); }
+
+    bool Open(std::string& error) override {
+        if (!Initialise(error)) return false;
+        initialised_ = true;
+        int device = deviceNumber_;
+        if (device < 0) device = Pa_GetDefaultInputDevice();
+        if (device == paNoDevice) {
+            error = "there is no default input device";
+            return false;
+        }
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        if (info == nullptr) {
+            error = "device " + std::to_string(device) + " does not exist";
+            return false;
+        }
+        name_ = "device " + std::to_string(device) + " \"" + info->name + "\"";
+        PaStreamParameters input{};
+        input.device = device;
+        input.channelCount = kChannels;
+        input.sampleFormat = paInt16;
+        // A roomy host buffer rides out scheduling hiccups of the audio thread without an
+        // overflow; the delay it adds does not matter to a measurement.
+        input.suggestedLatency = std::max(info->defaultHighInputLatency, kHostBufferSeconds);
+        const PaError code =
+            Pa_OpenStream(&stream_, &input, nullptr, kFramesPerSecond, paFramesPerBufferUnspecified,
+                          paClipOff, nullptr, nullptr);
+        if (code != paNoError) {
+            stream_ = nullptr;
+            error = name_ + ": " + ErrorText(code);
+            return false;
+        }
+        return true;
+    }
+
+    bool Start(std::string& error) override {
+        const PaError code = Pa_StartStream(stream_);
+        if (code != paNoError) {
+            error = name_ + ": " + ErrorText(code);
+            return false;
+        }
+        started_ = true;
+        return true;
+    }
+
+    // Waits for a whole block without blocking inside PortAudio, so End is noticed within a
+    // millisecond or so and a device that has gone quiet cannot hang the program.
+    int ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
+                  std::string& error) override {
+        overflowed = false;
+        const auto giveUp = std::chrono::steady_clock::now() + kSilentDeviceLimit;
+        for (;;) {
+            if (stop.load(std::memory_order_acquire)) return 0;
+            long available = Pa_GetStreamReadAvailable(stream_);
+            if (available == paInputOverflowed) {
+                overflowed = true;
+                available = 0;
+            } else if (available < 0) {
+                error = name_ + ": " + ErrorText(static_cast<PaError>(available));
+                return -1;
+            }
+            if (available >= kFramesPerBlock) break;
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= giveUp) {
+                error = name_ + ": no sound from the device for " +
+                        std::to_string(kSilentDeviceLimit.count()) + " s";
+                return -1;
+            }
+            // Sleep about until the rest of the block is due.
+            const auto missing = std::chrono::microseconds((kFramesPerBlock - available) *
+                                                           1000000LL / kFramesPerSecond);
+            std::this_thread::sleep_for(
+                std::max<std::chrono::microseconds>(missing, kShortestPoll));
+        }
+        const PaError code = Pa_ReadStream(stream_, frames, kFramesPerBlock);
+        if (code == paInputOverflowed) {
+            overflowed = true;  // the frames read are good; some before them were lost
+        } else if (code != paNoError) {
+            error = name_ + ": " + ErrorText(code);
+            return -1;
+        }
+        return kFramesPerBlock;
+    }
+
+    void Close() override {
+        if (stream_ != nullptr) {
+            if (started_) Pa_AbortStream(stream_);
+            Pa_CloseStream(stream_);
+            stream_ = nullptr;
+            started_ = false;
+        }
+        if (initialised_) Pa_Terminate();
+        initialised_ = false;
+    }
+
+private:
+    int deviceNumber_;
+    std::string name_;  // "device 3 \"USB Audio CODEC: - (hw:1,0)\"" in messages
+    PaStream* stream_ = nullptr;
+    bool initialised_ = false;
+    bool started_ = false;
+};
+
+}  // namespace
+
+PortAudioSystem::PortAudioSystem(AudioThread& thread) : thread_(thread) {}
+
+PortAudioSystem::~PortAudioSystem() {
+    if (initialised_) thread_.Run([] { Pa_Terminate(); });
+}
+
+bool PortAudioSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices,
+                                       std::string& error) {
+    bool ok = false;
+    thread_.Run([&] {
+        // PortAudio counts its initialisations; holding one keeps the device numbers the list
+        // shows valid for the streams opened later.
+        if (!initialised_) {
+            if (!Initialise(error)) return;
+            initialised_ = true;
+        }
+        const int count = Pa_GetDeviceCount();
+        if (count < 0) {
+            error = "the sound system cannot list its devices: " + ErrorText(count);
+            return;
+        }
+        devices.assign(count, DeviceCapabilities{});
+        for (int d = 0; d < count; ++d) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(d);
+            if (info == nullptr) continue;
+            devices[d].Queried = true;
+            devices[d].Name = info->name != nullptr ? info->name : "";
+            devices[d].InputChannels = info->maxInputChannels;
+        }
+        ok = true;
+    });
+    return ok;
+}
+
+std::unique_ptr<BlockSource> PortAudioSystem::CreateInput(int deviceNumber) {
+    return std::make_unique<PortAudioInput>(deviceNumber);
+}
+
+std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, PortAudioSystem& system,
+                                                  const SimulatorSettings& simulator,
+                                                  const std::string& playPath) {
+    const DeviceEntry* entry = SelectedEntry(list);
+    if (entry != nullptr && entry->Kind == EntryKind::Simulator) {
+        return std::make_unique<SimulatorSource>(simulator, -1);
+    }
+    if (entry != nullptr && entry->Kind == EntryKind::Playback) {
+        return std::make_unique<WavPlaybackSource>(playPath);
+    }
+    return system.CreateInput(SelectedDeviceNumber(list));
+}

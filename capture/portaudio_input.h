@@ -1,0 +1,38 @@
+// The sound system: PortAudio's input devices and capture streams, every PortAudio call made on
+// the audio thread. Also turns the selected device-list entry into its block source.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/audio_thread.h"
+#include "capture/capture_engine.h"
+#include "capture/device_list.h"
+#include "capture/signal_simulator.h"
+
+class PortAudioSystem final : public DeviceEnumerator {
+public:
+    // `thread` must be the capture engine's audio thread and outlive this object.
+    explicit PortAudioSystem(AudioThread& thread);
+    ~PortAudioSystem();
+    PortAudioSystem(const PortAudioSystem&) = delete;
+    PortAudioSystem& operator=(const PortAudioSystem&) = delete;
+
+    bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) override;
+
+    // A source that captures from PortAudio device `deviceNumber` (-1: PortAudio's default
+    // input) at 8000 frames per second, stereo, 16-bit; nothing is opened until the engine
+    // opens it.
+    std::unique_ptr<BlockSource> CreateInput(int deviceNumber);
+
+private:
+    AudioThread& thread_;
+    bool initialised_ = false;  // this object holds one PortAudio initialisation
+};
+
+// The source for the selected entry of `list`: the simulator (running until End), the played
+// recording, or the selected sound card (PortAudio's default input when nothing is selected).
+std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, PortAudioSystem& system,
+                                                  const SimulatorSettings& simulator,
+                                                  const std::string& playPath);

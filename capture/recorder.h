@@ -1,0 +1,58 @@
+// Recording of the captured stream to a stereo 16-bit 8000 Hz WAV file, frame for frame as the
+// measurement chain receives it, so that the batch tool run on the file reproduces the live
+// results.
+//
+// The consumer's thread only copies frames into a lock-free ring; a writer thread of its own
+// moves them to the file, so a slow disk never stalls the capture. The header is rewritten about
+// once a second, so the file stays complete up to the last second if the program dies, and is
+// finalised by Close. Frames that find the ring full (the disk fell a minute behind) are counted
+// and reported by Close, never lost silently.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/spsc_ring.h"
+#include "common/frame.h"
+#include "files/wav_file.h"
+
+constexpr size_t kRecorderRingFrames = size_t{1} << 19;  // [frames] about 65 s of sound
+
+class Recorder {
+public:
+    explicit Recorder(size_t ringFrames = kRecorderRingFrames);
+    ~Recorder();  // closes the file if Close was not called
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Creates (or replaces) `path` and starts the writer; false with one line in `error`.
+    bool Open(const std::string& path, std::string& error);
+    // On the consumer's thread: queues `count` frames for the file. Never waits.
+    void Write(const Frame* frames, int count);
+    // Writes what is queued, finalises the header and closes the file. False with one line
+    // when frames were lost or the file could not be written.
+    bool Close(std::string& error);
+
+    bool IsOpen() const { return writer_.joinable(); }
+    int64_t FramesLost() const { return lost_.load(std::memory_order_relaxed); }
+    const std::string& Path() const { return file_.path; }
+
+private:
+    void WriterLoop();
+
+    SpscRing<Frame> ring_;
+    std::vector<Frame> chunk_;  // the writer's staging buffer
+    WavWriter file_;
+    std::thread writer_;
+    std::mutex quitMutex_;  // only the writer's sleep and Close use it
+    std::condition_variable quitSignal_;
+    bool quit_ = false;
+    std::atomic<int64_t> lost_{0};  // [frames] that found the ring full
+    std::string writeError_;        // the writer's first failure; read after it has ended
+};

@@ -1,0 +1,151 @@
+// quorvelle-batch --capture without a sound card: option checks, device and output errors, and
+// the simulator as a live input (the batch run's results, recorded frame for frame).
+#include "tools/batch_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture/signal_simulator.h"
+#include "tests/test_files.h"
+#include "tools/batch.h"
+
+namespace {
+
+struct BatchRun {
+    int status = -1;
+    std::string out, err;
+};
+
+BatchRun RunTool(std::vector<std::string> args) {
+    args.insert(args.begin(), "quorvelle-batch");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    std::ostringstream out, err;
+    BatchRun r;
+    r.status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+size_t LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+// "label<TAB>text" of every read-out line, without the time of day; CAPTURE lines apart.
+std::vector<std::string> Readouts(const std::string& logPath) {
+    std::vector<std::string> readouts;
+    for (const std::string& line : TextLines(logPath)) {
+        const std::string rest = line.substr(line.find('\t') + 1);
+        if (rest.rfind("CAPTURE\t", 0) != 0) readouts.push_back(rest);
+    }
+    return readouts;
+}
+
+std::vector<std::string> CaptureLines(const std::string& logPath) {
+    std::vector<std::string> lines;
+    for (const std::string& line : TextLines(logPath)) {
+        const std::string rest = line.substr(line.find('\t') + 1);
+        if (rest.rfind("CAPTURE\t", 0) == 0) lines.push_back(rest.substr(8));
+    }
+    return lines;
+}
+
+TEST(BatchCaptureUsage, CaptureOptionsOutOfPlaceAreUsageErrors) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--seconds", "5", "x.wav"},
+        {"--device", "0", "--simulate", "3"},
+        {"--record", "r.wav", "x.wav"},
+        {"--play", "p.wav"},
+        {"--capture", "x.wav"},
+        {"--capture", "--device", "1", "--simulate", "3"},
+        {"--capture", "--device", "1", "--play", "p.wav"},
+        {"--capture", "--seconds", "0"},
+        {"--capture", "--seconds", "-2"},
+        {"--capture", "--seconds", "1e400"},
+        {"--capture", "--seconds", "5s"},
+        {"--capture", "--device", ""},
+        {"--capture", "--record"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        BatchRun r = RunTool(args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << args[1] << ": " << r.err;
+        EXPECT_NE(r.err.find("usage: quorvelle-batch"), std::string::npos);
+    }
+    BatchRun help = RunTool({"--help"});
+    EXPECT_NE(help.out.find("--list-devices"), std::string::npos);
+}
+
+TEST(BatchCaptureErrors, UnknownDeviceOrUnusableOutputIsOneLineAndExitOne) {
+    TestFolder folder;
+    for (const char* device : {"99", "no such card anywhere"}) {
+        BatchRun r = RunTool({"--capture", "--device", device, "--seconds", "1"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(LineCount(r.err), 1u) << r.err;
+        EXPECT_EQ(r.err.rfind("quorvelle-batch: --device ", 0), 0u) << r.err;
+    }
+    BatchRun play = RunTool({"--capture", "--play", folder.Path("missing.wav")});
+    EXPECT_EQ(play.status, 1);
+    EXPECT_EQ(LineCount(play.err), 1u) << play.err;
+    EXPECT_NE(play.err.find("missing.wav: cannot open"), std::string::npos);
+
+    BatchRun record =
+        RunTool({"--quiet", "--capture", "--record", "/nonexistent-dir/r.wav", "--simulate", "2"});
+    EXPECT_EQ(record.status, 1);
+    EXPECT_EQ(record.err,
+              "quorvelle-batch: /nonexistent-dir/r.wav: cannot create: No such file "
+              "or directory\n");
+
+    BatchRun list = RunTool({"--list-devices"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out.rfind("Input devices:", 0), 0u);
+}
+
+TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhatItProcessed) {
+    TestFolder folder;
+    const std::string liveLog = folder.Path("live.tsv"), batchLog = folder.Path("batch.tsv");
+    const std::string liveIq = folder.Path("live.txt"), batchIq = folder.Path("batch.txt");
+    const std::string rec = folder.Path("rec.wav");
+    BatchRun live =
+        RunTool({"--integration", "1", "--log", liveLog, "--iq-file", liveIq, "--capture",
+                 "--seconds", "2.5", "--record", rec, "--simulate", "3", "--ppm", "40"});
+    ASSERT_EQ(live.status, 0) << live.err;
+    BatchRun batch = RunTool({"--quiet", "--integration", "1", "--log", batchLog, "--iq-file",
+                              batchIq, "--simulate", "3", "--ppm", "40"});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+
+    const std::string summary =
+        "capture ended: 20000 frames processed, 0 dropped, 0 input overflows";
+    EXPECT_NE(live.out.find(summary), std::string::npos) << live.out;
+    EXPECT_NE(live.err.find("capturing from \"Simulated GPS receiver and radio\""),
+              std::string::npos);
+    EXPECT_EQ(CaptureLines(liveLog), std::vector<std::string>{summary});
+
+    // The live run stopped half a second earlier: its read-outs and I/Q records (but for their
+    // times of day, wall clock against stream time) begin the batch run's.
+    const std::vector<std::string> liveReadouts = Readouts(liveLog);
+    std::vector<std::string> batchReadouts = Readouts(batchLog);
+    ASSERT_GE(liveReadouts.size(), 14u);
+    ASSERT_GT(batchReadouts.size(), liveReadouts.size());
+    batchReadouts.resize(liveReadouts.size());
+    EXPECT_EQ(liveReadouts, batchReadouts);
+    const std::vector<std::string> liveRecords = TextLines(liveIq);
+    const std::vector<std::string> batchRecords = TextLines(batchIq);
+    ASSERT_GE(liveRecords.size(), 2u + 2 + 1);
+    for (size_t i = 2; i + 1 < liveRecords.size(); ++i) {
+        EXPECT_EQ(liveRecords[i].substr(8), batchRecords[i].substr(8));
+    }
+
+    SimulatorSettings settings;
+    settings.ppm = 40;
+    SignalSimulator simulator;
+    StartSimulator(simulator, settings);
+    std::vector<Frame> expected(20000);
+    NextSimulatorFrames(simulator, expected.data(), expected.size());
+    EXPECT_TRUE(SameFrames(ReadWavFile(rec), expected));
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// Capture engine: start failures and their messages, the block cycle (full, contiguous, in
+// order, on one audio thread), drops and overflows when the consumer stalls, End.
+#include "capture/capture_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "tests/capture_fakes.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kPatience = 10s;  // far beyond any wait that works; only a broken engine hits it
+
+struct Rig {
+    std::shared_ptr<SourceProbe> probe = std::make_shared<SourceProbe>();
+    std::unique_ptr<CountingSource> source = std::make_unique<CountingSource>(probe);
+    FakeAllocator allocator;
+    BlockQueue queue;
+    CaptureEngine engine;
+    std::string message;
+
+    Rig() { engine.Allocator = &allocator; }
+
+    bool Start() { return StartCapture(engine, std::move(source), queue, message); }
+
+    // Handles posted blocks until the source stops; returns the block numbers in order.
+    std::vector<int> Drain(CollectingConsumer& consumer, std::vector<CaptureBlock>* copies) {
+        std::vector<int> numbers;
+        const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+        while (std::chrono::steady_clock::now() < giveUp) {
+            CaptureBlock* block = nullptr;
+            const BlockQueue::Wait wait = queue.Next(block, 100ms);
+            if (wait == BlockQueue::Wait::Stopped) return numbers;
+            if (wait != BlockQueue::Wait::Block) continue;
+            numbers.push_back(block->Number);
+            if (copies != nullptr) copies->push_back(*block);
+            HandleCaptureBlock(engine, block, consumer);
+        }
+        ADD_FAILURE() << "the source never stopped";
+        return numbers;
+    }
+};
+
+void ExpectCountingStream(const std::vector<Frame>& frames, int64_t first) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_EQ(CountOfFrame(frames[i]), first + static_cast<int64_t>(i)) << "frame " << i;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start and End
+
+TEST(CaptureStart, OpenFailureIsNoSuitableDeviceWithTheReasonAndNothingAllocated) {
+    Rig rig;
+    rig.source->openFailure = "Invalid sample rate";
+    EXPECT_FALSE(rig.Start());
+    EXPECT_EQ(rig.message, "No suitable device found");
+    EXPECT_EQ(rig.engine.ErrorDetail, "Invalid sample rate");
+    EXPECT_EQ(rig.allocator.allocations, 0);
+    EXPECT_EQ(rig.probe->closes, 1);  // whatever Open did is undone at once
+    EXPECT_EQ(rig.engine.State, CaptureState::Ended);
+}
+
+TEST(CaptureStart, AllocationFailureAtBlock57StopsThereAndReleasesTheRest) {
+    Rig rig;
+    rig.allocator.failAt = 57;
+    EXPECT_FALSE(rig.Start());
+    EXPECT_EQ(rig.message, "Can\u00B4t alloc Buffers");
+    EXPECT_EQ(rig.message, "Can\xC2\xB4t alloc Buffers");  // the acute accent, in UTF-8
+    EXPECT_EQ(rig.allocator.allocations, 57);              // blocks 58..128 never requested
+    EXPECT_EQ(rig.allocator.frees, 56);
+    EXPECT_EQ(rig.probe->starts, 0);
+    EXPECT_EQ(rig.probe->closes, 1);
+    for (const CaptureBlock& header : rig.engine.WaveHeaders) EXPECT_EQ(header.Data, nullptr);
+}
+
+TEST(CaptureStart, StartFailureShowsTheSourceTextAndFreesEveryBlock) {
+    Rig rig;
+    rig.source->startFailure = "Device unavailable";
+    EXPECT_FALSE(rig.Start());
+    EXPECT_EQ(rig.message, "Device unavailable");
+    EXPECT_EQ(rig.allocator.allocations, 128);
+    EXPECT_EQ(rig.allocator.frees, 128);
+    EXPECT_EQ(rig.probe->closes, 1);
+}
+
+TEST(CaptureStart, EndBeforeStartOnlyEndsAndCaptureRunsOncePerRun) {
+    Rig rig;
+    EndCapture(rig.engine);
+    EXPECT_EQ(rig.engine.State, CaptureState::Ended);
+    EXPECT_FALSE(rig.Start());
+    EXPECT_EQ(rig.message, kCaptureAlreadyStarted);
+    EXPECT_EQ(rig.probe->opens, 0);
+    EXPECT_EQ(rig.allocator.allocations, 0);
+}
+
+TEST(CaptureStart, StartTwiceIsRefusedAndTheRunningCaptureGoesOn) {
+    Rig rig;
+    ASSERT_TRUE(rig.Start()) << rig.message;
+    auto secondProbe = std::make_shared<SourceProbe>();
+    std::string message;
+    EXPECT_FALSE(StartCapture(rig.engine, std::make_unique<CountingSource>(secondProbe), rig.queue,
+                              message));
+    EXPECT_EQ(message, kCaptureAlreadyStarted);
+    EXPECT_EQ(secondProbe->opens, 0);
+    EXPECT_EQ(rig.engine.State, CaptureState::Recording);
+    CaptureBlock* block = nullptr;
+    EXPECT_EQ(rig.queue.Next(block, kPatience), BlockQueue::Wait::Block);
+    EndCapture(rig.engine);
+    EXPECT_EQ(rig.probe->closes, 1);
+    EXPECT_EQ(rig.allocator.frees, 128);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The block cycle
+
+TEST(CaptureBlocks, FullContiguousInQueueOrderAndEverySourceCallOnTheAudioThread) {
+    Rig rig;
+    constexpr int64_t kBlocks = 3 * kCaptureBlockCount + 5;
+    rig.source->totalFrames = kBlocks * kFramesPerBlock + 37;  // a short last block
+    // The source waits for a free block as a sound card with a large buffer would, so that
+    // nothing is dropped however slowly the test thread runs.
+    CaptureEngine& engine = rig.engine;
+    rig.source->beforeBlock = [&engine](int64_t, const std::atomic<bool>& stop) {
+        while (engine.FreeBlocks.Size() == 0 && !stop) std::this_thread::sleep_for(50us);
+    };
+    ASSERT_TRUE(rig.Start()) << rig.message;
+    CollectingConsumer consumer;
+    std::vector<CaptureBlock> blocks;
+    const std::vector<int> numbers = rig.Drain(consumer, &blocks);
+    EndCapture(rig.engine);
+
+    ASSERT_EQ(numbers.size(), static_cast<size_t>(kBlocks + 1));
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        EXPECT_EQ(numbers[i], static_cast<int>(i % kCaptureBlockCount) + 1) << "block " << i;
+        EXPECT_EQ(blocks[i].FirstFrame, static_cast<int64_t>(i) * kFramesPerBlock);
+        EXPECT_EQ(blocks[i].BytesRecorded, i + 1 < numbers.size() ? 512 : 37 * 4);
+        EXPECT_EQ(blocks[i].BufferLength, 512);
+    }
+    EXPECT_TRUE(consumer.gaps.empty());
+    ExpectCountingStream(consumer.frames, 0);
+    EXPECT_EQ(consumer.frames.size(), static_cast<size_t>(kBlocks * kFramesPerBlock + 37));
+
+    const CaptureStatistics stats = ReadCaptureStatistics(rig.engine);
+    EXPECT_EQ(stats.FramesCaptured, kBlocks * kFramesPerBlock + 37);
+    EXPECT_EQ(stats.FramesDropped, 0);
+    EXPECT_EQ(rig.engine.SourceState.load(), SourceEnd::Ended);
+
+    ASSERT_EQ(rig.probe->threads.size(), 1u);
+    EXPECT_NE(*rig.probe->threads.begin(), std::this_thread::get_id());
+    EXPECT_EQ(rig.probe->closes, 1);
+}
+
+TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) {
+    Rig rig;
+    constexpr int64_t kExtra = 50;  // blocks the device delivers while all 128 are out
+    std::binary_semaphore resume(0);
+    SourceProbe& probe = *rig.probe;
+    rig.source->totalFrames = (kCaptureBlockCount + kExtra + 10) * kFramesPerBlock;
+    rig.source->overflowBlocks = {kCaptureBlockCount + kExtra + 3};
+    rig.source->beforeBlock = [&](int64_t index, const std::atomic<bool>& stop) {
+        if (index != kCaptureBlockCount + kExtra) return;
+        while (!stop && !resume.try_acquire_for(10ms)) {
+        }
+    };
+    ASSERT_TRUE(rig.Start()) << rig.message;
+
+    // Stall: take nothing until the device has delivered 178 blocks.
+    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (probe.blocksRead < kCaptureBlockCount + kExtra &&
+           std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(probe.blocksRead, kCaptureBlockCount + kExtra);
+    CollectingConsumer consumer;
+    for (int i = 0; i < kCaptureBlockCount; ++i) {
+        CaptureBlock* block = nullptr;
+        ASSERT_EQ(rig.queue.Next(block, kPatience), BlockQueue::Wait::Block);
+        HandleCaptureBlock(rig.engine, block, consumer);
+    }
+    // The held blocks were not touched while the frames after them were dropped.
+    ExpectCountingStream(consumer.frames, 0);
+    EXPECT_TRUE(consumer.gaps.empty());
+    EXPECT_EQ(ReadCaptureStatistics(rig.engine).FramesDropped, kExtra * kFramesPerBlock);
+
+    resume.release();
+    consumer.frames.clear();
+    rig.Drain(consumer, nullptr);
+    EndCapture(rig.engine);
+
+    ASSERT_EQ(consumer.gaps.size(), 2u);
+    EXPECT_EQ(consumer.gaps[0].atFrame, kCaptureBlockCount * kFramesPerBlock);
+    EXPECT_EQ(consumer.gaps[0].droppedFrames, kExtra * kFramesPerBlock);
+    EXPECT_EQ(consumer.gaps[0].overflows, 0);
+    EXPECT_EQ(consumer.gaps[1].atFrame, (kCaptureBlockCount + kExtra + 3) * kFramesPerBlock);
+    EXPECT_EQ(consumer.gaps[1].droppedFrames, 0);
+    EXPECT_EQ(consumer.gaps[1].overflows, 1);
+    // After the hole the stream goes on where the device is, not where the consumer was.
+    ExpectCountingStream(consumer.frames, (kCaptureBlockCount + kExtra) * kFramesPerBlock);
+    EXPECT_EQ(consumer.frames.size(), 10u * kFramesPerBlock);
+    EXPECT_EQ(ReadCaptureStatistics(rig.engine).Overflows, 1);
+}
+
+TEST(CaptureBlocks, BlocksStillQueuedAtEndReachNoConsumer) {
+    Rig rig;
+    ASSERT_TRUE(rig.Start()) << rig.message;
+    CaptureBlock* block = nullptr;
+    ASSERT_EQ(rig.queue.Next(block, kPatience), BlockQueue::Wait::Block);
+    EndCapture(rig.engine);
+    CollectingConsumer consumer;
+    HandleCaptureBlock(rig.engine, block, consumer);
+    EXPECT_TRUE(consumer.counts.empty());
+    EXPECT_EQ(rig.allocator.frees, 128);
+    EXPECT_GT(ReadCaptureStatistics(rig.engine).CaptureSeconds, 0);
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// Test helper: runs a program as a child process with extra environment variables and its
+// output in files, waits for it with a time limit, and signals it.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // A child still running when the test ends is killed, so no test leaves one behind.
+    ~ChildProcess() { Kill(); }
+
+    // Starts `argv` with `environment` ("NAME=value") added to or replacing the test's own,
+    // standard output and error into the given files. The child is killed if the test process
+    // dies, so a crashed test leaves no server running.
+    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+               const std::string& outPath, const std::string& errPath, std::string& error) {
+        std::vector<std::string> env = environment;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            bool replaced = false;
+            for (const std::string& mine : environment) {
+                replaced = replaced || mine.compare(0, name.size() + 1, name + "=") == 0;
+            }
+            if (!replaced) env.push_back(entry);
+        }
+        std::vector<char*> args, envp;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out < 0 || err < 0) {
+            error = "cannot create " + outPath + " or " + errPath + ": " + std::strerror(errno);
+            return false;
+        }
+        const pid_t parent = getpid();
+        pid_t pid = fork();
+        if (pid == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(127);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            const int devNull = open("/dev/null", O_RDONLY);
+            if (devNull >= 0) dup2(devNull, STDIN_FILENO);
+            // Signals the test process blocks or ignores must not carry over.
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+            execvpe(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+        close(out);
+        close(err);
+        if (pid < 0) {
+            error = std::string("fork: ") + std::strerror(errno);
+            return false;
+        }
+        pid_ = pid;
+        return true;
+    }
+
+    bool Running() {
+        if (pid_ <= 0) return false;
+        int status = 0;
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == 0) return true;
+        Finished(status);
+        return false;
+    }
+
+    // Waits up to `limit` for the child to end; its exit status, or -1 (and the child killed)
+    // when it did not end in time or died of a signal.
+    int Wait(std::chrono::milliseconds limit) {
+        const auto giveUp = std::chrono::steady_clock::now() + limit;
+        while (Running()) {
+            if (std::chrono::steady_clock::now() > giveUp) {
+                Kill();
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return exitStatus_;
+    }
+
+    void Signal(int signal) {
+        if (pid_ > 0) kill(pid_, signal);
+    }
+
+    void Kill() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        Finished(status);
+    }
+
+    // Ends the child politely (SIGTERM), forcefully after `grace`.
+    void Stop(std::chrono::milliseconds grace) {
+        if (!Running()) return;
+        Signal(SIGTERM);
+        if (Wait(grace) == -1) Kill();
+    }
+
+private:
+    void Finished(int status) {
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+    }
+
+    pid_t pid_ = -1;
+    int exitStatus_ = -1;
+};
+
+inline std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs a program to its end; its exit status, or -1 when it had to be killed.
+inline int RunProgram(const std::vector<std::string>& argv,
+                      const std::vector<std::string>& environment, const std::string& outPath,
+                      const std::string& errPath, std::chrono::milliseconds limit) {
+    ChildProcess child;
+    std::string error;
+    if (!child.Start(argv, environment, outPath, errPath, error)) return -1;
+    return child.Wait(limit);
+}

@@ -1,0 +1,77 @@
+// Test helpers for files: a private temporary folder per test, whole WAV files in and out, and
+// the lines of a text file.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/frame.h"
+#include "files/wav_file.h"
+
+// A folder of its own for the running test, removed at the end; ctest runs tests in parallel
+// processes, so the name carries the process id and the test's name.
+class TestFolder {
+public:
+    TestFolder() {
+        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+        path_ = std::filesystem::temp_directory_path() /
+                ("quorvelle_" + std::string(test->test_suite_name()) + "_" + test->name() + "_" +
+                 std::to_string(getpid()));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~TestFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+
+    std::string Path(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::vector<Frame> ReadWavFile(const std::string& path) {
+    WavReader reader;
+    std::string error;
+    std::vector<Frame> frames;
+    if (!OpenWavReader(reader, path, error)) {
+        ADD_FAILURE() << error;
+        return frames;
+    }
+    frames.resize(static_cast<size_t>(WavFrameCount(reader)));
+    const long long n = ReadWavFrames(reader, frames.data(), WavFrameCount(reader), error);
+    if (n < 0) ADD_FAILURE() << error;
+    frames.resize(static_cast<size_t>(std::max(0LL, n)));
+    return frames;
+}
+
+inline void WriteWavFile(const std::string& path, const std::vector<Frame>& frames) {
+    WavWriter writer;
+    std::string error;
+    ASSERT_TRUE(OpenWavWriter(writer, path, error)) << error;
+    ASSERT_TRUE(WriteWavFrames(writer, frames.data(), frames.size(), error)) << error;
+    ASSERT_TRUE(CloseWavWriter(writer, error)) << error;
+}
+
+inline bool SameFrames(const std::vector<Frame>& a, const std::vector<Frame>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].Rf != b[i].Rf || a[i].Pps != b[i].Pps) return false;
+    }
+    return true;
+}
+
+inline std::vector<std::string> TextLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}

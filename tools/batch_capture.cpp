@@ -1,0 +1,423 @@
+// quorvelle-batch --capture and --list-devices: device choice, the live run with its stop
+// signals, the read-out log's CAPTURE lines, recording and the close-time work.
+#include "tools/batch_capture.h"
+
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "capture/block_sources.h"
+#include "capture/capture_engine.h"
+#include "capture/device_list.h"
+#include "capture/portaudio_input.h"
+#include "capture/recorder.h"
+#include "common/time_of_day.h"
+#include "dsp/measurement.h"
+#include "files/iq_file.h"
+#include "files/wav_file.h"
+
+const char* const kCaptureUsage =
+    "  --capture              measure the live sound input instead of a recording; times of\n"
+    "                         day are the local wall clock\n"
+    "  --list-devices         print the numbered input devices and exit\n"
+    "  --device N|NAME        the input device by number or (part of its) name (default: the\n"
+    "                         first listed)\n"
+    "  --seconds S            stop after S seconds of capture (default: run until SIGINT or\n"
+    "                         SIGTERM, which end the run cleanly); give it before --simulate\n"
+    "  --record FILE.wav      write every captured frame to FILE.wav while capturing\n"
+    "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
+    "With --capture, --simulate SECONDS makes the simulator the input, at real-time pace.\n";
+
+namespace {
+
+constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station's uptime
+constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
+
+// ---------------------------------------------------------------------------------------------
+// Stop signals
+
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
+
+// SIGINT and SIGTERM end the run cleanly while it lasts; a second one acts as usual (the
+// handler resets itself), so a run stuck in its close-time work can still be killed.
+class StopSignals {
+public:
+    StopSignals() {
+        gStopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &previousInt_);
+        sigaction(SIGTERM, &action, &previousTerm_);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &previousInt_, nullptr);
+        sigaction(SIGTERM, &previousTerm_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    int Received() const { return gStopSignal; }
+
+private:
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+};
+
+// ---------------------------------------------------------------------------------------------
+// The chain's host and consumer
+
+// Read-outs and CAPTURE lines to the log, on the local wall clock as in the window.
+class LiveHost final : public ChainHost {
+public:
+    explicit LiveHost(std::FILE* log) : log_(log) {}
+
+    void SetReadout(Readout id, const std::string& text) override { Line(ReadoutName(id), text); }
+    int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
+
+    void Line(const char* label, const std::string& text) {
+        if (log_ == nullptr) return;
+        std::fprintf(log_, "%s\t%s\t%s\n",
+                     FormatTimeWithMilliseconds(LocalMillisecondsOfDay()).c_str(), label,
+                     text.c_str());
+    }
+
+private:
+    std::FILE* log_;
+};
+
+// Each handed-over block: to the recording, then through the chain, up to the frame limit.
+class LiveChain final : public CaptureConsumer {
+public:
+    LiveChain(Measurement& m, LiveHost& host, Recorder& recorder, std::ostream& err,
+              int64_t frameLimit)
+        : m_(m), host_(host), recorder_(recorder), err_(err), frameLimit_(frameLimit) {}
+
+    void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override {
+        std::string text;
+        if (droppedFrames > 0) {
+            text = std::to_string(droppedFrames) + " frames dropped at frame " +
+                   std::to_string(atFrame) +
+                   " of the capture: the processing fell more than 2.048 s behind";
+        }
+        if (overflows > 0) {
+            if (!text.empty()) text += "; ";
+            text += std::to_string(overflows) + " input overflow(s) before frame " +
+                    std::to_string(atFrame + droppedFrames) + ": the device lost frames";
+        }
+        Report(text);
+        droppedReported += droppedFrames;
+        overflowsReported += overflows;
+    }
+
+    void CaptureFrames(const Frame* frames, int count) override {
+        int n = count;
+        if (frameLimit_ >= 0) n = static_cast<int>(std::min<int64_t>(n, frameLimit_ - processed));
+        if (n <= 0) return;
+        if (recorder_.IsOpen()) recorder_.Write(frames, n);
+        ProcessFrames(m_, frames, n);
+        processed += n;
+    }
+
+    // A CAPTURE line in the log and the same on stderr.
+    void Report(const std::string& text) {
+        host_.Line("CAPTURE", text);
+        err_ << "quorvelle-batch: " << text << "\n" << std::flush;
+    }
+
+    bool Done() const { return frameLimit_ >= 0 && processed >= frameLimit_; }
+
+    int64_t processed = 0;  // [frames] through the chain
+    int64_t droppedReported = 0;
+    int64_t overflowsReported = 0;
+
+private:
+    Measurement& m_;
+    LiveHost& host_;
+    Recorder& recorder_;
+    std::ostream& err_;
+    int64_t frameLimit_;  // [frames] -1: none
+};
+
+// ---------------------------------------------------------------------------------------------
+// Devices
+
+bool ParseSeconds(const std::string& text, double& seconds) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
+    if (value <= 0 || value > kMaxCaptureSeconds) return false;
+    seconds = value;
+    return true;
+}
+
+void PrintWarning(std::ostream& err, const std::string& caption, const std::string& text) {
+    err << "quorvelle-batch: " << caption << ": " << text << "\n";
+}
+
+std::string DescribeEntry(const DeviceEntry& entry) {
+    if (entry.Kind != EntryKind::SoundCard) return "\"" + entry.Name + "\"";
+    return "device " + std::to_string(entry.DeviceNumber) + " \"" + entry.Name + "\"";
+}
+
+int ListDevices(PortAudioSystem& system, std::ostream& out, std::ostream& err) {
+    DeviceList list;
+    ListInputDevices(
+        list, system, ExtraSources{},
+        [&err](const std::string& c, const std::string& t) { PrintWarning(err, c, t); });
+    if (!list.EnumerationError.empty()) err << "quorvelle-batch: " << list.EnumerationError << "\n";
+    out << "Input devices:" << (list.Entries.empty() ? " none\n" : "\n");
+    for (const DeviceEntry& entry : list.Entries) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%4d  ", entry.DeviceNumber);
+        out << number << entry.Name << "\n";
+    }
+    return 0;
+}
+
+// The source the options ask for and its description; false with one line in `error`.
+bool ChooseSource(const CaptureOptions& o, const CaptureChainSettings& chain,
+                  PortAudioSystem& system, std::ostream& err, std::unique_ptr<BlockSource>& source,
+                  std::string& description, std::string& error) {
+    if (chain.simulator != nullptr) {
+        source = std::make_unique<SimulatorSource>(*chain.simulator,
+                                                   SimulatorTotalFrames(*chain.simulator));
+        description = std::string("\"") + kSimulatorEntryName + "\"";
+        return true;
+    }
+    if (!o.playPath.empty()) {
+        // Checked here so that a bad file is its own clear line, not a device failure.
+        WavReader check;
+        if (!OpenWavReader(check, o.playPath, error)) return false;
+        if (!check.warning.empty()) err << "quorvelle-batch: warning: " << check.warning << "\n";
+        source = std::make_unique<WavPlaybackSource>(o.playPath);
+        description = "\"" + PlaybackEntryName(o.playPath) + "\"";
+        return true;
+    }
+    // With --device the warning about an empty list would be a second line for one fault.
+    DeviceList list;
+    ListInputDevices(list, system, ExtraSources{},
+                     [&](const std::string& caption, const std::string& text) {
+                         if (o.device.empty()) PrintWarning(err, caption, text);
+                     });
+    if (!o.device.empty()) {
+        int index = -1;
+        if (list.Entries.empty()) {
+            error = "--device " + o.device + ": " + kNoInputDevicesText;
+        } else if (FindDevice(list, o.device, index, error)) {
+            list.Selected = index;
+        }
+        if (index < 0) {
+            if (!list.EnumerationError.empty()) error += " (" + list.EnumerationError + ")";
+            return false;
+        }
+    }
+    const DeviceEntry* entry = SelectedEntry(list);
+    description = entry != nullptr ? DescribeEntry(*entry) : "the default input";
+    source = system.CreateInput(SelectedDeviceNumber(list));
+    return true;
+}
+
+// Closes the log, reporting a failure to write it.
+bool CloseLog(std::unique_ptr<std::FILE, int (*)(std::FILE*)>& log, const std::string& path,
+              std::ostream& err) {
+    if (!log) return true;
+    bool written = std::ferror(log.get()) == 0 && std::fflush(log.get()) == 0;
+    int code = errno;
+    if (std::fclose(log.release()) != 0) written = false, code = errno;
+    if (!written) {
+        err << "quorvelle-batch: " << path << ": cannot write: " << std::strerror(code) << "\n";
+    }
+    return written;
+}
+
+}  // namespace
+
+int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::string& error) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& target) {
+        if (i + 1 >= argc) {
+            error = arg + " needs a value";
+            return false;
+        }
+        target = argv[++i];
+        if (target.empty()) {
+            error = arg + " needs a value, not an empty text";
+            return false;
+        }
+        return true;
+    };
+    if (arg == "--capture") return o.capture = true, 1;
+    if (arg == "--list-devices") return o.listDevices = true, 1;
+    if (arg == "--device") return value(o.device) ? 1 : -1;
+    if (arg == "--record") return value(o.recordPath) ? 1 : -1;
+    if (arg == "--play") return value(o.playPath) ? 1 : -1;
+    if (arg == "--seconds") {
+        std::string text;
+        if (!value(text)) return -1;
+        if (!ParseSeconds(text, o.seconds)) {
+            error = "--seconds: \"" + text + "\" is not a number of seconds above 0";
+            return -1;
+        }
+        return 1;
+    }
+    return 0;
+}
+
+bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simulate,
+                         std::string& error) {
+    if (o.listDevices) return true;
+    if (!o.capture) {
+        const char* needsCapture = !o.device.empty()       ? "--device"
+                                   : o.seconds > 0         ? "--seconds"
+                                   : !o.recordPath.empty() ? "--record"
+                                   : !o.playPath.empty()   ? "--play"
+                                                           : nullptr;
+        if (needsCapture == nullptr) return true;
+        error = std::string(needsCapture) + " needs --capture";
+        return false;
+    }
+    if (haveInputFile) {
+        error = "give either an input file or --capture, not both";
+        return false;
+    }
+    if ((!o.device.empty()) + (!o.playPath.empty()) + simulate > 1) {
+        error = "give one input for --capture: --device, --play or --simulate";
+        return false;
+    }
+    return true;
+}
+
+int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, std::ostream& out,
+                    std::ostream& err) {
+    StopSignals signals;
+    BlockQueue queue;  // outlives the engine, which may still post to it until it ends
+    CaptureEngine engine;
+    PortAudioSystem system(engine.Audio);  // ends before the engine's audio thread
+    if (o.listDevices) return ListDevices(system, out, err);
+
+    std::unique_ptr<BlockSource> source;
+    std::string description, error;
+    if (!ChooseSource(o, chain, system, err, source, description, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        return 1;
+    }
+
+    // The device first: one that cannot be opened is reported before any output is touched.
+    // Opening the outputs afterwards loses nothing; the blocks hold 2 s.
+    std::string message;
+    if (!StartCapture(engine, std::move(source), queue, message)) {
+        err << "quorvelle-batch: " << message;
+        if (!engine.ErrorDetail.empty()) err << " (" << engine.ErrorDetail << ")";
+        err << "\n";
+        return 1;
+    }
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, std::fclose);
+    if (!chain.logPath.empty()) {
+        log.reset(std::fopen(chain.logPath.c_str(), "w"));
+        if (!log) {
+            err << "quorvelle-batch: " << chain.logPath
+                << ": cannot create: " << std::strerror(errno) << "\n";
+            return 1;
+        }
+        // Line by line, so a station's log can be followed while it grows.
+        std::setvbuf(log.get(), nullptr, _IOLBF, 0);
+    }
+    Recorder recorder;
+    if (!o.recordPath.empty() && !recorder.Open(o.recordPath, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        return 1;
+    }
+
+    Measurement m;
+    LiveHost host(log.get());
+    m.Params.LockFreqText = chain.lockFreqText;
+    m.Params.OffsetText = chain.offsetText;
+    m.Params.IntegrationText = chain.integrationText;
+    InitialiseMeasurement(m, host);
+    m.Lock.ClickPosition = chain.clickPosition;
+    m.Params.BlankRfClickFlag = chain.blank ? 1 : -1;
+    m.Params.InvertFlag = chain.invert ? 1 : -1;
+    m.Params.SaveIqFlag = chain.iqPath.empty() ? -1 : 1;
+    StartMeasurement(m);
+
+    if (!chain.quiet) {
+        err << "quorvelle-batch: capturing from " << description
+            << (o.seconds > 0 ? "" : "; SIGINT (Ctrl-C) or SIGTERM ends the run") << "\n"
+            << std::flush;
+    }
+
+    const int64_t frameLimit = o.seconds > 0 ? std::llround(o.seconds * kFramesPerSecond) : -1;
+    LiveChain consumer(m, host, recorder, err, frameLimit);
+    bool sourceStopped = false;
+    while (signals.Received() == 0 && !consumer.Done()) {
+        CaptureBlock* block = nullptr;
+        const BlockQueue::Wait wait = queue.Next(block, kSignalPoll);
+        if (wait == BlockQueue::Wait::Block) HandleCaptureBlock(engine, block, consumer);
+        if (wait == BlockQueue::Wait::Stopped) {
+            sourceStopped = true;
+            break;
+        }
+    }
+    EndCapture(engine);
+
+    // Close-time work.
+    int status = 0;
+    const CaptureStatistics stats = ReadCaptureStatistics(engine);
+    if (sourceStopped && engine.SourceState.load() == SourceEnd::Failed) {
+        err << "quorvelle-batch: capture stopped: " << engine.StopReason << "\n";
+        status = 1;
+    }
+    // Drops after the last block handed over have no block to carry them.
+    const int64_t droppedAtEnd = stats.FramesDropped - consumer.droppedReported;
+    const int overflowsAtEnd = static_cast<int>(stats.Overflows - consumer.overflowsReported);
+    if (droppedAtEnd > 0 || overflowsAtEnd > 0) {
+        consumer.CaptureGap(stats.FramesCaptured - droppedAtEnd, droppedAtEnd, overflowsAtEnd);
+    }
+    const std::string summary = "capture ended: " + std::to_string(consumer.processed) +
+                                " frames processed, " + std::to_string(stats.FramesDropped) +
+                                " dropped, " + std::to_string(stats.Overflows) + " input overflows";
+    host.Line("CAPTURE", summary);
+
+    if (!chain.iqPath.empty() && !WriteIqFile(m.IqText, chain.iqPath, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        status = 1;
+    }
+    if (recorder.IsOpen() && !recorder.Close(error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        status = 1;
+    }
+    if (!CloseLog(log, chain.logPath, err)) status = 1;
+
+    if (!chain.quiet) {
+        char line[200];
+        const double cpuShare =
+            stats.CaptureSeconds > 0 ? 100 * stats.AudioThreadCpuSeconds / stats.CaptureSeconds : 0;
+        std::snprintf(line, sizeof line, "%.1f s captured, audio thread CPU %.2f %%",
+                      static_cast<double>(consumer.processed) / kFramesPerSecond, cpuShare);
+        out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
+    }
+    if (signals.Received() != 0 && !chain.quiet) {
+        err << "quorvelle-batch: " << (signals.Received() == SIGINT ? "SIGINT" : "SIGTERM")
+            << ": capture ended\n";
+    }
+    if (status == 0) {
+        if (!chain.iqPath.empty()) out << "I/Q file: " << chain.iqPath << "\n";
+        if (!o.recordPath.empty()) out << "recording: " << o.recordPath << "\n";
+        if (!chain.logPath.empty()) out << "read-out log: " << chain.logPath << "\n";
+    }
+    return status;
+}
