@@ -6,32 +6,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "capture/signal_simulator.h"
+#include "tests/batch_runner.h"
 #include "tests/test_files.h"
-#include "tools/batch.h"
 
 namespace {
-
-struct BatchRun {
-    int status = -1;
-    std::string out, err;
-};
-
-BatchRun RunTool(std::vector<std::string> args) {
-    args.insert(args.begin(), "quorvelle-batch");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    std::ostringstream out, err;
-    BatchRun r;
-    r.status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
 
 size_t LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
@@ -108,11 +90,13 @@ TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhat
     TestFolder folder;
     const std::string liveLog = folder.Path("live.tsv"), batchLog = folder.Path("batch.tsv");
     const std::string liveIq = folder.Path("live.txt"), batchIq = folder.Path("batch.txt");
-    const std::string rec = folder.Path("rec.wav");
-    BatchRun live =
-        RunTool({"--integration", "1", "--log", liveLog, "--iq-file", liveIq, "--capture",
-                 "--seconds", "2.5", "--record", rec, "--simulate", "3", "--ppm", "40"});
+    const std::string rec = folder.Path("rec.wav"), chart = folder.Path("chart.BMP");
+    BatchRun live = RunTool({"--integration", "1", "--log", liveLog, "--iq-file", liveIq, "--chart",
+                             chart, "--panels", folder.Path("panels"), "--capture", "--seconds",
+                             "2.5", "--record", rec, "--simulate", "3", "--ppm", "40"});
     ASSERT_EQ(live.status, 0) << live.err;
+    EXPECT_NE(live.out.find("picture: " + chart), std::string::npos) << live.out;
+    EXPECT_NE(live.out.find("picture: " + folder.Path("panels") + "/iq.png"), std::string::npos);
     BatchRun batch = RunTool({"--quiet", "--integration", "1", "--log", batchLog, "--iq-file",
                               batchIq, "--simulate", "3", "--ppm", "40"});
     ASSERT_EQ(batch.status, 0) << batch.err;

@@ -3,26 +3,21 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/signal_simulator.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
-#include "display/text.h"
 #include "dsp/measurement.h"
 #include "files/capture_bitmap.h"
-#include "files/iq_file.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
+#include "tools/batch_run.h"
 #include "tools/sim_options.h"
 
 namespace {
@@ -67,20 +62,8 @@ constexpr const char* kUsage =
     "--simulate).\n";
 
 struct BatchOptions {
-    std::string lockFreqText = "1700.0";
-    std::string offsetText = "0.0000000000000000000";
-    std::string integrationText = "3";
-    int clickPosition = 31;
-    bool blank = true;
-    bool invert = false;
+    ChainSettings chain;
     int64_t startMilliseconds = 0;
-    std::string iqPath;
-    std::string logPath;
-    std::string chartPath;
-    bool saveScreen = false;
-    bool png = false;
-    std::string panelsDir;
-    bool quiet = false;
     bool simulate = false;
     SimulatorSettings simulator;
     std::string input;
@@ -120,20 +103,21 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         return true;
     };
     std::string text;
-    if (arg == "--lock-freq") return value(o.lockFreqText) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--offset") return value(o.offsetText) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--lock-freq")
+        return value(o.chain.lockFreqText) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--offset") return value(o.chain.offsetText) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--integration") {
-        return value(o.integrationText) ? ParseResult::Run : ParseResult::Error;
+        return value(o.chain.integrationText) ? ParseResult::Run : ParseResult::Error;
     }
-    if (arg == "--iq-file") return value(o.iqPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--log") return value(o.logPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--chart") return value(o.chartPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--panels") return value(o.panelsDir) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--save-screen") return o.saveScreen = true, ParseResult::Run;
-    if (arg == "--png") return o.png = true, ParseResult::Run;
+    if (arg == "--iq-file") return value(o.chain.iqPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--log") return value(o.chain.logPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--chart") return value(o.chain.chartPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--panels") return value(o.chain.panelsDir) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--save-screen") return o.chain.saveScreen = true, ParseResult::Run;
+    if (arg == "--png") return o.chain.png = true, ParseResult::Run;
     if (arg == "--click-position") {
         if (!value(text)) return ParseResult::Error;
-        if (!ParseInt(text, 0, kSamplesPerSecond - 1, o.clickPosition)) {
+        if (!ParseInt(text, 0, kSamplesPerSecond - 1, o.chain.clickPosition)) {
             error = "--click-position: \"" + text + "\" is not a whole number from 0 to 7999";
             return ParseResult::Error;
         }
@@ -147,9 +131,9 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         }
         return ParseResult::Run;
     }
-    if (arg == "--no-blank") return o.blank = false, ParseResult::Run;
-    if (arg == "--invert") return o.invert = true, ParseResult::Run;
-    if (arg == "--quiet") return o.quiet = true, ParseResult::Run;
+    if (arg == "--no-blank") return o.chain.blank = false, ParseResult::Run;
+    if (arg == "--invert") return o.chain.invert = true, ParseResult::Run;
+    if (arg == "--quiet") return o.chain.quiet = true, ParseResult::Run;
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
     if (arg == "--simulate") {
         if (!value(text)) return ParseResult::Error;
@@ -206,49 +190,6 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     return ParseResult::Run;
 }
 
-// Chart bitmaps (and their PNGs) as they are written; a failure is reported at once and
-// remembered, and the run goes on so that the other results are still written.
-class ChartPictures {
-public:
-    ChartPictures(std::ostream& err, bool png) : err_(err), png_(png) {}
-
-    void Write(const Surface& picture, const std::string& path) {
-        std::string error;
-        if (!WriteCaptureBitmap(picture, path, error)) return Fail(error);
-        written_.push_back(path);
-        if (png_) WritePicture(picture, PngPathBeside(path));
-    }
-    void WritePicture(const Surface& picture, const std::string& path) {
-        std::string error;
-        if (!WritePng(picture, path, error)) return Fail(error);
-        written_.push_back(path);
-    }
-
-    bool Failed() const { return failed_; }
-    const std::vector<std::string>& Written() const { return written_; }
-
-private:
-    void Fail(const std::string& error) {
-        err_ << "quorvelle-batch: " << error << "\n";
-        failed_ = true;
-    }
-
-    std::ostream& err_;
-    bool png_;
-    bool failed_ = false;
-    std::vector<std::string> written_;
-};
-
-// The three panels as the window shows them, as PNGs in `dir` (created when missing).
-void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictures) {
-    std::error_code ignored;  // a directory that cannot be made shows up as failed writes
-    std::filesystem::create_directories(dir, ignored);
-    const std::filesystem::path base(dir);
-    pictures.WritePicture(d.ScopePanel, (base / "scope.png").string());
-    pictures.WritePicture(d.VectorPanel, (base / "iq.png").string());
-    pictures.WritePicture(d.ChartPanel, (base / "chart.png").string());
-}
-
 // The chain's host in the batch tool: stream time, the read-out log, the automatic captures.
 class BatchHost final : public ChainHost {
 public:
@@ -261,9 +202,7 @@ public:
     }
 
     void SetReadout(Readout id, const std::string& text) override {
-        if (log_ == nullptr) return;
-        std::fprintf(log_, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(MillisecondsOfDay()).c_str(),
-                     ReadoutName(id), text.c_str());
+        WriteLogLine(log_, MillisecondsOfDay(), ReadoutName(id), text);
     }
 
     // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
@@ -332,18 +271,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return 2;
     }
     if (o.capture.capture || o.capture.listDevices) {
-        CaptureChainSettings chain;
-        chain.lockFreqText = o.lockFreqText;
-        chain.offsetText = o.offsetText;
-        chain.integrationText = o.integrationText;
-        chain.clickPosition = o.clickPosition;
-        chain.blank = o.blank;
-        chain.invert = o.invert;
-        chain.iqPath = o.iqPath;
-        chain.logPath = o.logPath;
-        chain.quiet = o.quiet;
-        chain.simulator = o.simulate ? &o.simulator : nullptr;
-        return RunBatchCapture(o.capture, chain, out, err);
+        return RunBatchCapture(o.capture, o.chain, o.simulate ? &o.simulator : nullptr, out, err);
     }
 
     // The input first: a bad file is reported before any output file is touched.
@@ -373,46 +301,25 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         };
     }
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, std::fclose);
-    if (!o.logPath.empty()) {
-        log.reset(std::fopen(o.logPath.c_str(), "w"));
-        if (!log) {
-            err << "quorvelle-batch: " << o.logPath << ": cannot create: " << std::strerror(errno)
-                << "\n";
-            return 1;
-        }
-    }
-
-    const bool drawsText = o.saveScreen || !o.chartPath.empty() || !o.panelsDir.empty();
-    if (drawsText && !LabelFace().problem.empty()) {
-        err << "quorvelle-batch: warning: " << LabelFace().problem << "\n";
-    }
+    LogFile log(nullptr, std::fclose);
+    if (!OpenReadoutLog(o.chain, log, err)) return 1;
 
     Measurement m;
-    ChartPictures pictures(err, o.png);
+    ChartPictures pictures(err, o.chain.png);
     BatchHost host(m, o.startMilliseconds, log.get(), pictures);
-    m.Params.LockFreqText = o.lockFreqText;
-    m.Params.OffsetText = o.offsetText;
-    m.Params.IntegrationText = o.integrationText;
-    InitialiseMeasurement(m, host);
-    m.Lock.ClickPosition = o.clickPosition;
-    m.Params.BlankRfClickFlag = o.blank ? 1 : -1;
-    m.Params.InvertFlag = o.invert ? 1 : -1;
-    m.Params.SaveIqFlag = o.iqPath.empty() ? -1 : 1;
-    m.Params.SaveScreenFlag = o.saveScreen ? 1 : -1;
-    // The window is shown, and so painted, before Start can be pressed.
-    RepaintPanels(m.Screen, m.Params.IntegrationSeconds, m.Now());
-    StartMeasurement(m);
+    StartChain(m, host, o.chain, err);
 
-    ProgressBar progress(err, !o.quiet, totalFrames);
+    ProgressBar progress(err, !o.chain.quiet, totalFrames);
     std::vector<Frame> block(kFramesPerBlock);
     const double cpuStart = CpuSeconds();
     long long done = 0;
     for (;;) {
         long long n = source(block.data(), kFramesPerBlock, error);
         if (n < 0) {
+            // The results of what was read are still written.
             progress.Finish();
             err << "quorvelle-batch: " << error << "\n";
+            FinishChain(m, o.chain, pictures, log, err);
             return 1;
         }
         if (n == 0) break;
@@ -423,31 +330,10 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const double cpuSeconds = CpuSeconds() - cpuStart;
     progress.Finish();
 
-    // Close-time work: the I/Q file while saving; then make sure the log reached the disk.
-    if (!o.chartPath.empty()) {
-        CaptureScreen(m);
-        pictures.Write(m.Screen.CaptureSurface, o.chartPath);
-    }
-    if (!o.panelsDir.empty()) WritePanels(m.Screen, o.panelsDir, pictures);
-    bool ok = !pictures.Failed();
-    if (!o.iqPath.empty() && !WriteIqFile(m.IqText, o.iqPath, error)) {
-        err << "quorvelle-batch: " << error << "\n";
-        ok = false;
-    }
-    if (log) {
-        bool written = std::ferror(log.get()) == 0 && std::fflush(log.get()) == 0;
-        int code = errno;
-        if (std::fclose(log.release()) != 0) written = false, code = errno;
-        if (!written) {
-            err << "quorvelle-batch: " << o.logPath << ": cannot write: " << std::strerror(code)
-                << "\n";
-            ok = false;
-        }
-    }
-    if (!ok) return 1;
+    if (!FinishChain(m, o.chain, pictures, log, err)) return 1;
 
     const double seconds = static_cast<double>(done) / kFramesPerSecond;
-    if (!o.quiet) {
+    if (!o.chain.quiet) {
         char line[160];
         std::snprintf(line, sizeof line,
                       "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time",
@@ -457,8 +343,6 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
-    if (!o.iqPath.empty()) out << "I/Q file: " << o.iqPath << "\n";
-    if (!o.logPath.empty()) out << "read-out log: " << o.logPath << "\n";
-    for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
+    ListWrittenFiles(o.chain, pictures, out);
     return 0;
 }

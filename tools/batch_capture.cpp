@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "capture/block_sources.h"
@@ -20,7 +19,7 @@
 #include "capture/recorder.h"
 #include "common/time_of_day.h"
 #include "dsp/measurement.h"
-#include "files/iq_file.h"
+#include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 
 const char* const kCaptureUsage =
@@ -77,23 +76,25 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The chain's host and consumer
 
-// Read-outs and CAPTURE lines to the log, on the local wall clock as in the window.
+// Read-outs and CAPTURE lines to the log and the automatic captures, on the local wall clock
+// as in the window.
 class LiveHost final : public ChainHost {
 public:
-    explicit LiveHost(std::FILE* log) : log_(log) {}
+    LiveHost(std::FILE* log, ChartPictures& pictures) : log_(log), pictures_(pictures) {}
 
     void SetReadout(Readout id, const std::string& text) override { Line(ReadoutName(id), text); }
     int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
+    void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
+        pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
+    }
 
     void Line(const char* label, const std::string& text) {
-        if (log_ == nullptr) return;
-        std::fprintf(log_, "%s\t%s\t%s\n",
-                     FormatTimeWithMilliseconds(LocalMillisecondsOfDay()).c_str(), label,
-                     text.c_str());
+        WriteLogLine(log_, LocalMillisecondsOfDay(), label, text);
     }
 
 private:
     std::FILE* log_;
+    ChartPictures& pictures_;
 };
 
 // Each handed-over block: to the recording, then through the chain, up to the frame limit.
@@ -188,12 +189,11 @@ int ListDevices(PortAudioSystem& system, std::ostream& out, std::ostream& err) {
 }
 
 // The source the options ask for and its description; false with one line in `error`.
-bool ChooseSource(const CaptureOptions& o, const CaptureChainSettings& chain,
+bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator,
                   PortAudioSystem& system, std::ostream& err, std::unique_ptr<BlockSource>& source,
                   std::string& description, std::string& error) {
-    if (chain.simulator != nullptr) {
-        source = std::make_unique<SimulatorSource>(*chain.simulator,
-                                                   SimulatorTotalFrames(*chain.simulator));
+    if (simulator != nullptr) {
+        source = std::make_unique<SimulatorSource>(*simulator, SimulatorTotalFrames(*simulator));
         description = std::string("\"") + kSimulatorEntryName + "\"";
         return true;
     }
@@ -228,19 +228,6 @@ bool ChooseSource(const CaptureOptions& o, const CaptureChainSettings& chain,
     description = entry != nullptr ? DescribeEntry(*entry) : "the default input";
     source = system.CreateInput(SelectedDeviceNumber(list));
     return true;
-}
-
-// Closes the log, reporting a failure to write it.
-bool CloseLog(std::unique_ptr<std::FILE, int (*)(std::FILE*)>& log, const std::string& path,
-              std::ostream& err) {
-    if (!log) return true;
-    bool written = std::ferror(log.get()) == 0 && std::fflush(log.get()) == 0;
-    int code = errno;
-    if (std::fclose(log.release()) != 0) written = false, code = errno;
-    if (!written) {
-        err << "quorvelle-batch: " << path << ": cannot write: " << std::strerror(code) << "\n";
-    }
-    return written;
 }
 
 }  // namespace
@@ -300,8 +287,8 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
     return true;
 }
 
-int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, std::ostream& out,
-                    std::ostream& err) {
+int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
+                    const SimulatorSettings* simulator, std::ostream& out, std::ostream& err) {
     StopSignals signals;
     BlockQueue queue;  // outlives the engine, which may still post to it until it ends
     CaptureEngine engine;
@@ -310,7 +297,7 @@ int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, 
 
     std::unique_ptr<BlockSource> source;
     std::string description, error;
-    if (!ChooseSource(o, chain, system, err, source, description, error)) {
+    if (!ChooseSource(o, simulator, system, err, source, description, error)) {
         err << "quorvelle-batch: " << error << "\n";
         return 1;
     }
@@ -325,17 +312,10 @@ int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, 
         return 1;
     }
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, std::fclose);
-    if (!chain.logPath.empty()) {
-        log.reset(std::fopen(chain.logPath.c_str(), "w"));
-        if (!log) {
-            err << "quorvelle-batch: " << chain.logPath
-                << ": cannot create: " << std::strerror(errno) << "\n";
-            return 1;
-        }
-        // Line by line, so a station's log can be followed while it grows.
-        std::setvbuf(log.get(), nullptr, _IOLBF, 0);
-    }
+    LogFile log(nullptr, std::fclose);
+    if (!OpenReadoutLog(chain, log, err)) return 1;
+    // Line by line, so a station's log can be followed while it grows.
+    if (log) std::setvbuf(log.get(), nullptr, _IOLBF, 0);
     Recorder recorder;
     if (!o.recordPath.empty() && !recorder.Open(o.recordPath, error)) {
         err << "quorvelle-batch: " << error << "\n";
@@ -343,16 +323,9 @@ int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, 
     }
 
     Measurement m;
-    LiveHost host(log.get());
-    m.Params.LockFreqText = chain.lockFreqText;
-    m.Params.OffsetText = chain.offsetText;
-    m.Params.IntegrationText = chain.integrationText;
-    InitialiseMeasurement(m, host);
-    m.Lock.ClickPosition = chain.clickPosition;
-    m.Params.BlankRfClickFlag = chain.blank ? 1 : -1;
-    m.Params.InvertFlag = chain.invert ? 1 : -1;
-    m.Params.SaveIqFlag = chain.iqPath.empty() ? -1 : 1;
-    StartMeasurement(m);
+    ChartPictures pictures(err, chain.png);
+    LiveHost host(log.get(), pictures);
+    StartChain(m, host, chain, err);
 
     if (!chain.quiet) {
         err << "quorvelle-batch: capturing from " << description
@@ -392,15 +365,11 @@ int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, 
                                 " dropped, " + std::to_string(stats.Overflows) + " input overflows";
     host.Line("CAPTURE", summary);
 
-    if (!chain.iqPath.empty() && !WriteIqFile(m.IqText, chain.iqPath, error)) {
-        err << "quorvelle-batch: " << error << "\n";
-        status = 1;
-    }
     if (recorder.IsOpen() && !recorder.Close(error)) {
         err << "quorvelle-batch: " << error << "\n";
         status = 1;
     }
-    if (!CloseLog(log, chain.logPath, err)) status = 1;
+    if (!FinishChain(m, chain, pictures, log, err)) status = 1;
 
     if (!chain.quiet) {
         char line[200];
@@ -415,9 +384,8 @@ int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, 
             << ": capture ended\n";
     }
     if (status == 0) {
-        if (!chain.iqPath.empty()) out << "I/Q file: " << chain.iqPath << "\n";
         if (!o.recordPath.empty()) out << "recording: " << o.recordPath << "\n";
-        if (!chain.logPath.empty()) out << "read-out log: " << chain.logPath << "\n";
+        ListWrittenFiles(chain, pictures, out);
     }
     return status;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture/signal_simulator.h"
+#include "tools/batch_run.h"
 
 struct CaptureOptions {
     bool capture = false;      // --capture
@@ -14,16 +15,6 @@ struct CaptureOptions {
     double seconds = 0;        // --seconds [s] of capture; 0: until SIGINT, SIGTERM or the end
     std::string recordPath;    // --record FILE.wav
     std::string playPath;      // --play FILE.wav: a recording as the input, at real-time pace
-};
-
-// The measurement chain's settings, as the batch tool parsed them for a recording.
-struct CaptureChainSettings {
-    std::string lockFreqText, offsetText, integrationText;
-    int clickPosition = 31;
-    bool blank = true, invert = false;
-    std::string iqPath, logPath;
-    bool quiet = false;
-    const SimulatorSettings* simulator = nullptr;  // --simulate: the simulator as the input
 };
 
 // The usage lines of the capture options.
@@ -39,6 +30,7 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
                          std::string& error);
 
 // --list-devices, or the live run of --capture until --seconds, SIGINT, SIGTERM or the end of
-// the source. Returns the exit status: 0 success, 1 device, input or output error.
-int RunBatchCapture(const CaptureOptions& o, const CaptureChainSettings& chain, std::ostream& out,
-                    std::ostream& err);
+// the source; with `simulator`, the simulator is the input (--simulate). Returns the exit
+// status: 0 success, 1 device, input or output error.
+int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
+                    const SimulatorSettings* simulator, std::ostream& out, std::ostream& err);

@@ -1,0 +1,114 @@
+// What quorvelle-batch's runs share.
+#include "tools/batch_run.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "common/time_of_day.h"
+#include "display/text.h"
+#include "files/capture_bitmap.h"
+#include "files/iq_file.h"
+
+namespace {
+
+// The three panels as the window shows them, as PNGs in `dir` (created when missing).
+void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictures) {
+    std::error_code ignored;  // a directory that cannot be made shows up as failed writes
+    std::filesystem::create_directories(dir, ignored);
+    const std::filesystem::path base(dir);
+    pictures.WritePicture(d.ScopePanel, (base / "scope.png").string());
+    pictures.WritePicture(d.VectorPanel, (base / "iq.png").string());
+    pictures.WritePicture(d.ChartPanel, (base / "chart.png").string());
+}
+
+// Closes the log, reporting a failure to write it (a full disk shows at the flush or close).
+bool CloseReadoutLog(LogFile& log, const std::string& path, std::ostream& err) {
+    if (!log) return true;
+    bool written = std::ferror(log.get()) == 0 && std::fflush(log.get()) == 0;
+    int code = errno;
+    if (std::fclose(log.release()) != 0) written = false, code = errno;
+    if (!written) {
+        err << "quorvelle-batch: " << path << ": cannot write: " << std::strerror(code) << "\n";
+    }
+    return written;
+}
+
+}  // namespace
+
+bool OpenReadoutLog(const ChainSettings& s, LogFile& log, std::ostream& err) {
+    if (s.logPath.empty()) return true;
+    log.reset(std::fopen(s.logPath.c_str(), "w"));
+    if (!log) {
+        err << "quorvelle-batch: " << s.logPath << ": cannot create: " << std::strerror(errno)
+            << "\n";
+        return false;
+    }
+    return true;
+}
+
+void WriteLogLine(std::FILE* log, int64_t millisecondsOfDay, const char* label,
+                  const std::string& text) {
+    if (log == nullptr) return;
+    std::fprintf(log, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(millisecondsOfDay).c_str(), label,
+                 text.c_str());
+}
+
+void ChartPictures::Write(const Surface& picture, const std::string& path) {
+    std::string error;
+    if (!WriteCaptureBitmap(picture, path, error)) return Fail(error);
+    written_.push_back(path);
+    if (png_) WritePicture(picture, PngPathBeside(path));
+}
+
+void ChartPictures::WritePicture(const Surface& picture, const std::string& path) {
+    std::string error;
+    if (!WritePng(picture, path, error)) return Fail(error);
+    written_.push_back(path);
+}
+
+void ChartPictures::Fail(const std::string& error) {
+    err_ << "quorvelle-batch: " << error << "\n";
+    failed_ = true;
+}
+
+void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err) {
+    const bool drawsText = s.saveScreen || !s.chartPath.empty() || !s.panelsDir.empty();
+    if (drawsText && !LabelFace().problem.empty()) {
+        err << "quorvelle-batch: warning: " << LabelFace().problem << "\n";
+    }
+    m.Params.LockFreqText = s.lockFreqText;
+    m.Params.OffsetText = s.offsetText;
+    m.Params.IntegrationText = s.integrationText;
+    InitialiseMeasurement(m, host);
+    m.Lock.ClickPosition = s.clickPosition;
+    m.Params.BlankRfClickFlag = s.blank ? 1 : -1;
+    m.Params.InvertFlag = s.invert ? 1 : -1;
+    m.Params.SaveIqFlag = s.iqPath.empty() ? -1 : 1;
+    m.Params.SaveScreenFlag = s.saveScreen ? 1 : -1;
+    // The window is shown, and so painted, before Start can be pressed.
+    RepaintPanels(m.Screen, m.Params.IntegrationSeconds, m.Now());
+    StartMeasurement(m);
+}
+
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, LogFile& log,
+                 std::ostream& err) {
+    if (!s.chartPath.empty()) {
+        CaptureScreen(m);
+        pictures.Write(m.Screen.CaptureSurface, s.chartPath);
+    }
+    if (!s.panelsDir.empty()) WritePanels(m.Screen, s.panelsDir, pictures);
+    bool ok = !pictures.Failed();
+    std::string error;
+    if (!s.iqPath.empty() && !WriteIqFile(m.IqText, s.iqPath, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        ok = false;
+    }
+    return CloseReadoutLog(log, s.logPath, err) && ok;
+}
+
+void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out) {
+    if (!s.iqPath.empty()) out << "I/Q file: " << s.iqPath << "\n";
+    if (!s.logPath.empty()) out << "read-out log: " << s.logPath << "\n";
+    for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
+}

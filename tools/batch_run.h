@@ -1,0 +1,71 @@
+// What quorvelle-batch's runs share, over a recording or live: the chain's settings, the
+// read-out log, the chart pictures and the close-time work.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "dsp/measurement.h"
+
+// The window's entries and options as the command line gives them, and the outputs asked for.
+struct ChainSettings {
+    std::string lockFreqText = "1700.0";
+    std::string offsetText = "0.0000000000000000000";
+    std::string integrationText = "3";
+    int clickPosition = 31;
+    bool blank = true;
+    bool invert = false;
+    std::string iqPath;     // "Save I,Q to file?" on, written here at the end
+    std::string logPath;    // read-out log
+    std::string chartPath;  // the chart at the end, as "Capture screen" writes it
+    bool saveScreen = false;
+    bool png = false;       // a PNG beside every bitmap
+    std::string panelsDir;  // the three panels at the end
+    bool quiet = false;
+};
+
+using LogFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Opens the read-out log of the settings (none without a path); false after one error line.
+bool OpenReadoutLog(const ChainSettings& s, LogFile& log, std::ostream& err);
+// One read-out log line: "hh:mm:ss.mmm<TAB>label<TAB>text".
+void WriteLogLine(std::FILE* log, int64_t millisecondsOfDay, const char* label,
+                  const std::string& text);
+
+// Chart bitmaps and PNGs as they are written; a failure is reported at once and remembered,
+// and the run goes on so that the other results are still written.
+class ChartPictures {
+public:
+    ChartPictures(std::ostream& err, bool png) : err_(err), png_(png) {}
+
+    // The bitmap, and its PNG when asked for.
+    void Write(const Surface& picture, const std::string& path);
+    void WritePicture(const Surface& picture, const std::string& path);  // PNG only
+
+    bool Failed() const { return failed_; }
+    const std::vector<std::string>& Written() const { return written_; }
+
+private:
+    void Fail(const std::string& error);
+
+    std::ostream& err_;
+    bool png_;
+    bool failed_ = false;
+    std::vector<std::string> written_;
+};
+
+// The window's initialisation with the settings' entries and options, its first repaint, and
+// Start. Warns once when the label font is not the one asked for and pictures are drawn.
+void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err);
+
+// Close-time work: the chart and panel pictures, the I/Q file, the log closed. Returns false
+// when anything could not be written (each failure already reported on `err`).
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, LogFile& log,
+                 std::ostream& err);
+
+// "I/Q file: ...", "read-out log: ..." and "picture: ..." lines for what was written.
+void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out);
