@@ -94,14 +94,7 @@ bool ParseInt(const std::string& text, int low, int high, int& value) {
 // Batch options; `i` points at the option and is left at its last consumed argument.
 ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std::string& error) {
     const std::string arg = argv[i];
-    auto value = [&](std::string& target) {
-        if (i + 1 >= argc) {
-            error = arg + " needs a value";
-            return false;
-        }
-        target = argv[++i];
-        return true;
-    };
+    auto value = [&](std::string& target) { return TakeOptionValue(argc, argv, i, target, error); };
     std::string text;
     if (arg == "--lock-freq")
         return value(o.chain.lockFreqText) ? ParseResult::Run : ParseResult::Error;

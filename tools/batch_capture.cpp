@@ -235,16 +235,7 @@ bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator,
 int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::string& error) {
     const std::string arg = argv[i];
     auto value = [&](std::string& target) {
-        if (i + 1 >= argc) {
-            error = arg + " needs a value";
-            return false;
-        }
-        target = argv[++i];
-        if (target.empty()) {
-            error = arg + " needs a value, not an empty text";
-            return false;
-        }
-        return true;
+        return TakeOptionValue(argc, argv, i, target, error, false);
     };
     if (arg == "--capture") return o.capture = true, 1;
     if (arg == "--list-devices") return o.listDevices = true, 1;
