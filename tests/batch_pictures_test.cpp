@@ -8,26 +8,20 @@
 
 #include "batch_runner.h"
 #include "files/capture_bitmap.h"
+#include "tests/test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh empty directory that is the current directory for the test's life.
+// A fresh empty folder that is the current directory for the test's life.
 class InScratchDirectory : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(testing::TempDir()) /
-               testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         previous_ = fs::current_path();
         fs::current_path(dir_);
     }
-    void TearDown() override {
-        fs::current_path(previous_);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { fs::current_path(previous_); }
 
     std::vector<std::string> FilesMatching(const std::string& pattern) const {
         std::vector<std::string> names;
@@ -38,7 +32,9 @@ protected:
         return names;
     }
 
-    fs::path dir_, previous_;
+    TestFolder folder_;
+    const fs::path dir_ = folder_.Dir();
+    fs::path previous_;
 };
 
 // Width and height of a PNG file; 0 x 0 when it cannot be read.

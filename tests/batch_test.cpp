@@ -9,15 +9,9 @@
 #include <vector>
 
 #include "batch_runner.h"
+#include "tests/test_files.h"
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 std::string Temp(const std::string& name) { return testing::TempDir() + name; }
 
@@ -74,22 +68,23 @@ TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
 TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
     const std::string iq = Temp("sim.iq.txt"), log = Temp("sim.readouts.tsv");
     BatchRun r = RunTool({"--quiet", "--start-time", "23:59:50", "--integration", "2", "--iq-file",
-                      iq, "--log", log, "--simulate", "20", "--ppm", "-20"});
+                          iq, "--log", log, "--simulate", "20", "--ppm", "-20"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("I/Q file: " + iq), std::string::npos);
 
-    std::vector<std::string> records = Lines(iq);
+    std::vector<std::string> records = TextLines(iq);
     // 20 s in periods of 2 s: the first closes a sample early, so 10 records; then the empty line.
     ASSERT_EQ(records.size(), 2u + 10 + 1);
     EXPECT_EQ(records[2].substr(0, 9), "23:59:51,");
     EXPECT_EQ(records.back(), "\r");
     EXPECT_EQ(records[records.size() - 2].substr(0, 9), "00:00:09,");  // past midnight
 
-    std::vector<std::string> readouts = Lines(log);
+    std::vector<std::string> readouts = TextLines(log);
     ASSERT_FALSE(readouts.empty());
     EXPECT_EQ(readouts.front().substr(0, 13), "23:59:50.503\t");
     int freqLines = 0;
-    for (const std::string& line : readouts) freqLines += line.find("\tIDFREQERROR\t") != std::string::npos;
+    for (const std::string& line : readouts)
+        freqLines += line.find("\tIDFREQERROR\t") != std::string::npos;
     EXPECT_EQ(freqLines, 20);
 }
 

@@ -9,15 +9,11 @@
 #include <iterator>
 
 #include "display/display.h"
+#include "tests/test_files.h"
 
 namespace {
 
 std::string Temp(const std::string& name) { return testing::TempDir() + name; }
-
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 Surface WhiteChart() {
     Surface s(kChartWidth, kChartHeight);
@@ -85,7 +81,7 @@ TEST(CaptureBitmap, FileNamesAndFailures) {
     // A second capture of the same second replaces the first.
     Surface black(kChartWidth, kChartHeight);
     ASSERT_TRUE(WriteCaptureBitmap(black, path, error)) << error;
-    EXPECT_EQ(FileBytes(path), CaptureBitmapBytes(black));
+    EXPECT_EQ(FileText(path), CaptureBitmapBytes(black));
 
     EXPECT_FALSE(WriteCaptureBitmap(black, "/nonexistent-dir/x.BMP", error));
     EXPECT_EQ(error.rfind("/nonexistent-dir/x.BMP: cannot create: ", 0), 0u) << error;

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/test_files.h"
+
 extern char** environ;
 
 class ChildProcess {
@@ -132,13 +134,6 @@ private:
     pid_t pid_ = -1;
     int exitStatus_ = -1;
 };
-
-inline std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Runs a program to its end; its exit status, or -1 when it had to be killed.
 inline int RunProgram(const std::vector<std::string>& argv,

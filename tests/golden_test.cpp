@@ -9,18 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_files.h"
 #include "tools/batch.h"
 
 namespace {
 
 const std::string kGolden = QUORVELLE_GOLDEN_DIR;
-
-std::vector<std::string> Lines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 struct Record {
     std::string time;
@@ -29,13 +23,13 @@ struct Record {
 
 std::vector<Record> Records(const std::string& path) {
     std::vector<Record> records;
-    std::vector<std::string> lines = Lines(path);
+    std::vector<std::string> lines = TextLines(path);
     for (size_t k = 2; k < lines.size(); ++k) {
         const std::string& l = lines[k];
         if (l == "\r") continue;  // the closing empty line
         const size_t a = l.find(','), b = l.find(',', a + 1);
-        records.push_back({l.substr(0, a), std::stold(l.substr(a + 1, b - a - 1)),
-                           std::stold(l.substr(b + 1))});
+        records.push_back(
+            {l.substr(0, a), std::stold(l.substr(a + 1, b - a - 1)), std::stold(l.substr(b + 1))});
     }
     return records;
 }
@@ -68,8 +62,8 @@ TEST(Golden, CardFiftyPpmFastMatchesTheReference) {
     }
 
     // Read-outs: every line, time, label and text.
-    std::vector<std::string> expectedLog = Lines(kGolden + "/pps50.readouts.tsv");
-    std::vector<std::string> actualLog = Lines(log);
+    std::vector<std::string> expectedLog = TextLines(kGolden + "/pps50.readouts.tsv");
+    std::vector<std::string> actualLog = TextLines(log);
     ASSERT_EQ(actualLog.size(), expectedLog.size());
     for (size_t k = 0; k < expectedLog.size(); ++k) {
         EXPECT_EQ(actualLog[k], expectedLog[k]) << "read-out line " << k + 1;

@@ -1,5 +1,5 @@
-// Test helpers for files: a private temporary folder per test, whole WAV files in and out, and
-// the lines of a text file.
+// Test helpers for files: a private temporary folder per test, whole WAV files in and out, the
+// lines of a text file and its bytes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ public:
     TestFolder& operator=(const TestFolder&) = delete;
 
     std::string Path(const std::string& name) const { return (path_ / name).string(); }
+    std::string Dir() const { return path_.string(); }
 
 private:
     std::filesystem::path path_;
@@ -74,4 +76,15 @@ inline std::vector<std::string> TextLines(const std::string& path) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+// A whole file's bytes; empty when it cannot be read.
+inline std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteText(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

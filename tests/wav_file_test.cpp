@@ -14,20 +14,17 @@
 #include <type_traits>
 #include <vector>
 
+#include "tests/test_files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 class WavFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("quorvelle_wav_test_" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Path(const std::string& name) const { return folder_.Path(name); }
 
-    fs::path dir_;
+    TestFolder folder_;
 };
 
 std::vector<Frame> Ramp(size_t count) {
@@ -40,17 +37,8 @@ std::vector<Frame> Ramp(size_t count) {
 
 // Whether `back` holds the first `count` frames of `frames`, both channels.
 bool SameFrames(const std::vector<Frame>& back, const std::vector<Frame>& frames, size_t count) {
-    return back.size() == count &&
-           std::equal(back.begin(), back.end(), frames.begin(),
-                      [](Frame a, Frame b) { return a.Rf == b.Rf && a.Pps == b.Pps; });
-}
-
-void WriteFrames(const std::string& path, const std::vector<Frame>& frames) {
-    WavWriter writer;
-    std::string error;
-    ASSERT_TRUE(OpenWavWriter(writer, path, error)) << error;
-    ASSERT_TRUE(WriteWavFrames(writer, frames.data(), frames.size(), error)) << error;
-    ASSERT_TRUE(CloseWavWriter(writer, error)) << error;
+    return count <= frames.size() &&
+           SameFrames(back, std::vector<Frame>(frames.begin(), frames.begin() + count));
 }
 
 // Reads to the end in blocks of `block` frames; a read error fails the test.
@@ -85,15 +73,6 @@ void WriteWithLibsndfile(const std::string& path, int format, int channels, int 
     ASSERT_EQ(sf_close(file), 0);
 }
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST_F(WavFileTest, SixteenBitRoundTripIsExactAndHeaderUpdatesWhileOpen) {
     std::vector<Frame> frames = Ramp(20000);
     frames[0] = {-32768, 32767};
@@ -113,7 +92,7 @@ TEST_F(WavFileTest, SixteenBitRoundTripIsExactAndHeaderUpdatesWhileOpen) {
     }
     ASSERT_TRUE(CloseWavWriter(writer, error)) << error;
 
-    EXPECT_EQ(ReadBytes(Path("a.wav")).substr(0, 4), "RIFF") << "small files are plain WAV";
+    EXPECT_EQ(FileText(Path("a.wav")).substr(0, 4), "RIFF") << "small files are plain WAV";
     WavReader reader;
     ASSERT_TRUE(OpenWavReader(reader, Path("a.wav"), error)) << error;
     EXPECT_EQ(WavFrameCount(reader), 20000);
@@ -168,8 +147,8 @@ TEST_F(WavFileTest, EverythingButStereo8000HzPcmOrFloatIsRefused) {
     WriteWithLibsndfile(Path("pps.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, samples);
     WriteWithLibsndfile(Path("x.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, samples);
     WriteWithLibsndfile(Path("law.wav"), SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 8000, samples);
-    WriteBytes(Path("notes.txt"), "Tuesday: 10 MHz, clicks loud and clear.\n");
-    WriteBytes(Path("empty.wav"), "");
+    WriteText(Path("notes.txt"), "Tuesday: 10 MHz, clicks loud and clear.\n");
+    WriteText(Path("empty.wav"), "");
     const std::pair<std::string, std::string> cases[] = {
         {Path("pps.wav"), ": 1 channel(s); a stereo recording is needed"},
         {Path("x.wav"), ": 44100 frames per second; 8000 are needed"},
@@ -178,7 +157,7 @@ TEST_F(WavFileTest, EverythingButStereo8000HzPcmOrFloatIsRefused) {
         {Path("notes.txt"), ": not a sound file (" + unknown + ")"},
         {Path("empty.wav"), ": not a sound file (" + unknown + ")"},
         {Path("missing.wav"), ": cannot open: No such file or directory"},
-        {dir_.string(), ": cannot open: Is a directory"},
+        {folder_.Dir(), ": cannot open: Is a directory"},
     };
     for (const auto& [path, message] : cases) {
         WavReader reader;
@@ -192,14 +171,14 @@ TEST_F(WavFileTest, EverythingButStereo8000HzPcmOrFloatIsRefused) {
 
 TEST_F(WavFileTest, TruncatedFilesAreReadAsFarAsTheyGoWithAWarning) {
     const std::vector<Frame> frames = Ramp(1000);
-    WriteFrames(Path("full.wav"), frames);
-    const std::string bytes = ReadBytes(Path("full.wav"));
+    WriteWavFile(Path("full.wav"), frames);
+    const std::string bytes = FileText(Path("full.wav"));
     const size_t dataStart = bytes.size() - 4 * frames.size();
     // Cut after 722 frames; after 500 frames and 3 bytes (odd); right after the header.
     for (const auto& [held, extraBytes] :
          std::vector<std::pair<int, int>>{{722, 0}, {500, 3}, {0, 0}}) {
         const std::string path = Path("cut.wav");
-        WriteBytes(path, bytes.substr(0, dataStart + 4 * held + extraBytes));
+        WriteText(path, bytes.substr(0, dataStart + 4 * held + extraBytes));
         WavReader reader;
         std::string error;
         ASSERT_TRUE(OpenWavReader(reader, path, error)) << error;
@@ -213,15 +192,15 @@ TEST_F(WavFileTest, TruncatedFilesAreReadAsFarAsTheyGoWithAWarning) {
 TEST_F(WavFileTest, DamagedHeadersNeverCrashOrHang) {
     // Random damage to the header, sometimes also a random length: opening either fails with
     // one line naming the file, or succeeds and reading stops within the reported frames.
-    WriteFrames(Path("full.wav"), Ramp(500));
-    const std::string original = ReadBytes(Path("full.wav"));
+    WriteWavFile(Path("full.wav"), Ramp(500));
+    const std::string original = FileText(Path("full.wav"));
     const std::string path = Path("damaged.wav");
     std::mt19937 random(12345);  // only chooses the damage
     for (int trial = 0; trial < 300; ++trial) {
         std::string bytes = original;
         for (int d = 1 + random() % 6; d > 0; --d) bytes[random() % 96] = char(random());
         if (trial % 3 == 0) bytes.resize(random() % bytes.size());
-        WriteBytes(path, bytes);
+        WriteText(path, bytes);
         WavReader reader;
         std::string error;
         if (!OpenWavReader(reader, path, error)) {
@@ -238,8 +217,8 @@ TEST_F(WavFileTest, UnwritableOutputIsAnErrorWithTheSystemsReason) {
     std::string error;
     EXPECT_FALSE(OpenWavWriter(writer, "/nonexistent/dir/x.wav", error));
     EXPECT_EQ(error, "/nonexistent/dir/x.wav: cannot create: No such file or directory");
-    EXPECT_FALSE(OpenWavWriter(writer, dir_.string(), error));
-    EXPECT_EQ(error, dir_.string() + ": cannot create: Is a directory");
+    EXPECT_FALSE(OpenWavWriter(writer, folder_.Dir(), error));
+    EXPECT_EQ(error, folder_.Dir() + ": cannot create: Is a directory");
     const Frame frame{1, 2};
     EXPECT_FALSE(WriteWavFrames(writer, &frame, 1, error)) << "a failed writer stays closed";
     if (fs::exists("/dev/full")) {  // always full: the header cannot be written
