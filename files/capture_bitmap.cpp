@@ -15,6 +15,7 @@ namespace {
 constexpr int kFileHeaderSize = 14;
 constexpr int kInfoHeaderSize = 40;
 
+// The low `bytes` bytes of `value` (at most 8), least significant first.
 void PutLittleEndian(std::string& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
@@ -78,7 +79,7 @@ std::string CaptureBitmapBytes(const Surface& capture) {
     PutLittleEndian(out, 24, 2);              // bits per pixel
     PutLittleEndian(out, 0, 4);               // no compression
     PutLittleEndian(out, pixelBytes, 4);
-    PutLittleEndian(out, 0, 16);  // resolutions, colours used, important colours
+    out.append(16, '\0');  // resolutions, colours used, important colours
     for (int y = capture.Height - 1; y >= 0; --y) {
         for (int x = 0; x < capture.Width; ++x) {
             const Colour c = capture.At(x, y);
