@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 RUN_DIR ?= quorvelle-run
 JOBS ?= 2
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench sanitize clean
 
 all: build
 
@@ -29,6 +29,16 @@ test: build
 
 bench: build
 	$(BUILD_DIR)/quorvelle_bench
+
+# Every test under AddressSanitizer and UndefinedBehaviorSanitizer (leak checks off: the font and
+# audio libraries keep allocations to the end of the process).
+sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug \
+	    -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer" \
+	    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+	cmake --build build-sanitize -j$(JOBS)
+	cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	    ctest --output-on-failure -j$(JOBS)
 
 clean:
 	rm -rf $(BUILD_DIR)
