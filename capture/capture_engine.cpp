@@ -87,6 +87,7 @@ void CaptureLoop(CaptureEngine& e) {
         position += n;
         pendingDrop = 0;
         pendingOverflows = 0;
+        block->PostedNanoseconds = Nanoseconds(CLOCK_MONOTONIC);
         e.Notifier->BlockFilled(block);
         block = nullptr;
     }
@@ -200,8 +201,15 @@ void FreeCaptureBlocks(CaptureEngine& e) {
     }
 }
 
-void HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& consumer) {
-    if (e.State != CaptureState::Recording || block == nullptr) return;
+bool HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& consumer,
+                        std::string& error) {
+    if (e.State != CaptureState::Recording || block == nullptr) return true;
+    // Only the engine's own headers can be handed back; anything else would corrupt the ring.
+    const bool ours = block >= &e.WaveHeaders[1] && block <= &e.WaveHeaders[kCaptureBlockCount];
+    if (!ours || block->Data == nullptr) {
+        error = "A capture block that does not belong to the sound input cannot be handed back";
+        return false;
+    }
     std::memcpy(e.BlockFrames.data(), block->Data, kCaptureBlockBytes);
     const int count = block->BytesRecorded / static_cast<int>(sizeof(Frame));
     if (block->DroppedBefore != 0 || block->OverflowsBefore != 0) {
@@ -209,11 +217,23 @@ void HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& 
                             block->OverflowsBefore);
     }
     if (count > 0) consumer.CaptureFrames(e.BlockFrames.data(), count);
-    // Never fails: the ring holds all 128 blocks, and only blocks the audio thread took return.
-    const bool handedBack = e.FreeBlocks.Push(block);
+    // The ring holds all 128 blocks, so only a block handed back twice can find it full.
+    if (!e.FreeBlocks.Push(block)) {
+        error = "Capture block " + std::to_string(block->Number) +
+                " was handed back twice to the sound input";
+        return false;
+    }
+    return true;
+}
+
+void HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& consumer) {
+    std::string error;
+    const bool handedBack = HandleCaptureBlock(e, block, consumer, error);
     assert(handedBack);
     (void)handedBack;
 }
+
+int64_t CaptureClockNanoseconds() { return Nanoseconds(CLOCK_MONOTONIC); }
 
 CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
     CaptureStatistics s;
@@ -223,6 +243,21 @@ CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
     s.AudioThreadCpuSeconds = e.AudioCpuNanoseconds.load() * 1e-9;
     s.CaptureSeconds = e.AudioWallNanoseconds.load() * 1e-9;
     return s;
+}
+
+std::string DescribeCaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
+    std::string text;
+    if (droppedFrames > 0) {
+        text = std::to_string(droppedFrames) + " frames dropped at frame " +
+               std::to_string(atFrame) +
+               " of the capture: the processing fell more than 2.048 s behind";
+    }
+    if (overflows > 0) {
+        if (!text.empty()) text += "; ";
+        text += std::to_string(overflows) + " input overflow(s) before frame " +
+                std::to_string(atFrame + droppedFrames) + ": the device lost frames";
+    }
+    return text;
 }
 
 void BlockQueue::BlockFilled(CaptureBlock* block) {

@@ -53,7 +53,11 @@ struct CaptureBlock {
     int64_t FirstFrame = 0;  // [frames] index in the captured stream of Data[0], drops included
     int64_t DroppedBefore = 0;  // [frames] dropped just before this block: no block was free
     int OverflowsBefore = 0;    // input overflows the source reported since the previous block
+    int64_t PostedNanoseconds = 0;  // [ns] CaptureClockNanoseconds when it was posted
 };
+
+// The monotonic clock of PostedNanoseconds [ns].
+int64_t CaptureClockNanoseconds();
 
 // Where frames come from. Every call is made on the audio thread, in the order Open, Start,
 // ReadBlock..., Close; Close alone (after a failed Open, say) must also work.
@@ -183,10 +187,17 @@ void FreeCaptureBlocks(CaptureEngine& e);
 
 // On the consumer's thread, for each posted block: copies it into BlockFrames, reports a gap
 // before it if there is one, hands its frames to `consumer` and gives the block back to the
-// audio thread. A block that arrives after EndCapture is ignored.
+// audio thread. A block that arrives after EndCapture is ignored. False with the reason in
+// `error` when the block cannot be handed back (not one of the engine's, or handed back twice).
+bool HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& consumer,
+                        std::string& error);
+// The same for callers whose blocks always come from the engine.
 void HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& consumer);
 
 CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e);
+
+// One line saying what a CaptureGap lost and where, for the read-out log and the user.
+std::string DescribeCaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows);
 
 // The batch tool's notifier: posted blocks wait in a queue that the consumer's thread drains.
 class BlockQueue final : public CaptureNotifier {

@@ -34,6 +34,8 @@ public:
     virtual void PanelChanged(PanelId) {}
     // The chart has filled with "Save screen to file?" on: `capture` holds the composed chart.
     virtual void ChartCaptured(const Surface& /*capture*/, int64_t /*millisecondsOfDay*/) {}
+    // A record was appended to the I/Q text ("Save I,Q to file?" on); `iqText` holds it already.
+    virtual void IqRecordAdded(const std::string& /*iqText*/, const std::string& /*record*/) {}
 
 protected:
     ~ChainHost() = default;

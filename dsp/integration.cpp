@@ -56,7 +56,11 @@ void ClosePeriod(Measurement& m, int periodLength) {
     }
 
     const std::string now = m.Now();
-    if (m.Params.SaveIqFlag == 1) m.IqText += IqRecord(now, g.PeriodI, g.PeriodQ);
+    if (m.Params.SaveIqFlag == 1) {
+        const std::string record = IqRecord(now, g.PeriodI, g.PeriodQ);
+        m.IqText += record;
+        m.Host->IqRecordAdded(m.IqText, record);
+    }
     g.PeriodI = 0;
     g.PeriodQ = 0;
 

@@ -105,17 +105,7 @@ public:
         : m_(m), host_(host), recorder_(recorder), err_(err), frameLimit_(frameLimit) {}
 
     void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override {
-        std::string text;
-        if (droppedFrames > 0) {
-            text = std::to_string(droppedFrames) + " frames dropped at frame " +
-                   std::to_string(atFrame) +
-                   " of the capture: the processing fell more than 2.048 s behind";
-        }
-        if (overflows > 0) {
-            if (!text.empty()) text += "; ";
-            text += std::to_string(overflows) + " input overflow(s) before frame " +
-                    std::to_string(atFrame + droppedFrames) + ": the device lost frames";
-        }
+        const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
         Report(text);
         droppedReported += droppedFrames;
         overflowsReported += overflows;

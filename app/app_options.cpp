@@ -1,0 +1,56 @@
+// The window program's command line.
+#include "app/app_options.h"
+
+#include "tools/batch_run.h"
+#include "tools/sim_options.h"
+
+bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std::string& error) {
+    help = false;
+    bool simulatorOptions = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+        } else if (arg == "--simulate") {
+            options.Simulate = true;
+        } else if (arg == "--play") {
+            if (!TakeOptionValue(argc, argv, i, options.PlayPath, error, false)) return false;
+        } else if (arg == "--record") {
+            if (!TakeOptionValue(argc, argv, i, options.RecordPath, error, false)) return false;
+        } else if (arg == "--log-readouts") {
+            if (!TakeOptionValue(argc, argv, i, options.LogPath, error, false)) return false;
+        } else {
+            const int taken = ParseSimulatorOption(argc, argv, i, options.Simulator, error);
+            if (taken < 0) return false;
+            if (taken == 0) {
+                error = "unknown option \"" + arg + "\" (--help lists them)";
+                return false;
+            }
+            --i;  // ParseSimulatorOption moved past the value
+            simulatorOptions = true;
+        }
+    }
+    if (simulatorOptions && !options.Simulate) {
+        error = "simulator settings need --simulate";
+        return false;
+    }
+    return true;
+}
+
+std::string AppUsage() {
+    return "Usage: quorvelle [options]\n"
+           "GPS QuorVelle: times a radio receiver's click (left input channel) against a GPS\n"
+           "receiver's pulse per second (right channel). With no options the window offers the\n"
+           "system's sound inputs.\n"
+           "\n"
+           "  --simulate             add \"Simulated GPS receiver and radio\" to the top of the\n"
+           "                         device list: Start then measures the built-in simulator\n"
+           "                         in real time (settings below)\n"
+           "  --play FILE.wav        add a recording to the device list, played in real time\n"
+           "  --record FILE.wav      record every captured frame to FILE.wav\n"
+           "  --log-readouts FILE    append every read-out and title change to FILE\n"
+           "  --help                 show this text\n"
+           "\n"
+           "Simulator settings (with --simulate):\n" +
+           SimulatorOptionsHelp();
+}

@@ -1,0 +1,74 @@
+// The main window's control table.
+#include "app/controls.h"
+
+using K = ControlKind;
+
+const std::array<ControlSpec, kControlCount> kControls = {{
+    {IDGRAPH, "IDGRAPH", K::Panel, "", 10, 5, 128, 170},
+    {IDVECTOR, "IDVECTOR", K::Panel, "", 143, 5, 170, 170},
+    {IDDISPLAY, "IDDISPLAY", K::Panel, "", 10, 180, 768, 340},
+    {IDCAP, "IDCAP", K::Button, "Start", 325, 140, 45, 25},
+    {IDEND, "IDEND", K::Button, "End", 375, 140, 45, 25},
+    {IDRESET, "IDRESET", K::Button, "Reset All", 425, 140, 55, 25},
+    {IDCLEARV, "IDCLEARV", K::Button, "Clear V-scope", 700, 105, 85, 25},
+    {IDCLEARDISP, "IDCLEARDISP", K::Button, "Clear display", 700, 80, 85, 25},
+    {IDFIXOFFSET, "IDFIXOFFSET", K::Button, "Fix offset", 700, 30, 85, 25},
+    {IDCAPTURESCREEN, "IDCAPTURESCREEN", K::Button, "Capture screen", 700, 55, 85, 25},
+    {IDLOCKFREQ, "IDLOCKFREQ", K::Entry, "1700.0", 560, 30, 60, 20},
+    {-1, "", K::Label, "Initial lock freq", 625, 35, 75, 15},
+    {IDOFFSET, "IDOFFSET", K::Entry, "0.0000000000000000000", 560, 0, 140, 20},
+    {-1, "", K::Label, "Offset frequency", 705, 5, 85, 15},
+    {IDINTTIME, "IDINTTIME", K::Entry, "3", 560, 60, 60, 20},
+    {-1, "", K::Label, "Integration time", 625, 65, 75, 15},
+    {IDAUDIOLEVEL, "IDAUDIOLEVEL", K::Label, "Audio level=", 325, 0, 150, 15},
+    {IDFREQERROR, "IDFREQERROR", K::Label, "Freq error=", 325, 20, 150, 15},
+    {IDTIMINGERROR, "IDTIMINGERROR", K::Label, "Timing error=", 325, 40, 150, 15},
+    {IDLOCKFREQOUT, "IDLOCKFREQOUT", K::Label, "Lock frequency=", 325, 60, 150, 15},
+    {IDCLICKPHASE, "IDCLICKPHASE", K::Label, "ClickPhase degrees = ", 325, 80, 150, 15},
+    {IDCLICKLEVEL, "IDCLICKLEVEL", K::Label, "Click Level % = ", 325, 100, 150, 15},
+    {IDCLICKPEAK, "IDCLICKPEAK", K::Label, "Click Peak  = ", 325, 120, 150, 15},
+    {IDBLANKRF, "IDBLANKRF", K::Check, "Blank RF click", 560, 110, 100, 20},
+    {IDINVERT, "IDINVERT", K::Check, "Inverted", 560, 90, 60, 20},
+    {-1, "", K::GroupBox, "", 477, 25, 75, 100},
+    {-1, "", K::Label, "Vectorscope magnification", 480, 0, 70, 32},
+    {IDMAG1, "IDMAG1", K::Option, "/1", 490, 40, 45, 13},
+    {IDMAG10, "IDMAG10", K::Option, "/10", 490, 60, 45, 13},
+    {IDMAG100, "IDMAG100", K::Option, "/100", 490, 80, 45, 13},
+    {IDMAG1000, "IDMAG1000", K::Option, "/1000", 490, 100, 48, 13},
+    {IDDEVICE, "IDDEVICE", K::DeviceList, "", 485, 142, 180, 240},
+}};
+
+const std::array<MenuItemSpec, 3> kSetupMenu = {{
+    {IDSAVEIQ, "IDSAVEIQ", "Save I,Q to file?"},
+    {IDSAVESCREEN, "IDSAVESCREEN", "Save screen to file?"},
+    {IDINPUT, "IDINPUT", "Input"},
+}};
+
+const ControlSpec* FindControl(int id) {
+    if (id < 0) return nullptr;
+    for (const ControlSpec& c : kControls) {
+        if (c.id == id) return &c;
+    }
+    return nullptr;
+}
+
+std::string ControlName(int id) {
+    if (const ControlSpec* c = FindControl(id)) return c->name;
+    for (const MenuItemSpec& item : kSetupMenu) {
+        if (item.id == id) return item.name;
+    }
+    return std::to_string(id);
+}
+
+bool TakesMouse(ControlKind kind) {
+    return kind != K::Panel && kind != K::Label && kind != K::GroupBox;
+}
+
+const ControlSpec* ControlAtPoint(int x, int y) {
+    for (const ControlSpec& c : kControls) {
+        // The device list's height includes its drop-down; closed, it is one entry high.
+        const int h = c.kind == K::DeviceList ? 21 : c.h;
+        if (x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + h) return &c;
+    }
+    return nullptr;
+}

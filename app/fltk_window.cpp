@@ -1,0 +1,403 @@
+// The main window in FLTK.
+#include "app/fltk_window.h"
+
+// FLTK's drawing headers bring in Xlib, whose Display, Font and Cursor would clash with the
+// program's own; under these names they keep out of the way.
+#define Display XlibDisplay
+#define Font XlibFont
+#define Cursor XlibCursor
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Input_Choice.H>
+#include <FL/Fl_Menu_Bar.H>
+#include <FL/Fl_Round_Button.H>
+#include <FL/fl_ask.H>
+#include <FL/fl_draw.H>
+#include <FL/Fl_File_Chooser.H>
+#undef Display
+#undef Font
+#undef Cursor
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <map>
+
+namespace {
+
+App* gApp = nullptr;  // the one window's program state, for FLTK's plain callbacks
+
+constexpr int kControlFontSize = 10;  // [pixels] as narrow as the 8-point dialog font
+constexpr int kDeviceListHeight = 21; // [pixels] the closed drop-down
+
+// ---------------------------------------------------------------------------------------------
+// Widgets
+
+// A sunken panel that shows one of the display's panel surfaces inside a one-pixel edge.
+class PanelView final : public Fl_Widget {
+public:
+    PanelView(int x, int y, int w, int h, const Surface* surface)
+        : Fl_Widget(x, y, w, h), surface_(surface) {
+        box(FL_THIN_DOWN_BOX);
+        color(FL_WHITE);
+    }
+    void draw() override {
+        draw_box();
+        const Surface& s = *surface_;
+        if (s.Width != w() - 2 || s.Height != h() - 2 || s.Pixels.empty()) return;
+        // Colours are red + 256 green + 65536 blue: bytes R, G, B, 0 in memory.
+        fl_draw_image(reinterpret_cast<const uchar*>(s.Pixels.data()), x() + 1, y() + 1, s.Width,
+                      s.Height, 4, s.Width * 4);
+    }
+
+private:
+    const Surface* surface_;
+};
+
+// Push button that Enter presses while it has the focus, as Space does.
+class PushButton final : public Fl_Button {
+public:
+    using Fl_Button::Fl_Button;
+    int handle(int event) override {
+        if (event == FL_KEYBOARD && Fl::focus() == this &&
+            (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
+            simulate_key_action();
+            do_callback();
+            return 1;
+        }
+        return Fl_Button::handle(event);
+    }
+};
+
+// Entry field that notifies on every change, on focus gain and on focus loss.
+class EntryField final : public Fl_Input {
+public:
+    EntryField(int x, int y, int w, int h) : Fl_Input(x, y, w, h) {
+        when(FL_WHEN_CHANGED);
+        box(FL_DOWN_BOX);
+    }
+    int handle(int event) override {
+        const int used = Fl_Input::handle(event);
+        if (event == FL_FOCUS || event == FL_UNFOCUS) do_callback();
+        // Enter and Escape are the window's, which ignores them.
+        return used;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// The window
+
+class MainWindow;
+
+class FltkPort final : public WindowPort {
+public:
+    MainWindow* window = nullptr;
+    Fl_Menu_Bar* menuBar = nullptr;
+    Fl_Input_Choice* deviceList = nullptr;
+    std::map<int, Fl_Widget*> controls;
+    std::map<PanelId, PanelView*> panels;
+    std::string title = kMainTitle;
+
+    void SetTitle(const std::string& text) override;
+    std::string ControlText(int id) override {
+        auto* input = dynamic_cast<Fl_Input*>(controls[id]);
+        return input != nullptr ? input->value() : "";
+    }
+    void SetControlText(int id, const std::string& text) override {
+        Fl_Widget* w = controls[id];
+        if (w == nullptr) return;
+        if (auto* input = dynamic_cast<Fl_Input*>(w)) {
+            input->value(text.c_str());
+            input->position(input->size());  // typing goes on behind the new text
+        } else {
+            w->copy_label(text.c_str());
+            w->redraw();
+        }
+    }
+    void EnableControl(int id, bool enabled) override {
+        if (Fl_Widget* w = controls[id]) enabled ? w->activate() : w->deactivate();
+    }
+    void SetMenuCheck(int id, bool checked) override {
+        for (const MenuItemSpec& spec : kSetupMenu) {
+            if (spec.id != id) continue;
+            const std::string path = std::string(kSetupMenuText) + "/" + spec.text;
+            auto* item = const_cast<Fl_Menu_Item*>(menuBar->find_item(path.c_str()));
+            if (item != nullptr) checked ? item->set() : item->clear();
+        }
+    }
+    void SetCursor(Cursor cursor) override;
+    void ShowPanel(PanelId panel) override { panels[panel]->redraw(); }
+    void ShowMessage(const std::string& caption, const std::string& text,
+                     MessageIcon icon) override {
+        fl_message_title(caption.c_str());
+        if (icon == MessageIcon::Exclamation) {
+            fl_alert("%s", text.c_str());
+        } else {
+            fl_message("%s", text.c_str());
+        }
+    }
+    std::string AskSavePath(const std::string& prompt, const std::string& suggested) override {
+        const char* chosen = fl_file_chooser(prompt.c_str(), "*.TXT\t*", suggested.c_str(), 0);
+        return chosen != nullptr ? chosen : "";
+    }
+    void FillDeviceList(const std::vector<std::string>& names, int selected) override {
+        for (const std::string& name : names) {
+            // The menu reads '/', '\\', '&' and '_' as markup: escape them.
+            std::string escaped;
+            for (char c : name) {
+                if (c == '/' || c == '\\' || c == '&' || c == '_') escaped += '\\';
+                escaped += c;
+            }
+            deviceList->menubutton()->add(escaped.c_str());
+        }
+        if (selected >= 0) deviceList->value(selected);
+        deviceList->input()->position(0);
+    }
+    int DeviceListIndex() override { return deviceList->menubutton()->value(); }
+    std::string DeviceListText() override { return deviceList->value(); }
+    void DestroyWindow() override;
+};
+
+FltkPort gPort;
+
+class MainWindow final : public Fl_Double_Window {
+public:
+    MainWindow(int w, int h, const char* title) : Fl_Double_Window(w, h, title) {}
+
+    int handle(int event) override {
+        if (event == FL_MOVE || event == FL_ENTER || event == FL_DRAG) {
+            DeliverMouseMove(*gApp, Fl::event_x(), Fl::event_y() - kMenuBarHeight);
+        } else if (event == FL_PUSH && Fl::event_button() == FL_LEFT_MOUSE) {
+            DeliverLeftButton(*gApp, Fl::event_x(), Fl::event_y() - kMenuBarHeight);
+        }
+        return Fl_Double_Window::handle(event);
+    }
+
+    // An exposed window (shown, uncovered, resized) repaints the panels from their surfaces;
+    // a widget's own redraw does not.
+    void flush() override {
+        if ((damage() & (FL_DAMAGE_EXPOSE | FL_DAMAGE_ALL)) != 0 && !gApp->Ended) {
+            MainDialogCallback(*gApp, WindowMessage::Paint, 0, 0);
+            damage(FL_DAMAGE_ALL);
+        }
+        Fl_Double_Window::flush();
+    }
+};
+
+void FltkPort::SetTitle(const std::string& text) {
+    if (text == title) return;
+    title = text;
+    window->copy_label(text.c_str());
+}
+
+void FltkPort::SetCursor(Cursor cursor) {
+    window->cursor(cursor == Cursor::CrossHair ? FL_CURSOR_CROSS : FL_CURSOR_DEFAULT);
+}
+
+void FltkPort::DestroyWindow() { window->hide(); }
+
+// ---------------------------------------------------------------------------------------------
+// Callbacks
+
+void OnControl(Fl_Widget*, void* id) {
+    SendCommand(*gApp, static_cast<int>(reinterpret_cast<intptr_t>(id)));
+}
+
+// The close box comes here; so would Escape, which FLTK turns into a close: ignored.
+void OnWindowClose(Fl_Widget*, void*) {
+    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+    EndMainWindow(*gApp);
+}
+
+void OnCaptureBlock(void* block) {
+    MainDialogCallback(*gApp, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
+}
+
+void OnCaptureStopped(void*) { CaptureSourceStopped(*gApp); }
+
+class FltkNotifier final : public CaptureNotifier {
+public:
+    void BlockFilled(CaptureBlock* block) override { Fl::awake(OnCaptureBlock, block); }
+    void CaptureStopped() override { Fl::awake(OnCaptureStopped, nullptr); }
+};
+
+// SIGINT and SIGTERM reach the event loop through a pipe and close the window there.
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void OnSignalPipe(int fd, void*) {
+    char bytes[16];
+    [[maybe_unused]] const ssize_t n = read(fd, bytes, sizeof bytes);
+    EndMainWindow(*gApp);
+}
+
+void InstallStopSignals() {
+    if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    Fl::add_fd(gSignalPipe[0], FL_READ, OnSignalPipe);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void ShowStartupNotice(void*) {
+    if (!gApp->StartupNotice.empty() && !gApp->Ended) {
+        gPort.ShowMessage(kDefaultCaption, gApp->StartupNotice, MessageIcon::Exclamation);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building the window
+
+Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
+    const int x = c.x, y = c.y + kMenuBarHeight;
+    // A control reaching past the client area is cut at its edge, as the window would show it.
+    const int w = std::min(c.w, kClientWidth - c.x);
+    Fl_Widget* widget = nullptr;
+    switch (c.kind) {
+        case ControlKind::Panel: {
+            const Surface* surface = c.id == IDGRAPH    ? &screen.ScopePanel
+                                     : c.id == IDVECTOR ? &screen.VectorPanel
+                                                        : &screen.ChartPanel;
+            auto* panel = new PanelView(x, y, w, c.h, surface);
+            gPort.panels[c.id == IDGRAPH    ? PanelId::Scope
+                         : c.id == IDVECTOR ? PanelId::Vector
+                                            : PanelId::Chart] = panel;
+            widget = panel;
+            break;
+        }
+        case ControlKind::Label: {
+            auto* label = new Fl_Box(x, y, w, c.h);
+            label->box(FL_FLAT_BOX);  // a new text paints over the old one
+            // Only a label two lines high wraps; a read-out stays on its one line.
+            const Fl_Align wrap = c.h >= 2 * kControlFontSize + 4 ? FL_ALIGN_WRAP : 0;
+            label->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP | wrap);
+            widget = label;
+            break;
+        }
+        case ControlKind::Button:
+            widget = new PushButton(x, y, w, c.h);
+            break;
+        case ControlKind::Entry: {
+            auto* entry = new EntryField(x, y, w, c.h);
+            entry->textsize(kControlFontSize);
+            entry->value(c.text);
+            entry->position(0);  // the start of a long number shows
+            widget = entry;
+            break;
+        }
+        case ControlKind::Check: {
+            auto* check = new Fl_Check_Button(x, y, w, c.h);
+            widget = check;
+            break;
+        }
+        case ControlKind::GroupBox: {
+            auto* frame = new Fl_Box(x, y, w, c.h);
+            frame->box(FL_ENGRAVED_FRAME);
+            widget = frame;
+            break;
+        }
+        case ControlKind::Option: {
+            auto* option = new Fl_Round_Button(x, y, w, c.h);
+            option->type(FL_RADIO_BUTTON);
+            option->clear_visible_focus();  // reached with the arrow keys, not with Tab
+            widget = option;
+            break;
+        }
+        case ControlKind::DeviceList: {
+            auto* list = new Fl_Input_Choice(x, y, w, kDeviceListHeight);
+            list->textsize(kControlFontSize);
+            list->menubutton()->textsize(kControlFontSize);
+            gPort.deviceList = list;
+            widget = list;
+            break;
+        }
+    }
+    if (c.kind != ControlKind::Entry && c.kind != ControlKind::DeviceList) widget->copy_label(c.text);
+    widget->labelsize(kControlFontSize);
+    if (c.id >= 0) {
+        gPort.controls[c.id] = widget;
+        const bool hasCommand = c.kind == ControlKind::Button || c.kind == ControlKind::Entry ||
+                                c.kind == ControlKind::Check || c.kind == ControlKind::Option;
+        if (hasCommand) widget->callback(OnControl, reinterpret_cast<void*>(intptr_t{c.id}));
+    }
+    return widget;
+}
+
+void BuildMenu(Fl_Menu_Bar* bar) {
+    for (const MenuItemSpec& item : kSetupMenu) {
+        const std::string path = std::string(kSetupMenuText) + "/" + item.text;
+        const int flags = item.id == IDINPUT ? 0 : FL_MENU_TOGGLE;
+        bar->add(path.c_str(), 0, OnControl, reinterpret_cast<void*>(intptr_t{item.id}), flags);
+    }
+}
+
+MainWindow* BuildWindow(App& app) {
+    auto* window = new MainWindow(kClientWidth, kClientHeight + kMenuBarHeight, kMainTitle);
+    gPort.window = window;
+    window->callback(OnWindowClose);
+    auto* bar = new Fl_Menu_Bar(0, 0, kClientWidth, kMenuBarHeight);
+    bar->textsize(kControlFontSize + 1);
+    gPort.menuBar = bar;
+    BuildMenu(bar);
+
+    // The controls keep their places when the window is resized or maximised: their group
+    // grows with the window but moves none of them.
+    auto* client = new Fl_Group(0, kMenuBarHeight, kClientWidth, kClientHeight);
+    for (const ControlSpec& c : kControls) MakeControl(c, app.M.Screen);
+    client->resizable(nullptr);
+    client->end();
+    window->resizable(client);
+    window->size_range(100, 100);
+    window->end();
+
+    static_cast<Fl_Check_Button*>(gPort.controls[IDBLANKRF])->value(1);
+    static_cast<Fl_Round_Button*>(gPort.controls[IDMAG1])->value(1);
+    return window;
+}
+
+}  // namespace
+
+CaptureNotifier& AwakeNotifier() {
+    static FltkNotifier notifier;
+    return notifier;
+}
+
+int RunMainWindow(App& app) {
+    gApp = &app;
+    app.Port = &gPort;
+    Fl::lock();  // enables Fl::awake from the audio thread
+    Fl::visual(FL_RGB);
+    fl_message_title_default(kDefaultCaption);
+    float horizontalDpi = 96, verticalDpi = 96;
+    Fl::screen_dpi(horizontalDpi, verticalDpi);
+    if (verticalDpi >= 50 && verticalDpi <= 600) app.DotsPerInch = static_cast<int>(std::lround(verticalDpi));
+
+    MainWindow* window = BuildWindow(app);
+    MainDialogCallback(app, WindowMessage::InitDialog, 0, 0);
+    if (app.Ended) return 0;
+    InstallStopSignals();
+
+    // Centred in the screen's work area.
+    int wx = 0, wy = 0, ww = 0, wh = 0;
+    Fl::screen_work_area(wx, wy, ww, wh);
+    window->position(wx + (ww - window->w()) / 2, wy + (wh - window->h()) / 2);
+    window->show();
+    if (!app.StartupNotice.empty()) Fl::add_timeout(0.2, ShowStartupNotice);
+    Fl::run();
+    return 0;
+}

@@ -1,0 +1,501 @@
+// The main window's handler, actions and close-time work.
+#include "app/main_handler.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "app/recording_mixer.h"
+#include "common/numbers.h"
+#include "common/time_of_day.h"
+#include "display/text.h"
+#include "files/capture_bitmap.h"
+#include "files/iq_file.h"
+#include "tools/batch_run.h"
+
+namespace {
+
+constexpr int64_t kBlockNanoseconds = 16'000'000;  // [ns] one block of 128 frames
+
+void Log(App& a, const char* label, const std::string& text) {
+    WriteLogLine(a.ReadoutLog, LocalMillisecondsOfDay(), label, text);
+}
+
+void TraceStep(App& a, const std::string& step) {
+    if (a.Trace != nullptr) a.Trace->push_back(step);
+}
+
+// A problem found while blocks are being processed: shown in the title, never in a modal box
+// that would stall the measurement, and also on stderr.
+void ReportWithoutStopping(App& a, const std::string& text) {
+    std::cerr << "quorvelle: " << text << "\n" << std::flush;
+    SetWindowTitle(a, std::string(kMainTitle) + " - " + text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The click scope under the mouse
+
+const ControlSpec& ScopeControl() { return *FindControl(IDGRAPH); }
+
+bool OverScope(int x, int y) { return ControlAtPoint(x, y) == &ScopeControl(); }
+
+// The panel's client x of a client-area x: one pixel in for the sunken edge, and kept on the
+// panel so the edge itself gives the first or last sample position, never one outside.
+int ScopePanelX(int x) {
+    const ControlSpec& c = ScopeControl();
+    return std::clamp(x - (c.x + 1), 0, c.w - 3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entry fields
+
+// Shows the integration time ReadIntegrationTime settled on; a change notifies the field
+// again, as typing would.
+void SyncIntegrationField(App& a, const std::string& fieldText) {
+    if (a.M.Params.IntegrationText == fieldText) return;
+    a.Port->SetControlText(IDINTTIME, a.M.Params.IntegrationText);
+    SendCommand(a, IDINTTIME);
+}
+
+// The device-list entry Start opens: the selected one while its text is shown, else the one
+// the typed text names (in full, by number or by a unique part), else none (the default input).
+int ChosenEntry(const DeviceList& list, int index, const std::string& text) {
+    const int count = static_cast<int>(list.Entries.size());
+    if (index >= 0 && index < count && list.Entries[index].Name == text) return index;
+    int found = -1;
+    std::string ignored;
+    if (!text.empty() && FindDevice(list, text, found, ignored)) return found;
+    return -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Close-time work
+
+// Writes the I/Q file; when that fails, says why and offers to save the text elsewhere. The
+// journal goes only once the text is safe.
+void WriteIqFileAtClose(App& a) {
+    std::string path = IqFileName(LocalMillisecondsOfDay());
+    std::string error;
+    while (!WriteIqFile(a.M.IqText, path, error)) {
+        a.Port->ShowMessage(kDefaultCaption,
+                            "The I/Q file could not be written:\n" + error +
+                                "\n\nChoose another place for it.",
+                            MessageIcon::Exclamation);
+        path = a.Port->AskSavePath("Save the I/Q text as", path);
+        if (path.empty()) {
+            const bool kept = a.Journal.File != nullptr;
+            KeepJournal(a.Journal);
+            std::string where = "The I/Q text has not been saved.";
+            if (kept) {
+                std::error_code ignored;
+                where += " Its records are kept in " +
+                         std::filesystem::absolute(a.Journal.Path, ignored).string() + ".";
+            }
+            a.Port->ShowMessage(kDefaultCaption, where, MessageIcon::Exclamation);
+            return;
+        }
+    }
+    RemoveJournal(a.Journal);
+}
+
+void CloseTimeWork(App& a) {
+    if (a.CloseWorkDone) return;
+    a.CloseWorkDone = true;
+    if (a.M.Params.SaveIqFlag == 1) {
+        WriteIqFileAtClose(a);
+    } else {
+        RemoveJournal(a.Journal);  // saving was switched off: its records are not wanted
+    }
+    ReleaseDisplaySurfaces(a.M.Screen);
+    if (a.Engine.State != CaptureState::Idle) Log(a, "CAPTURE", CaptureSummary(a));
+    std::string error;
+    if (a.Recording != nullptr && a.Recording->IsOpen() && !a.Recording->Close(error)) {
+        a.Port->ShowMessage(kDefaultCaption, error, MessageIcon::Exclamation);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handler cases
+
+void Initialise(App& a) {
+    Measurement& m = a.M;
+    m.Screen.DotsPerInch = a.DotsPerInch;
+    m.Params.OffsetText = a.Port->ControlText(IDOFFSET);
+    const std::string integrationField = a.Port->ControlText(IDINTTIME);
+    m.Params.IntegrationText = integrationField;
+    InitialiseMeasurement(m, a.Host);
+    SyncIntegrationField(a, integrationField);
+
+    ExtraSources extras;
+    extras.Simulate = a.Options.Simulate;
+    extras.PlayPath = a.Options.PlayPath;
+    ListInputDevices(a.Devices, *a.Sound, extras,
+                     [&a](const std::string& caption, const std::string& text) {
+                         a.Port->ShowMessage(caption, text, MessageIcon::Exclamation);
+                     });
+    std::vector<std::string> names;
+    for (const DeviceEntry& entry : a.Devices.Entries) names.push_back(entry.Name);
+    a.Port->FillDeviceList(names, a.Devices.Selected);
+
+    std::string oldJournal, error;
+    if (!SetAsideOldJournal(a.Journal.Path, oldJournal, error)) {
+        a.StartupNotice = error;
+    } else if (!oldJournal.empty()) {
+        std::error_code ignored;
+        a.StartupNotice = "An earlier run did not end normally. The I/Q records it had logged "
+                          "are kept in " +
+                          std::filesystem::absolute(oldJournal, ignored).string() + ".";
+    }
+    if (!LabelFace().problem.empty()) {
+        if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
+        a.StartupNotice += LabelFace().problem;
+    }
+    if (!a.StartupNotice.empty()) std::cerr << "quorvelle: " << a.StartupNotice << "\n";
+}
+
+void HoverReadout(App& a, int x, int y) {
+    if (OverScope(x, y)) {
+        a.Port->SetCursor(Cursor::CrossHair);
+        SetWindowTitle(a, "Click peak = " + std::to_string(ScopePanelX(x) / 2));
+    } else {
+        a.Port->SetCursor(Cursor::Arrow);
+        SetWindowTitle(a, kHoverTitle);
+    }
+}
+
+void ClickOnScope(App& a, int x, int y) {
+    if (!OverScope(x, y)) return;
+    a.Port->SetCursor(Cursor::CrossHair);
+    SetClickPositionFromScope(a.M, ScopePanelX(x));
+}
+
+void Repaint(App& a) {
+    RepaintPanels(a.M.Screen, a.M.Params.IntegrationSeconds, a.M.Now());
+    for (PanelId panel : {PanelId::Scope, PanelId::Vector, PanelId::Chart}) a.Port->ShowPanel(panel);
+}
+
+void CompletedBlock(App& a, CaptureBlock* block) {
+    if (a.Ended) return;  // the window is going; the process ends with the device
+    if (block != nullptr && block->PostedNanoseconds > 0) {
+        const int64_t wait = CaptureClockNanoseconds() - block->PostedNanoseconds;
+        BlockTiming& t = a.Timing;
+        ++t.Blocks;
+        t.TotalNanoseconds += wait;
+        t.LongestNanoseconds = std::max(t.LongestNanoseconds, wait);
+        if (wait > kBlockNanoseconds) ++t.LateBlocks;
+    }
+    std::string error;
+    if (HandleCaptureBlock(a.Engine, block, a.Chain, error)) return;
+    a.Ended = true;  // no more blocks while the message is up
+    a.Port->ShowMessage(kDefaultCaption, error, MessageIcon::None);
+    a.Ended = false;
+    EndMainWindow(a);
+}
+
+int MagnificationOf(int id) {
+    switch (id) {
+        case IDMAG1:
+            return 1;
+        case IDMAG10:
+            return 10;
+        case IDMAG100:
+            return 100;
+        case IDMAG1000:
+            return 1000;
+    }
+    return 0;
+}
+
+using ControlAction = int (*)(App&, WindowMessage, WParam, LParam);
+
+ControlAction ActionOf(int id) {
+    switch (id) {
+        case IDCAP:
+            return StartCaptureAction;
+        case IDEND:
+            return EndCaptureAction;
+        case IDRESET:
+            return ResetAllAction;
+        case IDCLEARV:
+            return ClearVectorscopeAction;
+        case IDCLEARDISP:
+            return ClearChartAction;
+        case IDFIXOFFSET:
+            return FixOffsetAction;
+        case IDCAPTURESCREEN:
+            return CaptureScreenAction;
+        case IDLOCKFREQ:
+            return ReadLockFreq;
+        case IDOFFSET:
+            return ReadOffset;
+        case IDINTTIME:
+            return ReadIntegrationTimeAction;
+        case IDBLANKRF:
+            return ToggleBlankRf;
+        case IDINVERT:
+            return ToggleInvert;
+        case IDSAVEIQ:
+            return ToggleSaveIq;
+        case IDSAVESCREEN:
+            return ToggleSaveScreen;
+        case IDINPUT:
+            return OpenRecordingMixer;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Messages and routing
+
+LParam PointParam(int x, int y) {
+    return static_cast<LParam>((static_cast<uint32_t>(x) & 0xFFFF) |
+                               ((static_cast<uint32_t>(y) & 0xFFFF) << 16));
+}
+int PointX(LParam p) { return static_cast<int16_t>(p & 0xFFFF); }
+int PointY(LParam p) { return static_cast<int16_t>((p >> 16) & 0xFFFF); }
+
+int MainDialogCallback(App& a, WindowMessage message, WParam wParam, LParam lParam) {
+    switch (message) {
+        case WindowMessage::InitDialog:
+            Initialise(a);
+            break;
+        case WindowMessage::MouseMove:
+            HoverReadout(a, PointX(lParam), PointY(lParam));
+            break;
+        case WindowMessage::LButtonDown:
+            ClickOnScope(a, PointX(lParam), PointY(lParam));
+            break;
+        case WindowMessage::Paint:
+            if (!a.Ended) Repaint(a);
+            break;
+        case WindowMessage::CaptureBlock:
+            CompletedBlock(a, reinterpret_cast<CaptureBlock*>(lParam));
+            break;
+        case WindowMessage::Close:
+            CloseTimeWork(a);
+            break;
+        case WindowMessage::Command: {
+            const int id = static_cast<int>(wParam & 0xFFFF);
+            TraceStep(a, "handler " + ControlName(id));
+            if (const int m = MagnificationOf(id)) SetVectorMagnification(a.M, m);
+            break;
+        }
+        case WindowMessage::Notify:
+            break;
+    }
+    return 0;
+}
+
+void SendCommand(App& a, int id, int notification) {
+    const WParam wParam = static_cast<WParam>(static_cast<uint32_t>(id) & 0xFFFF) |
+                          (static_cast<WParam>(static_cast<uint32_t>(notification) & 0xFFFF) << 16);
+    if (ControlAction action = ActionOf(id)) {
+        TraceStep(a, "action " + ControlName(id));
+        if (action(a, WindowMessage::Command, wParam, 0) != 0) return;
+    }
+    MainDialogCallback(a, WindowMessage::Command, wParam, 0);
+}
+
+void DeliverMouseMove(App& a, int x, int y) {
+    const ControlSpec* under = ControlAtPoint(x, y);
+    if (under != nullptr && TakesMouse(under->kind)) return;
+    MainDialogCallback(a, WindowMessage::MouseMove, 0, PointParam(x, y));
+}
+
+void DeliverLeftButton(App& a, int x, int y) {
+    const ControlSpec* under = ControlAtPoint(x, y);
+    if (under != nullptr && TakesMouse(under->kind)) return;
+    MainDialogCallback(a, WindowMessage::LButtonDown, 1, PointParam(x, y));
+}
+
+void EndMainWindow(App& a) {
+    if (a.Ended) return;
+    MainDialogCallback(a, WindowMessage::Close, 0, 0);
+    a.Ended = true;
+    a.Port->DestroyWindow();
+}
+
+void CaptureSourceStopped(App& a) {
+    if (a.Ended) return;
+    const bool failed = a.Engine.SourceState.load() == SourceEnd::Failed;
+    const std::string text = failed ? "capture stopped: " + a.Engine.StopReason
+                                    : "the input has ended; End saves the results";
+    Log(a, "CAPTURE", text);
+    ReportWithoutStopping(a, text);
+}
+
+void SetWindowTitle(App& a, const std::string& title) {
+    a.Port->SetTitle(title);
+    Log(a, "TITLE", title);
+}
+
+std::string CaptureSummary(const App& a) {
+    const CaptureStatistics s = ReadCaptureStatistics(a.Engine);
+    const BlockTiming& t = a.Timing;
+    char timing[160];
+    std::snprintf(timing, sizeof timing,
+                  "; blocks handled %.2f ms after arrival on average, at most %.2f ms, %lld of "
+                  "%lld after more than 16 ms",
+                  t.Blocks > 0 ? t.TotalNanoseconds * 1e-6 / t.Blocks : 0.0,
+                  t.LongestNanoseconds * 1e-6, static_cast<long long>(t.LateBlocks),
+                  static_cast<long long>(t.Blocks));
+    return "capture ended: " + std::to_string(a.FramesProcessed) + " frames processed, " +
+           std::to_string(s.FramesDropped) + " dropped, " + std::to_string(s.Overflows) +
+           " input overflows" + timing;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The chain's host and consumer
+
+void WindowHost::SetReadout(Readout id, const std::string& text) {
+    app_.Port->SetControlText(static_cast<int>(id), text);
+    Log(app_, ReadoutName(id), text);
+}
+
+int64_t WindowHost::MillisecondsOfDay() { return LocalMillisecondsOfDay(); }
+
+void WindowHost::PanelChanged(PanelId panel) { app_.Port->ShowPanel(panel); }
+
+void WindowHost::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) {
+    std::string error;
+    if (!WriteCaptureBitmap(capture, CaptureBitmapName(millisecondsOfDay), error)) {
+        ReportWithoutStopping(app_, "chart not saved: " + error);
+    }
+}
+
+void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& record) {
+    std::string error;
+    if (!JournalIqRecord(app_.Journal, iqText, record, error)) ReportWithoutStopping(app_, error);
+}
+
+void WindowChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
+    const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
+    Log(app_, "CAPTURE", text);
+    std::cerr << "quorvelle: " << text << "\n" << std::flush;
+    app_.DroppedReported += droppedFrames;
+    app_.OverflowsReported += overflows;
+}
+
+void WindowChain::CaptureFrames(const Frame* frames, int count) {
+    if (app_.Recording != nullptr && app_.Recording->IsOpen()) app_.Recording->Write(frames, count);
+    ProcessFrames(app_.M, frames, count);
+    app_.FramesProcessed += count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions
+
+int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
+    ReadLockFreq(a, WindowMessage::Command, IDLOCKFREQ, 0);
+    StartMeasurement(a.M);
+    a.Port->EnableControl(IDDEVICE, false);
+    DeviceList chosen = a.Devices;
+    chosen.Selected = ChosenEntry(a.Devices, a.Port->DeviceListIndex(), a.Port->DeviceListText());
+    std::string message;
+    if (!StartCapture(a.Engine, a.Sound->CreateSource(chosen), *a.Notifier, message)) {
+        if (!a.Engine.ErrorDetail.empty()) message += "\n(" + a.Engine.ErrorDetail + ")";
+        a.Port->ShowMessage(kDefaultCaption, message, MessageIcon::None);
+        EndMainWindow(a);
+        return 0;
+    }
+    a.Port->EnableControl(IDCAP, false);
+    const DeviceEntry* entry = SelectedEntry(chosen);
+    Log(a, "CAPTURE", "capture started from " + (entry != nullptr ? entry->Name : "the default input"));
+    return 1;
+}
+
+int EndCaptureAction(App& a, WindowMessage, WParam, LParam) {
+    EndCapture(a.Engine);
+    EndMainWindow(a);
+    return 1;
+}
+
+int ReadLockFreq(App& a, WindowMessage, WParam, LParam) {
+    a.M.Params.LockFreqText = a.Port->ControlText(IDLOCKFREQ);
+    return 0;
+}
+
+int ReadOffset(App& a, WindowMessage, WParam, LParam) {
+    a.M.Params.OffsetText = a.Port->ControlText(IDOFFSET);
+    return 0;
+}
+
+int ReadIntegrationTimeAction(App& a, WindowMessage, WParam, LParam) {
+    const std::string field = a.Port->ControlText(IDINTTIME);
+    ReadIntegrationTime(a.M, field);
+    SyncIntegrationField(a, field);
+    return 0;
+}
+
+int FixOffsetAction(App& a, WindowMessage message, WParam, LParam) {
+    ReadOffset(a, message, IDOFFSET, 0);
+    FixOffset(a.M);
+    return 0;
+}
+
+int ResetAllAction(App& a, WindowMessage message, WParam, LParam) {
+    ReadOffset(a, message, IDOFFSET, 0);
+    ReadLockFreq(a, message, IDLOCKFREQ, 0);
+    const std::string integrationField = a.Port->ControlText(IDINTTIME);
+    a.M.Params.IntegrationText = integrationField;
+    ResetAll(a.M);
+    SyncIntegrationField(a, integrationField);
+    return 0;
+}
+
+int ToggleBlankRf(App& a, WindowMessage, WParam, LParam) {
+    a.M.Params.BlankRfClickFlag = -a.M.Params.BlankRfClickFlag;
+    SetWindowTitle(a, std::to_string(a.M.Params.BlankRfClickFlag));
+    return 0;
+}
+
+int ToggleInvert(App& a, WindowMessage, WParam, LParam) {
+    a.M.Params.InvertFlag = -a.M.Params.InvertFlag;
+    return 0;
+}
+
+int ToggleSaveIq(App& a, WindowMessage, WParam, LParam) {
+    a.M.Params.SaveIqFlag = -a.M.Params.SaveIqFlag;
+    a.Port->SetMenuCheck(IDSAVEIQ, a.M.Params.SaveIqFlag == 1);
+    return 0;
+}
+
+int ToggleSaveScreen(App& a, WindowMessage, WParam, LParam) {
+    a.M.Params.SaveScreenFlag = -a.M.Params.SaveScreenFlag;
+    a.Port->SetMenuCheck(IDSAVESCREEN, a.M.Params.SaveScreenFlag == 1);
+    return 0;
+}
+
+int OpenRecordingMixer(App& a, WindowMessage, WParam, LParam) {
+    const char* path = std::getenv("PATH");
+    std::string error;
+    if (!StartDetached(RecordingMixerCommand(path != nullptr ? path : ""), error)) {
+        ReportWithoutStopping(a, "Input: " + error);
+    }
+    return 0;
+}
+
+int ClearVectorscopeAction(App& a, WindowMessage, WParam, LParam) {
+    ClearVectorscope(a.M.Screen, a.M.Lock.VectorI, a.M.Lock.VectorQ, a.M.Integ.ChartColumn);
+    return 0;
+}
+
+int ClearChartAction(App& a, WindowMessage, WParam, LParam) {
+    ClearChart(a.M);
+    return 0;
+}
+
+int CaptureScreenAction(App& a, WindowMessage, WParam, LParam) {
+    CaptureScreen(a.M);
+    std::string error;
+    if (!WriteCaptureBitmap(a.M.Screen.CaptureSurface, CaptureBitmapName(LocalMillisecondsOfDay()),
+                            error)) {
+        a.Port->ShowMessage(kDefaultCaption, "The chart could not be saved:\n" + error,
+                            MessageIcon::Exclamation);
+    }
+    return 0;
+}

@@ -1,0 +1,194 @@
+// The main window apart from any toolkit: the message handler, the controls' actions and the
+// routing between them, the chain's host in the window, and the close-time work. The FLTK
+// layer only translates its events into these calls; tests drive them with a fake window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/iq_journal.h"
+#include "capture/capture_engine.h"
+#include "capture/device_list.h"
+#include "capture/recorder.h"
+#include "capture/signal_simulator.h"
+#include "dsp/measurement.h"
+
+// The messages the handler acts on, with their classic values.
+enum class WindowMessage : int {
+    InitDialog = 272,
+    MouseMove = 512,
+    LButtonDown = 513,
+    Notify = 78,
+    Paint = 15,
+    CaptureBlock = 960,
+    Close = 16,
+    Command = 273,
+};
+using WParam = uintptr_t;  // Command: the control id in the low 16 bits
+using LParam = intptr_t;   // mouse: x in the low 16 bits, y in the high; CaptureBlock: the block
+
+// A client-area point as a mouse message carries it (16-bit signed coordinates).
+LParam PointParam(int x, int y);
+int PointX(LParam p);
+int PointY(LParam p);
+
+enum class MessageIcon { None, Exclamation };
+enum class Cursor { Arrow, CrossHair };
+
+// What the handler needs of the window.
+class WindowPort {
+public:
+    virtual void SetTitle(const std::string& title) = 0;
+    // The text of an entry field.
+    virtual std::string ControlText(int id) = 0;
+    // A label's or entry field's new text (setting an entry's text does not notify; the
+    // handler repeats the notification itself where it matters).
+    virtual void SetControlText(int id, const std::string& text) = 0;
+    virtual void EnableControl(int id, bool enabled) = 0;
+    virtual void SetMenuCheck(int id, bool checked) = 0;
+    virtual void SetCursor(Cursor cursor) = 0;
+    // The panel's buffer has changed: show it.
+    virtual void ShowPanel(PanelId panel) = 0;
+    // A message box with an OK button.
+    virtual void ShowMessage(const std::string& caption, const std::string& text,
+                             MessageIcon icon) = 0;
+    // A save dialog; the chosen path, or "" when the user cancels.
+    virtual std::string AskSavePath(const std::string& prompt, const std::string& suggested) = 0;
+    virtual void FillDeviceList(const std::vector<std::string>& names, int selected) = 0;
+    // The device list's selected entry (-1: none) and the text in its edit field.
+    virtual int DeviceListIndex() = 0;
+    virtual std::string DeviceListText() = 0;
+    virtual void DestroyWindow() = 0;
+
+protected:
+    ~WindowPort() = default;
+};
+
+// The sound system as the window uses it: its devices, and the source for the chosen entry.
+class CaptureSystem : public DeviceEnumerator {
+public:
+    virtual std::unique_ptr<BlockSource> CreateSource(const DeviceList& list) = 0;
+
+protected:
+    ~CaptureSystem() = default;
+};
+
+// What the command line adds to the window.
+struct AppOptions {
+    bool Simulate = false;        // --simulate: the simulator heads the device list
+    SimulatorSettings Simulator;  // its settings (seconds unused: it runs until End)
+    std::string PlayPath;         // --play FILE.wav
+    std::string RecordPath;       // --record FILE.wav
+    std::string LogPath;          // --log-readouts FILE
+};
+
+struct App;
+
+// The chain's host in the window: read-outs into the labels and the log, panels shown, the
+// automatic chart captures written, records journalled.
+class WindowHost final : public ChainHost {
+public:
+    explicit WindowHost(App& app) : app_(app) {}
+    void SetReadout(Readout id, const std::string& text) override;
+    int64_t MillisecondsOfDay() override;
+    void PanelChanged(PanelId panel) override;
+    void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override;
+    void IqRecordAdded(const std::string& iqText, const std::string& record) override;
+
+private:
+    App& app_;
+};
+
+// Each captured block: to the recording, then through the chain.
+class WindowChain final : public CaptureConsumer {
+public:
+    explicit WindowChain(App& app) : app_(app) {}
+    void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override;
+    void CaptureFrames(const Frame* frames, int count) override;
+
+private:
+    App& app_;
+};
+
+// How promptly blocks were handled after the audio thread posted them.
+struct BlockTiming {
+    int64_t Blocks = 0;
+    int64_t LateBlocks = 0;          // handled more than one block time (16 ms) after posting
+    int64_t LongestNanoseconds = 0;  // [ns]
+    int64_t TotalNanoseconds = 0;    // [ns]
+};
+
+struct App {
+    // parameters
+    AppOptions Options;
+    WindowPort* Port = nullptr;
+    CaptureSystem* Sound = nullptr;
+    CaptureNotifier* Notifier = nullptr;  // where the audio thread posts filled blocks
+    int DotsPerInch = 96;                 // of the screen, for the label fonts
+    std::vector<std::string>* Trace = nullptr;  // tests: actions and handler commands in order
+
+    // state
+    Measurement M;
+    CaptureEngine Engine;
+    DeviceList Devices;
+    WindowHost Host{*this};
+    WindowChain Chain{*this};
+    std::FILE* ReadoutLog = nullptr;  // --log-readouts, line-buffered; owned by the caller
+    Recorder* Recording = nullptr;    // --record, opened by the caller; closed at close
+    IqJournal Journal;
+    std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
+    bool Ended = false;         // EndMainWindow has run: later messages find no window
+    bool CloseWorkDone = false;
+    int64_t FramesProcessed = 0;
+    int64_t DroppedReported = 0, OverflowsReported = 0;
+    BlockTiming Timing;
+
+    App() = default;
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+};
+
+// The window's handler. Returns 0 in every case.
+int MainDialogCallback(App& a, WindowMessage message, WParam wParam, LParam lParam);
+
+// A control's or menu item's command: its action first, the handler only when the action
+// returns 0 (or there is none). `notification` is not looked at by anyone.
+void SendCommand(App& a, int id, int notification = 0);
+
+// The mouse over the client area as the window's handler sees it: controls that take the
+// mouse themselves (buttons, entries, check boxes, options, device list) keep it.
+void DeliverMouseMove(App& a, int x, int y);
+void DeliverLeftButton(App& a, int x, int y);
+
+// Ends the window: the close-time work once, then the window is destroyed. Every way out
+// comes here: the close box, End, a failed Start, a block that cannot be handed back.
+void EndMainWindow(App& a);
+
+// The capture source ended or failed on its own (a played file ran out, a device vanished).
+void CaptureSourceStopped(App& a);
+
+// Sets the title, and logs it.
+void SetWindowTitle(App& a, const std::string& title);
+
+// The control actions (exposed for the window's routing and for tests).
+int StartCaptureAction(App& a, WindowMessage, WParam, LParam);
+int EndCaptureAction(App& a, WindowMessage, WParam, LParam);
+int ReadLockFreq(App& a, WindowMessage, WParam, LParam);
+int ReadOffset(App& a, WindowMessage, WParam, LParam);
+int ReadIntegrationTimeAction(App& a, WindowMessage, WParam, LParam);
+int FixOffsetAction(App& a, WindowMessage, WParam, LParam);
+int ResetAllAction(App& a, WindowMessage, WParam, LParam);
+int ToggleBlankRf(App& a, WindowMessage, WParam, LParam);
+int ToggleInvert(App& a, WindowMessage, WParam, LParam);
+int ToggleSaveIq(App& a, WindowMessage, WParam, LParam);
+int ToggleSaveScreen(App& a, WindowMessage, WParam, LParam);
+int OpenRecordingMixer(App& a, WindowMessage, WParam, LParam);
+int ClearVectorscopeAction(App& a, WindowMessage, WParam, LParam);
+int ClearChartAction(App& a, WindowMessage, WParam, LParam);
+int CaptureScreenAction(App& a, WindowMessage, WParam, LParam);
+
+// The closing CAPTURE summary: frames, drops, overflows and how promptly blocks were handled.
+std::string CaptureSummary(const App& a);

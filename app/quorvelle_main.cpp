@@ -1,0 +1,85 @@
+// quorvelle: the GPS QuorVelle window.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+#include "app/app_options.h"
+#include "app/fltk_window.h"
+#include "capture/portaudio_input.h"
+#include "capture/recorder.h"
+#include "files/wav_file.h"
+
+namespace {
+
+// The sound system: PortAudio's inputs, and the stand-in sources the options add.
+class PortAudioCapture final : public CaptureSystem {
+public:
+    PortAudioCapture(AudioThread& thread, const AppOptions& options)
+        : system_(thread), options_(options) {}
+    bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) override {
+        return system_.EnumerateDevices(devices, error);
+    }
+    std::unique_ptr<BlockSource> CreateSource(const DeviceList& list) override {
+        return CreateSelectedSource(list, system_, options_.Simulator, options_.PlayPath);
+    }
+
+private:
+    PortAudioSystem system_;
+    const AppOptions& options_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    App app;
+    bool help = false;
+    std::string error;
+    if (!ParseAppOptions(argc, argv, app.Options, help, error)) {
+        std::cerr << "quorvelle: " << error << "\n";
+        return 2;
+    }
+    if (help) {
+        std::cout << AppUsage();
+        return 0;
+    }
+    const AppOptions& o = app.Options;
+    if (!o.PlayPath.empty()) {
+        WavReader check;  // a bad recording is one clear line now, not a failed Start later
+        if (!OpenWavReader(check, o.PlayPath, error)) {
+            std::cerr << "quorvelle: " << error << "\n";
+            return 1;
+        }
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, std::fclose);
+    if (!o.LogPath.empty()) {
+        log.reset(std::fopen(o.LogPath.c_str(), "a"));
+        if (!log) {
+            std::cerr << "quorvelle: " << o.LogPath << ": cannot open: " << std::strerror(errno)
+                      << "\n";
+            return 1;
+        }
+        std::setvbuf(log.get(), nullptr, _IOLBF, 0);  // a long run's log can be followed live
+        app.ReadoutLog = log.get();
+    }
+    Recorder recorder;
+    if (!o.RecordPath.empty()) {
+        if (!recorder.Open(o.RecordPath, error)) {
+            std::cerr << "quorvelle: " << error << "\n";
+            return 1;
+        }
+        app.Recording = &recorder;
+    }
+
+    int status = 0;
+    {
+        PortAudioCapture sound(app.Engine.Audio, app.Options);
+        app.Sound = &sound;
+        app.Notifier = &AwakeNotifier();
+        status = RunMainWindow(app);
+        // The window is gone; the device closes with the process, before PortAudio ends.
+        EndCapture(app.Engine);
+    }
+    return status;
+}
