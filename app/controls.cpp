@@ -64,11 +64,26 @@ bool TakesMouse(ControlKind kind) {
     return kind != K::Panel && kind != K::Label && kind != K::GroupBox;
 }
 
+namespace {
+
+bool Holds(const ControlSpec& c, int x, int y) {
+    // The device list's height includes its drop-down; closed, it is one entry high.
+    const int h = c.kind == K::DeviceList ? kDeviceListClosedHeight : c.h;
+    return x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + h;
+}
+
+}  // namespace
+
 const ControlSpec* ControlAtPoint(int x, int y) {
     for (const ControlSpec& c : kControls) {
-        // The device list's height includes its drop-down; closed, it is one entry high.
-        const int h = c.kind == K::DeviceList ? 21 : c.h;
-        if (x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + h) return &c;
+        if (Holds(c, x, y)) return &c;
+    }
+    return nullptr;
+}
+
+const ControlSpec* MouseTakerAt(int x, int y) {
+    for (const ControlSpec& c : kControls) {
+        if (TakesMouse(c.kind) && Holds(c, x, y)) return &c;
     }
     return nullptr;
 }

@@ -46,6 +46,7 @@ inline constexpr const char* kDefaultCaption = "GPS QuorVelle";  // of every mes
 
 constexpr int kClientWidth = 785;   // [pixels]
 constexpr int kClientHeight = 540;  // [pixels] below the menu bar
+constexpr int kDeviceListClosedHeight = 21;  // [pixels] the device list without its drop-down
 
 enum class ControlKind { Panel, Label, Button, Entry, Check, GroupBox, Option, DeviceList };
 
@@ -78,3 +79,6 @@ std::string ControlName(int id);
 bool TakesMouse(ControlKind kind);
 // The first control in creation order whose rectangle holds the client point, or nullptr.
 const ControlSpec* ControlAtPoint(int x, int y);
+// The control that takes the mouse at the client point, or nullptr when the window gets it.
+// A group box lets the mouse through to the options inside it.
+const ControlSpec* MouseTakerAt(int x, int y);

@@ -35,7 +35,6 @@ namespace {
 App* gApp = nullptr;  // the one window's program state, for FLTK's plain callbacks
 
 constexpr int kControlFontSize = 10;  // [pixels] as narrow as the 8-point dialog font
-constexpr int kDeviceListHeight = 21; // [pixels] the closed drop-down
 
 // ---------------------------------------------------------------------------------------------
 // Widgets
@@ -319,7 +318,7 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
             break;
         }
         case ControlKind::DeviceList: {
-            auto* list = new Fl_Input_Choice(x, y, w, kDeviceListHeight);
+            auto* list = new Fl_Input_Choice(x, y, w, kDeviceListClosedHeight);
             list->textsize(kControlFontSize);
             list->menubutton()->textsize(kControlFontSize);
             gPort.deviceList = list;

@@ -301,14 +301,12 @@ void SendCommand(App& a, int id, int notification) {
 }
 
 void DeliverMouseMove(App& a, int x, int y) {
-    const ControlSpec* under = ControlAtPoint(x, y);
-    if (under != nullptr && TakesMouse(under->kind)) return;
+    if (MouseTakerAt(x, y) != nullptr) return;
     MainDialogCallback(a, WindowMessage::MouseMove, 0, PointParam(x, y));
 }
 
 void DeliverLeftButton(App& a, int x, int y) {
-    const ControlSpec* under = ControlAtPoint(x, y);
-    if (under != nullptr && TakesMouse(under->kind)) return;
+    if (MouseTakerAt(x, y) != nullptr) return;
     MainDialogCallback(a, WindowMessage::LButtonDown, 1, PointParam(x, y));
 }
 

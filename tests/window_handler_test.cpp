@@ -1,0 +1,522 @@
+// The main window's handler and actions, driven through a fake window without a display:
+// routing, mouse, magnification, entry fields, toggles, Start and every way out, the journal.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_options.h"
+#include "app/iq_journal.h"
+#include "app/main_handler.h"
+#include "app/recording_mixer.h"
+#include "files/iq_file.h"
+#include "tests/capture_fakes.h"
+#include "tests/test_files.h"
+
+namespace {
+
+// A window that keeps what the handler does to it.
+class FakeWindow final : public WindowPort {
+public:
+    std::string title = kMainTitle;
+    std::map<int, std::string> texts = {{IDLOCKFREQ, "1700.0"},
+                                        {IDOFFSET, "0.0000000000000000000"},
+                                        {IDINTTIME, "3"}};
+    std::map<int, bool> disabled, menuChecks;
+    Cursor cursor = Cursor::Arrow;
+    std::vector<std::string> messages;    // "caption: text"
+    std::vector<std::string> saveAnswers;  // what the save dialog answers, in turn
+    int saveDialogs = 0;
+    std::vector<std::string> deviceNames;
+    int deviceIndex = -1;
+    std::string deviceText;
+    int destroyed = 0;
+    int panelsShown = 0;
+
+    void SetTitle(const std::string& t) override { title = t; }
+    std::string ControlText(int id) override { return texts[id]; }
+    void SetControlText(int id, const std::string& text) override { texts[id] = text; }
+    void EnableControl(int id, bool enabled) override { disabled[id] = !enabled; }
+    void SetMenuCheck(int id, bool checked) override { menuChecks[id] = checked; }
+    void SetCursor(Cursor c) override { cursor = c; }
+    void ShowPanel(PanelId) override { ++panelsShown; }
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon) override {
+        messages.push_back(caption + ": " + text);
+    }
+    std::string AskSavePath(const std::string&, const std::string&) override {
+        ++saveDialogs;
+        if (saveAnswers.empty()) return "";
+        const std::string answer = saveAnswers.front();
+        saveAnswers.erase(saveAnswers.begin());
+        return answer;
+    }
+    void FillDeviceList(const std::vector<std::string>& names, int selected) override {
+        deviceNames = names;
+        deviceIndex = selected;
+        deviceText = selected >= 0 ? names[selected] : "";
+    }
+    int DeviceListIndex() override { return deviceIndex; }
+    std::string DeviceListText() override { return deviceText; }
+    void DestroyWindow() override { ++destroyed; }
+};
+
+// One fake sound card; Start gets a fast counting source, or one that cannot be opened.
+class FakeSound final : public CaptureSystem {
+public:
+    std::shared_ptr<SourceProbe> probe = std::make_shared<SourceProbe>();
+    std::string openFailure;
+    int sourcesMade = 0;
+    int chosenEntry = -2;
+
+    bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string&) override {
+        devices = {{true, "Line In", 2}};
+        return true;
+    }
+    std::unique_ptr<BlockSource> CreateSource(const DeviceList& list) override {
+        ++sourcesMade;
+        chosenEntry = list.Selected;
+        auto source = std::make_unique<CountingSource>(probe);
+        source->openFailure = openFailure;
+        return source;
+    }
+};
+
+// The program in a test folder of its own, as the current directory (files land there).
+class WindowHandler : public testing::Test {
+protected:
+    WindowHandler() {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder.Dir());
+        app.Port = &window;
+        app.Sound = &sound;
+        app.Notifier = &queue;
+        app.Trace = &trace;
+    }
+    ~WindowHandler() override {
+        EndCapture(app.Engine);
+        std::filesystem::current_path(previous_);
+    }
+
+    void Init() { MainDialogCallback(app, WindowMessage::InitDialog, 0, 0); }
+
+    // Types `text` into an entry field: its text changes and it notifies.
+    void Type(int id, const std::string& text) {
+        window.texts[id] = text;
+        SendCommand(app, id);
+    }
+
+    // Handles posted blocks until `frames` have been processed.
+    void Process(int64_t frames) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (app.FramesProcessed < frames && std::chrono::steady_clock::now() < giveUp) {
+            CaptureBlock* block = nullptr;
+            if (queue.Next(block, std::chrono::milliseconds(100)) == BlockQueue::Wait::Block) {
+                MainDialogCallback(app, WindowMessage::CaptureBlock, 0,
+                                   reinterpret_cast<LParam>(block));
+            }
+        }
+        ASSERT_GE(app.FramesProcessed, frames);
+    }
+
+    std::vector<std::string> IqFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Dir())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("IQfile ", 0) == 0) names.push_back(name);
+        }
+        return names;
+    }
+
+    TestFolder folder;
+    FakeWindow window;
+    FakeSound sound;
+    BlockQueue queue;  // outlives the engine, which posts to it
+    std::vector<std::string> trace;
+    App app;
+
+private:
+    std::filesystem::path previous_;
+};
+
+using Trace = std::vector<std::string>;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Routing
+
+TEST_F(WindowHandler, ActionRunsFirstAndTheHandlerOnlyWhenItReturnsZero) {
+    Init();
+    trace.clear();
+    SendCommand(app, IDOFFSET);
+    EXPECT_EQ(trace, (Trace{"action IDOFFSET", "handler IDOFFSET"}));
+
+    trace.clear();
+    SendCommand(app, IDMAG10);  // no action of its own
+    EXPECT_EQ(trace, (Trace{"handler IDMAG10"}));
+
+    // Emptying the integration time sets "1", which notifies again inside the first run.
+    trace.clear();
+    Type(IDINTTIME, "");
+    EXPECT_EQ(trace, (Trace{"action IDINTTIME", "action IDINTTIME", "handler IDINTTIME",
+                            "handler IDINTTIME"}));
+
+    // A started capture is handled by Start's action: the handler never sees it.
+    trace.clear();
+    SendCommand(app, IDCAP);
+    EXPECT_EQ(trace, (Trace{"action IDCAP"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mouse
+
+TEST_F(WindowHandler, HoverTitleFollowsTheClickScopeAndOnlyWhereTheWindowGetsTheMouse) {
+    Init();
+    DeliverMouseMove(app, 11 + 49, 60);  // panel x 49
+    EXPECT_EQ(window.title, "Click peak = 24");
+    EXPECT_EQ(window.cursor, Cursor::CrossHair);
+
+    DeliverMouseMove(app, 200, 530);  // empty window area
+    EXPECT_EQ(window.title, "GPS Quorvelle");
+    EXPECT_EQ(window.cursor, Cursor::Arrow);
+
+    for (auto [x, y] : {std::pair{11, 6}, {200, 60}, {400, 300}, {330, 5}, {500, 10}}) {
+        window.title = "before";  // scope's left edge, I/Q panel, chart, read-out, label
+        DeliverMouseMove(app, x, y);
+        EXPECT_EQ(window.title, x == 11 ? "Click peak = 0" : "GPS Quorvelle") << x << "," << y;
+    }
+    // Buttons, entries, check boxes, options and the device list keep the mouse.
+    for (auto [x, y] : {std::pair{330, 150}, {570, 35}, {565, 115}, {495, 45}, {500, 150}}) {
+        window.title = "before";
+        DeliverMouseMove(app, x, y);
+        EXPECT_EQ(window.title, "before") << x << "," << y;
+    }
+}
+
+TEST_F(WindowHandler, ClickOnTheScopeSetsClickPositionFromHalfThePanelX) {
+    Init();
+    for (auto [panelX, position] : {std::pair{0, 0}, {1, 0}, {125, 62}, {64, 32}}) {
+        DeliverLeftButton(app, 11 + panelX, 100);
+        EXPECT_EQ(app.M.Lock.ClickPosition, position) << panelX;
+    }
+    DeliverLeftButton(app, 10, 100);  // the sunken edge counts as the first pixel
+    EXPECT_EQ(app.M.Lock.ClickPosition, 0);
+    DeliverLeftButton(app, 137, 100);
+    EXPECT_EQ(app.M.Lock.ClickPosition, 62);
+    DeliverLeftButton(app, 200, 100);  // the I/Q panel: nothing
+    EXPECT_EQ(app.M.Lock.ClickPosition, 62);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Magnification, entry fields and toggles
+
+TEST_F(WindowHandler, MagnificationOptionsSetTheDivisorAndAlwaysClearTheVectorscope) {
+    Init();
+    for (auto [id, divisor] : {std::pair{IDMAG10, 10}, {IDMAG100, 100}, {IDMAG1000, 1000},
+                               {IDMAG1, 1}, {IDMAG10, 10}, {IDMAG10, 10}}) {
+        app.M.Lock.VectorI = 5;
+        app.M.Integ.ChartColumn = 7;
+        SendCommand(app, id);
+        EXPECT_EQ(app.M.Screen.VectorMagnification, divisor);
+        EXPECT_EQ(app.M.Lock.VectorI, 0) << "cleared even when chosen again";
+        EXPECT_EQ(app.M.Integ.ChartColumn, 0);
+    }
+}
+
+TEST_F(WindowHandler, IntegrationTimeFieldReplacesTextsBelowOne) {
+    Init();
+    EXPECT_EQ(app.M.Params.IntegrationSeconds, 3);
+    Type(IDINTTIME, "");
+    EXPECT_EQ(window.texts[IDINTTIME], "1");
+    Type(IDINTTIME, "15");  // a 5 typed behind the 1
+    EXPECT_EQ(app.M.Params.IntegrationSeconds, 15);
+    Type(IDINTTIME, "2.9");
+    EXPECT_EQ(app.M.Params.IntegrationSeconds, 2);
+    EXPECT_EQ(window.texts[IDINTTIME], "2.9");
+    Type(IDINTTIME, "0.5");
+    EXPECT_EQ(window.texts[IDINTTIME], "1");
+    EXPECT_EQ(app.M.Params.IntegrationSeconds, 1);
+    Type(IDINTTIME, "99999999999");
+    EXPECT_EQ(window.texts[IDINTTIME], std::to_string(kMaxIntegrationSeconds));
+}
+
+TEST_F(WindowHandler, OffsetTakesEffectOnlyAtFixOffset) {
+    Init();
+    Type(IDOFFSET, "1");
+    EXPECT_EQ(app.M.Lock.OffsetStep, 0);
+    SendCommand(app, IDFIXOFFSET);
+    EXPECT_EQ(app.M.Lock.OffsetStep, 1.0L / 8000);
+}
+
+TEST_F(WindowHandler, ResetAllBeforeStartSetsRatesAndClearsWithoutOpeningTheDevice) {
+    Init();
+    window.texts[IDLOCKFREQ] = "1000";
+    window.texts[IDOFFSET] = "2";
+    window.texts[IDINTTIME] = "0";
+    app.M.Lock.VectorI = 3;
+    SendCommand(app, IDRESET);
+    EXPECT_EQ(app.M.Front.ResampleStep, 1.0L);
+    EXPECT_EQ(app.M.Front.RealignPending, 1);
+    EXPECT_EQ(app.M.Lock.LockStep, 1000.0L / 8000);
+    EXPECT_EQ(app.M.Lock.OffsetStep, 2.0L / 8000);
+    EXPECT_EQ(app.M.Lock.VectorI, 0);
+    EXPECT_EQ(window.texts[IDINTTIME], "1");
+    EXPECT_EQ(sound.sourcesMade, 0);
+    EXPECT_EQ(app.Engine.State, CaptureState::Idle);
+}
+
+TEST_F(WindowHandler, TogglesNegateTheirFlagsAndShowThem) {
+    Init();
+    SendCommand(app, IDBLANKRF);
+    EXPECT_EQ(window.title, "-1");
+    SendCommand(app, IDBLANKRF);
+    EXPECT_EQ(window.title, "1");
+    EXPECT_EQ(app.M.Params.BlankRfClickFlag, 1);
+
+    SendCommand(app, IDINVERT);
+    EXPECT_EQ(app.M.Params.InvertFlag, 1);
+
+    SendCommand(app, IDSAVEIQ);
+    EXPECT_TRUE(window.menuChecks[IDSAVEIQ]);
+    SendCommand(app, IDSAVEIQ);
+    EXPECT_FALSE(window.menuChecks[IDSAVEIQ]);
+    EXPECT_EQ(app.M.Params.SaveIqFlag, -1);
+
+    SendCommand(app, IDSAVESCREEN);
+    EXPECT_TRUE(window.menuChecks[IDSAVESCREEN]);
+    EXPECT_EQ(app.M.Params.SaveScreenFlag, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Capture and the ways out
+
+TEST_F(WindowHandler, StartDisablesItsControlsAndBlocksReachTheChain) {
+    Init();
+    EXPECT_EQ(window.deviceNames, (std::vector<std::string>{"Line In"}));
+    window.texts[IDLOCKFREQ] = "1234";
+    SendCommand(app, IDCAP);
+    EXPECT_TRUE(window.disabled[IDCAP]);
+    EXPECT_TRUE(window.disabled[IDDEVICE]);
+    EXPECT_EQ(sound.chosenEntry, 0);
+    EXPECT_EQ(app.M.Params.LockFrequency, 1234);
+    Process(3 * 8000);
+    EXPECT_NE(window.texts[IDFREQERROR], "");  // read-outs arrive once a second
+    EXPECT_GT(window.panelsShown, 0);
+
+    // A block with no recorded bytes processes nothing and still goes back.
+    CaptureBlock* block = nullptr;
+    ASSERT_EQ(queue.Next(block, std::chrono::seconds(5)), BlockQueue::Wait::Block);
+    block->BytesRecorded = 0;
+    const int64_t before = app.FramesProcessed;
+    MainDialogCallback(app, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
+    EXPECT_EQ(app.FramesProcessed, before);
+    EXPECT_EQ(window.destroyed, 0);
+}
+
+TEST_F(WindowHandler, TypedDeviceTextChoosesTheEntryItNamesOrTheDefaultInput) {
+    Init();
+    window.deviceText = "line";
+    SendCommand(app, IDCAP);
+    EXPECT_EQ(sound.chosenEntry, 0);
+}
+
+TEST_F(WindowHandler, EveryWayOutDoesTheCloseTimeWorkOnce) {
+    enum class Way { CloseBox, End, EndBeforeStart, FailedStart, FailedHandBack };
+    for (Way way : {Way::CloseBox, Way::End, Way::EndBeforeStart, Way::FailedStart,
+                    Way::FailedHandBack}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        TestFolder here;
+        std::filesystem::current_path(here.Dir());
+        FakeWindow w;
+        FakeSound s;
+        BlockQueue q;
+        App a;
+        a.Port = &w;
+        a.Sound = &s;
+        a.Notifier = &q;
+        MainDialogCallback(a, WindowMessage::InitDialog, 0, 0);
+        SendCommand(a, IDSAVEIQ);
+        if (way == Way::FailedStart) s.openFailure = "unplugged";
+        if (way != Way::EndBeforeStart) SendCommand(a, IDCAP);
+        switch (way) {
+            case Way::CloseBox:
+                EndMainWindow(a);
+                EndMainWindow(a);  // a second close finds the window gone
+                break;
+            case Way::End:
+            case Way::EndBeforeStart:
+                SendCommand(a, IDEND);
+                break;
+            case Way::FailedStart:
+                EXPECT_EQ(w.messages, (std::vector<std::string>{
+                                          "GPS QuorVelle: No suitable device found\n(unplugged)"}));
+                break;
+            case Way::FailedHandBack: {
+                CaptureBlock forged;
+                MainDialogCallback(a, WindowMessage::CaptureBlock, 0,
+                                   reinterpret_cast<LParam>(&forged));
+                ASSERT_EQ(w.messages.size(), 1u);
+                EXPECT_NE(w.messages[0].find("cannot be handed back"), std::string::npos);
+                break;
+            }
+        }
+        EXPECT_EQ(w.destroyed, 1);
+        EXPECT_TRUE(a.CloseWorkDone);
+        int iqFiles = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(here.Dir())) {
+            iqFiles += entry.path().filename().string().rfind("IQfile ", 0) == 0;
+        }
+        EXPECT_EQ(iqFiles, 1);
+        // Blocks arriving after the end are left alone.
+        const int64_t processed = a.FramesProcessed;
+        CaptureBlock* block = nullptr;
+        if (q.Next(block, std::chrono::milliseconds(200)) == BlockQueue::Wait::Block) {
+            MainDialogCallback(a, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
+        }
+        EXPECT_EQ(a.FramesProcessed, processed);
+        EndCapture(a.Engine);
+        std::filesystem::current_path(folder.Dir());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The I/Q file and its journal
+
+TEST_F(WindowHandler, JournalHoldsTheIqTextAndGoesAtANormalClose) {
+    Init();
+    SendCommand(app, IDSAVEIQ);
+    SendCommand(app, IDINTTIME);
+    Type(IDINTTIME, "1");
+    SendCommand(app, IDCAP);
+    Process(3 * 8000 + 1000);
+    ASSERT_GE(TextLines(folder.Path(kIqJournalName)).size(), 4u);
+    EXPECT_EQ(FileText(folder.Path(kIqJournalName)), app.M.IqText);
+
+    SendCommand(app, IDEND);
+    const std::vector<std::string> files = IqFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(FileText(folder.Path(files[0])), app.M.IqText + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path(kIqJournalName)));
+}
+
+TEST_F(WindowHandler, UnwritableIqFileIsOfferedElsewhereAndTheJournalKeptIfRefused) {
+    Init();
+    SendCommand(app, IDSAVEIQ);
+    app.M.IqText += IqRecord("12:00:00", 1, 2);
+    std::string error;
+    ASSERT_TRUE(JournalIqRecord(app.Journal, app.M.IqText, "", error));
+    // The current directory is gone, so the I/Q file cannot be created there.
+    const std::string gone = folder.Path("gone");
+    std::filesystem::create_directories(gone);
+    std::filesystem::current_path(gone);
+    std::filesystem::remove(gone);
+    app.Journal.Path = folder.Path(kIqJournalName);  // where it was created
+
+    window.saveAnswers = {folder.Path("nope/x.TXT"), folder.Path("saved.TXT")};
+    EndMainWindow(app);
+    EXPECT_EQ(window.saveDialogs, 2);
+    EXPECT_EQ(window.messages.size(), 2u);  // each failure says why
+    EXPECT_EQ(FileText(folder.Path("saved.TXT")), app.M.IqText + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path(kIqJournalName)));
+}
+
+TEST_F(WindowHandler, RefusedSaveDialogKeepsTheJournalAndSaysWhere) {
+    Init();
+    SendCommand(app, IDSAVEIQ);
+    std::string error;
+    ASSERT_TRUE(JournalIqRecord(app.Journal, app.M.IqText, "", error));
+    app.Journal.Path = folder.Path(kIqJournalName);
+    const std::string gone = folder.Path("gone");
+    std::filesystem::create_directories(gone);
+    std::filesystem::current_path(gone);
+    std::filesystem::remove(gone);
+    EndMainWindow(app);
+    ASSERT_EQ(window.messages.size(), 2u);
+    EXPECT_NE(window.messages[1].find(folder.Path(kIqJournalName)), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(folder.Path(kIqJournalName)));
+}
+
+TEST_F(WindowHandler, JournalOfAnEarlierRunIsSetAsideAtStartUp) {
+    WriteText(folder.Path(kIqJournalName), "old records");
+    WriteText(folder.Path(std::string(kIqJournalName) + ".1"), "older records");
+    Init();
+    EXPECT_FALSE(std::filesystem::exists(folder.Path(kIqJournalName)));
+    EXPECT_EQ(FileText(folder.Path(std::string(kIqJournalName) + ".2")), "old records");
+    EXPECT_NE(app.StartupNotice.find(std::string(kIqJournalName) + ".2"), std::string::npos);
+}
+
+TEST_F(WindowHandler, ChartThatCannotBeSavedIsShownInTheTitleNotInABox) {
+    Init();
+    const std::string gone = folder.Path("gone");
+    std::filesystem::create_directories(gone);
+    std::filesystem::current_path(gone);
+    std::filesystem::remove(gone);
+    app.Host.ChartCaptured(app.M.Screen.CaptureSurface, 12 * 3600000);
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_NE(window.title.find("chart not saved: 120000.BMP"), std::string::npos) << window.title;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The recording mixer and the command line
+
+TEST(RecordingMixer, PrefersPavucontrolThenAlsamixerInATerminal) {
+    TestFolder folder;
+    const std::string bin = folder.Path("bin");
+    std::filesystem::create_directories(bin);
+    auto install = [&](const std::string& name) {
+        WriteText(bin + "/" + name, "#!/bin/sh\necho \"$@\" > " + folder.Path(name + ".ran") + "\n");
+        chmod((bin + "/" + name).c_str(), 0755);
+    };
+    EXPECT_TRUE(RecordingMixerCommand(bin).empty());
+    install("alsamixer");
+    EXPECT_TRUE(RecordingMixerCommand(bin).empty()) << "alsamixer needs a terminal";
+    install("xterm");
+    EXPECT_EQ(RecordingMixerCommand(bin),
+              (std::vector<std::string>{"xterm", "-e", "alsamixer", "-V", "capture"}));
+    install("pavucontrol");
+    const std::vector<std::string> command = RecordingMixerCommand("/nonexistent:" + bin);
+    EXPECT_EQ(command, (std::vector<std::string>{"pavucontrol", "--tab=4"}));
+
+    // Started detached: not waited for, but it runs.
+    std::string error;
+    std::vector<std::string> full = command;
+    full[0] = bin + "/pavucontrol";
+    ASSERT_TRUE(StartDetached(full, error)) << error;
+    for (int i = 0; i < 100 && !std::filesystem::exists(folder.Path("pavucontrol.ran")); ++i) {
+        usleep(20000);
+    }
+    EXPECT_EQ(FileText(folder.Path("pavucontrol.ran")), "--tab=4\n");
+    EXPECT_FALSE(StartDetached({folder.Path("missing")}, error));
+    EXPECT_NE(error.find("cannot start"), std::string::npos);
+}
+
+TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
+    auto parse = [](std::vector<std::string> args, AppOptions& o, bool& help, std::string& error) {
+        args.insert(args.begin(), "quorvelle");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, help, error);
+    };
+    AppOptions o;
+    bool help = false;
+    std::string error;
+    ASSERT_TRUE(parse({"--simulate", "--ppm", "25", "--log-readouts", "log.tsv"}, o, help, error))
+        << error;
+    EXPECT_TRUE(o.Simulate);
+    EXPECT_EQ(o.Simulator.ppm, 25);
+    EXPECT_EQ(o.LogPath, "log.tsv");
+    ASSERT_TRUE(parse({"--help"}, o, help, error));
+    EXPECT_TRUE(help);
+    for (const auto& bad : {std::vector<std::string>{"--bogus"}, {"--play"}, {"--record", ""},
+                            {"--ppm", "3"}, {"--simulate", "--ppm", "x"}}) {
+        AppOptions fresh;
+        EXPECT_FALSE(parse(bad, fresh, help, error)) << bad[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
