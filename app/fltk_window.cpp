@@ -313,7 +313,8 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
         case ControlKind::Option: {
             auto* option = new Fl_Round_Button(x, y, w, c.h);
             option->type(FL_RADIO_BUTTON);
-            option->clear_visible_focus();  // reached with the arrow keys, not with Tab
+            option->when(FL_WHEN_RELEASE_ALWAYS);  // choosing the current one clears too
+            if (c.id == IDMAG1) option->clear_visible_focus();  // the one option Tab skips
             widget = option;
             break;
         }
