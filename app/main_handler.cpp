@@ -90,8 +90,8 @@ void WriteIqFileAtClose(App& a) {
             std::string where = "The I/Q text has not been saved.";
             if (kept) {
                 std::error_code ignored;
-                where += " Its records are kept in " +
-                         std::filesystem::absolute(a.Journal.Path, ignored).string() + ".";
+                where += "\nIts records are kept in\n" +
+                         std::filesystem::absolute(a.Journal.Path, ignored).string();
             }
             a.Port->ShowMessage(kDefaultCaption, where, MessageIcon::Exclamation);
             return;
@@ -144,9 +144,9 @@ void Initialise(App& a) {
         a.StartupNotice = error;
     } else if (!oldJournal.empty()) {
         std::error_code ignored;
-        a.StartupNotice = "An earlier run did not end normally. The I/Q records it had logged "
-                          "are kept in " +
-                          std::filesystem::absolute(oldJournal, ignored).string() + ".";
+        a.StartupNotice = "An earlier run did not end normally.\nThe I/Q records it had logged "
+                          "are kept in\n" +
+                          std::filesystem::absolute(oldJournal, ignored).string();
     }
     if (!LabelFace().problem.empty()) {
         if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";

@@ -1,0 +1,633 @@
+// The window program under a private X server: real pointer and key events through xdotool,
+// results read from the window title, the read-out log, the files written and screenshots.
+// Each test starts its own Xvfb and its own program in its own folder (the program's current
+// directory), and stops both at the end, also when the test fails.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/iq_file.h"
+#include "tests/child_process.h"
+#include "tests/private_display.h"
+#include "tests/test_files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Client-area geometry [pixels]; the X window is the client area with the menu bar above it.
+constexpr int kMenuBarHeight = 25;
+constexpr int kWindowWidth = 785, kWindowHeight = 540 + kMenuBarHeight;
+constexpr int kScreenWidth = 1024, kScreenHeight = 768;  // the private server's
+struct Rect {
+    int x, y, w, h;
+};
+constexpr Rect kScope{10, 5, 128, 170};
+constexpr Rect kVector{143, 5, 170, 170};
+constexpr Rect kChart{10, 180, 768, 340};
+// Points inside controls, and away from every control.
+struct Point {
+    int x, y;
+};
+constexpr Point kStart{347, 152}, kEnd{397, 152};
+constexpr Point kLockFreqEntry{590, 40}, kIntegrationEntry{590, 70};
+constexpr Point kBlankRfCheck{570, 120}, kDeviceList{560, 152}, kMagnification10{500, 66};
+constexpr Point kFreqErrorLabel{340, 27}, kEmptyArea{200, 530}, kEmptyArea2{700, 160};
+// A point of the click scope at a panel-client x (the panel's sunken edge is one pixel wide).
+constexpr Point ScopeAt(int panelX) { return {kScope.x + 1 + panelX, 60}; }
+
+const std::string kIqJournal = "IQfile.journal";
+const std::regex kIqRecord(R"(\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)");
+
+// ---------------------------------------------------------------------------------------------
+// Screenshots
+
+// A P6 picture as ImageMagick's import writes it.
+struct Picture {
+    int width = 0, height = 0;
+    std::string rgb;  // 3 bytes a pixel, rows top to bottom
+
+    // Pixels of exactly this colour within `r` (screen coordinates).
+    int Count(const Rect& r, int red, int green, int blue) const {
+        int n = 0;
+        for (int y = std::max(r.y, 0); y < std::min(r.y + r.h, height); ++y) {
+            for (int x = std::max(r.x, 0); x < std::min(r.x + r.w, width); ++x) {
+                const size_t i = 3 * (static_cast<size_t>(y) * width + x);
+                n += static_cast<unsigned char>(rgb[i]) == red &&
+                     static_cast<unsigned char>(rgb[i + 1]) == green &&
+                     static_cast<unsigned char>(rgb[i + 2]) == blue;
+            }
+        }
+        return n;
+    }
+};
+
+bool ReadPpm(const std::string& bytes, Picture& p) {
+    std::istringstream in(bytes);
+    std::string magic;
+    int maxValue = 0;
+    in >> magic >> p.width >> p.height >> maxValue;
+    if (magic != "P6" || maxValue != 255 || p.width <= 0 || p.height <= 0) return false;
+    in.get();  // the one white-space byte before the pixels
+    const size_t size = 3 * static_cast<size_t>(p.width) * p.height;
+    p.rgb = bytes.substr(static_cast<size_t>(in.tellg()));
+    return p.rgb.size() == size;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The read-out log: "hh:mm:ss.mmm<TAB>NAME<TAB>text"
+
+struct LogLine {
+    std::string time, name, text;
+};
+
+std::vector<LogLine> ReadLog(const std::string& path) {
+    std::vector<LogLine> lines;
+    for (const std::string& line : TextLines(path)) {
+        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+        if (tab1 == std::string::npos || tab2 == std::string::npos) {
+            lines.push_back({line, "", ""});  // malformed: kept so a check can name it
+            continue;
+        }
+        lines.push_back(
+            {line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
+    }
+    return lines;
+}
+
+std::vector<std::string> Texts(const std::string& path, const std::string& name) {
+    std::vector<std::string> texts;
+    for (const LogLine& l : ReadLog(path)) {
+        if (l.name == name) texts.push_back(l.text);
+    }
+    return texts;
+}
+
+// The number after "=" in a read-out ("Freq error = 24.93ppm" gives 24.93).
+double Number(const std::string& text) {
+    return std::strtod(text.c_str() + text.find('=') + 1, nullptr);
+}
+
+// The I/Q records of an I/Q text (header checked by the caller), or a failure naming the first
+// line that is not one.
+std::vector<std::string> IqRecords(const std::string& bytes, size_t headerSize) {
+    std::vector<std::string> records;
+    for (size_t at = headerSize; at < bytes.size();) {
+        const size_t end = bytes.find("\r\n", at);
+        const std::string line =
+            bytes.substr(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+        if (!std::regex_match(line, kIqRecord)) {
+            ADD_FAILURE() << "not an I/Q record: \"" << line << "\" in\n" << bytes;
+            break;
+        }
+        records.push_back(line);
+        at = end + 2;
+    }
+    return records;
+}
+
+// Whole records in a journal being written: lines after the header, counted only while the
+// text ends with a CR LF (a reader may catch a write half done).
+size_t WholeRecords(const std::string& bytes) {
+    const size_t header = IqTextHeader().size();
+    if (bytes.size() < header || bytes.compare(bytes.size() - 2, 2, "\r\n") != 0) return 0;
+    size_t n = 0;
+    for (size_t at = bytes.find("\r\n", header); at != std::string::npos;
+         at = bytes.find("\r\n", at + 2)) {
+        ++n;
+    }
+    return n;
+}
+
+int SecondsOfDay(const std::string& hhmmss) {
+    return std::stoi(hhmmss.substr(0, 2)) * 3600 + std::stoi(hhmmss.substr(3, 2)) * 60 +
+           std::stoi(hhmmss.substr(6, 2));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class WindowGui : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(x_.Start(error)) << "cannot start a private X server: " << error;
+    }
+
+    // Starts the window program in the test's folder, with `args`, and waits for its window.
+    void Launch(const std::vector<std::string>& args) {
+        // The pointer parked in the screen's corner, off the new window, so no hover read-out
+        // runs before a test moves it.
+        XOrFail({"xdotool", "mousemove", std::to_string(kScreenWidth - 1),
+                 std::to_string(kScreenHeight - 1)});
+        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), QUORVELLE_BIN};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string error;
+        ASSERT_TRUE(app_.Start(argv, x_.Environment(), folder_.Path("app.out"),
+                               folder_.Path("app.err"), error))
+            << error;
+        ASSERT_TRUE(WaitFor([&] { return !(window_ = FindWindow()).empty(); }, 20s))
+            << "no window titled \"GPS QuorVelle\" appeared\n"
+            << AppErr();
+    }
+
+    // The largest visible window titled "GPS QuorVelle" (message boxes share the title), or "".
+    std::string FindWindow() {
+        std::string ids, best;
+        X({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
+        std::istringstream in(ids);
+        long bestArea = 0;
+        for (std::string id; in >> id;) {
+            const Rect r = Geometry(id);
+            if (static_cast<long>(r.w) * r.h > bestArea) {
+                bestArea = static_cast<long>(r.w) * r.h;
+                best = id;
+            }
+        }
+        return best;
+    }
+
+    // Visible windows whose title matches `title` (a regular expression; ".*" also matches
+    // untitled ones such as menus), other than the main window and the screen's root.
+    std::vector<std::string> OtherWindows(const std::string& title = "^GPS Quor") {
+        std::string ids;
+        X({"xdotool", "search", "--onlyvisible", "--name", title}, ids);
+        std::vector<std::string> others;
+        std::istringstream in(ids);
+        for (std::string id; in >> id;) {
+            const Rect r = Geometry(id);
+            const bool root = r.x == 0 && r.y == 0 && r.w == kScreenWidth && r.h == kScreenHeight;
+            if (id != window_ && !root) others.push_back(id);
+        }
+        return others;
+    }
+
+    // The screen's top-level windows, for failure messages.
+    std::string Windows() {
+        std::string list;
+        X({"xwininfo", "-root", "-children"}, list);
+        return list;
+    }
+
+    // A window's position on the screen and its size; all zero when it is gone.
+    Rect Geometry(const std::string& id) {
+        std::string shell;
+        Rect r{0, 0, 0, 0};
+        if (X({"xdotool", "getwindowgeometry", "--shell", id}, shell) != 0) return r;
+        std::istringstream in(shell);
+        for (std::string line; std::getline(in, line);) {
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) continue;
+            const int value = std::atoi(line.c_str() + eq + 1);
+            const std::string key = line.substr(0, eq);
+            if (key == "X") r.x = value;
+            if (key == "Y") r.y = value;
+            if (key == "WIDTH") r.w = value;
+            if (key == "HEIGHT") r.h = value;
+        }
+        return r;
+    }
+
+    int X(const std::vector<std::string>& argv, std::string& out) { return x_.Run(argv, out); }
+    void XOrFail(const std::vector<std::string>& argv) {
+        std::string out;
+        ASSERT_EQ(X(argv, out), 0) << argv[0] << " " << argv[1] << ": " << x_.LastError()
+                                   << (app_.Running() ? "" : "the program has ended\n") << AppErr();
+    }
+
+    // Pointer to a client-area point of the main window; with a left click there.
+    void Move(Point p) {
+        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.x),
+                 std::to_string(p.y + kMenuBarHeight)});
+    }
+    void Click(Point p) {
+        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.x),
+                 std::to_string(p.y + kMenuBarHeight), "click", "1"});
+    }
+    // A key to the focused window ("Escape", "Return").
+    void Key(const std::string& key) { XOrFail({"xdotool", "key", key}); }
+    void Focus(const std::string& id) { XOrFail({"xdotool", "windowfocus", id}); }
+
+    std::string Title() {
+        std::string title;
+        X({"xdotool", "getwindowname", window_}, title);
+        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) title.pop_back();
+        return title;
+    }
+    // Moves the pointer to `p` and waits for the title to read `expected`.
+    void HoverExpecting(Point p, const std::string& expected) {
+        ASSERT_NO_FATAL_FAILURE(Move(p));
+        EXPECT_TRUE(WaitFor([&] { return Title() == expected; }, 5s))
+            << "at client (" << p.x << ", " << p.y << ") the title is \"" << Title()
+            << "\", expected \"" << expected << "\"";
+    }
+
+    // "Save I,Q to file?", the first of the Setup menu's three items: a click on the menu's
+    // title opens its item list, a window of its own below the menu bar.
+    void ToggleSaveIq() {
+        const Rect main = Geometry(window_);
+        XOrFail({"xdotool", "mousemove", "--window", window_, "20", "12", "click", "1"});
+        std::string list;
+        auto findList = [&] {
+            for (const std::string& id : OtherWindows(".*")) {
+                const Rect r = Geometry(id);
+                if (r.w < main.w && r.y >= main.y + kMenuBarHeight - 2 && r.h >= 30) list = id;
+            }
+            return !list.empty();
+        };
+        ASSERT_TRUE(WaitFor(findList, 5s)) << "the Setup menu did not open";
+        const Rect r = Geometry(list);
+        XOrFail({"xdotool", "mousemove", "--window", list, std::to_string(r.w / 2),
+                 std::to_string(r.h / 6), "click", "1"});
+        auto closed = [&] {
+            const std::vector<std::string> open = OtherWindows(".*");
+            return std::find(open.begin(), open.end(), list) == open.end();
+        };
+        ASSERT_TRUE(WaitFor(closed, 5s)) << "the Setup menu stayed open";
+    }
+
+    // Polls `condition` until it holds or `limit` passes; false then, or when the program ended
+    // without the condition holding.
+    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+        const auto giveUp = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (!app_.Running()) return condition();
+            if (std::chrono::steady_clock::now() > giveUp) return false;
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    }
+
+    std::string Log() const { return folder_.Path("readouts.tsv"); }
+    std::string AppErr() const { return "program's stderr:\n" + FileText(folder_.Path("app.err")); }
+
+    std::vector<std::string> IqFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder_.Dir())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("IQfile", 0) == 0 && name.rfind(kIqJournal, 0) != 0) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+
+    TestFolder folder_;
+    PrivateXServer x_;
+    ChildProcess app_;
+    std::string window_;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+// A whole measurement: "Save I,Q to file?" chosen in the menu, Start, read-outs once a second
+// with the card's clock error converging to the simulated +25 ppm, pictures in all three
+// panels, then End: exit status 0, one I/Q file with the records so far, no journal left.
+TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--ppm", "25", "--log-readouts", Log()}));
+    const Rect window = Geometry(window_);
+    EXPECT_EQ(window.w, kWindowWidth);
+    EXPECT_EQ(window.h, kWindowHeight);
+
+    ASSERT_NO_FATAL_FAILURE(ToggleSaveIq());
+    ASSERT_NO_FATAL_FAILURE(Click(kStart));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return !Texts(Log(), "IDFREQERROR").empty(); }, 10s))
+        << "no read-out within 10 s of Start\n"
+        << FileText(Log()) << AppErr();
+
+    // After two periods: the journal so far, and a screenshot.
+    ASSERT_TRUE(WaitFor([&] { return WholeRecords(FileText(folder_.Path(kIqJournal))) >= 2; }, 20s))
+        << "the I/Q journal did not reach two records: was \"Save I,Q to file?\" chosen?\n"
+        << FileText(folder_.Path(kIqJournal)) << AppErr();
+    const std::string journalSoFar = FileText(folder_.Path(kIqJournal));
+    const std::string shot = folder_.Path("screen.ppm");
+    XOrFail({"import", "-window", "root", "-depth", "8", "ppm:" + shot});
+    Picture picture;
+    ASSERT_TRUE(ReadPpm(FileText(shot), picture)) << "import wrote no P6 picture";
+    const Rect where = Geometry(window_);
+    // A panel's drawable inside on the screen, one pixel in from its sunken edge.
+    auto inside = [&](const Rect& panel) {
+        return Rect{where.x + panel.x + 1, where.y + kMenuBarHeight + panel.y + 1, panel.w - 2,
+                    panel.h - 2};
+    };
+    EXPECT_GT(picture.Count(inside(kScope), 0, 255, 255), 20) << "no cyan traces in the scope";
+    EXPECT_GT(picture.Count(inside(kScope), 255, 255, 0), 20) << "no yellow scope marks";
+    EXPECT_GT(picture.Count(inside(kVector), 0, 255, 0), 100) << "no green I/Q axes";
+    EXPECT_GT(picture.Count(inside(kVector), 0, 0, 0), 0) << "no vectorscope dots";
+    EXPECT_GT(picture.Count(inside(kChart), 0, 192, 0), 100) << "no phase grid on the chart";
+    EXPECT_GT(picture.Count(inside(kChart), 255, 0, 0), 0) << "no phase dots on the chart";
+
+    // The loop pulls the read-out from 0 to the card's +25 ppm in about 20 s; three read-outs
+    // in a row within 2 ppm (the residual wander of the settled loop is under 1 ppm).
+    auto settled = [&] {
+        const std::vector<std::string> f = Texts(Log(), "IDFREQERROR");
+        if (f.size() < 3) return false;
+        for (size_t i = f.size() - 3; i < f.size(); ++i) {
+            if (std::abs(Number(f[i]) - 25) > 2) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(WaitFor(settled, 60s)) << FileText(Log());
+
+    ASSERT_NO_FATAL_FAILURE(Click(kEnd));
+    ASSERT_EQ(app_.Wait(20s), 0) << AppErr();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    // The log: well-formed lines, every read-out present, one frequency error a second.
+    const std::regex time(R"(\d\d:\d\d:\d\d\.\d\d\d)");
+    const std::vector<std::string> names = {"IDFREQERROR",   "IDTIMINGERROR", "IDAUDIOLEVEL",
+                                            "IDLOCKFREQOUT", "IDCLICKPHASE",  "IDCLICKLEVEL",
+                                            "IDCLICKPEAK",   "TITLE",         "CAPTURE"};
+    for (const LogLine& l : ReadLog(Log())) {
+        EXPECT_TRUE(std::regex_match(l.time, time)) << l.time << "\t" << l.name << "\t" << l.text;
+        EXPECT_NE(std::find(names.begin(), names.end(), l.name), names.end()) << l.name;
+    }
+    for (size_t i = 0; i + 2 < names.size(); ++i) {
+        EXPECT_FALSE(Texts(Log(), names[i]).empty()) << names[i];
+    }
+    const std::vector<std::string> freq = Texts(Log(), "IDFREQERROR");
+    for (const std::string& f : freq) {
+        EXPECT_TRUE(std::regex_match(f, std::regex(R"(Freq error = -?\d+\.\d\dppm)"))) << f;
+    }
+    EXPECT_LT(std::abs(Number(freq.front())), 5) << "the loop starts from the nominal rate";
+    EXPECT_NEAR(static_cast<double>(freq.size()), seconds, 4) << "one read-out a second";
+
+    // Exactly one I/Q file: the journal's text so far plus later records, then CR LF.
+    const std::vector<std::string> files = IqFiles();
+    ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
+    EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(IQfile \d{6}\.TXT)"))) << files[0];
+    const std::string iq = FileText(folder_.Path(files[0]));
+    ASSERT_EQ(iq.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << iq;
+    ASSERT_GE(iq.size(), journalSoFar.size() + 2);
+    EXPECT_EQ(iq.compare(0, journalSoFar.size(), journalSoFar), 0)
+        << "the I/Q file does not begin with the journal's records\n"
+        << journalSoFar << "\n"
+        << iq;
+    EXPECT_EQ(iq.substr(iq.size() - 4), "\r\n\r\n");
+    const std::vector<std::string> records =
+        IqRecords(iq.substr(0, iq.size() - 2), IqTextHeader().size());
+    EXPECT_GE(static_cast<double>(records.size()), seconds / 3 - 2) << iq;
+    EXPECT_LE(static_cast<double>(records.size()), seconds / 3 + 1) << iq;
+    // One record per 3 s period: stamped with the local time when the period's last block was
+    // processed, so single steps may jitter by a block queue's length, their sum may not.
+    ASSERT_GE(records.size(), 2u);
+    const int span = (SecondsOfDay(records.back()) - SecondsOfDay(records.front()) + 86400) % 86400;
+    EXPECT_NEAR(span, 3.0 * (records.size() - 1), 3) << iq;
+    EXPECT_FALSE(std::filesystem::exists(folder_.Path(kIqJournal)))
+        << "a normal close leaves no journal";
+}
+
+// The title follows the pointer over the click scope as "Click peak = INT(x / 2)" of the
+// panel-client x, reads "GPS Quorvelle" over empty area, labels and the other panels, and is
+// left alone over controls that take the mouse; the "Blank RF click" box writes -1 and 1.
+TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    EXPECT_EQ(Title(), "GPS QuorVelle");
+
+    struct Step {
+        Point at;
+        std::string title;
+    };
+    const std::vector<Step> steps = {
+        {kEmptyArea, "GPS Quorvelle"},     {ScopeAt(57), "Click peak = 28"},
+        {kEmptyArea2, "GPS Quorvelle"},    {ScopeAt(1), "Click peak = 0"},
+        {ScopeAt(125), "Click peak = 62"}, {{kVector.x + 80, 60}, "GPS Quorvelle"},
+        {ScopeAt(2), "Click peak = 1"},    {{kChart.x + 300, 300}, "GPS Quorvelle"},
+        {ScopeAt(126), "Click peak = 62"}, {kFreqErrorLabel, "GPS Quorvelle"},
+        {ScopeAt(-1), "Click peak = 0"},   {{kScope.x + 60, 170}, "Click peak = 29"},
+    };
+    for (const Step& s : steps) ASSERT_NO_FATAL_FAILURE(HoverExpecting(s.at, s.title));
+
+    // Over controls that take the mouse the title stays; the next move over the scope proves
+    // the moves before it were handled, and the log shows nothing set in between.
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(20), "Click peak = 10"));
+    for (Point p : {kStart, kLockFreqEntry, kBlankRfCheck, kMagnification10, kDeviceList}) {
+        ASSERT_NO_FATAL_FAILURE(Move(p));
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(Title(), "Click peak = 10");
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(40), "Click peak = 20"));
+    const std::vector<std::string> titles = Texts(Log(), "TITLE");
+    const auto last10 = std::find(titles.rbegin(), titles.rend(), "Click peak = 10");
+    ASSERT_NE(last10, titles.rend()) << "the title changes are not in the log";
+    for (auto t = titles.rbegin(); t != last10; ++t) {
+        EXPECT_EQ(*t, "Click peak = 20") << "title set while over controls that take the mouse";
+    }
+
+    // "Blank RF click" starts checked: ticking it shows -1, again 1.
+    ASSERT_NO_FATAL_FAILURE(Click(kBlankRfCheck));
+    EXPECT_TRUE(WaitFor([&] { return Title() == "-1"; }, 5s)) << Title();
+    ASSERT_NO_FATAL_FAILURE(Click(kBlankRfCheck));
+    EXPECT_TRUE(WaitFor([&] { return Title() == "1"; }, 5s)) << Title();
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(kEmptyArea, "GPS Quorvelle"));
+
+    app_.Signal(SIGINT);
+    EXPECT_EQ(app_.Wait(15s), 0) << "SIGINT closes the window normally\n" << AppErr();
+}
+
+// A left click on the scope sets the click position to INT(x / 2) of the panel-client x,
+// which the "Click Peak" read-out shows from the next second; clicks elsewhere do nothing.
+TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(Click(kStart));
+    auto peaks = [&] { return Texts(Log(), "IDCLICKPEAK"); };
+    ASSERT_TRUE(WaitFor([&] { return !peaks().empty(); }, 10s)) << FileText(Log()) << AppErr();
+    EXPECT_EQ(peaks().front(), "Click Peak = 31");
+
+    // Waits for the once-a-second read-out to show `text`.
+    auto expectPeak = [&](const std::string& text) {
+        EXPECT_TRUE(WaitFor([&] { return peaks().back() == text; }, 10s))
+            << "expected \"" << text << "\"; read-outs:\n"
+            << ::testing::PrintToString(peaks());
+    };
+    ASSERT_NO_FATAL_FAILURE(Click(ScopeAt(125)));
+    expectPeak("Click Peak = 62");
+    ASSERT_NO_FATAL_FAILURE(Click(ScopeAt(1)));
+    expectPeak("Click Peak = 0");
+    ASSERT_NO_FATAL_FAILURE(Click(ScopeAt(81)));
+    expectPeak("Click Peak = 40");
+
+    for (Point p :
+         {Point{kVector.x + 80, 60}, Point{kChart.x + 300, 300}, kEmptyArea, kFreqErrorLabel}) {
+        ASSERT_NO_FATAL_FAILURE(Click(p));
+    }
+    const size_t before = peaks().size();
+    ASSERT_TRUE(WaitFor([&] { return peaks().size() >= before + 3; }, 10s)) << AppErr();
+    const std::vector<std::string> after = peaks();
+    for (size_t i = before; i < after.size(); ++i) EXPECT_EQ(after[i], "Click Peak = 40");
+
+    app_.Signal(SIGTERM);
+    EXPECT_EQ(app_.Wait(15s), 0) << "SIGTERM closes the window normally\n" << AppErr();
+}
+
+// Escape, and Return in an entry field, leave the window open and working.
+TEST_F(WindowGui, EscapeAndReturnDoNotCloseTheWindow) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(Move(kEmptyArea));
+    ASSERT_NO_FATAL_FAILURE(Focus(window_));
+    ASSERT_NO_FATAL_FAILURE(Key("Escape"));
+    // Events are handled in order: once the next move shows in the title, Escape has been.
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(10), "Click peak = 5"));
+    ASSERT_TRUE(app_.Running()) << "Escape ended the program\n" << AppErr();
+
+    for (Point entry : {kLockFreqEntry, kIntegrationEntry}) {
+        ASSERT_NO_FATAL_FAILURE(Click(entry));
+        ASSERT_NO_FATAL_FAILURE(Key("Return"));
+        ASSERT_NO_FATAL_FAILURE(Key("Escape"));
+    }
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(30), "Click peak = 15"));
+    ASSERT_TRUE(app_.Running()) << "Return or Escape in an entry ended the program\n" << AppErr();
+    EXPECT_EQ(Geometry(window_).w, kWindowWidth) << "the window is no longer shown";
+    EXPECT_TRUE(OtherWindows().empty()) << "a window other than the main one appeared";
+
+    app_.Signal(SIGTERM);
+    EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
+}
+
+// A run killed while saving I/Q leaves a journal holding every record so far, byte-exact and
+// whole; the next run in the same folder sets it aside under a new name, says where, and
+// starts no journal of its own before it has records.
+TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(ToggleSaveIq());
+    ASSERT_NO_FATAL_FAILURE(Click(kStart));
+    const std::string journal = folder_.Path(kIqJournal);
+    ASSERT_TRUE(WaitFor([&] { return WholeRecords(FileText(journal)) >= 2; }, 25s))
+        << "the journal did not reach two records: was \"Save I,Q to file?\" chosen?\n"
+        << FileText(journal) << AppErr();
+    app_.Kill();
+
+    const std::string old = FileText(journal);
+    ASSERT_EQ(old.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << old;
+    const std::vector<std::string> kept = IqRecords(old, IqTextHeader().size());
+    EXPECT_GE(kept.size(), 2u);
+    std::string rebuilt = IqTextHeader();
+    for (const std::string& r : kept) rebuilt += r;
+    EXPECT_EQ(old, rebuilt) << "the journal holds exactly the header and whole records";
+    EXPECT_TRUE(IqFiles().empty()) << "a killed run writes no I/Q file";
+
+    // The next run: the old journal renamed at once, its bytes kept; a notice box.
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    const std::string setAside = folder_.Path(kIqJournal + ".1");
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(setAside); }, 10s)) << AppErr();
+    EXPECT_EQ(FileText(setAside), old);
+    EXPECT_FALSE(std::filesystem::exists(journal));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return FileText(folder_.Path("app.err")).find(kIqJournal + ".1") != std::string::npos;
+        },
+        10s))
+        << "stderr does not say where the old journal went\n"
+        << AppErr();
+    std::vector<std::string> notice;
+    ASSERT_TRUE(WaitFor([&] { return !(notice = OtherWindows()).empty(); }, 10s))
+        << "no notice box titled \"GPS QuorVelle\"; the screen's windows:\n"
+        << Windows() << AppErr();
+    // A long folder name must not push the box, or its button, off the screen.
+    const Rect box = Geometry(notice[0]);
+    EXPECT_TRUE(box.x >= 0 && box.y >= 0 && box.x + box.w <= kScreenWidth &&
+                box.y + box.h <= kScreenHeight)
+        << "the notice box (" << box.w << " x " << box.h << " at " << box.x << ", " << box.y
+        << ") does not fit on a " << kScreenWidth << " x " << kScreenHeight << " screen";
+    ASSERT_NO_FATAL_FAILURE(Focus(notice[0]));
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    EXPECT_TRUE(WaitFor([&] { return OtherWindows().empty(); }, 10s)) << "Return left the notice";
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(10), "Click peak = 5"));
+
+    EXPECT_FALSE(std::filesystem::exists(journal)) << "a journal before any record";
+    app_.Signal(SIGTERM);
+    EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
+    EXPECT_FALSE(std::filesystem::exists(journal));
+    EXPECT_EQ(FileText(setAside), old);
+    EXPECT_TRUE(IqFiles().empty()) << "\"Save I,Q to file?\" starts unchecked in every run";
+}
+
+}  // namespace
+
+// A larger window moves no control and stretches no panel; and Return on the focused "Start",
+// the first control that takes the focus, presses it.
+TEST_F(WindowGui, ResizingKeepsTheControlsAndReturnPressesTheFocusedButton) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    XOrFail({"xdotool", "windowsize", window_, "1000", "700"});
+    ASSERT_TRUE(WaitFor([&] { return Geometry(window_).w == 1000; }, 5s)) << Windows();
+    std::this_thread::sleep_for(300ms);  // the resized window's repaint
+
+    const std::string shot = folder_.Path("screen.ppm");
+    XOrFail({"import", "-window", "root", "-depth", "8", "ppm:" + shot});
+    Picture picture;
+    ASSERT_TRUE(ReadPpm(FileText(shot), picture)) << "import wrote no P6 picture";
+    const Rect where = Geometry(window_);
+    auto at = [&](const Rect& r) {
+        return Rect{where.x + r.x, where.y + kMenuBarHeight + r.y, r.w, r.h};
+    };
+    // The scope's black background fills its inside but for the labels and the centre line,
+    // and not one pixel beside it; the chart's white fills its inside likewise.
+    const Rect scopeInside{kScope.x + 1, kScope.y + 1, kScope.w - 2, kScope.h - 2};
+    EXPECT_GT(picture.Count(at(scopeInside), 0, 0, 0), scopeInside.w * scopeInside.h * 8 / 10);
+    EXPECT_EQ(picture.Count(at({kScope.x + kScope.w, kScope.y, 4, kScope.h}), 0, 0, 0), 0);
+    const Rect chartInside{kChart.x + 1, kChart.y + 1, kChart.w - 2, kChart.h - 2};
+    EXPECT_GT(picture.Count(at(chartInside), 255, 255, 255), chartInside.w * chartInside.h / 2);
+    EXPECT_EQ(picture.Count(at({kChart.x, kChart.y + kChart.h + 2, kChart.w, 100}), 255, 255,
+                            255),
+              0)
+        << "the chart grew with the window";
+
+    ASSERT_NO_FATAL_FAILURE(Focus(window_));
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    EXPECT_TRUE(WaitFor([&] { return !Texts(Log(), "IDFREQERROR").empty(); }, 10s))
+        << "Return did not press Start\n"
+        << FileText(Log()) << AppErr();
+    app_.Signal(SIGTERM);
+    EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
+}
