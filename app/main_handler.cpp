@@ -312,8 +312,10 @@ void DeliverLeftButton(App& a, int x, int y) {
 
 void EndMainWindow(App& a) {
     if (a.Ended) return;
-    MainDialogCallback(a, WindowMessage::Close, 0, 0);
+    // Ended first: blocks that arrive while the close-time work waits for the user (a save
+    // dialog) must not add records after the I/Q text has been written and its journal removed.
     a.Ended = true;
+    MainDialogCallback(a, WindowMessage::Close, 0, 0);
     a.Port->DestroyWindow();
 }
 

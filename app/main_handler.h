@@ -140,7 +140,7 @@ struct App {
     Recorder* Recording = nullptr;    // --record, opened by the caller; closed at close
     IqJournal Journal;
     std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
-    bool Ended = false;         // EndMainWindow has run: later messages find no window
+    bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
     bool CloseWorkDone = false;
     int64_t FramesProcessed = 0;
     int64_t DroppedReported = 0, OverflowsReported = 0;

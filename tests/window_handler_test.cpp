@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -33,6 +34,7 @@ public:
     std::vector<std::string> messages;    // "caption: text"
     std::vector<std::string> saveAnswers;  // what the save dialog answers, in turn
     int saveDialogs = 0;
+    std::function<void()> whileSaveDialogIsOpen;
     std::vector<std::string> deviceNames;
     int deviceIndex = -1;
     std::string deviceText;
@@ -51,6 +53,7 @@ public:
     }
     std::string AskSavePath(const std::string&, const std::string&) override {
         ++saveDialogs;
+        if (whileSaveDialogIsOpen) whileSaveDialogIsOpen();
         if (saveAnswers.empty()) return "";
         const std::string answer = saveAnswers.front();
         saveAnswers.erase(saveAnswers.begin());
@@ -423,6 +426,33 @@ TEST_F(WindowHandler, UnwritableIqFileIsOfferedElsewhereAndTheJournalKeptIfRefus
     EXPECT_EQ(window.saveDialogs, 2);
     EXPECT_EQ(window.messages.size(), 2u);  // each failure says why
     EXPECT_EQ(FileText(folder.Path("saved.TXT")), app.M.IqText + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path(kIqJournalName)));
+}
+
+TEST_F(WindowHandler, BlocksArrivingDuringTheCloseTimeWorkAddNothing) {
+    Init();
+    SendCommand(app, IDSAVEIQ);
+    Type(IDINTTIME, "1");
+    SendCommand(app, IDCAP);
+    Process(2 * 8000 + 1000);
+    app.Journal.Path = folder.Path(kIqJournalName);
+    const std::string gone = folder.Path("gone");
+    std::filesystem::create_directories(gone);
+    std::filesystem::current_path(gone);
+    std::filesystem::remove(gone);
+
+    const std::string iqText = app.M.IqText;
+    window.whileSaveDialogIsOpen = [&] {
+        CaptureBlock* block = nullptr;
+        for (int i = 0; i < 200; ++i) {  // 3 s of blocks: more than one period
+            if (queue.Next(block, std::chrono::seconds(2)) != BlockQueue::Wait::Block) break;
+            MainDialogCallback(app, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
+        }
+    };
+    window.saveAnswers = {folder.Path("saved.TXT")};
+    EndMainWindow(app);  // the close box: capture goes on while the dialog is open
+    EXPECT_EQ(app.M.IqText, iqText);
+    EXPECT_EQ(FileText(folder.Path("saved.TXT")), iqText + "\r\n");
     EXPECT_FALSE(std::filesystem::exists(folder.Path(kIqJournalName)));
 }
 
