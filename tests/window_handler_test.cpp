@@ -490,6 +490,12 @@ TEST_F(WindowHandler, ChartThatCannotBeSavedIsShownInTheTitleNotInABox) {
     app.Host.ChartCaptured(app.M.Screen.CaptureSurface, 12 * 3600000);
     EXPECT_TRUE(window.messages.empty());
     EXPECT_NE(window.title.find("chart not saved: 120000.BMP"), std::string::npos) << window.title;
+
+    // "Capture screen" is the user's own request: a box says why.
+    SendCommand(app, IDCAPTURESCREEN);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_NE(window.messages[0].find(".BMP: cannot create"), std::string::npos)
+        << window.messages[0];
 }
 
 // ---------------------------------------------------------------------------------------------

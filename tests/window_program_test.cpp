@@ -1,0 +1,65 @@
+// The window program's command line: what it refuses before any window opens, with one line
+// and a failing exit status, so a typing error never leaves a station half set up.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/child_process.h"
+#include "tests/test_files.h"
+
+namespace {
+
+struct ProgramRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs quorvelle without a display: these runs must end before they would need one.
+ProgramRun RunWindowProgram(const TestFolder& folder, std::vector<std::string> args) {
+    args.insert(args.begin(), QUORVELLE_BIN);
+    ProgramRun r;
+    r.status = RunProgram(args, {"DISPLAY="}, folder.Path("out"), folder.Path("err"),
+                          std::chrono::seconds(20));
+    r.out = FileText(folder.Path("out"));
+    r.err = FileText(folder.Path("err"));
+    return r;
+}
+
+}  // namespace
+
+TEST(WindowProgram, HelpListsTheOptions) {
+    TestFolder folder;
+    const ProgramRun r = RunWindowProgram(folder, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* option : {"--simulate", "--play", "--record", "--log-readouts", "--ppm"}) {
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
+    TestFolder folder;
+    WriteText(folder.Path("text.wav"), "this is not a recording");
+    const std::string missingDir = folder.Path("missing/x");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--frobnicate"}, 2, "unknown option \"--frobnicate\""},
+             {{"--log-readouts"}, 2, "--log-readouts needs a value"},
+             {{"--ppm", "5"}, 2, "need --simulate"},
+             {{"--simulate", "--ppm", "lots"}, 2, "--ppm"},
+             {{"--play", folder.Path("none.wav")}, 1, "none.wav"},
+             {{"--play", folder.Path("text.wav")}, 1, "text.wav"},
+             {{"--simulate", "--log-readouts", missingDir}, 1, missingDir + ": cannot open"},
+             {{"--simulate", "--record", missingDir}, 1, missingDir},
+         }) {
+        const ProgramRun r = RunWindowProgram(folder, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
