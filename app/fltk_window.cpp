@@ -19,6 +19,7 @@
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
 #include <FL/Fl_File_Chooser.H>
+#include <FL/x.H>
 #undef Display
 #undef Font
 #undef Cursor
@@ -27,6 +28,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <map>
 
@@ -378,6 +381,17 @@ CaptureNotifier& AwakeNotifier() {
 }
 
 int RunMainWindow(App& app) {
+    // FLTK would end the process with a bare "Can't open display"; say what to do instead.
+    XlibDisplay* connection = XOpenDisplay(nullptr);
+    if (connection == nullptr) {
+        const char* name = std::getenv("DISPLAY");
+        std::fprintf(stderr,
+                     "quorvelle: cannot open the display \"%s\": the window needs an X server "
+                     "(quorvelle-batch measures without one)\n",
+                     name != nullptr ? name : "");
+        return 1;
+    }
+    fl_open_display(connection);
     gApp = &app;
     app.Port = &gPort;
     Fl::lock();  // enables Fl::awake from the audio thread

@@ -38,6 +38,14 @@ TEST(WindowProgram, HelpListsTheOptions) {
     }
 }
 
+TEST(WindowProgram, NoDisplayIsOneLineThatPointsToTheBatchTool) {
+    TestFolder folder;
+    const ProgramRun r = RunWindowProgram(folder, {"--simulate"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open the display"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("quorvelle-batch"), std::string::npos) << r.err;
+}
+
 TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
     TestFolder folder;
     WriteText(folder.Path("text.wav"), "this is not a recording");
