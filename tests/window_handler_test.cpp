@@ -74,6 +74,7 @@ class FakeSound final : public CaptureSystem {
 public:
     std::shared_ptr<SourceProbe> probe = std::make_shared<SourceProbe>();
     std::string openFailure;
+    int64_t totalFrames = -1;  // -1: endless
     int sourcesMade = 0;
     int chosenEntry = -2;
 
@@ -86,6 +87,7 @@ public:
         chosenEntry = list.Selected;
         auto source = std::make_unique<CountingSource>(probe);
         source->openFailure = openFailure;
+        source->totalFrames = totalFrames;
         return source;
     }
 };
@@ -319,6 +321,19 @@ TEST_F(WindowHandler, StartDisablesItsControlsAndBlocksReachTheChain) {
     const int64_t before = app.FramesProcessed;
     MainDialogCallback(app, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
     EXPECT_EQ(app.FramesProcessed, before);
+    EXPECT_EQ(window.destroyed, 0);
+}
+
+TEST_F(WindowHandler, InputThatEndsIsShownWithoutEndingTheProgram) {
+    Init();
+    sound.totalFrames = 1000;  // a played recording that runs out
+    SendCommand(app, IDCAP);
+    Process(1000);
+    CaptureBlock* block = nullptr;
+    ASSERT_EQ(queue.Next(block, std::chrono::seconds(5)), BlockQueue::Wait::Stopped);
+    CaptureSourceStopped(app);
+    EXPECT_NE(window.title.find("the input has ended"), std::string::npos) << window.title;
+    EXPECT_TRUE(window.messages.empty());
     EXPECT_EQ(window.destroyed, 0);
 }
 
