@@ -257,6 +257,18 @@ protected:
     void Key(const std::string& key) { XOrFail({"xdotool", "key", key}); }
     void Focus(const std::string& id) { XOrFail({"xdotool", "windowfocus", id}); }
 
+    // The whole screen as it is now.
+    void Screenshot(Picture& picture) {
+        const std::string shot = folder_.Path("screen.ppm");
+        XOrFail({"import", "-window", "root", "-depth", "8", "ppm:" + shot});
+        ASSERT_TRUE(ReadPpm(FileText(shot), picture)) << "import wrote no P6 picture";
+    }
+    // A client-area rectangle of the main window in screen coordinates.
+    Rect OnScreen(const Rect& r) {
+        const Rect where = Geometry(window_);
+        return {where.x + r.x, where.y + kMenuBarHeight + r.y, r.w, r.h};
+    }
+
     std::string Title() {
         std::string title;
         X({"xdotool", "getwindowname", window_}, title);
@@ -350,15 +362,11 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
         << "the I/Q journal did not reach two records: was \"Save I,Q to file?\" chosen?\n"
         << FileText(folder_.Path(kIqJournal)) << AppErr();
     const std::string journalSoFar = FileText(folder_.Path(kIqJournal));
-    const std::string shot = folder_.Path("screen.ppm");
-    XOrFail({"import", "-window", "root", "-depth", "8", "ppm:" + shot});
     Picture picture;
-    ASSERT_TRUE(ReadPpm(FileText(shot), picture)) << "import wrote no P6 picture";
-    const Rect where = Geometry(window_);
+    ASSERT_NO_FATAL_FAILURE(Screenshot(picture));
     // A panel's drawable inside on the screen, one pixel in from its sunken edge.
     auto inside = [&](const Rect& panel) {
-        return Rect{where.x + panel.x + 1, where.y + kMenuBarHeight + panel.y + 1, panel.w - 2,
-                    panel.h - 2};
+        return OnScreen({panel.x + 1, panel.y + 1, panel.w - 2, panel.h - 2});
     };
     EXPECT_GT(picture.Count(inside(kScope), 0, 255, 255), 20) << "no cyan traces in the scope";
     EXPECT_GT(picture.Count(inside(kScope), 255, 255, 0), 20) << "no yellow scope marks";
@@ -603,14 +611,9 @@ TEST_F(WindowGui, ResizingKeepsTheControlsAndReturnPressesTheFocusedButton) {
     ASSERT_TRUE(WaitFor([&] { return Geometry(window_).w == 1000; }, 5s)) << Windows();
     std::this_thread::sleep_for(300ms);  // the resized window's repaint
 
-    const std::string shot = folder_.Path("screen.ppm");
-    XOrFail({"import", "-window", "root", "-depth", "8", "ppm:" + shot});
     Picture picture;
-    ASSERT_TRUE(ReadPpm(FileText(shot), picture)) << "import wrote no P6 picture";
-    const Rect where = Geometry(window_);
-    auto at = [&](const Rect& r) {
-        return Rect{where.x + r.x, where.y + kMenuBarHeight + r.y, r.w, r.h};
-    };
+    ASSERT_NO_FATAL_FAILURE(Screenshot(picture));
+    auto at = [&](const Rect& r) { return OnScreen(r); };
     // The scope's black background fills its inside but for the labels and the centre line,
     // and not one pixel beside it; the chart's white fills its inside likewise.
     const Rect scopeInside{kScope.x + 1, kScope.y + 1, kScope.w - 2, kScope.h - 2};
