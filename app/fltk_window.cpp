@@ -272,14 +272,12 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
     Fl_Widget* widget = nullptr;
     switch (c.kind) {
         case ControlKind::Panel: {
-            const Surface* surface = c.id == IDGRAPH    ? &screen.ScopePanel
-                                     : c.id == IDVECTOR ? &screen.VectorPanel
-                                                        : &screen.ChartPanel;
-            auto* panel = new PanelView(x, y, w, c.h, surface);
-            gPort.panels[c.id == IDGRAPH    ? PanelId::Scope
-                         : c.id == IDVECTOR ? PanelId::Vector
-                                            : PanelId::Chart] = panel;
-            widget = panel;
+            const bool scope = c.id == IDGRAPH, vector = c.id == IDVECTOR;
+            const PanelId id = scope ? PanelId::Scope : vector ? PanelId::Vector : PanelId::Chart;
+            const Surface& surface = scope    ? screen.ScopePanel
+                                     : vector ? screen.VectorPanel
+                                              : screen.ChartPanel;
+            widget = gPort.panels[id] = new PanelView(x, y, w, c.h, &surface);
             break;
         }
         case ControlKind::Label: {

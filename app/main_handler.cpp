@@ -376,8 +376,6 @@ void WindowChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflo
     const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
     Log(app_, "CAPTURE", text);
     std::cerr << "quorvelle: " << text << "\n" << std::flush;
-    app_.DroppedReported += droppedFrames;
-    app_.OverflowsReported += overflows;
 }
 
 void WindowChain::CaptureFrames(const Frame* frames, int count) {

@@ -143,7 +143,6 @@ struct App {
     bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
     bool CloseWorkDone = false;
     int64_t FramesProcessed = 0;
-    int64_t DroppedReported = 0, OverflowsReported = 0;
     BlockTiming Timing;
 
     App() = default;
