@@ -127,9 +127,9 @@ public:
         if (Fl_Widget* w = controls[id]) enabled ? w->activate() : w->deactivate();
     }
     void SetMenuCheck(int id, bool checked) override {
-        for (const MenuItemSpec& spec : kSetupMenu) {
-            if (spec.id != id) continue;
-            const std::string path = std::string(kSetupMenuText) + "/" + spec.text;
+        for (const MenuItemSpec& entry : kSetupMenu) {
+            if (entry.id != id) continue;
+            const std::string path = std::string(kSetupMenuText) + "/" + entry.text;
             auto* item = const_cast<Fl_Menu_Item*>(menuBar->find_item(path.c_str()));
             if (item != nullptr) checked ? item->set() : item->clear();
         }
