@@ -4,6 +4,8 @@
 #include "tools/batch_run.h"
 #include "tools/sim_options.h"
 
+namespace qv {
+
 bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std::string& error) {
     help = false;
     bool simulatorOptions = false;
@@ -54,3 +56,5 @@ std::string AppUsage() {
            "Simulator settings (with --simulate):\n" +
            SimulatorOptionsHelp();
 }
+
+}  // namespace qv

@@ -1,6 +1,8 @@
 // The main window's control table.
 #include "app/controls.h"
 
+namespace qv {
+
 using K = ControlKind;
 
 const std::array<ControlSpec, kControlCount> kControls = {{
@@ -87,3 +89,5 @@ const ControlSpec* MouseTakerAt(int x, int y) {
     }
     return nullptr;
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <array>
 #include <string>
 
+namespace qv {
+
 // Control and menu ids.
 enum ControlIds : int {
     IDCAP = 100,
@@ -82,3 +84,5 @@ const ControlSpec* ControlAtPoint(int x, int y);
 // The control that takes the mouse at the client point, or nullptr when the window gets it.
 // A group box lets the mouse through to the options inside it.
 const ControlSpec* MouseTakerAt(int x, int y);
+
+}  // namespace qv

@@ -1,11 +1,6 @@
 // The main window in FLTK.
 #include "app/fltk_window.h"
 
-// FLTK's drawing headers bring in Xlib, whose Display, Font and Cursor would clash with the
-// program's own; under these names they keep out of the way.
-#define Display XlibDisplay
-#define Font XlibFont
-#define Cursor XlibCursor
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
@@ -20,9 +15,6 @@
 #include <FL/fl_draw.H>
 #include <FL/Fl_File_Chooser.H>
 #include <FL/x.H>
-#undef Display
-#undef Font
-#undef Cursor
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -32,6 +24,8 @@
 #include <cstdlib>
 #include <csignal>
 #include <map>
+
+namespace qv {
 
 namespace {
 
@@ -380,7 +374,7 @@ CaptureNotifier& AwakeNotifier() {
 
 int RunMainWindow(App& app) {
     // FLTK would end the process with a bare "Can't open display"; say what to do instead.
-    XlibDisplay* connection = XOpenDisplay(nullptr);
+    ::Display* connection = XOpenDisplay(nullptr);
     if (connection == nullptr) {
         const char* name = std::getenv("DISPLAY");
         std::fprintf(stderr,
@@ -413,3 +407,5 @@ int RunMainWindow(App& app) {
     Fl::run();
     return 0;
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 
 #include "app/main_handler.h"
 
+namespace qv {
+
 // Height of the menu bar above the client area [pixels]; every control sits this much lower
 // than its client-area position.
 constexpr int kMenuBarHeight = 25;
@@ -16,3 +18,5 @@ int RunMainWindow(App& app);
 
 // The notifier that posts filled blocks to the FLTK event loop.
 CaptureNotifier& AwakeNotifier();
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace qv {
+
 namespace {
 
 bool Fail(IqJournal& j, std::string& error) {
@@ -64,3 +66,5 @@ bool SetAsideOldJournal(const std::string& path, std::string& newPath, std::stri
     error = path + ": cannot rename the I/Q journal of an earlier run: too many old journals";
     return false;
 }
+
+}  // namespace qv

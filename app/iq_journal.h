@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+namespace qv {
+
 inline constexpr const char* kIqJournalName = "IQfile.journal";
 
 struct IqJournal {
@@ -34,3 +36,5 @@ void KeepJournal(IqJournal& j);
 // "path.1", "path.2", ... and returns the new name; returns "" when there is none. False with
 // "path: reason" in `error` when it exists but cannot be renamed.
 bool SetAsideOldJournal(const std::string& path, std::string& newPath, std::string& error);
+
+}  // namespace qv

@@ -15,6 +15,8 @@
 #include "files/iq_file.h"
 #include "tools/batch_run.h"
 
+namespace qv {
+
 namespace {
 
 constexpr int64_t kBlockNanoseconds = 16'000'000;  // [ns] one block of 128 frames
@@ -497,3 +499,5 @@ int CaptureScreenAction(App& a, WindowMessage, WParam, LParam) {
     }
     return 0;
 }
+
+}  // namespace qv

@@ -16,6 +16,8 @@
 #include "capture/signal_simulator.h"
 #include "dsp/measurement.h"
 
+namespace qv {
+
 // The messages the handler acts on, with their classic values.
 enum class WindowMessage : int {
     InitDialog = 272,
@@ -191,3 +193,5 @@ int CaptureScreenAction(App& a, WindowMessage, WParam, LParam);
 
 // The closing CAPTURE summary: frames, drops, overflows and how promptly blocks were handled.
 std::string CaptureSummary(const App& a);
+
+}  // namespace qv

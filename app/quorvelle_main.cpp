@@ -11,6 +11,8 @@
 #include "capture/recorder.h"
 #include "files/wav_file.h"
 
+namespace qv {
+
 namespace {
 
 // The sound system: PortAudio's inputs, and the stand-in sources the options add.
@@ -32,7 +34,8 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The program: options checked and files opened before any window, then the window.
+int RunWindowProgram(int argc, char** argv) {
     App app;
     bool help = false;
     std::string error;
@@ -83,3 +86,7 @@ int main(int argc, char** argv) {
     }
     return status;
 }
+
+}  // namespace qv
+
+int main(int argc, char** argv) { return qv::RunWindowProgram(argc, argv); }

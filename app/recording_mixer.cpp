@@ -12,7 +12,10 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+extern char** environ;  // the process environment (POSIX), for posix_spawn
+
+namespace qv {
+
 
 namespace {
 
@@ -81,3 +84,5 @@ bool StartDetached(const std::vector<std::string>& argv, std::string& error) {
     }).detach();
     return true;
 }
+
+}  // namespace qv

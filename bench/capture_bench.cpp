@@ -10,6 +10,8 @@
 #include "capture/capture_engine.h"
 #include "tests/capture_fakes.h"
 
+namespace qv {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -100,3 +102,5 @@ void BM_CaptureRealTimeCpu(benchmark::State& state) {
 BENCHMARK(BM_CaptureRealTimeCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace qv

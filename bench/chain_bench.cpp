@@ -15,6 +15,8 @@
 #include "dsp/measurement.h"
 #include "tools/batch.h"
 
+namespace qv {
+
 namespace {
 
 // 60 s at +50 ppm is exactly 480024 frames (8000.4 frames/s), so the last frame of the recording
@@ -165,5 +167,7 @@ void BM_SimulatorOnly(benchmark::State& state) {
 BENCHMARK(BM_SimulatorOnly)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
+
+}  // namespace qv
 
 BENCHMARK_MAIN();

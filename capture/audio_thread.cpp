@@ -7,6 +7,8 @@
 #include <cassert>
 #include <utility>
 
+namespace qv {
+
 std::thread StartQuietThread(std::function<void()> body) {
     // A new thread inherits the creator's signal mask: block everything around the creation,
     // then give the creator its own mask back.
@@ -67,3 +69,5 @@ void AudioThread::Loop() {
         job();
     }
 }
+
+}  // namespace qv

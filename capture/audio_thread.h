@@ -13,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+namespace qv {
+
 class AudioThread {
 public:
     AudioThread();
@@ -41,3 +43,5 @@ private:
 
 // Starts `body` on a new thread that blocks the asynchronous signals (see above).
 std::thread StartQuietThread(std::function<void()> body);
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <thread>
 #include <utility>
 
+namespace qv {
+
 namespace {
 
 // The longest single sleep, so that End is noticed within this time.
@@ -74,3 +76,5 @@ int WavPlaybackSource::ReadBlock(Frame* frames, const std::atomic<bool>& stop, b
     if (n > 0) delivered_ += n;
     return static_cast<int>(n);
 }
+
+}  // namespace qv

@@ -12,6 +12,8 @@
 #include "capture/signal_simulator.h"
 #include "files/wav_file.h"
 
+namespace qv {
+
 // Holds a stream to its pace: frame k is due k / (8000 * Speed) seconds after the start, as a
 // sound card would have recorded it. A source that falls behind (the process was suspended)
 // catches up at once, as a sound card's buffer would.
@@ -63,3 +65,5 @@ private:
     RealTimePacer pacer_;
     WavReader reader_;
 };
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+namespace qv {
+
 namespace {
 
 class CallocAllocator final : public BlockAllocator {
@@ -289,3 +291,5 @@ BlockQueue::Wait BlockQueue::Next(CaptureBlock*& block, std::chrono::millisecond
     --count_;
     return Wait::Block;
 }
+
+}  // namespace qv

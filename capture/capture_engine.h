@@ -32,6 +32,8 @@
 #include "capture/spsc_ring.h"
 #include "common/frame.h"
 
+namespace qv {
+
 constexpr int kCaptureBlockCount = 128;   // [blocks] circulating: 2.048 s of sound
 constexpr int kCaptureBlockBytes = 512;   // [bytes] per block: 128 frames, 16 ms
 constexpr int kBlockFramesEntries = 257;  // [frames] in BlockFrames; a block fills 0..127
@@ -217,3 +219,5 @@ private:
     size_t first_ = 0, count_ = 0;
     bool stopped_ = false;
 };
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace qv {
+
 namespace {
 
 std::string Lower(std::string text) {
@@ -105,3 +107,5 @@ bool FindDevice(const DeviceList& list, const std::string& numberOrName, int& en
     }
     return false;
 }
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 inline constexpr const char* kNoInputDevicesText = "You have no audio input devices!";
 inline constexpr const char* kWarningCaption = "Warning";
 inline constexpr const char* kSimulatorEntryName = "Simulated GPS receiver and radio";
@@ -71,3 +73,5 @@ bool FindDevice(const DeviceList& list, const std::string& numberOrName, int& en
 
 // The entry's name as shown in the recording entry for --play.
 std::string PlaybackEntryName(const std::string& path);
+
+}  // namespace qv

@@ -18,6 +18,8 @@
 #include <jack/jack.h>
 #endif
 
+namespace qv {
+
 namespace {
 
 constexpr int kChannels = 2;
@@ -231,3 +233,5 @@ std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, PortAu
     }
     return system.CreateInput(SelectedDeviceNumber(list));
 }
+
+}  // namespace qv

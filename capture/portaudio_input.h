@@ -11,6 +11,8 @@
 #include "capture/device_list.h"
 #include "capture/signal_simulator.h"
 
+namespace qv {
+
 class PortAudioSystem final : public DeviceEnumerator {
 public:
     // `thread` must be the capture engine's audio thread and outlive this object.
@@ -36,3 +38,5 @@ private:
 std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, PortAudioSystem& system,
                                                   const SimulatorSettings& simulator,
                                                   const std::string& playPath);
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 
 #include "capture/audio_thread.h"
 
+namespace qv {
+
 namespace {
 
 constexpr size_t kChunkFrames = 4096;                           // [frames] per file write
@@ -98,3 +100,5 @@ bool Recorder::Close(std::string& error) {
     }
     return true;
 }
+
+}  // namespace qv

@@ -22,6 +22,8 @@
 #include "common/frame.h"
 #include "files/wav_file.h"
 
+namespace qv {
+
 constexpr size_t kRecorderRingFrames = size_t{1} << 19;  // [frames] about 65 s of sound
 
 class Recorder {
@@ -56,3 +58,5 @@ private:
     std::atomic<int64_t> lost_{0};  // [frames] that found the ring full
     std::string writeError_;        // the writer's first failure; read after it has ended
 };
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <numbers>
 
+namespace qv {
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;
@@ -196,3 +198,5 @@ long long SimulatorTotalFrames(const SimulatorSettings& settings) {
     return std::llround(static_cast<long double>(settings.seconds) * kFramesPerSecond *
                         (1.0L + static_cast<long double>(settings.ppm) * 1e-6L));
 }
+
+}  // namespace qv

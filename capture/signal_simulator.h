@@ -33,6 +33,8 @@
 
 #include "common/frame.h"
 
+namespace qv {
+
 struct SimulatorSettings {
     double seconds = 60;                 // [GPS s] length of the recording
     double ppm = 0;                      // [ppm] sound-card clock error, + means the card runs fast
@@ -85,3 +87,5 @@ void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count);
 // The device frames that cover settings.seconds GPS seconds:
 // round(seconds * 8000 * (1 + ppm * 1e-6)).
 long long SimulatorTotalFrames(const SimulatorSettings& settings);
+
+}  // namespace qv

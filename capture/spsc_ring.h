@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <memory>
 
+namespace qv {
+
 template <typename T>
 class SpscRing {
 public:
@@ -54,3 +56,5 @@ private:
     alignas(64) std::atomic<size_t> tail_{0};
     alignas(64) std::atomic<size_t> head_{0};
 };
+
+}  // namespace qv

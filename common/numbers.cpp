@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace qv {
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -87,3 +89,5 @@ long double ArcTan2(long double y, long double x) {
     if (y == 0) y = 0;
     return std::atan2(y, x);
 }
+
+}  // namespace qv

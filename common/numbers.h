@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace qv {
+
 // The value of the longest leading decimal number of a text, after leading blanks, tabs and
 // line feeds; 0 when there is none. Accepted: an optional sign ('+' or '-'), digits with an
 // optional decimal point (".5", "5." and "5.25" are numbers; "." alone is not), and an optional
@@ -68,3 +70,5 @@ std::string FormatBlankSigned(long long v);
 long double ArcTan2(long double y, long double x);
 
 constexpr long double kPi = 3.141592653589793L;  // the decimal value the chain computes with
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <sys/time.h>
 
+namespace qv {
+
 namespace {
 
 struct Clock {
@@ -64,3 +66,5 @@ bool ParseTimeOfDay(const std::string& text, int64_t& millisecondsOfDay) {
     millisecondsOfDay = (fields[0] * 3600LL + fields[1] * 60 + fields[2]) * 1000;
     return true;
 }
+
+}  // namespace qv

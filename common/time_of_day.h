@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace qv {
+
 constexpr int kSecondsPerDay = 86400;
 constexpr int64_t kMillisecondsPerDay = 86400000;
 
@@ -20,3 +22,5 @@ std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay);
 
 // Parses "hh:mm:ss" (00..23, 00..59, 00..59); returns false for anything else.
 bool ParseTimeOfDay(const std::string& text, int64_t& millisecondsOfDay);
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 // head + tail (cos(m pi / 128) is entry 64 - m).
 #include "common/trig.h"
 
+namespace qv {
+
 namespace trig_detail {
 
 const TwoPart kSinTable[65] = {
@@ -73,3 +75,5 @@ const TwoPart kSinTable[65] = {
 };
 
 }  // namespace trig_detail
+
+}  // namespace qv

@@ -14,6 +14,8 @@
 
 #include "common/numbers.h"
 
+namespace qv {
+
 namespace trig_detail {
 
 // pi/128 in three parts. The first two have 55 significant bits, so n * part is exact for
@@ -92,3 +94,5 @@ constexpr long double InverseFactorial(int n) {
             break;
     }
 }
+
+}  // namespace qv

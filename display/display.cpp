@@ -4,6 +4,8 @@
 #include "common/numbers.h"
 #include "display/text.h"
 
+namespace qv {
+
 namespace {
 
 constexpr int kSmallLabelPoints = 8;   // scope labels and all chart text
@@ -159,3 +161,5 @@ void RepaintPanels(Display& d, int integrationSeconds, const std::string& now) {
     BlockCopy(d.ChartTraceSurface, 0, 0, kChartWidth, kChartHeight, d.ChartPanel, 0, 0);
     DrawChartFrame(d, d.ChartPanel, integrationSeconds, now);
 }
+
+}  // namespace qv

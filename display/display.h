@@ -6,6 +6,8 @@
 
 #include "display/raster.h"
 
+namespace qv {
+
 constexpr int kScopeSurfaceSize = 170;   // [pixels] both scope surfaces and the I/Q surface
 constexpr int kChartWidth = 768;         // [pixels]
 constexpr int kChartHeight = 340;        // [pixels]
@@ -90,3 +92,5 @@ void ReleaseDisplaySurfaces(Display& d);
 
 // Copies every surface to its panel as a repaint does, dropping the unfinished second's traces.
 void RepaintPanels(Display& d, int integrationSeconds, const std::string& now);
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace qv {
+
 namespace {
 
 // Clipping a line whose end points lie anywhere in the int range needs products of two
@@ -242,3 +244,5 @@ void BlockCopy(const Surface& src, int srcX, int srcY, int w, int h, Surface& ds
                          rowBytes);
     }
 }
+
+}  // namespace qv

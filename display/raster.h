@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace qv {
+
 using Colour = uint32_t;  // red + 256 * green + 65536 * blue
 
 // Each component is clamped into 0..255 before packing.
@@ -74,3 +76,5 @@ void LineTo(Surface& s, int x, int y);
 // the source block had been read whole before anything was written.
 void BlockCopy(const Surface& src, int srcX, int srcY, int w, int h, Surface& dst, int dstX,
                int dstY);
+
+}  // namespace qv

@@ -18,6 +18,8 @@
 #include <mutex>
 #include <vector>
 
+namespace qv {
+
 namespace {
 
 // Families that stand in for "Arial" with the same metrics.
@@ -255,3 +257,5 @@ LabelFaceInfo FindLabelFace(const std::string& family) {
     if (store.library != nullptr) FT_Done_FreeType(store.library);
     return store.info;
 }
+
+}  // namespace qv

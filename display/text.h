@@ -10,6 +10,8 @@
 
 #include "display/raster.h"
 
+namespace qv {
+
 // The label font of a point size: the "Arial" face with a pixel height of
 // (dots per inch * points) / 72, truncated (10 for 8 points at 96 dots per inch).
 Font MakeLabelFont(int pointSize, int dotsPerInch);
@@ -36,3 +38,5 @@ const LabelFaceInfo& LabelFace();
 // Looks a family up the way the label font is looked up: the family itself or a face with its
 // metrics, else any sans-serif face with `problem` saying so. For checking the fallback.
 LabelFaceInfo FindLabelFace(const std::string& family);
+
+}  // namespace qv

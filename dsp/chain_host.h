@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace qv {
+
 struct Surface;
 
 // The read-out labels the chain writes, with their control ids.
@@ -47,3 +49,5 @@ public:
     void SetReadout(Readout, const std::string&) override {}
     int64_t MillisecondsOfDay() override { return 0; }
 };
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 #include "common/trig.h"
 #include "dsp/measurement.h"
 
+namespace qv {
+
 namespace {
 
 // Lock constants held in single precision enter with their single-precision values.
@@ -125,3 +127,5 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
         m.Host->PanelChanged(PanelId::Vector);
     }
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 
 #include <array>
 
+namespace qv {
+
 struct Measurement;
 
 constexpr int kTapCount = 27;  // low-pass filter length and ring length
@@ -49,3 +51,5 @@ inline constexpr double kLowPassTaps[kTapCount] = {
 
 // One re-sampled RF value x at position n (0..7999, 0 on the PPS edge) of the second.
 void PhaseLockSample(Measurement& m, int n, long double x);
+
+}  // namespace qv

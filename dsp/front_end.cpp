@@ -7,6 +7,8 @@
 #include "common/numbers.h"
 #include "dsp/measurement.h"
 
+namespace qv {
+
 namespace {
 
 constexpr long double kFullScale = 32767;  // samples are divided by this, not 32768
@@ -113,3 +115,5 @@ void ProcessFrame(Measurement& m, Frame frame) {
 void ProcessFrames(Measurement& m, const Frame* frames, int count) {
     for (int i = 0; i < count; ++i) ProcessFrame(m, frames[i]);
 }
+
+}  // namespace qv

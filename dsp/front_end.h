@@ -6,6 +6,8 @@
 
 #include "common/frame.h"
 
+namespace qv {
+
 struct Measurement;
 
 constexpr int kSamplesPerSecond = 8000;  // [output samples] in one corrected second
@@ -45,3 +47,5 @@ struct FrontEnd {
 void ProcessFrame(Measurement& m, Frame frame);
 // A capture block's frames, in order.
 void ProcessFrames(Measurement& m, const Frame* frames, int count);
+
+}  // namespace qv

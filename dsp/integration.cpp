@@ -7,6 +7,8 @@
 #include "dsp/measurement.h"
 #include "files/iq_file.h"
 
+namespace qv {
+
 namespace {
 
 constexpr long double kZeroPower = 1e-15L;  // stands in for P = 0 so the logarithm is defined
@@ -89,3 +91,5 @@ void IntegrateSample(Measurement& m, long double i, long double q) {
     g.PeriodSample = (g.PeriodSample + 1) % periodLength;
     if (g.PeriodSample == periodLength - 1) ClosePeriod(m, periodLength);
 }
+
+}  // namespace qv

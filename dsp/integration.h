@@ -2,6 +2,8 @@
 // and level on the chart and appends its I/Q record while saving.
 #pragma once
 
+namespace qv {
+
 struct Measurement;
 
 constexpr int kChartColumns = 740;     // periods on the chart
@@ -17,3 +19,5 @@ struct Integration {
 };
 
 void IntegrateSample(Measurement& m, long double i, long double q);
+
+}  // namespace qv

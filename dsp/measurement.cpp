@@ -5,6 +5,8 @@
 #include "common/time_of_day.h"
 #include "files/iq_file.h"
 
+namespace qv {
+
 const char* ReadoutName(Readout id) {
     switch (id) {
         case Readout::LockFreqOut:
@@ -116,3 +118,5 @@ void CaptureScreen(Measurement& m) {
 void ClearChart(Measurement& m) {
     ClearChart(m.Screen, m.Params.IntegrationSeconds, m.Now(), m.Integ.ChartColumn);
 }
+
+}  // namespace qv

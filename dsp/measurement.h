@@ -10,6 +10,8 @@
 #include "dsp/integration.h"
 #include "display/display.h"
 
+namespace qv {
+
 // The entry texts as typed, the option flags and the numbers derived from them.
 struct Parameters {
     // parameters
@@ -65,3 +67,5 @@ void SetVectorMagnification(Measurement& m, int magnification);
 void CaptureScreen(Measurement& m);
 // "Clear display".
 void ClearChart(Measurement& m);
+
+}  // namespace qv

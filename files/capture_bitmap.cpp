@@ -10,6 +10,8 @@
 #include "common/time_of_day.h"
 #include "files/whole_file.h"
 
+namespace qv {
+
 namespace {
 
 constexpr int kFileHeaderSize = 14;
@@ -114,3 +116,5 @@ std::string PngPathBeside(const std::string& bitmapPath) {
     }
     return bitmapPath + ".png";
 }
+
+}  // namespace qv

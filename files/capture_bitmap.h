@@ -6,6 +6,8 @@
 
 #include "display/raster.h"
 
+namespace qv {
+
 // The size of a capture of the 768 x 340 chart: both headers and 340 rows of 2304 bytes.
 constexpr int64_t kCaptureBitmapFileSize = 783414;
 
@@ -25,3 +27,5 @@ bool WriteCaptureBitmap(const Surface& capture, const std::string& path, std::st
 bool WritePng(const Surface& s, const std::string& path, std::string& error);
 // The PNG's path beside a bitmap: "140209.BMP" gives "140209.png"; other names get ".png" added.
 std::string PngPathBeside(const std::string& bitmapPath);
+
+}  // namespace qv

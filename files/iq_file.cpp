@@ -5,6 +5,8 @@
 #include "common/time_of_day.h"
 #include "files/whole_file.h"
 
+namespace qv {
+
 std::string IqTextHeader() {
     return "   Time     I            Q \r\n"
            "==================================\r\n";
@@ -24,3 +26,5 @@ std::string IqFileName(int64_t millisecondsOfDay) {
 bool WriteIqFile(const std::string& iqText, const std::string& path, std::string& error) {
     return WriteWholeFile(path, iqText + "\r\n", error);
 }
+
+}  // namespace qv

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace qv {
+
 namespace {
 
 static_assert(offsetof(Frame, Rf) == 0 && offsetof(Frame, Pps) == sizeof(int16_t),
@@ -315,3 +317,5 @@ bool CloseWavWriter(WavWriter& writer, std::string& error) {
     }
     return true;
 }
+
+}  // namespace qv

@@ -28,6 +28,8 @@
 
 #include "common/frame.h"
 
+namespace qv {
+
 struct WavReader {
     // parameters
     std::string path;  // as given to OpenWavReader, used in every message
@@ -85,3 +87,5 @@ bool UpdateWavHeader(WavWriter& writer, std::string& error);
 
 // Finalises the header and closes the file. Closing a writer that is not open succeeds.
 bool CloseWavWriter(WavWriter& writer, std::string& error);
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace qv {
+
 bool WriteWholeFile(const std::string& path, std::string_view content, std::string& error) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
@@ -23,3 +25,5 @@ bool WriteWholeFile(const std::string& path, std::string_view content, std::stri
     }
     return true;
 }
+
+}  // namespace qv

@@ -13,6 +13,8 @@
 #include "tests/batch_runner.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 size_t LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
@@ -133,3 +135,5 @@ TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhat
 }
 
 }  // namespace
+
+}  // namespace qv

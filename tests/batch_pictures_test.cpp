@@ -10,6 +10,8 @@
 #include "files/capture_bitmap.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -115,3 +117,5 @@ TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
 }
 
 }  // namespace
+
+}  // namespace qv

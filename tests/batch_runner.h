@@ -7,6 +7,8 @@
 
 #include "tools/batch.h"
 
+namespace qv {
+
 struct BatchRun {
     int status = -1;
     std::string out, err;
@@ -23,3 +25,5 @@ inline BatchRun RunTool(std::vector<std::string> args) {
     r.err = err.str();
     return r;
 }
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include "batch_runner.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 std::string Temp(const std::string& name) { return testing::TempDir() + name; }
@@ -89,3 +91,5 @@ TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "tests/capture_fakes.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -70,3 +72,5 @@ TEST(BlockSources, SimulatorDeliversItsStreamAtRealTimePace) {
 }
 
 }  // namespace
+
+}  // namespace qv

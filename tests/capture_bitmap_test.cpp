@@ -11,6 +11,8 @@
 #include "display/display.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 std::string Temp(const std::string& name) { return testing::TempDir() + name; }
@@ -118,3 +120,5 @@ TEST(PngExport, ReadsBackPixelForPixel) {
 }
 
 }  // namespace
+
+}  // namespace qv

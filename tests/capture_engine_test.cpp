@@ -10,6 +10,8 @@
 
 #include "tests/capture_fakes.h"
 
+namespace qv {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -220,3 +222,5 @@ TEST(CaptureBlocks, BlocksStillQueuedAtEndReachNoConsumer) {
 }
 
 }  // namespace
+
+}  // namespace qv

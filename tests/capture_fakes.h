@@ -17,6 +17,8 @@
 #include "capture/block_sources.h"
 #include "capture/capture_engine.h"
 
+namespace qv {
+
 // Frame k of a counting stream carries k in its two samples (low 16 bits left, high right), so
 // a consumer can tell where every frame came from.
 inline Frame CountingFrame(int64_t k) {
@@ -131,3 +133,5 @@ public:
         counts.push_back(count);
     }
 };
+
+}  // namespace qv

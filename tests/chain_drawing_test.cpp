@@ -5,6 +5,8 @@
 #include "chain_fixture.h"
 #include "surface_checks.h"
 
+namespace qv {
+
 namespace {
 
 const Colour kCyan = MakeColour(0, 255, 255);
@@ -52,3 +54,5 @@ TEST(ClickScope, TracesReachThePanelOnceASecondOnAFreshBackground) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "common/frame.h"
 #include "dsp/measurement.h"
 
+namespace qv {
+
 struct ReadoutEvent {
     int64_t millisecondsOfDay;
     Readout id;
@@ -72,3 +74,5 @@ inline std::vector<Frame> SteadyTone(long double amplitude, long double hz, int 
     }
     return frames;
 }
+
+}  // namespace qv

@@ -18,7 +18,10 @@
 
 #include "tests/test_files.h"
 
-extern char** environ;
+extern char** environ;  // the process environment (POSIX), for posix_spawn
+
+namespace qv {
+
 
 class ChildProcess {
 public:
@@ -144,3 +147,5 @@ inline int RunProgram(const std::vector<std::string>& argv,
     if (!child.Start(argv, environment, outPath, errPath, error)) return -1;
     return child.Wait(limit);
 }
+
+}  // namespace qv

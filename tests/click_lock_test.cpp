@@ -7,6 +7,8 @@
 
 #include "chain_fixture.h"
 
+namespace qv {
+
 namespace {
 
 // Positions n whose rotated vector was blanked (VectorI unchanged by the sample), for a
@@ -95,3 +97,5 @@ TEST(Lock, InvertedInputSettlesHalfACycleAway) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace qv {
+
 namespace {
 
 class FakeEnumerator final : public DeviceEnumerator {
@@ -126,3 +128,5 @@ TEST(DeviceList, FindingByNumberOrNameAndDuplicateNames) {
 }
 
 }  // namespace
+
+}  // namespace qv

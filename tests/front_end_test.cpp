@@ -5,6 +5,8 @@
 
 #include "chain_fixture.h"
 
+namespace qv {
+
 namespace {
 
 std::vector<Frame> PpsFrames(const std::vector<int>& pps) {
@@ -163,3 +165,5 @@ TEST(ClockLoop, InvertedInputFollowsTheSteepestFall) {
 }
 
 }  // namespace
+
+}  // namespace qv

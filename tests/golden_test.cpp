@@ -12,6 +12,8 @@
 #include "tests/test_files.h"
 #include "tools/batch.h"
 
+namespace qv {
+
 namespace {
 
 const std::string kGolden = QUORVELLE_GOLDEN_DIR;
@@ -71,3 +73,5 @@ TEST(Golden, CardFiftyPpmFastMatchesTheReference) {
 }
 
 }  // namespace
+
+}  // namespace qv

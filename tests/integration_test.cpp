@@ -7,6 +7,8 @@
 #include "chain_fixture.h"
 #include "files/iq_file.h"
 
+namespace qv {
+
 namespace {
 
 const Colour kRed = MakeColour(255, 0, 0);
@@ -117,3 +119,5 @@ TEST(Levels, FullScaleToneInPhaseGivesTheDocumentedSums) {
 }
 
 }  // namespace
+
+}  // namespace qv

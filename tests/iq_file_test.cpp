@@ -7,6 +7,8 @@
 
 #include "files/iq_file.h"
 
+namespace qv {
+
 namespace {
 
 std::string ReadAll(const std::string& path) {
@@ -60,3 +62,5 @@ TEST(IqFile, FailureIsReportedWithPathAndReason) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 
+namespace qv {
+
 namespace {
 
 void ExpectNumber(const char* text, long double expected) {
@@ -104,3 +106,5 @@ TEST(TimeOfDay, FormatsAndParses) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 #include "display/text.h"
 #include "surface_checks.h"
 
+namespace qv {
+
 namespace {
 
 const Colour kPhaseLabel = MakeColour(0, 128, 0);
@@ -271,3 +273,5 @@ TEST(DisplaySurfaces, ProcessingAfterReleaseDrawsNothingAndDoesNotFault) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 
 #include "chain_fixture.h"
 
+namespace qv {
+
 namespace {
 
 void ExpectIntegrationTime(const std::string& typed, const std::string& shown, int seconds) {
@@ -83,3 +85,5 @@ TEST(ClickPosition, HalfThePanelXRoundedDown) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -21,6 +21,8 @@
 #include "tests/child_process.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 class PrivateXServer {
 public:
     PrivateXServer() = default;
@@ -123,3 +125,5 @@ private:
     std::string display_;
     ChildProcess server_;
 };
+
+}  // namespace qv

@@ -20,6 +20,8 @@
 
 #include "tests/child_process.h"
 
+namespace qv {
+
 class PrivatePulseServer {
 public:
     static constexpr const char* kSinkName = "quorvelle";
@@ -120,3 +122,5 @@ private:
     std::string folder_;
     ChildProcess server_;
 };
+
+}  // namespace qv

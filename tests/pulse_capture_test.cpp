@@ -18,6 +18,8 @@
 #include "tests/private_pulse.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -226,3 +228,5 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
 }
 
 }  // namespace
+
+}  // namespace qv

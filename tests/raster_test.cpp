@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+namespace qv {
+
 namespace {
 
 using Point = std::pair<int, int>;  // (x, y)
@@ -295,3 +297,5 @@ TEST(RasterCopy, CopiesPairedPixelsThatExistOnBothSurfaces) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -14,6 +14,8 @@
 #include "tests/capture_fakes.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 std::vector<Frame> Counting(int64_t first, int64_t count) {
@@ -98,3 +100,5 @@ TEST(Recorder, FileThatCannotBeCreatedIsOneLine) {
 }
 
 }  // namespace
+
+}  // namespace qv

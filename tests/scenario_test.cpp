@@ -7,6 +7,8 @@
 #include "capture/signal_simulator.h"
 #include "chain_fixture.h"
 
+namespace qv {
+
 namespace {
 
 std::vector<Frame> Simulate(const SimulatorSettings& settings) {
@@ -84,3 +86,5 @@ TEST(BlockSizes, AnySplitOfTheStreamGivesTheSameNumbers) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+namespace qv {
+
 namespace {
 
 constexpr double kTwoPi = 2 * std::numbers::pi;
@@ -202,3 +204,5 @@ TEST(SignalSimulatorRf, NoiseIsGaussianOfTheSetLevelAndLevelsClipInsteadOfWrappi
 }
 
 }  // namespace
+
+}  // namespace qv

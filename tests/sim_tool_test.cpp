@@ -16,6 +16,8 @@
 #include "files/wav_file.h"
 #include "tools/sim_options.h"
 
+namespace qv {
+
 namespace {
 
 using Words = std::vector<std::string>;
@@ -183,3 +185,5 @@ TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 
 #include "display/raster.h"
 
+namespace qv {
+
 // Half-open box of pixels: left <= x < right, top <= y < bottom.
 struct InkBox {
     int left = 0, top = 0, right = 0, bottom = 0;
@@ -54,3 +56,5 @@ inline bool SameBlock(const Surface& a, int ax, int ay, const Surface& b, int bx
             if (a.At(ax + x, ay + y) != b.At(bx + x, by + y)) return false;
     return true;
 }
+
+}  // namespace qv

@@ -14,6 +14,8 @@
 #include "common/frame.h"
 #include "files/wav_file.h"
 
+namespace qv {
+
 // A folder of its own for the running test, removed at the end; ctest runs tests in parallel
 // processes, so the name carries the process id and the test's name.
 class TestFolder {
@@ -88,3 +90,5 @@ inline void WriteText(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 
 #include "surface_checks.h"
 
+namespace qv {
+
 namespace {
 
 const Colour kYellow = MakeColour(255, 255, 0);
@@ -111,3 +113,5 @@ TEST(LabelFace, ArialOrAFaceWithItsMetricsElseSansSerifWithAWarning) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 #include "common/numbers.h"
 #include "common/trig.h"
 
+namespace qv {
+
 namespace {
 
 // Distance in units in the last place of `reference`.
@@ -60,3 +62,5 @@ TEST(ExtendedSinCos, LargeArgumentsAreLeftToTheLibrary) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -16,6 +16,8 @@
 
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -228,3 +230,5 @@ TEST_F(WavFileTest, UnwritableOutputIsAnErrorWithTheSystemsReason) {
 }
 
 }  // namespace
+
+}  // namespace qv

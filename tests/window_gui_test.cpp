@@ -21,6 +21,8 @@
 #include "tests/private_display.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -634,3 +636,5 @@ TEST_F(WindowGui, ResizingKeepsTheControlsAndReturnPressesTheFocusedButton) {
     app_.Signal(SIGTERM);
     EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
 }
+
+}  // namespace qv

@@ -20,6 +20,8 @@
 #include "tests/capture_fakes.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 // A window that keeps what the handler does to it.
@@ -571,3 +573,5 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
         EXPECT_FALSE(error.empty());
     }
 }
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "tests/child_process.h"
 #include "tests/test_files.h"
 
+namespace qv {
+
 namespace {
 
 struct ProgramRun {
@@ -71,3 +73,5 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
 }
+
+}  // namespace qv

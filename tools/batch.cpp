@@ -20,6 +20,8 @@
 #include "tools/batch_run.h"
 #include "tools/sim_options.h"
 
+namespace qv {
+
 namespace {
 
 constexpr const char* kUsage =
@@ -339,3 +341,5 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     ListWrittenFiles(o.chain, pictures, out);
     return 0;
 }
+
+}  // namespace qv

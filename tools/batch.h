@@ -4,5 +4,9 @@
 
 #include <ostream>
 
+namespace qv {
+
 // Runs the tool; returns its exit status: 0 success, 1 input or output error, 2 bad usage.
 int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+}  // namespace qv

@@ -22,6 +22,8 @@
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 
+namespace qv {
+
 const char* const kCaptureUsage =
     "  --capture              measure the live sound input instead of a recording; times of\n"
     "                         day are the local wall clock\n"
@@ -370,3 +372,5 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     }
     return status;
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include "capture/signal_simulator.h"
 #include "tools/batch_run.h"
 
+namespace qv {
+
 struct CaptureOptions {
     bool capture = false;      // --capture
     bool listDevices = false;  // --list-devices
@@ -34,3 +36,5 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
 // status: 0 success, 1 device, input or output error.
 int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                     const SimulatorSettings* simulator, std::ostream& out, std::ostream& err);
+
+}  // namespace qv

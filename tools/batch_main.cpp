@@ -3,4 +3,4 @@
 
 #include "tools/batch.h"
 
-int main(int argc, char** argv) { return RunBatch(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) { return qv::RunBatch(argc, argv, std::cout, std::cerr); }

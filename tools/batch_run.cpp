@@ -10,6 +10,8 @@
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 
+namespace qv {
+
 namespace {
 
 // The three panels as the window shows them, as PNGs in `dir` (created when missing).
@@ -127,3 +129,5 @@ void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std
     if (!s.logPath.empty()) out << "read-out log: " << s.logPath << "\n";
     for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
 }
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 
 #include "dsp/measurement.h"
 
+namespace qv {
+
 // The window's entries and options as the command line gives them, and the outputs asked for.
 struct ChainSettings {
     std::string lockFreqText = "1700.0";
@@ -74,3 +76,5 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
 
 // "I/Q file: ...", "read-out log: ..." and "picture: ..." lines for what was written.
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out);
+
+}  // namespace qv

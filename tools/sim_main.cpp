@@ -3,4 +3,4 @@
 
 #include "tools/sim_tool.h"
 
-int main(int argc, char** argv) { return RunSimTool(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) { return qv::RunSimTool(argc, argv, std::cout, std::cerr); }

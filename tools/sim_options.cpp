@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace qv {
+
 namespace {
 
 // A numeric option and its accepted range; an open end excludes the bound itself.
@@ -168,3 +170,5 @@ std::string SimulatorOptionsHelp() {
     help += line;
     return help;
 }
+
+}  // namespace qv

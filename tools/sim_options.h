@@ -5,6 +5,8 @@
 
 #include "capture/signal_simulator.h"
 
+namespace qv {
+
 // Looks at argv[i]. If it is a simulator option ("--ppm 12.5" or "--ppm=12.5"), stores its
 // value in `settings`, advances i past the option and its value, and returns 1. Returns 0,
 // leaving i alone, if argv[i] is not a simulator option. Returns -1 with one line in `error`
@@ -15,3 +17,5 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
 
 // The option lines with their defaults, for usage texts; each line ends in '\n'.
 std::string SimulatorOptionsHelp();
+
+}  // namespace qv

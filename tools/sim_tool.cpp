@@ -9,6 +9,8 @@
 #include "files/wav_file.h"
 #include "tools/sim_options.h"
 
+namespace qv {
+
 namespace {
 
 constexpr long long kWriteBlockFrames = 8192;  // [frames] simulated and written at a time
@@ -89,3 +91,5 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         << settings.ppm << " ppm)\n";
     return 0;
 }
+
+}  // namespace qv

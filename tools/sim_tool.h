@@ -3,5 +3,9 @@
 
 #include <ostream>
 
+namespace qv {
+
 // Runs the tool; returns its exit status: 0 success, 1 output error, 2 bad usage.
 int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+}  // namespace qv
