@@ -480,7 +480,7 @@ int OpenRecordingMixer(App& a, WindowMessage, WParam, LParam) {
 }
 
 int ClearVectorscopeAction(App& a, WindowMessage, WParam, LParam) {
-    ClearVectorscope(a.M.Screen, a.M.Lock.VectorI, a.M.Lock.VectorQ, a.M.Integ.ChartColumn);
+    ClearVectorscope(a.M);
     return 0;
 }
 

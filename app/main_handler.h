@@ -14,7 +14,7 @@
 #include "capture/device_list.h"
 #include "capture/recorder.h"
 #include "capture/signal_simulator.h"
-#include "dsp/measurement.h"
+#include "chain/measurement.h"
 
 namespace qv {
 

@@ -10,9 +10,8 @@
 
 #include "capture/signal_simulator.h"
 #include "common/frame.h"
-#include "dsp/chain_host.h"
-#include "dsp/front_end.h"
-#include "dsp/measurement.h"
+#include "chain/chain_host.h"
+#include "chain/measurement.h"
 #include "tools/batch.h"
 
 namespace qv {

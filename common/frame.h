@@ -11,7 +11,10 @@ struct Frame {
 };
 static_assert(sizeof(Frame) == 4, "a frame is exactly two 16-bit samples");
 
-constexpr int kFramesPerSecond = 8000;  // [frames/s] of the capture and of the corrected stream
+constexpr int kFramesPerSecond = 8000;  // [frames/s] asked of the capture device
+// [output samples/s] of the corrected stream: one per frame of an exact card, so that a card's
+// clock error shows as a step away from 1 frame per sample.
+constexpr int kSamplesPerSecond = kFramesPerSecond;
 constexpr int kFramesPerBlock = 128;    // [frames] in one 512-byte capture block
 
 }  // namespace qv

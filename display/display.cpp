@@ -3,6 +3,7 @@
 
 #include "common/numbers.h"
 #include "display/text.h"
+#include "display/traces.h"
 
 namespace qv {
 
@@ -34,15 +35,13 @@ void Label(Display& d, Surface& s, int points, Colour colour, int x, int y, std:
 
 }  // namespace
 
-void CreateDisplaySurfaces(Display& d, int integrationSeconds, const std::string& now,
-                           int& chartColumn) {
+void CreateDisplaySurfaces(Display& d, int integrationSeconds, const std::string& now) {
     d.ScopePanel = Surface(kScopePanelWidth - 2, kScopePanelHeight - 2);
     d.ScopeRect = Rect{0, 0, d.ScopePanel.Width, d.ScopePanel.Height};
 
     d.VectorPanel = Surface(kVectorPanelSize - 2, kVectorPanelSize - 2);
     d.VectorSurface = Surface(kScopeSurfaceSize, kScopeSurfaceSize);
-    long double vectorI = 0, vectorQ = 0;  // not running yet: nothing to reset
-    ClearVectorscope(d, vectorI, vectorQ, chartColumn);
+    ClearVectorscope(d);
 
     d.ChartPanel = Surface(kChartPanelWidth - 2, kChartPanelHeight - 2);
     d.ChartTraceSurface = Surface(kChartWidth, kChartHeight);
@@ -63,10 +62,8 @@ void CompleteDisplaySurfaces(Display& d) {
     FillWhite(d.CaptureSurface, 0, 0, kChartWidth, kChartHeight);
 }
 
-void ClearVectorscope(Display& d, long double& vectorI, long double& vectorQ, int& chartColumn) {
-    chartColumn = 0;
-    vectorI = 0;
-    vectorQ = 0;
+void ClearVectorscope(Display& d) {
+    d.ChartColumn = 0;
     Surface& s = d.VectorSurface;
     FillWhite(s, 0, 0, kVectorRepaintCopy, kVectorRepaintCopy);
     SelectPen(s, Pen{kAxisGreen, PenStyle::Solid});
@@ -109,8 +106,8 @@ void ComposeCapture(Display& d, int integrationSeconds, const std::string& now) 
     BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.CaptureSurface, 0, 0);
 }
 
-void ClearChart(Display& d, int integrationSeconds, const std::string& now, int& chartColumn) {
-    chartColumn = 0;
+void ClearChart(Display& d, int integrationSeconds, const std::string& now) {
+    d.ChartColumn = 0;
     d.ChartStartTime = now;
     DrawChartFrame(d, d.ChartComposeSurface, integrationSeconds, now);
     FillWhite(d.ChartTraceSurface, 0, 0, kChartWidth, kChartHeight);
@@ -124,26 +121,19 @@ void DrawScopeBackground(Display& d, Surface& s, Rect r) {
     SelectPen(s, Pen{kScopeDividerColour, PenStyle::Solid});
     Line(s, 0, m, w, m);
     SelectPen(s, Pen{kYellow, PenStyle::Solid});
-    Line(s, 48, h, 48, RoundToPixel(h / 2.0L));
+    Line(s, kPpsEdgeMarkerX, h, kPpsEdgeMarkerX, RoundToPixel(h / 2.0L));
     Label(d, s, kSmallLabelPoints, kYellow, 1, m - 15, "RF click");
     DrawText(s, 1, h - 15, "PPS click");
 }
 
 void RedrawScopeBackground(Display& d) {
-    Surface& s = d.ScopeBackSurface;
-    FillBlack(s, 0, 0, kScopePanelWidth, kScopePanelHeight);
-    SelectPen(s, Pen{kScopeDividerColour, PenStyle::Solid});
-    Line(s, 0, 85, 128, 85);
-    SelectPen(s, Pen{kYellow, PenStyle::Solid});
-    Line(s, 48, 170, 48, 85);
-    Label(d, s, kSmallLabelPoints, kYellow, 1, 70, "RF click");
-    DrawText(s, 1, 155, "PPS click");
+    DrawScopeBackground(d, d.ScopeBackSurface, Rect{0, 0, kScopePanelWidth, kScopePanelHeight});
 }
 
 void DrawClickMarker(Display& d, int clickPosition) {
     Surface& s = d.ScopeBackSurface;
     Pen previous = SelectPen(s, Pen{kYellow, PenStyle::Dot});
-    const int x = 2 * clickPosition;
+    const int x = kClickTracePixelsPerSample * clickPosition;
     Line(s, x, RoundToPixel(d.ScopeRect.bottom / 2.0L), x, d.ScopeRect.top);
     SelectPen(s, previous);
 }

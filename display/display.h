@@ -14,6 +14,8 @@ constexpr int kChartHeight = 340;        // [pixels]
 constexpr int kVectorCentre = 85;        // [pixels] origin of the I/Q plane
 constexpr int kVectorSecondCopy = 167;   // [pixels] square shown once a second
 constexpr int kVectorRepaintCopy = 168;  // [pixels] square shown at a repaint
+constexpr int kChartColumns = 740;       // periods on the chart
+constexpr int kCaptureColumn = 739;      // automatic capture when the column count reaches this
 
 // Panel controls: outer size; the drawable client area is 2 pixels smaller (sunken border).
 constexpr int kScopePanelWidth = 128, kScopePanelHeight = 170;
@@ -44,18 +46,21 @@ struct Display {
     Rect ScopeRect;                // the scope panel's client rectangle
     int VectorMagnification = 1;   // divisor M of the vectorscope: 1, 10, 100 or 1000
     std::string ChartStartTime;    // hh:mm:ss of the last start or clear; empty before
+    int ChartColumn = 0;  // closed periods modulo 740 since the chart was last cleared
+    int TickCount = 0;    // closed periods modulo 10, never reset
+    // [pixels] the previous point of the PPS trace and the end of the last RF click segment
+    int ScopeLastX = 0, ScopeLastY = 0;
+    int ClickTraceX = 0, ClickTraceY = 0;
 };
 
 // Panel-buffer and surface creation with the start-up drawing (first four creation steps):
 // empty I/Q panel, white chart surfaces with the frame, scope background.
-// The I/Q panel's clear also resets the chart column, which the caller owns.
-void CreateDisplaySurfaces(Display& d, int integrationSeconds, const std::string& now,
-                           int& chartColumn);
+void CreateDisplaySurfaces(Display& d, int integrationSeconds, const std::string& now);
 // The last two creation steps: the trace pen into ScopeWorkSurface, the white CaptureSurface.
 void CompleteDisplaySurfaces(Display& d);
 
-// Empty I/Q panel; zeroes the vectorscope sums and the chart column.
-void ClearVectorscope(Display& d, long double& vectorI, long double& vectorQ, int& chartColumn);
+// Empty I/Q panel; restarts the chart column. The caller zeroes the vectorscope sums.
+void ClearVectorscope(Display& d);
 
 // The chart's grid, labels and text line, drawn onto `target`.
 void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const std::string& now);
@@ -64,28 +69,15 @@ void ComposeChart(Display& d, int integrationSeconds, const std::string& now);
 // The chart composed afresh and copied onto CaptureSurface, ready to be written to a file.
 void ComposeCapture(Display& d, int integrationSeconds, const std::string& now);
 // "Clear display": restart the column count and the start time, white trace and capture.
-void ClearChart(Display& d, int integrationSeconds, const std::string& now, int& chartColumn);
+void ClearChart(Display& d, int integrationSeconds, const std::string& now);
 
 // The scope background within rectangle r of surface s (start-up geometry).
 void DrawScopeBackground(Display& d, Surface& s, Rect r);
-// The scope background on ScopeBackSurface with the fixed 128 x 170 geometry.
+// The scope background on ScopeBackSurface over the whole scope control (128 x 170), not only
+// its client area as at start-up.
 void RedrawScopeBackground(Display& d);
 // Dotted click-position marker on ScopeBackSurface at x = 2 * clickPosition.
 void DrawClickMarker(Display& d, int clickPosition);
-
-// One point of a click-scope trace, drawn as a polyline with the pen selected in the surface:
-// the first point only sets (lastX, lastY); every point is joined to the previous one, end
-// point excluded, and becomes the new previous point.
-inline void TracePoint(Surface& s, int& lastX, int& lastY, int x, int y, bool first) {
-    if (first) {
-        lastX = x;
-        lastY = y;
-    }
-    MoveTo(s, lastX, lastY);
-    LineTo(s, x, y);
-    lastX = x;
-    lastY = y;
-}
 
 // At the window's close: the scope surfaces are deleted (drawing on them does nothing after).
 void ReleaseDisplaySurfaces(Display& d);

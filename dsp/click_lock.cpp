@@ -1,11 +1,10 @@
-// Click phase lock, baseband I/Q, offset rotation, blanking and the vectorscope.
+// Click phase lock, baseband I/Q, offset rotation, blanking and the vectorscope sums.
 #include "dsp/click_lock.h"
 
 #include <cmath>
 
 #include "common/numbers.h"
 #include "common/trig.h"
-#include "dsp/measurement.h"
 
 namespace qv {
 
@@ -19,8 +18,6 @@ const long double kPhaseGain = static_cast<long double>(0.04f);      // [cycles 
 
 constexpr int kBlankBefore = 20;  // blanked: ClickPosition - 20 < n < ClickPosition + 300
 constexpr int kBlankAfter = 300;
-constexpr int kClickTraceSamples = 64;  // RF scope trace: n = 0 .. 63, x = 2n
-constexpr int kLastSampleOfSecond = 7999;
 
 // Stores an extended value into slot `index` (and its twin index + 27) as head + tail.
 inline void StoreProduct(std::array<double, 2 * kTapCount>& head,
@@ -31,31 +28,21 @@ inline void StoreProduct(std::array<double, 2 * kTapCount>& head,
     tail[index] = tail[index + kTapCount] = t;
 }
 
-// The click read-outs, once a second at n = ClickPosition.
-void UpdateClickLock(Measurement& m, long double i, long double q) {
-    ClickLock& c = m.Lock;
-    c.ClickI = kSmoothOld * c.ClickI + kSmoothNew * i;
-    c.ClickQ = kSmoothOld * c.ClickQ + kSmoothNew * q;
-    const long double clickLevel = std::sqrt(c.ClickI * c.ClickI + c.ClickQ * c.ClickQ);
-    const long double clickPhase = ArcTan2(c.ClickQ, c.ClickI);  // [rad]
-    c.LockStep = c.LockStep - kFrequencyGain * clickPhase;
+// Once a second at n = ClickPosition: smooth the click vector and pull the oscillator's
+// frequency and phase towards it.
+void UpdateClickLock(ClickLock& c, LockedSample& s) {
+    c.ClickI = kSmoothOld * c.ClickI + kSmoothNew * s.I;
+    c.ClickQ = kSmoothOld * c.ClickQ + kSmoothNew * s.Q;
+    s.ClickLevel = std::sqrt(c.ClickI * c.ClickI + c.ClickQ * c.ClickQ);
+    s.ClickPhase = ArcTan2(c.ClickQ, c.ClickI);
+    c.LockStep = c.LockStep - kFrequencyGain * s.ClickPhase;
     // No wrap here: the next advance takes the fractional part.
-    c.LockPhase = c.LockPhase - kPhaseGain * clickPhase;
-
-    ChainHost& host = *m.Host;
-    host.SetReadout(Readout::ClickPhase,
-                    "ClickPhase degrees = " + FormatMask(clickPhase * 180 / kPi, 3));
-    host.SetReadout(Readout::ClickLevel, "Click Level % = " + FormatMask(100 * clickLevel, 3));
-    host.SetReadout(Readout::LockFreqOut,
-                    "Lock frequency = " + FormatMask(m.Params.SampleRate * c.LockStep, 3));
-    host.SetReadout(Readout::ClickPeak, "Click Peak = " + std::to_string(c.ClickPosition));
+    c.LockPhase = c.LockPhase - kPhaseGain * s.ClickPhase;
 }
 
 }  // namespace
 
-void PhaseLockSample(Measurement& m, int n, long double x) {
-    ClickLock& c = m.Lock;
-
+void LockSample(ClickLock& c, int n, long double x, bool blank, LockedSample& s) {
     c.LockPhase = Frac(c.LockPhase + c.LockStep);
     long double sinTheta, cosTheta;
     ExtendedSinCos(2 * kPi * c.LockPhase, &sinTheta, &cosTheta);
@@ -79,14 +66,11 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
         i += taps[k] * (static_cast<long double>(iHead[k]) + iTail[k]);  // the exact product
         q += taps[k] * (static_cast<long double>(qHead[k]) + qTail[k]);
     }
+    s.I = i;
+    s.Q = q;
 
-    if (n == c.ClickPosition) UpdateClickLock(m, i, q);
-
-    if (n >= 0 && n < kClickTraceSamples && m.Screen.Drawing) {
-        const int x2 = 2 * n;
-        const int y = RoundToPixel(50 - 160 * std::sqrt(i * i + q * q));
-        TracePoint(m.Screen.ScopeWorkSurface, c.ClickTraceX, c.ClickTraceY, x2, y, n == 0);
-    }
+    s.ClickRead = n == c.ClickPosition;
+    if (s.ClickRead) UpdateClickLock(c, s);
 
     c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);
     // Frac never gives -0, so equal phases have equal bits and equal sines and cosines.
@@ -96,36 +80,16 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
         c.OffsetTrigValid = true;
     }
     const long double cosPsi = c.OffsetCos, sinPsi = c.OffsetSin;
-    long double rotatedI = cosPsi * i - sinPsi * q;
-    long double rotatedQ = sinPsi * i + cosPsi * q;
+    s.RotatedI = cosPsi * i - sinPsi * q;
+    s.RotatedQ = sinPsi * i + cosPsi * q;
 
-    if (m.Params.BlankRfClickFlag == 1 && c.ClickPosition - kBlankBefore < n &&
-        n < c.ClickPosition + kBlankAfter) {
-        rotatedI = 0;
-        rotatedQ = 0;
+    if (blank && c.ClickPosition - kBlankBefore < n && n < c.ClickPosition + kBlankAfter) {
+        s.RotatedI = 0;
+        s.RotatedQ = 0;
     }
 
-    c.VectorI = c.VectorI + rotatedI;
-    c.VectorQ = c.VectorQ + rotatedQ;
-
-    IntegrateSample(m, rotatedI, rotatedQ);
-
-    Display& d = m.Screen;
-    if (!d.Drawing) return;
-    // Dividing by 1 changes nothing, so the default magnification skips the two divisions.
-    long double dotI = c.VectorI, dotQ = c.VectorQ;
-    if (d.VectorMagnification != 1) {
-        const long double magnification = d.VectorMagnification;
-        dotI = dotI / magnification;
-        dotQ = dotQ / magnification;
-    }
-    SetPixel(d.VectorSurface, RoundToPixel(dotI + kVectorCentre),
-             RoundToPixel(kVectorCentre - dotQ), kBlack);
-
-    if (n == kLastSampleOfSecond) {
-        BlockCopy(d.VectorSurface, 0, 0, kVectorSecondCopy, kVectorSecondCopy, d.VectorPanel, 0, 0);
-        m.Host->PanelChanged(PanelId::Vector);
-    }
+    c.VectorI = c.VectorI + s.RotatedI;
+    c.VectorQ = c.VectorQ + s.RotatedQ;
 }
 
 }  // namespace qv

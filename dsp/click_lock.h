@@ -1,19 +1,19 @@
 // Click phase lock and baseband I/Q: mixes the RF channel with an oscillator, low-pass filters
-// it, locks the oscillator to the RF click once a second, and feeds the vectorscope and the
-// period integration.
+// it, locks the oscillator to the RF click once a second, rotates the baseband vector by the
+// offset frequency, blanks it around the click and keeps its running sums. Only maths: the
+// caller shows the results.
 #pragma once
 
 #include <array>
 
 namespace qv {
 
-struct Measurement;
-
 constexpr int kTapCount = 27;  // low-pass filter length and ring length
+constexpr int kStartClickPosition = 31;  // [output samples after the PPS edge] at start-up
 
 struct ClickLock {
     // parameters
-    int ClickPosition = 31;        // [output samples after the PPS edge] where the click is read
+    int ClickPosition = kStartClickPosition;       // [output samples after the PPS edge] where the click is read
     long double OffsetStep = 0;    // [cycles per sample] offset rotator increment
 
     // state
@@ -29,7 +29,6 @@ struct ClickLock {
     std::array<double, 2 * kTapCount> RingIHead{}, RingITail{}, RingQHead{}, RingQTail{};
     int RingIndex = 0;             // slot of the next (and of the oldest) product, 0..26
     long double ClickI = 0, ClickQ = 0;  // smoothed I/Q at ClickPosition
-    int ClickTraceX = 0, ClickTraceY = 0;  // [pixels] end of the last click-scope segment
     long double VectorI = 0, VectorQ = 0;  // running sums since the vectorscope was cleared
 
     // cache: cosine and sine of the offset rotator's last phase; with a fixed offset of 0 the
@@ -49,7 +48,17 @@ inline constexpr double kLowPassTaps[kTapCount] = {
     -0.00213425,  0.03742594,   0.01523923,  -0.02131265,  -0.0262922,   -0.004402553,
     0.01350716,   0.01350045,   0.005187542};
 
-// One re-sampled RF value x at position n (0..7999, 0 on the PPS edge) of the second.
-void PhaseLockSample(Measurement& m, int n, long double x);
+// What one sample gives. Filled anew by every LockSample, the click reading only when read.
+struct LockedSample {
+    long double I, Q;                // [full scale] low-pass filtered mixer products
+    long double RotatedI, RotatedQ;  // [full scale] after offset rotation and blanking
+    bool ClickRead;                  // n was ClickPosition: the lock has been updated
+    long double ClickPhase;          // [rad] of the smoothed click vector, when ClickRead
+    long double ClickLevel;          // [full scale] its length, when ClickRead
+};
+
+// One re-sampled RF value x at position n (0..7999, 0 on the PPS edge) of the second; with
+// `blank`, the samples around the click give a zero vector.
+void LockSample(ClickLock& c, int n, long double x, bool blank, LockedSample& s);
 
 }  // namespace qv

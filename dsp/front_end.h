@@ -1,5 +1,6 @@
 // Sample front end: re-samples the captured frames to 8000 output samples per GPS second with a
-// sample-clock loop that holds the PPS edge at index 4000, and shows the clock read-outs.
+// sample-clock loop that holds the PPS edge at index 4000. Only maths: what it finds is
+// returned to the caller, which shows it.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,7 @@
 
 namespace qv {
 
-struct Measurement;
-
-constexpr int kSamplesPerSecond = 8000;  // [output samples] in one corrected second
+constexpr int kLastSampleOfSecond = kSamplesPerSecond - 1;  // [output samples]
 constexpr int kPpsEdgeIndex = 4000;      // [output samples] where the PPS edge is held
 
 // The clock loop never leaves these bounds, so a PPS channel full of noise cannot stall the
@@ -39,13 +38,52 @@ struct FrontEnd {
     long double PeakRise = 0;   // [full scale] largest two-sample rise this second
     long double PeakCurve = 0;  // [full scale] Rise - PrevRise where PeakRise was set
     int PeakIndex = 0;          // [output samples] SecondIndex of the centre of PeakRise
-    int ScopeLastX = 0, ScopeLastY = 0;  // [pixels] previous point of the PPS scope trace
-    int64_t FramesProcessed = 0;  // [frames] handed to ProcessFrame so far
 };
 
-// One captured frame through the front end (and, per output sample, the rest of the chain).
-void ProcessFrame(Measurement& m, Frame frame);
-// A capture block's frames, in order.
-void ProcessFrames(Measurement& m, const Frame* frames, int count);
+// One output sample of the corrected stream, filled by NextSample.
+struct ResampledSample {
+    int SecondIndex;  // [output samples, 0..7999] PPS edge at 4000
+    int N;            // [output samples, 0..7999] the same position, 0 on the PPS edge
+    long double Rf;   // [full scale] RF value, negated when inverted; the PPS value is PpsOut
+};
+
+// What the last sample of a second brings: the clock loop's new state, filled by EndSample.
+struct SecondEnd {
+    long double FreqErrorPpm;        // [ppm] sound-card clock error, + = card runs fast
+    long double TimingErrorSamples;  // [output samples] of this second's PPS edge
+    int AudioPeak;                   // [0..32768] largest |PPS sample| of the second
+};
+
+// Takes the next captured frame: its PPS magnitude into the audio peak, both channels scaled.
+void LoadFrame(FrontEnd& f, Frame frame);
+
+// The next output sample that falls before the frame loaded last (true), or false when there
+// is none left: the frame then becomes the previous one. After a true return, EndSample must
+// follow before the next call.
+inline bool NextSample(FrontEnd& f, bool inverted, ResampledSample& out) {
+    if (f.ResamplePos < 1.0L) {
+        const long double p = f.ResamplePos;
+        f.PpsOut = f.PrevPps * (1 - p) + f.CurPps * p;
+        long double rf = f.PrevRf * (1 - p) + f.CurRf * p;
+        if (inverted) {
+            f.PpsOut = -f.PpsOut;
+            rf = -rf;
+        }
+        out.SecondIndex = f.SecondIndex;
+        out.N = (f.SecondIndex + kPpsEdgeIndex) % kSamplesPerSecond;
+        out.Rf = rf;
+        return true;
+    }
+    f.PrevPps = f.CurPps;
+    f.PrevRf = f.CurRf;
+    f.ResamplePos = f.ResamplePos - 1.0L;
+    return false;
+}
+
+// The PPS edge detector on the sample NextSample returned; at the last sample of a second, the
+// clock correction, which is then in `end` (true is returned; `end` is untouched otherwise).
+// Then on to the next output sample. `sampleRate` [samples/s] is the rate of the corrected
+// stream the frequency error is stated against.
+bool EndSample(FrontEnd& f, int sampleRate, SecondEnd& end);
 
 }  // namespace qv

@@ -1,23 +1,28 @@
-// Period integration: sums the baseband vector over T whole seconds, plots each period's phase
-// and level on the chart and appends its I/Q record while saving.
+// Period integration: sums the baseband vector over T whole seconds and, when a period closes,
+// gives its sums, phase and level. Only maths: the caller plots and records the period.
 #pragma once
 
 namespace qv {
 
-struct Measurement;
-
-constexpr int kChartColumns = 740;     // periods on the chart
-constexpr int kCaptureColumn = 739;    // automatic capture when the column count reaches this
 constexpr int kMaxIntegrationSeconds = 268435;  // 8000 * T must fit a 32-bit count
 
 struct Integration {
     // state
     long double PeriodI = 0, PeriodQ = 0;  // sums since the last period close
     int PeriodSample = 0;  // [samples] in the current period, 0 .. 8000*T - 1
-    int TickCount = 0;     // closed periods modulo 10, never reset
-    int ChartColumn = 0;   // closed periods modulo 740 since the chart was last cleared
 };
 
-void IntegrateSample(Measurement& m, long double i, long double q);
+// A period that has just closed, filled by IntegrateVector.
+struct ClosedPeriod {
+    long double PeriodI, PeriodQ;  // the period's sums, as they stood at the close
+    long double Phase;             // [rad, (-pi, pi]] of the sum vector
+    long double Level;             // [dB] of the period's mean vector
+};
+
+// One baseband vector (i, q) into the period of `integrationSeconds` [s] seconds. True when it
+// closed the period, which is then in `closed` (left untouched otherwise: this runs for every
+// sample, a close once in 8000 * T).
+bool IntegrateVector(Integration& g, long double i, long double q, int integrationSeconds,
+                     ClosedPeriod& closed);
 
 }  // namespace qv

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/frame.h"
-#include "dsp/measurement.h"
+#include "chain/measurement.h"
 
 namespace qv {
 
@@ -27,7 +27,7 @@ public:
         readouts.push_back({MillisecondsOfDay(), id, text});
     }
     int64_t MillisecondsOfDay() override {
-        return measurement ? measurement->Front.FramesProcessed / 8 : 0;
+        return measurement ? measurement->FramesProcessed / 8 : 0;
     }
     void ChartCaptured(const Surface&, int64_t) override { ++captures; }
 

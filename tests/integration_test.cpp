@@ -93,10 +93,10 @@ TEST(AutomaticCapture, At739PeriodsAfterAClearAndOnlyWhileOn) {
     c.m.Params.SaveScreenFlag = 1;
     Integrate(c, 8000 * 738 - 1);
     EXPECT_EQ(c.host.captures, 0);
-    EXPECT_EQ(c.m.Integ.ChartColumn, 738);
+    EXPECT_EQ(c.m.Screen.ChartColumn, 738);
     Integrate(c, 8000);
     EXPECT_EQ(c.host.captures, 1);
-    EXPECT_EQ(c.m.Integ.ChartColumn, 0);  // the capture clears the chart
+    EXPECT_EQ(c.m.Screen.ChartColumn, 0);  // the capture clears the chart
     EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, 215), kWhite);
     c.m.Params.SaveScreenFlag = -1;
     Integrate(c, 8000 * 739);

@@ -128,7 +128,7 @@ TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {
     CloseOnePeriod(c);
     EXPECT_EQ(trace.At(738, 335), kRed);
     EXPECT_EQ(trace.At(739, 335), kWhite);
-    EXPECT_EQ(c.m.Integ.ChartColumn, 11);
+    EXPECT_EQ(c.m.Screen.ChartColumn, 11);
     // What the panel shows is the composed chart of the last period end.
     EXPECT_TRUE(SameBlock(c.m.Screen.ChartPanel, 0, 0, c.m.Screen.ChartComposeSurface, 0, 0,
                           kChartPanelWidth - 2, kChartPanelHeight - 2));
@@ -136,7 +136,7 @@ TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {
     const Surface shown = c.m.Screen.ChartPanel;
     c.m.Screen.ChartStartTime = "before";
     ClearChart(c.m);
-    EXPECT_EQ(c.m.Integ.ChartColumn, 0);
+    EXPECT_EQ(c.m.Screen.ChartColumn, 0);
     EXPECT_EQ(c.m.Screen.ChartStartTime, "00:00:00");       // the host's time of day
     EXPECT_EQ(c.m.Screen.ChartPanel.Pixels, shown.Pixels);  // the old chart stays on screen
     EXPECT_EQ(CountOther(trace, {kWhite}), 0);
@@ -152,7 +152,7 @@ TEST(CaptureScreen, ComposesTheChartWithoutTouchingIt) {
     EXPECT_EQ(capture.At(739, 335), kRed);      // the trace
     EXPECT_EQ(capture.At(0, 145), kPhaseGrid);  // the frame over it
     EXPECT_EQ(c.m.Screen.ChartTraceSurface.Pixels, trace.Pixels);
-    EXPECT_EQ(c.m.Integ.ChartColumn, 10);
+    EXPECT_EQ(c.m.Screen.ChartColumn, 10);
 }
 
 TEST(ClickScope, StartUpBackgroundAndTheRedrawDifferByAPixelOrTwo) {
@@ -227,7 +227,7 @@ TEST(IqPanel, EveryMagnificationChoiceStartsAFreshPicture) {
     StartedChain c;
     const Surface empty = c.m.Screen.VectorSurface;
     for (int magnification : {10, 10, 1000, 1}) {
-        c.m.Integ.ChartColumn = 300;
+        c.m.Screen.ChartColumn = 300;
         c.m.Lock.VectorI = 40 * c.m.Screen.VectorMagnification;  // a dot at (125, 105)
         c.m.Lock.VectorQ = -20 * c.m.Screen.VectorMagnification;
         PhaseLockSample(c.m, 100, 0);
@@ -236,7 +236,7 @@ TEST(IqPanel, EveryMagnificationChoiceStartsAFreshPicture) {
         EXPECT_EQ(c.m.Screen.VectorMagnification, magnification);
         EXPECT_EQ(c.m.Lock.VectorI, 0);
         EXPECT_EQ(c.m.Lock.VectorQ, 0);
-        EXPECT_EQ(c.m.Integ.ChartColumn, 0);
+        EXPECT_EQ(c.m.Screen.ChartColumn, 0);
         EXPECT_EQ(c.m.Screen.VectorSurface.Pixels, empty.Pixels);
     }
 }
@@ -269,7 +269,7 @@ TEST(DisplaySurfaces, ProcessingAfterReleaseDrawsNothingAndDoesNotFault) {
     c.Feed(std::vector<Frame>(8000 * 2, Frame{1000, 20000}));
     RepaintPanels(c.m.Screen, 3, "00:00:00");
     SetClickPositionFromScope(c.m, 40);
-    EXPECT_EQ(c.m.Front.FramesProcessed, 16000);
+    EXPECT_EQ(c.m.FramesProcessed, 16000);
 }
 
 }  // namespace

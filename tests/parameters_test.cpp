@@ -50,7 +50,7 @@ TEST(ResetAll, BeforeStartSetsStepsAndClearsTheVectorscope) {
     host.measurement = &m;
     InitialiseMeasurement(m, host);
     m.Lock.VectorI = 12;
-    m.Integ.ChartColumn = 300;
+    m.Screen.ChartColumn = 300;
     m.Params.OffsetText = "1";
     SetPixel(m.Screen.VectorSurface, 10, 10, kBlack);
     ResetAll(m);
@@ -59,7 +59,7 @@ TEST(ResetAll, BeforeStartSetsStepsAndClearsTheVectorscope) {
     EXPECT_EQ(m.Lock.LockStep, 1700.0L / 8000);
     EXPECT_EQ(m.Lock.OffsetStep, 1.0L / 8000);
     EXPECT_EQ(m.Lock.VectorI, 0);
-    EXPECT_EQ(m.Integ.ChartColumn, 0);
+    EXPECT_EQ(m.Screen.ChartColumn, 0);
     EXPECT_EQ(m.Screen.VectorSurface.At(10, 10), kWhite);
 }
 

@@ -228,11 +228,11 @@ TEST_F(WindowHandler, MagnificationOptionsSetTheDivisorAndAlwaysClearTheVectorsc
     for (auto [id, divisor] : {std::pair{IDMAG10, 10}, {IDMAG100, 100}, {IDMAG1000, 1000},
                                {IDMAG1, 1}, {IDMAG10, 10}, {IDMAG10, 10}}) {
         app.M.Lock.VectorI = 5;
-        app.M.Integ.ChartColumn = 7;
+        app.M.Screen.ChartColumn = 7;
         SendCommand(app, id);
         EXPECT_EQ(app.M.Screen.VectorMagnification, divisor);
         EXPECT_EQ(app.M.Lock.VectorI, 0) << "cleared even when chosen again";
-        EXPECT_EQ(app.M.Integ.ChartColumn, 0);
+        EXPECT_EQ(app.M.Screen.ChartColumn, 0);
     }
 }
 

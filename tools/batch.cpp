@@ -13,7 +13,7 @@
 #include "capture/signal_simulator.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
-#include "dsp/measurement.h"
+#include "chain/measurement.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
@@ -202,7 +202,7 @@ public:
 
     // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
     int64_t MillisecondsOfDay() override {
-        return (startMilliseconds_ + m_.Front.FramesProcessed / 8) % kMillisecondsPerDay;
+        return (startMilliseconds_ + m_.FramesProcessed / 8) % kMillisecondsPerDay;
     }
 
 private:

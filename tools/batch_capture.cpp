@@ -18,7 +18,7 @@
 #include "capture/portaudio_input.h"
 #include "capture/recorder.h"
 #include "common/time_of_day.h"
-#include "dsp/measurement.h"
+#include "chain/measurement.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 

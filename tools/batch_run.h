@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dsp/measurement.h"
+#include "chain/measurement.h"
 
 namespace qv {
 

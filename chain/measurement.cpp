@@ -1,31 +1,12 @@
 // Setting up the measurement as the window does: initialisation, Start, Reset All, entry fields.
-#include "dsp/measurement.h"
+#include "chain/measurement.h"
 
 #include "common/numbers.h"
 #include "common/time_of_day.h"
+#include "display/traces.h"
 #include "files/iq_file.h"
 
 namespace qv {
-
-const char* ReadoutName(Readout id) {
-    switch (id) {
-        case Readout::LockFreqOut:
-            return "IDLOCKFREQOUT";
-        case Readout::ClickPhase:
-            return "IDCLICKPHASE";
-        case Readout::ClickLevel:
-            return "IDCLICKLEVEL";
-        case Readout::ClickPeak:
-            return "IDCLICKPEAK";
-        case Readout::AudioLevel:
-            return "IDAUDIOLEVEL";
-        case Readout::FreqError:
-            return "IDFREQERROR";
-        case Readout::TimingError:
-            return "IDTIMINGERROR";
-    }
-    return "IDUNKNOWN";
-}
 
 std::string Measurement::Now() const { return FormatTimeOfDay(Host->MillisecondsOfDay()); }
 
@@ -66,13 +47,13 @@ void InitialiseMeasurement(Measurement& m, ChainHost& host) {
     const std::string now = m.Now();
     // The surfaces come first, so the start-up chart frame shows the integration time that is
     // still 0 then; the first period end redraws it.
-    CreateDisplaySurfaces(m.Screen, m.Params.IntegrationSeconds, now, m.Integ.ChartColumn);
+    CreateDisplaySurfaces(m.Screen, m.Params.IntegrationSeconds, now);
     m.Params.SampleRate = kSamplesPerSecond;
-    m.Lock.ClickPosition = 31;
+    m.Lock.ClickPosition = kStartClickPosition;
     FixOffset(m);
     ReadIntegrationTime(m, m.Params.IntegrationText);
     m.Screen.VectorMagnification = 1;
-    m.Integ.ChartColumn = 0;
+    m.Screen.ChartColumn = 0;
     for (auto* ring :
          {&m.Lock.RingIHead, &m.Lock.RingITail, &m.Lock.RingQHead, &m.Lock.RingQTail}) {
         ring->fill(0);
@@ -96,27 +77,32 @@ void ResetAll(Measurement& m) {
     m.Lock.VectorQ = 0;
     RedrawScopeBackground(m.Screen);
     ReadIntegrationTime(m, m.Params.IntegrationText);
-    ClearVectorscope(m.Screen, m.Lock.VectorI, m.Lock.VectorQ, m.Integ.ChartColumn);
-    m.Integ.ChartColumn = 0;
+    ClearVectorscope(m);
+    m.Screen.ChartColumn = 0;
 }
 
 void SetClickPositionFromScope(Measurement& m, int panelX) {
-    m.Lock.ClickPosition = static_cast<int>(IntFloor(panelX / 2.0L));
+    m.Lock.ClickPosition = static_cast<int>(
+        IntFloor(panelX / static_cast<long double>(kClickTracePixelsPerSample)));
     RedrawScopeBackground(m.Screen);
     DrawClickMarker(m.Screen, m.Lock.ClickPosition);
 }
 
 void SetVectorMagnification(Measurement& m, int magnification) {
     m.Screen.VectorMagnification = magnification;
-    ClearVectorscope(m.Screen, m.Lock.VectorI, m.Lock.VectorQ, m.Integ.ChartColumn);
+    ClearVectorscope(m);
 }
 
 void CaptureScreen(Measurement& m) {
     ComposeCapture(m.Screen, m.Params.IntegrationSeconds, m.Now());
 }
 
-void ClearChart(Measurement& m) {
-    ClearChart(m.Screen, m.Params.IntegrationSeconds, m.Now(), m.Integ.ChartColumn);
+void ClearChart(Measurement& m) { ClearChart(m.Screen, m.Params.IntegrationSeconds, m.Now()); }
+
+void ClearVectorscope(Measurement& m) {
+    m.Lock.VectorI = 0;
+    m.Lock.VectorQ = 0;
+    ClearVectorscope(m.Screen);
 }
 
 }  // namespace qv

@@ -5,23 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "chain/readouts.h"
+
 namespace qv {
 
 struct Surface;
-
-// The read-out labels the chain writes, with their control ids.
-enum class Readout {
-    LockFreqOut = 1000,  // IDLOCKFREQOUT
-    ClickPhase = 1100,   // IDCLICKPHASE
-    ClickLevel = 1200,   // IDCLICKLEVEL
-    ClickPeak = 1400,    // IDCLICKPEAK
-    AudioLevel = 700,    // IDAUDIOLEVEL
-    FreqError = 800,     // IDFREQERROR
-    TimingError = 900,   // IDTIMINGERROR
-};
-
-// The label's id name as the read-out log writes it ("IDFREQERROR", ...).
-const char* ReadoutName(Readout id);
 
 enum class PanelId { Scope, Vector, Chart };
 

@@ -1,14 +1,17 @@
-// The whole measurement: every subsystem's state in one struct, and the operations that set it
-// up as the window does (initialisation, Start, Reset All, the entry fields' conversions).
+// The whole measurement: every block's state in one struct, the chain that runs the blocks in
+// order and hands their results to the panels, the read-outs, the I/Q records and the
+// automatic capture, and the operations that set it up as the window does (initialisation,
+// Start, Reset All, the entry fields' conversions).
 #pragma once
 
 #include <string>
 
-#include "dsp/chain_host.h"
+#include "chain/chain_host.h"
+#include "common/frame.h"
+#include "display/display.h"
 #include "dsp/click_lock.h"
 #include "dsp/front_end.h"
 #include "dsp/integration.h"
-#include "display/display.h"
 
 namespace qv {
 
@@ -37,9 +40,26 @@ struct Measurement {
     Display Screen;
     std::string IqText;  // header lines plus one record per period while saving
     ChainHost* Host = nullptr;
+    int64_t FramesProcessed = 0;  // [frames] through ProcessFrame so far
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };
+
+// ---------------------------------------------------------------------------------------------
+// The chain
+
+// One captured frame through the front end and, per output sample, the rest of the chain.
+void ProcessFrame(Measurement& m, Frame frame);
+// A capture block's frames, in order.
+void ProcessFrames(Measurement& m, const Frame* frames, int count);
+// One re-sampled RF value x at position n (0..7999, 0 on the PPS edge) of the second through
+// the click lock, the vectorscope and the integration.
+void PhaseLockSample(Measurement& m, int n, long double x);
+// One rotated, possibly blanked baseband vector into the period integration.
+void IntegrateSample(Measurement& m, long double i, long double q);
+
+// ---------------------------------------------------------------------------------------------
+// Setting up
 
 // The window's initialisation, in its order (surfaces, rates, offset, integration time,
 // filter, trace pen, I/Q header, capture surface). `host` must outlive the measurement's use.
@@ -67,5 +87,7 @@ void SetVectorMagnification(Measurement& m, int magnification);
 void CaptureScreen(Measurement& m);
 // "Clear display".
 void ClearChart(Measurement& m);
+// "Clear V-scope": the sums zeroed, an empty I/Q panel and the chart column restarted.
+void ClearVectorscope(Measurement& m);
 
 }  // namespace qv

@@ -1,0 +1,104 @@
+// The chain: each captured frame through the blocks in order, and each block's results handed
+// to the places that act on them (panel traces, read-outs, I/Q records, automatic capture).
+//
+// Within one output sample the order is: the click lock (its read-outs once a second, the RF
+// click trace), the integration (a closed period's dots, record, scroll and capture), the
+// vectorscope dot (and once a second its panel), then the PPS edge detector with the PPS trace
+// and, at the end of a second, the scope panel and the clock read-outs.
+#include "chain/measurement.h"
+#include "display/traces.h"
+#include "files/iq_file.h"
+
+namespace qv {
+
+namespace {
+
+// The effects that come once a second or once a period stay out of the per-sample loop, so
+// that it keeps its registers and its instruction cache to itself.
+
+[[gnu::noinline]] void ShowPeriod(Measurement& m, const ClosedPeriod& period) {
+    const int t = m.Params.IntegrationSeconds;
+    Display& d = m.Screen;
+    PlotPeriod(d, period.Phase, period.Level);
+    const std::string now = m.Now();
+    if (m.Params.SaveIqFlag == 1) {
+        const std::string record = IqRecord(now, period.PeriodI, period.PeriodQ);
+        m.IqText += record;
+        m.Host->IqRecordAdded(m.IqText, record);
+    }
+    if (d.Drawing) {
+        ScrollChart(d, t, now);
+        m.Host->PanelChanged(PanelId::Chart);
+    }
+    if (CountChartColumn(d) && m.Params.SaveScreenFlag == 1) {
+        ComposeCapture(d, t, now);
+        m.Host->ChartCaptured(d.CaptureSurface, m.Host->MillisecondsOfDay());
+        ClearChart(d, t, now);
+    }
+}
+
+[[gnu::noinline]] void ShowClickReading(Measurement& m, long double phase, long double level) {
+    ChainHost& host = *m.Host;
+    host.SetReadout(Readout::ClickPhase, ClickPhaseText(phase));
+    host.SetReadout(Readout::ClickLevel, ClickLevelText(level));
+    host.SetReadout(Readout::LockFreqOut, LockFrequencyText(m.Params.SampleRate * m.Lock.LockStep));
+    host.SetReadout(Readout::ClickPeak, ClickPeakText(m.Lock.ClickPosition));
+}
+
+[[gnu::noinline]] void ShowSecondEnd(Measurement& m, const SecondEnd& end) {
+    if (m.Screen.Drawing) {
+        ShowScope(m.Screen);
+        m.Host->PanelChanged(PanelId::Scope);
+    }
+    m.Host->SetReadout(Readout::FreqError, FreqErrorText(end.FreqErrorPpm));
+    m.Host->SetReadout(Readout::TimingError, TimingErrorText(end.TimingErrorSamples));
+    m.Host->SetReadout(Readout::AudioLevel, AudioLevelText(end.AudioPeak));
+}
+
+}  // namespace
+
+void IntegrateSample(Measurement& m, long double i, long double q) {
+    ClosedPeriod period;
+    if (IntegrateVector(m.Integ, i, q, m.Params.IntegrationSeconds, period)) ShowPeriod(m, period);
+}
+
+void PhaseLockSample(Measurement& m, int n, long double x) {
+    Display& d = m.Screen;
+    LockedSample s;
+    LockSample(m.Lock, n, x, m.Params.BlankRfClickFlag == 1, s);
+    if (s.ClickRead) ShowClickReading(m, s.ClickPhase, s.ClickLevel);
+    if (n >= 0 && n < kClickTraceSamples && d.Drawing) DrawClickTrace(d, n, s.I, s.Q);
+
+    IntegrateSample(m, s.RotatedI, s.RotatedQ);
+
+    if (!d.Drawing) return;
+    PlotVectorPoint(d, m.Lock.VectorI, m.Lock.VectorQ);
+    if (n == kLastSampleOfSecond) {
+        ShowVectorscope(d);
+        m.Host->PanelChanged(PanelId::Vector);
+    }
+}
+
+void ProcessFrame(Measurement& m, Frame frame) {
+    constexpr int kPpsTraceFirstIndex = kPpsEdgeIndex - kPpsTraceEdgeSample;
+    FrontEnd& f = m.Front;
+    Display& d = m.Screen;
+    const bool inverted = m.Params.InvertFlag == 1;
+    LoadFrame(f, frame);
+    ResampledSample sample;
+    while (NextSample(f, inverted, sample)) {
+        PhaseLockSample(m, sample.N, sample.Rf);
+        SecondEnd end;
+        const bool secondEnded = EndSample(f, m.Params.SampleRate, end);
+        const int k = sample.SecondIndex - kPpsTraceFirstIndex;
+        if (k >= 0 && k < kPpsTraceSamples && d.Drawing) DrawPpsTrace(d, k, f.PpsOut);
+        if (secondEnded) ShowSecondEnd(m, end);
+    }
+    ++m.FramesProcessed;
+}
+
+void ProcessFrames(Measurement& m, const Frame* frames, int count) {
+    for (int i = 0; i < count; ++i) ProcessFrame(m, frames[i]);
+}
+
+}  // namespace qv
