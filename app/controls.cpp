@@ -1,14 +1,16 @@
 // The main window's control table.
 #include "app/controls.h"
 
+#include "chain/measurement.h"
+
 namespace qv {
 
 using K = ControlKind;
 
 const std::array<ControlSpec, kControlCount> kControls = {{
-    {IDGRAPH, "IDGRAPH", K::Panel, "", 10, 5, 128, 170},
-    {IDVECTOR, "IDVECTOR", K::Panel, "", 143, 5, 170, 170},
-    {IDDISPLAY, "IDDISPLAY", K::Panel, "", 10, 180, 768, 340},
+    {IDGRAPH, "IDGRAPH", K::Panel, "", 10, 5, kScopePanelWidth, kScopePanelHeight},
+    {IDVECTOR, "IDVECTOR", K::Panel, "", 143, 5, kVectorPanelSize, kVectorPanelSize},
+    {IDDISPLAY, "IDDISPLAY", K::Panel, "", 10, 180, kChartPanelWidth, kChartPanelHeight},
     {IDCAP, "IDCAP", K::Button, "Start", 325, 140, 45, 25},
     {IDEND, "IDEND", K::Button, "End", 375, 140, 45, 25},
     {IDRESET, "IDRESET", K::Button, "Reset All", 425, 140, 55, 25},
@@ -16,11 +18,11 @@ const std::array<ControlSpec, kControlCount> kControls = {{
     {IDCLEARDISP, "IDCLEARDISP", K::Button, "Clear display", 700, 80, 85, 25},
     {IDFIXOFFSET, "IDFIXOFFSET", K::Button, "Fix offset", 700, 30, 85, 25},
     {IDCAPTURESCREEN, "IDCAPTURESCREEN", K::Button, "Capture screen", 700, 55, 85, 25},
-    {IDLOCKFREQ, "IDLOCKFREQ", K::Entry, "1700.0", 560, 30, 60, 20},
+    {IDLOCKFREQ, "IDLOCKFREQ", K::Entry, kStartLockFreqText, 560, 30, 60, 20},
     {-1, "", K::Label, "Initial lock freq", 625, 35, 75, 15},
-    {IDOFFSET, "IDOFFSET", K::Entry, "0.0000000000000000000", 560, 0, 140, 20},
+    {IDOFFSET, "IDOFFSET", K::Entry, kStartOffsetText, 560, 0, 140, 20},
     {-1, "", K::Label, "Offset frequency", 705, 5, 85, 15},
-    {IDINTTIME, "IDINTTIME", K::Entry, "3", 560, 60, 60, 20},
+    {IDINTTIME, "IDINTTIME", K::Entry, kStartIntegrationText, 560, 60, 60, 20},
     {-1, "", K::Label, "Integration time", 625, 65, 75, 15},
     {IDAUDIOLEVEL, "IDAUDIOLEVEL", K::Label, "Audio level=", 325, 0, 150, 15},
     {IDFREQERROR, "IDFREQERROR", K::Label, "Freq error=", 325, 20, 150, 15},

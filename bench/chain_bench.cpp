@@ -108,9 +108,9 @@ void BM_ChainPerFrame(benchmark::State& state, const char* offsetText, bool draw
     state.counters["realtime_x"] = RealtimeCounter(static_cast<double>(frames));
 }
 // The default offset text: OffsetStep 0.
-BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0, "0.0000000000000000000", true)->MinTime(3);
+BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0, kStartOffsetText, true)->MinTime(3);
 // The same without any drawing into the surfaces: what the per-sample drawing costs.
-BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_no_drawing, "0.0000000000000000000", false)
+BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_no_drawing, kStartOffsetText, false)
     ->MinTime(3);
 // A non-zero offset costs a second sine and cosine per sample.
 BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_1, "0.1", true)->MinTime(3);

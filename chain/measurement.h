@@ -15,12 +15,18 @@
 
 namespace qv {
 
+// What the entry fields hold at start-up: the window's controls, the batch tool's defaults and
+// the measurement's own start all come from here.
+inline constexpr const char* kStartLockFreqText = "1700.0";                  // [Hz]
+inline constexpr const char* kStartOffsetText = "0.0000000000000000000";     // [Hz]
+inline constexpr const char* kStartIntegrationText = "3";                    // [s]
+
 // The entry texts as typed, the option flags and the numbers derived from them.
 struct Parameters {
     // parameters
-    std::string LockFreqText = "1700.0";                  // Hz
-    std::string OffsetText = "0.0000000000000000000";     // Hz
-    std::string IntegrationText = "3";                    // s
+    std::string LockFreqText = kStartLockFreqText;        // Hz
+    std::string OffsetText = kStartOffsetText;            // Hz
+    std::string IntegrationText = kStartIntegrationText;  // s
     int BlankRfClickFlag = 1;  // 1 on, -1 off: blank the samples around the RF click
     int InvertFlag = -1;       // 1: both channels negated after re-sampling
     int SaveIqFlag = -1;       // 1: append a record per period to IqText
