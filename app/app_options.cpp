@@ -1,7 +1,7 @@
 // The window program's command line.
 #include "app/app_options.h"
 
-#include "tools/batch_run.h"
+#include "common/command_line.h"
 #include "tools/sim_options.h"
 
 namespace qv {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/signal_simulator.h"
+#include "common/command_line.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 #include "dsp/measurement.h"
@@ -81,18 +82,6 @@ std::string Usage() {
 
 enum class ParseResult { Run, Help, Error };
 
-bool ParseInt(const std::string& text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 9) return false;
-    int v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    if (v < low || v > high) return false;
-    value = v;
-    return true;
-}
-
 // Batch options; `i` points at the option and is left at its last consumed argument.
 ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std::string& error) {
     const std::string arg = argv[i];
@@ -112,7 +101,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     if (arg == "--png") return o.chain.png = true, ParseResult::Run;
     if (arg == "--click-position") {
         if (!value(text)) return ParseResult::Error;
-        if (!ParseInt(text, 0, kSamplesPerSecond - 1, o.chain.clickPosition)) {
+        if (!ParseWholeNumber(text, 0, kSamplesPerSecond - 1, o.chain.clickPosition)) {
             error = "--click-position: \"" + text + "\" is not a whole number from 0 to 7999";
             return ParseResult::Error;
         }

@@ -4,7 +4,6 @@
 
 #include <signal.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -17,6 +16,7 @@
 #include "capture/device_list.h"
 #include "capture/portaudio_input.h"
 #include "capture/recorder.h"
+#include "common/command_line.h"
 #include "common/time_of_day.h"
 #include "dsp/measurement.h"
 #include "files/capture_bitmap.h"
@@ -145,17 +145,6 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Devices
 
-bool ParseSeconds(const std::string& text, double& seconds) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
-    if (value <= 0 || value > kMaxCaptureSeconds) return false;
-    seconds = value;
-    return true;
-}
-
 void PrintWarning(std::ostream& err, const std::string& caption, const std::string& text) {
     err << "quorvelle-batch: " << caption << ": " << text << "\n";
 }
@@ -237,7 +226,7 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
     if (arg == "--seconds") {
         std::string text;
         if (!value(text)) return -1;
-        if (!ParseSeconds(text, o.seconds)) {
+        if (!ParseSeconds(text, kMaxCaptureSeconds, o.seconds)) {
             error = "--seconds: \"" + text + "\" is not a number of seconds above 0";
             return -1;
         }

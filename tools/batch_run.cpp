@@ -38,21 +38,6 @@ bool CloseReadoutLog(LogFile& log, const std::string& path, std::ostream& err) {
 
 }  // namespace
 
-bool TakeOptionValue(int argc, char** argv, int& i, std::string& target, std::string& error,
-                     bool allowEmpty) {
-    const std::string option = argv[i];
-    if (i + 1 >= argc) {
-        error = option + " needs a value";
-        return false;
-    }
-    target = argv[++i];
-    if (target.empty() && !allowEmpty) {
-        error = option + " needs a value, not an empty text";
-        return false;
-    }
-    return true;
-}
-
 bool OpenReadoutLog(const ChainSettings& s, LogFile& log, std::ostream& err) {
     if (s.logPath.empty()) return true;
     log.reset(std::fopen(s.logPath.c_str(), "w"));

@@ -30,11 +30,6 @@ struct ChainSettings {
     bool quiet = false;
 };
 
-// Takes the value after the option argv[i] into `target` and moves i onto it; false with one
-// line in `error` when there is none, or when it is empty and `allowEmpty` is false.
-bool TakeOptionValue(int argc, char** argv, int& i, std::string& target, std::string& error,
-                     bool allowEmpty = true);
-
 using LogFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // Opens the read-out log of the settings (none without a path); false after one error line.
