@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/signal_simulator.h"
+#include "capture/simulator_options.h"
 #include "common/command_line.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
@@ -19,7 +20,6 @@
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
 #include "tools/batch_run.h"
-#include "tools/sim_options.h"
 
 namespace qv {
 

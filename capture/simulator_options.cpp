@@ -1,5 +1,5 @@
 // Command-line options of the signal simulator: strict parsing with range checks, and help text.
-#include "tools/sim_options.h"
+#include "capture/simulator_options.h"
 
 #include <cstdio>
 
