@@ -13,17 +13,12 @@
 #include "display/text.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
-#include "tools/batch_run.h"
 
 namespace qv {
 
 namespace {
 
 constexpr int64_t kBlockNanoseconds = 16'000'000;  // [ns] one block of 128 frames
-
-void Log(App& a, const char* label, const std::string& text) {
-    WriteLogLine(a.ReadoutLog, LocalMillisecondsOfDay(), label, text);
-}
 
 void TraceStep(App& a, const std::string& step) {
     if (a.Trace != nullptr) a.Trace->push_back(step);
@@ -111,7 +106,7 @@ void CloseTimeWork(App& a) {
         RemoveJournal(a.Journal);  // saving was switched off: its records are not wanted
     }
     ReleaseDisplaySurfaces(a.M.Screen);
-    if (a.Engine.State != CaptureState::Idle) Log(a, "CAPTURE", CaptureSummary(a));
+    if (a.Engine.State != CaptureState::Idle) a.Log.WriteNow("CAPTURE", CaptureSummary(a));
     std::string error;
     if (a.Recording != nullptr && a.Recording->IsOpen() && !a.Recording->Close(error)) {
         a.Port->ShowMessage(kDefaultCaption, error, MessageIcon::Exclamation);
@@ -326,13 +321,13 @@ void CaptureSourceStopped(App& a) {
     const bool failed = a.Engine.SourceState.load() == SourceEnd::Failed;
     const std::string text = failed ? "capture stopped: " + a.Engine.StopReason
                                     : "the input has ended; End saves the results";
-    Log(a, "CAPTURE", text);
+    a.Log.WriteNow("CAPTURE", text);
     ReportWithoutStopping(a, text);
 }
 
 void SetWindowTitle(App& a, const std::string& title) {
     a.Port->SetTitle(title);
-    Log(a, "TITLE", title);
+    a.Log.WriteNow("TITLE", title);
 }
 
 std::string CaptureSummary(const App& a) {
@@ -355,7 +350,7 @@ std::string CaptureSummary(const App& a) {
 
 void WindowHost::SetReadout(Readout id, const std::string& text) {
     app_.Port->SetControlText(static_cast<int>(id), text);
-    Log(app_, ReadoutName(id), text);
+    app_.Log.WriteNow(ReadoutName(id), text);
 }
 
 int64_t WindowHost::MillisecondsOfDay() { return LocalMillisecondsOfDay(); }
@@ -376,7 +371,7 @@ void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& rec
 
 void WindowChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
     const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
-    Log(app_, "CAPTURE", text);
+    app_.Log.WriteNow("CAPTURE", text);
     std::cerr << "quorvelle: " << text << "\n" << std::flush;
 }
 
@@ -404,7 +399,8 @@ int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
     }
     a.Port->EnableControl(IDCAP, false);
     const DeviceEntry* entry = SelectedEntry(chosen);
-    Log(a, "CAPTURE", "capture started from " + (entry != nullptr ? entry->Name : "the default input"));
+    a.Log.WriteNow("CAPTURE", "capture started from " +
+                                  (entry != nullptr ? entry->Name : "the default input"));
     return 1;
 }
 

@@ -12,6 +12,7 @@
 #include "app/iq_journal.h"
 #include "capture/capture_engine.h"
 #include "capture/device_list.h"
+#include "capture/readout_log.h"
 #include "capture/recorder.h"
 #include "capture/signal_simulator.h"
 #include "dsp/measurement.h"
@@ -138,8 +139,8 @@ struct App {
     DeviceList Devices;
     WindowHost Host{*this};
     WindowChain Chain{*this};
-    std::FILE* ReadoutLog = nullptr;  // --log-readouts, line-buffered; owned by the caller
-    Recorder* Recording = nullptr;    // --record, opened by the caller; closed at close
+    ReadoutLog Log;                 // --log-readouts, opened by the caller
+    Recorder* Recording = nullptr;  // --record, opened by the caller; closed at close
     IqJournal Journal;
     std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
     bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored

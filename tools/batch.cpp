@@ -177,7 +177,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
 // The chain's host in the batch tool: stream time, the read-out log, the automatic captures.
 class BatchHost final : public ChainHost {
 public:
-    BatchHost(const Measurement& m, int64_t startMilliseconds, std::FILE* log,
+    BatchHost(const Measurement& m, int64_t startMilliseconds, ReadoutLog& log,
               ChartPictures& pictures)
         : m_(m), startMilliseconds_(startMilliseconds), log_(log), pictures_(pictures) {}
 
@@ -186,7 +186,7 @@ public:
     }
 
     void SetReadout(Readout id, const std::string& text) override {
-        WriteLogLine(log_, MillisecondsOfDay(), ReadoutName(id), text);
+        log_.Write(MillisecondsOfDay(), ReadoutName(id), text);
     }
 
     // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
@@ -197,7 +197,7 @@ public:
 private:
     const Measurement& m_;
     int64_t startMilliseconds_;
-    std::FILE* log_;
+    ReadoutLog& log_;
     ChartPictures& pictures_;
 };
 
@@ -285,12 +285,12 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         };
     }
 
-    LogFile log(nullptr, std::fclose);
-    if (!OpenReadoutLog(o.chain, log, err)) return 1;
+    ReadoutLog log;
+    if (!OpenReadoutLog(o.chain, false, log, err)) return 1;
 
     Measurement m;
     ChartPictures pictures(err, o.chain.png);
-    BatchHost host(m, o.startMilliseconds, log.get(), pictures);
+    BatchHost host(m, o.startMilliseconds, log, pictures);
     StartChain(m, host, o.chain, err);
 
     ProgressBar progress(err, !o.chain.quiet, totalFrames);

@@ -82,7 +82,7 @@ private:
 // as in the window.
 class LiveHost final : public ChainHost {
 public:
-    LiveHost(std::FILE* log, ChartPictures& pictures) : log_(log), pictures_(pictures) {}
+    LiveHost(ReadoutLog& log, ChartPictures& pictures) : log_(log), pictures_(pictures) {}
 
     void SetReadout(Readout id, const std::string& text) override { Line(ReadoutName(id), text); }
     int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
@@ -90,12 +90,10 @@ public:
         pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
     }
 
-    void Line(const char* label, const std::string& text) {
-        WriteLogLine(log_, LocalMillisecondsOfDay(), label, text);
-    }
+    void Line(const char* label, const std::string& text) { log_.WriteNow(label, text); }
 
 private:
-    std::FILE* log_;
+    ReadoutLog& log_;
     ChartPictures& pictures_;
 };
 
@@ -284,10 +282,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         return 1;
     }
 
-    LogFile log(nullptr, std::fclose);
-    if (!OpenReadoutLog(chain, log, err)) return 1;
-    // Line by line, so a station's log can be followed while it grows.
-    if (log) std::setvbuf(log.get(), nullptr, _IOLBF, 0);
+    ReadoutLog log;
+    // Line by line, so that a station's log can be followed while it grows.
+    if (!OpenReadoutLog(chain, true, log, err)) return 1;
     Recorder recorder;
     if (!o.recordPath.empty() && !recorder.Open(o.recordPath, error)) {
         err << "quorvelle-batch: " << error << "\n";
@@ -296,7 +293,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
 
     Measurement m;
     ChartPictures pictures(err, chain.png);
-    LiveHost host(log.get(), pictures);
+    LiveHost host(log, pictures);
     StartChain(m, host, chain, err);
 
     if (!chain.quiet) {
