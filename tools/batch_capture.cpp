@@ -2,8 +2,6 @@
 // signals, the read-out log's CAPTURE lines, recording and the close-time work.
 #include "tools/batch_capture.h"
 
-#include <signal.h>
-
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -16,6 +14,7 @@
 #include "capture/device_list.h"
 #include "capture/portaudio_input.h"
 #include "capture/recorder.h"
+#include "capture/stop_signals.h"
 #include "common/command_line.h"
 #include "common/time_of_day.h"
 #include "dsp/measurement.h"
@@ -40,40 +39,6 @@ namespace {
 
 constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station's uptime
 constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
-
-// ---------------------------------------------------------------------------------------------
-// Stop signals
-
-volatile std::sig_atomic_t gStopSignal = 0;
-
-extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
-
-// SIGINT and SIGTERM end the run cleanly while it lasts; a second one acts as usual (the
-// handler resets itself), so a run stuck in its close-time work can still be killed.
-class StopSignals {
-public:
-    StopSignals() {
-        gStopSignal = 0;
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int Received() const { return gStopSignal; }
-
-private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
 
 // ---------------------------------------------------------------------------------------------
 // The chain's host and consumer
@@ -259,7 +224,8 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
 
 int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                     const SimulatorSettings* simulator, std::ostream& out, std::ostream& err) {
-    StopSignals signals;
+    // A second signal acts as usual, so that a run stuck in its close-time work can be killed.
+    StopSignals signals({.ResetAfterFirst = true});
     BlockQueue queue;  // outlives the engine, which may still post to it until it ends
     CaptureEngine engine;
     PortAudioSystem system(engine.Audio);  // ends before the engine's audio thread
