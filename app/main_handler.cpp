@@ -108,7 +108,8 @@ void CloseTimeWork(App& a) {
     ReleaseDisplaySurfaces(a.M.Screen);
     if (a.Engine.State != CaptureState::Idle) a.Log.WriteNow("CAPTURE", CaptureSummary(a));
     std::string error;
-    if (a.Recording != nullptr && a.Recording->IsOpen() && !a.Recording->Close(error)) {
+    Recorder* recording = a.Chain.Recording;
+    if (recording != nullptr && recording->IsOpen() && !recording->Close(error)) {
         a.Port->ShowMessage(kDefaultCaption, error, MessageIcon::Exclamation);
     }
 }
@@ -331,7 +332,6 @@ void SetWindowTitle(App& a, const std::string& title) {
 }
 
 std::string CaptureSummary(const App& a) {
-    const CaptureStatistics s = ReadCaptureStatistics(a.Engine);
     const BlockTiming& t = a.Timing;
     char timing[160];
     std::snprintf(timing, sizeof timing,
@@ -340,13 +340,12 @@ std::string CaptureSummary(const App& a) {
                   t.Blocks > 0 ? t.TotalNanoseconds * 1e-6 / t.Blocks : 0.0,
                   t.LongestNanoseconds * 1e-6, static_cast<long long>(t.LateBlocks),
                   static_cast<long long>(t.Blocks));
-    return "capture ended: " + std::to_string(a.FramesProcessed) + " frames processed, " +
-           std::to_string(s.FramesDropped) + " dropped, " + std::to_string(s.Overflows) +
-           " input overflows" + timing;
+    return CaptureEndedSummary(a.Chain.FramesProcessed(), ReadCaptureStatistics(a.Engine)) +
+           timing;
 }
 
 // ---------------------------------------------------------------------------------------------
-// The chain's host and consumer
+// The chain's host
 
 void WindowHost::SetReadout(Readout id, const std::string& text) {
     app_.Port->SetControlText(static_cast<int>(id), text);
@@ -367,18 +366,6 @@ void WindowHost::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay
 void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& record) {
     std::string error;
     if (!JournalIqRecord(app_.Journal, iqText, record, error)) ReportWithoutStopping(app_, error);
-}
-
-void WindowChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
-    const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
-    app_.Log.WriteNow("CAPTURE", text);
-    std::cerr << "quorvelle: " << text << "\n" << std::flush;
-}
-
-void WindowChain::CaptureFrames(const Frame* frames, int count) {
-    if (app_.Recording != nullptr && app_.Recording->IsOpen()) app_.Recording->Write(frames, count);
-    ProcessFrames(app_.M, frames, count);
-    app_.FramesProcessed += count;
 }
 
 // ---------------------------------------------------------------------------------------------

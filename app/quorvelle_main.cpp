@@ -63,7 +63,7 @@ int RunWindowProgram(int argc, char** argv) {
             std::cerr << "quorvelle: " << error << "\n";
             return 1;
         }
-        app.Recording = &recorder;
+        app.Chain.Recording = &recorder;
     }
 
     int status = 0;

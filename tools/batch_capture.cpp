@@ -1,5 +1,5 @@
-// quorvelle-batch --capture and --list-devices: device choice, the live run with its stop
-// signals, the read-out log's CAPTURE lines, recording and the close-time work.
+// quorvelle-batch --capture and --list-devices: device choice, the live run until its end or
+// a stop signal, and the close-time work.
 #include "tools/batch_capture.h"
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include "capture/block_sources.h"
 #include "capture/capture_engine.h"
 #include "capture/device_list.h"
+#include "capture/live_chain.h"
 #include "capture/portaudio_input.h"
 #include "capture/recorder.h"
 #include "capture/stop_signals.h"
@@ -41,68 +42,24 @@ constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station
 constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
 
 // ---------------------------------------------------------------------------------------------
-// The chain's host and consumer
+// The chain's host
 
-// Read-outs and CAPTURE lines to the log and the automatic captures, on the local wall clock
-// as in the window.
+// Read-outs to the log and the automatic captures, on the local wall clock as in the window.
 class LiveHost final : public ChainHost {
 public:
     LiveHost(ReadoutLog& log, ChartPictures& pictures) : log_(log), pictures_(pictures) {}
 
-    void SetReadout(Readout id, const std::string& text) override { Line(ReadoutName(id), text); }
+    void SetReadout(Readout id, const std::string& text) override {
+        log_.WriteNow(ReadoutName(id), text);
+    }
     int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
         pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
     }
 
-    void Line(const char* label, const std::string& text) { log_.WriteNow(label, text); }
-
 private:
     ReadoutLog& log_;
     ChartPictures& pictures_;
-};
-
-// Each handed-over block: to the recording, then through the chain, up to the frame limit.
-class LiveChain final : public CaptureConsumer {
-public:
-    LiveChain(Measurement& m, LiveHost& host, Recorder& recorder, std::ostream& err,
-              int64_t frameLimit)
-        : m_(m), host_(host), recorder_(recorder), err_(err), frameLimit_(frameLimit) {}
-
-    void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override {
-        const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
-        Report(text);
-        droppedReported += droppedFrames;
-        overflowsReported += overflows;
-    }
-
-    void CaptureFrames(const Frame* frames, int count) override {
-        int n = count;
-        if (frameLimit_ >= 0) n = static_cast<int>(std::min<int64_t>(n, frameLimit_ - processed));
-        if (n <= 0) return;
-        if (recorder_.IsOpen()) recorder_.Write(frames, n);
-        ProcessFrames(m_, frames, n);
-        processed += n;
-    }
-
-    // A CAPTURE line in the log and the same on stderr.
-    void Report(const std::string& text) {
-        host_.Line("CAPTURE", text);
-        err_ << "quorvelle-batch: " << text << "\n" << std::flush;
-    }
-
-    bool Done() const { return frameLimit_ >= 0 && processed >= frameLimit_; }
-
-    int64_t processed = 0;  // [frames] through the chain
-    int64_t droppedReported = 0;
-    int64_t overflowsReported = 0;
-
-private:
-    Measurement& m_;
-    LiveHost& host_;
-    Recorder& recorder_;
-    std::ostream& err_;
-    int64_t frameLimit_;  // [frames] -1: none
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -269,7 +226,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     }
 
     const int64_t frameLimit = o.seconds > 0 ? std::llround(o.seconds * kFramesPerSecond) : -1;
-    LiveChain consumer(m, host, recorder, err, frameLimit);
+    LiveChain consumer(m, log, err, "quorvelle-batch");
+    consumer.Recording = &recorder;
+    consumer.FrameLimit = frameLimit;
     bool sourceStopped = false;
     while (signals.Received() == 0 && !consumer.Done()) {
         CaptureBlock* block = nullptr;
@@ -289,16 +248,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         err << "quorvelle-batch: capture stopped: " << engine.StopReason << "\n";
         status = 1;
     }
-    // Drops after the last block handed over have no block to carry them.
-    const int64_t droppedAtEnd = stats.FramesDropped - consumer.droppedReported;
-    const int overflowsAtEnd = static_cast<int>(stats.Overflows - consumer.overflowsReported);
-    if (droppedAtEnd > 0 || overflowsAtEnd > 0) {
-        consumer.CaptureGap(stats.FramesCaptured - droppedAtEnd, droppedAtEnd, overflowsAtEnd);
-    }
-    const std::string summary = "capture ended: " + std::to_string(consumer.processed) +
-                                " frames processed, " + std::to_string(stats.FramesDropped) +
-                                " dropped, " + std::to_string(stats.Overflows) + " input overflows";
-    host.Line("CAPTURE", summary);
+    consumer.ReportGapsAtEnd(stats);
+    const std::string summary = CaptureEndedSummary(consumer.FramesProcessed(), stats);
+    log.WriteNow("CAPTURE", summary);
 
     if (recorder.IsOpen() && !recorder.Close(error)) {
         err << "quorvelle-batch: " << error << "\n";
@@ -311,7 +263,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         const double cpuShare =
             stats.CaptureSeconds > 0 ? 100 * stats.AudioThreadCpuSeconds / stats.CaptureSeconds : 0;
         std::snprintf(line, sizeof line, "%.1f s captured, audio thread CPU %.2f %%",
-                      static_cast<double>(consumer.processed) / kFramesPerSecond, cpuShare);
+                      static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
         out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
     }
     if (signals.Received() != 0 && !chain.quiet) {
