@@ -319,8 +319,8 @@ void EndMainWindow(App& a) {
 
 void CaptureSourceStopped(App& a) {
     if (a.Ended) return;
-    const bool failed = a.Engine.SourceState.load() == SourceEnd::Failed;
-    const std::string text = failed ? "capture stopped: " + a.Engine.StopReason
+    const bool failed = CaptureSourceEnd(a.Engine) == SourceEnd::Failed;
+    const std::string text = failed ? "capture stopped: " + CaptureStopReason(a.Engine)
                                     : "the input has ended; End saves the results";
     a.Log.WriteNow("CAPTURE", text);
     ReportWithoutStopping(a, text);

@@ -244,8 +244,8 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     // Close-time work.
     int status = 0;
     const CaptureStatistics stats = ReadCaptureStatistics(engine);
-    if (sourceStopped && engine.SourceState.load() == SourceEnd::Failed) {
-        err << "quorvelle-batch: capture stopped: " << engine.StopReason << "\n";
+    if (sourceStopped && CaptureSourceEnd(engine) == SourceEnd::Failed) {
+        err << "quorvelle-batch: capture stopped: " << CaptureStopReason(engine) << "\n";
         status = 1;
     }
     consumer.ReportGapsAtEnd(stats);
