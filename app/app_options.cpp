@@ -1,8 +1,8 @@
 // The window program's command line.
 #include "app/app_options.h"
 
-#include "tools/batch_run.h"
-#include "tools/sim_options.h"
+#include "capture/simulator_options.h"
+#include "common/command_line.h"
 
 namespace qv {
 

@@ -15,15 +15,13 @@
 #include <FL/fl_draw.H>
 #include <FL/Fl_File_Chooser.H>
 #include <FL/x.H>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <csignal>
 #include <map>
+
+#include "capture/stop_signals.h"
 
 namespace qv {
 
@@ -224,30 +222,18 @@ public:
     void CaptureStopped() override { Fl::awake(OnCaptureStopped, nullptr); }
 };
 
-// SIGINT and SIGTERM reach the event loop through a pipe and close the window there.
-int gSignalPipe[2] = {-1, -1};
-
-extern "C" void OnStopSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-void OnSignalPipe(int fd, void*) {
-    char bytes[16];
-    [[maybe_unused]] const ssize_t n = read(fd, bytes, sizeof bytes);
+// SIGINT and SIGTERM reach the event loop through the stop signals' wake pipe and close the
+// window there.
+void OnSignalPipe(int, void* signals) {
+    static_cast<StopSignals*>(signals)->DrainWake();
     EndMainWindow(*gApp);
 }
 
 void InstallStopSignals() {
-    if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    Fl::add_fd(gSignalPipe[0], FL_READ, OnSignalPipe);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // Kept to the end of the process: a signal while the capture closes after the window has
+    // gone changes nothing.
+    static StopSignals signals({.WakePipe = true});
+    if (signals.WakeFd() >= 0) Fl::add_fd(signals.WakeFd(), FL_READ, OnSignalPipe, &signals);
 }
 
 void ShowStartupNotice(void*) {

@@ -13,17 +13,12 @@
 #include "display/text.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
-#include "tools/batch_run.h"
 
 namespace qv {
 
 namespace {
 
 constexpr int64_t kBlockNanoseconds = 16'000'000;  // [ns] one block of 128 frames
-
-void Log(App& a, const char* label, const std::string& text) {
-    WriteLogLine(a.ReadoutLog, LocalMillisecondsOfDay(), label, text);
-}
 
 void TraceStep(App& a, const std::string& step) {
     if (a.Trace != nullptr) a.Trace->push_back(step);
@@ -111,9 +106,10 @@ void CloseTimeWork(App& a) {
         RemoveJournal(a.Journal);  // saving was switched off: its records are not wanted
     }
     ReleaseDisplaySurfaces(a.M.Screen);
-    if (a.Engine.State != CaptureState::Idle) Log(a, "CAPTURE", CaptureSummary(a));
+    if (a.Engine.State != CaptureState::Idle) a.Log.WriteNow("CAPTURE", CaptureSummary(a));
     std::string error;
-    if (a.Recording != nullptr && a.Recording->IsOpen() && !a.Recording->Close(error)) {
+    Recorder* recording = a.Chain.Recording;
+    if (recording != nullptr && recording->IsOpen() && !recording->Close(error)) {
         a.Port->ShowMessage(kDefaultCaption, error, MessageIcon::Exclamation);
     }
 }
@@ -323,20 +319,19 @@ void EndMainWindow(App& a) {
 
 void CaptureSourceStopped(App& a) {
     if (a.Ended) return;
-    const bool failed = a.Engine.SourceState.load() == SourceEnd::Failed;
-    const std::string text = failed ? "capture stopped: " + a.Engine.StopReason
+    const bool failed = CaptureSourceEnd(a.Engine) == SourceEnd::Failed;
+    const std::string text = failed ? "capture stopped: " + CaptureStopReason(a.Engine)
                                     : "the input has ended; End saves the results";
-    Log(a, "CAPTURE", text);
+    a.Log.WriteNow("CAPTURE", text);
     ReportWithoutStopping(a, text);
 }
 
 void SetWindowTitle(App& a, const std::string& title) {
     a.Port->SetTitle(title);
-    Log(a, "TITLE", title);
+    a.Log.WriteNow("TITLE", title);
 }
 
 std::string CaptureSummary(const App& a) {
-    const CaptureStatistics s = ReadCaptureStatistics(a.Engine);
     const BlockTiming& t = a.Timing;
     char timing[160];
     std::snprintf(timing, sizeof timing,
@@ -345,17 +340,16 @@ std::string CaptureSummary(const App& a) {
                   t.Blocks > 0 ? t.TotalNanoseconds * 1e-6 / t.Blocks : 0.0,
                   t.LongestNanoseconds * 1e-6, static_cast<long long>(t.LateBlocks),
                   static_cast<long long>(t.Blocks));
-    return "capture ended: " + std::to_string(a.FramesProcessed) + " frames processed, " +
-           std::to_string(s.FramesDropped) + " dropped, " + std::to_string(s.Overflows) +
-           " input overflows" + timing;
+    return CaptureEndedSummary(a.Chain.FramesProcessed(), ReadCaptureStatistics(a.Engine)) +
+           timing;
 }
 
 // ---------------------------------------------------------------------------------------------
-// The chain's host and consumer
+// The chain's host
 
 void WindowHost::SetReadout(Readout id, const std::string& text) {
     app_.Port->SetControlText(static_cast<int>(id), text);
-    Log(app_, ReadoutName(id), text);
+    app_.Log.WriteNow(ReadoutName(id), text);
 }
 
 int64_t WindowHost::MillisecondsOfDay() { return LocalMillisecondsOfDay(); }
@@ -372,18 +366,6 @@ void WindowHost::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay
 void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& record) {
     std::string error;
     if (!JournalIqRecord(app_.Journal, iqText, record, error)) ReportWithoutStopping(app_, error);
-}
-
-void WindowChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
-    const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
-    Log(app_, "CAPTURE", text);
-    std::cerr << "quorvelle: " << text << "\n" << std::flush;
-}
-
-void WindowChain::CaptureFrames(const Frame* frames, int count) {
-    if (app_.Recording != nullptr && app_.Recording->IsOpen()) app_.Recording->Write(frames, count);
-    ProcessFrames(app_.M, frames, count);
-    app_.FramesProcessed += count;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -404,7 +386,8 @@ int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
     }
     a.Port->EnableControl(IDCAP, false);
     const DeviceEntry* entry = SelectedEntry(chosen);
-    Log(a, "CAPTURE", "capture started from " + (entry != nullptr ? entry->Name : "the default input"));
+    a.Log.WriteNow("CAPTURE", "capture started from " +
+                                  (entry != nullptr ? entry->Name : "the default input"));
     return 1;
 }
 

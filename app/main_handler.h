@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@
 #include "app/iq_journal.h"
 #include "capture/capture_engine.h"
 #include "capture/device_list.h"
-#include "capture/recorder.h"
+#include "capture/live_chain.h"
+#include "capture/readout_log.h"
 #include "capture/signal_simulator.h"
 #include "chain/measurement.h"
 
@@ -104,17 +106,6 @@ private:
     App& app_;
 };
 
-// Each captured block: to the recording, then through the chain.
-class WindowChain final : public CaptureConsumer {
-public:
-    explicit WindowChain(App& app) : app_(app) {}
-    void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override;
-    void CaptureFrames(const Frame* frames, int count) override;
-
-private:
-    App& app_;
-};
-
 // How promptly blocks were handled after the audio thread posted them.
 struct BlockTiming {
     int64_t Blocks = 0;
@@ -137,14 +128,14 @@ struct App {
     CaptureEngine Engine;
     DeviceList Devices;
     WindowHost Host{*this};
-    WindowChain Chain{*this};
-    std::FILE* ReadoutLog = nullptr;  // --log-readouts, line-buffered; owned by the caller
-    Recorder* Recording = nullptr;    // --record, opened by the caller; closed at close
+    ReadoutLog Log;  // --log-readouts, opened by the caller
+    // Each captured block to the recording (--record: Chain.Recording, opened by the caller,
+    // closed at close), then through the chain.
+    LiveChain Chain{M, Log, std::cerr, "quorvelle"};
     IqJournal Journal;
     std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
     bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
     bool CloseWorkDone = false;
-    int64_t FramesProcessed = 0;
     BlockTiming Timing;
 
     App() = default;

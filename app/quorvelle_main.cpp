@@ -1,7 +1,4 @@
 // quorvelle: the GPS QuorVelle window.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -55,16 +52,10 @@ int RunWindowProgram(int argc, char** argv) {
             return 1;
         }
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, std::fclose);
-    if (!o.LogPath.empty()) {
-        log.reset(std::fopen(o.LogPath.c_str(), "a"));
-        if (!log) {
-            std::cerr << "quorvelle: " << o.LogPath << ": cannot open: " << std::strerror(errno)
-                      << "\n";
-            return 1;
-        }
-        std::setvbuf(log.get(), nullptr, _IOLBF, 0);  // a long run's log can be followed live
-        app.ReadoutLog = log.get();
+    // Line by line, so that a long run's log can be followed live.
+    if (!o.LogPath.empty() && !app.Log.Open(o.LogPath, LogStart::Append, true, error)) {
+        std::cerr << "quorvelle: " << error << "\n";
+        return 1;
     }
     Recorder recorder;
     if (!o.RecordPath.empty()) {
@@ -72,7 +63,7 @@ int RunWindowProgram(int argc, char** argv) {
             std::cerr << "quorvelle: " << error << "\n";
             return 1;
         }
-        app.Recording = &recorder;
+        app.Chain.Recording = &recorder;
     }
 
     int status = 0;

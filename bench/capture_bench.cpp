@@ -43,7 +43,7 @@ RunResult Run(double seconds, double speed) {
         // Unpaced, the source waits for a free block instead of dropping frames, so the figure
         // is the hand-over's own rate.
         source->beforeBlock = [&engine](int64_t, const std::atomic<bool>& stop) {
-            while (engine.FreeBlocks.Size() == 0 && !stop) std::this_thread::yield();
+            while (FreeCaptureBlockCount(engine) == 0 && !stop) std::this_thread::yield();
         };
     }
     CountingConsumer consumer;

@@ -10,7 +10,18 @@
 
 namespace qv {
 
+// The one way into an engine's shared part.
+struct CaptureInternals {
+    static CaptureEngine::Shared& Of(CaptureEngine& e) { return e.shared_; }
+    static const CaptureEngine::Shared& Of(const CaptureEngine& e) { return e.shared_; }
+};
+
 namespace {
+
+using Shared = CaptureEngine::Shared;
+
+Shared& SharedOf(CaptureEngine& e) { return CaptureInternals::Of(e); }
+const Shared& SharedOf(const CaptureEngine& e) { return CaptureInternals::Of(e); }
 
 class CallocAllocator final : public BlockAllocator {
 public:
@@ -26,24 +37,16 @@ int64_t Nanoseconds(clockid_t clock) {
 
 // Closes and drops the source on the audio thread, where it was opened.
 void CloseSource(CaptureEngine& e) {
-    if (e.Source == nullptr) return;
-    e.Audio.Run([&e] {
-        e.Source->Close();
-        e.Source.reset();
+    Shared& s = SharedOf(e);
+    if (s.Source == nullptr) return;
+    e.Audio.Run([&s] {
+        s.Source->Close();
+        s.Source.reset();
     });
 }
 
-// A failed start ends the capture; the device and the blocks are released at once rather than
-// left to the end of the process.
-bool FailStart(CaptureEngine& e) {
-    CloseSource(e);
-    FreeCaptureBlocks(e);
-    e.State = CaptureState::Ended;
-    return false;
-}
-
 // The capture loop, run on the audio thread from Start until End (or the source's end).
-void CaptureLoop(CaptureEngine& e) {
+void CaptureLoop(Shared& s) {
     const int64_t cpuStart = Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
     const int64_t wallStart = Nanoseconds(CLOCK_MONOTONIC);
     Frame scratch[kFramesPerBlock];  // receives the frames that arrive while every block is out
@@ -53,33 +56,33 @@ void CaptureLoop(CaptureEngine& e) {
     int pendingOverflows = 0;
     std::string error;
     for (;;) {
-        if (e.StopRequested.load(std::memory_order_acquire)) break;
-        if (block == nullptr) e.FreeBlocks.Pop(block);
+        if (s.StopRequested.load(std::memory_order_acquire)) break;
+        if (block == nullptr) s.FreeBlocks.Pop(block);
         bool overflowed = false;
-        const int n = e.Source->ReadBlock(block != nullptr ? block->Data : scratch, e.StopRequested,
+        const int n = s.Source->ReadBlock(block != nullptr ? block->Data : scratch, s.StopRequested,
                                           overflowed, error);
         if (overflowed) {
             ++pendingOverflows;
-            e.Overflows.fetch_add(1, std::memory_order_relaxed);
+            s.Overflows.fetch_add(1, std::memory_order_relaxed);
         }
         if (n <= 0) {
-            if (e.StopRequested.load(std::memory_order_acquire)) break;
-            e.StopReason = n < 0 ? error : "the source has ended";
-            e.SourceState.store(n < 0 ? SourceEnd::Failed : SourceEnd::Ended);
-            e.Notifier->CaptureStopped();
+            if (s.StopRequested.load(std::memory_order_acquire)) break;
+            s.StopReason = n < 0 ? error : "the source has ended";
+            s.SourceState.store(n < 0 ? SourceEnd::Failed : SourceEnd::Ended);
+            s.Notifier->CaptureStopped();
             break;
         }
         assert(n <= kFramesPerBlock);
-        e.FramesCaptured.fetch_add(n, std::memory_order_relaxed);
+        s.FramesCaptured.fetch_add(n, std::memory_order_relaxed);
         // A block handed back while the source was waiting still takes these frames; they
         // are dropped only if every block is still out now that they have arrived.
-        if (block == nullptr && e.FreeBlocks.Pop(block)) {
+        if (block == nullptr && s.FreeBlocks.Pop(block)) {
             std::memcpy(block->Data, scratch, static_cast<size_t>(n) * sizeof(Frame));
         }
         if (block == nullptr) {
             pendingDrop += n;
             position += n;
-            e.FramesDropped.fetch_add(n, std::memory_order_relaxed);
+            s.FramesDropped.fetch_add(n, std::memory_order_relaxed);
             continue;
         }
         block->BytesRecorded = n * static_cast<int>(sizeof(Frame));
@@ -90,22 +93,25 @@ void CaptureLoop(CaptureEngine& e) {
         pendingDrop = 0;
         pendingOverflows = 0;
         block->PostedNanoseconds = Nanoseconds(CLOCK_MONOTONIC);
-        e.Notifier->BlockFilled(block);
+        s.Notifier->BlockFilled(block);
         block = nullptr;
     }
-    e.AudioCpuNanoseconds.store(Nanoseconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart);
-    e.AudioWallNanoseconds.store(Nanoseconds(CLOCK_MONOTONIC) - wallStart);
+    s.AudioCpuNanoseconds.store(Nanoseconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart);
+    s.AudioWallNanoseconds.store(Nanoseconds(CLOCK_MONOTONIC) - wallStart);
 }
 
-}  // namespace
+// ---------------------------------------------------------------------------------------------
+// The steps of Start and End
 
-BlockAllocator& HeapAllocator() {
-    static CallocAllocator heap;
-    return heap;
-}
-
-CaptureEngine::~CaptureEngine() {
-    if (State == CaptureState::DeviceOpen || State == CaptureState::Recording) EndCapture(*this);
+// Returns every block's data to the allocator. The headers stay.
+void FreeCaptureBlocks(CaptureEngine& e) {
+    Shared& s = SharedOf(e);
+    assert(e.State != CaptureState::Recording || s.Source == nullptr);
+    for (int i = 1; i <= kCaptureBlockCount; ++i) {
+        CaptureBlock& header = s.WaveHeaders[i];
+        if (header.Data != nullptr) e.Allocator->Free(header.Data);
+        header.Data = nullptr;
+    }
 }
 
 bool OpenCaptureDevice(CaptureEngine& e, std::unique_ptr<BlockSource> source,
@@ -114,11 +120,12 @@ bool OpenCaptureDevice(CaptureEngine& e, std::unique_ptr<BlockSource> source,
         message = kCaptureAlreadyStarted;
         return false;
     }
-    e.Source = std::move(source);
-    e.Notifier = &notifier;
+    Shared& s = SharedOf(e);
+    s.Source = std::move(source);
+    s.Notifier = &notifier;
     bool opened = false;
     std::string reason;
-    e.Audio.Run([&] { opened = e.Source->Open(reason); });
+    e.Audio.Run([&] { opened = s.Source->Open(reason); });
     if (!opened) {
         CloseSource(e);
         message = kNoSuitableDevice;
@@ -132,9 +139,10 @@ bool OpenCaptureDevice(CaptureEngine& e, std::unique_ptr<BlockSource> source,
 bool AllocateCaptureBlocks(CaptureEngine& e, std::string& message) {
     assert(e.State == CaptureState::DeviceOpen);
     FreeCaptureBlocks(e);
-    e.WaveHeaders.fill(CaptureBlock{});
+    Shared& s = SharedOf(e);
+    s.WaveHeaders.fill(CaptureBlock{});
     for (int i = 1; i <= kCaptureBlockCount; ++i) {
-        CaptureBlock& header = e.WaveHeaders[i];
+        CaptureBlock& header = s.WaveHeaders[i];
         header.Number = i;
         header.Data = static_cast<Frame*>(e.Allocator->Allocate(kCaptureBlockBytes));
         if (header.Data == nullptr) {
@@ -150,9 +158,10 @@ bool AllocateCaptureBlocks(CaptureEngine& e, std::string& message) {
 
 bool QueueCaptureBlocks(CaptureEngine& e, std::string& message) {
     assert(e.State == CaptureState::DeviceOpen);
+    Shared& s = SharedOf(e);
     for (int i = 1; i <= kCaptureBlockCount; ++i) {
-        CaptureBlock* block = &e.WaveHeaders[i];
-        if (block->Data == nullptr || !e.FreeBlocks.Push(block)) {
+        CaptureBlock* block = &s.WaveHeaders[i];
+        if (block->Data == nullptr || !s.FreeBlocks.Push(block)) {
             message = "capture block " + std::to_string(i) + " cannot be queued";
             return false;
         }
@@ -162,12 +171,33 @@ bool QueueCaptureBlocks(CaptureEngine& e, std::string& message) {
 
 bool StartCaptureDevice(CaptureEngine& e, std::string& message) {
     assert(e.State == CaptureState::DeviceOpen);
+    Shared& s = SharedOf(e);
     bool started = false;
-    e.Audio.Run([&] { started = e.Source->Start(message); });
+    e.Audio.Run([&] { started = s.Source->Start(message); });
     if (!started) return false;
     e.State = CaptureState::Recording;
-    e.Audio.Post([&e] { CaptureLoop(e); });
+    e.Audio.Post([&s] { CaptureLoop(s); });
     return true;
+}
+
+// A failed start ends the capture; the device and the blocks are released at once rather than
+// left to the end of the process.
+bool FailStart(CaptureEngine& e) {
+    CloseSource(e);
+    FreeCaptureBlocks(e);
+    e.State = CaptureState::Ended;
+    return false;
+}
+
+}  // namespace
+
+BlockAllocator& HeapAllocator() {
+    static CallocAllocator heap;
+    return heap;
+}
+
+CaptureEngine::~CaptureEngine() {
+    if (State == CaptureState::DeviceOpen || State == CaptureState::Recording) EndCapture(*this);
 }
 
 bool StartCapture(CaptureEngine& e, std::unique_ptr<BlockSource> source, CaptureNotifier& notifier,
@@ -186,7 +216,7 @@ bool StartCapture(CaptureEngine& e, std::unique_ptr<BlockSource> source, Capture
 
 void EndCapture(CaptureEngine& e) {
     if (e.State == CaptureState::DeviceOpen || e.State == CaptureState::Recording) {
-        e.StopRequested.store(true, std::memory_order_release);
+        SharedOf(e).StopRequested.store(true, std::memory_order_release);
         // Runs after the capture loop has returned: jobs run one after the other.
         CloseSource(e);
         FreeCaptureBlocks(e);
@@ -194,33 +224,25 @@ void EndCapture(CaptureEngine& e) {
     e.State = CaptureState::Ended;
 }
 
-void FreeCaptureBlocks(CaptureEngine& e) {
-    assert(e.State != CaptureState::Recording || e.Source == nullptr);
-    for (int i = 1; i <= kCaptureBlockCount; ++i) {
-        CaptureBlock& header = e.WaveHeaders[i];
-        if (header.Data != nullptr) e.Allocator->Free(header.Data);
-        header.Data = nullptr;
-    }
-}
-
 bool HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& consumer,
                         std::string& error) {
     if (e.State != CaptureState::Recording || block == nullptr) return true;
+    Shared& s = SharedOf(e);
     // Only the engine's own headers can be handed back; anything else would corrupt the ring.
-    const bool ours = block >= &e.WaveHeaders[1] && block <= &e.WaveHeaders[kCaptureBlockCount];
+    const bool ours = block >= &s.WaveHeaders[1] && block <= &s.WaveHeaders[kCaptureBlockCount];
     if (!ours || block->Data == nullptr) {
         error = "A capture block that does not belong to the sound input cannot be handed back";
         return false;
     }
-    std::memcpy(e.BlockFrames.data(), block->Data, kCaptureBlockBytes);
+    std::memcpy(s.BlockFrames.data(), block->Data, kCaptureBlockBytes);
     const int count = block->BytesRecorded / static_cast<int>(sizeof(Frame));
     if (block->DroppedBefore != 0 || block->OverflowsBefore != 0) {
         consumer.CaptureGap(block->FirstFrame - block->DroppedBefore, block->DroppedBefore,
                             block->OverflowsBefore);
     }
-    if (count > 0) consumer.CaptureFrames(e.BlockFrames.data(), count);
+    if (count > 0) consumer.CaptureFrames(s.BlockFrames.data(), count);
     // The ring holds all 128 blocks, so only a block handed back twice can find it full.
-    if (!e.FreeBlocks.Push(block)) {
+    if (!s.FreeBlocks.Push(block)) {
         error = "Capture block " + std::to_string(block->Number) +
                 " was handed back twice to the sound input";
         return false;
@@ -238,14 +260,21 @@ void HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& 
 int64_t CaptureClockNanoseconds() { return Nanoseconds(CLOCK_MONOTONIC); }
 
 CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
+    const Shared& shared = SharedOf(e);
     CaptureStatistics s;
-    s.FramesCaptured = e.FramesCaptured.load();
-    s.FramesDropped = e.FramesDropped.load();
-    s.Overflows = e.Overflows.load();
-    s.AudioThreadCpuSeconds = e.AudioCpuNanoseconds.load() * 1e-9;
-    s.CaptureSeconds = e.AudioWallNanoseconds.load() * 1e-9;
+    s.FramesCaptured = shared.FramesCaptured.load();
+    s.FramesDropped = shared.FramesDropped.load();
+    s.Overflows = shared.Overflows.load();
+    s.AudioThreadCpuSeconds = shared.AudioCpuNanoseconds.load() * 1e-9;
+    s.CaptureSeconds = shared.AudioWallNanoseconds.load() * 1e-9;
     return s;
 }
+
+size_t FreeCaptureBlockCount(const CaptureEngine& e) { return SharedOf(e).FreeBlocks.Size(); }
+
+SourceEnd CaptureSourceEnd(const CaptureEngine& e) { return SharedOf(e).SourceState.load(); }
+
+std::string CaptureStopReason(const CaptureEngine& e) { return SharedOf(e).StopReason; }
 
 std::string DescribeCaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
     std::string text;

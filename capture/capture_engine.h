@@ -53,8 +53,8 @@ struct CaptureBlock {
     int BufferLength = 0;    // [bytes] kCaptureBlockBytes
     int BytesRecorded = 0;   // [bytes] whole frames; below 512 only at the end of a finite source
     int64_t FirstFrame = 0;  // [frames] index in the captured stream of Data[0], drops included
-    int64_t DroppedBefore = 0;  // [frames] dropped just before this block: no block was free
-    int OverflowsBefore = 0;    // input overflows the source reported since the previous block
+    int64_t DroppedBefore = 0;      // [frames] dropped just before this block: no block was free
+    int OverflowsBefore = 0;        // input overflows the source reported since the previous block
     int64_t PostedNanoseconds = 0;  // [ns] CaptureClockNanoseconds when it was posted
 };
 
@@ -98,7 +98,7 @@ class CaptureNotifier {
 public:
     // `block` is filled: pass it to HandleCaptureBlock on the consumer's thread.
     virtual void BlockFilled(CaptureBlock* block) = 0;
-    // The source has ended or failed (CaptureEngine::StopReason says which); no block follows.
+    // The source has ended or failed (CaptureStopReason says why); no block follows.
     // EndCapture still has to be called.
     virtual void CaptureStopped() = 0;
 
@@ -143,27 +143,35 @@ struct CaptureEngine {
 
     // state, consumer side (the thread that calls the functions below)
     CaptureState State = CaptureState::Idle;
-    // Headers 1..128; header 0 is never used. Created anew by every allocation.
-    std::array<CaptureBlock, kCaptureBlockCount + 1> WaveHeaders{};
-    std::array<Frame, kBlockFramesEntries> BlockFrames{};  // copy of the block being processed
     std::string ErrorDetail;  // the reason behind the last message StartCapture returned
-
-    // state shared with the audio thread
+    // The thread every call of the source runs on; PortAudioSystem runs its own calls there.
     AudioThread Audio;
-    std::unique_ptr<BlockSource> Source;  // touched on the audio thread only while open
-    CaptureNotifier* Notifier = nullptr;
-    SpscRing<CaptureBlock*> FreeBlocks{kCaptureBlockCount};  // consumer pushes, audio pops
-    std::atomic<bool> StopRequested{false};
-    std::atomic<SourceEnd> SourceState{SourceEnd::Running};
-    std::string StopReason;  // why the source ended or failed; set before CaptureStopped
-    std::atomic<int64_t> FramesCaptured{0}, FramesDropped{0}, Overflows{0};
-    std::atomic<int64_t> AudioCpuNanoseconds{0}, AudioWallNanoseconds{0};
 
     CaptureEngine() = default;
     CaptureEngine(const CaptureEngine&) = delete;
     CaptureEngine& operator=(const CaptureEngine&) = delete;
     // Ends a capture still running, so the source is closed on the audio thread.
     ~CaptureEngine();
+
+    // The blocks and what the consumer's thread and the audio thread hand each other. Only
+    // the engine's functions touch them; callers read them through the functions below.
+    struct Shared {
+        // Headers 1..128; header 0 is never used. Created anew by every allocation.
+        std::array<CaptureBlock, kCaptureBlockCount + 1> WaveHeaders{};
+        std::array<Frame, kBlockFramesEntries> BlockFrames{};  // copy of the block being processed
+        std::unique_ptr<BlockSource> Source;  // touched on the audio thread only while open
+        CaptureNotifier* Notifier = nullptr;
+        SpscRing<CaptureBlock*> FreeBlocks{kCaptureBlockCount};  // consumer pushes, audio pops
+        std::atomic<bool> StopRequested{false};
+        std::atomic<SourceEnd> SourceState{SourceEnd::Running};
+        std::string StopReason;  // why the source ended or failed; set before CaptureStopped
+        std::atomic<int64_t> FramesCaptured{0}, FramesDropped{0}, Overflows{0};
+        std::atomic<int64_t> AudioCpuNanoseconds{0}, AudioWallNanoseconds{0};
+    };
+
+private:
+    friend struct CaptureInternals;  // capture_engine.cpp's way in
+    Shared shared_;
 };
 
 // Start: opens the source, allocates and queues the 128 blocks and starts the flow. On failure
@@ -174,18 +182,9 @@ struct CaptureEngine {
 bool StartCapture(CaptureEngine& e, std::unique_ptr<BlockSource> source, CaptureNotifier& notifier,
                   std::string& message);
 
-// The steps of StartCapture, for callers that want them one by one.
-bool OpenCaptureDevice(CaptureEngine& e, std::unique_ptr<BlockSource> source,
-                       CaptureNotifier& notifier, std::string& message);
-bool AllocateCaptureBlocks(CaptureEngine& e, std::string& message);
-bool QueueCaptureBlocks(CaptureEngine& e, std::string& message);
-bool StartCaptureDevice(CaptureEngine& e, std::string& message);
-
 // End: stops and closes the source and frees the blocks; in any other state only marks the
 // engine ended. Blocks posted but not yet handled reach no consumer afterwards.
 void EndCapture(CaptureEngine& e);
-// Returns every block's data to the allocator. The headers stay.
-void FreeCaptureBlocks(CaptureEngine& e);
 
 // On the consumer's thread, for each posted block: copies it into BlockFrames, reports a gap
 // before it if there is one, hands its frames to `consumer` and gives the block back to the
@@ -197,6 +196,14 @@ bool HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& 
 void HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& consumer);
 
 CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e);
+
+// The blocks waiting at this moment for the audio thread to fill them. A source that stands in
+// for a sound card with a large buffer waits for one instead of letting frames drop.
+size_t FreeCaptureBlockCount(const CaptureEngine& e);
+// How the source stopped: Running until CaptureStopped has been posted, then Ended or Failed.
+SourceEnd CaptureSourceEnd(const CaptureEngine& e);
+// Why the source stopped; meaningful once CaptureSourceEnd is no longer Running.
+std::string CaptureStopReason(const CaptureEngine& e);
 
 // One line saying what a CaptureGap lost and where, for the read-out log and the user.
 std::string DescribeCaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows);

@@ -121,14 +121,14 @@ protected:
     // Handles posted blocks until `frames` have been processed.
     void Process(int64_t frames) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (app.FramesProcessed < frames && std::chrono::steady_clock::now() < giveUp) {
+        while (app.Chain.FramesProcessed() < frames && std::chrono::steady_clock::now() < giveUp) {
             CaptureBlock* block = nullptr;
             if (queue.Next(block, std::chrono::milliseconds(100)) == BlockQueue::Wait::Block) {
                 MainDialogCallback(app, WindowMessage::CaptureBlock, 0,
                                    reinterpret_cast<LParam>(block));
             }
         }
-        ASSERT_GE(app.FramesProcessed, frames);
+        ASSERT_GE(app.Chain.FramesProcessed(), frames);
     }
 
     std::vector<std::string> IqFiles() const {
@@ -320,9 +320,9 @@ TEST_F(WindowHandler, StartDisablesItsControlsAndBlocksReachTheChain) {
     CaptureBlock* block = nullptr;
     ASSERT_EQ(queue.Next(block, std::chrono::seconds(5)), BlockQueue::Wait::Block);
     block->BytesRecorded = 0;
-    const int64_t before = app.FramesProcessed;
+    const int64_t before = app.Chain.FramesProcessed();
     MainDialogCallback(app, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
-    EXPECT_EQ(app.FramesProcessed, before);
+    EXPECT_EQ(app.Chain.FramesProcessed(), before);
     EXPECT_EQ(window.destroyed, 0);
 }
 
@@ -394,12 +394,12 @@ TEST_F(WindowHandler, EveryWayOutDoesTheCloseTimeWorkOnce) {
         }
         EXPECT_EQ(iqFiles, 1);
         // Blocks arriving after the end are left alone.
-        const int64_t processed = a.FramesProcessed;
+        const int64_t processed = a.Chain.FramesProcessed();
         CaptureBlock* block = nullptr;
         if (q.Next(block, std::chrono::milliseconds(200)) == BlockQueue::Wait::Block) {
             MainDialogCallback(a, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
         }
-        EXPECT_EQ(a.FramesProcessed, processed);
+        EXPECT_EQ(a.Chain.FramesProcessed(), processed);
         EndCapture(a.Engine);
         std::filesystem::current_path(folder.Dir());
     }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "capture/signal_simulator.h"
+#include "capture/simulator_options.h"
+#include "common/command_line.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 #include "chain/measurement.h"
@@ -18,7 +20,6 @@
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
 #include "tools/batch_run.h"
-#include "tools/sim_options.h"
 
 namespace qv {
 
@@ -81,18 +82,6 @@ std::string Usage() {
 
 enum class ParseResult { Run, Help, Error };
 
-bool ParseInt(const std::string& text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 9) return false;
-    int v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    if (v < low || v > high) return false;
-    value = v;
-    return true;
-}
-
 // Batch options; `i` points at the option and is left at its last consumed argument.
 ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std::string& error) {
     const std::string arg = argv[i];
@@ -112,7 +101,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     if (arg == "--png") return o.chain.png = true, ParseResult::Run;
     if (arg == "--click-position") {
         if (!value(text)) return ParseResult::Error;
-        if (!ParseInt(text, 0, kSamplesPerSecond - 1, o.chain.clickPosition)) {
+        if (!ParseWholeNumber(text, 0, kSamplesPerSecond - 1, o.chain.clickPosition)) {
             error = "--click-position: \"" + text + "\" is not a whole number from 0 to 7999";
             return ParseResult::Error;
         }
@@ -188,7 +177,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
 // The chain's host in the batch tool: stream time, the read-out log, the automatic captures.
 class BatchHost final : public ChainHost {
 public:
-    BatchHost(const Measurement& m, int64_t startMilliseconds, std::FILE* log,
+    BatchHost(const Measurement& m, int64_t startMilliseconds, ReadoutLog& log,
               ChartPictures& pictures)
         : m_(m), startMilliseconds_(startMilliseconds), log_(log), pictures_(pictures) {}
 
@@ -197,7 +186,7 @@ public:
     }
 
     void SetReadout(Readout id, const std::string& text) override {
-        WriteLogLine(log_, MillisecondsOfDay(), ReadoutName(id), text);
+        log_.Write(MillisecondsOfDay(), ReadoutName(id), text);
     }
 
     // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
@@ -208,7 +197,7 @@ public:
 private:
     const Measurement& m_;
     int64_t startMilliseconds_;
-    std::FILE* log_;
+    ReadoutLog& log_;
     ChartPictures& pictures_;
 };
 
@@ -296,12 +285,12 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         };
     }
 
-    LogFile log(nullptr, std::fclose);
-    if (!OpenReadoutLog(o.chain, log, err)) return 1;
+    ReadoutLog log;
+    if (!OpenReadoutLog(o.chain, false, log, err)) return 1;
 
     Measurement m;
     ChartPictures pictures(err, o.chain.png);
-    BatchHost host(m, o.startMilliseconds, log.get(), pictures);
+    BatchHost host(m, o.startMilliseconds, log, pictures);
     StartChain(m, host, o.chain, err);
 
     ProgressBar progress(err, !o.chain.quiet, totalFrames);

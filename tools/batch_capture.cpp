@@ -1,10 +1,7 @@
-// quorvelle-batch --capture and --list-devices: device choice, the live run with its stop
-// signals, the read-out log's CAPTURE lines, recording and the close-time work.
+// quorvelle-batch --capture and --list-devices: device choice, the live run until its end or
+// a stop signal, and the close-time work.
 #include "tools/batch_capture.h"
 
-#include <signal.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -15,8 +12,11 @@
 #include "capture/block_sources.h"
 #include "capture/capture_engine.h"
 #include "capture/device_list.h"
+#include "capture/live_chain.h"
 #include "capture/portaudio_input.h"
 #include "capture/recorder.h"
+#include "capture/stop_signals.h"
+#include "common/command_line.h"
 #include "common/time_of_day.h"
 #include "chain/measurement.h"
 #include "files/capture_bitmap.h"
@@ -42,119 +42,28 @@ constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station
 constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
 
 // ---------------------------------------------------------------------------------------------
-// Stop signals
+// The chain's host
 
-volatile std::sig_atomic_t gStopSignal = 0;
-
-extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
-
-// SIGINT and SIGTERM end the run cleanly while it lasts; a second one acts as usual (the
-// handler resets itself), so a run stuck in its close-time work can still be killed.
-class StopSignals {
-public:
-    StopSignals() {
-        gStopSignal = 0;
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int Received() const { return gStopSignal; }
-
-private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
-
-// ---------------------------------------------------------------------------------------------
-// The chain's host and consumer
-
-// Read-outs and CAPTURE lines to the log and the automatic captures, on the local wall clock
-// as in the window.
+// Read-outs to the log and the automatic captures, on the local wall clock as in the window.
 class LiveHost final : public ChainHost {
 public:
-    LiveHost(std::FILE* log, ChartPictures& pictures) : log_(log), pictures_(pictures) {}
+    LiveHost(ReadoutLog& log, ChartPictures& pictures) : log_(log), pictures_(pictures) {}
 
-    void SetReadout(Readout id, const std::string& text) override { Line(ReadoutName(id), text); }
+    void SetReadout(Readout id, const std::string& text) override {
+        log_.WriteNow(ReadoutName(id), text);
+    }
     int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
         pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
     }
 
-    void Line(const char* label, const std::string& text) {
-        WriteLogLine(log_, LocalMillisecondsOfDay(), label, text);
-    }
-
 private:
-    std::FILE* log_;
+    ReadoutLog& log_;
     ChartPictures& pictures_;
-};
-
-// Each handed-over block: to the recording, then through the chain, up to the frame limit.
-class LiveChain final : public CaptureConsumer {
-public:
-    LiveChain(Measurement& m, LiveHost& host, Recorder& recorder, std::ostream& err,
-              int64_t frameLimit)
-        : m_(m), host_(host), recorder_(recorder), err_(err), frameLimit_(frameLimit) {}
-
-    void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override {
-        const std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
-        Report(text);
-        droppedReported += droppedFrames;
-        overflowsReported += overflows;
-    }
-
-    void CaptureFrames(const Frame* frames, int count) override {
-        int n = count;
-        if (frameLimit_ >= 0) n = static_cast<int>(std::min<int64_t>(n, frameLimit_ - processed));
-        if (n <= 0) return;
-        if (recorder_.IsOpen()) recorder_.Write(frames, n);
-        ProcessFrames(m_, frames, n);
-        processed += n;
-    }
-
-    // A CAPTURE line in the log and the same on stderr.
-    void Report(const std::string& text) {
-        host_.Line("CAPTURE", text);
-        err_ << "quorvelle-batch: " << text << "\n" << std::flush;
-    }
-
-    bool Done() const { return frameLimit_ >= 0 && processed >= frameLimit_; }
-
-    int64_t processed = 0;  // [frames] through the chain
-    int64_t droppedReported = 0;
-    int64_t overflowsReported = 0;
-
-private:
-    Measurement& m_;
-    LiveHost& host_;
-    Recorder& recorder_;
-    std::ostream& err_;
-    int64_t frameLimit_;  // [frames] -1: none
 };
 
 // ---------------------------------------------------------------------------------------------
 // Devices
-
-bool ParseSeconds(const std::string& text, double& seconds) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
-    if (value <= 0 || value > kMaxCaptureSeconds) return false;
-    seconds = value;
-    return true;
-}
 
 void PrintWarning(std::ostream& err, const std::string& caption, const std::string& text) {
     err << "quorvelle-batch: " << caption << ": " << text << "\n";
@@ -237,7 +146,7 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
     if (arg == "--seconds") {
         std::string text;
         if (!value(text)) return -1;
-        if (!ParseSeconds(text, o.seconds)) {
+        if (!ParseSeconds(text, kMaxCaptureSeconds, o.seconds)) {
             error = "--seconds: \"" + text + "\" is not a number of seconds above 0";
             return -1;
         }
@@ -272,7 +181,8 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
 
 int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                     const SimulatorSettings* simulator, std::ostream& out, std::ostream& err) {
-    StopSignals signals;
+    // A second signal acts as usual, so that a run stuck in its close-time work can be killed.
+    StopSignals signals({.ResetAfterFirst = true});
     BlockQueue queue;  // outlives the engine, which may still post to it until it ends
     CaptureEngine engine;
     PortAudioSystem system(engine.Audio);  // ends before the engine's audio thread
@@ -295,10 +205,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         return 1;
     }
 
-    LogFile log(nullptr, std::fclose);
-    if (!OpenReadoutLog(chain, log, err)) return 1;
-    // Line by line, so a station's log can be followed while it grows.
-    if (log) std::setvbuf(log.get(), nullptr, _IOLBF, 0);
+    ReadoutLog log;
+    // Line by line, so that a station's log can be followed while it grows.
+    if (!OpenReadoutLog(chain, true, log, err)) return 1;
     Recorder recorder;
     if (!o.recordPath.empty() && !recorder.Open(o.recordPath, error)) {
         err << "quorvelle-batch: " << error << "\n";
@@ -307,7 +216,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
 
     Measurement m;
     ChartPictures pictures(err, chain.png);
-    LiveHost host(log.get(), pictures);
+    LiveHost host(log, pictures);
     StartChain(m, host, chain, err);
 
     if (!chain.quiet) {
@@ -317,7 +226,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     }
 
     const int64_t frameLimit = o.seconds > 0 ? std::llround(o.seconds * kFramesPerSecond) : -1;
-    LiveChain consumer(m, host, recorder, err, frameLimit);
+    LiveChain consumer(m, log, err, "quorvelle-batch");
+    consumer.Recording = &recorder;
+    consumer.FrameLimit = frameLimit;
     bool sourceStopped = false;
     while (signals.Received() == 0 && !consumer.Done()) {
         CaptureBlock* block = nullptr;
@@ -333,20 +244,13 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     // Close-time work.
     int status = 0;
     const CaptureStatistics stats = ReadCaptureStatistics(engine);
-    if (sourceStopped && engine.SourceState.load() == SourceEnd::Failed) {
-        err << "quorvelle-batch: capture stopped: " << engine.StopReason << "\n";
+    if (sourceStopped && CaptureSourceEnd(engine) == SourceEnd::Failed) {
+        err << "quorvelle-batch: capture stopped: " << CaptureStopReason(engine) << "\n";
         status = 1;
     }
-    // Drops after the last block handed over have no block to carry them.
-    const int64_t droppedAtEnd = stats.FramesDropped - consumer.droppedReported;
-    const int overflowsAtEnd = static_cast<int>(stats.Overflows - consumer.overflowsReported);
-    if (droppedAtEnd > 0 || overflowsAtEnd > 0) {
-        consumer.CaptureGap(stats.FramesCaptured - droppedAtEnd, droppedAtEnd, overflowsAtEnd);
-    }
-    const std::string summary = "capture ended: " + std::to_string(consumer.processed) +
-                                " frames processed, " + std::to_string(stats.FramesDropped) +
-                                " dropped, " + std::to_string(stats.Overflows) + " input overflows";
-    host.Line("CAPTURE", summary);
+    consumer.ReportGapsAtEnd(stats);
+    const std::string summary = CaptureEndedSummary(consumer.FramesProcessed(), stats);
+    log.WriteNow("CAPTURE", summary);
 
     if (recorder.IsOpen() && !recorder.Close(error)) {
         err << "quorvelle-batch: " << error << "\n";
@@ -359,7 +263,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         const double cpuShare =
             stats.CaptureSeconds > 0 ? 100 * stats.AudioThreadCpuSeconds / stats.CaptureSeconds : 0;
         std::snprintf(line, sizeof line, "%.1f s captured, audio thread CPU %.2f %%",
-                      static_cast<double>(consumer.processed) / kFramesPerSecond, cpuShare);
+                      static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
         out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
     }
     if (signals.Received() != 0 && !chain.quiet) {

@@ -1,11 +1,8 @@
 // What quorvelle-batch's runs share.
 #include "tools/batch_run.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
-#include "common/time_of_day.h"
 #include "display/text.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
@@ -24,51 +21,15 @@ void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictur
     pictures.WritePicture(d.ChartPanel, (base / "chart.png").string());
 }
 
-// Closes the log, reporting a failure to write it (a full disk shows at the flush or close).
-bool CloseReadoutLog(LogFile& log, const std::string& path, std::ostream& err) {
-    if (!log) return true;
-    bool written = std::ferror(log.get()) == 0 && std::fflush(log.get()) == 0;
-    int code = errno;
-    if (std::fclose(log.release()) != 0) written = false, code = errno;
-    if (!written) {
-        err << "quorvelle-batch: " << path << ": cannot write: " << std::strerror(code) << "\n";
-    }
-    return written;
-}
-
 }  // namespace
 
-bool TakeOptionValue(int argc, char** argv, int& i, std::string& target, std::string& error,
-                     bool allowEmpty) {
-    const std::string option = argv[i];
-    if (i + 1 >= argc) {
-        error = option + " needs a value";
-        return false;
-    }
-    target = argv[++i];
-    if (target.empty() && !allowEmpty) {
-        error = option + " needs a value, not an empty text";
-        return false;
-    }
-    return true;
-}
-
-bool OpenReadoutLog(const ChainSettings& s, LogFile& log, std::ostream& err) {
+bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log,
+                    std::ostream& err) {
     if (s.logPath.empty()) return true;
-    log.reset(std::fopen(s.logPath.c_str(), "w"));
-    if (!log) {
-        err << "quorvelle-batch: " << s.logPath << ": cannot create: " << std::strerror(errno)
-            << "\n";
-        return false;
-    }
-    return true;
-}
-
-void WriteLogLine(std::FILE* log, int64_t millisecondsOfDay, const char* label,
-                  const std::string& text) {
-    if (log == nullptr) return;
-    std::fprintf(log, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(millisecondsOfDay).c_str(), label,
-                 text.c_str());
+    std::string error;
+    if (log.Open(s.logPath, LogStart::Truncate, lineBuffered, error)) return true;
+    err << "quorvelle-batch: " << error << "\n";
+    return false;
 }
 
 void ChartPictures::Write(const Surface& picture, const std::string& path) {
@@ -108,8 +69,8 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     StartMeasurement(m);
 }
 
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, LogFile& log,
-                 std::ostream& err) {
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures,
+                 ReadoutLog& log, std::ostream& err) {
     if (!s.chartPath.empty()) {
         CaptureScreen(m);
         pictures.Write(m.Screen.CaptureSurface, s.chartPath);
@@ -121,7 +82,11 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
         err << "quorvelle-batch: " << error << "\n";
         ok = false;
     }
-    return CloseReadoutLog(log, s.logPath, err) && ok;
+    if (!log.Close(error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        ok = false;
+    }
+    return ok;
 }
 
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out) {

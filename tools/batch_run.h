@@ -3,12 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "capture/readout_log.h"
 #include "chain/measurement.h"
 
 namespace qv {
@@ -30,18 +29,9 @@ struct ChainSettings {
     bool quiet = false;
 };
 
-// Takes the value after the option argv[i] into `target` and moves i onto it; false with one
-// line in `error` when there is none, or when it is empty and `allowEmpty` is false.
-bool TakeOptionValue(int argc, char** argv, int& i, std::string& target, std::string& error,
-                     bool allowEmpty = true);
-
-using LogFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-// Opens the read-out log of the settings (none without a path); false after one error line.
-bool OpenReadoutLog(const ChainSettings& s, LogFile& log, std::ostream& err);
-// One read-out log line: "hh:mm:ss.mmm<TAB>label<TAB>text".
-void WriteLogLine(std::FILE* log, int64_t millisecondsOfDay, const char* label,
-                  const std::string& text);
+// Opens the read-out log of the settings, if they name one, as a new file; false after one
+// error line.
+bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err);
 
 // Chart bitmaps and PNGs as they are written; a failure is reported at once and remembered,
 // and the run goes on so that the other results are still written.
@@ -71,8 +61,8 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
 
 // Close-time work: the chart and panel pictures, the I/Q file, the log closed. Returns false
 // when anything could not be written (each failure already reported on `err`).
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, LogFile& log,
-                 std::ostream& err);
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures,
+                 ReadoutLog& log, std::ostream& err);
 
 // "I/Q file: ...", "read-out log: ..." and "picture: ..." lines for what was written.
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out);

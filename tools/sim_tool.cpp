@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "capture/signal_simulator.h"
+#include "capture/simulator_options.h"
 #include "files/wav_file.h"
-#include "tools/sim_options.h"
 
 namespace qv {
 

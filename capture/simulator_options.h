@@ -1,4 +1,5 @@
-// Command-line options of the signal simulator, shared by quorvelle-sim and the batch tool.
+// Command-line options of the signal simulator, shared by the window, quorvelle-batch and
+// quorvelle-sim.
 #pragma once
 
 #include <string>

@@ -1,10 +1,9 @@
 // Command-line options of the signal simulator: strict parsing with range checks, and help text.
-#include "tools/sim_options.h"
+#include "capture/simulator_options.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
+
+#include "common/command_line.h"
 
 namespace qv {
 
@@ -70,34 +69,6 @@ std::string DescribeRange(const RealOption& o) {
     return low + " and " + high;
 }
 
-// A plain decimal number: optional sign, digits, optional point and exponent. No blanks, no
-// hexadecimal, no "nan" or "inf", and the whole text must be used.
-bool ParseReal(const std::string& text, double& value) {
-    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) {
-        return false;
-    }
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (*begin == '+') {  // from_chars takes '-' only
-        ++begin;
-        if (begin == end || (*begin != '.' && (*begin < '0' || *begin > '9'))) return false;
-    }
-    double parsed = 0;
-    const auto [stop, status] = std::from_chars(begin, end, parsed, std::chars_format::general);
-    if (status != std::errc() || stop != end || !std::isfinite(parsed)) return false;
-    value = parsed;
-    return true;
-}
-
-bool ParseUnsigned64(const std::string& text, uint64_t& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    uint64_t parsed = 0;
-    const auto [stop, status] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (status != std::errc() || stop != text.data() + text.size()) return false;
-    value = parsed;
-    return true;
-}
-
 bool InRange(const RealOption& o, double v) {
     const bool aboveLow = o.lowOpen ? v > o.low : v >= o.low;
     const bool belowHigh = o.highOpen ? v < o.high : v <= o.high;
@@ -140,7 +111,7 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
         settings.seed = seed;
     } else {
         double value = 0;
-        if (!ParseReal(text, value)) {
+        if (!ParsePlainNumber(text, value)) {
             error = name + ": \"" + text + "\" is not a number";
             return -1;
         }

@@ -1,0 +1,52 @@
+// The read-out log's file.
+#include "capture/readout_log.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+
+#include "common/time_of_day.h"
+
+namespace qv {
+
+ReadoutLog::~ReadoutLog() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered,
+                      std::string& error) {
+    assert(file_ == nullptr);
+    const bool truncate = start == LogStart::Truncate;
+    file_ = std::fopen(path.c_str(), truncate ? "w" : "a");
+    if (file_ == nullptr) {
+        error = path + (truncate ? ": cannot create: " : ": cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    path_ = path;
+    if (lineBuffered) std::setvbuf(file_, nullptr, _IOLBF, 0);
+    return true;
+}
+
+void ReadoutLog::Write(int64_t millisecondsOfDay, const char* label, const std::string& text) {
+    if (file_ == nullptr) return;
+    std::fprintf(file_, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(millisecondsOfDay).c_str(),
+                 label, text.c_str());
+}
+
+void ReadoutLog::WriteNow(const char* label, const std::string& text) {
+    Write(LocalMillisecondsOfDay(), label, text);
+}
+
+bool ReadoutLog::Close(std::string& error) {
+    if (file_ == nullptr) return true;
+    // A line that could not be written sets the stream's error flag; one still in the buffer
+    // fails at the flush.
+    bool written = std::ferror(file_) == 0 && std::fflush(file_) == 0;
+    int code = errno;
+    if (std::fclose(file_) != 0) written = false, code = errno;
+    file_ = nullptr;
+    if (!written) error = path_ + ": cannot write: " + std::strerror(code);
+    return written;
+}
+
+}  // namespace qv

@@ -1,0 +1,30 @@
+// Reading command-line options: the value after an option, and the strict number forms the
+// programs accept (a whole text, nothing left over, range checked by the caller or here).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+// Takes the value after the option argv[i] into `target` and moves i onto it; false with one
+// line in `error` when there is none, or when it is empty and `allowEmpty` is false.
+bool TakeOptionValue(int argc, char** argv, int& i, std::string& target, std::string& error,
+                     bool allowEmpty = true);
+
+// Decimal digits only (no sign, no blanks, at most nine of them) giving a number from `low` to
+// `high`; `value` is left alone otherwise.
+bool ParseWholeNumber(const std::string& text, int low, int high, int& value);
+
+// Decimal digits only, giving a number from 0 to 2^64 - 1.
+bool ParseUnsigned64(const std::string& text, uint64_t& value);
+
+// A plain decimal number: optional sign, digits, optional point and exponent. No blanks, no
+// hexadecimal, no "nan" or "inf", and the whole text must be used.
+bool ParsePlainNumber(const std::string& text, double& value);
+
+// A number of seconds above 0 and at most `maxSeconds` as strtod reads it: the whole text,
+// finite and within the range of a double.
+bool ParseSeconds(const std::string& text, double maxSeconds, double& seconds);
+
+}  // namespace qv
