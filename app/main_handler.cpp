@@ -11,6 +11,7 @@
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 #include "display/text.h"
+#include "display/traces.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 
@@ -18,7 +19,8 @@ namespace qv {
 
 namespace {
 
-constexpr int64_t kBlockNanoseconds = 16'000'000;  // [ns] one block of 128 frames
+constexpr int64_t kBlockNanoseconds =  // [ns] one block of 128 frames: 16 ms
+    int64_t{1000000000} * kFramesPerBlock / kFramesPerSecond;
 
 void TraceStep(App& a, const std::string& step) {
     if (a.Trace != nullptr) a.Trace->push_back(step);
@@ -156,7 +158,7 @@ void Initialise(App& a) {
 void HoverReadout(App& a, int x, int y) {
     if (OverScope(x, y)) {
         a.Port->SetCursor(Cursor::CrossHair);
-        SetWindowTitle(a, "Click peak = " + std::to_string(ScopePanelX(x) / 2));
+        SetWindowTitle(a, "Click peak = " + std::to_string(ScopePanelX(x) / kClickTracePixelsPerSample));
     } else {
         a.Port->SetCursor(Cursor::Arrow);
         SetWindowTitle(a, kHoverTitle);

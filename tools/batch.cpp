@@ -35,12 +35,12 @@ constexpr const char* kUsage =
     "the built-in signal simulator, as fast as the processor allows. Times of day are stream\n"
     "time: the start time plus the frame index / 8000 s.\n"
     "\n"
-    "  --lock-freq TEXT       text of the lock-frequency entry (default \"1700.0\")\n"
+    "  --lock-freq TEXT       text of the lock-frequency entry (default \"%LOCK%\")\n"
     "  --offset TEXT          text of the offset-frequency entry (default\n"
-    "                         \"0.0000000000000000000\")\n"
-    "  --integration TEXT     text of the integration-time entry (default \"3\")\n"
+    "                         \"%OFFSET%\")\n"
+    "  --integration TEXT     text of the integration-time entry (default \"%INTEGRATION%\")\n"
     "  --click-position N     sample after the PPS edge where the RF click is read\n"
-    "                         (default 31, 0..7999)\n"
+    "                         (default %CLICK%, 0..%LAST%)\n"
     "  --no-blank             \"Blank RF click\" off (on by default)\n"
     "  --invert               \"Inverted\" on (off by default)\n"
     "  --start-time HH:MM:SS  stream time of the first frame (default 00:00:00)\n"
@@ -73,11 +73,21 @@ struct BatchOptions {
     CaptureOptions capture;
 };
 
-// The usage text with the capture options in their place.
+// The usage text with the capture options and the window's start-up values in their places.
 std::string Usage() {
     std::string usage = kUsage;
-    const std::string mark = "%CAPTURE%";
-    return usage.replace(usage.find(mark), mark.size(), kCaptureUsage);
+    const std::pair<const char*, std::string> fills[] = {
+        {"%LOCK%", kStartLockFreqText},
+        {"%OFFSET%", kStartOffsetText},
+        {"%INTEGRATION%", kStartIntegrationText},
+        {"%CLICK%", std::to_string(kStartClickPosition)},
+        {"%LAST%", std::to_string(kLastSampleOfSecond)},
+        {"%CAPTURE%", kCaptureUsage},
+    };
+    for (const auto& [mark, text] : fills) {
+        usage.replace(usage.find(mark), std::string_view(mark).size(), text);
+    }
+    return usage;
 }
 
 enum class ParseResult { Run, Help, Error };
@@ -88,10 +98,10 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     auto value = [&](std::string& target) { return TakeOptionValue(argc, argv, i, target, error); };
     std::string text;
     if (arg == "--lock-freq")
-        return value(o.chain.lockFreqText) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--offset") return value(o.chain.offsetText) ? ParseResult::Run : ParseResult::Error;
+        return value(o.chain.entries.LockFreqText) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--offset") return value(o.chain.entries.OffsetText) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--integration") {
-        return value(o.chain.integrationText) ? ParseResult::Run : ParseResult::Error;
+        return value(o.chain.entries.IntegrationText) ? ParseResult::Run : ParseResult::Error;
     }
     if (arg == "--iq-file") return value(o.chain.iqPath) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--log") return value(o.chain.logPath) ? ParseResult::Run : ParseResult::Error;
@@ -101,8 +111,9 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     if (arg == "--png") return o.chain.png = true, ParseResult::Run;
     if (arg == "--click-position") {
         if (!value(text)) return ParseResult::Error;
-        if (!ParseWholeNumber(text, 0, kSamplesPerSecond - 1, o.chain.clickPosition)) {
-            error = "--click-position: \"" + text + "\" is not a whole number from 0 to 7999";
+        if (!ParseWholeNumber(text, 0, kLastSampleOfSecond, o.chain.clickPosition)) {
+            error = "--click-position: \"" + text + "\" is not a whole number from 0 to " +
+                    std::to_string(kLastSampleOfSecond);
             return ParseResult::Error;
         }
         return ParseResult::Run;
@@ -115,8 +126,8 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         }
         return ParseResult::Run;
     }
-    if (arg == "--no-blank") return o.chain.blank = false, ParseResult::Run;
-    if (arg == "--invert") return o.chain.invert = true, ParseResult::Run;
+    if (arg == "--no-blank") return o.chain.entries.BlankRfClickFlag = -1, ParseResult::Run;
+    if (arg == "--invert") return o.chain.entries.InvertFlag = 1, ParseResult::Run;
     if (arg == "--quiet") return o.chain.quiet = true, ParseResult::Run;
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
     if (arg == "--simulate") {

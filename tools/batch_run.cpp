@@ -55,13 +55,13 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     if (drawsText && !LabelFace().problem.empty()) {
         err << "quorvelle-batch: warning: " << LabelFace().problem << "\n";
     }
-    m.Params.LockFreqText = s.lockFreqText;
-    m.Params.OffsetText = s.offsetText;
-    m.Params.IntegrationText = s.integrationText;
+    m.Params.LockFreqText = s.entries.LockFreqText;
+    m.Params.OffsetText = s.entries.OffsetText;
+    m.Params.IntegrationText = s.entries.IntegrationText;
     InitialiseMeasurement(m, host);
     m.Lock.ClickPosition = s.clickPosition;
-    m.Params.BlankRfClickFlag = s.blank ? 1 : -1;
-    m.Params.InvertFlag = s.invert ? 1 : -1;
+    m.Params.BlankRfClickFlag = s.entries.BlankRfClickFlag;
+    m.Params.InvertFlag = s.entries.InvertFlag;
     m.Params.SaveIqFlag = s.iqPath.empty() ? -1 : 1;
     m.Params.SaveScreenFlag = s.saveScreen ? 1 : -1;
     // The window is shown, and so painted, before Start can be pressed.

@@ -14,12 +14,10 @@ namespace qv {
 
 // The window's entries and options as the command line gives them, and the outputs asked for.
 struct ChainSettings {
-    std::string lockFreqText = "1700.0";
-    std::string offsetText = "0.0000000000000000000";
-    std::string integrationText = "3";
-    int clickPosition = 31;
-    bool blank = true;
-    bool invert = false;
+    // The entry texts and the "Blank RF click" and "Inverted" boxes, as the window starts with
+    // them unless the command line says otherwise. Saving follows from the paths below.
+    Parameters entries;
+    int clickPosition = kStartClickPosition;  // [output samples after the PPS edge]
     std::string iqPath;     // "Save I,Q to file?" on, written here at the end
     std::string logPath;    // read-out log
     std::string chartPath;  // the chart at the end, as "Capture screen" writes it
