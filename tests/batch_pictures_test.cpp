@@ -6,8 +6,8 @@
 #include <fstream>
 #include <regex>
 
-#include "batch_runner.h"
 #include "files/capture_bitmap.h"
+#include "tests/batch_runner.h"
 #include "tests/test_files.h"
 
 namespace qv {

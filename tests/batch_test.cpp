@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "batch_runner.h"
+#include "tests/batch_runner.h"
 #include "tests/test_files.h"
 
 namespace qv {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "capture/signal_simulator.h"
-#include "chain_fixture.h"
-#include "surface_checks.h"
+#include "tests/chain_fixture.h"
+#include "tests/surface_checks.h"
 
 namespace qv {
 

@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "chain_fixture.h"
+#include "tests/chain_fixture.h"
 
 namespace qv {
 

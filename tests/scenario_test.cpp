@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "capture/signal_simulator.h"
-#include "chain_fixture.h"
+#include "tests/chain_fixture.h"
 
 namespace qv {
 
