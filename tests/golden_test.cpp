@@ -5,12 +5,11 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/test_files.h"
-#include "tools/batch.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
@@ -36,21 +35,14 @@ std::vector<Record> Records(const std::string& path) {
     return records;
 }
 
-int RunBatchWith(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    std::ostringstream out, err;
-    int status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
-    EXPECT_EQ(err.str(), "");
-    return status;
-}
-
 TEST(Golden, CardFiftyPpmFastMatchesTheReference) {
     const std::string wav = kGolden + "/pps50.wav";
     if (!std::filesystem::exists(wav)) GTEST_SKIP() << "no reference recording at " << wav;
     const std::string iq = testing::TempDir() + "golden.iq.txt";
     const std::string log = testing::TempDir() + "golden.readouts.tsv";
-    ASSERT_EQ(RunBatchWith({"quorvelle-batch", "--quiet", "--iq-file", iq, "--log", log, wav}), 0);
+    const ToolRun run = RunBatchTool({"--quiet", "--iq-file", iq, "--log", log, wav});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
 
     // I/Q records to 1e-6 relative: the sums carry about ten significant digits.
     std::vector<Record> expected = Records(kGolden + "/pps50.iq.txt");
