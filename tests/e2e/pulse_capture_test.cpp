@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/private_pulse.h"
+#include "tests/e2e/private_pulse.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "files/iq_file.h"
-#include "tests/private_display.h"
+#include "tests/e2e/private_display.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
