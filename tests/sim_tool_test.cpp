@@ -139,7 +139,8 @@ TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
 
 TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
     const std::string path = Path("sim.wav");
-    const ToolRun run = RunSimulatorTool({"--seconds", "2.5", "--ppm=-80", "--seed", "7", "--", path});
+    const ToolRun run =
+        RunSimulatorTool({"--seconds", "2.5", "--ppm=-80", "--seed", "7", "--", path});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.empty());
 
