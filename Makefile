@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 RUN_DIR ?= quorvelle-run
 JOBS ?= 2
 
-.PHONY: all deps configure build run test bench sanitize clean
+.PHONY: all deps configure build run test check bench sanitize clean
 
 all: build
 
@@ -26,6 +26,11 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# The unit tier alone, for a quick check while developing: in-process unit and scenario tests,
+# no Xvfb, no PulseAudio, no runs of the built programs.
+check: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) -L '^unit$$'
 
 bench: build
 	$(BUILD_DIR)/quorvelle_bench

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "capture/signal_simulator.h"
-#include "tests/batch_runner.h"
+#include "tests/readouts.h"
+#include "tests/simulated_frames.h"
 #include "tests/test_files.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
@@ -22,20 +24,10 @@ size_t LineCount(const std::string& text) { return std::count(text.begin(), text
 // "label<TAB>text" of every read-out line, without the time of day; CAPTURE lines apart.
 std::vector<std::string> Readouts(const std::string& logPath) {
     std::vector<std::string> readouts;
-    for (const std::string& line : TextLines(logPath)) {
-        const std::string rest = line.substr(line.find('\t') + 1);
-        if (rest.rfind("CAPTURE\t", 0) != 0) readouts.push_back(rest);
+    for (const LogLine& l : ReadLog(logPath)) {
+        if (l.name != "CAPTURE") readouts.push_back(l.name + "\t" + l.text);
     }
     return readouts;
-}
-
-std::vector<std::string> CaptureLines(const std::string& logPath) {
-    std::vector<std::string> lines;
-    for (const std::string& line : TextLines(logPath)) {
-        const std::string rest = line.substr(line.find('\t') + 1);
-        if (rest.rfind("CAPTURE\t", 0) == 0) lines.push_back(rest.substr(8));
-    }
-    return lines;
 }
 
 TEST(BatchCaptureUsage, CaptureOptionsOutOfPlaceAreUsageErrors) {
@@ -55,35 +47,35 @@ TEST(BatchCaptureUsage, CaptureOptionsOutOfPlaceAreUsageErrors) {
         {"--capture", "--record"},
     };
     for (const std::vector<std::string>& args : cases) {
-        BatchRun r = RunTool(args);
+        ToolRun r = RunBatchTool(args);
         EXPECT_EQ(r.status, 2) << args[0] << " " << args[1] << ": " << r.err;
         EXPECT_NE(r.err.find("usage: quorvelle-batch"), std::string::npos);
     }
-    BatchRun help = RunTool({"--help"});
+    ToolRun help = RunBatchTool({"--help"});
     EXPECT_NE(help.out.find("--list-devices"), std::string::npos);
 }
 
 TEST(BatchCaptureErrors, UnknownDeviceOrUnusableOutputIsOneLineAndExitOne) {
     TestFolder folder;
     for (const char* device : {"99", "no such card anywhere"}) {
-        BatchRun r = RunTool({"--capture", "--device", device, "--seconds", "1"});
+        ToolRun r = RunBatchTool({"--capture", "--device", device, "--seconds", "1"});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(LineCount(r.err), 1u) << r.err;
         EXPECT_EQ(r.err.rfind("quorvelle-batch: --device ", 0), 0u) << r.err;
     }
-    BatchRun play = RunTool({"--capture", "--play", folder.Path("missing.wav")});
+    ToolRun play = RunBatchTool({"--capture", "--play", folder.Path("missing.wav")});
     EXPECT_EQ(play.status, 1);
     EXPECT_EQ(LineCount(play.err), 1u) << play.err;
     EXPECT_NE(play.err.find("missing.wav: cannot open"), std::string::npos);
 
-    BatchRun record =
-        RunTool({"--quiet", "--capture", "--record", "/nonexistent-dir/r.wav", "--simulate", "2"});
+    ToolRun record = RunBatchTool(
+        {"--quiet", "--capture", "--record", "/nonexistent-dir/r.wav", "--simulate", "2"});
     EXPECT_EQ(record.status, 1);
     EXPECT_EQ(record.err,
               "quorvelle-batch: /nonexistent-dir/r.wav: cannot create: No such file "
               "or directory\n");
 
-    BatchRun list = RunTool({"--list-devices"});
+    ToolRun list = RunBatchTool({"--list-devices"});
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out.rfind("Input devices:", 0), 0u);
 }
@@ -93,14 +85,15 @@ TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhat
     const std::string liveLog = folder.Path("live.tsv"), batchLog = folder.Path("batch.tsv");
     const std::string liveIq = folder.Path("live.txt"), batchIq = folder.Path("batch.txt");
     const std::string rec = folder.Path("rec.wav"), chart = folder.Path("chart.BMP");
-    BatchRun live = RunTool({"--integration", "1", "--log", liveLog, "--iq-file", liveIq, "--chart",
-                             chart, "--panels", folder.Path("panels"), "--capture", "--seconds",
-                             "2.5", "--record", rec, "--simulate", "3", "--ppm", "40"});
+    ToolRun live =
+        RunBatchTool({"--integration", "1", "--log", liveLog, "--iq-file", liveIq, "--chart", chart,
+                      "--panels", folder.Path("panels"), "--capture", "--seconds", "2.5",
+                      "--record", rec, "--simulate", "3", "--ppm", "40"});
     ASSERT_EQ(live.status, 0) << live.err;
     EXPECT_NE(live.out.find("picture: " + chart), std::string::npos) << live.out;
     EXPECT_NE(live.out.find("picture: " + folder.Path("panels") + "/iq.png"), std::string::npos);
-    BatchRun batch = RunTool({"--quiet", "--integration", "1", "--log", batchLog, "--iq-file",
-                              batchIq, "--simulate", "3", "--ppm", "40"});
+    ToolRun batch = RunBatchTool({"--quiet", "--integration", "1", "--log", batchLog, "--iq-file",
+                                  batchIq, "--simulate", "3", "--ppm", "40"});
     ASSERT_EQ(batch.status, 0) << batch.err;
 
     const std::string summary =
@@ -108,7 +101,7 @@ TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhat
     EXPECT_NE(live.out.find(summary), std::string::npos) << live.out;
     EXPECT_NE(live.err.find("capturing from \"Simulated GPS receiver and radio\""),
               std::string::npos);
-    EXPECT_EQ(CaptureLines(liveLog), std::vector<std::string>{summary});
+    EXPECT_EQ(LogTexts(liveLog, "CAPTURE"), std::vector<std::string>{summary});
 
     // The live run stopped half a second earlier: its read-outs and I/Q records (but for their
     // times of day, wall clock against stream time) begin the batch run's.
@@ -127,11 +120,7 @@ TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhat
 
     SimulatorSettings settings;
     settings.ppm = 40;
-    SignalSimulator simulator;
-    StartSimulator(simulator, settings);
-    std::vector<Frame> expected(20000);
-    NextSimulatorFrames(simulator, expected.data(), expected.size());
-    EXPECT_TRUE(SameFrames(ReadWavFile(rec), expected));
+    EXPECT_TRUE(SameFrames(ReadWavFile(rec), Simulate(settings, 20000)));
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <regex>
 
-#include "batch_runner.h"
 #include "files/capture_bitmap.h"
 #include "tests/test_files.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
@@ -51,7 +51,7 @@ std::pair<unsigned, unsigned> PngSize(const fs::path& path) {
 using BatchPictures = InScratchDirectory;
 
 TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
-    BatchRun r = RunTool(
+    ToolRun r = RunBatchTool(
         {"--quiet", "--chart", "end.BMP", "--png", "--panels", "panels", "--simulate", "40"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(static_cast<int64_t>(fs::file_size("end.BMP")), kCaptureBitmapFileSize);
@@ -75,8 +75,8 @@ TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
 }
 
 TEST_F(BatchPictures, SaveScreenCapturesAtThe739thPeriodOnStreamTime) {
-    BatchRun r = RunTool({"--quiet", "--save-screen", "--png", "--integration", "1", "--start-time",
-                          "10:00:00", "--simulate", "745"});
+    ToolRun r = RunBatchTool({"--quiet", "--save-screen", "--png", "--integration", "1",
+                              "--start-time", "10:00:00", "--simulate", "745"});
     ASSERT_EQ(r.status, 0) << r.err;
     // The 739th one-second period closes in the last frames before 12:19 after the start (the
     // first period closes a sample early), so the name is that second's.
@@ -89,7 +89,7 @@ TEST_F(BatchPictures, SaveScreenCapturesAtThe739thPeriodOnStreamTime) {
 
 TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
     const std::string iq = (dir_ / "iq.txt").string();
-    BatchRun chart = RunTool(
+    ToolRun chart = RunBatchTool(
         {"--quiet", "--iq-file", iq, "--chart", "/nonexistent-dir/c.BMP", "--simulate", "7"});
     EXPECT_EQ(chart.status, 1);
     EXPECT_NE(chart.err.find("/nonexistent-dir/c.BMP: cannot create"), std::string::npos);
@@ -97,8 +97,8 @@ TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
 
     fs::remove(iq);
     std::ofstream("a-file") << "not a directory";
-    BatchRun panels =
-        RunTool({"--quiet", "--iq-file", iq, "--panels", "a-file/panels", "--simulate", "4"});
+    ToolRun panels =
+        RunBatchTool({"--quiet", "--iq-file", iq, "--panels", "a-file/panels", "--simulate", "4"});
     EXPECT_EQ(panels.status, 1);
     EXPECT_NE(panels.err.find("scope.png: cannot create"), std::string::npos) << panels.err;
     EXPECT_TRUE(fs::exists(iq));
@@ -107,7 +107,7 @@ TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
     fs::create_directories(dir_ / "gone");
     fs::current_path(dir_ / "gone");
     fs::remove(dir_ / "gone");
-    BatchRun captures = RunTool(
+    ToolRun captures = RunBatchTool(
         {"--quiet", "--iq-file", iq, "--save-screen", "--integration", "1", "--simulate", "742"});
     fs::current_path(dir_);
     EXPECT_EQ(captures.status, 1);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "batch_runner.h"
 #include "tests/test_files.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
@@ -31,37 +31,38 @@ TEST(BatchUsage, BadUsageExitsTwoWithTheUsageText) {
         {"--simulate", "10", "input.wav"},
     };
     for (const std::vector<std::string>& args : cases) {
-        BatchRun r = RunTool(args);
+        ToolRun r = RunBatchTool(args);
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find("usage: quorvelle-batch"), std::string::npos);
     }
-    BatchRun help = RunTool({"--help"});
+    ToolRun help = RunBatchTool({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--simulate SECONDS"), std::string::npos);
 }
 
 TEST(BatchErrors, UnreadableInputIsOneLineAndExitOne) {
-    BatchRun missing = RunTool({"--quiet", Temp("no-such-file.wav")});
+    ToolRun missing = RunBatchTool({"--quiet", Temp("no-such-file.wav")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
     EXPECT_NE(missing.err.find("no-such-file.wav"), std::string::npos);
 
     const std::string text = Temp("notes.wav");
     std::ofstream(text) << "not a recording\n";
-    BatchRun notAudio = RunTool({"--quiet", text});
+    ToolRun notAudio = RunBatchTool({"--quiet", text});
     EXPECT_EQ(notAudio.status, 1);
     EXPECT_NE(notAudio.err.find("notes.wav"), std::string::npos);
 }
 
 TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
-    BatchRun iq = RunTool({"--quiet", "--iq-file", "/nonexistent-dir/iq.txt", "--simulate", "4"});
+    ToolRun iq =
+        RunBatchTool({"--quiet", "--iq-file", "/nonexistent-dir/iq.txt", "--simulate", "4"});
     EXPECT_EQ(iq.status, 1);
     EXPECT_NE(iq.err.find("/nonexistent-dir/iq.txt: cannot create"), std::string::npos);
-    BatchRun log = RunTool({"--quiet", "--log", "/nonexistent-dir/log.tsv", "--simulate", "4"});
+    ToolRun log = RunBatchTool({"--quiet", "--log", "/nonexistent-dir/log.tsv", "--simulate", "4"});
     EXPECT_EQ(log.status, 1);
     EXPECT_NE(log.err.find("/nonexistent-dir/log.tsv"), std::string::npos);
     if (std::filesystem::exists("/dev/full")) {
-        BatchRun full = RunTool({"--quiet", "--log", "/dev/full", "--simulate", "4"});
+        ToolRun full = RunBatchTool({"--quiet", "--log", "/dev/full", "--simulate", "4"});
         EXPECT_EQ(full.status, 1);
         EXPECT_NE(full.err.find("No space left on device"), std::string::npos);
     }
@@ -69,8 +70,8 @@ TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
 
 TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
     const std::string iq = Temp("sim.iq.txt"), log = Temp("sim.readouts.tsv");
-    BatchRun r = RunTool({"--quiet", "--start-time", "23:59:50", "--integration", "2", "--iq-file",
-                          iq, "--log", log, "--simulate", "20", "--ppm", "-20"});
+    ToolRun r = RunBatchTool({"--quiet", "--start-time", "23:59:50", "--integration", "2",
+                              "--iq-file", iq, "--log", log, "--simulate", "20", "--ppm", "-20"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("I/Q file: " + iq), std::string::npos);
 

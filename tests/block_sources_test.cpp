@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "tests/capture_fakes.h"
+#include "tests/simulated_frames.h"
 #include "tests/test_files.h"
 
 namespace qv {
@@ -59,11 +60,7 @@ TEST(BlockSources, SimulatorDeliversItsStreamAtRealTimePace) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    SignalSimulator reference;
-    StartSimulator(reference, settings);
-    std::vector<Frame> expected(total);
-    NextSimulatorFrames(reference, expected.data(), expected.size());
-    EXPECT_TRUE(SameFrames(got.frames, expected));
+    EXPECT_TRUE(SameFrames(got.frames, Simulate(settings, total)));
     EXPECT_EQ(got.counts.size(), 32u);
     EXPECT_EQ(got.counts.back(), 4017 - 31 * 128);
     // Paced: not before the last frame is due; the upper bound only rules out a stall.

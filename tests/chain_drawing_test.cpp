@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "capture/signal_simulator.h"
-#include "chain_fixture.h"
-#include "surface_checks.h"
+#include "tests/chain_fixture.h"
+#include "tests/simulated_frames.h"
+#include "tests/surface_checks.h"
 
 namespace qv {
 
@@ -38,11 +39,7 @@ TEST(Vectorscope, ColumnOneSixtySevenOnlyAtARepaint) {
 
 TEST(ClickScope, TracesReachThePanelOnceASecondOnAFreshBackground) {
     StartedChain c;
-    SignalSimulator sim;
-    StartSimulator(sim, SimulatorSettings{});
-    std::vector<Frame> frames(8000 * 3);
-    NextSimulatorFrames(sim, frames.data(), frames.size());
-    c.Feed(frames);
+    c.Feed(Simulate(SimulatorSettings{}, 8000 * 3));
     const Surface& panel = c.m.Screen.ScopePanel;
     // Upper half: the RF trace over x = 0..126; lower half: the PPS trace over x = 0..126.
     EXPECT_GT(CountColour(panel, kCyan, 0, 0, 126, 84), 20);

@@ -5,7 +5,8 @@
 #include <set>
 #include <string>
 
-#include "chain_fixture.h"
+#include "tests/chain_fixture.h"
+#include "tests/readouts.h"
 
 namespace qv {
 
@@ -68,10 +69,6 @@ TEST(Blanking, OffBlanksNothing) {
     StartedChain c;
     c.m.Params.BlankRfClickFlag = -1;
     EXPECT_EQ(BlankedPositions(c, 0, 400), std::set<int>());
-}
-
-long double Number(const std::string& text) {
-    return std::stold(text.substr(text.find('=') + 1));
 }
 
 TEST(Lock, SettlesOnASteadyToneAtTheLockFrequency) {

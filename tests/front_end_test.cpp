@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "chain_fixture.h"
+#include "tests/chain_fixture.h"
 
 namespace qv {
 

@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "chain_fixture.h"
 #include "files/iq_file.h"
+#include "tests/chain_fixture.h"
 
 namespace qv {
 

@@ -2,9 +2,9 @@
 // empty I/Q panel and the magnification options.
 #include <gtest/gtest.h>
 
-#include "chain_fixture.h"
 #include "display/text.h"
-#include "surface_checks.h"
+#include "tests/chain_fixture.h"
+#include "tests/surface_checks.h"
 
 namespace qv {
 

@@ -2,7 +2,7 @@
 // offset, a click on the scope.
 #include <gtest/gtest.h>
 
-#include "chain_fixture.h"
+#include "tests/chain_fixture.h"
 
 namespace qv {
 

@@ -5,23 +5,13 @@
 #include <cmath>
 
 #include "capture/signal_simulator.h"
-#include "chain_fixture.h"
+#include "tests/chain_fixture.h"
+#include "tests/readouts.h"
+#include "tests/simulated_frames.h"
 
 namespace qv {
 
 namespace {
-
-std::vector<Frame> Simulate(const SimulatorSettings& settings) {
-    SignalSimulator sim;
-    StartSimulator(sim, settings);
-    std::vector<Frame> frames(static_cast<size_t>(SimulatorTotalFrames(settings)));
-    NextSimulatorFrames(sim, frames.data(), frames.size());
-    return frames;
-}
-
-long double Number(const std::string& text) {
-    return std::stold(text.substr(text.find('=') + 1));
-}
 
 TEST(ClockLoopScenario, CardFiftyPpmFastIsMeasuredWithinAMinute) {
     SimulatorSettings settings;

@@ -11,25 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "tests/simulated_frames.h"
+
 namespace qv {
 
 namespace {
 
 constexpr double kTwoPi = 2 * std::numbers::pi;
-
-// `count` frames from a fresh simulator, read in blocks of the given sizes (repeated).
-std::vector<Frame> Generate(const SimulatorSettings& settings, size_t count,
-                            const std::vector<size_t>& blocks = {SIZE_MAX}) {
-    SignalSimulator sim;
-    StartSimulator(sim, settings);
-    std::vector<Frame> frames(count);
-    for (size_t done = 0, b = 0; done < count; ++b) {
-        const size_t n = std::min(blocks[b % blocks.size()], count - done);
-        NextSimulatorFrames(sim, frames.data() + done, n);
-        done += n;
-    }
-    return frames;
-}
 
 // The first frame at which two equally long streams differ, or -1.
 long FirstDifference(const std::vector<Frame>& a, const std::vector<Frame>& b) {
@@ -54,23 +42,23 @@ constexpr double kHalfLevelDelayFrames = 0.798893;
 
 TEST(SignalSimulatorStream, BlockSizeDoesNotChangeTheFrames) {
     const SimulatorSettings settings;  // every component on, noise included
-    const std::vector<Frame> whole = Generate(settings, 20000);
+    const std::vector<Frame> whole = Simulate(settings, 20000);
     // 64 frames are computed together; a zero-length call in between delivers nothing
     for (const std::vector<size_t>& blocks :
          std::vector<std::vector<size_t>>{{1}, {7, 0, 13}, {63, 64, 65}, {8001, 3}}) {
-        EXPECT_EQ(FirstDifference(whole, Generate(settings, 20000, blocks)), -1)
+        EXPECT_EQ(FirstDifference(whole, Simulate(settings, 20000, blocks)), -1)
             << "first block " << blocks[0];
     }
 }
 
 TEST(SignalSimulatorStream, SameSeedSameStreamOtherSeedOtherNoise) {
     const SimulatorSettings settings;  // every component on
-    EXPECT_EQ(FirstDifference(Generate(settings, 16000), Generate(settings, 16000)), -1);
+    EXPECT_EQ(FirstDifference(Simulate(settings, 16000), Simulate(settings, 16000)), -1);
     // RF is noise alone here (RMS 328 LSB): another seed changes nearly every sample
     SimulatorSettings s = Only(0, 0, 0.6, 0.01);
-    const std::vector<Frame> a = Generate(s, 16000);
+    const std::vector<Frame> a = Simulate(s, 16000);
     s.seed = 2;
-    const std::vector<Frame> b = Generate(s, 16000);
+    const std::vector<Frame> b = Simulate(s, 16000);
     size_t rfDifferences = 0;
     for (size_t k = 0; k < a.size(); ++k) {
         ASSERT_EQ(a[k].Pps, b[k].Pps) << "the seed must not touch the PPS channel";
@@ -100,7 +88,7 @@ TEST(SignalSimulatorPps, PulsesAtWholeGpsSecondsWithTheSetShape) {
         s.ppm = ppm;
         s.startOffsetSeconds = startOffset;
         const double framesPerSecond = kFramesPerSecond * (1 + ppm * 1e-6);
-        const std::vector<Frame> frames = Generate(s, static_cast<size_t>(12 * framesPerSecond));
+        const std::vector<Frame> frames = Simulate(s, static_cast<size_t>(12 * framesPerSecond));
         std::vector<double> edges;  // half-level crossings, interpolated, less the delay
         const double half = 0.5 * 0.6 * 32767;
         for (size_t k = 1; k < frames.size(); ++k) {
@@ -131,7 +119,7 @@ TEST(SignalSimulatorPps, LongDecayCarriesOverWithoutJumpsAndRepeatsEverySecond) 
     // and with all earlier pulses included every second repeats the one before (1 LSB).
     SimulatorSettings s = Only(0, 0, 0.3, 0);
     s.ppsDecayMs = 2000;
-    const std::vector<Frame> frames = Generate(s, 4 * 8000);
+    const std::vector<Frame> frames = Simulate(s, 4 * 8000);
     EXPECT_NEAR(frames[5462].Pps, 0.3 * 32767 * std::exp(-0.5) / (1 - std::exp(-0.5)),
                 0.001 * 32767);
     for (size_t k = 1; k < frames.size(); ++k) {
@@ -148,7 +136,7 @@ TEST(SignalSimulatorRf, ClickFollowsTheEdgeAtTheSetDelayAndTone) {
     // Edge at frame 5462.4; the click covers 3.2 .. 9.2 ms = 25.6 .. 73.6 frames after it,
     // starting at phase 0 with 0.5 ms raised-cosine edges. 1 LSB: the expectation is computed
     // in double, the simulator rounds once.
-    const std::vector<Frame> frames = Generate(Only(0, 0.5, 0, 0), 8000);
+    const std::vector<Frame> frames = Simulate(Only(0, 0.5, 0, 0), 8000);
     for (int k = 0; k < 8000; ++k) {
         const double u = (k - 5462.4 - 25.6) / 8000;  // [s] into the click
         if (u < 0 || u >= 6e-3) {
@@ -169,7 +157,7 @@ TEST(SignalSimulatorRf, CarrierFollowsTheExactPhaseForTenMinutes) {
     SimulatorSettings s = Only(0.5, 0, 0, 0);
     s.carrierWanderRad = 0;
     s.ppm = 37.5;
-    const std::vector<Frame> frames = Generate(s, 600 * 8000);
+    const std::vector<Frame> frames = Simulate(s, 600 * 8000);
     for (size_t k = 0; k < frames.size(); k += 997) {
         const long double cycles = 1700.1L * (0.3172L + k / (8000 * (1 + 37.5e-6L)));
         const double phase = kTwoPi * static_cast<double>(cycles - std::floor(cycles));
@@ -182,7 +170,7 @@ TEST(SignalSimulatorRf, NoiseIsGaussianOfTheSetLevelAndLevelsClipInsteadOfWrappi
     // 0.27 % beyond 3 sigma (216 expected, none if the noise were uniform).
     double sum = 0, sumSquares = 0;
     int beyondThreeSigma = 0;
-    for (const Frame& f : Generate(Only(0, 0, 0, 0.01), 80000)) {
+    for (const Frame& f : Simulate(Only(0, 0, 0, 0.01), 80000)) {
         sum += f.Rf;
         sumSquares += double(f.Rf) * f.Rf;
         beyondThreeSigma += std::abs(f.Rf) > 3 * 327.67;
@@ -193,7 +181,7 @@ TEST(SignalSimulatorRf, NoiseIsGaussianOfTheSetLevelAndLevelsClipInsteadOfWrappi
     EXPECT_LT(beyondThreeSigma, 290);
 
     int lowRf = 0, highRf = 0, lowPps = 0, highPps = 0;
-    for (const Frame& f : Generate(Only(0, 3, 3, 0), 8000)) {
+    for (const Frame& f : Simulate(Only(0, 3, 3, 0), 8000)) {
         lowRf = std::min<int>(lowRf, f.Rf), highRf = std::max<int>(highRf, f.Rf);
         lowPps = std::min<int>(lowPps, f.Pps), highPps = std::max<int>(highPps, f.Pps);
     }

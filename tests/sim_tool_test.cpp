@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -15,24 +14,14 @@
 #include "capture/signal_simulator.h"
 #include "capture/simulator_options.h"
 #include "files/wav_file.h"
+#include "tests/simulated_frames.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
 namespace {
 
 using Words = std::vector<std::string>;
-
-// argv as a program receives it, argv[0] being the program's name.
-struct Args {
-    explicit Args(Words w) : words(std::move(w)) {
-        words.insert(words.begin(), "quorvelle-sim");
-        for (std::string& word : words) pointers.push_back(word.data());
-        pointers.push_back(nullptr);
-    }
-    int Count() const { return static_cast<int>(words.size()); }
-    Words words;
-    std::vector<char*> pointers;
-};
 
 struct ParseOutcome {
     int result = 0;
@@ -42,10 +31,9 @@ struct ParseOutcome {
 };
 
 ParseOutcome Parse(Words words) {
-    Args args(std::move(words));
+    Argv args("quorvelle-sim", std::move(words));
     ParseOutcome o;
-    o.result =
-        ParseSimulatorOption(args.Count(), args.pointers.data(), o.next, o.settings, o.error);
+    o.result = ParseSimulatorOption(args.Count(), args.Data(), o.next, o.settings, o.error);
     return o;
 }
 
@@ -86,18 +74,6 @@ TEST(SimulatorOptions, GoodValuesAreStoredOtherArgumentsLeftAlone) {
     }
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
-ToolRun RunTool(Words words) {
-    Args args(std::move(words));
-    std::ostringstream out, err;
-    const int status = RunSimTool(args.Count(), args.pointers.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
 class SimToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -112,7 +88,7 @@ protected:
 };
 
 TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
-    const ToolRun help = RunTool({"--help"});
+    const ToolRun help = RunSimulatorTool({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: quorvelle-sim", 0), 0u);
     EXPECT_NE(help.out.find("--noise-level L"), std::string::npos) << "simulator options listed";
@@ -147,7 +123,7 @@ TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
             {{level, "-0.01"}, level + ": -0.01 is out of range (at least 0 and at most 100)"});
     }
     for (const auto& [words, firstLine] : cases) {
-        const ToolRun run = RunTool(words);
+        const ToolRun run = RunSimulatorTool(words);
         EXPECT_EQ(run.status, 2) << firstLine;
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "quorvelle-sim: " + firstLine);
         EXPECT_NE(run.err.find("usage: quorvelle-sim"), std::string::npos);
@@ -155,7 +131,7 @@ TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
     }
     EXPECT_FALSE(std::filesystem::exists(a)) << "nothing written on bad usage";
 
-    const ToolRun unwritable = RunTool({"--seconds", "1", "/nonexistent/dir/x.wav"});
+    const ToolRun unwritable = RunSimulatorTool({"--seconds", "1", "/nonexistent/dir/x.wav"});
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_EQ(unwritable.err,
               "quorvelle-sim: /nonexistent/dir/x.wav: cannot create: No such file or directory\n");
@@ -163,7 +139,8 @@ TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
 
 TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
     const std::string path = Path("sim.wav");
-    const ToolRun run = RunTool({"--seconds", "2.5", "--ppm=-80", "--seed", "7", "--", path});
+    const ToolRun run =
+        RunSimulatorTool({"--seconds", "2.5", "--ppm=-80", "--seed", "7", "--", path});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.empty());
 
@@ -176,10 +153,7 @@ TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
     std::vector<Frame> fromFile(total + 1);
     ASSERT_EQ(ReadWavFrames(reader, fromFile.data(), total + 1, error), total);
 
-    SignalSimulator sim;
-    StartSimulator(sim, settings);
-    std::vector<Frame> expected(total);
-    NextSimulatorFrames(sim, expected.data(), expected.size());
+    const std::vector<Frame> expected = Simulate(settings, total);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), fromFile.begin(),
                            [](Frame a, Frame b) { return a.Rf == b.Rf && a.Pps == b.Pps; }));
 }

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "surface_checks.h"
+#include "tests/surface_checks.h"
 
 namespace qv {
 

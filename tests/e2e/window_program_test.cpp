@@ -6,34 +6,25 @@
 #include <string>
 #include <vector>
 
-#include "tests/child_process.h"
 #include "tests/test_files.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
 namespace {
 
-struct ProgramRun {
-    int status = -1;
-    std::string out, err;
-};
-
 // Runs quorvelle without a display: these runs must end before they would need one.
-ProgramRun RunWindowProgram(const TestFolder& folder, std::vector<std::string> args) {
+ToolRun RunWindowProgram(const TestFolder& folder, std::vector<std::string> args) {
     args.insert(args.begin(), QUORVELLE_BIN);
-    ProgramRun r;
-    r.status = RunProgram(args, {"DISPLAY="}, folder.Path("out"), folder.Path("err"),
-                          std::chrono::seconds(20));
-    r.out = FileText(folder.Path("out"));
-    r.err = FileText(folder.Path("err"));
-    return r;
+    return RunProgram(args, {"DISPLAY="}, folder.Path("out"), folder.Path("err"),
+                      std::chrono::seconds(20));
 }
 
 }  // namespace
 
 TEST(WindowProgram, HelpListsTheOptions) {
     TestFolder folder;
-    const ProgramRun r = RunWindowProgram(folder, {"--help"});
+    const ToolRun r = RunWindowProgram(folder, {"--help"});
     EXPECT_EQ(r.status, 0);
     for (const char* option : {"--simulate", "--play", "--record", "--log-readouts", "--ppm"}) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
@@ -42,7 +33,7 @@ TEST(WindowProgram, HelpListsTheOptions) {
 
 TEST(WindowProgram, NoDisplayIsOneLineThatPointsToTheBatchTool) {
     TestFolder folder;
-    const ProgramRun r = RunWindowProgram(folder, {"--simulate"});
+    const ToolRun r = RunWindowProgram(folder, {"--simulate"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot open the display"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("quorvelle-batch"), std::string::npos) << r.err;
@@ -67,7 +58,7 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
              {{"--simulate", "--log-readouts", missingDir}, 1, missingDir + ": cannot open"},
              {{"--simulate", "--record", missingDir}, 1, missingDir},
          }) {
-        const ProgramRun r = RunWindowProgram(folder, c.args);
+        const ToolRun r = RunWindowProgram(folder, c.args);
         EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/child_process.h"
 #include "tests/test_files.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
@@ -95,10 +95,10 @@ public:
     // after `limit`; its exit status (-1 when killed), its standard output in `out`.
     int Run(const std::vector<std::string>& argv, std::string& out,
             std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
-        const int status =
+        const ToolRun r =
             RunProgram(argv, Environment(), folder_ + "/client.out", ClientErrorPath(), limit);
-        out = FileText(folder_ + "/client.out");
-        return status;
+        out = r.out;
+        return r.status;
     }
     // The standard error of the last Run, for failure messages.
     std::string LastError() const { return FileText(ClientErrorPath()); }

@@ -1,5 +1,6 @@
-// Test helper: runs a program as a child process with extra environment variables and its
-// output in files, waits for it with a time limit, and signals it.
+// Test helper for running our programs: in-process through a tool's entry function, as the unit
+// tests do, or as a child process of a built program with extra environment variables, its
+// output in files, a time limit and signals, as the end-to-end tests do.
 #pragma once
 
 #include <fcntl.h>
@@ -8,20 +9,75 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/test_files.h"
+#include "tools/batch.h"
+#include "tools/sim_tool.h"
 
-extern char** environ;  // the process environment (POSIX), for posix_spawn
+extern char** environ;  // the process environment (POSIX), for the child's
 
 namespace qv {
 
+// What a run of a program leaves: its exit status and everything it wrote.
+struct ToolRun {
+    int status = -1;  // -1: killed, or died of a signal
+    std::string out, err;
+};
+
+// argv as a program receives it: the program's name, the words, then a null pointer.
+class Argv {
+public:
+    Argv(const std::string& program, std::vector<std::string> words) : words_(std::move(words)) {
+        words_.insert(words_.begin(), program);
+        for (std::string& word : words_) pointers_.push_back(word.data());
+        pointers_.push_back(nullptr);
+    }
+    Argv(const Argv&) = delete;  // the pointers point into this object's strings
+    Argv& operator=(const Argv&) = delete;
+
+    int Count() const { return static_cast<int>(words_.size()); }
+    char** Data() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// In-process: a tool's entry function with string streams for its output
+
+using ToolEntry = int (*)(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+inline ToolRun RunInProcess(ToolEntry entry, const std::string& program,
+                            std::vector<std::string> args) {
+    Argv argv(program, std::move(args));
+    std::ostringstream out, err;
+    ToolRun r;
+    r.status = entry(argv.Count(), argv.Data(), out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+inline ToolRun RunBatchTool(std::vector<std::string> args) {
+    return RunInProcess(RunBatch, "quorvelle-batch", std::move(args));
+}
+
+inline ToolRun RunSimulatorTool(std::vector<std::string> args) {
+    return RunInProcess(RunSimTool, "quorvelle-sim", std::move(args));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Child processes
 
 class ChildProcess {
 public:
@@ -55,6 +111,8 @@ public:
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (out < 0 || err < 0) {
             error = "cannot create " + outPath + " or " + errPath + ": " + std::strerror(errno);
+            if (out >= 0) close(out);
+            if (err >= 0) close(err);
             return false;
         }
         const pid_t parent = getpid();
@@ -138,14 +196,22 @@ private:
     int exitStatus_ = -1;
 };
 
-// Runs a program to its end; its exit status, or -1 when it had to be killed.
-inline int RunProgram(const std::vector<std::string>& argv,
-                      const std::vector<std::string>& environment, const std::string& outPath,
-                      const std::string& errPath, std::chrono::milliseconds limit) {
+// Runs a program to its end as a child process, its standard output and error through the
+// files `outPath` and `errPath`; killed after `limit`.
+inline ToolRun RunProgram(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment, const std::string& outPath,
+                          const std::string& errPath, std::chrono::milliseconds limit) {
     ChildProcess child;
+    ToolRun r;
     std::string error;
-    if (!child.Start(argv, environment, outPath, errPath, error)) return -1;
-    return child.Wait(limit);
+    if (!child.Start(argv, environment, outPath, errPath, error)) {
+        r.err = error;
+        return r;
+    }
+    r.status = child.Wait(limit);
+    r.out = FileText(outPath);
+    r.err = FileText(errPath);
+    return r;
 }
 
 }  // namespace qv

@@ -8,33 +8,21 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/child_process.h"
-#include "tests/private_pulse.h"
+#include "tests/e2e/private_pulse.h"
+#include "tests/readouts.h"
 #include "tests/test_files.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// The texts of one read-out label in a log, oldest first; CAPTURE lines likewise.
-std::vector<std::string> Texts(const std::string& logPath, const std::string& label) {
-    std::vector<std::string> texts;
-    for (const std::string& line : TextLines(logPath)) {
-        const size_t tab = line.find('\t');
-        if (line.compare(tab + 1, label.size() + 1, label + "\t") == 0) {
-            texts.push_back(line.substr(tab + label.size() + 2));
-        }
-    }
-    return texts;
-}
 
 class PulseCapture : public ::testing::Test {
 protected:
@@ -45,10 +33,10 @@ protected:
 
     // Writes `seconds` of the simulator's default signal (0 ppm) to `path`.
     void Simulate(const std::string& path, double seconds) {
-        ASSERT_EQ(RunProgram({QUORVELLE_SIM_BIN, "--seconds", std::to_string(seconds), path}, {},
-                             folder_.Path("sim.out"), folder_.Path("sim.err"), 60s),
-                  0)
-            << FileText(folder_.Path("sim.err"));
+        const ToolRun sim =
+            RunProgram({QUORVELLE_SIM_BIN, "--seconds", std::to_string(seconds), path}, {},
+                       folder_.Path("sim.out"), folder_.Path("sim.err"), 60s);
+        ASSERT_EQ(sim.status, 0) << sim.err;
     }
 
     void Play(const std::string& wav) {
@@ -85,11 +73,6 @@ protected:
     ChildProcess batch_;
 };
 
-// The number in a read-out text ("Freq error = -0.28ppm" gives -0.28).
-double Number(const std::string& text) {
-    return std::strtod(text.c_str() + text.find('=') + 1, nullptr);
-}
-
 TEST_F(PulseCapture, TwentySecondsOfLiveCaptureMeasureThePlayedSignalWithoutDrops) {
     const std::string wav = folder_.Path("sim.wav");
     ASSERT_NO_FATAL_FAILURE(Simulate(wav, 30));  // outlasts the capture and its start-up
@@ -103,23 +86,23 @@ TEST_F(PulseCapture, TwentySecondsOfLiveCaptureMeasureThePlayedSignalWithoutDrop
                               "overflows from device "),
               std::string::npos)
         << BatchOut();
-    EXPECT_EQ(Texts(log, "CAPTURE"),
+    EXPECT_EQ(LogTexts(log, "CAPTURE"),
               std::vector<std::string>{
                   "capture ended: 160000 frames processed, 0 dropped, 0 input overflows"});
 
     // The PPS pulse peaks at 60 % of full scale; the card (the server's clock) is exact, so
     // the clock loop settles near 0 ppm; the click is found and locked at 1700 Hz.
-    const std::vector<std::string> levels = Texts(log, "IDAUDIOLEVEL");
+    const std::vector<std::string> levels = LogTexts(log, "IDAUDIOLEVEL");
     ASSERT_GE(levels.size(), 19u);
     for (size_t i = levels.size() - 10; i < levels.size(); ++i) {
         EXPECT_EQ(levels[i], "Audio level = 60.0%");
     }
-    const std::vector<std::string> freq = Texts(log, "IDFREQERROR");
-    const std::vector<std::string> timing = Texts(log, "IDTIMINGERROR");
+    const std::vector<std::string> freq = LogTexts(log, "IDFREQERROR");
+    const std::vector<std::string> timing = LogTexts(log, "IDTIMINGERROR");
     EXPECT_LT(std::abs(Number(freq.back())), 2.0) << freq.back();
     EXPECT_LT(std::abs(Number(timing.back())), 10.0) << timing.back();
-    const std::vector<std::string> clickLevel = Texts(log, "IDCLICKLEVEL");
-    const std::vector<std::string> lock = Texts(log, "IDLOCKFREQOUT");
+    const std::vector<std::string> clickLevel = LogTexts(log, "IDCLICKLEVEL");
+    const std::vector<std::string> lock = LogTexts(log, "IDLOCKFREQOUT");
     EXPECT_GT(Number(clickLevel.back()), 1.0) << clickLevel.back();
     EXPECT_NEAR(Number(lock.back()), 1700.0, 0.2) << lock.back();
     // Periods of 3 s: six records between the header and the closing empty line.
@@ -137,14 +120,14 @@ TEST_F(PulseCapture, SigtermInTheMiddleStillWritesTheIqFileAndTheRecording) {
                                         "--log", log, "--capture", "--device", "pulse"}));
     // In the middle: once four seconds have been measured (the log is written line by line).
     ASSERT_NO_FATAL_FAILURE(
-        WaitWhileCapturing([&] { return Texts(log, "IDFREQERROR").size() >= 4; }));
+        WaitWhileCapturing([&] { return LogTexts(log, "IDFREQERROR").size() >= 4; }));
     batch_.Signal(SIGTERM);
     ASSERT_EQ(batch_.Wait(15s), 0) << BatchErr();
     EXPECT_NE(BatchErr().find("SIGTERM: capture ended"), std::string::npos) << BatchErr();
     EXPECT_NE(BatchOut().find(" 0 dropped, 0 input overflows"), std::string::npos) << BatchOut();
     EXPECT_GE(TextLines(iq).size(), 2u + 3 + 1) << FileText(iq);
     // The recording is complete and holds exactly the frames the chain processed.
-    const std::vector<std::string> captureLines = Texts(log, "CAPTURE");
+    const std::vector<std::string> captureLines = LogTexts(log, "CAPTURE");
     ASSERT_EQ(captureLines.size(), 1u);
     const size_t processed =
         std::stoul(captureLines[0].substr(std::string("capture ended: ").size()));
@@ -155,9 +138,9 @@ TEST_F(PulseCapture, SigtermInTheMiddleStillWritesTheIqFileAndTheRecording) {
 // The front end's three read-outs of each second (frequency error, timing error, audio level),
 // from the first second whose PPS edge was measured rather than used for alignment.
 std::vector<std::string> MeasuredSeconds(const std::string& logPath) {
-    const std::vector<std::string> freq = Texts(logPath, "IDFREQERROR");
-    const std::vector<std::string> timing = Texts(logPath, "IDTIMINGERROR");
-    const std::vector<std::string> level = Texts(logPath, "IDAUDIOLEVEL");
+    const std::vector<std::string> freq = LogTexts(logPath, "IDFREQERROR");
+    const std::vector<std::string> timing = LogTexts(logPath, "IDTIMINGERROR");
+    const std::vector<std::string> level = LogTexts(logPath, "IDAUDIOLEVEL");
     std::vector<std::string> seconds;
     for (size_t i = 0; i < timing.size() && i < freq.size() && i < level.size(); ++i) {
         if (seconds.empty() && timing[i] == "Timing error = 0.00uS") continue;
@@ -200,9 +183,9 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
 
     // The live chain saw exactly the recorded frames: the batch tool reproduces its read-outs.
     const std::string recLog = folder_.Path("rec.tsv"), simLog = folder_.Path("sim.tsv");
-    ASSERT_EQ(RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--log", recLog, rec}, {},
-                         folder_.Path("b1.out"), folder_.Path("b1.err"), 60s),
-              0);
+    const ToolRun replay = RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--log", recLog, rec}, {},
+                                      folder_.Path("b1.out"), folder_.Path("b1.err"), 60s);
+    ASSERT_EQ(replay.status, 0) << replay.err;
     std::vector<std::string> live = TextLines(liveLog), again = TextLines(recLog);
     live.erase(std::remove_if(
                    live.begin(), live.end(),
@@ -215,9 +198,9 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
 
     // And the batch tool on the signal alone measures the same seconds once the PPS edge has
     // aligned both runs, whatever the signal's position in the capture.
-    ASSERT_EQ(RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--log", simLog, sim}, {},
-                         folder_.Path("b2.out"), folder_.Path("b2.err"), 60s),
-              0);
+    const ToolRun signalOnly = RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--log", simLog, sim},
+                                          {}, folder_.Path("b2.out"), folder_.Path("b2.err"), 60s);
+    ASSERT_EQ(signalOnly.status, 0) << signalOnly.err;
     const std::vector<std::string> liveSeconds = MeasuredSeconds(liveLog);
     const std::vector<std::string> simSeconds = MeasuredSeconds(simLog);
     ASSERT_GE(simSeconds.size(), 6u);

@@ -17,9 +17,10 @@
 #include <vector>
 
 #include "files/iq_file.h"
-#include "tests/child_process.h"
-#include "tests/private_display.h"
+#include "tests/e2e/private_display.h"
+#include "tests/readouts.h"
 #include "tests/test_files.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
@@ -87,38 +88,7 @@ bool ReadPpm(const std::string& bytes, Picture& p) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The read-out log: "hh:mm:ss.mmm<TAB>NAME<TAB>text"
-
-struct LogLine {
-    std::string time, name, text;
-};
-
-std::vector<LogLine> ReadLog(const std::string& path) {
-    std::vector<LogLine> lines;
-    for (const std::string& line : TextLines(path)) {
-        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
-        if (tab1 == std::string::npos || tab2 == std::string::npos) {
-            lines.push_back({line, "", ""});  // malformed: kept so a check can name it
-            continue;
-        }
-        lines.push_back(
-            {line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
-    }
-    return lines;
-}
-
-std::vector<std::string> Texts(const std::string& path, const std::string& name) {
-    std::vector<std::string> texts;
-    for (const LogLine& l : ReadLog(path)) {
-        if (l.name == name) texts.push_back(l.text);
-    }
-    return texts;
-}
-
-// The number after "=" in a read-out ("Freq error = 24.93ppm" gives 24.93).
-double Number(const std::string& text) {
-    return std::strtod(text.c_str() + text.find('=') + 1, nullptr);
-}
+// I/Q texts
 
 // The I/Q records of an I/Q text (header checked by the caller), or a failure naming the first
 // line that is not one.
@@ -355,7 +325,7 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
     ASSERT_NO_FATAL_FAILURE(ToggleSaveIq());
     ASSERT_NO_FATAL_FAILURE(Click(kStart));
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitFor([&] { return !Texts(Log(), "IDFREQERROR").empty(); }, 10s))
+    ASSERT_TRUE(WaitFor([&] { return !LogTexts(Log(), "IDFREQERROR").empty(); }, 10s))
         << "no read-out within 10 s of Start\n"
         << FileText(Log()) << AppErr();
 
@@ -380,7 +350,7 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
     // The loop pulls the read-out from 0 to the card's +25 ppm in about 20 s; three read-outs
     // in a row within 2 ppm (the residual wander of the settled loop is under 1 ppm).
     auto settled = [&] {
-        const std::vector<std::string> f = Texts(Log(), "IDFREQERROR");
+        const std::vector<std::string> f = LogTexts(Log(), "IDFREQERROR");
         if (f.size() < 3) return false;
         for (size_t i = f.size() - 3; i < f.size(); ++i) {
             if (std::abs(Number(f[i]) - 25) > 2) return false;
@@ -404,9 +374,9 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
         EXPECT_NE(std::find(names.begin(), names.end(), l.name), names.end()) << l.name;
     }
     for (size_t i = 0; i + 2 < names.size(); ++i) {
-        EXPECT_FALSE(Texts(Log(), names[i]).empty()) << names[i];
+        EXPECT_FALSE(LogTexts(Log(), names[i]).empty()) << names[i];
     }
-    const std::vector<std::string> freq = Texts(Log(), "IDFREQERROR");
+    const std::vector<std::string> freq = LogTexts(Log(), "IDFREQERROR");
     for (const std::string& f : freq) {
         EXPECT_TRUE(std::regex_match(f, std::regex(R"(Freq error = -?\d+\.\d\dppm)"))) << f;
     }
@@ -468,7 +438,7 @@ TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
     }
     EXPECT_EQ(Title(), "Click peak = 10");
     ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(40), "Click peak = 20"));
-    const std::vector<std::string> titles = Texts(Log(), "TITLE");
+    const std::vector<std::string> titles = LogTexts(Log(), "TITLE");
     const auto last10 = std::find(titles.rbegin(), titles.rend(), "Click peak = 10");
     ASSERT_NE(last10, titles.rend()) << "the title changes are not in the log";
     for (auto t = titles.rbegin(); t != last10; ++t) {
@@ -491,7 +461,7 @@ TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
 TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
     ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
     ASSERT_NO_FATAL_FAILURE(Click(kStart));
-    auto peaks = [&] { return Texts(Log(), "IDCLICKPEAK"); };
+    auto peaks = [&] { return LogTexts(Log(), "IDCLICKPEAK"); };
     ASSERT_TRUE(WaitFor([&] { return !peaks().empty(); }, 10s)) << FileText(Log()) << AppErr();
     EXPECT_EQ(peaks().front(), "Click Peak = 31");
 
@@ -623,14 +593,13 @@ TEST_F(WindowGui, ResizingKeepsTheControlsAndReturnPressesTheFocusedButton) {
     EXPECT_EQ(picture.Count(at({kScope.x + kScope.w, kScope.y, 4, kScope.h}), 0, 0, 0), 0);
     const Rect chartInside{kChart.x + 1, kChart.y + 1, kChart.w - 2, kChart.h - 2};
     EXPECT_GT(picture.Count(at(chartInside), 255, 255, 255), chartInside.w * chartInside.h / 2);
-    EXPECT_EQ(picture.Count(at({kChart.x, kChart.y + kChart.h + 2, kChart.w, 100}), 255, 255,
-                            255),
+    EXPECT_EQ(picture.Count(at({kChart.x, kChart.y + kChart.h + 2, kChart.w, 100}), 255, 255, 255),
               0)
         << "the chart grew with the window";
 
     ASSERT_NO_FATAL_FAILURE(Focus(window_));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));
-    EXPECT_TRUE(WaitFor([&] { return !Texts(Log(), "IDFREQERROR").empty(); }, 10s))
+    EXPECT_TRUE(WaitFor([&] { return !LogTexts(Log(), "IDFREQERROR").empty(); }, 10s))
         << "Return did not press Start\n"
         << FileText(Log()) << AppErr();
     app_.Signal(SIGTERM);

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/child_process.h"
+#include "tests/tool_runner.h"
 
 namespace qv {
 
@@ -89,7 +89,8 @@ public:
                 return false;
             }
             if (RunProgram({"pactl", "info"}, ClientEnvironment(), folder_ + "/pactl.out",
-                           folder_ + "/pactl.err", std::chrono::seconds(5)) == 0) {
+                           folder_ + "/pactl.err", std::chrono::seconds(5))
+                    .status == 0) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
