@@ -339,8 +339,10 @@ std::string CaptureSummary(const App& a) {
     std::snprintf(timing, sizeof timing,
                   "; blocks handled %.2f ms after arrival on average, at most %.2f ms, %lld of "
                   "%lld after more than 16 ms",
-                  t.Blocks > 0 ? t.TotalNanoseconds * 1e-6 / t.Blocks : 0.0,
-                  t.LongestNanoseconds * 1e-6, static_cast<long long>(t.LateBlocks),
+                  t.Blocks > 0 ? static_cast<double>(t.TotalNanoseconds) * 1e-6 /
+                                     static_cast<double>(t.Blocks)
+                               : 0.0,
+                  static_cast<double>(t.LongestNanoseconds) * 1e-6, static_cast<long long>(t.LateBlocks),
                   static_cast<long long>(t.Blocks));
     return CaptureEndedSummary(a.Chain.FramesProcessed(), ReadCaptureStatistics(a.Engine)) +
            timing;

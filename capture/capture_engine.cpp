@@ -265,8 +265,8 @@ CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
     s.FramesCaptured = shared.FramesCaptured.load();
     s.FramesDropped = shared.FramesDropped.load();
     s.Overflows = shared.Overflows.load();
-    s.AudioThreadCpuSeconds = shared.AudioCpuNanoseconds.load() * 1e-9;
-    s.CaptureSeconds = shared.AudioWallNanoseconds.load() * 1e-9;
+    s.AudioThreadCpuSeconds = static_cast<double>(shared.AudioCpuNanoseconds.load()) * 1e-9;
+    s.CaptureSeconds = static_cast<double>(shared.AudioWallNanoseconds.load()) * 1e-9;
     return s;
 }
 

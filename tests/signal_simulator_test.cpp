@@ -64,7 +64,7 @@ TEST(SignalSimulatorStream, SameSeedSameStreamOtherSeedOtherNoise) {
         ASSERT_EQ(a[k].Pps, b[k].Pps) << "the seed must not touch the PPS channel";
         rfDifferences += a[k].Rf != b[k].Rf;
     }
-    EXPECT_GT(rfDifferences, 0.95 * a.size());
+    EXPECT_GT(rfDifferences, 0.95 * static_cast<double>(a.size()));
 }
 
 TEST(SignalSimulatorStream, TotalFramesCoverTheGpsSeconds) {
@@ -94,11 +94,12 @@ TEST(SignalSimulatorPps, PulsesAtWholeGpsSecondsWithTheSetShape) {
         for (size_t k = 1; k < frames.size(); ++k) {
             const double before = frames[k - 1].Pps, after = frames[k].Pps;
             if (before < half && after >= half)
-                edges.push_back(k - 1 + (half - before) / (after - before) - kHalfLevelDelayFrames);
+                edges.push_back(static_cast<double>(k - 1) + (half - before) / (after - before) -
+                                kHalfLevelDelayFrames);
         }
         ASSERT_GE(edges.size(), 11u);
         for (size_t n = 0; n < 11; ++n) {
-            EXPECT_NEAR(edges[n], (n + 1 - startOffset) * framesPerSecond, 0.15)
+            EXPECT_NEAR(edges[n], (static_cast<double>(n + 1) - startOffset) * framesPerSecond, 0.15)
                 << "edge of GPS second " << n + 1;
         }
         EXPECT_NEAR((edges[10] - edges[0]) / 10, framesPerSecond, 0.02);
@@ -123,7 +124,7 @@ TEST(SignalSimulatorPps, LongDecayCarriesOverWithoutJumpsAndRepeatsEverySecond) 
     EXPECT_NEAR(frames[5462].Pps, 0.3 * 32767 * std::exp(-0.5) / (1 - std::exp(-0.5)),
                 0.001 * 32767);
     for (size_t k = 1; k < frames.size(); ++k) {
-        if (std::fmod(k + 8000 - 5462.4, 8000.0) >= 16) {
+        if (std::fmod(static_cast<double>(k) + 8000 - 5462.4, 8000.0) >= 16) {
             ASSERT_LE(std::abs(frames[k].Pps - frames[k - 1].Pps), 2) << "frame " << k;
         }
         if (k >= 8000) {

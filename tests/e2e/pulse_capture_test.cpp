@@ -104,7 +104,7 @@ TEST_F(PulseCapture, TwentySecondsOfLiveCaptureMeasureThePlayedSignalWithoutDrop
     const std::vector<std::string> clickLevel = LogTexts(log, "IDCLICKLEVEL");
     const std::vector<std::string> lock = LogTexts(log, "IDLOCKFREQOUT");
     EXPECT_GT(Number(clickLevel.back()), 1.0) << clickLevel.back();
-    EXPECT_NEAR(Number(lock.back()), 1700.0, 0.2) << lock.back();
+    EXPECT_NEAR(static_cast<double>(Number(lock.back())), 1700.0, 0.2) << lock.back();
     // Periods of 3 s: six records between the header and the closing empty line.
     const std::vector<std::string> records = TextLines(iq);
     EXPECT_GE(records.size(), 2u + 6 + 1);

@@ -403,7 +403,7 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
     // processed, so single steps may jitter by a block queue's length, their sum may not.
     ASSERT_GE(records.size(), 2u);
     const int span = (SecondsOfDay(records.back()) - SecondsOfDay(records.front()) + 86400) % 86400;
-    EXPECT_NEAR(span, 3.0 * (records.size() - 1), 3) << iq;
+    EXPECT_NEAR(span, 3.0 * static_cast<double>(records.size() - 1), 3) << iq;
     EXPECT_FALSE(std::filesystem::exists(folder_.Path(kIqJournal)))
         << "a normal close leaves no journal";
 }
