@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 RUN_DIR ?= quorvelle-run
 JOBS ?= 2
 
-.PHONY: all deps configure build run test check bench sanitize clean
+.PHONY: all deps configure build run test check bench sanitize format format-check clean
 
 all: build
 
@@ -44,6 +44,10 @@ sanitize: deps
 	cmake --build build-sanitize -j$(JOBS)
 	cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	    ctest --output-on-failure -j$(JOBS)
+
+# The code's formatting by the root .clang-format: applied, or checked (fails on a difference).
+format format-check: configure
+	cmake --build $(BUILD_DIR) --target $@
 
 clean:
 	rm -rf $(BUILD_DIR)
