@@ -12,7 +12,7 @@ struct StopSignalOptions {
     // close-time work can still be killed.
     bool ResetAfterFirst = false;
     // The handler also writes a byte to a pipe (made here) whose read end an event loop
-    // watches. Without a pipe no handler is installed.
+    // watches. When that pipe cannot be made, no handler is installed at all.
     bool WakePipe = false;
 };
 
