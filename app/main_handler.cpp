@@ -148,9 +148,9 @@ void Initialise(App& a) {
                           "are kept in\n" +
                           std::filesystem::absolute(oldJournal, ignored).string();
     }
-    if (!LabelFace().problem.empty()) {
+    if (!LabelFace().Problem.empty()) {
         if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
-        a.StartupNotice += LabelFace().problem;
+        a.StartupNotice += LabelFace().Problem;
     }
     if (!a.StartupNotice.empty()) std::cerr << "quorvelle: " << a.StartupNotice << "\n";
 }

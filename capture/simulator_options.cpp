@@ -11,14 +11,14 @@ namespace {
 
 // A numeric option and its accepted range; an open end excludes the bound itself.
 struct RealOption {
-    const char* name;
-    double SimulatorSettings::*field;
-    double low;
-    bool lowOpen;
-    double high;
-    bool highOpen;
-    const char* valueName;
-    const char* help;
+    const char* Name;
+    double SimulatorSettings::*Field;
+    double Low;
+    bool LowOpen;
+    double High;
+    bool HighOpen;
+    const char* ValueName;
+    const char* Help;
 };
 
 constexpr double kMaxSeconds = 30 * 86400.0;           // [s] a month of recording is plenty
@@ -64,14 +64,14 @@ std::string FormatNumber(double v) {
 }
 
 std::string DescribeRange(const RealOption& o) {
-    std::string low = (o.lowOpen ? "more than " : "at least ") + FormatNumber(o.low);
-    std::string high = (o.highOpen ? "below " : "at most ") + FormatNumber(o.high);
+    std::string low = (o.LowOpen ? "more than " : "at least ") + FormatNumber(o.Low);
+    std::string high = (o.HighOpen ? "below " : "at most ") + FormatNumber(o.High);
     return low + " and " + high;
 }
 
 bool InRange(const RealOption& o, double v) {
-    const bool aboveLow = o.lowOpen ? v > o.low : v >= o.low;
-    const bool belowHigh = o.highOpen ? v < o.high : v <= o.high;
+    const bool aboveLow = o.LowOpen ? v > o.Low : v >= o.Low;
+    const bool belowHigh = o.HighOpen ? v < o.High : v <= o.High;
     return aboveLow && belowHigh;
 }
 
@@ -86,7 +86,7 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
 
     const RealOption* real = nullptr;
     for (const RealOption& o : kRealOptions) {
-        if (name == o.name) real = &o;
+        if (name == o.Name) real = &o;
     }
     if (real == nullptr && name != kSeedOption) return 0;
 
@@ -119,7 +119,7 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
             error = name + ": " + text + " is out of range (" + DescribeRange(*real) + ")";
             return -1;
         }
-        settings.*(real->field) = value;
+        settings.*(real->Field) = value;
     }
     i += consumed;
     return 1;
@@ -130,9 +130,9 @@ std::string SimulatorOptionsHelp() {
     std::string help;
     char line[160];
     for (const RealOption& o : kRealOptions) {
-        const std::string option = std::string(o.name) + " " + o.valueName;
-        std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", option.c_str(), o.help,
-                      FormatNumber(defaults.*(o.field)).c_str());
+        const std::string option = std::string(o.Name) + " " + o.ValueName;
+        std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", option.c_str(), o.Help,
+                      FormatNumber(defaults.*(o.Field)).c_str());
         help += line;
     }
     const std::string seed = std::string(kSeedOption) + " N";

@@ -79,9 +79,9 @@ uint64_t Get64(const unsigned char* p) {  // little-endian, as in the RF64 ds64 
 // What the header of a RIFF/RIFX/RF64 WAVE file says about its sample data. libsndfile quietly
 // shortens a data chunk that runs past the end of the file, so the original claim is read here.
 struct DataChunkClaim {
-    bool found = false;
-    long long offset = 0;    // [bytes] from the start of the file to the first sample
-    uint64_t sizeBytes = 0;  // [bytes] the header promises
+    bool Found = false;
+    long long Offset = 0;    // [bytes] from the start of the file to the first sample
+    uint64_t SizeBytes = 0;  // [bytes] the header promises
 };
 
 DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
@@ -104,11 +104,11 @@ DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
             rf64DataSize = Get64(sizes + 8);
         }
         if (std::memcmp(chunkHead, "data", 4) == 0) {
-            claim.found = true;
-            claim.offset = position + 8;
-            claim.sizeBytes = (isRf64 && size == kUnknownDataSize) ? rf64DataSize : size;
+            claim.Found = true;
+            claim.Offset = position + 8;
+            claim.SizeBytes = (isRf64 && size == kUnknownDataSize) ? rf64DataSize : size;
             // A streaming writer that never learnt the length claims the maximum: no promise.
-            if (!isRf64 && size == kUnknownDataSize) claim.found = false;
+            if (!isRf64 && size == kUnknownDataSize) claim.Found = false;
             return claim;
         }
         position += 8 + static_cast<long long>(size) + (size & 1);
@@ -123,13 +123,13 @@ void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
         return;
     }
     const DataChunkClaim claim = ReadDataChunkClaim(fd, fileSize);
-    if (!claim.found) return;
-    const long long heldBytes = std::max(0LL, fileSize - claim.offset);
-    if (claim.sizeBytes <= static_cast<uint64_t>(heldBytes)) return;
+    if (!claim.Found) return;
+    const long long heldBytes = std::max(0LL, fileSize - claim.Offset);
+    if (claim.SizeBytes <= static_cast<uint64_t>(heldBytes)) return;
     const uint64_t frameBytes =
         static_cast<uint64_t>(reader.info.channels) * BytesPerSample(reader.subtype);
     reader.warning = reader.path + ": truncated: the header promises " +
-                     std::to_string(claim.sizeBytes / frameBytes) + " frames, the file holds " +
+                     std::to_string(claim.SizeBytes / frameBytes) + " frames, the file holds " +
                      std::to_string(reader.frames);
 }
 

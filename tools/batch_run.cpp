@@ -52,8 +52,8 @@ void ChartPictures::Fail(const std::string& error) {
 
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err) {
     const bool drawsText = s.saveScreen || !s.chartPath.empty() || !s.panelsDir.empty();
-    if (drawsText && !LabelFace().problem.empty()) {
-        err << "quorvelle-batch: warning: " << LabelFace().problem << "\n";
+    if (drawsText && !LabelFace().Problem.empty()) {
+        err << "quorvelle-batch: warning: " << LabelFace().Problem << "\n";
     }
     m.Params.LockFreqText = s.entries.LockFreqText;
     m.Params.OffsetText = s.entries.OffsetText;
