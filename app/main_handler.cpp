@@ -44,7 +44,7 @@ bool OverScope(int x, int y) { return ControlAtPoint(x, y) == &ScopeControl(); }
 // panel so the edge itself gives the first or last sample position, never one outside.
 int ScopePanelX(int x) {
     const ControlSpec& c = ScopeControl();
-    return std::clamp(x - (c.x + 1), 0, c.w - 3);
+    return std::clamp(x - (c.X + 1), 0, c.W - 3);
 }
 
 // ---------------------------------------------------------------------------------------------

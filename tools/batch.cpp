@@ -98,20 +98,21 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     auto value = [&](std::string& target) { return TakeOptionValue(argc, argv, i, target, error); };
     std::string text;
     if (arg == "--lock-freq")
-        return value(o.Chain.entries.LockFreqText) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--offset") return value(o.Chain.entries.OffsetText) ? ParseResult::Run : ParseResult::Error;
+        return value(o.Chain.Entries.LockFreqText) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--offset")
+        return value(o.Chain.Entries.OffsetText) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--integration") {
-        return value(o.Chain.entries.IntegrationText) ? ParseResult::Run : ParseResult::Error;
+        return value(o.Chain.Entries.IntegrationText) ? ParseResult::Run : ParseResult::Error;
     }
-    if (arg == "--iq-file") return value(o.Chain.iqPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--log") return value(o.Chain.logPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--chart") return value(o.Chain.chartPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--panels") return value(o.Chain.panelsDir) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--save-screen") return o.Chain.saveScreen = true, ParseResult::Run;
-    if (arg == "--png") return o.Chain.png = true, ParseResult::Run;
+    if (arg == "--iq-file") return value(o.Chain.IqPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--log") return value(o.Chain.LogPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--chart") return value(o.Chain.ChartPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--panels") return value(o.Chain.PanelsDir) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--save-screen") return o.Chain.SaveScreen = true, ParseResult::Run;
+    if (arg == "--png") return o.Chain.Png = true, ParseResult::Run;
     if (arg == "--click-position") {
         if (!value(text)) return ParseResult::Error;
-        if (!ParseWholeNumber(text, 0, kLastSampleOfSecond, o.Chain.clickPosition)) {
+        if (!ParseWholeNumber(text, 0, kLastSampleOfSecond, o.Chain.ClickPosition)) {
             error = "--click-position: \"" + text + "\" is not a whole number from 0 to " +
                     std::to_string(kLastSampleOfSecond);
             return ParseResult::Error;
@@ -126,9 +127,9 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         }
         return ParseResult::Run;
     }
-    if (arg == "--no-blank") return o.Chain.entries.BlankRfClickFlag = -1, ParseResult::Run;
-    if (arg == "--invert") return o.Chain.entries.InvertFlag = 1, ParseResult::Run;
-    if (arg == "--quiet") return o.Chain.quiet = true, ParseResult::Run;
+    if (arg == "--no-blank") return o.Chain.Entries.BlankRfClickFlag = -1, ParseResult::Run;
+    if (arg == "--invert") return o.Chain.Entries.InvertFlag = 1, ParseResult::Run;
+    if (arg == "--quiet") return o.Chain.Quiet = true, ParseResult::Run;
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
     if (arg == "--simulate") {
         if (!value(text)) return ParseResult::Error;
@@ -173,7 +174,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     if (!CheckCaptureOptions(o.Capture, !o.Input.empty(), o.Simulate, error)) {
         return ParseResult::Error;
     }
-    if (o.Capture.capture || o.Capture.listDevices) return ParseResult::Run;
+    if (o.Capture.Capture || o.Capture.ListDevices) return ParseResult::Run;
     if (o.Simulate && !o.Input.empty()) {
         error = "give either an input file or --simulate, not both";
         return ParseResult::Error;
@@ -265,7 +266,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << "quorvelle-batch: " << error << "\n\n" << Usage();
         return 2;
     }
-    if (o.Capture.capture || o.Capture.listDevices) {
+    if (o.Capture.Capture || o.Capture.ListDevices) {
         return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err);
     }
 
@@ -289,7 +290,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             err << "quorvelle-batch: " << error << "\n";
             return 1;
         }
-        if (!wav.warning.empty()) err << "quorvelle-batch: warning: " << wav.warning << "\n";
+        if (!wav.Warning.empty()) err << "quorvelle-batch: warning: " << wav.Warning << "\n";
         totalFrames = WavFrameCount(wav);
         source = [&wav](Frame* frames, long long count, std::string& e) {
             return ReadWavFrames(wav, frames, count, e);
@@ -300,11 +301,11 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!OpenReadoutLog(o.Chain, false, log, err)) return 1;
 
     Measurement m;
-    ChartPictures pictures(err, o.Chain.png);
+    ChartPictures pictures(err, o.Chain.Png);
     BatchHost host(m, o.StartMilliseconds, log, pictures);
     StartChain(m, host, o.Chain, err);
 
-    ProgressBar progress(err, !o.Chain.quiet, totalFrames);
+    ProgressBar progress(err, !o.Chain.Quiet, totalFrames);
     std::vector<Frame> block(kFramesPerBlock);
     const double cpuStart = CpuSeconds();
     long long done = 0;
@@ -328,7 +329,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!FinishChain(m, o.Chain, pictures, log, err)) return 1;
 
     const double seconds = static_cast<double>(done) / kFramesPerSecond;
-    if (!o.Chain.quiet) {
+    if (!o.Chain.Quiet) {
         char line[160];
         std::snprintf(line, sizeof line,
                       "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time",
