@@ -51,15 +51,15 @@ const std::array<MenuItemSpec, 3> kSetupMenu = {{
 const ControlSpec* FindControl(int id) {
     if (id < 0) return nullptr;
     for (const ControlSpec& c : kControls) {
-        if (c.id == id) return &c;
+        if (c.Id == id) return &c;
     }
     return nullptr;
 }
 
 std::string ControlName(int id) {
-    if (const ControlSpec* c = FindControl(id)) return c->name;
+    if (const ControlSpec* c = FindControl(id)) return c->Name;
     for (const MenuItemSpec& item : kSetupMenu) {
-        if (item.id == id) return item.name;
+        if (item.Id == id) return item.Name;
     }
     return std::to_string(id);
 }
@@ -72,8 +72,8 @@ namespace {
 
 bool Holds(const ControlSpec& c, int x, int y) {
     // The device list's height includes its drop-down; closed, it is one entry high.
-    const int h = c.kind == K::DeviceList ? kDeviceListClosedHeight : c.h;
-    return x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + h;
+    const int h = c.Kind == K::DeviceList ? kDeviceListClosedHeight : c.H;
+    return x >= c.X && x < c.X + c.W && y >= c.Y && y < c.Y + h;
 }
 
 }  // namespace
@@ -87,7 +87,7 @@ const ControlSpec* ControlAtPoint(int x, int y) {
 
 const ControlSpec* MouseTakerAt(int x, int y) {
     for (const ControlSpec& c : kControls) {
-        if (TakesMouse(c.kind) && Holds(c, x, y)) return &c;
+        if (TakesMouse(c.Kind) && Holds(c, x, y)) return &c;
     }
     return nullptr;
 }

@@ -53,20 +53,20 @@ constexpr int kDeviceListClosedHeight = 21;  // [pixels] the device list without
 enum class ControlKind { Panel, Label, Button, Entry, Check, GroupBox, Option, DeviceList };
 
 struct ControlSpec {
-    int id;            // -1: never addressed
-    const char* name;  // "IDCAP", or "" for the unnamed labels and the group box
-    ControlKind kind;
-    const char* text;  // caption or initial text
-    int x, y, w, h;    // [pixels] in the client area
+    int Id;            // -1: never addressed
+    const char* Name;  // "IDCAP", or "" for the unnamed labels and the group box
+    ControlKind Kind;
+    const char* Text;  // caption or initial text
+    int X, Y, W, H;    // [pixels] in the client area
 };
 
 constexpr int kControlCount = 32;
 extern const std::array<ControlSpec, kControlCount> kControls;
 
 struct MenuItemSpec {
-    int id;
-    const char* name;
-    const char* text;
+    int Id;
+    const char* Name;
+    const char* Text;
 };
 inline constexpr const char* kSetupMenuText = "&Setup";
 extern const std::array<MenuItemSpec, 3> kSetupMenu;

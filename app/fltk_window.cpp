@@ -120,8 +120,8 @@ public:
     }
     void SetMenuCheck(int id, bool checked) override {
         for (const MenuItemSpec& entry : kSetupMenu) {
-            if (entry.id != id) continue;
-            const std::string path = std::string(kSetupMenuText) + "/" + entry.text;
+            if (entry.Id != id) continue;
+            const std::string path = std::string(kSetupMenuText) + "/" + entry.Text;
             auto* item = const_cast<Fl_Menu_Item*>(menuBar->find_item(path.c_str()));
             if (item != nullptr) checked ? item->set() : item->clear();
         }
@@ -246,56 +246,56 @@ void ShowStartupNotice(void*) {
 // Building the window
 
 Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
-    const int x = c.x, y = c.y + kMenuBarHeight;
+    const int x = c.X, y = c.Y + kMenuBarHeight;
     // A control reaching past the client area is cut at its edge, as the window would show it.
-    const int w = std::min(c.w, kClientWidth - c.x);
+    const int w = std::min(c.W, kClientWidth - c.X);
     Fl_Widget* widget = nullptr;
-    switch (c.kind) {
+    switch (c.Kind) {
         case ControlKind::Panel: {
-            const bool scope = c.id == IDGRAPH, vector = c.id == IDVECTOR;
+            const bool scope = c.Id == IDGRAPH, vector = c.Id == IDVECTOR;
             const PanelId id = scope ? PanelId::Scope : vector ? PanelId::Vector : PanelId::Chart;
             const Surface& surface = scope    ? screen.ScopePanel
                                      : vector ? screen.VectorPanel
                                               : screen.ChartPanel;
-            widget = gPort.panels[id] = new PanelView(x, y, w, c.h, &surface);
+            widget = gPort.panels[id] = new PanelView(x, y, w, c.H, &surface);
             break;
         }
         case ControlKind::Label: {
-            auto* label = new Fl_Box(x, y, w, c.h);
+            auto* label = new Fl_Box(x, y, w, c.H);
             label->box(FL_FLAT_BOX);  // a new text paints over the old one
             // Only a label two lines high wraps; a read-out stays on its one line.
-            const Fl_Align wrap = c.h >= 2 * kControlFontSize + 4 ? FL_ALIGN_WRAP : 0;
+            const Fl_Align wrap = c.H >= 2 * kControlFontSize + 4 ? FL_ALIGN_WRAP : 0;
             label->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP | wrap);
             widget = label;
             break;
         }
         case ControlKind::Button:
-            widget = new PushButton(x, y, w, c.h);
+            widget = new PushButton(x, y, w, c.H);
             break;
         case ControlKind::Entry: {
-            auto* entry = new EntryField(x, y, w, c.h);
+            auto* entry = new EntryField(x, y, w, c.H);
             entry->textsize(kControlFontSize);
-            entry->value(c.text);
+            entry->value(c.Text);
             entry->position(0);  // the start of a long number shows
             widget = entry;
             break;
         }
         case ControlKind::Check: {
-            auto* check = new Fl_Check_Button(x, y, w, c.h);
+            auto* check = new Fl_Check_Button(x, y, w, c.H);
             widget = check;
             break;
         }
         case ControlKind::GroupBox: {
-            auto* frame = new Fl_Box(x, y, w, c.h);
+            auto* frame = new Fl_Box(x, y, w, c.H);
             frame->box(FL_ENGRAVED_FRAME);
             widget = frame;
             break;
         }
         case ControlKind::Option: {
-            auto* option = new Fl_Round_Button(x, y, w, c.h);
+            auto* option = new Fl_Round_Button(x, y, w, c.H);
             option->type(FL_RADIO_BUTTON);
             option->when(FL_WHEN_RELEASE_ALWAYS);  // choosing the current one clears too
-            if (c.id == IDMAG1) option->clear_visible_focus();  // the one option Tab skips
+            if (c.Id == IDMAG1) option->clear_visible_focus();  // the one option Tab skips
             widget = option;
             break;
         }
@@ -308,22 +308,23 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
             break;
         }
     }
-    if (c.kind != ControlKind::Entry && c.kind != ControlKind::DeviceList) widget->copy_label(c.text);
+    if (c.Kind != ControlKind::Entry && c.Kind != ControlKind::DeviceList)
+        widget->copy_label(c.Text);
     widget->labelsize(kControlFontSize);
-    if (c.id >= 0) {
-        gPort.controls[c.id] = widget;
-        const bool hasCommand = c.kind == ControlKind::Button || c.kind == ControlKind::Entry ||
-                                c.kind == ControlKind::Check || c.kind == ControlKind::Option;
-        if (hasCommand) widget->callback(OnControl, reinterpret_cast<void*>(intptr_t{c.id}));
+    if (c.Id >= 0) {
+        gPort.controls[c.Id] = widget;
+        const bool hasCommand = c.Kind == ControlKind::Button || c.Kind == ControlKind::Entry ||
+                                c.Kind == ControlKind::Check || c.Kind == ControlKind::Option;
+        if (hasCommand) widget->callback(OnControl, reinterpret_cast<void*>(intptr_t{c.Id}));
     }
     return widget;
 }
 
 void BuildMenu(Fl_Menu_Bar* bar) {
     for (const MenuItemSpec& item : kSetupMenu) {
-        const std::string path = std::string(kSetupMenuText) + "/" + item.text;
-        const int flags = item.id == IDINPUT ? 0 : FL_MENU_TOGGLE;
-        bar->add(path.c_str(), 0, OnControl, reinterpret_cast<void*>(intptr_t{item.id}), flags);
+        const std::string path = std::string(kSetupMenuText) + "/" + item.Text;
+        const int flags = item.Id == IDINPUT ? 0 : FL_MENU_TOGGLE;
+        bar->add(path.c_str(), 0, OnControl, reinterpret_cast<void*>(intptr_t{item.Id}), flags);
     }
 }
 

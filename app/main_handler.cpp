@@ -44,7 +44,7 @@ bool OverScope(int x, int y) { return ControlAtPoint(x, y) == &ScopeControl(); }
 // panel so the edge itself gives the first or last sample position, never one outside.
 int ScopePanelX(int x) {
     const ControlSpec& c = ScopeControl();
-    return std::clamp(x - (c.x + 1), 0, c.w - 3);
+    return std::clamp(x - (c.X + 1), 0, c.W - 3);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -148,9 +148,9 @@ void Initialise(App& a) {
                           "are kept in\n" +
                           std::filesystem::absolute(oldJournal, ignored).string();
     }
-    if (!LabelFace().problem.empty()) {
+    if (!LabelFace().Problem.empty()) {
         if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
-        a.StartupNotice += LabelFace().problem;
+        a.StartupNotice += LabelFace().Problem;
     }
     if (!a.StartupNotice.empty()) std::cerr << "quorvelle: " << a.StartupNotice << "\n";
 }

@@ -24,7 +24,7 @@ Recorder::~Recorder() {
 
 bool Recorder::Open(const std::string& path, std::string& error) {
     if (IsOpen()) {
-        error = path + ": the recorder is already writing " + file_.path;
+        error = path + ": the recorder is already writing " + file_.Path;
         return false;
     }
     if (!OpenWavWriter(file_, path, error)) return false;
@@ -63,11 +63,11 @@ void Recorder::WriterLoop() {
             }
         }
         const auto now = std::chrono::steady_clock::now();
-        if (!failed && file_.framesWritten != framesAtLastHeader &&
+        if (!failed && file_.FramesWritten != framesAtLastHeader &&
             now - lastHeader >= kHeaderUpdatePeriod) {
             failed = !UpdateWavHeader(file_, writeError_);
             lastHeader = now;
-            framesAtLastHeader = file_.framesWritten;
+            framesAtLastHeader = file_.FramesWritten;
         }
         if (quitting) return;
         std::unique_lock<std::mutex> lock(quitMutex_);
@@ -94,7 +94,7 @@ bool Recorder::Close(std::string& error) {
         return false;
     }
     if (FramesLost() > 0) {
-        error = file_.path + ": " + std::to_string(FramesLost()) +
+        error = file_.Path + ": " + std::to_string(FramesLost()) +
                 " frames are missing from the recording: the disk could not keep up";
         return false;
     }

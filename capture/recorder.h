@@ -43,7 +43,7 @@ public:
 
     bool IsOpen() const { return writer_.joinable(); }
     int64_t FramesLost() const { return lost_.load(std::memory_order_relaxed); }
-    const std::string& Path() const { return file_.path; }
+    const std::string& Path() const { return file_.Path; }
 
 private:
     void WriterLoop();

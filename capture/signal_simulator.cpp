@@ -67,19 +67,19 @@ double PpsTrain(const SignalSimulator& sim, double dt) {
 
 // The click, u [s] after its start.
 double Click(const SimulatorSettings& s, double u) {
-    const double length = s.clickLengthMs * 1e-3;
+    const double length = s.ClickLengthMs * 1e-3;
     if (u < 0 || u >= length) return 0;
-    const double edge = std::min(s.clickEdgeMs * 1e-3, length / 2);
+    const double edge = std::min(s.ClickEdgeMs * 1e-3, length / 2);
     double envelope = 1;
     if (edge > 0) {
         const double fromEdge = std::min(u, length - u);
         if (fromEdge < edge) envelope = 0.5 * (1 - std::cos(kPi * fromEdge / edge));
     }
-    return s.clickLevel * envelope * std::sin(kTwoPi * s.lockFreqHz * u);
+    return s.ClickLevel * envelope * std::sin(kTwoPi * s.LockFreqHz * u);
 }
 
 long double GpsTime(const SignalSimulator& sim, long long frame) {
-    return sim.settings.startOffsetSeconds + static_cast<long double>(frame) / sim.framesPerSecond;
+    return sim.settings.StartOffsetSeconds + static_cast<long double>(frame) / sim.framesPerSecond;
 }
 
 double Wander(const SignalSimulator& sim, long double t) {
@@ -94,20 +94,20 @@ double Wander(const SignalSimulator& sim, long double t) {
 // Carrier phase [rad] at GPS time t, reduced to one cycle before going to double precision.
 double CarrierPhase(const SignalSimulator& sim, long double t) {
     const long double frequency =
-        static_cast<long double>(sim.settings.lockFreqHz) + sim.settings.carrierOffsetHz;
+        static_cast<long double>(sim.settings.LockFreqHz) + sim.settings.CarrierOffsetHz;
     const long double cycles = frequency * t;
     return static_cast<double>(kTwoPiL * (cycles - std::floor(cycles))) + Wander(sim, t);
 }
 
 void ComputeSegment(SignalSimulator& sim, long long first) {
     const SimulatorSettings& s = sim.settings;
-    const double clickDelay = s.clickDelayMs * 1e-3;
+    const double clickDelay = s.ClickDelayMs * 1e-3;
 
     // The carrier's phase is computed exactly at both ends of the segment; in between it
     // advances linearly, by a rotation applied frame by frame (64 rotations lose ~1e-14).
     const double startPhase = CarrierPhase(sim, GpsTime(sim, first));
     const long double carrierStep = kTwoPiL *
-                                    (static_cast<long double>(s.lockFreqHz) + s.carrierOffsetHz) /
+                                    (static_cast<long double>(s.LockFreqHz) + s.CarrierOffsetHz) /
                                     sim.framesPerSecond;
     const double wanderStep = (Wander(sim, GpsTime(sim, first + kSimulatorSegmentFrames)) -
                                Wander(sim, GpsTime(sim, first))) /
@@ -122,8 +122,8 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
 
         const double pps = PpsTrain(sim, dt);
         double rf =
-            s.carrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
-        if (s.noiseLevel > 0) rf += s.noiseLevel * Gaussian(sim);
+            s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
+        if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
 
         sim.segment[n].Rf = ToSample(rf);
         sim.segment[n].Pps = ToSample(pps);
@@ -136,13 +136,13 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
 
 void SetUpPpsTrain(SignalSimulator& sim) {
     const SimulatorSettings& s = sim.settings;
-    if (!(s.ppsDecayMs > 0) || !(s.ppsLevel > 0)) return;          // no pulse: all gains stay 0
-    const double r = s.ppsRiseMs * 1e-3, d = s.ppsDecayMs * 1e-3;  // [s]
+    if (!(s.PpsDecayMs > 0) || !(s.PpsLevel > 0)) return;          // no pulse: all gains stay 0
+    const double r = s.PpsRiseMs * 1e-3, d = s.PpsDecayMs * 1e-3;  // [s]
 
     // One pulse (1 - e^(-x/r)) e^(-x/d) peaks at x = r ln(1 + d/r) with the value
     // d/(r+d) * (r/(r+d))^(r/d); A makes that peak ppsLevel. (A zero rise time is a step.)
     const double peak = r > 0 ? d / (r + d) * std::pow(r / (r + d), r / d) : 1.0;
-    const double scale = s.ppsLevel / peak;
+    const double scale = s.PpsLevel / peak;
 
     // Earlier edges add q + q^2 + ... = q / (1 - q) of each exponential, q = e^(-rate * 1 s).
     sim.ppsDecayRate = 1 / d;
@@ -164,18 +164,18 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
     sim = SignalSimulator{};
     sim.settings = settings;
     sim.framesPerSecond = static_cast<long double>(kFramesPerSecond) *
-                          (1.0L + static_cast<long double>(settings.ppm) * 1e-6L);
+                          (1.0L + static_cast<long double>(settings.Ppm) * 1e-6L);
 
     SetUpPpsTrain(sim);
 
     // The wander's generator starts at a hash of the seed, far from the noise's sequence.
-    uint64_t wanderSeed = settings.seed ^ kWanderStream;
+    uint64_t wanderSeed = settings.Seed ^ kWanderStream;
     uint64_t wanderState = SplitMix64(wanderSeed);
     for (int i = 0; i < 3; ++i) {
-        sim.wanderAmplitude[i] = settings.carrierWanderRad * kWanderShares[i];
+        sim.wanderAmplitude[i] = settings.CarrierWanderRad * kWanderShares[i];
         sim.wanderPhase[i] = kTwoPi * UnitInterval(wanderState);
     }
-    sim.noiseState = settings.seed;
+    sim.noiseState = settings.Seed;
 }
 
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count) {
@@ -195,8 +195,8 @@ void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count) {
 }
 
 long long SimulatorTotalFrames(const SimulatorSettings& settings) {
-    return std::llround(static_cast<long double>(settings.seconds) * kFramesPerSecond *
-                        (1.0L + static_cast<long double>(settings.ppm) * 1e-6L));
+    return std::llround(static_cast<long double>(settings.Seconds) * kFramesPerSecond *
+                        (1.0L + static_cast<long double>(settings.Ppm) * 1e-6L));
 }
 
 }  // namespace qv

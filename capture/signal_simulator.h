@@ -36,22 +36,22 @@
 namespace qv {
 
 struct SimulatorSettings {
-    double seconds = 60;                 // [GPS s] length of the recording
-    double ppm = 0;                      // [ppm] sound-card clock error, + means the card runs fast
-    double startOffsetSeconds = 0.3172;  // [s] first frame after a whole GPS second
-    double lockFreqHz = 1700;            // [Hz] tone of the click
-    double carrierOffsetHz = 0.1;        // [Hz] carrier frequency minus lockFreqHz
-    double carrierLevel = 0.08;          // [full scale] carrier amplitude
-    double carrierWanderRad = 0.3;       // [rad] peak of the carrier's phase wander
-    double clickDelayMs = 3.2;           // [ms] click start after the whole GPS second
-    double clickLengthMs = 6;            // [ms] click duration
-    double clickEdgeMs = 0.5;            // [ms] raised-cosine rise and fall of the click
-    double clickLevel = 0.5;             // [full scale] click amplitude
-    double ppsLevel = 0.6;               // [full scale] peak of one PPS pulse
-    double ppsRiseMs = 0.15;             // [ms] PPS rise time constant
-    double ppsDecayMs = 30;              // [ms] PPS decay time constant
-    double noiseLevel = 0.01;            // [full scale] RMS of the noise on the RF channel
-    uint64_t seed = 1;                   // noise and phase-wander generator seed
+    double Seconds = 60;                 // [GPS s] length of the recording
+    double Ppm = 0;                      // [ppm] sound-card clock error, + means the card runs fast
+    double StartOffsetSeconds = 0.3172;  // [s] first frame after a whole GPS second
+    double LockFreqHz = 1700;            // [Hz] tone of the click
+    double CarrierOffsetHz = 0.1;        // [Hz] carrier frequency minus LockFreqHz
+    double CarrierLevel = 0.08;          // [full scale] carrier amplitude
+    double CarrierWanderRad = 0.3;       // [rad] peak of the carrier's phase wander
+    double ClickDelayMs = 3.2;           // [ms] click start after the whole GPS second
+    double ClickLengthMs = 6;            // [ms] click duration
+    double ClickEdgeMs = 0.5;            // [ms] raised-cosine rise and fall of the click
+    double ClickLevel = 0.5;             // [full scale] click amplitude
+    double PpsLevel = 0.6;               // [full scale] peak of one PPS pulse
+    double PpsRiseMs = 0.15;             // [ms] PPS rise time constant
+    double PpsDecayMs = 30;              // [ms] PPS decay time constant
+    double NoiseLevel = 0.01;            // [full scale] RMS of the noise on the RF channel
+    uint64_t Seed = 1;                   // noise and phase-wander generator seed
 };
 
 constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)
@@ -84,8 +84,8 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings);
 // Delivers the next `count` frames of the stream.
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count);
 
-// The device frames that cover settings.seconds GPS seconds:
-// round(seconds * 8000 * (1 + ppm * 1e-6)).
+// The device frames that cover settings.Seconds GPS seconds:
+// round(Seconds * 8000 * (1 + Ppm * 1e-6)).
 long long SimulatorTotalFrames(const SimulatorSettings& settings);
 
 }  // namespace qv

@@ -11,14 +11,14 @@ namespace {
 
 // A numeric option and its accepted range; an open end excludes the bound itself.
 struct RealOption {
-    const char* name;
-    double SimulatorSettings::*field;
-    double low;
-    bool lowOpen;
-    double high;
-    bool highOpen;
-    const char* valueName;
-    const char* help;
+    const char* Name;
+    double SimulatorSettings::*Field;
+    double Low;
+    bool LowOpen;
+    double High;
+    bool HighOpen;
+    const char* ValueName;
+    const char* Help;
 };
 
 constexpr double kMaxSeconds = 30 * 86400.0;           // [s] a month of recording is plenty
@@ -27,31 +27,31 @@ constexpr double kMaxLevel = 100;                      // [full scale] well into
 constexpr double kNyquistHz = kFramesPerSecond / 2.0;  // [Hz]
 
 const RealOption kRealOptions[] = {
-    {"--seconds", &SimulatorSettings::seconds, 0, true, kMaxSeconds, false, "S",
+    {"--seconds", &SimulatorSettings::Seconds, 0, true, kMaxSeconds, false, "S",
      "length of the recording [GPS s]"},
-    {"--ppm", &SimulatorSettings::ppm, -kMaxPpm, false, kMaxPpm, false, "P",
+    {"--ppm", &SimulatorSettings::Ppm, -kMaxPpm, false, kMaxPpm, false, "P",
      "sound-card clock error [ppm], + = card runs fast"},
-    {"--start-offset", &SimulatorSettings::startOffsetSeconds, 0, false, 1, true, "S",
+    {"--start-offset", &SimulatorSettings::StartOffsetSeconds, 0, false, 1, true, "S",
      "first frame after a whole GPS second [s]"},
-    {"--click-delay-ms", &SimulatorSettings::clickDelayMs, 0, false, 1000, true, "MS",
+    {"--click-delay-ms", &SimulatorSettings::ClickDelayMs, 0, false, 1000, true, "MS",
      "click start after the GPS second [ms]"},
-    {"--click-length-ms", &SimulatorSettings::clickLengthMs, 0, false, 1000, false, "MS",
+    {"--click-length-ms", &SimulatorSettings::ClickLengthMs, 0, false, 1000, false, "MS",
      "click duration [ms]"},
-    {"--lock-freq", &SimulatorSettings::lockFreqHz, 0, true, kNyquistHz, true, "HZ",
+    {"--lock-freq", &SimulatorSettings::LockFreqHz, 0, true, kNyquistHz, true, "HZ",
      "tone of the click [Hz]"},
-    {"--carrier-offset-hz", &SimulatorSettings::carrierOffsetHz, -1000, false, 1000, false, "HZ",
+    {"--carrier-offset-hz", &SimulatorSettings::CarrierOffsetHz, -1000, false, 1000, false, "HZ",
      "carrier frequency minus the click tone [Hz]"},
-    {"--carrier-level", &SimulatorSettings::carrierLevel, 0, false, kMaxLevel, false, "L",
+    {"--carrier-level", &SimulatorSettings::CarrierLevel, 0, false, kMaxLevel, false, "L",
      "carrier amplitude [full scale]"},
-    {"--click-level", &SimulatorSettings::clickLevel, 0, false, kMaxLevel, false, "L",
+    {"--click-level", &SimulatorSettings::ClickLevel, 0, false, kMaxLevel, false, "L",
      "click amplitude [full scale]"},
-    {"--pps-level", &SimulatorSettings::ppsLevel, 0, false, kMaxLevel, false, "L",
+    {"--pps-level", &SimulatorSettings::PpsLevel, 0, false, kMaxLevel, false, "L",
      "PPS pulse peak [full scale]"},
-    {"--pps-rise-ms", &SimulatorSettings::ppsRiseMs, 0, true, 100, false, "MS",
+    {"--pps-rise-ms", &SimulatorSettings::PpsRiseMs, 0, true, 100, false, "MS",
      "PPS rise time constant [ms]"},
-    {"--pps-decay-ms", &SimulatorSettings::ppsDecayMs, 0, true, 10000, false, "MS",
+    {"--pps-decay-ms", &SimulatorSettings::PpsDecayMs, 0, true, 10000, false, "MS",
      "PPS decay time constant [ms]"},
-    {"--noise-level", &SimulatorSettings::noiseLevel, 0, false, kMaxLevel, false, "L",
+    {"--noise-level", &SimulatorSettings::NoiseLevel, 0, false, kMaxLevel, false, "L",
      "RMS of the noise on the RF channel [full scale]"},
 };
 
@@ -64,14 +64,14 @@ std::string FormatNumber(double v) {
 }
 
 std::string DescribeRange(const RealOption& o) {
-    std::string low = (o.lowOpen ? "more than " : "at least ") + FormatNumber(o.low);
-    std::string high = (o.highOpen ? "below " : "at most ") + FormatNumber(o.high);
+    std::string low = (o.LowOpen ? "more than " : "at least ") + FormatNumber(o.Low);
+    std::string high = (o.HighOpen ? "below " : "at most ") + FormatNumber(o.High);
     return low + " and " + high;
 }
 
 bool InRange(const RealOption& o, double v) {
-    const bool aboveLow = o.lowOpen ? v > o.low : v >= o.low;
-    const bool belowHigh = o.highOpen ? v < o.high : v <= o.high;
+    const bool aboveLow = o.LowOpen ? v > o.Low : v >= o.Low;
+    const bool belowHigh = o.HighOpen ? v < o.High : v <= o.High;
     return aboveLow && belowHigh;
 }
 
@@ -86,7 +86,7 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
 
     const RealOption* real = nullptr;
     for (const RealOption& o : kRealOptions) {
-        if (name == o.name) real = &o;
+        if (name == o.Name) real = &o;
     }
     if (real == nullptr && name != kSeedOption) return 0;
 
@@ -108,7 +108,7 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
             error = name + ": \"" + text + "\" is not a whole number from 0 to 2^64 - 1";
             return -1;
         }
-        settings.seed = seed;
+        settings.Seed = seed;
     } else {
         double value = 0;
         if (!ParsePlainNumber(text, value)) {
@@ -119,7 +119,7 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
             error = name + ": " + text + " is out of range (" + DescribeRange(*real) + ")";
             return -1;
         }
-        settings.*(real->field) = value;
+        settings.*(real->Field) = value;
     }
     i += consumed;
     return 1;
@@ -130,14 +130,14 @@ std::string SimulatorOptionsHelp() {
     std::string help;
     char line[160];
     for (const RealOption& o : kRealOptions) {
-        const std::string option = std::string(o.name) + " " + o.valueName;
-        std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", option.c_str(), o.help,
-                      FormatNumber(defaults.*(o.field)).c_str());
+        const std::string option = std::string(o.Name) + " " + o.ValueName;
+        std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", option.c_str(), o.Help,
+                      FormatNumber(defaults.*(o.Field)).c_str());
         help += line;
     }
     const std::string seed = std::string(kSeedOption) + " N";
     std::snprintf(line, sizeof(line), "  %-22s %s (%llu)\n", seed.c_str(),
-                  "noise and phase-wander seed", static_cast<unsigned long long>(defaults.seed));
+                  "noise and phase-wander seed", static_cast<unsigned long long>(defaults.Seed));
     help += line;
     return help;
 }

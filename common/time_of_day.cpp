@@ -10,7 +10,7 @@ namespace qv {
 namespace {
 
 struct Clock {
-    int hours, minutes, seconds, milliseconds;
+    int Hours, Minutes, Seconds, Milliseconds;
 };
 
 Clock Split(int64_t millisecondsOfDay) {
@@ -35,22 +35,22 @@ int64_t LocalMillisecondsOfDay() {
 std::string FormatTimeOfDay(int64_t millisecondsOfDay) {
     Clock c = Split(millisecondsOfDay);
     char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", c.hours, c.minutes, c.seconds);
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", c.Hours, c.Minutes, c.Seconds);
     return buffer;
 }
 
 std::string FormatTimeForFileName(int64_t millisecondsOfDay) {
     Clock c = Split(millisecondsOfDay);
     char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%02d%02d%02d", c.hours, c.minutes, c.seconds);
+    std::snprintf(buffer, sizeof buffer, "%02d%02d%02d", c.Hours, c.Minutes, c.Seconds);
     return buffer;
 }
 
 std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay) {
     Clock c = Split(millisecondsOfDay);
     char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", c.hours, c.minutes, c.seconds,
-                  c.milliseconds);
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", c.Hours, c.Minutes, c.Seconds,
+                  c.Milliseconds);
     return buffer;
 }
 

@@ -28,7 +28,7 @@ constexpr long double kReducedLimit = 16;  // [rad] reduced here; larger argumen
 
 // sin(m pi / 128) for m = 0 .. 64 as head + tail; cos(m pi / 128) is entry 64 - m.
 struct TwoPart {
-    long double hi, lo;
+    long double Hi, Lo;
 };
 extern const TwoPart kSinTable[65];
 
@@ -76,9 +76,9 @@ constexpr long double InverseFactorial(int n) {
     const TwoPart& sa = kSinTable[m];
     const TwoPart& ca = kSinTable[64 - m];
     const long double sinA =
-        sa.hi + (ca.hi * dh + (((sa.lo + ca.lo * dh) + ca.hi * sr) + sa.hi * cm));
+        sa.Hi + (ca.Hi * dh + (((sa.Lo + ca.Lo * dh) + ca.Hi * sr) + sa.Hi * cm));
     const long double cosA =
-        ca.hi + (-(sa.hi * dh) + (((ca.lo - sa.lo * dh) - sa.hi * sr) + ca.hi * cm));
+        ca.Hi + (-(sa.Hi * dh) + (((ca.Lo - sa.Lo * dh) - sa.Hi * sr) + ca.Hi * cm));
     switch (quadrant) {
         case 0:
             *s = sinA, *c = cosA;

@@ -115,8 +115,8 @@ void ClearChart(Display& d, int integrationSeconds, const std::string& now) {
 }
 
 void DrawScopeBackground(Display& d, Surface& s, Rect r) {
-    const int w = r.right, h = r.bottom;
-    FillBlack(s, r.left, r.top, r.right - r.left, r.bottom - r.top);
+    const int w = r.Right, h = r.Bottom;
+    FillBlack(s, r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
     const int m = h / 2;
     SelectPen(s, Pen{kScopeDividerColour, PenStyle::Solid});
     Line(s, 0, m, w, m);
@@ -134,7 +134,7 @@ void DrawClickMarker(Display& d, int clickPosition) {
     Surface& s = d.ScopeBackSurface;
     Pen previous = SelectPen(s, Pen{kYellow, PenStyle::Dot});
     const int x = kClickTracePixelsPerSample * clickPosition;
-    Line(s, x, RoundToPixel(d.ScopeRect.bottom / 2.0L), x, d.ScopeRect.top);
+    Line(s, x, RoundToPixel(d.ScopeRect.Bottom / 2.0L), x, d.ScopeRect.Top);
     SelectPen(s, previous);
 }
 
@@ -144,7 +144,7 @@ void ReleaseDisplaySurfaces(Display& d) {
 }
 
 void RepaintPanels(Display& d, int integrationSeconds, const std::string& now) {
-    const int w = d.ScopeRect.right, h = d.ScopeRect.bottom;
+    const int w = d.ScopeRect.Right, h = d.ScopeRect.Bottom;
     BlockCopy(d.ScopeBackSurface, 0, 0, w, h, d.ScopeWorkSurface, 0, 0);
     BlockCopy(d.ScopeWorkSurface, 0, 0, w, h, d.ScopePanel, 0, 0);
     BlockCopy(d.VectorSurface, 0, 0, kVectorRepaintCopy, kVectorRepaintCopy, d.VectorPanel, 0, 0);

@@ -23,7 +23,7 @@ constexpr int kVectorPanelSize = 170;
 constexpr int kChartPanelWidth = 768, kChartPanelHeight = 340;
 
 struct Rect {
-    int left = 0, top = 0, right = 0, bottom = 0;
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
 };
 
 struct Display {

@@ -36,11 +36,11 @@ constexpr int64_t kDotOn = 3;
 // for flat lines, the left one for steep lines), which is what the bias encodes: rounding half
 // down when the minor coordinate grows, half up when it shrinks.
 struct LineSetup {
-    int64_t a0, c0;          // start coordinates along the major / minor axis
-    int64_t sMajor, sMinor;  // +1 or -1
-    int64_t n, dm;           // steps along the major axis (> 0), total minor travel (0..n)
-    int64_t bias;            // n - 1 or n, see above
-    int64_t majorSize, minorSize;
+    int64_t A0, C0;          // start coordinates along the major / minor axis
+    int64_t SMajor, SMinor;  // +1 or -1
+    int64_t N, Dm;           // steps along the major axis (> 0), total minor travel (0..n)
+    int64_t Bias;            // n - 1 or n, see above
+    int64_t MajorSize, MinorSize;
 };
 
 // First and last step index (inclusive) at which the line's pixel lies on the surface.
@@ -48,30 +48,30 @@ struct LineSetup {
 // has; only the range of steps is narrowed.
 bool ClipSteps(const LineSetup& l, int64_t& iLo, int64_t& iHi) {
     Wide lo = 0;
-    Wide hi = l.n - 1;
+    Wide hi = l.N - 1;
 
     // major axis: 0 <= a0 + sMajor * i <= majorSize - 1
-    if (l.sMajor > 0) {
-        lo = std::max<Wide>(lo, -l.a0);
-        hi = std::min<Wide>(hi, l.majorSize - 1 - l.a0);
+    if (l.SMajor > 0) {
+        lo = std::max<Wide>(lo, -l.A0);
+        hi = std::min<Wide>(hi, l.MajorSize - 1 - l.A0);
     } else {
-        lo = std::max<Wide>(lo, l.a0 - l.majorSize + 1);
-        hi = std::min<Wide>(hi, l.a0);
+        lo = std::max<Wide>(lo, l.A0 - l.MajorSize + 1);
+        hi = std::min<Wide>(hi, l.A0);
     }
     if (lo > hi) return false;
 
     // minor axis: mLo <= m(i) <= mHi, m non-decreasing in i
-    const Wide mLo = l.sMinor > 0 ? -l.c0 : l.c0 - l.minorSize + 1;
-    const Wide mHi = l.sMinor > 0 ? l.minorSize - 1 - l.c0 : l.c0;
-    if (l.dm == 0) {
+    const Wide mLo = l.SMinor > 0 ? -l.C0 : l.C0 - l.MinorSize + 1;
+    const Wide mHi = l.SMinor > 0 ? l.MinorSize - 1 - l.C0 : l.C0;
+    if (l.Dm == 0) {
         if (mLo > 0 || mHi < 0) return false;
     } else {
-        const Wide twoN = Wide(2) * l.n;
-        const Wide twoDm = Wide(2) * l.dm;
+        const Wide twoN = Wide(2) * l.N;
+        const Wide twoDm = Wide(2) * l.Dm;
         // m(i) >= mLo  <=>  2*i*dm + bias >= 2*n*mLo
-        lo = std::max(lo, CeilDiv(twoN * mLo - l.bias, twoDm));
+        lo = std::max(lo, CeilDiv(twoN * mLo - l.Bias, twoDm));
         // m(i) <= mHi  <=>  2*i*dm + bias <= 2*n*(mHi + 1) - 1
-        hi = std::min(hi, FloorDiv(twoN * (mHi + 1) - l.bias - 1, twoDm));
+        hi = std::min(hi, FloorDiv(twoN * (mHi + 1) - l.Bias - 1, twoDm));
     }
     if (lo > hi) return false;
     iLo = static_cast<int64_t>(lo);
@@ -143,47 +143,47 @@ void LineTo(Surface& s, int x, int y) {
     // Flat lines (including 45 degrees) step along x, steep ones along y.
     const bool xMajor = adx >= ady;
     LineSetup l;
-    l.a0 = xMajor ? x0 : y0;
-    l.c0 = xMajor ? y0 : x0;
+    l.A0 = xMajor ? x0 : y0;
+    l.C0 = xMajor ? y0 : x0;
     const int64_t dMajor = xMajor ? dx : dy;
     const int64_t dMinor = xMajor ? dy : dx;
-    l.sMajor = dMajor < 0 ? -1 : 1;
-    l.sMinor = dMinor < 0 ? -1 : 1;
-    l.n = xMajor ? adx : ady;
-    l.dm = xMajor ? ady : adx;
-    l.bias = l.sMinor > 0 ? l.n - 1 : l.n;
-    l.majorSize = xMajor ? s.Width : s.Height;
-    l.minorSize = xMajor ? s.Height : s.Width;
+    l.SMajor = dMajor < 0 ? -1 : 1;
+    l.SMinor = dMinor < 0 ? -1 : 1;
+    l.N = xMajor ? adx : ady;
+    l.Dm = xMajor ? ady : adx;
+    l.Bias = l.SMinor > 0 ? l.N - 1 : l.N;
+    l.MajorSize = xMajor ? s.Width : s.Height;
+    l.MinorSize = xMajor ? s.Height : s.Width;
 
-    int64_t iLo = 0, iHi = l.n - 1;
+    int64_t iLo = 0, iHi = l.N - 1;
     const bool endInside = x >= 0 && y >= 0 && x < s.Width && y < s.Height;
     const bool startInside = x0 >= 0 && y0 >= 0 && x0 < s.Width && y0 < s.Height;
     // Both ends on the surface means every pixel between is too; skip the clipping arithmetic.
     if (!(startInside && endInside) && !ClipSteps(l, iLo, iHi)) return;
 
     // Minor offset and rounding remainder at the first visible step.
-    const int64_t twoN = 2 * l.n;
-    const int64_t twoDm = 2 * l.dm;
+    const int64_t twoN = 2 * l.N;
+    const int64_t twoDm = 2 * l.Dm;
     int64_t m, r;
     if (iLo == 0) {
-        m = l.bias / twoN;
-        r = l.bias % twoN;
+        m = l.Bias / twoN;
+        r = l.Bias % twoN;
     } else {
-        const Wide num = Wide(2) * iLo * l.dm + l.bias;
+        const Wide num = Wide(2) * iLo * l.Dm + l.Bias;
         m = static_cast<int64_t>(num / twoN);
         r = static_cast<int64_t>(num % twoN);
     }
 
-    const int64_t px = xMajor ? l.a0 + l.sMajor * iLo : l.c0 + l.sMinor * m;
-    const int64_t py = xMajor ? l.c0 + l.sMinor * m : l.a0 + l.sMajor * iLo;
+    const int64_t px = xMajor ? l.A0 + l.SMajor * iLo : l.C0 + l.SMinor * m;
+    const int64_t py = xMajor ? l.C0 + l.SMinor * m : l.A0 + l.SMajor * iLo;
     assert(px >= 0 && px < s.Width && py >= 0 && py < s.Height);
     const ptrdiff_t width = s.Width;
-    const ptrdiff_t majorStep = xMajor ? l.sMajor : l.sMajor * width;
-    const ptrdiff_t minorStep = xMajor ? l.sMinor * width : l.sMinor;
+    const ptrdiff_t majorStep = xMajor ? l.SMajor : l.SMajor * width;
+    const ptrdiff_t minorStep = xMajor ? l.SMinor * width : l.SMinor;
     Colour* p = s.Pixels.data() + py * width + px;
-    const Colour colour = s.SelectedPen.colour;
+    const Colour colour = s.SelectedPen.Colour;
 
-    if (s.SelectedPen.style == PenStyle::Dot) {
+    if (s.SelectedPen.Style == PenStyle::Dot) {
         int64_t phase = iLo % kDotPeriod;
         for (int64_t i = iLo; i <= iHi; ++i) {
             if (phase < kDotOn) *p = colour;

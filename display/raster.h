@@ -31,8 +31,8 @@ enum class PenStyle { Solid = 0, Dot = 2 };
 // A one-pixel cosmetic pen. A dotted pen draws 3 pixels on, 3 off, the pattern restarting at
 // the start point of every line.
 struct Pen {
-    Colour colour = kBlack;
-    PenStyle style = PenStyle::Solid;
+    qv::Colour Colour = kBlack;  // qualified: the member hides the type in the struct
+    PenStyle Style = PenStyle::Solid;
 };
 
 // A label font, as much of it as the surfaces need: its pixel height (0 = no font).

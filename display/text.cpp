@@ -29,27 +29,27 @@ bool SameMetrics(const std::string& asked, const std::string& found) {
 }
 
 struct Glyph {
-    int left = 0;              // from the pen position to the bitmap's left column [pixels]
-    int top = 0;               // from the baseline up to the bitmap's top row [pixels]
-    int width = 0;             // [pixels]
-    int rows = 0;              // [pixels]
-    int advance = 0;           // to the next pen position [pixels]
-    std::vector<uint8_t> ink;  // width * rows, 1 where the glyph sets the pixel
+    int Left = 0;              // from the pen position to the bitmap's left column [pixels]
+    int Top = 0;               // from the baseline up to the bitmap's top row [pixels]
+    int Width = 0;             // [pixels]
+    int Rows = 0;              // [pixels]
+    int Advance = 0;           // to the next pen position [pixels]
+    std::vector<uint8_t> Ink;  // width * rows, 1 where the glyph sets the pixel
 };
 
 struct SizedFace {
-    int ascent = 0;   // baseline below the cell top [pixels]
-    int descent = 0;  // cell bottom below the baseline [pixels]
-    std::map<char32_t, Glyph> glyphs;
+    int Ascent = 0;   // baseline below the cell top [pixels]
+    int Descent = 0;  // cell bottom below the baseline [pixels]
+    std::map<char32_t, Glyph> Glyphs;
 };
 
 // The loaded face and its rendered glyphs; one per process, used under `mutex`.
 struct FontStore {
-    std::mutex mutex;
-    LabelFaceInfo info;
-    FT_Library library = nullptr;
-    FT_Face face = nullptr;
-    std::map<int, SizedFace> sizes;
+    std::mutex Mutex;
+    LabelFaceInfo Info;
+    FT_Library Library = nullptr;
+    FT_Face Face = nullptr;
+    std::map<int, SizedFace> Sizes;
 };
 
 // Asks fontconfig for `family`; returns false when it offers no face at all.
@@ -80,14 +80,14 @@ bool MatchFamily(const std::string& family, std::string& foundFamily, std::strin
 
 // Finds and opens the face for `family` into `store` (which must hold no face yet).
 void OpenFace(const std::string& family, FontStore& store) {
-    LabelFaceInfo& info = store.info;
+    LabelFaceInfo& info = store.Info;
     if (!FcInit()) {
-        info.problem = "label font: fontconfig cannot start; labels are not drawn";
+        info.Problem = "label font: fontconfig cannot start; labels are not drawn";
         return;
     }
-    if (FT_Init_FreeType(&store.library) != 0) {
-        store.library = nullptr;
-        info.problem = "label font: FreeType cannot start; labels are not drawn";
+    if (FT_Init_FreeType(&store.Library) != 0) {
+        store.Library = nullptr;
+        info.Problem = "label font: FreeType cannot start; labels are not drawn";
         return;
     }
     std::string foundFamily, file;
@@ -102,20 +102,20 @@ void OpenFace(const std::string& family, FontStore& store) {
             file = sansFile;
             index = sansIndex;
         }
-        info.problem = "label font: \"" + family + "\" (or a face with its metrics) not found; " +
+        info.Problem = "label font: \"" + family + "\" (or a face with its metrics) not found; " +
                        "using \"" + foundFamily + "\"";
     }
     if (!found && MatchFamily("sans-serif", foundFamily, file, index)) {
         found = true;
-        info.problem = "label font: \"" + family + "\" not found; using \"" + foundFamily + "\"";
+        info.Problem = "label font: \"" + family + "\" not found; using \"" + foundFamily + "\"";
     }
-    if (!found || FT_New_Face(store.library, file.c_str(), index, &store.face) != 0) {
-        store.face = nullptr;
-        info.problem = "label font: no font found for \"" + family + "\"; labels are not drawn";
+    if (!found || FT_New_Face(store.Library, file.c_str(), index, &store.Face) != 0) {
+        store.Face = nullptr;
+        info.Problem = "label font: no font found for \"" + family + "\"; labels are not drawn";
         return;
     }
-    info.family = foundFamily;
-    info.file = file;
+    info.Family = foundFamily;
+    info.File = file;
 }
 
 FontStore& LabelStore() {
@@ -132,45 +132,45 @@ int ScaledToPixels(int fontUnits, int pixelHeight, int unitsPerEm) {
 }
 
 SizedFace& SizeFor(FontStore& store, int pixelHeight) {
-    auto [it, added] = store.sizes.try_emplace(pixelHeight);
+    auto [it, added] = store.Sizes.try_emplace(pixelHeight);
     SizedFace& sized = it->second;
-    if (!added || store.face == nullptr) return sized;
-    FT_Face face = store.face;
+    if (!added || store.Face == nullptr) return sized;
+    FT_Face face = store.Face;
     FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelHeight));
     const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
     if (os2 != nullptr && face->units_per_EM > 0) {
-        sized.ascent = ScaledToPixels(os2->usWinAscent, pixelHeight, face->units_per_EM);
-        sized.descent = ScaledToPixels(os2->usWinDescent, pixelHeight, face->units_per_EM);
+        sized.Ascent = ScaledToPixels(os2->usWinAscent, pixelHeight, face->units_per_EM);
+        sized.Descent = ScaledToPixels(os2->usWinDescent, pixelHeight, face->units_per_EM);
     } else {
-        sized.ascent = static_cast<int>((face->size->metrics.ascender + 32) >> 6);
-        sized.descent = static_cast<int>((-face->size->metrics.descender + 32) >> 6);
+        sized.Ascent = static_cast<int>((face->size->metrics.ascender + 32) >> 6);
+        sized.Descent = static_cast<int>((-face->size->metrics.descender + 32) >> 6);
     }
     return sized;
 }
 
 const Glyph& GlyphFor(FontStore& store, int pixelHeight, char32_t code) {
     SizedFace& sized = SizeFor(store, pixelHeight);
-    auto [it, added] = sized.glyphs.try_emplace(code);
+    auto [it, added] = sized.Glyphs.try_emplace(code);
     Glyph& g = it->second;
-    if (!added || store.face == nullptr) return g;
-    FT_Face face = store.face;
+    if (!added || store.Face == nullptr) return g;
+    FT_Face face = store.Face;
     FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelHeight));
     if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return g;
     const FT_GlyphSlot slot = face->glyph;
     const FT_Bitmap& bitmap = slot->bitmap;
-    g.left = slot->bitmap_left;
-    g.top = slot->bitmap_top;
-    g.width = static_cast<int>(bitmap.width);
-    g.rows = static_cast<int>(bitmap.rows);
-    g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
-    g.ink.assign(static_cast<size_t>(g.width) * g.rows, 0);
-    for (int r = 0; r < g.rows; ++r) {
+    g.Left = slot->bitmap_left;
+    g.Top = slot->bitmap_top;
+    g.Width = static_cast<int>(bitmap.width);
+    g.Rows = static_cast<int>(bitmap.rows);
+    g.Advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    g.Ink.assign(static_cast<size_t>(g.Width) * g.Rows, 0);
+    for (int r = 0; r < g.Rows; ++r) {
         const unsigned char* row = bitmap.buffer + static_cast<ptrdiff_t>(r) * bitmap.pitch;
-        for (int c = 0; c < g.width; ++c) {
+        for (int c = 0; c < g.Width; ++c) {
             const bool set = bitmap.pixel_mode == FT_PIXEL_MODE_MONO
                                  ? (row[c >> 3] >> (7 - (c & 7))) & 1
                                  : row[c] >= 128;
-            g.ink[static_cast<size_t>(r) * g.width + c] = set ? 1 : 0;
+            g.Ink[static_cast<size_t>(r) * g.Width + c] = set ? 1 : 0;
         }
     }
     return g;
@@ -208,54 +208,54 @@ Font MakeLabelFont(int pointSize, int dotsPerInch) { return Font{dotsPerInch * p
 void DrawText(Surface& s, int x, int y, std::string_view text) {
     if (s.SelectedFont.PixelHeight <= 0) return;
     FontStore& store = LabelStore();
-    std::lock_guard lock(store.mutex);
-    if (store.face == nullptr) return;
+    std::lock_guard lock(store.Mutex);
+    if (store.Face == nullptr) return;
     // 64-bit positions: text placed anywhere, however far off the surface, cannot overflow.
-    const int64_t baseline = int64_t{y} + SizeFor(store, s.SelectedFont.PixelHeight).ascent;
+    const int64_t baseline = int64_t{y} + SizeFor(store, s.SelectedFont.PixelHeight).Ascent;
     int64_t penX = x;
     for (size_t i = 0; i < text.size();) {
         const Glyph& g = GlyphFor(store, s.SelectedFont.PixelHeight, NextCodePoint(text, i));
-        for (int r = 0; r < g.rows; ++r) {
-            const int64_t py = baseline - g.top + r;
+        for (int r = 0; r < g.Rows; ++r) {
+            const int64_t py = baseline - g.Top + r;
             if (py < 0 || py >= s.Height) continue;
-            for (int c = 0; c < g.width; ++c) {
-                const int64_t px = penX + g.left + c;
-                if (g.ink[static_cast<size_t>(r) * g.width + c] && px >= 0 && px < s.Width) {
+            for (int c = 0; c < g.Width; ++c) {
+                const int64_t px = penX + g.Left + c;
+                if (g.Ink[static_cast<size_t>(r) * g.Width + c] && px >= 0 && px < s.Width) {
                     s.Pixels[static_cast<size_t>(py) * s.Width + px] = s.TextColour;
                 }
             }
         }
-        penX += g.advance;
+        penX += g.Advance;
     }
 }
 
 int TextWidth(int fontPixelHeight, std::string_view text) {
     FontStore& store = LabelStore();
-    std::lock_guard lock(store.mutex);
-    if (store.face == nullptr || fontPixelHeight <= 0) return 0;
+    std::lock_guard lock(store.Mutex);
+    if (store.Face == nullptr || fontPixelHeight <= 0) return 0;
     int width = 0;
     for (size_t i = 0; i < text.size();) {
-        width += GlyphFor(store, fontPixelHeight, NextCodePoint(text, i)).advance;
+        width += GlyphFor(store, fontPixelHeight, NextCodePoint(text, i)).Advance;
     }
     return width;
 }
 
 int TextCellHeight(int fontPixelHeight) {
     FontStore& store = LabelStore();
-    std::lock_guard lock(store.mutex);
-    if (store.face == nullptr || fontPixelHeight <= 0) return 0;
+    std::lock_guard lock(store.Mutex);
+    if (store.Face == nullptr || fontPixelHeight <= 0) return 0;
     const SizedFace& sized = SizeFor(store, fontPixelHeight);
-    return sized.ascent + sized.descent;
+    return sized.Ascent + sized.Descent;
 }
 
-const LabelFaceInfo& LabelFace() { return LabelStore().info; }
+const LabelFaceInfo& LabelFace() { return LabelStore().Info; }
 
 LabelFaceInfo FindLabelFace(const std::string& family) {
     FontStore store;
     OpenFace(family, store);
-    if (store.face != nullptr) FT_Done_Face(store.face);
-    if (store.library != nullptr) FT_Done_FreeType(store.library);
-    return store.info;
+    if (store.Face != nullptr) FT_Done_Face(store.Face);
+    if (store.Library != nullptr) FT_Done_FreeType(store.Library);
+    return store.Info;
 }
 
 }  // namespace qv

@@ -27,16 +27,16 @@ int TextCellHeight(int fontPixelHeight);
 
 // What stands behind a label font request.
 struct LabelFaceInfo {
-    std::string family;   // the face's family name; empty when no face could be loaded
-    std::string file;     // its font file
-    std::string problem;  // one line for the user when the face is not the one asked for
+    std::string Family;   // the face's family name; empty when no face could be loaded
+    std::string File;     // its font file
+    std::string Problem;  // one line for the user when the face is not the one asked for
 };
 
 // The face found for the program's label font ("Arial"); loaded once, on first use.
 const LabelFaceInfo& LabelFace();
 
 // Looks a family up the way the label font is looked up: the family itself or a face with its
-// metrics, else any sans-serif face with `problem` saying so. For checking the fallback.
+// metrics, else any sans-serif face with `Problem` saying so. For checking the fallback.
 LabelFaceInfo FindLabelFace(const std::string& family);
 
 }  // namespace qv

@@ -79,9 +79,9 @@ uint64_t Get64(const unsigned char* p) {  // little-endian, as in the RF64 ds64 
 // What the header of a RIFF/RIFX/RF64 WAVE file says about its sample data. libsndfile quietly
 // shortens a data chunk that runs past the end of the file, so the original claim is read here.
 struct DataChunkClaim {
-    bool found = false;
-    long long offset = 0;    // [bytes] from the start of the file to the first sample
-    uint64_t sizeBytes = 0;  // [bytes] the header promises
+    bool Found = false;
+    long long Offset = 0;    // [bytes] from the start of the file to the first sample
+    uint64_t SizeBytes = 0;  // [bytes] the header promises
 };
 
 DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
@@ -104,11 +104,11 @@ DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
             rf64DataSize = Get64(sizes + 8);
         }
         if (std::memcmp(chunkHead, "data", 4) == 0) {
-            claim.found = true;
-            claim.offset = position + 8;
-            claim.sizeBytes = (isRf64 && size == kUnknownDataSize) ? rf64DataSize : size;
+            claim.Found = true;
+            claim.Offset = position + 8;
+            claim.SizeBytes = (isRf64 && size == kUnknownDataSize) ? rf64DataSize : size;
             // A streaming writer that never learnt the length claims the maximum: no promise.
-            if (!isRf64 && size == kUnknownDataSize) claim.found = false;
+            if (!isRf64 && size == kUnknownDataSize) claim.Found = false;
             return claim;
         }
         position += 8 + static_cast<long long>(size) + (size & 1);
@@ -118,19 +118,19 @@ DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
 
 // Fills reader.warning when the header promises more frames than the file holds.
 void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
-    const int container = reader.info.format & SF_FORMAT_TYPEMASK;
+    const int container = reader.Info.format & SF_FORMAT_TYPEMASK;
     if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_RF64) {
         return;
     }
     const DataChunkClaim claim = ReadDataChunkClaim(fd, fileSize);
-    if (!claim.found) return;
-    const long long heldBytes = std::max(0LL, fileSize - claim.offset);
-    if (claim.sizeBytes <= static_cast<uint64_t>(heldBytes)) return;
+    if (!claim.Found) return;
+    const long long heldBytes = std::max(0LL, fileSize - claim.Offset);
+    if (claim.SizeBytes <= static_cast<uint64_t>(heldBytes)) return;
     const uint64_t frameBytes =
-        static_cast<uint64_t>(reader.info.channels) * BytesPerSample(reader.subtype);
-    reader.warning = reader.path + ": truncated: the header promises " +
-                     std::to_string(claim.sizeBytes / frameBytes) + " frames, the file holds " +
-                     std::to_string(reader.frames);
+        static_cast<uint64_t>(reader.Info.channels) * BytesPerSample(reader.Subtype);
+    reader.Warning = reader.Path + ": truncated: the header promises " +
+                     std::to_string(claim.SizeBytes / frameBytes) + " frames, the file holds " +
+                     std::to_string(reader.Frames);
 }
 
 std::string SystemReason(int errorNumber) { return std::strerror(errorNumber); }
@@ -140,17 +140,17 @@ std::string SystemReason(int errorNumber) { return std::strerror(errorNumber); }
 WavReader::~WavReader() { CloseWavReader(*this); }
 
 void CloseWavReader(WavReader& reader) {
-    if (reader.file != nullptr) sf_close(reader.file);
-    reader.file = nullptr;
-    reader.info = SF_INFO{};
-    reader.frames = 0;
-    reader.subtype = 0;
-    reader.warning.clear();
+    if (reader.File != nullptr) sf_close(reader.File);
+    reader.File = nullptr;
+    reader.Info = SF_INFO{};
+    reader.Frames = 0;
+    reader.Subtype = 0;
+    reader.Warning.clear();
 }
 
 bool OpenWavReader(WavReader& reader, const std::string& path, std::string& error) {
     CloseWavReader(reader);
-    reader.path = path;
+    reader.Path = path;
 
     // The file is opened here rather than by libsndfile so that a failure reports the system's
     // reason, and so that its size is known for the truncation check.
@@ -190,10 +190,10 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
         error = path + ": " + SubtypeName(subtype) +
                 " encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed";
     } else {
-        reader.file = file;
-        reader.info = info;
-        reader.frames = info.frames;
-        reader.subtype = subtype;
+        reader.File = file;
+        reader.Info = info;
+        reader.Frames = info.frames;
+        reader.Subtype = subtype;
         if (S_ISREG(status.st_mode)) CheckTruncation(reader, fd, status.st_size);
         return true;
     }
@@ -201,46 +201,46 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
     return false;
 }
 
-long long WavFrameCount(const WavReader& reader) { return reader.frames; }
+long long WavFrameCount(const WavReader& reader) { return reader.Frames; }
 
 long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std::string& error) {
-    if (reader.file == nullptr) {
-        error = (reader.path.empty() ? std::string("WAV reader") : reader.path) + ": not open";
+    if (reader.File == nullptr) {
+        error = (reader.Path.empty() ? std::string("WAV reader") : reader.Path) + ": not open";
         return -1;
     }
     if (maxFrames <= 0) return 0;
 
     long long done = 0;
-    if (reader.subtype == SF_FORMAT_PCM_16) {
-        done = sf_readf_short(reader.file, reinterpret_cast<short*>(out), maxFrames);
-    } else if (reader.subtype == SF_FORMAT_FLOAT || reader.subtype == SF_FORMAT_DOUBLE) {
-        reader.realBuffer.resize(2 * kConvertChunkFrames);
+    if (reader.Subtype == SF_FORMAT_PCM_16) {
+        done = sf_readf_short(reader.File, reinterpret_cast<short*>(out), maxFrames);
+    } else if (reader.Subtype == SF_FORMAT_FLOAT || reader.Subtype == SF_FORMAT_DOUBLE) {
+        reader.RealBuffer.resize(2 * kConvertChunkFrames);
         while (done < maxFrames) {
             const long long want = std::min(kConvertChunkFrames, maxFrames - done);
-            const long long got = sf_readf_double(reader.file, reader.realBuffer.data(), want);
+            const long long got = sf_readf_double(reader.File, reader.RealBuffer.data(), want);
             for (long long n = 0; n < got; ++n) {
-                out[done + n].Rf = ClipToInt16(std::round(reader.realBuffer[2 * n] * 32767.0));
-                out[done + n].Pps = ClipToInt16(std::round(reader.realBuffer[2 * n + 1] * 32767.0));
+                out[done + n].Rf = ClipToInt16(std::round(reader.RealBuffer[2 * n] * 32767.0));
+                out[done + n].Pps = ClipToInt16(std::round(reader.RealBuffer[2 * n + 1] * 32767.0));
             }
             done += std::max(0LL, got);
             if (got < want) break;
         }
     } else {
         // libsndfile delivers every PCM width left-justified in 32 bits.
-        reader.intBuffer.resize(2 * kConvertChunkFrames);
+        reader.IntBuffer.resize(2 * kConvertChunkFrames);
         while (done < maxFrames) {
             const long long want = std::min(kConvertChunkFrames, maxFrames - done);
-            const long long got = sf_readf_int(reader.file, reader.intBuffer.data(), want);
+            const long long got = sf_readf_int(reader.File, reader.IntBuffer.data(), want);
             for (long long n = 0; n < got; ++n) {
-                out[done + n].Rf = ClipToInt16(std::round(reader.intBuffer[2 * n] / 65536.0));
-                out[done + n].Pps = ClipToInt16(std::round(reader.intBuffer[2 * n + 1] / 65536.0));
+                out[done + n].Rf = ClipToInt16(std::round(reader.IntBuffer[2 * n] / 65536.0));
+                out[done + n].Pps = ClipToInt16(std::round(reader.IntBuffer[2 * n + 1] / 65536.0));
             }
             done += std::max(0LL, got);
             if (got < want) break;
         }
     }
-    if (sf_error(reader.file) != SF_ERR_NO_ERROR) {
-        error = reader.path + ": read failed: " + sf_strerror(reader.file);
+    if (sf_error(reader.File) != SF_ERR_NO_ERROR) {
+        error = reader.Path + ": read failed: " + sf_strerror(reader.File);
         return -1;
     }
     return done;
@@ -254,8 +254,8 @@ WavWriter::~WavWriter() {
 bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& error) {
     std::string closeError;
     CloseWavWriter(writer, closeError);
-    writer.path = path;
-    writer.framesWritten = 0;
+    writer.Path = path;
+    writer.FramesWritten = 0;
 
     // Created here rather than by libsndfile so that a failure reports the system's reason.
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -274,45 +274,45 @@ bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& erro
     }
     // Below 4 GiB the file is finished as a plain WAV that every program reads.
     sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    writer.file = file;
+    writer.File = file;
     return true;
 }
 
 bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std::string& error) {
-    if (writer.file == nullptr) {
-        error = (writer.path.empty() ? std::string("WAV writer") : writer.path) + ": not open";
+    if (writer.File == nullptr) {
+        error = (writer.Path.empty() ? std::string("WAV writer") : writer.Path) + ": not open";
         return false;
     }
     if (count <= 0) return true;
     const sf_count_t written =
-        sf_writef_short(writer.file, reinterpret_cast<const short*>(frames), count);
-    if (written > 0) writer.framesWritten += written;
+        sf_writef_short(writer.File, reinterpret_cast<const short*>(frames), count);
+    if (written > 0) writer.FramesWritten += written;
     if (written != count) {
-        error = writer.path + ": cannot write: " + sf_strerror(writer.file);
+        error = writer.Path + ": cannot write: " + sf_strerror(writer.File);
         return false;
     }
     return true;
 }
 
 bool UpdateWavHeader(WavWriter& writer, std::string& error) {
-    if (writer.file == nullptr) {
-        error = (writer.path.empty() ? std::string("WAV writer") : writer.path) + ": not open";
+    if (writer.File == nullptr) {
+        error = (writer.Path.empty() ? std::string("WAV writer") : writer.Path) + ": not open";
         return false;
     }
-    sf_command(writer.file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-    if (sf_error(writer.file) != SF_ERR_NO_ERROR) {
-        error = writer.path + ": cannot update the header: " + sf_strerror(writer.file);
+    sf_command(writer.File, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    if (sf_error(writer.File) != SF_ERR_NO_ERROR) {
+        error = writer.Path + ": cannot update the header: " + sf_strerror(writer.File);
         return false;
     }
     return true;
 }
 
 bool CloseWavWriter(WavWriter& writer, std::string& error) {
-    if (writer.file == nullptr) return true;
-    const int code = sf_close(writer.file);
-    writer.file = nullptr;
+    if (writer.File == nullptr) return true;
+    const int code = sf_close(writer.File);
+    writer.File = nullptr;
     if (code != SF_ERR_NO_ERROR) {
-        error = writer.path + ": cannot finish the file: " + sf_error_number(code);
+        error = writer.Path + ": cannot finish the file: " + sf_error_number(code);
         return false;
     }
     return true;

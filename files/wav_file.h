@@ -32,15 +32,15 @@ namespace qv {
 
 struct WavReader {
     // parameters
-    std::string path;  // as given to OpenWavReader, used in every message
+    std::string Path;  // as given to OpenWavReader, used in every message
     // state
-    SNDFILE* file = nullptr;
-    SF_INFO info{};                  // as libsndfile reports the file
-    long long frames = 0;            // [frames] present in the file (what a full read delivers)
-    int subtype = 0;                 // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
-    std::string warning;             // one line, empty unless the file is truncated
-    std::vector<int> intBuffer;      // conversion buffer for PCM other than 16-bit
-    std::vector<double> realBuffer;  // conversion buffer for float and double
+    SNDFILE* File = nullptr;
+    SF_INFO Info{};                  // as libsndfile reports the file
+    long long Frames = 0;            // [frames] present in the file (what a full read delivers)
+    int Subtype = 0;                 // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
+    std::string Warning;             // one line, empty unless the file is truncated
+    std::vector<int> IntBuffer;      // conversion buffer for PCM other than 16-bit
+    std::vector<double> RealBuffer;  // conversion buffer for float and double
 
     WavReader() = default;
     WavReader(const WavReader&) = delete;
@@ -63,10 +63,10 @@ void CloseWavReader(WavReader& reader);
 
 struct WavWriter {
     // parameters
-    std::string path;  // as given to OpenWavWriter, used in every message
+    std::string Path;  // as given to OpenWavWriter, used in every message
     // state
-    SNDFILE* file = nullptr;
-    long long framesWritten = 0;  // [frames]
+    SNDFILE* File = nullptr;
+    long long FramesWritten = 0;  // [frames]
 
     WavWriter() = default;
     WavWriter(const WavWriter&) = delete;

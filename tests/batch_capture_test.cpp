@@ -119,7 +119,7 @@ TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhat
     }
 
     SimulatorSettings settings;
-    settings.ppm = 40;
+    settings.Ppm = 40;
     EXPECT_TRUE(SameFrames(ReadWavFile(rec), Simulate(settings, 20000)));
 }
 

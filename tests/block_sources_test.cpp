@@ -51,7 +51,7 @@ TEST(BlockSources, WavPlaybackDeliversTheFileInWholeBlocksThenEnds) {
 
 TEST(BlockSources, SimulatorDeliversItsStreamAtRealTimePace) {
     SimulatorSettings settings;
-    settings.ppm = 30;
+    settings.Ppm = 30;
     const int64_t total = 4000 + 17;  // half a second and a short last block
     std::string message;
     const auto start = std::chrono::steady_clock::now();

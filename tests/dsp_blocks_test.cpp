@@ -17,8 +17,8 @@ namespace {
 
 TEST(DspBlocks, SimulatedCardThroughTheBlocksAloneGivesTheirResultsOnTheirCadence) {
     SimulatorSettings settings;
-    settings.seconds = 40;
-    settings.ppm = -120;
+    settings.Seconds = 40;
+    settings.Ppm = -120;
     SignalSimulator sim;
     StartSimulator(sim, settings);
     std::vector<Frame> frames(static_cast<size_t>(SimulatorTotalFrames(settings)));
@@ -28,7 +28,7 @@ TEST(DspBlocks, SimulatedCardThroughTheBlocksAloneGivesTheirResultsOnTheirCadenc
     FrontEnd front;
     front.RealignPending = 1;  // as Start leaves it
     ClickLock lock;
-    lock.LockStep = static_cast<long double>(settings.lockFreqHz) / kSamplesPerSecond;
+    lock.LockStep = static_cast<long double>(settings.LockFreqHz) / kSamplesPerSecond;
     Integration integration;
 
     long long samples = 0, clickReads = 0, wrongClickPosition = 0;

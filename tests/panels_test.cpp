@@ -245,8 +245,8 @@ TEST(DisplaySurfaces, EachPassLeavesItsLastPenAndFontSelected) {
     StartedChain c;
     Display& d = c.m.Screen;
     auto expectPen = [](const Surface& s, Colour colour, PenStyle style, int fontHeight) {
-        EXPECT_EQ(s.SelectedPen.colour, colour);
-        EXPECT_EQ(s.SelectedPen.style, style);
+        EXPECT_EQ(s.SelectedPen.Colour, colour);
+        EXPECT_EQ(s.SelectedPen.Style, style);
         EXPECT_EQ(s.SelectedFont.PixelHeight, fontHeight);
     };
     expectPen(d.ScopeWorkSurface, MakeColour(0, 255, 255), PenStyle::Solid, 0);  // the traces

@@ -68,11 +68,11 @@ TEST(RasterSurface, ColoursPensPixelsAndEmptySurfaces) {
     Surface s(5, 4);
     ASSERT_EQ(PixelsOf(s, kBlack).size(), 20u) << "a new surface is black";
     const Pen first = SelectPen(s, Pen{kInk, PenStyle::Dot});
-    EXPECT_EQ(first.colour, kBlack);
-    EXPECT_EQ(first.style, PenStyle::Solid);
+    EXPECT_EQ(first.Colour, kBlack);
+    EXPECT_EQ(first.Style, PenStyle::Solid);
     const Pen second = SelectPen(s, Pen{kWhite, PenStyle::Solid});
-    EXPECT_EQ(second.colour, kInk);
-    EXPECT_EQ(second.style, PenStyle::Dot);
+    EXPECT_EQ(second.Colour, kInk);
+    EXPECT_EQ(second.Style, PenStyle::Dot);
 
     SetPixel(s, 0, 0, kInk);
     SetPixel(s, 4, 3, kInk);

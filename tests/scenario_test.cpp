@@ -15,8 +15,8 @@ namespace {
 
 TEST(ClockLoopScenario, CardFiftyPpmFastIsMeasuredWithinAMinute) {
     SimulatorSettings settings;
-    settings.seconds = 90;
-    settings.ppm = 50;
+    settings.Seconds = 90;
+    settings.Ppm = 50;
     StartedChain c;
     c.Feed(Simulate(settings));
     const std::vector<std::string> freq = c.host.Texts(Readout::FreqError);
@@ -35,8 +35,8 @@ TEST(ClockLoopScenario, CardFiftyPpmFastIsMeasuredWithinAMinute) {
 
 TEST(ClockLoopScenario, SlowCardIsMeasuredNegative) {
     SimulatorSettings settings;
-    settings.seconds = 150;
-    settings.ppm = -120;
+    settings.Seconds = 150;
+    settings.Ppm = -120;
     StartedChain c;
     c.Feed(Simulate(settings));
     const std::vector<std::string> freq = c.host.Texts(Readout::FreqError);
@@ -49,8 +49,8 @@ TEST(ClockLoopScenario, SlowCardIsMeasuredNegative) {
 
 TEST(BlockSizes, AnySplitOfTheStreamGivesTheSameNumbers) {
     SimulatorSettings settings;
-    settings.seconds = 12;
-    settings.ppm = 30;
+    settings.Seconds = 12;
+    settings.Ppm = 30;
     const std::vector<Frame> frames = Simulate(settings);
     std::vector<std::string> iqTexts;
     std::vector<std::vector<std::string>> readouts;

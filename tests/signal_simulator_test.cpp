@@ -29,10 +29,10 @@ long FirstDifference(const std::vector<Frame>& a, const std::vector<Frame>& b) {
 // Only the named components switched on, so their samples can be compared with the formulas.
 SimulatorSettings Only(double carrier, double click, double pps, double noise) {
     SimulatorSettings s;
-    s.carrierLevel = carrier;
-    s.clickLevel = click;
-    s.ppsLevel = pps;
-    s.noiseLevel = noise;
+    s.CarrierLevel = carrier;
+    s.ClickLevel = click;
+    s.PpsLevel = pps;
+    s.NoiseLevel = noise;
     return s;
 }
 
@@ -57,7 +57,7 @@ TEST(SignalSimulatorStream, SameSeedSameStreamOtherSeedOtherNoise) {
     // RF is noise alone here (RMS 328 LSB): another seed changes nearly every sample
     SimulatorSettings s = Only(0, 0, 0.6, 0.01);
     const std::vector<Frame> a = Simulate(s, 16000);
-    s.seed = 2;
+    s.Seed = 2;
     const std::vector<Frame> b = Simulate(s, 16000);
     size_t rfDifferences = 0;
     for (size_t k = 0; k < a.size(); ++k) {
@@ -68,10 +68,10 @@ TEST(SignalSimulatorStream, SameSeedSameStreamOtherSeedOtherNoise) {
 }
 
 TEST(SignalSimulatorStream, TotalFramesCoverTheGpsSeconds) {
-    EXPECT_EQ(SimulatorTotalFrames({.seconds = 3600, .ppm = 50}), 28801440);    // 3600 * 8000.4
-    EXPECT_EQ(SimulatorTotalFrames({.seconds = 3600, .ppm = -125}), 28796400);  // 3600 * 7999
-    EXPECT_EQ(SimulatorTotalFrames({.seconds = 0.0001}), 1);  // 0.8 frames round up
-    EXPECT_EQ(SimulatorTotalFrames({.seconds = 30 * 86400.0, .ppm = 10000}), 20943360000LL);
+    EXPECT_EQ(SimulatorTotalFrames({.Seconds = 3600, .Ppm = 50}), 28801440);    // 3600 * 8000.4
+    EXPECT_EQ(SimulatorTotalFrames({.Seconds = 3600, .Ppm = -125}), 28796400);  // 3600 * 7999
+    EXPECT_EQ(SimulatorTotalFrames({.Seconds = 0.0001}), 1);  // 0.8 frames round up
+    EXPECT_EQ(SimulatorTotalFrames({.Seconds = 30 * 86400.0, .Ppm = 10000}), 20943360000LL);
 }
 
 // Each pulse is zero before its edge, passes half level (less the shape's own half-level delay)
@@ -85,8 +85,8 @@ TEST(SignalSimulatorPps, PulsesAtWholeGpsSecondsWithTheSetShape) {
         SCOPED_TRACE("ppm " + std::to_string(ppm) + ", start offset " +
                      std::to_string(startOffset));
         SimulatorSettings s = Only(0, 0, 0.6, 0);
-        s.ppm = ppm;
-        s.startOffsetSeconds = startOffset;
+        s.Ppm = ppm;
+        s.StartOffsetSeconds = startOffset;
         const double framesPerSecond = kFramesPerSecond * (1 + ppm * 1e-6);
         const std::vector<Frame> frames = Simulate(s, static_cast<size_t>(12 * framesPerSecond));
         std::vector<double> edges;  // half-level crossings, interpolated, less the delay
@@ -119,7 +119,7 @@ TEST(SignalSimulatorPps, LongDecayCarriesOverWithoutJumpsAndRepeatsEverySecond) 
     // Outside the first 2 ms of each pulse the decay moves < 0.4 LSB per frame (2 allowed),
     // and with all earlier pulses included every second repeats the one before (1 LSB).
     SimulatorSettings s = Only(0, 0, 0.3, 0);
-    s.ppsDecayMs = 2000;
+    s.PpsDecayMs = 2000;
     const std::vector<Frame> frames = Simulate(s, 4 * 8000);
     EXPECT_NEAR(frames[5462].Pps, 0.3 * 32767 * std::exp(-0.5) / (1 - std::exp(-0.5)),
                 0.001 * 32767);
@@ -156,8 +156,8 @@ TEST(SignalSimulatorRf, CarrierFollowsTheExactPhaseForTenMinutes) {
     // Without wander the carrier is sin(2 pi f t_k) at every frame however long the stream
     // runs; a recurrence that drifted would fail here. 1 LSB as above.
     SimulatorSettings s = Only(0.5, 0, 0, 0);
-    s.carrierWanderRad = 0;
-    s.ppm = 37.5;
+    s.CarrierWanderRad = 0;
+    s.Ppm = 37.5;
     const std::vector<Frame> frames = Simulate(s, 600 * 8000);
     for (size_t k = 0; k < frames.size(); k += 997) {
         const long double cycles = 1700.1L * (0.3172L + k / (8000 * (1 + 37.5e-6L)));

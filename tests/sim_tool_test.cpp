@@ -40,21 +40,21 @@ ParseOutcome Parse(Words words) {
 TEST(SimulatorOptions, GoodValuesAreStoredOtherArgumentsLeftAlone) {
     using S = SimulatorSettings;
     const std::tuple<Words, double S::*, double> cases[] = {
-        {{"--seconds", "2592000"}, &S::seconds, 2592000},
-        {{"--ppm", "-37.25"}, &S::ppm, -37.25},
-        {{"--ppm", "+1e2"}, &S::ppm, 100},
-        {{"--ppm=12.5"}, &S::ppm, 12.5},
-        {{"--start-offset", ".999"}, &S::startOffsetSeconds, 0.999},
-        {{"--click-delay-ms", "4"}, &S::clickDelayMs, 4},
-        {{"--click-length-ms", "0"}, &S::clickLengthMs, 0},
-        {{"--lock-freq", "1000.5"}, &S::lockFreqHz, 1000.5},
-        {{"--carrier-offset-hz", "-0.3"}, &S::carrierOffsetHz, -0.3},
-        {{"--carrier-level", "0"}, &S::carrierLevel, 0},
-        {{"--click-level", "1.5"}, &S::clickLevel, 1.5},
-        {{"--pps-level", "0.9"}, &S::ppsLevel, 0.9},
-        {{"--pps-rise-ms", "0.05"}, &S::ppsRiseMs, 0.05},
-        {{"--pps-decay-ms", "200"}, &S::ppsDecayMs, 200},
-        {{"--noise-level", "0.2"}, &S::noiseLevel, 0.2},
+        {{"--seconds", "2592000"}, &S::Seconds, 2592000},
+        {{"--ppm", "-37.25"}, &S::Ppm, -37.25},
+        {{"--ppm", "+1e2"}, &S::Ppm, 100},
+        {{"--ppm=12.5"}, &S::Ppm, 12.5},
+        {{"--start-offset", ".999"}, &S::StartOffsetSeconds, 0.999},
+        {{"--click-delay-ms", "4"}, &S::ClickDelayMs, 4},
+        {{"--click-length-ms", "0"}, &S::ClickLengthMs, 0},
+        {{"--lock-freq", "1000.5"}, &S::LockFreqHz, 1000.5},
+        {{"--carrier-offset-hz", "-0.3"}, &S::CarrierOffsetHz, -0.3},
+        {{"--carrier-level", "0"}, &S::CarrierLevel, 0},
+        {{"--click-level", "1.5"}, &S::ClickLevel, 1.5},
+        {{"--pps-level", "0.9"}, &S::PpsLevel, 0.9},
+        {{"--pps-rise-ms", "0.05"}, &S::PpsRiseMs, 0.05},
+        {{"--pps-decay-ms", "200"}, &S::PpsDecayMs, 200},
+        {{"--noise-level", "0.2"}, &S::NoiseLevel, 0.2},
     };
     for (const auto& [words, field, expected] : cases) {
         const ParseOutcome o = Parse(words);
@@ -64,8 +64,8 @@ TEST(SimulatorOptions, GoodValuesAreStoredOtherArgumentsLeftAlone) {
     }
     const ParseOutcome seed = Parse({"--seed", "18446744073709551615"});
     ASSERT_EQ(seed.result, 1) << seed.error;
-    EXPECT_EQ(seed.settings.seed, 18446744073709551615ull);
-    EXPECT_EQ(seed.settings.ppm, SimulatorSettings{}.ppm) << "other settings untouched";
+    EXPECT_EQ(seed.settings.Seed, 18446744073709551615ull);
+    EXPECT_EQ(seed.settings.Ppm, SimulatorSettings{}.Ppm) << "other settings untouched";
 
     for (const std::string word : {"out.wav", "--lock-frequency", "--help", "-", "--seedx"}) {
         const ParseOutcome o = Parse({word, "5"});
@@ -144,7 +144,7 @@ TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.empty());
 
-    const SimulatorSettings settings{.seconds = 2.5, .ppm = -80, .seed = 7};
+    const SimulatorSettings settings{.Seconds = 2.5, .Ppm = -80, .Seed = 7};
     const long long total = 19998;  // 2.5 s at 7999.36 frames per second
     ASSERT_EQ(SimulatorTotalFrames(settings), total);
     WavReader reader;

@@ -103,13 +103,13 @@ TEST(LabelText, NothingWithoutAFontAndAnyBytesAreSafe) {
 
 TEST(LabelFace, ArialOrAFaceWithItsMetricsElseSansSerifWithAWarning) {
     const LabelFaceInfo& arial = LabelFace();
-    EXPECT_FALSE(arial.family.empty());
-    EXPECT_TRUE(arial.problem.empty()) << arial.problem;
+    EXPECT_FALSE(arial.Family.empty());
+    EXPECT_TRUE(arial.Problem.empty()) << arial.Problem;
 
     const LabelFaceInfo missing = FindLabelFace("No Such Face For Labels");
-    EXPECT_FALSE(missing.family.empty());  // still a face to draw with
-    EXPECT_NE(missing.problem.find("\"No Such Face For Labels\""), std::string::npos);
-    EXPECT_NE(missing.problem.find(missing.family), std::string::npos);
+    EXPECT_FALSE(missing.Family.empty());  // still a face to draw with
+    EXPECT_NE(missing.Problem.find("\"No Such Face For Labels\""), std::string::npos);
+    EXPECT_NE(missing.Problem.find(missing.Family), std::string::npos);
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ TEST_F(WavFileTest, SixteenBitRoundTripIsExactAndHeaderUpdatesWhileOpen) {
     WavReader reader;
     ASSERT_TRUE(OpenWavReader(reader, Path("a.wav"), error)) << error;
     EXPECT_EQ(WavFrameCount(reader), 20000);
-    EXPECT_TRUE(reader.warning.empty());
+    EXPECT_TRUE(reader.Warning.empty());
     EXPECT_TRUE(SameFrames(ReadAll(reader, 999), frames, 20000));  // the last block is short
 }
 
@@ -184,7 +184,7 @@ TEST_F(WavFileTest, TruncatedFilesAreReadAsFarAsTheyGoWithAWarning) {
         WavReader reader;
         std::string error;
         ASSERT_TRUE(OpenWavReader(reader, path, error)) << error;
-        EXPECT_EQ(reader.warning, path + ": truncated: the header promises 1000 frames, the " +
+        EXPECT_EQ(reader.Warning, path + ": truncated: the header promises 1000 frames, the " +
                                       "file holds " + std::to_string(held));
         EXPECT_EQ(WavFrameCount(reader), held);
         EXPECT_TRUE(SameFrames(ReadAll(reader), frames, held)) << held;

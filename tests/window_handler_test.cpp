@@ -562,7 +562,7 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
     ASSERT_TRUE(parse({"--simulate", "--ppm", "25", "--log-readouts", "log.tsv"}, o, help, error))
         << error;
     EXPECT_TRUE(o.Simulate);
-    EXPECT_EQ(o.Simulator.ppm, 25);
+    EXPECT_EQ(o.Simulator.Ppm, 25);
     EXPECT_EQ(o.LogPath, "log.tsv");
     ASSERT_TRUE(parse({"--help"}, o, help, error));
     EXPECT_TRUE(help);

@@ -65,12 +65,12 @@ constexpr const char* kUsage =
     "--simulate).\n";
 
 struct BatchOptions {
-    ChainSettings chain;
-    int64_t startMilliseconds = 0;
-    bool simulate = false;
-    SimulatorSettings simulator;
-    std::string input;
-    CaptureOptions capture;
+    ChainSettings Chain;
+    int64_t StartMilliseconds = 0;
+    bool Simulate = false;
+    SimulatorSettings Simulator;
+    std::string Input;
+    CaptureOptions Capture;
 };
 
 // The usage text with the capture options and the window's start-up values in their places.
@@ -98,20 +98,21 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     auto value = [&](std::string& target) { return TakeOptionValue(argc, argv, i, target, error); };
     std::string text;
     if (arg == "--lock-freq")
-        return value(o.chain.entries.LockFreqText) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--offset") return value(o.chain.entries.OffsetText) ? ParseResult::Run : ParseResult::Error;
+        return value(o.Chain.Entries.LockFreqText) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--offset")
+        return value(o.Chain.Entries.OffsetText) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--integration") {
-        return value(o.chain.entries.IntegrationText) ? ParseResult::Run : ParseResult::Error;
+        return value(o.Chain.Entries.IntegrationText) ? ParseResult::Run : ParseResult::Error;
     }
-    if (arg == "--iq-file") return value(o.chain.iqPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--log") return value(o.chain.logPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--chart") return value(o.chain.chartPath) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--panels") return value(o.chain.panelsDir) ? ParseResult::Run : ParseResult::Error;
-    if (arg == "--save-screen") return o.chain.saveScreen = true, ParseResult::Run;
-    if (arg == "--png") return o.chain.png = true, ParseResult::Run;
+    if (arg == "--iq-file") return value(o.Chain.IqPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--log") return value(o.Chain.LogPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--chart") return value(o.Chain.ChartPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--panels") return value(o.Chain.PanelsDir) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--save-screen") return o.Chain.SaveScreen = true, ParseResult::Run;
+    if (arg == "--png") return o.Chain.Png = true, ParseResult::Run;
     if (arg == "--click-position") {
         if (!value(text)) return ParseResult::Error;
-        if (!ParseWholeNumber(text, 0, kLastSampleOfSecond, o.chain.clickPosition)) {
+        if (!ParseWholeNumber(text, 0, kLastSampleOfSecond, o.Chain.ClickPosition)) {
             error = "--click-position: \"" + text + "\" is not a whole number from 0 to " +
                     std::to_string(kLastSampleOfSecond);
             return ParseResult::Error;
@@ -120,15 +121,15 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     }
     if (arg == "--start-time") {
         if (!value(text)) return ParseResult::Error;
-        if (!ParseTimeOfDay(text, o.startMilliseconds)) {
+        if (!ParseTimeOfDay(text, o.StartMilliseconds)) {
             error = "--start-time: \"" + text + "\" is not a time of day HH:MM:SS";
             return ParseResult::Error;
         }
         return ParseResult::Run;
     }
-    if (arg == "--no-blank") return o.chain.entries.BlankRfClickFlag = -1, ParseResult::Run;
-    if (arg == "--invert") return o.chain.entries.InvertFlag = 1, ParseResult::Run;
-    if (arg == "--quiet") return o.chain.quiet = true, ParseResult::Run;
+    if (arg == "--no-blank") return o.Chain.Entries.BlankRfClickFlag = -1, ParseResult::Run;
+    if (arg == "--invert") return o.Chain.Entries.InvertFlag = 1, ParseResult::Run;
+    if (arg == "--quiet") return o.Chain.Quiet = true, ParseResult::Run;
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
     if (arg == "--simulate") {
         if (!value(text)) return ParseResult::Error;
@@ -136,31 +137,31 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         std::string secondsOption = "--seconds";
         char* simArgs[] = {secondsOption.data(), text.data()};
         int j = 0;
-        if (ParseSimulatorOption(2, simArgs, j, o.simulator, error) != 1) {
+        if (ParseSimulatorOption(2, simArgs, j, o.Simulator, error) != 1) {
             error = "--simulate: " + error;
             return ParseResult::Error;
         }
-        o.simulate = true;
+        o.Simulate = true;
         return ParseResult::Run;
     }
-    const int captureOption = ParseCaptureOption(argc, argv, i, o.capture, error);
+    const int captureOption = ParseCaptureOption(argc, argv, i, o.Capture, error);
     if (captureOption != 0) return captureOption > 0 ? ParseResult::Run : ParseResult::Error;
     if (arg.size() > 1 && arg[0] == '-') {
         error = "unknown option " + arg;
         return ParseResult::Error;
     }
-    if (!o.input.empty()) {
-        error = "more than one input file (" + o.input + ", " + arg + ")";
+    if (!o.Input.empty()) {
+        error = "more than one input file (" + o.Input + ", " + arg + ")";
         return ParseResult::Error;
     }
-    o.input = arg;
+    o.Input = arg;
     return ParseResult::Run;
 }
 
 ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& error) {
     for (int i = 1; i < argc; ++i) {
-        if (o.simulate) {
-            int r = ParseSimulatorOption(argc, argv, i, o.simulator, error);
+        if (o.Simulate) {
+            int r = ParseSimulatorOption(argc, argv, i, o.Simulator, error);
             if (r < 0) return ParseResult::Error;
             if (r > 0) {
                 i -= 1;  // the loop steps past the last consumed argument
@@ -170,15 +171,15 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
         ParseResult r = ParseBatchOption(argc, argv, i, o, error);
         if (r != ParseResult::Run) return r;
     }
-    if (!CheckCaptureOptions(o.capture, !o.input.empty(), o.simulate, error)) {
+    if (!CheckCaptureOptions(o.Capture, !o.Input.empty(), o.Simulate, error)) {
         return ParseResult::Error;
     }
-    if (o.capture.capture || o.capture.listDevices) return ParseResult::Run;
-    if (o.simulate && !o.input.empty()) {
+    if (o.Capture.Capture || o.Capture.ListDevices) return ParseResult::Run;
+    if (o.Simulate && !o.Input.empty()) {
         error = "give either an input file or --simulate, not both";
         return ParseResult::Error;
     }
-    if (!o.simulate && o.input.empty()) {
+    if (!o.Simulate && o.Input.empty()) {
         error = "no input: give INPUT.wav or --simulate SECONDS";
         return ParseResult::Error;
     }
@@ -265,8 +266,8 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << "quorvelle-batch: " << error << "\n\n" << Usage();
         return 2;
     }
-    if (o.capture.capture || o.capture.listDevices) {
-        return RunBatchCapture(o.capture, o.chain, o.simulate ? &o.simulator : nullptr, out, err);
+    if (o.Capture.Capture || o.Capture.ListDevices) {
+        return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err);
     }
 
     // The input first: a bad file is reported before any output file is touched.
@@ -274,9 +275,9 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     SignalSimulator simulator;
     FrameSource source;
     long long totalFrames = 0;
-    if (o.simulate) {
-        StartSimulator(simulator, o.simulator);
-        totalFrames = SimulatorTotalFrames(o.simulator);
+    if (o.Simulate) {
+        StartSimulator(simulator, o.Simulator);
+        totalFrames = SimulatorTotalFrames(o.Simulator);
         long long remaining = totalFrames;
         source = [&simulator, remaining](Frame* frames, long long count, std::string&) mutable {
             long long n = std::min(count, remaining);
@@ -285,11 +286,11 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             return n;
         };
     } else {
-        if (!OpenWavReader(wav, o.input, error)) {
+        if (!OpenWavReader(wav, o.Input, error)) {
             err << "quorvelle-batch: " << error << "\n";
             return 1;
         }
-        if (!wav.warning.empty()) err << "quorvelle-batch: warning: " << wav.warning << "\n";
+        if (!wav.Warning.empty()) err << "quorvelle-batch: warning: " << wav.Warning << "\n";
         totalFrames = WavFrameCount(wav);
         source = [&wav](Frame* frames, long long count, std::string& e) {
             return ReadWavFrames(wav, frames, count, e);
@@ -297,14 +298,14 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
 
     ReadoutLog log;
-    if (!OpenReadoutLog(o.chain, false, log, err)) return 1;
+    if (!OpenReadoutLog(o.Chain, false, log, err)) return 1;
 
     Measurement m;
-    ChartPictures pictures(err, o.chain.png);
-    BatchHost host(m, o.startMilliseconds, log, pictures);
-    StartChain(m, host, o.chain, err);
+    ChartPictures pictures(err, o.Chain.Png);
+    BatchHost host(m, o.StartMilliseconds, log, pictures);
+    StartChain(m, host, o.Chain, err);
 
-    ProgressBar progress(err, !o.chain.quiet, totalFrames);
+    ProgressBar progress(err, !o.Chain.Quiet, totalFrames);
     std::vector<Frame> block(kFramesPerBlock);
     const double cpuStart = CpuSeconds();
     long long done = 0;
@@ -314,7 +315,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             // The results of what was read are still written.
             progress.Finish();
             err << "quorvelle-batch: " << error << "\n";
-            FinishChain(m, o.chain, pictures, log, err);
+            FinishChain(m, o.Chain, pictures, log, err);
             return 1;
         }
         if (n == 0) break;
@@ -325,10 +326,10 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const double cpuSeconds = CpuSeconds() - cpuStart;
     progress.Finish();
 
-    if (!FinishChain(m, o.chain, pictures, log, err)) return 1;
+    if (!FinishChain(m, o.Chain, pictures, log, err)) return 1;
 
     const double seconds = static_cast<double>(done) / kFramesPerSecond;
-    if (!o.chain.quiet) {
+    if (!o.Chain.Quiet) {
         char line[160];
         std::snprintf(line, sizeof line,
                       "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time",
@@ -338,7 +339,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
-    ListWrittenFiles(o.chain, pictures, out);
+    ListWrittenFiles(o.Chain, pictures, out);
     return 0;
 }
 

@@ -98,26 +98,26 @@ bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator,
         description = std::string("\"") + kSimulatorEntryName + "\"";
         return true;
     }
-    if (!o.playPath.empty()) {
+    if (!o.PlayPath.empty()) {
         // Checked here so that a bad file is its own clear line, not a device failure.
         WavReader check;
-        if (!OpenWavReader(check, o.playPath, error)) return false;
-        if (!check.warning.empty()) err << "quorvelle-batch: warning: " << check.warning << "\n";
-        source = std::make_unique<WavPlaybackSource>(o.playPath);
-        description = "\"" + PlaybackEntryName(o.playPath) + "\"";
+        if (!OpenWavReader(check, o.PlayPath, error)) return false;
+        if (!check.Warning.empty()) err << "quorvelle-batch: warning: " << check.Warning << "\n";
+        source = std::make_unique<WavPlaybackSource>(o.PlayPath);
+        description = "\"" + PlaybackEntryName(o.PlayPath) + "\"";
         return true;
     }
     // With --device the warning about an empty list would be a second line for one fault.
     DeviceList list;
     ListInputDevices(list, system, ExtraSources{},
                      [&](const std::string& caption, const std::string& text) {
-                         if (o.device.empty()) PrintWarning(err, caption, text);
+                         if (o.Device.empty()) PrintWarning(err, caption, text);
                      });
-    if (!o.device.empty()) {
+    if (!o.Device.empty()) {
         int index = -1;
         if (list.Entries.empty()) {
-            error = "--device " + o.device + ": " + kNoInputDevicesText;
-        } else if (FindDevice(list, o.device, index, error)) {
+            error = "--device " + o.Device + ": " + kNoInputDevicesText;
+        } else if (FindDevice(list, o.Device, index, error)) {
             list.Selected = index;
         }
         if (index < 0) {
@@ -138,15 +138,15 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
     auto value = [&](std::string& target) {
         return TakeOptionValue(argc, argv, i, target, error, false);
     };
-    if (arg == "--capture") return o.capture = true, 1;
-    if (arg == "--list-devices") return o.listDevices = true, 1;
-    if (arg == "--device") return value(o.device) ? 1 : -1;
-    if (arg == "--record") return value(o.recordPath) ? 1 : -1;
-    if (arg == "--play") return value(o.playPath) ? 1 : -1;
+    if (arg == "--capture") return o.Capture = true, 1;
+    if (arg == "--list-devices") return o.ListDevices = true, 1;
+    if (arg == "--device") return value(o.Device) ? 1 : -1;
+    if (arg == "--record") return value(o.RecordPath) ? 1 : -1;
+    if (arg == "--play") return value(o.PlayPath) ? 1 : -1;
     if (arg == "--seconds") {
         std::string text;
         if (!value(text)) return -1;
-        if (!ParseSeconds(text, kMaxCaptureSeconds, o.seconds)) {
+        if (!ParseSeconds(text, kMaxCaptureSeconds, o.Seconds)) {
             error = "--seconds: \"" + text + "\" is not a number of seconds above 0";
             return -1;
         }
@@ -157,12 +157,12 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
 
 bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simulate,
                          std::string& error) {
-    if (o.listDevices) return true;
-    if (!o.capture) {
-        const char* needsCapture = !o.device.empty()       ? "--device"
-                                   : o.seconds > 0         ? "--seconds"
-                                   : !o.recordPath.empty() ? "--record"
-                                   : !o.playPath.empty()   ? "--play"
+    if (o.ListDevices) return true;
+    if (!o.Capture) {
+        const char* needsCapture = !o.Device.empty()       ? "--device"
+                                   : o.Seconds > 0         ? "--seconds"
+                                   : !o.RecordPath.empty() ? "--record"
+                                   : !o.PlayPath.empty()   ? "--play"
                                                            : nullptr;
         if (needsCapture == nullptr) return true;
         error = std::string(needsCapture) + " needs --capture";
@@ -172,7 +172,7 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
         error = "give either an input file or --capture, not both";
         return false;
     }
-    if ((!o.device.empty()) + (!o.playPath.empty()) + simulate > 1) {
+    if ((!o.Device.empty()) + (!o.PlayPath.empty()) + simulate > 1) {
         error = "give one input for --capture: --device, --play or --simulate";
         return false;
     }
@@ -186,7 +186,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     BlockQueue queue;  // outlives the engine, which may still post to it until it ends
     CaptureEngine engine;
     PortAudioSystem system(engine.Audio);  // ends before the engine's audio thread
-    if (o.listDevices) return ListDevices(system, out, err);
+    if (o.ListDevices) return ListDevices(system, out, err);
 
     std::unique_ptr<BlockSource> source;
     std::string description, error;
@@ -209,23 +209,23 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     // Line by line, so that a station's log can be followed while it grows.
     if (!OpenReadoutLog(chain, true, log, err)) return 1;
     Recorder recorder;
-    if (!o.recordPath.empty() && !recorder.Open(o.recordPath, error)) {
+    if (!o.RecordPath.empty() && !recorder.Open(o.RecordPath, error)) {
         err << "quorvelle-batch: " << error << "\n";
         return 1;
     }
 
     Measurement m;
-    ChartPictures pictures(err, chain.png);
+    ChartPictures pictures(err, chain.Png);
     LiveHost host(log, pictures);
     StartChain(m, host, chain, err);
 
-    if (!chain.quiet) {
+    if (!chain.Quiet) {
         err << "quorvelle-batch: capturing from " << description
-            << (o.seconds > 0 ? "" : "; SIGINT (Ctrl-C) or SIGTERM ends the run") << "\n"
+            << (o.Seconds > 0 ? "" : "; SIGINT (Ctrl-C) or SIGTERM ends the run") << "\n"
             << std::flush;
     }
 
-    const int64_t frameLimit = o.seconds > 0 ? std::llround(o.seconds * kFramesPerSecond) : -1;
+    const int64_t frameLimit = o.Seconds > 0 ? std::llround(o.Seconds * kFramesPerSecond) : -1;
     LiveChain consumer(m, log, err, "quorvelle-batch");
     consumer.Recording = &recorder;
     consumer.FrameLimit = frameLimit;
@@ -258,7 +258,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     }
     if (!FinishChain(m, chain, pictures, log, err)) status = 1;
 
-    if (!chain.quiet) {
+    if (!chain.Quiet) {
         char line[200];
         const double cpuShare =
             stats.CaptureSeconds > 0 ? 100 * stats.AudioThreadCpuSeconds / stats.CaptureSeconds : 0;
@@ -266,12 +266,12 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                       static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
         out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
     }
-    if (signals.Received() != 0 && !chain.quiet) {
+    if (signals.Received() != 0 && !chain.Quiet) {
         err << "quorvelle-batch: " << (signals.Received() == SIGINT ? "SIGINT" : "SIGTERM")
             << ": capture ended\n";
     }
     if (status == 0) {
-        if (!o.recordPath.empty()) out << "recording: " << o.recordPath << "\n";
+        if (!o.RecordPath.empty()) out << "recording: " << o.RecordPath << "\n";
         ListWrittenFiles(chain, pictures, out);
     }
     return status;

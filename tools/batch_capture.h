@@ -11,12 +11,12 @@
 namespace qv {
 
 struct CaptureOptions {
-    bool capture = false;      // --capture
-    bool listDevices = false;  // --list-devices
-    std::string device;        // --device N|NAME; empty: the first listed, as the window does
-    double seconds = 0;        // --seconds [s] of capture; 0: until SIGINT, SIGTERM or the end
-    std::string recordPath;    // --record FILE.wav
-    std::string playPath;      // --play FILE.wav: a recording as the input, at real-time pace
+    bool Capture = false;      // --capture
+    bool ListDevices = false;  // --list-devices
+    std::string Device;        // --device N|NAME; empty: the first listed, as the window does
+    double Seconds = 0;        // --seconds [s] of capture; 0: until SIGINT, SIGTERM or the end
+    std::string RecordPath;    // --record FILE.wav
+    std::string PlayPath;      // --play FILE.wav: a recording as the input, at real-time pace
 };
 
 // The usage lines of the capture options.

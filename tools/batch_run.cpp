@@ -25,9 +25,9 @@ void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictur
 
 bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log,
                     std::ostream& err) {
-    if (s.logPath.empty()) return true;
+    if (s.LogPath.empty()) return true;
     std::string error;
-    if (log.Open(s.logPath, LogStart::Truncate, lineBuffered, error)) return true;
+    if (log.Open(s.LogPath, LogStart::Truncate, lineBuffered, error)) return true;
     err << "quorvelle-batch: " << error << "\n";
     return false;
 }
@@ -51,19 +51,19 @@ void ChartPictures::Fail(const std::string& error) {
 }
 
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err) {
-    const bool drawsText = s.saveScreen || !s.chartPath.empty() || !s.panelsDir.empty();
-    if (drawsText && !LabelFace().problem.empty()) {
-        err << "quorvelle-batch: warning: " << LabelFace().problem << "\n";
+    const bool drawsText = s.SaveScreen || !s.ChartPath.empty() || !s.PanelsDir.empty();
+    if (drawsText && !LabelFace().Problem.empty()) {
+        err << "quorvelle-batch: warning: " << LabelFace().Problem << "\n";
     }
-    m.Params.LockFreqText = s.entries.LockFreqText;
-    m.Params.OffsetText = s.entries.OffsetText;
-    m.Params.IntegrationText = s.entries.IntegrationText;
+    m.Params.LockFreqText = s.Entries.LockFreqText;
+    m.Params.OffsetText = s.Entries.OffsetText;
+    m.Params.IntegrationText = s.Entries.IntegrationText;
     InitialiseMeasurement(m, host);
-    m.Lock.ClickPosition = s.clickPosition;
-    m.Params.BlankRfClickFlag = s.entries.BlankRfClickFlag;
-    m.Params.InvertFlag = s.entries.InvertFlag;
-    m.Params.SaveIqFlag = s.iqPath.empty() ? -1 : 1;
-    m.Params.SaveScreenFlag = s.saveScreen ? 1 : -1;
+    m.Lock.ClickPosition = s.ClickPosition;
+    m.Params.BlankRfClickFlag = s.Entries.BlankRfClickFlag;
+    m.Params.InvertFlag = s.Entries.InvertFlag;
+    m.Params.SaveIqFlag = s.IqPath.empty() ? -1 : 1;
+    m.Params.SaveScreenFlag = s.SaveScreen ? 1 : -1;
     // The window is shown, and so painted, before Start can be pressed.
     RepaintPanels(m.Screen, m.Params.IntegrationSeconds, m.Now());
     StartMeasurement(m);
@@ -71,14 +71,14 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
 
 bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures,
                  ReadoutLog& log, std::ostream& err) {
-    if (!s.chartPath.empty()) {
+    if (!s.ChartPath.empty()) {
         CaptureScreen(m);
-        pictures.Write(m.Screen.CaptureSurface, s.chartPath);
+        pictures.Write(m.Screen.CaptureSurface, s.ChartPath);
     }
-    if (!s.panelsDir.empty()) WritePanels(m.Screen, s.panelsDir, pictures);
+    if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, pictures);
     bool ok = !pictures.Failed();
     std::string error;
-    if (!s.iqPath.empty() && !WriteIqFile(m.IqText, s.iqPath, error)) {
+    if (!s.IqPath.empty() && !WriteIqFile(m.IqText, s.IqPath, error)) {
         err << "quorvelle-batch: " << error << "\n";
         ok = false;
     }
@@ -90,8 +90,8 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
 }
 
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out) {
-    if (!s.iqPath.empty()) out << "I/Q file: " << s.iqPath << "\n";
-    if (!s.logPath.empty()) out << "read-out log: " << s.logPath << "\n";
+    if (!s.IqPath.empty()) out << "I/Q file: " << s.IqPath << "\n";
+    if (!s.LogPath.empty()) out << "read-out log: " << s.LogPath << "\n";
     for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
 }
 

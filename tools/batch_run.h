@@ -16,15 +16,15 @@ namespace qv {
 struct ChainSettings {
     // The entry texts and the "Blank RF click" and "Inverted" boxes, as the window starts with
     // them unless the command line says otherwise. Saving follows from the paths below.
-    Parameters entries;
-    int clickPosition = kStartClickPosition;  // [output samples after the PPS edge]
-    std::string iqPath;     // "Save I,Q to file?" on, written here at the end
-    std::string logPath;    // read-out log
-    std::string chartPath;  // the chart at the end, as "Capture screen" writes it
-    bool saveScreen = false;
-    bool png = false;       // a PNG beside every bitmap
-    std::string panelsDir;  // the three panels at the end
-    bool quiet = false;
+    Parameters Entries;
+    int ClickPosition = kStartClickPosition;  // [output samples after the PPS edge]
+    std::string IqPath;     // "Save I,Q to file?" on, written here at the end
+    std::string LogPath;    // read-out log
+    std::string ChartPath;  // the chart at the end, as "Capture screen" writes it
+    bool SaveScreen = false;
+    bool Png = false;       // a PNG beside every bitmap
+    std::string PanelsDir;  // the three panels at the end
+    bool Quiet = false;
 };
 
 // Opens the read-out log of the settings, if they name one, as a new file; false after one

@@ -87,8 +87,8 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << "quorvelle-sim: " << error << "\n";
         return 1;
     }
-    out << outputPath << ": " << total << " frames (" << settings.seconds << " GPS s at "
-        << settings.ppm << " ppm)\n";
+    out << outputPath << ": " << total << " frames (" << settings.Seconds << " GPS s at "
+        << settings.Ppm << " ppm)\n";
     return 0;
 }
 
