@@ -32,15 +32,15 @@ double UnitInterval(uint64_t& state) {
 
 // One standard normal deviate; Box-Muller, the second value of each pair kept for the next call.
 double Gaussian(SignalSimulator& sim) {
-    if (sim.haveSpareNoise) {
-        sim.haveSpareNoise = false;
-        return sim.spareNoise;
+    if (sim.HaveSpareNoise) {
+        sim.HaveSpareNoise = false;
+        return sim.SpareNoise;
     }
-    const double u1 = 1.0 - UnitInterval(sim.noiseState);  // (0, 1]: the logarithm stays finite
-    const double u2 = UnitInterval(sim.noiseState);
+    const double u1 = 1.0 - UnitInterval(sim.NoiseState);  // (0, 1]: the logarithm stays finite
+    const double u2 = UnitInterval(sim.NoiseState);
     const double radius = std::sqrt(-2.0 * std::log(u1));
-    sim.spareNoise = radius * std::sin(kTwoPi * u2);
-    sim.haveSpareNoise = true;
+    sim.SpareNoise = radius * std::sin(kTwoPi * u2);
+    sim.HaveSpareNoise = true;
     return radius * std::cos(kTwoPi * u2);
 }
 
@@ -58,10 +58,10 @@ int16_t ToSample(double fullScale) {
 // whose term is far below one LSB is not evaluated: that saves most of the cost.
 double PpsTrain(const SignalSimulator& sim, double dt) {
     double v = 0;
-    const double decayExponent = dt * sim.ppsDecayRate;
-    if (decayExponent < sim.ppsDecayCutoff) v += sim.ppsDecayGain * std::exp(-decayExponent);
-    const double riseExponent = dt * sim.ppsRiseRate;
-    if (riseExponent < sim.ppsRiseCutoff) v -= sim.ppsRiseGain * std::exp(-riseExponent);
+    const double decayExponent = dt * sim.PpsDecayRate;
+    if (decayExponent < sim.PpsDecayCutoff) v += sim.PpsDecayGain * std::exp(-decayExponent);
+    const double riseExponent = dt * sim.PpsRiseRate;
+    if (riseExponent < sim.PpsRiseCutoff) v -= sim.PpsRiseGain * std::exp(-riseExponent);
     return v;
 }
 
@@ -79,14 +79,14 @@ double Click(const SimulatorSettings& s, double u) {
 }
 
 long double GpsTime(const SignalSimulator& sim, long long frame) {
-    return sim.settings.StartOffsetSeconds + static_cast<long double>(frame) / sim.framesPerSecond;
+    return sim.Settings.StartOffsetSeconds + static_cast<long double>(frame) / sim.FramesPerSecond;
 }
 
 double Wander(const SignalSimulator& sim, long double t) {
     double w = 0;
     for (int i = 0; i < 3; ++i) {
         const double cycles = static_cast<double>(std::fmod(t / kWanderPeriods[i], 1.0L));
-        w += sim.wanderAmplitude[i] * std::sin(kTwoPi * cycles + sim.wanderPhase[i]);
+        w += sim.WanderAmplitude[i] * std::sin(kTwoPi * cycles + sim.WanderPhase[i]);
     }
     return w;
 }
@@ -94,13 +94,13 @@ double Wander(const SignalSimulator& sim, long double t) {
 // Carrier phase [rad] at GPS time t, reduced to one cycle before going to double precision.
 double CarrierPhase(const SignalSimulator& sim, long double t) {
     const long double frequency =
-        static_cast<long double>(sim.settings.LockFreqHz) + sim.settings.CarrierOffsetHz;
+        static_cast<long double>(sim.Settings.LockFreqHz) + sim.Settings.CarrierOffsetHz;
     const long double cycles = frequency * t;
     return static_cast<double>(kTwoPiL * (cycles - std::floor(cycles))) + Wander(sim, t);
 }
 
 void ComputeSegment(SignalSimulator& sim, long long first) {
-    const SimulatorSettings& s = sim.settings;
+    const SimulatorSettings& s = sim.Settings;
     const double clickDelay = s.ClickDelayMs * 1e-3;
 
     // The carrier's phase is computed exactly at both ends of the segment; in between it
@@ -108,7 +108,7 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
     const double startPhase = CarrierPhase(sim, GpsTime(sim, first));
     const long double carrierStep = kTwoPiL *
                                     (static_cast<long double>(s.LockFreqHz) + s.CarrierOffsetHz) /
-                                    sim.framesPerSecond;
+                                    sim.FramesPerSecond;
     const double wanderStep = (Wander(sim, GpsTime(sim, first + kSimulatorSegmentFrames)) -
                                Wander(sim, GpsTime(sim, first))) /
                               kSimulatorSegmentFrames;
@@ -125,8 +125,8 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
 
-        sim.segment[n].Rf = ToSample(rf);
-        sim.segment[n].Pps = ToSample(pps);
+        sim.Segment[n].Rf = ToSample(rf);
+        sim.Segment[n].Pps = ToSample(pps);
 
         const double nextCos = carrierCos * stepCos - carrierSin * stepSin;
         carrierSin = carrierSin * stepCos + carrierCos * stepSin;
@@ -135,7 +135,7 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
 }
 
 void SetUpPpsTrain(SignalSimulator& sim) {
-    const SimulatorSettings& s = sim.settings;
+    const SimulatorSettings& s = sim.Settings;
     if (!(s.PpsDecayMs > 0) || !(s.PpsLevel > 0)) return;          // no pulse: all gains stay 0
     const double r = s.PpsRiseMs * 1e-3, d = s.PpsDecayMs * 1e-3;  // [s]
 
@@ -145,25 +145,25 @@ void SetUpPpsTrain(SignalSimulator& sim) {
     const double scale = s.PpsLevel / peak;
 
     // Earlier edges add q + q^2 + ... = q / (1 - q) of each exponential, q = e^(-rate * 1 s).
-    sim.ppsDecayRate = 1 / d;
-    sim.ppsDecayGain = scale / -std::expm1(-sim.ppsDecayRate);
-    sim.ppsRiseRate = r > 0 ? 1 / r + 1 / d : 0;
-    sim.ppsRiseGain = r > 0 ? scale / -std::expm1(-sim.ppsRiseRate) : 0;
+    sim.PpsDecayRate = 1 / d;
+    sim.PpsDecayGain = scale / -std::expm1(-sim.PpsDecayRate);
+    sim.PpsRiseRate = r > 0 ? 1 / r + 1 / d : 0;
+    sim.PpsRiseGain = r > 0 ? scale / -std::expm1(-sim.PpsRiseRate) : 0;
 
     // gain * e^(-x) * 32767 < kNegligibleLsb beyond these exponents.
     auto cutoff = [](double gain) {
         return gain > 0 ? std::log(gain * 32767 / kNegligibleLsb) : -1.0;
     };
-    sim.ppsDecayCutoff = cutoff(sim.ppsDecayGain);
-    sim.ppsRiseCutoff = cutoff(sim.ppsRiseGain);
+    sim.PpsDecayCutoff = cutoff(sim.PpsDecayGain);
+    sim.PpsRiseCutoff = cutoff(sim.PpsRiseGain);
 }
 
 }  // namespace
 
 void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
     sim = SignalSimulator{};
-    sim.settings = settings;
-    sim.framesPerSecond = static_cast<long double>(kFramesPerSecond) *
+    sim.Settings = settings;
+    sim.FramesPerSecond = static_cast<long double>(kFramesPerSecond) *
                           (1.0L + static_cast<long double>(settings.Ppm) * 1e-6L);
 
     SetUpPpsTrain(sim);
@@ -172,23 +172,23 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
     uint64_t wanderSeed = settings.Seed ^ kWanderStream;
     uint64_t wanderState = SplitMix64(wanderSeed);
     for (int i = 0; i < 3; ++i) {
-        sim.wanderAmplitude[i] = settings.CarrierWanderRad * kWanderShares[i];
-        sim.wanderPhase[i] = kTwoPi * UnitInterval(wanderState);
+        sim.WanderAmplitude[i] = settings.CarrierWanderRad * kWanderShares[i];
+        sim.WanderPhase[i] = kTwoPi * UnitInterval(wanderState);
     }
-    sim.noiseState = settings.Seed;
+    sim.NoiseState = settings.Seed;
 }
 
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count) {
     while (count > 0) {
-        if (sim.segmentUsed == kSimulatorSegmentFrames) {
-            sim.segmentStart += kSimulatorSegmentFrames;
-            ComputeSegment(sim, sim.segmentStart);
-            sim.segmentUsed = 0;
+        if (sim.SegmentUsed == kSimulatorSegmentFrames) {
+            sim.SegmentStart += kSimulatorSegmentFrames;
+            ComputeSegment(sim, sim.SegmentStart);
+            sim.SegmentUsed = 0;
         }
         const size_t take =
-            std::min(count, static_cast<size_t>(kSimulatorSegmentFrames - sim.segmentUsed));
-        std::memcpy(out, sim.segment + sim.segmentUsed, take * sizeof(Frame));
-        sim.segmentUsed += static_cast<int>(take);
+            std::min(count, static_cast<size_t>(kSimulatorSegmentFrames - sim.SegmentUsed));
+        std::memcpy(out, sim.Segment + sim.SegmentUsed, take * sizeof(Frame));
+        sim.SegmentUsed += static_cast<int>(take);
         out += take;
         count -= take;
     }

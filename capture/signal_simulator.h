@@ -58,25 +58,25 @@ constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see 
 
 struct SignalSimulator {
     // parameters
-    SimulatorSettings settings;
-    long double framesPerSecond = kFramesPerSecond;  // [device frames per GPS s]
-    double ppsDecayRate = 0;                         // [1/s] 1/decay
-    double ppsDecayGain = 0;         // [full scale] of e^(-dt/decay), with earlier pulses
-    double ppsDecayCutoff = -1;      // exponent beyond which that term is below 1e-6 LSB
-    double ppsRiseRate = 0;          // [1/s] 1/rise + 1/decay
-    double ppsRiseGain = 0;          // [full scale] of e^(-dt * ppsRiseRate), likewise
-    double ppsRiseCutoff = -1;       // likewise
-    double wanderAmplitude[3] = {};  // [rad]
-    double wanderPhase[3] = {};      // [rad]
+    SimulatorSettings Settings;
+    long double FramesPerSecond = kFramesPerSecond;  // [device frames per GPS s]
+    double PpsDecayRate = 0;                         // [1/s] 1/decay
+    double PpsDecayGain = 0;         // [full scale] of e^(-dt/decay), with earlier pulses
+    double PpsDecayCutoff = -1;      // exponent beyond which that term is below 1e-6 LSB
+    double PpsRiseRate = 0;          // [1/s] 1/rise + 1/decay
+    double PpsRiseGain = 0;          // [full scale] of e^(-dt * PpsRiseRate), likewise
+    double PpsRiseCutoff = -1;       // likewise
+    double WanderAmplitude[3] = {};  // [rad]
+    double WanderPhase[3] = {};      // [rad]
     // state
-    uint64_t noiseState = 0;      // splitmix64 counter
-    bool haveSpareNoise = false;  // Box-Muller gives pairs; the second waits here
-    double spareNoise = 0;        // [standard deviations]
+    uint64_t NoiseState = 0;      // splitmix64 counter
+    bool HaveSpareNoise = false;  // Box-Muller gives pairs; the second waits here
+    double SpareNoise = 0;        // [standard deviations]
     // Frames are computed in segments of kSimulatorSegmentFrames aligned to multiples of that
     // size in the frame counter, so the output never depends on how callers split their reads.
-    long long segmentStart = -kSimulatorSegmentFrames;  // [device frames] counter of segment[0]
-    int segmentUsed = kSimulatorSegmentFrames;          // [frames] of segment already handed out
-    Frame segment[kSimulatorSegmentFrames] = {};
+    long long SegmentStart = -kSimulatorSegmentFrames;  // [device frames] counter of Segment[0]
+    int SegmentUsed = kSimulatorSegmentFrames;          // [frames] of Segment already handed out
+    Frame Segment[kSimulatorSegmentFrames] = {};
 };
 
 void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings);
