@@ -25,7 +25,7 @@ size_t LineCount(const std::string& text) { return std::count(text.begin(), text
 std::vector<std::string> Readouts(const std::string& logPath) {
     std::vector<std::string> readouts;
     for (const LogLine& l : ReadLog(logPath)) {
-        if (l.name != "CAPTURE") readouts.push_back(l.name + "\t" + l.text);
+        if (l.Name != "CAPTURE") readouts.push_back(l.Name + "\t" + l.Text);
     }
     return readouts;
 }
@@ -48,36 +48,36 @@ TEST(BatchCaptureUsage, CaptureOptionsOutOfPlaceAreUsageErrors) {
     };
     for (const std::vector<std::string>& args : cases) {
         ToolRun r = RunBatchTool(args);
-        EXPECT_EQ(r.status, 2) << args[0] << " " << args[1] << ": " << r.err;
-        EXPECT_NE(r.err.find("usage: quorvelle-batch"), std::string::npos);
+        EXPECT_EQ(r.Status, 2) << args[0] << " " << args[1] << ": " << r.Err;
+        EXPECT_NE(r.Err.find("usage: quorvelle-batch"), std::string::npos);
     }
     ToolRun help = RunBatchTool({"--help"});
-    EXPECT_NE(help.out.find("--list-devices"), std::string::npos);
+    EXPECT_NE(help.Out.find("--list-devices"), std::string::npos);
 }
 
 TEST(BatchCaptureErrors, UnknownDeviceOrUnusableOutputIsOneLineAndExitOne) {
     TestFolder folder;
     for (const char* device : {"99", "no such card anywhere"}) {
         ToolRun r = RunBatchTool({"--capture", "--device", device, "--seconds", "1"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(LineCount(r.err), 1u) << r.err;
-        EXPECT_EQ(r.err.rfind("quorvelle-batch: --device ", 0), 0u) << r.err;
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_EQ(LineCount(r.Err), 1u) << r.Err;
+        EXPECT_EQ(r.Err.rfind("quorvelle-batch: --device ", 0), 0u) << r.Err;
     }
     ToolRun play = RunBatchTool({"--capture", "--play", folder.Path("missing.wav")});
-    EXPECT_EQ(play.status, 1);
-    EXPECT_EQ(LineCount(play.err), 1u) << play.err;
-    EXPECT_NE(play.err.find("missing.wav: cannot open"), std::string::npos);
+    EXPECT_EQ(play.Status, 1);
+    EXPECT_EQ(LineCount(play.Err), 1u) << play.Err;
+    EXPECT_NE(play.Err.find("missing.wav: cannot open"), std::string::npos);
 
     ToolRun record = RunBatchTool(
         {"--quiet", "--capture", "--record", "/nonexistent-dir/r.wav", "--simulate", "2"});
-    EXPECT_EQ(record.status, 1);
-    EXPECT_EQ(record.err,
+    EXPECT_EQ(record.Status, 1);
+    EXPECT_EQ(record.Err,
               "quorvelle-batch: /nonexistent-dir/r.wav: cannot create: No such file "
               "or directory\n");
 
     ToolRun list = RunBatchTool({"--list-devices"});
-    EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.out.rfind("Input devices:", 0), 0u);
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_EQ(list.Out.rfind("Input devices:", 0), 0u);
 }
 
 TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhatItProcessed) {
@@ -89,17 +89,17 @@ TEST(BatchCaptureRun, SimulatorAsLiveInputGivesTheBatchRunsResultsAndRecordsWhat
         RunBatchTool({"--integration", "1", "--log", liveLog, "--iq-file", liveIq, "--chart", chart,
                       "--panels", folder.Path("panels"), "--capture", "--seconds", "2.5",
                       "--record", rec, "--simulate", "3", "--ppm", "40"});
-    ASSERT_EQ(live.status, 0) << live.err;
-    EXPECT_NE(live.out.find("picture: " + chart), std::string::npos) << live.out;
-    EXPECT_NE(live.out.find("picture: " + folder.Path("panels") + "/iq.png"), std::string::npos);
+    ASSERT_EQ(live.Status, 0) << live.Err;
+    EXPECT_NE(live.Out.find("picture: " + chart), std::string::npos) << live.Out;
+    EXPECT_NE(live.Out.find("picture: " + folder.Path("panels") + "/iq.png"), std::string::npos);
     ToolRun batch = RunBatchTool({"--quiet", "--integration", "1", "--log", batchLog, "--iq-file",
                                   batchIq, "--simulate", "3", "--ppm", "40"});
-    ASSERT_EQ(batch.status, 0) << batch.err;
+    ASSERT_EQ(batch.Status, 0) << batch.Err;
 
     const std::string summary =
         "capture ended: 20000 frames processed, 0 dropped, 0 input overflows";
-    EXPECT_NE(live.out.find(summary), std::string::npos) << live.out;
-    EXPECT_NE(live.err.find("capturing from \"Simulated GPS receiver and radio\""),
+    EXPECT_NE(live.Out.find(summary), std::string::npos) << live.Out;
+    EXPECT_NE(live.Err.find("capturing from \"Simulated GPS receiver and radio\""),
               std::string::npos);
     EXPECT_EQ(LogTexts(liveLog, "CAPTURE"), std::vector<std::string>{summary});
 

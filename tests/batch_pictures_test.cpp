@@ -53,14 +53,14 @@ using BatchPictures = InScratchDirectory;
 TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
     ToolRun r = RunBatchTool(
         {"--quiet", "--chart", "end.BMP", "--png", "--panels", "panels", "--simulate", "40"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(static_cast<int64_t>(fs::file_size("end.BMP")), kCaptureBitmapFileSize);
     EXPECT_EQ(PngSize("end.png"), std::make_pair(768u, 340u));
     EXPECT_EQ(PngSize("panels/scope.png"), std::make_pair(126u, 168u));
     EXPECT_EQ(PngSize("panels/iq.png"), std::make_pair(168u, 168u));
     EXPECT_EQ(PngSize("panels/chart.png"), std::make_pair(766u, 338u));
-    EXPECT_NE(r.out.find("picture: end.BMP\npicture: end.png\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("picture: panels/chart.png"), std::string::npos) << r.out;
+    EXPECT_NE(r.Out.find("picture: end.BMP\npicture: end.png\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("picture: panels/chart.png"), std::string::npos) << r.Out;
     // Thirteen periods of red phase dots and blue level dots are in the file (BGR order).
     std::ifstream in("end.BMP", std::ios::binary);
     std::string bytes(std::istreambuf_iterator<char>(in), {});
@@ -77,7 +77,7 @@ TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
 TEST_F(BatchPictures, SaveScreenCapturesAtThe739thPeriodOnStreamTime) {
     ToolRun r = RunBatchTool({"--quiet", "--save-screen", "--png", "--integration", "1",
                               "--start-time", "10:00:00", "--simulate", "745"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.Status, 0) << r.Err;
     // The 739th one-second period closes in the last frames before 12:19 after the start (the
     // first period closes a sample early), so the name is that second's.
     const std::vector<std::string> bitmaps = FilesMatching(R"(\d{6}\.BMP)");
@@ -91,16 +91,16 @@ TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
     const std::string iq = (dir_ / "iq.txt").string();
     ToolRun chart = RunBatchTool(
         {"--quiet", "--iq-file", iq, "--chart", "/nonexistent-dir/c.BMP", "--simulate", "7"});
-    EXPECT_EQ(chart.status, 1);
-    EXPECT_NE(chart.err.find("/nonexistent-dir/c.BMP: cannot create"), std::string::npos);
+    EXPECT_EQ(chart.Status, 1);
+    EXPECT_NE(chart.Err.find("/nonexistent-dir/c.BMP: cannot create"), std::string::npos);
     EXPECT_TRUE(fs::exists(iq));
 
     fs::remove(iq);
     std::ofstream("a-file") << "not a directory";
     ToolRun panels =
         RunBatchTool({"--quiet", "--iq-file", iq, "--panels", "a-file/panels", "--simulate", "4"});
-    EXPECT_EQ(panels.status, 1);
-    EXPECT_NE(panels.err.find("scope.png: cannot create"), std::string::npos) << panels.err;
+    EXPECT_EQ(panels.Status, 1);
+    EXPECT_NE(panels.Err.find("scope.png: cannot create"), std::string::npos) << panels.Err;
     EXPECT_TRUE(fs::exists(iq));
 
     // Automatic captures into a current directory that has gone away.
@@ -110,9 +110,9 @@ TEST_F(BatchPictures, UnwritablePicturesFailTheRunButKeepTheOtherResults) {
     ToolRun captures = RunBatchTool(
         {"--quiet", "--iq-file", iq, "--save-screen", "--integration", "1", "--simulate", "742"});
     fs::current_path(dir_);
-    EXPECT_EQ(captures.status, 1);
-    EXPECT_TRUE(std::regex_search(captures.err, std::regex(R"(\d{6}\.BMP: cannot create)")))
-        << captures.err;
+    EXPECT_EQ(captures.Status, 1);
+    EXPECT_TRUE(std::regex_search(captures.Err, std::regex(R"(\d{6}\.BMP: cannot create)")))
+        << captures.Err;
     EXPECT_TRUE(fs::exists(iq));
 }
 

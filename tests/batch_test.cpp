@@ -32,39 +32,39 @@ TEST(BatchUsage, BadUsageExitsTwoWithTheUsageText) {
     };
     for (const std::vector<std::string>& args : cases) {
         ToolRun r = RunBatchTool(args);
-        EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("usage: quorvelle-batch"), std::string::npos);
+        EXPECT_EQ(r.Status, 2) << r.Err;
+        EXPECT_NE(r.Err.find("usage: quorvelle-batch"), std::string::npos);
     }
     ToolRun help = RunBatchTool({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--simulate SECONDS"), std::string::npos);
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("--simulate SECONDS"), std::string::npos);
 }
 
 TEST(BatchErrors, UnreadableInputIsOneLineAndExitOne) {
     ToolRun missing = RunBatchTool({"--quiet", Temp("no-such-file.wav")});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
-    EXPECT_NE(missing.err.find("no-such-file.wav"), std::string::npos);
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(std::count(missing.Err.begin(), missing.Err.end(), '\n'), 1) << missing.Err;
+    EXPECT_NE(missing.Err.find("no-such-file.wav"), std::string::npos);
 
     const std::string text = Temp("notes.wav");
     std::ofstream(text) << "not a recording\n";
     ToolRun notAudio = RunBatchTool({"--quiet", text});
-    EXPECT_EQ(notAudio.status, 1);
-    EXPECT_NE(notAudio.err.find("notes.wav"), std::string::npos);
+    EXPECT_EQ(notAudio.Status, 1);
+    EXPECT_NE(notAudio.Err.find("notes.wav"), std::string::npos);
 }
 
 TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
     ToolRun iq =
         RunBatchTool({"--quiet", "--iq-file", "/nonexistent-dir/iq.txt", "--simulate", "4"});
-    EXPECT_EQ(iq.status, 1);
-    EXPECT_NE(iq.err.find("/nonexistent-dir/iq.txt: cannot create"), std::string::npos);
+    EXPECT_EQ(iq.Status, 1);
+    EXPECT_NE(iq.Err.find("/nonexistent-dir/iq.txt: cannot create"), std::string::npos);
     ToolRun log = RunBatchTool({"--quiet", "--log", "/nonexistent-dir/log.tsv", "--simulate", "4"});
-    EXPECT_EQ(log.status, 1);
-    EXPECT_NE(log.err.find("/nonexistent-dir/log.tsv"), std::string::npos);
+    EXPECT_EQ(log.Status, 1);
+    EXPECT_NE(log.Err.find("/nonexistent-dir/log.tsv"), std::string::npos);
     if (std::filesystem::exists("/dev/full")) {
         ToolRun full = RunBatchTool({"--quiet", "--log", "/dev/full", "--simulate", "4"});
-        EXPECT_EQ(full.status, 1);
-        EXPECT_NE(full.err.find("No space left on device"), std::string::npos);
+        EXPECT_EQ(full.Status, 1);
+        EXPECT_NE(full.Err.find("No space left on device"), std::string::npos);
     }
 }
 
@@ -72,8 +72,8 @@ TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
     const std::string iq = Temp("sim.iq.txt"), log = Temp("sim.readouts.tsv");
     ToolRun r = RunBatchTool({"--quiet", "--start-time", "23:59:50", "--integration", "2",
                               "--iq-file", iq, "--log", log, "--simulate", "20", "--ppm", "-20"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("I/Q file: " + iq), std::string::npos);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("I/Q file: " + iq), std::string::npos);
 
     std::vector<std::string> records = TextLines(iq);
     // 20 s in periods of 2 s: the first closes a sample early, so 10 records; then the empty line.

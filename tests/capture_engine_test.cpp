@@ -64,7 +64,7 @@ TEST(CaptureStart, OpenFailureIsNoSuitableDeviceWithTheReasonAndNothingAllocated
     EXPECT_EQ(rig.message, "No suitable device found");
     EXPECT_EQ(rig.engine.ErrorDetail, "Invalid sample rate");
     EXPECT_EQ(rig.allocator.allocations, 0);
-    EXPECT_EQ(rig.probe->closes, 1);  // whatever Open did is undone at once
+    EXPECT_EQ(rig.probe->Closes, 1);  // whatever Open did is undone at once
     EXPECT_EQ(rig.engine.State, CaptureState::Ended);
 }
 
@@ -76,8 +76,8 @@ TEST(CaptureStart, AllocationFailureAtBlock57StopsThereAndReleasesTheRest) {
     EXPECT_EQ(rig.message, "Can\xC2\xB4t alloc Buffers");  // the acute accent, in UTF-8
     EXPECT_EQ(rig.allocator.allocations, 57);              // blocks 58..128 never requested
     EXPECT_EQ(rig.allocator.frees, 56);
-    EXPECT_EQ(rig.probe->starts, 0);
-    EXPECT_EQ(rig.probe->closes, 1);
+    EXPECT_EQ(rig.probe->Starts, 0);
+    EXPECT_EQ(rig.probe->Closes, 1);
     EXPECT_EQ(rig.engine.State, CaptureState::Ended);  // nothing left for End to release
 }
 
@@ -88,7 +88,7 @@ TEST(CaptureStart, StartFailureShowsTheSourceTextAndFreesEveryBlock) {
     EXPECT_EQ(rig.message, "Device unavailable");
     EXPECT_EQ(rig.allocator.allocations, 128);
     EXPECT_EQ(rig.allocator.frees, 128);
-    EXPECT_EQ(rig.probe->closes, 1);
+    EXPECT_EQ(rig.probe->Closes, 1);
 }
 
 TEST(CaptureStart, EndBeforeStartOnlyEndsAndCaptureRunsOncePerRun) {
@@ -97,7 +97,7 @@ TEST(CaptureStart, EndBeforeStartOnlyEndsAndCaptureRunsOncePerRun) {
     EXPECT_EQ(rig.engine.State, CaptureState::Ended);
     EXPECT_FALSE(rig.Start());
     EXPECT_EQ(rig.message, kCaptureAlreadyStarted);
-    EXPECT_EQ(rig.probe->opens, 0);
+    EXPECT_EQ(rig.probe->Opens, 0);
     EXPECT_EQ(rig.allocator.allocations, 0);
 }
 
@@ -109,12 +109,12 @@ TEST(CaptureStart, StartTwiceIsRefusedAndTheRunningCaptureGoesOn) {
     EXPECT_FALSE(StartCapture(rig.engine, std::make_unique<CountingSource>(secondProbe), rig.queue,
                               message));
     EXPECT_EQ(message, kCaptureAlreadyStarted);
-    EXPECT_EQ(secondProbe->opens, 0);
+    EXPECT_EQ(secondProbe->Opens, 0);
     EXPECT_EQ(rig.engine.State, CaptureState::Recording);
     CaptureBlock* block = nullptr;
     EXPECT_EQ(rig.queue.Next(block, kPatience), BlockQueue::Wait::Block);
     EndCapture(rig.engine);
-    EXPECT_EQ(rig.probe->closes, 1);
+    EXPECT_EQ(rig.probe->Closes, 1);
     EXPECT_EQ(rig.allocator.frees, 128);
 }
 
@@ -153,9 +153,9 @@ TEST(CaptureBlocks, FullContiguousInQueueOrderAndEverySourceCallOnTheAudioThread
     EXPECT_EQ(stats.FramesDropped, 0);
     EXPECT_EQ(CaptureSourceEnd(rig.engine), SourceEnd::Ended);
 
-    ASSERT_EQ(rig.probe->threads.size(), 1u);
-    EXPECT_NE(*rig.probe->threads.begin(), std::this_thread::get_id());
-    EXPECT_EQ(rig.probe->closes, 1);
+    ASSERT_EQ(rig.probe->Threads.size(), 1u);
+    EXPECT_NE(*rig.probe->Threads.begin(), std::this_thread::get_id());
+    EXPECT_EQ(rig.probe->Closes, 1);
 }
 
 TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) {
@@ -174,11 +174,11 @@ TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) 
 
     // Stall: take nothing until the device has delivered 178 blocks.
     const auto giveUp = std::chrono::steady_clock::now() + kPatience;
-    while (probe.blocksRead < kCaptureBlockCount + kExtra &&
+    while (probe.BlocksRead < kCaptureBlockCount + kExtra &&
            std::chrono::steady_clock::now() < giveUp) {
         std::this_thread::sleep_for(1ms);
     }
-    ASSERT_EQ(probe.blocksRead, kCaptureBlockCount + kExtra);
+    ASSERT_EQ(probe.BlocksRead, kCaptureBlockCount + kExtra);
     CollectingConsumer consumer;
     for (int i = 0; i < kCaptureBlockCount; ++i) {
         CaptureBlock* block = nullptr;
@@ -196,12 +196,12 @@ TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) 
     EndCapture(rig.engine);
 
     ASSERT_EQ(consumer.gaps.size(), 2u);
-    EXPECT_EQ(consumer.gaps[0].atFrame, kCaptureBlockCount * kFramesPerBlock);
-    EXPECT_EQ(consumer.gaps[0].droppedFrames, kExtra * kFramesPerBlock);
-    EXPECT_EQ(consumer.gaps[0].overflows, 0);
-    EXPECT_EQ(consumer.gaps[1].atFrame, (kCaptureBlockCount + kExtra + 3) * kFramesPerBlock);
-    EXPECT_EQ(consumer.gaps[1].droppedFrames, 0);
-    EXPECT_EQ(consumer.gaps[1].overflows, 1);
+    EXPECT_EQ(consumer.gaps[0].AtFrame, kCaptureBlockCount * kFramesPerBlock);
+    EXPECT_EQ(consumer.gaps[0].DroppedFrames, kExtra * kFramesPerBlock);
+    EXPECT_EQ(consumer.gaps[0].Overflows, 0);
+    EXPECT_EQ(consumer.gaps[1].AtFrame, (kCaptureBlockCount + kExtra + 3) * kFramesPerBlock);
+    EXPECT_EQ(consumer.gaps[1].DroppedFrames, 0);
+    EXPECT_EQ(consumer.gaps[1].Overflows, 1);
     // After the hole the stream goes on where the device is, not where the consumer was.
     ExpectCountingStream(consumer.frames, (kCaptureBlockCount + kExtra) * kFramesPerBlock);
     EXPECT_EQ(consumer.frames.size(), 10u * kFramesPerBlock);

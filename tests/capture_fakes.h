@@ -32,14 +32,14 @@ inline int64_t CountOfFrame(Frame f) {
 
 // What the test can observe of a source the engine owns.
 struct SourceProbe {
-    std::atomic<int> opens{0}, starts{0}, closes{0};
-    std::atomic<int64_t> blocksRead{0};
-    std::mutex mutex;
-    std::set<std::thread::id> threads;  // every thread that called the source
+    std::atomic<int> Opens{0}, Starts{0}, Closes{0};
+    std::atomic<int64_t> BlocksRead{0};
+    std::mutex Mutex;
+    std::set<std::thread::id> Threads;  // every thread that called the source
 
     void Called() {
-        std::lock_guard<std::mutex> lock(mutex);
-        threads.insert(std::this_thread::get_id());
+        std::lock_guard<std::mutex> lock(Mutex);
+        Threads.insert(std::this_thread::get_id());
     }
 };
 
@@ -60,13 +60,13 @@ public:
 
     bool Open(std::string& error) override {
         probe_->Called();
-        ++probe_->opens;
+        ++probe_->Opens;
         error = openFailure;
         return openFailure.empty();
     }
     bool Start(std::string& error) override {
         probe_->Called();
-        ++probe_->starts;
+        ++probe_->Starts;
         pacer.Begin();
         error = startFailure;
         return startFailure.empty();
@@ -84,12 +84,12 @@ public:
         for (int64_t i = 0; i < n; ++i) frames[i] = CountingFrame(next_ + i);
         overflowed = overflowBlocks.count(index) != 0;
         next_ += n;
-        ++probe_->blocksRead;
+        ++probe_->BlocksRead;
         return static_cast<int>(n);
     }
     void Close() override {
         probe_->Called();
-        ++probe_->closes;
+        ++probe_->Closes;
     }
 
 private:
@@ -118,8 +118,8 @@ public:
 class CollectingConsumer final : public CaptureConsumer {
 public:
     struct Gap {
-        int64_t atFrame, droppedFrames;
-        int overflows;
+        int64_t AtFrame, DroppedFrames;
+        int Overflows;
     };
     std::vector<Frame> frames;
     std::vector<int> counts;  // frames per CaptureFrames call

@@ -14,40 +14,40 @@ const Colour kCyan = MakeColour(0, 255, 255);
 
 TEST(Vectorscope, DotAtTheScaledRunningSums) {
     StartedChain c;
-    c.m.Screen.VectorMagnification = 10;
-    c.m.Lock.VectorI = 104.9L;  // a blanked sample adds nothing: the dot is where the sums are
-    c.m.Lock.VectorQ = -250.1L;
-    PhaseLockSample(c.m, 100, 0.3L);
-    EXPECT_EQ(c.m.Screen.VectorSurface.At(95, 110), kBlack);  // ROUND(10.49 + 85), ROUND(85 + 25.01)
+    c.M.Screen.VectorMagnification = 10;
+    c.M.Lock.VectorI = 104.9L;  // a blanked sample adds nothing: the dot is where the sums are
+    c.M.Lock.VectorQ = -250.1L;
+    PhaseLockSample(c.M, 100, 0.3L);
+    EXPECT_EQ(c.M.Screen.VectorSurface.At(95, 110), kBlack);  // ROUND(10.49 + 85), ROUND(85 + 25.01)
 }
 
 TEST(Vectorscope, ColumnOneSixtySevenOnlyAtARepaint) {
     StartedChain c;
     const Colour unpainted = MakeColour(1, 2, 3);
-    Surface& panel = c.m.Screen.VectorPanel;
+    Surface& panel = c.M.Screen.VectorPanel;
     FillRect(panel, 0, 0, panel.Width, panel.Height, unpainted);
-    c.m.Lock.VectorI = 82;  // x = 167
-    PhaseLockSample(c.m, 7999 - 1, 0);
-    c.m.Lock.VectorI = 82;
-    PhaseLockSample(c.m, 7999, 0);  // the once-a-second copy of 167 x 167
-    EXPECT_EQ(c.m.Screen.VectorSurface.At(167, 85), kBlack);
+    c.M.Lock.VectorI = 82;  // x = 167
+    PhaseLockSample(c.M, 7999 - 1, 0);
+    c.M.Lock.VectorI = 82;
+    PhaseLockSample(c.M, 7999, 0);  // the once-a-second copy of 167 x 167
+    EXPECT_EQ(c.M.Screen.VectorSurface.At(167, 85), kBlack);
     EXPECT_EQ(panel.At(166, 85), MakeColour(0, 255, 0));  // the I axis, copied
     EXPECT_EQ(panel.At(167, 85), unpainted);
-    RepaintPanels(c.m.Screen, 3, "00:00:00");
+    RepaintPanels(c.M.Screen, 3, "00:00:00");
     EXPECT_EQ(panel.At(167, 85), kBlack);
 }
 
 TEST(ClickScope, TracesReachThePanelOnceASecondOnAFreshBackground) {
     StartedChain c;
     c.Feed(Simulate(SimulatorSettings{}, 8000 * 3));
-    const Surface& panel = c.m.Screen.ScopePanel;
+    const Surface& panel = c.M.Screen.ScopePanel;
     // Upper half: the RF trace over x = 0..126; lower half: the PPS trace over x = 0..126.
     EXPECT_GT(CountColour(panel, kCyan, 0, 0, 126, 84), 20);
     EXPECT_GT(CountColour(panel, kCyan, 0, 85, 126, 168), 20);
     // The working surface was refilled from the background when the second ended, so the
     // traces drawn since belong to the second under way; a repaint drops them.
-    RepaintPanels(c.m.Screen, 3, "00:00:00");
-    EXPECT_EQ(CountColour(c.m.Screen.ScopePanel, kCyan, 0, 0, 126, 168), 0);
+    RepaintPanels(c.M.Screen, 3, "00:00:00");
+    EXPECT_EQ(CountColour(c.M.Screen.ScopePanel, kCyan, 0, 0, 126, 168), 0);
 }
 
 }  // namespace

@@ -12,9 +12,9 @@
 namespace qv {
 
 struct ReadoutEvent {
-    int64_t millisecondsOfDay;
-    Readout id;
-    std::string text;
+    int64_t MillisecondsOfDay;
+    Readout Id;
+    std::string Text;
 };
 
 class RecordingHost final : public ChainHost {
@@ -35,7 +35,7 @@ public:
     std::vector<std::string> Texts(Readout id) const {
         std::vector<std::string> texts;
         for (const ReadoutEvent& e : readouts) {
-            if (e.id == id) texts.push_back(e.text);
+            if (e.Id == id) texts.push_back(e.Text);
         }
         return texts;
     }
@@ -47,17 +47,17 @@ public:
 
 // A measurement after the window's initialisation and Start, with default entry texts.
 struct StartedChain {
-    Measurement m;
-    RecordingHost host;
+    Measurement M;
+    RecordingHost Host;
 
     StartedChain() {
-        host.measurement = &m;
-        InitialiseMeasurement(m, host);
-        StartMeasurement(m);
+        Host.measurement = &M;
+        InitialiseMeasurement(M, Host);
+        StartMeasurement(M);
     }
 
     void Feed(const std::vector<Frame>& frames) {
-        ProcessFrames(m, frames.data(), static_cast<int>(frames.size()));
+        ProcessFrames(M, frames.data(), static_cast<int>(frames.size()));
     }
 };
 

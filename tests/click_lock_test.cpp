@@ -15,12 +15,12 @@ namespace {
 // Positions n whose rotated vector was blanked (VectorI unchanged by the sample), for a
 // constant input after the filter has filled.
 std::set<int> BlankedPositions(StartedChain& c, int first, int last) {
-    for (int k = 0; k < 40; ++k) PhaseLockSample(c.m, 5000, 0.5L);  // fill the filter
+    for (int k = 0; k < 40; ++k) PhaseLockSample(c.M, 5000, 0.5L);  // fill the filter
     std::set<int> blanked;
     for (int n = first; n <= last; ++n) {
-        const long double before = c.m.Lock.VectorI;
-        PhaseLockSample(c.m, n, 0.5L);
-        if (c.m.Lock.VectorI == before) blanked.insert(n);
+        const long double before = c.M.Lock.VectorI;
+        PhaseLockSample(c.M, n, 0.5L);
+        if (c.M.Lock.VectorI == before) blanked.insert(n);
     }
     return blanked;
 }
@@ -42,13 +42,13 @@ TEST(LowPass, SymmetricWithTheStatedGain) {
 
 TEST(Oscillator, PhaseWrapsTowardsZero) {
     StartedChain c;
-    c.m.Lock.LockStep = 0.2125L;
-    c.m.Lock.LockPhase = 0.95L;
-    PhaseLockSample(c.m, 5000, 0);
-    EXPECT_NEAR(static_cast<double>(c.m.Lock.LockPhase), 0.1625, 1e-17);
-    c.m.Lock.LockPhase = -0.1L;  // as a correction may leave it
-    PhaseLockSample(c.m, 5000, 0);
-    EXPECT_NEAR(static_cast<double>(c.m.Lock.LockPhase), 0.1125, 1e-17);
+    c.M.Lock.LockStep = 0.2125L;
+    c.M.Lock.LockPhase = 0.95L;
+    PhaseLockSample(c.M, 5000, 0);
+    EXPECT_NEAR(static_cast<double>(c.M.Lock.LockPhase), 0.1625, 1e-17);
+    c.M.Lock.LockPhase = -0.1L;  // as a correction may leave it
+    PhaseLockSample(c.M, 5000, 0);
+    EXPECT_NEAR(static_cast<double>(c.M.Lock.LockPhase), 0.1125, 1e-17);
 }
 
 TEST(Blanking, WindowAroundTheClickPosition) {
@@ -58,16 +58,16 @@ TEST(Blanking, WindowAroundTheClickPosition) {
 
 TEST(Blanking, WindowDoesNotWrapAtTheEndOfTheSecond) {
     StartedChain c;
-    c.m.Lock.ClickPosition = 5;
+    c.M.Lock.ClickPosition = 5;
     EXPECT_EQ(BlankedPositions(c, 7980, 7999), std::set<int>());
     StartedChain d;
-    d.m.Lock.ClickPosition = 5;
+    d.M.Lock.ClickPosition = 5;
     EXPECT_EQ(BlankedPositions(d, 0, 400), Range(0, 304));
 }
 
 TEST(Blanking, OffBlanksNothing) {
     StartedChain c;
-    c.m.Params.BlankRfClickFlag = -1;
+    c.M.Params.BlankRfClickFlag = -1;
     EXPECT_EQ(BlankedPositions(c, 0, 400), std::set<int>());
 }
 
@@ -75,20 +75,20 @@ TEST(Lock, SettlesOnASteadyToneAtTheLockFrequency) {
     StartedChain c;
     c.Feed(SteadyTone(0.5L, 1700, 90));  // the click vector is smoothed over about 10 s
     // The filter's gain of 0.95855 halves in the mixer: 47.93 % per unit of amplitude.
-    EXPECT_NEAR(static_cast<double>(Number(c.host.Last(Readout::ClickLevel))), 47.93 * 0.5, 0.05);
-    EXPECT_NEAR(static_cast<double>(Number(c.host.Last(Readout::ClickPhase))), 0, 0.5);
-    EXPECT_EQ(c.host.Last(Readout::LockFreqOut), "Lock frequency = 1700.000");
-    EXPECT_EQ(c.host.Last(Readout::ClickPeak), "Click Peak = 31");
+    EXPECT_NEAR(static_cast<double>(Number(c.Host.Last(Readout::ClickLevel))), 47.93 * 0.5, 0.05);
+    EXPECT_NEAR(static_cast<double>(Number(c.Host.Last(Readout::ClickPhase))), 0, 0.5);
+    EXPECT_EQ(c.Host.Last(Readout::LockFreqOut), "Lock frequency = 1700.000");
+    EXPECT_EQ(c.Host.Last(Readout::ClickPeak), "Click Peak = 31");
 }
 
 TEST(Lock, InvertedInputSettlesHalfACycleAway) {
     StartedChain plain, inverted;  // the tone is in phase with the plain lock from the start
-    inverted.m.Params.InvertFlag = 1;
+    inverted.M.Params.InvertFlag = 1;
     const std::vector<Frame> tone = SteadyTone(0.5L, 1700, 150);
     plain.Feed(tone);
     inverted.Feed(tone);
-    EXPECT_NEAR(static_cast<double>(Number(inverted.host.Last(Readout::ClickPhase))), 0, 0.5);
-    long double shift = plain.m.Lock.LockPhase - inverted.m.Lock.LockPhase;
+    EXPECT_NEAR(static_cast<double>(Number(inverted.Host.Last(Readout::ClickPhase))), 0, 0.5);
+    long double shift = plain.M.Lock.LockPhase - inverted.M.Lock.LockPhase;
     shift -= std::floor(shift);  // reduce to 0 .. 1 cycle
     EXPECT_NEAR(static_cast<double>(shift), 0.5, 0.02);  // still settling slowly
 }

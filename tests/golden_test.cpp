@@ -50,8 +50,8 @@ TEST(Golden, CardFiftyPpmFastMatchesTheReference) {
     const std::string iq = folder.Path("golden.iq.txt");
     const std::string log = folder.Path("golden.readouts.tsv");
     const ToolRun run = RunBatchTool({"--quiet", "--iq-file", iq, "--log", log, wav});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
 
     // I/Q records to 1e-6 relative: the sums carry about ten significant digits.
     std::vector<Record> expected = Records(kGolden + "/pps50.iq.txt");

@@ -21,7 +21,7 @@ int RecordCount(const Measurement& m) {
 }
 
 void Integrate(StartedChain& c, long long samples, long double i = 0, long double q = 0) {
-    for (long long k = 0; k < samples; ++k) IntegrateSample(c.m, i, q);
+    for (long long k = 0; k < samples; ++k) IntegrateSample(c.M, i, q);
 }
 
 // The 2 x 2 dot as shown after the scroll: x = 739..740, rows `row` and `row + 1`.
@@ -35,34 +35,34 @@ void ExpectDot(const Surface& s, int row, Colour colour) {
 
 TEST(Periods, FirstClosesOneSampleEarlyThenEveryEightThousandT) {
     StartedChain c;
-    c.m.Params.SaveIqFlag = 1;
+    c.M.Params.SaveIqFlag = 1;
     Integrate(c, 23998);
-    EXPECT_EQ(RecordCount(c.m), 0);
+    EXPECT_EQ(RecordCount(c.M), 0);
     Integrate(c, 1);
-    EXPECT_EQ(RecordCount(c.m), 1);
+    EXPECT_EQ(RecordCount(c.M), 1);
     Integrate(c, 23999);
-    EXPECT_EQ(RecordCount(c.m), 1);
+    EXPECT_EQ(RecordCount(c.M), 1);
     Integrate(c, 1);
-    EXPECT_EQ(RecordCount(c.m), 2);
+    EXPECT_EQ(RecordCount(c.M), 2);
 }
 
 TEST(Periods, RecordsOnlyWhileSavingNeverBackFilled) {
     StartedChain c;
-    c.m.Params.IntegrationText = "1";
-    ReadIntegrationTime(c.m, "1");
+    c.M.Params.IntegrationText = "1";
+    ReadIntegrationTime(c.M, "1");
     Integrate(c, 7999);
-    EXPECT_EQ(RecordCount(c.m), 0);
-    c.m.Params.SaveIqFlag = 1;
+    EXPECT_EQ(RecordCount(c.M), 0);
+    c.M.Params.SaveIqFlag = 1;
     Integrate(c, 8000, 0.5L, -0.0000015L);
-    ASSERT_EQ(RecordCount(c.m), 1);
+    ASSERT_EQ(RecordCount(c.M), 1);
     // 8000 x 0.5 and 8000 x -0.0000015, at stream time 0 (no frames were processed).
-    EXPECT_EQ(c.m.IqText.substr(IqTextHeader().size()), "00:00:00,4000.0000000,-.0120000\r\n");
+    EXPECT_EQ(c.M.IqText.substr(IqTextHeader().size()), "00:00:00,4000.0000000,-.0120000\r\n");
 }
 
 TEST(ChartDots, AllZeroInputAtTheDocumentedRows) {
     StartedChain c;
     Integrate(c, 23999);
-    const Surface& trace = c.m.Screen.ChartTraceSurface;
+    const Surface& trace = c.M.Screen.ChartTraceSurface;
     ExpectDot(trace, 177, kRed);
     ExpectDot(trace, 242, kRed);
     ExpectDot(trace, 215, kBlue);  // zero power is replaced by 1e-15: about -237.6 dB
@@ -71,44 +71,44 @@ TEST(ChartDots, AllZeroInputAtTheDocumentedRows) {
 
 TEST(ChartDots, PhasePiJustAboveTheTopGridLine) {
     StartedChain c;
-    IntegrateSample(c.m, -1, 0);
+    IntegrateSample(c.M, -1, 0);
     Integrate(c, 23998);
-    ExpectDot(c.m.Screen.ChartTraceSurface, 142, kRed);
-    ExpectDot(c.m.Screen.ChartTraceSurface, 207, kRed);
+    ExpectDot(c.M.Screen.ChartTraceSurface, 142, kRed);
+    ExpectDot(c.M.Screen.ChartTraceSurface, 207, kRed);
 }
 
 TEST(ChartDots, TickEveryTenthPeriod) {
     StartedChain c;
-    ReadIntegrationTime(c.m, "1");
+    ReadIntegrationTime(c.M, "1");
     Integrate(c, 8000 * 9 - 1);
-    EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, 335), kWhite);
+    EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 335), kWhite);
     Integrate(c, 8000);
-    for (int y = 332; y <= 339; ++y) EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, y), kRed);
-    EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, 331), kWhite);
+    for (int y = 332; y <= 339; ++y) EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, y), kRed);
+    EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 331), kWhite);
 }
 
 TEST(AutomaticCapture, At739PeriodsAfterAClearAndOnlyWhileOn) {
     StartedChain c;
-    ReadIntegrationTime(c.m, "1");
-    c.m.Params.SaveScreenFlag = 1;
+    ReadIntegrationTime(c.M, "1");
+    c.M.Params.SaveScreenFlag = 1;
     Integrate(c, 8000 * 738 - 1);
-    EXPECT_EQ(c.host.captures, 0);
-    EXPECT_EQ(c.m.Screen.ChartColumn, 738);
+    EXPECT_EQ(c.Host.captures, 0);
+    EXPECT_EQ(c.M.Screen.ChartColumn, 738);
     Integrate(c, 8000);
-    EXPECT_EQ(c.host.captures, 1);
-    EXPECT_EQ(c.m.Screen.ChartColumn, 0);  // the capture clears the chart
-    EXPECT_EQ(c.m.Screen.ChartTraceSurface.At(739, 215), kWhite);
-    c.m.Params.SaveScreenFlag = -1;
+    EXPECT_EQ(c.Host.captures, 1);
+    EXPECT_EQ(c.M.Screen.ChartColumn, 0);  // the capture clears the chart
+    EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 215), kWhite);
+    c.M.Params.SaveScreenFlag = -1;
     Integrate(c, 8000 * 739);
-    EXPECT_EQ(c.host.captures, 1);
+    EXPECT_EQ(c.Host.captures, 1);
 }
 
 TEST(Levels, FullScaleToneInPhaseGivesTheDocumentedSums) {
     StartedChain c;
-    c.m.Params.BlankRfClickFlag = -1;
-    c.m.Params.SaveIqFlag = 1;
+    c.M.Params.BlankRfClickFlag = -1;
+    c.M.Params.SaveIqFlag = 1;
     c.Feed(SteadyTone(1, 1700, 30));
-    const std::string last = c.m.IqText.substr(c.m.IqText.rfind("\r\n", c.m.IqText.size() - 3) + 2);
+    const std::string last = c.M.IqText.substr(c.M.IqText.rfind("\r\n", c.M.IqText.size() - 3) + 2);
     const size_t comma = last.find(',', 9);
     const long double i = std::stold(last.substr(9, comma - 9));
     const long double q = std::stold(last.substr(comma + 1));

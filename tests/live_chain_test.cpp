@@ -34,7 +34,7 @@ TEST(LiveChain, RecordsAndProcessesUpToTheLimitAndReportsEveryGapOnce) {
     Recorder recorder;
     ASSERT_TRUE(recorder.Open(recordPath, error)) << error;
     std::ostringstream err;
-    LiveChain chain(c.m, log, err, "quorvelle-test");
+    LiveChain chain(c.M, log, err, "quorvelle-test");
     chain.Recording = &recorder;
     chain.FrameLimit = 300;
 
@@ -48,7 +48,7 @@ TEST(LiveChain, RecordsAndProcessesUpToTheLimitAndReportsEveryGapOnce) {
     EXPECT_TRUE(chain.Done());
     chain.CaptureFrames(&stream[384], kFramesPerBlock);
     EXPECT_EQ(chain.FramesProcessed(), 300);
-    EXPECT_EQ(c.m.FramesProcessed, 300);
+    EXPECT_EQ(c.M.FramesProcessed, 300);
 
     // The capture's statistics at its end: 100 more frames dropped and two overflows after the
     // last block handed over.

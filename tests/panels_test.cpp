@@ -40,7 +40,7 @@ int GridPixels(const Surface& s, int row, Colour colour) {
 }
 
 void CloseOnePeriod(StartedChain& c) {
-    for (int k = 0; k < 8000 * c.m.Params.IntegrationSeconds; ++k) IntegrateSample(c.m, 0, 0);
+    for (int k = 0; k < 8000 * c.M.Params.IntegrationSeconds; ++k) IntegrateSample(c.M, 0, 0);
 }
 
 TEST(ChartFrame, DottedGridRowsEndBeforeTheLabels) {
@@ -82,10 +82,10 @@ TEST(ChartFrame, LabelsAndTextLineAtTheirPlaces) {
         const Surface alone = Lettered(l.x, l.y, l.colour, l.text);
         const InkBox box = FindInk(alone, kWhite);
         ASSERT_FALSE(box.Empty()) << l.text;
-        EXPECT_GE(box.top, l.y);
-        EXPECT_LE(box.bottom, l.y + cell);
-        for (int y = box.top; y < box.bottom; ++y) {
-            for (int x = box.left; x < box.right; ++x) {
+        EXPECT_GE(box.Top, l.y);
+        EXPECT_LE(box.Bottom, l.y + cell);
+        for (int y = box.Top; y < box.Bottom; ++y) {
+            for (int x = box.Left; x < box.Right; ++x) {
                 if (alone.At(x, y) == l.colour) {
                     ASSERT_EQ(s.At(x, y), l.colour) << l.text;
                 }
@@ -100,7 +100,7 @@ TEST(ChartFrame, LabelsAndTextLineAtTheirPlaces) {
         const Surface alone = Lettered(xs[i], 315, kLevelText, texts[i]);
         const InkBox box = FindInk(alone, kWhite);
         EXPECT_TRUE(
-            SameBlock(s, box.left, box.top, alone, box.left, box.top, box.Width(), box.Height()))
+            SameBlock(s, box.Left, box.Top, alone, box.Left, box.Top, box.Width(), box.Height()))
             << texts[i];
     }
 }
@@ -123,41 +123,41 @@ TEST(ChartFrame, TextLineFollowsTheIntegrationTimeAndTheStartTime) {
 TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {
     StartedChain c;
     for (int p = 0; p < 10; ++p) CloseOnePeriod(c);
-    const Surface& trace = c.m.Screen.ChartTraceSurface;
+    const Surface& trace = c.M.Screen.ChartTraceSurface;
     EXPECT_EQ(trace.At(739, 335), kRed);  // the tick of the tenth period
     CloseOnePeriod(c);
     EXPECT_EQ(trace.At(738, 335), kRed);
     EXPECT_EQ(trace.At(739, 335), kWhite);
-    EXPECT_EQ(c.m.Screen.ChartColumn, 11);
+    EXPECT_EQ(c.M.Screen.ChartColumn, 11);
     // What the panel shows is the composed chart of the last period end.
-    EXPECT_TRUE(SameBlock(c.m.Screen.ChartPanel, 0, 0, c.m.Screen.ChartComposeSurface, 0, 0,
+    EXPECT_TRUE(SameBlock(c.M.Screen.ChartPanel, 0, 0, c.M.Screen.ChartComposeSurface, 0, 0,
                           kChartPanelWidth - 2, kChartPanelHeight - 2));
 
-    const Surface shown = c.m.Screen.ChartPanel;
-    c.m.Screen.ChartStartTime = "before";
-    ClearChart(c.m);
-    EXPECT_EQ(c.m.Screen.ChartColumn, 0);
-    EXPECT_EQ(c.m.Screen.ChartStartTime, "00:00:00");       // the host's time of day
-    EXPECT_EQ(c.m.Screen.ChartPanel.Pixels, shown.Pixels);  // the old chart stays on screen
+    const Surface shown = c.M.Screen.ChartPanel;
+    c.M.Screen.ChartStartTime = "before";
+    ClearChart(c.M);
+    EXPECT_EQ(c.M.Screen.ChartColumn, 0);
+    EXPECT_EQ(c.M.Screen.ChartStartTime, "00:00:00");       // the host's time of day
+    EXPECT_EQ(c.M.Screen.ChartPanel.Pixels, shown.Pixels);  // the old chart stays on screen
     EXPECT_EQ(CountOther(trace, {kWhite}), 0);
-    EXPECT_EQ(CountOther(c.m.Screen.CaptureSurface, {kWhite}), 0);
+    EXPECT_EQ(CountOther(c.M.Screen.CaptureSurface, {kWhite}), 0);
 }
 
 TEST(CaptureScreen, ComposesTheChartWithoutTouchingIt) {
     StartedChain c;
     for (int p = 0; p < 10; ++p) CloseOnePeriod(c);
-    const Surface trace = c.m.Screen.ChartTraceSurface;
-    CaptureScreen(c.m);
-    const Surface& capture = c.m.Screen.CaptureSurface;
+    const Surface trace = c.M.Screen.ChartTraceSurface;
+    CaptureScreen(c.M);
+    const Surface& capture = c.M.Screen.CaptureSurface;
     EXPECT_EQ(capture.At(739, 335), kRed);      // the trace
     EXPECT_EQ(capture.At(0, 145), kPhaseGrid);  // the frame over it
-    EXPECT_EQ(c.m.Screen.ChartTraceSurface.Pixels, trace.Pixels);
-    EXPECT_EQ(c.m.Screen.ChartColumn, 10);
+    EXPECT_EQ(c.M.Screen.ChartTraceSurface.Pixels, trace.Pixels);
+    EXPECT_EQ(c.M.Screen.ChartColumn, 10);
 }
 
 TEST(ClickScope, StartUpBackgroundAndTheRedrawDifferByAPixelOrTwo) {
     StartedChain c;
-    const Surface startUp = c.m.Screen.ScopeBackSurface;
+    const Surface startUp = c.M.Screen.ScopeBackSurface;
     // Start-up: the client rectangle 126 x 168.
     EXPECT_EQ(CountColour(startUp, kDarkRed, 0, 84, 170, 85), 126);
     EXPECT_EQ(startUp.At(48, 168), kYellow);
@@ -165,11 +165,11 @@ TEST(ClickScope, StartUpBackgroundAndTheRedrawDifferByAPixelOrTwo) {
     EXPECT_EQ(startUp.At(48, 84), kDarkRed);
     const InkBox rf = FindInk(startUp, kBlack, 0, 60, 47, 84);
     const InkBox pps = FindInk(startUp, kBlack, 0, 140, 47, 168);
-    EXPECT_GE(rf.top, 69);
-    EXPECT_GE(pps.top, 153);
+    EXPECT_GE(rf.Top, 69);
+    EXPECT_GE(pps.Top, 153);
 
-    RedrawScopeBackground(c.m.Screen);
-    const Surface redrawn = c.m.Screen.ScopeBackSurface;
+    RedrawScopeBackground(c.M.Screen);
+    const Surface redrawn = c.M.Screen.ScopeBackSurface;
     EXPECT_EQ(CountColour(redrawn, kDarkRed, 0, 84, 170, 85), 0);
     EXPECT_EQ(CountColour(redrawn, kDarkRed, 0, 85, 170, 86), 128);
     EXPECT_EQ(redrawn.At(48, 169), kYellow);
@@ -177,8 +177,8 @@ TEST(ClickScope, StartUpBackgroundAndTheRedrawDifferByAPixelOrTwo) {
     EXPECT_EQ(redrawn.At(48, 86), kYellow);
     // The labels move down by one and two rows.
     EXPECT_TRUE(
-        SameBlock(redrawn, rf.left, rf.top + 1, startUp, rf.left, rf.top, rf.Width(), rf.Height()));
-    EXPECT_TRUE(SameBlock(redrawn, pps.left, pps.top + 2, startUp, pps.left, pps.top, pps.Width(),
+        SameBlock(redrawn, rf.Left, rf.Top + 1, startUp, rf.Left, rf.Top, rf.Width(), rf.Height()));
+    EXPECT_TRUE(SameBlock(redrawn, pps.Left, pps.Top + 2, startUp, pps.Left, pps.Top, pps.Width(),
                           pps.Height()));
     EXPECT_EQ(CountOther(redrawn, {kBlack, kDarkRed, kYellow}), 0);
 }
@@ -186,9 +186,9 @@ TEST(ClickScope, StartUpBackgroundAndTheRedrawDifferByAPixelOrTwo) {
 TEST(ClickScope, MarkerDottedAtAnEvenXAboveTheDivider) {
     StartedChain c;
     for (int panelX : {25, 24}) {
-        SetClickPositionFromScope(c.m, panelX);
-        const Surface& s = c.m.Screen.ScopeBackSurface;
-        EXPECT_EQ(c.m.Lock.ClickPosition, 12);
+        SetClickPositionFromScope(c.M, panelX);
+        const Surface& s = c.M.Screen.ScopeBackSurface;
+        EXPECT_EQ(c.M.Lock.ClickPosition, 12);
         // From row 84 upwards, three on and three off; the top row is the excluded end point.
         for (int row = 60; row >= 1; --row) {
             EXPECT_EQ(s.At(24, row), (84 - row) % 6 < 3 ? kYellow : kBlack) << row;
@@ -198,26 +198,26 @@ TEST(ClickScope, MarkerDottedAtAnEvenXAboveTheDivider) {
         EXPECT_EQ(CountColour(s, kYellow, 25, 0, 26, 60), 0);
     }
     // The marker belongs to the background: a repaint shows it, and Reset All removes it.
-    RepaintPanels(c.m.Screen, 3, "00:00:00");
-    EXPECT_EQ(c.m.Screen.ScopePanel.At(24, 84), kYellow);
-    ResetAll(c.m);
-    EXPECT_EQ(c.m.Screen.ScopeBackSurface.At(24, 84), kBlack);
+    RepaintPanels(c.M.Screen, 3, "00:00:00");
+    EXPECT_EQ(c.M.Screen.ScopePanel.At(24, 84), kYellow);
+    ResetAll(c.M);
+    EXPECT_EQ(c.M.Screen.ScopeBackSurface.At(24, 84), kBlack);
 }
 
 TEST(IqPanel, AxesAndLabelsOnWhite) {
     StartedChain c;
-    const Surface& s = c.m.Screen.VectorSurface;
+    const Surface& s = c.M.Screen.VectorSurface;
     EXPECT_EQ(CountColour(s, kGreen, 0, 85, 170, 86), 170);
     EXPECT_EQ(CountColour(s, kGreen, 85, 0, 86, 170), 170);
     EXPECT_EQ(s.At(169, 85), kGreen);
     EXPECT_EQ(s.At(0, 0), kWhite);
     const InkBox q = FindInk(s, kWhite, 86, 0, 140, 30);
     const InkBox i = FindInk(s, kWhite, 140, 86, 168, 110);
-    EXPECT_GE(q.left, 86);
-    EXPECT_GE(q.top, 1);
-    EXPECT_LE(q.bottom, 1 + TextCellHeight(13));
-    EXPECT_GE(i.left, 144);
-    EXPECT_GE(i.top, 86);
+    EXPECT_GE(q.Left, 86);
+    EXPECT_GE(q.Top, 1);
+    EXPECT_LE(q.Bottom, 1 + TextCellHeight(13));
+    EXPECT_GE(i.Left, 144);
+    EXPECT_GE(i.Top, 86);
     EXPECT_GT(CountColour(s, kRed, 86, 0, 140, 30), 20);
     EXPECT_GT(CountColour(s, kRed, 140, 86, 168, 110), 10);
     EXPECT_EQ(CountOther(s, {kWhite, kGreen, kRed, kBlack}), 0);
@@ -225,25 +225,25 @@ TEST(IqPanel, AxesAndLabelsOnWhite) {
 
 TEST(IqPanel, EveryMagnificationChoiceStartsAFreshPicture) {
     StartedChain c;
-    const Surface empty = c.m.Screen.VectorSurface;
+    const Surface empty = c.M.Screen.VectorSurface;
     for (int magnification : {10, 10, 1000, 1}) {
-        c.m.Screen.ChartColumn = 300;
-        c.m.Lock.VectorI = 40 * c.m.Screen.VectorMagnification;  // a dot at (125, 105)
-        c.m.Lock.VectorQ = -20 * c.m.Screen.VectorMagnification;
-        PhaseLockSample(c.m, 100, 0);
-        EXPECT_NE(c.m.Screen.VectorSurface.Pixels, empty.Pixels);
-        SetVectorMagnification(c.m, magnification);
-        EXPECT_EQ(c.m.Screen.VectorMagnification, magnification);
-        EXPECT_EQ(c.m.Lock.VectorI, 0);
-        EXPECT_EQ(c.m.Lock.VectorQ, 0);
-        EXPECT_EQ(c.m.Screen.ChartColumn, 0);
-        EXPECT_EQ(c.m.Screen.VectorSurface.Pixels, empty.Pixels);
+        c.M.Screen.ChartColumn = 300;
+        c.M.Lock.VectorI = 40 * c.M.Screen.VectorMagnification;  // a dot at (125, 105)
+        c.M.Lock.VectorQ = -20 * c.M.Screen.VectorMagnification;
+        PhaseLockSample(c.M, 100, 0);
+        EXPECT_NE(c.M.Screen.VectorSurface.Pixels, empty.Pixels);
+        SetVectorMagnification(c.M, magnification);
+        EXPECT_EQ(c.M.Screen.VectorMagnification, magnification);
+        EXPECT_EQ(c.M.Lock.VectorI, 0);
+        EXPECT_EQ(c.M.Lock.VectorQ, 0);
+        EXPECT_EQ(c.M.Screen.ChartColumn, 0);
+        EXPECT_EQ(c.M.Screen.VectorSurface.Pixels, empty.Pixels);
     }
 }
 
 TEST(DisplaySurfaces, EachPassLeavesItsLastPenAndFontSelected) {
     StartedChain c;
-    Display& d = c.m.Screen;
+    Display& d = c.M.Screen;
     auto expectPen = [](const Surface& s, Colour colour, PenStyle style, int fontHeight) {
         EXPECT_EQ(s.SelectedPen.Colour, colour);
         EXPECT_EQ(s.SelectedPen.Style, style);
@@ -255,7 +255,7 @@ TEST(DisplaySurfaces, EachPassLeavesItsLastPenAndFontSelected) {
     expectPen(d.ChartComposeSurface, kDarkRed, PenStyle::Dot, 10);
     EXPECT_EQ(d.ChartComposeSurface.TextColour, kLevelText);
     // The dotted marker is drawn and its pen taken out again.
-    SetClickPositionFromScope(c.m, 60);
+    SetClickPositionFromScope(c.M, 60);
     expectPen(d.ScopeBackSurface, kYellow, PenStyle::Solid, 10);
     RepaintPanels(d, 3, "00:00:00");
     expectPen(d.ScopeWorkSurface, MakeColour(0, 255, 255), PenStyle::Solid, 0);
@@ -264,12 +264,12 @@ TEST(DisplaySurfaces, EachPassLeavesItsLastPenAndFontSelected) {
 
 TEST(DisplaySurfaces, ProcessingAfterReleaseDrawsNothingAndDoesNotFault) {
     StartedChain c;
-    ReleaseDisplaySurfaces(c.m.Screen);
-    EXPECT_EQ(c.m.Screen.ScopeBackSurface.Width, 0);
+    ReleaseDisplaySurfaces(c.M.Screen);
+    EXPECT_EQ(c.M.Screen.ScopeBackSurface.Width, 0);
     c.Feed(std::vector<Frame>(8000 * 2, Frame{1000, 20000}));
-    RepaintPanels(c.m.Screen, 3, "00:00:00");
-    SetClickPositionFromScope(c.m, 40);
-    EXPECT_EQ(c.m.FramesProcessed, 16000);
+    RepaintPanels(c.M.Screen, 3, "00:00:00");
+    SetClickPositionFromScope(c.M, 40);
+    EXPECT_EQ(c.M.FramesProcessed, 16000);
 }
 
 }  // namespace

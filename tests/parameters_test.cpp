@@ -10,9 +10,9 @@ namespace {
 
 void ExpectIntegrationTime(const std::string& typed, const std::string& shown, int seconds) {
     StartedChain c;
-    EXPECT_EQ(ReadIntegrationTime(c.m, typed), shown) << "typed \"" << typed << "\"";
-    EXPECT_EQ(c.m.Params.IntegrationText, shown);
-    EXPECT_EQ(c.m.Params.IntegrationSeconds, seconds) << "typed \"" << typed << "\"";
+    EXPECT_EQ(ReadIntegrationTime(c.M, typed), shown) << "typed \"" << typed << "\"";
+    EXPECT_EQ(c.M.Params.IntegrationText, shown);
+    EXPECT_EQ(c.M.Params.IntegrationSeconds, seconds) << "typed \"" << typed << "\"";
 }
 
 TEST(IntegrationTime, ConvertsAndLimitsTheEntry) {
@@ -65,19 +65,19 @@ TEST(ResetAll, BeforeStartSetsStepsAndClearsTheVectorscope) {
 
 TEST(FixOffset, TakesEffectOnlyWhenPressed) {
     StartedChain c;
-    c.m.Params.OffsetText = "-2.5";
-    EXPECT_EQ(c.m.Lock.OffsetStep, 0);
-    FixOffset(c.m);
-    EXPECT_EQ(c.m.Lock.OffsetStep, -2.5L / 8000);
+    c.M.Params.OffsetText = "-2.5";
+    EXPECT_EQ(c.M.Lock.OffsetStep, 0);
+    FixOffset(c.M);
+    EXPECT_EQ(c.M.Lock.OffsetStep, -2.5L / 8000);
 }
 
 TEST(ClickPosition, HalfThePanelXRoundedDown) {
     for (auto [x, position] : {std::pair{0, 0}, {1, 0}, {125, 62}, {62, 31}}) {
         StartedChain c;
-        SetClickPositionFromScope(c.m, x);
-        EXPECT_EQ(c.m.Lock.ClickPosition, position) << "x = " << x;
+        SetClickPositionFromScope(c.M, x);
+        EXPECT_EQ(c.M.Lock.ClickPosition, position) << "x = " << x;
         // The dotted marker stands at an even x, from half height (84) up, the top row excluded.
-        const Surface& back = c.m.Screen.ScopeBackSurface;
+        const Surface& back = c.M.Screen.ScopeBackSurface;
         EXPECT_EQ(back.At(2 * position, 84), MakeColour(255, 255, 0));
         EXPECT_EQ(back.At(2 * position, 81), kBlack);  // a gap of the dotted pen
         EXPECT_EQ(back.At(2 * position, 0), kBlack);

@@ -29,7 +29,7 @@ inline long double Number(const std::string& text) {
 }
 
 struct LogLine {
-    std::string time, name, text;
+    std::string Time, Name, Text;
 };
 
 inline std::vector<LogLine> ReadLog(const std::string& path) {
@@ -50,7 +50,7 @@ inline std::vector<LogLine> ReadLog(const std::string& path) {
 inline std::vector<std::string> LogTexts(const std::string& path, const std::string& name) {
     std::vector<std::string> texts;
     for (const LogLine& l : ReadLog(path)) {
-        if (l.name == name) texts.push_back(l.text);
+        if (l.Name == name) texts.push_back(l.Text);
     }
     return texts;
 }

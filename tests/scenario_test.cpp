@@ -19,8 +19,8 @@ TEST(ClockLoopScenario, CardFiftyPpmFastIsMeasuredWithinAMinute) {
     settings.Ppm = 50;
     StartedChain c;
     c.Feed(Simulate(settings));
-    const std::vector<std::string> freq = c.host.Texts(Readout::FreqError);
-    const std::vector<std::string> timing = c.host.Texts(Readout::TimingError);
+    const std::vector<std::string> freq = c.Host.Texts(Readout::FreqError);
+    const std::vector<std::string> timing = c.Host.Texts(Readout::TimingError);
     ASSERT_GE(freq.size(), 80u);
     // From a minute on, the loop holds the card's rate to a fraction of a ppm and the edge
     // near index 4000. The two-sample estimate of the edge's sub-sample position is biased by
@@ -30,7 +30,7 @@ TEST(ClockLoopScenario, CardFiftyPpmFastIsMeasuredWithinAMinute) {
         EXPECT_NEAR(static_cast<double>(Number(freq[k])), 50, 1.0) << "second " << k;
         EXPECT_NEAR(static_cast<double>(Number(timing[k])), 0, 20.0) << "second " << k;
     }
-    EXPECT_NEAR(static_cast<double>(c.m.Front.BaseStep), 1.00005, 1e-6);
+    EXPECT_NEAR(static_cast<double>(c.M.Front.BaseStep), 1.00005, 1e-6);
 }
 
 TEST(ClockLoopScenario, SlowCardIsMeasuredNegative) {
@@ -39,7 +39,7 @@ TEST(ClockLoopScenario, SlowCardIsMeasuredNegative) {
     settings.Ppm = -120;
     StartedChain c;
     c.Feed(Simulate(settings));
-    const std::vector<std::string> freq = c.host.Texts(Readout::FreqError);
+    const std::vector<std::string> freq = c.Host.Texts(Readout::FreqError);
     long double mean = 0;
     // Over 50 s, two whole sweeps of the edge across a sample (0.04 sample a second), so the
     // sub-sample estimate's bias averages out.
@@ -56,16 +56,16 @@ TEST(BlockSizes, AnySplitOfTheStreamGivesTheSameNumbers) {
     std::vector<std::vector<std::string>> readouts;
     for (size_t block : {size_t{1}, size_t{128}, size_t{1000}, frames.size()}) {
         StartedChain c;
-        c.m.Params.SaveIqFlag = 1;
-        ReadIntegrationTime(c.m, "1");
+        c.M.Params.SaveIqFlag = 1;
+        ReadIntegrationTime(c.M, "1");
         for (size_t at = 0; at < frames.size(); at += block) {
             const size_t n = std::min(block, frames.size() - at);
-            ProcessFrames(c.m, frames.data() + at, static_cast<int>(n));
+            ProcessFrames(c.M, frames.data() + at, static_cast<int>(n));
         }
-        iqTexts.push_back(c.m.IqText);
+        iqTexts.push_back(c.M.IqText);
         std::vector<std::string> lines;
-        for (const ReadoutEvent& e : c.host.readouts) {
-            lines.push_back(std::to_string(e.millisecondsOfDay) + " " + e.text);
+        for (const ReadoutEvent& e : c.Host.readouts) {
+            lines.push_back(std::to_string(e.MillisecondsOfDay) + " " + e.Text);
         }
         readouts.push_back(lines);
     }

@@ -89,9 +89,9 @@ protected:
 
 TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
     const ToolRun help = RunSimulatorTool({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: quorvelle-sim", 0), 0u);
-    EXPECT_NE(help.out.find("--noise-level L"), std::string::npos) << "simulator options listed";
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Out.rfind("usage: quorvelle-sim", 0), 0u);
+    EXPECT_NE(help.Out.find("--noise-level L"), std::string::npos) << "simulator options listed";
 
     // Bad usage: exit status 2, one line naming the problem, then the usage text.
     const std::string a = Path("a.wav"), b = Path("b.wav");
@@ -124,16 +124,16 @@ TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {
     }
     for (const auto& [words, firstLine] : cases) {
         const ToolRun run = RunSimulatorTool(words);
-        EXPECT_EQ(run.status, 2) << firstLine;
-        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "quorvelle-sim: " + firstLine);
-        EXPECT_NE(run.err.find("usage: quorvelle-sim"), std::string::npos);
-        EXPECT_TRUE(run.out.empty());
+        EXPECT_EQ(run.Status, 2) << firstLine;
+        EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')), "quorvelle-sim: " + firstLine);
+        EXPECT_NE(run.Err.find("usage: quorvelle-sim"), std::string::npos);
+        EXPECT_TRUE(run.Out.empty());
     }
     EXPECT_FALSE(std::filesystem::exists(a)) << "nothing written on bad usage";
 
     const ToolRun unwritable = RunSimulatorTool({"--seconds", "1", "/nonexistent/dir/x.wav"});
-    EXPECT_EQ(unwritable.status, 1);
-    EXPECT_EQ(unwritable.err,
+    EXPECT_EQ(unwritable.Status, 1);
+    EXPECT_EQ(unwritable.Err,
               "quorvelle-sim: /nonexistent/dir/x.wav: cannot create: No such file or directory\n");
 }
 
@@ -141,8 +141,8 @@ TEST_F(SimToolTest, WritesTheSimulatorsStreamToAWav) {
     const std::string path = Path("sim.wav");
     const ToolRun run =
         RunSimulatorTool({"--seconds", "2.5", "--ppm=-80", "--seed", "7", "--", path});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(run.err.empty());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(run.Err.empty());
 
     const SimulatorSettings settings{.Seconds = 2.5, .Ppm = -80, .Seed = 7};
     const long long total = 19998;  // 2.5 s at 7999.36 frames per second

@@ -10,10 +10,10 @@ namespace qv {
 
 // Half-open box of pixels: left <= x < right, top <= y < bottom.
 struct InkBox {
-    int left = 0, top = 0, right = 0, bottom = 0;
-    bool Empty() const { return right <= left || bottom <= top; }
-    int Width() const { return right - left; }
-    int Height() const { return bottom - top; }
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    bool Empty() const { return Right <= Left || Bottom <= Top; }
+    int Width() const { return Right - Left; }
+    int Height() const { return Bottom - Top; }
 };
 
 // The smallest box around every pixel of `s` (within the given area) that is not `background`.
@@ -25,10 +25,10 @@ inline InkBox FindInk(const Surface& s, Colour background, int x0 = 0, int y0 = 
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             if (s.At(x, y) == background) continue;
-            box.left = std::min(box.left, x);
-            box.top = std::min(box.top, y);
-            box.right = std::max(box.right, x + 1);
-            box.bottom = std::max(box.bottom, y + 1);
+            box.Left = std::min(box.Left, x);
+            box.Top = std::min(box.Top, y);
+            box.Right = std::max(box.Right, x + 1);
+            box.Bottom = std::max(box.Bottom, y + 1);
         }
     }
     return box;

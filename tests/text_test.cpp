@@ -29,7 +29,7 @@ TEST(LabelFont, HeightsFollowTheScreenResolution) {
         const InkBox box = FindInk(s, kBlack);
         EXPECT_GT(box.Height(), previous) << height;
         EXPECT_NEAR(box.Height(), 0.72 * height, 1.0) << height;
-        EXPECT_LE(box.bottom, 2 + TextCellHeight(height)) << height;
+        EXPECT_LE(box.Bottom, 2 + TextCellHeight(height)) << height;
         previous = box.Height();
     }
 }
@@ -42,13 +42,13 @@ TEST(LabelText, LandsInItsCellInExactlyTheTextColour) {
 
     const InkBox box = FindInk(s, kBlack);
     ASSERT_FALSE(box.Empty());
-    EXPECT_GE(box.left, 1);
-    EXPECT_LT(box.right, 1 + TextWidth(10, "RF click") + 1);
-    EXPECT_GE(box.top, 69);
-    EXPECT_LE(box.bottom, 69 + TextCellHeight(10));
+    EXPECT_GE(box.Left, 1);
+    EXPECT_LT(box.Right, 1 + TextWidth(10, "RF click") + 1);
+    EXPECT_GE(box.Top, 69);
+    EXPECT_LE(box.Bottom, 69 + TextCellHeight(10));
     EXPECT_GT(box.Width(), 30);  // eight characters of about five pixels
     // The ascent puts the capitals' tops two pixels or so below the cell top.
-    EXPECT_LE(box.top, 69 + 3);
+    EXPECT_LE(box.Top, 69 + 3);
     // One bit per pixel: every touched pixel is the text colour, nothing in between.
     EXPECT_EQ(CountOther(s, {kBlack, kYellow}), 0);
 }

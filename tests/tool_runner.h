@@ -29,8 +29,8 @@ namespace qv {
 
 // What a run of a program leaves: its exit status and everything it wrote.
 struct ToolRun {
-    int status = -1;  // -1: killed, or died of a signal
-    std::string out, err;
+    int Status = -1;  // -1: killed, or died of a signal
+    std::string Out, Err;
 };
 
 // argv as a program receives it: the program's name, the words, then a null pointer.
@@ -62,9 +62,9 @@ inline ToolRun RunInProcess(ToolEntry entry, const std::string& program,
     Argv argv(program, std::move(args));
     std::ostringstream out, err;
     ToolRun r;
-    r.status = entry(argv.Count(), argv.Data(), out, err);
-    r.out = out.str();
-    r.err = err.str();
+    r.Status = entry(argv.Count(), argv.Data(), out, err);
+    r.Out = out.str();
+    r.Err = err.str();
     return r;
 }
 
@@ -205,12 +205,12 @@ inline ToolRun RunProgram(const std::vector<std::string>& argv,
     ToolRun r;
     std::string error;
     if (!child.Start(argv, environment, outPath, errPath, error)) {
-        r.err = error;
+        r.Err = error;
         return r;
     }
-    r.status = child.Wait(limit);
-    r.out = FileText(outPath);
-    r.err = FileText(errPath);
+    r.Status = child.Wait(limit);
+    r.Out = FileText(outPath);
+    r.Err = FileText(errPath);
     return r;
 }
 

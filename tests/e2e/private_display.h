@@ -97,8 +97,8 @@ public:
             std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
         const ToolRun r =
             RunProgram(argv, Environment(), folder_ + "/client.out", ClientErrorPath(), limit);
-        out = r.out;
-        return r.status;
+        out = r.Out;
+        return r.Status;
     }
     // The standard error of the last Run, for failure messages.
     std::string LastError() const { return FileText(ClientErrorPath()); }

@@ -90,7 +90,7 @@ public:
             }
             if (RunProgram({"pactl", "info"}, ClientEnvironment(), folder_ + "/pactl.out",
                            folder_ + "/pactl.err", std::chrono::seconds(5))
-                    .status == 0) {
+                    .Status == 0) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -36,7 +36,7 @@ protected:
         const ToolRun sim =
             RunProgram({QUORVELLE_SIM_BIN, "--seconds", std::to_string(seconds), path}, {},
                        folder_.Path("sim.out"), folder_.Path("sim.err"), 60s);
-        ASSERT_EQ(sim.status, 0) << sim.err;
+        ASSERT_EQ(sim.Status, 0) << sim.Err;
     }
 
     void Play(const std::string& wav) {
@@ -185,7 +185,7 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
     const std::string recLog = folder_.Path("rec.tsv"), simLog = folder_.Path("sim.tsv");
     const ToolRun replay = RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--log", recLog, rec}, {},
                                       folder_.Path("b1.out"), folder_.Path("b1.err"), 60s);
-    ASSERT_EQ(replay.status, 0) << replay.err;
+    ASSERT_EQ(replay.Status, 0) << replay.Err;
     std::vector<std::string> live = TextLines(liveLog), again = TextLines(recLog);
     live.erase(std::remove_if(
                    live.begin(), live.end(),
@@ -200,7 +200,7 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
     // aligned both runs, whatever the signal's position in the capture.
     const ToolRun signalOnly = RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--log", simLog, sim},
                                           {}, folder_.Path("b2.out"), folder_.Path("b2.err"), 60s);
-    ASSERT_EQ(signalOnly.status, 0) << signalOnly.err;
+    ASSERT_EQ(signalOnly.Status, 0) << signalOnly.Err;
     const std::vector<std::string> liveSeconds = MeasuredSeconds(liveLog);
     const std::vector<std::string> simSeconds = MeasuredSeconds(simLog);
     ASSERT_GE(simSeconds.size(), 6u);

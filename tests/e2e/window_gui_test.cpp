@@ -370,8 +370,8 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
                                             "IDLOCKFREQOUT", "IDCLICKPHASE",  "IDCLICKLEVEL",
                                             "IDCLICKPEAK",   "TITLE",         "CAPTURE"};
     for (const LogLine& l : ReadLog(Log())) {
-        EXPECT_TRUE(std::regex_match(l.time, time)) << l.time << "\t" << l.name << "\t" << l.text;
-        EXPECT_NE(std::find(names.begin(), names.end(), l.name), names.end()) << l.name;
+        EXPECT_TRUE(std::regex_match(l.Time, time)) << l.Time << "\t" << l.Name << "\t" << l.Text;
+        EXPECT_NE(std::find(names.begin(), names.end(), l.Name), names.end()) << l.Name;
     }
     for (size_t i = 0; i + 2 < names.size(); ++i) {
         EXPECT_FALSE(LogTexts(Log(), names[i]).empty()) << names[i];

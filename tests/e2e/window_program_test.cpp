@@ -25,18 +25,18 @@ ToolRun RunWindowProgram(const TestFolder& folder, std::vector<std::string> args
 TEST(WindowProgram, HelpListsTheOptions) {
     TestFolder folder;
     const ToolRun r = RunWindowProgram(folder, {"--help"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.Status, 0);
     for (const char* option : {"--simulate", "--play", "--record", "--log-readouts", "--ppm"}) {
-        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+        EXPECT_NE(r.Out.find(option), std::string::npos) << option;
     }
 }
 
 TEST(WindowProgram, NoDisplayIsOneLineThatPointsToTheBatchTool) {
     TestFolder folder;
     const ToolRun r = RunWindowProgram(folder, {"--simulate"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot open the display"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("quorvelle-batch"), std::string::npos) << r.err;
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("cannot open the display"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("quorvelle-batch"), std::string::npos) << r.Err;
 }
 
 TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
@@ -59,9 +59,9 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
              {{"--simulate", "--record", missingDir}, 1, missingDir},
          }) {
         const ToolRun r = RunWindowProgram(folder, c.args);
-        EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.Status, c.status) << c.args[0] << "\n" << r.Err;
+        EXPECT_NE(r.Err.find(c.says), std::string::npos) << r.Err;
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
     }
 }
 
