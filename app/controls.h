@@ -46,8 +46,8 @@ inline constexpr const char* kMainTitle = "GPS QuorVelle";
 inline constexpr const char* kHoverTitle = "GPS Quorvelle";
 inline constexpr const char* kDefaultCaption = "GPS QuorVelle";  // of every message box
 
-constexpr int kClientWidth = 785;   // [pixels]
-constexpr int kClientHeight = 540;  // [pixels] below the menu bar
+constexpr int kClientWidth = 785;            // [pixels]
+constexpr int kClientHeight = 540;           // [pixels] below the menu bar
 constexpr int kDeviceListClosedHeight = 21;  // [pixels] the device list without its drop-down
 
 enum class ControlKind { Panel, Label, Button, Entry, Check, GroupBox, Option, DeviceList };

@@ -6,6 +6,7 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_File_Chooser.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Input_Choice.H>
@@ -13,7 +14,6 @@
 #include <FL/Fl_Round_Button.H>
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
-#include <FL/Fl_File_Chooser.H>
 #include <FL/x.H>
 
 #include <cmath>
@@ -378,7 +378,8 @@ int RunMainWindow(App& app) {
     fl_message_title_default(kDefaultCaption);
     float horizontalDpi = 96, verticalDpi = 96;
     Fl::screen_dpi(horizontalDpi, verticalDpi);
-    if (verticalDpi >= 50 && verticalDpi <= 600) app.DotsPerInch = static_cast<int>(std::lround(verticalDpi));
+    if (verticalDpi >= 50 && verticalDpi <= 600)
+        app.DotsPerInch = static_cast<int>(std::lround(verticalDpi));
 
     MainWindow* window = BuildWindow(app);
     MainDialogCallback(app, WindowMessage::InitDialog, 0, 0);

@@ -56,8 +56,8 @@ bool SetAsideOldJournal(const std::string& path, std::string& newPath, std::stri
         const std::string candidate = path + "." + std::to_string(n);
         if (Exists(candidate)) continue;
         if (std::rename(path.c_str(), candidate.c_str()) != 0) {
-            error = path + ": cannot rename the I/Q journal of an earlier run: " +
-                    std::strerror(errno);
+            error =
+                path + ": cannot rename the I/Q journal of an earlier run: " + std::strerror(errno);
             return false;
         }
         newPath = candidate;

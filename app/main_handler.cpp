@@ -78,10 +78,10 @@ void WriteIqFileAtClose(App& a) {
     std::string path = IqFileName(LocalMillisecondsOfDay());
     std::string error;
     while (!WriteIqFile(a.M.IqText, path, error)) {
-        a.Port->ShowMessage(kDefaultCaption,
-                            "The I/Q file could not be written:\n" + error +
-                                "\n\nChoose another place for it.",
-                            MessageIcon::Exclamation);
+        a.Port->ShowMessage(
+            kDefaultCaption,
+            "The I/Q file could not be written:\n" + error + "\n\nChoose another place for it.",
+            MessageIcon::Exclamation);
         path = a.Port->AskSavePath("Save the I/Q text as", path);
         if (path.empty()) {
             const bool kept = a.Journal.File != nullptr;
@@ -144,9 +144,10 @@ void Initialise(App& a) {
         a.StartupNotice = error;
     } else if (!oldJournal.empty()) {
         std::error_code ignored;
-        a.StartupNotice = "An earlier run did not end normally.\nThe I/Q records it had logged "
-                          "are kept in\n" +
-                          std::filesystem::absolute(oldJournal, ignored).string();
+        a.StartupNotice =
+            "An earlier run did not end normally.\nThe I/Q records it had logged "
+            "are kept in\n" +
+            std::filesystem::absolute(oldJournal, ignored).string();
     }
     if (!LabelFace().Problem.empty()) {
         if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
@@ -158,7 +159,8 @@ void Initialise(App& a) {
 void HoverReadout(App& a, int x, int y) {
     if (OverScope(x, y)) {
         a.Port->SetCursor(Cursor::CrossHair);
-        SetWindowTitle(a, "Click peak = " + std::to_string(ScopePanelX(x) / kClickTracePixelsPerSample));
+        SetWindowTitle(
+            a, "Click peak = " + std::to_string(ScopePanelX(x) / kClickTracePixelsPerSample));
     } else {
         a.Port->SetCursor(Cursor::Arrow);
         SetWindowTitle(a, kHoverTitle);
@@ -173,7 +175,8 @@ void ClickOnScope(App& a, int x, int y) {
 
 void Repaint(App& a) {
     RepaintPanels(a.M.Screen, a.M.Params.IntegrationSeconds, a.M.Now());
-    for (PanelId panel : {PanelId::Scope, PanelId::Vector, PanelId::Chart}) a.Port->ShowPanel(panel);
+    for (PanelId panel : {PanelId::Scope, PanelId::Vector, PanelId::Chart})
+        a.Port->ShowPanel(panel);
 }
 
 void CompletedBlock(App& a, CaptureBlock* block) {
@@ -342,10 +345,9 @@ std::string CaptureSummary(const App& a) {
                   t.Blocks > 0 ? static_cast<double>(t.TotalNanoseconds) * 1e-6 /
                                      static_cast<double>(t.Blocks)
                                : 0.0,
-                  static_cast<double>(t.LongestNanoseconds) * 1e-6, static_cast<long long>(t.LateBlocks),
-                  static_cast<long long>(t.Blocks));
-    return CaptureEndedSummary(a.Chain.FramesProcessed(), ReadCaptureStatistics(a.Engine)) +
-           timing;
+                  static_cast<double>(t.LongestNanoseconds) * 1e-6,
+                  static_cast<long long>(t.LateBlocks), static_cast<long long>(t.Blocks));
+    return CaptureEndedSummary(a.Chain.FramesProcessed(), ReadCaptureStatistics(a.Engine)) + timing;
 }
 
 // ---------------------------------------------------------------------------------------------

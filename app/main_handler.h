@@ -119,8 +119,8 @@ struct App {
     AppOptions Options;
     WindowPort* Port = nullptr;
     CaptureSystem* Sound = nullptr;
-    CaptureNotifier* Notifier = nullptr;  // where the audio thread posts filled blocks
-    int DotsPerInch = 96;                 // of the screen, for the label fonts
+    CaptureNotifier* Notifier = nullptr;        // where the audio thread posts filled blocks
+    int DotsPerInch = 96;                       // of the screen, for the label fonts
     std::vector<std::string>* Trace = nullptr;  // tests: actions and handler commands in order
 
     // state

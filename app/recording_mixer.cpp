@@ -16,7 +16,6 @@ extern char** environ;  // the process environment (POSIX), for posix_spawn
 
 namespace qv {
 
-
 namespace {
 
 bool OnPath(const std::string& searchPath, const std::string& program) {

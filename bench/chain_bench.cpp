@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "capture/signal_simulator.h"
-#include "common/frame.h"
 #include "chain/chain_host.h"
 #include "chain/measurement.h"
+#include "common/frame.h"
 #include "tools/batch.h"
 
 namespace qv {
@@ -110,8 +110,7 @@ void BM_ChainPerFrame(benchmark::State& state, const char* offsetText, bool draw
 // The default offset text: OffsetStep 0.
 BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0, kStartOffsetText, true)->MinTime(3);
 // The same without any drawing into the surfaces: what the per-sample drawing costs.
-BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_no_drawing, kStartOffsetText, false)
-    ->MinTime(3);
+BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_no_drawing, kStartOffsetText, false)->MinTime(3);
 // A non-zero offset costs a second sine and cosine per sample.
 BENCHMARK_CAPTURE(BM_ChainPerFrame, offset_0_1, "0.1", true)->MinTime(3);
 

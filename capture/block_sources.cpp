@@ -15,9 +15,9 @@ constexpr std::chrono::milliseconds kLongestSleep{10};
 }  // namespace
 
 bool RealTimePacer::WaitUntilDue(int64_t frames, const std::atomic<bool>& stop) const {
-    const auto due =
-        Start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                    std::chrono::duration<double>(static_cast<double>(frames) / (kFramesPerSecond * Speed)));
+    const auto due = Start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(static_cast<double>(frames) /
+                                                               (kFramesPerSecond * Speed)));
     for (;;) {
         if (stop.load(std::memory_order_acquire)) return false;
         const auto now = std::chrono::steady_clock::now();

@@ -82,8 +82,8 @@ void ResetAll(Measurement& m) {
 }
 
 void SetClickPositionFromScope(Measurement& m, int panelX) {
-    m.Lock.ClickPosition = static_cast<int>(
-        IntFloor(panelX / static_cast<long double>(kClickTracePixelsPerSample)));
+    m.Lock.ClickPosition =
+        static_cast<int>(IntFloor(panelX / static_cast<long double>(kClickTracePixelsPerSample)));
     RedrawScopeBackground(m.Screen);
     DrawClickMarker(m.Screen, m.Lock.ClickPosition);
 }

@@ -17,9 +17,9 @@ namespace qv {
 
 // What the entry fields hold at start-up: the window's controls, the batch tool's defaults and
 // the measurement's own start all come from here.
-inline constexpr const char* kStartLockFreqText = "1700.0";                  // [Hz]
-inline constexpr const char* kStartOffsetText = "0.0000000000000000000";     // [Hz]
-inline constexpr const char* kStartIntegrationText = "3";                    // [s]
+inline constexpr const char* kStartLockFreqText = "1700.0";               // [Hz]
+inline constexpr const char* kStartOffsetText = "0.0000000000000000000";  // [Hz]
+inline constexpr const char* kStartIntegrationText = "3";                 // [s]
 
 // The entry texts as typed, the option flags and the numbers derived from them.
 struct Parameters {
@@ -33,9 +33,9 @@ struct Parameters {
     int SaveScreenFlag = -1;   // 1: capture and clear the chart every 739 periods
 
     // state
-    int SampleRate = 0;            // [samples/s] of the corrected stream, 8000 once initialised
-    int IntegrationSeconds = 0;    // [s] T, 1 .. kMaxIntegrationSeconds
-    long double LockFrequency = 0; // [Hz] read at Start and by Reset All
+    int SampleRate = 0;             // [samples/s] of the corrected stream, 8000 once initialised
+    int IntegrationSeconds = 0;     // [s] T, 1 .. kMaxIntegrationSeconds
+    long double LockFrequency = 0;  // [Hz] read at Start and by Reset All
 };
 
 struct Measurement {

@@ -51,9 +51,7 @@ std::string ClickLevelText(long double level) {
     return "Click Level % = " + FormatMask(100 * level, 3);
 }
 
-std::string LockFrequencyText(long double hz) {
-    return "Lock frequency = " + FormatMask(hz, 3);
-}
+std::string LockFrequencyText(long double hz) { return "Lock frequency = " + FormatMask(hz, 3); }
 
 std::string ClickPeakText(int clickPosition) {
     return "Click Peak = " + std::to_string(clickPosition);

@@ -21,14 +21,14 @@ enum class Readout {
 const char* ReadoutName(Readout id);
 
 // Once a second, from the clock loop.
-std::string FreqErrorText(long double ppm);                 // "Freq error = 37.29ppm"
-std::string TimingErrorText(long double samples);           // "Timing error = -1.25uS"
-std::string AudioLevelText(int audioPeak);                  // "Audio level = 50.0%"
+std::string FreqErrorText(long double ppm);        // "Freq error = 37.29ppm"
+std::string TimingErrorText(long double samples);  // "Timing error = -1.25uS"
+std::string AudioLevelText(int audioPeak);         // "Audio level = 50.0%"
 
 // Once a second, from the click lock.
-std::string ClickPhaseText(long double radians);            // "ClickPhase degrees = -19.300"
-std::string ClickLevelText(long double level);              // "Click Level % = 23.965"
-std::string LockFrequencyText(long double hz);              // "Lock frequency = 1700.000"
-std::string ClickPeakText(int clickPosition);               // "Click Peak = 31"
+std::string ClickPhaseText(long double radians);  // "ClickPhase degrees = -19.300"
+std::string ClickLevelText(long double level);    // "Click Level % = 23.965"
+std::string LockFrequencyText(long double hz);    // "Lock frequency = 1700.000"
+std::string ClickPeakText(int clickPosition);     // "Click Peak = 31"
 
 }  // namespace qv

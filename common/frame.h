@@ -15,6 +15,6 @@ constexpr int kFramesPerSecond = 8000;  // [frames/s] asked of the capture devic
 // [output samples/s] of the corrected stream: one per frame of an exact card, so that a card's
 // clock error shows as a step away from 1 frame per sample.
 constexpr int kSamplesPerSecond = kFramesPerSecond;
-constexpr int kFramesPerBlock = 128;    // [frames] in one 512-byte capture block
+constexpr int kFramesPerBlock = 128;  // [frames] in one 512-byte capture block
 
 }  // namespace qv

@@ -1,9 +1,10 @@
 // Time-of-day reading and formatting.
 #include "common/time_of_day.h"
 
+#include <sys/time.h>
+
 #include <cstdio>
 #include <ctime>
-#include <sys/time.h>
 
 namespace qv {
 
@@ -28,8 +29,7 @@ int64_t LocalMillisecondsOfDay() {
     time_t seconds = now.tv_sec;
     tm local{};
     localtime_r(&seconds, &local);
-    return (local.tm_hour * 3600LL + local.tm_min * 60 + local.tm_sec) * 1000 +
-           now.tv_usec / 1000;
+    return (local.tm_hour * 3600LL + local.tm_min * 60 + local.tm_sec) * 1000 + now.tv_usec / 1000;
 }
 
 std::string FormatTimeOfDay(int64_t millisecondsOfDay) {

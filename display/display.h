@@ -43,11 +43,11 @@ struct Display {
     Surface ScopePanel;
     Surface VectorPanel;
     Surface ChartPanel;
-    Rect ScopeRect;                // the scope panel's client rectangle
-    int VectorMagnification = 1;   // divisor M of the vectorscope: 1, 10, 100 or 1000
-    std::string ChartStartTime;    // hh:mm:ss of the last start or clear; empty before
-    int ChartColumn = 0;  // closed periods modulo 740 since the chart was last cleared
-    int TickCount = 0;    // closed periods modulo 10, never reset
+    Rect ScopeRect;               // the scope panel's client rectangle
+    int VectorMagnification = 1;  // divisor M of the vectorscope: 1, 10, 100 or 1000
+    std::string ChartStartTime;   // hh:mm:ss of the last start or clear; empty before
+    int ChartColumn = 0;          // closed periods modulo 740 since the chart was last cleared
+    int TickCount = 0;            // closed periods modulo 10, never reset
     // [pixels] the previous point of the PPS trace and the end of the last RF click segment
     int ScopeLastX = 0, ScopeLastY = 0;
     int ClickTraceX = 0, ClickTraceY = 0;

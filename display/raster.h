@@ -41,8 +41,8 @@ struct Font {
 };
 
 struct Surface {
-    int Width = 0;   // [pixels]
-    int Height = 0;  // [pixels]
+    int Width = 0;               // [pixels]
+    int Height = 0;              // [pixels]
     std::vector<Colour> Pixels;  // row-major, Width * Height
 
     // drawing state, as a drawing context keeps it between calls

@@ -42,8 +42,8 @@ void DrawClickTrace(Display& d, int n, long double i, long double q) {
 
 void ShowScope(Display& d) {
     BlockCopy(d.ScopeWorkSurface, 0, 0, kScopeSurfaceSize, kScopeSurfaceSize, d.ScopePanel, 0, 0);
-    BlockCopy(d.ScopeBackSurface, 0, 0, kScopeSurfaceSize, kScopeSurfaceSize, d.ScopeWorkSurface,
-              0, 0);
+    BlockCopy(d.ScopeBackSurface, 0, 0, kScopeSurfaceSize, kScopeSurfaceSize, d.ScopeWorkSurface, 0,
+              0);
 }
 
 void PlotVectorPoint(Display& d, long double vectorI, long double vectorQ) {

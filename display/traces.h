@@ -29,13 +29,13 @@ constexpr int kClickTracePixelsPerFullScale = 160;
 // Chart: each closed period's dots go into columns 740 and 741 before the scroll; phase at 11
 // pixels per radian with 0 rad between rows 177 and 178, drawn twice 65 rows apart; level at
 // 1 pixel per dB with -35 dB on row 13 (the "  0dB" line); a tick every 10 periods.
-constexpr int kPeriodDotX = 740;           // [pixels]
+constexpr int kPeriodDotX = 740;  // [pixels]
 constexpr long double kPhasePixelsPerRadian = 11;
-constexpr int kPhaseZeroRow = 177;         // [pixels] 0 rad lies between this row and the next
-constexpr int kPhaseCopyOffset = 65;       // [pixels] second copy of the phase band
-constexpr int kLevelZeroRow = -23;         // [pixels] where 0 dB would lie, above the chart
+constexpr int kPhaseZeroRow = 177;    // [pixels] 0 rad lies between this row and the next
+constexpr int kPhaseCopyOffset = 65;  // [pixels] second copy of the phase band
+constexpr int kLevelZeroRow = -23;    // [pixels] where 0 dB would lie, above the chart
 constexpr int kTickTop = 332, kTickBottom = 339;  // [pixels]
-constexpr int kTickEvery = 10;             // [periods]
+constexpr int kTickEvery = 10;                    // [periods]
 
 // One point of a click-scope trace, drawn as a polyline with the pen selected in the surface:
 // the first point only sets (lastX, lastY); every point is joined to the previous one, end

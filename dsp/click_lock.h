@@ -8,18 +8,19 @@
 
 namespace qv {
 
-constexpr int kTapCount = 27;  // low-pass filter length and ring length
+constexpr int kTapCount = 27;            // low-pass filter length and ring length
 constexpr int kStartClickPosition = 31;  // [output samples after the PPS edge] at start-up
 
 struct ClickLock {
     // parameters
-    int ClickPosition = kStartClickPosition;       // [output samples after the PPS edge] where the click is read
-    long double OffsetStep = 0;    // [cycles per sample] offset rotator increment
+    int ClickPosition =
+        kStartClickPosition;     // [output samples after the PPS edge] where the click is read
+    long double OffsetStep = 0;  // [cycles per sample] offset rotator increment
 
     // state
-    long double LockStep = 0;      // [cycles per sample] oscillator increment
-    long double LockPhase = 0;     // [cycles, (-1, 1)]
-    long double OffsetPhase = 0;   // [cycles, (-1, 1)]
+    long double LockStep = 0;     // [cycles per sample] oscillator increment
+    long double LockPhase = 0;    // [cycles, (-1, 1)]
+    long double OffsetPhase = 0;  // [cycles, (-1, 1)]
     // The mixer rings: the last 27 products of the RF value with the oscillator's cosine (I)
     // and sine (Q). Each product is held exactly as a double head plus a double tail (an
     // extended value has 11 bits more than a double, so the tail is exact), which the filter
@@ -27,8 +28,8 @@ struct ClickLock {
     // i + 27) so the filter reads the 27 products oldest-first as one contiguous run starting
     // at RingIndex.
     std::array<double, 2 * kTapCount> RingIHead{}, RingITail{}, RingQHead{}, RingQTail{};
-    int RingIndex = 0;             // slot of the next (and of the oldest) product, 0..26
-    long double ClickI = 0, ClickQ = 0;  // smoothed I/Q at ClickPosition
+    int RingIndex = 0;                     // slot of the next (and of the oldest) product, 0..26
+    long double ClickI = 0, ClickQ = 0;    // smoothed I/Q at ClickPosition
     long double VectorI = 0, VectorQ = 0;  // running sums since the vectorscope was cleared
 
     // cache: cosine and sine of the offset rotator's last phase; with a fixed offset of 0 the
@@ -42,11 +43,10 @@ struct ClickLock {
 // and remove the mixer's product at twice the lock frequency. Double values, widened exactly
 // when they meet the extended products.
 inline constexpr double kLowPassTaps[kTapCount] = {
-    0.005187542,  0.01350045,   0.01350716,  -0.004402553, -0.0262922,   -0.02131265,
-    0.01523923,   0.03742594,   -0.00213425, -0.07183742,  -0.06412266,  0.08639314,
-    0.2985208,    0.3992049,    0.2985208,   0.08639314,   -0.06412266,  -0.07183742,
-    -0.00213425,  0.03742594,   0.01523923,  -0.02131265,  -0.0262922,   -0.004402553,
-    0.01350716,   0.01350045,   0.005187542};
+    0.005187542, 0.01350045,  0.01350716,   -0.004402553, -0.0262922,  -0.02131265, 0.01523923,
+    0.03742594,  -0.00213425, -0.07183742,  -0.06412266,  0.08639314,  0.2985208,   0.3992049,
+    0.2985208,   0.08639314,  -0.06412266,  -0.07183742,  -0.00213425, 0.03742594,  0.01523923,
+    -0.02131265, -0.0262922,  -0.004402553, 0.01350716,   0.01350045,  0.005187542};
 
 // What one sample gives. Filled anew by every LockSample, the click reading only when read.
 struct LockedSample {

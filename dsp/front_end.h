@@ -10,7 +10,7 @@
 namespace qv {
 
 constexpr int kLastSampleOfSecond = kSamplesPerSecond - 1;  // [output samples]
-constexpr int kPpsEdgeIndex = 4000;      // [output samples] where the PPS edge is held
+constexpr int kPpsEdgeIndex = 4000;  // [output samples] where the PPS edge is held
 
 // The clock loop never leaves these bounds, so a PPS channel full of noise cannot stall the
 // output-sample loop (a step <= 0 would never advance) or run the step away.
@@ -31,13 +31,13 @@ struct FrontEnd {
     int SecondIndex = 0;           // [output samples, 0..7999]
     int AudioPeak = 0;             // [0..32768] largest |PPS sample| since the last read-out
     long double TimingError = 0;   // [output samples] of the last second's PPS edge
-    long double PrevRf = 0, CurRf = 0;    // [full scale] RF of the previous / current frame
-    long double PrevPps = 0, CurPps = 0;  // [full scale] PPS of the previous / current frame
+    long double PrevRf = 0, CurRf = 0;       // [full scale] RF of the previous / current frame
+    long double PrevPps = 0, CurPps = 0;     // [full scale] PPS of the previous / current frame
     long double PpsOut = 0, PrevPpsOut = 0;  // [full scale] re-sampled PPS, current / previous
     long double Rise = 0, PrevRise = 0;      // [full scale] PpsOut - PrevPpsOut, current / previous
-    long double PeakRise = 0;   // [full scale] largest two-sample rise this second
-    long double PeakCurve = 0;  // [full scale] Rise - PrevRise where PeakRise was set
-    int PeakIndex = 0;          // [output samples] SecondIndex of the centre of PeakRise
+    long double PeakRise = 0;                // [full scale] largest two-sample rise this second
+    long double PeakCurve = 0;               // [full scale] Rise - PrevRise where PeakRise was set
+    int PeakIndex = 0;  // [output samples] SecondIndex of the centre of PeakRise
 };
 
 // One output sample of the corrected stream, filled by NextSample.

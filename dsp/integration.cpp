@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "common/numbers.h"
 #include "common/frame.h"
+#include "common/numbers.h"
 
 namespace qv {
 

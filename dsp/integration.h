@@ -9,7 +9,7 @@ constexpr int kMaxIntegrationSeconds = 268435;  // 8000 * T must fit a 32-bit co
 struct Integration {
     // state
     long double PeriodI = 0, PeriodQ = 0;  // sums since the last period close
-    int PeriodSample = 0;  // [samples] in the current period, 0 .. 8000*T - 1
+    int PeriodSample = 0;                  // [samples] in the current period, 0 .. 8000*T - 1
 };
 
 // A period that has just closed, filled by IntegrateVector.

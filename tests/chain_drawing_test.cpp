@@ -18,7 +18,8 @@ TEST(Vectorscope, DotAtTheScaledRunningSums) {
     c.M.Lock.VectorI = 104.9L;  // a blanked sample adds nothing: the dot is where the sums are
     c.M.Lock.VectorQ = -250.1L;
     PhaseLockSample(c.M, 100, 0.3L);
-    EXPECT_EQ(c.M.Screen.VectorSurface.At(95, 110), kBlack);  // ROUND(10.49 + 85), ROUND(85 + 25.01)
+    EXPECT_EQ(c.M.Screen.VectorSurface.At(95, 110),
+              kBlack);  // ROUND(10.49 + 85), ROUND(85 + 25.01)
 }
 
 TEST(Vectorscope, ColumnOneSixtySevenOnlyAtARepaint) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "common/frame.h"
 #include "chain/measurement.h"
+#include "common/frame.h"
 
 namespace qv {
 

@@ -89,7 +89,7 @@ TEST(Lock, InvertedInputSettlesHalfACycleAway) {
     inverted.Feed(tone);
     EXPECT_NEAR(static_cast<double>(Number(inverted.Host.Last(Readout::ClickPhase))), 0, 0.5);
     long double shift = plain.M.Lock.LockPhase - inverted.M.Lock.LockPhase;
-    shift -= std::floor(shift);  // reduce to 0 .. 1 cycle
+    shift -= std::floor(shift);                          // reduce to 0 .. 1 cycle
     EXPECT_NEAR(static_cast<double>(shift), 0.5, 0.02);  // still settling slowly
 }
 

@@ -65,7 +65,7 @@ TEST(ChartDots, AllZeroInputAtTheDocumentedRows) {
     const Surface& trace = c.M.Screen.ChartTraceSurface;
     ExpectDot(trace, 177, kRed);
     ExpectDot(trace, 242, kRed);
-    ExpectDot(trace, 215, kBlue);  // zero power is replaced by 1e-15: about -237.6 dB
+    ExpectDot(trace, 215, kBlue);           // zero power is replaced by 1e-15: about -237.6 dB
     EXPECT_EQ(trace.At(741, 177), kWhite);  // scrolled one pixel to the left
 }
 

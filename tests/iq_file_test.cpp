@@ -1,11 +1,11 @@
 // The I/Q file: its exact bytes, its name, and a write that fails.
+#include "files/iq_file.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "files/iq_file.h"
 
 namespace qv {
 

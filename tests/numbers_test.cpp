@@ -1,11 +1,12 @@
 // Entry-text parsing, rounding and the number and time formats.
+#include "common/numbers.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
 
-#include "common/numbers.h"
 #include "common/time_of_day.h"
 
 namespace qv {
@@ -26,7 +27,7 @@ TEST(NumberFromText, ReadsTheLongestLeadingDecimalNumber) {
     ExpectNumber("-0.25", -0.25L);
     ExpectNumber("+3", 3);
     ExpectNumber("1e3", 1000);
-    ExpectNumber("1e", 1);       // an incomplete exponent is not part of the number
+    ExpectNumber("1e", 1);  // an incomplete exponent is not part of the number
     ExpectNumber("2E-1x", 0.2L);
     ExpectNumber("12.5.3", 12.5L);
 }

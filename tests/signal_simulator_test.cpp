@@ -99,7 +99,8 @@ TEST(SignalSimulatorPps, PulsesAtWholeGpsSecondsWithTheSetShape) {
         }
         ASSERT_GE(edges.size(), 11u);
         for (size_t n = 0; n < 11; ++n) {
-            EXPECT_NEAR(edges[n], (static_cast<double>(n + 1) - startOffset) * framesPerSecond, 0.15)
+            EXPECT_NEAR(edges[n], (static_cast<double>(n + 1) - startOffset) * framesPerSecond,
+                        0.15)
                 << "edge of GPS second " << n + 1;
         }
         EXPECT_NEAR((edges[10] - edges[0]) / 10, framesPerSecond, 0.02);

@@ -1,11 +1,12 @@
 // The oscillators' sine and cosine against the C library's extended-precision ones.
+#include "common/trig.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 
 #include "common/numbers.h"
-#include "common/trig.h"
 
 namespace qv {
 

@@ -200,7 +200,8 @@ TEST_F(WavFileTest, DamagedHeadersNeverCrashOrHang) {
     std::mt19937 random(12345);  // only chooses the damage
     for (int trial = 0; trial < 300; ++trial) {
         std::string bytes = original;
-        for (int d = 1 + static_cast<int>(random() % 6); d > 0; --d) bytes[random() % 96] = char(random());
+        for (int d = 1 + static_cast<int>(random() % 6); d > 0; --d)
+            bytes[random() % 96] = char(random());
         if (trial % 3 == 0) bytes.resize(random() % bytes.size());
         WriteText(path, bytes);
         WavReader reader;

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,12 +28,11 @@ namespace {
 class FakeWindow final : public WindowPort {
 public:
     std::string title = kMainTitle;
-    std::map<int, std::string> texts = {{IDLOCKFREQ, "1700.0"},
-                                        {IDOFFSET, "0.0000000000000000000"},
-                                        {IDINTTIME, "3"}};
+    std::map<int, std::string> texts = {
+        {IDLOCKFREQ, "1700.0"}, {IDOFFSET, "0.0000000000000000000"}, {IDINTTIME, "3"}};
     std::map<int, bool> disabled, menuChecks;
     Cursor cursor = Cursor::Arrow;
-    std::vector<std::string> messages;    // "caption: text"
+    std::vector<std::string> messages;     // "caption: text"
     std::vector<std::string> saveAnswers;  // what the save dialog answers, in turn
     int saveDialogs = 0;
     std::function<void()> whileSaveDialogIsOpen;
@@ -225,8 +224,12 @@ TEST_F(WindowHandler, ClickOnTheScopeSetsClickPositionFromHalfThePanelX) {
 
 TEST_F(WindowHandler, MagnificationOptionsSetTheDivisorAndAlwaysClearTheVectorscope) {
     Init();
-    for (auto [id, divisor] : {std::pair{IDMAG10, 10}, {IDMAG100, 100}, {IDMAG1000, 1000},
-                               {IDMAG1, 1}, {IDMAG10, 10}, {IDMAG10, 10}}) {
+    for (auto [id, divisor] : {std::pair{IDMAG10, 10},
+                               {IDMAG100, 100},
+                               {IDMAG1000, 1000},
+                               {IDMAG1, 1},
+                               {IDMAG10, 10},
+                               {IDMAG10, 10}}) {
         app.M.Lock.VectorI = 5;
         app.M.Screen.ChartColumn = 7;
         SendCommand(app, id);
@@ -348,8 +351,8 @@ TEST_F(WindowHandler, TypedDeviceTextChoosesTheEntryItNamesOrTheDefaultInput) {
 
 TEST_F(WindowHandler, EveryWayOutDoesTheCloseTimeWorkOnce) {
     enum class Way { CloseBox, End, EndBeforeStart, FailedStart, FailedHandBack };
-    for (Way way : {Way::CloseBox, Way::End, Way::EndBeforeStart, Way::FailedStart,
-                    Way::FailedHandBack}) {
+    for (Way way :
+         {Way::CloseBox, Way::End, Way::EndBeforeStart, Way::FailedStart, Way::FailedHandBack}) {
         SCOPED_TRACE(static_cast<int>(way));
         TestFolder here;
         std::filesystem::current_path(here.Dir());
@@ -463,7 +466,8 @@ TEST_F(WindowHandler, BlocksArrivingDuringTheCloseTimeWorkAddNothing) {
         CaptureBlock* block = nullptr;
         for (int i = 0; i < 200; ++i) {  // 3 s of blocks: more than one period
             if (queue.Next(block, std::chrono::seconds(2)) != BlockQueue::Wait::Block) break;
-            MainDialogCallback(app, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
+            MainDialogCallback(app, WindowMessage::CaptureBlock, 0,
+                               reinterpret_cast<LParam>(block));
         }
     };
     window.saveAnswers = {folder.Path("saved.TXT")};
@@ -523,7 +527,8 @@ TEST(RecordingMixer, PrefersPavucontrolThenAlsamixerInATerminal) {
     const std::string bin = folder.Path("bin");
     std::filesystem::create_directories(bin);
     auto install = [&](const std::string& name) {
-        WriteText(bin + "/" + name, "#!/bin/sh\necho \"$@\" > " + folder.Path(name + ".ran") + "\n");
+        WriteText(bin + "/" + name,
+                  "#!/bin/sh\necho \"$@\" > " + folder.Path(name + ".ran") + "\n");
         chmod((bin + "/" + name).c_str(), 0755);
     };
     EXPECT_TRUE(RecordingMixerCommand(bin).empty());
@@ -566,8 +571,11 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
     EXPECT_EQ(o.LogPath, "log.tsv");
     ASSERT_TRUE(parse({"--help"}, o, help, error));
     EXPECT_TRUE(help);
-    for (const auto& bad : {std::vector<std::string>{"--bogus"}, {"--play"}, {"--record", ""},
-                            {"--ppm", "3"}, {"--simulate", "--ppm", "x"}}) {
+    for (const auto& bad : {std::vector<std::string>{"--bogus"},
+                            {"--play"},
+                            {"--record", ""},
+                            {"--ppm", "3"},
+                            {"--simulate", "--ppm", "x"}}) {
         AppOptions fresh;
         EXPECT_FALSE(parse(bad, fresh, help, error)) << bad[0];
         EXPECT_FALSE(error.empty());

@@ -12,10 +12,10 @@
 
 #include "capture/signal_simulator.h"
 #include "capture/simulator_options.h"
+#include "chain/measurement.h"
 #include "common/command_line.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
-#include "chain/measurement.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"

@@ -16,9 +16,9 @@
 #include "capture/portaudio_input.h"
 #include "capture/recorder.h"
 #include "capture/stop_signals.h"
+#include "chain/measurement.h"
 #include "common/command_line.h"
 #include "common/time_of_day.h"
-#include "chain/measurement.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 

@@ -23,8 +23,7 @@ void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictur
 
 }  // namespace
 
-bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log,
-                    std::ostream& err) {
+bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err) {
     if (s.LogPath.empty()) return true;
     std::string error;
     if (log.Open(s.LogPath, LogStart::Truncate, lineBuffered, error)) return true;
@@ -69,8 +68,8 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     StartMeasurement(m);
 }
 
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures,
-                 ReadoutLog& log, std::ostream& err) {
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, ReadoutLog& log,
+                 std::ostream& err) {
     if (!s.ChartPath.empty()) {
         CaptureScreen(m);
         pictures.Write(m.Screen.CaptureSurface, s.ChartPath);

@@ -18,9 +18,9 @@ struct ChainSettings {
     // them unless the command line says otherwise. Saving follows from the paths below.
     Parameters Entries;
     int ClickPosition = kStartClickPosition;  // [output samples after the PPS edge]
-    std::string IqPath;     // "Save I,Q to file?" on, written here at the end
-    std::string LogPath;    // read-out log
-    std::string ChartPath;  // the chart at the end, as "Capture screen" writes it
+    std::string IqPath;                       // "Save I,Q to file?" on, written here at the end
+    std::string LogPath;                      // read-out log
+    std::string ChartPath;                    // the chart at the end, as "Capture screen" writes it
     bool SaveScreen = false;
     bool Png = false;       // a PNG beside every bitmap
     std::string PanelsDir;  // the three panels at the end
@@ -59,8 +59,8 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
 
 // Close-time work: the chart and panel pictures, the I/Q file, the log closed. Returns false
 // when anything could not be written (each failure already reported on `err`).
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures,
-                 ReadoutLog& log, std::ostream& err);
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, ReadoutLog& log,
+                 std::ostream& err);
 
 // "I/Q file: ...", "read-out log: ..." and "picture: ..." lines for what was written.
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out);
