@@ -25,9 +25,9 @@ public:
 };
 
 struct RunResult {
-    double wallSeconds = 0;
-    CaptureStatistics stats;
-    int64_t consumed = 0;
+    double WallSeconds = 0;
+    CaptureStatistics Stats;
+    int64_t Consumed = 0;
 };
 
 // Captures `seconds` of counting frames at `speed` x real time (0: as fast as the consumer
@@ -57,21 +57,21 @@ RunResult Run(double seconds, double speed) {
         if (wait == BlockQueue::Wait::Stopped) break;
     }
     RunResult r;
-    r.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EndCapture(engine);
-    r.stats = ReadCaptureStatistics(engine);
-    r.consumed = consumer.frames;
+    r.Stats = ReadCaptureStatistics(engine);
+    r.Consumed = consumer.frames;
     return r;
 }
 
 void Report(benchmark::State& state, const RunResult& r) {
-    const double audioSeconds = static_cast<double>(r.consumed) / kFramesPerSecond;
-    state.counters["x_real_time"] = audioSeconds / r.wallSeconds;
-    state.counters["frames_dropped"] = static_cast<double>(r.stats.FramesDropped);
+    const double audioSeconds = static_cast<double>(r.Consumed) / kFramesPerSecond;
+    state.counters["x_real_time"] = audioSeconds / r.WallSeconds;
+    state.counters["frames_dropped"] = static_cast<double>(r.Stats.FramesDropped);
     state.counters["audio_thread_cpu_%"] =
-        r.stats.CaptureSeconds > 0 ? 100 * r.stats.AudioThreadCpuSeconds / r.stats.CaptureSeconds
+        r.Stats.CaptureSeconds > 0 ? 100 * r.Stats.AudioThreadCpuSeconds / r.Stats.CaptureSeconds
                                    : 0;
-    if (r.stats.FramesDropped != 0 || r.consumed != r.stats.FramesCaptured) {
+    if (r.Stats.FramesDropped != 0 || r.Consumed != r.Stats.FramesCaptured) {
         state.SkipWithError("frames were dropped");
     }
 }

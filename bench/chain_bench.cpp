@@ -47,21 +47,21 @@ const std::vector<Frame>& Recording() {
 // A started measurement that keeps running across the calls Google Benchmark makes of a
 // benchmark function, with its read position in the recording.
 struct RunningChain {
-    QuietHost host;
-    Measurement m;
-    size_t next = 0;  // [frames] index in Recording() of the next block
+    QuietHost Host;
+    Measurement M;
+    size_t Next = 0;  // [frames] index in Recording() of the next block
 
     // Feeds the next `count` frames (at most one block, so never past the end) and wraps round.
     void Feed(size_t count) {
         const std::vector<Frame>& frames = Recording();
-        ProcessFrames(m, frames.data() + next, static_cast<int>(count));
-        next += count;
-        if (next == frames.size()) next = 0;
+        ProcessFrames(M, frames.data() + Next, static_cast<int>(count));
+        Next += count;
+        if (Next == frames.size()) Next = 0;
     }
 
     // The block that fits before the end of the recording, so that blocks never straddle it.
     size_t NextBlock() const {
-        const size_t left = Recording().size() - next;
+        const size_t left = Recording().size() - Next;
         return left < kFramesPerBlock ? left : kFramesPerBlock;
     }
 };
@@ -73,11 +73,11 @@ RunningChain& ChainFor(const std::string& offsetText, bool drawing) {
     std::unique_ptr<RunningChain>& chain = chains[{offsetText, drawing}];
     if (!chain) {
         chain = std::make_unique<RunningChain>();
-        InitialiseMeasurement(chain->m, chain->host);
-        chain->m.Screen.Drawing = drawing;
-        chain->m.Params.OffsetText = offsetText;
-        FixOffset(chain->m);
-        StartMeasurement(chain->m);
+        InitialiseMeasurement(chain->M, chain->Host);
+        chain->M.Screen.Drawing = drawing;
+        chain->M.Params.OffsetText = offsetText;
+        FixOffset(chain->M);
+        StartMeasurement(chain->M);
         long long settle = static_cast<long long>(kSettleSeconds) * kFramesPerSecond;
         while (settle > 0) {
             const size_t n = chain->NextBlock();

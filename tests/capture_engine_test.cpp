@@ -19,16 +19,16 @@ using namespace std::chrono_literals;
 constexpr auto kPatience = 10s;  // far beyond any wait that works; only a broken engine hits it
 
 struct Rig {
-    std::shared_ptr<SourceProbe> probe = std::make_shared<SourceProbe>();
-    std::unique_ptr<CountingSource> source = std::make_unique<CountingSource>(probe);
-    FakeAllocator allocator;
-    BlockQueue queue;
-    CaptureEngine engine;
-    std::string message;
+    std::shared_ptr<SourceProbe> Probe = std::make_shared<SourceProbe>();
+    std::unique_ptr<CountingSource> Source = std::make_unique<CountingSource>(Probe);
+    FakeAllocator Allocator;
+    BlockQueue Queue;
+    CaptureEngine Engine;
+    std::string Message;
 
-    Rig() { engine.Allocator = &allocator; }
+    Rig() { Engine.Allocator = &Allocator; }
 
-    bool Start() { return StartCapture(engine, std::move(source), queue, message); }
+    bool Start() { return StartCapture(Engine, std::move(Source), Queue, Message); }
 
     // Handles posted blocks until the source stops; returns the block numbers in order.
     std::vector<int> Drain(CollectingConsumer& consumer, std::vector<CaptureBlock>* copies) {
@@ -36,12 +36,12 @@ struct Rig {
         const auto giveUp = std::chrono::steady_clock::now() + kPatience;
         while (std::chrono::steady_clock::now() < giveUp) {
             CaptureBlock* block = nullptr;
-            const BlockQueue::Wait wait = queue.Next(block, 100ms);
+            const BlockQueue::Wait wait = Queue.Next(block, 100ms);
             if (wait == BlockQueue::Wait::Stopped) return numbers;
             if (wait != BlockQueue::Wait::Block) continue;
             numbers.push_back(block->Number);
             if (copies != nullptr) copies->push_back(*block);
-            HandleCaptureBlock(engine, block, consumer);
+            HandleCaptureBlock(Engine, block, consumer);
         }
         ADD_FAILURE() << "the source never stopped";
         return numbers;
@@ -59,63 +59,63 @@ void ExpectCountingStream(const std::vector<Frame>& frames, int64_t first) {
 
 TEST(CaptureStart, OpenFailureIsNoSuitableDeviceWithTheReasonAndNothingAllocated) {
     Rig rig;
-    rig.source->openFailure = "Invalid sample rate";
+    rig.Source->openFailure = "Invalid sample rate";
     EXPECT_FALSE(rig.Start());
-    EXPECT_EQ(rig.message, "No suitable device found");
-    EXPECT_EQ(rig.engine.ErrorDetail, "Invalid sample rate");
-    EXPECT_EQ(rig.allocator.allocations, 0);
-    EXPECT_EQ(rig.probe->Closes, 1);  // whatever Open did is undone at once
-    EXPECT_EQ(rig.engine.State, CaptureState::Ended);
+    EXPECT_EQ(rig.Message, "No suitable device found");
+    EXPECT_EQ(rig.Engine.ErrorDetail, "Invalid sample rate");
+    EXPECT_EQ(rig.Allocator.allocations, 0);
+    EXPECT_EQ(rig.Probe->Closes, 1);  // whatever Open did is undone at once
+    EXPECT_EQ(rig.Engine.State, CaptureState::Ended);
 }
 
 TEST(CaptureStart, AllocationFailureAtBlock57StopsThereAndReleasesTheRest) {
     Rig rig;
-    rig.allocator.failAt = 57;
+    rig.Allocator.failAt = 57;
     EXPECT_FALSE(rig.Start());
-    EXPECT_EQ(rig.message, "Can\u00B4t alloc Buffers");
-    EXPECT_EQ(rig.message, "Can\xC2\xB4t alloc Buffers");  // the acute accent, in UTF-8
-    EXPECT_EQ(rig.allocator.allocations, 57);              // blocks 58..128 never requested
-    EXPECT_EQ(rig.allocator.frees, 56);
-    EXPECT_EQ(rig.probe->Starts, 0);
-    EXPECT_EQ(rig.probe->Closes, 1);
-    EXPECT_EQ(rig.engine.State, CaptureState::Ended);  // nothing left for End to release
+    EXPECT_EQ(rig.Message, "Can\u00B4t alloc Buffers");
+    EXPECT_EQ(rig.Message, "Can\xC2\xB4t alloc Buffers");  // the acute accent, in UTF-8
+    EXPECT_EQ(rig.Allocator.allocations, 57);              // blocks 58..128 never requested
+    EXPECT_EQ(rig.Allocator.frees, 56);
+    EXPECT_EQ(rig.Probe->Starts, 0);
+    EXPECT_EQ(rig.Probe->Closes, 1);
+    EXPECT_EQ(rig.Engine.State, CaptureState::Ended);  // nothing left for End to release
 }
 
 TEST(CaptureStart, StartFailureShowsTheSourceTextAndFreesEveryBlock) {
     Rig rig;
-    rig.source->startFailure = "Device unavailable";
+    rig.Source->startFailure = "Device unavailable";
     EXPECT_FALSE(rig.Start());
-    EXPECT_EQ(rig.message, "Device unavailable");
-    EXPECT_EQ(rig.allocator.allocations, 128);
-    EXPECT_EQ(rig.allocator.frees, 128);
-    EXPECT_EQ(rig.probe->Closes, 1);
+    EXPECT_EQ(rig.Message, "Device unavailable");
+    EXPECT_EQ(rig.Allocator.allocations, 128);
+    EXPECT_EQ(rig.Allocator.frees, 128);
+    EXPECT_EQ(rig.Probe->Closes, 1);
 }
 
 TEST(CaptureStart, EndBeforeStartOnlyEndsAndCaptureRunsOncePerRun) {
     Rig rig;
-    EndCapture(rig.engine);
-    EXPECT_EQ(rig.engine.State, CaptureState::Ended);
+    EndCapture(rig.Engine);
+    EXPECT_EQ(rig.Engine.State, CaptureState::Ended);
     EXPECT_FALSE(rig.Start());
-    EXPECT_EQ(rig.message, kCaptureAlreadyStarted);
-    EXPECT_EQ(rig.probe->Opens, 0);
-    EXPECT_EQ(rig.allocator.allocations, 0);
+    EXPECT_EQ(rig.Message, kCaptureAlreadyStarted);
+    EXPECT_EQ(rig.Probe->Opens, 0);
+    EXPECT_EQ(rig.Allocator.allocations, 0);
 }
 
 TEST(CaptureStart, StartTwiceIsRefusedAndTheRunningCaptureGoesOn) {
     Rig rig;
-    ASSERT_TRUE(rig.Start()) << rig.message;
+    ASSERT_TRUE(rig.Start()) << rig.Message;
     auto secondProbe = std::make_shared<SourceProbe>();
     std::string message;
-    EXPECT_FALSE(StartCapture(rig.engine, std::make_unique<CountingSource>(secondProbe), rig.queue,
+    EXPECT_FALSE(StartCapture(rig.Engine, std::make_unique<CountingSource>(secondProbe), rig.Queue,
                               message));
     EXPECT_EQ(message, kCaptureAlreadyStarted);
     EXPECT_EQ(secondProbe->Opens, 0);
-    EXPECT_EQ(rig.engine.State, CaptureState::Recording);
+    EXPECT_EQ(rig.Engine.State, CaptureState::Recording);
     CaptureBlock* block = nullptr;
-    EXPECT_EQ(rig.queue.Next(block, kPatience), BlockQueue::Wait::Block);
-    EndCapture(rig.engine);
-    EXPECT_EQ(rig.probe->Closes, 1);
-    EXPECT_EQ(rig.allocator.frees, 128);
+    EXPECT_EQ(rig.Queue.Next(block, kPatience), BlockQueue::Wait::Block);
+    EndCapture(rig.Engine);
+    EXPECT_EQ(rig.Probe->Closes, 1);
+    EXPECT_EQ(rig.Allocator.frees, 128);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -124,18 +124,18 @@ TEST(CaptureStart, StartTwiceIsRefusedAndTheRunningCaptureGoesOn) {
 TEST(CaptureBlocks, FullContiguousInQueueOrderAndEverySourceCallOnTheAudioThread) {
     Rig rig;
     constexpr int64_t kBlocks = 3 * kCaptureBlockCount + 5;
-    rig.source->totalFrames = kBlocks * kFramesPerBlock + 37;  // a short last block
+    rig.Source->totalFrames = kBlocks * kFramesPerBlock + 37;  // a short last block
     // The source waits for a free block as a sound card with a large buffer would, so that
     // nothing is dropped however slowly the test thread runs.
-    CaptureEngine& engine = rig.engine;
-    rig.source->beforeBlock = [&engine](int64_t, const std::atomic<bool>& stop) {
+    CaptureEngine& engine = rig.Engine;
+    rig.Source->beforeBlock = [&engine](int64_t, const std::atomic<bool>& stop) {
         while (FreeCaptureBlockCount(engine) == 0 && !stop) std::this_thread::sleep_for(50us);
     };
-    ASSERT_TRUE(rig.Start()) << rig.message;
+    ASSERT_TRUE(rig.Start()) << rig.Message;
     CollectingConsumer consumer;
     std::vector<CaptureBlock> blocks;
     const std::vector<int> numbers = rig.Drain(consumer, &blocks);
-    EndCapture(rig.engine);
+    EndCapture(rig.Engine);
 
     ASSERT_EQ(numbers.size(), static_cast<size_t>(kBlocks + 1));
     for (size_t i = 0; i < numbers.size(); ++i) {
@@ -148,29 +148,29 @@ TEST(CaptureBlocks, FullContiguousInQueueOrderAndEverySourceCallOnTheAudioThread
     ExpectCountingStream(consumer.frames, 0);
     EXPECT_EQ(consumer.frames.size(), static_cast<size_t>(kBlocks * kFramesPerBlock + 37));
 
-    const CaptureStatistics stats = ReadCaptureStatistics(rig.engine);
+    const CaptureStatistics stats = ReadCaptureStatistics(rig.Engine);
     EXPECT_EQ(stats.FramesCaptured, kBlocks * kFramesPerBlock + 37);
     EXPECT_EQ(stats.FramesDropped, 0);
-    EXPECT_EQ(CaptureSourceEnd(rig.engine), SourceEnd::Ended);
+    EXPECT_EQ(CaptureSourceEnd(rig.Engine), SourceEnd::Ended);
 
-    ASSERT_EQ(rig.probe->Threads.size(), 1u);
-    EXPECT_NE(*rig.probe->Threads.begin(), std::this_thread::get_id());
-    EXPECT_EQ(rig.probe->Closes, 1);
+    ASSERT_EQ(rig.Probe->Threads.size(), 1u);
+    EXPECT_NE(*rig.Probe->Threads.begin(), std::this_thread::get_id());
+    EXPECT_EQ(rig.Probe->Closes, 1);
 }
 
 TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) {
     Rig rig;
     constexpr int64_t kExtra = 50;  // blocks the device delivers while all 128 are out
     std::binary_semaphore resume(0);
-    SourceProbe& probe = *rig.probe;
-    rig.source->totalFrames = (kCaptureBlockCount + kExtra + 10) * kFramesPerBlock;
-    rig.source->overflowBlocks = {kCaptureBlockCount + kExtra + 3};
-    rig.source->beforeBlock = [&](int64_t index, const std::atomic<bool>& stop) {
+    SourceProbe& probe = *rig.Probe;
+    rig.Source->totalFrames = (kCaptureBlockCount + kExtra + 10) * kFramesPerBlock;
+    rig.Source->overflowBlocks = {kCaptureBlockCount + kExtra + 3};
+    rig.Source->beforeBlock = [&](int64_t index, const std::atomic<bool>& stop) {
         if (index != kCaptureBlockCount + kExtra) return;
         while (!stop && !resume.try_acquire_for(10ms)) {
         }
     };
-    ASSERT_TRUE(rig.Start()) << rig.message;
+    ASSERT_TRUE(rig.Start()) << rig.Message;
 
     // Stall: take nothing until the device has delivered 178 blocks.
     const auto giveUp = std::chrono::steady_clock::now() + kPatience;
@@ -182,18 +182,18 @@ TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) 
     CollectingConsumer consumer;
     for (int i = 0; i < kCaptureBlockCount; ++i) {
         CaptureBlock* block = nullptr;
-        ASSERT_EQ(rig.queue.Next(block, kPatience), BlockQueue::Wait::Block);
-        HandleCaptureBlock(rig.engine, block, consumer);
+        ASSERT_EQ(rig.Queue.Next(block, kPatience), BlockQueue::Wait::Block);
+        HandleCaptureBlock(rig.Engine, block, consumer);
     }
     // The held blocks were not touched while the frames after them were dropped.
     ExpectCountingStream(consumer.frames, 0);
     EXPECT_TRUE(consumer.gaps.empty());
-    EXPECT_EQ(ReadCaptureStatistics(rig.engine).FramesDropped, kExtra * kFramesPerBlock);
+    EXPECT_EQ(ReadCaptureStatistics(rig.Engine).FramesDropped, kExtra * kFramesPerBlock);
 
     resume.release();
     consumer.frames.clear();
     rig.Drain(consumer, nullptr);
-    EndCapture(rig.engine);
+    EndCapture(rig.Engine);
 
     ASSERT_EQ(consumer.gaps.size(), 2u);
     EXPECT_EQ(consumer.gaps[0].AtFrame, kCaptureBlockCount * kFramesPerBlock);
@@ -205,20 +205,20 @@ TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) 
     // After the hole the stream goes on where the device is, not where the consumer was.
     ExpectCountingStream(consumer.frames, (kCaptureBlockCount + kExtra) * kFramesPerBlock);
     EXPECT_EQ(consumer.frames.size(), 10u * kFramesPerBlock);
-    EXPECT_EQ(ReadCaptureStatistics(rig.engine).Overflows, 1);
+    EXPECT_EQ(ReadCaptureStatistics(rig.Engine).Overflows, 1);
 }
 
 TEST(CaptureBlocks, BlocksStillQueuedAtEndReachNoConsumer) {
     Rig rig;
-    ASSERT_TRUE(rig.Start()) << rig.message;
+    ASSERT_TRUE(rig.Start()) << rig.Message;
     CaptureBlock* block = nullptr;
-    ASSERT_EQ(rig.queue.Next(block, kPatience), BlockQueue::Wait::Block);
-    EndCapture(rig.engine);
+    ASSERT_EQ(rig.Queue.Next(block, kPatience), BlockQueue::Wait::Block);
+    EndCapture(rig.Engine);
     CollectingConsumer consumer;
-    HandleCaptureBlock(rig.engine, block, consumer);
+    HandleCaptureBlock(rig.Engine, block, consumer);
     EXPECT_TRUE(consumer.counts.empty());
-    EXPECT_EQ(rig.allocator.frees, 128);
-    EXPECT_GT(ReadCaptureStatistics(rig.engine).CaptureSeconds, 0);
+    EXPECT_EQ(rig.Allocator.frees, 128);
+    EXPECT_GT(ReadCaptureStatistics(rig.Engine).CaptureSeconds, 0);
 }
 
 }  // namespace

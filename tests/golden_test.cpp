@@ -19,8 +19,8 @@ namespace {
 const std::string kGolden = QUORVELLE_GOLDEN_DIR;
 
 struct Record {
-    std::string time;
-    long double i = 0, q = 0;
+    std::string Time;
+    long double I = 0, Q = 0;
 };
 
 std::vector<Record> Records(const std::string& path) {
@@ -58,10 +58,10 @@ TEST(Golden, CardFiftyPpmFastMatchesTheReference) {
     std::vector<Record> actual = Records(iq);
     ASSERT_EQ(actual.size(), expected.size());
     for (size_t k = 0; k < expected.size(); ++k) {
-        EXPECT_EQ(actual[k].time, expected[k].time) << "record " << k;
-        const long double scale = std::hypot(expected[k].i, expected[k].q);
-        EXPECT_LE(std::fabs(actual[k].i - expected[k].i), 1e-6L * scale) << "record " << k;
-        EXPECT_LE(std::fabs(actual[k].q - expected[k].q), 1e-6L * scale) << "record " << k;
+        EXPECT_EQ(actual[k].Time, expected[k].Time) << "record " << k;
+        const long double scale = std::hypot(expected[k].I, expected[k].Q);
+        EXPECT_LE(std::fabs(actual[k].I - expected[k].I), 1e-6L * scale) << "record " << k;
+        EXPECT_LE(std::fabs(actual[k].Q - expected[k].Q), 1e-6L * scale) << "record " << k;
     }
 
     // Read-outs: every line, time, label and text.

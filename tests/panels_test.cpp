@@ -70,24 +70,24 @@ TEST(ChartFrame, LabelsAndTextLineAtTheirPlaces) {
     const int cell = TextCellHeight(10);
     // Each label exactly as drawn alone, in its colour (the grid rows crossing it aside).
     struct Label {
-        int x, y;
-        Colour colour;
-        const char* text;
+        int X, Y;
+        qv::Colour Colour;
+        const char* Text;
     };
     for (const Label& l :
          {Label{740, 138, kPhaseLabel, " 180"}, Label{740, 170, kPhaseLabel, "   0"},
           Label{740, 203, kPhaseLabel, "-180"}, Label{735, 5, kLevelText, "  0dB"},
           Label{735, 37, kLevelText, "-30dB"}, Label{735, 70, kLevelText, "-60dB"},
           Label{735, 103, kLevelText, "-90dB"}}) {
-        const Surface alone = Lettered(l.x, l.y, l.colour, l.text);
+        const Surface alone = Lettered(l.X, l.Y, l.Colour, l.Text);
         const InkBox box = FindInk(alone, kWhite);
-        ASSERT_FALSE(box.Empty()) << l.text;
-        EXPECT_GE(box.Top, l.y);
-        EXPECT_LE(box.Bottom, l.y + cell);
+        ASSERT_FALSE(box.Empty()) << l.Text;
+        EXPECT_GE(box.Top, l.Y);
+        EXPECT_LE(box.Bottom, l.Y + cell);
         for (int y = box.Top; y < box.Bottom; ++y) {
             for (int x = box.Left; x < box.Right; ++x) {
-                if (alone.At(x, y) == l.colour) {
-                    ASSERT_EQ(s.At(x, y), l.colour) << l.text;
+                if (alone.At(x, y) == l.Colour) {
+                    ASSERT_EQ(s.At(x, y), l.Colour) << l.Text;
                 }
             }
         }

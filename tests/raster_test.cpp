@@ -54,14 +54,14 @@ void DrawLine(Surface& s, int x0, int y0, int x1, int y1, PenStyle style = PenSt
 
 TEST(RasterSurface, ColoursPensPixelsAndEmptySurfaces) {
     struct Case {
-        int r, g, b;
-        Colour expected;  // each component clamped into 0..255, red lowest
+        int R, G, B;
+        Colour Expected;  // each component clamped into 0..255, red lowest
     };
     for (const Case& c :
          {Case{1, 2, 3, 0x030201}, Case{-5, 300, 128, 0x80FF00}, Case{256, -1, INT_MIN, 0x0000FF},
           Case{INT_MIN, INT_MAX, 256, 0xFFFF00}}) {
-        const Colour colour = MakeColour(c.r, c.g, c.b);
-        EXPECT_EQ(colour, c.expected) << c.r << "," << c.g << "," << c.b;
+        const Colour colour = MakeColour(c.R, c.G, c.B);
+        EXPECT_EQ(colour, c.Expected) << c.R << "," << c.G << "," << c.B;
         EXPECT_EQ(RedOf(colour) + 256 * GreenOf(colour) + 65536 * BlueOf(colour), int(colour));
     }
 
@@ -97,19 +97,19 @@ TEST(RasterSurface, ColoursPensPixelsAndEmptySurfaces) {
 
 TEST(RasterSurface, FillCoversHalfOpenRectangleClippedToSurface) {
     struct Case {
-        int x, y, w, h;
+        int X, Y, W, H;
     };
     constexpr int kW = 12, kH = 9;
     for (const Case& c :
          {Case{2, 3, 4, 2}, Case{11, 8, 1, 1}, Case{-3, -2, 5, 4}, Case{9, 7, 10, 10},
           Case{2, 2, 0, 5}, Case{2, 5, 3, -2}, Case{12, 0, 5, 5}, Case{0, -5, 5, 5},
           Case{INT_MIN, 4, INT_MAX, 1}, Case{INT_MAX - 1, 0, INT_MAX, 5}}) {
-        SCOPED_TRACE(testing::Message() << c.x << "," << c.y << " " << c.w << "x" << c.h);
+        SCOPED_TRACE(testing::Message() << c.X << "," << c.Y << " " << c.W << "x" << c.H);
         Surface s = PaperSurface(kW, kH);
-        FillRect(s, c.x, c.y, c.w, c.h, kInk);
+        FillRect(s, c.X, c.Y, c.W, c.H, kInk);
         for (int y = 0; y < kH; ++y)
             for (int x = 0; x < kW; ++x) {
-                ASSERT_EQ(s.At(x, y), InRect(x, y, c.x, c.y, c.w, c.h) ? kInk : kPaper)
+                ASSERT_EQ(s.At(x, y), InRect(x, y, c.X, c.Y, c.W, c.H) ? kInk : kPaper)
                     << "at " << x << "," << y;
             }
     }
@@ -120,10 +120,10 @@ TEST(RasterSurface, FillCoversHalfOpenRectangleClippedToSurface) {
 // leaves the gaps untouched; end points far away, up to the int limits.
 TEST(RasterLine, LightsExactPixelsAndMovesCurrentPosition) {
     struct Case {
-        const char* name;
-        PenStyle style;
-        int x0, y0, x1, y1;
-        Points expected;
+        const char* Name;
+        PenStyle Style;
+        int X0, Y0, X1, Y1;
+        Points Expected;
     };
     constexpr PenStyle kSolid = PenStyle::Solid, kDot = PenStyle::Dot;
     const Points farTie = Steps(1, 1, 1, 0, 19, {{0, 0}});
@@ -162,13 +162,13 @@ TEST(RasterLine, LightsExactPixelsAndMovesCurrentPosition) {
         {"StartsInsideGoesFar", kSolid, 2, 2, INT_MAX, 2, Steps(2, 2, 1, 0, 18)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.Name);
         Surface s = PaperSurface(20, 20);
-        DrawLine(s, c.x0, c.y0, c.x1, c.y1, c.style);
-        EXPECT_EQ(PixelsOf(s, kInk), c.expected);
-        EXPECT_EQ(PixelsOf(s, kPaper).size(), 400u - c.expected.size()) << "nothing else touched";
-        EXPECT_EQ(s.PenX, c.x1);
-        EXPECT_EQ(s.PenY, c.y1);
+        DrawLine(s, c.X0, c.Y0, c.X1, c.Y1, c.Style);
+        EXPECT_EQ(PixelsOf(s, kInk), c.Expected);
+        EXPECT_EQ(PixelsOf(s, kPaper).size(), 400u - c.Expected.size()) << "nothing else touched";
+        EXPECT_EQ(s.PenX, c.X1);
+        EXPECT_EQ(s.PenY, c.Y1);
     }
 }
 
@@ -245,8 +245,8 @@ Surface Patterned(int w, int h, Colour base) {
 TEST(RasterCopy, CopiesPairedPixelsThatExistOnBothSurfaces) {
     // source and destination surface sizes (0 x 0: copy within the source), then the arguments
     struct Case {
-        const char* name;
-        int srcW, srcH, dstW, dstH, sx, sy, w, h, dx, dy;
+        const char* Name;
+        int SrcW, SrcH, DstW, DstH, Sx, Sy, W, H, Dx, Dy;
     };
     const Case cases[] = {
         {"Inside", 20, 15, 18, 12, 3, 2, 5, 4, 7, 6},
@@ -272,20 +272,20 @@ TEST(RasterCopy, CopiesPairedPixelsThatExistOnBothSurfaces) {
         {"SelfOntoItself", 40, 30, 0, 0, 3, 3, 10, 10, 3, 3},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const bool self = c.dstW == 0;
-        Surface src = Patterned(c.srcW, c.srcH, 1);
-        Surface other = Patterned(c.dstW, c.dstH, 0x800000);
+        SCOPED_TRACE(c.Name);
+        const bool self = c.DstW == 0;
+        Surface src = Patterned(c.SrcW, c.SrcH, 1);
+        Surface other = Patterned(c.DstW, c.DstH, 0x800000);
         Surface& dst = self ? src : other;
         const Surface srcBefore = src, dstBefore = dst;
 
-        BlockCopy(src, c.sx, c.sy, c.w, c.h, dst, c.dx, c.dy);
+        BlockCopy(src, c.Sx, c.Sy, c.W, c.H, dst, c.Dx, c.Dy);
 
         for (int y = 0; y < dst.Height; ++y)
             for (int x = 0; x < dst.Width; ++x) {
-                const int64_t fromX = int64_t(x) - c.dx + c.sx, fromY = int64_t(y) - c.dy + c.sy;
+                const int64_t fromX = int64_t(x) - c.Dx + c.Sx, fromY = int64_t(y) - c.Dy + c.Sy;
                 const Colour expected =
-                    InRect(x, y, c.dx, c.dy, c.w, c.h) && InRect(fromX, fromY, 0, 0, c.srcW, c.srcH)
+                    InRect(x, y, c.Dx, c.Dy, c.W, c.H) && InRect(fromX, fromY, 0, 0, c.SrcW, c.SrcH)
                         ? srcBefore.At(int(fromX), int(fromY))
                         : dstBefore.At(x, y);
                 ASSERT_EQ(dst.At(x, y), expected) << "at " << x << "," << y;

@@ -24,16 +24,16 @@ namespace {
 using Words = std::vector<std::string>;
 
 struct ParseOutcome {
-    int result = 0;
-    int next = 1;  // i after the call
-    SimulatorSettings settings;
-    std::string error;
+    int Result = 0;
+    int Next = 1;  // i after the call
+    SimulatorSettings Settings;
+    std::string Error;
 };
 
 ParseOutcome Parse(Words words) {
     Argv args("quorvelle-sim", std::move(words));
     ParseOutcome o;
-    o.result = ParseSimulatorOption(args.Count(), args.Data(), o.next, o.settings, o.error);
+    o.Result = ParseSimulatorOption(args.Count(), args.Data(), o.Next, o.Settings, o.Error);
     return o;
 }
 
@@ -58,19 +58,19 @@ TEST(SimulatorOptions, GoodValuesAreStoredOtherArgumentsLeftAlone) {
     };
     for (const auto& [words, field, expected] : cases) {
         const ParseOutcome o = Parse(words);
-        ASSERT_EQ(o.result, 1) << words[0] << ": " << o.error;
-        EXPECT_EQ(o.next, 1 + static_cast<int>(words.size())) << words[0] << ": i moves past all";
-        EXPECT_DOUBLE_EQ(o.settings.*field, expected) << words[0];  // decimal text: within 4 ulp
+        ASSERT_EQ(o.Result, 1) << words[0] << ": " << o.Error;
+        EXPECT_EQ(o.Next, 1 + static_cast<int>(words.size())) << words[0] << ": i moves past all";
+        EXPECT_DOUBLE_EQ(o.Settings.*field, expected) << words[0];  // decimal text: within 4 ulp
     }
     const ParseOutcome seed = Parse({"--seed", "18446744073709551615"});
-    ASSERT_EQ(seed.result, 1) << seed.error;
-    EXPECT_EQ(seed.settings.Seed, 18446744073709551615ull);
-    EXPECT_EQ(seed.settings.Ppm, SimulatorSettings{}.Ppm) << "other settings untouched";
+    ASSERT_EQ(seed.Result, 1) << seed.Error;
+    EXPECT_EQ(seed.Settings.Seed, 18446744073709551615ull);
+    EXPECT_EQ(seed.Settings.Ppm, SimulatorSettings{}.Ppm) << "other settings untouched";
 
     for (const std::string word : {"out.wav", "--lock-frequency", "--help", "-", "--seedx"}) {
         const ParseOutcome o = Parse({word, "5"});
-        EXPECT_EQ(o.result, 0) << word;
-        EXPECT_EQ(o.next, 1) << word;
+        EXPECT_EQ(o.Result, 0) << word;
+        EXPECT_EQ(o.Next, 1) << word;
     }
 }
 

@@ -33,21 +33,21 @@ constexpr int kMenuBarHeight = 25;
 constexpr int kWindowWidth = 785, kWindowHeight = 540 + kMenuBarHeight;
 constexpr int kScreenWidth = 1024, kScreenHeight = 768;  // the private server's
 struct Rect {
-    int x, y, w, h;
+    int X, Y, W, H;
 };
 constexpr Rect kScope{10, 5, 128, 170};
 constexpr Rect kVector{143, 5, 170, 170};
 constexpr Rect kChart{10, 180, 768, 340};
 // Points inside controls, and away from every control.
 struct Point {
-    int x, y;
+    int X, Y;
 };
 constexpr Point kStart{347, 152}, kEnd{397, 152};
 constexpr Point kLockFreqEntry{590, 40}, kIntegrationEntry{590, 70};
 constexpr Point kBlankRfCheck{570, 120}, kDeviceList{560, 152}, kMagnification10{500, 66};
 constexpr Point kFreqErrorLabel{340, 27}, kEmptyArea{200, 530}, kEmptyArea2{700, 160};
 // A point of the click scope at a panel-client x (the panel's sunken edge is one pixel wide).
-constexpr Point ScopeAt(int panelX) { return {kScope.x + 1 + panelX, 60}; }
+constexpr Point ScopeAt(int panelX) { return {kScope.X + 1 + panelX, 60}; }
 
 const std::string kIqJournal = "IQfile.journal";
 const std::regex kIqRecord(R"(\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)");
@@ -57,18 +57,18 @@ const std::regex kIqRecord(R"(\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)");
 
 // A P6 picture as ImageMagick's import writes it.
 struct Picture {
-    int width = 0, height = 0;
-    std::string rgb;  // 3 bytes a pixel, rows top to bottom
+    int Width = 0, Height = 0;
+    std::string Rgb;  // 3 bytes a pixel, rows top to bottom
 
     // Pixels of exactly this colour within `r` (screen coordinates).
     int Count(const Rect& r, int red, int green, int blue) const {
         int n = 0;
-        for (int y = std::max(r.y, 0); y < std::min(r.y + r.h, height); ++y) {
-            for (int x = std::max(r.x, 0); x < std::min(r.x + r.w, width); ++x) {
-                const size_t i = 3 * (static_cast<size_t>(y) * width + x);
-                n += static_cast<unsigned char>(rgb[i]) == red &&
-                     static_cast<unsigned char>(rgb[i + 1]) == green &&
-                     static_cast<unsigned char>(rgb[i + 2]) == blue;
+        for (int y = std::max(r.Y, 0); y < std::min(r.Y + r.H, Height); ++y) {
+            for (int x = std::max(r.X, 0); x < std::min(r.X + r.W, Width); ++x) {
+                const size_t i = 3 * (static_cast<size_t>(y) * Width + x);
+                n += static_cast<unsigned char>(Rgb[i]) == red &&
+                     static_cast<unsigned char>(Rgb[i + 1]) == green &&
+                     static_cast<unsigned char>(Rgb[i + 2]) == blue;
             }
         }
         return n;
@@ -79,12 +79,12 @@ bool ReadPpm(const std::string& bytes, Picture& p) {
     std::istringstream in(bytes);
     std::string magic;
     int maxValue = 0;
-    in >> magic >> p.width >> p.height >> maxValue;
-    if (magic != "P6" || maxValue != 255 || p.width <= 0 || p.height <= 0) return false;
+    in >> magic >> p.Width >> p.Height >> maxValue;
+    if (magic != "P6" || maxValue != 255 || p.Width <= 0 || p.Height <= 0) return false;
     in.get();  // the one white-space byte before the pixels
-    const size_t size = 3 * static_cast<size_t>(p.width) * p.height;
-    p.rgb = bytes.substr(static_cast<size_t>(in.tellg()));
-    return p.rgb.size() == size;
+    const size_t size = 3 * static_cast<size_t>(p.Width) * p.Height;
+    p.Rgb = bytes.substr(static_cast<size_t>(in.tellg()));
+    return p.Rgb.size() == size;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -160,8 +160,8 @@ protected:
         long bestArea = 0;
         for (std::string id; in >> id;) {
             const Rect r = Geometry(id);
-            if (static_cast<long>(r.w) * r.h > bestArea) {
-                bestArea = static_cast<long>(r.w) * r.h;
+            if (static_cast<long>(r.W) * r.H > bestArea) {
+                bestArea = static_cast<long>(r.W) * r.H;
                 best = id;
             }
         }
@@ -177,7 +177,7 @@ protected:
         std::istringstream in(ids);
         for (std::string id; in >> id;) {
             const Rect r = Geometry(id);
-            const bool root = r.x == 0 && r.y == 0 && r.w == kScreenWidth && r.h == kScreenHeight;
+            const bool root = r.X == 0 && r.Y == 0 && r.W == kScreenWidth && r.H == kScreenHeight;
             if (id != window_ && !root) others.push_back(id);
         }
         return others;
@@ -201,10 +201,10 @@ protected:
             if (eq == std::string::npos) continue;
             const int value = std::atoi(line.c_str() + eq + 1);
             const std::string key = line.substr(0, eq);
-            if (key == "X") r.x = value;
-            if (key == "Y") r.y = value;
-            if (key == "WIDTH") r.w = value;
-            if (key == "HEIGHT") r.h = value;
+            if (key == "X") r.X = value;
+            if (key == "Y") r.Y = value;
+            if (key == "WIDTH") r.W = value;
+            if (key == "HEIGHT") r.H = value;
         }
         return r;
     }
@@ -218,12 +218,12 @@ protected:
 
     // Pointer to a client-area point of the main window; with a left click there.
     void Move(Point p) {
-        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.x),
-                 std::to_string(p.y + kMenuBarHeight)});
+        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.X),
+                 std::to_string(p.Y + kMenuBarHeight)});
     }
     void Click(Point p) {
-        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.x),
-                 std::to_string(p.y + kMenuBarHeight), "click", "1"});
+        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.X),
+                 std::to_string(p.Y + kMenuBarHeight), "click", "1"});
     }
     // A key to the focused window ("Escape", "Return").
     void Key(const std::string& key) { XOrFail({"xdotool", "key", key}); }
@@ -238,7 +238,7 @@ protected:
     // A client-area rectangle of the main window in screen coordinates.
     Rect OnScreen(const Rect& r) {
         const Rect where = Geometry(window_);
-        return {where.x + r.x, where.y + kMenuBarHeight + r.y, r.w, r.h};
+        return {where.X + r.X, where.Y + kMenuBarHeight + r.Y, r.W, r.H};
     }
 
     std::string Title() {
@@ -251,7 +251,7 @@ protected:
     void HoverExpecting(Point p, const std::string& expected) {
         ASSERT_NO_FATAL_FAILURE(Move(p));
         EXPECT_TRUE(WaitFor([&] { return Title() == expected; }, 5s))
-            << "at client (" << p.x << ", " << p.y << ") the title is \"" << Title()
+            << "at client (" << p.X << ", " << p.Y << ") the title is \"" << Title()
             << "\", expected \"" << expected << "\"";
     }
 
@@ -264,14 +264,14 @@ protected:
         auto findList = [&] {
             for (const std::string& id : OtherWindows(".*")) {
                 const Rect r = Geometry(id);
-                if (r.w < main.w && r.y >= main.y + kMenuBarHeight - 2 && r.h >= 30) list = id;
+                if (r.W < main.W && r.Y >= main.Y + kMenuBarHeight - 2 && r.H >= 30) list = id;
             }
             return !list.empty();
         };
         ASSERT_TRUE(WaitFor(findList, 5s)) << "the Setup menu did not open";
         const Rect r = Geometry(list);
-        XOrFail({"xdotool", "mousemove", "--window", list, std::to_string(r.w / 2),
-                 std::to_string(r.h / 6), "click", "1"});
+        XOrFail({"xdotool", "mousemove", "--window", list, std::to_string(r.W / 2),
+                 std::to_string(r.H / 6), "click", "1"});
         auto closed = [&] {
             const std::vector<std::string> open = OtherWindows(".*");
             return std::find(open.begin(), open.end(), list) == open.end();
@@ -319,8 +319,8 @@ protected:
 TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
     ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--ppm", "25", "--log-readouts", Log()}));
     const Rect window = Geometry(window_);
-    EXPECT_EQ(window.w, kWindowWidth);
-    EXPECT_EQ(window.h, kWindowHeight);
+    EXPECT_EQ(window.W, kWindowWidth);
+    EXPECT_EQ(window.H, kWindowHeight);
 
     ASSERT_NO_FATAL_FAILURE(ToggleSaveIq());
     ASSERT_NO_FATAL_FAILURE(Click(kStart));
@@ -338,7 +338,7 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
     ASSERT_NO_FATAL_FAILURE(Screenshot(picture));
     // A panel's drawable inside on the screen, one pixel in from its sunken edge.
     auto inside = [&](const Rect& panel) {
-        return OnScreen({panel.x + 1, panel.y + 1, panel.w - 2, panel.h - 2});
+        return OnScreen({panel.X + 1, panel.Y + 1, panel.W - 2, panel.H - 2});
     };
     EXPECT_GT(picture.Count(inside(kScope), 0, 255, 255), 20) << "no cyan traces in the scope";
     EXPECT_GT(picture.Count(inside(kScope), 255, 255, 0), 20) << "no yellow scope marks";
@@ -416,18 +416,18 @@ TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
     EXPECT_EQ(Title(), "GPS QuorVelle");
 
     struct Step {
-        Point at;
-        std::string title;
+        Point At;
+        std::string Title;
     };
     const std::vector<Step> steps = {
         {kEmptyArea, "GPS Quorvelle"},     {ScopeAt(57), "Click peak = 28"},
         {kEmptyArea2, "GPS Quorvelle"},    {ScopeAt(1), "Click peak = 0"},
-        {ScopeAt(125), "Click peak = 62"}, {{kVector.x + 80, 60}, "GPS Quorvelle"},
-        {ScopeAt(2), "Click peak = 1"},    {{kChart.x + 300, 300}, "GPS Quorvelle"},
+        {ScopeAt(125), "Click peak = 62"}, {{kVector.X + 80, 60}, "GPS Quorvelle"},
+        {ScopeAt(2), "Click peak = 1"},    {{kChart.X + 300, 300}, "GPS Quorvelle"},
         {ScopeAt(126), "Click peak = 62"}, {kFreqErrorLabel, "GPS Quorvelle"},
-        {ScopeAt(-1), "Click peak = 0"},   {{kScope.x + 60, 170}, "Click peak = 29"},
+        {ScopeAt(-1), "Click peak = 0"},   {{kScope.X + 60, 170}, "Click peak = 29"},
     };
-    for (const Step& s : steps) ASSERT_NO_FATAL_FAILURE(HoverExpecting(s.at, s.title));
+    for (const Step& s : steps) ASSERT_NO_FATAL_FAILURE(HoverExpecting(s.At, s.Title));
 
     // Over controls that take the mouse the title stays; the next move over the scope proves
     // the moves before it were handled, and the log shows nothing set in between.
@@ -479,7 +479,7 @@ TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
     expectPeak("Click Peak = 40");
 
     for (Point p :
-         {Point{kVector.x + 80, 60}, Point{kChart.x + 300, 300}, kEmptyArea, kFreqErrorLabel}) {
+         {Point{kVector.X + 80, 60}, Point{kChart.X + 300, 300}, kEmptyArea, kFreqErrorLabel}) {
         ASSERT_NO_FATAL_FAILURE(Click(p));
     }
     const size_t before = peaks().size();
@@ -508,7 +508,7 @@ TEST_F(WindowGui, EscapeAndReturnDoNotCloseTheWindow) {
     }
     ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(30), "Click peak = 15"));
     ASSERT_TRUE(app_.Running()) << "Return or Escape in an entry ended the program\n" << AppErr();
-    EXPECT_EQ(Geometry(window_).w, kWindowWidth) << "the window is no longer shown";
+    EXPECT_EQ(Geometry(window_).W, kWindowWidth) << "the window is no longer shown";
     EXPECT_TRUE(OtherWindows().empty()) << "a window other than the main one appeared";
 
     app_.Signal(SIGTERM);
@@ -556,9 +556,9 @@ TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
         << Windows() << AppErr();
     // A long folder name must not push the box, or its button, off the screen.
     const Rect box = Geometry(notice[0]);
-    EXPECT_TRUE(box.x >= 0 && box.y >= 0 && box.x + box.w <= kScreenWidth &&
-                box.y + box.h <= kScreenHeight)
-        << "the notice box (" << box.w << " x " << box.h << " at " << box.x << ", " << box.y
+    EXPECT_TRUE(box.X >= 0 && box.Y >= 0 && box.X + box.W <= kScreenWidth &&
+                box.Y + box.H <= kScreenHeight)
+        << "the notice box (" << box.W << " x " << box.H << " at " << box.X << ", " << box.Y
         << ") does not fit on a " << kScreenWidth << " x " << kScreenHeight << " screen";
     ASSERT_NO_FATAL_FAILURE(Focus(notice[0]));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));
@@ -580,7 +580,7 @@ TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
 TEST_F(WindowGui, ResizingKeepsTheControlsAndReturnPressesTheFocusedButton) {
     ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
     XOrFail({"xdotool", "windowsize", window_, "1000", "700"});
-    ASSERT_TRUE(WaitFor([&] { return Geometry(window_).w == 1000; }, 5s)) << Windows();
+    ASSERT_TRUE(WaitFor([&] { return Geometry(window_).W == 1000; }, 5s)) << Windows();
     std::this_thread::sleep_for(300ms);  // the resized window's repaint
 
     Picture picture;
@@ -588,12 +588,12 @@ TEST_F(WindowGui, ResizingKeepsTheControlsAndReturnPressesTheFocusedButton) {
     auto at = [&](const Rect& r) { return OnScreen(r); };
     // The scope's black background fills its inside but for the labels and the centre line,
     // and not one pixel beside it; the chart's white fills its inside likewise.
-    const Rect scopeInside{kScope.x + 1, kScope.y + 1, kScope.w - 2, kScope.h - 2};
-    EXPECT_GT(picture.Count(at(scopeInside), 0, 0, 0), scopeInside.w * scopeInside.h * 8 / 10);
-    EXPECT_EQ(picture.Count(at({kScope.x + kScope.w, kScope.y, 4, kScope.h}), 0, 0, 0), 0);
-    const Rect chartInside{kChart.x + 1, kChart.y + 1, kChart.w - 2, kChart.h - 2};
-    EXPECT_GT(picture.Count(at(chartInside), 255, 255, 255), chartInside.w * chartInside.h / 2);
-    EXPECT_EQ(picture.Count(at({kChart.x, kChart.y + kChart.h + 2, kChart.w, 100}), 255, 255, 255),
+    const Rect scopeInside{kScope.X + 1, kScope.Y + 1, kScope.W - 2, kScope.H - 2};
+    EXPECT_GT(picture.Count(at(scopeInside), 0, 0, 0), scopeInside.W * scopeInside.H * 8 / 10);
+    EXPECT_EQ(picture.Count(at({kScope.X + kScope.W, kScope.Y, 4, kScope.H}), 0, 0, 0), 0);
+    const Rect chartInside{kChart.X + 1, kChart.Y + 1, kChart.W - 2, kChart.H - 2};
+    EXPECT_GT(picture.Count(at(chartInside), 255, 255, 255), chartInside.W * chartInside.H / 2);
+    EXPECT_EQ(picture.Count(at({kChart.X, kChart.Y + kChart.H + 2, kChart.W, 100}), 255, 255, 255),
               0)
         << "the chart grew with the window";
 

@@ -44,9 +44,9 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
     WriteText(folder.Path("text.wav"), "this is not a recording");
     const std::string missingDir = folder.Path("missing/x");
     struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string says;
+        std::vector<std::string> Args;
+        int Status;
+        std::string Says;
     };
     for (const Case& c : std::vector<Case>{
              {{"--frobnicate"}, 2, "unknown option \"--frobnicate\""},
@@ -58,9 +58,9 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
              {{"--simulate", "--log-readouts", missingDir}, 1, missingDir + ": cannot open"},
              {{"--simulate", "--record", missingDir}, 1, missingDir},
          }) {
-        const ToolRun r = RunWindowProgram(folder, c.args);
-        EXPECT_EQ(r.Status, c.status) << c.args[0] << "\n" << r.Err;
-        EXPECT_NE(r.Err.find(c.says), std::string::npos) << r.Err;
+        const ToolRun r = RunWindowProgram(folder, c.Args);
+        EXPECT_EQ(r.Status, c.Status) << c.Args[0] << "\n" << r.Err;
+        EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
     }
 }
