@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "capture/signal_simulator.h"
 #include "common/numbers.h"
 #include "dsp/click_lock.h"
 #include "dsp/front_end.h"
 #include "dsp/integration.h"
+#include "tests/simulated_frames.h"
 
 namespace qv {
 
@@ -19,10 +19,7 @@ TEST(DspBlocks, SimulatedCardThroughTheBlocksAloneGivesTheirResultsOnTheirCadenc
     SimulatorSettings settings;
     settings.Seconds = 40;
     settings.Ppm = -120;
-    SignalSimulator sim;
-    StartSimulator(sim, settings);
-    std::vector<Frame> frames(static_cast<size_t>(SimulatorTotalFrames(settings)));
-    NextSimulatorFrames(sim, frames.data(), frames.size());
+    const std::vector<Frame> frames = Simulate(settings);
 
     constexpr int kSeconds = 3;  // integration time
     FrontEnd front;

@@ -26,7 +26,7 @@ inline std::vector<Frame> Simulate(const SimulatorSettings& settings, size_t cou
     return frames;
 }
 
-// The whole stream the settings ask for: `settings.seconds` of GPS time.
+// The whole stream the settings ask for: `settings.Seconds` of GPS time.
 inline std::vector<Frame> Simulate(const SimulatorSettings& settings) {
     return Simulate(settings, static_cast<size_t>(SimulatorTotalFrames(settings)));
 }

@@ -54,13 +54,9 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     if (drawsText && !LabelFace().Problem.empty()) {
         err << "quorvelle-batch: warning: " << LabelFace().Problem << "\n";
     }
-    m.Params.LockFreqText = s.Entries.LockFreqText;
-    m.Params.OffsetText = s.Entries.OffsetText;
-    m.Params.IntegrationText = s.Entries.IntegrationText;
+    m.Params = s.Entries;
     InitialiseMeasurement(m, host);
     m.Lock.ClickPosition = s.ClickPosition;
-    m.Params.BlankRfClickFlag = s.Entries.BlankRfClickFlag;
-    m.Params.InvertFlag = s.Entries.InvertFlag;
     m.Params.SaveIqFlag = s.IqPath.empty() ? -1 : 1;
     m.Params.SaveScreenFlag = s.SaveScreen ? 1 : -1;
     // The window is shown, and so painted, before Start can be pressed.
