@@ -26,7 +26,6 @@ public:
     // a long run's log can be followed while it grows. False with one line in `error`.
     bool Open(const std::string& path, LogStart start, bool lineBuffered, std::string& error);
     bool IsOpen() const { return file_ != nullptr; }
-    const std::string& Path() const { return path_; }
 
     // One line, at the given time of day; nothing when no log is open.
     void Write(int64_t millisecondsOfDay, const char* label, const std::string& text);
