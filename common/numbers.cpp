@@ -1,9 +1,11 @@
 // Number conversions shared by the whole program.
 #include "common/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace qv {
 
@@ -34,30 +36,69 @@ size_t DecimalPrefixLength(std::string_view s) {
     return i;
 }
 
-}  // namespace
-
-long double NumberFromText(std::string_view text) {
+// The text's leading number (sign, digits, point, exponent), after blanks, tabs and line
+// feeds; empty when there is none.
+std::string_view LeadingNumber(std::string_view text) {
     size_t start = 0;
     while (start < text.size() &&
            (text[start] == ' ' || text[start] == '\t' || text[start] == '\n')) {
         ++start;
     }
-    std::string_view rest = text.substr(start);
-    size_t length = DecimalPrefixLength(rest);
-    if (length == 0) return 0;
-    std::string_view number = rest.substr(0, length);
-    bool negative = number[0] == '-';
+    const std::string_view rest = text.substr(start);
+    return rest.substr(0, DecimalPrefixLength(rest));
+}
+
+// Whether an unsigned decimal number that from_chars found out of range is too large (rather
+// than too small): its value is at least 1 exactly when its first non-zero digit stands before
+// the point at the exponent's place or left of it, that is when the exponent plus the digits
+// from the first non-zero one to the point is positive.
+bool IsOverflow(std::string_view number) {
+    long long place = 0;  // digits from the first non-zero digit to the point
+    bool seenNonZero = false, afterPoint = false;
+    size_t i = 0;
+    for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+        if (number[i] == '.') {
+            afterPoint = true;
+        } else if (!afterPoint) {
+            seenNonZero = seenNonZero || number[i] != '0';
+            if (seenNonZero) ++place;
+        } else if (!seenNonZero) {
+            seenNonZero = number[i] != '0';
+            if (!seenNonZero) --place;
+        }
+    }
+    long long exponent = 0;  // saturated: far beyond any range is as good as its limit
+    bool negativeExponent = false;
+    if (i < number.size()) {
+        ++i;
+        if (i < number.size() && (number[i] == '+' || number[i] == '-')) {
+            negativeExponent = number[i++] == '-';
+        }
+        for (; i < number.size(); ++i)
+            exponent = std::min(exponent * 10 + (number[i] - '0'), 100000000LL);
+    }
+    return (negativeExponent ? -exponent : exponent) + place > 0;
+}
+
+}  // namespace
+
+long double NumberFromText(std::string_view text) {
+    std::string_view number = LeadingNumber(text);
+    if (number.empty()) return 0;
+    const bool negative = number[0] == '-';
     if (number[0] == '+' || number[0] == '-') number.remove_prefix(1);
     long double value = 0;
     auto result = std::from_chars(number.data(), number.data() + number.size(), value,
                                   std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
-        // Underflow reads as zero anyway; overflow is refused the same way.
+        value = IsOverflow(number) ? std::numeric_limits<long double>::max() : 0;
+    } else if (result.ec != std::errc() || !std::isfinite(value)) {
         return 0;
     }
-    if (result.ec != std::errc() || !std::isfinite(value)) return 0;
     return negative ? -value : value;
 }
+
+bool HasNumber(std::string_view text) { return !LeadingNumber(text).empty(); }
 
 long double IntFloor(long double v) { return std::floor(v); }
 

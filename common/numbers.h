@@ -12,9 +12,13 @@ namespace qv {
 // line feeds; 0 when there is none. Accepted: an optional sign ('+' or '-'), digits with an
 // optional decimal point (".5", "5." and "5.25" are numbers; "." alone is not), and an optional
 // exponent ('e' or 'E', optional sign, at least one digit) that counts only when complete
-// ("1e3" is 1000, "1e" is 1). A number too large for extended precision gives 0, so a typo
-// can never feed an infinity into the measurement.
+// ("1e3" is 1000, "1e" is 1). A number too large for extended precision counts as the
+// largest finite value of its sign, one too small as 0, so a typo never feeds an infinity into
+// the measurement and a huge entry stays huge (the caller limits it).
 long double NumberFromText(std::string_view text);
+// Whether the text starts, after blanks, tabs and line feeds, with a number NumberFromText
+// reads ("nan", "" and "abc" do not; "0" and "7 Hz" do).
+bool HasNumber(std::string_view text);
 
 // ROUND: nearest integer, a half to the even neighbour (the current rounding mode, which the
 // program never changes from round-to-nearest-even).

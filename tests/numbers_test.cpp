@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <string>
 
 #include "common/time_of_day.h"
 
@@ -33,8 +35,26 @@ TEST(NumberFromText, ReadsTheLongestLeadingDecimalNumber) {
 }
 
 TEST(NumberFromText, GivesZeroWithoutANumber) {
-    for (const char* text : {"", "abc", ".", "-", "+.", " x1", "\r5", "nan", "inf", "1e99999"}) {
+    for (const char* text : {"", "abc", ".", "-", "+.", " x1", "\r5", "nan", "inf"}) {
         ExpectNumber(text, 0);
+        EXPECT_FALSE(HasNumber(text)) << text;
+    }
+    for (const char* text : {"0", " 7 Hz", "-.5", "1e99999", "0e5"}) EXPECT_TRUE(HasNumber(text));
+}
+
+// Beyond extended precision a number is the largest finite value of its sign, never an
+// infinity; below it, zero. The limits are decided by where the first non-zero digit stands.
+TEST(NumberFromText, OutOfRangeNumbersAreTheLargestValueOrZero) {
+    const long double max = std::numeric_limits<long double>::max();
+    ExpectNumber("1e4932", 1e4932L);  // still within range
+    for (const char* text :
+         {"1e4933", "1e99999", "0.001e4936", "123456e4930", "1e999999999999999999",
+          "100000000000000000000000000000000000000e4900"}) {
+        ExpectNumber(text, max);
+        ExpectNumber((std::string("-") + text).c_str(), -max);
+    }
+    for (const char* text : {"1e-4952", "1e-99999", "-1e-99999", "1000e-4955", "0.0001e-4948"}) {
+        EXPECT_EQ(std::fabs(NumberFromText(text)), 0) << text;
     }
 }
 
