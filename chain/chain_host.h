@@ -1,5 +1,5 @@
 // What the measurement chain needs from the program around it: the read-out labels, the time
-// of day, and notice of panel updates and automatic chart captures.
+// of day, notice of panel updates and automatic chart captures, and a place for warnings.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,9 @@ public:
     virtual void ChartCaptured(const Surface& /*capture*/, int64_t /*millisecondsOfDay*/) {}
     // A record was appended to the I/Q text ("Save I,Q to file?" on); `iqText` holds it already.
     virtual void IqRecordAdded(const std::string& /*iqText*/, const std::string& /*record*/) {}
+    // Something the user should know that does not stop the measurement (an entry the chain
+    // reads as something else than it looks), as one line without the program's name.
+    virtual void Warn(const std::string& /*text*/) {}
 
 protected:
     ~ChainHost() = default;

@@ -1,6 +1,9 @@
 // Setting up the measurement as the window does: initialisation, Start, Reset All, entry fields.
 #include "chain/measurement.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 #include "display/traces.h"
@@ -20,15 +23,44 @@ void StartClockLoop(Measurement& m) {
     m.Front.RealignPending = 1;
 }
 
+// A frequency entry's value [Hz], limited to +-kFrequencyLimit (within it, unchanged).
+long double FrequencyFromText(const std::string& text) {
+    return std::clamp(NumberFromText(text), -kFrequencyLimit, kFrequencyLimit);
+}
+
+// Why the lock-frequency text will not lock where it seems to, or "" when it will.
+std::string LockFrequencyProblem(const std::string& text, long double frequency) {
+    const std::string quoted = "lock frequency \"" + text + "\"";
+    if (!HasNumber(text)) return quoted + " holds no number: the oscillator starts at 0 Hz";
+    if (frequency >= 0 && frequency <= kLockFrequencyWarnAbove) return "";
+    // The oscillator turns by whole cycles per second more or less than its alias within
+    // +-4000 Hz, which is what it then measures against.
+    const long double alias =
+        frequency - kSamplesPerSecond * RoundHalfEven(frequency / kSamplesPerSecond);
+    std::string problem = quoted + " is outside 0 to 4000 Hz (half the sample rate): ";
+    if (std::fabs(NumberFromText(text)) > kFrequencyLimit) {
+        problem += "limited to " + FormatMask(frequency, 0) + " Hz, ";
+    }
+    return problem + "the oscillator turns as at " + FormatMask(alias, 3) + " Hz";
+}
+
 void ReadLockFrequency(Measurement& m) {
-    m.Params.LockFrequency = NumberFromText(m.Params.LockFreqText);
-    m.Lock.LockStep = m.Params.LockFrequency / m.Params.SampleRate;
+    Parameters& p = m.Params;
+    p.LockFrequency = FrequencyFromText(p.LockFreqText);
+    m.Lock.LockStep = p.LockFrequency / p.SampleRate;
+    const std::string problem = LockFrequencyProblem(p.LockFreqText, p.LockFrequency);
+    if (problem.empty()) {
+        p.LockFreqWarnedText.reset();
+    } else if (p.LockFreqWarnedText != p.LockFreqText) {
+        p.LockFreqWarnedText = p.LockFreqText;
+        m.Host->Warn(problem);
+    }
 }
 
 }  // namespace
 
 void FixOffset(Measurement& m) {
-    m.Lock.OffsetStep = NumberFromText(m.Params.OffsetText) / m.Params.SampleRate;
+    m.Lock.OffsetStep = FrequencyFromText(m.Params.OffsetText) / m.Params.SampleRate;
 }
 
 std::string ReadIntegrationTime(Measurement& m, const std::string& fieldText) {

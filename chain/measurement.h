@@ -4,6 +4,7 @@
 // Start, Reset All, the entry fields' conversions).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "chain/chain_host.h"
@@ -36,7 +37,20 @@ struct Parameters {
     int SampleRate = 0;             // [samples/s] of the corrected stream, 8000 once initialised
     int IntegrationSeconds = 0;     // [s] T, 1 .. kMaxIntegrationSeconds
     long double LockFrequency = 0;  // [Hz] read at Start and by Reset All
+    // The lock-frequency text last warned about, while each later read finds it unchanged;
+    // none after a read that needed no warning.
+    std::optional<std::string> LockFreqWarnedText;
 };
+
+// The lock and offset frequencies are limited to +-kFrequencyLimit [Hz]. Any frequency beyond
+// half the sample rate only aliases, so nothing meaningful lies outside; within the limit the
+// oscillator's step (at most 125000 cycles per sample) keeps 47 bits after the binary point,
+// so the phase stays exact to 1e-14 cycle, and the "Lock frequency" read-out is a plain number
+// of at most 15 characters. Beyond it a huge step would freeze the phase at 0 and the read-out
+// would overflow its format.
+constexpr long double kFrequencyLimit = 1e9L;  // [Hz]
+// Lock frequencies from 0 to half the sample rate are read without a warning.
+constexpr long double kLockFrequencyWarnAbove = kSamplesPerSecond / 2;  // [Hz]
 
 struct Measurement {
     Parameters Params;
@@ -71,15 +85,20 @@ void IntegrateSample(Measurement& m, long double i, long double q);
 // filter, trace pen, I/Q header, capture surface). `host` must outlive the measurement's use.
 void InitialiseMeasurement(Measurement& m, ChainHost& host);
 // What Start does to the chain: start time of the chart, rates and steps, lock frequency.
+// A lock-frequency text without a number, or one outside 0 to 4000 Hz, is warned about through
+// the host, once while the same text is read again.
 void StartMeasurement(Measurement& m);
-// "Reset All".
+// "Reset All"; reads the lock frequency as Start does.
 void ResetAll(Measurement& m);
-// "Fix offset": OffsetStep from the offset text.
+// "Fix offset": OffsetStep from the offset text, limited to +-kFrequencyLimit.
 void FixOffset(Measurement& m);
 
-// The integration-time field: stores the text, derives IntegrationSeconds (INT of its number)
-// and returns the text the field must show. A number below 1 makes it "1"; one above
-// kMaxIntegrationSeconds makes it that limit, since the period length 8000 * T is a 32-bit count.
+// The integration-time field: stores the text, derives IntegrationSeconds (INT of its number,
+// limited to 1 .. kMaxIntegrationSeconds, since the period length 8000 * T is a 32-bit count)
+// and returns the text the field should show once the user is done with it: "1" for a number
+// below 1 or none, the limit for one above it, else the text as typed. A new T takes effect with
+// the next sample: the period's count goes on, reduced modulo the new length, and its sums are
+// kept, so the first record after a change holds the sums since the record before it.
 std::string ReadIntegrationTime(Measurement& m, const std::string& fieldText);
 
 // A click at panel x on the click scope: new ClickPosition, background redrawn with the marker.

@@ -21,6 +21,7 @@ class RecordingHost final : public ChainHost {
 public:
     const Measurement* measurement = nullptr;
     std::vector<ReadoutEvent> readouts;
+    std::vector<std::string> warnings;
     int captures = 0;
 
     void SetReadout(Readout id, const std::string& text) override {
@@ -30,6 +31,7 @@ public:
         return measurement ? measurement->FramesProcessed / 8 : 0;
     }
     void ChartCaptured(const Surface&, int64_t) override { ++captures; }
+    void Warn(const std::string& text) override { warnings.push_back(text); }
 
     // The texts of one label, oldest first.
     std::vector<std::string> Texts(Readout id) const {

@@ -190,8 +190,12 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
 class BatchHost final : public ChainHost {
 public:
     BatchHost(const Measurement& m, int64_t startMilliseconds, ReadoutLog& log,
-              ChartPictures& pictures)
-        : m_(m), startMilliseconds_(startMilliseconds), log_(log), pictures_(pictures) {}
+              ChartPictures& pictures, std::ostream& err)
+        : m_(m), startMilliseconds_(startMilliseconds), log_(log), pictures_(pictures), err_(err) {}
+
+    void Warn(const std::string& text) override {
+        err_ << "quorvelle-batch: warning: " << text << "\n";
+    }
 
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
         pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
@@ -211,6 +215,7 @@ private:
     int64_t startMilliseconds_;
     ReadoutLog& log_;
     ChartPictures& pictures_;
+    std::ostream& err_;
 };
 
 // A source of frames: fills up to `count` frames, returns how many (0 at the end, -1 on error).
@@ -302,7 +307,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
     Measurement m;
     ChartPictures pictures(err, o.Chain.Png);
-    BatchHost host(m, o.StartMilliseconds, log, pictures);
+    BatchHost host(m, o.StartMilliseconds, log, pictures, err);
     StartChain(m, host, o.Chain, err);
 
     ProgressBar progress(err, !o.Chain.Quiet, totalFrames);

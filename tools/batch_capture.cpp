@@ -47,7 +47,8 @@ constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a 
 // Read-outs to the log and the automatic captures, on the local wall clock as in the window.
 class LiveHost final : public ChainHost {
 public:
-    LiveHost(ReadoutLog& log, ChartPictures& pictures) : log_(log), pictures_(pictures) {}
+    LiveHost(ReadoutLog& log, ChartPictures& pictures, std::ostream& err)
+        : log_(log), pictures_(pictures), err_(err) {}
 
     void SetReadout(Readout id, const std::string& text) override {
         log_.WriteNow(ReadoutName(id), text);
@@ -56,10 +57,14 @@ public:
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
         pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
     }
+    void Warn(const std::string& text) override {
+        err_ << "quorvelle-batch: warning: " << text << "\n" << std::flush;
+    }
 
 private:
     ReadoutLog& log_;
     ChartPictures& pictures_;
+    std::ostream& err_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -216,7 +221,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
 
     Measurement m;
     ChartPictures pictures(err, chain.Png);
-    LiveHost host(log, pictures);
+    LiveHost host(log, pictures, err);
     StartChain(m, host, chain, err);
 
     if (!chain.Quiet) {
