@@ -70,19 +70,37 @@ public:
     }
 };
 
-// Entry field that notifies on every change, on focus gain and on focus loss.
+// Entry field that notifies on every change, on focus gain, on focus loss and on Enter; its
+// callback reads why from Notification().
 class EntryField final : public Fl_Input {
 public:
     EntryField(int x, int y, int w, int h) : Fl_Input(x, y, w, h) {
         when(FL_WHEN_CHANGED);
         box(FL_DOWN_BOX);
     }
+    int Notification() const { return notification_; }
     int handle(int event) override {
+        if (event == FL_KEYBOARD && Fl::focus() == this &&
+            (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
+            Notify(EN_ENTER);
+            return 1;
+        }
         const int used = Fl_Input::handle(event);
-        if (event == FL_FOCUS || event == FL_UNFOCUS) do_callback();
-        // Enter and Escape are the window's, which ignores them.
+        if (event == FL_FOCUS) Notify(EN_SETFOCUS);
+        if (event == FL_UNFOCUS) Notify(EN_KILLFOCUS);
+        // Escape is the window's, which ignores it.
         return used;
     }
+
+private:
+    // FLTK's own callbacks on a change find EN_CHANGE.
+    void Notify(int notification) {
+        notification_ = notification;
+        do_callback();
+        notification_ = EN_CHANGE;
+    }
+
+    int notification_ = EN_CHANGE;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -200,8 +218,10 @@ void FltkPort::DestroyWindow() { window->hide(); }
 // ---------------------------------------------------------------------------------------------
 // Callbacks
 
-void OnControl(Fl_Widget*, void* id) {
-    SendCommand(*gApp, static_cast<int>(reinterpret_cast<intptr_t>(id)));
+void OnControl(Fl_Widget* widget, void* id) {
+    const auto* entry = dynamic_cast<const EntryField*>(widget);
+    SendCommand(*gApp, static_cast<int>(reinterpret_cast<intptr_t>(id)),
+                entry != nullptr ? entry->Notification() : 0);
 }
 
 // The close box comes here; so would Escape, which FLTK turns into a close: ignored.

@@ -51,11 +51,17 @@ int ScopePanelX(int x) {
 // Entry fields
 
 // Shows the integration time ReadIntegrationTime settled on; a change notifies the field
-// again, as typing would.
+// again, as any change of its text does.
 void SyncIntegrationField(App& a, const std::string& fieldText) {
     if (a.M.Params.IntegrationText == fieldText) return;
     a.Port->SetControlText(IDINTTIME, a.M.Params.IntegrationText);
-    SendCommand(a, IDINTTIME);
+    SendCommand(a, IDINTTIME, EN_CHANGE);
+}
+
+// Whether the user is done with an entry field's text: it lost the focus, or Enter was pressed.
+bool EntryDone(WParam wParam) {
+    const int notification = NotificationOf(wParam);
+    return notification == EN_KILLFOCUS || notification == EN_ENTER;
 }
 
 // The device-list entry Start opens: the selected one while its text is shown, else the one
@@ -260,6 +266,7 @@ LParam PointParam(int x, int y) {
 }
 int PointX(LParam p) { return static_cast<int16_t>(p & 0xFFFF); }
 int PointY(LParam p) { return static_cast<int16_t>((p >> 16) & 0xFFFF); }
+int NotificationOf(WParam wParam) { return static_cast<int>((wParam >> 16) & 0xFFFF); }
 
 int MainDialogCallback(App& a, WindowMessage message, WParam wParam, LParam lParam) {
     switch (message) {
@@ -374,6 +381,8 @@ void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& rec
     if (!JournalIqRecord(app_.Journal, iqText, record, error)) ReportWithoutStopping(app_, error);
 }
 
+void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "warning: " + text); }
+
 // ---------------------------------------------------------------------------------------------
 // Actions
 
@@ -413,10 +422,13 @@ int ReadOffset(App& a, WindowMessage, WParam, LParam) {
     return 0;
 }
 
-int ReadIntegrationTimeAction(App& a, WindowMessage, WParam, LParam) {
+// T follows every change at once; the field's text is put right ("1", the upper limit) only
+// when the user is done with it, so that typing over a selection, or deleting the text to type
+// a new one, is not interrupted.
+int ReadIntegrationTimeAction(App& a, WindowMessage, WParam wParam, LParam) {
     const std::string field = a.Port->ControlText(IDINTTIME);
     ReadIntegrationTime(a.M, field);
-    SyncIntegrationField(a, field);
+    if (EntryDone(wParam)) SyncIntegrationField(a, field);
     return 0;
 }
 

@@ -31,8 +31,20 @@ enum class WindowMessage : int {
     Close = 16,
     Command = 273,
 };
-using WParam = uintptr_t;  // Command: the control id in the low 16 bits
-using LParam = intptr_t;   // mouse: x in the low 16 bits, y in the high; CaptureBlock: the block
+using WParam = uintptr_t;  // Command: the control id in the low 16 bits, the notification above
+
+// Why an entry field sent its command: the notification code in WParam's high 16 bits. The
+// first three are the classic edit-control codes; classic edit controls leave Enter to the
+// dialog, so the code for Enter in the field is the program's own.
+enum EntryNotification : int {
+    EN_SETFOCUS = 0x0100,   // the field took the keyboard focus
+    EN_KILLFOCUS = 0x0200,  // the field lost it
+    EN_CHANGE = 0x0300,     // its text changed (typed, deleted, pasted, or set by the program)
+    EN_ENTER = 0x0F00,      // Enter was pressed in it
+};
+// The notification code of a command's WParam.
+int NotificationOf(WParam wParam);
+using LParam = intptr_t;  // mouse: x in the low 16 bits, y in the high; CaptureBlock: the block
 
 // A client-area point as a mouse message carries it (16-bit signed coordinates).
 LParam PointParam(int x, int y);
@@ -101,6 +113,7 @@ public:
     void PanelChanged(PanelId panel) override;
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override;
     void IqRecordAdded(const std::string& iqText, const std::string& record) override;
+    void Warn(const std::string& text) override;
 
 private:
     App& app_;
@@ -147,7 +160,8 @@ struct App {
 int MainDialogCallback(App& a, WindowMessage message, WParam wParam, LParam lParam);
 
 // A control's or menu item's command: its action first, the handler only when the action
-// returns 0 (or there is none). `notification` is not looked at by anyone.
+// returns 0 (or there is none). `notification` is 0 for buttons, check boxes, options and menu
+// items, an EntryNotification for entry fields.
 void SendCommand(App& a, int id, int notification = 0);
 
 // The mouse over the client area as the window's handler sees it: controls that take the

@@ -114,7 +114,7 @@ protected:
     // Types `text` into an entry field: its text changes and it notifies.
     void Type(int id, const std::string& text) {
         window.texts[id] = text;
-        SendCommand(app, id);
+        SendCommand(app, id, EN_CHANGE);
     }
 
     // Handles posted blocks until `frames` have been processed.
@@ -167,9 +167,13 @@ TEST_F(WindowHandler, ActionRunsFirstAndTheHandlerOnlyWhenItReturnsZero) {
     SendCommand(app, IDMAG10);  // no action of its own
     EXPECT_EQ(trace, (Trace{"handler IDMAG10"}));
 
-    // Emptying the integration time sets "1", which notifies again inside the first run.
+    // An emptied integration time stays empty while the field has the focus; when it loses
+    // it, the field is set to "1", which notifies again inside the first run.
     trace.clear();
     Type(IDINTTIME, "");
+    EXPECT_EQ(trace, (Trace{"action IDINTTIME", "handler IDINTTIME"}));
+    trace.clear();
+    SendCommand(app, IDINTTIME, EN_KILLFOCUS);
     EXPECT_EQ(trace, (Trace{"action IDINTTIME", "action IDINTTIME", "handler IDINTTIME",
                             "handler IDINTTIME"}));
 
@@ -239,21 +243,77 @@ TEST_F(WindowHandler, MagnificationOptionsSetTheDivisorAndAlwaysClearTheVectorsc
     }
 }
 
-TEST_F(WindowHandler, IntegrationTimeFieldReplacesTextsBelowOne) {
+// T follows every change of the integration-time field at once; its text is put right ("1",
+// the upper limit) only when the field loses the focus or Enter is pressed in it.
+TEST_F(WindowHandler, IntegrationTimeFieldIsPutRightOnlyWhenTheUserIsDoneWithIt) {
     Init();
     EXPECT_EQ(app.M.Params.IntegrationSeconds, 3);
-    Type(IDINTTIME, "");
+    struct Step {
+        int Notification;
+        std::string Typed;  // the field's text before the notification; "=" leaves it as it is
+        int Seconds;
+        std::string Shown;  // the field's text after it
+    };
+    const std::vector<Step> steps = {
+        {EN_SETFOCUS, "=", 3, "3"},
+        // "3" selected, BackSpace, "30" typed: T is 1 while the field is empty, no "1" appears.
+        {EN_CHANGE, "", 1, ""},
+        {EN_CHANGE, "3", 3, "3"},
+        {EN_CHANGE, "30", 30, "30"},
+        {EN_KILLFOCUS, "=", 30, "30"},
+        // Emptied, then Tab away.
+        {EN_SETFOCUS, "=", 30, "30"},
+        {EN_CHANGE, "", 1, ""},
+        {EN_KILLFOCUS, "=", 1, "1"},
+        {EN_CHANGE, "15", 15, "15"},  // a 5 typed behind the 1
+        // No number, then Enter; the field keeps the focus and typing goes on behind the "1".
+        {EN_CHANGE, "abc", 1, "abc"},
+        {EN_ENTER, "=", 1, "1"},
+        {EN_CHANGE, "12", 12, "12"},
+        // Too large: limited at once, shown limited when the user is done.
+        {EN_CHANGE, "999999", kMaxIntegrationSeconds, "999999"},
+        {EN_SETFOCUS, "=", kMaxIntegrationSeconds, "999999"},
+        {EN_KILLFOCUS, "=", kMaxIntegrationSeconds, "268435"},
+        {EN_CHANGE, "1e4933", kMaxIntegrationSeconds, "1e4933"},
+        {EN_ENTER, "=", kMaxIntegrationSeconds, "268435"},
+        {EN_CHANGE, "2.9", 2, "2.9"},
+        {EN_KILLFOCUS, "=", 2, "2.9"},
+        {EN_CHANGE, "0.5", 1, "0.5"},
+        {EN_KILLFOCUS, "=", 1, "1"},
+    };
+    for (size_t k = 0; k < steps.size(); ++k) {
+        const Step& step = steps[k];
+        if (step.Typed != "=") window.texts[IDINTTIME] = step.Typed;
+        SendCommand(app, IDINTTIME, step.Notification);
+        EXPECT_EQ(app.M.Params.IntegrationSeconds, step.Seconds) << "step " << k;
+        EXPECT_EQ(window.texts[IDINTTIME], step.Shown) << "step " << k;
+    }
+
+    // Reset All still puts the text right at once.
+    window.texts[IDINTTIME] = "";
+    SendCommand(app, IDRESET);
     EXPECT_EQ(window.texts[IDINTTIME], "1");
-    Type(IDINTTIME, "15");  // a 5 typed behind the 1
-    EXPECT_EQ(app.M.Params.IntegrationSeconds, 15);
-    Type(IDINTTIME, "2.9");
-    EXPECT_EQ(app.M.Params.IntegrationSeconds, 2);
-    EXPECT_EQ(window.texts[IDINTTIME], "2.9");
-    Type(IDINTTIME, "0.5");
-    EXPECT_EQ(window.texts[IDINTTIME], "1");
-    EXPECT_EQ(app.M.Params.IntegrationSeconds, 1);
-    Type(IDINTTIME, "99999999999");
-    EXPECT_EQ(window.texts[IDINTTIME], std::to_string(kMaxIntegrationSeconds));
+}
+
+// A lock frequency Start or Reset All reads as something else than it looks is shown in the
+// title and on stderr, once while the same text is read again.
+TEST_F(WindowHandler, DoubtfulLockFrequencyIsWarnedInTheTitleOnce) {
+    Init();
+    window.texts[IDLOCKFREQ] = "nan";
+    testing::internal::CaptureStderr();
+    SendCommand(app, IDCAP);
+    SendCommand(app, IDRESET);
+    window.texts[IDLOCKFREQ] = "1700";
+    SendCommand(app, IDRESET);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err,
+              "quorvelle: warning: lock frequency \"nan\" holds no number: the oscillator starts "
+              "at 0 Hz\n");
+    EXPECT_EQ(window.title, std::string(kMainTitle) +
+                                " - warning: lock frequency \"nan\" holds "
+                                "no number: the oscillator starts at 0 Hz");
+    EXPECT_EQ(app.M.Lock.LockStep, 1700.0L / 8000);
+    EXPECT_EQ(app.Engine.State, CaptureState::Recording) << "a warning does not stop the capture";
 }
 
 TEST_F(WindowHandler, OffsetTakesEffectOnlyAtFixOffset) {

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "tests/e2e/private_display.h"
 #include "tests/readouts.h"
@@ -45,6 +46,7 @@ struct Point {
 constexpr Point kStart{347, 152}, kEnd{397, 152};
 constexpr Point kLockFreqEntry{590, 40}, kIntegrationEntry{590, 70};
 constexpr Point kBlankRfCheck{570, 120}, kDeviceList{560, 152}, kMagnification10{500, 66};
+constexpr Point kCaptureScreen{742, 67};
 constexpr Point kFreqErrorLabel{340, 27}, kEmptyArea{200, 530}, kEmptyArea2{700, 160};
 // A point of the click scope at a panel-client x (the panel's sunken edge is one pixel wide).
 constexpr Point ScopeAt(int panelX) { return {kScope.X + 1 + panelX, 60}; }
@@ -225,8 +227,10 @@ protected:
         XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.X),
                  std::to_string(p.Y + kMenuBarHeight), "click", "1"});
     }
-    // A key to the focused window ("Escape", "Return").
+    // A key to the focused window ("Escape", "Return", "ctrl+a").
     void Key(const std::string& key) { XOrFail({"xdotool", "key", key}); }
+    // Text typed into the focused window, key by key.
+    void TypeText(const std::string& text) { XOrFail({"xdotool", "type", "--delay", "30", text}); }
     void Focus(const std::string& id) { XOrFail({"xdotool", "windowfocus", id}); }
 
     // The whole screen as it is now.
@@ -510,6 +514,105 @@ TEST_F(WindowGui, EscapeAndReturnDoNotCloseTheWindow) {
     ASSERT_TRUE(app_.Running()) << "Return or Escape in an entry ended the program\n" << AppErr();
     EXPECT_EQ(Geometry(window_).W, kWindowWidth) << "the window is no longer shown";
     EXPECT_TRUE(OtherWindows().empty()) << "a window other than the main one appeared";
+
+    app_.Signal(SIGTERM);
+    EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
+}
+
+// The integration-time field under real typing. T follows every change at once; the field's
+// text is put right ("1", the upper limit) only when it loses the focus or Enter is pressed in
+// it. T is read from the chart's "Integration time = T secs" in a "Capture screen" bitmap (the
+// button takes the focus from the field), compared with quorvelle-batch's chart for the
+// expected T; the text is read by typing behind it.
+TEST_F(WindowGui, IntegrationTimeFieldDoesNotFightTheTypist) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate"}));
+    ASSERT_NO_FATAL_FAILURE(Focus(window_));
+
+    // The rows and columns of the chart that hold "Integration time = T secs", below the grid
+    // and between "Current time" and "Ticks at".
+    constexpr int kLeft = 300, kRight = 558, kTop = 305;
+    auto expectCapturedT = [&](int seconds) {
+        ASSERT_NO_FATAL_FAILURE(Click(kCaptureScreen));
+        std::string path;
+        auto written = [&] {
+            for (const auto& entry : std::filesystem::directory_iterator(folder_.Dir())) {
+                const std::string name = entry.path().filename().string();
+                if (std::regex_match(name, std::regex(R"(\d{6}\.BMP)")) &&
+                    std::filesystem::file_size(entry.path()) == kCaptureBitmapFileSize) {
+                    path = entry.path().string();
+                    return true;
+                }
+            }
+            return false;
+        };
+        ASSERT_TRUE(WaitFor(written, 10s)) << "no capture bitmap\n" << AppErr();
+        const std::string bytes = FileText(path);
+        std::filesystem::remove(path);
+
+        // The same chart from quorvelle-batch (which draws at 96 dots per inch too): a second
+        // of the simulator closes no period of `seconds` > 1.
+        const std::string drawnPath = folder_.Path("expected.BMP");
+        const ToolRun batch =
+            RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--integration", std::to_string(seconds),
+                        "--chart", drawnPath, "--simulate", "1"},
+                       {}, folder_.Path("batch.out"), folder_.Path("batch.err"), 60s);
+        ASSERT_EQ(batch.Status, 0) << batch.Err;
+        const std::string drawn = FileText(drawnPath);
+        ASSERT_EQ(bytes.size(), drawn.size());
+        int differences = 0;
+        for (int y = kTop; y < kChart.H; ++y) {
+            // 54 header bytes, then rows of 768 x 3 bytes from the bottom row up.
+            const size_t row = 54 + static_cast<size_t>(kChart.H - 1 - y) * kChart.W * 3;
+            for (size_t at = row + kLeft * 3; at < row + kRight * 3; ++at) {
+                differences += bytes[at] != drawn[at];
+            }
+        }
+        EXPECT_EQ(differences, 0) << "the chart does not say \"Integration time = " << seconds
+                                  << " secs\"";
+    };
+    auto intoField = [&] {
+        ASSERT_NO_FATAL_FAILURE(Click(kIntegrationEntry));
+        ASSERT_NO_FATAL_FAILURE(Key("End"));
+    };
+
+    ASSERT_NO_FATAL_FAILURE(expectCapturedT(3));
+    // "3" selected, BackSpace, "30" typed: 30 s, not 130.
+    ASSERT_NO_FATAL_FAILURE(intoField());
+    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
+    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
+    ASSERT_NO_FATAL_FAILURE(TypeText("30"));
+    ASSERT_NO_FATAL_FAILURE(expectCapturedT(30));
+    // The text is still "30": a 0 typed behind it gives 300.
+    ASSERT_NO_FATAL_FAILURE(intoField());
+    ASSERT_NO_FATAL_FAILURE(TypeText("0"));
+    ASSERT_NO_FATAL_FAILURE(expectCapturedT(300));
+
+    // Emptied, then Tab away: "1", so a 5 typed behind it gives 15.
+    ASSERT_NO_FATAL_FAILURE(intoField());
+    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
+    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
+    ASSERT_NO_FATAL_FAILURE(Key("Tab"));
+    ASSERT_NO_FATAL_FAILURE(intoField());
+    ASSERT_NO_FATAL_FAILURE(TypeText("5"));
+    ASSERT_NO_FATAL_FAILURE(expectCapturedT(15));
+
+    // "abc", then Enter: "1", and typing goes on behind it.
+    ASSERT_NO_FATAL_FAILURE(intoField());
+    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
+    ASSERT_NO_FATAL_FAILURE(TypeText("abc"));
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    ASSERT_NO_FATAL_FAILURE(TypeText("2"));
+    ASSERT_NO_FATAL_FAILURE(expectCapturedT(12));
+
+    // Too large: 268435 s, and "268435" once the field has lost the focus, so a BackSpace
+    // then gives 26843.
+    ASSERT_NO_FATAL_FAILURE(intoField());
+    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
+    ASSERT_NO_FATAL_FAILURE(TypeText("999999"));
+    ASSERT_NO_FATAL_FAILURE(expectCapturedT(268435));
+    ASSERT_NO_FATAL_FAILURE(intoField());
+    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
+    ASSERT_NO_FATAL_FAILURE(expectCapturedT(26843));
 
     app_.Signal(SIGTERM);
     EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
