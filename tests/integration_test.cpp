@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "files/iq_file.h"
 #include "tests/chain_fixture.h"
@@ -57,6 +59,43 @@ TEST(Periods, RecordsOnlyWhileSavingNeverBackFilled) {
     ASSERT_EQ(RecordCount(c.M), 1);
     // 8000 x 0.5 and 8000 x -0.0000015, at stream time 0 (no frames were processed).
     EXPECT_EQ(c.M.IqText.substr(IqTextHeader().size()), "00:00:00,4000.0000000,-.0120000\r\n");
+}
+
+// A new integration time mid-run takes effect with the next sample without closing the period:
+// its count goes on, reduced modulo the new length, and its sums are kept. Each sample adds 1 to
+// I and stands for one frame of stream time, so a record's I is the number of samples it sums
+// and its time says where it closed.
+TEST(Periods, NewIntegrationTimeMidRunKeepsTheOpenPeriodsSums) {
+    StartedChain c;
+    c.M.Params.SaveIqFlag = 1;
+    auto run = [&](long long samples) {
+        for (long long k = 0; k < samples; ++k) {
+            ++c.M.FramesProcessed;
+            IntegrateSample(c.M, 1, 0);
+        }
+    };
+    auto records = [&] {
+        std::vector<std::string> lines;
+        for (size_t at = IqTextHeader().size(); at < c.M.IqText.size();) {
+            const size_t end = c.M.IqText.find("\r\n", at);
+            lines.push_back(c.M.IqText.substr(at, end - at));
+            at = end + 2;
+        }
+        return lines;
+    };
+    run(23999 + 10000);  // the first 3 s period, then 10000 samples (1.25 s) into the next
+    EXPECT_EQ(ReadIntegrationTime(c.M, "1"), "1");
+    run(6000 + 2 * 8000);  // the count 9999 becomes 2000 of 8000: 6000 more close the period
+    ReadIntegrationTime(c.M, "268435");
+    run(3 * 8000);  // the count 7999 goes on to 31999 of 268435 x 8000: no record
+    ReadIntegrationTime(c.M, "3");
+    run(16000);  // 31999 becomes 8000 of 24000: 16000 more close the period
+    EXPECT_EQ(records(), (std::vector<std::string>{
+                             "00:00:02,23999.0000000,.0000000",  // a sample early, as always
+                             "00:00:04,16000.0000000,.0000000",  // 10000 before, 6000 after
+                             "00:00:05,8000.0000000,.0000000", "00:00:06,8000.0000000,.0000000",
+                             "00:00:11,40000.0000000,.0000000",  // 5 s of sums, T = 3
+                         }));
 }
 
 TEST(ChartDots, AllZeroInputAtTheDocumentedRows) {
