@@ -32,6 +32,7 @@ enum class WindowMessage : int {
     Command = 273,
 };
 using WParam = uintptr_t;  // Command: the control id in the low 16 bits, the notification above
+using LParam = intptr_t;   // mouse: x in the low 16 bits, y in the high; CaptureBlock: the block
 
 // Why an entry field sent its command: the notification code in WParam's high 16 bits. The
 // first three are the classic edit-control codes; classic edit controls leave Enter to the
@@ -44,7 +45,6 @@ enum EntryNotification : int {
 };
 // The notification code of a command's WParam.
 int NotificationOf(WParam wParam);
-using LParam = intptr_t;  // mouse: x in the low 16 bits, y in the high; CaptureBlock: the block
 
 // A client-area point as a mouse message carries it (16-bit signed coordinates).
 LParam PointParam(int x, int y);

@@ -45,9 +45,9 @@ struct Parameters {
 // The lock and offset frequencies are limited to +-kFrequencyLimit [Hz]. Any frequency beyond
 // half the sample rate only aliases, so nothing meaningful lies outside; within the limit the
 // oscillator's step (at most 125000 cycles per sample) keeps 47 bits after the binary point,
-// so the phase stays exact to 1e-14 cycle, and the "Lock frequency" read-out is a plain number
-// of at most 15 characters. Beyond it a huge step would freeze the phase at 0 and the read-out
-// would overflow its format.
+// so each advance is exact to better than 1e-14 cycle, and the "Lock frequency" read-out is a
+// plain number of at most 15 characters. Beyond it a huge step would freeze the phase at 0 and
+// the read-out would overflow its format.
 constexpr long double kFrequencyLimit = 1e9L;  // [Hz]
 // Lock frequencies from 0 to half the sample rate are read without a warning.
 constexpr long double kLockFrequencyWarnAbove = kSamplesPerSecond / 2;  // [Hz]
