@@ -3,7 +3,6 @@
 // lock frequency is one warning line on stderr.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -83,24 +82,6 @@ TEST(EntryLimits, HugeEntriesActAsTheirLimitsAndOnlyTheLockFrequencyIsWarned) {
     // A huge integration time is the limit, not 1 s: no period closes in 12 s.
     const Outputs longPeriods = RunWithEntries("long", {"--integration", "1e4933"});
     EXPECT_EQ(longPeriods.Iq, IqTextHeader() + "\r\n");
-}
-
-TEST(EntryLimits, LockFrequencyWithinHalfTheSampleRateIsNotWarned) {
-    for (const char* text : {"1700.0", "0", "4000", "250.5 Hz"}) {
-        const Outputs o = RunWithEntries("quiet", {"--lock-freq", text}, 2);
-        EXPECT_EQ(o.Run.Status, 0);
-        EXPECT_EQ(o.Run.Err, "") << text;
-    }
-    for (const char* text : {"nan", "8000", "1e6", "-1700", "4000.01"}) {
-        const Outputs o = RunWithEntries("warned", {"--lock-freq", text}, 2);
-        EXPECT_EQ(o.Run.Status, 0);
-        EXPECT_EQ(o.Run.Err.rfind(
-                      "quorvelle-batch: warning: lock frequency \"" + std::string(text) + "\" ", 0),
-                  0u)
-            << o.Run.Err;
-        EXPECT_EQ(std::count(o.Run.Err.begin(), o.Run.Err.end(), '\n'), 1) << o.Run.Err;
-        ExpectPlainNumbers(o);
-    }
 }
 
 }  // namespace
