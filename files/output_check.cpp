@@ -18,6 +18,7 @@ namespace {
 // What identifies a file: its device and inode when it exists, else its resolved path.
 struct FileIdentity {
     bool Exists = false;
+    bool CharacterDevice = false;  // /dev/null, /dev/stdout: many writers may share one
     dev_t Device = 0;
     ino_t Inode = 0;
     std::string Path;
@@ -28,6 +29,7 @@ FileIdentity IdentityOf(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
         id.Exists = true;
+        id.CharacterDevice = S_ISCHR(st.st_mode);
         id.Device = st.st_dev;
         id.Inode = st.st_ino;
         return id;
@@ -118,7 +120,7 @@ bool CheckFolder(const OutputPath& output, std::string& error) {
 
 bool SameFile(const std::string& a, const std::string& b) {
     const FileIdentity x = IdentityOf(a), y = IdentityOf(b);
-    if (x.Exists != y.Exists) return false;
+    if (x.Exists != y.Exists || x.CharacterDevice || y.CharacterDevice) return false;
     if (x.Exists) return x.Device == y.Device && x.Inode == y.Inode;
     return x.Path == y.Path;
 }

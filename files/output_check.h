@@ -19,7 +19,8 @@ struct OutputPath {
 
 // True when `a` and `b` are one file: by device and inode when both exist (hard links,
 // symbolic links, "./x" and "x"), by the absolute path with "." and ".." and the symbolic links
-// of the folders that exist resolved when neither does.
+// of the folders that exist resolved when neither does. A character device (/dev/null) is never
+// one file with anything: writing it twice destroys nothing.
 bool SameFile(const std::string& a, const std::string& b);
 
 // Proves that `output` can be written without truncating or leaving anything: an existing file

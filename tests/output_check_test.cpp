@@ -34,6 +34,7 @@ TEST(OutputCheck, SameFileByInodeWhenItExistsAndByPathWhenNot) {
     EXPECT_TRUE(SameFile(folder.Path("sub/new.txt"), folder.Path("link/new.txt")));
     EXPECT_FALSE(SameFile(folder.Path("new.txt"), folder.Path("sub/new.txt")));
     EXPECT_FALSE(SameFile(a, folder.Path("a.txt.new")));
+    EXPECT_FALSE(SameFile("/dev/null", "/dev/null"));
     const fs::path before = fs::current_path();
     fs::current_path(folder.Dir());
     EXPECT_TRUE(SameFile("a.txt", "./a.txt"));
