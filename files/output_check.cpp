@@ -84,11 +84,10 @@ bool MakeFolders(const fs::path& dir, std::vector<fs::path>& made, std::string& 
         made.push_back(*it);
     }
     struct stat st {};
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        error = Reason("cannot create the folder", ENOTDIR);
-        return false;
-    }
-    return true;
+    const int code = stat(dir.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (code == 0) return true;
+    error = Reason("cannot create the folder", code);
+    return false;
 }
 
 bool CheckFolder(const OutputPath& output, std::string& error) {
