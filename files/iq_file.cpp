@@ -1,11 +1,25 @@
 // The I/Q text and its file.
 #include "files/iq_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 #include "files/whole_file.h"
 
 namespace qv {
+
+namespace {
+
+// [wall-clock time] longest a written record waits for its sync to the disk; a power cut
+// loses at most this much of the file.
+constexpr std::chrono::minutes kIqSyncInterval{1};
+
+}  // namespace
 
 std::string IqTextHeader() {
     return "   Time     I            Q \r\n"
@@ -25,6 +39,73 @@ std::string IqFileName(int64_t millisecondsOfDay) {
 
 bool WriteIqFile(const std::string& iqText, const std::string& path, std::string& error) {
     return WriteWholeFile(path, iqText + "\r\n", error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// IqFileWriter
+
+IqFileWriter::~IqFileWriter() { Close(); }
+
+bool IqFileWriter::Create(const std::string& path, std::string& error) {
+    Close();
+    path_ = path;
+    size_ = 0;
+    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        error = path + ": cannot create: " + std::strerror(errno);
+        return false;
+    }
+    lastSync_ = std::chrono::steady_clock::now();
+    return WriteWhole(IqTextHeader(), error);
+}
+
+bool IqFileWriter::Append(const std::string& record, std::string& error) {
+    if (!WriteWhole(record, error)) return false;
+    if (std::chrono::steady_clock::now() - lastSync_ < kIqSyncInterval) return true;
+    return Sync(error);
+}
+
+bool IqFileWriter::Finish(std::string& error) {
+    const bool ok = WriteWhole("\r\n", error) && Sync(error);
+    Close();
+    return ok;
+}
+
+bool IqFileWriter::WriteWhole(const std::string& bytes, std::string& error) {
+    if (fd_ < 0) {
+        error = path_ + ": cannot write: the file is not open";
+        return false;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = path_ + ": cannot write: " + std::strerror(n < 0 ? errno : ENOSPC);
+            // A record cut short would read as a wrong one.
+            if (done > 0 && ftruncate(fd_, size_) != 0) {
+                error += " (and a part of a record is left at its end)";
+            }
+            Close();
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    size_ += static_cast<int64_t>(bytes.size());
+    return true;
+}
+
+bool IqFileWriter::Sync(std::string& error) {
+    lastSync_ = std::chrono::steady_clock::now();
+    if (fdatasync(fd_) == 0 || errno == EINVAL) return true;  // EINVAL: cannot sync (a device)
+    error = path_ + ": cannot write: " + std::strerror(errno);
+    Close();
+    return false;
+}
+
+void IqFileWriter::Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace qv

@@ -72,7 +72,7 @@ TEST(BatchCaptureErrors, UnknownDeviceOrUnusableOutputIsOneLineAndExitOne) {
         {"--quiet", "--capture", "--record", "/nonexistent-dir/r.wav", "--simulate", "2"});
     EXPECT_EQ(record.Status, 1);
     EXPECT_EQ(record.Err,
-              "quorvelle-batch: /nonexistent-dir/r.wav: cannot create: No such file "
+              "quorvelle-batch: --record /nonexistent-dir/r.wav: cannot create: No such file "
               "or directory\n");
 
     ToolRun list = RunBatchTool({"--list-devices"});

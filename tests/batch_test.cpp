@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
 
@@ -89,6 +90,80 @@ TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
     for (const std::string& line : readouts)
         freqLines += line.find("\tIDFREQERROR\t") != std::string::npos;
     EXPECT_EQ(freqLines, 20);
+}
+
+// Outputs that are the input or one another: a usage error naming both, and nothing touched.
+TEST(BatchOutputs, OneFileUnderTwoNamesIsBadUsageAndTouchesNothing) {
+    TestFolder folder;
+    const std::string rec = folder.Path("rec.wav"), link = folder.Path("link.wav");
+    WriteText(rec, "a precious recording");
+    std::filesystem::create_hard_link(rec, link);
+    const std::string x = folder.Path("x.wav"), p = folder.Path("p");
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Line;
+    };
+    const std::vector<Case> cases = {
+        {{"--log", rec, rec}, "--log " + rec + " is the input recording"},
+        {{"--iq-file", link, rec}, "--iq-file " + link + " is the input recording"},
+        {{"--capture", "--play", folder.Dir() + "/./rec.wav", "--record", link},
+         "--record " + link + " is the input recording"},
+        {{"--capture", "--record", x, "--iq-file", folder.Dir() + "/p/../x.wav", "--simulate", "2"},
+         "--iq-file " + folder.Dir() + "/p/../x.wav and --record " + x + " are one file"},
+        {{"--iq-file", x, "--log", x, "--simulate", "2"},
+         "--iq-file " + x + " and --log " + x + " are one file"},
+        {{"--chart", p + "/chart.BMP", "--png", "--panels", p, "--simulate", "2"},
+         "--png " + p + "/chart.png and --panels " + p + "/chart.png are one file"},
+    };
+    for (const Case& c : cases) {
+        ToolRun r = RunBatchTool(c.Args);
+        EXPECT_EQ(r.Status, 2) << r.Err;
+        EXPECT_EQ(r.Err.substr(0, r.Err.find('\n')), "quorvelle-batch: " + c.Line);
+        EXPECT_NE(r.Err.find("usage: quorvelle-batch"), std::string::npos);
+    }
+    EXPECT_EQ(FileText(rec), "a precious recording");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Dir()), {}), 2);
+}
+
+// Every output is proved writable before the device is opened; a failure is one line with the
+// option, the path and the reason, and the files that passed are as they were.
+TEST(BatchOutputs, UnusableOutputStopsTheLiveRunBeforeAnythingIsTouched) {
+    TestFolder folder;
+    const std::string log = folder.Path("log.tsv"), rec = folder.Path("new.wav");
+    WriteText(log, "earlier log");
+    WriteText(folder.Path("a-file"), "not a folder");
+    ToolRun r = RunBatchTool({"--quiet", "--log", log, "--capture", "--record", rec, "--panels",
+                              folder.Path("a-file/p"), "--seconds", "9", "--simulate", "20"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Err, "quorvelle-batch: --panels " + folder.Path("a-file/p") +
+                         ": cannot create the folder: Not a directory\n");
+    EXPECT_EQ(FileText(log), "earlier log");
+    EXPECT_FALSE(std::filesystem::exists(rec));
+}
+
+// An I/Q file that cannot be written (a full disk) is reported at once, on stderr and in the
+// log; the other outputs are still written and listed, the I/Q file is not. Over a recording
+// and live.
+TEST(BatchOutputs, FailingIqFileIsReportedAtOnceAndTheOtherOutputsAreWritten) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TestFolder folder;
+    const std::string log = folder.Path("log.tsv"), chart = folder.Path("c.BMP");
+    const std::string failure = "/dev/full: cannot write: No space left on device";
+    for (const bool live : {false, true}) {
+        std::vector<std::string> args = {"--quiet",   "--integration", "1", "--iq-file",
+                                         "/dev/full", "--log",         log, "--chart",
+                                         chart,       "--simulate",    "3"};
+        if (live) args.insert(args.end() - 2, {"--capture", "--seconds", "2"});
+        ToolRun r = RunBatchTool(args);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_EQ(r.Err, "quorvelle-batch: " + failure + " (the run goes on)\n");
+        const std::vector<LogLine> lines = ReadLog(log);
+        ASSERT_GT(lines.size(), 10u);
+        EXPECT_EQ(lines[0].Name + "\t" + lines[0].Text,
+                  "CAPTURE\tI/Q file not written: " + failure);
+        EXPECT_TRUE(live || lines[0].Time == "00:00:00.000") << lines[0].Time;
+        EXPECT_EQ(r.Out, "read-out log: " + log + "\npicture: " + chart + "\n");
+    }
 }
 
 }  // namespace

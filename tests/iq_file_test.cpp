@@ -1,4 +1,5 @@
-// The I/Q file: its exact bytes, its name, and a write that fails.
+// The I/Q file: its exact bytes, its name, a write that fails, and the file written record by
+// record.
 #include "files/iq_file.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,51 @@ TEST(IqFile, FailureIsReportedWithPathAndReason) {
     if (std::filesystem::exists("/dev/full")) {
         EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/dev/full", error));
         EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
+    }
+}
+
+// Record by record: after each append the file holds the header and the whole records so far
+// (what a killed run leaves); the finished file is WriteIqFile's, byte for byte.
+TEST(IqFileWriter, EveryRecordOnDiskAndTheFinishedFileAsWrittenWhole) {
+    const std::string path = testing::TempDir() + "iq_stream.txt";
+    const std::string whole = testing::TempDir() + "iq_whole.txt";
+    std::ofstream(path) << std::string(5000, 'x');  // replaced, as WriteIqFile replaces
+    std::string error, text = IqTextHeader();
+    IqFileWriter writer;
+    ASSERT_TRUE(writer.Create(path, error)) << error;
+    EXPECT_EQ(ReadAll(path), text);
+    for (int i = 0; i < 3; ++i) {
+        const std::string record = IqRecord("23:59:5" + std::to_string(i), 4000.5L * i, -0.012L);
+        ASSERT_TRUE(writer.Append(record, error)) << error;
+        text += record;
+        EXPECT_EQ(ReadAll(path), text);
+    }
+    ASSERT_TRUE(writer.Finish(error)) << error;
+    EXPECT_FALSE(writer.IsOpen());
+    ASSERT_TRUE(WriteIqFile(text, whole, error)) << error;
+    EXPECT_EQ(ReadAll(path), ReadAll(whole));
+
+    // Left unfinished (the run ended without its close-time work): no closing CR LF.
+    {
+        IqFileWriter unfinished;
+        ASSERT_TRUE(unfinished.Create(path, error)) << error;
+        ASSERT_TRUE(unfinished.Append(IqRecord("00:00:01", 1, 2), error)) << error;
+    }
+    EXPECT_EQ(ReadAll(path), IqTextHeader() + IqRecord("00:00:01", 1, 2));
+}
+
+TEST(IqFileWriter, FailuresNameThePathAndTheReasonAndEndTheFile) {
+    std::string error;
+    IqFileWriter missing;
+    EXPECT_FALSE(missing.Create("/nonexistent-dir/iq.txt", error));
+    EXPECT_EQ(error, "/nonexistent-dir/iq.txt: cannot create: No such file or directory");
+    EXPECT_FALSE(missing.Append(IqRecord("00:00:01", 1, 2), error));
+    EXPECT_FALSE(missing.Finish(error));
+    if (std::filesystem::exists("/dev/full")) {
+        IqFileWriter full;
+        EXPECT_FALSE(full.Create("/dev/full", error));
+        EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
+        EXPECT_FALSE(full.IsOpen());
     }
 }
 

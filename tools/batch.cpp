@@ -44,7 +44,8 @@ constexpr const char* kUsage =
     "  --no-blank             \"Blank RF click\" off (on by default)\n"
     "  --invert               \"Inverted\" on (off by default)\n"
     "  --start-time HH:MM:SS  stream time of the first frame (default 00:00:00)\n"
-    "  --iq-file PATH         \"Save I,Q to file?\" on; at the end write the I/Q file to PATH\n"
+    "  --iq-file PATH         \"Save I,Q to file?\" on: the I/Q file, written to PATH record by\n"
+    "                         record as the periods close\n"
     "  --log PATH             write every read-out as \"time<TAB>label<TAB>text\" to PATH\n"
     "  --chart PATH           at the end, write the chart as \"Capture screen\" does, to PATH\n"
     "                         (a 24-bit bitmap)\n"
@@ -56,6 +57,9 @@ constexpr const char* kUsage =
     "                         three panels as the window would show them\n"
     "  --quiet                no progress output\n"
     "  --help                 this text\n"
+    "\n"
+    "Every output is checked before the first frame is read; an output that is the input or\n"
+    "another output is a usage error.\n"
     "\n"
     "Live capture:\n"
     "%CAPTURE%"
@@ -186,19 +190,31 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     return ParseResult::Run;
 }
 
-// The chain's host in the batch tool: stream time, the read-out log, the automatic captures.
+// The chain's host in the batch tool: stream time, the read-out log, the I/Q file, the
+// automatic captures. A failure of the I/Q file or of a capture is a CAPTURE line in the log.
 class BatchHost final : public ChainHost {
 public:
-    BatchHost(const Measurement& m, int64_t startMilliseconds, ReadoutLog& log,
+    BatchHost(const Measurement& m, int64_t startMilliseconds, ReadoutLog& log, IqOutput& iq,
               ChartPictures& pictures, std::ostream& err)
-        : m_(m), startMilliseconds_(startMilliseconds), log_(log), pictures_(pictures), err_(err) {}
+        : m_(m),
+          startMilliseconds_(startMilliseconds),
+          log_(log),
+          iq_(iq),
+          pictures_(pictures),
+          err_(err) {}
 
     void Warn(const std::string& text) override {
         err_ << "quorvelle-batch: warning: " << text << "\n";
     }
 
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
-        pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
+        if (!pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay))) {
+            log_.Write(MillisecondsOfDay(), "CAPTURE", "chart not saved: " + pictures_.LastError());
+        }
+    }
+
+    void IqRecordAdded(const std::string&, const std::string& record) override {
+        if (!iq_.Append(record)) log_.Write(MillisecondsOfDay(), "CAPTURE", iq_.LogText());
     }
 
     void SetReadout(Readout id, const std::string& text) override {
@@ -214,6 +230,7 @@ private:
     const Measurement& m_;
     int64_t startMilliseconds_;
     ReadoutLog& log_;
+    IqOutput& iq_;
     ChartPictures& pictures_;
     std::ostream& err_;
 };
@@ -271,6 +288,13 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << "quorvelle-batch: " << error << "\n\n" << Usage();
         return 2;
     }
+    // Two names for one file would destroy a recording or mix two outputs.
+    if (!o.Capture.ListDevices &&
+        !CheckNoFileTwice(o.Chain, o.Capture.RecordPath,
+                          o.Input.empty() ? o.Capture.PlayPath : o.Input, error)) {
+        err << "quorvelle-batch: " << error << "\n\n" << Usage();
+        return 2;
+    }
     if (o.Capture.Capture || o.Capture.ListDevices) {
         return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err);
     }
@@ -302,13 +326,20 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         };
     }
 
+    // Then every output, before it is created: a run that cannot keep its results does not start.
+    if (!CheckOutputs(o.Chain, "", err)) return 1;
     ReadoutLog log;
     if (!OpenReadoutLog(o.Chain, false, log, err)) return 1;
+    IqOutput iq(err);
+    if (!o.Chain.IqPath.empty() && !iq.Create(o.Chain.IqPath)) {
+        log.Write(o.StartMilliseconds, "CAPTURE", iq.LogText());
+    }
 
     Measurement m;
     ChartPictures pictures(err, o.Chain.Png);
-    BatchHost host(m, o.StartMilliseconds, log, pictures, err);
+    BatchHost host(m, o.StartMilliseconds, log, iq, pictures, err);
     StartChain(m, host, o.Chain, err);
+    bool logWritten = false;
 
     ProgressBar progress(err, !o.Chain.Quiet, totalFrames);
     std::vector<Frame> block(kFramesPerBlock);
@@ -320,7 +351,8 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             // The results of what was read are still written.
             progress.Finish();
             err << "quorvelle-batch: " << error << "\n";
-            FinishChain(m, o.Chain, pictures, log, err);
+            FinishChain(m, o.Chain, pictures, iq, log, logWritten, err);
+            ListWrittenFiles(o.Chain, pictures, iq, logWritten, out);
             return 1;
         }
         if (n == 0) break;
@@ -331,10 +363,10 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const double cpuSeconds = CpuSeconds() - cpuStart;
     progress.Finish();
 
-    if (!FinishChain(m, o.Chain, pictures, log, err)) return 1;
+    const bool finished = FinishChain(m, o.Chain, pictures, iq, log, logWritten, err);
 
     const double seconds = static_cast<double>(done) / kFramesPerSecond;
-    if (!o.Chain.Quiet) {
+    if (!o.Chain.Quiet && finished) {
         char line[160];
         std::snprintf(line, sizeof line,
                       "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time",
@@ -344,8 +376,8 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
-    ListWrittenFiles(o.Chain, pictures, out);
-    return 0;
+    ListWrittenFiles(o.Chain, pictures, iq, logWritten, out);
+    return finished ? 0 : 1;
 }
 
 }  // namespace qv

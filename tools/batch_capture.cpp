@@ -44,18 +44,24 @@ constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a 
 // ---------------------------------------------------------------------------------------------
 // The chain's host
 
-// Read-outs to the log and the automatic captures, on the local wall clock as in the window.
+// Read-outs to the log, the I/Q file and the automatic captures, on the local wall clock as in
+// the window. A failure of the I/Q file or of a capture is a CAPTURE line in the log.
 class LiveHost final : public ChainHost {
 public:
-    LiveHost(ReadoutLog& log, ChartPictures& pictures, std::ostream& err)
-        : log_(log), pictures_(pictures), err_(err) {}
+    LiveHost(ReadoutLog& log, IqOutput& iq, ChartPictures& pictures, std::ostream& err)
+        : log_(log), iq_(iq), pictures_(pictures), err_(err) {}
 
     void SetReadout(Readout id, const std::string& text) override {
         log_.WriteNow(ReadoutName(id), text);
     }
     int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
-        pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay));
+        if (!pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay))) {
+            log_.WriteNow("CAPTURE", "chart not saved: " + pictures_.LastError());
+        }
+    }
+    void IqRecordAdded(const std::string&, const std::string& record) override {
+        if (!iq_.Append(record)) log_.WriteNow("CAPTURE", iq_.LogText());
     }
     void Warn(const std::string& text) override {
         err_ << "quorvelle-batch: warning: " << text << "\n" << std::flush;
@@ -63,6 +69,7 @@ public:
 
 private:
     ReadoutLog& log_;
+    IqOutput& iq_;
     ChartPictures& pictures_;
     std::ostream& err_;
 };
@@ -200,8 +207,10 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         return 1;
     }
 
-    // The device first: one that cannot be opened is reported before any output is touched.
-    // Opening the outputs afterwards loses nothing; the blocks hold 2 s.
+    // The outputs are checked, without changing them, before the device is opened; the device
+    // is opened before any output is created: one that cannot be opened leaves them as they
+    // were. Creating the outputs afterwards loses nothing; the blocks hold 2 s.
+    if (!CheckOutputs(chain, o.RecordPath, err)) return 1;
     std::string message;
     if (!StartCapture(engine, std::move(source), queue, message)) {
         err << "quorvelle-batch: " << message;
@@ -213,6 +222,8 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     ReadoutLog log;
     // Line by line, so that a station's log can be followed while it grows.
     if (!OpenReadoutLog(chain, true, log, err)) return 1;
+    IqOutput iq(err);
+    if (!chain.IqPath.empty() && !iq.Create(chain.IqPath)) log.WriteNow("CAPTURE", iq.LogText());
     Recorder recorder;
     if (!o.RecordPath.empty() && !recorder.Open(o.RecordPath, error)) {
         err << "quorvelle-batch: " << error << "\n";
@@ -221,7 +232,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
 
     Measurement m;
     ChartPictures pictures(err, chain.Png);
-    LiveHost host(log, pictures, err);
+    LiveHost host(log, iq, pictures, err);
     StartChain(m, host, chain, err);
 
     if (!chain.Quiet) {
@@ -257,11 +268,14 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     const std::string summary = CaptureEndedSummary(consumer.FramesProcessed(), stats);
     log.WriteNow("CAPTURE", summary);
 
+    bool recorded = recorder.IsOpen();
     if (recorder.IsOpen() && !recorder.Close(error)) {
         err << "quorvelle-batch: " << error << "\n";
         status = 1;
+        recorded = false;
     }
-    if (!FinishChain(m, chain, pictures, log, err)) status = 1;
+    bool logWritten = false;
+    if (!FinishChain(m, chain, pictures, iq, log, logWritten, err)) status = 1;
 
     if (!chain.Quiet) {
         char line[200];
@@ -275,10 +289,8 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         err << "quorvelle-batch: " << (signals.Received() == SIGINT ? "SIGINT" : "SIGTERM")
             << ": capture ended\n";
     }
-    if (status == 0) {
-        if (!o.RecordPath.empty()) out << "recording: " << o.RecordPath << "\n";
-        ListWrittenFiles(chain, pictures, out);
-    }
+    if (recorded) out << "recording: " << o.RecordPath << "\n";
+    ListWrittenFiles(chain, pictures, iq, logWritten, out);
     return status;
 }
 

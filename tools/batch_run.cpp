@@ -6,22 +6,88 @@
 #include "display/text.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
+#include "files/output_check.h"
 
 namespace qv {
 
 namespace {
 
+constexpr const char* kPanelFiles[] = {"scope.png", "iq.png", "chart.png"};
+
+// The files the run will write whose names are known before it, each with its option.
+std::vector<OutputPath> OutputFiles(const ChainSettings& s, const std::string& recordPath) {
+    std::vector<OutputPath> files;
+    auto add = [&files](const char* option, const std::string& path) {
+        if (!path.empty()) files.push_back({option, path});
+    };
+    add("--iq-file", s.IqPath);
+    add("--log", s.LogPath);
+    add("--chart", s.ChartPath);
+    if (s.Png && !s.ChartPath.empty()) add("--png", PngPathBeside(s.ChartPath));
+    add("--record", recordPath);
+    if (!s.PanelsDir.empty()) {
+        add("--panels", s.PanelsDir);
+        for (const char* name : kPanelFiles) {
+            add("--panels", (std::filesystem::path(s.PanelsDir) / name).string());
+        }
+    }
+    return files;
+}
+
 // The three panels as the window shows them, as PNGs in `dir` (created when missing).
 void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictures) {
-    std::error_code ignored;  // a directory that cannot be made shows up as failed writes
-    std::filesystem::create_directories(dir, ignored);
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) return pictures.Fail(dir + ": cannot create the folder: " + error.message());
     const std::filesystem::path base(dir);
-    pictures.WritePicture(d.ScopePanel, (base / "scope.png").string());
-    pictures.WritePicture(d.VectorPanel, (base / "iq.png").string());
-    pictures.WritePicture(d.ChartPanel, (base / "chart.png").string());
+    pictures.WritePicture(d.ScopePanel, (base / kPanelFiles[0]).string());
+    pictures.WritePicture(d.VectorPanel, (base / kPanelFiles[1]).string());
+    pictures.WritePicture(d.ChartPanel, (base / kPanelFiles[2]).string());
 }
 
 }  // namespace
+
+bool CheckNoFileTwice(const ChainSettings& s, const std::string& recordPath,
+                      const std::string& inputPath, std::string& error) {
+    const std::vector<OutputPath> files = OutputFiles(s, recordPath);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string named = files[i].Option + " " + files[i].Path;
+        if (!inputPath.empty() && SameFile(files[i].Path, inputPath)) {
+            error = named + " is the input recording";
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (SameFile(files[i].Path, files[j].Path)) {
+                error = files[j].Option + " " + files[j].Path + " and " + named + " are one file";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::ostream& err) {
+    std::vector<OutputPath> outputs;
+    for (const OutputPath& file : OutputFiles(s, recordPath)) {
+        if (file.Option != "--panels") outputs.push_back(file);
+    }
+    if (!s.PanelsDir.empty()) {
+        outputs.push_back(
+            {"--panels", s.PanelsDir, true, {std::begin(kPanelFiles), std::end(kPanelFiles)}});
+    }
+    // The automatic captures' names come from the time of day: the folder is what can be
+    // checked.
+    if (s.SaveScreen) outputs.push_back({"--save-screen", ".", true, {}});
+    for (const OutputPath& output : outputs) {
+        std::string error;
+        if (CheckWritable(output, error)) continue;
+        err << "quorvelle-batch: " << output.Option << " "
+            << (output.Option == "--save-screen" ? "(the current directory)" : output.Path) << ": "
+            << error << "\n";
+        return false;
+    }
+    return true;
+}
 
 bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err) {
     if (s.LogPath.empty()) return true;
@@ -31,23 +97,65 @@ bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, 
     return false;
 }
 
-void ChartPictures::Write(const Surface& picture, const std::string& path) {
+// ---------------------------------------------------------------------------------------------
+// IqOutput
+
+bool IqOutput::Create(const std::string& path) {
+    path_ = path;
     std::string error;
-    if (!WriteCaptureBitmap(picture, path, error)) return Fail(error);
-    written_.push_back(path);
-    if (png_) WritePicture(picture, PngPathBeside(path));
+    return file_.Create(path, error) || Fail(error);
 }
 
-void ChartPictures::WritePicture(const Surface& picture, const std::string& path) {
+bool IqOutput::Append(const std::string& record) {
+    if (failed_) return true;  // reported once; the text is kept for the end
     std::string error;
-    if (!WritePng(picture, path, error)) return Fail(error);
+    return file_.Append(record, error) || Fail(error);
+}
+
+bool IqOutput::Finish(const std::string& iqText) {
+    std::string error;
+    if (!failed_) {
+        written_ = file_.Finish(error) || Fail(error);
+        return written_;
+    }
+    // The disk may have room again: the whole text, as WriteIqFile would have written it.
+    written_ = WriteIqFile(iqText, path_, error);
+    if (written_) err_ << "quorvelle-batch: " << path_ << ": written whole at the end\n";
+    return false;
+}
+
+bool IqOutput::Fail(const std::string& error) {
+    failed_ = true;
+    logText_ = "I/Q file not written: " + error;
+    err_ << "quorvelle-batch: " << error << " (the run goes on)\n";
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ChartPictures
+
+bool ChartPictures::Write(const Surface& picture, const std::string& path) {
+    std::string error;
+    if (!WriteCaptureBitmap(picture, path, error)) return Fail(error), false;
     written_.push_back(path);
+    return !png_ || WritePicture(picture, PngPathBeside(path));
+}
+
+bool ChartPictures::WritePicture(const Surface& picture, const std::string& path) {
+    std::string error;
+    if (!WritePng(picture, path, error)) return Fail(error), false;
+    written_.push_back(path);
+    return true;
 }
 
 void ChartPictures::Fail(const std::string& error) {
     err_ << "quorvelle-batch: " << error << "\n";
+    lastError_ = error;
     failed_ = true;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Start and finish
 
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err) {
     const bool drawsText = s.SaveScreen || !s.ChartPath.empty() || !s.PanelsDir.empty();
@@ -64,29 +172,28 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     StartMeasurement(m);
 }
 
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, ReadoutLog& log,
-                 std::ostream& err) {
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, IqOutput& iq,
+                 ReadoutLog& log, bool& logWritten, std::ostream& err) {
     if (!s.ChartPath.empty()) {
         CaptureScreen(m);
         pictures.Write(m.Screen.CaptureSurface, s.ChartPath);
     }
     if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, pictures);
     bool ok = !pictures.Failed();
+    if (!s.IqPath.empty() && !iq.Finish(m.IqText)) ok = false;
     std::string error;
-    if (!s.IqPath.empty() && !WriteIqFile(m.IqText, s.IqPath, error)) {
-        err << "quorvelle-batch: " << error << "\n";
-        ok = false;
-    }
-    if (!log.Close(error)) {
+    logWritten = log.Close(error);
+    if (!logWritten) {
         err << "quorvelle-batch: " << error << "\n";
         ok = false;
     }
     return ok;
 }
 
-void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out) {
-    if (!s.IqPath.empty()) out << "I/Q file: " << s.IqPath << "\n";
-    if (!s.LogPath.empty()) out << "read-out log: " << s.LogPath << "\n";
+void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,
+                      bool logWritten, std::ostream& out) {
+    if (iq.Written()) out << "I/Q file: " << s.IqPath << "\n";
+    if (logWritten && !s.LogPath.empty()) out << "read-out log: " << s.LogPath << "\n";
     for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
 }
 

@@ -1,5 +1,6 @@
-// What quorvelle-batch's runs share, over a recording or live: the chain's settings, the
-// read-out log, the chart pictures and the close-time work.
+// What quorvelle-batch's runs share, over a recording or live: the chain's settings, the checks
+// of the outputs before the run, the read-out log, the I/Q file, the chart pictures and the
+// close-time work.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "capture/readout_log.h"
 #include "chain/measurement.h"
+#include "files/iq_file.h"
 
 namespace qv {
 
@@ -18,7 +20,7 @@ struct ChainSettings {
     // them unless the command line says otherwise. Saving follows from the paths below.
     Parameters Entries;
     int ClickPosition = kStartClickPosition;  // [output samples after the PPS edge]
-    std::string IqPath;                       // "Save I,Q to file?" on, written here at the end
+    std::string IqPath;                       // "Save I,Q to file?" on, a record per period here
     std::string LogPath;                      // read-out log
     std::string ChartPath;                    // the chart at the end, as "Capture screen" writes it
     bool SaveScreen = false;
@@ -27,9 +29,49 @@ struct ChainSettings {
     bool Quiet = false;
 };
 
+// Before anything is touched: an output that is an input (the recording, --play) or the same
+// file as another output. False with one line in `error` naming them (a usage error).
+bool CheckNoFileTwice(const ChainSettings& s, const std::string& recordPath,
+                      const std::string& inputPath, std::string& error);
+
+// Proves every output of the settings, `recordPath` and, with --save-screen, the current
+// directory writable without changing any of them; false after one line on `err` naming the
+// option, the path and the reason.
+bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::ostream& err);
+
 // Opens the read-out log of the settings, if they name one, as a new file; false after one
 // error line.
 bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err);
+
+// --iq-file as the run writes it: created with its header before the first frame, a record
+// appended as each period closes. The first failure is reported at once on `err` and the file
+// is left as it is (header and whole records); the run goes on, and at the end the whole I/Q
+// text is tried once more.
+class IqOutput {
+public:
+    explicit IqOutput(std::ostream& err) : err_(err) {}
+
+    // Each false once, at the failure, after its line on `err`; LogText() is then the text of
+    // the CAPTURE line for the read-out log.
+    bool Create(const std::string& path);
+    bool Append(const std::string& record);
+    // The closing CR LF; after a failure, the whole of `iqText` written afresh. False when the
+    // file failed at any time.
+    bool Finish(const std::string& iqText);
+
+    const std::string& LogText() const { return logText_; }
+    bool Written() const { return written_; }  // finished, and whole
+
+private:
+    bool Fail(const std::string& error);
+
+    std::ostream& err_;
+    IqFileWriter file_;
+    std::string path_;
+    bool failed_ = false;
+    bool written_ = false;
+    std::string logText_;
+};
 
 // Chart bitmaps and PNGs as they are written; a failure is reported at once and remembered,
 // and the run goes on so that the other results are still written.
@@ -37,19 +79,20 @@ class ChartPictures {
 public:
     ChartPictures(std::ostream& err, bool png) : err_(err), png_(png) {}
 
-    // The bitmap, and its PNG when asked for.
-    void Write(const Surface& picture, const std::string& path);
-    void WritePicture(const Surface& picture, const std::string& path);  // PNG only
+    // The bitmap, and its PNG when asked for. False after a failure (LastError() says which).
+    bool Write(const Surface& picture, const std::string& path);
+    bool WritePicture(const Surface& picture, const std::string& path);  // PNG only
+    void Fail(const std::string& error);
 
     bool Failed() const { return failed_; }
+    const std::string& LastError() const { return lastError_; }
     const std::vector<std::string>& Written() const { return written_; }
 
 private:
-    void Fail(const std::string& error);
-
     std::ostream& err_;
     bool png_;
     bool failed_ = false;
+    std::string lastError_;
     std::vector<std::string> written_;
 };
 
@@ -57,12 +100,14 @@ private:
 // Start. Warns once when the label font is not the one asked for and pictures are drawn.
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err);
 
-// Close-time work: the chart and panel pictures, the I/Q file, the log closed. Returns false
-// when anything could not be written (each failure already reported on `err`).
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, ReadoutLog& log,
-                 std::ostream& err);
+// Close-time work: the chart and panel pictures, the I/Q file finished, the log closed. Returns
+// false when anything could not be written (each failure already reported on `err`); sets
+// `logWritten` when the log was closed whole.
+bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, IqOutput& iq,
+                 ReadoutLog& log, bool& logWritten, std::ostream& err);
 
-// "I/Q file: ...", "read-out log: ..." and "picture: ..." lines for what was written.
-void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, std::ostream& out);
+// "I/Q file: ...", "read-out log: ..." and "picture: ..." lines for what was really written.
+void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,
+                      bool logWritten, std::ostream& out);
 
 }  // namespace qv

@@ -1,0 +1,96 @@
+// Output checks before a run: one file under two names, and writability proved without
+// truncating a file or leaving one behind.
+#include "files/output_check.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/test_files.h"
+
+namespace qv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(OutputCheck, SameFileByInodeWhenItExistsAndByPathWhenNot) {
+    TestFolder folder;
+    const std::string a = folder.Path("a.txt");
+    WriteText(a, "kept");
+    fs::create_hard_link(a, folder.Path("hard.txt"));
+    fs::create_symlink(a, folder.Path("soft.txt"));
+    fs::create_directories(folder.Path("sub"));
+    WriteText(folder.Path("b.txt"), "kept");
+
+    EXPECT_TRUE(SameFile(a, folder.Path("hard.txt")));
+    EXPECT_TRUE(SameFile(a, folder.Path("soft.txt")));
+    EXPECT_TRUE(SameFile(a, folder.Dir() + "/sub/../a.txt"));
+    EXPECT_FALSE(SameFile(a, folder.Path("b.txt")));  // same bytes, another file
+    // Not there yet: the paths, made absolute and resolved.
+    EXPECT_TRUE(SameFile(folder.Path("new.txt"), folder.Dir() + "/./sub/../new.txt"));
+    fs::create_directory_symlink(folder.Path("sub"), folder.Path("link"));
+    EXPECT_TRUE(SameFile(folder.Path("sub/new.txt"), folder.Path("link/new.txt")));
+    EXPECT_FALSE(SameFile(folder.Path("new.txt"), folder.Path("sub/new.txt")));
+    EXPECT_FALSE(SameFile(a, folder.Path("a.txt.new")));
+    EXPECT_FALSE(SameFile("/dev/null", "/dev/null"));
+    const fs::path before = fs::current_path();
+    fs::current_path(folder.Dir());
+    EXPECT_TRUE(SameFile("a.txt", "./a.txt"));
+    EXPECT_TRUE(SameFile("x.txt", "./x.txt"));
+    EXPECT_TRUE(SameFile("x.txt", folder.Path("x.txt")));
+    fs::current_path(before);
+}
+
+// `error` after checking `output`, or "" when it passed.
+std::string Failure(const OutputPath& output) {
+    std::string error;
+    return CheckWritable(output, error) ? "" : error;
+}
+
+TEST(OutputCheck, WritableProvedWithoutTruncatingOrLeavingAnything) {
+    TestFolder folder;
+    const std::string existing = folder.Path("existing.txt");
+    WriteText(existing, "earlier results");
+    WriteText(folder.Path("a-file"), "not a folder");
+
+    EXPECT_EQ(Failure({"--log", existing}), "");
+    EXPECT_EQ(FileText(existing), "earlier results");
+    EXPECT_EQ(Failure({"--iq-file", folder.Path("new.txt")}), "");
+    EXPECT_FALSE(fs::exists(folder.Path("new.txt")));
+    EXPECT_EQ(Failure({"--chart", folder.Path("missing/c.BMP")}),
+              "cannot create: No such file or directory");
+    EXPECT_EQ(Failure({"--chart", folder.Path("a-file/c.BMP")}), "cannot create: Not a directory");
+    EXPECT_EQ(Failure({"--log", folder.Dir()}), "cannot write: Is a directory");
+    if (fs::exists("/dev/full")) {
+        EXPECT_EQ(Failure({"--log", "/dev/full"}), "");
+    }
+
+    // A folder: its missing parts made for the check and removed again; its files checked.
+    const OutputPath panels{"--panels", folder.Path("p/q/"), true, {"scope.png", "iq.png"}};
+    EXPECT_EQ(Failure(panels), "");
+    EXPECT_FALSE(fs::exists(folder.Path("p")));
+    fs::create_directories(folder.Path("p/q/iq.png"));
+    EXPECT_EQ(Failure(panels), "iq.png: cannot write: Is a directory");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path("p/q")), {}), 1);  // iq.png
+    EXPECT_EQ(Failure({"--panels", folder.Path("a-file/p"), true, {"scope.png"}}),
+              "cannot create the folder: Not a directory");
+    EXPECT_EQ(Failure({"--panels", existing, true, {}}),
+              "cannot create the folder: Not a directory");
+
+    // The current directory of automatic captures, once it has been removed.
+    const fs::path before = fs::current_path();
+    fs::create_directories(folder.Path("gone"));
+    fs::current_path(folder.Path("gone"));
+    EXPECT_EQ(Failure({"--save-screen", ".", true, {}}), "");
+    EXPECT_TRUE(fs::is_empty(folder.Path("gone")));
+    fs::remove(folder.Path("gone"));
+    EXPECT_EQ(Failure({"--save-screen", ".", true, {}}),
+              "cannot create files there: No such file or directory");
+    fs::current_path(before);
+}
+
+}  // namespace
+
+}  // namespace qv
