@@ -36,6 +36,9 @@ public:
     std::vector<std::string> saveAnswers;  // what the save dialog answers, in turn
     int saveDialogs = 0;
     std::function<void()> whileSaveDialogIsOpen;
+    std::function<void()> whileMessageIsOpen;
+    int boxesOpen = 0;    // a box is up while its call runs
+    int boxesClosed = 0;  // boxes closed by CloseBoxes
     std::vector<std::string> deviceNames;
     int deviceIndex = -1;
     std::string deviceText;
@@ -51,15 +54,22 @@ public:
     void ShowPanel(PanelId) override { ++panelsShown; }
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon) override {
         messages.push_back(caption + ": " + text);
+        ++boxesOpen;
+        if (whileMessageIsOpen) whileMessageIsOpen();
+        --boxesOpen;
     }
     std::string AskSavePath(const std::string&, const std::string&) override {
         ++saveDialogs;
+        ++boxesOpen;
+        const int closedBefore = boxesClosed;
         if (whileSaveDialogIsOpen) whileSaveDialogIsOpen();
-        if (saveAnswers.empty()) return "";
+        --boxesOpen;
+        if (saveAnswers.empty() || boxesClosed != closedBefore) return "";
         const std::string answer = saveAnswers.front();
         saveAnswers.erase(saveAnswers.begin());
         return answer;
     }
+    void CloseBoxes() override { boxesClosed += boxesOpen; }
     void FillDeviceList(const std::vector<std::string>& names, int selected) override {
         deviceNames = names;
         deviceIndex = selected;
