@@ -101,6 +101,7 @@ constexpr int kBoxButtonWidth = 90;   // [pixels]
 constexpr int kBoxButtonHeight = 25;  // [pixels]
 constexpr int kBoxLongestLine = 600;  // [pixels] longer lines wrap at a word boundary
 constexpr int kBoxScreenMargin = 20;  // [pixels] kept free around a box on the screen
+constexpr int kLabelInset = 3;        // [pixels] FLTK draws a left-aligned label this far in
 
 // The boxes open now, innermost last, each with how to close it.
 std::vector<std::function<void()>> gOpenBoxes;
@@ -127,13 +128,14 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     for (char c : text) label += c == '@' ? "@@" : std::string(1, c);
     int screenX = 0, screenY = 0, screenW = 0, screenH = 0;
     Fl::screen_work_area(screenX, screenY, screenW, screenH);
-    const int widest = screenW - 2 * kBoxScreenMargin - 3 * kBoxMargin - kBoxIconSize;
+    const int widest =
+        screenW - 2 * kBoxScreenMargin - 3 * kBoxMargin - kBoxIconSize - 2 * kLabelInset;
     fl_font(FL_HELVETICA, kBoxFontSize);
     int textW = std::min(kBoxLongestLine, widest), textH = 0;
     fl_measure(label.c_str(), textW, textH);
     textW = std::clamp(textW, kBoxButtonWidth, widest);
     textH = std::max(textH, kBoxIconSize);
-    const int w = kBoxIconSize + textW + 3 * kBoxMargin;
+    const int w = kBoxIconSize + textW + 2 * kLabelInset + 3 * kBoxMargin;
     const int h =
         std::min(textH + kBoxButtonHeight + 3 * kBoxMargin, screenH - 2 * kBoxScreenMargin);
 
@@ -145,7 +147,7 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     iconBox.labelfont(FL_TIMES_BOLD);
     iconBox.labelsize(34);
     iconBox.labelcolor(FL_BLUE);
-    Fl_Box message(kBoxIconSize + 2 * kBoxMargin, kBoxMargin, textW,
+    Fl_Box message(kBoxIconSize + 2 * kBoxMargin, kBoxMargin, textW + 2 * kLabelInset,
                    h - kBoxButtonHeight - 3 * kBoxMargin, label.c_str());
     message.labelsize(kBoxFontSize);
     message.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
