@@ -22,7 +22,8 @@ bool Readable(int fd) {
 }  // namespace
 
 TEST(StopSignals, EverySignalIsCaughtTheFirstReportedAndTheOldHandlersComeBack) {
-    struct sigaction own {}, previous {}, pipeBefore {};
+    struct sigaction own {
+    }, previous{}, pipeBefore{};
     sigaction(SIGPIPE, nullptr, &pipeBefore);
     own.sa_handler = OwnHandler;
     sigemptyset(&own.sa_mask);

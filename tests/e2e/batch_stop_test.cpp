@@ -52,7 +52,8 @@ public:
 
     bool Open(const std::string& path, std::string& error) {
         path_ = path;
-        if (mkfifo(path.c_str(), 0644) != 0 || (fd_ = open(path.c_str(), O_RDWR | O_NONBLOCK)) < 0) {
+        if (mkfifo(path.c_str(), 0644) != 0 ||
+            (fd_ = open(path.c_str(), O_RDWR | O_NONBLOCK)) < 0) {
             error = path + ": " + std::strerror(errno);
             return false;
         }
@@ -112,17 +113,24 @@ void ExpectCompleteOutputs(const TestFolder& folder, const std::string& iq) {
 // A run with the I/Q file on a full pipe: SIGHUP alone ends it; while its close-time work
 // waits to write the I/Q text, the signals `later` arrive; then the pipe is read. The run must
 // end once, with status 0, naming SIGHUP, its outputs complete.
-void StopDuringTheCloseTimeWork(const std::vector<std::string>& input, const std::vector<int>& later,
-                                const std::string& says) {
+void StopDuringTheCloseTimeWork(const std::vector<std::string>& input,
+                                const std::vector<int>& later, const std::string& says) {
     TestFolder folder;
     FullPipe iq;
     std::string error;
     ASSERT_TRUE(iq.Open(folder.Path("iq.fifo"), error)) << error;
     const std::string log = folder.Path("log.tsv");
-    std::vector<std::string> argv = {QUORVELLE_BATCH_BIN, "--integration", "1",
-                                     "--iq-file",         iq.Path(),       "--log",
-                                     log,                 "--chart",       folder.Path("chart.bmp"),
-                                     "--panels",          folder.Path("panels")};
+    std::vector<std::string> argv = {QUORVELLE_BATCH_BIN,
+                                     "--integration",
+                                     "1",
+                                     "--iq-file",
+                                     iq.Path(),
+                                     "--log",
+                                     log,
+                                     "--chart",
+                                     folder.Path("chart.bmp"),
+                                     "--panels",
+                                     folder.Path("panels")};
     argv.insert(argv.end(), input.begin(), input.end());
     ChildProcess batch;
     const std::string errPath = folder.Path("err");
@@ -133,7 +141,8 @@ void StopDuringTheCloseTimeWork(const std::vector<std::string>& input, const std
         batch, [&] { return !FileText(log).empty() || BlockedWritingAPipe(batch.Pid()); }, 60s))
         << FileText(errPath);
     batch.Signal(SIGHUP);
-    ASSERT_TRUE(WaitFor(batch, [&] { return BlockedWritingAPipe(batch.Pid()); }, 60s))
+    ASSERT_TRUE(WaitFor(
+        batch, [&] { return BlockedWritingAPipe(batch.Pid()); }, 60s))
         << "the run did not come to write the I/Q text\n"
         << FileText(errPath);
     for (int s : later) {
@@ -186,8 +195,8 @@ TEST(BatchStop, SignalsBackToBackEndALiveCaptureOnce) {
                              folder.Path("panels"), "--capture", "--simulate", "600"},
                             {}, folder.Path("out"), errPath, error))
         << error;
-    ASSERT_TRUE(
-        WaitFor(batch, [&] { return LogTexts(log, "IDFREQERROR").size() >= 3; }, 60s))
+    ASSERT_TRUE(WaitFor(
+        batch, [&] { return LogTexts(log, "IDFREQERROR").size() >= 3; }, 60s))
         << FileText(errPath);
 
     batch.Signal(SIGSTOP);
