@@ -11,14 +11,16 @@
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Menu_Bar.H>
+#include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Round_Button.H>
-#include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 #include "capture/stop_signals.h"
@@ -104,6 +106,90 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
+// Boxes that wait for the user
+
+// A message box or the save dialog runs an event loop of its own until it is answered or until
+// a stop signal closes it from the signal pipe's callback. FLTK's fl_message, fl_alert and
+// fl_file_chooser cannot be closed from outside, hence our own.
+
+constexpr int kBoxFontSize = 14;      // [pixels] as fl_message's
+constexpr int kBoxMargin = 10;        // [pixels]
+constexpr int kBoxIconSize = 50;      // [pixels]
+constexpr int kBoxButtonWidth = 90;   // [pixels]
+constexpr int kBoxButtonHeight = 25;  // [pixels]
+constexpr int kBoxLongestLine = 600;  // [pixels] longer lines wrap at a word boundary
+constexpr int kBoxScreenMargin = 20;  // [pixels] kept free around a box on the screen
+constexpr int kLabelInset = 3;        // [pixels] FLTK draws a left-aligned label this far in
+
+// The boxes open now, innermost last, each with how to close it.
+std::vector<std::function<void()>> gOpenBoxes;
+
+// Shows `box` and waits until it is hidden: by its own buttons, or by CloseOpenBoxes.
+template <typename Box>
+void RunModal(Box& box) {
+    gOpenBoxes.push_back([&box] { box.hide(); });
+    box.show();
+    while (box.shown()) Fl::wait();
+    gOpenBoxes.pop_back();  // boxes nest, so this one is the last
+}
+
+void CloseOpenBoxes() {
+    for (const std::function<void()>& close : gOpenBoxes) close();
+}
+
+void HideBoxOf(Fl_Widget* button, void*) { button->window()->hide(); }
+
+// The message box: an icon, the text (wrapped, or cut at the box's edge when a word is longer
+// than the screen), and OK, which Return presses; Escape and the close box close it too.
+void RunMessageBox(const std::string& caption, const std::string& text, MessageIcon icon) {
+    std::string label;  // '@' starts a symbol in a label: doubled, it is the character
+    for (char c : text) label += c == '@' ? "@@" : std::string(1, c);
+    int screenX = 0, screenY = 0, screenW = 0, screenH = 0;
+    Fl::screen_work_area(screenX, screenY, screenW, screenH);
+    const int widest =
+        screenW - 2 * kBoxScreenMargin - 3 * kBoxMargin - kBoxIconSize - 2 * kLabelInset;
+    fl_font(FL_HELVETICA, kBoxFontSize);
+    int textW = std::min(kBoxLongestLine, widest), textH = 0;
+    fl_measure(label.c_str(), textW, textH);
+    textW = std::clamp(textW, kBoxButtonWidth, widest);
+    textH = std::max(textH, kBoxIconSize);
+    const int w = kBoxIconSize + textW + 2 * kLabelInset + 3 * kBoxMargin;
+    const int h =
+        std::min(textH + kBoxButtonHeight + 3 * kBoxMargin, screenH - 2 * kBoxScreenMargin);
+
+    Fl_Window box(w, h, caption.c_str());
+    Fl_Box iconBox(kBoxMargin, kBoxMargin, kBoxIconSize, kBoxIconSize,
+                   icon == MessageIcon::Exclamation ? "!" : "i");
+    iconBox.box(FL_THIN_UP_BOX);
+    iconBox.color(FL_WHITE);
+    iconBox.labelfont(FL_TIMES_BOLD);
+    iconBox.labelsize(34);
+    iconBox.labelcolor(FL_BLUE);
+    Fl_Box message(kBoxIconSize + 2 * kBoxMargin, kBoxMargin, textW + 2 * kLabelInset,
+                   h - kBoxButtonHeight - 3 * kBoxMargin, label.c_str());
+    message.labelsize(kBoxFontSize);
+    message.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
+    Fl_Return_Button ok(w - kBoxMargin - kBoxButtonWidth, h - kBoxMargin - kBoxButtonHeight,
+                        kBoxButtonWidth, kBoxButtonHeight, "OK");
+    ok.callback(HideBoxOf);
+    box.end();
+    box.set_modal();
+    box.position(screenX + std::max(0, (screenW - w) / 2),
+                 screenY + std::max(0, (screenH - h) / 2));
+    RunModal(box);
+}
+
+// The save dialog: FLTK's file chooser, run by our own loop so that it can be closed.
+std::string RunSaveDialog(const std::string& prompt, const std::string& suggested) {
+    Fl_File_Chooser chooser(suggested.c_str(), "*.TXT\t*", Fl_File_Chooser::CREATE, prompt.c_str());
+    RunModal(chooser);
+    // Closed by a stop signal, it still holds the suggested name: that is no answer.
+    if (gApp->StopSignal != 0) return "";
+    const char* chosen = chooser.value();
+    return chosen != nullptr ? chosen : "";
+}
+
+// ---------------------------------------------------------------------------------------------
 // The window
 
 class MainWindow;
@@ -148,17 +234,12 @@ public:
     void ShowPanel(PanelId panel) override { panels[panel]->redraw(); }
     void ShowMessage(const std::string& caption, const std::string& text,
                      MessageIcon icon) override {
-        fl_message_title(caption.c_str());
-        if (icon == MessageIcon::Exclamation) {
-            fl_alert("%s", text.c_str());
-        } else {
-            fl_message("%s", text.c_str());
-        }
+        RunMessageBox(caption, text, icon);
     }
     std::string AskSavePath(const std::string& prompt, const std::string& suggested) override {
-        const char* chosen = fl_file_chooser(prompt.c_str(), "*.TXT\t*", suggested.c_str(), 0);
-        return chosen != nullptr ? chosen : "";
+        return RunSaveDialog(prompt, suggested);
     }
+    void CloseBoxes() override { CloseOpenBoxes(); }
     void FillDeviceList(const std::vector<std::string>& names, int selected) override {
         for (const std::string& name : names) {
             // The menu reads '/', '\\', '&' and '_' as markup: escape them.
@@ -242,11 +323,12 @@ public:
     void CaptureStopped() override { Fl::awake(OnCaptureStopped, nullptr); }
 };
 
-// SIGINT and SIGTERM reach the event loop through the stop signals' wake pipe and close the
-// window there.
+// SIGINT, SIGTERM and SIGHUP reach the event loop through the stop signals' wake pipe, also
+// the loop of a box waiting for the user, and end the program there as the close box does.
 void OnSignalPipe(int, void* signals) {
-    static_cast<StopSignals*>(signals)->DrainWake();
-    EndMainWindow(*gApp);
+    auto* stop = static_cast<StopSignals*>(signals);
+    stop->DrainWake();
+    if (stop->Received() != 0) StopSignalArrived(*gApp, stop->Received());
 }
 
 void InstallStopSignals() {
@@ -257,7 +339,7 @@ void InstallStopSignals() {
 }
 
 void ShowStartupNotice(void*) {
-    if (!gApp->StartupNotice.empty() && !gApp->Ended) {
+    if (!gApp->StartupNotice.empty() && !gApp->Ended && gApp->StopSignal == 0) {
         gPort.ShowMessage(kDefaultCaption, gApp->StartupNotice, MessageIcon::Exclamation);
     }
 }
@@ -395,16 +477,17 @@ int RunMainWindow(App& app) {
     app.Port = &gPort;
     Fl::lock();  // enables Fl::awake from the audio thread
     Fl::visual(FL_RGB);
-    fl_message_title_default(kDefaultCaption);
     float horizontalDpi = 96, verticalDpi = 96;
     Fl::screen_dpi(horizontalDpi, verticalDpi);
     if (verticalDpi >= 50 && verticalDpi <= 600)
         app.DotsPerInch = static_cast<int>(std::lround(verticalDpi));
 
     MainWindow* window = BuildWindow(app);
-    MainDialogCallback(app, WindowMessage::InitDialog, 0, 0);
-    if (app.Ended) return 0;
+    // Before the initialisation, whose device-list warnings are boxes a stop signal must close.
     InstallStopSignals();
+    MainDialogCallback(app, WindowMessage::InitDialog, 0, 0);
+    if (app.StopSignal != 0) EndMainWindow(app);
+    if (app.Ended) return 0;
 
     // Centred in the screen's work area.
     int wx = 0, wy = 0, ww = 0, wh = 0;

@@ -12,8 +12,8 @@ namespace qv {
 constexpr int kMenuBarHeight = 25;
 
 // Builds the window, initialises it through the handler, shows it centred and runs the event
-// loop until the window is gone. SIGINT and SIGTERM close it as the close box does. Returns
-// the program's exit status.
+// loop until the window is gone. SIGINT, SIGTERM and SIGHUP close any box waiting for the user
+// and end the program as the close box does. Returns the program's exit status.
 int RunMainWindow(App& app);
 
 // The notifier that posts filled blocks to the FLTK event loop.

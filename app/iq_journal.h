@@ -2,12 +2,20 @@
 // "IQfile.journal" in the current directory, so a crash or power cut after days of logging
 // loses nothing. The journal always holds exactly the I/Q text so far (header and records);
 // the I/Q file written at a normal close is that text plus a final CR LF, and the journal is
-// then removed. A journal found at start-up is from a run that did not end normally: it is
-// renamed so the new run cannot overwrite it.
+// then removed.
+//
+// One window per journal: a window holds an exclusive flock on its journal from the moment it
+// opens it (before its first byte is written) until the program ends, so a journal that
+// nobody has locked is one whose run has ended. A window that finds "IQfile.journal" held by
+// another one journals to a name of its own, "IQfile.journal.pidNNN" (its process id). At
+// start-up, unlocked journals of either name left by runs that did not end normally are set
+// aside as "IQfile.journal.1", ".2", ... so the new run cannot overwrite them; a window removes
+// only the journal it created.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -15,26 +23,44 @@ inline constexpr const char* kIqJournalName = "IQfile.journal";
 
 struct IqJournal {
     // parameters
-    std::string Path = kIqJournalName;
+    std::string Path = kIqJournalName;  // replaced by this process's own name at the first
+                                        // record when another live window holds it
     // state
-    std::FILE* File = nullptr;  // open from the first record to Remove
+    std::FILE* File = nullptr;  // open and locked from the first record to the program's end
     bool Failed = false;        // a write failed; reported once, later records not tried
+    bool Closed = false;        // removed or kept: no more records
+    std::string Notice;         // what the first record found, for the caller to pass on
+
+    IqJournal() = default;
+    ~IqJournal();  // closes the journal, which ends the lock
+    IqJournal(const IqJournal&) = delete;
+    IqJournal& operator=(const IqJournal&) = delete;
 };
 
-// Records `record`, the last part of `iqText`. The first call creates the journal with the
-// whole text (header and every record so far); later calls append the record. Each call ends
-// with a flush. False with "path: reason" in `error` when the journal cannot be written; the
-// journal then stays as it is and later calls do nothing.
+// Records `record`, the last part of `iqText`. The first call opens and locks the journal and
+// writes the whole text (header and every record so far); later calls append the record. Each
+// call ends with a flush. False with "path: reason" in `error` when the journal cannot be
+// written; the journal then stays as it is and later calls do nothing. When the first call had
+// to take another name, or found a dead run's journal under its name and set it aside, it says
+// so in `j.Notice`.
 bool JournalIqRecord(IqJournal& j, const std::string& iqText, const std::string& record,
                      std::string& error);
-// Closes the journal and deletes it: the I/Q file now holds everything.
+// Deletes the journal this process created (the I/Q file now holds everything) and closes it.
+// A journal it did not create, or one that is no longer under its name, is left alone.
 void RemoveJournal(IqJournal& j);
-// Closes the journal and keeps it, for when the I/Q file could not be written.
-void KeepJournal(IqJournal& j);
+// Keeps the journal, for when the I/Q file could not be written. It stays open and locked to
+// the program's end, so that another window does not take it for a dead run's meanwhile.
+// True when there is a journal to keep.
+bool KeepJournal(IqJournal& j);
 
-// At start-up: when a journal exists at `path`, renames it to the first free name
-// "path.1", "path.2", ... and returns the new name; returns "" when there is none. False with
-// "path: reason" in `error` when it exists but cannot be renamed.
-bool SetAsideOldJournal(const std::string& path, std::string& newPath, std::string& error);
+// At start-up: sets aside every journal at `path` or at this name's process-id form
+// ("path.pidNNN") that is not locked and not empty, under the first free names "path.1",
+// "path.2", ..., and returns the new names. Journals a live window holds are left alone. False
+// with "path: reason" in `error` when one cannot be set aside (the others still are).
+bool SetAsideOldJournals(const std::string& path, std::vector<std::string>& setAside,
+                         std::string& error);
+
+// The journal name of process `pid` for a journal whose usual name is `path`.
+std::string ProcessJournalName(const std::string& path, long pid);
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "app/recording_mixer.h"
+#include "capture/stop_signals.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
 #include "display/text.h"
@@ -31,6 +32,23 @@ void TraceStep(App& a, const std::string& step) {
 void ReportWithoutStopping(App& a, const std::string& text) {
     std::cerr << "quorvelle: " << text << "\n" << std::flush;
     SetWindowTitle(a, std::string(kMainTitle) + " - " + text);
+}
+
+// A message for the user: a box that waits for OK, or once a stop signal has asked the program
+// to end, a line on stderr, since no one may be there to click it.
+void Tell(App& a, const std::string& caption, const std::string& text, MessageIcon icon) {
+    if (a.StopSignal == 0) {
+        a.Port->ShowMessage(caption, text, icon);
+        return;
+    }
+    std::string line = text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::cerr << "quorvelle: " << line << "\n" << std::flush;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::absolute(path, ignored).string();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -78,29 +96,43 @@ int ChosenEntry(const DeviceList& list, int index, const std::string& text) {
 // ---------------------------------------------------------------------------------------------
 // Close-time work
 
-// Writes the I/Q file; when that fails, says why and offers to save the text elsewhere. The
-// journal goes only once the text is safe.
+// The I/Q text could not be saved: the journal keeps its records. Says so, and where, in a box
+// or, once a stop has been asked for, in one line on stderr.
+void KeepIqTextInJournal(App& a, const std::string& error) {
+    const bool kept = KeepJournal(a.Journal);
+    if (a.StopSignal != 0) {
+        std::cerr << "quorvelle: " << error << "; "
+                  << (kept ? "the I/Q records are kept in " + AbsolutePath(a.Journal.Path)
+                           : std::string("the I/Q text has not been saved"))
+                  << "\n"
+                  << std::flush;
+        return;
+    }
+    std::string where = "The I/Q text has not been saved.";
+    if (kept) where += "\nIts records are kept in\n" + AbsolutePath(a.Journal.Path);
+    a.Port->ShowMessage(kDefaultCaption, where, MessageIcon::Exclamation);
+}
+
+// Writes the I/Q file; when that fails, says why and offers to save the text elsewhere, unless
+// a stop has been asked for (also while the box or the dialog is up). The journal goes only
+// once the text is safe.
 void WriteIqFileAtClose(App& a) {
     std::string path = IqFileName(LocalMillisecondsOfDay());
     std::string error;
     while (!WriteIqFile(a.M.IqText, path, error)) {
-        a.Port->ShowMessage(
-            kDefaultCaption,
-            "The I/Q file could not be written:\n" + error + "\n\nChoose another place for it.",
-            MessageIcon::Exclamation);
-        path = a.Port->AskSavePath("Save the I/Q text as", path);
-        if (path.empty()) {
-            const bool kept = a.Journal.File != nullptr;
-            KeepJournal(a.Journal);
-            std::string where = "The I/Q text has not been saved.";
-            if (kept) {
-                std::error_code ignored;
-                where += "\nIts records are kept in\n" +
-                         std::filesystem::absolute(a.Journal.Path, ignored).string();
-            }
-            a.Port->ShowMessage(kDefaultCaption, where, MessageIcon::Exclamation);
+        std::string elsewhere;
+        if (a.StopSignal == 0) {
+            a.Port->ShowMessage(
+                kDefaultCaption,
+                "The I/Q file could not be written:\n" + error + "\n\nChoose another place for it.",
+                MessageIcon::Exclamation);
+        }
+        if (a.StopSignal == 0) elsewhere = a.Port->AskSavePath("Save the I/Q text as", path);
+        if (elsewhere.empty()) {
+            KeepIqTextInJournal(a, error);
             return;
         }
+        path = elsewhere;
     }
     RemoveJournal(a.Journal);
 }
@@ -118,7 +150,7 @@ void CloseTimeWork(App& a) {
     std::string error;
     Recorder* recording = a.Chain.Recording;
     if (recording != nullptr && recording->IsOpen() && !recording->Close(error)) {
-        a.Port->ShowMessage(kDefaultCaption, error, MessageIcon::Exclamation);
+        Tell(a, kDefaultCaption, error, MessageIcon::Exclamation);
     }
 }
 
@@ -139,27 +171,37 @@ void Initialise(App& a) {
     extras.PlayPath = a.Options.PlayPath;
     ListInputDevices(a.Devices, *a.Sound, extras,
                      [&a](const std::string& caption, const std::string& text) {
-                         a.Port->ShowMessage(caption, text, MessageIcon::Exclamation);
+                         Tell(a, caption, text, MessageIcon::Exclamation);
                      });
     std::vector<std::string> names;
     for (const DeviceEntry& entry : a.Devices.Entries) names.push_back(entry.Name);
     a.Port->FillDeviceList(names, a.Devices.Selected);
 
-    std::string oldJournal, error;
-    if (!SetAsideOldJournal(a.Journal.Path, oldJournal, error)) {
-        a.StartupNotice = error;
-    } else if (!oldJournal.empty()) {
-        std::error_code ignored;
+    // Journals that live windows hold are theirs; only dead runs' are set aside and told of.
+    std::vector<std::string> oldJournals;
+    std::string error;
+    const bool setAside = SetAsideOldJournals(a.Journal.Path, oldJournals, error);
+    if (oldJournals.size() == 1) {
         a.StartupNotice =
             "An earlier run did not end normally.\nThe I/Q records it had logged "
             "are kept in\n" +
-            std::filesystem::absolute(oldJournal, ignored).string();
+            AbsolutePath(oldJournals[0]);
+    } else if (oldJournals.size() > 1) {
+        a.StartupNotice =
+            "Earlier runs did not end normally.\nThe I/Q records they had logged "
+            "are kept in";
+        for (const std::string& old : oldJournals) a.StartupNotice += "\n" + AbsolutePath(old);
+    }
+    if (!setAside) {
+        if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
+        a.StartupNotice += error;
     }
     if (!LabelFace().Problem.empty()) {
         if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
         a.StartupNotice += LabelFace().Problem;
     }
     if (!a.StartupNotice.empty()) std::cerr << "quorvelle: " << a.StartupNotice << "\n";
+    a.Initialised = true;
 }
 
 void HoverReadout(App& a, int x, int y) {
@@ -198,7 +240,7 @@ void CompletedBlock(App& a, CaptureBlock* block) {
     std::string error;
     if (HandleCaptureBlock(a.Engine, block, a.Chain, error)) return;
     a.Ended = true;  // no more blocks while the message is up
-    a.Port->ShowMessage(kDefaultCaption, error, MessageIcon::None);
+    Tell(a, kDefaultCaption, error, MessageIcon::None);
     a.Ended = false;
     EndMainWindow(a);
 }
@@ -329,6 +371,18 @@ void EndMainWindow(App& a) {
     a.Port->DestroyWindow();
 }
 
+void StopSignalArrived(App& a, int signal) {
+    if (a.StopSignal == 0) {
+        a.StopSignal = signal;
+        std::cerr << "quorvelle: " << StopSignalName(signal) << ": ending the program\n"
+                  << std::flush;
+    }
+    a.Port->CloseBoxes();
+    // During the initialisation (a box of the device list) the window's set-up ends it once
+    // the initialisation is through.
+    if (a.Initialised) EndMainWindow(a);
+}
+
 void CaptureSourceStopped(App& a) {
     if (a.Ended) return;
     const bool failed = CaptureSourceEnd(a.Engine) == SourceEnd::Failed;
@@ -379,6 +433,10 @@ void WindowHost::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay
 void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& record) {
     std::string error;
     if (!JournalIqRecord(app_.Journal, iqText, record, error)) ReportWithoutStopping(app_, error);
+    if (!app_.Journal.Notice.empty()) {
+        std::cerr << "quorvelle: " << app_.Journal.Notice << "\n" << std::flush;
+        app_.Journal.Notice.clear();
+    }
 }
 
 void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "warning: " + text); }
@@ -395,7 +453,7 @@ int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
     std::string message;
     if (!StartCapture(a.Engine, a.Sound->CreateSource(chosen), *a.Notifier, message)) {
         if (!a.Engine.ErrorDetail.empty()) message += "\n(" + a.Engine.ErrorDetail + ")";
-        a.Port->ShowMessage(kDefaultCaption, message, MessageIcon::None);
+        Tell(a, kDefaultCaption, message, MessageIcon::None);
         EndMainWindow(a);
         return 0;
     }
@@ -495,8 +553,8 @@ int CaptureScreenAction(App& a, WindowMessage, WParam, LParam) {
     std::string error;
     if (!WriteCaptureBitmap(a.M.Screen.CaptureSurface, CaptureBitmapName(LocalMillisecondsOfDay()),
                             error)) {
-        a.Port->ShowMessage(kDefaultCaption, "The chart could not be saved:\n" + error,
-                            MessageIcon::Exclamation);
+        Tell(a, kDefaultCaption, "The chart could not be saved:\n" + error,
+             MessageIcon::Exclamation);
     }
     return 0;
 }

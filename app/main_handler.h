@@ -68,11 +68,14 @@ public:
     virtual void SetCursor(Cursor cursor) = 0;
     // The panel's buffer has changed: show it.
     virtual void ShowPanel(PanelId panel) = 0;
-    // A message box with an OK button.
+    // A message box with an OK button; returns when it is closed.
     virtual void ShowMessage(const std::string& caption, const std::string& text,
                              MessageIcon icon) = 0;
     // A save dialog; the chosen path, or "" when the user cancels.
     virtual std::string AskSavePath(const std::string& prompt, const std::string& suggested) = 0;
+    // Closes every message box and save dialog that waits for the user, as OK or Cancel would
+    // (a dialog then answers ""): called when a stop signal has asked the program to end.
+    virtual void CloseBoxes() = 0;
     virtual void FillDeviceList(const std::vector<std::string>& names, int selected) = 0;
     // The device list's selected entry (-1: none) and the text in its edit field.
     virtual int DeviceListIndex() = 0;
@@ -147,8 +150,12 @@ struct App {
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
     IqJournal Journal;
     std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
+    bool Initialised = false;   // the handler's initialisation has run to its end
     bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
     bool CloseWorkDone = false;
+    // The first stop signal (SIGINT, SIGTERM, SIGHUP), 0 before one: from then on no box waits
+    // for the user, who may not be there; what a box would say goes to stderr instead.
+    int StopSignal = 0;
     BlockTiming Timing;
 
     App() = default;
@@ -172,6 +179,10 @@ void DeliverLeftButton(App& a, int x, int y);
 // Ends the window: the close-time work once, then the window is destroyed. Every way out
 // comes here: the close box, End, a failed Start, a block that cannot be handed back.
 void EndMainWindow(App& a);
+
+// A stop signal has arrived: boxes waiting for the user close, and the window ends as the close
+// box ends it (the close-time work without questions). Any number of them end it once.
+void StopSignalArrived(App& a, int signal);
 
 // The capture source ended or failed on its own (a played file ran out, a device vanished).
 void CaptureSourceStopped(App& a);

@@ -4,24 +4,32 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 
 namespace qv {
 
 namespace {
 
-volatile std::sig_atomic_t gStopSignal = 0;
-volatile std::sig_atomic_t gWakeFd = -1;  // the wake pipe's write end, -1 without one
-bool gInstalled = false;                  // one StopSignals at a time: they share the above
+// Shared with the handler, which may run on any thread that does not block the signals: only
+// lock-free atomics are safe there.
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> gStopSignal{0};
+std::atomic<int> gWakeFd{-1};  // the wake pipe's write end, -1 without one
+bool gInstalled = false;       // one StopSignals at a time: they share the above
 
 extern "C" void OnStopSignal(int signal) {
-    gStopSignal = signal;
-    if (gWakeFd < 0) return;
+    int none = 0;
+    gStopSignal.compare_exchange_strong(none, signal);  // the first one is the run's reason
+    const int fd = gWakeFd.load();
+    if (fd < 0) return;
     const int saved = errno;  // write may change it under the interrupted code's feet
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(gWakeFd, &byte, 1);
+    // Non-blocking: when the pipe is full, the loop has a wake-up waiting already.
+    [[maybe_unused]] const ssize_t n = write(fd, &byte, 1);
     errno = saved;
 }
 
@@ -37,10 +45,17 @@ StopSignals::StopSignals(StopSignalOptions options) {
     gWakeFd = pipe_[1];
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
+    // The handler does not interrupt itself for another stop signal.
     sigemptyset(&action.sa_mask);
-    action.sa_flags = options.ResetAfterFirst ? SA_RESETHAND : 0;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
+    action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &previousInt_);
     sigaction(SIGTERM, &action, &previousTerm_);
+    sigaction(SIGHUP, &action, &previousHup_);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &previousPipe_);
     installed_ = gInstalled = true;
 }
 
@@ -48,6 +63,8 @@ StopSignals::~StopSignals() {
     if (!installed_) return;
     sigaction(SIGINT, &previousInt_, nullptr);
     sigaction(SIGTERM, &previousTerm_, nullptr);
+    sigaction(SIGHUP, &previousHup_, nullptr);
+    sigaction(SIGPIPE, &previousPipe_, nullptr);
     gWakeFd = -1;
     for (int fd : pipe_) {
         if (fd >= 0) close(fd);
@@ -55,12 +72,27 @@ StopSignals::~StopSignals() {
     gInstalled = false;
 }
 
-int StopSignals::Received() const { return gStopSignal; }
+int StopSignals::Received() const { return gStopSignal.load(std::memory_order_relaxed); }
 
 void StopSignals::DrainWake() {
     if (pipe_[0] < 0) return;
-    char bytes[16];
-    [[maybe_unused]] const ssize_t n = read(pipe_[0], bytes, sizeof bytes);
+    char bytes[64];
+    while (read(pipe_[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+const char* StopSignalName(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+    }
+    static thread_local char other[24];
+    std::snprintf(other, sizeof other, "signal %d", signal);
+    return other;
 }
 
 }  // namespace qv

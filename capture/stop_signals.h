@@ -1,6 +1,7 @@
-// SIGINT and SIGTERM as a request to end a capture cleanly, so that the I/Q file, the log and
-// the recording are still written: the batch tool polls for it, the window is woken through a
-// pipe its event loop watches.
+// SIGINT, SIGTERM and SIGHUP as a request to end a run cleanly, so that the I/Q file, the log,
+// the recording and the pictures are still written: the batch tool polls for it, the window is
+// woken through a pipe its event loop watches. Any number of them, in any order, during the
+// run or during its close-time work, make one request; only SIGKILL ends a run without it.
 #pragma once
 
 #include <signal.h>
@@ -8,24 +9,26 @@
 namespace qv {
 
 struct StopSignalOptions {
-    // The handler resets itself: a second signal acts as usual, so that a run stuck in its
-    // close-time work can still be killed.
-    bool ResetAfterFirst = false;
     // The handler also writes a byte to a pipe (made here) whose read end an event loop
     // watches. When that pipe cannot be made, no handler is installed at all.
     bool WakePipe = false;
 };
 
-// Catches SIGINT and SIGTERM from construction to destruction, which puts the previous
-// handlers back. One at a time per process.
+// Catches SIGINT, SIGTERM and SIGHUP from construction to destruction, which puts the previous
+// handlers back. Every one of them is caught, not only the first, so that a second signal (a
+// `timeout` that signals the process and its group, an impatient Ctrl-C) cannot cut the
+// close-time work short. While installed, SIGPIPE is ignored: a reader of our output that went
+// away with a dropped session makes those writes fail instead of killing the run. Interrupted
+// system calls are restarted, so a signal during the close-time work fails no write. One at a
+// time per process.
 class StopSignals {
 public:
-    explicit StopSignals(StopSignalOptions options);
+    explicit StopSignals(StopSignalOptions options = {});
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    // SIGINT or SIGTERM once one has arrived, else 0.
+    // The first stop signal that arrived, else 0.
     int Received() const;
     // The wake pipe's read end (non-blocking), -1 without one.
     int WakeFd() const { return pipe_[0]; }
@@ -37,6 +40,11 @@ private:
     int pipe_[2] = {-1, -1};
     struct sigaction previousInt_ {};
     struct sigaction previousTerm_ {};
+    struct sigaction previousHup_ {};
+    struct sigaction previousPipe_ {};
 };
+
+// "SIGINT", "SIGTERM", "SIGHUP", or "signal N" for another.
+const char* StopSignalName(int signal);
 
 }  // namespace qv

@@ -131,6 +131,8 @@ public:
             sigprocmask(SIG_SETMASK, &none, nullptr);
             signal(SIGINT, SIG_DFL);
             signal(SIGTERM, SIG_DFL);
+            signal(SIGHUP, SIG_DFL);
+            signal(SIGPIPE, SIG_DFL);
             execvpe(args[0], args.data(), envp.data());
             _exit(127);
         }
@@ -166,6 +168,9 @@ public:
         }
         return exitStatus_;
     }
+
+    // The running child's process id, -1 when there is none.
+    pid_t Pid() const { return pid_; }
 
     void Signal(int signal) {
         if (pid_ > 0) kill(pid_, signal);

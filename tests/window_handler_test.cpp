@@ -1,6 +1,7 @@
 // The main window's handler and actions, driven through a fake window without a display:
 // routing, mouse, magnification, entry fields, toggles, Start and every way out, the journal.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,10 @@ public:
     std::vector<std::string> saveAnswers;  // what the save dialog answers, in turn
     int saveDialogs = 0;
     std::function<void()> whileSaveDialogIsOpen;
+    std::function<void()> whileMessageIsOpen;
+    int boxesOpen = 0;    // a box is up while its call runs
+    int boxesClosed = 0;  // boxes closed by CloseBoxes
+    bool boxClosed = false;
     std::vector<std::string> deviceNames;
     int deviceIndex = -1;
     std::string deviceText;
@@ -51,14 +56,25 @@ public:
     void ShowPanel(PanelId) override { ++panelsShown; }
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon) override {
         messages.push_back(caption + ": " + text);
+        ++boxesOpen;
+        boxClosed = false;
+        if (whileMessageIsOpen) whileMessageIsOpen();
+        --boxesOpen;
     }
     std::string AskSavePath(const std::string&, const std::string&) override {
         ++saveDialogs;
+        ++boxesOpen;
+        boxClosed = false;
         if (whileSaveDialogIsOpen) whileSaveDialogIsOpen();
-        if (saveAnswers.empty()) return "";
+        --boxesOpen;
+        if (saveAnswers.empty() || boxClosed) return "";
         const std::string answer = saveAnswers.front();
         saveAnswers.erase(saveAnswers.begin());
         return answer;
+    }
+    void CloseBoxes() override {
+        if (boxesOpen > 0 && !boxClosed) ++boxesClosed;
+        boxClosed = true;
     }
     void FillDeviceList(const std::vector<std::string>& names, int selected) override {
         deviceNames = names;
@@ -577,6 +593,117 @@ TEST_F(WindowHandler, ChartThatCannotBeSavedIsShownInTheTitleNotInABox) {
     ASSERT_EQ(window.messages.size(), 1u);
     EXPECT_NE(window.messages[0].find(".BMP: cannot create"), std::string::npos)
         << window.messages[0];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stop signals and more than one window
+
+// A stop signal while a box waits for the user closes it and ends the program as the close box
+// does, once however many come: here the box of a failed Start.
+TEST_F(WindowHandler, StopSignalsCloseTheBoxAndEndTheProgramOnce) {
+    Init();
+    SendCommand(app, IDSAVEIQ);
+    sound.openFailure = "unplugged";
+    window.whileMessageIsOpen = [&] {
+        for (int s : {SIGTERM, SIGINT, SIGHUP}) StopSignalArrived(app, s);
+    };
+    testing::internal::CaptureStderr();
+    SendCommand(app, IDCAP);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(window.boxesClosed, 1);
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.destroyed, 1);
+    EXPECT_EQ(app.StopSignal, SIGTERM);
+    EXPECT_EQ(err, "quorvelle: SIGTERM: ending the program\n");
+    EXPECT_EQ(IqFiles().size(), 1u);
+    StopSignalArrived(app, SIGTERM);  // after the end: nothing more
+    EXPECT_EQ(window.destroyed, 1);
+    EXPECT_EQ(IqFiles().size(), 1u);
+}
+
+// A stop while the close-time work asks about an I/Q file that cannot be written (in its box,
+// or in the save dialog): no further box or dialog; the journal is kept and stderr says where.
+TEST_F(WindowHandler, StopWhileTheCloseTimeWorkAsksKeepsTheJournalWithoutAskingAgain) {
+    for (const bool inDialog : {false, true}) {
+        SCOPED_TRACE(inDialog ? "stop in the save dialog" : "stop in the message box");
+        TestFolder here;
+        std::filesystem::current_path(here.Dir());
+        FakeWindow w;
+        FakeSound s;
+        BlockQueue q;
+        App a;
+        a.Port = &w;
+        a.Sound = &s;
+        a.Notifier = &q;
+        MainDialogCallback(a, WindowMessage::InitDialog, 0, 0);
+        SendCommand(a, IDSAVEIQ);
+        a.M.IqText += IqRecord("12:00:00", 1, 2);
+        std::string error;
+        ASSERT_TRUE(JournalIqRecord(a.Journal, a.M.IqText, "", error));
+        a.Journal.Path = here.Path(kIqJournalName);
+        const std::string gone = here.Path("gone");
+        std::filesystem::create_directories(gone);
+        std::filesystem::current_path(gone);
+        std::filesystem::remove(gone);
+
+        auto stop = [&] { StopSignalArrived(a, SIGHUP); };
+        (inDialog ? w.whileSaveDialogIsOpen : w.whileMessageIsOpen) = stop;
+        w.saveAnswers = {here.Path("never.TXT")};
+        testing::internal::CaptureStderr();
+        EndMainWindow(a);  // the close box
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(w.messages.size(), 1u) << "only the box that was up when the stop came";
+        EXPECT_EQ(w.saveDialogs, inDialog ? 1 : 0);
+        EXPECT_EQ(w.boxesClosed, 1);
+        EXPECT_EQ(w.destroyed, 1);
+        EXPECT_FALSE(std::filesystem::exists(here.Path("never.TXT")));
+        EXPECT_EQ(FileText(here.Path(kIqJournalName)), a.M.IqText);
+        EXPECT_NE(err.find("the I/Q records are kept in " + here.Path(kIqJournalName)),
+                  std::string::npos)
+            << err;
+        std::filesystem::current_path(folder.Dir());
+    }
+}
+
+// Two windows in one folder, both saving I/Q: the second neither sets aside nor touches the
+// first's live journal and says nothing of an earlier run; each close removes only its own.
+TEST_F(WindowHandler, TwoWindowsInOneFolderKeepToTheirOwnJournals) {
+    Init();
+    SendCommand(app, IDSAVEIQ);
+    Type(IDINTTIME, "1");
+    SendCommand(app, IDCAP);
+    Process(2 * 8000 + 1000);
+    const std::string first = folder.Path(kIqJournalName);
+    ASSERT_EQ(FileText(first), app.M.IqText);
+
+    FakeWindow w;
+    FakeSound s;
+    BlockQueue q;
+    App second;
+    second.Port = &w;
+    second.Sound = &s;
+    second.Notifier = &q;
+    MainDialogCallback(second, WindowMessage::InitDialog, 0, 0);
+    EXPECT_EQ(second.StartupNotice, "");
+    SendCommand(second, IDSAVEIQ);
+    second.M.IqText += IqRecord("12:00:00", 1, 2);
+    testing::internal::CaptureStderr();
+    second.Host.IqRecordAdded(second.M.IqText, IqRecord("12:00:00", 1, 2));
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string own = folder.Path(ProcessJournalName(kIqJournalName, getpid()));
+    EXPECT_EQ(FileText(own), second.M.IqText);
+    EXPECT_NE(err.find("in use by another window"), std::string::npos) << err;
+    EXPECT_EQ(err.find("earlier run"), std::string::npos) << err;
+
+    SendCommand(app, IDEND);
+    EXPECT_FALSE(std::filesystem::exists(first));
+    EXPECT_EQ(FileText(own), second.M.IqText);
+    EndMainWindow(second);
+    EXPECT_FALSE(std::filesystem::exists(own));
+    const std::vector<std::string> files = IqFiles();  // one each, or one if in the same second
+    ASSERT_FALSE(files.empty());
+    EXPECT_EQ(FileText(folder.Path(files.back())), second.M.IqText + "\r\n");
+    EndCapture(second.Engine);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 
 #include "capture/signal_simulator.h"
 #include "capture/simulator_options.h"
+#include "capture/stop_signals.h"
 #include "chain/measurement.h"
 #include "common/command_line.h"
 #include "common/numbers.h"
@@ -298,6 +299,8 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (o.Capture.Capture || o.Capture.ListDevices) {
         return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err);
     }
+    // SIGINT, SIGTERM and SIGHUP stop the reading; what was processed is still written.
+    StopSignals signals;
 
     // The input first: a bad file is reported before any output file is touched.
     WavReader wav;
@@ -345,7 +348,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     std::vector<Frame> block(kFramesPerBlock);
     const double cpuStart = CpuSeconds();
     long long done = 0;
-    for (;;) {
+    while (signals.Received() == 0) {
         long long n = source(block.data(), kFramesPerBlock, error);
         if (n < 0) {
             // The results of what was read are still written.
@@ -361,11 +364,18 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         if ((done & 0xFFFF) < kFramesPerBlock) progress.Update(done);
     }
     const double cpuSeconds = CpuSeconds() - cpuStart;
+    const int stopSignal = signals.Received();  // what ended the run; later ones change nothing
     progress.Finish();
 
     const bool finished = FinishChain(m, o.Chain, pictures, iq, log, logWritten, err);
 
     const double seconds = static_cast<double>(done) / kFramesPerSecond;
+    if (stopSignal != 0) {
+        char line[120];
+        std::snprintf(line, sizeof line, "quorvelle-batch: %s: run ended after %.1f s of input\n",
+                      StopSignalName(stopSignal), seconds);
+        err << line;
+    }
     if (!o.Chain.Quiet && finished) {
         char line[160];
         std::snprintf(line, sizeof line,

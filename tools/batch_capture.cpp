@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -30,8 +29,9 @@ const char* const kCaptureUsage =
     "  --list-devices         print the numbered input devices and exit\n"
     "  --device N|NAME        the input device by number or (part of its) name (default: the\n"
     "                         first listed)\n"
-    "  --seconds S            stop after S seconds of capture (default: run until SIGINT or\n"
-    "                         SIGTERM, which end the run cleanly); give it before --simulate\n"
+    "  --seconds S            stop after S seconds of capture (default: run until SIGINT,\n"
+    "                         SIGTERM or SIGHUP, which end the run cleanly); give it before\n"
+    "                         --simulate\n"
     "  --record FILE.wav      write every captured frame to FILE.wav while capturing\n"
     "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
     "With --capture, --simulate SECONDS makes the simulator the input, at real-time pace.\n";
@@ -193,8 +193,9 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
 
 int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                     const SimulatorSettings* simulator, std::ostream& out, std::ostream& err) {
-    // A second signal acts as usual, so that a run stuck in its close-time work can be killed.
-    StopSignals signals({.ResetAfterFirst = true});
+    // From here on SIGINT, SIGTERM and SIGHUP only end the run: its close-time work is done
+    // whatever arrives, and the status is that work's.
+    StopSignals signals;
     BlockQueue queue;  // outlives the engine, which may still post to it until it ends
     CaptureEngine engine;
     PortAudioSystem system(engine.Audio);  // ends before the engine's audio thread
@@ -237,7 +238,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
 
     if (!chain.Quiet) {
         err << "quorvelle-batch: capturing from " << description
-            << (o.Seconds > 0 ? "" : "; SIGINT (Ctrl-C) or SIGTERM ends the run") << "\n"
+            << (o.Seconds > 0 ? "" : "; SIGINT (Ctrl-C), SIGTERM or SIGHUP ends the run") << "\n"
             << std::flush;
     }
 
@@ -255,6 +256,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
             break;
         }
     }
+    const int stopSignal = signals.Received();  // what ended the run; later ones change nothing
     EndCapture(engine);
 
     // Close-time work.
@@ -285,10 +287,8 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                       static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
         out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
     }
-    if (signals.Received() != 0 && !chain.Quiet) {
-        err << "quorvelle-batch: " << (signals.Received() == SIGINT ? "SIGINT" : "SIGTERM")
-            << ": capture ended\n";
-    }
+    if (stopSignal != 0)
+        err << "quorvelle-batch: " << StopSignalName(stopSignal) << ": capture ended\n";
     if (recorded) out << "recording: " << o.RecordPath << "\n";
     ListWrittenFiles(chain, pictures, iq, logWritten, out);
     return status;

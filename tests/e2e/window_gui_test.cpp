@@ -676,6 +676,24 @@ TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
     EXPECT_TRUE(IqFiles().empty()) << "\"Save I,Q to file?\" starts unchecked in every run";
 }
 
+// A stop signal while the start-up notice waits for OK closes it and ends the program as the
+// close box does: status 0 within seconds, the old journal kept where the notice said.
+TEST_F(WindowGui, StopSignalClosesTheStartupNoticeAndEndsTheProgram) {
+    const std::string old = IqTextHeader() + "00:00:03,1.0000000,-2.0000000\r\n";
+    WriteText(folder_.Path(kIqJournal), old);
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_TRUE(WaitFor([&] { return !OtherWindows().empty(); }, 10s))
+        << "no notice box; the screen's windows:\n"
+        << Windows() << AppErr();
+    app_.Signal(SIGTERM);
+    EXPECT_EQ(app_.Wait(10s), 0) << "SIGTERM with the notice up\n" << AppErr();
+    EXPECT_EQ(FileText(folder_.Path(kIqJournal + ".1")), old);
+    EXPECT_FALSE(std::filesystem::exists(folder_.Path(kIqJournal)));
+    EXPECT_NE(FileText(folder_.Path("app.err")).find("SIGTERM: ending the program"),
+              std::string::npos)
+        << AppErr();
+}
+
 }  // namespace
 
 // A larger window moves no control and stretches no panel; and Return on the focused "Start",

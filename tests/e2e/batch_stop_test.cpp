@@ -1,0 +1,224 @@
+// quorvelle-batch ended by stop signals: SIGINT, SIGTERM and SIGHUP, alone or back to back,
+// during the run or during its close-time work, end it once, with exit status 0 and every
+// output complete; live capture (of the simulator, at real-time pace) and runs over the
+// simulator alike. Only SIGKILL may end a run without its close-time work.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/iq_file.h"
+#include "tests/readouts.h"
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+
+namespace qv {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uintmax_t kChartBytes = 783414;  // 768 x 340 pixels, 24-bit, with its headers
+
+// Whether process `pid` waits in a write to a full pipe: its wait channel says so or, where
+// the kernel hides that, the system call it is in.
+bool BlockedWritingAPipe(pid_t pid) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    const std::string wchan = FileText(proc + "/wchan");
+    if (wchan.find("pipe_write") != std::string::npos) return true;
+    if (!wchan.empty() && wchan != "0") return false;
+    return FileText(proc + "/syscall").rfind(std::to_string(SYS_write) + " ", 0) == 0;
+}
+
+// A named pipe that this test holds open at both ends and keeps full: a program that writes
+// to it waits, for as long as the test wants, until the test reads. Given as an output file,
+// it holds the program at that write: deterministically inside its close-time work.
+class FullPipe {
+public:
+    ~FullPipe() {
+        if (fd_ >= 0) close(fd_);
+    }
+
+    bool Open(const std::string& path, std::string& error) {
+        path_ = path;
+        if (mkfifo(path.c_str(), 0644) != 0 ||
+            (fd_ = open(path.c_str(), O_RDWR | O_NONBLOCK)) < 0) {
+            error = path + ": " + std::strerror(errno);
+            return false;
+        }
+        fcntl(fd_, F_SETPIPE_SZ, 4096);  // the smallest: quicker to fill
+        const char byte = '#';
+        while (write(fd_, &byte, 1) == 1) ++filler_;
+        return true;
+    }
+
+    // Takes what the program has written so far.
+    void Drain() {
+        char bytes[65536];
+        for (ssize_t n; (n = read(fd_, bytes, sizeof bytes)) > 0;) {
+            read_.append(bytes, static_cast<size_t>(n));
+        }
+    }
+    // What the program wrote, the filler taken off.
+    std::string Written() const { return read_.size() > filler_ ? read_.substr(filler_) : ""; }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    size_t filler_ = 0;
+    std::string read_;
+};
+
+// Polls `condition` while `child` runs; false when it does not hold within `limit`.
+bool WaitFor(ChildProcess& child, const std::function<bool()>& condition,
+             std::chrono::milliseconds limit) {
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (!child.Running() || std::chrono::steady_clock::now() > giveUp) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The outputs every stopped run must leave whole: the I/Q text `iq` (header, records, the
+// closing CR LF), the chart bitmap of `chartBytes` bytes and the three panels.
+void ExpectCompleteOutputs(const TestFolder& folder, const std::string& iq, uintmax_t chartBytes) {
+    ASSERT_EQ(iq.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << iq;
+    const std::regex records(R"((\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)*\r\n)");
+    EXPECT_TRUE(std::regex_match(iq.substr(IqTextHeader().size()), records)) << iq;
+    EXPECT_EQ(chartBytes, kChartBytes);
+    for (const char* panel : {"scope.png", "iq.png", "chart.png"}) {
+        EXPECT_GT(std::filesystem::file_size(folder.Path("panels/") + panel), 0u) << panel;
+    }
+}
+
+// A run with the chart, which is written only at the end, on a full pipe: SIGHUP alone ends
+// it; while its close-time work waits to write the chart, the signals `later` arrive; then the
+// pipe is read. The run must end once, with status 0, naming SIGHUP, its outputs complete.
+void StopDuringTheCloseTimeWork(const std::vector<std::string>& input,
+                                const std::vector<int>& later, const std::string& says) {
+    TestFolder folder;
+    FullPipe chart;
+    std::string error;
+    ASSERT_TRUE(chart.Open(folder.Path("chart.fifo"), error)) << error;
+    const std::string log = folder.Path("log.tsv"), iq = folder.Path("iq.txt");
+    std::vector<std::string> argv = {QUORVELLE_BATCH_BIN,
+                                     "--integration",
+                                     "1",
+                                     "--iq-file",
+                                     iq,
+                                     "--log",
+                                     log,
+                                     "--chart",
+                                     chart.Path(),
+                                     "--panels",
+                                     folder.Path("panels")};
+    argv.insert(argv.end(), input.begin(), input.end());
+    ChildProcess batch;
+    const std::string errPath = folder.Path("err");
+    ASSERT_TRUE(batch.Start(argv, {}, folder.Path("out"), errPath, error)) << error;
+
+    // Once the run is going (read-outs in the log), or already waiting for the pipe.
+    ASSERT_TRUE(WaitFor(
+        batch, [&] { return !FileText(log).empty() || BlockedWritingAPipe(batch.Pid()); }, 60s))
+        << FileText(errPath);
+    batch.Signal(SIGHUP);
+    ASSERT_TRUE(WaitFor(
+        batch, [&] { return BlockedWritingAPipe(batch.Pid()); }, 60s))
+        << "the run did not come to write the chart\n"
+        << FileText(errPath);
+    for (int s : later) {
+        batch.Signal(s);
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(batch.Running()) << "a stop signal in the close-time work ended the run\n"
+                                 << FileText(errPath);
+
+    const auto giveUp = std::chrono::steady_clock::now() + 60s;
+    while (batch.Running() && std::chrono::steady_clock::now() < giveUp) {
+        chart.Drain();
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_EQ(batch.Wait(1s), 0) << FileText(errPath);
+    chart.Drain();
+
+    const std::string err = FileText(errPath);
+    EXPECT_EQ(Count(err, " ended"), 1) << err;
+    EXPECT_NE(err.find("quorvelle-batch: SIGHUP: " + says), std::string::npos) << err;
+    ASSERT_NO_FATAL_FAILURE(ExpectCompleteOutputs(folder, FileText(iq), chart.Written().size()));
+    const std::string logText = FileText(log);
+    EXPECT_EQ(logText.back(), '\n') << "the read-out log ends in a whole line";
+    EXPECT_NE(FileText(folder.Path("out")).find("I/Q file: " + iq), std::string::npos);
+}
+
+}  // namespace
+
+TEST(BatchStop, StopSignalsDuringTheCloseTimeWorkOfACaptureChangeNothing) {
+    StopDuringTheCloseTimeWork({"--capture", "--simulate", "600"},
+                               {SIGTERM, SIGINT, SIGHUP, SIGTERM, SIGINT, SIGHUP}, "capture ended");
+}
+
+TEST(BatchStop, SighupAloneEndsARunOverTheSimulatorWithWhatItProcessed) {
+    // A simulated day: far more than the test waits for, so the signal comes in the middle.
+    StopDuringTheCloseTimeWork({"--quiet", "--simulate", "86400"}, {}, "run ended after ");
+}
+
+// Signals back to back, as `timeout` sends them to a process and its group: all three held
+// while the process is stopped, then delivered at once. One close-time work, status 0, the
+// recording holding exactly the frames processed, the log ending with the capture summary.
+TEST(BatchStop, SignalsBackToBackEndALiveCaptureOnce) {
+    TestFolder folder;
+    const std::string log = folder.Path("log.tsv"), rec = folder.Path("rec.wav");
+    const std::string iq = folder.Path("iq.txt"), errPath = folder.Path("err");
+    ChildProcess batch;
+    std::string error;
+    ASSERT_TRUE(batch.Start({QUORVELLE_BATCH_BIN, "--integration", "1", "--iq-file", iq, "--log",
+                             log, "--record", rec, "--chart", folder.Path("chart.bmp"), "--panels",
+                             folder.Path("panels"), "--capture", "--simulate", "600"},
+                            {}, folder.Path("out"), errPath, error))
+        << error;
+    ASSERT_TRUE(WaitFor(
+        batch, [&] { return LogTexts(log, "IDFREQERROR").size() >= 3; }, 60s))
+        << FileText(errPath);
+
+    batch.Signal(SIGSTOP);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGTERM}) batch.Signal(s);
+    batch.Signal(SIGCONT);
+    ASSERT_EQ(batch.Wait(30s), 0) << FileText(errPath);
+
+    // Pending signals are delivered lowest number first: SIGHUP (1) is the one that ended it.
+    const std::string err = FileText(errPath);
+    EXPECT_EQ(Count(err, "capture ended"), 1) << err;
+    EXPECT_NE(err.find("quorvelle-batch: SIGHUP: capture ended"), std::string::npos) << err;
+    ASSERT_NO_FATAL_FAILURE(ExpectCompleteOutputs(
+        folder, FileText(iq), std::filesystem::file_size(folder.Path("chart.bmp"))));
+    EXPECT_GE(TextLines(iq).size(), 2u + 2 + 1) << FileText(iq);
+    const std::vector<LogLine> lines = ReadLog(log);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().Name, "CAPTURE");
+    const std::string summary = lines.back().Text;
+    ASSERT_EQ(summary.rfind("capture ended: ", 0), 0u) << summary;
+    const size_t processed = std::stoul(summary.substr(std::string("capture ended: ").size()));
+    EXPECT_GE(processed, 2u * kFramesPerSecond);
+    EXPECT_EQ(ReadWavFile(rec).size(), processed);
+}
+
+}  // namespace qv

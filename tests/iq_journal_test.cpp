@@ -1,0 +1,146 @@
+// The I/Q journal's lock: one window per journal. A journal a live window holds is never set
+// aside, taken over or removed by another; only journals of runs that have ended without
+// closing are set aside, under free names, whichever name they had.
+#include "app/iq_journal.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/test_files.h"
+
+namespace qv {
+
+namespace {
+
+// Journals `text` as a first record would: header and records in one.
+void Record(IqJournal& j, const std::string& text) {
+    std::string error;
+    ASSERT_TRUE(JournalIqRecord(j, text, text, error)) << error;
+}
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+}  // namespace
+
+TEST(IqJournalLock, ASecondJournalInTheFolderTakesItsOwnNameAndRemovesOnlyItsOwn) {
+    TestFolder folder;
+    const std::string usual = folder.Path(kIqJournalName);
+    const std::string own = ProcessJournalName(usual, getpid());
+
+    // The usual name, held by a live journal: neither set aside at start-up nor taken.
+    IqJournal first;
+    first.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(first, "first\r\n"));
+    std::vector<std::string> setAside;
+    std::string error;
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_TRUE(setAside.empty());
+
+    IqJournal second;
+    second.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(second, "second\r\n"));
+    EXPECT_EQ(second.Path, own);
+    EXPECT_NE(second.Notice.find("in use by another window"), std::string::npos) << second.Notice;
+    EXPECT_EQ(second.Notice.find("earlier run"), std::string::npos) << second.Notice;
+    std::string append = "more\r\n";
+    EXPECT_TRUE(JournalIqRecord(first, "", append, error));
+    EXPECT_EQ(FileText(usual), "first\r\nmore\r\n");
+    EXPECT_EQ(FileText(own), "second\r\n");
+
+    // A third finds both held: an error, once, and no file touched.
+    IqJournal third;
+    third.Path = usual;
+    EXPECT_FALSE(JournalIqRecord(third, "third\r\n", "third\r\n", error));
+    EXPECT_NE(error.find("in use by another window"), std::string::npos) << error;
+    EXPECT_TRUE(JournalIqRecord(third, "x", "x", error)) << "reported once";
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_TRUE(setAside.empty());
+
+    // Each removes its own only; one that created none removes nothing under its name.
+    RemoveJournal(first);
+    EXPECT_FALSE(Exists(usual));
+    EXPECT_EQ(FileText(own), "second\r\n");
+    WriteText(usual, "someone else's\r\n");
+    RemoveJournal(third);
+    EXPECT_EQ(FileText(usual), "someone else's\r\n");
+    // A file put under the name after ours was moved away is not ours either.
+    std::filesystem::rename(own, own + ".moved");
+    WriteText(own, "not ours\r\n");
+    RemoveJournal(second);
+    EXPECT_EQ(FileText(own), "not ours\r\n");
+    EXPECT_EQ(FileText(own + ".moved"), "second\r\n");
+}
+
+TEST(IqJournalLock, AJournalLeftUnderTheNameSinceStartUpIsSetAsideAtTheFirstRecord) {
+    TestFolder folder;
+    const std::string usual = folder.Path(kIqJournalName);
+    WriteText(usual + ".1", "older\r\n");
+    WriteText(usual, "dead run\r\n");
+    IqJournal j;
+    j.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(j, "new\r\n"));
+    EXPECT_EQ(j.Path, usual);
+    EXPECT_EQ(FileText(usual), "new\r\n");
+    EXPECT_EQ(FileText(usual + ".1"), "older\r\n");
+    EXPECT_EQ(FileText(usual + ".2"), "dead run\r\n");
+    EXPECT_NE(j.Notice.find(usual + ".2"), std::string::npos) << j.Notice;
+}
+
+// A window killed while it holds a journal under its own process name: while it lives its
+// journal stays put; once it is dead, start-up sets the journal aside under the usual name's
+// next free number. Empty journals have nothing to keep and stay.
+TEST(IqJournalLock, AKilledWindowsOwnNameJournalIsSetAsideOnceItIsDead) {
+    TestFolder folder;
+    const std::string usual = folder.Path(kIqJournalName);
+    IqJournal mine;
+    mine.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(mine, "mine\r\n"));
+    WriteText(usual + ".1", "older\r\n");
+    WriteText(ProcessJournalName(usual, 1), "");  // empty, of a run that died at once
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        IqJournal theirs;
+        theirs.Path = usual;
+        std::string error;
+        const bool ok = JournalIqRecord(theirs, "theirs\r\n", "theirs\r\n", error) &&
+                        theirs.Path == ProcessJournalName(usual, getpid());
+        const char answer = ok ? 'y' : 'n';
+        [[maybe_unused]] const ssize_t n = write(ready[1], &answer, 1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char answer = 0;
+    ASSERT_EQ(read(ready[0], &answer, 1), 1);
+    close(ready[0]);
+    ASSERT_EQ(answer, 'y') << "the child did not journal under its own name";
+    const std::string theirs = ProcessJournalName(usual, child);
+
+    std::vector<std::string> setAside;
+    std::string error;
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_TRUE(setAside.empty()) << "a live window's journal was set aside";
+    EXPECT_EQ(FileText(theirs), "theirs\r\n");
+
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_EQ(setAside, std::vector<std::string>{usual + ".2"});
+    EXPECT_EQ(FileText(usual + ".2"), "theirs\r\n");
+    EXPECT_FALSE(Exists(theirs));
+    EXPECT_EQ(FileText(usual), "mine\r\n");
+    EXPECT_EQ(FileText(usual + ".1"), "older\r\n");
+    EXPECT_TRUE(Exists(ProcessJournalName(usual, 1)));
+}
+
+}  // namespace qv
