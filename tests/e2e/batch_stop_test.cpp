@@ -120,17 +120,9 @@ void StopDuringTheCloseTimeWork(const std::vector<std::string>& input,
     std::string error;
     ASSERT_TRUE(chart.Open(folder.Path("chart.fifo"), error)) << error;
     const std::string log = folder.Path("log.tsv"), iq = folder.Path("iq.txt");
-    std::vector<std::string> argv = {QUORVELLE_BATCH_BIN,
-                                     "--integration",
-                                     "1",
-                                     "--iq-file",
-                                     iq,
-                                     "--log",
-                                     log,
-                                     "--chart",
-                                     chart.Path(),
-                                     "--panels",
-                                     folder.Path("panels")};
+    std::vector<std::string> argv = {
+        QUORVELLE_BATCH_BIN, "--integration", "1",        "--iq-file",          iq, "--log", log,
+        "--chart",           chart.Path(),    "--panels", folder.Path("panels")};
     argv.insert(argv.end(), input.begin(), input.end());
     ChildProcess batch;
     const std::string errPath = folder.Path("err");
