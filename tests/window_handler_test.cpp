@@ -595,6 +595,24 @@ TEST_F(WindowHandler, ChartThatCannotBeSavedIsShownInTheTitleNotInABox) {
         << window.messages[0];
 }
 
+TEST_F(WindowHandler, LogOrRecordingThatCannotBeWrittenIsShownInTheTitleAtOnce) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::string error;
+    ASSERT_TRUE(app.Log.Open("/dev/full", LogStart::Append, true, error)) << error;
+    WatchWriteFailures(app);
+    Init();
+    SendCommand(app, IDCAP);
+    Process(8000);  // a second's read-outs, each a line that cannot be written
+    EXPECT_EQ(window.title,
+              std::string(kMainTitle) + " - /dev/full: cannot write: No space left on device");
+    EXPECT_TRUE(window.messages.empty()) << "no box stalls the measurement";
+
+    // The live chain reports a failing recording through the same title.
+    app.Chain.ShowProblem("rec.wav: cannot write: No space left on device");
+    EXPECT_EQ(window.title,
+              std::string(kMainTitle) + " - rec.wav: cannot write: No space left on device");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Stop signals and more than one window
 
