@@ -759,6 +759,20 @@ TEST(RecordingMixer, PrefersPavucontrolThenAlsamixerInATerminal) {
     EXPECT_NE(error.find("cannot start"), std::string::npos);
 }
 
+TEST(AppOptions, SimulatorLengthIsRefusedSinceTheWindowsSimulatorRunsUntilEnd) {
+    for (std::string seconds : {"--seconds", "--seconds=30"}) {
+        std::string simulate = "--simulate", value = "30", program = "quorvelle";
+        char* argv[] = {program.data(), simulate.data(), seconds.data(), value.data()};
+        AppOptions o;
+        bool help = false;
+        std::string error;
+        EXPECT_FALSE(ParseAppOptions(seconds == "--seconds" ? 4 : 3, argv, o, help, error));
+        EXPECT_EQ(error, "--seconds does not apply to the window: the simulator runs until End");
+    }
+    EXPECT_EQ(AppUsage().find("--seconds"), std::string::npos) << "nor offered by --help";
+    EXPECT_NE(AppUsage().find("--ppm"), std::string::npos);
+}
+
 TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
     auto parse = [](std::vector<std::string> args, AppOptions& o, bool& help, std::string& error) {
         args.insert(args.begin(), "quorvelle");
