@@ -192,6 +192,16 @@ bool IsInternalText(const std::string& reason) {
 
 std::string SystemReason(int errorNumber) { return std::strerror(errorNumber); }
 
+// libsndfile's text for a failed read or write, as the other reasons read: its "System error :"
+// prefix and closing full stop left out ("File too large").
+std::string SndfileReason(SNDFILE* file) {
+    std::string reason = sf_strerror(file);
+    const std::string prefix = "System error : ";
+    if (reason.rfind(prefix, 0) == 0) reason.erase(0, prefix.size());
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    return reason;
+}
+
 }  // namespace
 
 WavReader::~WavReader() { CloseWavReader(*this); }
@@ -310,7 +320,7 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
         }
     }
     if (sf_error(reader.File) != SF_ERR_NO_ERROR) {
-        error = reader.Path + ": read failed: " + sf_strerror(reader.File);
+        error = reader.Path + ": read failed: " + SndfileReason(reader.File);
         return -1;
     }
     reader.FramesRead += done;
@@ -347,7 +357,7 @@ bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& erro
     info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file == nullptr) {
-        error = path + ": cannot write a WAV file: " + sf_strerror(nullptr);
+        error = path + ": cannot write a WAV file: " + SndfileReason(nullptr);
         return false;
     }
     // Below 4 GiB the file is finished as a plain WAV that every program reads.
@@ -366,7 +376,7 @@ bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std
         sf_writef_short(writer.File, reinterpret_cast<const short*>(frames), count);
     if (written > 0) writer.FramesWritten += written;
     if (written != count) {
-        error = writer.Path + ": cannot write: " + sf_strerror(writer.File);
+        error = writer.Path + ": cannot write: " + SndfileReason(writer.File);
         return false;
     }
     return true;
@@ -379,7 +389,7 @@ bool UpdateWavHeader(WavWriter& writer, std::string& error) {
     }
     sf_command(writer.File, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     if (sf_error(writer.File) != SF_ERR_NO_ERROR) {
-        error = writer.Path + ": cannot update the header: " + sf_strerror(writer.File);
+        error = writer.Path + ": cannot update the header: " + SndfileReason(writer.File);
         return false;
     }
     return true;
