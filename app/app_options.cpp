@@ -22,6 +22,11 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std
         } else if (arg == "--log-readouts") {
             if (!TakeOptionValue(argc, argv, i, options.LogPath, error, false)) return false;
         } else {
+            // The window's simulator runs until End: a length would be ignored in silence.
+            if (arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
+                error = "--seconds does not apply to the window: the simulator runs until End";
+                return false;
+            }
             const int taken = ParseSimulatorOption(argc, argv, i, options.Simulator, error);
             if (taken < 0) return false;
             if (taken == 0) {
@@ -40,6 +45,12 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std
 }
 
 std::string AppUsage() {
+    // The window's simulator runs until End: its length is no setting here.
+    std::string simulator = SimulatorOptionsHelp();
+    const size_t seconds = simulator.find("  --seconds ");
+    if (seconds != std::string::npos) {
+        simulator.erase(seconds, simulator.find('\n', seconds) + 1 - seconds);
+    }
     return "Usage: quorvelle [options]\n"
            "GPS QuorVelle: times a radio receiver's click (left input channel) against a GPS\n"
            "receiver's pulse per second (right channel). With no options the window offers the\n"
@@ -54,7 +65,7 @@ std::string AppUsage() {
            "  --help                 show this text\n"
            "\n"
            "Simulator settings (with --simulate):\n" +
-           SimulatorOptionsHelp();
+           simulator;
 }
 
 }  // namespace qv

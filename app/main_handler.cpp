@@ -29,9 +29,12 @@ void TraceStep(App& a, const std::string& step) {
 
 // A problem found while blocks are being processed: shown in the title, never in a modal box
 // that would stall the measurement, and also on stderr.
+void ShowInTitle(App& a, const std::string& text) {
+    if (a.Port != nullptr) SetWindowTitle(a, std::string(kMainTitle) + " - " + text);
+}
 void ReportWithoutStopping(App& a, const std::string& text) {
     std::cerr << "quorvelle: " << text << "\n" << std::flush;
-    SetWindowTitle(a, std::string(kMainTitle) + " - " + text);
+    ShowInTitle(a, text);
 }
 
 // A message for the user: a box that waits for OK, or once a stop signal has asked the program
@@ -395,6 +398,12 @@ void CaptureSourceStopped(App& a) {
 void SetWindowTitle(App& a, const std::string& title) {
     a.Port->SetTitle(title);
     a.Log.WriteNow("TITLE", title);
+}
+
+void WatchWriteFailures(App& a) {
+    a.Log.WriteFailed = [&a](const std::string& failure) { ReportWithoutStopping(a, failure); };
+    // The live chain has already written the CAPTURE line and stderr's.
+    a.Chain.ShowProblem = [&a](const std::string& problem) { ShowInTitle(a, problem); };
 }
 
 std::string CaptureSummary(const App& a) {

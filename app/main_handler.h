@@ -190,6 +190,10 @@ void CaptureSourceStopped(App& a);
 // Sets the title, and logs it.
 void SetWindowTitle(App& a, const std::string& title);
 
+// From here on, the first failed write of the read-out log and of the recording is reported
+// when it happens, on stderr and in the title, while the measurement goes on.
+void WatchWriteFailures(App& a);
+
 // The control actions (exposed for the window's routing and for tests).
 int StartCaptureAction(App& a, WindowMessage, WParam, LParam);
 int EndCaptureAction(App& a, WindowMessage, WParam, LParam);

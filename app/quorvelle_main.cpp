@@ -45,6 +45,7 @@ int RunWindowProgram(int argc, char** argv) {
         return 0;
     }
     const AppOptions& o = app.Options;
+    WatchWriteFailures(app);
     if (!o.PlayPath.empty()) {
         WavReader check;  // a bad recording is one clear line now, not a failed Start later
         if (!OpenWavReader(check, o.PlayPath, error)) {

@@ -5,8 +5,32 @@
 
 namespace qv {
 
+namespace {
+
+// "the gap at frame 40960", or "the gaps at frames 40960, 52000".
+std::string GapFrames(const std::vector<int64_t>& frames) {
+    std::string text = frames.size() == 1 ? "the gap at frame " : "the gaps at frames ";
+    for (size_t k = 0; k < frames.size(); ++k) {
+        text += (k > 0 ? ", " : "") + std::to_string(frames[k]);
+    }
+    return text;
+}
+
+}  // namespace
+
 void LiveChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
-    Report(DescribeCaptureGap(atFrame, droppedFrames, overflows));
+    std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
+    if (m_.Params.SaveIqFlag == 1) {
+        // The open period began at the last close, or with the capture's first frame.
+        const std::string begun = m_.PeriodsClosed > 0 ? m_.LastPeriodTime
+                                  : startTime_.empty() ? m_.Now()
+                                                       : startTime_;
+        text += "; the I/Q period begun at " + begun +
+                " holds the gap; its record is named when it closes";
+        if (gapsInPeriod_.empty()) periodsAtGap_ = m_.PeriodsClosed;
+        gapsInPeriod_.push_back(atFrame);
+    }
+    Report(text);
     droppedReported_ += droppedFrames;
     overflowsReported_ += overflows;
 }
@@ -15,9 +39,38 @@ void LiveChain::CaptureFrames(const Frame* frames, int count) {
     int n = count;
     if (FrameLimit >= 0) n = static_cast<int>(std::min<int64_t>(n, FrameLimit - processed_));
     if (n <= 0) return;
-    if (Recording != nullptr && Recording->IsOpen()) Recording->Write(frames, n);
+    if (Recording != nullptr && Recording->IsOpen()) {
+        Recording->Write(frames, n);
+        CheckRecording();
+    }
+    if (startTime_.empty()) startTime_ = m_.Now();
     ProcessFrames(m_, frames, n);
     processed_ += n;
+    // A block is far shorter than a period: at most one close since the gaps were reported.
+    if (!gapsInPeriod_.empty() && m_.PeriodsClosed != periodsAtGap_) NameGapRecord();
+}
+
+void LiveChain::CheckRecording() {
+    std::string problem = Recording->Problem();
+    if (problem.empty() || problem == recordingProblem_) return;
+    recordingProblem_ = problem;
+    ReportProblem(problem);
+}
+
+void LiveChain::NameGapRecord() {
+    const std::string gaps = GapFrames(gapsInPeriod_);
+    if (m_.Params.SaveIqFlag == 1) {
+        Report("the I/Q record " + m_.LastPeriodTime + " holds " + gaps);
+    } else {
+        Report("the I/Q period holding " + gaps + " closed at " + m_.LastPeriodTime +
+               " without a record: \"Save I,Q to file?\" is off");
+    }
+    gapsInPeriod_.clear();
+}
+
+void LiveChain::ReportProblem(const std::string& text) {
+    Report(text);
+    if (ShowProblem) ShowProblem(text);
 }
 
 void LiveChain::Report(const std::string& text) {
@@ -28,8 +81,16 @@ void LiveChain::Report(const std::string& text) {
 void LiveChain::ReportGapsAtEnd(const CaptureStatistics& s) {
     const int64_t droppedAtEnd = s.FramesDropped - droppedReported_;
     const int overflowsAtEnd = static_cast<int>(s.Overflows - overflowsReported_);
+    if (!gapsInPeriod_.empty()) {
+        Report("no I/Q record holds " + GapFrames(gapsInPeriod_) +
+               ": the capture ended before its period closed");
+        gapsInPeriod_.clear();
+    }
+    // These frames come after the last one processed: no period holds them.
     if (droppedAtEnd > 0 || overflowsAtEnd > 0) {
-        CaptureGap(s.FramesCaptured - droppedAtEnd, droppedAtEnd, overflowsAtEnd);
+        Report(DescribeCaptureGap(s.FramesCaptured - droppedAtEnd, droppedAtEnd, overflowsAtEnd));
+        droppedReported_ += droppedAtEnd;
+        overflowsReported_ += overflowsAtEnd;
     }
 }
 

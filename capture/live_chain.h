@@ -1,11 +1,24 @@
 // The measurement chain on a live input, as the window and quorvelle-batch --capture run it:
 // each block the capture engine hands over goes to the recording first, then through the
 // chain; a gap in the stream becomes a CAPTURE line in the read-out log and a line on stderr.
+//
+// With "Save I,Q to file?" on, a gap's line also says which I/Q period holds it. A record is
+// stamped with the time of day at which its period closes, which is not known yet when the gap
+// is reported, so the line names the period by the time it began (the previous record's
+// stamp), and a second CAPTURE line names the record exactly once the period has closed:
+//   "... behind; the I/Q period begun at 12:00:03 holds the gap; its record is named when it
+//    closes"
+//   "the I/Q record 12:00:06 holds the gap at frame 40960"
+//
+// A recording that cannot be written, or that loses frames, is reported once, as soon as the
+// consumer sees it, while the capture goes on.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "capture/capture_engine.h"
 #include "capture/readout_log.h"
@@ -23,6 +36,9 @@ public:
     // parameters
     Recorder* Recording = nullptr;  // every frame the chain receives, while it is open
     int64_t FrameLimit = -1;        // [frames] through the chain at most; -1: no limit
+    // Besides the CAPTURE line and stderr, where a failing recording is shown (the window's
+    // title); may be empty.
+    std::function<void(const std::string&)> ShowProblem;
 
     void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override;
     void CaptureFrames(const Frame* frames, int count) override;
@@ -30,21 +46,34 @@ public:
     // A CAPTURE line in the read-out log, and the same text on stderr.
     void Report(const std::string& text);
     // Drops and overflows after the last block handed over have no block to carry them to a
-    // CaptureGap: reported here, once the capture has ended, from its statistics.
+    // CaptureGap: reported here, once the capture has ended, from its statistics. Gaps whose
+    // I/Q period never closed are said to be in no record.
     void ReportGapsAtEnd(const CaptureStatistics& s);
+    // A write failure of the recording or the log: a CAPTURE line (where the log still works),
+    // stderr, and ShowProblem.
+    void ReportProblem(const std::string& text);
 
     bool Done() const { return FrameLimit >= 0 && processed_ >= FrameLimit; }
     int64_t FramesProcessed() const { return processed_; }  // [frames] through the chain
+    // The recording's problem reported last, so that the close need not say it again.
+    const std::string& RecordingProblem() const { return recordingProblem_; }
 
 private:
+    void CheckRecording();
+    void NameGapRecord();
+
     Measurement& m_;
     ReadoutLog& log_;
     std::ostream& err_;
     const char* program_;
     // state
-    int64_t processed_ = 0;          // [frames]
-    int64_t droppedReported_ = 0;    // [frames] in the gaps reported so far
-    int64_t overflowsReported_ = 0;  // in the gaps reported so far
+    int64_t processed_ = 0;              // [frames]
+    int64_t droppedReported_ = 0;        // [frames] in the gaps reported so far
+    int64_t overflowsReported_ = 0;      // in the gaps reported so far
+    std::string startTime_;              // hh:mm:ss of the first frame: when the first period began
+    std::vector<int64_t> gapsInPeriod_;  // [frames] where the gaps of the open period are
+    int64_t periodsAtGap_ = 0;           // Measurement::PeriodsClosed when they were reported
+    std::string recordingProblem_;       // the recording's problem reported last
 };
 
 // The closing CAPTURE line: "capture ended: N frames processed, D dropped, O input overflows".

@@ -27,10 +27,21 @@ bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered
     return true;
 }
 
+void ReadoutLog::NoteFailure(int code) {
+    if (!failure_.empty()) return;
+    failure_ = path_ + ": cannot write: " + std::strerror(code);
+    // Set before the call: a handler that logs (a title change) must not come back here.
+    if (WriteFailed) WriteFailed(failure_);
+}
+
 void ReadoutLog::Write(int64_t millisecondsOfDay, const char* label, const std::string& text) {
     if (file_ == nullptr) return;
-    std::fprintf(file_, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(millisecondsOfDay).c_str(),
-                 label, text.c_str());
+    // A line-buffered stream writes the line out here, so a full disk shows at once; a fully
+    // buffered one when the buffer is written out.
+    if (std::fprintf(file_, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(millisecondsOfDay).c_str(),
+                     label, text.c_str()) < 0) {
+        NoteFailure(errno);
+    }
 }
 
 void ReadoutLog::WriteNow(const char* label, const std::string& text) {
@@ -45,7 +56,8 @@ bool ReadoutLog::Close(std::string& error) {
     int code = errno;
     if (std::fclose(file_) != 0) written = false, code = errno;
     file_ = nullptr;
-    if (!written) error = path_ + ": cannot write: " + std::strerror(code);
+    if (!written)
+        error = failure_.empty() ? path_ + ": cannot write: " + std::strerror(code) : failure_;
     return written;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace qv {
@@ -22,23 +23,34 @@ public:
     ReadoutLog(const ReadoutLog&) = delete;
     ReadoutLog& operator=(const ReadoutLog&) = delete;
 
+    // parameters
+    // Called once, with "path: cannot write: reason", the first time a line cannot be written
+    // (with line buffering at once; otherwise when the buffer is next written out). The log
+    // goes on trying, so Close still reports the failure.
+    std::function<void(const std::string&)> WriteFailed;
+
     // Opens `path`; with `lineBuffered` every line reaches the file as it is written, so that
     // a long run's log can be followed while it grows. False with one line in `error`.
     bool Open(const std::string& path, LogStart start, bool lineBuffered, std::string& error);
     bool IsOpen() const { return file_ != nullptr; }
+    // A line could not be written (WriteFailed has been called).
+    bool HasFailed() const { return !failure_.empty(); }
 
     // One line, at the given time of day; nothing when no log is open.
     void Write(int64_t millisecondsOfDay, const char* label, const std::string& text);
     // One line at the local wall-clock time, as the window and the live capture log.
     void WriteNow(const char* label, const std::string& text);
 
-    // Closes the file. False with one line in `error` when a line could not be written: a full
-    // disk shows only at the last flush or at the close. True when no log is open.
+    // Closes the file. False with one line in `error` when a line could not be written (the
+    // first failure's text, if there was one before the close). True when no log is open.
     bool Close(std::string& error);
 
 private:
+    void NoteFailure(int code);
+
     std::FILE* file_ = nullptr;
     std::string path_;
+    std::string failure_;  // the first failure, "path: cannot write: reason"; empty while none
 };
 
 }  // namespace qv

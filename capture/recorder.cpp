@@ -31,6 +31,7 @@ bool Recorder::Open(const std::string& path, std::string& error) {
     chunk_.resize(kChunkFrames);
     quit_ = false;
     writeError_.clear();
+    writeFailed_.store(false);
     lost_.store(0);
     writer_ = StartQuietThread([this] { WriterLoop(); });
     return true;
@@ -69,10 +70,21 @@ void Recorder::WriterLoop() {
             lastHeader = now;
             framesAtLastHeader = file_.FramesWritten;
         }
+        if (failed && !writeFailed_.load(std::memory_order_relaxed)) {
+            writeFailed_.store(true, std::memory_order_release);  // writeError_ is final now
+        }
         if (quitting) return;
         std::unique_lock<std::mutex> lock(quitMutex_);
         quitSignal_.wait_for(lock, kWriterPeriod, [this] { return quit_; });
     }
+}
+
+std::string Recorder::Problem() const {
+    if (writeFailed_.load(std::memory_order_acquire)) return writeError_;
+    if (FramesLost() > 0) {
+        return file_.Path + ": frames are being lost from the recording: the disk cannot keep up";
+    }
+    return "";
 }
 
 bool Recorder::Close(std::string& error) {

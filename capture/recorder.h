@@ -6,7 +6,8 @@
 // moves them to the file, so a slow disk never stalls the capture. The header is rewritten about
 // once a second, so the file stays complete up to the last second if the program dies, and is
 // finalised by Close. Frames that find the ring full (the disk fell a minute behind) are counted
-// and reported by Close, never lost silently.
+// and reported by Close, never lost silently; the consumer's thread can see either problem at
+// once through Problem(), so that it is reported while the capture goes on.
 #pragma once
 
 #include <atomic>
@@ -43,6 +44,10 @@ public:
 
     bool IsOpen() const { return writer_.joinable(); }
     int64_t FramesLost() const { return lost_.load(std::memory_order_relaxed); }
+    // On the consumer's thread, cheap enough for every block: "" while the recording is whole,
+    // else one line saying what went wrong first (the file cannot be written, or frames are
+    // being lost). The writer keeps draining the ring after a failure; Close reports it again.
+    std::string Problem() const;
     const std::string& Path() const { return file_.Path; }
 
 private:
@@ -56,7 +61,10 @@ private:
     std::condition_variable quitSignal_;
     bool quit_ = false;
     std::atomic<int64_t> lost_{0};  // [frames] that found the ring full
-    std::string writeError_;        // the writer's first failure; read after it has ended
+    // The writer's first failure; written once by the writer before writeFailed_ is set, read
+    // by the consumer only after seeing writeFailed_, and by Close after the writer has ended.
+    std::string writeError_;
+    std::atomic<bool> writeFailed_{false};
 };
 
 }  // namespace qv

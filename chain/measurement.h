@@ -61,6 +61,12 @@ struct Measurement {
     std::string IqText;  // header lines plus one record per period while saving
     ChainHost* Host = nullptr;
     int64_t FramesProcessed = 0;  // [frames] through ProcessFrame so far
+    // What the run has found so far, counted once a second or once a period, so that a run
+    // that measured nothing can say so at its end.
+    int64_t SecondsEnded = 0;     // [s] of the corrected stream closed
+    int64_t SecondsWithEdge = 0;  // [s] of them with a valid PPS edge
+    int64_t PeriodsClosed = 0;    // I/Q integration periods closed
+    std::string LastPeriodTime;   // hh:mm:ss of the last period close (its record's stamp)
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };
@@ -77,6 +83,11 @@ void ProcessFrames(Measurement& m, const Frame* frames, int count);
 void PhaseLockSample(Measurement& m, int n, long double x);
 // One rotated, possibly blanked baseband vector into the period integration.
 void IntegrateSample(Measurement& m, long double i, long double q);
+
+// A one-line warning when the run ended without measuring: no second of the corrected stream
+// closed ("<input> (0.4 s) is too short to close one second"), or none found a PPS edge.
+// Empty otherwise. `input` says what ran, e.g. "the recording".
+std::string ShortfallWarning(const Measurement& m, const std::string& input);
 
 // ---------------------------------------------------------------------------------------------
 // Setting up

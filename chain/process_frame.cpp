@@ -5,6 +5,8 @@
 // click trace), the integration (a closed period's dots, record, scroll and capture), the
 // vectorscope dot (and once a second its panel), then the PPS edge detector with the PPS trace
 // and, at the end of a second, the scope panel and the clock read-outs.
+#include <cstdio>
+
 #include "chain/measurement.h"
 #include "display/traces.h"
 #include "files/iq_file.h"
@@ -21,6 +23,8 @@ namespace {
     Display& d = m.Screen;
     PlotPeriod(d, period.Phase, period.Level);
     const std::string now = m.Now();
+    ++m.PeriodsClosed;
+    m.LastPeriodTime = now;
     if (m.Params.SaveIqFlag == 1) {
         const std::string record = IqRecord(now, period.PeriodI, period.PeriodQ);
         m.IqText += record;
@@ -46,6 +50,8 @@ namespace {
 }
 
 [[gnu::noinline]] void ShowSecondEnd(Measurement& m, const SecondEnd& end) {
+    ++m.SecondsEnded;
+    if (end.EdgeFound) ++m.SecondsWithEdge;
     if (m.Screen.Drawing) {
         ShowScope(m.Screen);
         m.Host->PanelChanged(PanelId::Scope);
@@ -99,6 +105,20 @@ void ProcessFrame(Measurement& m, Frame frame) {
 
 void ProcessFrames(Measurement& m, const Frame* frames, int count) {
     for (int i = 0; i < count; ++i) ProcessFrame(m, frames[i]);
+}
+
+std::string ShortfallWarning(const Measurement& m, const std::string& input) {
+    if (m.SecondsEnded == 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f",
+                      static_cast<double>(m.FramesProcessed) / kFramesPerSecond);
+        return input + " (" + seconds + " s) is too short to close one second";
+    }
+    if (m.SecondsWithEdge == 0) {
+        return "no PPS edge found in " + std::to_string(m.SecondsEnded) +
+               " s on the right channel: check the GPS receiver's pulse and its channel";
+    }
+    return "";
 }
 
 }  // namespace qv

@@ -17,7 +17,8 @@ const long double kProportionalGain = static_cast<long double>(0.00004f);
 // Once a second: correct the sample clock from the second's steepest PPS rise.
 void CorrectClock(FrontEnd& f, int sampleRate, SecondEnd& end) {
     f.TimingError = 0;
-    if (f.PeakRise > kEdgeThreshold) {
+    end.EdgeFound = f.PeakRise > kEdgeThreshold;
+    if (end.EdgeFound) {
         if (f.RealignPending != 0) {
             f.RealignPending = 0;
             f.SecondIndex = kPpsEdgeIndex + f.SecondIndex - f.PeakIndex;

@@ -52,6 +52,7 @@ struct SecondEnd {
     long double FreqErrorPpm;        // [ppm] sound-card clock error, + = card runs fast
     long double TimingErrorSamples;  // [output samples] of this second's PPS edge
     int AudioPeak;                   // [0..32768] largest |PPS sample| of the second
+    bool EdgeFound;                  // the second's steepest PPS rise passed the edge threshold
 };
 
 // Takes the next captured frame: its PPS magnitude into the audio peak, both channels scaled.

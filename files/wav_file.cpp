@@ -133,7 +133,74 @@ void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
                      std::to_string(reader.Frames);
 }
 
+// What is wrong with a header that libsndfile refuses, in plain words, for the cases where its
+// own text is an internal one ("Internal error : SF_INFO struct incomplete.", "Unspecified
+// internal error.") or says too little; "" when the header shows nothing wrong of these kinds.
+std::string PlainHeaderProblem(int fd, long long fileSize) {
+    unsigned char head[24];
+    if (!ReadAt(fd, 0, head, sizeof(head))) return "";
+    if (std::memcmp(head, ".snd", 4) == 0) {  // AU: big-endian rate at 16, channels at 20
+        const uint32_t rate = Get32(head + 16, true), channels = Get32(head + 20, true);
+        if (rate == 0 || rate > INT32_MAX) {
+            return "not a usable AU header: sample rate " + std::to_string(rate);
+        }
+        if (channels == 0) return "not a usable AU header: 0 channels";
+        return "";
+    }
+    const bool bigEndian = std::memcmp(head, "RIFX", 4) == 0;
+    const bool riff =
+        bigEndian || std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0;
+    if (!riff || std::memcmp(head + 8, "WAVE", 4) != 0) return "";
+    long long position = 12;
+    for (int chunk = 0; chunk < kMaxHeaderChunks && position + 8 <= fileSize; ++chunk) {
+        unsigned char chunkHead[8];
+        if (!ReadAt(fd, position, chunkHead, sizeof(chunkHead))) return "";
+        const uint32_t size = Get32(chunkHead + 4, bigEndian);
+        if (std::memcmp(chunkHead, "fmt ", 4) == 0) {
+            unsigned char fmt[16];  // tag, channels, rate, bytes/s, block align, bits
+            if (size < sizeof(fmt) || !ReadAt(fd, position + 8, fmt, sizeof(fmt))) return "";
+            auto get16 = [bigEndian](const unsigned char* p) {
+                return bigEndian ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
+            };
+            const int tag = get16(fmt), channels = get16(fmt + 2), bits = get16(fmt + 14);
+            const uint32_t rate = Get32(fmt + 4, bigEndian);
+            constexpr int kPcmTag = 1, kFloatTag = 3;
+            std::string reason;
+            if (channels == 0) {
+                reason = "0 channels";
+            } else if (rate == 0 || rate > INT32_MAX) {
+                reason = "sample rate " + std::to_string(rate);
+            } else if (bits == 0) {
+                reason = "0 bits per sample";
+            } else if (tag == kFloatTag && bits != 32 && bits != 64) {
+                reason = "float samples of " + std::to_string(bits) + " bits";
+            } else if (tag == kPcmTag && bits > 32) {
+                reason = std::to_string(bits) + " bits per sample";
+            }
+            return reason.empty() ? "" : "not a usable WAV header: " + reason;
+        }
+        position += 8 + static_cast<long long>(size) + (size & 1);
+    }
+    return "";
+}
+
+// libsndfile's texts for a header it cannot use that speak of its own internals.
+bool IsInternalText(const std::string& reason) {
+    return reason.find("nternal error") != std::string::npos ||
+           reason.find("SF_INFO") != std::string::npos;
+}
+
 std::string SystemReason(int errorNumber) { return std::strerror(errorNumber); }
+
+// libsndfile's text for a failed read or write, as the other reasons read: its "System error :"
+// prefix and closing full stop left out ("File too large").
+std::string SndfileReason(SNDFILE* file) {
+    std::string reason = sf_strerror(file);
+    const std::string prefix = "System error : ";
+    if (reason.rfind(prefix, 0) == 0) reason.erase(0, prefix.size());
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    return reason;
+}
 
 }  // namespace
 
@@ -145,7 +212,9 @@ void CloseWavReader(WavReader& reader) {
     reader.Info = SF_INFO{};
     reader.Frames = 0;
     reader.Subtype = 0;
+    reader.FramesRead = 0;
     reader.Warning.clear();
+    reader.LateWarning.clear();
 }
 
 bool OpenWavReader(WavReader& reader, const std::string& path, std::string& error) {
@@ -166,21 +235,32 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
         return false;
     }
 
+    // Looked at before libsndfile, which closes the descriptor when it refuses the file.
+    const std::string headerProblem =
+        S_ISREG(status.st_mode) ? PlainHeaderProblem(fd, status.st_size) : "";
     SF_INFO info{};
     // libsndfile reads from the descriptor and closes it in sf_close (or at once on failure).
     SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (file == nullptr) {
         const int code = sf_error(nullptr);
         const std::string reason = sf_error_number(code);
-        error = path +
-                (code == SF_ERR_UNRECOGNISED_FORMAT ? ": not a sound file ("
-                                                    : ": damaged sound file (") +
-                reason + ")";
+        if (code == SF_ERR_UNRECOGNISED_FORMAT) {
+            error = path + ": not a sound file (" + reason + ")";
+        } else if (!headerProblem.empty()) {
+            error = path + ": " + headerProblem;
+        } else if (IsInternalText(reason)) {
+            error = path + ": not a usable sound file header: its sample rate, channel count " +
+                    "or length is missing or out of range";
+        } else {
+            error = path + ": damaged sound file (" + reason + ")";
+        }
         return false;
     }
 
     const int subtype = info.format & SF_FORMAT_SUBMASK;
-    if (info.channels != 2) {
+    if (info.frames < 0) {
+        error = path + ": not a usable sound file header: a negative length";
+    } else if (info.channels != 2) {
         error = path + ": " + std::to_string(info.channels) +
                 " channel(s); a stereo recording is needed";
     } else if (info.samplerate != kFramesPerSecond) {
@@ -240,8 +320,16 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
         }
     }
     if (sf_error(reader.File) != SF_ERR_NO_ERROR) {
-        error = reader.Path + ": read failed: " + sf_strerror(reader.File);
+        error = reader.Path + ": read failed: " + SndfileReason(reader.File);
         return -1;
+    }
+    reader.FramesRead += done;
+    // A short read is the end of the file; before the frames counted at the open, another
+    // program has shortened it.
+    if (done < maxFrames && reader.FramesRead < reader.Frames && reader.LateWarning.empty()) {
+        reader.LateWarning = reader.Path + ": truncated while being read: the file held " +
+                             std::to_string(reader.Frames) + " frames when it was opened, " +
+                             std::to_string(reader.FramesRead) + " could be read";
     }
     return done;
 }
@@ -269,7 +357,7 @@ bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& erro
     info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file == nullptr) {
-        error = path + ": cannot write a WAV file: " + sf_strerror(nullptr);
+        error = path + ": cannot write a WAV file: " + SndfileReason(nullptr);
         return false;
     }
     // Below 4 GiB the file is finished as a plain WAV that every program reads.
@@ -288,7 +376,7 @@ bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std
         sf_writef_short(writer.File, reinterpret_cast<const short*>(frames), count);
     if (written > 0) writer.FramesWritten += written;
     if (written != count) {
-        error = writer.Path + ": cannot write: " + sf_strerror(writer.File);
+        error = writer.Path + ": cannot write: " + SndfileReason(writer.File);
         return false;
     }
     return true;
@@ -301,7 +389,7 @@ bool UpdateWavHeader(WavWriter& writer, std::string& error) {
     }
     sf_command(writer.File, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     if (sf_error(writer.File) != SF_ERR_NO_ERROR) {
-        error = writer.Path + ": cannot update the header: " + sf_strerror(writer.File);
+        error = writer.Path + ": cannot update the header: " + SndfileReason(writer.File);
         return false;
     }
     return true;

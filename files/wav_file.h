@@ -14,7 +14,14 @@
 // copy or a download stops early) is read as far as it goes: OpenWavReader succeeds, the
 // frames present are delivered, and WavReader::warning holds the line
 //   "cut.wav: truncated: the header promises N frames, the file holds M"
-// which the caller should show. Every other problem is a one-line error naming the file.
+// which the caller should show. A file that another program shortens while it is being read
+// (the frames counted at the open are not all there any more) is read as far as it goes too;
+// the read that finds the early end sets WavReader::LateWarning to
+//   "rec.wav: truncated while being read: the file held N frames when it was opened, M could
+//    be read"
+// A header that libsndfile refuses with one of its internal texts is explained in plain words
+// where the header says why ("rec.wav: not a usable WAV header: sample rate 0"). Every other
+// problem is a one-line error naming the file.
 //
 // Writing produces stereo 16-bit PCM at 8000 Hz. The file is written as RF64 with automatic
 // downgrade, so a recording below 4 GiB (about 37 hours) is an ordinary RIFF WAV, and a longer
@@ -38,7 +45,9 @@ struct WavReader {
     SF_INFO Info{};                  // as libsndfile reports the file
     long long Frames = 0;            // [frames] present in the file (what a full read delivers)
     int Subtype = 0;                 // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
+    long long FramesRead = 0;        // [frames] delivered so far
     std::string Warning;             // one line, empty unless the file is truncated
+    std::string LateWarning;         // one line, empty unless it was truncated while being read
     std::vector<int> IntBuffer;      // conversion buffer for PCM other than 16-bit
     std::vector<double> RealBuffer;  // conversion buffer for float and double
 

@@ -55,6 +55,49 @@ TEST(BatchCaptureUsage, CaptureOptionsOutOfPlaceAreUsageErrors) {
     EXPECT_NE(help.Out.find("--list-devices"), std::string::npos);
 }
 
+TEST(BatchCaptureUsage, OptionsTheModeWouldIgnoreAreUsageErrorsThatSayWhy) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--start-time", "10:00:00", "--capture", "--simulate", "3"},
+         "--start-time does not apply to --capture: live times are the wall clock"},
+        {{"--capture", "--play", "p.wav", "--start-time", "00:00:00"},
+         "--start-time does not apply to --capture: live times are the wall clock"},
+        {{"--list-devices", "--log", "x.tsv"}, "--list-devices takes no other option (--log)"},
+        {{"--list-devices", "x.wav"}, "--list-devices takes no other option (x.wav)"},
+        {{"--capture", "--seconds", "1e10"},
+         "--seconds: \"1e10\" is not a number of seconds above 0 and at most 1000000000"},
+    };
+    for (const auto& [args, reason] : cases) {
+        ToolRun r = RunBatchTool(args);
+        EXPECT_EQ(r.Status, 2) << reason;
+        EXPECT_EQ(r.Err.rfind("quorvelle-batch: " + reason + "\n\nusage: quorvelle-batch", 0), 0u)
+            << r.Err;
+    }
+    EXPECT_EQ(RunBatchTool({"--quiet", "--list-devices"}).Status, 0);
+}
+
+TEST(BatchCaptureRun, CaptureThatMeasuresNothingEndsWithAWarningBeforeItsSummary) {
+    TestFolder folder;
+    const std::string log = folder.Path("live.tsv");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--seconds", "0.5", "--simulate", "2"},
+         "warning: the capture (0.5 s) is too short to close one second"},
+        {{"--seconds", "1.25", "--simulate", "2", "--pps-level", "0"},
+         "warning: no PPS edge found in 1 s on the right channel: check the GPS receiver's "
+         "pulse and its channel"},
+    };
+    for (const auto& [input, warning] : cases) {
+        std::vector<std::string> args = {"--quiet", "--log", log, "--capture"};
+        args.insert(args.end(), input.begin(), input.end());
+        ToolRun r = RunBatchTool(args);
+        EXPECT_EQ(r.Status, 0) << r.Err;
+        EXPECT_EQ(r.Err, "quorvelle-batch: " + warning + "\n");
+        const std::vector<std::string> capture = LogTexts(log, "CAPTURE");
+        ASSERT_EQ(capture.size(), 2u);
+        EXPECT_EQ(capture[0], warning);
+        EXPECT_EQ(capture[1].rfind("capture ended: ", 0), 0u) << "the summary stays last";
+    }
+}
+
 TEST(BatchCaptureErrors, UnknownDeviceOrUnusableOutputIsOneLineAndExitOne) {
     TestFolder folder;
     for (const char* device : {"99", "no such card anywhere"}) {

@@ -69,6 +69,53 @@ TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
     }
 }
 
+TEST(BatchErrors, LogThatFailsIsSaidOnceAndTheRunStillEndsWithStatusOne) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const std::string iq = Temp("full-log.iq.txt");
+    ToolRun r = RunBatchTool({"--quiet", "--log", "/dev/full", "--iq-file", iq, "--simulate", "9"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+    EXPECT_NE(r.Err.find("/dev/full: cannot write: No space left on device"), std::string::npos);
+    // Two header lines, three records and the closing blank line: the results are all there.
+    EXPECT_EQ(TextLines(iq).size(), 2u + 3 + 1);
+}
+
+TEST(BatchWarnings, RunThatMeasuresNothingSaysWhyAndStillSucceeds) {
+    TestFolder folder;
+    const std::string empty = folder.Path("empty.wav"), one = folder.Path("one.wav");
+    const std::string silent = folder.Path("silent.wav");
+    WriteWavFile(empty, {});
+    WriteWavFile(one, {Frame{100, 200}});
+    WriteWavFile(silent, std::vector<Frame>(3 * 8000 + 100, Frame{300, 0}));
+    const std::string noEdge =
+        "warning: no PPS edge found in 3 s on the right channel: check the GPS receiver's pulse "
+        "and its channel";
+    struct Case {
+        std::vector<std::string> Input;
+        std::string Warning;
+        size_t Records;  // I/Q records written all the same
+    };
+    const Case cases[] = {
+        {{empty}, "warning: the recording (0.0 s) is too short to close one second", 0},
+        {{one}, "warning: the recording (0.0 s) is too short to close one second", 0},
+        {{silent}, noEdge, 1},
+        {{"--simulate", "0.99"},
+         "warning: the simulated recording (1.0 s) is too short to close one second",
+         0},
+        {{"--simulate", "3", "--pps-level", "0"}, noEdge, 1},
+        {{"--simulate", "1"}, "", 0},  // one second, closed, with its edge
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--quiet", "--iq-file", folder.Path("iq.txt")};
+        args.insert(args.end(), c.Input.begin(), c.Input.end());
+        ToolRun r = RunBatchTool(args);
+        EXPECT_EQ(r.Status, 0) << c.Input[0] << ": " << r.Err;
+        EXPECT_EQ(r.Err, c.Warning.empty() ? "" : "quorvelle-batch: " + c.Warning + "\n");
+        // Two header lines, the records and the closing blank line.
+        EXPECT_EQ(TextLines(folder.Path("iq.txt")).size(), 3 + c.Records) << c.Input[0];
+    }
+}
+
 TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
     const std::string iq = Temp("sim.iq.txt"), log = Temp("sim.readouts.tsv");
     ToolRun r = RunBatchTool({"--quiet", "--start-time", "23:59:50", "--integration", "2",

@@ -81,8 +81,12 @@ TEST(Recorder, FramesThatFindTheRingFullAreCountedAndReported) {
     std::string error;
     ASSERT_TRUE(recorder.Open(path, error)) << error;
     const std::vector<Frame> frames = Counting(0, 3000);
+    EXPECT_EQ(recorder.Problem(), "");
     recorder.Write(frames.data(), 3000);  // more than the ring holds, in one go
     EXPECT_EQ(recorder.FramesLost(), 3000 - 1024);
+    // Seen at once on the consumer's side, while the recording goes on.
+    EXPECT_EQ(recorder.Problem(),
+              path + ": frames are being lost from the recording: the disk cannot keep up");
     EXPECT_FALSE(recorder.Close(error));
     EXPECT_EQ(error, path +
                          ": 1976 frames are missing from the recording: the disk could not "

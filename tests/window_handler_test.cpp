@@ -595,6 +595,24 @@ TEST_F(WindowHandler, ChartThatCannotBeSavedIsShownInTheTitleNotInABox) {
         << window.messages[0];
 }
 
+TEST_F(WindowHandler, LogOrRecordingThatCannotBeWrittenIsShownInTheTitleAtOnce) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::string error;
+    ASSERT_TRUE(app.Log.Open("/dev/full", LogStart::Append, true, error)) << error;
+    WatchWriteFailures(app);
+    Init();
+    SendCommand(app, IDCAP);
+    Process(8000);  // a second's read-outs, each a line that cannot be written
+    EXPECT_EQ(window.title,
+              std::string(kMainTitle) + " - /dev/full: cannot write: No space left on device");
+    EXPECT_TRUE(window.messages.empty()) << "no box stalls the measurement";
+
+    // The live chain reports a failing recording through the same title.
+    app.Chain.ShowProblem("rec.wav: cannot write: No space left on device");
+    EXPECT_EQ(window.title,
+              std::string(kMainTitle) + " - rec.wav: cannot write: No space left on device");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Stop signals and more than one window
 
@@ -739,6 +757,20 @@ TEST(RecordingMixer, PrefersPavucontrolThenAlsamixerInATerminal) {
     EXPECT_EQ(FileText(folder.Path("pavucontrol.ran")), "--tab=4\n");
     EXPECT_FALSE(StartDetached({folder.Path("missing")}, error));
     EXPECT_NE(error.find("cannot start"), std::string::npos);
+}
+
+TEST(AppOptions, SimulatorLengthIsRefusedSinceTheWindowsSimulatorRunsUntilEnd) {
+    for (std::string seconds : {"--seconds", "--seconds=30"}) {
+        std::string simulate = "--simulate", value = "30", program = "quorvelle";
+        char* argv[] = {program.data(), simulate.data(), seconds.data(), value.data()};
+        AppOptions o;
+        bool help = false;
+        std::string error;
+        EXPECT_FALSE(ParseAppOptions(seconds == "--seconds" ? 4 : 3, argv, o, help, error));
+        EXPECT_EQ(error, "--seconds does not apply to the window: the simulator runs until End");
+    }
+    EXPECT_EQ(AppUsage().find("--seconds"), std::string::npos) << "nor offered by --help";
+    EXPECT_NE(AppUsage().find("--ppm"), std::string::npos);
 }
 
 TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {

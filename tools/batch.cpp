@@ -72,6 +72,7 @@ constexpr const char* kUsage =
 struct BatchOptions {
     ChainSettings Chain;
     int64_t StartMilliseconds = 0;
+    bool StartTimeGiven = false;  // --start-time: stream time only, not the live wall clock
     bool Simulate = false;
     SimulatorSettings Simulator;
     std::string Input;
@@ -130,6 +131,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
             error = "--start-time: \"" + text + "\" is not a time of day HH:MM:SS";
             return ParseResult::Error;
         }
+        o.StartTimeGiven = true;
         return ParseResult::Run;
     }
     if (arg == "--no-blank") return o.Chain.Entries.BlankRfClickFlag = -1, ParseResult::Run;
@@ -179,7 +181,21 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     if (!CheckCaptureOptions(o.Capture, !o.Input.empty(), o.Simulate, error)) {
         return ParseResult::Error;
     }
-    if (o.Capture.Capture || o.Capture.ListDevices) return ParseResult::Run;
+    // Options that the chosen mode would silently ignore are refused.
+    if (o.Capture.ListDevices) {
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--list-devices" || arg == "--quiet") continue;
+            error = "--list-devices takes no other option (" + arg + ")";
+            return ParseResult::Error;
+        }
+        return ParseResult::Run;
+    }
+    if (o.Capture.Capture && o.StartTimeGiven) {
+        error = "--start-time does not apply to --capture: live times are the wall clock";
+        return ParseResult::Error;
+    }
+    if (o.Capture.Capture) return ParseResult::Run;
     if (o.Simulate && !o.Input.empty()) {
         error = "give either an input file or --simulate, not both";
         return ParseResult::Error;
@@ -366,6 +382,10 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const double cpuSeconds = CpuSeconds() - cpuStart;
     const int stopSignal = signals.Received();  // what ended the run; later ones change nothing
     progress.Finish();
+    if (!wav.LateWarning.empty()) err << "quorvelle-batch: warning: " << wav.LateWarning << "\n";
+    const std::string shortfall =
+        ShortfallWarning(m, o.Simulate ? "the simulated recording" : "the recording");
+    if (!shortfall.empty()) err << "quorvelle-batch: warning: " << shortfall << "\n";
 
     const bool finished = FinishChain(m, o.Chain, pictures, iq, log, logWritten, err);
 

@@ -159,7 +159,8 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
         std::string text;
         if (!value(text)) return -1;
         if (!ParseSeconds(text, kMaxCaptureSeconds, o.Seconds)) {
-            error = "--seconds: \"" + text + "\" is not a number of seconds above 0";
+            error = "--seconds: \"" + text + "\" is not a number of seconds above 0 and at most " +
+                    std::to_string(static_cast<long long>(kMaxCaptureSeconds));
             return -1;
         }
         return 1;
@@ -267,12 +268,14 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         status = 1;
     }
     consumer.ReportGapsAtEnd(stats);
+    const std::string shortfall = ShortfallWarning(m, "the capture");
+    if (!shortfall.empty()) consumer.Report("warning: " + shortfall);
     const std::string summary = CaptureEndedSummary(consumer.FramesProcessed(), stats);
     log.WriteNow("CAPTURE", summary);
 
     bool recorded = recorder.IsOpen();
     if (recorder.IsOpen() && !recorder.Close(error)) {
-        err << "quorvelle-batch: " << error << "\n";
+        if (error != consumer.RecordingProblem()) err << "quorvelle-batch: " << error << "\n";
         status = 1;
         recorded = false;
     }

@@ -91,6 +91,10 @@ bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::os
 
 bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err) {
     if (s.LogPath.empty()) return true;
+    // A failed write is said when it happens; the run goes on and ends with status 1.
+    log.WriteFailed = [&err](const std::string& failure) {
+        err << "quorvelle-batch: " << failure << "\n" << std::flush;
+    };
     std::string error;
     if (log.Open(s.LogPath, LogStart::Truncate, lineBuffered, error)) return true;
     err << "quorvelle-batch: " << error << "\n";
@@ -182,9 +186,10 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
     bool ok = !pictures.Failed();
     if (!s.IqPath.empty() && !iq.Finish(m.IqText)) ok = false;
     std::string error;
+    const bool failureShown = log.HasFailed();  // said when it happened
     logWritten = log.Close(error);
     if (!logWritten) {
-        err << "quorvelle-batch: " << error << "\n";
+        if (!failureShown) err << "quorvelle-batch: " << error << "\n";
         ok = false;
     }
     return ok;
