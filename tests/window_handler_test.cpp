@@ -109,6 +109,21 @@ public:
     }
 };
 
+// Another window program with fakes of its own, beside the fixture's, in the current directory.
+struct OtherWindow {
+    OtherWindow() {
+        A.Port = &Window;
+        A.Sound = &Sound;
+        A.Notifier = &Queue;
+    }
+    ~OtherWindow() { EndCapture(A.Engine); }
+
+    FakeWindow Window;
+    FakeSound Sound;
+    BlockQueue Queue;  // outlives the engine, which posts to it
+    App A;
+};
+
 // The program in a test folder of its own, as the current directory (files land there).
 class WindowHandler : public testing::Test {
 protected:
@@ -432,13 +447,10 @@ TEST_F(WindowHandler, EveryWayOutDoesTheCloseTimeWorkOnce) {
         SCOPED_TRACE(static_cast<int>(way));
         TestFolder here;
         std::filesystem::current_path(here.Dir());
-        FakeWindow w;
-        FakeSound s;
-        BlockQueue q;
-        App a;
-        a.Port = &w;
-        a.Sound = &s;
-        a.Notifier = &q;
+        OtherWindow other;
+        FakeWindow& w = other.Window;
+        FakeSound& s = other.Sound;
+        App& a = other.A;
         MainDialogCallback(a, WindowMessage::InitDialog, 0, 0);
         SendCommand(a, IDSAVEIQ);
         if (way == Way::FailedStart) s.openFailure = "unplugged";
@@ -475,7 +487,7 @@ TEST_F(WindowHandler, EveryWayOutDoesTheCloseTimeWorkOnce) {
         // Blocks arriving after the end are left alone.
         const int64_t processed = a.Chain.FramesProcessed();
         CaptureBlock* block = nullptr;
-        if (q.Next(block, std::chrono::milliseconds(200)) == BlockQueue::Wait::Block) {
+        if (other.Queue.Next(block, std::chrono::milliseconds(200)) == BlockQueue::Wait::Block) {
             MainDialogCallback(a, WindowMessage::CaptureBlock, 0, reinterpret_cast<LParam>(block));
         }
         EXPECT_EQ(a.Chain.FramesProcessed(), processed);
@@ -646,13 +658,9 @@ TEST_F(WindowHandler, StopWhileTheCloseTimeWorkAsksKeepsTheJournalWithoutAskingA
         SCOPED_TRACE(inDialog ? "stop in the save dialog" : "stop in the message box");
         TestFolder here;
         std::filesystem::current_path(here.Dir());
-        FakeWindow w;
-        FakeSound s;
-        BlockQueue q;
-        App a;
-        a.Port = &w;
-        a.Sound = &s;
-        a.Notifier = &q;
+        OtherWindow other;
+        FakeWindow& w = other.Window;
+        App& a = other.A;
         MainDialogCallback(a, WindowMessage::InitDialog, 0, 0);
         SendCommand(a, IDSAVEIQ);
         a.M.IqText += IqRecord("12:00:00", 1, 2);
@@ -694,13 +702,8 @@ TEST_F(WindowHandler, TwoWindowsInOneFolderKeepToTheirOwnJournals) {
     const std::string first = folder.Path(kIqJournalName);
     ASSERT_EQ(FileText(first), app.M.IqText);
 
-    FakeWindow w;
-    FakeSound s;
-    BlockQueue q;
-    App second;
-    second.Port = &w;
-    second.Sound = &s;
-    second.Notifier = &q;
+    OtherWindow other;
+    App& second = other.A;
     MainDialogCallback(second, WindowMessage::InitDialog, 0, 0);
     EXPECT_EQ(second.StartupNotice, "");
     SendCommand(second, IDSAVEIQ);
