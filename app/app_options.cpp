@@ -6,6 +6,44 @@
 
 namespace qv {
 
+namespace {
+
+// A preset of the window's controls at argv[i], as the batch tool spells it: 1 when taken (i on
+// its last argument), 0 when argv[i] is none, -1 with one line in `error`. After --simulate,
+// --lock-freq is the simulator's (the simulated click's frequency), as in the batch tool.
+int ParsePresetOption(int argc, char** argv, int& i, const bool simulate, WindowPresets& p,
+                      std::string& error) {
+    const std::string arg = argv[i];
+    auto text = [&](std::string& target, bool& given) {
+        given = true;
+        return TakeOptionValue(argc, argv, i, target, error) ? 1 : -1;
+    };
+    if (arg == "--lock-freq" && !simulate) return text(p.LockFreqText, p.LockFreqGiven);
+    if (arg == "--offset") return text(p.OffsetText, p.OffsetGiven);
+    if (arg == "--integration") return text(p.IntegrationText, p.IntegrationGiven);
+    if (arg == "--click-position") {
+        std::string number;
+        if (!TakeOptionValue(argc, argv, i, number, error)) return -1;
+        if (!ParseWholeNumber(number, 0, kLastSampleOfSecond, p.ClickPosition)) {
+            error = "--click-position: \"" + number + "\" is not a whole number from 0 to " +
+                    std::to_string(kLastSampleOfSecond);
+            return -1;
+        }
+        return 1;
+    }
+    if (arg == "--device") return TakeOptionValue(argc, argv, i, p.Device, error, false) ? 1 : -1;
+    bool* flag = arg == "--no-blank"      ? &p.NoBlank
+                 : arg == "--invert"      ? &p.Invert
+                 : arg == "--save-iq"     ? &p.SaveIq
+                 : arg == "--save-screen" ? &p.SaveScreen
+                                          : nullptr;
+    if (flag == nullptr) return 0;
+    *flag = true;
+    return 1;
+}
+
+}  // namespace
+
 bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std::string& error) {
     help = false;
     bool simulatorOptions = false;
@@ -21,6 +59,9 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std
             if (!TakeOptionValue(argc, argv, i, options.RecordPath, error, false)) return false;
         } else if (arg == "--log-readouts") {
             if (!TakeOptionValue(argc, argv, i, options.LogPath, error, false)) return false;
+        } else if (const int preset =
+                       ParsePresetOption(argc, argv, i, options.Simulate, options.Presets, error)) {
+            if (preset < 0) return false;
         } else {
             // The window's simulator runs until End: a length would be ignored in silence.
             if (arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
@@ -63,6 +104,22 @@ std::string AppUsage() {
            "  --record FILE.wav      record every captured frame to FILE.wav\n"
            "  --log-readouts FILE    append every read-out and title change to FILE\n"
            "  --help                 show this text\n"
+           "\n"
+           "The window's controls at start (as quorvelle-batch spells them; with none, as\n"
+           "always):\n"
+           "  --lock-freq TEXT       text of \"Initial lock freq\" (before --simulate: after it,\n"
+           "                         --lock-freq is the simulated click's frequency)\n"
+           "  --offset TEXT          text of \"Offset frequency\"\n"
+           "  --integration TEXT     text of \"Integration time\"\n"
+           "  --click-position N     the click position, as a click on the scope sets it\n"
+           "                         (0.." +
+           std::to_string(kLastSampleOfSecond) +
+           ")\n"
+           "  --no-blank             \"Blank RF click\" cleared\n"
+           "  --invert               \"Inverted\" ticked\n"
+           "  --save-iq              \"Save I,Q to file?\" checked\n"
+           "  --save-screen          \"Save screen to file?\" checked\n"
+           "  --device N|NAME        the device list's entry, by number or (part of its) name\n"
            "\n"
            "Simulator settings (with --simulate):\n" +
            simulator;

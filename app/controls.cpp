@@ -64,6 +64,81 @@ std::string ControlName(int id) {
     return std::to_string(id);
 }
 
+const char* ControlTooltip(const ControlSpec& c) {
+    if (c.Id < 0) {  // a caption beside its control says what that control does
+        const std::string text = c.Text;
+        const int captioned = text == "Initial lock freq"           ? IDLOCKFREQ
+                              : text == "Offset frequency"          ? IDOFFSET
+                              : text == "Integration time"          ? IDINTTIME
+                              : text == "Vectorscope magnification" ? IDMAG1
+                                                                    : -1;
+        return captioned >= 0 ? ControlTooltip(*FindControl(captioned)) : "";
+    }
+    switch (c.Id) {
+        case IDGRAPH:
+            return "Click scope: the RF click (top) and the PPS edge (bottom), 2 pixels a sample; "
+                   "click to set the click position";
+        case IDVECTOR:
+            return "I/Q panel: the running sums of I and Q (vectorscope), divided by the "
+                   "magnification";
+        case IDDISPLAY:
+            return "Chart: the click's phase and level, one point per integration period";
+        case IDCAP:
+            return "Start measuring from the input chosen in the device list";
+        case IDEND:
+            return "Stop measuring, save the I/Q file if chosen in Setup, and end the program";
+        case IDRESET:
+            return "Restart the clock loop and the lock oscillator from the entry fields, and "
+                   "clear the I/Q panel";
+        case IDCLEARV:
+            return "Clear the I/Q panel and its sums";
+        case IDCLEARDISP:
+            return "Clear the chart";
+        case IDFIXOFFSET:
+            return "Apply the offset frequency to the lock oscillator";
+        case IDCAPTURESCREEN:
+            return "Save the chart as hhmmss.BMP in the current directory";
+        case IDLOCKFREQ:
+            return "The click's frequency the lock oscillator starts at, read at Start and Reset "
+                   "All [Hz, 0 to 4000]";
+        case IDOFFSET:
+            return "Frequency offset added to the lock oscillator by Fix offset [Hz]";
+        case IDINTTIME:
+            return "Length of one integration period: one I/Q record and chart point each "
+                   "[s, whole, at least 1]";
+        case IDAUDIOLEVEL:
+            return "Peak level of the PPS channel (right input) [percent of full scale]";
+        case IDFREQERROR:
+            return "The sound card's sample-clock error against GPS [ppm]";
+        case IDTIMINGERROR:
+            return "How late the PPS edge comes against the corrected second [microseconds]";
+        case IDLOCKFREQOUT:
+            return "The lock oscillator's frequency now [Hz]";
+        case IDCLICKPHASE:
+            return "The click's phase against the lock oscillator [degrees]";
+        case IDCLICKLEVEL:
+            return "The click's level at the click position [percent]";
+        case IDCLICKPEAK:
+            return "The click position: the sample after the PPS edge where the click is read "
+                   "[samples at 8000 per second]";
+        case IDBLANKRF:
+            return "Leave the samples from 20 before to 300 after the click position out of "
+                   "the I/Q sums";
+        case IDINVERT:
+            return "Negate both input channels (RF and PPS)";
+        case IDMAG1:
+        case IDMAG10:
+        case IDMAG100:
+        case IDMAG1000:
+            return "Vectorscope magnification: the I/Q panel's scale divisor; choosing one "
+                   "clears the panel";
+        case IDDEVICE:
+            return "The input to measure: a sound card (left RF, right PPS), or a simulator or "
+                   "recording added on the command line";
+    }
+    return "";
+}
+
 bool TakesMouse(ControlKind kind) {
     return kind != K::Panel && kind != K::Label && kind != K::GroupBox;
 }

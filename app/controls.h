@@ -71,6 +71,9 @@ struct MenuItemSpec {
 inline constexpr const char* kSetupMenuText = "&Setup";
 extern const std::array<MenuItemSpec, 3> kSetupMenu;
 
+// What a control does and its unit, shown when the pointer rests on it; "" for none.
+const char* ControlTooltip(const ControlSpec& control);
+
 // The control with this id, or nullptr.
 const ControlSpec* FindControl(int id);
 // The id name of a control or menu item ("IDCAP"), or the number as text.

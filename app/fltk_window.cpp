@@ -44,6 +44,12 @@ public:
         box(FL_THIN_DOWN_BOX);
         color(FL_WHITE);
     }
+    // Taking the pointer's entry makes FLTK show the tooltip; the window still sees every move
+    // and click first.
+    int handle(int event) override {
+        if (event == FL_ENTER || event == FL_LEAVE) return tooltip() != nullptr ? 1 : 0;
+        return Fl_Widget::handle(event);
+    }
     void draw() override {
         draw_box();
         const Surface& s = *surface_;
@@ -103,6 +109,63 @@ private:
     }
 
     int notification_ = EN_CHANGE;
+};
+
+// The menu bar. Alt+S opens "Setup" with its first item chosen, so that Enter then picks it, as
+// a dialog's menu does; FLTK alone opens it with nothing chosen.
+class MenuBar final : public Fl_Menu_Bar {
+public:
+    using Fl_Menu_Bar::Fl_Menu_Bar;
+    int handle(int event) override {
+        if (event == FL_SHORTCUT && (Fl::event_state() & FL_ALT) != 0 && menu() != nullptr) {
+            const Fl_Menu_Item* title = menu()->find_shortcut(nullptr, true);
+            if (title != nullptr && title->submenu()) Fl::add_timeout(0.0, ChooseFirstItem);
+        }
+        return Fl_Menu_Bar::handle(event);
+    }
+
+private:
+    // Runs in the open menu's own event loop: Down there chooses the first item.
+    static void ChooseFirstItem(void*) {
+        Fl_Window* open = Fl::grab();  // the menu's window while it is open
+        if (open == nullptr) return;
+        const int key = Fl::e_keysym;
+        Fl::e_keysym = FL_Down;
+        open->handle(FL_KEYBOARD);
+        Fl::e_keysym = key;
+    }
+};
+
+// The client area: its controls in table order. Tab and Shift+Tab move the focus along them
+// and wrap around at the ends; FLTK's own navigation would also step by arrow keys between
+// neighbours and leaves the focus inside the device list's group.
+class ClientArea final : public Fl_Group {
+public:
+    using Fl_Group::Fl_Group;
+    int handle(int event) override {
+        if (event == FL_KEYBOARD && Fl::event_key() == FL_Tab &&
+            (Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) == 0) {
+            return MoveFocus((Fl::event_state() & FL_SHIFT) != 0 ? -1 : 1);
+        }
+        return Fl_Group::handle(event);
+    }
+
+private:
+    // The next control after the focused one (or the first, when none has it) that takes the
+    // focus: enabled and marked for keyboard focus.
+    int MoveFocus(int step) {
+        const int count = children();
+        int at = -1;
+        for (int i = 0; i < count; ++i) {
+            if (child(i)->contains(Fl::focus())) at = i;
+        }
+        if (at < 0) at = step > 0 ? count - 1 : 0;
+        for (int k = 1; k <= count; ++k) {
+            Fl_Widget* next = child(((at + step * k) % count + count) % count);
+            if (next->visible() && next->take_focus()) return 1;
+        }
+        return 0;
+    }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -199,11 +262,22 @@ public:
     MainWindow* window = nullptr;
     Fl_Menu_Bar* menuBar = nullptr;
     Fl_Input_Choice* deviceList = nullptr;
+    Fl_Box* statusLine = nullptr;
     std::map<int, Fl_Widget*> controls;
     std::map<PanelId, PanelView*> panels;
     std::string title = kMainTitle;
 
     void SetTitle(const std::string& text) override;
+    void SetStatus(const std::string& text) override {
+        std::string label;  // '@' starts a symbol in a label: doubled, it is the character
+        for (char c : text) label += c == '@' ? "@@" : std::string(1, c);
+        statusLine->copy_label(label.c_str());
+        statusLine->copy_tooltip(text.c_str());  // the whole message when the line cuts it
+        statusLine->redraw();
+    }
+    void SetCheck(int id, bool checked) override {
+        if (auto* check = dynamic_cast<Fl_Check_Button*>(controls[id])) check->value(checked);
+    }
     std::string ControlText(int id) override {
         auto* input = dynamic_cast<Fl_Input*>(controls[id]);
         return input != nullptr ? input->value() : "";
@@ -405,6 +479,8 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
             auto* list = new Fl_Input_Choice(x, y, w, kDeviceListClosedHeight);
             list->textsize(kControlFontSize);
             list->menubutton()->textsize(kControlFontSize);
+            // Tab stops at the list's text only; its arrow is for the mouse.
+            list->menubutton()->clear_visible_focus();
             gPort.deviceList = list;
             widget = list;
             break;
@@ -413,6 +489,14 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
     if (c.Kind != ControlKind::Entry && c.Kind != ControlKind::DeviceList)
         widget->copy_label(c.Text);
     widget->labelsize(kControlFontSize);
+    const char* tip = ControlTooltip(c);
+    if (*tip != '\0') {
+        widget->tooltip(tip);
+        if (auto* list = dynamic_cast<Fl_Input_Choice*>(widget)) {
+            list->input()->tooltip(tip);
+            list->menubutton()->tooltip(tip);
+        }
+    }
     if (c.Id >= 0) {
         gPort.controls[c.Id] = widget;
         const bool hasCommand = c.Kind == ControlKind::Button || c.Kind == ControlKind::Entry ||
@@ -431,20 +515,27 @@ void BuildMenu(Fl_Menu_Bar* bar) {
 }
 
 MainWindow* BuildWindow(App& app) {
-    auto* window = new MainWindow(kClientWidth, kClientHeight + kMenuBarHeight, kMainTitle);
+    auto* window = new MainWindow(kClientWidth, kMenuBarHeight + kClientHeight + kStatusLineHeight,
+                                  kMainTitle);
     gPort.window = window;
     window->callback(OnWindowClose);
-    auto* bar = new Fl_Menu_Bar(0, 0, kClientWidth, kMenuBarHeight);
+    auto* bar = new MenuBar(0, 0, kClientWidth, kMenuBarHeight);
     bar->textsize(kControlFontSize + 1);
     gPort.menuBar = bar;
     BuildMenu(bar);
 
     // The controls keep their places when the window is resized or maximised: their group
     // grows with the window but moves none of them.
-    auto* client = new Fl_Group(0, kMenuBarHeight, kClientWidth, kClientHeight);
+    auto* client = new ClientArea(0, kMenuBarHeight, kClientWidth, kClientHeight);
     for (const ControlSpec& c : kControls) MakeControl(c, app.M.Screen);
     client->resizable(nullptr);
     client->end();
+    // The status line stays at the window's foot.
+    auto* status = new Fl_Box(0, kMenuBarHeight + kClientHeight, kClientWidth, kStatusLineHeight);
+    status->box(FL_THIN_DOWN_BOX);
+    status->labelsize(kControlFontSize + 1);
+    status->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+    gPort.statusLine = status;
     window->resizable(client);
     window->size_range(100, 100);
     window->end();
@@ -476,6 +567,9 @@ int RunMainWindow(App& app) {
     gApp = &app;
     app.Port = &gPort;
     Fl::lock();  // enables Fl::awake from the audio thread
+    // The name task bars and desktop files know the windows by (WM_CLASS "quorvelle",
+    // "Quorvelle": FLTK capitalises the class part).
+    Fl_Window::default_xclass("quorvelle");
     Fl::visual(FL_RGB);
     float horizontalDpi = 96, verticalDpi = 96;
     Fl::screen_dpi(horizontalDpi, verticalDpi);
@@ -487,7 +581,7 @@ int RunMainWindow(App& app) {
     InstallStopSignals();
     MainDialogCallback(app, WindowMessage::InitDialog, 0, 0);
     if (app.StopSignal != 0) EndMainWindow(app);
-    if (app.Ended) return 0;
+    if (app.Ended) return app.ExitStatus;
 
     // Centred in the screen's work area.
     int wx = 0, wy = 0, ww = 0, wh = 0;
@@ -496,7 +590,7 @@ int RunMainWindow(App& app) {
     window->show();
     if (!app.StartupNotice.empty()) Fl::add_timeout(0.2, ShowStartupNotice);
     Fl::run();
-    return 0;
+    return app.ExitStatus;
 }
 
 }  // namespace qv

@@ -11,6 +11,7 @@
 #include "capture/stop_signals.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
+#include "display/display.h"
 #include "display/text.h"
 #include "display/traces.h"
 #include "files/capture_bitmap.h"
@@ -27,14 +28,16 @@ void TraceStep(App& a, const std::string& step) {
     if (a.Trace != nullptr) a.Trace->push_back(step);
 }
 
-// A problem found while blocks are being processed: shown in the title, never in a modal box
-// that would stall the measurement, and also on stderr.
-void ShowInTitle(App& a, const std::string& text) {
-    if (a.Port != nullptr) SetWindowTitle(a, std::string(kMainTitle) + " - " + text);
+// A problem found while blocks are being processed: shown in the title and on the status line,
+// never in a modal box that would stall the measurement, and also on stderr.
+void ShowProblem(App& a, const std::string& text) {
+    if (a.Port == nullptr) return;
+    SetWindowTitle(a, std::string(kMainTitle) + " - " + text);
+    ShowStatusMessage(a, text);
 }
 void ReportWithoutStopping(App& a, const std::string& text) {
     std::cerr << "quorvelle: " << text << "\n" << std::flush;
-    ShowInTitle(a, text);
+    ShowProblem(a, text);
 }
 
 // A message for the user: a box that waits for OK, or once a stop signal has asked the program
@@ -52,6 +55,32 @@ void Tell(App& a, const std::string& caption, const std::string& text, MessageIc
 std::string AbsolutePath(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::absolute(path, ignored).string();
+}
+
+// What to try when no input could be started, below the failure in its box.
+constexpr const char* kStartHints =
+    "What to try:\n"
+    "- another entry of the device list, or the recording mixer (Setup/Input)\n"
+    "- quorvelle-batch --list-devices, which lists the inputs\n"
+    "- quorvelle --simulate, which measures the built-in simulator\n"
+    "- quorvelle --play FILE.wav, which measures a recording";
+
+// The capture failed: the window ends with exit status 1 and stderr says what failed, on one
+// line, since the box that says it too is gone when the program has ended.
+void EndAfterCaptureFailure(App& a, const std::string& stderrLine, const std::string& boxText) {
+    a.ExitStatus = 1;
+    std::cerr << "quorvelle: " << stderrLine << "\n" << std::flush;
+    ShowStatusMessage(a, stderrLine);
+    const bool ended = a.Ended;
+    a.Ended = true;  // no more blocks while the box is up
+    if (a.StopSignal == 0) a.Port->ShowMessage(kDefaultCaption, boxText, MessageIcon::None);
+    a.Ended = ended;
+    EndMainWindow(a);
+}
+
+std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -138,6 +167,10 @@ void WriteIqFileAtClose(App& a) {
         path = elsewhere;
     }
     RemoveJournal(a.Journal);
+    // The window is going: stderr keeps the message.
+    const std::string written = "I/Q file written: " + AbsolutePath(path);
+    std::cerr << "quorvelle: " << written << "\n" << std::flush;
+    ShowStatusMessage(a, written);
 }
 
 void CloseTimeWork(App& a) {
@@ -160,14 +193,65 @@ void CloseTimeWork(App& a) {
 // ---------------------------------------------------------------------------------------------
 // Handler cases
 
+// The command line's entry texts go into the fields as if typed before start-up, so the
+// initialisation reads them as it reads the fields' own texts.
+void PresetEntryFields(App& a) {
+    const WindowPresets& p = a.Options.Presets;
+    if (p.LockFreqGiven) a.Port->SetControlText(IDLOCKFREQ, p.LockFreqText);
+    if (p.OffsetGiven) a.Port->SetControlText(IDOFFSET, p.OffsetText);
+    if (p.IntegrationGiven) a.Port->SetControlText(IDINTTIME, p.IntegrationText);
+}
+
+// The command line's check boxes, menu items and click position, on the initialised chain;
+// the boxes and items show the flags as their clicks would leave them.
+void PresetSwitches(App& a) {
+    const WindowPresets& p = a.Options.Presets;
+    Parameters& params = a.M.Params;
+    if (p.NoBlank) {
+        params.BlankRfClickFlag = -1;
+        a.Port->SetCheck(IDBLANKRF, false);
+    }
+    if (p.Invert) {
+        params.InvertFlag = 1;
+        a.Port->SetCheck(IDINVERT, true);
+    }
+    if (p.SaveIq) {
+        params.SaveIqFlag = 1;
+        a.Port->SetMenuCheck(IDSAVEIQ, true);
+    }
+    if (p.SaveScreen) {
+        params.SaveScreenFlag = 1;
+        a.Port->SetMenuCheck(IDSAVESCREEN, true);
+    }
+    if (p.ClickPosition >= 0) {  // as a click on the scope at that sample sets it
+        a.M.Lock.ClickPosition = p.ClickPosition;
+        RedrawScopeBackground(a.M.Screen);
+        DrawClickMarker(a.M.Screen, p.ClickPosition);
+    }
+}
+
+// The device list's entry the command line names; the list's own choice when it names none,
+// which the status line and stderr then say.
+int PresetDevice(App& a) {
+    const std::string& wanted = a.Options.Presets.Device;
+    if (wanted.empty()) return a.Devices.Selected;
+    int index = -1;
+    std::string error;
+    if (FindDevice(a.Devices, wanted, index, error)) return index;
+    ReportWithoutStopping(a, "--device " + wanted + ": " + error);
+    return a.Devices.Selected;
+}
+
 void Initialise(App& a) {
     Measurement& m = a.M;
     m.Screen.DotsPerInch = a.DotsPerInch;
+    PresetEntryFields(a);
     m.Params.OffsetText = a.Port->ControlText(IDOFFSET);
     const std::string integrationField = a.Port->ControlText(IDINTTIME);
     m.Params.IntegrationText = integrationField;
     InitialiseMeasurement(m, a.Host);
     SyncIntegrationField(a, integrationField);
+    PresetSwitches(a);
 
     ExtraSources extras;
     extras.Simulate = a.Options.Simulate;
@@ -176,6 +260,7 @@ void Initialise(App& a) {
                      [&a](const std::string& caption, const std::string& text) {
                          Tell(a, caption, text, MessageIcon::Exclamation);
                      });
+    a.Devices.Selected = PresetDevice(a);
     std::vector<std::string> names;
     for (const DeviceEntry& entry : a.Devices.Entries) names.push_back(entry.Name);
     a.Port->FillDeviceList(names, a.Devices.Selected);
@@ -242,10 +327,7 @@ void CompletedBlock(App& a, CaptureBlock* block) {
     }
     std::string error;
     if (HandleCaptureBlock(a.Engine, block, a.Chain, error)) return;
-    a.Ended = true;  // no more blocks while the message is up
-    Tell(a, kDefaultCaption, error, MessageIcon::None);
-    a.Ended = false;
-    EndMainWindow(a);
+    EndAfterCaptureFailure(a, "capture failed: " + OneLine(error), error);
 }
 
 int MagnificationOf(int id) {
@@ -400,10 +482,29 @@ void SetWindowTitle(App& a, const std::string& title) {
     a.Log.WriteNow("TITLE", title);
 }
 
+void ShowStatusMessage(App& a, const std::string& text) {
+    if (a.Port == nullptr) return;
+    a.Port->SetStatus(text);
+    a.MessageShownNanoseconds = std::max<int64_t>(CaptureClockNanoseconds(), 1);
+    a.Log.WriteNow("MESSAGE", text);
+}
+
+void ShowSignalStatus(App& a, const std::string& text) {
+    a.SignalStatus = text;
+    if (a.Port == nullptr) return;
+    const int64_t hold = int64_t{kMessageHoldSeconds} * 1000000000;
+    if (a.MessageShownNanoseconds != 0 &&
+        CaptureClockNanoseconds() - a.MessageShownNanoseconds < hold) {
+        return;
+    }
+    a.MessageShownNanoseconds = 0;
+    a.Port->SetStatus(text);
+}
+
 void WatchWriteFailures(App& a) {
     a.Log.WriteFailed = [&a](const std::string& failure) { ReportWithoutStopping(a, failure); };
     // The live chain has already written the CAPTURE line and stderr's.
-    a.Chain.ShowProblem = [&a](const std::string& problem) { ShowInTitle(a, problem); };
+    a.Chain.ShowProblem = [&a](const std::string& problem) { ShowProblem(a, problem); };
 }
 
 std::string CaptureSummary(const App& a) {
@@ -434,9 +535,12 @@ void WindowHost::PanelChanged(PanelId panel) { app_.Port->ShowPanel(panel); }
 
 void WindowHost::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) {
     std::string error;
-    if (!WriteCaptureBitmap(capture, CaptureBitmapName(millisecondsOfDay), error)) {
+    const std::string name = CaptureBitmapName(millisecondsOfDay);
+    if (!WriteCaptureBitmap(capture, name, error)) {
         ReportWithoutStopping(app_, "chart not saved: " + error);
+        return;
     }
+    ShowStatusMessage(app_, "Chart saved: " + AbsolutePath(name));
 }
 
 void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& record) {
@@ -459,17 +563,21 @@ int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
     a.Port->EnableControl(IDDEVICE, false);
     DeviceList chosen = a.Devices;
     chosen.Selected = ChosenEntry(a.Devices, a.Port->DeviceListIndex(), a.Port->DeviceListText());
+    const DeviceEntry* entry = SelectedEntry(chosen);
+    const std::string input = entry != nullptr ? entry->Name : "the default input";
     std::string message;
     if (!StartCapture(a.Engine, a.Sound->CreateSource(chosen), *a.Notifier, message)) {
-        if (!a.Engine.ErrorDetail.empty()) message += "\n(" + a.Engine.ErrorDetail + ")";
-        Tell(a, kDefaultCaption, message, MessageIcon::None);
-        EndMainWindow(a);
+        std::string line = "cannot start the capture from " + input + ": " + OneLine(message);
+        if (!a.Engine.ErrorDetail.empty()) {
+            message += "\n(" + a.Engine.ErrorDetail + ")";
+            line += " (" + OneLine(a.Engine.ErrorDetail) + ")";
+        }
+        a.Log.WriteNow("CAPTURE", line);
+        EndAfterCaptureFailure(a, line, message + "\n\n" + kStartHints);
         return 0;
     }
     a.Port->EnableControl(IDCAP, false);
-    const DeviceEntry* entry = SelectedEntry(chosen);
-    a.Log.WriteNow("CAPTURE", "capture started from " +
-                                  (entry != nullptr ? entry->Name : "the default input"));
+    a.Log.WriteNow("CAPTURE", "capture started from " + input);
     return 1;
 }
 
@@ -560,11 +668,14 @@ int ClearChartAction(App& a, WindowMessage, WParam, LParam) {
 int CaptureScreenAction(App& a, WindowMessage, WParam, LParam) {
     CaptureScreen(a.M);
     std::string error;
-    if (!WriteCaptureBitmap(a.M.Screen.CaptureSurface, CaptureBitmapName(LocalMillisecondsOfDay()),
-                            error)) {
+    const std::string name = CaptureBitmapName(LocalMillisecondsOfDay());
+    if (!WriteCaptureBitmap(a.M.Screen.CaptureSurface, name, error)) {
+        ShowStatusMessage(a, "chart not saved: " + error);
         Tell(a, kDefaultCaption, "The chart could not be saved:\n" + error,
              MessageIcon::Exclamation);
+        return 0;
     }
+    ShowStatusMessage(a, "Chart saved: " + AbsolutePath(name));
     return 0;
 }
 

@@ -58,6 +58,8 @@ enum class Cursor { Arrow, CrossHair };
 class WindowPort {
 public:
     virtual void SetTitle(const std::string& title) = 0;
+    // The status line under the client area: the latest message, kept until the next.
+    virtual void SetStatus(const std::string& text) = 0;
     // The text of an entry field.
     virtual std::string ControlText(int id) = 0;
     // A label's or entry field's new text (setting an entry's text does not notify; the
@@ -65,6 +67,8 @@ public:
     virtual void SetControlText(int id, const std::string& text) = 0;
     virtual void EnableControl(int id, bool enabled) = 0;
     virtual void SetMenuCheck(int id, bool checked) = 0;
+    // Ticks or clears a check box as a click would, without its command.
+    virtual void SetCheck(int id, bool checked) = 0;
     virtual void SetCursor(Cursor cursor) = 0;
     // The panel's buffer has changed: show it.
     virtual void ShowPanel(PanelId panel) = 0;
@@ -95,6 +99,22 @@ protected:
     ~CaptureSystem() = default;
 };
 
+// The window's controls as the command line presets them (the batch tool's chain options):
+// applied by the initialisation, before the window is first painted. Unset ones keep the
+// window's start-up state.
+struct WindowPresets {
+    bool LockFreqGiven = false, OffsetGiven = false, IntegrationGiven = false;
+    std::string LockFreqText;     // --lock-freq TEXT: the entry's text, as if typed
+    std::string OffsetText;       // --offset TEXT
+    std::string IntegrationText;  // --integration TEXT
+    int ClickPosition = -1;       // --click-position N [samples after the PPS edge]; -1: unset
+    bool NoBlank = false;         // --no-blank: "Blank RF click" cleared
+    bool Invert = false;          // --invert: "Inverted" ticked
+    bool SaveIq = false;          // --save-iq: "Save I,Q to file?" checked
+    bool SaveScreen = false;      // --save-screen: "Save screen to file?" checked
+    std::string Device;           // --device N|NAME: the device list's choice; "": the first
+};
+
 // What the command line adds to the window.
 struct AppOptions {
     bool Simulate = false;        // --simulate: the simulator heads the device list
@@ -102,6 +122,7 @@ struct AppOptions {
     std::string PlayPath;         // --play FILE.wav
     std::string RecordPath;       // --record FILE.wav
     std::string LogPath;          // --log-readouts FILE
+    WindowPresets Presets;
 };
 
 struct App;
@@ -156,6 +177,12 @@ struct App {
     // The first stop signal (SIGINT, SIGTERM, SIGHUP), 0 before one: from then on no box waits
     // for the user, who may not be there; what a box would say goes to stderr instead.
     int StopSignal = 0;
+    // The program's exit status: 1 once the window ends because the capture failed (Start, or
+    // a block that could not be handed back), else 0.
+    int ExitStatus = 0;
+    // The status line: a message holds it against the signal status for kMessageHoldSeconds.
+    int64_t MessageShownNanoseconds = 0;  // [ns, capture clock] 0: no message yet
+    std::string SignalStatus;             // the latest signal status, shown when free
     BlockTiming Timing;
 
     App() = default;
@@ -177,7 +204,8 @@ void DeliverMouseMove(App& a, int x, int y);
 void DeliverLeftButton(App& a, int x, int y);
 
 // Ends the window: the close-time work once, then the window is destroyed. Every way out
-// comes here: the close box, End, a failed Start, a block that cannot be handed back.
+// comes here: the close box, End, a failed Start, a block that cannot be handed back (those
+// two set ExitStatus to 1 first).
 void EndMainWindow(App& a);
 
 // A stop signal has arrived: boxes waiting for the user close, and the window ends as the close
@@ -190,8 +218,20 @@ void CaptureSourceStopped(App& a);
 // Sets the title, and logs it.
 void SetWindowTitle(App& a, const std::string& title);
 
+// How long a message keeps the status line from the signal status [s].
+constexpr int kMessageHoldSeconds = 10;
+
+// A message for the user on the status line, logged as a MESSAGE line; it stays until the next
+// message, or until the signal status replaces it after kMessageHoldSeconds.
+void ShowStatusMessage(App& a, const std::string& text);
+// The chain's signal status on the status line (not logged here: the chain's host logs it),
+// unless a message shown in the last kMessageHoldSeconds is still there: then it waits for
+// the next call after that.
+void ShowSignalStatus(App& a, const std::string& text);
+
 // From here on, the first failed write of the read-out log and of the recording is reported
-// when it happens, on stderr and in the title, while the measurement goes on.
+// when it happens, on stderr, in the title and on the status line, while the measurement goes
+// on.
 void WatchWriteFailures(App& a);
 
 // The control actions (exposed for the window's routing and for tests).

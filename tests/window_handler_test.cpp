@@ -19,6 +19,7 @@
 #include "app/recording_mixer.h"
 #include "files/iq_file.h"
 #include "tests/capture_fakes.h"
+#include "tests/readouts.h"
 #include "tests/test_files.h"
 
 namespace qv {
@@ -29,6 +30,8 @@ namespace {
 class FakeWindow final : public WindowPort {
 public:
     std::string title = kMainTitle;
+    std::string status;
+    std::map<int, bool> checks = {{IDBLANKRF, true}, {IDINVERT, false}};
     std::map<int, std::string> texts = {
         {IDLOCKFREQ, "1700.0"}, {IDOFFSET, "0.0000000000000000000"}, {IDINTTIME, "3"}};
     std::map<int, bool> disabled, menuChecks;
@@ -48,10 +51,12 @@ public:
     int panelsShown = 0;
 
     void SetTitle(const std::string& t) override { title = t; }
+    void SetStatus(const std::string& text) override { status = text; }
     std::string ControlText(int id) override { return texts[id]; }
     void SetControlText(int id, const std::string& text) override { texts[id] = text; }
     void EnableControl(int id, bool enabled) override { disabled[id] = !enabled; }
     void SetMenuCheck(int id, bool checked) override { menuChecks[id] = checked; }
+    void SetCheck(int id, bool checked) override { checks[id] = checked; }
     void SetCursor(Cursor c) override { cursor = c; }
     void ShowPanel(PanelId) override { ++panelsShown; }
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon) override {
@@ -464,10 +469,19 @@ TEST_F(WindowHandler, EveryWayOutDoesTheCloseTimeWorkOnce) {
             case Way::EndBeforeStart:
                 SendCommand(a, IDEND);
                 break;
-            case Way::FailedStart:
-                EXPECT_EQ(w.messages, (std::vector<std::string>{
-                                          "GPS QuorVelle: No suitable device found\n(unplugged)"}));
+            case Way::FailedStart: {
+                // The failure, then what to try instead.
+                ASSERT_EQ(w.messages.size(), 1u);
+                const std::string& box = w.messages[0];
+                EXPECT_EQ(box.rfind("GPS QuorVelle: No suitable device found\n(unplugged)\n\n", 0),
+                          0u)
+                    << box;
+                for (const char* hint : {"--simulate", "--play FILE.wav", "Setup/Input",
+                                         "quorvelle-batch --list-devices"}) {
+                    EXPECT_NE(box.find(hint), std::string::npos) << hint;
+                }
                 break;
+            }
             case Way::FailedHandBack: {
                 CaptureBlock forged;
                 MainDialogCallback(a, WindowMessage::CaptureBlock, 0,
@@ -479,6 +493,9 @@ TEST_F(WindowHandler, EveryWayOutDoesTheCloseTimeWorkOnce) {
         }
         EXPECT_EQ(w.destroyed, 1);
         EXPECT_TRUE(a.CloseWorkDone);
+        // Only a failed capture is a failure of the program.
+        const bool failed = way == Way::FailedStart || way == Way::FailedHandBack;
+        EXPECT_EQ(a.ExitStatus, failed ? 1 : 0);
         int iqFiles = 0;
         for (const auto& entry : std::filesystem::directory_iterator(here.Dir())) {
             iqFiles += entry.path().filename().string().rfind("IQfile ", 0) == 0;
@@ -625,6 +642,73 @@ TEST_F(WindowHandler, LogOrRecordingThatCannotBeWrittenIsShownInTheTitleAtOnce) 
               std::string(kMainTitle) + " - rec.wav: cannot write: No space left on device");
 }
 
+// The status line keeps what used to flash by in the title: each message stays until the next,
+// is logged as MESSAGE, and holds the line against the signal status for a while. The title
+// keeps its own hover texts meanwhile.
+TEST_F(WindowHandler, StatusLineKeepsTheMessagesAndLogsThem) {
+    const std::string log = folder.Path("log.tsv");
+    std::string error;
+    ASSERT_TRUE(app.Log.Open(log, LogStart::Append, true, error)) << error;
+    Init();
+    EXPECT_EQ(window.status, "") << "nothing to say at a normal start";
+
+    // The recording mixer cannot be started: no mixer on the PATH.
+    const char* path = std::getenv("PATH");
+    const std::string oldPath = path != nullptr ? path : "";
+    setenv("PATH", folder.Path("no-bin").c_str(), 1);
+    testing::internal::CaptureStderr();
+    SendCommand(app, IDINPUT);
+    testing::internal::GetCapturedStderr();
+    setenv("PATH", oldPath.c_str(), 1);
+    const std::string mixer = window.status;
+    EXPECT_EQ(mixer.rfind("Input: ", 0), 0u) << mixer;
+    DeliverMouseMove(app, 200, 530);  // the hover title replaces the title, not the status
+    EXPECT_EQ(window.title, kHoverTitle);
+    EXPECT_EQ(window.status, mixer);
+
+    // "Capture screen" says where the chart went, as an absolute path.
+    SendCommand(app, IDCAPTURESCREEN);
+    const std::string saved = window.status;
+    ASSERT_EQ(saved.rfind("Chart saved: " + folder.Dir() + "/", 0), 0u) << saved;
+    EXPECT_TRUE(std::filesystem::exists(saved.substr(saved.find('/'))));
+
+    // The signal status waits while a message is fresh, then takes the line, unlogged.
+    ShowSignalStatus(app, "PPS: none");
+    EXPECT_EQ(window.status, saved);
+    app.MessageShownNanoseconds -= int64_t{kMessageHoldSeconds} * 1000000000;
+    ShowSignalStatus(app, "PPS: ok");
+    EXPECT_EQ(window.status, "PPS: ok");
+    ShowSignalStatus(app, "PPS: ok, click: ok");
+    EXPECT_EQ(window.status, "PPS: ok, click: ok");
+
+    // A warning and the input's end are messages again; End writes the I/Q file and says where.
+    testing::internal::CaptureStderr();
+    window.texts[IDLOCKFREQ] = "nan";
+    sound.totalFrames = 1000;
+    SendCommand(app, IDCAP);
+    EXPECT_EQ(window.status.rfind("warning: lock frequency \"nan\"", 0), 0u) << window.status;
+    Process(1000);
+    CaptureBlock* block = nullptr;
+    ASSERT_EQ(queue.Next(block, std::chrono::seconds(5)), BlockQueue::Wait::Stopped);
+    CaptureSourceStopped(app);
+    EXPECT_EQ(window.status, "the input has ended; End saves the results");
+    SendCommand(app, IDSAVEIQ);
+    SendCommand(app, IDEND);
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(IqFiles().size(), 1u);
+    const std::string written = "I/Q file written: " + folder.Path(IqFiles()[0]);
+    EXPECT_EQ(window.status, written);
+    EXPECT_NE(err.find("quorvelle: " + written + "\n"), std::string::npos) << err;
+    EXPECT_EQ(app.ExitStatus, 0);
+
+    const std::vector<std::string> messages = LogTexts(log, "MESSAGE");
+    ASSERT_EQ(messages.size(), 5u) << ::testing::PrintToString(messages);
+    EXPECT_EQ(messages[0], mixer);
+    EXPECT_EQ(messages[1], saved);
+    EXPECT_EQ(messages[3], "the input has ended; End saves the results");
+    EXPECT_EQ(messages[4], written);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Stop signals and more than one window
 
@@ -644,7 +728,15 @@ TEST_F(WindowHandler, StopSignalsCloseTheBoxAndEndTheProgramOnce) {
     EXPECT_EQ(window.messages.size(), 1u);
     EXPECT_EQ(window.destroyed, 1);
     EXPECT_EQ(app.StopSignal, SIGTERM);
-    EXPECT_EQ(err, "quorvelle: SIGTERM: ending the program\n");
+    // The failed Start still fails the program; stderr names the input and the reason.
+    EXPECT_EQ(app.ExitStatus, 1);
+    EXPECT_EQ(err.rfind("quorvelle: cannot start the capture from Line In: No suitable device "
+                        "found (unplugged)\nquorvelle: SIGTERM: ending the program\nquorvelle: "
+                        "I/Q file written: " +
+                            folder.Dir(),
+                        0),
+              0u)
+        << err;
     EXPECT_EQ(IqFiles().size(), 1u);
     StopSignalArrived(app, SIGTERM);  // after the end: nothing more
     EXPECT_EQ(window.destroyed, 1);
@@ -762,6 +854,66 @@ TEST(RecordingMixer, PrefersPavucontrolThenAlsamixerInATerminal) {
     EXPECT_NE(error.find("cannot start"), std::string::npos);
 }
 
+// The batch tool's chain options preset the window: entry texts before --simulate (after it
+// --lock-freq is the simulated click's), check boxes, menu items, click position and device,
+// all in place when the initialisation ends, before the window is first painted.
+TEST_F(WindowHandler, CommandLinePresetsTheControlsBeforeTheFirstPaint) {
+    std::vector<std::string> args = {"quorvelle",   "--lock-freq",   "1234.5",
+                                     "--offset",    "0.25",          "--integration",
+                                     "7",           "--no-blank",    "--invert",
+                                     "--save-iq",   "--save-screen", "--simulate",
+                                     "--lock-freq", "1000",          "--click-position",
+                                     "40",          "--device",      "line"};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    bool help = false;
+    std::string error;
+    ASSERT_TRUE(
+        ParseAppOptions(static_cast<int>(argv.size()), argv.data(), app.Options, help, error))
+        << error;
+    EXPECT_EQ(app.Options.Simulator.LockFreqHz, 1000);
+
+    Init();
+    EXPECT_EQ(window.panelsShown, 0) << "presets are in before the first paint";
+    EXPECT_EQ(window.texts[IDLOCKFREQ], "1234.5");
+    EXPECT_EQ(window.texts[IDOFFSET], "0.25");
+    EXPECT_EQ(window.texts[IDINTTIME], "7");
+    EXPECT_EQ(app.M.Lock.OffsetStep, 0.25L / 8000) << "read by the initialisation";
+    EXPECT_EQ(app.M.Params.IntegrationSeconds, 7);
+    EXPECT_EQ(app.M.Lock.ClickPosition, 40);
+    EXPECT_EQ(app.M.Params.BlankRfClickFlag, -1);
+    EXPECT_FALSE(window.checks[IDBLANKRF]);
+    EXPECT_EQ(app.M.Params.InvertFlag, 1);
+    EXPECT_TRUE(window.checks[IDINVERT]);
+    EXPECT_EQ(app.M.Params.SaveIqFlag, 1);
+    EXPECT_EQ(app.M.Params.SaveScreenFlag, 1);
+    EXPECT_TRUE(window.menuChecks[IDSAVEIQ]);
+    EXPECT_TRUE(window.menuChecks[IDSAVESCREEN]);
+    ASSERT_EQ(window.deviceNames.size(), 2u) << "the simulator, then the sound card";
+    EXPECT_EQ(window.deviceIndex, 1);
+    EXPECT_EQ(window.status, "");
+
+    // The boxes' next clicks turn them back; Start reads the preset lock frequency.
+    SendCommand(app, IDBLANKRF);
+    EXPECT_EQ(app.M.Params.BlankRfClickFlag, 1);
+    SendCommand(app, IDCAP);
+    EXPECT_EQ(app.M.Params.LockFrequency, 1234.5);
+    EXPECT_EQ(sound.chosenEntry, 1);
+
+    // A device the list does not hold: said on the status line and stderr, the first entry kept.
+    OtherWindow other;
+    other.A.Options.Presets.Device = "nothing like it";
+    testing::internal::CaptureStderr();
+    MainDialogCallback(other.A, WindowMessage::InitDialog, 0, 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(other.Window.deviceIndex, 0);
+    EXPECT_EQ(other.Window.status.rfind("--device nothing like it: ", 0), 0u)
+        << other.Window.status;
+    EXPECT_NE(err.find("--device nothing like it"), std::string::npos) << err;
+    EXPECT_TRUE(other.Window.checks[IDBLANKRF]) << "no other preset given, none applied";
+    EXPECT_EQ(other.Window.texts[IDLOCKFREQ], "1700.0");
+}
+
 TEST(AppOptions, SimulatorLengthIsRefusedSinceTheWindowsSimulatorRunsUntilEnd) {
     for (std::string seconds : {"--seconds", "--seconds=30"}) {
         std::string simulate = "--simulate", value = "30", program = "quorvelle";
@@ -796,6 +948,10 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
     for (const auto& bad : {std::vector<std::string>{"--bogus"},
                             {"--play"},
                             {"--record", ""},
+                            {"--click-position", "8000"},
+                            {"--click-position", "-1"},
+                            {"--device", ""},
+                            {"--simulate", "--lock-freq", "abc"},
                             {"--ppm", "3"},
                             {"--simulate", "--ppm", "x"}}) {
         AppOptions fresh;

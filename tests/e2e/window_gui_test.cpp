@@ -29,9 +29,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Client-area geometry [pixels]; the X window is the client area with the menu bar above it.
-constexpr int kMenuBarHeight = 25;
-constexpr int kWindowWidth = 785, kWindowHeight = 540 + kMenuBarHeight;
+// Client-area geometry [pixels]; the X window is the client area with the menu bar above it
+// and the status line below it.
+constexpr int kMenuBarHeight = 25, kStatusLineHeight = 20;
+constexpr int kWindowWidth = 785, kWindowHeight = 540 + kMenuBarHeight + kStatusLineHeight;
 constexpr int kScreenWidth = 1024, kScreenHeight = 768;  // the private server's
 struct Rect {
     int X, Y, W, H;
@@ -370,14 +371,14 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
 
     // The log: well-formed lines, every read-out present, one frequency error a second.
     const std::regex time(R"(\d\d:\d\d:\d\d\.\d\d\d)");
-    const std::vector<std::string> names = {"IDFREQERROR",   "IDTIMINGERROR", "IDAUDIOLEVEL",
-                                            "IDLOCKFREQOUT", "IDCLICKPHASE",  "IDCLICKLEVEL",
-                                            "IDCLICKPEAK",   "TITLE",         "CAPTURE"};
+    const std::vector<std::string> names = {
+        "IDFREQERROR",  "IDTIMINGERROR", "IDAUDIOLEVEL", "IDLOCKFREQOUT", "IDCLICKPHASE",
+        "IDCLICKLEVEL", "IDCLICKPEAK",   "TITLE",        "CAPTURE",       "MESSAGE"};
     for (const LogLine& l : ReadLog(Log())) {
         EXPECT_TRUE(std::regex_match(l.Time, time)) << l.Time << "\t" << l.Name << "\t" << l.Text;
         EXPECT_NE(std::find(names.begin(), names.end(), l.Name), names.end()) << l.Name;
     }
-    for (size_t i = 0; i + 2 < names.size(); ++i) {
+    for (size_t i = 0; i + 3 < names.size(); ++i) {
         EXPECT_FALSE(LogTexts(Log(), names[i]).empty()) << names[i];
     }
     const std::vector<std::string> freq = LogTexts(Log(), "IDFREQERROR");
