@@ -484,9 +484,10 @@ void SetWindowTitle(App& a, const std::string& title) {
 
 void ShowStatusMessage(App& a, const std::string& text) {
     if (a.Port == nullptr) return;
-    a.Port->SetStatus(text);
+    const std::string line = OneLine(text);  // one line on the status line and in the log
+    a.Port->SetStatus(line);
     a.MessageShownNanoseconds = std::max<int64_t>(CaptureClockNanoseconds(), 1);
-    a.Log.WriteNow("MESSAGE", text);
+    a.Log.WriteNow("MESSAGE", line);
 }
 
 void ShowSignalStatus(App& a, const std::string& text) {

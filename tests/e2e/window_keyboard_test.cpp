@@ -1,0 +1,165 @@
+// The window program under a private X server, driven by the keyboard: Tab order through the
+// controls and out of the magnification options, Alt+S and Enter, presets from the command
+// line, messages on the status line, and the exit status of a Start that fails.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/private_display.h"
+#include "tests/readouts.h"
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+
+namespace qv {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kMenuBarHeight = 25;  // [pixels] above the client area
+
+class WindowKeyboard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(x_.Start(error)) << "cannot start a private X server: " << error;
+    }
+
+    // Starts the window program in the test's folder and waits for its window, then gives it
+    // the keyboard.
+    void Launch(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), QUORVELLE_BIN};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string error;
+        ASSERT_TRUE(app_.Start(argv, x_.Environment(), folder_.Path("app.out"),
+                               folder_.Path("app.err"), error))
+            << error;
+        ASSERT_TRUE(WaitFor([&] { return !(window_ = Windows().front()).empty(); }, 20s))
+            << "no window titled \"GPS QuorVelle\" appeared\n"
+            << AppErr();
+        XOrFail({"xdotool", "windowfocus", "--sync", window_});
+    }
+
+    // Visible windows titled "GPS QuorVelle" (the main window first: it was there first), or
+    // one empty name.
+    std::vector<std::string> Windows() {
+        std::string ids;
+        x_.Run({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
+        std::vector<std::string> found;
+        std::istringstream in(ids);
+        for (std::string id; in >> id;) found.push_back(id);
+        if (found.empty()) found.push_back("");
+        return found;
+    }
+
+    void XOrFail(const std::vector<std::string>& argv) {
+        std::string out;
+        ASSERT_EQ(x_.Run(argv, out), 0) << argv[1] << ": " << x_.LastError() << AppErr();
+    }
+    // Keys to the focused window, each as often as asked ("Tab", 6).
+    void Keys(const std::string& key, int times = 1) {
+        std::vector<std::string> argv = {"xdotool", "key", "--delay", "20"};
+        for (int i = 0; i < times; ++i) argv.push_back(key);
+        ASSERT_NO_FATAL_FAILURE(XOrFail(argv));
+    }
+
+    std::string Title() {
+        std::string title;
+        x_.Run({"xdotool", "getwindowname", window_}, title);
+        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) title.pop_back();
+        return title;
+    }
+
+    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+        const auto giveUp = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (!app_.Running()) return condition();
+            if (std::chrono::steady_clock::now() > giveUp) return false;
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    }
+
+    std::string Log() const { return folder_.Path("readouts.tsv"); }
+    std::vector<std::string> Messages() const { return LogTexts(Log(), "MESSAGE"); }
+    std::string AppErr() const { return "program's stderr:\n" + FileText(folder_.Path("app.err")); }
+
+    TestFolder folder_;
+    PrivateXServer x_;
+    ChildProcess app_;
+    std::string window_;
+};
+
+}  // namespace
+
+// Tab walks the controls in table order from Start (which has the focus first), skipping "/1",
+// leaves the magnification options for the device list and wraps round to Start; Shift+Tab
+// walks back. Space presses what has the focus: here "Capture screen" (its message on the
+// status line and in the log) and "Blank RF click", which --no-blank cleared at start-up.
+TEST_F(WindowKeyboard, TabFollowsTheControlTableAndWrapsRound) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--no-blank", "--log-readouts", Log()}));
+
+    // Start, End, Reset All, Clear V-scope, Clear display, Fix offset, Capture screen.
+    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 6));
+    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    ASSERT_TRUE(WaitFor([&] { return Messages().size() == 1; }, 5s)) << FileText(Log());
+    const std::string saved = Messages()[0];
+    ASSERT_EQ(saved.rfind("Chart saved: " + folder_.Dir() + "/", 0), 0u) << saved;
+    EXPECT_TRUE(std::filesystem::exists(saved.substr(saved.find('/'))));
+
+    // Lock frequency, offset, integration time, then "Blank RF click": preset off, now on.
+    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 4));
+    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    EXPECT_TRUE(WaitFor([&] { return Title() == "1"; }, 5s)) << Title();
+
+    // Inverted, /10, /100, /1000, the device list, then round through all 16 stops to
+    // "Blank RF click" again.
+    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 16));
+    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    EXPECT_TRUE(WaitFor([&] { return Title() == "-1"; }, 5s))
+        << "the focus did not come round to \"Blank RF click\": " << Title();
+
+    // Back over the three entries to "Capture screen".
+    ASSERT_NO_FATAL_FAILURE(Keys("shift+Tab", 4));
+    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    EXPECT_TRUE(WaitFor([&] { return Messages().size() == 2; }, 5s)) << FileText(Log());
+
+    // Alt+S opens "Setup" with "Save I,Q to file?" chosen; Enter ticks it. End (Tab from
+    // "Capture screen" round to it) then writes the I/Q file and says where.
+    ASSERT_NO_FATAL_FAILURE(Keys("alt+s"));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_NO_FATAL_FAILURE(Keys("Return"));
+    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 11));  // entries, boxes, options, list, Start, End
+    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    ASSERT_EQ(app_.Wait(20s), 0) << AppErr();
+    const std::vector<std::string> messages = Messages();
+    ASSERT_EQ(messages.size(), 3u) << FileText(Log());
+    EXPECT_EQ(messages[2].rfind("I/Q file written: " + folder_.Dir() + "/IQfile ", 0), 0u)
+        << messages[2];
+    EXPECT_NE(FileText(folder_.Path("app.err")).find(messages[2]), std::string::npos) << AppErr();
+}
+
+// A Start that fails (here the recording to play has gone since start-up) shows the failure
+// with what to try, and once the box is closed the program ends with exit status 1 and one
+// stderr line naming the input and the reason.
+TEST_F(WindowKeyboard, FailedStartEndsWithStatusOne) {
+    const std::string wav = folder_.Path("gone.wav");
+    WriteWavFile(wav, std::vector<Frame>(8000));
+    ASSERT_NO_FATAL_FAILURE(Launch({"--play", wav, "--log-readouts", Log()}));
+    std::filesystem::remove(wav);
+    ASSERT_NO_FATAL_FAILURE(Keys("space"));  // Start has the focus
+    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 10s)) << "no message box";
+    ASSERT_NO_FATAL_FAILURE(Keys("Return"));
+    EXPECT_EQ(app_.Wait(20s), 1) << AppErr();
+    const std::string err = FileText(folder_.Path("app.err"));
+    EXPECT_NE(err.find("quorvelle: cannot start the capture from "), std::string::npos) << err;
+    EXPECT_NE(err.find("gone.wav"), std::string::npos) << err;
+}
+
+}  // namespace qv
