@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 RUN_DIR ?= quorvelle-run
 JOBS ?= 2
 
-.PHONY: all deps configure build run test check bench sanitize format format-check clean
+.PHONY: all deps configure build run test check package bench sanitize format format-check clean
 
 all: build
 
@@ -31,6 +31,10 @@ test: build
 # no Xvfb, no PulseAudio, no runs of the built programs.
 check: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) -L '^unit$$'
+
+# The Debian package, $(BUILD_DIR)/quorvelle_VERSION_ARCH.deb, from a build installed to /usr.
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 bench: build
 	$(BUILD_DIR)/quorvelle_bench

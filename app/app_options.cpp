@@ -44,13 +44,17 @@ int ParsePresetOption(int argc, char** argv, int& i, const bool simulate, Window
 
 }  // namespace
 
-bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std::string& error) {
+bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, bool& version,
+                     std::string& error) {
     help = false;
+    version = false;
     bool simulatorOptions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             help = true;
+        } else if (arg == "--version") {
+            version = true;
         } else if (arg == "--simulate") {
             options.Simulate = true;
         } else if (arg == "--play") {
@@ -71,7 +75,7 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, std
             const int taken = ParseSimulatorOption(argc, argv, i, options.Simulator, error);
             if (taken < 0) return false;
             if (taken == 0) {
-                error = "unknown option \"" + arg + "\" (--help lists them)";
+                error = "unknown option " + arg;
                 return false;
             }
             --i;  // ParseSimulatorOption moved past the value
@@ -104,6 +108,7 @@ std::string AppUsage() {
            "  --record FILE.wav      record every captured frame to FILE.wav\n"
            "  --log-readouts FILE    append every read-out and title change to FILE\n"
            "  --help                 show this text\n"
+           "  --version              show the program's version\n"
            "\n"
            "The window's controls at start (as quorvelle-batch spells them; with none, as\n"
            "always):\n"

@@ -6,6 +6,7 @@
 #include "app/fltk_window.h"
 #include "capture/portaudio_input.h"
 #include "capture/recorder.h"
+#include "common/command_line.h"
 #include "files/wav_file.h"
 
 namespace qv {
@@ -34,14 +35,18 @@ private:
 // The program: options checked and files opened before any window, then the window.
 int RunWindowProgram(int argc, char** argv) {
     App app;
-    bool help = false;
+    bool help = false, version = false;
     std::string error;
-    if (!ParseAppOptions(argc, argv, app.Options, help, error)) {
-        std::cerr << "quorvelle: " << error << "\n";
+    if (!ParseAppOptions(argc, argv, app.Options, help, version, error)) {
+        std::cerr << UsageErrorLine("quorvelle", error);
         return 2;
     }
     if (help) {
         std::cout << AppUsage();
+        return 0;
+    }
+    if (version) {
+        std::cout << VersionLine("quorvelle");
         return 0;
     }
     const AppOptions& o = app.Options;

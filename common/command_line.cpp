@@ -72,4 +72,12 @@ bool ParseSeconds(const std::string& text, double maxSeconds, double& seconds) {
     return true;
 }
 
+std::string VersionLine(const std::string& program) {
+    return program + " " + QUORVELLE_VERSION + "\n";
+}
+
+std::string UsageErrorLine(const std::string& program, const std::string& error) {
+    return program + ": " + error + " (see --help)\n";
+}
+
 }  // namespace qv

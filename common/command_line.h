@@ -27,4 +27,11 @@ bool ParsePlainNumber(const std::string& text, double& value);
 // finite and within the range of a double.
 bool ParseSeconds(const std::string& text, double maxSeconds, double& seconds);
 
+// "PROGRAM VERSION\n", what --version prints; the version is the build's project version.
+std::string VersionLine(const std::string& program);
+
+// "PROGRAM: ERROR (see --help)\n": a usage error is this one line; the usage text itself is
+// printed only by --help.
+std::string UsageErrorLine(const std::string& program, const std::string& error);
+
 }  // namespace qv

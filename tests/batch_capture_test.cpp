@@ -49,7 +49,7 @@ TEST(BatchCaptureUsage, CaptureOptionsOutOfPlaceAreUsageErrors) {
     for (const std::vector<std::string>& args : cases) {
         ToolRun r = RunBatchTool(args);
         EXPECT_EQ(r.Status, 2) << args[0] << " " << args[1] << ": " << r.Err;
-        EXPECT_NE(r.Err.find("usage: quorvelle-batch"), std::string::npos);
+        EXPECT_TRUE(IsUsageErrorLine(r.Err, "quorvelle-batch")) << r.Err;
     }
     ToolRun help = RunBatchTool({"--help"});
     EXPECT_NE(help.Out.find("--list-devices"), std::string::npos);
@@ -69,8 +69,7 @@ TEST(BatchCaptureUsage, OptionsTheModeWouldIgnoreAreUsageErrorsThatSayWhy) {
     for (const auto& [args, reason] : cases) {
         ToolRun r = RunBatchTool(args);
         EXPECT_EQ(r.Status, 2) << reason;
-        EXPECT_EQ(r.Err.rfind("quorvelle-batch: " + reason + "\n\nusage: quorvelle-batch", 0), 0u)
-            << r.Err;
+        EXPECT_EQ(r.Err, "quorvelle-batch: " + reason + " (see --help)\n");
     }
     EXPECT_EQ(RunBatchTool({"--quiet", "--list-devices"}).Status, 0);
 }

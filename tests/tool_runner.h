@@ -76,6 +76,13 @@ inline ToolRun RunSimulatorTool(std::vector<std::string> args) {
     return RunInProcess(RunSimTool, "quorvelle-sim", std::move(args));
 }
 
+// A usage error as every program prints it: one line "PROGRAM: WHAT (see --help)", and no
+// usage text, which only --help prints.
+inline bool IsUsageErrorLine(const std::string& err, const std::string& program) {
+    return err.starts_with(program + ": ") && err.ends_with(" (see --help)\n") &&
+           err.find('\n') == err.size() - 1;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Child processes
 

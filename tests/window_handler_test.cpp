@@ -866,10 +866,10 @@ TEST_F(WindowHandler, CommandLinePresetsTheControlsBeforeTheFirstPaint) {
                                      "40",          "--device",      "line"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
-    bool help = false;
+    bool help = false, version = false;
     std::string error;
-    ASSERT_TRUE(
-        ParseAppOptions(static_cast<int>(argv.size()), argv.data(), app.Options, help, error))
+    ASSERT_TRUE(ParseAppOptions(static_cast<int>(argv.size()), argv.data(), app.Options, help,
+                                version, error))
         << error;
     EXPECT_EQ(app.Options.Simulator.LockFreqHz, 1000);
 
@@ -919,9 +919,10 @@ TEST(AppOptions, SimulatorLengthIsRefusedSinceTheWindowsSimulatorRunsUntilEnd) {
         std::string simulate = "--simulate", value = "30", program = "quorvelle";
         char* argv[] = {program.data(), simulate.data(), seconds.data(), value.data()};
         AppOptions o;
-        bool help = false;
+        bool help = false, version = false;
         std::string error;
-        EXPECT_FALSE(ParseAppOptions(seconds == "--seconds" ? 4 : 3, argv, o, help, error));
+        EXPECT_FALSE(
+            ParseAppOptions(seconds == "--seconds" ? 4 : 3, argv, o, help, version, error));
         EXPECT_EQ(error, "--seconds does not apply to the window: the simulator runs until End");
     }
     EXPECT_EQ(AppUsage().find("--seconds"), std::string::npos) << "nor offered by --help";
@@ -929,11 +930,13 @@ TEST(AppOptions, SimulatorLengthIsRefusedSinceTheWindowsSimulatorRunsUntilEnd) {
 }
 
 TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
-    auto parse = [](std::vector<std::string> args, AppOptions& o, bool& help, std::string& error) {
+    bool version = false;
+    auto parse = [&version](std::vector<std::string> args, AppOptions& o, bool& help,
+                            std::string& error) {
         args.insert(args.begin(), "quorvelle");
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
-        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, help, error);
+        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, help, version, error);
     };
     AppOptions o;
     bool help = false;
@@ -945,6 +948,10 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
     EXPECT_EQ(o.LogPath, "log.tsv");
     ASSERT_TRUE(parse({"--help"}, o, help, error));
     EXPECT_TRUE(help);
+    EXPECT_FALSE(version);
+    ASSERT_TRUE(parse({"--simulate", "--version"}, o, help, error));
+    EXPECT_TRUE(version);
+    EXPECT_FALSE(help);
     for (const auto& bad : {std::vector<std::string>{"--bogus"},
                             {"--play"},
                             {"--record", ""},

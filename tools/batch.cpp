@@ -27,10 +27,10 @@ namespace qv {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quorvelle-batch [OPTIONS] INPUT.wav\n"
-    "       quorvelle-batch [OPTIONS] --simulate SECONDS [SIMULATOR OPTIONS]\n"
-    "       quorvelle-batch [OPTIONS] --capture [--device N|NAME] [--seconds S]\n"
-    "       quorvelle-batch --list-devices\n"
+    "Usage: quorvelle-batch [OPTIONS] INPUT.wav\n"
+    "  or:  quorvelle-batch [OPTIONS] --simulate SECONDS [SIMULATOR OPTIONS]\n"
+    "  or:  quorvelle-batch [OPTIONS] --capture [--device N|NAME] [--seconds S]\n"
+    "  or:  quorvelle-batch --list-devices\n"
     "\n"
     "Runs the measurement chain over a stereo 8000 Hz recording (RF left, PPS right) or over\n"
     "the built-in signal simulator, as fast as the processor allows. Times of day are stream\n"
@@ -58,6 +58,7 @@ constexpr const char* kUsage =
     "                         three panels as the window would show them\n"
     "  --quiet                no progress output\n"
     "  --help                 this text\n"
+    "  --version              the program's version\n"
     "\n"
     "Every output is checked before the first frame is read; an output that is the input or\n"
     "another output is a usage error.\n"
@@ -96,7 +97,7 @@ std::string Usage() {
     return usage;
 }
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 // Batch options; `i` points at the option and is left at its last consumed argument.
 ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std::string& error) {
@@ -138,6 +139,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     if (arg == "--invert") return o.Chain.Entries.InvertFlag = 1, ParseResult::Run;
     if (arg == "--quiet") return o.Chain.Quiet = true, ParseResult::Run;
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
+    if (arg == "--version") return ParseResult::Version;
     if (arg == "--simulate") {
         if (!value(text)) return ParseResult::Error;
         // The seconds are a simulator option of their own; reuse its checks.
@@ -301,15 +303,19 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         out << Usage() << "\nSimulator options:\n" << SimulatorOptionsHelp();
         return 0;
     }
+    if (parsed == ParseResult::Version) {
+        out << VersionLine("quorvelle-batch");
+        return 0;
+    }
     if (parsed == ParseResult::Error) {
-        err << "quorvelle-batch: " << error << "\n\n" << Usage();
+        err << UsageErrorLine("quorvelle-batch", error);
         return 2;
     }
     // Two names for one file would destroy a recording or mix two outputs.
     if (!o.Capture.ListDevices &&
         !CheckNoFileTwice(o.Chain, o.Capture.RecordPath,
                           o.Input.empty() ? o.Capture.PlayPath : o.Input, error)) {
-        err << "quorvelle-batch: " << error << "\n\n" << Usage();
+        err << UsageErrorLine("quorvelle-batch", error);
         return 2;
     }
     if (o.Capture.Capture || o.Capture.ListDevices) {

@@ -7,6 +7,7 @@
 
 #include "capture/signal_simulator.h"
 #include "capture/simulator_options.h"
+#include "common/command_line.h"
 #include "files/wav_file.h"
 
 namespace qv {
@@ -16,14 +17,15 @@ namespace {
 constexpr long long kWriteBlockFrames = 8192;  // [frames] simulated and written at a time
 
 constexpr const char* kUsage =
-    "usage: quorvelle-sim [OPTIONS] OUT.wav\n"
+    "Usage: quorvelle-sim [OPTIONS] OUT.wav\n"
     "\n"
     "Writes a simulated recording as a stereo 16-bit WAV file at 8000 frames per second: the\n"
     "radio receiver's audio (carrier, once-per-second click, noise) on the left channel and\n"
     "the GPS receiver's pulse-per-second on the right, as a sound card with the given clock\n"
     "error would record them.\n"
     "\n"
-    "  --help                 this text\n";
+    "  --help                 this text\n"
+    "  --version              the program's version\n";
 
 }  // namespace
 
@@ -38,6 +40,10 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         if (!optionsEnded) {
             if (arg == "--help" || arg == "-h") {
                 out << kUsage << SimulatorOptionsHelp();
+                return 0;
+            }
+            if (arg == "--version") {
+                out << VersionLine("quorvelle-sim");
                 return 0;
             }
             if (arg == "--") {
@@ -61,7 +67,7 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (error.empty() && outputPath.empty()) error = "no output file: give OUT.wav";
     if (!error.empty()) {
-        err << "quorvelle-sim: " << error << "\n\n" << kUsage << SimulatorOptionsHelp();
+        err << UsageErrorLine("quorvelle-sim", error);
         return 2;
     }
 

@@ -49,7 +49,7 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
         std::string Says;
     };
     for (const Case& c : std::vector<Case>{
-             {{"--frobnicate"}, 2, "unknown option \"--frobnicate\""},
+             {{"--frobnicate"}, 2, "quorvelle: unknown option --frobnicate (see --help)"},
              {{"--log-readouts"}, 2, "--log-readouts needs a value"},
              {{"--ppm", "5"}, 2, "need --simulate"},
              {{"--simulate", "--ppm", "lots"}, 2, "--ppm"},

@@ -1,0 +1,103 @@
+// `cmake --install` of this build into a folder of its own, as the Debian package is made: the
+// three programs answer --version from there, and the desktop entry, the icons and the man
+// pages are where a desktop and `man` look for them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+
+namespace qv {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Width and height from a PNG's IHDR chunk (big-endian, bytes 16..23); 0 x 0 when the file is
+// no PNG.
+std::pair<int, int> PngSize(const std::string& path) {
+    const std::string bytes = FileText(path);
+    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
+    auto word = [&](size_t at) {
+        int value = 0;
+        for (size_t k = 0; k < 4; ++k)
+            value = value * 256 + static_cast<unsigned char>(bytes[at + k]);
+        return value;
+    };
+    return {word(16), word(20)};
+}
+
+}  // namespace
+
+TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
+    TestFolder folder;
+    const std::string root = folder.Path("root");
+    const ToolRun install =
+        RunProgram({QUORVELLE_CMAKE, "--install", QUORVELLE_BUILD_DIR, "--prefix", "/usr"},
+                   {"DESTDIR=" + root}, folder.Path("install.out"), folder.Path("install.err"),
+                   std::chrono::seconds(60));
+    ASSERT_EQ(install.Status, 0) << install.Out << install.Err;
+    const std::string usr = root + "/usr";
+
+    // The three programs and nothing else (no test or benchmark programs), each answering
+    // --version with its name and the project's version, from the installed copy.
+    std::set<std::string> programs;
+    for (const fs::directory_entry& entry : fs::directory_iterator(usr + "/bin")) {
+        programs.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(programs, (std::set<std::string>{"quorvelle", "quorvelle-batch", "quorvelle-sim"}));
+    for (const std::string& program : programs) {
+        const ToolRun version =
+            RunProgram({usr + "/bin/" + program, "--version"}, {"DISPLAY="}, folder.Path("v.out"),
+                       folder.Path("v.err"), std::chrono::seconds(20));
+        EXPECT_EQ(version.Status, 0) << program << ": " << version.Err;
+        EXPECT_EQ(version.Out, program + " " + QUORVELLE_VERSION + "\n");
+        EXPECT_EQ(version.Err, "");
+    }
+    // A usage error from an installed program: one line, status 2.
+    const ToolRun unknown =
+        RunProgram({usr + "/bin/quorvelle-sim", "--foo", "x.wav"}, {}, folder.Path("u.out"),
+                   folder.Path("u.err"), std::chrono::seconds(20));
+    EXPECT_EQ(unknown.Status, 2);
+    EXPECT_EQ(unknown.Err, "quorvelle-sim: unknown option --foo (see --help)\n");
+
+    // The desktop entry starts the window with the installed icon, and passes the validator.
+    const std::string desktop = usr + "/share/applications/quorvelle.desktop";
+    const std::vector<std::string> lines = TextLines(desktop);
+    for (const char* line : {"Name=GPS QuorVelle", "Exec=quorvelle", "Icon=quorvelle"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+    const ToolRun validate =
+        RunProgram({"desktop-file-validate", desktop}, {}, folder.Path("d.out"),
+                   folder.Path("d.err"), std::chrono::seconds(20));
+    EXPECT_EQ(validate.Status, 0) << "desktop-file-validate (desktop-file-utils) " << validate.Err;
+    EXPECT_EQ((validate.Out + validate.Err).find("error"), std::string::npos)
+        << validate.Out << validate.Err;
+
+    // Icons in the hicolor theme, each PNG of the size its folder names.
+    const std::string icons = usr + "/share/icons/hicolor/";
+    EXPECT_EQ(PngSize(icons + "48x48/apps/quorvelle.png"), std::make_pair(48, 48));
+    EXPECT_EQ(PngSize(icons + "256x256/apps/quorvelle.png"), std::make_pair(256, 256));
+    EXPECT_NE(FileText(icons + "scalable/apps/quorvelle.svg").find("<svg"), std::string::npos);
+
+    // Man pages made from the programs' own --help: each lists its options and its version.
+    for (const std::string program : {"quorvelle", "quorvelle-batch", "quorvelle-sim"}) {
+        const std::string page = FileText(usr + "/share/man/man1/" + program + ".1");
+        EXPECT_NE(page.find(".SH SYNOPSIS"), std::string::npos) << program;
+        EXPECT_NE(page.find("\\-\\-version"), std::string::npos) << program;
+        EXPECT_NE(page.find(QUORVELLE_VERSION), std::string::npos) << program;
+        EXPECT_NE(page.find(".BR quorvelle-batch (1)"), std::string::npos)
+            << program << " see also";
+    }
+    EXPECT_NE(FileText(usr + "/share/man/man1/quorvelle-batch.1").find("lock\\-freq"),
+              std::string::npos);
+}
+
+}  // namespace qv
