@@ -11,6 +11,7 @@
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Menu_Bar.H>
+#include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Round_Button.H>
 #include <FL/fl_draw.H>
@@ -23,6 +24,7 @@
 #include <functional>
 #include <map>
 
+#include "app/window_icon.h"
 #include "capture/stop_signals.h"
 
 namespace qv {
@@ -576,6 +578,9 @@ int RunMainWindow(App& app) {
     if (verticalDpi >= 50 && verticalDpi <= 600)
         app.DotsPerInch = static_cast<int>(std::lround(verticalDpi));
 
+    // The task bar's and the window manager's icon, for every window the program opens.
+    static const Fl_RGB_Image icon(kWindowIconRgba, kWindowIconSize, kWindowIconSize, 4);
+    Fl_Window::default_icon(&icon);
     MainWindow* window = BuildWindow(app);
     // Before the initialisation, whose device-list warnings are boxes a stop signal must close.
     InstallStopSignals();
