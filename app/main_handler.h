@@ -12,6 +12,7 @@
 #include "app/controls.h"
 #include "app/iq_journal.h"
 #include "capture/capture_engine.h"
+#include "capture/csv_output.h"
 #include "capture/device_list.h"
 #include "capture/live_chain.h"
 #include "capture/readout_log.h"
@@ -102,6 +103,8 @@ struct AppOptions {
     std::string PlayPath;         // --play FILE.wav
     std::string RecordPath;       // --record FILE.wav
     std::string LogPath;          // --log-readouts FILE
+    std::string CsvPath;          // --csv FILE: a row per second
+    std::string IqCsvPath;        // --iq-csv FILE: a row per integration period
 };
 
 struct App;
@@ -117,6 +120,8 @@ public:
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override;
     void IqRecordAdded(const std::string& iqText, const std::string& record) override;
     void Warn(const std::string& text) override;
+    void SecondEnded(const Measurement& m, const SecondValues& values) override;
+    void PeriodClosed(const PeriodValues& values) override;
 
 private:
     App& app_;
@@ -145,6 +150,7 @@ struct App {
     DeviceList Devices;
     WindowHost Host{*this};
     ReadoutLog Log;  // --log-readouts, opened by the caller
+    CsvOutputs Csv;  // --csv and --iq-csv, opened by OpenCsvFiles
     // Each captured block to the recording (--record: Chain.Recording, opened by the caller,
     // closed at close), then through the chain.
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
@@ -193,6 +199,12 @@ void SetWindowTitle(App& a, const std::string& title);
 // From here on, the first failed write of the read-out log and of the recording is reported
 // when it happens, on stderr and in the title, while the measurement goes on.
 void WatchWriteFailures(App& a);
+
+// Opens --csv and --iq-csv, appending to what earlier runs wrote (a file that holds other rows,
+// or that is the read-out log or the recording, is refused); a write failure later is
+// reported as the recording's are, while the measurement goes on. False with one line in
+// `error`.
+bool OpenCsvFiles(App& a, std::string& error);
 
 // The control actions (exposed for the window's routing and for tests).
 int StartCaptureAction(App& a, WindowMessage, WParam, LParam);
