@@ -208,8 +208,7 @@ TEST(CsvFiles, RowsStayWholeWhenWritesFailAndLaterRowsAreTriedAgain) {
     EXPECT_EQ(failures, std::vector<std::string>{path + ": cannot write: File too large"});
     EXPECT_EQ(FileText(path), "a,b\n1,x\n4,y\n");
 
-    // Appended to by a later run: no second header. A file of other rows is refused untouched,
-    // and so is the other kind's CSV.
+    // Appended to by a later run: no second header. A file of other rows is refused untouched.
     {
         CsvFile file;
         ASSERT_TRUE(file.Open(path, columns, CsvStart::Append, error)) << error;
@@ -217,12 +216,9 @@ TEST(CsvFiles, RowsStayWholeWhenWritesFailAndLaterRowsAreTriedAgain) {
         EXPECT_TRUE(file.Close(error)) << error;
     }
     EXPECT_EQ(FileText(path), "a,b\n1,x\n4,y\n5,z\n");
-    for (const std::vector<std::string>& other :
-         {std::vector<std::string>{"a"}, std::vector<std::string>{"a", "b", "c"}}) {
-        CsvFile file;
-        EXPECT_FALSE(file.Open(path, other, CsvStart::Append, error));
-        EXPECT_EQ(error.rfind(path + ": holds something else", 0), 0u) << error;
-    }
+    CsvFile other;  // "a": a header that only begins the file's first line "a,b"
+    EXPECT_FALSE(other.Open(path, {"a"}, CsvStart::Append, error));
+    EXPECT_EQ(error.rfind(path + ": holds something else", 0), 0u) << error;
     EXPECT_EQ(FileText(path), "a,b\n1,x\n4,y\n5,z\n");
     CsvFile empty;
     WriteText(path, "");
