@@ -66,6 +66,10 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
         } else if (const int preset =
                        ParsePresetOption(argc, argv, i, options.Simulate, options.Presets, error)) {
             if (preset < 0) return false;
+        } else if (arg == "--csv") {
+            if (!TakeOptionValue(argc, argv, i, options.CsvPath, error, false)) return false;
+        } else if (arg == "--iq-csv") {
+            if (!TakeOptionValue(argc, argv, i, options.IqCsvPath, error, false)) return false;
         } else {
             // The window's simulator runs until End: a length would be ignored in silence.
             if (arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
@@ -107,6 +111,10 @@ std::string AppUsage() {
            "  --play FILE.wav        add a recording to the device list, played in real time\n"
            "  --record FILE.wav      record every captured frame to FILE.wav\n"
            "  --log-readouts FILE    append every read-out and title change to FILE\n"
+           "  --csv FILE             append a CSV row per second to FILE: time (UTC), t_s and\n"
+           "                         the numbers behind the read-outs, for plotting\n"
+           "  --iq-csv FILE          append a CSV row per integration period to FILE: time,\n"
+           "                         t_s, I, Q, phase, level and the frames dropped in it\n"
            "  --help                 show this text\n"
            "  --version              show the program's version\n"
            "\n"

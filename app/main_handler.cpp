@@ -16,6 +16,7 @@
 #include "display/traces.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
+#include "files/output_check.h"
 
 namespace qv {
 
@@ -508,6 +509,22 @@ void WatchWriteFailures(App& a) {
     a.Chain.ShowProblem = [&a](const std::string& problem) { ShowProblem(a, problem); };
 }
 
+bool OpenCsvFiles(App& a, std::string& error) {
+    const AppOptions& o = a.Options;
+    for (const auto& [option, path] : {std::pair{"--csv", o.CsvPath}, {"--iq-csv", o.IqCsvPath}}) {
+        for (const auto& [other, otherPath] :
+             {std::pair{"--log-readouts", o.LogPath}, {"--record", o.RecordPath}}) {
+            if (path.empty() || otherPath.empty() || !SameFile(path, otherPath)) continue;
+            error = std::string(option) + " " + path + " and " + other + " " + otherPath +
+                    " are one file";
+            return false;
+        }
+    }
+    // A CAPTURE line, stderr and the title, as for the recording.
+    auto failed = [&a](const std::string& failure) { a.Chain.ReportProblem(failure); };
+    return a.Csv.Open(o.CsvPath, o.IqCsvPath, CsvStart::Append, failed, error);
+}
+
 std::string CaptureSummary(const App& a) {
     const BlockTiming& t = a.Timing;
     char timing[160];
@@ -554,6 +571,15 @@ void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& rec
 }
 
 void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "warning: " + text); }
+
+// Live rows carry the date and time in UTC: a station's files span days and time zones.
+void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
+    app_.Csv.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
+}
+
+void WindowHost::PeriodClosed(const PeriodValues& values) {
+    app_.Csv.WritePeriod(FormatIsoUtc(UnixMillisecondsNow()), values);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Actions

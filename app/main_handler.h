@@ -12,6 +12,7 @@
 #include "app/controls.h"
 #include "app/iq_journal.h"
 #include "capture/capture_engine.h"
+#include "capture/csv_output.h"
 #include "capture/device_list.h"
 #include "capture/live_chain.h"
 #include "capture/readout_log.h"
@@ -123,6 +124,8 @@ struct AppOptions {
     std::string RecordPath;       // --record FILE.wav
     std::string LogPath;          // --log-readouts FILE
     WindowPresets Presets;
+    std::string CsvPath;    // --csv FILE: a row per second
+    std::string IqCsvPath;  // --iq-csv FILE: a row per integration period
 };
 
 struct App;
@@ -138,6 +141,8 @@ public:
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override;
     void IqRecordAdded(const std::string& iqText, const std::string& record) override;
     void Warn(const std::string& text) override;
+    void SecondEnded(const Measurement& m, const SecondValues& values) override;
+    void PeriodClosed(const PeriodValues& values) override;
 
 private:
     App& app_;
@@ -166,6 +171,7 @@ struct App {
     DeviceList Devices;
     WindowHost Host{*this};
     ReadoutLog Log;  // --log-readouts, opened by the caller
+    CsvOutputs Csv;  // --csv and --iq-csv, opened by OpenCsvFiles
     // Each captured block to the recording (--record: Chain.Recording, opened by the caller,
     // closed at close), then through the chain.
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
@@ -233,6 +239,12 @@ void ShowSignalStatus(App& a, const std::string& text);
 // when it happens, on stderr, in the title and on the status line, while the measurement goes
 // on.
 void WatchWriteFailures(App& a);
+
+// Opens --csv and --iq-csv, appending to what earlier runs wrote (a file that holds other rows,
+// or that is the read-out log or the recording, is refused); a write failure later is
+// reported as the recording's are, while the measurement goes on. False with one line in
+// `error`.
+bool OpenCsvFiles(App& a, std::string& error);
 
 // The control actions (exposed for the window's routing and for tests).
 int StartCaptureAction(App& a, WindowMessage, WParam, LParam);

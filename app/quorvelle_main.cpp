@@ -58,6 +58,11 @@ int RunWindowProgram(int argc, char** argv) {
             return 1;
         }
     }
+    // Before the log and the recording, which could otherwise take a CSV file's name.
+    if (!OpenCsvFiles(app, error)) {
+        std::cerr << "quorvelle: " << error << "\n";
+        return 1;
+    }
     // Line by line, so that a long run's log can be followed live.
     if (!o.LogPath.empty() && !app.Log.Open(o.LogPath, LogStart::Append, true, error)) {
         std::cerr << "quorvelle: " << error << "\n";

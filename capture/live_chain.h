@@ -10,6 +10,9 @@
 //    closes"
 //   "the I/Q record 12:00:06 holds the gap at frame 40960"
 //
+// Whatever the options, the frames dropped in each gap are added to the open period's count
+// (Measurement::PeriodFramesDropped), which the host receives when the period closes.
+//
 // A recording that cannot be written, or that loses frames, is reported once, as soon as the
 // consumer sees it, while the capture goes on.
 #pragma once

@@ -1,5 +1,6 @@
 // What the measurement chain needs from the program around it: the read-out labels, the time
-// of day, notice of panel updates and automatic chart captures, and a place for warnings.
+// of day, notice of panel updates and automatic chart captures, the numbers behind the
+// read-outs and the periods for files that plot them, and a place for warnings.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +11,38 @@
 namespace qv {
 
 struct Surface;
+struct Measurement;
 
 enum class PanelId { Scope, Vector, Chart };
+
+// The click lock's last reading, in the units its read-outs show, at full precision.
+struct ClickValues {
+    bool Read = false;           // the lock has read the click: the values below are set
+    long double PhaseDeg = 0;    // [degrees] click phase
+    long double LevelPct = 0;    // [%] click level
+    long double LockFreqHz = 0;  // [Hz] SampleRate x LockStep
+    int Position = 0;            // [output samples after the PPS edge] where it was read
+};
+
+// A second of the corrected stream has ended: the numbers behind the read-outs as they stand
+// then, at the full precision the chain computes them (the read-outs round them).
+struct SecondValues {
+    int64_t Frame;              // [frames] index of the frame being processed, from 0
+    long double FreqErrorPpm;   // [ppm] sound-card clock error, + = card runs fast
+    long double TimingErrorUs;  // [us] of this second's PPS edge: 125 us per sample
+    long double AudioLevelPct;  // [%] the second's PPS peak / 327.68
+    ClickValues Click;          // the last click reading (of this second, or earlier)
+};
+
+// An integration period has closed (whether or not "Save I,Q to file?" is on).
+struct PeriodValues {
+    int64_t Frame;        // [frames] index of the frame being processed, from 0
+    long double PeriodI;  // the period's sums, as the I/Q record holds them
+    long double PeriodQ;
+    long double PhaseDeg;   // [degrees, (-180, 180]] of the sum vector
+    long double LevelDb;    // [dB] of the period's mean vector
+    int64_t DroppedFrames;  // [frames] the live capture dropped within the period
+};
 
 class ChainHost {
 public:
@@ -26,6 +57,10 @@ public:
     virtual void ChartCaptured(const Surface& /*capture*/, int64_t /*millisecondsOfDay*/) {}
     // A record was appended to the I/Q text ("Save I,Q to file?" on); `iqText` holds it already.
     virtual void IqRecordAdded(const std::string& /*iqText*/, const std::string& /*record*/) {}
+    // Once a second, after the clock read-outs have been set; `m` is the whole measurement.
+    virtual void SecondEnded(const Measurement& /*m*/, const SecondValues& /*values*/) {}
+    // Once a period, after its record (if any) has been added.
+    virtual void PeriodClosed(const PeriodValues& /*values*/) {}
     // Something the user should know that does not stop the measurement (an entry the chain
     // reads as something else than it looks), as one line without the program's name.
     virtual void Warn(const std::string& /*text*/) {}

@@ -67,6 +67,10 @@ struct Measurement {
     int64_t SecondsWithEdge = 0;  // [s] of them with a valid PPS edge
     int64_t PeriodsClosed = 0;    // I/Q integration periods closed
     std::string LastPeriodTime;   // hh:mm:ss of the last period close (its record's stamp)
+    ClickValues LastClick;        // the click lock's last reading, for the host's SecondEnded
+    // Frames the live capture dropped within the open period: the live chain adds its gaps
+    // here, the period's close hands the count to the host and starts again from 0.
+    int64_t PeriodFramesDropped = 0;  // [frames]
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };

@@ -30,6 +30,9 @@ namespace {
         m.IqText += record;
         m.Host->IqRecordAdded(m.IqText, record);
     }
+    m.Host->PeriodClosed({m.FramesProcessed, period.PeriodI, period.PeriodQ,
+                          ClickPhaseDegrees(period.Phase), period.Level, m.PeriodFramesDropped});
+    m.PeriodFramesDropped = 0;
     if (d.Drawing) {
         ScrollChart(d, t, now);
         m.Host->PanelChanged(PanelId::Chart);
@@ -43,9 +46,12 @@ namespace {
 
 [[gnu::noinline]] void ShowClickReading(Measurement& m, long double phase, long double level) {
     ChainHost& host = *m.Host;
+    const long double lockFrequency = m.Params.SampleRate * m.Lock.LockStep;
+    m.LastClick = {true, ClickPhaseDegrees(phase), ClickLevelPercent(level), lockFrequency,
+                   m.Lock.ClickPosition};
     host.SetReadout(Readout::ClickPhase, ClickPhaseText(phase));
     host.SetReadout(Readout::ClickLevel, ClickLevelText(level));
-    host.SetReadout(Readout::LockFreqOut, LockFrequencyText(m.Params.SampleRate * m.Lock.LockStep));
+    host.SetReadout(Readout::LockFreqOut, LockFrequencyText(lockFrequency));
     host.SetReadout(Readout::ClickPeak, ClickPeakText(m.Lock.ClickPosition));
 }
 
@@ -59,6 +65,9 @@ namespace {
     m.Host->SetReadout(Readout::FreqError, FreqErrorText(end.FreqErrorPpm));
     m.Host->SetReadout(Readout::TimingError, TimingErrorText(end.TimingErrorSamples));
     m.Host->SetReadout(Readout::AudioLevel, AudioLevelText(end.AudioPeak));
+    m.Host->SecondEnded(
+        m, {m.FramesProcessed, end.FreqErrorPpm, TimingErrorMicroseconds(end.TimingErrorSamples),
+            AudioLevelPercent(end.AudioPeak), m.LastClick});
 }
 
 }  // namespace

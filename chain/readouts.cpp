@@ -33,22 +33,29 @@ const char* ReadoutName(Readout id) {
     return "IDUNKNOWN";
 }
 
+long double TimingErrorMicroseconds(long double samples) {
+    return kMicrosecondsPerSample * samples;
+}
+long double AudioLevelPercent(int audioPeak) { return audioPeak / kAudioLevelDivisor; }
+long double ClickPhaseDegrees(long double radians) { return radians * 180 / kPi; }
+long double ClickLevelPercent(long double level) { return 100 * level; }
+
 std::string FreqErrorText(long double ppm) { return "Freq error = " + FormatMask(ppm, 2) + "ppm"; }
 
 std::string TimingErrorText(long double samples) {
-    return "Timing error = " + FormatMask(kMicrosecondsPerSample * samples, 2) + "uS";
+    return "Timing error = " + FormatMask(TimingErrorMicroseconds(samples), 2) + "uS";
 }
 
 std::string AudioLevelText(int audioPeak) {
-    return "Audio level = " + FormatMask(audioPeak / kAudioLevelDivisor, 1) + "%";
+    return "Audio level = " + FormatMask(AudioLevelPercent(audioPeak), 1) + "%";
 }
 
 std::string ClickPhaseText(long double radians) {
-    return "ClickPhase degrees = " + FormatMask(radians * 180 / kPi, 3);
+    return "ClickPhase degrees = " + FormatMask(ClickPhaseDegrees(radians), 3);
 }
 
 std::string ClickLevelText(long double level) {
-    return "Click Level % = " + FormatMask(100 * level, 3);
+    return "Click Level % = " + FormatMask(ClickLevelPercent(level), 3);
 }
 
 std::string LockFrequencyText(long double hz) { return "Lock frequency = " + FormatMask(hz, 3); }

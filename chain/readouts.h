@@ -20,6 +20,13 @@ enum class Readout {
 // The label's id name as the read-out log writes it ("IDFREQERROR", ...).
 const char* ReadoutName(Readout id);
 
+// The values the read-outs show, before their masks round them: the texts below are made from
+// these, so a file that writes them agrees with the read-outs.
+long double TimingErrorMicroseconds(long double samples);  // 125 us per sample
+long double AudioLevelPercent(int audioPeak);              // peak / 327.68 (single precision)
+long double ClickPhaseDegrees(long double radians);
+long double ClickLevelPercent(long double level);
+
 // Once a second, from the clock loop.
 std::string FreqErrorText(long double ppm);        // "Freq error = 37.29ppm"
 std::string TimingErrorText(long double samples);  // "Timing error = -1.25uS"

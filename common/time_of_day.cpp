@@ -54,6 +54,26 @@ std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay) {
     return buffer;
 }
 
+int64_t UnixMillisecondsNow() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_usec / 1000;
+}
+
+std::string FormatIsoUtc(int64_t unixMilliseconds) {
+    // Rounded down to the second, also before 1970, so the milliseconds are never negative.
+    int64_t seconds = unixMilliseconds / 1000, ms = unixMilliseconds % 1000;
+    if (ms < 0) ms += 1000, seconds -= 1;
+    const time_t t = static_cast<time_t>(seconds);
+    tm utc{};
+    gmtime_r(&t, &utc);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms));
+    return buffer;
+}
+
 bool ParseTimeOfDay(const std::string& text, int64_t& millisecondsOfDay) {
     if (text.size() != 8 || text[2] != ':' || text[5] != ':') return false;
     int fields[3];

@@ -1,5 +1,6 @@
 // Time of day as the program shows it (hh:mm:ss), in file names (hhmmss) and in the read-out
-// log (hh:mm:ss.mmm); the local wall clock for the window and the live capture.
+// log (hh:mm:ss.mmm), and the UTC date and time the live CSV rows carry; the local wall clock
+// for the window and the live capture.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,12 @@ std::string FormatTimeOfDay(int64_t millisecondsOfDay);
 std::string FormatTimeForFileName(int64_t millisecondsOfDay);
 // "hh:mm:ss.mmm" for the read-out log.
 std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay);
+
+// Milliseconds since 1970-01-01 00:00:00 UTC, read from the wall clock.
+int64_t UnixMillisecondsNow();
+// ISO 8601 UTC with the date and milliseconds, "2026-12-07T16:30:01.250Z", of a time given in
+// milliseconds since 1970-01-01 00:00:00 UTC.
+std::string FormatIsoUtc(int64_t unixMilliseconds);
 
 // Parses "hh:mm:ss" (00..23, 00..59, 00..59); returns false for anything else.
 bool ParseTimeOfDay(const std::string& text, int64_t& millisecondsOfDay);

@@ -22,6 +22,8 @@ public:
     const Measurement* measurement = nullptr;
     std::vector<ReadoutEvent> readouts;
     std::vector<std::string> warnings;
+    std::vector<SecondValues> seconds;  // what SecondEnded and PeriodClosed handed over
+    std::vector<PeriodValues> periods;
     int captures = 0;
 
     void SetReadout(Readout id, const std::string& text) override {
@@ -32,6 +34,8 @@ public:
     }
     void ChartCaptured(const Surface&, int64_t) override { ++captures; }
     void Warn(const std::string& text) override { warnings.push_back(text); }
+    void SecondEnded(const Measurement&, const SecondValues& v) override { seconds.push_back(v); }
+    void PeriodClosed(const PeriodValues& v) override { periods.push_back(v); }
 
     // The texts of one label, oldest first.
     std::vector<std::string> Texts(Readout id) const {

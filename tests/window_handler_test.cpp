@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -707,6 +708,48 @@ TEST_F(WindowHandler, StatusLineKeepsTheMessagesAndLogsThem) {
     EXPECT_EQ(messages[1], saved);
     EXPECT_EQ(messages[3], "the input has ended; End saves the results");
     EXPECT_EQ(messages[4], written);
+}
+
+// --csv rows carry the UTC date and time; --iq-csv has a row for every period although "Save
+// I,Q to file?" is off. A CSV file that cannot be written is said once, in the title and on
+// stderr, while the measurement and the other file go on.
+TEST_F(WindowHandler, CsvRowsCarryTheUtcDateAndAFailingCsvFileIsSaidOnce) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::string error;
+    app.Options.CsvPath = "seconds.csv";
+    app.Options.IqCsvPath = "/dev/full";
+    WatchWriteFailures(app);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(OpenCsvFiles(app, error)) << error;  // its header cannot be written
+    const std::string failure = "/dev/full: cannot write: No space left on device";
+    EXPECT_EQ(window.title, std::string(kMainTitle) + " - " + failure);
+    Init();
+    SendCommand(app, IDCAP);
+    Process(7 * 8000);  // two periods of 3 s
+    // The fake source outruns the chain: stderr also tells of dropped frames.
+    const std::string said = testing::internal::GetCapturedStderr();
+    size_t times = 0;
+    for (size_t at = said.find(failure); at != std::string::npos; at = said.find(failure, at + 1)) {
+        ++times;
+    }
+    EXPECT_EQ(times, 1u) << said;
+    EXPECT_NE(said.find("quorvelle: " + failure + "\n"), std::string::npos);
+    EXPECT_TRUE(window.messages.empty());
+
+    const std::vector<std::string> lines = TextLines("seconds.csv");
+    ASSERT_GE(lines.size(), 1u + 6);
+    EXPECT_EQ(lines[0].substr(0, 9), "time,t_s,");
+    const std::regex row(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,[0-9.]+,.*)");
+    for (size_t k = 1; k < lines.size(); ++k) EXPECT_TRUE(std::regex_match(lines[k], row)) << k;
+
+    // The period rows go on into a file that works, "Save I,Q to file?" still off.
+    app.Options.IqCsvPath = "iq.csv";
+    app.Csv.Periods.Close(error);
+    ASSERT_TRUE(app.Csv.Periods.Open("iq.csv", kPeriodColumns, CsvStart::Append, error)) << error;
+    const int64_t periods = app.M.PeriodsClosed;
+    Process(app.Chain.FramesProcessed() + 3 * 8000);
+    EXPECT_EQ(app.M.PeriodsClosed, periods + 1);
+    EXPECT_EQ(TextLines("iq.csv").size(), 2u) << "header and the period's row";
 }
 
 // ---------------------------------------------------------------------------------------------

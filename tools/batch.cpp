@@ -48,6 +48,10 @@ constexpr const char* kUsage =
     "  --iq-file PATH         \"Save I,Q to file?\" on: the I/Q file, written to PATH record by\n"
     "                         record as the periods close\n"
     "  --log PATH             write every read-out as \"time<TAB>label<TAB>text\" to PATH\n"
+    "  --csv PATH             a CSV row per second: time, t_s and the numbers behind the\n"
+    "                         read-outs at full precision, for plotting\n"
+    "  --iq-csv PATH          a CSV row per integration period: time, t_s, I, Q, phase,\n"
+    "                         level and the frames the live capture dropped in it\n"
     "  --chart PATH           at the end, write the chart as \"Capture screen\" does, to PATH\n"
     "                         (a 24-bit bitmap)\n"
     "  --save-screen          \"Save screen to file?\" on: every 739 periods the chart is\n"
@@ -113,6 +117,8 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     }
     if (arg == "--iq-file") return value(o.Chain.IqPath) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--log") return value(o.Chain.LogPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--csv") return value(o.Chain.CsvPath) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--iq-csv") return value(o.Chain.IqCsvPath) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--chart") return value(o.Chain.ChartPath) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--panels") return value(o.Chain.PanelsDir) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--save-screen") return o.Chain.SaveScreen = true, ParseResult::Run;
@@ -214,11 +220,12 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
 class BatchHost final : public ChainHost {
 public:
     BatchHost(const Measurement& m, int64_t startMilliseconds, ReadoutLog& log, IqOutput& iq,
-              ChartPictures& pictures, std::ostream& err)
+              CsvOutputs& csv, ChartPictures& pictures, std::ostream& err)
         : m_(m),
           startMilliseconds_(startMilliseconds),
           log_(log),
           iq_(iq),
+          csv_(csv),
           pictures_(pictures),
           err_(err) {}
 
@@ -240,6 +247,14 @@ public:
         log_.Write(MillisecondsOfDay(), ReadoutName(id), text);
     }
 
+    void SecondEnded(const Measurement& m, const SecondValues& values) override {
+        csv_.WriteSecond(FormatTimeWithMilliseconds(MillisecondsOfDay()), m, values);
+    }
+
+    void PeriodClosed(const PeriodValues& values) override {
+        csv_.WritePeriod(FormatTimeWithMilliseconds(MillisecondsOfDay()), values);
+    }
+
     // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
     int64_t MillisecondsOfDay() override {
         return (startMilliseconds_ + m_.FramesProcessed / 8) % kMillisecondsPerDay;
@@ -250,6 +265,7 @@ private:
     int64_t startMilliseconds_;
     ReadoutLog& log_;
     IqOutput& iq_;
+    CsvOutputs& csv_;
     ChartPictures& pictures_;
     std::ostream& err_;
 };
@@ -361,8 +377,13 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
 
     Measurement m;
+    CsvOutputs csv;
     ChartPictures pictures(err, o.Chain.Png);
-    BatchHost host(m, o.StartMilliseconds, log, iq, pictures, err);
+    BatchHost host(m, o.StartMilliseconds, log, iq, csv, pictures, err);
+    const auto logLine = [&](const std::string& text) {
+        log.Write(host.MillisecondsOfDay(), "CAPTURE", text);
+    };
+    if (!OpenCsvOutputs(o.Chain, csv, logLine, err)) return 1;
     StartChain(m, host, o.Chain, err);
     bool logWritten = false;
 
@@ -376,8 +397,8 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             // The results of what was read are still written.
             progress.Finish();
             err << "quorvelle-batch: " << error << "\n";
-            FinishChain(m, o.Chain, pictures, iq, log, logWritten, err);
-            ListWrittenFiles(o.Chain, pictures, iq, logWritten, out);
+            FinishChain(m, o.Chain, pictures, iq, csv, log, logWritten, err);
+            ListWrittenFiles(o.Chain, pictures, iq, csv, logWritten, out);
             return 1;
         }
         if (n == 0) break;
@@ -393,7 +414,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         ShortfallWarning(m, o.Simulate ? "the simulated recording" : "the recording");
     if (!shortfall.empty()) err << "quorvelle-batch: warning: " << shortfall << "\n";
 
-    const bool finished = FinishChain(m, o.Chain, pictures, iq, log, logWritten, err);
+    const bool finished = FinishChain(m, o.Chain, pictures, iq, csv, log, logWritten, err);
 
     const double seconds = static_cast<double>(done) / kFramesPerSecond;
     if (stopSignal != 0) {
@@ -412,7 +433,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
-    ListWrittenFiles(o.Chain, pictures, iq, logWritten, out);
+    ListWrittenFiles(o.Chain, pictures, iq, csv, logWritten, out);
     return finished ? 0 : 1;
 }
 

@@ -48,8 +48,9 @@ constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a 
 // the window. A failure of the I/Q file or of a capture is a CAPTURE line in the log.
 class LiveHost final : public ChainHost {
 public:
-    LiveHost(ReadoutLog& log, IqOutput& iq, ChartPictures& pictures, std::ostream& err)
-        : log_(log), iq_(iq), pictures_(pictures), err_(err) {}
+    LiveHost(ReadoutLog& log, IqOutput& iq, CsvOutputs& csv, ChartPictures& pictures,
+             std::ostream& err)
+        : log_(log), iq_(iq), csv_(csv), pictures_(pictures), err_(err) {}
 
     void SetReadout(Readout id, const std::string& text) override {
         log_.WriteNow(ReadoutName(id), text);
@@ -66,10 +67,18 @@ public:
     void Warn(const std::string& text) override {
         err_ << "quorvelle-batch: warning: " << text << "\n" << std::flush;
     }
+    // Live rows carry the date and time in UTC: a station's files span days and time zones.
+    void SecondEnded(const Measurement& m, const SecondValues& values) override {
+        csv_.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
+    }
+    void PeriodClosed(const PeriodValues& values) override {
+        csv_.WritePeriod(FormatIsoUtc(UnixMillisecondsNow()), values);
+    }
 
 private:
     ReadoutLog& log_;
     IqOutput& iq_;
+    CsvOutputs& csv_;
     ChartPictures& pictures_;
     std::ostream& err_;
 };
@@ -232,9 +241,13 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         return 1;
     }
 
+    CsvOutputs csv;
+    const auto logLine = [&log](const std::string& text) { log.WriteNow("CAPTURE", text); };
+    if (!OpenCsvOutputs(chain, csv, logLine, err)) return 1;
+
     Measurement m;
     ChartPictures pictures(err, chain.Png);
-    LiveHost host(log, iq, pictures, err);
+    LiveHost host(log, iq, csv, pictures, err);
     StartChain(m, host, chain, err);
 
     if (!chain.Quiet) {
@@ -280,7 +293,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         recorded = false;
     }
     bool logWritten = false;
-    if (!FinishChain(m, chain, pictures, iq, log, logWritten, err)) status = 1;
+    if (!FinishChain(m, chain, pictures, iq, csv, log, logWritten, err)) status = 1;
 
     if (!chain.Quiet) {
         char line[200];
@@ -293,7 +306,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     if (stopSignal != 0)
         err << "quorvelle-batch: " << StopSignalName(stopSignal) << ": capture ended\n";
     if (recorded) out << "recording: " << o.RecordPath << "\n";
-    ListWrittenFiles(chain, pictures, iq, logWritten, out);
+    ListWrittenFiles(chain, pictures, iq, csv, logWritten, out);
     return status;
 }
 

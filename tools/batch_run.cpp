@@ -22,6 +22,8 @@ std::vector<OutputPath> OutputFiles(const ChainSettings& s, const std::string& r
     };
     add("--iq-file", s.IqPath);
     add("--log", s.LogPath);
+    add("--csv", s.CsvPath);
+    add("--iq-csv", s.IqCsvPath);
     add("--chart", s.ChartPath);
     if (s.Png && !s.ChartPath.empty()) add("--png", PngPathBeside(s.ChartPath));
     add("--record", recordPath);
@@ -97,6 +99,18 @@ bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, 
     };
     std::string error;
     if (log.Open(s.LogPath, LogStart::Truncate, lineBuffered, error)) return true;
+    err << "quorvelle-batch: " << error << "\n";
+    return false;
+}
+
+bool OpenCsvOutputs(const ChainSettings& s, CsvOutputs& csv,
+                    const std::function<void(const std::string&)>& logLine, std::ostream& err) {
+    auto failed = [&err, logLine](const std::string& failure) {
+        err << "quorvelle-batch: " << failure << " (the run goes on)\n" << std::flush;
+        logLine("CSV file not written whole: " + failure);
+    };
+    std::string error;
+    if (csv.Open(s.CsvPath, s.IqCsvPath, CsvStart::Truncate, failed, error)) return true;
     err << "quorvelle-batch: " << error << "\n";
     return false;
 }
@@ -177,7 +191,7 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
 }
 
 bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, IqOutput& iq,
-                 ReadoutLog& log, bool& logWritten, std::ostream& err) {
+                 CsvOutputs& csv, ReadoutLog& log, bool& logWritten, std::ostream& err) {
     if (!s.ChartPath.empty()) {
         CaptureScreen(m);
         pictures.Write(m.Screen.CaptureSurface, s.ChartPath);
@@ -185,6 +199,7 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
     if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, pictures);
     bool ok = !pictures.Failed();
     if (!s.IqPath.empty() && !iq.Finish(m.IqText)) ok = false;
+    if (!csv.Close()) ok = false;  // before the log: a failure is also a CAPTURE line
     std::string error;
     const bool failureShown = log.HasFailed();  // said when it happened
     logWritten = log.Close(error);
@@ -196,8 +211,12 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
 }
 
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,
-                      bool logWritten, std::ostream& out) {
+                      const CsvOutputs& csv, bool logWritten, std::ostream& out) {
     if (iq.Written()) out << "I/Q file: " << s.IqPath << "\n";
+    if (!s.CsvPath.empty() && !csv.Seconds.HasFailed()) out << "CSV: " << s.CsvPath << "\n";
+    if (!s.IqCsvPath.empty() && !csv.Periods.HasFailed()) {
+        out << "I/Q CSV: " << s.IqCsvPath << "\n";
+    }
     if (logWritten && !s.LogPath.empty()) out << "read-out log: " << s.LogPath << "\n";
     for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
 }

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "capture/csv_output.h"
 #include "capture/readout_log.h"
 #include "chain/measurement.h"
 #include "files/iq_file.h"
@@ -22,6 +24,8 @@ struct ChainSettings {
     int ClickPosition = kStartClickPosition;  // [output samples after the PPS edge]
     std::string IqPath;                       // "Save I,Q to file?" on, a record per period here
     std::string LogPath;                      // read-out log
+    std::string CsvPath;                      // a CSV row per second
+    std::string IqCsvPath;                    // a CSV row per integration period
     std::string ChartPath;                    // the chart at the end, as "Capture screen" writes it
     bool SaveScreen = false;
     bool Png = false;       // a PNG beside every bitmap
@@ -42,6 +46,12 @@ bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::os
 // Opens the read-out log of the settings, if they name one, as a new file; false after one
 // error line.
 bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err);
+
+// Opens --csv and --iq-csv of the settings as new files; false after one error line. A write
+// failure later is said at once on `err` and handed to `logLine` (the text of a CAPTURE line
+// for the read-out log); the run goes on and ends with status 1.
+bool OpenCsvOutputs(const ChainSettings& s, CsvOutputs& csv,
+                    const std::function<void(const std::string&)>& logLine, std::ostream& err);
 
 // --iq-file as the run writes it: created with its header before the first frame, a record
 // appended as each period closes. The first failure is reported at once on `err` and the file
@@ -100,14 +110,15 @@ private:
 // Start. Warns once when the label font is not the one asked for and pictures are drawn.
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err);
 
-// Close-time work: the chart and panel pictures, the I/Q file finished, the log closed. Returns
-// false when anything could not be written (each failure already reported on `err`); sets
-// `logWritten` when the log was closed whole.
+// Close-time work: the chart and panel pictures, the I/Q file finished, the CSV files and the
+// log closed. Returns false when anything could not be written (each failure already reported
+// on `err`); sets `logWritten` when the log was closed whole.
 bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, IqOutput& iq,
-                 ReadoutLog& log, bool& logWritten, std::ostream& err);
+                 CsvOutputs& csv, ReadoutLog& log, bool& logWritten, std::ostream& err);
 
-// "I/Q file: ...", "read-out log: ..." and "picture: ..." lines for what was really written.
+// "I/Q file: ...", "CSV: ...", "I/Q CSV: ...", "read-out log: ..." and "picture: ..." lines for
+// what was really written.
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,
-                      bool logWritten, std::ostream& out);
+                      const CsvOutputs& csv, bool logWritten, std::ostream& out);
 
 }  // namespace qv

@@ -1,7 +1,9 @@
 // quorvelle-batch killed outright in a live run: the I/Q file on the disk holds its header and
-// whole records only, every record of the periods that had closed.
+// whole records only, every record of the periods that had closed; the CSV files hold whole
+// rows, which Python's csv module reads as numbers with the UTC date and time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <string>
@@ -37,13 +39,39 @@ std::vector<std::string> WholeRecords(const std::string& text) {
     return records;
 }
 
-TEST(BatchKilled, IqFileKeepsTheHeaderAndEveryClosedPeriod) {
+// Reads both CSV files as a script would (csv.reader, float()) and prints their row counts; a
+// row that is not whole, or a field that does not read, fails an assertion.
+constexpr const char* kCsvReader = R"(
+import csv, re, sys
+def rows(path, header, numbers):
+    with open(path, newline='') as f:
+        table = list(csv.reader(f))
+    assert table[0] == header.split(','), table[0]
+    for row in table[1:]:
+        assert len(row) == len(table[0]), row
+        assert re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z', row[0]), row
+        [float(row[k]) for k in numbers]
+    t = [float(row[1]) for row in table[1:]]
+    assert all(b > a for a, b in zip(t, t[1:])), t
+    return len(table) - 1
+print(rows(sys.argv[1], sys.argv[2], range(1, 9)), rows(sys.argv[3], sys.argv[4], range(1, 7)))
+)";
+
+// Rows after the header, with LF after each; ADD_FAILURE for a row cut short.
+size_t WholeRows(const std::string& text) {
+    if (!text.empty() && text.back() != '\n') ADD_FAILURE() << "a row cut short: " << text;
+    const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    return lines > 0 ? lines - 1 : 0;
+}
+
+TEST(BatchKilled, IqFileKeepsTheHeaderAndEveryClosedPeriodAndTheCsvFilesWholeRows) {
     TestFolder folder;
     const std::string iq = folder.Path("iq.txt");
+    const std::string csv = folder.Path("seconds.csv"), iqCsv = folder.Path("iq.csv");
     ChildProcess child;
     std::string error;
     ASSERT_TRUE(child.Start({QUORVELLE_BATCH_BIN, "--quiet", "--integration", "1", "--iq-file", iq,
-                             "--capture", "--simulate", "600"},
+                             "--csv", csv, "--iq-csv", iqCsv, "--capture", "--simulate", "600"},
                             {}, folder.Path("out"), folder.Path("err"), error))
         << error;
     // Wait for three one-second periods to close, then kill in the middle of the next.
@@ -71,6 +99,20 @@ TEST(BatchKilled, IqFileKeepsTheHeaderAndEveryClosedPeriod) {
     EXPECT_LE(records.size(), seen + 1);
     ASSERT_FALSE(records.empty());
     EXPECT_FALSE(records.back().empty());  // no closing CR LF: the run did not end normally
+
+    // A row per period and per second, every one whole.
+    EXPECT_EQ(WholeRows(FileText(iqCsv)), records.size());
+    const size_t seconds = WholeRows(FileText(csv));
+    EXPECT_GE(seconds, records.size());
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no python3 to read the files";
+    const ToolRun python =
+        RunProgram({"/usr/bin/python3", "-c", kCsvReader, csv,
+                    "time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,"
+                    "click_level_pct,lock_freq_hz,click_position,status",
+                    iqCsv, "time,t_s,i,q,phase_deg,level_db,dropped_frames"},
+                   {}, folder.Path("py.out"), folder.Path("py.err"), std::chrono::seconds(30));
+    EXPECT_EQ(python.Status, 0) << python.Err;
+    EXPECT_EQ(python.Out, std::to_string(seconds) + " " + std::to_string(records.size()) + "\n");
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ TEST(WindowProgram, HelpListsTheOptions) {
     TestFolder folder;
     const ToolRun r = RunWindowProgram(folder, {"--help"});
     EXPECT_EQ(r.Status, 0);
-    for (const char* option : {"--simulate", "--play", "--record", "--log-readouts", "--ppm"}) {
+    for (const char* option :
+         {"--simulate", "--play", "--record", "--log-readouts", "--csv", "--iq-csv", "--ppm"}) {
         EXPECT_NE(r.Out.find(option), std::string::npos) << option;
     }
 }
@@ -42,6 +43,7 @@ TEST(WindowProgram, NoDisplayIsOneLineThatPointsToTheBatchTool) {
 TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
     TestFolder folder;
     WriteText(folder.Path("text.wav"), "this is not a recording");
+    WriteText(folder.Path("notes.csv"), "my own notes\n");
     const std::string missingDir = folder.Path("missing/x");
     struct Case {
         std::vector<std::string> Args;
@@ -57,12 +59,18 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
              {{"--play", folder.Path("text.wav")}, 1, "text.wav"},
              {{"--simulate", "--log-readouts", missingDir}, 1, missingDir + ": cannot open"},
              {{"--simulate", "--record", missingDir}, 1, missingDir},
+             {{"--simulate", "--iq-csv", missingDir}, 1, missingDir + ": cannot open"},
+             {{"--simulate", "--csv", folder.Path("notes.csv")},
+              1,
+              "notes.csv: holds something else"},
+             {{"--csv", folder.Path("x"), "--record", folder.Path("x")}, 1, "are one file"},
          }) {
         const ToolRun r = RunWindowProgram(folder, c.Args);
         EXPECT_EQ(r.Status, c.Status) << c.Args[0] << "\n" << r.Err;
         EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
     }
+    EXPECT_EQ(FileText(folder.Path("notes.csv")), "my own notes\n");
 }
 
 }  // namespace qv

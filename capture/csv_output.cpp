@@ -1,0 +1,77 @@
+// The --csv and --iq-csv rows.
+#include "capture/csv_output.h"
+
+namespace qv {
+
+const std::vector<std::string> kSecondColumns = {"time",
+                                                 "t_s",
+                                                 "freq_error_ppm",
+                                                 "timing_error_us",
+                                                 "audio_level_pct",
+                                                 "click_phase_deg",
+                                                 "click_level_pct",
+                                                 "lock_freq_hz",
+                                                 "click_position",
+                                                 "status"};
+const std::vector<std::string> kPeriodColumns = {"time",     "t_s",           "i", "q", "phase_deg",
+                                                 "level_db", "dropped_frames"};
+
+namespace {
+
+std::string Seconds(int64_t frame) {
+    return CsvNumber(frame / static_cast<long double>(kFramesPerSecond));
+}
+
+}  // namespace
+
+std::string CsvStatus(const Measurement&) { return ""; }
+
+std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
+                                   const SecondValues& v) {
+    const ClickValues& c = v.Click;
+    return {time,
+            Seconds(v.Frame),
+            CsvNumber(v.FreqErrorPpm),
+            CsvNumber(v.TimingErrorUs),
+            CsvNumber(v.AudioLevelPct),
+            c.Read ? CsvNumber(c.PhaseDeg) : "",
+            c.Read ? CsvNumber(c.LevelPct) : "",
+            c.Read ? CsvNumber(c.LockFreqHz) : "",
+            c.Read ? std::to_string(c.Position) : "",
+            CsvText(CsvStatus(m))};
+}
+
+std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v) {
+    return {time,
+            Seconds(v.Frame),
+            CsvNumber(v.PeriodI),
+            CsvNumber(v.PeriodQ),
+            CsvNumber(v.PhaseDeg),
+            CsvNumber(v.LevelDb),
+            std::to_string(v.DroppedFrames)};
+}
+
+bool CsvOutputs::Open(const std::string& secondsPath, const std::string& periodsPath,
+                      CsvStart start, const std::function<void(const std::string&)>& failed,
+                      std::string& error) {
+    Seconds.WriteFailed = failed;
+    Periods.WriteFailed = failed;
+    return (secondsPath.empty() || Seconds.Open(secondsPath, kSecondColumns, start, error)) &&
+           (periodsPath.empty() || Periods.Open(periodsPath, kPeriodColumns, start, error));
+}
+
+void CsvOutputs::WriteSecond(const std::string& time, const Measurement& m, const SecondValues& v) {
+    if (Seconds.IsOpen()) Seconds.WriteRow(SecondRow(time, m, v));
+}
+
+void CsvOutputs::WritePeriod(const std::string& time, const PeriodValues& v) {
+    if (Periods.IsOpen()) Periods.WriteRow(PeriodRow(time, v));
+}
+
+bool CsvOutputs::Close() {
+    std::string ignored;  // said through WriteFailed
+    const bool secondsWritten = Seconds.Close(ignored);
+    return Periods.Close(ignored) && secondsWritten;
+}
+
+}  // namespace qv

@@ -1,0 +1,50 @@
+// The CSV files of the window and quorvelle-batch: --csv, a row at the end of every second of
+// the corrected stream with the numbers behind the read-outs, and --iq-csv, a row for every
+// closed integration period with its sums, phase and level. The hosts call them from their
+// SecondEnded and PeriodClosed, with the time of day as they keep it.
+//
+//   time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,click_level_pct,
+//     lock_freq_hz,click_position,status
+//   time,t_s,i,q,phase_deg,level_db,dropped_frames
+//
+// `time` is the live wall clock as ISO 8601 UTC ("2026-12-07T16:30:01.250Z"), or for a
+// recording the stream time of day ("00:00:05.000"); `t_s` the frame's index / 8000 [s]. The
+// click columns are empty until the lock has read the click once.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "chain/measurement.h"
+#include "files/csv_file.h"
+
+namespace qv {
+
+extern const std::vector<std::string> kSecondColumns;  // --csv
+extern const std::vector<std::string> kPeriodColumns;  // --iq-csv
+
+// The `status` column: what the signal's state is at the end of the second. Empty for now;
+// the signal-status model will fill it.
+std::string CsvStatus(const Measurement& m);
+
+std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
+                                   const SecondValues& v);
+std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v);
+
+// Both files of a run; each one is open only when its option gave a path.
+struct CsvOutputs {
+    CsvFile Seconds;  // --csv
+    CsvFile Periods;  // --iq-csv
+
+    // Opens the files that have a path; false with one line in `error` (which names the
+    // path). `failed` is called once per file, at its first write failure.
+    bool Open(const std::string& secondsPath, const std::string& periodsPath, CsvStart start,
+              const std::function<void(const std::string&)>& failed, std::string& error);
+    void WriteSecond(const std::string& time, const Measurement& m, const SecondValues& v);
+    void WritePeriod(const std::string& time, const PeriodValues& v);
+    // Closes both; false when either failed at any time (every failure, also one at the
+    // close, has gone to `failed`). HasFailed() then tells which.
+    bool Close();
+};
+
+}  // namespace qv

@@ -1,0 +1,135 @@
+// The CSV file, row by row.
+#include "files/csv_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+namespace qv {
+
+namespace {
+
+constexpr std::chrono::minutes kCsvSyncInterval{1};
+
+std::string JoinRow(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t k = 0; k < fields.size(); ++k) {
+        if (k > 0) line += ',';
+        line += fields[k];
+    }
+    return line + '\n';
+}
+
+// The first `count` bytes of the open file (fewer when it is shorter).
+std::string FileStart(int fd, size_t count) {
+    std::string bytes(count, '\0');
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = pread(fd, bytes.data() + done, count - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+}  // namespace
+
+CsvFile::~CsvFile() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool CsvFile::Open(const std::string& path, const std::vector<std::string>& columns, CsvStart start,
+                   std::string& error) {
+    const bool truncate = start == CsvStart::Truncate;
+    // Appended to, every row goes to the end, also after one that was cut off again.
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0),
+               0666);
+    if (fd_ < 0 && errno == EACCES) {  // write-only, or a device that cannot be read
+        fd_ = open(path.c_str(),
+                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666);
+    }
+    if (fd_ < 0) {
+        error = path + (truncate ? ": cannot create: " : ": cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    path_ = path;
+    lastSync_ = std::chrono::steady_clock::now();
+    struct stat st {};
+    size_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    const std::string header = JoinRow(columns);
+    if (size_ > 0) {
+        if (FileStart(fd_, header.size()) == header) return true;
+        close(fd_);
+        fd_ = -1;
+        error = path + ": holds something else than rows of the columns " +
+                header.substr(0, header.size() - 1) + "; give a new file";
+        return false;
+    }
+    WriteLine(header);
+    return true;
+}
+
+void CsvFile::WriteRow(const std::vector<std::string>& fields) {
+    if (fd_ < 0) return;
+    if (!WriteLine(JoinRow(fields))) return;
+    if (std::chrono::steady_clock::now() - lastSync_ < kCsvSyncInterval) return;
+    lastSync_ = std::chrono::steady_clock::now();
+    if (fdatasync(fd_) != 0 && errno != EINVAL) NoteFailure(errno);  // EINVAL: a device
+}
+
+bool CsvFile::WriteLine(const std::string& line) {
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = write(fd_, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int code = n < 0 ? errno : ENOSPC;
+            // A row cut short would read as a wrong one (too few columns, a shortened number).
+            if (done > 0) (void)!ftruncate(fd_, size_);
+            NoteFailure(code);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    size_ += static_cast<int64_t>(line.size());
+    return true;
+}
+
+void CsvFile::NoteFailure(int code) {
+    if (!failure_.empty()) return;
+    failure_ = path_ + ": cannot write: " + std::strerror(code);
+    if (WriteFailed) WriteFailed(failure_);
+}
+
+bool CsvFile::Close(std::string& error) {
+    if (fd_ < 0) return true;
+    if (fdatasync(fd_) != 0 && errno != EINVAL) NoteFailure(errno);
+    if (close(fd_) != 0) NoteFailure(errno);
+    fd_ = -1;
+    error = failure_;
+    return failure_.empty();
+}
+
+std::string CsvNumber(long double v) {
+    char buffer[64];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return std::string(buffer, r.ptr);
+}
+
+std::string CsvText(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+}  // namespace qv
