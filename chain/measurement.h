@@ -8,6 +8,7 @@
 #include <string>
 
 #include "chain/chain_host.h"
+#include "chain/signal_status.h"
 #include "common/frame.h"
 #include "display/display.h"
 #include "dsp/click_lock.h"
@@ -67,6 +68,7 @@ struct Measurement {
     int64_t SecondsWithEdge = 0;  // [s] of them with a valid PPS edge
     int64_t PeriodsClosed = 0;    // I/Q integration periods closed
     std::string LastPeriodTime;   // hh:mm:ss of the last period close (its record's stamp)
+    SignalWatch Watch;            // the signal's state and the last minute's results
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };
@@ -88,6 +90,10 @@ void IntegrateSample(Measurement& m, long double i, long double q);
 // closed ("<input> (0.4 s) is too short to close one second"), or none found a PPS edge.
 // Empty otherwise. `input` says what ran, e.g. "the recording".
 std::string ShortfallWarning(const Measurement& m, const std::string& input);
+
+// The short name of the signal's current state ("locked", "no-pps", ...), "starting" before
+// the first second has closed; for CSV rows and summaries.
+std::string StatusName(const Measurement& m);
 
 // ---------------------------------------------------------------------------------------------
 // Setting up

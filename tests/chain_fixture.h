@@ -22,6 +22,7 @@ public:
     const Measurement* measurement = nullptr;
     std::vector<ReadoutEvent> readouts;
     std::vector<std::string> warnings;
+    std::vector<SignalStatus> statuses;  // every change of the signal's state
     int captures = 0;
 
     void SetReadout(Readout id, const std::string& text) override {
@@ -32,6 +33,7 @@ public:
     }
     void ChartCaptured(const Surface&, int64_t) override { ++captures; }
     void Warn(const std::string& text) override { warnings.push_back(text); }
+    void StatusChanged(const SignalStatus& status) override { statuses.push_back(status); }
 
     // The texts of one label, oldest first.
     std::vector<std::string> Texts(Readout id) const {
