@@ -450,6 +450,10 @@ void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& rec
 
 void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "warning: " + text); }
 
+void WindowHost::StatusChanged(const SignalStatus& status) {
+    app_.Log.WriteNow("STATUS", StatusLogText(status));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Actions
 

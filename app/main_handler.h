@@ -117,6 +117,7 @@ public:
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override;
     void IqRecordAdded(const std::string& iqText, const std::string& record) override;
     void Warn(const std::string& text) override;
+    void StatusChanged(const SignalStatus& status) override;
 
 private:
     App& app_;

@@ -136,6 +136,10 @@ const char* SignalStateName(SignalState state) {
     return "?";
 }
 
+std::string StatusLogText(const SignalStatus& status) {
+    return std::string(SignalStateName(status.State)) + ": " + status.Text;
+}
+
 void WatchClick(SignalWatch& w, long double phaseRad, long double level, long double magnitude) {
     w.Pending.ClickRead = true;
     w.Pending.ClickPhaseDeg = phaseRad * kDegreesPerRadian;

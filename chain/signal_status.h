@@ -48,6 +48,8 @@ struct SignalStatus {
 
 // The short name of a state for logs and CSV ("locked", "no-pps", ...).
 const char* SignalStateName(SignalState state);
+// The text of a STATUS line in the read-out log: "no-pps: No PPS edge on ...".
+std::string StatusLogText(const SignalStatus& status);
 
 // One second's results, as the chain has them at the end of the second, in full precision.
 struct StatusSecond {

@@ -238,6 +238,10 @@ public:
         log_.Write(MillisecondsOfDay(), ReadoutName(id), text);
     }
 
+    void StatusChanged(const SignalStatus& status) override {
+        log_.Write(MillisecondsOfDay(), "STATUS", StatusLogText(status));
+    }
+
     // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
     int64_t MillisecondsOfDay() override {
         return (startMilliseconds_ + m_.FramesProcessed / 8) % kMillisecondsPerDay;

@@ -66,6 +66,9 @@ public:
     void Warn(const std::string& text) override {
         err_ << "quorvelle-batch: warning: " << text << "\n" << std::flush;
     }
+    void StatusChanged(const SignalStatus& status) override {
+        log_.WriteNow("STATUS", StatusLogText(status));
+    }
 
 private:
     ReadoutLog& log_;
