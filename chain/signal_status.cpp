@@ -126,12 +126,18 @@ SignalStatus Evaluate(const SignalWatch& w) {
 
 const char* SignalStateName(SignalState state) {
     switch (state) {
-        case SignalState::NoPps: return "no-pps";
-        case SignalState::PpsUnsteady: return "pps-unsteady";
-        case SignalState::ClockSettling: return "clock-settling";
-        case SignalState::NoClick: return "no-click";
-        case SignalState::LockSettling: return "lock-settling";
-        case SignalState::Locked: return "locked";
+        case SignalState::NoPps:
+            return "no-pps";
+        case SignalState::PpsUnsteady:
+            return "pps-unsteady";
+        case SignalState::ClockSettling:
+            return "clock-settling";
+        case SignalState::NoClick:
+            return "no-click";
+        case SignalState::LockSettling:
+            return "lock-settling";
+        case SignalState::Locked:
+            return "locked";
     }
     return "?";
 }

@@ -68,10 +68,10 @@ struct StatusSecond {
 
 struct SignalWatch {
     // parameters
-    int ClickPosition = 0;      // [output samples] for the user's text
-    bool InvertedOn = false;    // "Inverted" box, for the user's text
+    int ClickPosition = 0;    // [output samples] for the user's text
+    bool InvertedOn = false;  // "Inverted" box, for the user's text
     // state
-    StatusSecond Pending;        // the second being gathered: the click reading comes first
+    StatusSecond Pending;             // the second being gathered: the click reading comes first
     std::deque<StatusSecond> Recent;  // the last kSummarySeconds seconds, oldest first
     int64_t SecondsWithoutEdge = 0;   // [s] in a row
     int64_t SecondsInState = 0;       // [s] since the state last changed

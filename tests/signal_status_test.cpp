@@ -53,12 +53,12 @@ TEST(SignalStatus, EachScenarioReachesItsState) {
          false, "clock-settling no-click", "Click not found at position 31"},
         {"channels swapped", Sim(60, [](SimulatorSettings& s) { s.SwapChannels = true; }), false,
          "clock-settling pps-unsteady", "is the PPS on the right channel"},
-        {"inverted PPS, box off", Sim(40, [](SimulatorSettings& s) { s.InvertPps = true; }),
-         false, "clock-settling no-pps", "(\"Inverted\" is off)"},
-        {"inverted PPS, box on", Sim(120, [](SimulatorSettings& s) { s.InvertPps = true; }),
-         true, "clock-settling lock-settling locked", "locked"},
-        {"normal PPS, box on", Sim(40, [](SimulatorSettings&) {}), true,
-         "clock-settling no-pps", "level is 60.0 %"},
+        {"inverted PPS, box off", Sim(40, [](SimulatorSettings& s) { s.InvertPps = true; }), false,
+         "clock-settling no-pps", "(\"Inverted\" is off)"},
+        {"inverted PPS, box on", Sim(120, [](SimulatorSettings& s) { s.InvertPps = true; }), true,
+         "clock-settling lock-settling locked", "locked"},
+        {"normal PPS, box on", Sim(40, [](SimulatorSettings&) {}), true, "clock-settling no-pps",
+         "level is 60.0 %"},
     };
     for (const Scenario& sc : scenarios) {
         StartedChain c;

@@ -274,19 +274,34 @@ public:
         constexpr int kWidth = 40;
         int filled = percent * kWidth / 100;
         err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-             << percent << "% of " << total_ / kFramesPerSecond << " s" << std::flush;
+             << percent << "% of " << total_ / kFramesPerSecond << " s" << TimeLeft(done)
+             << std::flush;
     }
 
     void Finish() {
         if (enabled_ && lastPercent_ >= 0)
-            err_ << "\r" << std::string(60, ' ') << "\r" << std::flush;
+            err_ << "\r" << std::string(80, ' ') << "\r" << std::flush;
     }
 
 private:
+    // ", 12 s left" at the pace so far; nothing until a percent has passed, as the first
+    // blocks include the start-up.
+    std::string TimeLeft(long long done) const {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        if (done <= 0 || done * 100 < total_ || elapsed <= 0) return "    ";
+        const double left =
+            elapsed * static_cast<double>(total_ - done) / static_cast<double>(done);
+        char text[40];
+        std::snprintf(text, sizeof text, ", %.0f s left   ", left);
+        return text;
+    }
+
     std::ostream& err_;
     bool enabled_;
     long long total_;
     int lastPercent_ = -1;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 double CpuSeconds() {
@@ -410,6 +425,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
+    if (!o.Chain.Quiet) PrintRunSummary(m, !o.Chain.IqPath.empty(), out);
     ListWrittenFiles(o.Chain, pictures, iq, logWritten, out);
     return finished ? 0 : 1;
 }
