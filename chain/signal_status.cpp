@@ -77,7 +77,9 @@ SignalStatus Evaluate(const SignalWatch& w) {
     const StatusSecond& now = w.Recent.back();
     const Window win = LastSeconds(w, kStatusWindowSeconds);
     const std::string position = std::to_string(w.ClickPosition);
-    if (w.SecondsWithoutEdge >= kNoPpsAfterSeconds) {
+    // The second after the first edge re-aligns the stream and finds none; a run that has
+    // never found one says so from its first second.
+    if (w.SecondsWithoutEdge >= kNoPpsAfterSeconds || (!w.EdgeSeen && w.SecondsWithoutEdge > 0)) {
         const std::string seconds = std::to_string(w.SecondsWithoutEdge);
         if (now.AudioPeak == 0) {
             return {SignalState::NoPps, "No PPS edge for " + seconds +
@@ -160,6 +162,7 @@ bool WatchSecond(SignalWatch& w, StatusSecond second) {
     second.ClickMagnitude = w.Pending.ClickMagnitude;
     w.Pending = StatusSecond{};
     w.SecondsWithoutEdge = second.EdgeFound ? 0 : w.SecondsWithoutEdge + 1;
+    w.EdgeSeen = w.EdgeSeen || second.EdgeFound;
     w.Recent.push_back(second);
     if (w.Recent.size() > kSummarySeconds) w.Recent.pop_front();
 

@@ -12,7 +12,7 @@ namespace qv {
 
 // From worst to best: each state is checked only when the ones before it do not hold.
 enum class SignalState {
-    NoPps,          // no PPS edge found for two seconds or more: clock read-outs held
+    NoPps,          // no PPS edge for two seconds or more (or since the start): read-outs held
     PpsUnsteady,    // edges found, but they jump about: noise or the radio on the PPS channel
     ClockSettling,  // edges found, the timing error still large
     NoClick,        // clock settled, nothing steady at the click position
@@ -74,6 +74,7 @@ struct SignalWatch {
     StatusSecond Pending;             // the second being gathered: the click reading comes first
     std::deque<StatusSecond> Recent;  // the last kSummarySeconds seconds, oldest first
     int64_t SecondsWithoutEdge = 0;   // [s] in a row
+    bool EdgeSeen = false;            // some second since the start has found an edge
     int64_t SecondsInState = 0;       // [s] since the state last changed
     bool Reported = false;            // a state has been handed to the host
     SignalStatus Current;

@@ -49,11 +49,9 @@ TEST(BatchSummary, CardThirtySevenPpmFastIsTheAnswer) {
     EXPECT_NEAR(After(r.Out, "lock frequency: "), 1700.1, 0.05);  // held on the carrier
     EXPECT_EQ(After(r.Out, "I/Q records written: "), 50);
     EXPECT_NE(r.Out.find("149 s with a PPS edge, 1 s without"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find("status: locked (Measuring: PPS and click locked)\n"),
-              std::string::npos);
+    EXPECT_NE(r.Out.find("status: locked (Measuring: PPS and click locked)\n"), std::string::npos);
     // The closing list follows the summary, unchanged.
-    EXPECT_NE(r.Out.find("\nI/Q file: " + iq + "\nread-out log: " + log + "\n"),
-              std::string::npos);
+    EXPECT_NE(r.Out.find("\nI/Q file: " + iq + "\nread-out log: " + log + "\n"), std::string::npos);
     const std::vector<std::string> status = StatusLines(log);
     ASSERT_EQ(status.size(), 3u);
     EXPECT_EQ(status[0].rfind("clock-settling: ", 0), 0u) << status[0];
