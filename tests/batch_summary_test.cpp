@@ -3,13 +3,17 @@
 // live capture.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/chain_fixture.h"
 #include "tests/readouts.h"
+#include "tests/simulated_frames.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
+#include "tools/batch_run.h"
 
 namespace qv {
 
@@ -23,6 +27,12 @@ double After(const std::string& out, const std::string& label) {
         return std::nan("");
     }
     return std::strtod(out.c_str() + at + label.size(), nullptr);
+}
+
+std::string Format(const char* format, long double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, format, static_cast<double>(value));
+    return text;
 }
 
 std::vector<std::string> StatusLines(const std::string& log) {
@@ -87,6 +97,20 @@ TEST(BatchSummary, NoUsableSignalIsNeverLocked) {
         EXPECT_EQ(r.Out.find("status: locked"), std::string::npos) << r.Out;
         EXPECT_NE(r.Out.find("summary: "), std::string::npos) << r.Out;
     }
+}
+
+// The terminal's live line: nothing before the first second, then the last second's values
+// and the state.
+TEST(BatchSummary, LiveStatusLineShowsTheLastSecond) {
+    StartedChain c;
+    EXPECT_EQ(LiveStatusLine(c.M, "12:00:00"), "");
+    SimulatorSettings settings;
+    settings.Seconds = 3;
+    settings.PpsLevel = 0;
+    c.Feed(Simulate(settings));
+    EXPECT_EQ(LiveStatusLine(c.M, "12:00:03"),
+              "12:00:03  freq 0.000 ppm  timing 0.00 us  level 0.0 %  lock " +
+                  Format("%.4f", c.M.Watch.Recent.back().LockFrequencyHz) + " Hz  no-pps");
 }
 
 }  // namespace
