@@ -271,7 +271,7 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
         out << "  timing error: RMS " << Number("%.2f", std::sqrt(mean * mean + sd * sd))
             << " us over the same seconds\n";
     } else {
-        out << "  the clock loop did not settle in the last minute\n";
+        out << "  the clock loop did not settle in the last " << w.Recent.size() << " s\n";
     }
     out << "  audio level: " << Number("%.1f", 100.0L * last.AudioPeak / 32768) << " %\n";
     out << "  lock frequency: " << Number("%.4f", last.LockFrequencyHz) << " Hz\n";
@@ -286,7 +286,7 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
         out << "  click phase: spread " << Number("%.2f", sd) << " deg (standard deviation over "
             << count << " locked s), level " << Number("%.3f", 100 * last.ClickLevel) << " %\n";
     } else {
-        out << "  click phase: not locked in the last minute\n";
+        out << "  click phase: not locked in the last " << w.Recent.size() << " s\n";
     }
     out << "  I/Q records written: " << (iqWritten ? m.PeriodsClosed : 0) << "\n";
     out << "  status: " << StatusName(m) << " (" << w.Current.Text << ")\n";
