@@ -575,10 +575,16 @@ void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "wa
 // Live rows carry the date and time in UTC: a station's files span days and time zones.
 void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
     app_.Csv.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
+    // The state's text changes within a state (seconds without an edge): shown every second.
+    ShowSignalStatus(app_, m.Watch.Current.Text);
 }
 
 void WindowHost::PeriodClosed(const PeriodValues& values) {
     app_.Csv.WritePeriod(FormatIsoUtc(UnixMillisecondsNow()), values);
+}
+
+void WindowHost::StatusChanged(const SignalStatus& status) {
+    app_.Log.WriteNow("STATUS", StatusLogText(status));
 }
 
 // ---------------------------------------------------------------------------------------------

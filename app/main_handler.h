@@ -143,6 +143,7 @@ public:
     void Warn(const std::string& text) override;
     void SecondEnded(const Measurement& m, const SecondValues& values) override;
     void PeriodClosed(const PeriodValues& values) override;
+    void StatusChanged(const SignalStatus& status) override;
 
 private:
     App& app_;

@@ -24,8 +24,6 @@ std::string Seconds(int64_t frame) {
 
 }  // namespace
 
-std::string CsvStatus(const Measurement&) { return ""; }
-
 std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
                                    const SecondValues& v) {
     const ClickValues& c = v.Click;
@@ -38,7 +36,7 @@ std::vector<std::string> SecondRow(const std::string& time, const Measurement& m
             c.Read ? CsvNumber(c.LevelPct) : "",
             c.Read ? CsvNumber(c.LockFreqHz) : "",
             c.Read ? std::to_string(c.Position) : "",
-            CsvText(CsvStatus(m))};
+            CsvText(StatusName(m))};
 }
 
 std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v) {

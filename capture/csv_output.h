@@ -23,10 +23,6 @@ namespace qv {
 extern const std::vector<std::string> kSecondColumns;  // --csv
 extern const std::vector<std::string> kPeriodColumns;  // --iq-csv
 
-// The `status` column: what the signal's state is at the end of the second. Empty for now;
-// the signal-status model will fill it.
-std::string CsvStatus(const Measurement& m);
-
 std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
                                    const SecondValues& v);
 std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v);

@@ -125,8 +125,10 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
 
-        sim.Segment[n].Rf = ToSample(rf);
-        sim.Segment[n].Pps = ToSample(pps);
+        const int16_t rfSample = ToSample(rf);
+        const int16_t ppsSample = ToSample(s.InvertPps ? -pps : pps);
+        sim.Segment[n].Rf = s.SwapChannels ? ppsSample : rfSample;
+        sim.Segment[n].Pps = s.SwapChannels ? rfSample : ppsSample;
 
         const double nextCos = carrierCos * stepCos - carrierSin * stepSin;
         carrierSin = carrierSin * stepCos + carrierCos * stepSin;

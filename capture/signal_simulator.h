@@ -26,6 +26,7 @@
 //   - white Gaussian noise of RMS noiseLevel (splitmix64 + Box-Muller, seeded by seed, so the
 //     same seed gives the same stream on every machine and standard library).
 // Levels are in full scale; each sample becomes round(v * 32767), clipped to int16.
+// InvertPps negates the PPS channel; SwapChannels puts each channel on the other side.
 #pragma once
 
 #include <cstddef>
@@ -52,6 +53,10 @@ struct SimulatorSettings {
     double PpsDecayMs = 30;              // [ms] PPS decay time constant
     double NoiseLevel = 0.01;            // [full scale] RMS of the noise on the RF channel
     uint64_t Seed = 1;                   // noise and phase-wander generator seed
+    // Wiring faults a station meets: a PPS pulse of the other polarity, and the two channels
+    // exchanged (the PPS on the left, the radio on the right).
+    bool InvertPps = false;
+    bool SwapChannels = false;
 };
 
 constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)

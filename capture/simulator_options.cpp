@@ -57,6 +57,18 @@ const RealOption kRealOptions[] = {
 
 constexpr const char* kSeedOption = "--seed";
 
+// Options without a value: wiring faults to simulate.
+struct FlagOption {
+    const char* Name;
+    bool SimulatorSettings::*Field;
+    const char* Help;
+};
+
+const FlagOption kFlagOptions[] = {
+    {"--invert-pps", &SimulatorSettings::InvertPps, "PPS pulse of the other polarity"},
+    {"--swap-channels", &SimulatorSettings::SwapChannels, "PPS on the left, radio on the right"},
+};
+
 std::string FormatNumber(double v) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.10g", v);
@@ -83,6 +95,13 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
     const std::string arg = argv[i];
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
+
+    for (const FlagOption& o : kFlagOptions) {
+        if (arg != o.Name) continue;
+        settings.*(o.Field) = true;
+        i += 1;
+        return 1;
+    }
 
     const RealOption* real = nullptr;
     for (const RealOption& o : kRealOptions) {
@@ -139,6 +158,10 @@ std::string SimulatorOptionsHelp() {
     std::snprintf(line, sizeof(line), "  %-22s %s (%llu)\n", seed.c_str(),
                   "noise and phase-wander seed", static_cast<unsigned long long>(defaults.Seed));
     help += line;
+    for (const FlagOption& o : kFlagOptions) {
+        std::snprintf(line, sizeof(line), "  %-22s %s\n", o.Name, o.Help);
+        help += line;
+    }
     return help;
 }
 

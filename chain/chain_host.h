@@ -7,6 +7,7 @@
 #include <string>
 
 #include "chain/readouts.h"
+#include "chain/signal_status.h"
 
 namespace qv {
 
@@ -64,6 +65,9 @@ public:
     // Something the user should know that does not stop the measurement (an entry the chain
     // reads as something else than it looks), as one line without the program's name.
     virtual void Warn(const std::string& /*text*/) {}
+    // The signal's state changed (and once at the first second's end): the new state and its
+    // line for the user. Called once a second at most.
+    virtual void StatusChanged(const SignalStatus& /*status*/) {}
 
 protected:
     ~ChainHost() = default;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "chain/chain_host.h"
+#include "chain/signal_status.h"
 #include "common/frame.h"
 #include "display/display.h"
 #include "dsp/click_lock.h"
@@ -71,6 +72,7 @@ struct Measurement {
     // Frames the live capture dropped within the open period: the live chain adds its gaps
     // here, the period's close hands the count to the host and starts again from 0.
     int64_t PeriodFramesDropped = 0;  // [frames]
+    SignalWatch Watch;                // the signal's state and the last minute's results
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };
@@ -92,6 +94,10 @@ void IntegrateSample(Measurement& m, long double i, long double q);
 // closed ("<input> (0.4 s) is too short to close one second"), or none found a PPS edge.
 // Empty otherwise. `input` says what ran, e.g. "the recording".
 std::string ShortfallWarning(const Measurement& m, const std::string& input);
+
+// The short name of the signal's current state ("locked", "no-pps", ...), "starting" before
+// the first second has closed; for CSV rows and summaries.
+std::string StatusName(const Measurement& m);
 
 // ---------------------------------------------------------------------------------------------
 // Setting up

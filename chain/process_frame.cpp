@@ -5,6 +5,7 @@
 // click trace), the integration (a closed period's dots, record, scroll and capture), the
 // vectorscope dot (and once a second its panel), then the PPS edge detector with the PPS trace
 // and, at the end of a second, the scope panel and the clock read-outs.
+#include <cmath>
 #include <cstdio>
 
 #include "chain/measurement.h"
@@ -44,7 +45,9 @@ namespace {
     }
 }
 
-[[gnu::noinline]] void ShowClickReading(Measurement& m, long double phase, long double level) {
+[[gnu::noinline]] void ShowClickReading(Measurement& m, const LockedSample& s) {
+    const long double phase = s.ClickPhase, level = s.ClickLevel;
+    WatchClick(m.Watch, phase, level, std::sqrt(s.I * s.I + s.Q * s.Q));
     ChainHost& host = *m.Host;
     const long double lockFrequency = m.Params.SampleRate * m.Lock.LockStep;
     m.LastClick = {true, ClickPhaseDegrees(phase), ClickLevelPercent(level), lockFrequency,
@@ -53,6 +56,20 @@ namespace {
     host.SetReadout(Readout::ClickLevel, ClickLevelText(level));
     host.SetReadout(Readout::LockFreqOut, LockFrequencyText(lockFrequency));
     host.SetReadout(Readout::ClickPeak, ClickPeakText(m.Lock.ClickPosition));
+}
+
+// After the second's read-outs: the signal's state, with its full-precision values.
+void WatchStatus(Measurement& m, const SecondEnd& end) {
+    constexpr long double kMicrosecondsPerSample = 1e6L / kSamplesPerSecond;
+    StatusSecond second;
+    second.EdgeFound = end.EdgeFound;
+    second.TimingErrorUs = end.TimingErrorSamples * kMicrosecondsPerSample;
+    second.FreqErrorPpm = end.FreqErrorPpm;
+    second.AudioPeak = end.AudioPeak;
+    second.LockFrequencyHz = m.Params.SampleRate * m.Lock.LockStep;
+    m.Watch.ClickPosition = m.Lock.ClickPosition;
+    m.Watch.InvertedOn = m.Params.InvertFlag == 1;
+    if (WatchSecond(m.Watch, second)) m.Host->StatusChanged(m.Watch.Current);
 }
 
 [[gnu::noinline]] void ShowSecondEnd(Measurement& m, const SecondEnd& end) {
@@ -65,6 +82,7 @@ namespace {
     m.Host->SetReadout(Readout::FreqError, FreqErrorText(end.FreqErrorPpm));
     m.Host->SetReadout(Readout::TimingError, TimingErrorText(end.TimingErrorSamples));
     m.Host->SetReadout(Readout::AudioLevel, AudioLevelText(end.AudioPeak));
+    WatchStatus(m, end);
     m.Host->SecondEnded(
         m, {m.FramesProcessed, end.FreqErrorPpm, TimingErrorMicroseconds(end.TimingErrorSamples),
             AudioLevelPercent(end.AudioPeak), m.LastClick});
@@ -81,7 +99,7 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     Display& d = m.Screen;
     LockedSample s;
     LockSample(m.Lock, n, x, m.Params.BlankRfClickFlag == 1, s);
-    if (s.ClickRead) ShowClickReading(m, s.ClickPhase, s.ClickLevel);
+    if (s.ClickRead) ShowClickReading(m, s);
     if (n >= 0 && n < kClickTraceSamples && d.Drawing) DrawClickTrace(d, n, s.I, s.Q);
 
     IntegrateSample(m, s.RotatedI, s.RotatedQ);
@@ -128,6 +146,10 @@ std::string ShortfallWarning(const Measurement& m, const std::string& input) {
                " s on the right channel: check the GPS receiver's pulse and its channel";
     }
     return "";
+}
+
+std::string StatusName(const Measurement& m) {
+    return m.Watch.Reported ? SignalStateName(m.Watch.Current.State) : "starting";
 }
 
 }  // namespace qv

@@ -24,6 +24,7 @@ public:
     std::vector<std::string> warnings;
     std::vector<SecondValues> seconds;  // what SecondEnded and PeriodClosed handed over
     std::vector<PeriodValues> periods;
+    std::vector<SignalStatus> statuses;  // every change of the signal's state
     int captures = 0;
 
     void SetReadout(Readout id, const std::string& text) override {
@@ -36,6 +37,7 @@ public:
     void Warn(const std::string& text) override { warnings.push_back(text); }
     void SecondEnded(const Measurement&, const SecondValues& v) override { seconds.push_back(v); }
     void PeriodClosed(const PeriodValues& v) override { periods.push_back(v); }
+    void StatusChanged(const SignalStatus& status) override { statuses.push_back(status); }
 
     // The texts of one label, oldest first.
     std::vector<std::string> Texts(Readout id) const {

@@ -272,8 +272,10 @@ TEST(CsvFiles, DroppedFramesGoToThePeriodThatHoldsThemAndClickColumnsWaitForARea
     EXPECT_FALSE(c.Host.seconds[0].Click.Read);
     const std::vector<std::string> first = SecondRow("t", c.M, c.Host.seconds[0]);
     EXPECT_EQ(first[1], "0.374875") << "2999 output samples, one frame each";
-    EXPECT_EQ(std::vector<std::string>(first.begin() + 5, first.end()),
-              std::vector<std::string>(5, ""));
+    EXPECT_EQ(std::vector<std::string>(first.begin() + 5, first.begin() + 9),
+              std::vector<std::string>(4, ""));
+    EXPECT_EQ(first[9], StatusName(c.M)) << "the signal's state, never empty";
+    EXPECT_NE(first[9], "");
     const std::vector<std::string> second = SecondRow("t", c.M, c.Host.seconds[1]);
     EXPECT_EQ(second[7], "1700");
     EXPECT_EQ(second[8], "31");

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/simulator_options.h"
 #include "tests/simulated_frames.h"
 
 namespace qv {
@@ -191,6 +192,45 @@ TEST(SignalSimulatorRf, NoiseIsGaussianOfTheSetLevelAndLevelsClipInsteadOfWrappi
     EXPECT_EQ(highRf, 32767);
     EXPECT_EQ(highPps, 32767);
     EXPECT_EQ(lowPps, 0) << "a positive pulse must never wrap negative";
+}
+
+}  // namespace
+
+}  // namespace qv
+
+namespace qv {
+
+namespace {
+
+// The wiring faults: from the command line, a PPS of the other polarity is the same stream with
+// the right channel negated, and swapped channels the same frames with the sides exchanged.
+TEST(SignalSimulatorWiring, InvertedPpsAndSwappedChannelsFromTheOptions) {
+    SimulatorSettings plain;
+    plain.Seconds = 2;
+    std::string pps = "--invert-pps", swap = "--swap-channels", seed = "--seed", two = "2";
+    char* args[] = {pps.data(), swap.data(), seed.data(), two.data()};
+    SimulatorSettings inverted = plain, swapped = plain;
+    std::string error;
+    int i = 0;
+    ASSERT_EQ(ParseSimulatorOption(4, args, i, inverted, error), 1);
+    EXPECT_EQ(i, 1);  // a flag takes no value
+    ASSERT_EQ(ParseSimulatorOption(4, args, i, swapped, error), 1);
+    EXPECT_EQ(i, 2);
+    EXPECT_TRUE(inverted.InvertPps && !inverted.SwapChannels);
+    EXPECT_TRUE(swapped.SwapChannels && !swapped.InvertPps);
+    EXPECT_NE(SimulatorOptionsHelp().find("--swap-channels"), std::string::npos);
+
+    const std::vector<Frame> a = Simulate(plain), b = Simulate(inverted), c = Simulate(swapped);
+    ASSERT_EQ(a.size(), b.size());
+    int pulses = 0;
+    for (size_t k = 0; k < a.size(); ++k) {
+        EXPECT_EQ(b[k].Rf, a[k].Rf);
+        EXPECT_EQ(b[k].Pps, -a[k].Pps) << k;
+        EXPECT_EQ(c[k].Rf, a[k].Pps);
+        EXPECT_EQ(c[k].Pps, a[k].Rf);
+        pulses += a[k].Pps > 16000;
+    }
+    EXPECT_GT(pulses, 0);  // the comparison saw the pulses, not only silence
 }
 
 }  // namespace

@@ -255,6 +255,10 @@ public:
         csv_.WritePeriod(FormatTimeWithMilliseconds(MillisecondsOfDay()), values);
     }
 
+    void StatusChanged(const SignalStatus& status) override {
+        log_.Write(MillisecondsOfDay(), "STATUS", StatusLogText(status));
+    }
+
     // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
     int64_t MillisecondsOfDay() override {
         return (startMilliseconds_ + m_.FramesProcessed / 8) % kMillisecondsPerDay;
@@ -288,19 +292,34 @@ public:
         constexpr int kWidth = 40;
         int filled = percent * kWidth / 100;
         err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-             << percent << "% of " << total_ / kFramesPerSecond << " s" << std::flush;
+             << percent << "% of " << total_ / kFramesPerSecond << " s" << TimeLeft(done)
+             << std::flush;
     }
 
     void Finish() {
         if (enabled_ && lastPercent_ >= 0)
-            err_ << "\r" << std::string(60, ' ') << "\r" << std::flush;
+            err_ << "\r" << std::string(80, ' ') << "\r" << std::flush;
     }
 
 private:
+    // ", 12 s left" at the pace so far; nothing until a percent has passed, as the first
+    // blocks include the start-up.
+    std::string TimeLeft(long long done) const {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        if (done <= 0 || done * 100 < total_ || elapsed <= 0) return "    ";
+        const double left =
+            elapsed * static_cast<double>(total_ - done) / static_cast<double>(done);
+        char text[40];
+        std::snprintf(text, sizeof text, ", %.0f s left   ", left);
+        return text;
+    }
+
     std::ostream& err_;
     bool enabled_;
     long long total_;
     int lastPercent_ = -1;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 double CpuSeconds() {
@@ -433,6 +452,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
+    if (!o.Chain.Quiet) PrintRunSummary(m, iq.Written(), out);
     ListWrittenFiles(o.Chain, pictures, iq, csv, logWritten, out);
     return finished ? 0 : 1;
 }

@@ -2,6 +2,8 @@
 // a stop signal, and the close-time work.
 #include "tools/batch_capture.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -73,6 +75,9 @@ public:
     }
     void PeriodClosed(const PeriodValues& values) override {
         csv_.WritePeriod(FormatIsoUtc(UnixMillisecondsNow()), values);
+    }
+    void StatusChanged(const SignalStatus& status) override {
+        log_.WriteNow("STATUS", StatusLogText(status));
     }
 
 private:
@@ -261,6 +266,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     consumer.Recording = &recorder;
     consumer.FrameLimit = frameLimit;
     bool sourceStopped = false;
+    // On a terminal, one line of the live state, rewritten once a second.
+    const bool statusLine = !chain.Quiet && isatty(STDERR_FILENO);
+    int64_t secondsShown = 0;
     while (signals.Received() == 0 && !consumer.Done()) {
         CaptureBlock* block = nullptr;
         const BlockQueue::Wait wait = queue.Next(block, kSignalPoll);
@@ -269,7 +277,12 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
             sourceStopped = true;
             break;
         }
+        if (statusLine && m.SecondsEnded != secondsShown) {
+            secondsShown = m.SecondsEnded;
+            err << "\r" << LiveStatusLine(m, m.Now()) << "\x1b[K" << std::flush;
+        }
     }
+    if (statusLine && secondsShown > 0) err << "\r\x1b[K" << std::flush;
     const int stopSignal = signals.Received();  // what ended the run; later ones change nothing
     EndCapture(engine);
 
@@ -303,6 +316,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                       static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
         out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
     }
+    if (!chain.Quiet) PrintRunSummary(m, iq.Written(), out);
     if (stopSignal != 0)
         err << "quorvelle-batch: " << StopSignalName(stopSignal) << ": capture ended\n";
     if (recorded) out << "recording: " << o.RecordPath << "\n";

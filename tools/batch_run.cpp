@@ -1,6 +1,9 @@
 // What quorvelle-batch's runs share.
 #include "tools/batch_run.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "display/text.h"
@@ -208,6 +211,109 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
         ok = false;
     }
     return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Summary
+
+namespace {
+
+std::string Number(const char* format, long double value) {
+    char text[48];
+    std::snprintf(text, sizeof text, format, static_cast<double>(value));
+    return text;
+}
+
+// Mean and standard deviation of what `take` picks from the kept seconds; false when it picks
+// none.
+template <typename Pick>
+bool MeanAndSpread(const SignalWatch& w, Pick take, long double& mean, long double& sd,
+                   int& count) {
+    long double sum = 0, squares = 0;
+    count = 0;
+    for (const StatusSecond& s : w.Recent) {
+        long double v = 0;
+        if (!take(s, v)) continue;
+        sum += v;
+        squares += v * v;
+        ++count;
+    }
+    if (count == 0) return false;
+    mean = sum / count;
+    sd = std::sqrt(std::max(0.0L, squares / count - mean * mean));
+    return true;
+}
+
+bool ClockSettledIn(SignalState state) {
+    return state == SignalState::NoClick || state == SignalState::LockSettling ||
+           state == SignalState::Locked;
+}
+
+}  // namespace
+
+void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
+    const SignalWatch& w = m.Watch;
+    out << "summary: "
+        << Number("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
+        << " s processed; " << m.SecondsWithEdge << " s with a PPS edge, "
+        << m.SecondsEnded - m.SecondsWithEdge << " s without\n";
+    if (w.Recent.empty()) {
+        out << "  status: starting (no second closed)\n";
+        return;
+    }
+    const StatusSecond& last = w.Recent.back();
+    long double mean = 0, sd = 0;
+    int count = 0;
+    out << "  frequency error: last " << Number("%.3f", last.FreqErrorPpm) << " ppm"
+        << (last.EdgeFound ? "" : " (held: no PPS edge in the last second)") << "\n";
+    const bool settled = MeanAndSpread(
+        w,
+        [](const StatusSecond& s, long double& v) {
+            v = s.FreqErrorPpm;
+            return ClockSettledIn(s.State);
+        },
+        mean, sd, count);
+    if (settled) {
+        out << "  over the last settled " << count << " s: mean " << Number("%.3f", mean)
+            << " ppm, standard deviation " << Number("%.3f", sd) << " ppm\n";
+        MeanAndSpread(
+            w,
+            [](const StatusSecond& s, long double& v) {
+                v = s.TimingErrorUs;
+                return ClockSettledIn(s.State);
+            },
+            mean, sd, count);
+        out << "  timing error: RMS " << Number("%.2f", std::sqrt(mean * mean + sd * sd))
+            << " us over the same seconds\n";
+    } else {
+        out << "  the clock loop did not settle in the last " << w.Recent.size() << " s\n";
+    }
+    out << "  audio level: " << Number("%.1f", 100.0L * last.AudioPeak / 32768) << " %\n";
+    out << "  lock frequency: " << Number("%.4f", last.LockFrequencyHz) << " Hz\n";
+    const bool clickKept = MeanAndSpread(
+        w,
+        [](const StatusSecond& s, long double& v) {
+            v = s.ClickPhaseDeg;
+            return s.ClickRead && s.State == SignalState::Locked;
+        },
+        mean, sd, count);
+    if (clickKept) {
+        out << "  click phase: spread " << Number("%.2f", sd) << " deg (standard deviation over "
+            << count << " locked s), level " << Number("%.3f", 100 * last.ClickLevel) << " %\n";
+    } else {
+        out << "  click phase: not locked in the last " << w.Recent.size() << " s\n";
+    }
+    out << "  I/Q records written: " << (iqWritten ? m.PeriodsClosed : 0) << "\n";
+    out << "  status: " << StatusName(m) << " (" << w.Current.Text << ")\n";
+}
+
+std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay) {
+    if (m.Watch.Recent.empty()) return "";
+    const StatusSecond& s = m.Watch.Recent.back();
+    return timeOfDay + "  freq " + Number("%.3f", s.FreqErrorPpm) + " ppm  timing " +
+           Number("%.2f", s.TimingErrorUs) + " us  level " +
+           Number("%.1f", 100.0L * s.AudioPeak / 32768) + " %  lock " +
+           Number("%.4f", s.LockFrequencyHz) + " Hz  " + StatusName(m);
 }
 
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,

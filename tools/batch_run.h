@@ -116,6 +116,17 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
 bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, IqOutput& iq,
                  CsvOutputs& csv, ReadoutLog& log, bool& logWritten, std::ostream& err);
 
+// The run's answer on `out`: its length, the seconds with and without a PPS edge, the
+// frequency error (the last, and mean and standard deviation over the settled seconds of the
+// last minute), the timing error's RMS, the audio level, the lock frequency, the click phase's
+// spread, the I/Q records written and the signal's state. From the chain's full-precision
+// values, not from the read-out texts.
+void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out);
+
+// One line of the live state for a terminal: time, frequency and timing error, audio level,
+// lock frequency and state. Empty before the first second has closed.
+std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay);
+
 // "I/Q file: ...", "CSV: ...", "I/Q CSV: ...", "read-out log: ..." and "picture: ..." lines for
 // what was really written.
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,

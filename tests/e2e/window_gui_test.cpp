@@ -371,15 +371,23 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
 
     // The log: well-formed lines, every read-out present, one frequency error a second.
     const std::regex time(R"(\d\d:\d\d:\d\d\.\d\d\d)");
-    const std::vector<std::string> names = {
-        "IDFREQERROR",  "IDTIMINGERROR", "IDAUDIOLEVEL", "IDLOCKFREQOUT", "IDCLICKPHASE",
-        "IDCLICKLEVEL", "IDCLICKPEAK",   "TITLE",        "CAPTURE",       "MESSAGE"};
+    const std::vector<std::string> names = {"IDFREQERROR",   "IDTIMINGERROR", "IDAUDIOLEVEL",
+                                            "IDLOCKFREQOUT", "IDCLICKPHASE",  "IDCLICKLEVEL",
+                                            "IDCLICKPEAK",   "TITLE",         "CAPTURE",
+                                            "MESSAGE",       "STATUS"};
     for (const LogLine& l : ReadLog(Log())) {
         EXPECT_TRUE(std::regex_match(l.Time, time)) << l.Time << "\t" << l.Name << "\t" << l.Text;
         EXPECT_NE(std::find(names.begin(), names.end(), l.Name), names.end()) << l.Name;
     }
     for (size_t i = 0; i + 3 < names.size(); ++i) {
         EXPECT_FALSE(LogTexts(Log(), names[i]).empty()) << names[i];
+    }
+    // The signal's state from the first second on, as changes: never the same twice in a row.
+    const std::vector<std::string> status = LogTexts(Log(), "STATUS");
+    ASSERT_FALSE(status.empty());
+    for (size_t i = 1; i < status.size(); ++i) {
+        EXPECT_NE(status[i].substr(0, status[i].find(':')),
+                  status[i - 1].substr(0, status[i - 1].find(':')));
     }
     const std::vector<std::string> freq = LogTexts(Log(), "IDFREQERROR");
     for (const std::string& f : freq) {
