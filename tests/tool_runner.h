@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -207,6 +208,19 @@ private:
     pid_t pid_ = -1;
     int exitStatus_ = -1;
 };
+
+// Polls `condition` while `child` runs, until it holds: false when `limit` passes first, or
+// when the child has ended without it holding.
+inline bool WaitWhileRunning(ChildProcess& child, const std::function<bool()>& condition,
+                             std::chrono::milliseconds limit) {
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (!child.Running()) return condition();
+        if (std::chrono::steady_clock::now() > giveUp) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 // Runs a program to its end as a child process, its standard output and error through the
 // files `outPath` and `errPath`; killed after `limit`.

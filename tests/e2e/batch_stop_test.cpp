@@ -81,17 +81,6 @@ private:
     std::string read_;
 };
 
-// Polls `condition` while `child` runs; false when it does not hold within `limit`.
-bool WaitFor(ChildProcess& child, const std::function<bool()>& condition,
-             std::chrono::milliseconds limit) {
-    const auto giveUp = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (!child.Running() || std::chrono::steady_clock::now() > giveUp) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 int Count(const std::string& text, const std::string& part) {
     int n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -129,11 +118,11 @@ void StopDuringTheCloseTimeWork(const std::vector<std::string>& input,
     ASSERT_TRUE(batch.Start(argv, {}, folder.Path("out"), errPath, error)) << error;
 
     // Once the run is going (read-outs in the log), or already waiting for the pipe.
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitWhileRunning(
         batch, [&] { return !FileText(log).empty() || BlockedWritingAPipe(batch.Pid()); }, 60s))
         << FileText(errPath);
     batch.Signal(SIGHUP);
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitWhileRunning(
         batch, [&] { return BlockedWritingAPipe(batch.Pid()); }, 60s))
         << "the run did not come to write the chart\n"
         << FileText(errPath);
@@ -187,7 +176,7 @@ TEST(BatchStop, SignalsBackToBackEndALiveCaptureOnce) {
                              folder.Path("panels"), "--capture", "--simulate", "600"},
                             {}, folder.Path("out"), errPath, error))
         << error;
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitWhileRunning(
         batch, [&] { return LogTexts(log, "IDFREQERROR").size() >= 3; }, 60s))
         << FileText(errPath);
 

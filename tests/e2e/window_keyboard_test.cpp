@@ -77,13 +77,7 @@ protected:
     }
 
     bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-        const auto giveUp = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (!app_.Running()) return condition();
-            if (std::chrono::steady_clock::now() > giveUp) return false;
-            std::this_thread::sleep_for(50ms);
-        }
-        return true;
+        return WaitWhileRunning(app_, condition, limit);
     }
 
     std::string Log() const { return folder_.Path("readouts.tsv"); }
