@@ -45,9 +45,11 @@ namespace {
     }
 }
 
-[[gnu::noinline]] void ShowClickReading(Measurement& m, const LockedSample& s) {
-    const long double phase = s.ClickPhase, level = s.ClickLevel;
-    WatchClick(m.Watch, phase, level, std::sqrt(s.I * s.I + s.Q * s.Q));
+// The reading comes as values, not as the sample's struct: a reference would keep that struct
+// in memory on every sample for the sake of one call a second.
+[[gnu::noinline]] void ShowClickReading(Measurement& m, long double phase, long double level,
+                                        long double clickVectorLength) {
+    WatchClick(m.Watch, phase, level, clickVectorLength);
     ChainHost& host = *m.Host;
     const long double lockFrequency = m.Params.SampleRate * m.Lock.LockStep;
     m.LastClick = {true, ClickPhaseDegrees(phase), ClickLevelPercent(level), lockFrequency,
@@ -99,7 +101,9 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     Display& d = m.Screen;
     LockedSample s;
     LockSample(m.Lock, n, x, m.Params.BlankRfClickFlag == 1, s);
-    if (s.ClickRead) ShowClickReading(m, s);
+    if (s.ClickRead) {
+        ShowClickReading(m, s.ClickPhase, s.ClickLevel, std::sqrt(s.I * s.I + s.Q * s.Q));
+    }
     if (n >= 0 && n < kClickTraceSamples && d.Drawing) DrawClickTrace(d, n, s.I, s.Q);
 
     IntegrateSample(m, s.RotatedI, s.RotatedQ);
