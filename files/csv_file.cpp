@@ -9,6 +9,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "files/whole_file.h"
+
 namespace qv {
 
 namespace {
@@ -84,21 +86,10 @@ void CsvFile::WriteRow(const std::vector<std::string>& fields) {
 }
 
 bool CsvFile::WriteLine(const std::string& line) {
-    size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = write(fd_, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int code = n < 0 ? errno : ENOSPC;
-            // A row cut short would read as a wrong one (too few columns, a shortened number).
-            if (done > 0) (void)!ftruncate(fd_, size_);
-            NoteFailure(code);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    size_ += static_cast<int64_t>(line.size());
-    return true;
+    bool partLeft = false;  // a row cut short and left: nothing more to do than say it failed
+    const int code = AppendWholeRecord(fd_, line, size_, partLeft);
+    if (code != 0) NoteFailure(code);
+    return code == 0;
 }
 
 void CsvFile::NoteFailure(int code) {

@@ -76,23 +76,13 @@ bool IqFileWriter::WriteWhole(const std::string& bytes, std::string& error) {
         error = path_ + ": cannot write: the file is not open";
         return false;
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = path_ + ": cannot write: " + std::strerror(n < 0 ? errno : ENOSPC);
-            // A record cut short would read as a wrong one.
-            if (done > 0 && ftruncate(fd_, size_) != 0) {
-                error += " (and a part of a record is left at its end)";
-            }
-            Close();
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    size_ += static_cast<int64_t>(bytes.size());
-    return true;
+    bool partLeft = false;
+    const int code = AppendWholeRecord(fd_, bytes, size_, partLeft);
+    if (code == 0) return true;
+    error = path_ + ": cannot write: " + std::strerror(code);
+    if (partLeft) error += " (and a part of a record is left at its end)";
+    Close();
+    return false;
 }
 
 bool IqFileWriter::Sync(std::string& error) {

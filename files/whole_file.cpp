@@ -1,6 +1,8 @@
 // Writing a whole file in one go.
 #include "files/whole_file.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,23 @@ bool WriteWholeFile(const std::string& path, std::string_view content, std::stri
         return false;
     }
     return true;
+}
+
+int AppendWholeRecord(int fd, std::string_view record, int64_t& size, bool& partLeft) {
+    partLeft = false;
+    size_t done = 0;
+    while (done < record.size()) {
+        const ssize_t n = write(fd, record.data() + done, record.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int code = n < 0 ? errno : ENOSPC;
+            if (done > 0) partLeft = ftruncate(fd, size) != 0;
+            return code;
+        }
+        done += static_cast<size_t>(n);
+    }
+    size += static_cast<int64_t>(record.size());
+    return 0;
 }
 
 }  // namespace qv
