@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,15 @@ TEST(BatchSummary, NoUsableSignalIsNeverLocked) {
         EXPECT_EQ(r.Out.find("status: locked"), std::string::npos) << r.Out;
         EXPECT_NE(r.Out.find("summary: "), std::string::npos) << r.Out;
     }
+}
+
+// A card without error: its tiny negative values round to zero and show no sign ("0.000 ppm",
+// never "-0.000 ppm").
+TEST(BatchSummary, NumbersThatRoundToZeroShowNoSign) {
+    const ToolRun r = RunBatchTool({"--simulate", "200"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("frequency error: last 0.000 ppm"), std::string::npos) << r.Out;
+    EXPECT_FALSE(std::regex_search(r.Out, std::regex(R"(-0\.0+[^0-9])"))) << r.Out;
 }
 
 // The terminal's live line: nothing before the first second, then the last second's values

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 
 #include "display/text.h"
 #include "files/capture_bitmap.h"
@@ -218,9 +219,12 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
 
 namespace {
 
+// A summary number; one that rounds to zero shows no sign ("0.000", never "-0.000").
 std::string Number(const char* format, long double value) {
     char text[48];
     std::snprintf(text, sizeof text, format, static_cast<double>(value));
+    if (text[0] == '-' && std::string_view(text).find_first_of("123456789") == std::string::npos)
+        return text + 1;
     return text;
 }
 
