@@ -14,6 +14,7 @@
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Round_Button.H>
+#include <FL/Fl_Tooltip.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
@@ -238,31 +239,33 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     for (char c : text) label += c == '@' ? "@@" : std::string(1, c);
     int screenX = 0, screenY = 0, screenW = 0, screenH = 0;
     Fl::screen_work_area(screenX, screenY, screenW, screenH);
-    const int widest =
-        screenW - 2 * kBoxScreenMargin - 3 * kBoxMargin - kBoxIconSize - 2 * kLabelInset;
-    fl_font(FL_HELVETICA, kBoxFontSize);
-    int textW = std::min(kBoxLongestLine, widest), textH = 0;
+    // The box's sizes at the UI scale, as the main window's.
+    const int k = gScale, margin = kBoxMargin * k, iconSize = kBoxIconSize * k,
+              buttonW = kBoxButtonWidth * k, buttonH = kBoxButtonHeight * k,
+              fontSize = kBoxFontSize * k;
+    const int widest = screenW - 2 * kBoxScreenMargin - 3 * margin - iconSize - 2 * kLabelInset;
+    fl_font(FL_HELVETICA, fontSize);
+    int textW = std::min(kBoxLongestLine * k, widest), textH = 0;
     fl_measure(label.c_str(), textW, textH);
-    textW = std::clamp(textW, kBoxButtonWidth, widest);
-    textH = std::max(textH, kBoxIconSize);
-    const int w = kBoxIconSize + textW + 2 * kLabelInset + 3 * kBoxMargin;
-    const int h =
-        std::min(textH + kBoxButtonHeight + 3 * kBoxMargin, screenH - 2 * kBoxScreenMargin);
+    textW = std::clamp(textW, buttonW, std::max(buttonW, widest));
+    textH = std::max(textH, iconSize);
+    const int w = iconSize + textW + 2 * kLabelInset + 3 * margin;
+    const int h = std::min(textH + buttonH + 3 * margin, screenH - 2 * kBoxScreenMargin);
 
     Fl_Window box(w, h, caption.c_str());
-    Fl_Box iconBox(kBoxMargin, kBoxMargin, kBoxIconSize, kBoxIconSize,
+    Fl_Box iconBox(margin, margin, iconSize, iconSize,
                    icon == MessageIcon::Exclamation ? "!" : "i");
     iconBox.box(FL_THIN_UP_BOX);
     iconBox.color(FL_WHITE);
     iconBox.labelfont(FL_TIMES_BOLD);
-    iconBox.labelsize(34);
+    iconBox.labelsize(34 * k);
     iconBox.labelcolor(FL_BLUE);
-    Fl_Box message(kBoxIconSize + 2 * kBoxMargin, kBoxMargin, textW + 2 * kLabelInset,
-                   h - kBoxButtonHeight - 3 * kBoxMargin, label.c_str());
-    message.labelsize(kBoxFontSize);
+    Fl_Box message(iconSize + 2 * margin, margin, textW + 2 * kLabelInset, h - buttonH - 3 * margin,
+                   label.c_str());
+    message.labelsize(fontSize);
     message.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
-    Fl_Return_Button ok(w - kBoxMargin - kBoxButtonWidth, h - kBoxMargin - kBoxButtonHeight,
-                        kBoxButtonWidth, kBoxButtonHeight, "OK");
+    Fl_Return_Button ok(w - margin - buttonW, h - margin - buttonH, buttonW, buttonH, "OK");
+    ok.labelsize(FL_NORMAL_SIZE * k);
     ok.callback(HideBoxOf);
     box.end();
     box.set_modal();
@@ -622,6 +625,7 @@ int RunMainWindow(App& app) {
                  : std::max(1, static_cast<int>(std::lround(app.DotsPerInch / 96.0)));
     if (gScale > 1) app.DotsPerInch = 96;
     gFont = ChooseControlFont(gScale);
+    Fl_Tooltip::size(static_cast<Fl_Fontsize>(FL_NORMAL_SIZE * gScale));
 
     // The task bar's and the window manager's icon, for every window the program opens.
     static const Fl_RGB_Image icon(kWindowIconRgba, kWindowIconSize, kWindowIconSize, 4);
