@@ -620,10 +620,18 @@ int RunMainWindow(App& app) {
     // The UI scale: given, or the screen's dots per inch over 96, rounded, at least 1. Scaled,
     // the panels are drawn as at 96 dots per inch, so that their labels fit their surfaces as
     // there, and shown magnified.
-    gScale = app.Options.Scale > 0
-                 ? app.Options.Scale
-                 : std::max(1, static_cast<int>(std::lround(app.DotsPerInch / 96.0)));
-    if (gScale > 1) app.DotsPerInch = 96;
+    const int screenScale = std::max(1, static_cast<int>(std::lround(app.DotsPerInch / 96.0)));
+    gScale = app.Options.Scale > 0 ? app.Options.Scale : screenScale;
+    // A scale from the screen shrinks until the window fits its work area; a given one stays.
+    int workX = 0, workY = 0, workW = 0, workH = 0;
+    Fl::screen_work_area(workX, workY, workW, workH);
+    const int windowH = kMenuBarHeight + kClientHeight + kStatusLineHeight;
+    while (app.Options.Scale == 0 && gScale > 1 &&
+           (kClientWidth * gScale > workW || windowH * gScale > workH)) {
+        --gScale;
+    }
+    // Also where the window had to stay small: labels sized for the dots per inch would not fit.
+    if (gScale > 1 || screenScale > 1) app.DotsPerInch = 96;
     gFont = ChooseControlFont(gScale);
     Fl_Tooltip::size(static_cast<Fl_Fontsize>(FL_NORMAL_SIZE * gScale));
 

@@ -157,26 +157,9 @@ void ShootWindow(PrivateXServer& x, const std::vector<std::string>& args, int sc
     EXPECT_EQ(app.Wait(15s), 0) << FileText(folder.Path("app.err"));
 }
 
-// At 192 dots per inch the window is twice its size, each panel the 96-dpi panel with every
-// pixel doubled, and the pointer over the scope reads the same click position as at 96.
-TEST(WindowFit, HighDpiScreenDoublesTheWindowAndMagnifiesThePanels) {
-    PrivateXServer normal, high(2048, 1536, 192);
-    std::string error;
-    ASSERT_TRUE(normal.Start(error)) << "cannot start a private X server: " << error;
-    ASSERT_TRUE(high.Start(error)) << "cannot start a private X server: " << error;
-    // A scope point 57 pixels into the panel: click position 28, and with --scale 2 given on
-    // the 96-dpi screen of the larger server the same.
-    const int hoverX = 10 + 1 + 57, hoverY = 60;
-    Shot one, two;
-    ASSERT_NO_FATAL_FAILURE(ShootWindow(normal, {}, 1, hoverX, hoverY, one));
-    ASSERT_NO_FATAL_FAILURE(ShootWindow(high, {}, 2, hoverX, hoverY, two));
-    EXPECT_EQ(one.W, kClientWidth);
-    EXPECT_EQ(one.H, kMenuBarHeight + kClientHeight + kStatusLineHeight);
-    EXPECT_EQ(two.W, 2 * one.W);
-    EXPECT_EQ(two.H, 2 * one.H);
-    EXPECT_EQ(one.Title, "Click peak = 28");
-    EXPECT_EQ(two.Title, "Click peak = 28");
-
+// Each panel of `two` (the window at scale 2) is the panel of `one` (at scale 1) with every
+// pixel doubled; none is blank.
+void ExpectPanelsMagnified(const Shot& one, const Shot& two) {
     int panels = 0;
     for (const ControlSpec& c : kControls) {
         if (c.Kind != ControlKind::Panel) continue;
@@ -210,8 +193,33 @@ TEST(WindowFit, HighDpiScreenDoublesTheWindowAndMagnifiesThePanels) {
     EXPECT_EQ(panels, 3);
 }
 
-// --scale sets the scale on any screen: 2 on a 96-dpi screen doubles the window too.
-TEST(WindowFit, ScaleOptionDoublesTheWindow) {
+// At 192 dots per inch the window is twice its size, each panel the 96-dpi panel with every
+// pixel doubled, and the pointer over the scope reads the same click position as at 96.
+TEST(WindowFit, HighDpiScreenDoublesTheWindowAndMagnifiesThePanels) {
+    PrivateXServer normal, high(2048, 1536, 192);
+    std::string error;
+    ASSERT_TRUE(normal.Start(error)) << "cannot start a private X server: " << error;
+    ASSERT_TRUE(high.Start(error)) << "cannot start a private X server: " << error;
+    // A scope point 57 pixels into the panel: click position 28, and with --scale 2 given on
+    // the 96-dpi screen of the larger server the same.
+    const int hoverX = 10 + 1 + 57, hoverY = 60;
+    Shot one, two;
+    ASSERT_NO_FATAL_FAILURE(ShootWindow(normal, {}, 1, hoverX, hoverY, one));
+    ASSERT_NO_FATAL_FAILURE(ShootWindow(high, {}, 2, hoverX, hoverY, two));
+    EXPECT_EQ(one.W, kClientWidth);
+    EXPECT_EQ(one.H, kMenuBarHeight + kClientHeight + kStatusLineHeight);
+    EXPECT_EQ(two.W, 2 * one.W);
+    EXPECT_EQ(two.H, 2 * one.H);
+    EXPECT_EQ(one.Title, "Click peak = 28");
+    EXPECT_EQ(two.Title, "Click peak = 28");
+
+    ExpectPanelsMagnified(one, two);
+}
+
+// --scale sets the scale on any screen: 2 on a 96-dpi screen doubles the window too. A scale
+// from the screen's dots per inch shrinks to one at which the window fits on the screen, its
+// panels still drawn as at 96 dots per inch.
+TEST(WindowFit, ScaleOptionDoublesTheWindowAndAScreenTooSmallKeepsItsSize) {
     PrivateXServer x(2048, 1536, 96);
     std::string error;
     ASSERT_TRUE(x.Start(error)) << "cannot start a private X server: " << error;
@@ -220,6 +228,17 @@ TEST(WindowFit, ScaleOptionDoublesTheWindow) {
     EXPECT_EQ(shot.W, 2 * kClientWidth);
     EXPECT_EQ(shot.H, 2 * (kMenuBarHeight + kClientHeight + kStatusLineHeight));
     EXPECT_EQ(shot.Title, "Click peak = 28");
+    x.Stop();
+
+    PrivateXServer small(1024, 768, 192);
+    ASSERT_TRUE(small.Start(error)) << "cannot start a private X server: " << error;
+    Shot unscaled;
+    ASSERT_NO_FATAL_FAILURE(ShootWindow(small, {}, 1, 10 + 1 + 57, 60, unscaled));
+    EXPECT_EQ(unscaled.W, kClientWidth);
+    EXPECT_EQ(unscaled.H, kMenuBarHeight + kClientHeight + kStatusLineHeight);
+    EXPECT_EQ(unscaled.Title, "Click peak = 28");
+    // Its panels are drawn as at 96 dots per inch, as the scaled window's.
+    ExpectPanelsMagnified(unscaled, shot);
 }
 
 }  // namespace
