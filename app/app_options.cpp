@@ -8,6 +8,8 @@ namespace qv {
 
 namespace {
 
+constexpr int kLargestScale = 8;  // --scale: 8 times 785 pixels is wider than any screen
+
 // A preset of the window's controls at argv[i], as the batch tool spells it: 1 when taken (i on
 // its last argument), 0 when argv[i] is none, -1 with one line in `error`. After --simulate,
 // --lock-freq is the simulator's (the simulated click's frequency), as in the batch tool.
@@ -70,6 +72,14 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
             if (!TakeOptionValue(argc, argv, i, options.CsvPath, error, false)) return false;
         } else if (arg == "--iq-csv") {
             if (!TakeOptionValue(argc, argv, i, options.IqCsvPath, error, false)) return false;
+        } else if (arg == "--scale") {
+            std::string number;
+            if (!TakeOptionValue(argc, argv, i, number, error)) return false;
+            if (!ParseWholeNumber(number, 1, kLargestScale, options.Scale)) {
+                error = "--scale: \"" + number + "\" is not a whole number from 1 to " +
+                        std::to_string(kLargestScale);
+                return false;
+            }
         } else {
             // The window's simulator runs until End: a length would be ignored in silence.
             if (arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
@@ -115,6 +125,10 @@ std::string AppUsage() {
            "                         the numbers behind the read-outs, for plotting\n"
            "  --iq-csv FILE          append a CSV row per integration period to FILE: time,\n"
            "                         t_s, I, Q, phase, level and the frames dropped in it\n"
+           "  --scale N              show the window N times its size (1.." +
+           std::to_string(kLargestScale) +
+           "), panels magnified;\n"
+           "                         default: the screen's dots per inch / 96, rounded\n"
            "  --help                 show this text\n"
            "  --version              show the program's version\n"
            "\n"

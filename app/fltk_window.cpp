@@ -14,6 +14,7 @@
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Round_Button.H>
+#include <FL/Fl_Tooltip.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
@@ -24,6 +25,7 @@
 #include <functional>
 #include <map>
 
+#include "app/control_font.h"
 #include "app/window_icon.h"
 #include "capture/stop_signals.h"
 
@@ -33,7 +35,17 @@ namespace {
 
 App* gApp = nullptr;  // the one window's program state, for FLTK's plain callbacks
 
-constexpr int kControlFontSize = 10;  // [pixels] as narrow as the 8-point dialog font
+// The UI scale: every control's geometry, the menu bar, the status line and the fonts are this
+// many times their table sizes; the panels are drawn as at 96 dots per inch and each of their
+// pixels shown as a square this wide.
+int gScale = 1;
+ControlFont gFont{FL_HELVETICA, 10};  // the controls' font, chosen to fit the table at gScale
+
+// Whole-pixel division rounding down, so that points left of or above the client area stay
+// outside it.
+int DivideDown(int value, int divisor) {
+    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Widgets
@@ -55,14 +67,30 @@ public:
     void draw() override {
         draw_box();
         const Surface& s = *surface_;
-        if (s.Width != w() - 2 || s.Height != h() - 2 || s.Pixels.empty()) return;
+        // The surface fills the box inside a one-pixel edge of the table's size, magnified.
+        if (s.Width * gScale != w() - 2 * gScale || s.Height * gScale != h() - 2 * gScale ||
+            s.Pixels.empty()) {
+            return;
+        }
         // Colours are red + 256 green + 65536 blue: bytes R, G, B, 0 in memory.
-        fl_draw_image(reinterpret_cast<const uchar*>(s.Pixels.data()), x() + 1, y() + 1, s.Width,
-                      s.Height, 4, s.Width * 4);
+        const uint32_t* pixels = s.Pixels.data();
+        if (gScale > 1) {  // each pixel replicated into a gScale-wide square: crisp
+            const int wide = s.Width * gScale;
+            magnified_.resize(static_cast<size_t>(wide) * s.Height * gScale);
+            for (int y = 0; y < s.Height * gScale; ++y) {
+                const uint32_t* from = pixels + static_cast<size_t>(y / gScale) * s.Width;
+                uint32_t* to = magnified_.data() + static_cast<size_t>(y) * wide;
+                for (int x = 0; x < wide; ++x) to[x] = from[x / gScale];
+            }
+            pixels = magnified_.data();
+        }
+        fl_draw_image(reinterpret_cast<const uchar*>(pixels), x() + gScale, y() + gScale,
+                      s.Width * gScale, s.Height * gScale, 4, s.Width * gScale * 4);
     }
 
 private:
     const Surface* surface_;
+    std::vector<uint32_t> magnified_;  // the surface at the UI scale
 };
 
 // Push button that Enter presses while it has the focus, as Space does.
@@ -211,31 +239,33 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     for (char c : text) label += c == '@' ? "@@" : std::string(1, c);
     int screenX = 0, screenY = 0, screenW = 0, screenH = 0;
     Fl::screen_work_area(screenX, screenY, screenW, screenH);
-    const int widest =
-        screenW - 2 * kBoxScreenMargin - 3 * kBoxMargin - kBoxIconSize - 2 * kLabelInset;
-    fl_font(FL_HELVETICA, kBoxFontSize);
-    int textW = std::min(kBoxLongestLine, widest), textH = 0;
+    // The box's sizes at the UI scale, as the main window's.
+    const int k = gScale, margin = kBoxMargin * k, iconSize = kBoxIconSize * k,
+              buttonW = kBoxButtonWidth * k, buttonH = kBoxButtonHeight * k,
+              fontSize = kBoxFontSize * k;
+    const int widest = screenW - 2 * kBoxScreenMargin - 3 * margin - iconSize - 2 * kLabelInset;
+    fl_font(FL_HELVETICA, fontSize);
+    int textW = std::min(kBoxLongestLine * k, widest), textH = 0;
     fl_measure(label.c_str(), textW, textH);
-    textW = std::clamp(textW, kBoxButtonWidth, widest);
-    textH = std::max(textH, kBoxIconSize);
-    const int w = kBoxIconSize + textW + 2 * kLabelInset + 3 * kBoxMargin;
-    const int h =
-        std::min(textH + kBoxButtonHeight + 3 * kBoxMargin, screenH - 2 * kBoxScreenMargin);
+    textW = std::clamp(textW, buttonW, std::max(buttonW, widest));
+    textH = std::max(textH, iconSize);
+    const int w = iconSize + textW + 2 * kLabelInset + 3 * margin;
+    const int h = std::min(textH + buttonH + 3 * margin, screenH - 2 * kBoxScreenMargin);
 
     Fl_Window box(w, h, caption.c_str());
-    Fl_Box iconBox(kBoxMargin, kBoxMargin, kBoxIconSize, kBoxIconSize,
+    Fl_Box iconBox(margin, margin, iconSize, iconSize,
                    icon == MessageIcon::Exclamation ? "!" : "i");
     iconBox.box(FL_THIN_UP_BOX);
     iconBox.color(FL_WHITE);
     iconBox.labelfont(FL_TIMES_BOLD);
-    iconBox.labelsize(34);
+    iconBox.labelsize(34 * k);
     iconBox.labelcolor(FL_BLUE);
-    Fl_Box message(kBoxIconSize + 2 * kBoxMargin, kBoxMargin, textW + 2 * kLabelInset,
-                   h - kBoxButtonHeight - 3 * kBoxMargin, label.c_str());
-    message.labelsize(kBoxFontSize);
+    Fl_Box message(iconSize + 2 * margin, margin, textW + 2 * kLabelInset, h - buttonH - 3 * margin,
+                   label.c_str());
+    message.labelsize(fontSize);
     message.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
-    Fl_Return_Button ok(w - kBoxMargin - kBoxButtonWidth, h - kBoxMargin - kBoxButtonHeight,
-                        kBoxButtonWidth, kBoxButtonHeight, "OK");
+    Fl_Return_Button ok(w - margin - buttonW, h - margin - buttonH, buttonW, buttonH, "OK");
+    ok.labelsize(FL_NORMAL_SIZE * k);
     ok.callback(HideBoxOf);
     box.end();
     box.set_modal();
@@ -341,10 +371,13 @@ public:
     MainWindow(int w, int h, const char* title) : Fl_Double_Window(w, h, title) {}
 
     int handle(int event) override {
+        // The handler works in the table's client-area coordinates.
+        const int x = DivideDown(Fl::event_x(), gScale);
+        const int y = DivideDown(Fl::event_y() - kMenuBarHeight * gScale, gScale);
         if (event == FL_MOVE || event == FL_ENTER || event == FL_DRAG) {
-            DeliverMouseMove(*gApp, Fl::event_x(), Fl::event_y() - kMenuBarHeight);
+            DeliverMouseMove(*gApp, x, y);
         } else if (event == FL_PUSH && Fl::event_button() == FL_LEFT_MOUSE) {
-            DeliverLeftButton(*gApp, Fl::event_x(), Fl::event_y() - kMenuBarHeight);
+            DeliverLeftButton(*gApp, x, y);
         }
         return Fl_Double_Window::handle(event);
     }
@@ -424,9 +457,9 @@ void ShowStartupNotice(void*) {
 // Building the window
 
 Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
-    const int x = c.X, y = c.Y + kMenuBarHeight;
+    const int s = gScale, x = c.X * s, y = (c.Y + kMenuBarHeight) * s, h = c.H * s;
     // A control reaching past the client area is cut at its edge, as the window would show it.
-    const int w = std::min(c.W, kClientWidth - c.X);
+    const int w = std::min(c.W, kClientWidth - c.X) * s;
     Fl_Widget* widget = nullptr;
     switch (c.Kind) {
         case ControlKind::Panel: {
@@ -435,42 +468,43 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
             const Surface& surface = scope    ? screen.ScopePanel
                                      : vector ? screen.VectorPanel
                                               : screen.ChartPanel;
-            widget = gPort.panels[id] = new PanelView(x, y, w, c.H, &surface);
+            widget = gPort.panels[id] = new PanelView(x, y, w, h, &surface);
             break;
         }
         case ControlKind::Label: {
-            auto* label = new Fl_Box(x, y, w, c.H);
+            auto* label = new Fl_Box(x, y, w, h);
             label->box(FL_FLAT_BOX);  // a new text paints over the old one
             // Only a label two lines high wraps; a read-out stays on its one line.
-            const Fl_Align wrap = c.H >= 2 * kControlFontSize + 4 ? FL_ALIGN_WRAP : 0;
+            const Fl_Align wrap = h >= 2 * gFont.Size + 4 ? FL_ALIGN_WRAP : 0;
             label->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP | wrap);
             widget = label;
             break;
         }
         case ControlKind::Button:
-            widget = new PushButton(x, y, w, c.H);
+            widget = new PushButton(x, y, w, h);
             break;
         case ControlKind::Entry: {
-            auto* entry = new EntryField(x, y, w, c.H);
-            entry->textsize(kControlFontSize);
+            auto* entry = new EntryField(x, y, w, h);
+            entry->textfont(gFont.Face);
+            entry->textsize(gFont.Size);
             entry->value(c.Text);
             entry->position(0);  // the start of a long number shows
             widget = entry;
             break;
         }
         case ControlKind::Check: {
-            auto* check = new Fl_Check_Button(x, y, w, c.H);
+            auto* check = new Fl_Check_Button(x, y, w, h);
             widget = check;
             break;
         }
         case ControlKind::GroupBox: {
-            auto* frame = new Fl_Box(x, y, w, c.H);
+            auto* frame = new Fl_Box(x, y, w, h);
             frame->box(FL_ENGRAVED_FRAME);
             widget = frame;
             break;
         }
         case ControlKind::Option: {
-            auto* option = new Fl_Round_Button(x, y, w, c.H);
+            auto* option = new Fl_Round_Button(x, y, w, h);
             option->type(FL_RADIO_BUTTON);
             option->when(FL_WHEN_RELEASE_ALWAYS);  // choosing the current one clears too
             if (c.Id == IDMAG1) option->clear_visible_focus();  // the one option Tab skips
@@ -478,9 +512,11 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
             break;
         }
         case ControlKind::DeviceList: {
-            auto* list = new Fl_Input_Choice(x, y, w, kDeviceListClosedHeight);
-            list->textsize(kControlFontSize);
-            list->menubutton()->textsize(kControlFontSize);
+            auto* list = new Fl_Input_Choice(x, y, w, kDeviceListClosedHeight * s);
+            list->textfont(gFont.Face);
+            list->textsize(gFont.Size);
+            list->menubutton()->textfont(gFont.Face);
+            list->menubutton()->textsize(gFont.Size);
             // Tab stops at the list's text only; its arrow is for the mouse.
             list->menubutton()->clear_visible_focus();
             gPort.deviceList = list;
@@ -490,7 +526,8 @@ Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
     }
     if (c.Kind != ControlKind::Entry && c.Kind != ControlKind::DeviceList)
         widget->copy_label(c.Text);
-    widget->labelsize(kControlFontSize);
+    widget->labelfont(gFont.Face);
+    widget->labelsize(gFont.Size);
     const char* tip = ControlTooltip(c);
     if (*tip != '\0') {
         widget->tooltip(tip);
@@ -517,25 +554,28 @@ void BuildMenu(Fl_Menu_Bar* bar) {
 }
 
 MainWindow* BuildWindow(App& app) {
-    auto* window = new MainWindow(kClientWidth, kMenuBarHeight + kClientHeight + kStatusLineHeight,
-                                  kMainTitle);
+    const int s = gScale, menuH = kMenuBarHeight * s, clientW = kClientWidth * s,
+              clientH = kClientHeight * s;
+    auto* window = new MainWindow(clientW, menuH + clientH + kStatusLineHeight * s, kMainTitle);
     gPort.window = window;
     window->callback(OnWindowClose);
-    auto* bar = new MenuBar(0, 0, kClientWidth, kMenuBarHeight);
-    bar->textsize(kControlFontSize + 1);
+    auto* bar = new MenuBar(0, 0, clientW, menuH);
+    bar->textfont(gFont.Face);
+    bar->textsize(gFont.Size + s);
     gPort.menuBar = bar;
     BuildMenu(bar);
 
     // The controls keep their places when the window is resized or maximised: their group
     // grows with the window but moves none of them.
-    auto* client = new ClientArea(0, kMenuBarHeight, kClientWidth, kClientHeight);
+    auto* client = new ClientArea(0, menuH, clientW, clientH);
     for (const ControlSpec& c : kControls) MakeControl(c, app.M.Screen);
     client->resizable(nullptr);
     client->end();
     // The status line stays at the window's foot.
-    auto* status = new Fl_Box(0, kMenuBarHeight + kClientHeight, kClientWidth, kStatusLineHeight);
+    auto* status = new Fl_Box(0, menuH + clientH, clientW, kStatusLineHeight * s);
     status->box(FL_THIN_DOWN_BOX);
-    status->labelsize(kControlFontSize + 1);
+    status->labelfont(gFont.Face);
+    status->labelsize(gFont.Size + s);
     status->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
     gPort.statusLine = status;
     window->resizable(client);
@@ -577,6 +617,23 @@ int RunMainWindow(App& app) {
     Fl::screen_dpi(horizontalDpi, verticalDpi);
     if (verticalDpi >= 50 && verticalDpi <= 600)
         app.DotsPerInch = static_cast<int>(std::lround(verticalDpi));
+    // The UI scale: given, or the screen's dots per inch over 96, rounded, at least 1. Scaled,
+    // the panels are drawn as at 96 dots per inch, so that their labels fit their surfaces as
+    // there, and shown magnified.
+    const int screenScale = std::max(1, static_cast<int>(std::lround(app.DotsPerInch / 96.0)));
+    gScale = app.Options.Scale > 0 ? app.Options.Scale : screenScale;
+    // A scale from the screen shrinks until the window fits its work area; a given one stays.
+    int workX = 0, workY = 0, workW = 0, workH = 0;
+    Fl::screen_work_area(workX, workY, workW, workH);
+    const int windowH = kMenuBarHeight + kClientHeight + kStatusLineHeight;
+    while (app.Options.Scale == 0 && gScale > 1 &&
+           (kClientWidth * gScale > workW || windowH * gScale > workH)) {
+        --gScale;
+    }
+    // Also where the window had to stay small: labels sized for the dots per inch would not fit.
+    if (gScale > 1 || screenScale > 1) app.DotsPerInch = 96;
+    gFont = ChooseControlFont(gScale);
+    Fl_Tooltip::size(static_cast<Fl_Fontsize>(FL_NORMAL_SIZE * gScale));
 
     // The task bar's and the window manager's icon, for every window the program opens.
     static const Fl_RGB_Image icon(kWindowIconRgba, kWindowIconSize, kWindowIconSize, 4);

@@ -126,6 +126,7 @@ struct AppOptions {
     WindowPresets Presets;
     std::string CsvPath;    // --csv FILE: a row per second
     std::string IqCsvPath;  // --iq-csv FILE: a row per integration period
+    int Scale = 0;          // --scale N: the window's UI scale; 0: from the screen's dots per inch
 };
 
 struct App;

@@ -1010,4 +1010,33 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
     }
 }
 
+// --scale takes a whole number from 1 to 8; without it the screen decides (0).
+TEST(AppOptions, ScaleIsAWholeNumberFromOneToEight) {
+    auto parse = [](std::vector<std::string> args, AppOptions& o, std::string& error) {
+        args.insert(args.begin(), "quorvelle");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        bool help = false, version = false;
+        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, help, version, error);
+    };
+    std::string error;
+    AppOptions none, two, eight;
+    ASSERT_TRUE(parse({"--simulate"}, none, error)) << error;
+    EXPECT_EQ(none.Scale, 0);
+    ASSERT_TRUE(parse({"--scale", "2", "--simulate"}, two, error)) << error;
+    EXPECT_EQ(two.Scale, 2);
+    EXPECT_TRUE(two.Simulate);
+    ASSERT_TRUE(parse({"--scale", "8"}, eight, error)) << error;
+    EXPECT_EQ(eight.Scale, 8);
+    for (const char* bad : {"0", "9", "-1", "1.5", "2x", ""}) {
+        AppOptions o;
+        EXPECT_FALSE(parse({"--scale", bad}, o, error)) << bad;
+        EXPECT_EQ(error, std::string("--scale: \"") + bad + "\" is not a whole number from 1 to 8");
+    }
+    AppOptions o;
+    EXPECT_FALSE(parse({"--scale"}, o, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_NE(AppUsage().find("--scale N"), std::string::npos);
+}
+
 }  // namespace qv

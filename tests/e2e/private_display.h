@@ -1,7 +1,7 @@
-// Test helper: a private X server (Xvfb, 1024 x 768 x 24 at 96 dots per inch) on a display
-// number of its own, for GUI tests that drive the real window with xdotool and photograph it
-// with ImageMagick's import. It needs no running desktop, no window manager and no
-// authorisation file; it is stopped when the object goes (the test process's death kills it).
+// Test helper: a private X server (Xvfb, by default 1024 x 768 x 24 at 96 dots per inch) on a
+// display number of its own, for GUI tests that drive the real window with xdotool and photograph
+// it with ImageMagick's import. It needs no running desktop, no window manager and no authorisation
+// file; it is stopped when the object goes (the test process's death kills it).
 #pragma once
 
 #include <sys/stat.h>
@@ -26,6 +26,10 @@ namespace qv {
 class PrivateXServer {
 public:
     PrivateXServer() = default;
+    // A server of another size or resolution: a high-DPI screen, for example.
+    PrivateXServer(int width, int height, int dotsPerInch)
+        : size_(std::to_string(width) + "x" + std::to_string(height) + "x24"),
+          dpi_(std::to_string(dotsPerInch)) {}
     PrivateXServer(const PrivateXServer&) = delete;
     PrivateXServer& operator=(const PrivateXServer&) = delete;
     ~PrivateXServer() {
@@ -57,9 +61,9 @@ public:
         // /tmp settle races between parallel tests) and writes it to standard output once it
         // accepts connections. -noreset: no reset when the last client goes, between two
         // xdotool calls for example.
-        const std::vector<std::string> argv = {"Xvfb",      "-displayfd",  "1",       "-screen",
-                                               "0",         "1024x768x24", "-dpi",    "96",
-                                               "-nolisten", "tcp",         "-noreset"};
+        const std::vector<std::string> argv = {"Xvfb",      "-displayfd", "1",       "-screen",
+                                               "0",         size_,        "-dpi",    dpi_,
+                                               "-nolisten", "tcp",        "-noreset"};
         if (!server_.Start(argv, {}, Output(), LogPath(), error)) return false;
 
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -121,6 +125,8 @@ private:
     std::string Output() const { return folder_ + "/server.out"; }
     std::string ClientErrorPath() const { return folder_ + "/client.err"; }
 
+    std::string size_ = "1024x768x24";
+    std::string dpi_ = "96";
     std::string folder_;
     std::string display_;
     ChildProcess server_;
