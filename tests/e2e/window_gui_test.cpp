@@ -19,6 +19,7 @@
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "tests/e2e/private_display.h"
+#include "tests/e2e/window_session.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -131,25 +132,15 @@ int SecondsOfDay(const std::string& hhmmss) {
 
 // ---------------------------------------------------------------------------------------------
 
-class WindowGui : public ::testing::Test {
+class WindowGui : public WindowSession {
 protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(x_.Start(error)) << "cannot start a private X server: " << error;
-    }
-
     // Starts the window program in the test's folder, with `args`, and waits for its window.
     void Launch(const std::vector<std::string>& args) {
         // The pointer parked in the screen's corner, off the new window, so no hover read-out
         // runs before a test moves it.
         XOrFail({"xdotool", "mousemove", std::to_string(kScreenWidth - 1),
                  std::to_string(kScreenHeight - 1)});
-        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), QUORVELLE_BIN};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::string error;
-        ASSERT_TRUE(app_.Start(argv, x_.Environment(), folder_.Path("app.out"),
-                               folder_.Path("app.err"), error))
-            << error;
+        ASSERT_NO_FATAL_FAILURE(StartProgram(args));
         ASSERT_TRUE(WaitFor([&] { return !(window_ = FindWindow()).empty(); }, 20s))
             << "no window titled \"GPS QuorVelle\" appeared\n"
             << AppErr();
@@ -212,13 +203,6 @@ protected:
         return r;
     }
 
-    int X(const std::vector<std::string>& argv, std::string& out) { return x_.Run(argv, out); }
-    void XOrFail(const std::vector<std::string>& argv) {
-        std::string out;
-        ASSERT_EQ(X(argv, out), 0) << argv[0] << " " << argv[1] << ": " << x_.LastError()
-                                   << (app_.Running() ? "" : "the program has ended\n") << AppErr();
-    }
-
     // Pointer to a client-area point of the main window; with a left click there.
     void Move(Point p) {
         XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.X),
@@ -246,12 +230,6 @@ protected:
         return {where.X + r.X, where.Y + kMenuBarHeight + r.Y, r.W, r.H};
     }
 
-    std::string Title() {
-        std::string title;
-        X({"xdotool", "getwindowname", window_}, title);
-        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) title.pop_back();
-        return title;
-    }
     // Moves the pointer to `p` and waits for the title to read `expected`.
     void HoverExpecting(Point p, const std::string& expected) {
         ASSERT_NO_FATAL_FAILURE(Move(p));
@@ -284,15 +262,6 @@ protected:
         ASSERT_TRUE(WaitFor(closed, 5s)) << "the Setup menu stayed open";
     }
 
-    // Polls `condition` until it holds or `limit` passes; false then, or when the program ended
-    // without the condition holding.
-    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-        return WaitWhileRunning(app_, condition, limit);
-    }
-
-    std::string Log() const { return folder_.Path("readouts.tsv"); }
-    std::string AppErr() const { return "program's stderr:\n" + FileText(folder_.Path("app.err")); }
-
     std::vector<std::string> IqFiles() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(folder_.Dir())) {
@@ -303,11 +272,6 @@ protected:
         }
         return names;
     }
-
-    TestFolder folder_;
-    PrivateXServer x_;
-    ChildProcess app_;
-    std::string window_;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/e2e/private_display.h"
+#include "tests/e2e/window_session.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -24,22 +25,12 @@ using namespace std::chrono_literals;
 
 constexpr int kMenuBarHeight = 25;  // [pixels] above the client area
 
-class WindowKeyboard : public ::testing::Test {
+class WindowKeyboard : public WindowSession {
 protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(x_.Start(error)) << "cannot start a private X server: " << error;
-    }
-
     // Starts the window program in the test's folder and waits for its window, then gives it
     // the keyboard.
     void Launch(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), QUORVELLE_BIN};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::string error;
-        ASSERT_TRUE(app_.Start(argv, x_.Environment(), folder_.Path("app.out"),
-                               folder_.Path("app.err"), error))
-            << error;
+        ASSERT_NO_FATAL_FAILURE(StartProgram(args));
         ASSERT_TRUE(WaitFor([&] { return !(window_ = Windows().front()).empty(); }, 20s))
             << "no window titled \"GPS QuorVelle\" appeared\n"
             << AppErr();
@@ -58,10 +49,6 @@ protected:
         return found;
     }
 
-    void XOrFail(const std::vector<std::string>& argv) {
-        std::string out;
-        ASSERT_EQ(x_.Run(argv, out), 0) << argv[1] << ": " << x_.LastError() << AppErr();
-    }
     // Keys to the focused window, each as often as asked ("Tab", 6).
     void Keys(const std::string& key, int times = 1) {
         std::vector<std::string> argv = {"xdotool", "key", "--delay", "20"};
@@ -69,25 +56,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(XOrFail(argv));
     }
 
-    std::string Title() {
-        std::string title;
-        x_.Run({"xdotool", "getwindowname", window_}, title);
-        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) title.pop_back();
-        return title;
-    }
-
-    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-        return WaitWhileRunning(app_, condition, limit);
-    }
-
-    std::string Log() const { return folder_.Path("readouts.tsv"); }
     std::vector<std::string> Messages() const { return LogTexts(Log(), "MESSAGE"); }
-    std::string AppErr() const { return "program's stderr:\n" + FileText(folder_.Path("app.err")); }
-
-    TestFolder folder_;
-    PrivateXServer x_;
-    ChildProcess app_;
-    std::string window_;
 };
 
 }  // namespace
