@@ -62,10 +62,9 @@ namespace {
 
 // After the second's read-outs: the signal's state, with its full-precision values.
 void WatchStatus(Measurement& m, const SecondEnd& end) {
-    constexpr long double kMicrosecondsPerSample = 1e6L / kSamplesPerSecond;
     StatusSecond second;
     second.EdgeFound = end.EdgeFound;
-    second.TimingErrorUs = end.TimingErrorSamples * kMicrosecondsPerSample;
+    second.TimingErrorUs = TimingErrorMicroseconds(end.TimingErrorSamples);
     second.FreqErrorPpm = end.FreqErrorPpm;
     second.AudioPeak = end.AudioPeak;
     second.LockFrequencyHz = m.Params.SampleRate * m.Lock.LockStep;

@@ -5,17 +5,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "chain/readouts.h"
+#include "common/numbers.h"
+
 namespace qv {
 
 namespace {
-
-constexpr long double kDegreesPerRadian = 180 / 3.141592653589793L;
-
-std::string Format(const char* format, long double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, static_cast<double>(value));
-    return text;
-}
 
 // The last `count` seconds of the window, newest last; fewer at the start of a run.
 struct Window {
@@ -89,7 +84,7 @@ SignalStatus Evaluate(const SignalWatch& w) {
         if (now.AudioPeak >= kPpsPresentPeak) {
             return {SignalState::NoPps,
                     "No PPS edge for " + seconds + " s although the right channel's level is " +
-                        Format("%.1f", 100.0L * now.AudioPeak / 32768) +
+                        FormatForText("%.1f", AudioLevelPercent(now.AudioPeak)) +
                         " % — check the pulse's polarity (\"Inverted\" is " +
                         (w.InvertedOn ? "on" : "off") + "); clock read-outs held"};
         }
@@ -99,12 +94,12 @@ SignalStatus Evaluate(const SignalWatch& w) {
     const long double step = MeanTimingStep(win);
     if (win.Size >= kStatusWindowSeconds && step > kUnsteadyStepUs) {
         return {SignalState::PpsUnsteady,
-                "PPS edge unsteady (timing error jumps " + Format("%.0f", step) +
+                "PPS edge unsteady (timing error jumps " + FormatForText("%.0f", step) +
                     " us a second) — is the PPS on the right channel and the radio on the left?"};
     }
     if (!ClockSettled(win)) {
-        return {SignalState::ClockSettling,
-                "Clock loop settling: timing error " + Format("%.2f", now.TimingErrorUs) + " us"};
+        return {SignalState::ClockSettling, "Clock loop settling: timing error " +
+                                                FormatForText("%.2f", now.TimingErrorUs) + " us"};
     }
     long double mean = 0, spread = 0;
     ClickSteadiness(LastSeconds(w, kClickWindowSeconds), mean, spread);
@@ -119,7 +114,7 @@ SignalStatus Evaluate(const SignalWatch& w) {
     if (!PhaseSteady(win)) {
         return {SignalState::LockSettling, "Click found at position " + position +
                                                ", lock settling: phase " +
-                                               Format("%.1f", now.ClickPhaseDeg) + " deg"};
+                                               FormatForText("%.1f", now.ClickPhaseDeg) + " deg"};
     }
     return {SignalState::Locked, "Measuring: PPS and click locked"};
 }
@@ -150,7 +145,7 @@ std::string StatusLogText(const SignalStatus& status) {
 
 void WatchClick(SignalWatch& w, long double phaseRad, long double level, long double magnitude) {
     w.Pending.ClickRead = true;
-    w.Pending.ClickPhaseDeg = phaseRad * kDegreesPerRadian;
+    w.Pending.ClickPhaseDeg = ClickPhaseDegrees(phaseRad);
     w.Pending.ClickLevel = level;
     w.Pending.ClickMagnitude = magnitude;
 }

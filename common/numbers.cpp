@@ -110,6 +110,14 @@ std::string FormatMask(long double v, int decimals) {
     return buffer;
 }
 
+std::string FormatForText(const char* format, long double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, static_cast<double>(value));
+    if (text[0] == '-' && std::string_view(text).find_first_of("123456789") == std::string::npos)
+        return text + 1;
+    return text;
+}
+
 std::string FormatPicture7(long double v) {
     std::string text = FormatMask(v, 7);
     // "0.5000000" -> ".5000000", "-0.0123457" -> "-.0123457"

@@ -64,6 +64,9 @@ inline long double Frac(long double v) {
 // The masks "0.000", "0.00" and "0.0": at least one digit before the point, `decimals`
 // digits after it, rounded; "-" for a negative value (also when it rounds to zero).
 std::string FormatMask(long double v, int decimals);
+// A number for a message or a summary, in a printf format for a double ("%.3f"); one that
+// rounds to zero shows no sign ("0.000", never "-0.000"), unlike the read-outs' masks.
+std::string FormatForText(const char* format, long double value);
 // The picture "#.0000000": sign, integer digits without a leading zero (nothing before the
 // point when the magnitude is below 1), point, seven decimals.
 std::string FormatPicture7(long double v);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "common/numbers.h"
 #include "display/text.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
@@ -219,15 +220,6 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
 
 namespace {
 
-// A summary number; one that rounds to zero shows no sign ("0.000", never "-0.000").
-std::string Number(const char* format, long double value) {
-    char text[48];
-    std::snprintf(text, sizeof text, format, static_cast<double>(value));
-    if (text[0] == '-' && std::string_view(text).find_first_of("123456789") == std::string::npos)
-        return text + 1;
-    return text;
-}
-
 // Mean and standard deviation of what `take` picks from the kept seconds; false when it picks
 // none.
 template <typename Pick>
@@ -258,7 +250,7 @@ bool ClockSettledIn(SignalState state) {
 void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
     const SignalWatch& w = m.Watch;
     out << "summary: "
-        << Number("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
+        << FormatForText("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
         << " s processed; " << m.SecondsWithEdge << " s with a PPS edge, "
         << m.SecondsEnded - m.SecondsWithEdge << " s without\n";
     if (w.Recent.empty()) {
@@ -268,7 +260,7 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
     const StatusSecond& last = w.Recent.back();
     long double mean = 0, sd = 0;
     int count = 0;
-    out << "  frequency error: last " << Number("%.3f", last.FreqErrorPpm) << " ppm"
+    out << "  frequency error: last " << FormatForText("%.3f", last.FreqErrorPpm) << " ppm"
         << (last.EdgeFound ? "" : " (held: no PPS edge in the last second)") << "\n";
     const bool settled = MeanAndSpread(
         w,
@@ -278,8 +270,8 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
         },
         mean, sd, count);
     if (settled) {
-        out << "  over the last settled " << count << " s: mean " << Number("%.3f", mean)
-            << " ppm, standard deviation " << Number("%.3f", sd) << " ppm\n";
+        out << "  over the last settled " << count << " s: mean " << FormatForText("%.3f", mean)
+            << " ppm, standard deviation " << FormatForText("%.3f", sd) << " ppm\n";
         MeanAndSpread(
             w,
             [](const StatusSecond& s, long double& v) {
@@ -287,13 +279,13 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
                 return ClockSettledIn(s.State);
             },
             mean, sd, count);
-        out << "  timing error: RMS " << Number("%.2f", std::sqrt(mean * mean + sd * sd))
+        out << "  timing error: RMS " << FormatForText("%.2f", std::sqrt(mean * mean + sd * sd))
             << " us over the same seconds\n";
     } else {
         out << "  the clock loop did not settle in the last " << w.Recent.size() << " s\n";
     }
-    out << "  audio level: " << Number("%.1f", 100.0L * last.AudioPeak / 32768) << " %\n";
-    out << "  lock frequency: " << Number("%.4f", last.LockFrequencyHz) << " Hz\n";
+    out << "  audio level: " << FormatForText("%.1f", AudioLevelPercent(last.AudioPeak)) << " %\n";
+    out << "  lock frequency: " << FormatForText("%.4f", last.LockFrequencyHz) << " Hz\n";
     const bool clickKept = MeanAndSpread(
         w,
         [](const StatusSecond& s, long double& v) {
@@ -302,8 +294,9 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
         },
         mean, sd, count);
     if (clickKept) {
-        out << "  click phase: spread " << Number("%.2f", sd) << " deg (standard deviation over "
-            << count << " locked s), level " << Number("%.3f", 100 * last.ClickLevel) << " %\n";
+        out << "  click phase: spread " << FormatForText("%.2f", sd)
+            << " deg (standard deviation over " << count << " locked s), level "
+            << FormatForText("%.3f", 100 * last.ClickLevel) << " %\n";
     } else {
         out << "  click phase: not locked in the last " << w.Recent.size() << " s\n";
     }
@@ -314,10 +307,10 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
 std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay) {
     if (m.Watch.Recent.empty()) return "";
     const StatusSecond& s = m.Watch.Recent.back();
-    return timeOfDay + "  freq " + Number("%.3f", s.FreqErrorPpm) + " ppm  timing " +
-           Number("%.2f", s.TimingErrorUs) + " us  level " +
-           Number("%.1f", 100.0L * s.AudioPeak / 32768) + " %  lock " +
-           Number("%.4f", s.LockFrequencyHz) + " Hz  " + StatusName(m);
+    return timeOfDay + "  freq " + FormatForText("%.3f", s.FreqErrorPpm) + " ppm  timing " +
+           FormatForText("%.2f", s.TimingErrorUs) + " us  level " +
+           FormatForText("%.1f", AudioLevelPercent(s.AudioPeak)) + " %  lock " +
+           FormatForText("%.4f", s.LockFrequencyHz) + " Hz  " + StatusName(m);
 }
 
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,
