@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/platform.h"
+
 namespace qv {
 
 namespace {

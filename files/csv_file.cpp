@@ -1,14 +1,11 @@
 // The CSV file, row by row.
 #include "files/csv_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 
+#include "common/platform.h"
 #include "files/whole_file.h"
 
 namespace qv {

@@ -1,13 +1,11 @@
 // The I/Q text and its file.
 #include "files/iq_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "common/numbers.h"
+#include "common/platform.h"
 #include "common/time_of_day.h"
 #include "files/whole_file.h"
 

@@ -1,11 +1,11 @@
 // Writing a whole file in one go.
 #include "files/whole_file.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "common/platform.h"
 
 namespace qv {
 

@@ -1,0 +1,48 @@
+# The Windows build (MinGW-w64, see cmake/mingw-w64-x86_64.cmake), included by the top-level
+# CMakeLists.txt in place of the Linux targets.
+#
+# For now it holds what builds without the Linux-only libraries (libsndfile, libpng, FreeType,
+# fontconfig, PortAudio, FLTK): the core library of the measurement chain, the raster and
+# trace drawing and the I/Q, read-out log and output-check files, and a unit-test executable
+# with the tests of those parts. Its tests run under Wine through `make windows-check`.
+
+# The core: everything in common, dsp and chain, and what of display, files and capture needs
+# no Linux-only library. Label text is drawn through GDI (display/text_gdi.cpp, the twin of
+# display/text.cpp with FreeType and fontconfig). Left out until their Windows twins exist:
+# files/wav_file.cpp
+# (libsndfile), files/capture_bitmap.cpp (libpng) and files/output_check.cpp (FIFOs, character
+# devices, lstat). 64-bit file offsets: off_t, lseek and ftruncate reach beyond 2 GiB.
+file(GLOB CORE_SOURCES CONFIGURE_DEPENDS common/*.cpp dsp/*.cpp chain/*.cpp)
+list(APPEND CORE_SOURCES
+    display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
+    files/csv_file.cpp files/iq_file.cpp files/whole_file.cpp
+    capture/signal_simulator.cpp)
+add_compile_definitions(_FILE_OFFSET_BITS=64)
+add_library(quorvelle_core STATIC ${CORE_SOURCES})
+target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(quorvelle_core PUBLIC gdi32)
+
+# GoogleTest from Debian's sources, built with this compiler; its own warnings are not ours.
+set(QUORVELLE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH
+    "GoogleTest sources built for the Windows tests (Debian's googletest package)")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${QUORVELLE_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+set_target_properties(gtest gtest_main PROPERTIES COMPILE_OPTIONS -w)
+
+enable_testing()
+include(GoogleTest)
+set(gtestSkipped "\\[  SKIPPED \\]")
+
+# The unit tests of the core's parts. The others need WAV files (tests/test_files.h), the
+# label font, or the capture, tool and window libraries.
+set(WINDOWS_TEST_SOURCES
+    tests/numbers_test.cpp tests/trig_test.cpp tests/raster_test.cpp
+    tests/dsp_blocks_test.cpp tests/front_end_test.cpp tests/integration_test.cpp
+    tests/iq_file_test.cpp tests/parameters_test.cpp tests/signal_status_test.cpp
+    tests/chain_drawing_test.cpp tests/panels_test.cpp tests/text_test.cpp)
+add_executable(quorvelle_windows_tests ${WINDOWS_TEST_SOURCES})
+target_link_libraries(quorvelle_windows_tests PRIVATE quorvelle_core gtest_main)
+# Discovery runs the executable, under Wine here: at test time, so that building needs no Wine.
+gtest_discover_tests(quorvelle_windows_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS windows TIMEOUT 300 SKIP_REGULAR_EXPRESSION "${gtestSkipped}")

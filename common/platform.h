@@ -1,0 +1,46 @@
+// The few system calls whose names or signatures differ between Linux and Windows (MinGW-w64).
+// The rest of the program is written once, against the POSIX names; on Windows this header
+// supplies them. Files that open, write or sync files, or split the time of day, include it.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <ctime>
+
+#ifdef _WIN32
+#include <io.h>
+
+#include <algorithm>
+
+// Windows has no close-on-exec flag. Every file the program opens asks for it, so there it
+// asks for binary mode instead: a text-mode file would get a CR before every LF written.
+#define O_CLOEXEC _O_BINARY
+
+inline tm* localtime_r(const time_t* t, tm* out) {
+    return localtime_s(out, t) == 0 ? out : nullptr;
+}
+inline tm* gmtime_r(const time_t* t, tm* out) { return gmtime_s(out, t) == 0 ? out : nullptr; }
+
+// The file's data to the disk (Windows flushes the metadata with it).
+inline int fdatasync(int fd) { return _commit(fd); }
+
+// Windows' write and read take an unsigned int count; these take size_t like POSIX and move at
+// most 1 GiB per call (callers loop until all is done).
+constexpr size_t kLargestTransfer = size_t{1} << 30;
+
+inline ssize_t write(int fd, const void* data, size_t count) {
+    return _write(fd, data, static_cast<unsigned>(std::min(count, kLargestTransfer)));
+}
+
+// Reading at an offset. Not atomic like POSIX pread: the file position moves. The program
+// reads this way only from files it appends to (append mode writes at the end regardless) or
+// reads from start to end.
+inline ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+    if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+    return _read(fd, buffer, static_cast<unsigned>(std::min(count, kLargestTransfer)));
+}
+#endif

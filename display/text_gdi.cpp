@@ -1,0 +1,185 @@
+// Label text on surfaces through Windows GDI: the Windows twin of text.cpp (FreeType and
+// fontconfig), with the same interface and the same pixels.
+//
+// "Arial" is asked for with an em height of the font's pixel height and no anti-aliasing, and
+// the text is drawn white on black into a 32-bit DIB section; every pixel GDI set becomes the
+// surface's text colour, so labels stay one colour with no grey edges.
+#include <windows.h>
+#undef DrawText  // windows.h's name for its own DrawTextA/W, which would rename ours
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "display/text.h"
+
+namespace qv {
+
+namespace {
+
+bool SameMetrics(const std::string& asked, const std::string& found) {
+    if (found == asked) return true;
+    return asked == "Arial" && (found == "Liberation Sans" || found == "Arimo");
+}
+
+std::wstring Wide(std::string_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), n);
+    return wide;
+}
+
+std::string Narrow(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string narrow(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), n, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(n - 1));
+    return narrow;
+}
+
+HFONT CreateLabelFont(const std::string& family, int pixelHeight) {
+    return CreateFontW(-pixelHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, Wide(family).c_str());
+}
+
+// The family GDI really gives for a font request.
+std::string FaceName(HDC dc, HFONT font) {
+    const HGDIOBJ old = SelectObject(dc, font);
+    wchar_t name[LF_FACESIZE] = L"";
+    GetTextFaceW(dc, LF_FACESIZE, name);
+    SelectObject(dc, old);
+    return Narrow(name);
+}
+
+LabelFaceInfo Describe(HDC dc, const std::string& family) {
+    LabelFaceInfo info;
+    const HFONT font = CreateLabelFont(family, 10);
+    if (font == nullptr) {
+        info.Problem = "label font: no font found for \"" + family + "\"; labels are not drawn";
+        return info;
+    }
+    info.Family = FaceName(dc, font);
+    DeleteObject(font);
+    if (!SameMetrics(family, info.Family)) {
+        info.Problem = "label font: \"" + family + "\" (or a face with its metrics) not found; " +
+                       "using \"" + info.Family + "\"";
+    }
+    return info;
+}
+
+struct FontStore {
+    std::mutex Mutex;
+    HDC Dc = nullptr;  // a memory device context, for measuring and drawing
+    LabelFaceInfo Info;
+    std::map<int, HFONT> Fonts;  // by pixel height
+};
+
+FontStore& LabelStore() {
+    static FontStore* store = [] {
+        auto* s = new FontStore;  // lives to the end of the process, like the fonts it holds
+        s->Dc = CreateCompatibleDC(nullptr);
+        if (s->Dc == nullptr) {
+            s->Info.Problem = "label font: GDI cannot start; labels are not drawn";
+        } else {
+            s->Info = Describe(s->Dc, "Arial");
+        }
+        return s;
+    }();
+    return *store;
+}
+
+// The store's font of a pixel height selected into its device context; false when there is
+// none.
+bool SelectSize(FontStore& store, int pixelHeight) {
+    if (store.Dc == nullptr || pixelHeight <= 0) return false;
+    auto [it, added] = store.Fonts.try_emplace(pixelHeight, nullptr);
+    if (added) it->second = CreateLabelFont("Arial", pixelHeight);
+    return it->second != nullptr && SelectObject(store.Dc, it->second) != nullptr;
+}
+
+}  // namespace
+
+Font MakeLabelFont(int pointSize, int dotsPerInch) { return Font{dotsPerInch * pointSize / 72}; }
+
+void DrawText(Surface& s, int x, int y, std::string_view text) {
+    FontStore& store = LabelStore();
+    std::lock_guard lock(store.Mutex);
+    if (!SelectSize(store, s.SelectedFont.PixelHeight) || text.empty()) return;
+    const std::wstring wide = Wide(text);
+    SIZE extent{};
+    TEXTMETRICW metrics{};
+    GetTextExtentPoint32W(store.Dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    GetTextMetricsW(store.Dc, &metrics);
+    // Room for glyphs that reach left of the pen or right of the advance (italic-like
+    // overhangs): a margin of one em on each side.
+    const int margin = s.SelectedFont.PixelHeight;
+    const int width = extent.cx + 2 * margin, height = metrics.tmHeight;
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = -height;  // top-down rows
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(store.Dc, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) return;
+    const HGDIOBJ oldBitmap = SelectObject(store.Dc, bitmap);
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    std::fill_n(static_cast<uint32_t*>(bits), static_cast<size_t>(width) * height, 0u);
+    SetBkMode(store.Dc, TRANSPARENT);
+    SetTextColor(store.Dc, RGB(255, 255, 255));
+    SetTextAlign(store.Dc, TA_TOP | TA_LEFT | TA_NOUPDATECP);
+    TextOutW(store.Dc, margin, 0, wide.c_str(), static_cast<int>(wide.size()));
+    GdiFlush();
+    for (int r = 0; r < height; ++r) {
+        const int64_t py = int64_t{y} + r;
+        if (py < 0 || py >= s.Height) continue;
+        for (int c = 0; c < width; ++c) {
+            const int64_t px = int64_t{x} - margin + c;
+            if ((pixels[static_cast<size_t>(r) * width + c] & 0xFFFFFF) != 0 && px >= 0 &&
+                px < s.Width) {
+                s.Pixels[static_cast<size_t>(py) * s.Width + px] = s.TextColour;
+            }
+        }
+    }
+    SelectObject(store.Dc, oldBitmap);
+    DeleteObject(bitmap);
+}
+
+int TextWidth(int fontPixelHeight, std::string_view text) {
+    FontStore& store = LabelStore();
+    std::lock_guard lock(store.Mutex);
+    if (!SelectSize(store, fontPixelHeight)) return 0;
+    const std::wstring wide = Wide(text);
+    SIZE extent{};
+    GetTextExtentPoint32W(store.Dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    return extent.cx;
+}
+
+int TextCellHeight(int fontPixelHeight) {
+    FontStore& store = LabelStore();
+    std::lock_guard lock(store.Mutex);
+    if (!SelectSize(store, fontPixelHeight)) return 0;
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(store.Dc, &metrics);
+    return metrics.tmAscent + metrics.tmDescent;
+}
+
+const LabelFaceInfo& LabelFace() { return LabelStore().Info; }
+
+LabelFaceInfo FindLabelFace(const std::string& family) {
+    const HDC dc = CreateCompatibleDC(nullptr);
+    if (dc == nullptr) return {"", "", "label font: GDI cannot start; labels are not drawn"};
+    LabelFaceInfo info = Describe(dc, family);
+    DeleteDC(dc);
+    return info;
+}
+
+}  // namespace qv
