@@ -4,7 +4,8 @@ BUILD_TYPE ?= RelWithDebInfo
 RUN_DIR ?= quorvelle-run
 JOBS ?= 2
 
-.PHONY: all deps configure build run test check package bench sanitize format format-check clean
+.PHONY: all deps configure build run test check package bench sanitize format format-check clean \
+	windows windows-check
 
 all: build
 
@@ -53,5 +54,19 @@ sanitize: deps
 format format-check: configure
 	cmake --build $(BUILD_DIR) --target $@
 
+# Windows, cross-built with MinGW-w64 into build-windows/: for now the core library and its unit
+# tests (quorvelle_windows_tests.exe); `windows-check` runs those tests under wine64.
+WINDOWS_BUILD_DIR ?= build-windows
+
+$(WINDOWS_BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+
+windows: deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
+	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
+
+windows-check: windows
+	scripts/windows-check $(WINDOWS_BUILD_DIR) -j$(JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(WINDOWS_BUILD_DIR)
