@@ -2,10 +2,12 @@
 #include "common/numbers.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace qv {
 
@@ -48,7 +50,7 @@ std::string_view LeadingNumber(std::string_view text) {
     return rest.substr(0, DecimalPrefixLength(rest));
 }
 
-// Whether an unsigned decimal number that from_chars found out of range is too large (rather
+// Whether an unsigned decimal number that strtold found out of range is too large (rather
 // than too small): its value is at least 1 exactly when its first non-zero digit stands before
 // the point at the exponent's place or left of it, that is when the exponent plus the digits
 // from the first non-zero one to the point is positive.
@@ -87,12 +89,17 @@ long double NumberFromText(std::string_view text) {
     if (number.empty()) return 0;
     const bool negative = number[0] == '-';
     if (number[0] == '+' || number[0] == '-') number.remove_prefix(1);
-    long double value = 0;
-    auto result = std::from_chars(number.data(), number.data() + number.size(), value,
-                                  std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range) {
+    // strtold, correctly rounded to the full 80-bit precision by glibc and by MinGW-w64 alike
+    // (MinGW's from_chars for long double stops at double precision). It reads the plain
+    // decimal number cut out above, so no hexadecimal, infinity or blanks reach it; its
+    // decimal point is the C locale's, which the program never changes.
+    const std::string digits(number);
+    char* end = nullptr;
+    errno = 0;
+    long double value = std::strtold(digits.c_str(), &end);
+    if (errno == ERANGE) {  // too large, or too small for a normal number
         value = IsOverflow(number) ? std::numeric_limits<long double>::max() : 0;
-    } else if (result.ec != std::errc() || !std::isfinite(value)) {
+    } else if (end != digits.c_str() + digits.size() || !std::isfinite(value)) {
         return 0;
     }
     return negative ? -value : value;
