@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/surface_checks.h"
 
 namespace qv {
@@ -99,6 +101,36 @@ TEST(LabelText, NothingWithoutAFontAndAnyBytesAreSafe) {
     EXPECT_EQ(CountOther(s, {kBlack, kYellow}), 0);
     // A character in UTF-8 is one glyph, not two.
     EXPECT_EQ(TextWidth(10, "\xc2\xb4"), TextWidth(10, "\xb4"));
+}
+
+// A chart label, pixel for pixel, with its width and cell height: the same on Linux (FreeType)
+// and Windows (GDI), both drawing the "Arial" face (Liberation Sans) with hinted whole-pixel
+// advances.
+TEST(LabelText, AChartLabelIsTheSamePixelsOnEveryPlatform) {
+    Surface s(76, 11);
+    s.TextColour = kYellow;
+    SelectFont(s, MakeLabelFont(8, 96));
+    DrawText(s, 1, 1, "Phase -12.5 dB");
+    const char* expected[] = {
+        "............................................................................",
+        "............................................................................",
+        "............................................................................",
+        "..####...#............................##..####.....#####........#..####.....",
+        "..#...#..#...........................#.#......#....#............#..#...#....",
+        "..#...#..###...###...##...##...........#......#....####.......###..#...#....",
+        "..####...#..#.....#.#....#..#..........#....##.....#...#.....#..#..####.....",
+        "..#......#..#...###..#...####....###...#...#...........#.....#..#..#...#....",
+        "..#......#..#..#..#...#..#.............#..#............#.....#..#..#...#....",
+        "..#......#..#...##.###....###........##########..#.####.......###..####.....",
+        "............................................................................",
+    };
+    for (int y = 0; y < s.Height; ++y) {
+        std::string row;
+        for (int x = 0; x < s.Width; ++x) row += s.At(x, y) == kYellow ? '#' : '.';
+        EXPECT_EQ(row, expected[y]) << "row " << y;
+    }
+    EXPECT_EQ(TextWidth(10, "Phase -12.5 dB"), 72);
+    EXPECT_EQ(TextCellHeight(10), 11);
 }
 
 TEST(LabelFace, ArialOrAFaceWithItsMetricsElseSansSerifWithAWarning) {
