@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display/code_points.h"
@@ -84,7 +85,8 @@ struct FontStore {
     std::mutex Mutex;
     HDC Dc = nullptr;  // a memory device context, for measuring and drawing
     LabelFaceInfo Info;
-    std::map<int, HFONT> Fonts;  // by pixel height
+    std::map<int, HFONT> Fonts;                       // by pixel height
+    std::map<std::pair<int, wchar_t>, int> Advances;  // [pixels] by pixel height and character
 };
 
 FontStore& LabelStore() {
@@ -113,14 +115,17 @@ bool SelectSize(FontStore& store, int pixelHeight) {
 // The width of text in the selected font: the sum of the characters' whole-pixel advances, as
 // TextOut places them and as text.cpp adds them up (GetTextExtentPoint32 and GetCharWidth32
 // give the unhinted advances under Wine, three pixels less over "RF click").
-int AdvanceSum(HDC dc, const std::wstring& wide) {
+int AdvanceSum(FontStore& store, int pixelHeight, const std::wstring& wide) {
     int width = 0;
     const MAT2 identity{{0, 1}, {0, 0}, {0, 0}, {0, 1}};
     for (const wchar_t c : wide) {
+        auto [it, added] = store.Advances.try_emplace({pixelHeight, c}, 0);
         GLYPHMETRICS metrics{};
-        if (GetGlyphOutlineW(dc, c, GGO_BITMAP, &metrics, 0, nullptr, &identity) != GDI_ERROR) {
-            width += metrics.gmCellIncX;
+        if (added && GetGlyphOutlineW(store.Dc, c, GGO_BITMAP, &metrics, 0, nullptr, &identity) !=
+                         GDI_ERROR) {
+            it->second = metrics.gmCellIncX;
         }
+        width += it->second;
     }
     return width;
 }
@@ -139,7 +144,8 @@ void DrawText(Surface& s, int x, int y, std::string_view text) {
     // Room for glyphs that reach left of the pen or right of the advance (italic-like
     // overhangs): a margin of one em on each side.
     const int margin = s.SelectedFont.PixelHeight;
-    const int width = AdvanceSum(store.Dc, wide) + 2 * margin, height = metrics.tmHeight;
+    const int width = AdvanceSum(store, s.SelectedFont.PixelHeight, wide) + 2 * margin,
+              height = metrics.tmHeight;
     BITMAPINFO format{};
     format.bmiHeader.biSize = sizeof format.bmiHeader;
     format.bmiHeader.biWidth = width;
@@ -177,7 +183,7 @@ int TextWidth(int fontPixelHeight, std::string_view text) {
     FontStore& store = LabelStore();
     std::lock_guard lock(store.Mutex);
     if (!SelectSize(store, fontPixelHeight)) return 0;
-    return AdvanceSum(store.Dc, Wide(text));
+    return AdvanceSum(store, fontPixelHeight, Wide(text));
 }
 
 int TextCellHeight(int fontPixelHeight) {
