@@ -4,7 +4,7 @@
 
 #include "app/app_options.h"
 #include "app/fltk_window.h"
-#include "capture/portaudio_input.h"
+#include "capture/sound_system.h"
 #include "capture/recorder.h"
 #include "common/command_line.h"
 #include "files/wav_file.h"
@@ -26,7 +26,7 @@ public:
     }
 
 private:
-    PortAudioSystem system_;
+    SoundSystem system_;
     const AppOptions& options_;
 };
 

@@ -144,7 +144,7 @@ struct CaptureEngine {
     // state, consumer side (the thread that calls the functions below)
     CaptureState State = CaptureState::Idle;
     std::string ErrorDetail;  // the reason behind the last message StartCapture returned
-    // The thread every call of the source runs on; PortAudioSystem runs its own calls there.
+    // The thread every call of the source runs on; SoundSystem runs its own calls there.
     AudioThread Audio;
 
     CaptureEngine() = default;

@@ -1,27 +1,35 @@
 # The Windows build (MinGW-w64, see cmake/mingw-w64-x86_64.cmake), included by the top-level
-# CMakeLists.txt in place of the Linux targets.
-#
-# For now it holds what builds without the Linux-only libraries (libsndfile, libpng, FreeType,
-# fontconfig, PortAudio, FLTK): the core library of the measurement chain, the raster and
-# trace drawing and the I/Q, read-out log and output-check files, and a unit-test executable
-# with the tests of those parts. Its tests run under Wine through `make windows-check`.
+# CMakeLists.txt in place of the Linux targets. The same layers as on Linux; where a Linux source
+# uses a Linux-only library or system call, its Windows twin (NAME_win32.cpp, or text_gdi.cpp)
+# beside it is built instead. Its tests run under Wine (scripts/windows-check).
 
-# The core: everything in common, dsp and chain, and what of display, files and capture needs
-# no Linux-only library. Label text is drawn through GDI (display/text_gdi.cpp, the twin of
-# display/text.cpp with FreeType and fontconfig). Left out until their Windows twins exist:
-# files/wav_file.cpp
-# (libsndfile), files/capture_bitmap.cpp (libpng) and files/output_check.cpp (FIFOs, character
-# devices, lstat). 64-bit file offsets: off_t, lseek and ftruncate reach beyond 2 GiB.
+# 64-bit file offsets: off_t, lseek and ftruncate reach beyond 2 GiB.
+add_compile_definitions(_FILE_OFFSET_BITS=64)
+
+# ---------------------------------------------------------------------------------------------
+# The core: signal chain, raster, label text through GDI, files and the signal simulator.
+# Left out until their Windows twins exist: files/wav_file.cpp (libsndfile),
+# files/capture_bitmap.cpp (libpng) and files/output_check.cpp (FIFOs, character devices,
+# lstat).
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS common/*.cpp dsp/*.cpp chain/*.cpp)
 list(APPEND CORE_SOURCES
     display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
     files/csv_file.cpp files/iq_file.cpp files/whole_file.cpp
     capture/signal_simulator.cpp)
-add_compile_definitions(_FILE_OFFSET_BITS=64)
 add_library(quorvelle_core STATIC ${CORE_SOURCES})
 target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quorvelle_core PUBLIC gdi32)
 
+# ---------------------------------------------------------------------------------------------
+# Sound input (waveIn), the live chain and stop signals: quorvelle_capture.
+
+# ---------------------------------------------------------------------------------------------
+# Command-line tools: quorvelle-batch.exe and quorvelle-sim.exe.
+
+# ---------------------------------------------------------------------------------------------
+# The window: quorvelle.exe, the handler library with its Win32 layer.
+
+# ---------------------------------------------------------------------------------------------
 # GoogleTest from Debian's sources, built with this compiler; its own warnings are not ours.
 set(QUORVELLE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH
     "GoogleTest sources built for the Windows tests (Debian's googletest package)")

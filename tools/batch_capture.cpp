@@ -14,7 +14,7 @@
 #include "capture/capture_engine.h"
 #include "capture/device_list.h"
 #include "capture/live_chain.h"
-#include "capture/portaudio_input.h"
+#include "capture/sound_system.h"
 #include "capture/recorder.h"
 #include "capture/stop_signals.h"
 #include "chain/measurement.h"
@@ -100,7 +100,7 @@ std::string DescribeEntry(const DeviceEntry& entry) {
     return "device " + std::to_string(entry.DeviceNumber) + " \"" + entry.Name + "\"";
 }
 
-int ListDevices(PortAudioSystem& system, std::ostream& out, std::ostream& err) {
+int ListDevices(SoundSystem& system, std::ostream& out, std::ostream& err) {
     DeviceList list;
     ListInputDevices(
         list, system, ExtraSources{},
@@ -117,7 +117,7 @@ int ListDevices(PortAudioSystem& system, std::ostream& out, std::ostream& err) {
 
 // The source the options ask for and its description; false with one line in `error`.
 bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator,
-                  PortAudioSystem& system, std::ostream& err, std::unique_ptr<BlockSource>& source,
+                  SoundSystem& system, std::ostream& err, std::unique_ptr<BlockSource>& source,
                   std::string& description, std::string& error) {
     if (simulator != nullptr) {
         source = std::make_unique<SimulatorSource>(*simulator, SimulatorTotalFrames(*simulator));
@@ -213,7 +213,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     StopSignals signals;
     BlockQueue queue;  // outlives the engine, which may still post to it until it ends
     CaptureEngine engine;
-    PortAudioSystem system(engine.Audio);  // ends before the engine's audio thread
+    SoundSystem system(engine.Audio);  // ends before the engine's audio thread
     if (o.ListDevices) return ListDevices(system, out, err);
 
     std::unique_ptr<BlockSource> source;

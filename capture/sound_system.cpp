@@ -1,5 +1,5 @@
 // PortAudio device enumeration and blocking-read capture, on the audio thread.
-#include "capture/portaudio_input.h"
+#include "capture/sound_system.h"
 
 #include <portaudio.h>
 
@@ -183,13 +183,13 @@ private:
 
 }  // namespace
 
-PortAudioSystem::PortAudioSystem(AudioThread& thread) : thread_(thread) {}
+SoundSystem::SoundSystem(AudioThread& thread) : thread_(thread) {}
 
-PortAudioSystem::~PortAudioSystem() {
+SoundSystem::~SoundSystem() {
     if (initialised_) thread_.Run([] { Pa_Terminate(); });
 }
 
-bool PortAudioSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices,
+bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices,
                                        std::string& error) {
     bool ok = false;
     thread_.Run([&] {
@@ -217,11 +217,11 @@ bool PortAudioSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices,
     return ok;
 }
 
-std::unique_ptr<BlockSource> PortAudioSystem::CreateInput(int deviceNumber) {
+std::unique_ptr<BlockSource> SoundSystem::CreateInput(int deviceNumber) {
     return std::make_unique<PortAudioInput>(deviceNumber);
 }
 
-std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, PortAudioSystem& system,
+std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, SoundSystem& system,
                                                   const SimulatorSettings& simulator,
                                                   const std::string& playPath) {
     const DeviceEntry* entry = SelectedEntry(list);

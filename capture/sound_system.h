@@ -13,13 +13,13 @@
 
 namespace qv {
 
-class PortAudioSystem final : public DeviceEnumerator {
+class SoundSystem final : public DeviceEnumerator {
 public:
     // `thread` must be the capture engine's audio thread and outlive this object.
-    explicit PortAudioSystem(AudioThread& thread);
-    ~PortAudioSystem();
-    PortAudioSystem(const PortAudioSystem&) = delete;
-    PortAudioSystem& operator=(const PortAudioSystem&) = delete;
+    explicit SoundSystem(AudioThread& thread);
+    ~SoundSystem();
+    SoundSystem(const SoundSystem&) = delete;
+    SoundSystem& operator=(const SoundSystem&) = delete;
 
     bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) override;
 
@@ -35,7 +35,7 @@ private:
 
 // The source for the selected entry of `list`: the simulator (running until End), the played
 // recording, or the selected sound card (PortAudio's default input when nothing is selected).
-std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, PortAudioSystem& system,
+std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, SoundSystem& system,
                                                   const SimulatorSettings& simulator,
                                                   const std::string& playPath);
 
