@@ -28,6 +28,17 @@ target_link_libraries(quorvelle_core PUBLIC gdi32)
 
 # ---------------------------------------------------------------------------------------------
 # The window: quorvelle.exe, the handler library with its Win32 layer.
+# The handler library: the portable handler, with the Windows twins of the I/Q journal (its lock)
+# and of the recording mixer (Windows' recording devices).
+add_library(quorvelle_app STATIC
+    app/app_options.cpp app/controls.cpp app/iq_journal_win32.cpp app/main_handler.cpp
+    app/recording_mixer_win32.cpp app/window_icon.cpp)
+target_link_libraries(quorvelle_app PUBLIC quorvelle_core quorvelle_capture)
+# A console program (no -mwindows): Ctrl-C in the console it was started from ends it cleanly,
+# and stdout and stderr work as on Linux. Started from Explorer it opens a console beside it.
+add_executable(quorvelle
+    app/window_win32.cpp app/control_font_win32.cpp app/quorvelle_main_win32.cpp)
+target_link_libraries(quorvelle PRIVATE quorvelle_app comctl32 comdlg32 gdi32 user32)
 
 # ---------------------------------------------------------------------------------------------
 # GoogleTest from Debian's sources, built with this compiler; its own warnings are not ours.
