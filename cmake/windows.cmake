@@ -1,7 +1,7 @@
 # The Windows build (MinGW-w64, see cmake/mingw-w64-x86_64.cmake), included by the top-level
 # CMakeLists.txt in place of the Linux targets. The same layers as on Linux; where a Linux source
 # uses a Linux-only library or system call, its Windows twin (NAME_win32.cpp, or text_gdi.cpp)
-# beside it is built instead. Its tests run under Wine (scripts/windows-check).
+# beside it is built instead. Its tests run under Wine (scripts/with-wine).
 
 # 64-bit file offsets: off_t, lseek and ftruncate reach beyond 2 GiB.
 add_compile_definitions(_FILE_OFFSET_BITS=64)
