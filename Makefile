@@ -6,7 +6,7 @@ JOBS ?= 2
 WINDOWS_BUILD_DIR ?= build-windows
 
 .PHONY: all deps configure build run test check package bench sanitize format format-check clean \
-	windows windows-check
+	windows windows-check windows-package
 
 all: build
 
@@ -69,6 +69,10 @@ $(WINDOWS_BUILD_DIR)/CMakeCache.txt:
 
 windows: deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
 	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
+
+# The zip for Windows users: build-windows/quorvelle-VERSION-windows-x86_64.zip.
+windows-package: windows
+	cmake --build $(WINDOWS_BUILD_DIR) --target windows_package
 
 windows-check: build windows
 	scripts/with-wine sh -c 'status=0; \
