@@ -21,7 +21,15 @@ target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quorvelle_core PUBLIC gdi32)
 
 # ---------------------------------------------------------------------------------------------
-# Sound input (waveIn), the live chain and stop signals: quorvelle_capture.
+# Sound input (waveIn), the live chain and stop signals: quorvelle_capture. Every capture/ source
+# but the simulator (in the core) and the Linux twins of the waveIn sound system and the console
+# stop events. COM (ole32) gives the devices' full names.
+find_package(Threads REQUIRED)
+file(GLOB CAPTURE_SOURCES CONFIGURE_DEPENDS capture/*.cpp)
+list(FILTER CAPTURE_SOURCES EXCLUDE REGEX ".*/(signal_simulator|sound_system|stop_signals)\\.cpp$")
+add_library(quorvelle_capture STATIC ${CAPTURE_SOURCES})
+target_link_libraries(quorvelle_capture PUBLIC quorvelle_core Threads::Threads
+    PRIVATE winmm ole32)
 
 # ---------------------------------------------------------------------------------------------
 # Command-line tools: quorvelle-batch.exe and quorvelle-sim.exe.
