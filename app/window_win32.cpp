@@ -552,20 +552,25 @@ HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance
     return hwnd;
 }
 
-// The closed device list one table entry high: its selection field grows or shrinks by what
-// the font made it differ.
+// The closed device list one table entry high: its selection field's height is corrected by
+// what the window's height still differs (the field's height as set and as read back need not
+// agree, so only the window's height is trusted).
 void FitDeviceList() {
     HWND list = gWin.Controls[IDDEVICE];
     const int wanted = kDeviceListClosedHeight * gScale;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    LRESULT field = SendMessageW(list, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    for (int attempt = 0; attempt < 4 && field != CB_ERR; ++attempt) {
         RECT r{};
         GetWindowRect(list, &r);
         const int difference = wanted - (r.bottom - r.top);
-        if (difference == 0) return;
-        const LRESULT field = SendMessageW(list, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-        if (field == CB_ERR || field + difference < 1) return;
-        SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field + difference);
+        if (difference == 0 || field + difference < 1) break;
+        field += difference;
+        SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
     }
+    // The table's height again, which the list takes as the extent of its drop-down.
+    const ControlSpec& c = *FindControl(IDDEVICE);
+    SetWindowPos(list, nullptr, 0, 0, c.W * gScale, c.H * gScale,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // Hover titles: controls that take the mouse carry their own; the panels, labels and the
@@ -689,6 +694,10 @@ void BuildWindow(App& app, HINSTANCE instance) {
 
     gPort.SetCheck(IDBLANKRF, true);
     gPort.SetCheck(IDMAG1, true);
+    // Checking an option makes it a tab stop; "/1" starts as created, the one option Tab skips
+    // (until a click on the options lets the system move the tab stop as it does).
+    HWND first = gWin.Controls[IDMAG1];
+    SetWindowLongW(first, GWL_STYLE, GetWindowLongW(first, GWL_STYLE) & ~WS_TABSTOP);
     if (HICON icon = MakeWindowIcon()) {
         SendMessageW(gWin.Window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
         SendMessageW(gWin.Window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -749,6 +758,7 @@ void WriteLayout(const std::string& path) {
                      WindowText(child).c_str(),
                      static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)));
     }
+    // The device list's rectangle with its drop-down, as the list reports it.
     RECT dropped{};
     SendMessageW(gWin.Controls[IDDEVICE], CB_GETDROPPEDCONTROLRECT, 0,
                  reinterpret_cast<LPARAM>(&dropped));
@@ -821,7 +831,8 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     CentreWindow();
     ShowWindow(gWin.Window, SW_SHOW);
     SetForegroundWindow(gWin.Window);
-    SendMessageW(gWin.Window, WM_NEXTDLGCTL, 0, FALSE);  // the first control Tab reaches
+    // The focus on the first control Tab reaches: Start.
+    SendMessageW(gWin.Window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(gWin.Controls[IDCAP]), TRUE);
     UpdateWindow(gWin.Window);
     if (!app.StartupNotice.empty()) SetTimer(gWin.Window, kNoticeTimer, kNoticeDelayMilliseconds, nullptr);
     if (!layoutPath.empty()) WriteLayout(layoutPath);
