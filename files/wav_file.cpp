@@ -11,8 +11,27 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include <sndfile.h>
 
 namespace qv {
+
+struct WavReaderFile {
+    SNDFILE* File = nullptr;
+    SF_INFO Info{};                  // as libsndfile reports the file
+    int Subtype = 0;                 // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
+    std::vector<int> IntBuffer;      // conversion buffer for PCM other than 16-bit
+    std::vector<double> RealBuffer;  // conversion buffer for float and double
+
+    ~WavReaderFile() {
+        if (File != nullptr) sf_close(File);
+    }
+};
+
+struct WavWriterFile {
+    SNDFILE* File = nullptr;
+};
 
 namespace {
 
@@ -118,7 +137,8 @@ DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
 
 // Fills reader.warning when the header promises more frames than the file holds.
 void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
-    const int container = reader.Info.format & SF_FORMAT_TYPEMASK;
+    const WavReaderFile& file = *reader.File;
+    const int container = file.Info.format & SF_FORMAT_TYPEMASK;
     if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_RF64) {
         return;
     }
@@ -127,7 +147,7 @@ void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
     const long long heldBytes = std::max(0LL, fileSize - claim.Offset);
     if (claim.SizeBytes <= static_cast<uint64_t>(heldBytes)) return;
     const uint64_t frameBytes =
-        static_cast<uint64_t>(reader.Info.channels) * BytesPerSample(reader.Subtype);
+        static_cast<uint64_t>(file.Info.channels) * BytesPerSample(file.Subtype);
     reader.Warning = reader.Path + ": truncated: the header promises " +
                      std::to_string(claim.SizeBytes / frameBytes) + " frames, the file holds " +
                      std::to_string(reader.Frames);
@@ -204,14 +224,12 @@ std::string SndfileReason(SNDFILE* file) {
 
 }  // namespace
 
+WavReader::WavReader() = default;
 WavReader::~WavReader() { CloseWavReader(*this); }
 
 void CloseWavReader(WavReader& reader) {
-    if (reader.File != nullptr) sf_close(reader.File);
-    reader.File = nullptr;
-    reader.Info = SF_INFO{};
+    reader.File.reset();
     reader.Frames = 0;
-    reader.Subtype = 0;
     reader.FramesRead = 0;
     reader.Warning.clear();
     reader.LateWarning.clear();
@@ -270,10 +288,11 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
         error = path + ": " + SubtypeName(subtype) +
                 " encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed";
     } else {
-        reader.File = file;
-        reader.Info = info;
+        reader.File = std::make_unique<WavReaderFile>();
+        reader.File->File = file;
+        reader.File->Info = info;
+        reader.File->Subtype = subtype;
         reader.Frames = info.frames;
-        reader.Subtype = subtype;
         if (S_ISREG(status.st_mode)) CheckTruncation(reader, fd, status.st_size);
         return true;
     }
@@ -290,37 +309,38 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
     }
     if (maxFrames <= 0) return 0;
 
+    WavReaderFile& file = *reader.File;
     long long done = 0;
-    if (reader.Subtype == SF_FORMAT_PCM_16) {
-        done = sf_readf_short(reader.File, reinterpret_cast<short*>(out), maxFrames);
-    } else if (reader.Subtype == SF_FORMAT_FLOAT || reader.Subtype == SF_FORMAT_DOUBLE) {
-        reader.RealBuffer.resize(2 * kConvertChunkFrames);
+    if (file.Subtype == SF_FORMAT_PCM_16) {
+        done = sf_readf_short(file.File, reinterpret_cast<short*>(out), maxFrames);
+    } else if (file.Subtype == SF_FORMAT_FLOAT || file.Subtype == SF_FORMAT_DOUBLE) {
+        file.RealBuffer.resize(2 * kConvertChunkFrames);
         while (done < maxFrames) {
             const long long want = std::min(kConvertChunkFrames, maxFrames - done);
-            const long long got = sf_readf_double(reader.File, reader.RealBuffer.data(), want);
+            const long long got = sf_readf_double(file.File, file.RealBuffer.data(), want);
             for (long long n = 0; n < got; ++n) {
-                out[done + n].Rf = ClipToInt16(std::round(reader.RealBuffer[2 * n] * 32767.0));
-                out[done + n].Pps = ClipToInt16(std::round(reader.RealBuffer[2 * n + 1] * 32767.0));
+                out[done + n].Rf = ClipToInt16(std::round(file.RealBuffer[2 * n] * 32767.0));
+                out[done + n].Pps = ClipToInt16(std::round(file.RealBuffer[2 * n + 1] * 32767.0));
             }
             done += std::max(0LL, got);
             if (got < want) break;
         }
     } else {
         // libsndfile delivers every PCM width left-justified in 32 bits.
-        reader.IntBuffer.resize(2 * kConvertChunkFrames);
+        file.IntBuffer.resize(2 * kConvertChunkFrames);
         while (done < maxFrames) {
             const long long want = std::min(kConvertChunkFrames, maxFrames - done);
-            const long long got = sf_readf_int(reader.File, reader.IntBuffer.data(), want);
+            const long long got = sf_readf_int(file.File, file.IntBuffer.data(), want);
             for (long long n = 0; n < got; ++n) {
-                out[done + n].Rf = ClipToInt16(std::round(reader.IntBuffer[2 * n] / 65536.0));
-                out[done + n].Pps = ClipToInt16(std::round(reader.IntBuffer[2 * n + 1] / 65536.0));
+                out[done + n].Rf = ClipToInt16(std::round(file.IntBuffer[2 * n] / 65536.0));
+                out[done + n].Pps = ClipToInt16(std::round(file.IntBuffer[2 * n + 1] / 65536.0));
             }
             done += std::max(0LL, got);
             if (got < want) break;
         }
     }
-    if (sf_error(reader.File) != SF_ERR_NO_ERROR) {
-        error = reader.Path + ": read failed: " + SndfileReason(reader.File);
+    if (sf_error(file.File) != SF_ERR_NO_ERROR) {
+        error = reader.Path + ": read failed: " + SndfileReason(file.File);
         return -1;
     }
     reader.FramesRead += done;
@@ -334,6 +354,7 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
     return done;
 }
 
+WavWriter::WavWriter() = default;
 WavWriter::~WavWriter() {
     std::string ignored;
     CloseWavWriter(*this, ignored);
@@ -362,7 +383,8 @@ bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& erro
     }
     // Below 4 GiB the file is finished as a plain WAV that every program reads.
     sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    writer.File = file;
+    writer.File = std::make_unique<WavWriterFile>();
+    writer.File->File = file;
     return true;
 }
 
@@ -373,10 +395,10 @@ bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std
     }
     if (count <= 0) return true;
     const sf_count_t written =
-        sf_writef_short(writer.File, reinterpret_cast<const short*>(frames), count);
+        sf_writef_short(writer.File->File, reinterpret_cast<const short*>(frames), count);
     if (written > 0) writer.FramesWritten += written;
     if (written != count) {
-        error = writer.Path + ": cannot write: " + SndfileReason(writer.File);
+        error = writer.Path + ": cannot write: " + SndfileReason(writer.File->File);
         return false;
     }
     return true;
@@ -387,9 +409,10 @@ bool UpdateWavHeader(WavWriter& writer, std::string& error) {
         error = (writer.Path.empty() ? std::string("WAV writer") : writer.Path) + ": not open";
         return false;
     }
-    sf_command(writer.File, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-    if (sf_error(writer.File) != SF_ERR_NO_ERROR) {
-        error = writer.Path + ": cannot update the header: " + SndfileReason(writer.File);
+    SNDFILE* file = writer.File->File;
+    sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    if (sf_error(file) != SF_ERR_NO_ERROR) {
+        error = writer.Path + ": cannot update the header: " + SndfileReason(file);
         return false;
     }
     return true;
@@ -397,8 +420,8 @@ bool UpdateWavHeader(WavWriter& writer, std::string& error) {
 
 bool CloseWavWriter(WavWriter& writer, std::string& error) {
     if (writer.File == nullptr) return true;
-    const int code = sf_close(writer.File);
-    writer.File = nullptr;
+    const int code = sf_close(writer.File->File);
+    writer.File.reset();
     if (code != SF_ERR_NO_ERROR) {
         error = writer.Path + ": cannot finish the file: " + sf_error_number(code);
         return false;

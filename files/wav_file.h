@@ -1,7 +1,8 @@
 // Streaming WAV reading and writing of stereo 8000 Hz recordings (RF left, PPS right).
 //
-// Reading accepts any container libsndfile reads, as long as it is stereo, exactly 8000 frames
-// per second, and PCM (8/16/24/32-bit) or float/double. Everything is delivered as 16-bit
+// Reading accepts WAV files (RIFF, WAVE_FORMAT_EXTENSIBLE and RF64; on Linux also any other
+// container libsndfile reads), as long as they are stereo, exactly 8000 frames per second, and
+// PCM (8/16/24/32-bit) or float/double. Everything is delivered as 16-bit
 // frames:
 // - 16-bit PCM passes unchanged;
 // - other PCM widths are scaled to 16 bits, rounded to nearest (halves away from zero) and
@@ -19,8 +20,7 @@
 // the read that finds the early end sets WavReader::LateWarning to
 //   "rec.wav: truncated while being read: the file held N frames when it was opened, M could
 //    be read"
-// A header that libsndfile refuses with one of its internal texts is explained in plain words
-// where the header says why ("rec.wav: not a usable WAV header: sample rate 0"). Every other
+// A header that cannot be used is explained in plain words where the header says why ("rec.wav: not a usable WAV header: sample rate 0"). Every other
 // problem is a one-line error naming the file.
 //
 // Writing produces stereo 16-bit PCM at 8000 Hz. The file is written as RF64 with automatic
@@ -28,30 +28,29 @@
 // one becomes RF64 instead of overflowing the 32-bit WAV size fields.
 #pragma once
 
-#include <sndfile.h>
-
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "common/frame.h"
 
 namespace qv {
 
+// The open file as the platform's WAV code keeps it (its handle, encoding and conversion
+// buffers); each platform's source defines it.
+struct WavReaderFile;
+struct WavWriterFile;
+
 struct WavReader {
     // parameters
     std::string Path;  // as given to OpenWavReader, used in every message
     // state
-    SNDFILE* File = nullptr;
-    SF_INFO Info{};                  // as libsndfile reports the file
-    long long Frames = 0;            // [frames] present in the file (what a full read delivers)
-    int Subtype = 0;                 // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
-    long long FramesRead = 0;        // [frames] delivered so far
-    std::string Warning;             // one line, empty unless the file is truncated
-    std::string LateWarning;         // one line, empty unless it was truncated while being read
-    std::vector<int> IntBuffer;      // conversion buffer for PCM other than 16-bit
-    std::vector<double> RealBuffer;  // conversion buffer for float and double
+    std::unique_ptr<WavReaderFile> File;  // null while nothing is open
+    long long Frames = 0;                 // [frames] present in the file (what a full read delivers)
+    long long FramesRead = 0;             // [frames] delivered so far
+    std::string Warning;                  // one line, empty unless the file is truncated
+    std::string LateWarning;  // one line, empty unless it was truncated while being read
 
-    WavReader() = default;
+    WavReader();
     WavReader(const WavReader&) = delete;
     WavReader& operator=(const WavReader&) = delete;
     ~WavReader();
@@ -74,10 +73,10 @@ struct WavWriter {
     // parameters
     std::string Path;  // as given to OpenWavWriter, used in every message
     // state
-    SNDFILE* File = nullptr;
-    long long FramesWritten = 0;  // [frames]
+    std::unique_ptr<WavWriterFile> File;  // null while nothing is open
+    long long FramesWritten = 0;          // [frames]
 
-    WavWriter() = default;
+    WavWriter();
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
     // Closes the file if CloseWavWriter was not called; errors at that point are lost.
