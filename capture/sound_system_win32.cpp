@@ -81,7 +81,9 @@ std::string CapsName(const WAVEINCAPSW& caps) {
 std::string FullName(IMMDeviceEnumerator* devices, UINT device) {
     if (devices == nullptr) return "";
     HWAVEIN id = reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(device));
-    ULONG bytes = 0;
+    // Windows writes a ULONG here, Wine a whole DWORD_PTR: room for either, zero beforehand
+    // so the little-endian value reads the same.
+    DWORD_PTR bytes = 0;
     if (waveInMessage(id, kQueryInstanceIdSize, reinterpret_cast<DWORD_PTR>(&bytes), 0) !=
             MMSYSERR_NOERROR ||
         bytes < sizeof(wchar_t)) {
