@@ -724,10 +724,11 @@ const ControlSpec* EntryOf(HWND hwnd) {
 // ---------------------------------------------------------------------------------------------
 // The layout dump
 
-// Every control in the order of the window's children (which is the Tab order) with its number
-// in the table, id, name, class, rectangle in the client area as the system reports it [pixels],
-// text and style; then the device list's rectangle with its drop-down, the status line's, the client
-// area's size and the menu with its check marks: one item a line, fields tab-separated.
+// The UI scale and the client area's size; every control in the order of the window's children
+// (which is the Tab order) with its number in the table, id, name, class, rectangle in the
+// client area as the system reports it [pixels], style, check mark and text; the device list's
+// rectangle with its drop-down; the status line's; the menu with its check marks. One item a
+// line, fields tab-separated.
 void WriteLayout(const std::string& path) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) {
@@ -752,11 +753,14 @@ void WriteLayout(const std::string& path) {
         const RECT r = clientRect(child);
         wchar_t className[32] = {};
         GetClassNameW(child, className, 32);
-        std::fprintf(out, "control\t%d\t%d\t%s\t%s\t%ld\t%ld\t%ld\t%ld\t%s\t%08lx\n", number,
+        const bool checkable = c.Kind == ControlKind::Check || c.Kind == ControlKind::Option;
+        const bool checked =
+            checkable && SendMessageW(child, BM_GETCHECK, 0, 0) == static_cast<LRESULT>(BST_CHECKED);
+        std::fprintf(out, "control\t%d\t%d\t%s\t%s\t%ld\t%ld\t%ld\t%ld\t%08lx\t%s\t%s\n", number,
                      GetDlgCtrlID(child) == 0xFFFF ? -1 : GetDlgCtrlID(child), c.Name,
                      Narrow(className).c_str(), r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     WindowText(child).c_str(),
-                     static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)));
+                     static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
+                     checked ? "checked" : "-", WindowText(child).c_str());
     }
     // The device list's rectangle with its drop-down, as the list reports it.
     RECT dropped{};

@@ -1,0 +1,443 @@
+// quorvelle.exe under Wine on a private X server: every control where the control table puts
+// it (as the program reads its own controls back), and a simulated run driven by xdotool the way
+// a user drives it: hover read-out, Escape and Enter, "Save I,Q to file?" from the menu, Start,
+// read-outs, End or Ctrl-C, one I/Q file. Child controls are not X windows: clicks go to
+// client-area points of the main window.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/controls.h"
+#include "files/iq_file.h"
+#include "tests/e2e/private_display.h"
+#include "tests/readouts.h"
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+#include "tests/wine/wine_program.h"
+
+namespace qv {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kWindowExe = "quorvelle.exe";
+constexpr int kStatusLine = 20;  // [pixels] the status line below the control table
+
+struct Box {
+    int X = 0, Y = 0, W = 0, H = 0;
+    bool operator==(const Box&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Box& b) {
+    return out << "(" << b.X << ", " << b.Y << ", " << b.W << " x " << b.H << ")";
+}
+
+// One control as the program's layout dump reports it.
+struct DumpedControl {
+    int Number = 0, Id = 0;
+    std::string ClassName;
+    Box Rect;
+    unsigned long Style = 0;
+    bool Checked = false;
+    std::string Text;
+};
+
+struct Layout {
+    int Scale = 0, ClientW = 0, ClientH = 0;
+    std::vector<DumpedControl> Controls;  // in the order of the window's children (Tab order)
+    Box Dropped, Status;
+    std::string Menu;
+    std::vector<std::vector<std::string>> Items;  // id, text, "checked" or "unchecked"
+};
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, '\t');) fields.push_back(f);
+    if (!line.empty() && line.back() == '\t') fields.emplace_back();
+    return fields;
+}
+
+Box BoxOf(const std::vector<std::string>& f, size_t at) {
+    return {std::stoi(f[at]), std::stoi(f[at + 1]), std::stoi(f[at + 2]), std::stoi(f[at + 3])};
+}
+
+Layout ReadLayout(const std::string& text) {
+    Layout layout;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const std::vector<std::string> f = Fields(line);
+        if (f.empty()) continue;
+        if (f[0] == "scale") layout.Scale = std::stoi(f.at(1));
+        if (f[0] == "client") {
+            layout.ClientW = std::stoi(f.at(1));
+            layout.ClientH = std::stoi(f.at(2));
+        }
+        if (f[0] == "control" && f.size() >= 12) {
+            DumpedControl c;
+            c.Number = std::stoi(f[1]);
+            c.Id = std::stoi(f[2]);
+            c.ClassName = f[4];
+            c.Rect = BoxOf(f, 5);
+            c.Style = std::stoul(f[9], nullptr, 16);
+            c.Checked = f[10] == "checked";
+            c.Text = f[11];
+            layout.Controls.push_back(c);
+        }
+        if (f[0] == "dropped") layout.Dropped = BoxOf(f, 1);
+        if (f[0] == "status") layout.Status = BoxOf(f, 1);
+        if (f[0] == "menu") layout.Menu = f.at(1);
+        if (f[0] == "item") layout.Items.emplace_back(f.begin() + 1, f.end());
+    }
+    return layout;
+}
+
+const char* ClassOf(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Panel:
+            return "QuorVellePanel";
+        case ControlKind::Label:
+            return "Static";
+        case ControlKind::Entry:
+            return "Edit";
+        case ControlKind::DeviceList:
+            return "ComboBox";
+        default:
+            return "Button";
+    }
+}
+
+constexpr unsigned long kTabStop = 0x00010000, kGroup = 0x00020000;
+
+// Every control of the table, at `scale`: its place in the Tab order, id, class, rectangle,
+// styles, initial text and check mark; the device list and its drop-down; the status line; the
+// menu.
+void ExpectTableLayout(const Layout& layout, int scale) {
+    EXPECT_EQ(layout.Scale, scale);
+    EXPECT_EQ(layout.ClientW, kClientWidth * scale);
+    EXPECT_EQ(layout.ClientH, (kClientHeight + kStatusLine) * scale);
+    ASSERT_EQ(layout.Controls.size(), kControls.size());
+    for (size_t i = 0; i < kControls.size(); ++i) {
+        const ControlSpec& c = kControls[i];
+        const DumpedControl& d = layout.Controls[i];
+        SCOPED_TRACE("table row " + std::to_string(i + 1) + " \"" + c.Text + "\" " + c.Name);
+        EXPECT_EQ(d.Number, static_cast<int>(i + 1)) << "out of the table's (Tab) order";
+        EXPECT_EQ(d.Id, c.Id);
+        EXPECT_EQ(d.ClassName, ClassOf(c.Kind));
+        // A control reaching past the client area is cut at its edge; the device list's table
+        // height includes its drop-down.
+        const int w = std::min(c.W, kClientWidth - c.X);
+        const int h = c.Kind == ControlKind::DeviceList ? kDeviceListClosedHeight : c.H;
+        EXPECT_EQ(d.Rect, (Box{c.X * scale, c.Y * scale, w * scale, h * scale}));
+        const bool tabStop = c.Kind == ControlKind::Button || c.Kind == ControlKind::Entry ||
+                             c.Kind == ControlKind::Check || c.Kind == ControlKind::DeviceList ||
+                             (c.Kind == ControlKind::Option && c.Id != IDMAG1);
+        EXPECT_EQ((d.Style & kTabStop) != 0, tabStop) << std::hex << d.Style;
+        EXPECT_EQ((d.Style & kGroup) != 0, c.Id == IDMAG1) << std::hex << d.Style;
+        // The button kinds: automatic check box, automatic option, group box; an entry that
+        // scrolls sideways.
+        const std::map<ControlKind, unsigned long> kindBits = {{ControlKind::Check, 3},
+                                                               {ControlKind::Option, 9},
+                                                               {ControlKind::GroupBox, 7}};
+        if (kindBits.count(c.Kind) != 0) {
+            EXPECT_EQ(d.Style & 0xF, kindBits.at(c.Kind));
+        }
+        if (c.Kind == ControlKind::Entry) {
+            EXPECT_NE(d.Style & 0x80, 0u);
+        }
+        if (c.Kind == ControlKind::DeviceList) {
+            EXPECT_EQ(d.Style & 0x3, 2u);  // a drop-down with its own text field
+            EXPECT_EQ(d.Text, "Simulated GPS receiver and radio");
+        } else {
+            EXPECT_EQ(d.Text, c.Text);
+        }
+        // At start "Blank RF click" and "/1" only.
+        EXPECT_EQ(d.Checked, c.Id == IDBLANKRF || c.Id == IDMAG1);
+    }
+    // The drop-down reaches the table's foot of the list: Windows reports the list with its
+    // drop-down, Wine the drop-down below the closed list.
+    const ControlSpec& list = *FindControl(IDDEVICE);
+    EXPECT_EQ(layout.Dropped.X, list.X * scale);
+    EXPECT_EQ(layout.Dropped.Y, list.Y * scale);
+    EXPECT_EQ(layout.Dropped.W, list.W * scale);
+    EXPECT_TRUE(layout.Dropped.H == list.H * scale ||
+                layout.Dropped.H + kDeviceListClosedHeight * scale == list.H * scale)
+        << layout.Dropped;
+    EXPECT_EQ(layout.Status, (Box{0, kClientHeight * scale, kClientWidth * scale, kStatusLine * scale}));
+    EXPECT_EQ(layout.Menu, kSetupMenuText);
+    ASSERT_EQ(layout.Items.size(), kSetupMenu.size());
+    for (size_t i = 0; i < kSetupMenu.size(); ++i) {
+        EXPECT_EQ(layout.Items[i], (std::vector<std::string>{std::to_string(kSetupMenu[i].Id),
+                                                             kSetupMenu[i].Text, "unchecked"}));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class WineWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string why = WineUnavailable(kWindowExe);
+        if (!why.empty()) GTEST_SKIP() << why;
+        std::string error;
+        ASSERT_TRUE(x_.Start(error)) << "cannot start a private X server: " << error;
+    }
+
+    // Wine's desktop, which decides how every window of the Wine session is shown, was made by
+    // the runner without an X server: windows on it are shown nowhere. The program runs here on
+    // a desktop of its own, made on this test's X server when its first window opens: Wine
+    // chooses a program's desktop by the name of its .exe, hence a copy named for this test.
+    std::string ProgramOnOwnDesktop() {
+        const std::string name = "quorvelle-" + std::to_string(getpid()) + ".exe";
+        const std::string copy = folder_.Path(name);
+        std::filesystem::copy_file(WindowsProgram(kWindowExe), copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+        const ToolRun reg = RunProgram(
+            {kWine64, "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + name + "\\Explorer",
+             "/v", "Desktop", "/d", "quorvelle-test-" + std::to_string(getpid()), "/f"},
+            {"WINEDEBUG=-all"}, folder_.Path("reg.out"), folder_.Path("reg.err"), 60s);
+        EXPECT_EQ(reg.Status, 0) << reg.Err;
+        return copy;
+    }
+
+    // Starts quorvelle.exe in the test's folder with `args` and waits for its window.
+    void Launch(const std::vector<std::string>& args) {
+        // The pointer off the new window, so no hover read-out runs before a test moves it.
+        XOrFail({"xdotool", "mousemove", "1023", "767"});
+        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), kWine64, ProgramOnOwnDesktop()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> environment = x_.Environment();
+        environment.push_back("WINEDEBUG=-all");
+        std::string error;
+        ASSERT_TRUE(app_.Start(argv, environment, folder_.Path("app.out"), folder_.Path("app.err"),
+                               error))
+            << error;
+        ASSERT_TRUE(WaitFor([&] { return !(window_ = FindWindow()).empty(); }, 60s))
+            << "no window titled \"GPS QuorVelle\" appeared\n"
+            << AppErr();
+        // The menu bar: what the window has above its client area (no window manager, so no
+        // frame or caption).
+        menuBar_ = Geometry(window_).H - (kClientHeight + kStatusLine);
+        ASSERT_GT(menuBar_, 10);
+        ASSERT_LT(menuBar_, 40);
+    }
+
+    int X(const std::vector<std::string>& argv, std::string& out) { return x_.Run(argv, out); }
+    void XOrFail(const std::vector<std::string>& argv) {
+        std::string out;
+        ASSERT_EQ(X(argv, out), 0) << argv[0] << " " << argv[1] << ": " << x_.LastError()
+                                   << AppErr();
+    }
+
+    // The largest visible window titled "GPS QuorVelle" (message boxes share the title), or "".
+    std::string FindWindow() {
+        std::string ids, best;
+        X({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
+        std::istringstream in(ids);
+        long bestArea = 0;
+        for (std::string id; in >> id;) {
+            const Box r = Geometry(id);
+            if (static_cast<long>(r.W) * r.H > bestArea) {
+                bestArea = static_cast<long>(r.W) * r.H;
+                best = id;
+            }
+        }
+        return best;
+    }
+
+    Box Geometry(const std::string& id) {
+        std::string shell;
+        Box r;
+        if (X({"xdotool", "getwindowgeometry", "--shell", id}, shell) != 0) return r;
+        std::istringstream in(shell);
+        for (std::string line; std::getline(in, line);) {
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) continue;
+            const int value = std::atoi(line.c_str() + eq + 1);
+            const std::string key = line.substr(0, eq);
+            if (key == "X") r.X = value;
+            if (key == "Y") r.Y = value;
+            if (key == "WIDTH") r.W = value;
+            if (key == "HEIGHT") r.H = value;
+        }
+        return r;
+    }
+
+    std::string Title() {
+        std::string title;
+        X({"xdotool", "getwindowname", window_}, title);
+        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) title.pop_back();
+        return title;
+    }
+
+    // The pointer to a client-area point of the main window; with a left click there.
+    void Move(int x, int y) {
+        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(x),
+                 std::to_string(y + menuBar_)});
+    }
+    void Click(int x, int y) {
+        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(x),
+                 std::to_string(y + menuBar_), "click", "1"});
+    }
+    // The middle of the control with this id.
+    void ClickControl(int id) {
+        const ControlSpec& c = *FindControl(id);
+        Click(c.X + c.W / 2, c.Y + std::min(c.H, kDeviceListClosedHeight) / 2);
+    }
+    void Key(const std::string& key) { XOrFail({"xdotool", "key", key}); }
+
+    void HoverExpecting(int x, int y, const std::string& expected) {
+        ASSERT_NO_FATAL_FAILURE(Move(x, y));
+        EXPECT_TRUE(WaitFor([&] { return Title() == expected; }, 10s))
+            << "at client (" << x << ", " << y << ") the title is \"" << Title() << "\", expected \""
+            << expected << "\"";
+    }
+
+    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+        return WaitWhileRunning(app_, condition, limit);
+    }
+
+    std::vector<std::string> IqFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder_.Dir())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("IQfile", 0) == 0) names.push_back(name);
+        }
+        return names;
+    }
+
+    // One I/Q file, "IQfile hhmmss.TXT", with the header and at least `records` records, and no
+    // journal beside it.
+    void ExpectOneIqFile(size_t records) {
+        const std::vector<std::string> files = IqFiles();
+        ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
+        EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(IQfile \d{6}\.TXT)"))) << files[0];
+        const std::string text = FileText(folder_.Path(files[0]));
+        ASSERT_EQ(text.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << text;
+        const std::regex body(R"(((\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)*)\r\n)");
+        std::smatch m;
+        const std::string rest = text.substr(IqTextHeader().size());
+        ASSERT_TRUE(std::regex_match(rest, m, body)) << text;
+        EXPECT_GE(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')), records + 1)
+            << text;
+    }
+
+    std::string Log() const { return folder_.Path("readouts.tsv"); }
+    std::string AppErr() const { return "program's stderr:\n" + FileText(folder_.Path("app.err")); }
+
+    TestFolder folder_;
+    PrivateXServer x_;
+    ChildProcess app_;
+    std::string window_;
+    int menuBar_ = 0;  // [pixels]
+};
+
+// The program's own read-back of its controls, at the table's pixels and magnified twice.
+TEST_F(WineWindow, EveryControlAtItsTabledPlaceAndTheMenuAsTabled) {
+    for (int scale : {1, 2}) {
+        SCOPED_TRACE("--scale " + std::to_string(scale));
+        const std::string dump = folder_.Path("layout" + std::to_string(scale) + ".txt");
+        ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--scale", std::to_string(scale),
+                                        "--dump-layout", dump}));
+        ASSERT_TRUE(WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; },
+                            20s))
+            << "no layout written\n"
+            << AppErr();
+        EXPECT_EQ(Geometry(window_).W, kClientWidth * scale);
+        ExpectTableLayout(ReadLayout(FileText(dump)), scale);
+        app_.Signal(SIGINT);
+        EXPECT_EQ(app_.Wait(30s), 0) << "Ctrl-C ends the window normally\n" << AppErr();
+    }
+}
+
+// A run as a user makes it: the title follows the pointer over the click scope, Escape and
+// Enter leave the window open, "Save I,Q to file?" is chosen from the menu, Start brings
+// read-outs into the log, and End writes one I/Q file with the records so far.
+TEST_F(WineWindow, SimulatedRunFromTheMenuToEndWritesOneIqFile) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--integration", "1", "--log-readouts", Log()}));
+    EXPECT_EQ(Title(), "GPS QuorVelle");
+    const ControlSpec& scope = *FindControl(IDGRAPH);
+    // Two pixels a sample, from the panel's inside edge.
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 57, 60, "Click peak = 28"));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(200, 530, "GPS Quorvelle"));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 125, 100, "Click peak = 62"));
+    // Over a button the title stays: the button takes the mouse.
+    ASSERT_NO_FATAL_FAILURE(Move(FindControl(IDRESET)->X + 20, FindControl(IDRESET)->Y + 10));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Title(), "Click peak = 62");
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 2, 60, "Click peak = 1"));
+
+    // Escape to the window, then Enter and Escape in an entry field: the window stays, and the
+    // next move shows the keys have been handled.
+    XOrFail({"xdotool", "windowfocus", "--sync", window_});
+    ASSERT_NO_FATAL_FAILURE(Key("Escape"));
+    ASSERT_NO_FATAL_FAILURE(ClickControl(IDLOCKFREQ));
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    ASSERT_NO_FATAL_FAILURE(Key("Escape"));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 40, 60, "Click peak = 20"));
+    ASSERT_TRUE(app_.Running()) << "Escape or Enter ended the program\n" << AppErr();
+    EXPECT_EQ(Geometry(window_).W, kClientWidth) << "the window is no longer shown";
+
+    // "Save I,Q to file?": Alt+S opens Setup on its first item, Enter chooses it.
+    ASSERT_NO_FATAL_FAILURE(Key("alt+s"));
+    std::this_thread::sleep_for(500ms);
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    std::this_thread::sleep_for(300ms);
+
+    ASSERT_NO_FATAL_FAILURE(ClickControl(IDCAP));
+    ASSERT_TRUE(WaitFor([&] { return LogTexts(Log(), "IDFREQERROR").size() >= 3; }, 20s))
+        << "no read-outs within 20 s of Start\n"
+        << FileText(Log()) << AppErr();
+    const std::vector<std::string> levels = LogTexts(Log(), "IDAUDIOLEVEL");
+    ASSERT_FALSE(levels.empty());
+    EXPECT_EQ(levels.back().rfind("Audio level = ", 0), 0u) << levels.back();
+    // Records journalled while the run goes on (one a second at --integration 1).
+    ASSERT_TRUE(WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; },
+                        20s))
+        << "no I/Q records journalled: was \"Save I,Q to file?\" chosen?\n"
+        << AppErr();
+
+    ASSERT_NO_FATAL_FAILURE(ClickControl(IDEND));
+    ASSERT_EQ(app_.Wait(30s), 0) << AppErr();
+    ASSERT_NO_FATAL_FAILURE(ExpectOneIqFile(2));
+    EXPECT_NE(FileText(folder_.Path("app.err")).find("quorvelle: I/Q file written: "),
+              std::string::npos)
+        << AppErr();
+    const std::vector<std::string> captures = LogTexts(Log(), "CAPTURE");
+    ASSERT_GE(captures.size(), 2u) << FileText(Log());
+    EXPECT_EQ(captures.front(), "capture started from Simulated GPS receiver and radio");
+    EXPECT_EQ(captures.back().rfind("capture ended: ", 0), 0u) << captures.back();
+}
+
+// Ctrl-C in the console it was started from ends the measuring window as the close box does:
+// the I/Q file chosen on the command line is written, the exit status is 0.
+TEST_F(WineWindow, CtrlCEndsAMeasuringWindowAndWritesTheIqFile) {
+    ASSERT_NO_FATAL_FAILURE(
+        Launch({"--simulate", "--save-iq", "--integration", "1", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(ClickControl(IDCAP));
+    ASSERT_TRUE(WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; },
+                        30s))
+        << FileText(Log()) << AppErr();
+    app_.Signal(SIGINT);
+    std::this_thread::sleep_for(50ms);
+    app_.Signal(SIGINT);  // a second changes nothing
+    ASSERT_EQ(app_.Wait(30s), 0) << AppErr();
+    ASSERT_NO_FATAL_FAILURE(ExpectOneIqFile(2));
+    const std::string err = FileText(folder_.Path("app.err"));
+    EXPECT_NE(err.find("quorvelle: Ctrl-C: ending the program"), std::string::npos) << err;
+}
+
+}  // namespace
+
+}  // namespace qv
