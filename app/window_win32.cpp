@@ -90,6 +90,7 @@ struct Win32Window {
                                // the user's
     const StopSignals* Stop = nullptr;
     bool StopSeen = false;
+    SIZE Full{};  // [pixels] the window's size for the whole table at the UI scale
 };
 Win32Window gWin;
 
@@ -429,6 +430,13 @@ INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
                 }
             }
             return TRUE;
+        case WM_GETMINMAXINFO: {
+            // A given UI scale stays also where the window is larger than the screen.
+            auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+            limits->ptMaxTrackSize.x = std::max(limits->ptMaxTrackSize.x, gWin.Full.cx);
+            limits->ptMaxTrackSize.y = std::max(limits->ptMaxTrackSize.y, gWin.Full.cy);
+            return TRUE;
+        }
         case WM_SIZE: {
             // The controls keep their places; the status line stays at the window's foot.
             if (gWin.Status == nullptr) return FALSE;
@@ -668,6 +676,7 @@ void BuildWindow(App& app, HINSTANCE instance) {
     const int s = gScale;
     RECT frame{0, 0, kClientWidth * s, (kClientHeight + kStatusLineHeight) * s};
     AdjustWindowRectEx(&frame, kWindowStyle, TRUE, 0);
+    gWin.Full = {frame.right - frame.left, frame.bottom - frame.top};
     SetWindowPos(gWin.Window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     // A menu bar that the frame's estimate got wrong: the client area put right.
@@ -676,6 +685,7 @@ void BuildWindow(App& app, HINSTANCE instance) {
     const int dw = kClientWidth * s - client.right,
               dh = (kClientHeight + kStatusLineHeight) * s - client.bottom;
     if (dw != 0 || dh != 0) {
+        gWin.Full = {gWin.Full.cx + dw, gWin.Full.cy + dh};
         SetWindowPos(gWin.Window, nullptr, 0, 0, frame.right - frame.left + dw,
                      frame.bottom - frame.top + dh, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }

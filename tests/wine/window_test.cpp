@@ -212,9 +212,9 @@ protected:
     }
 
     // Starts quorvelle.exe in the test's folder with `args` and waits for its window.
-    void Launch(const std::vector<std::string>& args) {
+    void Launch(const std::vector<std::string>& args, int scale = 1) {
         // The pointer off the new window, so no hover read-out runs before a test moves it.
-        XOrFail({"xdotool", "mousemove", "1023", "767"});
+        XOrFail({"xdotool", "mousemove", std::to_string(kScreenW - 1), std::to_string(kScreenH - 1)});
         std::vector<std::string> argv = {"env", "-C", folder_.Dir(), kWine64, ProgramOnOwnDesktop()};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::string> environment = x_.Environment();
@@ -228,9 +228,9 @@ protected:
             << AppErr();
         // The menu bar: what the window has above its client area (no window manager, so no
         // frame or caption).
-        menuBar_ = Geometry(window_).H - (kClientHeight + kStatusLine);
-        ASSERT_GT(menuBar_, 10);
-        ASSERT_LT(menuBar_, 40);
+        menuBar_ = Geometry(window_).H - (kClientHeight + kStatusLine) * scale;
+        ASSERT_GT(menuBar_, 10) << Geometry(window_);
+        ASSERT_LT(menuBar_, 40 * scale) << Geometry(window_);
     }
 
     int X(const std::vector<std::string>& argv, std::string& out) { return x_.Run(argv, out); }
@@ -337,7 +337,10 @@ protected:
     std::string AppErr() const { return "program's stderr:\n" + FileText(folder_.Path("app.err")); }
 
     TestFolder folder_;
-    PrivateXServer x_;
+    // Room for the window at the UI scale 2 too: without a window manager Wine keeps a window
+    // within the screen.
+    static constexpr int kScreenW = 1700, kScreenH = 1300;
+    PrivateXServer x_{kScreenW, kScreenH, 96};
     ChildProcess app_;
     std::string window_;
     int menuBar_ = 0;  // [pixels]
@@ -348,8 +351,8 @@ TEST_F(WineWindow, EveryControlAtItsTabledPlaceAndTheMenuAsTabled) {
     for (int scale : {1, 2}) {
         SCOPED_TRACE("--scale " + std::to_string(scale));
         const std::string dump = folder_.Path("layout" + std::to_string(scale) + ".txt");
-        ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--scale", std::to_string(scale),
-                                        "--dump-layout", dump}));
+        ASSERT_NO_FATAL_FAILURE(Launch(
+            {"--simulate", "--scale", std::to_string(scale), "--dump-layout", dump}, scale));
         ASSERT_TRUE(WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; },
                             20s))
             << "no layout written\n"
