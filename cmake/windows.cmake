@@ -86,6 +86,12 @@ target_link_libraries(quorvelle_windows_tests PRIVATE quorvelle_core gtest_main)
 gtest_discover_tests(quorvelle_windows_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS windows TIMEOUT 300 SKIP_REGULAR_EXPRESSION "${gtestSkipped}")
 
+# The window's unit tests: the I/Q journal's lock (its Windows twin).
+add_executable(quorvelle_windows_app_tests tests/iq_journal_test.cpp)
+target_link_libraries(quorvelle_windows_app_tests PRIVATE quorvelle_app gtest_main)
+gtest_discover_tests(quorvelle_windows_app_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS windows TIMEOUT 300 SKIP_REGULAR_EXPRESSION "${gtestSkipped}")
+
 # ---------------------------------------------------------------------------------------------
 # The zip for Windows users (make windows-package): the three programs and a short README with
 # Windows line ends, in build-windows/quorvelle-VERSION-windows-x86_64.zip.

@@ -4,8 +4,6 @@
 #include "app/iq_journal.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -92,10 +90,10 @@ TEST(IqJournalLock, AJournalLeftUnderTheNameSinceStartUpIsSetAsideAtTheFirstReco
     EXPECT_NE(j.Notice.find(usual + ".2"), std::string::npos) << j.Notice;
 }
 
-// A window killed while it holds a journal under its own process name: while it lives its
-// journal stays put; once it is dead, start-up sets the journal aside under the usual name's
-// next free number. Empty journals have nothing to keep and stay.
-TEST(IqJournalLock, AKilledWindowsOwnNameJournalIsSetAsideOnceItIsDead) {
+// A window that ended without closing its journal (its lock goes with it): while it lives its
+// journal under its own name stays put; once its lock is gone, start-up sets the journal aside
+// under the usual name's next free number. Empty journals have nothing to keep and stay.
+TEST(IqJournalLock, AnEndedWindowsOwnNameJournalIsSetAsideOnceItsLockIsGone) {
     TestFolder folder;
     const std::string usual = folder.Path(kIqJournalName);
     IqJournal mine;
@@ -104,36 +102,20 @@ TEST(IqJournalLock, AKilledWindowsOwnNameJournalIsSetAsideOnceItIsDead) {
     WriteText(usual + ".1", "older\r\n");
     WriteText(ProcessJournalName(usual, 1), "");  // empty, of a run that died at once
 
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        IqJournal theirs;
-        theirs.Path = usual;
-        std::string error;
-        const bool ok = JournalIqRecord(theirs, "theirs\r\n", "theirs\r\n", error) &&
-                        theirs.Path == ProcessJournalName(usual, getpid());
-        const char answer = ok ? 'y' : 'n';
-        [[maybe_unused]] const ssize_t n = write(ready[1], &answer, 1);
-        for (;;) pause();
-    }
-    close(ready[1]);
-    char answer = 0;
-    ASSERT_EQ(read(ready[0], &answer, 1), 1);
-    close(ready[0]);
-    ASSERT_EQ(answer, 'y') << "the child did not journal under its own name";
-    const std::string theirs = ProcessJournalName(usual, child);
-
+    std::string theirs;
     std::vector<std::string> setAside;
     std::string error;
-    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
-    EXPECT_TRUE(setAside.empty()) << "a live window's journal was set aside";
-    EXPECT_EQ(FileText(theirs), "theirs\r\n");
+    {
+        IqJournal other;
+        other.Path = usual;
+        ASSERT_NO_FATAL_FAILURE(Record(other, "theirs\r\n"));
+        theirs = other.Path;
+        ASSERT_EQ(theirs, ProcessJournalName(usual, getpid()));
+        EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+        EXPECT_TRUE(setAside.empty()) << "a live window's journal was set aside";
+        EXPECT_EQ(FileText(theirs), "theirs\r\n");
+    }  // ended without removing or keeping it, as a crash ends it
 
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
     EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
     EXPECT_EQ(setAside, std::vector<std::string>{usual + ".2"});
     EXPECT_EQ(FileText(usual + ".2"), "theirs\r\n");
@@ -141,6 +123,11 @@ TEST(IqJournalLock, AKilledWindowsOwnNameJournalIsSetAsideOnceItIsDead) {
     EXPECT_EQ(FileText(usual), "mine\r\n");
     EXPECT_EQ(FileText(usual + ".1"), "older\r\n");
     EXPECT_TRUE(Exists(ProcessJournalName(usual, 1)));
+
+    // Its own journal, removed at a normal close, takes nothing else with it.
+    RemoveJournal(mine);
+    EXPECT_FALSE(Exists(usual));
+    EXPECT_TRUE(Exists(usual + ".2"));
 }
 
 }  // namespace qv
