@@ -39,6 +39,11 @@ const char* const kNotRecognised = "Format not recognised.";
 const char* const kNoDataChunk = "Error in WAV file. No 'data' chunk marker.";
 const char* const kShortFormat = "Error in WAV/W64/RF64 file. Short 'fmt ' chunk.";
 const char* const kMalformedFormat = "Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.";
+const char* const kUnimplemented = "File contains data in an unimplemented format.";
+
+// The last 12 bytes of every WAVE_FORMAT_EXTENSIBLE sub-format GUID that names a format tag.
+const unsigned char kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                          0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 std::string SystemReason(int errorNumber) { return std::strerror(errorNumber); }
 
@@ -112,10 +117,15 @@ void ReadFormat(const unsigned char* fmt, size_t size, WavLayout& layout) {
     layout.Bits = static_cast<int>(Get16(fmt + 14));
     if (layout.Tag == kExtensibleTag && size >= 40) {
         layout.Tag = static_cast<int>(Get16(fmt + 24));  // the sub-format GUID's first bytes
+        if (Get16(fmt + 26) != 0 || std::memcmp(fmt + 28, kSubFormatTail, 12) != 0) {
+            layout.Problem = kUnimplemented;
+        }
     }
 }
 
-// A RIFF WAVE file's chunks through mmio. Returns false when the file is not RIFF WAVE at all.
+// A RIFF WAVE file's chunks through mmio, within the RIFF chunk's stated size. Returns false
+// when the file is not RIFF WAVE at all. A data size of 0 (a recording cut off before its
+// header was first updated) or of 0xFFFFFFFF (a stream) means the samples run to the end.
 bool FindRiffChunks(const std::string& path, WavLayout& layout) {
     HMMIO file = mmioOpenA(const_cast<char*>(path.c_str()), nullptr, MMIO_READ | MMIO_DENYNONE);
     if (file == nullptr) return false;
@@ -142,20 +152,24 @@ bool FindRiffChunks(const std::string& path, WavLayout& layout) {
             layout.Found = layout.Problem.empty();
             layout.Offset = data.dwDataOffset;
             layout.SizeBytes = data.cksize;
-            layout.Streamed = data.cksize == kUnknownDataSize;
+            layout.Streamed = data.cksize == kUnknownDataSize || data.cksize == 0;
         }
     }
     mmioClose(file, 0);
     return true;
 }
 
-// An RF64 WAVE file's chunks, walked here: the data size is the ds64 chunk's 64-bit one.
-bool FindRf64Chunks(int fd, long long fileSize, WavLayout& layout) {
+// A WAVE file's chunks walked here, to the end of the file whatever its RIFF size says: RF64
+// (whose data size is the ds64 chunk's 64-bit one), or RIFF whose stated size ends before its
+// chunks (a recording cut off before its header was first updated says 8). Returns false when
+// the file is not of the given form (`rf64`).
+bool WalkChunks(int fd, long long fileSize, bool rf64, WavLayout& layout) {
     unsigned char head[12];
-    if (!ReadAt(fd, 0, head, sizeof(head)) || std::memcmp(head, "RF64", 4) != 0 ||
+    if (!ReadAt(fd, 0, head, sizeof(head)) || std::memcmp(head, rf64 ? "RF64" : "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "WAVE", 4) != 0) {
         return false;
     }
+    layout = WavLayout{};
     layout.Problem = kNoDataChunk;
     uint64_t dataSize64 = 0;
     bool haveFormat = false;
@@ -164,7 +178,7 @@ bool FindRf64Chunks(int fd, long long fileSize, WavLayout& layout) {
         unsigned char chunkHead[8];
         if (!ReadAt(fd, position, chunkHead, sizeof(chunkHead))) break;
         const uint32_t size = Get32(chunkHead + 4);
-        if (std::memcmp(chunkHead, "ds64", 4) == 0) {
+        if (rf64 && std::memcmp(chunkHead, "ds64", 4) == 0) {
             unsigned char sizes[16];  // RIFF size, then data size
             if (ReadAt(fd, position + 8, sizes, sizeof(sizes))) dataSize64 = Get64(sizes + 8);
         } else if (std::memcmp(chunkHead, "fmt ", 4) == 0) {
@@ -187,7 +201,8 @@ bool FindRf64Chunks(int fd, long long fileSize, WavLayout& layout) {
             layout.Problem.clear();
             layout.Found = true;
             layout.Offset = position + 8;
-            layout.SizeBytes = size == kUnknownDataSize ? dataSize64 : size;
+            layout.SizeBytes = rf64 && size == kUnknownDataSize ? dataSize64 : size;
+            layout.Streamed = layout.SizeBytes == 0 || (!rf64 && size == kUnknownDataSize);
             return true;
         }
         position += 8 + static_cast<long long>(size) + (size & 1);
@@ -256,9 +271,14 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
     const long long fileSize = _filelengthi64(file->Fd);
 
     WavLayout layout;
-    if (!FindRf64Chunks(file->Fd, fileSize, layout) && !FindRiffChunks(path, layout)) {
-        error = path + ": not a sound file (" + kNotRecognised + ")";
-        return false;
+    if (!WalkChunks(file->Fd, fileSize, true, layout)) {
+        if (!FindRiffChunks(path, layout)) {
+            error = path + ": not a sound file (" + kNotRecognised + ")";
+            return false;
+        }
+        if (!layout.Found && layout.Problem == kNoDataChunk) {
+            WalkChunks(file->Fd, fileSize, false, layout);
+        }
     }
     const std::string plain = layout.Problem.empty() ? PlainFormatProblem(layout) : "";
     if (!plain.empty()) {

@@ -479,6 +479,9 @@ TEST_F(WavFileTest, Rf64ExtensibleStreamedAndPaddedLayoutsAreRead) {
          ""},
         {"streamed: no data size",
          WaveFile(FormatChunk(1, 16) + "data" + Le(0xFFFFFFFF, 4) + samples), 50, ""},
+        {"cut off before its header was first updated: RIFF size 8, data size 0",
+         "RIFF" + Le(8, 4) + WaveFile(FormatChunk(1, 16) + "data" + Le(0, 4) + samples).substr(8),
+         50, ""},
         {"odd chunk before the data, chunk after it",
          WaveFile(FormatChunk(1, 16) + note + Chunk("data", samples, 200) +
                   Chunk("LIST", "INFO", 4)),
@@ -521,6 +524,8 @@ TEST_F(WavFileTest, Rf64ExtensibleStreamedAndPaddedLayoutsAreRead) {
 TEST_F(WavFileTest, WavesWithoutUsableChunksAreRefusedInTheSameWords) {
     const std::string samples(400, '\0');
     const std::string damaged = ": damaged sound file (";
+    std::string unknownGuid = FormatChunk(1, 16, true);
+    unknownGuid[36] = 1;  // the sub-format GUID's second field: not a format tag's GUID
     const std::pair<std::string, std::string> cases[] = {
         {WaveFile(FormatChunk(1, 16)), damaged + "Error in WAV file. No 'data' chunk marker.)"},
         {WaveFile(Chunk("data", samples, 400)),
@@ -531,6 +536,8 @@ TEST_F(WavFileTest, WavesWithoutUsableChunksAreRefusedInTheSameWords) {
          ": A-Law encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed"},
         {WaveFile(FormatChunk(0x99, 16) + Chunk("data", samples, 400)),
          damaged + "Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.)"},
+        {WaveFile(unknownGuid + Chunk("data", samples, 400)),
+         damaged + "File contains data in an unimplemented format.)"},
     };
     const std::string path = Path("rec.wav");
     for (const auto& [bytes, message] : cases) {
