@@ -274,6 +274,16 @@ protected:
         return r;
     }
 
+    // Visible windows titled "GPS QuorVelle": the main window and the message boxes.
+    size_t TitledWindows() {
+        std::string ids;
+        X({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
+        std::istringstream in(ids);
+        size_t n = 0;
+        for (std::string id; in >> id;) ++n;
+        return n;
+    }
+
     std::string Title() {
         std::string title;
         X({"xdotool", "getwindowname", window_}, title);
@@ -423,12 +433,14 @@ TEST_F(WineWindow, SimulatedRunFromTheMenuToEndWritesOneIqFile) {
     EXPECT_EQ(captures.back().rfind("capture ended: ", 0), 0u) << captures.back();
 }
 
-// Ctrl-C in the console it was started from ends the measuring window as the close box does:
-// the I/Q file chosen on the command line is written, the exit status is 0.
+// Enter presses the focused button, Start, which has the focus first. Ctrl-C in the console it
+// was started from ends the measuring window as the close box does: the I/Q file chosen on the
+// command line is written, the exit status is 0.
 TEST_F(WineWindow, CtrlCEndsAMeasuringWindowAndWritesTheIqFile) {
     ASSERT_NO_FATAL_FAILURE(
         Launch({"--simulate", "--save-iq", "--integration", "1", "--log-readouts", Log()}));
-    ASSERT_NO_FATAL_FAILURE(ClickControl(IDCAP));
+    XOrFail({"xdotool", "windowfocus", "--sync", window_});
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
     ASSERT_TRUE(WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; },
                         30s))
         << FileText(Log()) << AppErr();
@@ -439,6 +451,43 @@ TEST_F(WineWindow, CtrlCEndsAMeasuringWindowAndWritesTheIqFile) {
     ASSERT_NO_FATAL_FAILURE(ExpectOneIqFile(2));
     const std::string err = FileText(folder_.Path("app.err"));
     EXPECT_NE(err.find("quorvelle: Ctrl-C: ending the program"), std::string::npos) << err;
+}
+
+// A box waits for the user: the start-up notice of a journal left by an earlier run. Ctrl-C
+// closes it and ends the program as the close box does.
+TEST_F(WineWindow, CtrlCClosesTheBoxThatWaitsForTheUser) {
+    WriteText(folder_.Path("IQfile.journal"), IqTextHeader() + "12:00:00,1.0000000,2.0000000\r\n");
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate"}));
+    ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no start-up notice\n"
+                                                                    << AppErr();
+    EXPECT_EQ(FileText(folder_.Path("IQfile.journal.1")).size(), IqTextHeader().size() + 30);
+    app_.Signal(SIGINT);
+    ASSERT_EQ(app_.Wait(30s), 0) << "the box kept the program from ending\n" << AppErr();
+    const std::string err = FileText(folder_.Path("app.err"));
+    EXPECT_NE(err.find("are kept in"), std::string::npos) << err;
+    EXPECT_NE(err.find("IQfile.journal.1"), std::string::npos) << err;
+    EXPECT_NE(err.find("quorvelle: Ctrl-C: ending the program"), std::string::npos) << err;
+}
+
+// A Start that fails (the recording to play has gone since start-up) says why in a box; once
+// it is closed with Enter the program ends with exit status 1 and one stderr line naming the
+// input and the reason.
+TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
+    const std::string wav = folder_.Path("gone.wav");
+    WriteWavFile(wav, std::vector<Frame>(8000));
+    ASSERT_NO_FATAL_FAILURE(Launch({"--play", "gone.wav"}));
+    std::filesystem::remove(wav);
+    ASSERT_NO_FATAL_FAILURE(ClickControl(IDCAP));
+    ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no message box\n"
+                                                                    << AppErr();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    EXPECT_EQ(app_.Wait(30s), 1) << AppErr();
+    const std::string err = FileText(folder_.Path("app.err"));
+    EXPECT_NE(err.find("quorvelle: cannot start the capture from Recording gone.wav: No suitable "
+                       "device found (gone.wav: "),
+              std::string::npos)
+        << err;
 }
 
 }  // namespace
