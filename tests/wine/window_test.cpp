@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "display/display.h"
 #include "files/iq_file.h"
 #include "tests/e2e/private_display.h"
 #include "tests/readouts.h"
@@ -183,6 +184,16 @@ void ExpectTableLayout(const Layout& layout, int scale) {
     }
 }
 
+// The click scope and the I/Q panel as they are before Start, drawn here by the Linux build's
+// own display code: the Windows window must show exactly these pixels.
+std::vector<std::pair<int, const Surface*>> StartUpPanels(Display& d) {
+    d.DotsPerInch = 96;
+    CreateDisplaySurfaces(d, 3, "00:00:00");
+    CompleteDisplaySurfaces(d);
+    RepaintPanels(d, 3, "00:00:00");
+    return {{IDGRAPH, &d.ScopePanel}, {IDVECTOR, &d.VectorPanel}};
+}
+
 // ---------------------------------------------------------------------------------------------
 
 class WineWindow : public ::testing::Test {
@@ -318,6 +329,44 @@ protected:
         return WaitWhileRunning(app_, condition, limit);
     }
 
+    // Screen pixels of the panel `id`'s inside (within its one-pixel sunken edge) that differ
+    // from `surface` magnified `scale` times, with the first one described in `first`.
+    int PanelMismatches(int id, const Surface& surface, int scale, std::string& first) {
+        const std::string path = folder_.Path("screen.ppm");
+        std::string out;
+        if (X({"import", "-window", "root", "-depth", "8", "ppm:" + path}, out) != 0) return -1;
+        std::istringstream in(FileText(path));
+        std::string magic;
+        int width = 0, height = 0, maxValue = 0;
+        in >> magic >> width >> height >> maxValue;
+        in.get();
+        const std::string rgb = FileText(path).substr(static_cast<size_t>(in.tellg()));
+        if (magic != "P6" || rgb.size() != 3 * static_cast<size_t>(width) * height) return -1;
+        const ControlSpec& c = *FindControl(id);
+        const Box window = Geometry(window_);
+        const int left = window.X + (c.X + 1) * scale, top = window.Y + menuBar_ + (c.Y + 1) * scale;
+        int mismatches = 0;
+        for (int y = 0; y < surface.Height * scale; ++y) {
+            for (int x = 0; x < surface.Width * scale; ++x) {
+                const Colour want = surface.Pixels[static_cast<size_t>(y / scale) * surface.Width +
+                                                   static_cast<size_t>(x / scale)];
+                const size_t at = 3 * (static_cast<size_t>(top + y) * width + left + x);
+                if (left + x >= width || top + y >= height) return -1;
+                const Colour got = static_cast<unsigned char>(rgb[at]) |
+                                   static_cast<unsigned char>(rgb[at + 1]) << 8 |
+                                   static_cast<unsigned char>(rgb[at + 2]) << 16;
+                if (got == want) continue;
+                if (mismatches++ == 0) {
+                    std::ostringstream where;
+                    where << "panel pixel (" << x << ", " << y << "): " << std::hex << got
+                          << " instead of " << want;
+                    first = where.str();
+                }
+            }
+        }
+        return mismatches;
+    }
+
     std::vector<std::string> IqFiles() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(folder_.Dir())) {
@@ -369,6 +418,15 @@ TEST_F(WineWindow, EveryControlAtItsTabledPlaceAndTheMenuAsTabled) {
             << AppErr();
         EXPECT_EQ(Geometry(window_).W, kClientWidth * scale);
         ExpectTableLayout(ReadLayout(FileText(dump)), scale);
+        // The panels show their surfaces pixel for pixel, each pixel a square at the scale.
+        Display expected;
+        for (const auto& [id, surface] : StartUpPanels(expected)) {
+            int mismatches = -1;
+            std::string first;
+            WaitFor([&] { return (mismatches = PanelMismatches(id, *surface, scale, first)) == 0; },
+                    10s);
+            EXPECT_EQ(mismatches, 0) << ControlName(id) << ": " << first;
+        }
         app_.Signal(SIGINT);
         EXPECT_EQ(app_.Wait(30s), 0) << "Ctrl-C ends the window normally\n" << AppErr();
     }
