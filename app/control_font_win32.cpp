@@ -1,10 +1,11 @@
 // The controls' font on Windows: the dialog font's face at 8 points, measured with GDI to fit the
 // control table, else smaller, else a narrower face.
+#include "app/control_font_win32.h"
+
 #include <algorithm>
 #include <array>
 
 #include "app/control_font.h"
-#include "app/control_font_win32.h"
 #include "app/controls.h"
 #include "capture/device_list.h"
 
@@ -13,10 +14,10 @@ namespace qv {
 namespace {
 
 // Room the controls themselves take from their boxes [pixels at scale 1].
-constexpr int kButtonInset = 4;  // a push button's frame and text margin, each side
-constexpr int kEntryInset = 3;   // an entry's sunken edge and margin, each side
-constexpr int kMarkRoom = 16;    // a check box's or option's mark and the gap after it
-constexpr int kListArrow = 18;   // the device list's drop-down button and its frame
+constexpr int kButtonInset = 4;   // a push button's frame and text margin, each side
+constexpr int kEntryInset = 3;    // an entry's sunken edge and margin, each side
+constexpr int kMarkRoom = 16;     // a check box's or option's mark and the gap after it
+constexpr int kListArrow = 18;    // the device list's drop-down button and its frame
 constexpr int kLargestSize = 11;  // [pixels at scale 1] 8 points at 96 dots per inch
 constexpr int kSmallestSize = 8;  // [pixels at scale 1] 6 points
 
@@ -53,8 +54,8 @@ HDC MeasuringContext() {
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return L"";
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
@@ -92,8 +93,7 @@ std::vector<Caption> ControlCaptions(int scale, int size) {
                 captions.push_back({c.Text, w - 2 * kEntryInset * scale, h, false});
                 break;
             case ControlKind::DeviceList:
-                captions.push_back({kSimulatorEntryName,
-                                    w - (kListArrow + 2 * kEntryInset) * scale,
+                captions.push_back({kSimulatorEntryName, w - (kListArrow + 2 * kEntryInset) * scale,
                                     kDeviceListClosedHeight * scale, false});
                 break;
             case ControlKind::Panel:

@@ -1,10 +1,9 @@
 // The I/Q journal on Windows: the lock is LockFileEx's exclusive lock on one byte far beyond
 // any data (so that reading the journal is never blocked), and every journal is opened sharing
 // deletion, so that it can be renamed and removed while another window or this one holds it.
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,12 +17,12 @@ namespace qv {
 namespace {
 
 constexpr const char* kProcessSuffix = ".pid";  // "IQfile.journal.pid1234"
-constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;    // the locked byte: at 2^62, past any data
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;   // the locked byte: at 2^62, past any data
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return L"";
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
@@ -33,9 +32,9 @@ std::wstring Wide(const std::string& text) {
 std::string LastErrorText() {
     const DWORD code = GetLastError();
     char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string reason = text != nullptr ? text : "error " + std::to_string(code);
     if (text != nullptr) LocalFree(text);
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
@@ -57,8 +56,9 @@ bool Exists(const std::string& path) {
 
 // Opened without access, so that any file under the name can be looked at.
 HANDLE OpenToLookAt(const std::string& path) {
-    return CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return CreateFileW(Wide(path).c_str(), 0,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 // Whether the open file `held` is the one under the name `path` now.
@@ -66,7 +66,8 @@ bool SameFile(HANDLE held, const std::string& path) {
     HANDLE named = OpenToLookAt(path);
     if (named == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION a{}, b{};
-    const bool same = GetFileInformationByHandle(held, &a) && GetFileInformationByHandle(named, &b) &&
+    const bool same = GetFileInformationByHandle(held, &a) &&
+                      GetFileInformationByHandle(named, &b) &&
                       a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
                       a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
     CloseHandle(named);
@@ -107,8 +108,7 @@ Lock OpenLocked(const std::string& path, bool write, HANDLE& file, std::string& 
         reason = LastErrorText();
         CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
-        return code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING ? Lock::Busy
-                                                                         : Lock::Failed;
+        return code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING ? Lock::Busy : Lock::Failed;
     }
     // A lock on a file that is no longer under this name guards nothing.
     if (!SameFile(file, path)) {
@@ -225,9 +225,7 @@ bool OpenJournal(IqJournal& j, std::string& error) {
     return false;
 }
 
-HANDLE HandleOf(std::FILE* file) {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-}
+HANDLE HandleOf(std::FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
 
 }  // namespace
 

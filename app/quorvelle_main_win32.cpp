@@ -56,8 +56,8 @@ int RunWindowProgram(int argc, char** argv) {
     bool help = false, version = false;
     std::string error, layoutPath;
     std::vector<char*> args = WithoutLayoutOption(argc, argv, layoutPath);
-    if (!ParseAppOptions(static_cast<int>(args.size()) - 1, args.data(), app.Options, help,
-                         version, error)) {
+    if (!ParseAppOptions(static_cast<int>(args.size()) - 1, args.data(), app.Options, help, version,
+                         error)) {
         std::cerr << UsageErrorLine("quorvelle", error);
         return 2;
     }

@@ -30,8 +30,8 @@ std::wstring Quoted(const std::wstring& argument) {
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return L"";
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
@@ -72,9 +72,9 @@ bool StartDetached(const std::vector<std::string>& argv, std::string& error) {
             std::wstring wide(text);
             LocalFree(text);
             while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r')) wide.pop_back();
-            const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
-                                              static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                              nullptr);
+            const int n =
+                WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
             reason.assign(static_cast<size_t>(n), '\0');
             WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
                                 reason.data(), n, nullptr, nullptr);

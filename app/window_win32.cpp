@@ -7,7 +7,6 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -31,9 +30,14 @@ int gScale = 1;
 constexpr UINT kCaptureBlockMessage = WM_APP + 1;    // lParam: the filled CaptureBlock
 constexpr UINT kCaptureStoppedMessage = WM_APP + 2;  // the source ended or failed
 
-constexpr UINT_PTR kStopTimer = 1;             // polls for a stop request
-constexpr UINT kStopPollMilliseconds = 50;     // [ms]
-constexpr UINT_PTR kNoticeTimer = 2;           // shows the start-up notice once
+// The stop requests of a session's end, numbered as StopSignals numbers the console's events
+// of the same name.
+constexpr int kLogOffStop = 100 + CTRL_LOGOFF_EVENT;
+constexpr int kShutDownStop = 100 + CTRL_SHUTDOWN_EVENT;
+
+constexpr UINT_PTR kStopTimer = 1;              // polls for a stop request
+constexpr UINT kStopPollMilliseconds = 50;      // [ms]
+constexpr UINT_PTR kNoticeTimer = 2;            // shows the start-up notice once
 constexpr UINT kNoticeDelayMilliseconds = 200;  // [ms] after the window is shown
 constexpr wchar_t kPanelClass[] = L"QuorVellePanel";
 
@@ -45,8 +49,8 @@ int DivideDown(int value, int divisor) {
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return L"";
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
@@ -418,7 +422,10 @@ INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         case WM_ENDSESSION:
             // Log-off or shut-down: as a stop request, the close-time work without questions,
             // done before the system ends the process.
-            if (wParam) StopSignalArrived(*gApp, SIGTERM);
+            if (wParam) {
+                StopSignalArrived(*gApp,
+                                  (lParam & ENDSESSION_LOGOFF) != 0 ? kLogOffStop : kShutDownStop);
+            }
             return TRUE;
         case WM_TIMER:
             if (wParam == kStopTimer) OnStopPoll();
@@ -466,8 +473,8 @@ public:
 // Building the window
 
 // The window style of the control table's main window.
-constexpr DWORD kWindowStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME |
-                               WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+constexpr DWORD kWindowStyle =
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
 // An empty dialog template: the dialog class's keyboard handling (Tab order, the default push
 // button, Enter and Escape as commands) with no controls; they are made in pixels below.
@@ -502,7 +509,9 @@ HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance
     switch (c.Kind) {
         case ControlKind::Panel: {
             const bool scope = c.Id == IDGRAPH, vector = c.Id == IDVECTOR;
-            const PanelId panel = scope ? PanelId::Scope : vector ? PanelId::Vector : PanelId::Chart;
+            const PanelId panel = scope    ? PanelId::Scope
+                                  : vector ? PanelId::Vector
+                                           : PanelId::Chart;
             const Surface& surface = scope    ? screen.ScopePanel
                                      : vector ? screen.VectorPanel
                                               : screen.ChartPanel;
@@ -521,9 +530,8 @@ HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance
             break;
         }
         case ControlKind::Button:
-            hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(),
-                                   child | WS_TABSTOP | BS_PUSHBUTTON, x, y, w, h, gWin.Window,
-                                   id, instance, nullptr);
+            hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(), child | WS_TABSTOP | BS_PUSHBUTTON,
+                                   x, y, w, h, gWin.Window, id, instance, nullptr);
             break;
         case ControlKind::Entry:
             hwnd = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", text.c_str(),
@@ -531,9 +539,8 @@ HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance
                                    gWin.Window, id, instance, nullptr);
             break;
         case ControlKind::Check:
-            hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(),
-                                   child | WS_TABSTOP | BS_AUTOCHECKBOX, x, y, w, h, gWin.Window,
-                                   id, instance, nullptr);
+            hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(), child | WS_TABSTOP | BS_AUTOCHECKBOX,
+                                   x, y, w, h, gWin.Window, id, instance, nullptr);
             break;
         case ControlKind::GroupBox:
             hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(), child | BS_GROUPBOX, x, y, w, h,
@@ -542,9 +549,8 @@ HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance
         case ControlKind::Option: {
             // "/1" starts the group and is the one option Tab skips.
             const DWORD group = c.Id == IDMAG1 ? WS_GROUP : WS_TABSTOP;
-            hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(),
-                                   child | group | BS_AUTORADIOBUTTON, x, y, w, h, gWin.Window,
-                                   id, instance, nullptr);
+            hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(), child | group | BS_AUTORADIOBUTTON,
+                                   x, y, w, h, gWin.Window, id, instance, nullptr);
             break;
         }
         case ControlKind::DeviceList:
@@ -584,10 +590,10 @@ void FitDeviceList() {
 // Hover titles: controls that take the mouse carry their own; the panels, labels and the
 // status line let the mouse through, so theirs are areas of the window.
 void AddTooltips(HINSTANCE instance) {
-    gWin.Tooltips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                    WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, gWin.Window,
-                                    nullptr, instance, nullptr);
+    gWin.Tooltips =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, gWin.Window, nullptr, instance, nullptr);
     SendMessageW(gWin.Tooltips, TTM_SETMAXTIPWIDTH, 0, 400 * gScale);
     auto add = [](UINT flags, UINT_PTR toolId, RECT rect, const std::wstring& text) {
         TTTOOLINFOW tool{};
@@ -606,8 +612,7 @@ void AddTooltips(HINSTANCE instance) {
         if (tip.empty()) continue;
         if (!TakesMouse(c.Kind)) {
             const int s = gScale;
-            const RECT r{c.X * s, c.Y * s, std::min(c.X + c.W, kClientWidth) * s,
-                         (c.Y + c.H) * s};
+            const RECT r{c.X * s, c.Y * s, std::min(c.X + c.W, kClientWidth) * s, (c.Y + c.H) * s};
             add(0, static_cast<UINT_PTR>(area++), r, tip);
             continue;
         }
@@ -693,12 +698,11 @@ void BuildWindow(App& app, HINSTANCE instance) {
     for (const ControlSpec& c : kControls) MakeControl(c, app.M.Screen, instance);
     FitDeviceList();
     const RECT status = StatusRect();
-    gWin.Status = CreateWindowExW(WS_EX_STATICEDGE, L"STATIC", L"",
-                                  WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX |
-                                      SS_CENTERIMAGE,
-                                  status.left, status.top, status.right - status.left,
-                                  status.bottom - status.top, gWin.Window,
-                                  reinterpret_cast<HMENU>(intptr_t{0xFFFF}), instance, nullptr);
+    gWin.Status = CreateWindowExW(
+        WS_EX_STATICEDGE, L"STATIC", L"",
+        WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_CENTERIMAGE, status.left,
+        status.top, status.right - status.left, status.bottom - status.top, gWin.Window,
+        reinterpret_cast<HMENU>(intptr_t{0xFFFF}), instance, nullptr);
     SendMessageW(gWin.Status, WM_SETFONT, reinterpret_cast<WPARAM>(gWin.Font), FALSE);
     AddTooltips(instance);
 
@@ -764,8 +768,8 @@ void WriteLayout(const std::string& path) {
         wchar_t className[32] = {};
         GetClassNameW(child, className, 32);
         const bool checkable = c.Kind == ControlKind::Check || c.Kind == ControlKind::Option;
-        const bool checked =
-            checkable && SendMessageW(child, BM_GETCHECK, 0, 0) == static_cast<LRESULT>(BST_CHECKED);
+        const bool checked = checkable && SendMessageW(child, BM_GETCHECK, 0, 0) ==
+                                              static_cast<LRESULT>(BST_CHECKED);
         std::fprintf(out, "control\t%d\t%d\t%s\t%s\t%ld\t%ld\t%ld\t%ld\t%08lx\t%s\t%s\n", number,
                      GetDlgCtrlID(child) == 0xFFFF ? -1 : GetDlgCtrlID(child), c.Name,
                      Narrow(className).c_str(), r.left, r.top, r.right - r.left, r.bottom - r.top,
@@ -848,7 +852,8 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     // The focus on the first control Tab reaches: Start.
     SendMessageW(gWin.Window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(gWin.Controls[IDCAP]), TRUE);
     UpdateWindow(gWin.Window);
-    if (!app.StartupNotice.empty()) SetTimer(gWin.Window, kNoticeTimer, kNoticeDelayMilliseconds, nullptr);
+    if (!app.StartupNotice.empty())
+        SetTimer(gWin.Window, kNoticeTimer, kNoticeDelayMilliseconds, nullptr);
     if (!layoutPath.empty()) WriteLayout(layoutPath);
 
     // The modal loop: each message first to the dialog keyboard handling, which leaves Enter

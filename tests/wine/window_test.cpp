@@ -148,9 +148,8 @@ void ExpectTableLayout(const Layout& layout, int scale) {
         EXPECT_EQ((d.Style & kGroup) != 0, c.Id == IDMAG1) << std::hex << d.Style;
         // The button kinds: automatic check box, automatic option, group box; an entry that
         // scrolls sideways.
-        const std::map<ControlKind, unsigned long> kindBits = {{ControlKind::Check, 3},
-                                                               {ControlKind::Option, 9},
-                                                               {ControlKind::GroupBox, 7}};
+        const std::map<ControlKind, unsigned long> kindBits = {
+            {ControlKind::Check, 3}, {ControlKind::Option, 9}, {ControlKind::GroupBox, 7}};
         if (kindBits.count(c.Kind) != 0) {
             EXPECT_EQ(d.Style & 0xF, kindBits.at(c.Kind));
         }
@@ -175,7 +174,8 @@ void ExpectTableLayout(const Layout& layout, int scale) {
     EXPECT_TRUE(layout.Dropped.H == list.H * scale ||
                 layout.Dropped.H + kDeviceListClosedHeight * scale == list.H * scale)
         << layout.Dropped;
-    EXPECT_EQ(layout.Status, (Box{0, kClientHeight * scale, kClientWidth * scale, kStatusLine * scale}));
+    EXPECT_EQ(layout.Status,
+              (Box{0, kClientHeight * scale, kClientWidth * scale, kStatusLine * scale}));
     EXPECT_EQ(layout.Menu, kSetupMenuText);
     ASSERT_EQ(layout.Items.size(), kSetupMenu.size());
     for (size_t i = 0; i < kSetupMenu.size(); ++i) {
@@ -225,14 +225,16 @@ protected:
     // Starts quorvelle.exe in the test's folder with `args` and waits for its window.
     void Launch(const std::vector<std::string>& args, int scale = 1) {
         // The pointer off the new window, so no hover read-out runs before a test moves it.
-        XOrFail({"xdotool", "mousemove", std::to_string(kScreenW - 1), std::to_string(kScreenH - 1)});
-        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), kWine64, ProgramOnOwnDesktop()};
+        XOrFail(
+            {"xdotool", "mousemove", std::to_string(kScreenW - 1), std::to_string(kScreenH - 1)});
+        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), kWine64,
+                                         ProgramOnOwnDesktop()};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::string> environment = x_.Environment();
         environment.push_back("WINEDEBUG=-all");
         std::string error;
-        ASSERT_TRUE(app_.Start(argv, environment, folder_.Path("app.out"), folder_.Path("app.err"),
-                               error))
+        ASSERT_TRUE(
+            app_.Start(argv, environment, folder_.Path("app.out"), folder_.Path("app.err"), error))
             << error;
         ASSERT_TRUE(WaitFor([&] { return !(window_ = FindWindow()).empty(); }, 60s))
             << "no window titled \"GPS QuorVelle\" appeared\n"
@@ -247,8 +249,8 @@ protected:
     int X(const std::vector<std::string>& argv, std::string& out) { return x_.Run(argv, out); }
     void XOrFail(const std::vector<std::string>& argv) {
         std::string out;
-        ASSERT_EQ(X(argv, out), 0) << argv[0] << " " << argv[1] << ": " << x_.LastError()
-                                   << AppErr();
+        ASSERT_EQ(X(argv, out), 0)
+            << argv[0] << " " << argv[1] << ": " << x_.LastError() << AppErr();
     }
 
     // The largest visible window titled "GPS QuorVelle" (message boxes share the title), or "".
@@ -321,8 +323,8 @@ protected:
     void HoverExpecting(int x, int y, const std::string& expected) {
         ASSERT_NO_FATAL_FAILURE(Move(x, y));
         EXPECT_TRUE(WaitFor([&] { return Title() == expected; }, 10s))
-            << "at client (" << x << ", " << y << ") the title is \"" << Title() << "\", expected \""
-            << expected << "\"";
+            << "at client (" << x << ", " << y << ") the title is \"" << Title()
+            << "\", expected \"" << expected << "\"";
     }
 
     bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -344,7 +346,8 @@ protected:
         if (magic != "P6" || rgb.size() != 3 * static_cast<size_t>(width) * height) return -1;
         const ControlSpec& c = *FindControl(id);
         const Box window = Geometry(window_);
-        const int left = window.X + (c.X + 1) * scale, top = window.Y + menuBar_ + (c.Y + 1) * scale;
+        const int left = window.X + (c.X + 1) * scale,
+                  top = window.Y + menuBar_ + (c.Y + 1) * scale;
         int mismatches = 0;
         for (int y = 0; y < surface.Height * scale; ++y) {
             for (int x = 0; x < surface.Width * scale; ++x) {
@@ -410,10 +413,10 @@ TEST_F(WineWindow, EveryControlAtItsTabledPlaceAndTheMenuAsTabled) {
     for (int scale : {1, 2}) {
         SCOPED_TRACE("--scale " + std::to_string(scale));
         const std::string dump = folder_.Path("layout" + std::to_string(scale) + ".txt");
-        ASSERT_NO_FATAL_FAILURE(Launch(
-            {"--simulate", "--scale", std::to_string(scale), "--dump-layout", dump}, scale));
-        ASSERT_TRUE(WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; },
-                            20s))
+        ASSERT_NO_FATAL_FAILURE(
+            Launch({"--simulate", "--scale", std::to_string(scale), "--dump-layout", dump}, scale));
+        ASSERT_TRUE(
+            WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; }, 20s))
             << "no layout written\n"
             << AppErr();
         EXPECT_EQ(Geometry(window_).W, kClientWidth * scale);
@@ -474,8 +477,8 @@ TEST_F(WineWindow, SimulatedRunFromTheMenuToEndWritesOneIqFile) {
     ASSERT_FALSE(levels.empty());
     EXPECT_EQ(levels.back().rfind("Audio level = ", 0), 0u) << levels.back();
     // Records journalled while the run goes on (one a second at --integration 1).
-    ASSERT_TRUE(WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; },
-                        20s))
+    ASSERT_TRUE(
+        WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; }, 20s))
         << "no I/Q records journalled: was \"Save I,Q to file?\" chosen?\n"
         << AppErr();
 
@@ -499,8 +502,8 @@ TEST_F(WineWindow, CtrlCEndsAMeasuringWindowAndWritesTheIqFile) {
         Launch({"--simulate", "--save-iq", "--integration", "1", "--log-readouts", Log()}));
     XOrFail({"xdotool", "windowfocus", "--sync", window_});
     ASSERT_NO_FATAL_FAILURE(Key("Return"));
-    ASSERT_TRUE(WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; },
-                        30s))
+    ASSERT_TRUE(
+        WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; }, 30s))
         << FileText(Log()) << AppErr();
     app_.Signal(SIGINT);
     std::this_thread::sleep_for(50ms);
