@@ -14,7 +14,8 @@ add_compile_definitions(_FILE_OFFSET_BITS=64)
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS common/*.cpp dsp/*.cpp chain/*.cpp)
 list(APPEND CORE_SOURCES
     display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
-    files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/png_file_win32.cpp
+    files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/output_check_win32.cpp
+    files/png_file_win32.cpp
     files/wav_file_win32.cpp files/whole_file.cpp
     capture/signal_simulator.cpp)
 add_library(quorvelle_core STATIC ${CORE_SOURCES})
@@ -54,7 +55,7 @@ set(WINDOWS_TEST_SOURCES
     tests/dsp_blocks_test.cpp tests/front_end_test.cpp tests/integration_test.cpp
     tests/iq_file_test.cpp tests/parameters_test.cpp tests/signal_status_test.cpp
     tests/chain_drawing_test.cpp tests/panels_test.cpp tests/text_test.cpp
-    tests/capture_bitmap_test.cpp tests/wav_file_test.cpp)
+    tests/capture_bitmap_test.cpp tests/output_check_test.cpp tests/wav_file_test.cpp)
 add_executable(quorvelle_windows_tests ${WINDOWS_TEST_SOURCES})
 target_link_libraries(quorvelle_windows_tests PRIVATE quorvelle_core gtest_main)
 # Discovery runs the executable, under Wine here: at test time, so that building needs no Wine.
