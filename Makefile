@@ -3,9 +3,10 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 RUN_DIR ?= quorvelle-run
 JOBS ?= 2
+WINDOWS_BUILD_DIR ?= build-windows
 
 .PHONY: all deps configure build run test check package bench sanitize format format-check clean \
-	windows windows-check
+	windows windows-check windows-package
 
 all: build
 
@@ -25,8 +26,13 @@ build: configure
 run: build
 	scripts/run-main $(BUILD_DIR) $(RUN_DIR)
 
-test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+# Every tier of both builds: Linux (unit, e2e) and Windows (its unit tests, and its programs
+# driven from Linux) under Wine. Both test runs go to their end; either failing fails.
+test: build windows
+	scripts/with-wine sh -c 'status=0; \
+	    (cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)) || status=1; \
+	    (cd $(WINDOWS_BUILD_DIR) && ctest --output-on-failure -j$(JOBS)) || status=1; \
+	    exit $$status'
 
 # The unit tier alone, for a quick check while developing: in-process unit and scenario tests,
 # no Xvfb, no PulseAudio, no runs of the built programs.
@@ -54,9 +60,8 @@ sanitize: deps
 format format-check: configure
 	cmake --build $(BUILD_DIR) --target $@
 
-# Windows, cross-built with MinGW-w64 into build-windows/: for now the core library and its unit
-# tests (quorvelle_windows_tests.exe); `windows-check` runs those tests under wine64.
-WINDOWS_BUILD_DIR ?= build-windows
+# Windows, cross-built with MinGW-w64 into build-windows/; `windows-check` runs its unit tests
+# and the Linux build's tests of the Windows programs, under wine64.
 
 $(WINDOWS_BUILD_DIR)/CMakeCache.txt:
 	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
@@ -65,8 +70,15 @@ $(WINDOWS_BUILD_DIR)/CMakeCache.txt:
 windows: deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
 	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
 
-windows-check: windows
-	scripts/windows-check $(WINDOWS_BUILD_DIR) -j$(JOBS)
+# The zip for Windows users: build-windows/quorvelle-VERSION-windows-x86_64.zip.
+windows-package: windows
+	cmake --build $(WINDOWS_BUILD_DIR) --target windows_package
+
+windows-check: build windows
+	scripts/with-wine sh -c 'status=0; \
+	    (cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) -L "^windows$$") || status=1; \
+	    (cd $(WINDOWS_BUILD_DIR) && ctest --output-on-failure -j$(JOBS)) || status=1; \
+	    exit $$status'
 
 clean:
 	rm -rf $(BUILD_DIR) $(WINDOWS_BUILD_DIR)

@@ -1,7 +1,7 @@
 # Cross-building native 64-bit Windows executables on Debian with MinGW-w64 (posix threads):
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 # The runtime (libgcc, libstdc++, winpthread) is linked statically, so the .exe files need no
-# DLLs beside them. Test executables run under wine64 (see `make windows-check`).
+# DLLs beside them. Test executables run under wine64 (scripts/with-wine, `make windows-check`).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

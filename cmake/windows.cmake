@@ -1,7 +1,7 @@
 # The Windows build (MinGW-w64, see cmake/mingw-w64-x86_64.cmake), included by the top-level
 # CMakeLists.txt in place of the Linux targets. The same layers as on Linux; where a Linux source
 # uses a Linux-only library or system call, its Windows twin (NAME_win32.cpp, or text_gdi.cpp)
-# beside it is built instead. Its tests run under Wine (scripts/windows-check).
+# beside it is built instead. Its tests run under Wine (scripts/with-wine).
 
 # 64-bit file offsets: off_t, lseek and ftruncate reach beyond 2 GiB.
 add_compile_definitions(_FILE_OFFSET_BITS=64)
@@ -61,3 +61,25 @@ target_link_libraries(quorvelle_windows_tests PRIVATE quorvelle_core gtest_main)
 # Discovery runs the executable, under Wine here: at test time, so that building needs no Wine.
 gtest_discover_tests(quorvelle_windows_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS windows TIMEOUT 300 SKIP_REGULAR_EXPRESSION "${gtestSkipped}")
+
+# ---------------------------------------------------------------------------------------------
+# The zip for Windows users (make windows-package): the three programs and a short README with
+# Windows line ends, in build-windows/quorvelle-VERSION-windows-x86_64.zip.
+if(TARGET quorvelle AND TARGET quorvelle-batch AND TARGET quorvelle-sim)
+    set(packageName quorvelle-${PROJECT_VERSION}-windows-x86_64)
+    set(packageDir ${CMAKE_BINARY_DIR}/${packageName})
+    set(VERSION ${PROJECT_VERSION})
+    configure_file(packaging/windows/README.txt ${CMAKE_BINARY_DIR}/README.txt @ONLY
+        NEWLINE_STYLE CRLF)
+    add_custom_target(windows_package
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${packageDir}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${packageDir}
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:quorvelle> $<TARGET_FILE:quorvelle-batch>
+            $<TARGET_FILE:quorvelle-sim> ${CMAKE_BINARY_DIR}/README.txt ${packageDir}
+        COMMAND ${CMAKE_STRIP} ${packageDir}/quorvelle.exe ${packageDir}/quorvelle-batch.exe
+            ${packageDir}/quorvelle-sim.exe
+        COMMAND ${CMAKE_COMMAND} -E tar cf ${packageName}.zip --format=zip ${packageName}
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+        DEPENDS quorvelle quorvelle-batch quorvelle-sim
+        COMMENT "Windows zip ${packageName}.zip" VERBATIM)
+endif()

@@ -1,0 +1,67 @@
+// Test helper: the Windows programs of this source tree (cross-built into the Windows build
+// folder) run under wine64 as child processes. The runner (scripts/with-wine) gives every test
+// the same temporary Wine prefix, WINEDEBUG=-all and a wineserver kept running, so a program
+// starts in about a second; a test run without it fails and says how to run it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+
+namespace qv {
+
+inline const std::string kWine64 = "/usr/lib/wine/wine64";
+
+// The built Windows program `exe` ("quorvelle-batch.exe"), by its path in the Windows build.
+inline std::string WindowsProgram(const std::string& exe) {
+    return std::string(QUORVELLE_WINDOWS_BUILD_DIR) + "/" + exe;
+}
+
+// Why the Windows programs cannot be run here, or "" when they can: the runner's prefix is
+// missing, or the Windows build has not been made.
+inline std::string WineUnavailable(const std::string& exe) {
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (prefix == nullptr || !std::filesystem::is_directory(prefix)) {
+        return "no Wine prefix: run the Windows tests through scripts/with-wine (make test)";
+    }
+    if (!std::filesystem::exists(WindowsProgram(exe))) {
+        return WindowsProgram(exe) + " is not built (make windows)";
+    }
+    return "";
+}
+
+// argv running `exe` with `args` under wine64.
+inline std::vector<std::string> WineArgv(const std::string& exe,
+                                         const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {kWine64, WindowsProgram(exe)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+// Runs `exe` under Wine to its end, standard output and error kept in `folder`; killed after
+// `limit`.
+inline ToolRun RunWindowsProgram(const TestFolder& folder, const std::string& exe,
+                                 const std::vector<std::string>& args,
+                                 std::chrono::milliseconds limit = std::chrono::seconds(120)) {
+    return RunProgram(WineArgv(exe, args), {"WINEDEBUG=-all"}, folder.Path(exe + ".out"),
+                      folder.Path(exe + ".err"), limit);
+}
+
+// The same run of a program of the Linux build, for comparisons.
+inline ToolRun RunLinuxProgram(const TestFolder& folder, const std::string& program,
+                               const std::vector<std::string>& args,
+                               std::chrono::milliseconds limit = std::chrono::seconds(120)) {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string name = std::filesystem::path(program).filename().string();
+    return RunProgram(argv, {}, folder.Path(name + ".out"), folder.Path(name + ".err"), limit);
+}
+
+}  // namespace qv
