@@ -8,17 +8,20 @@ add_compile_definitions(_FILE_OFFSET_BITS=64)
 
 # ---------------------------------------------------------------------------------------------
 # The core: signal chain, raster, label text through GDI, files and the signal simulator.
-# Left out until their Windows twins exist: files/wav_file.cpp (libsndfile),
-# files/capture_bitmap.cpp (libpng) and files/output_check.cpp (FIFOs, character devices,
-# lstat).
+# Files' Windows twins: WAV through mmio (our own code for RF64 and header rewrites), PNG through
+# the Windows Imaging Component, output checks by volume and file index. Left out: the Linux
+# twins files/wav_file.cpp (libsndfile), files/png_file.cpp (libpng) and
+# files/output_check.cpp (FIFOs, character devices, lstat).
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS common/*.cpp dsp/*.cpp chain/*.cpp)
 list(APPEND CORE_SOURCES
     display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
-    files/csv_file.cpp files/iq_file.cpp files/whole_file.cpp
+    files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/output_check_win32.cpp
+    files/png_file_win32.cpp files/wav_file_win32.cpp files/whole_file.cpp
     capture/signal_simulator.cpp)
 add_library(quorvelle_core STATIC ${CORE_SOURCES})
 target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(quorvelle_core PUBLIC gdi32)
+# gdi32: label text; winmm: WAV chunks (mmio); windowscodecs, ole32: PNG (WIC).
+target_link_libraries(quorvelle_core PUBLIC gdi32 winmm windowscodecs ole32)
 
 # ---------------------------------------------------------------------------------------------
 # Sound input (waveIn), the live chain and stop signals: quorvelle_capture. Every capture/ source
@@ -62,13 +65,14 @@ enable_testing()
 include(GoogleTest)
 set(gtestSkipped "\\[  SKIPPED \\]")
 
-# The unit tests of the core's parts. The others need WAV files (tests/test_files.h), the
-# label font, or the capture, tool and window libraries.
+# The unit tests of the core's parts, files included. The others need the label font, or the
+# capture, tool and window libraries.
 set(WINDOWS_TEST_SOURCES
     tests/numbers_test.cpp tests/trig_test.cpp tests/raster_test.cpp
     tests/dsp_blocks_test.cpp tests/front_end_test.cpp tests/integration_test.cpp
     tests/iq_file_test.cpp tests/parameters_test.cpp tests/signal_status_test.cpp
-    tests/chain_drawing_test.cpp tests/panels_test.cpp tests/text_test.cpp)
+    tests/chain_drawing_test.cpp tests/panels_test.cpp tests/text_test.cpp
+    tests/capture_bitmap_test.cpp tests/output_check_test.cpp tests/wav_file_test.cpp)
 add_executable(quorvelle_windows_tests ${WINDOWS_TEST_SOURCES})
 target_link_libraries(quorvelle_windows_tests PRIVATE quorvelle_core gtest_main)
 # Discovery runs the executable, under Wine here: at test time, so that building needs no Wine.

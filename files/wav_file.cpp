@@ -2,6 +2,7 @@
 #include "files/wav_file.h"
 
 #include <fcntl.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +13,6 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include <sndfile.h>
 
 namespace qv {
 

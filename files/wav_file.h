@@ -20,8 +20,8 @@
 // the read that finds the early end sets WavReader::LateWarning to
 //   "rec.wav: truncated while being read: the file held N frames when it was opened, M could
 //    be read"
-// A header that cannot be used is explained in plain words where the header says why ("rec.wav: not a usable WAV header: sample rate 0"). Every other
-// problem is a one-line error naming the file.
+// A header that cannot be used is explained in plain words where the header says why ("rec.wav: not
+// a usable WAV header: sample rate 0"). Every other problem is a one-line error naming the file.
 //
 // Writing produces stereo 16-bit PCM at 8000 Hz. The file is written as RF64 with automatic
 // downgrade, so a recording below 4 GiB (about 37 hours) is an ordinary RIFF WAV, and a longer
@@ -45,10 +45,10 @@ struct WavReader {
     std::string Path;  // as given to OpenWavReader, used in every message
     // state
     std::unique_ptr<WavReaderFile> File;  // null while nothing is open
-    long long Frames = 0;                 // [frames] present in the file (what a full read delivers)
-    long long FramesRead = 0;             // [frames] delivered so far
-    std::string Warning;                  // one line, empty unless the file is truncated
-    std::string LateWarning;  // one line, empty unless it was truncated while being read
+    long long Frames = 0;      // [frames] present in the file (what a full read delivers)
+    long long FramesRead = 0;  // [frames] delivered so far
+    std::string Warning;       // one line, empty unless the file is truncated
+    std::string LateWarning;   // one line, empty unless it was truncated while being read
 
     WavReader();
     WavReader(const WavReader&) = delete;

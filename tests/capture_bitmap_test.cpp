@@ -2,13 +2,13 @@
 #include "files/capture_bitmap.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "display/display.h"
+#include "tests/png_pixels.h"
 #include "tests/test_files.h"
 
 namespace qv {
@@ -103,20 +103,45 @@ TEST(PngExport, ReadsBackPixelForPixel) {
     std::string error;
     ASSERT_TRUE(WritePng(s, path, error)) << error;
 
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str()));
-    image.format = PNG_FORMAT_RGB;
-    ASSERT_EQ(image.width, 17u);
-    ASSERT_EQ(image.height, 5u);
-    std::vector<png_byte> rgb(PNG_IMAGE_SIZE(image));
-    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+    PngPixels png;
+    ASSERT_TRUE(ReadPngPixels(path, png));
+    ASSERT_EQ(png.Width, 17);
+    ASSERT_EQ(png.Height, 5);
     for (int y = 0; y < s.Height; ++y) {
         for (int x = 0; x < s.Width; ++x) {
-            const png_byte* p = &rgb[(y * 17 + x) * 3];
+            const uint8_t* p = &png.Rgb[(y * 17 + x) * 3];
             ASSERT_EQ(MakeColour(p[0], p[1], p[2]), s.At(x, y)) << x << "," << y;
         }
     }
+}
+
+TEST(PngExport, EightBitRgbWithoutAlphaOnEveryPlatform) {
+    // The header every platform's encoder must give: the signature, then IHDR with the size,
+    // bit depth 8, colour type 2 (RGB, no alpha, no palette) and no interlacing; and the full
+    // chart's pixels back exactly, white with a few coloured dots.
+    Surface s = WhiteChart();
+    SetPixel(s, 0, 0, MakeColour(1, 2, 3));
+    SetPixel(s, 767, 339, MakeColour(250, 0, 128));
+    SetPixel(s, 400, 170, MakeColour(0, 255, 0));
+    const std::string path = Temp("chart.png");
+    std::string error;
+    ASSERT_TRUE(WritePng(s, path, error)) << error;
+    const std::string bytes = FileText(path);
+    ASSERT_GE(bytes.size(), 33u);
+    EXPECT_EQ(bytes.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
+    EXPECT_EQ(bytes.substr(16, 13), std::string("\0\0\x03\0\0\0\x01\x54\x08\x02\0\0\0", 13));
+    PngPixels png;
+    ASSERT_TRUE(ReadPngPixels(path, png));
+    ASSERT_EQ(png.Width, kChartWidth);
+    ASSERT_EQ(png.Height, kChartHeight);
+    int differing = 0;
+    for (int y = 0; y < s.Height; ++y) {
+        for (int x = 0; x < s.Width; ++x) {
+            const uint8_t* p = &png.Rgb[(static_cast<size_t>(y) * s.Width + x) * 3];
+            differing += MakeColour(p[0], p[1], p[2]) != s.At(x, y);
+        }
+    }
+    EXPECT_EQ(differing, 0);
 }
 
 }  // namespace
