@@ -551,6 +551,46 @@ TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
         << err;
 }
 
+// Tab walks the controls in table order from Start (which has the focus first), skipping "/1",
+// and wraps round; Shift+Tab walks back; Space presses what has the focus: "Capture screen"
+// (its message in the log, its bitmap in the folder) and "Blank RF click" (its flag in the
+// title; --no-blank cleared it at start-up).
+TEST_F(WineWindow, TabFollowsTheControlTableAndWrapsRound) {
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--no-blank", "--log-readouts", Log()}));
+    XOrFail({"xdotool", "windowfocus", "--sync", window_});
+    auto keys = [&](const std::string& key, int times) {
+        for (int i = 0; i < times; ++i) ASSERT_NO_FATAL_FAILURE(Key(key));
+    };
+    auto messages = [&] { return LogTexts(Log(), "MESSAGE"); };
+
+    // Start, End, Reset All, Clear V-scope, Clear display, Fix offset, Capture screen.
+    ASSERT_NO_FATAL_FAILURE(keys("Tab", 6));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
+    ASSERT_TRUE(WaitFor([&] { return messages().size() == 1; }, 10s)) << FileText(Log());
+    EXPECT_EQ(messages()[0].rfind("Chart saved: ", 0), 0u) << messages()[0];
+    EXPECT_TRUE(std::regex_search(messages()[0], std::regex(R"(\\\d{6}\.BMP$)")))
+        << messages()[0];
+
+    // Lock frequency, offset, integration time, then "Blank RF click": preset off, now on.
+    ASSERT_NO_FATAL_FAILURE(keys("Tab", 4));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
+    EXPECT_TRUE(WaitFor([&] { return Title() == "1"; }, 10s)) << Title();
+
+    // Inverted, /10, /100, /1000, the device list, then round through all 16 stops.
+    ASSERT_NO_FATAL_FAILURE(keys("Tab", 16));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
+    EXPECT_TRUE(WaitFor([&] { return Title() == "-1"; }, 10s))
+        << "the focus did not come round to \"Blank RF click\": " << Title();
+
+    // Back over the three entries to "Capture screen".
+    ASSERT_NO_FATAL_FAILURE(keys("shift+Tab", 4));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
+    EXPECT_TRUE(WaitFor([&] { return messages().size() == 2; }, 10s)) << FileText(Log());
+    ASSERT_TRUE(app_.Running()) << AppErr();
+    app_.Signal(SIGINT);
+    EXPECT_EQ(app_.Wait(30s), 0) << AppErr();
+}
+
 }  // namespace
 
 }  // namespace qv
