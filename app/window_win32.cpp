@@ -343,12 +343,9 @@ void OnCommand(WPARAM wParam, LPARAM lParam) {
         if (id == IDOK || id == IDCANCEL) MainDialogCallback(*gApp, WindowMessage::Command, id, 0);
         return;
     }
+    // From a control: one of the table's (the status line and unnamed labels send none).
     const ControlSpec* c = FindControl(id);
-    if (c == nullptr || SpecOf(reinterpret_cast<HWND>(lParam)) != c) {
-        // The default button's command for Enter comes with the button itself: one of ours.
-        if (id == IDOK || id == IDCANCEL) MainDialogCallback(*gApp, WindowMessage::Command, id, 0);
-        return;
-    }
+    if (c == nullptr || SpecOf(reinterpret_cast<HWND>(lParam)) != c) return;
     switch (c->Kind) {
         case ControlKind::Button:
         case ControlKind::Check:
