@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -568,8 +569,7 @@ TEST_F(WineWindow, TabFollowsTheControlTableAndWrapsRound) {
     ASSERT_NO_FATAL_FAILURE(Key("space"));
     ASSERT_TRUE(WaitFor([&] { return messages().size() == 1; }, 10s)) << FileText(Log());
     EXPECT_EQ(messages()[0].rfind("Chart saved: ", 0), 0u) << messages()[0];
-    EXPECT_TRUE(std::regex_search(messages()[0], std::regex(R"(\\\d{6}\.BMP$)")))
-        << messages()[0];
+    EXPECT_TRUE(std::regex_search(messages()[0], std::regex(R"(\\\d{6}\.BMP$)"))) << messages()[0];
 
     // Lock frequency, offset, integration time, then "Blank RF click": preset off, now on.
     ASSERT_NO_FATAL_FAILURE(keys("Tab", 4));
@@ -589,6 +589,40 @@ TEST_F(WineWindow, TabFollowsTheControlTableAndWrapsRound) {
     ASSERT_TRUE(app_.Running()) << AppErr();
     app_.Signal(SIGINT);
     EXPECT_EQ(app_.Wait(30s), 0) << AppErr();
+}
+
+// An I/Q file that cannot be written at End (its name is taken by a folder) is said so in a
+// box; after OK the save dialog asks where to put it, and the text goes there, byte for byte.
+TEST_F(WineWindow, AnIqFileThatCannotBeWrittenGoesWhereTheSaveDialogSays) {
+    // Every name the I/Q file could take in the next five minutes is a folder.
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    for (int s = 0; s < 300; ++s) {
+        const std::time_t t = now + s;
+        std::tm local{};
+        localtime_r(&t, &local);
+        char name[32];
+        std::strftime(name, sizeof name, "IQfile %H%M%S.TXT", &local);
+        std::filesystem::create_directories(folder_.Path(name));
+    }
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--save-iq"}));
+    ASSERT_NO_FATAL_FAILURE(ClickControl(IDEND));
+    ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no box\n" << AppErr();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    auto dialog = [&] {
+        std::string ids;
+        X({"xdotool", "search", "--onlyvisible", "--name", "^Save the I/Q text as$"}, ids);
+        return !ids.empty();
+    };
+    ASSERT_TRUE(WaitFor(dialog, 30s)) << "no save dialog\n" << AppErr();
+    std::this_thread::sleep_for(500ms);
+    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
+    XOrFail({"xdotool", "type", "--delay", "30", "saved.TXT"});
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    ASSERT_EQ(app_.Wait(30s), 0) << AppErr();
+    EXPECT_EQ(FileText(folder_.Path("saved.TXT")), IqTextHeader() + "\r\n");
+    EXPECT_NE(FileText(folder_.Path("app.err")).find("I/Q file written: "), std::string::npos)
+        << AppErr();
 }
 
 }  // namespace
