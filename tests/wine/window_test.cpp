@@ -555,9 +555,11 @@ TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
 // Tab walks the controls in table order from Start (which has the focus first), skipping "/1",
 // and wraps round; Shift+Tab walks back; Space presses what has the focus: "Capture screen"
 // (its message in the log, its bitmap in the folder) and "Blank RF click" (its flag in the
-// title; --no-blank cleared it at start-up).
+// title; --no-blank cleared it at start-up). Alt+F4, the close box's key, ends the window with
+// its close-time work: the I/Q file --save-iq chose.
 TEST_F(WineWindow, TabFollowsTheControlTableAndWrapsRound) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--no-blank", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(
+        Launch({"--simulate", "--no-blank", "--save-iq", "--log-readouts", Log()}));
     XOrFail({"xdotool", "windowfocus", "--sync", window_});
     auto keys = [&](const std::string& key, int times) {
         for (int i = 0; i < times; ++i) ASSERT_NO_FATAL_FAILURE(Key(key));
@@ -587,8 +589,9 @@ TEST_F(WineWindow, TabFollowsTheControlTableAndWrapsRound) {
     ASSERT_NO_FATAL_FAILURE(Key("space"));
     EXPECT_TRUE(WaitFor([&] { return messages().size() == 2; }, 10s)) << FileText(Log());
     ASSERT_TRUE(app_.Running()) << AppErr();
-    app_.Signal(SIGINT);
-    EXPECT_EQ(app_.Wait(30s), 0) << AppErr();
+    ASSERT_NO_FATAL_FAILURE(Key("alt+F4"));
+    ASSERT_EQ(app_.Wait(30s), 0) << AppErr();
+    ASSERT_NO_FATAL_FAILURE(ExpectOneIqFile(0));
 }
 
 // An I/Q file that cannot be written at End (its name is taken by a folder) is said so in a
