@@ -19,12 +19,14 @@ namespace {
 constexpr const char* kProcessSuffix = ".pid";  // "IQfile.journal.pid1234"
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;   // the locked byte: at 2^62, past any data
 
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return L"";
+// A path as the C runtime's narrow file functions read it: in the ANSI code page (which a
+// UTF-8 manifest makes UTF-8).
+std::wstring Wide(const std::string& path) {
+    if (path.empty()) return L"";
     const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), n);
     return wide;
 }
 

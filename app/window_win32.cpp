@@ -47,21 +47,23 @@ int DivideDown(int value, int divisor) {
     return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
 }
 
-std::wstring Wide(const std::string& text) {
+// The program's texts are UTF-8; paths are in the ANSI code page, as the C runtime's narrow
+// file functions read them (a UTF-8 manifest makes the two one).
+std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8) {
     if (text.empty()) return L"";
     const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
 }
 
-std::string Narrow(const std::wstring& text) {
+std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8) {
     if (text.empty()) return "";
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+    const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
                                       nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
                         nullptr, nullptr);
     return narrow;
 }
@@ -198,7 +200,7 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
 }
 
 std::string RunSaveDialog(const std::string& prompt, const std::string& suggested) {
-    std::wstring file = Wide(suggested);
+    std::wstring file = Wide(suggested, CP_ACP);
     file.resize(std::max<size_t>(file.size() + 1, MAX_PATH * 4), L'\0');
     const std::wstring title = Wide(prompt);
     OPENFILENAMEW dialog{};
@@ -213,7 +215,7 @@ std::string RunSaveDialog(const std::string& prompt, const std::string& suggeste
     // Closed by a stop request: no answer.
     if (!chosen || gApp->StopSignal != 0) return "";
     file.resize(wcslen(file.c_str()));
-    return Narrow(file);
+    return Narrow(file, CP_ACP);
 }
 
 // Every dialog of this thread but the main window answers as OK (a message box) or Cancel (the
