@@ -260,8 +260,8 @@ WavLayout WalkChunks(ChunkSource& source, long long fileSize, bool rf64) {
                 return layout;
             }
             if (!layout.HasFormat) break;
-            // An RF64 file without its 64-bit sizes has no length: refused as on Linux.
-            if (rf64 && !haveDs64) {
+            // RF64 data whose length is left to a ds64 chunk there is not: refused as on Linux.
+            if (rf64 && !haveDs64 && size == kUnknownDataSize) {
                 layout.Problem = kNoLength;
                 return layout;
             }
