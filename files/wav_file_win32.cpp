@@ -32,6 +32,7 @@ constexpr int kExtensibleTag = 0xFFFE;
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;   // [bytes] data size of a streamed WAV
 constexpr int kMaxHeaderChunks = 4096;              // [chunks] walked before giving up on a header
 constexpr long long kConvertChunkFrames = 4096;     // [frames] read at once when converting
+constexpr long long kDirectChunkFrames = 1 << 24;   // [frames] read at once otherwise (64 MiB)
 constexpr uint64_t kRiffLimit = uint64_t{1} << 32;  // [bytes] a file this long needs RF64
 
 // The texts the Linux build passes on from its sound library for the same faults.
@@ -473,9 +474,11 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
         error = reader.Path + ": read failed: " + SystemReason(errno);
         return -1;
     }
+    // 16-bit PCM is the frames' own layout: read straight into `out`, in large pieces.
+    const bool direct = file.Tag == kPcmTag && file.BytesPerSample == 2;
     while (done < wanted) {
-        const long long want = std::min(kConvertChunkFrames, wanted - done);
-        const bool direct = file.Tag == kPcmTag && file.BytesPerSample == 2;
+        const long long want =
+            std::min(direct ? kDirectChunkFrames : kConvertChunkFrames, wanted - done);
         unsigned char* target = reinterpret_cast<unsigned char*>(out + done);
         if (!direct) {
             file.Buffer.resize(static_cast<size_t>(kConvertChunkFrames * frameBytes));
