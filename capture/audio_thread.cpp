@@ -7,6 +7,8 @@
 #include <cassert>
 #include <utility>
 
+#include "common/platform.h"
+
 namespace qv {
 
 std::thread StartQuietThread(std::function<void()> body) {

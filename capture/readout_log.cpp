@@ -17,12 +17,14 @@ bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered
                       std::string& error) {
     assert(file_ == nullptr);
     const bool truncate = start == LogStart::Truncate;
-    file_ = std::fopen(path.c_str(), truncate ? "w" : "a");
+    // Binary: the lines end in LF alone on every system (text mode would write CR LF on Windows).
+    file_ = std::fopen(path.c_str(), truncate ? "wb" : "ab");
     if (file_ == nullptr) {
         error = path + (truncate ? ": cannot create: " : ": cannot open: ") + std::strerror(errno);
         return false;
     }
     path_ = path;
+    lineBuffered_ = lineBuffered;
     if (lineBuffered) std::setvbuf(file_, nullptr, _IOLBF, 0);
     return true;
 }
@@ -40,6 +42,9 @@ void ReadoutLog::Write(int64_t millisecondsOfDay, const char* label, const std::
     // buffered one when the buffer is written out.
     if (std::fprintf(file_, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(millisecondsOfDay).c_str(),
                      label, text.c_str()) < 0) {
+        NoteFailure(errno);
+    } else if (lineBuffered_ && std::fflush(file_) != 0) {
+        // Windows' C runtime buffers a "line-buffered" stream fully: the line goes out here.
         NoteFailure(errno);
     }
 }

@@ -50,6 +50,7 @@ private:
 
     std::FILE* file_ = nullptr;
     std::string path_;
+    bool lineBuffered_ = false;  // every line is flushed as it is written
     std::string failure_;  // the first failure, "path: cannot write: reason"; empty while none
 };
 

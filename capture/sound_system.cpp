@@ -9,7 +9,6 @@
 #include <mutex>
 #include <thread>
 
-#include "capture/block_sources.h"
 
 #ifdef QUORVELLE_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -219,19 +218,6 @@ bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices,
 
 std::unique_ptr<BlockSource> SoundSystem::CreateInput(int deviceNumber) {
     return std::make_unique<PortAudioInput>(deviceNumber);
-}
-
-std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, SoundSystem& system,
-                                                  const SimulatorSettings& simulator,
-                                                  const std::string& playPath) {
-    const DeviceEntry* entry = SelectedEntry(list);
-    if (entry != nullptr && entry->Kind == EntryKind::Simulator) {
-        return std::make_unique<SimulatorSource>(simulator, -1);
-    }
-    if (entry != nullptr && entry->Kind == EntryKind::Playback) {
-        return std::make_unique<WavPlaybackSource>(playPath);
-    }
-    return system.CreateInput(SelectedDeviceNumber(list));
 }
 
 }  // namespace qv

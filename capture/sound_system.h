@@ -1,5 +1,6 @@
-// The sound system: PortAudio's input devices and capture streams, every PortAudio call made on
-// the audio thread. Also turns the selected device-list entry into its block source.
+// The sound system: its input devices and capture streams, every call into it made on the audio
+// thread. PortAudio on Linux (sound_system.cpp), winmm's waveIn on Windows
+// (sound_system_win32.cpp). Also turns the selected device-list entry into its block source.
 #pragma once
 
 #include <memory>
@@ -23,14 +24,16 @@ public:
 
     bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) override;
 
-    // A source that captures from PortAudio device `deviceNumber` (-1: PortAudio's default
+    // A source that captures from device `deviceNumber` (-1: the sound system's default
     // input) at 8000 frames per second, stereo, 16-bit; nothing is opened until the engine
     // opens it.
     std::unique_ptr<BlockSource> CreateInput(int deviceNumber);
 
 private:
     AudioThread& thread_;
-    bool initialised_ = false;  // this object holds one PortAudio initialisation
+    // This object holds one initialisation of the sound system (PortAudio's; on Windows COM's,
+    // on the audio thread, for the devices' full names).
+    bool initialised_ = false;
 };
 
 // The source for the selected entry of `list`: the simulator (running until End), the played

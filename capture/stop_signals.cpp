@@ -35,7 +35,14 @@ extern "C" void OnStopSignal(int signal) {
 
 }  // namespace
 
-StopSignals::StopSignals(StopSignalOptions options) {
+struct StopSignals::PreviousHandlers {
+    struct sigaction Int {};
+    struct sigaction Term {};
+    struct sigaction Hup {};
+    struct sigaction Pipe {};
+};
+
+StopSignals::StopSignals(StopSignalOptions options) : previous_(new PreviousHandlers) {
     assert(!gInstalled);
     gStopSignal = 0;
     if (options.WakePipe && pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -49,22 +56,22 @@ StopSignals::StopSignals(StopSignalOptions options) {
     sigemptyset(&action.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &previousInt_);
-    sigaction(SIGTERM, &action, &previousTerm_);
-    sigaction(SIGHUP, &action, &previousHup_);
+    sigaction(SIGINT, &action, &previous_->Int);
+    sigaction(SIGTERM, &action, &previous_->Term);
+    sigaction(SIGHUP, &action, &previous_->Hup);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, &previousPipe_);
+    sigaction(SIGPIPE, &ignore, &previous_->Pipe);
     installed_ = gInstalled = true;
 }
 
 StopSignals::~StopSignals() {
     if (!installed_) return;
-    sigaction(SIGINT, &previousInt_, nullptr);
-    sigaction(SIGTERM, &previousTerm_, nullptr);
-    sigaction(SIGHUP, &previousHup_, nullptr);
-    sigaction(SIGPIPE, &previousPipe_, nullptr);
+    sigaction(SIGINT, &previous_->Int, nullptr);
+    sigaction(SIGTERM, &previous_->Term, nullptr);
+    sigaction(SIGHUP, &previous_->Hup, nullptr);
+    sigaction(SIGPIPE, &previous_->Pipe, nullptr);
     gWakeFd = -1;
     for (int fd : pipe_) {
         if (fd >= 0) close(fd);
@@ -94,5 +101,7 @@ const char* StopSignalName(int signal) {
     std::snprintf(other, sizeof other, "signal %d", signal);
     return other;
 }
+
+const char* StopSignalsHint() { return "SIGINT (Ctrl-C), SIGTERM or SIGHUP"; }
 
 }  // namespace qv

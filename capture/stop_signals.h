@@ -2,9 +2,15 @@
 // the recording and the pictures are still written: the batch tool polls for it, the window is
 // woken through a pipe its event loop watches. Any number of them, in any order, during the
 // run or during its close-time work, make one request; only SIGKILL ends a run without it.
+//
+// On Windows the console's control events stand in for the signals (stop_signals_win32.cpp):
+// Ctrl-C, Ctrl-Break, closing the console window, log-off and shut-down. There is no wake
+// pipe; the window polls Received().
 #pragma once
 
 #include <signal.h>
+
+#include <memory>
 
 namespace qv {
 
@@ -36,15 +42,18 @@ public:
     void DrainWake();
 
 private:
+    struct PreviousHandlers;  // what installing replaced, put back by the destructor
     bool installed_ = false;
     int pipe_[2] = {-1, -1};
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-    struct sigaction previousHup_ {};
-    struct sigaction previousPipe_ {};
+    std::unique_ptr<PreviousHandlers> previous_;
 };
 
-// "SIGINT", "SIGTERM", "SIGHUP", or "signal N" for another.
+// "SIGINT", "SIGTERM", "SIGHUP", or "signal N" for another. On Windows the words for the
+// console event: "Ctrl-C", "Ctrl-Break", "console closed", "log-off", "shut-down".
 const char* StopSignalName(int signal);
+
+// The ways to end a run cleanly, for the messages: "SIGINT (Ctrl-C), SIGTERM or SIGHUP";
+// on Windows "Ctrl-C, Ctrl-Break or closing the console".
+const char* StopSignalsHint();
 
 }  // namespace qv

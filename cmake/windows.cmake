@@ -24,10 +24,27 @@ target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quorvelle_core PUBLIC gdi32 winmm windowscodecs ole32)
 
 # ---------------------------------------------------------------------------------------------
-# Sound input (waveIn), the live chain and stop signals: quorvelle_capture.
+# Sound input (waveIn), the live chain and stop signals: quorvelle_capture. Every capture/ source
+# but the simulator (in the core) and the Linux twins of the waveIn sound system and the console
+# stop events. COM (ole32) gives the devices' full names.
+find_package(Threads REQUIRED)
+file(GLOB CAPTURE_SOURCES CONFIGURE_DEPENDS capture/*.cpp)
+list(FILTER CAPTURE_SOURCES EXCLUDE REGEX ".*/(signal_simulator|sound_system|stop_signals)\\.cpp$")
+add_library(quorvelle_capture STATIC ${CAPTURE_SOURCES})
+target_link_libraries(quorvelle_capture PUBLIC quorvelle_core Threads::Threads
+    PRIVATE winmm ole32)
 
 # ---------------------------------------------------------------------------------------------
-# Command-line tools: quorvelle-batch.exe and quorvelle-sim.exe.
+# Command-line tools: quorvelle-batch.exe and quorvelle-sim.exe, their logic in a library as on
+# Linux, so that the tests drive it in-process.
+file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
+list(FILTER TOOL_SOURCES EXCLUDE REGEX ".*_main\\.cpp$")
+add_library(quorvelle_tools STATIC ${TOOL_SOURCES})
+target_link_libraries(quorvelle_tools PUBLIC quorvelle_core quorvelle_capture)
+add_executable(quorvelle-batch tools/batch_main.cpp)
+target_link_libraries(quorvelle-batch PRIVATE quorvelle_tools)
+add_executable(quorvelle-sim tools/sim_main.cpp)
+target_link_libraries(quorvelle-sim PRIVATE quorvelle_tools)
 
 # ---------------------------------------------------------------------------------------------
 # The window: quorvelle.exe, the handler library with its Win32 layer.
@@ -83,3 +100,19 @@ if(TARGET quorvelle AND TARGET quorvelle-batch AND TARGET quorvelle-sim)
         DEPENDS quorvelle quorvelle-batch quorvelle-sim
         COMMENT "Windows zip ${packageName}.zip" VERBATIM)
 endif()
+
+# ---------------------------------------------------------------------------------------------
+# The tests of the capture layer and the command-line tools, in-process under Wine: the shared
+# ones that need no Linux-only call, and the Windows-only ones in tests/windows/.
+file(GLOB TOOL_WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS tests/windows/*_test.cpp)
+list(APPEND TOOL_WINDOWS_TEST_SOURCES
+    tests/batch_test.cpp tests/batch_capture_test.cpp tests/batch_summary_test.cpp
+    tests/sim_tool_test.cpp tests/golden_test.cpp tests/capture_engine_test.cpp
+    tests/block_sources_test.cpp tests/device_list_test.cpp tests/readout_log_test.cpp
+    tests/recorder_test.cpp tests/signal_simulator_test.cpp tests/scenario_test.cpp)
+add_executable(quorvelle_windows_tool_tests ${TOOL_WINDOWS_TEST_SOURCES})
+target_link_libraries(quorvelle_windows_tool_tests PRIVATE quorvelle_tools gtest_main)
+target_compile_definitions(quorvelle_windows_tool_tests PRIVATE
+    QUORVELLE_GOLDEN_DIR="${QUORVELLE_GOLDEN_DIR}")
+gtest_discover_tests(quorvelle_windows_tool_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS windows TIMEOUT 300 SKIP_REGULAR_EXPRESSION "${gtestSkipped}")

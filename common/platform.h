@@ -1,6 +1,7 @@
 // The few system calls whose names or signatures differ between Linux and Windows (MinGW-w64).
 // The rest of the program is written once, against the POSIX names; on Windows this header
-// supplies them. Files that open, write or sync files, or split the time of day, include it.
+// supplies them. Files that open, write or sync files, split the time of day, ask whether
+// stderr is a terminal, or keep signals off a thread, include it.
 #pragma once
 
 #include <fcntl.h>
@@ -8,11 +9,13 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstddef>
 #include <ctime>
 
 #ifdef _WIN32
 #include <io.h>
+#include <pthread.h>
 
 #include <algorithm>
 
@@ -42,5 +45,25 @@ inline ssize_t write(int fd, const void* data, size_t count) {
 inline ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
     if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
     return _read(fd, buffer, static_cast<unsigned>(std::min(count, kLargestTransfer)));
+}
+
+// Windows delivers no asynchronous signals to a program's threads (console control events
+// arrive on a thread of the system's making), so a thread has none to block: these keep the
+// POSIX calls that block them compiling and make them do nothing.
+#ifndef SIG_BLOCK
+#define SIG_BLOCK 0
+#define SIG_SETMASK 2
+#endif
+#ifndef _POSIX
+using sigset_t = _sigset_t;
+#endif
+inline int sigfillset(sigset_t* set) {
+    *set = ~sigset_t{0};
+    return 0;
+}
+#undef pthread_sigmask  // winpthreads' macro ignores its arguments, leaving them unused
+inline int pthread_sigmask(int, const sigset_t*, sigset_t* previous) {
+    if (previous != nullptr) *previous = 0;
+    return 0;
 }
 #endif

@@ -5,9 +5,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
+#ifndef _WIN32
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -24,7 +26,9 @@
 #include "tools/batch.h"
 #include "tools/sim_tool.h"
 
+#ifndef _WIN32
 extern char** environ;  // the process environment (POSIX), for the child's
+#endif
 
 namespace qv {
 
@@ -85,8 +89,9 @@ inline bool IsUsageErrorLine(const std::string& err, const std::string& program)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Child processes
+// Child processes (Linux: the Windows programs are run from the Linux build's tests, under Wine)
 
+#ifndef _WIN32
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -239,5 +244,7 @@ inline ToolRun RunProgram(const std::vector<std::string>& argv,
     r.Err = FileText(errPath);
     return r;
 }
+
+#endif  // _WIN32
 
 }  // namespace qv

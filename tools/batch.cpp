@@ -1,8 +1,6 @@
 // quorvelle-batch: option parsing, the frame sources, the read-out log and the run itself.
 #include "tools/batch.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -16,6 +14,7 @@
 #include "chain/measurement.h"
 #include "common/command_line.h"
 #include "common/numbers.h"
+#include "common/platform.h"
 #include "common/time_of_day.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"

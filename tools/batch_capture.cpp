@@ -2,8 +2,6 @@
 // a stop signal, and the close-time work.
 #include "tools/batch_capture.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include "capture/stop_signals.h"
 #include "chain/measurement.h"
 #include "common/command_line.h"
+#include "common/platform.h"
 #include "common/time_of_day.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
@@ -256,9 +255,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     StartChain(m, host, chain, err);
 
     if (!chain.Quiet) {
-        err << "quorvelle-batch: capturing from " << description
-            << (o.Seconds > 0 ? "" : "; SIGINT (Ctrl-C), SIGTERM or SIGHUP ends the run") << "\n"
-            << std::flush;
+        err << "quorvelle-batch: capturing from " << description;
+        if (o.Seconds <= 0) err << "; " << StopSignalsHint() << " ends the run";
+        err << "\n" << std::flush;
     }
 
     const int64_t frameLimit = o.Seconds > 0 ? std::llround(o.Seconds * kFramesPerSecond) : -1;
