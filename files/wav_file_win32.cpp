@@ -32,11 +32,17 @@ constexpr int kExtensibleTag = 0xFFFE;
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;   // [bytes] data size of a streamed WAV
 constexpr int kMaxHeaderChunks = 4096;              // [chunks] walked before giving up on a header
 constexpr long long kConvertChunkFrames = 4096;     // [frames] read at once when converting
+constexpr long long kDirectChunkFrames = 1 << 24;   // [frames] read at once otherwise (64 MiB)
 constexpr uint64_t kRiffLimit = uint64_t{1} << 32;  // [bytes] a file this long needs RF64
 
 // The texts the Linux build passes on from its sound library for the same faults.
 const char* const kNotRecognised = "Format not recognised.";
 const char* const kNoDataChunk = "Error in WAV file. No 'data' chunk marker.";
+const char* const kNoRf64DataChunk = "Error in RF64 file. No 'data' chunk marker.";
+// What the Linux build says in place of its library's internal texts.
+const char* const kNoLength =
+    "not a usable sound file header: its sample rate, channel count or length is missing or out "
+    "of range";
 const char* const kShortFormat = "Error in WAV/W64/RF64 file. Short 'fmt ' chunk.";
 const char* const kMalformedFormat = "Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.";
 const char* const kUnimplemented = "File contains data in an unimplemented format.";
@@ -94,137 +100,244 @@ bool IsDirectory(const std::string& path) {
 
 // What a WAV header says: the sample format and where the samples are.
 struct WavLayout {
-    bool Found = false;   // a RIFF or RF64 WAVE file with both chunks
-    std::string Problem;  // the reason it cannot be read, as the Linux build words it
-    int Tag = 0;          // WAVE_FORMAT_..., the sub-format's for WAVE_FORMAT_EXTENSIBLE
+    bool HasFormat = false;  // a "fmt " chunk came before the samples
+    std::string Problem;     // why the samples cannot be read, in the Linux build's words
+    int RawTag = 0;          // WAVE_FORMAT_... as the chunk states it
+    int Tag = 0;             // the same, the sub-format's for WAVE_FORMAT_EXTENSIBLE
     int Channels = 0;
     uint32_t Rate = 0;       // [frames per second]
     int Bits = 0;            // [bits per sample] as the header states them
+    bool HasData = false;    // the "data" chunk was found after the format
     long long Offset = 0;    // [bytes] from the start of the file to the first sample
     uint64_t SizeBytes = 0;  // [bytes] the data chunk promises
     bool Streamed = false;   // the size was never filled in: the samples run to the end
 };
 
-// The fields of a "fmt " chunk's bytes.
-void ReadFormat(const unsigned char* fmt, size_t size, WavLayout& layout) {
-    if (size < 16) {
-        layout.Problem = kShortFormat;
-        return;
-    }
-    layout.Tag = static_cast<int>(Get16(fmt));
+constexpr int kMaxChannels = 1024;  // more are refused as a damaged header, as on Linux
+
+// The fields of a "fmt " chunk whose header gives `size` bytes, of which `fmt` holds the first
+// 40 or those the file has (the rest zeros); a fault found in them goes to layout.Problem, in
+// the Linux build's words and order.
+void ReadFormat(const unsigned char* fmt, uint32_t size, WavLayout& layout) {
+    layout.HasFormat = true;
+    layout.RawTag = static_cast<int>(Get16(fmt));
+    layout.Tag = layout.RawTag;
     layout.Channels = static_cast<int>(Get16(fmt + 2));
     layout.Rate = Get32(fmt + 4);
     layout.Bits = static_cast<int>(Get16(fmt + 14));
-    if (layout.Tag == kExtensibleTag && size >= 40) {
-        layout.Tag = static_cast<int>(Get16(fmt + 24));  // the sub-format GUID's first bytes
-        if (Get16(fmt + 26) != 0 || std::memcmp(fmt + 28, kSubFormatTail, 12) != 0) {
+    // A size beyond 2 GiB is taken as negative, as the Linux build's library does.
+    if (static_cast<int32_t>(size) < 16) {
+        layout.Problem = kShortFormat;
+        return;
+    }
+    const auto known = [](int tag) {
+        return tag == kPcmTag || tag == kFloatTag || tag == kULawTag || tag == kALawTag;
+    };
+    if (layout.Tag == kExtensibleTag) {
+        if (size < 40) {
+            layout.Problem = kMalformedFormat;
+            return;
+        }
+        // (The sample width is looked at once the samples are found.)
+        layout.Tag = static_cast<int>(Get16(fmt + 24));  // the GUID's first bytes
+        if (Get16(fmt + 26) != 0 || std::memcmp(fmt + 28, kSubFormatTail, 12) != 0 ||
+            !known(layout.Tag)) {
             layout.Problem = kUnimplemented;
         }
+    } else if (!known(layout.Tag)) {
+        layout.Problem = kMalformedFormat;
     }
 }
 
-// A RIFF WAVE file's chunks through mmio, within the RIFF chunk's stated size. Returns false
-// when the file is not RIFF WAVE at all. A data size of 0 (a recording cut off before its
-// header was first updated) or of 0xFFFFFFFF (a stream) means the samples run to the end.
-bool FindRiffChunks(const std::string& path, WavLayout& layout) {
+// Where a WAVE file's chunk headers and bodies are read from: mmio for RIFF files, the file
+// itself for RF64, which mmio does not know, and whose offsets go beyond 32 bits.
+class ChunkSource {
+public:
+    virtual ~ChunkSource() = default;
+    // The chunk header at `position`: its id and size.
+    virtual bool Head(long long position, char id[4], uint32_t& size) = 0;
+    // Up to `size` bytes from `position`; the number read.
+    virtual size_t Body(long long position, unsigned char* out, size_t size) = 0;
+};
+
+class MmioSource : public ChunkSource {
+public:
+    explicit MmioSource(HMMIO file) : file_(file) {}
+    bool Head(long long position, char id[4], uint32_t& size) override {
+        if (position > INT32_MAX || mmioSeek(file_, static_cast<LONG>(position), SEEK_SET) < 0) {
+            return false;
+        }
+        // Without a parent chunk: RIFF sizes are not trusted (a recording cut off before its
+        // first header update says 8), the chunks are followed to the end of the file.
+        MMCKINFO chunk{};
+        if (mmioDescend(file_, &chunk, nullptr, 0) != MMSYSERR_NOERROR) return false;
+        std::memcpy(id, &chunk.ckid, 4);
+        size = chunk.cksize;
+        return true;
+    }
+    size_t Body(long long position, unsigned char* out, size_t size) override {
+        if (position > INT32_MAX || mmioSeek(file_, static_cast<LONG>(position), SEEK_SET) < 0) {
+            return 0;
+        }
+        const LONG got = mmioRead(file_, reinterpret_cast<HPSTR>(out), static_cast<LONG>(size));
+        return got > 0 ? static_cast<size_t>(got) : 0;
+    }
+
+private:
+    HMMIO file_;
+};
+
+class FileSource : public ChunkSource {
+public:
+    explicit FileSource(int fd) : fd_(fd) {}
+    bool Head(long long position, char id[4], uint32_t& size) override {
+        unsigned char head[8];
+        if (!ReadAt(fd_, position, head, sizeof(head))) return false;
+        std::memcpy(id, head, 4);
+        size = Get32(head + 4);
+        return true;
+    }
+    size_t Body(long long position, unsigned char* out, size_t size) override {
+        if (_lseeki64(fd_, position, SEEK_SET) < 0) return 0;
+        const int got = _read(fd_, out, static_cast<unsigned>(size));
+        return got > 0 ? static_cast<size_t>(got) : 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Chunk ids are four printable characters; anything else ends the header, as on Linux.
+bool PrintableId(const char id[4]) {
+    for (int k = 0; k < 4; ++k) {
+        if (id[k] < 0x20 || id[k] > 0x7E) return false;
+    }
+    return true;
+}
+
+// Walks the chunks after the 12-byte "RIFF"/"RF64" size "WAVE" head up to the samples. The
+// data size is the ds64 chunk's 64-bit one where an RF64 data chunk says 0xFFFFFFFF; a data
+// size of 0 (a recording cut off before its first header update) or a RIFF one of 0xFFFFFFFF
+// (a stream) means that the samples run to the end of the file.
+WavLayout WalkChunks(ChunkSource& source, long long fileSize, bool rf64) {
+    WavLayout layout;
+    uint64_t dataSize64 = 0;
+    bool haveDs64 = false;
+    long long position = 12;
+    for (int chunk = 0; chunk < kMaxHeaderChunks && position + 4 <= fileSize; ++chunk) {
+        char id[4];
+        uint32_t size = 0;
+        if (position + 8 > fileSize) {
+            // Cut off inside the data chunk's size (not right after its id): the data chunk,
+            // holding nothing.
+            unsigned char last[4];
+            if (layout.HasFormat && position + 4 < fileSize &&
+                source.Body(position, last, 4) == 4 && std::memcmp(last, "data", 4) == 0) {
+                layout.HasData = true;
+                layout.Offset = position + 8;
+                return layout;
+            }
+            break;
+        }
+        if (!source.Head(position, id, size) || !PrintableId(id)) break;
+        if (rf64 && std::memcmp(id, "ds64", 4) == 0) {
+            // RIFF size, data size, frame count, then the length of a table of 12-byte entries
+            // that follows them, and counts beyond the chunk's stated size when it does not fit.
+            unsigned char sizes[28];
+            if (source.Body(position + 8, sizes, sizeof(sizes)) == sizeof(sizes)) {
+                haveDs64 = true;
+                dataSize64 = Get64(sizes + 8);
+                const long long tableEnd = 28 + 12LL * Get32(sizes + 24);
+                if (tableEnd > size) position += tableEnd - size;
+            }
+        } else if (std::memcmp(id, "fmt ", 4) == 0 && !layout.HasFormat) {
+            unsigned char fmt[40] = {};
+            source.Body(position + 8, fmt, std::min<size_t>(size, 40));
+            ReadFormat(fmt, size, layout);
+            if (!layout.Problem.empty()) return layout;
+        } else if (std::memcmp(id, "data", 4) == 0) {
+            if (rf64 && !layout.HasFormat) {
+                layout.Problem = "Channel count is zero.";
+                return layout;
+            }
+            if (!layout.HasFormat) break;
+            // RF64 data whose length is left to a ds64 chunk there is not: refused as on Linux.
+            if (rf64 && !haveDs64 && size == kUnknownDataSize) {
+                layout.Problem = kNoLength;
+                return layout;
+            }
+            layout.HasData = true;
+            layout.Offset = position + 8;
+            layout.SizeBytes = rf64 && size == kUnknownDataSize ? dataSize64 : size;
+            layout.Streamed = layout.SizeBytes == 0 || (!rf64 && size == kUnknownDataSize);
+            // An extensible format's PCM is at most 32 bits wide, its float 32 or 64 bits.
+            const int tag = layout.Tag, bits = layout.Bits;
+            if (layout.RawTag == kExtensibleTag &&
+                ((tag == kPcmTag && bits > 32) || (tag == kFloatTag && bits != 32 && bits != 64))) {
+                layout.Problem = kUnimplemented;
+            }
+            return layout;
+        }
+        position += 8 + static_cast<long long>(size) + (size & 1);
+    }
+    layout.Problem = rf64 ? kNoRf64DataChunk : kNoDataChunk;
+    return layout;
+}
+
+// The chunks of `path` (open as `fd`): an RF64 file walked directly, a RIFF one through mmio.
+// False when the file is neither RIFF nor RF64 WAVE.
+bool FindChunks(const std::string& path, int fd, long long fileSize, WavLayout& layout) {
+    unsigned char head[12];
+    if (!ReadAt(fd, 0, head, sizeof(head)) || std::memcmp(head + 8, "WAVE", 4) != 0) return false;
+    if (std::memcmp(head, "RF64", 4) == 0) {
+        FileSource source(fd);
+        layout = WalkChunks(source, fileSize, true);
+        return true;
+    }
     HMMIO file = mmioOpenA(const_cast<char*>(path.c_str()), nullptr, MMIO_READ | MMIO_DENYNONE);
     if (file == nullptr) return false;
     MMCKINFO riff{};
     riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
-    if (mmioDescend(file, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) {
-        mmioClose(file, 0);
-        return false;
-    }
-    layout.Problem = kNoDataChunk;
-    MMCKINFO format{};
-    format.ckid = mmioFOURCC('f', 'm', 't', ' ');
-    if (mmioDescend(file, &format, &riff, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
-        std::vector<unsigned char> fmt(std::min<DWORD>(format.cksize, 64));
-        const LONG got =
-            mmioRead(file, reinterpret_cast<HPSTR>(fmt.data()), static_cast<LONG>(fmt.size()));
-        mmioAscend(file, &format, 0);
-        MMCKINFO data{};
-        data.ckid = mmioFOURCC('d', 'a', 't', 'a');
-        if (got == static_cast<LONG>(fmt.size()) &&
-            mmioDescend(file, &data, &riff, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
-            layout.Problem.clear();
-            ReadFormat(fmt.data(), fmt.size(), layout);
-            layout.Found = layout.Problem.empty();
-            layout.Offset = data.dwDataOffset;
-            layout.SizeBytes = data.cksize;
-            layout.Streamed = data.cksize == kUnknownDataSize || data.cksize == 0;
-        }
+    const bool wave = mmioDescend(file, &riff, nullptr, MMIO_FINDRIFF) == MMSYSERR_NOERROR;
+    if (wave) {
+        MmioSource source(file);
+        layout = WalkChunks(source, fileSize, false);
     }
     mmioClose(file, 0);
-    return true;
+    return wave;
 }
 
-// A WAVE file's chunks walked here, to the end of the file whatever its RIFF size says: RF64
-// (whose data size is the ds64 chunk's 64-bit one), or RIFF whose stated size ends before its
-// chunks (a recording cut off before its header was first updated says 8). Returns false when
-// the file is not of the given form (`rf64`).
-bool WalkChunks(int fd, long long fileSize, bool rf64, WavLayout& layout) {
-    unsigned char head[12];
-    if (!ReadAt(fd, 0, head, sizeof(head)) || std::memcmp(head, rf64 ? "RF64" : "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0) {
-        return false;
-    }
-    layout = WavLayout{};
-    layout.Problem = kNoDataChunk;
-    uint64_t dataSize64 = 0;
-    bool haveFormat = false;
-    long long position = sizeof(head);
+// What is wrong with the fields of the first "fmt " chunk, found by its chunk sizes alone, in
+// the Linux build's words; "" when nothing is. This comes before any other fault of the
+// header, as on Linux.
+std::string PlainFormatProblem(int fd, long long fileSize) {
+    long long position = 12;
     for (int chunk = 0; chunk < kMaxHeaderChunks && position + 8 <= fileSize; ++chunk) {
-        unsigned char chunkHead[8];
-        if (!ReadAt(fd, position, chunkHead, sizeof(chunkHead))) break;
-        const uint32_t size = Get32(chunkHead + 4);
-        if (rf64 && std::memcmp(chunkHead, "ds64", 4) == 0) {
-            unsigned char sizes[16];  // RIFF size, then data size
-            if (ReadAt(fd, position + 8, sizes, sizeof(sizes))) dataSize64 = Get64(sizes + 8);
-        } else if (std::memcmp(chunkHead, "fmt ", 4) == 0) {
-            unsigned char fmt[64] = {};
-            const size_t want = std::min<size_t>(size, sizeof(fmt));
-            if (!ReadAt(fd, position + 8, fmt, want)) break;
-            WavLayout format;
-            ReadFormat(fmt, want, format);
-            if (!format.Problem.empty()) {
-                layout.Problem = format.Problem;
-                return true;
+        unsigned char head[8];
+        if (!ReadAt(fd, position, head, sizeof(head))) return "";
+        const uint32_t size = Get32(head + 4);
+        if (std::memcmp(head, "fmt ", 4) == 0) {
+            unsigned char fmt[16];  // tag, channels, rate, bytes/s, block align, bits
+            if (size < sizeof(fmt) || !ReadAt(fd, position + 8, fmt, sizeof(fmt))) return "";
+            const uint32_t tag = Get16(fmt), channels = Get16(fmt + 2), bits = Get16(fmt + 14);
+            const uint32_t rate = Get32(fmt + 4);
+            std::string reason;
+            if (channels == 0) {
+                reason = "0 channels";
+            } else if (rate == 0 || rate > INT32_MAX) {
+                reason = "sample rate " + std::to_string(rate);
+            } else if (bits == 0) {
+                reason = "0 bits per sample";
+            } else if (tag == kFloatTag && bits != 32 && bits != 64) {
+                reason = "float samples of " + std::to_string(bits) + " bits";
+            } else if (tag == kPcmTag && bits > 32) {
+                reason = std::to_string(bits) + " bits per sample";
             }
-            layout.Tag = format.Tag;
-            layout.Channels = format.Channels;
-            layout.Rate = format.Rate;
-            layout.Bits = format.Bits;
-            haveFormat = true;
-        } else if (std::memcmp(chunkHead, "data", 4) == 0) {
-            if (!haveFormat) return true;
-            layout.Problem.clear();
-            layout.Found = true;
-            layout.Offset = position + 8;
-            layout.SizeBytes = rf64 && size == kUnknownDataSize ? dataSize64 : size;
-            layout.Streamed = layout.SizeBytes == 0 || (!rf64 && size == kUnknownDataSize);
-            return true;
+            return reason.empty() ? "" : "not a usable WAV header: " + reason;
         }
         position += 8 + static_cast<long long>(size) + (size & 1);
     }
-    return true;
-}
-
-// What is wrong with usable-looking fields, in the Linux build's words; "" when nothing is.
-std::string PlainFormatProblem(const WavLayout& layout) {
-    std::string reason;
-    if (layout.Channels == 0) {
-        reason = "0 channels";
-    } else if (layout.Rate == 0 || layout.Rate > INT32_MAX) {
-        reason = "sample rate " + std::to_string(layout.Rate);
-    } else if (layout.Bits == 0) {
-        reason = "0 bits per sample";
-    } else if (layout.Tag == kFloatTag && layout.Bits != 32 && layout.Bits != 64) {
-        reason = "float samples of " + std::to_string(layout.Bits) + " bits";
-    } else if (layout.Tag == kPcmTag && layout.Bits > 32) {
-        reason = std::to_string(layout.Bits) + " bits per sample";
-    }
-    return reason.empty() ? "" : "not a usable WAV header: " + reason;
+    return "";
 }
 
 }  // namespace
@@ -271,27 +384,20 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
     const long long fileSize = _filelengthi64(file->Fd);
 
     WavLayout layout;
-    if (!WalkChunks(file->Fd, fileSize, true, layout)) {
-        if (!FindRiffChunks(path, layout)) {
-            error = path + ": not a sound file (" + kNotRecognised + ")";
-            return false;
-        }
-        if (!layout.Found && layout.Problem == kNoDataChunk) {
-            WalkChunks(file->Fd, fileSize, false, layout);
-        }
+    if (!FindChunks(path, file->Fd, fileSize, layout)) {
+        error = path + ": not a sound file (" + kNotRecognised + ")";
+        return false;
     }
-    const std::string plain = layout.Problem.empty() ? PlainFormatProblem(layout) : "";
+    const std::string plain = PlainFormatProblem(file->Fd, fileSize);
+    const bool pcm = layout.Tag == kPcmTag, real = layout.Tag == kFloatTag;
     if (!plain.empty()) {
         error = path + ": " + plain;
-        return false;
-    }
-    if (!layout.Found) {
+    } else if (layout.Problem == kNoLength) {
+        error = path + ": " + kNoLength;
+    } else if (!layout.Problem.empty()) {
         error = path + ": damaged sound file (" + layout.Problem + ")";
-        return false;
-    }
-    const bool pcm = layout.Tag == kPcmTag, real = layout.Tag == kFloatTag;
-    if (!pcm && !real && layout.Tag != kULawTag && layout.Tag != kALawTag) {
-        error = path + ": damaged sound file (" + kMalformedFormat + ")";
+    } else if (layout.Channels > kMaxChannels) {
+        error = path + ": damaged sound file (Too many channels specified.)";
     } else if (layout.Channels != 2) {
         error = path + ": " + std::to_string(layout.Channels) +
                 " channel(s); a stereo recording is needed";
@@ -368,9 +474,11 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
         error = reader.Path + ": read failed: " + SystemReason(errno);
         return -1;
     }
+    // 16-bit PCM is the frames' own layout: read straight into `out`, in large pieces.
+    const bool direct = file.Tag == kPcmTag && file.BytesPerSample == 2;
     while (done < wanted) {
-        const long long want = std::min(kConvertChunkFrames, wanted - done);
-        const bool direct = file.Tag == kPcmTag && file.BytesPerSample == 2;
+        const long long want =
+            std::min(direct ? kDirectChunkFrames : kConvertChunkFrames, wanted - done);
         unsigned char* target = reinterpret_cast<unsigned char*>(out + done);
         if (!direct) {
             file.Buffer.resize(static_cast<size_t>(kConvertChunkFrames * frameBytes));

@@ -482,6 +482,8 @@ TEST_F(WavFileTest, Rf64ExtensibleStreamedAndPaddedLayoutsAreRead) {
         {"cut off before its header was first updated: RIFF size 8, data size 0",
          "RIFF" + Le(8, 4) + WaveFile(FormatChunk(1, 16) + "data" + Le(0, 4) + samples).substr(8),
          50, ""},
+        {"cut off inside the data chunk's size: no frames, no promise",
+         WaveFile(FormatChunk(1, 16) + "data" + Le(400, 4)).substr(0, 42), 0, ""},
         {"odd chunk before the data, chunk after it",
          WaveFile(FormatChunk(1, 16) + note + Chunk("data", samples, 200) +
                   Chunk("LIST", "INFO", 4)),
@@ -495,7 +497,7 @@ TEST_F(WavFileTest, Rf64ExtensibleStreamedAndPaddedLayoutsAreRead) {
         ASSERT_TRUE(OpenWavReader(reader, path, error)) << error;
         EXPECT_EQ(WavFrameCount(reader), c.Frames);
         EXPECT_EQ(reader.Warning, c.Warning.empty() ? "" : path + c.Warning);
-        EXPECT_TRUE(SameFrames(ReadAll(reader, 7), frames, 50));
+        EXPECT_TRUE(SameFrames(ReadAll(reader, 7), frames, static_cast<size_t>(c.Frames)));
     }
 
     // Extensible float and 24-bit samples convert as their plain forms do.
@@ -526,6 +528,9 @@ TEST_F(WavFileTest, WavesWithoutUsableChunksAreRefusedInTheSameWords) {
     const std::string damaged = ": damaged sound file (";
     std::string unknownGuid = FormatChunk(1, 16, true);
     unknownGuid[36] = 1;  // the sub-format GUID's second field: not a format tag's GUID
+    std::string tooManyChannels = FormatChunk(1, 16);
+    tooManyChannels.replace(10, 2, Le(1025, 2));
+    const std::string ds64 = Chunk("ds64", Le(0, 8) + Le(400, 8) + Le(100, 8) + Le(0, 4), 28);
     const std::pair<std::string, std::string> cases[] = {
         {WaveFile(FormatChunk(1, 16)), damaged + "Error in WAV file. No 'data' chunk marker.)"},
         {WaveFile(Chunk("data", samples, 400)),
@@ -538,6 +543,26 @@ TEST_F(WavFileTest, WavesWithoutUsableChunksAreRefusedInTheSameWords) {
          damaged + "Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.)"},
         {WaveFile(unknownGuid + Chunk("data", samples, 400)),
          damaged + "File contains data in an unimplemented format.)"},
+        {WaveFile(FormatChunk(1, 40, true) + Chunk("data", samples, 400)),
+         damaged + "File contains data in an unimplemented format.)"},
+        // A chunk id that is not four printable characters ends the header.
+        {WaveFile(FormatChunk(1, 16) + Chunk("no\tt", "", 0) + Chunk("data", samples, 400)),
+         damaged + "Error in WAV file. No 'data' chunk marker.)"},
+        {WaveFile(tooManyChannels + Chunk("data", samples, 400)),
+         damaged + "Too many channels specified.)"},
+        // RF64: samples before any format; no ds64 chunk to give the data's length.
+        {WaveFile(ds64 + Chunk("data", samples, 400), "RF64"), damaged + "Channel count is zero.)"},
+        {WaveFile(FormatChunk(1, 16) + "data" + Le(0xFFFFFFFF, 4) + samples, "RF64"),
+         ": not a usable sound file header: its sample rate, channel count or length is "
+         "missing or out of range"},
+        {WaveFile(ds64 + FormatChunk(1, 16), "RF64"),
+         damaged + "Error in RF64 file. No 'data' chunk marker.)"},
+        // The plain words come first, whatever else is wrong.
+        {WaveFile(ds64 +
+                  Chunk("fmt ",
+                        FormatChunk(1, 16).substr(8, 4) + Le(0, 4) + FormatChunk(1, 16).substr(16),
+                        16)),
+         ": not a usable WAV header: sample rate 0"},
     };
     const std::string path = Path("rec.wav");
     for (const auto& [bytes, message] : cases) {

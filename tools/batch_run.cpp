@@ -19,6 +19,15 @@ namespace {
 
 constexpr const char* kPanelFiles[] = {"scope.png", "iq.png", "chart.png"};
 
+// `name` in folder `dir`, joined with '/' as on Linux (Windows takes it too), so that the
+// messages name a file the same way on both systems.
+std::string PathInFolder(const std::string& dir, const char* name) {
+    if (dir.empty()) return name;
+    const char last = dir.back();
+    if (last == '/' || last == std::filesystem::path::preferred_separator) return dir + name;
+    return dir + "/" + name;
+}
+
 // The files the run will write whose names are known before it, each with its option.
 std::vector<OutputPath> OutputFiles(const ChainSettings& s, const std::string& recordPath) {
     std::vector<OutputPath> files;
@@ -35,7 +44,7 @@ std::vector<OutputPath> OutputFiles(const ChainSettings& s, const std::string& r
     if (!s.PanelsDir.empty()) {
         add("--panels", s.PanelsDir);
         for (const char* name : kPanelFiles) {
-            add("--panels", (std::filesystem::path(s.PanelsDir) / name).string());
+            add("--panels", PathInFolder(s.PanelsDir, name));
         }
     }
     return files;
@@ -46,10 +55,9 @@ void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictur
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (error) return pictures.Fail(dir + ": cannot create the folder: " + error.message());
-    const std::filesystem::path base(dir);
-    pictures.WritePicture(d.ScopePanel, (base / kPanelFiles[0]).string());
-    pictures.WritePicture(d.VectorPanel, (base / kPanelFiles[1]).string());
-    pictures.WritePicture(d.ChartPanel, (base / kPanelFiles[2]).string());
+    pictures.WritePicture(d.ScopePanel, PathInFolder(dir, kPanelFiles[0]));
+    pictures.WritePicture(d.VectorPanel, PathInFolder(dir, kPanelFiles[1]));
+    pictures.WritePicture(d.ChartPanel, PathInFolder(dir, kPanelFiles[2]));
 }
 
 }  // namespace
