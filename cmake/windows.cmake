@@ -38,7 +38,7 @@ target_link_libraries(quorvelle_capture PUBLIC quorvelle_core Threads::Threads
 # Command-line tools: quorvelle-batch.exe and quorvelle-sim.exe, their logic in a library as on
 # Linux, so that the tests drive it in-process.
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
-list(FILTER TOOL_SOURCES EXCLUDE REGEX ".*_main\\.cpp$")
+list(FILTER TOOL_SOURCES EXCLUDE REGEX ".*(_main|/terminal)\\.cpp$")
 add_library(quorvelle_tools STATIC ${TOOL_SOURCES})
 target_link_libraries(quorvelle_tools PUBLIC quorvelle_core quorvelle_capture)
 add_executable(quorvelle-batch tools/batch_main.cpp)

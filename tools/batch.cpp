@@ -14,12 +14,12 @@
 #include "chain/measurement.h"
 #include "common/command_line.h"
 #include "common/numbers.h"
-#include "common/platform.h"
 #include "common/time_of_day.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
 #include "tools/batch_run.h"
+#include "tools/terminal.h"
 
 namespace qv {
 
@@ -280,7 +280,7 @@ class ProgressBar {
 public:
     ProgressBar(std::ostream& err, bool enabled, long long totalFrames)
         : err_(err),
-          enabled_(enabled && isatty(STDERR_FILENO) && totalFrames > 0),
+          enabled_(enabled && StderrIsTerminal() && totalFrames > 0),
           total_(totalFrames) {}
 
     void Update(long long done) {

@@ -17,10 +17,10 @@
 #include "capture/stop_signals.h"
 #include "chain/measurement.h"
 #include "common/command_line.h"
-#include "common/platform.h"
 #include "common/time_of_day.h"
 #include "files/capture_bitmap.h"
 #include "files/wav_file.h"
+#include "tools/terminal.h"
 
 namespace qv {
 
@@ -266,7 +266,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     consumer.FrameLimit = frameLimit;
     bool sourceStopped = false;
     // On a terminal, one line of the live state, rewritten once a second.
-    const bool statusLine = !chain.Quiet && isatty(STDERR_FILENO);
+    const bool statusLine = !chain.Quiet && StderrIsTerminal();
     int64_t secondsShown = 0;
     while (signals.Received() == 0 && !consumer.Done()) {
         CaptureBlock* block = nullptr;

@@ -144,7 +144,9 @@ TEST_F(WineCapture, TwentyFiveSecondsOfWaveInMeasureThePlayedSignalAndCtrlCWrite
     const std::vector<std::string> freq = LogTexts(log, "IDFREQERROR");
     const std::vector<std::string> timing = LogTexts(log, "IDTIMINGERROR");
     RecordProperty("LastFrequencyError", freq.back());
-    EXPECT_LT(std::abs(Number(freq.back())), 2.0) << freq.back();
+    std::string everySecond;
+    for (const std::string& f : freq) everySecond += "\n" + f;
+    EXPECT_LT(std::abs(Number(freq.back())), 2.0) << everySecond;
     EXPECT_LT(std::abs(Number(timing.back())), 10.0) << timing.back();
     const std::vector<std::string> lock = LogTexts(log, "IDLOCKFREQOUT");
     EXPECT_NEAR(static_cast<double>(Number(lock.back())), 1700.0, 0.2) << lock.back();
@@ -155,18 +157,27 @@ TEST_F(WineCapture, TwentyFiveSecondsOfWaveInMeasureThePlayedSignalAndCtrlCWrite
     EXPECT_EQ(FileText(iq).substr(FileText(iq).size() - 4), "\r\n\r\n");
 
     // The recording holds exactly the frames processed, and they are the played ones, bit for
-    // bit and without a gap, wherever the capture caught the player.
+    // bit and without a gap from the first to the last, wherever the capture caught the
+    // player; before the player's first frame reached the server there is only silence.
     const std::vector<Frame> recorded = ReadWavFile(rec);
     ASSERT_EQ(recorded.size(), processed);
     const std::vector<Frame> played = ReadWavFile(wav);
-    const size_t lastSecond = recorded.size() - kFramesPerSecond;
-    const std::vector<Frame> tail(recorded.begin() + static_cast<long>(lastSecond), recorded.end());
+    const long lastSecond = static_cast<long>(recorded.size()) - kFramesPerSecond;
+    const std::vector<Frame> tail(recorded.begin() + lastSecond, recorded.end());
     const long tailAt = FindFrames(played, tail);
     ASSERT_GE(tailAt, 0) << "the last recorded second is not in the played signal";
-    const std::vector<Frame> middle(recorded.begin() + static_cast<long>(lastSecond) - 20 * 8000,
-                                    recorded.end());
-    EXPECT_EQ(FindFrames(played, middle), tailAt - 20 * 8000)
-        << "the last 21 seconds recorded are not contiguous in the played signal";
+    const long offset = tailAt - lastSecond;  // [frames] played index minus recorded index
+    long differing = 0, firstDifferent = -1;
+    for (long i = 0; i < static_cast<long>(recorded.size()); ++i) {
+        const Frame expected = i + offset >= 0 ? played[static_cast<size_t>(i + offset)] : Frame{};
+        if (recorded[static_cast<size_t>(i)].Rf != expected.Rf ||
+            recorded[static_cast<size_t>(i)].Pps != expected.Pps) {
+            if (firstDifferent < 0) firstDifferent = i;
+            ++differing;
+        }
+    }
+    EXPECT_EQ(differing, 0) << "from recorded frame " << firstDifferent << " (played frame "
+                            << firstDifferent + offset << ")";
     player_.Kill();
 }
 
