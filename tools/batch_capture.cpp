@@ -226,6 +226,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     // is opened before any output is created: one that cannot be opened leaves them as they
     // were. Creating the outputs afterwards loses nothing; the blocks hold 2 s.
     if (!CheckOutputs(chain, o.RecordPath, err)) return 1;
+    // The first time of day can be slow: under Wine it starts the desktop process (for the
+    // time zone's names). Asked here, before the blocks flow, it cannot hold up their handling.
+    LocalMillisecondsOfDay();
     std::string message;
     if (!StartCapture(engine, std::move(source), queue, message)) {
         err << "quorvelle-batch: " << message;
