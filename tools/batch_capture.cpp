@@ -12,8 +12,8 @@
 #include "capture/capture_engine.h"
 #include "capture/device_list.h"
 #include "capture/live_chain.h"
-#include "capture/sound_system.h"
 #include "capture/recorder.h"
+#include "capture/sound_system.h"
 #include "capture/stop_signals.h"
 #include "chain/measurement.h"
 #include "common/command_line.h"
@@ -115,9 +115,9 @@ int ListDevices(SoundSystem& system, std::ostream& out, std::ostream& err) {
 }
 
 // The source the options ask for and its description; false with one line in `error`.
-bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator,
-                  SoundSystem& system, std::ostream& err, std::unique_ptr<BlockSource>& source,
-                  std::string& description, std::string& error) {
+bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, SoundSystem& system,
+                  std::ostream& err, std::unique_ptr<BlockSource>& source, std::string& description,
+                  std::string& error) {
     if (simulator != nullptr) {
         source = std::make_unique<SimulatorSource>(*simulator, SimulatorTotalFrames(*simulator));
         description = std::string("\"") + kSimulatorEntryName + "\"";

@@ -106,9 +106,8 @@ TEST_F(WineCapture, TwentyFiveSecondsOfWaveInMeasureThePlayedSignalAndCtrlCWrite
     const std::string log = folder_.Path("live.tsv"), iq = folder_.Path("iq.txt");
     const std::string rec = folder_.Path("rec.wav");
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_NO_FATAL_FAILURE(StartBatch({"--capture", "--device", "Monitor of Null", "--record",
-                                        rec, "--log", log, "--iq-file", iq, "--integration",
-                                        "1"}));
+    ASSERT_NO_FATAL_FAILURE(StartBatch({"--capture", "--device", "Monitor of Null", "--record", rec,
+                                        "--log", log, "--iq-file", iq, "--integration", "1"}));
     // More than 25 seconds measured (the log is written line by line), then Ctrl-C.
     ASSERT_TRUE(WaitWhileRunning(
         batch_, [&] { return LogTexts(log, "IDFREQERROR").size() >= 26; }, 90s))
@@ -197,8 +196,8 @@ TEST_F(WineCapture, WithoutASoundServerNoDeviceIsListedAndCaptureFailsLeavingNoO
 
     const std::string log = folder_.Path("live.tsv"), iq = folder_.Path("iq.txt");
     ToolRun capture = RunProgram(
-        WineArgv(kBatchExe, {"--capture", "--log", log, "--iq-file", iq, "--record",
-                             folder_.Path("rec.wav")}),
+        WineArgv(kBatchExe,
+                 {"--capture", "--log", log, "--iq-file", iq, "--record", folder_.Path("rec.wav")}),
         env, folder_.Path("capture.out"), folder_.Path("capture.err"), 90s);
     capture.Err = Lf(capture.Err);
     EXPECT_EQ(capture.Status, 1) << capture.Err;
