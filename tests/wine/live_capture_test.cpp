@@ -73,7 +73,15 @@ long FindFrames(const std::vector<Frame>& whole, const std::vector<Frame>& part)
     return at == whole.end() ? -1 : static_cast<long>(at - whole.begin());
 }
 
-TEST_F(WineCapture, DeviceListShowsTheServersSourceByItsName) {
+TEST_F(WineCapture, DeviceListShowsTheServersSourcesByTheirFullNames) {
+    // A second sink whose monitor's name is far longer than the 31 characters of waveIn's
+    // own device names.
+    const std::string longName = "Station_receiver_line_input_with_a_long_name";
+    const ToolRun load = RunProgram(
+        {"pactl", "load-module", "module-null-sink", "sink_name=long", "rate=8000", "channels=2",
+         "sink_properties=device.description=" + longName},
+        server_.ClientEnvironment(), folder_.Path("pactl.out"), folder_.Path("pactl.err"), 20s);
+    ASSERT_EQ(load.Status, 0) << load.Err;
     std::vector<std::string> env = server_.ClientEnvironment();
     env.push_back("WINEDEBUG=-all");
     ToolRun r = RunProgram(WineArgv(kBatchExe, {"--list-devices"}), env, folder_.Path("list.out"),
@@ -84,6 +92,7 @@ TEST_F(WineCapture, DeviceListShowsTheServersSourceByItsName) {
     // by the full name the server gives it.
     ASSERT_TRUE(r.Out.starts_with("Input devices:\n")) << r.Out;
     EXPECT_NE(r.Out.find("  Monitor of Null Output\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("  Monitor of " + longName + "\n"), std::string::npos) << r.Out;
     std::vector<std::string> lines;
     std::istringstream out(r.Out);
     for (std::string line; std::getline(out, line);) lines.push_back(line);
