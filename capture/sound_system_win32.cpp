@@ -10,11 +10,10 @@
 #include "capture/sound_system.h"
 
 // windows.h first: the multimedia and COM headers build on it.
-#include <windows.h>
-
 #include <mmdeviceapi.h>
 #include <mmsystem.h>
 #include <propidl.h>
+#include <windows.h>
 // winspool's macro for its printer function would rename the device list's record.
 #undef DeviceCapabilities
 
@@ -29,9 +28,9 @@ namespace qv {
 
 namespace {
 
-constexpr int kBufferCount = 128;   // [buffers] queued on the device
-constexpr int kBufferBytes = 512;   // [bytes] per buffer: 128 frames, 16 ms
-constexpr int kBytesPerFrame = 4;   // two 16-bit samples
+constexpr int kBufferCount = 128;  // [buffers] queued on the device
+constexpr int kBufferBytes = 512;  // [bytes] per buffer: 128 frames, 16 ms
+constexpr int kBytesPerFrame = 4;  // two 16-bit samples
 // A device that delivers nothing for this long is taken as gone (unplugged, driver stopped), so
 // the program reports it instead of waiting for ever.
 constexpr std::chrono::seconds kSilentDeviceLimit{5};
@@ -154,8 +153,8 @@ public:
         for (int i = 0; i < kBufferCount; ++i) {
             WAVEHDR& header = headers_[i];
             header = WAVEHDR{};
-            header.lpData = static_cast<LPSTR>(
-                HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kBufferBytes));
+            header.lpData =
+                static_cast<LPSTR>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kBufferBytes));
             if (header.lpData == nullptr) {
                 error = name_ + ": out of memory for buffer " + std::to_string(i + 1) + " of " +
                         std::to_string(kBufferCount);
@@ -196,13 +195,15 @@ public:
                 WaitForSingleObject(event_, kLongestWait);
                 continue;
             }
-            std::atomic_thread_fence(std::memory_order_acquire);  // the device's data after its flag
+            std::atomic_thread_fence(
+                std::memory_order_acquire);  // the device's data after its flag
             // With every buffer done the device had none to fill: what came meanwhile is lost.
             if (offset_ == 0 && DoneCount() == kBufferCount) overflowed = true;
-            const int recorded = static_cast<int>(header.dwBytesRecorded) / kBytesPerFrame *
-                                 kBytesPerFrame;
+            const int recorded =
+                static_cast<int>(header.dwBytesRecorded) / kBytesPerFrame * kBytesPerFrame;
             const int take = std::min(recorded - offset_, kBufferBytes - filled);
-            if (take > 0) std::memcpy(out + filled, header.lpData + offset_, static_cast<size_t>(take));
+            if (take > 0)
+                std::memcpy(out + filled, header.lpData + offset_, static_cast<size_t>(take));
             filled += take;
             offset_ += take;
             if (offset_ >= recorded) {
@@ -279,10 +280,9 @@ bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices, std
         // COM, for the full names, held on the audio thread until this object ends.
         if (!initialised_) initialised_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         IMMDeviceEnumerator* endpoints = nullptr;
-        if (initialised_ &&
-            FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                    __uuidof(IMMDeviceEnumerator),
-                                    reinterpret_cast<void**>(&endpoints)))) {
+        if (initialised_ && FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr,
+                                                    CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                                                    reinterpret_cast<void**>(&endpoints)))) {
             endpoints = nullptr;
         }
         const UINT count = waveInGetNumDevs();

@@ -6,13 +6,13 @@
 // at the latest after its own time limit (about 5 s for a closed console), so the handler
 // returns never: it holds the process while the main thread does the close-time work, and
 // the program's normal exit ends the process, this thread with it.
-#include "capture/stop_signals.h"
-
 #include <windows.h>
 
 #include <atomic>
 #include <cassert>
 #include <cstdio>
+
+#include "capture/stop_signals.h"
 
 namespace qv {
 

@@ -126,10 +126,12 @@ list(APPEND TOOL_WINDOWS_TEST_SOURCES
     tests/batch_test.cpp tests/batch_capture_test.cpp tests/batch_summary_test.cpp
     tests/sim_tool_test.cpp tests/golden_test.cpp tests/capture_engine_test.cpp
     tests/block_sources_test.cpp tests/device_list_test.cpp tests/readout_log_test.cpp
-    tests/recorder_test.cpp tests/signal_simulator_test.cpp tests/scenario_test.cpp)
+    tests/recorder_test.cpp tests/signal_simulator_test.cpp tests/scenario_test.cpp
+    tests/live_chain_test.cpp tests/csv_output_test.cpp)
 add_executable(quorvelle_windows_tool_tests ${TOOL_WINDOWS_TEST_SOURCES})
 target_link_libraries(quorvelle_windows_tool_tests PRIVATE quorvelle_tools gtest_main)
+# _USE_MATH_DEFINES: M_PI, which glibc gives without asking.
 target_compile_definitions(quorvelle_windows_tool_tests PRIVATE
-    QUORVELLE_GOLDEN_DIR="${QUORVELLE_GOLDEN_DIR}")
+    QUORVELLE_GOLDEN_DIR="${QUORVELLE_GOLDEN_DIR}" _USE_MATH_DEFINES)
 gtest_discover_tests(quorvelle_windows_tool_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS windows TIMEOUT 300 SKIP_REGULAR_EXPRESSION "${gtestSkipped}")

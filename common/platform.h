@@ -18,6 +18,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <chrono>
 
 // Windows has no close-on-exec flag. Every file the program opens asks for it, so there it
 // asks for binary mode instead: a text-mode file would get a CR before every LF written.
@@ -26,7 +27,26 @@
 inline tm* localtime_r(const time_t* t, tm* out) {
     return localtime_s(out, t) == 0 ? out : nullptr;
 }
-inline tm* gmtime_r(const time_t* t, tm* out) { return gmtime_s(out, t) == 0 ? out : nullptr; }
+// Windows' gmtime_s refuses times before 1970; the calendar of <chrono> takes any.
+inline tm* gmtime_r(const time_t* t, tm* out) {
+    using namespace std::chrono;
+    constexpr long long kSecondsPerDay = 86400;
+    long long day = static_cast<long long>(*t) / kSecondsPerDay;
+    long long second = static_cast<long long>(*t) % kSecondsPerDay;
+    if (second < 0) second += kSecondsPerDay, --day;
+    const sys_days date{days{day}};
+    const year_month_day ymd{date};
+    *out = tm{};
+    out->tm_year = static_cast<int>(ymd.year()) - 1900;
+    out->tm_mon = static_cast<int>(static_cast<unsigned>(ymd.month())) - 1;
+    out->tm_mday = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    out->tm_hour = static_cast<int>(second / 3600);
+    out->tm_min = static_cast<int>(second / 60 % 60);
+    out->tm_sec = static_cast<int>(second % 60);
+    out->tm_wday = static_cast<int>(weekday{date}.c_encoding());
+    out->tm_yday = static_cast<int>((date - sys_days{ymd.year() / January / 1}).count());
+    return out;
+}
 
 // The file's data to the disk (Windows flushes the metadata with it).
 inline int fdatasync(int fd) { return _commit(fd); }

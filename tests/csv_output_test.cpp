@@ -5,7 +5,9 @@
 #include "capture/csv_output.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#ifndef _WIN32
+#include <sys/resource.h>  // a file size limit stands in for a full disk
+#endif
 
 #include <cmath>
 #include <csignal>
@@ -179,6 +181,9 @@ TEST(CsvFiles, BatchChecksTheCsvFilesWithTheOtherOutputsAndReportsWriteFailures)
 }
 
 TEST(CsvFiles, RowsStayWholeWhenWritesFailAndLaterRowsAreTriedAgain) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
+#else
     TestFolder folder;
     const std::string path = folder.Path("rows.csv");
     const std::vector<std::string> columns = {"a", "b"};
@@ -225,6 +230,7 @@ TEST(CsvFiles, RowsStayWholeWhenWritesFailAndLaterRowsAreTriedAgain) {
     ASSERT_TRUE(empty.Open(path, columns, CsvStart::Append, error)) << error;
     EXPECT_TRUE(empty.Close(error));
     EXPECT_EQ(FileText(path), "a,b\n") << "an empty file gets the header";
+#endif
 }
 
 TEST(CsvFiles, NumbersReadBackExactlyAndTextsAndTimesAreWhatReadersExpect) {

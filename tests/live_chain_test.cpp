@@ -5,7 +5,9 @@
 #include "capture/live_chain.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#ifndef _WIN32
+#include <sys/resource.h>  // a file size limit stands in for a full disk
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -147,6 +149,9 @@ TEST(LiveChain, GapNamesTheIqPeriodThatHoldsItThenItsRecordOnceThePeriodCloses) 
 }
 
 TEST(LiveChain, RecordingThatCannotBeWrittenIsReportedOnceWhileTheCaptureGoesOn) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
+#else
     // A file size limit makes the recording's writes fail part-way, as a full disk would.
     TestFolder folder;
     const std::string logPath = folder.Path("log.tsv"), recordPath = folder.Path("rec.wav");
@@ -198,6 +203,7 @@ TEST(LiveChain, RecordingThatCannotBeWrittenIsReportedOnceWhileTheCaptureGoesOn)
     EXPECT_GT(kept.size(), 0u);
     EXPECT_LT(kept.size(), stream.size());
     EXPECT_TRUE(SameFrames(kept, std::vector<Frame>(stream.begin(), stream.begin() + kept.size())));
+#endif
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include "capture/capture_engine.h"
 #include "capture/device_list.h"
 #include "capture/live_chain.h"
-#include "capture/sound_system.h"
 #include "capture/recorder.h"
+#include "capture/sound_system.h"
 #include "capture/stop_signals.h"
 #include "chain/measurement.h"
 #include "common/command_line.h"
@@ -115,9 +115,9 @@ int ListDevices(SoundSystem& system, std::ostream& out, std::ostream& err) {
 }
 
 // The source the options ask for and its description; false with one line in `error`.
-bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator,
-                  SoundSystem& system, std::ostream& err, std::unique_ptr<BlockSource>& source,
-                  std::string& description, std::string& error) {
+bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, SoundSystem& system,
+                  std::ostream& err, std::unique_ptr<BlockSource>& source, std::string& description,
+                  std::string& error) {
     if (simulator != nullptr) {
         source = std::make_unique<SimulatorSource>(*simulator, SimulatorTotalFrames(*simulator));
         description = std::string("\"") + kSimulatorEntryName + "\"";
@@ -226,6 +226,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     // is opened before any output is created: one that cannot be opened leaves them as they
     // were. Creating the outputs afterwards loses nothing; the blocks hold 2 s.
     if (!CheckOutputs(chain, o.RecordPath, err)) return 1;
+    // The first time of day can be slow: under Wine it starts the desktop process (for the
+    // time zone's names). Asked here, before the blocks flow, it cannot hold up their handling.
+    LocalMillisecondsOfDay();
     std::string message;
     if (!StartCapture(engine, std::move(source), queue, message)) {
         err << "quorvelle-batch: " << message;

@@ -38,8 +38,8 @@ TEST(WineBatchStop, CtrlCInALongSimulatedRunEndsItWithEveryOutputWholeAndAsOnLin
     TestFolder folder;
     const std::string log = folder.Path("win.tsv"), iq = folder.Path("win.txt");
     // An hour of signal: far more than the test lets it process.
-    const std::vector<std::string> args = {"--integration", "1", "--iq-file", iq, "--log", log,
-                                           "--simulate", "3600"};
+    const std::vector<std::string> args = {"--integration", "1", "--iq-file",  iq,
+                                           "--log",         log, "--simulate", "3600"};
     ChildProcess batch;
     std::string error;
     const auto started = std::chrono::steady_clock::now();
@@ -47,7 +47,8 @@ TEST(WineBatchStop, CtrlCInALongSimulatedRunEndsItWithEveryOutputWholeAndAsOnLin
                             folder.Path("err"), error))
         << error;
     // Once the I/Q file has a few records, Ctrl-C, twice: the second changes nothing.
-    ASSERT_TRUE(WaitWhileRunning(batch, [&] { return TextLines(iq).size() >= 2 + 20; }, 60s))
+    ASSERT_TRUE(WaitWhileRunning(
+        batch, [&] { return TextLines(iq).size() >= 2 + 20; }, 60s))
         << FileText(folder.Path("err"));
     const double toRecords =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -79,10 +80,10 @@ TEST(WineBatchStop, CtrlCInALongSimulatedRunEndsItWithEveryOutputWholeAndAsOnLin
     // first records and lines, byte for byte.
     const int linuxSeconds = static_cast<int>(seconds) + 3;
     const std::string linuxLog = folder.Path("linux.tsv"), linuxIq = folder.Path("linux.txt");
-    const ToolRun linux = RunLinuxProgram(
-        folder, QUORVELLE_BATCH_BIN,
-        {"--quiet", "--integration", "1", "--iq-file", linuxIq, "--log", linuxLog, "--simulate",
-         std::to_string(linuxSeconds)});
+    const ToolRun linux =
+        RunLinuxProgram(folder, QUORVELLE_BATCH_BIN,
+                        {"--quiet", "--integration", "1", "--iq-file", linuxIq, "--log", linuxLog,
+                         "--simulate", std::to_string(linuxSeconds)});
     ASSERT_EQ(linux.Status, 0) << linux.Err;
     const std::vector<std::string> winRecords = TextLines(iq), linuxRecords = TextLines(linuxIq);
     ASSERT_LT(winRecords.size(), linuxRecords.size());

@@ -73,7 +73,15 @@ long FindFrames(const std::vector<Frame>& whole, const std::vector<Frame>& part)
     return at == whole.end() ? -1 : static_cast<long>(at - whole.begin());
 }
 
-TEST_F(WineCapture, DeviceListShowsTheServersSourceByItsName) {
+TEST_F(WineCapture, DeviceListShowsTheServersSourcesByTheirFullNames) {
+    // A second sink whose monitor's name is far longer than the 31 characters of waveIn's
+    // own device names.
+    const std::string longName = "Station_receiver_line_input_with_a_long_name";
+    const ToolRun load = RunProgram(
+        {"pactl", "load-module", "module-null-sink", "sink_name=long", "rate=8000", "channels=2",
+         "sink_properties=device.description=" + longName},
+        server_.ClientEnvironment(), folder_.Path("pactl.out"), folder_.Path("pactl.err"), 20s);
+    ASSERT_EQ(load.Status, 0) << load.Err;
     std::vector<std::string> env = server_.ClientEnvironment();
     env.push_back("WINEDEBUG=-all");
     ToolRun r = RunProgram(WineArgv(kBatchExe, {"--list-devices"}), env, folder_.Path("list.out"),
@@ -84,6 +92,7 @@ TEST_F(WineCapture, DeviceListShowsTheServersSourceByItsName) {
     // by the full name the server gives it.
     ASSERT_TRUE(r.Out.starts_with("Input devices:\n")) << r.Out;
     EXPECT_NE(r.Out.find("  Monitor of Null Output\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("  Monitor of " + longName + "\n"), std::string::npos) << r.Out;
     std::vector<std::string> lines;
     std::istringstream out(r.Out);
     for (std::string line; std::getline(out, line);) lines.push_back(line);
@@ -106,9 +115,8 @@ TEST_F(WineCapture, TwentyFiveSecondsOfWaveInMeasureThePlayedSignalAndCtrlCWrite
     const std::string log = folder_.Path("live.tsv"), iq = folder_.Path("iq.txt");
     const std::string rec = folder_.Path("rec.wav");
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_NO_FATAL_FAILURE(StartBatch({"--capture", "--device", "Monitor of Null", "--record",
-                                        rec, "--log", log, "--iq-file", iq, "--integration",
-                                        "1"}));
+    ASSERT_NO_FATAL_FAILURE(StartBatch({"--capture", "--device", "Monitor of Null", "--record", rec,
+                                        "--log", log, "--iq-file", iq, "--integration", "1"}));
     // More than 25 seconds measured (the log is written line by line), then Ctrl-C.
     ASSERT_TRUE(WaitWhileRunning(
         batch_, [&] { return LogTexts(log, "IDFREQERROR").size() >= 26; }, 90s))
@@ -197,8 +205,8 @@ TEST_F(WineCapture, WithoutASoundServerNoDeviceIsListedAndCaptureFailsLeavingNoO
 
     const std::string log = folder_.Path("live.tsv"), iq = folder_.Path("iq.txt");
     ToolRun capture = RunProgram(
-        WineArgv(kBatchExe, {"--capture", "--log", log, "--iq-file", iq, "--record",
-                             folder_.Path("rec.wav")}),
+        WineArgv(kBatchExe,
+                 {"--capture", "--log", log, "--iq-file", iq, "--record", folder_.Path("rec.wav")}),
         env, folder_.Path("capture.out"), folder_.Path("capture.err"), 90s);
     capture.Err = Lf(capture.Err);
     EXPECT_EQ(capture.Status, 1) << capture.Err;
