@@ -21,7 +21,7 @@ namespace {
 constexpr double kTwoPi = 2 * std::numbers::pi;
 
 // The first frame at which two equally long streams differ, or -1.
-long FirstDifference(const std::vector<Frame>& a, const std::vector<Frame>& b) {
+ptrdiff_t FirstDifference(const std::vector<Frame>& a, const std::vector<Frame>& b) {
     const auto same = [](Frame x, Frame y) { return x.Rf == y.Rf && x.Pps == y.Pps; };
     const auto at = std::mismatch(a.begin(), a.end(), b.begin(), same).first;
     return at == a.end() ? -1 : at - a.begin();
