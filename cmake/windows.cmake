@@ -6,6 +6,17 @@
 # 64-bit file offsets: off_t, lseek and ftruncate reach beyond 2 GiB.
 add_compile_definitions(_FILE_OFFSET_BITS=64)
 
+# Every program carries the application manifest (packaging/windows/quorvelle.manifest): UTF-8
+# as the code page of the narrow file functions, so that paths with any letters work; the
+# window's own scaling by the screen's dots per inch. (No Common Controls 6: its radio buttons
+# move their tab stops by themselves, where the window keeps the tabled styles.)
+enable_language(RC)
+file(WRITE ${CMAKE_BINARY_DIR}/manifest.rc
+    "1 24 \"${CMAKE_SOURCE_DIR}/packaging/windows/quorvelle.manifest\"\n")
+set(MANIFEST_RESOURCE ${CMAKE_BINARY_DIR}/manifest.rc)
+set_source_files_properties(${MANIFEST_RESOURCE} PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/windows/quorvelle.manifest)
+
 # ---------------------------------------------------------------------------------------------
 # The core: signal chain, raster, label text through GDI, files and the signal simulator.
 # Files' Windows twins: WAV through mmio (our own code for RF64 and header rewrites), PNG through
@@ -41,9 +52,9 @@ file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
 list(FILTER TOOL_SOURCES EXCLUDE REGEX ".*(_main|/terminal)\\.cpp$")
 add_library(quorvelle_tools STATIC ${TOOL_SOURCES})
 target_link_libraries(quorvelle_tools PUBLIC quorvelle_core quorvelle_capture)
-add_executable(quorvelle-batch tools/batch_main.cpp)
+add_executable(quorvelle-batch tools/batch_main.cpp ${MANIFEST_RESOURCE})
 target_link_libraries(quorvelle-batch PRIVATE quorvelle_tools)
-add_executable(quorvelle-sim tools/sim_main.cpp)
+add_executable(quorvelle-sim tools/sim_main.cpp ${MANIFEST_RESOURCE})
 target_link_libraries(quorvelle-sim PRIVATE quorvelle_tools)
 
 # ---------------------------------------------------------------------------------------------
@@ -57,7 +68,8 @@ target_link_libraries(quorvelle_app PUBLIC quorvelle_core quorvelle_capture)
 # A console program (no -mwindows): Ctrl-C in the console it was started from ends it cleanly,
 # and stdout and stderr work as on Linux. Started from Explorer it opens a console beside it.
 add_executable(quorvelle
-    app/window_win32.cpp app/control_font_win32.cpp app/quorvelle_main_win32.cpp)
+    app/window_win32.cpp app/control_font_win32.cpp app/quorvelle_main_win32.cpp
+    ${MANIFEST_RESOURCE})
 target_link_libraries(quorvelle PRIVATE quorvelle_app comctl32 comdlg32 gdi32 user32)
 
 # ---------------------------------------------------------------------------------------------

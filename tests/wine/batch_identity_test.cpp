@@ -94,7 +94,7 @@ void ExpectSameOutputs(const TestFolder& folder, const std::string& name,
         windowsFiles += entry.is_regular_file() ? 1 : 0;
     }
     EXPECT_EQ(windowsFiles, compared) << name << ": Windows wrote other files";
-    EXPECT_GE(compared, 3u) << name;
+    EXPECT_GE(compared, 2u) << name;
 }
 
 class WindowsBatch : public testing::Test {
@@ -164,6 +164,22 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
         simulated.push_back(o);
     }
     ExpectSameOutputs(folder_, "simulated", simulated);
+}
+
+// Folder and file names beyond ASCII (UTF-8 on Linux; the programs' manifest makes them UTF-8
+// for Windows' narrow file functions too): read and written as on Linux.
+TEST_F(WindowsBatch, PathsWithAnyLettersWork) {
+    const std::string folder = folder_.Path("M\u00e4tning \u00f8 \u65e5");
+    std::filesystem::create_directories(folder);
+    const std::string wav = folder + "/s\u00e9ance.wav";
+    const ToolRun sim = RunWindowsProgram(folder_, "quorvelle-sim.exe", {"--seconds", "8", wav});
+    ASSERT_EQ(sim.Status, 0) << sim.Err;
+    ASSERT_TRUE(std::filesystem::exists(wav));
+    ExpectSameOutputs(folder_, "\u00fc", {"--quiet", "--iq-file", "@/\u00e9t\u00e9.txt", "--log",
+                                         "@/\u65e5.tsv", "--integration", "1", wav});
+    const ToolRun missing = RunWindowsProgram(folder_, "quorvelle-batch.exe", {folder + "/\u00e5.wav"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find(folder + "/\u00e5.wav: "), std::string::npos) << missing.Err;
 }
 
 // Bad input and unwritable outputs: the same exit status and message from both builds (the

@@ -43,7 +43,7 @@ TEST(WineBatchStop, CtrlCInALongSimulatedRunEndsItWithEveryOutputWholeAndAsOnLin
     ChildProcess batch;
     std::string error;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(batch.Start(WineArgv(kBatchExe, args), {"WINEDEBUG=-all"}, folder.Path("out"),
+    ASSERT_TRUE(batch.Start(WineArgv(kBatchExe, args), kWineEnvironment, folder.Path("out"),
                             folder.Path("err"), error))
         << error;
     // Once the I/Q file has a few records, Ctrl-C, twice: the second changes nothing.

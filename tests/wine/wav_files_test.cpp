@@ -96,7 +96,7 @@ TEST(WineWavFiles, LiveRecordingIsReadableWhileItGrowsAndEndsAsTheLinuxWritersBy
                                            "--record", recording,   "--simulate", "30"};
     ChildProcess batch;
     std::string error;
-    ASSERT_TRUE(batch.Start(WineArgv(kBatchExe, args), {"WINEDEBUG=-all"}, folder.Path("out"),
+    ASSERT_TRUE(batch.Start(WineArgv(kBatchExe, args), kWineEnvironment, folder.Path("out"),
                             folder.Path("err"), error))
         << error;
     // Once two seconds are in the file, a copy as a crash would leave it.

@@ -45,12 +45,17 @@ inline std::vector<std::string> WineArgv(const std::string& exe,
     return argv;
 }
 
+// The environment of a Windows program under Wine: Wine's messages off, and a UTF-8 locale,
+// through which Wine turns the command line's bytes into the program's Unicode command line
+// (under the C locale every letter beyond ASCII would be lost on the way in).
+inline const std::vector<std::string> kWineEnvironment = {"WINEDEBUG=-all", "LC_ALL=C.UTF-8"};
+
 // Runs `exe` under Wine to its end, standard output and error kept in `folder`; killed after
 // `limit`.
 inline ToolRun RunWindowsProgram(const TestFolder& folder, const std::string& exe,
                                  const std::vector<std::string>& args,
                                  std::chrono::milliseconds limit = std::chrono::seconds(120)) {
-    return RunProgram(WineArgv(exe, args), {"WINEDEBUG=-all"}, folder.Path(exe + ".out"),
+    return RunProgram(WineArgv(exe, args), kWineEnvironment, folder.Path(exe + ".out"),
                       folder.Path(exe + ".err"), limit);
 }
 
