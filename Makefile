@@ -69,10 +69,11 @@ $(WINDOWS_BUILD_DIR)/CMakeCache.txt:
 
 windows: deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
 	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
-
-# The zip for Windows users: build-windows/quorvelle-VERSION-windows-x86_64.zip.
-windows-package: windows
 	cmake --build $(WINDOWS_BUILD_DIR) --target windows_package
+
+# The zip for Windows users: build-windows/quorvelle-VERSION-windows-x86_64.zip (made with
+# every Windows build, so that the Windows tier checks it too).
+windows-package: windows
 
 windows-check: build windows
 	scripts/with-wine sh -c 'status=0; \

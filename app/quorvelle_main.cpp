@@ -4,8 +4,8 @@
 
 #include "app/app_options.h"
 #include "app/fltk_window.h"
-#include "capture/sound_system.h"
 #include "capture/recorder.h"
+#include "capture/sound_system.h"
 #include "common/command_line.h"
 #include "files/wav_file.h"
 

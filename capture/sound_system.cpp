@@ -9,7 +9,6 @@
 #include <mutex>
 #include <thread>
 
-
 #ifdef QUORVELLE_HAVE_ALSA
 #include <alsa/asoundlib.h>
 #endif
@@ -188,8 +187,7 @@ SoundSystem::~SoundSystem() {
     if (initialised_) thread_.Run([] { Pa_Terminate(); });
 }
 
-bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices,
-                                       std::string& error) {
+bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) {
     bool ok = false;
     thread_.Run([&] {
         // PortAudio counts its initialisations; holding one keeps the device numbers the list

@@ -24,9 +24,9 @@ const std::string kGoldenWav = std::string(QUORVELLE_GOLDEN_DIR) + "/pps50.wav";
 // their compressed bytes, never in the picture.
 std::string PngPixels(const TestFolder& folder, const std::string& png) {
     const std::string rgb = folder.Path("pixels.rgb");
-    const ToolRun r = RunProgram({"convert", png, "-depth", "8", "rgb:" + rgb}, {},
-                                 folder.Path("convert.out"), folder.Path("convert.err"),
-                                 std::chrono::seconds(60));
+    const ToolRun r =
+        RunProgram({"convert", png, "-depth", "8", "rgb:" + rgb}, {}, folder.Path("convert.out"),
+                   folder.Path("convert.err"), std::chrono::seconds(60));
     EXPECT_EQ(r.Status, 0) << png << ": " << r.Err;
     return FileText(rgb);
 }
@@ -56,8 +56,8 @@ std::string Comparable(const std::string& out, const std::string& folder) {
 // and expects every file they write to be the same, PNGs by their pixels.
 void ExpectSameOutputs(const TestFolder& folder, const std::string& name,
                        const std::vector<std::string>& options) {
-    const std::string linuxDir = folder.Path(name + "-linux"), windowsDir =
-                                                                   folder.Path(name + "-windows");
+    const std::string linuxDir = folder.Path(name + "-linux"),
+                      windowsDir = folder.Path(name + "-windows");
     std::filesystem::create_directories(linuxDir);
     std::filesystem::create_directories(windowsDir);
     auto argsFor = [&](const std::string& dir) {
@@ -110,8 +110,9 @@ protected:
 
 TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
     const std::vector<std::string> every = {
-        "--quiet", "--iq-file", "@/iq.txt", "--log", "@/readouts.tsv", "--csv", "@/seconds.csv",
-        "--iq-csv", "@/periods.csv", "--chart", "@/chart.bmp", "--png", "--panels", "@/panels"};
+        "--quiet",     "--iq-file",     "@/iq.txt", "--log",         "@/readouts.tsv",
+        "--csv",       "@/seconds.csv", "--iq-csv", "@/periods.csv", "--chart",
+        "@/chart.bmp", "--png",         "--panels", "@/panels"};
     if (std::filesystem::exists(kGoldenWav)) {
         std::vector<std::string> golden = every;
         golden.push_back(kGoldenWav);
@@ -119,8 +120,8 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
     }
 
     // Recordings made by each simulator: the same WAV bytes.
-    const std::vector<std::string> simulation = {"--seconds", "150", "--ppm", "-61",
-                                                 "--invert-pps", "--carrier-offset-hz", "0.3"};
+    const std::vector<std::string> simulation = {
+        "--seconds", "150", "--ppm", "-61", "--invert-pps", "--carrier-offset-hz", "0.3"};
     std::vector<std::string> linuxSim = simulation, windowsSim = simulation;
     linuxSim.push_back(folder_.Path("linux.wav"));
     windowsSim.push_back(folder_.Path("windows.wav"));
@@ -142,8 +143,9 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
     for (const char* format : {"24", "float"}) {
         const std::string converted = folder_.Path(std::string("linux-") + format + ".wav");
         const std::vector<std::string> encoding =
-            format == std::string("24") ? std::vector<std::string>{"-b", "24"}
-                                        : std::vector<std::string>{"-e", "floating-point", "-b", "32"};
+            format == std::string("24")
+                ? std::vector<std::string>{"-b", "24"}
+                : std::vector<std::string>{"-e", "floating-point", "-b", "32"};
         std::vector<std::string> sox = {"sox", folder_.Path("linux.wav")};
         sox.insert(sox.end(), encoding.begin(), encoding.end());
         sox.push_back(converted);
@@ -152,14 +154,15 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
                       .Status,
                   0)
             << FileText(folder_.Path("sox.err"));
-        ExpectSameOutputs(folder_, format, {"--quiet", "--iq-file", "@/iq.txt", "--log",
-                                            "@/readouts.tsv", "--csv", "@/seconds.csv", converted});
+        ExpectSameOutputs(folder_, format,
+                          {"--quiet", "--iq-file", "@/iq.txt", "--log", "@/readouts.tsv", "--csv",
+                           "@/seconds.csv", converted});
     }
 
     // The built-in simulator inside the batch tool, with automatic chart captures.
-    std::vector<std::string> simulated = {"--quiet", "--iq-file", "@/iq.txt", "--log",
-                                          "@/readouts.tsv", "--csv", "@/seconds.csv",
-                                          "--integration", "0.5", "--lock-freq", "1234.5"};
+    std::vector<std::string> simulated = {
+        "--quiet",       "--iq-file",     "@/iq.txt", "--log",       "@/readouts.tsv", "--csv",
+        "@/seconds.csv", "--integration", "0.5",      "--lock-freq", "1234.5"};
     for (const char* o : {"--simulate", "200", "--ppm", "123", "--lock-freq", "1234.5"}) {
         simulated.push_back(o);
     }
@@ -175,9 +178,11 @@ TEST_F(WindowsBatch, PathsWithAnyLettersWork) {
     const ToolRun sim = RunWindowsProgram(folder_, "quorvelle-sim.exe", {"--seconds", "8", wav});
     ASSERT_EQ(sim.Status, 0) << sim.Err;
     ASSERT_TRUE(std::filesystem::exists(wav));
-    ExpectSameOutputs(folder_, "\u00fc", {"--quiet", "--iq-file", "@/\u00e9t\u00e9.txt", "--log",
-                                         "@/\u65e5.tsv", "--integration", "1", wav});
-    const ToolRun missing = RunWindowsProgram(folder_, "quorvelle-batch.exe", {folder + "/\u00e5.wav"});
+    ExpectSameOutputs(folder_, "\u00fc",
+                      {"--quiet", "--iq-file", "@/\u00e9t\u00e9.txt", "--log", "@/\u65e5.tsv",
+                       "--integration", "1", wav});
+    const ToolRun missing =
+        RunWindowsProgram(folder_, "quorvelle-batch.exe", {folder + "/\u00e5.wav"});
     EXPECT_EQ(missing.Status, 1);
     EXPECT_NE(missing.Err.find(folder + "/\u00e5.wav: "), std::string::npos) << missing.Err;
 }
@@ -188,10 +193,10 @@ TEST_F(WindowsBatch, SameRefusalsAsLinux) {
     WriteText(folder_.Path("not-a-wav.wav"), std::string("RIFF\x10\0\0\0WAVEjunkjunkjunk", 20));
     WriteText(folder_.Path("text.wav"), "just some words, no header at all\n");
     std::filesystem::create_directories(folder_.Path("folder.wav"));
-    ASSERT_EQ(RunLinuxProgram(folder_, kLinuxSim,
-                              {"--seconds", "2", "--", folder_.Path("short.wav")})
-                  .Status,
-              0);
+    ASSERT_EQ(
+        RunLinuxProgram(folder_, kLinuxSim, {"--seconds", "2", "--", folder_.Path("short.wav")})
+            .Status,
+        0);
     const std::string good = folder_.Path("short.wav");
     const std::vector<std::vector<std::string>> cases = {
         {folder_.Path("missing.wav")},
