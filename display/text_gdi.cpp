@@ -7,6 +7,7 @@
 #include <windows.h>
 #undef DrawText  // windows.h's name for its own DrawTextA/W, which would rename ours
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -87,6 +88,11 @@ struct FontStore {
     LabelFaceInfo Info;
     std::map<int, HFONT> Fonts;                       // by pixel height
     std::map<std::pair<int, wchar_t>, int> Advances;  // [pixels] by pixel height and character
+    // The drawing surface, kept selected into Dc and only ever grown: a DIB section per label
+    // would map and unmap fresh memory several times a second.
+    HBITMAP Bitmap = nullptr;
+    uint32_t* Bits = nullptr;
+    int BitmapWidth = 0, BitmapHeight = 0;  // [pixels]
 };
 
 FontStore& LabelStore() {
@@ -130,6 +136,30 @@ int AdvanceSum(FontStore& store, int pixelHeight, const std::wstring& wide) {
     return width;
 }
 
+// Makes the store's drawing surface at least width x height pixels (32-bit, top-down rows,
+// BitmapWidth pixels a row) and selects it into its device context; false when GDI cannot.
+bool HoldBitmap(FontStore& store, int width, int height) {
+    if (width <= store.BitmapWidth && height <= store.BitmapHeight) return store.Bitmap != nullptr;
+    const int w = std::max(width, store.BitmapWidth), h = std::max(height, store.BitmapHeight);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = w;
+    format.bmiHeader.biHeight = -h;  // top-down rows
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(store.Dc, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) return false;
+    SelectObject(store.Dc, bitmap);
+    if (store.Bitmap != nullptr) DeleteObject(store.Bitmap);
+    store.Bitmap = bitmap;
+    store.Bits = static_cast<uint32_t*>(bits);
+    store.BitmapWidth = w;
+    store.BitmapHeight = h;
+    return true;
+}
+
 }  // namespace
 
 Font MakeLabelFont(int pointSize, int dotsPerInch) { return Font{dotsPerInch * pointSize / 72}; }
@@ -146,37 +176,29 @@ void DrawText(Surface& s, int x, int y, std::string_view text) {
     const int margin = s.SelectedFont.PixelHeight;
     const int width = AdvanceSum(store, s.SelectedFont.PixelHeight, wide) + 2 * margin,
               height = metrics.tmHeight;
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof format.bmiHeader;
-    format.bmiHeader.biWidth = width;
-    format.bmiHeader.biHeight = -height;  // top-down rows
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(store.Dc, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap == nullptr) return;
-    const HGDIOBJ oldBitmap = SelectObject(store.Dc, bitmap);
-    const auto* pixels = static_cast<const uint32_t*>(bits);
-    std::fill_n(static_cast<uint32_t*>(bits), static_cast<size_t>(width) * height, 0u);
+    if (!HoldBitmap(store, width, height)) return;
+    const int stride = store.BitmapWidth;
+    uint32_t* pixels = store.Bits;
+    for (int r = 0; r < height; ++r)
+        std::fill_n(pixels + static_cast<size_t>(r) * stride, width, 0u);
     SetBkMode(store.Dc, TRANSPARENT);
     SetTextColor(store.Dc, RGB(255, 255, 255));
     SetTextAlign(store.Dc, TA_TOP | TA_LEFT | TA_NOUPDATECP);
     TextOutW(store.Dc, margin, 0, wide.c_str(), static_cast<int>(wide.size()));
     GdiFlush();
+    // Only the label's own width x height is read: what the text would draw beyond it is cut
+    // off, as the edge of a surface of exactly that size would cut it.
     for (int r = 0; r < height; ++r) {
         const int64_t py = int64_t{y} + r;
         if (py < 0 || py >= s.Height) continue;
         for (int c = 0; c < width; ++c) {
             const int64_t px = int64_t{x} - margin + c;
-            if ((pixels[static_cast<size_t>(r) * width + c] & 0xFFFFFF) != 0 && px >= 0 &&
+            if ((pixels[static_cast<size_t>(r) * stride + c] & 0xFFFFFF) != 0 && px >= 0 &&
                 px < s.Width) {
                 s.Pixels[static_cast<size_t>(py) * s.Width + px] = s.TextColour;
             }
         }
     }
-    SelectObject(store.Dc, oldBitmap);
-    DeleteObject(bitmap);
 }
 
 int TextWidth(int fontPixelHeight, std::string_view text) {
