@@ -7,6 +7,7 @@
 
 #include "app/control_font.h"
 #include "app/controls.h"
+#include "app/wide_text_win32.h"
 #include "capture/device_list.h"
 
 namespace qv {
@@ -50,15 +51,6 @@ const char* LongestReadout(int id) {
 HDC MeasuringContext() {
     static HDC dc = CreateCompatibleDC(nullptr);
     return dc;
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return L"";
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
 }
 
 }  // namespace

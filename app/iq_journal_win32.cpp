@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "app/iq_journal.h"
+#include "app/wide_text_win32.h"
 
 namespace qv {
 
@@ -18,17 +19,6 @@ namespace {
 
 constexpr const char* kProcessSuffix = ".pid";  // "IQfile.journal.pid1234"
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;   // the locked byte: at 2^62, past any data
-
-// A path as the C runtime's narrow file functions read it: in the ANSI code page (which a
-// UTF-8 manifest makes UTF-8).
-std::wstring Wide(const std::string& path) {
-    if (path.empty()) return L"";
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), n);
-    return wide;
-}
 
 // The system's text for its last error, on one line.
 std::string LastErrorText() {
@@ -53,12 +43,12 @@ bool Fail(IqJournal& j, std::string& error, const std::string& reason) {
 }
 
 bool Exists(const std::string& path) {
-    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Wide(path, CP_ACP).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Opened without access, so that any file under the name can be looked at.
 HANDLE OpenToLookAt(const std::string& path) {
-    return CreateFileW(Wide(path).c_str(), 0,
+    return CreateFileW(Wide(path, CP_ACP).c_str(), 0,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
@@ -92,7 +82,7 @@ enum class Lock {
 // without waiting. The handle is not inherited: a program started from the window (the
 // recording mixer) must not keep a dead run's journal looking alive.
 Lock OpenLocked(const std::string& path, bool write, HANDLE& file, std::string& reason) {
-    file = CreateFileW(Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+    file = CreateFileW(Wide(path, CP_ACP).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        write ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -129,7 +119,7 @@ bool RenameToFreeName(const std::string& path, const std::string& base, std::str
         const std::string candidate = base + "." + std::to_string(n);
         if (Exists(candidate)) continue;
         // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
-        if (MoveFileExW(Wide(path).c_str(), Wide(candidate).c_str(), 0)) {
+        if (MoveFileExW(Wide(path, CP_ACP).c_str(), Wide(candidate, CP_ACP).c_str(), 0)) {
             newPath = candidate;
             return true;
         }
@@ -255,7 +245,7 @@ void RemoveJournal(IqJournal& j) {
     if (j.File == nullptr) return;  // none created here: whatever is under the name is not ours
     // Deleted while still locked, so no other window can take the name's file in between; the
     // name goes when the file is closed.
-    if (SameFile(HandleOf(j.File), j.Path)) DeleteFileW(Wide(j.Path).c_str());
+    if (SameFile(HandleOf(j.File), j.Path)) DeleteFileW(Wide(j.Path, CP_ACP).c_str());
     std::fclose(j.File);
     j.File = nullptr;
 }
