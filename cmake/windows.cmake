@@ -59,12 +59,13 @@ target_link_libraries(quorvelle-sim PRIVATE quorvelle_tools)
 
 # ---------------------------------------------------------------------------------------------
 # The window: quorvelle.exe, the handler library with its Win32 layer.
-# The handler library: the portable handler, with the Windows twins of the I/Q journal (its lock)
-# and of the recording mixer (Windows' recording devices), and the text conversions they and the
-# window share.
+# The handler library: the portable handler, with the Windows twins of the I/Q journal's lock
+# (LockFileEx, file indices) and of the recording mixer (Windows' recording devices), and the
+# text conversions they and the window share.
 add_library(quorvelle_app STATIC
-    app/app_options.cpp app/controls.cpp app/iq_journal_win32.cpp app/main_handler.cpp
-    app/recording_mixer_win32.cpp app/wide_text_win32.cpp app/window_icon.cpp)
+    app/app_options.cpp app/controls.cpp app/iq_journal.cpp app/journal_lock_win32.cpp
+    app/main_handler.cpp app/recording_mixer_win32.cpp app/wide_text_win32.cpp
+    app/window_icon.cpp)
 target_link_libraries(quorvelle_app PUBLIC quorvelle_core quorvelle_capture)
 # A console program (no -mwindows): Ctrl-C in the console it was started from ends it cleanly,
 # and stdout and stderr work as on Linux. Started from Explorer it opens a console beside it.
