@@ -27,7 +27,7 @@ file(GLOB CORE_SOURCES CONFIGURE_DEPENDS common/*.cpp dsp/*.cpp chain/*.cpp)
 list(APPEND CORE_SOURCES
     display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
     files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/output_check_win32.cpp
-    files/png_file_win32.cpp files/wav_file_win32.cpp files/whole_file.cpp
+    files/png_file_win32.cpp files/wav_file_win32.cpp files/wav_format.cpp files/whole_file.cpp
     capture/signal_simulator.cpp)
 add_library(quorvelle_core STATIC ${CORE_SOURCES})
 target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
