@@ -19,27 +19,6 @@ constexpr int kListArrow = 20;    // [pixels] the device list's drop-down button
 constexpr int kLargestSize = 10;  // [pixels at scale 1] as narrow as the 8-point dialog font
 constexpr int kSmallestSize = 6;  // [pixels at scale 1]
 
-// Read-outs at their widest realistic values: the sign, the most digits each can show.
-const char* LongestReadout(int id) {
-    switch (id) {
-        case IDAUDIOLEVEL:
-            return "Audio level = 100.0%";
-        case IDFREQERROR:
-            return "Freq error = -9999.99ppm";
-        case IDTIMINGERROR:
-            return "Timing error = -62500.00uS";
-        case IDLOCKFREQOUT:
-            return "Lock frequency = 999999999.998";
-        case IDCLICKPHASE:
-            return "ClickPhase degrees = -179.999";
-        case IDCLICKLEVEL:
-            return "Click Level % = 100.000";
-        case IDCLICKPEAK:
-            return "Click Peak = 7999";
-    }
-    return nullptr;
-}
-
 // FLTK's faces for the condensed fonts: fontconfig names, a leading space for the plain style.
 // Where one is missing fontconfig substitutes another, which is measured like any.
 constexpr int kCondensedFaces[] = {FL_FREE_FONT, FL_FREE_FONT + 1};

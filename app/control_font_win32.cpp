@@ -7,6 +7,7 @@
 
 #include "app/control_font.h"
 #include "app/controls.h"
+#include "app/wide_text_win32.h"
 #include "capture/device_list.h"
 
 namespace qv {
@@ -25,40 +26,10 @@ constexpr int kSmallestSize = 8;  // [pixels at scale 1] 6 points
 // font every system has.
 constexpr std::array<const wchar_t*, 3> kFaces = {L"MS Sans Serif", L"Tahoma", L"Arial"};
 
-// Read-outs at their widest realistic values: the sign, the most digits each can show.
-const char* LongestReadout(int id) {
-    switch (id) {
-        case IDAUDIOLEVEL:
-            return "Audio level = 100.0%";
-        case IDFREQERROR:
-            return "Freq error = -9999.99ppm";
-        case IDTIMINGERROR:
-            return "Timing error = -62500.00uS";
-        case IDLOCKFREQOUT:
-            return "Lock frequency = 999999999.998";
-        case IDCLICKPHASE:
-            return "ClickPhase degrees = -179.999";
-        case IDCLICKLEVEL:
-            return "Click Level % = 100.000";
-        case IDCLICKPEAK:
-            return "Click Peak = 7999";
-    }
-    return nullptr;
-}
-
 // The drawing context the captions are measured in, with the font being tried selected.
 HDC MeasuringContext() {
     static HDC dc = CreateCompatibleDC(nullptr);
     return dc;
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return L"";
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
 }
 
 }  // namespace

@@ -64,6 +64,26 @@ std::string ControlName(int id) {
     return std::to_string(id);
 }
 
+const char* LongestReadout(int id) {
+    switch (id) {
+        case IDAUDIOLEVEL:
+            return "Audio level = 100.0%";
+        case IDFREQERROR:
+            return "Freq error = -9999.99ppm";
+        case IDTIMINGERROR:
+            return "Timing error = -62500.00uS";
+        case IDLOCKFREQOUT:
+            return "Lock frequency = 999999999.998";
+        case IDCLICKPHASE:
+            return "ClickPhase degrees = -179.999";
+        case IDCLICKLEVEL:
+            return "Click Level % = 100.000";
+        case IDCLICKPEAK:
+            return "Click Peak = 7999";
+    }
+    return nullptr;
+}
+
 const char* ControlTooltip(const ControlSpec& c) {
     if (c.Id < 0) {  // a caption beside its control says what that control does
         const std::string text = c.Text;

@@ -74,6 +74,10 @@ extern const std::array<MenuItemSpec, 3> kSetupMenu;
 // What a control does and its unit, shown when the pointer rests on it; "" for none.
 const char* ControlTooltip(const ControlSpec& control);
 
+// A read-out's text at its widest realistic value (the sign, the most digits it can show), by
+// which the controls' font is chosen; nullptr for a control that is not a read-out.
+const char* LongestReadout(int id);
+
 // The control with this id, or nullptr.
 const ControlSpec* FindControl(int id);
 // The id name of a control or menu item ("IDCAP"), or the number as text.

@@ -1,15 +1,12 @@
 // The I/Q journal, its lock and the setting aside of dead runs' journals.
 #include "app/iq_journal.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+
+#include "app/journal_lock.h"
 
 namespace qv {
 
@@ -17,52 +14,10 @@ namespace {
 
 constexpr const char* kProcessSuffix = ".pid";  // "IQfile.journal.pid1234"
 
-bool Fail(IqJournal& j, std::string& error) {
-    error = j.Path + ": cannot write the I/Q journal: " + std::strerror(errno);
+bool Fail(IqJournal& j, std::string& error, const std::string& reason) {
+    error = j.Path + ": cannot write the I/Q journal: " + reason;
     j.Failed = true;
     return false;
-}
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
-// Whether the open file `fd` is the one under the name `path` now.
-bool SameFile(int fd, const std::string& path) {
-    struct stat held {
-    }, named{};
-    return fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
-
-enum class Lock {
-    Taken,   // open in `fd`, locked by us, still under its name
-    Busy,    // another live window holds it
-    Gone,    // renamed or removed by another window between the open and the lock: look again
-    Failed,  // errno says why
-};
-
-// Opens `path` with `flags` (never truncating) and takes its lock without waiting.
-Lock OpenLocked(const std::string& path, int flags, int& fd) {
-    // Close-on-exec: a program started from the window (the recording mixer) must not inherit
-    // the lock and keep a dead run's journal looking alive.
-    fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return errno == ENOENT && (flags & O_CREAT) == 0 ? Lock::Gone : Lock::Failed;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int reason = errno;
-        close(fd);
-        fd = -1;
-        errno = reason;
-        return reason == EWOULDBLOCK ? Lock::Busy : Lock::Failed;
-    }
-    // A lock on a file that is no longer under this name guards nothing.
-    if (!SameFile(fd, path)) {
-        close(fd);
-        fd = -1;
-        return Lock::Gone;
-    }
-    return Lock::Taken;
 }
 
 // Renames the journal at `path` to the first free name "base.1", "base.2", ...; never over an
@@ -72,18 +27,17 @@ bool RenameToFreeName(const std::string& path, const std::string& base, std::str
     for (int n = 1; n < 100000; ++n) {
         const std::string candidate = base + "." + std::to_string(n);
         if (Exists(candidate)) continue;
-        int r = renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE);
-        // A file system without the no-replace rename: the check above has to do.
-        if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            r = std::rename(path.c_str(), candidate.c_str());
+        std::string reason;
+        switch (RenameNoReplace(path, candidate, reason)) {
+            case Rename::Done:
+                newPath = candidate;
+                return true;
+            case Rename::NameTaken:
+                continue;
+            case Rename::Failed:
+                error = path + ": cannot rename the I/Q journal of an earlier run: " + reason;
+                return false;
         }
-        if (r == 0) {
-            newPath = candidate;
-            return true;
-        }
-        if (errno == EEXIST) continue;
-        error = path + ": cannot rename the I/Q journal of an earlier run: " + std::strerror(errno);
-        return false;
     }
     error = path + ": cannot rename the I/Q journal of an earlier run: too many old journals";
     return false;
@@ -93,26 +47,23 @@ bool RenameToFreeName(const std::string& path, const std::string& base, std::str
 // "base.N", renamed while we hold its lock. 1: set aside, 0: left alone, -1: failed.
 int SetAsideIfDead(const std::string& path, const std::string& base, std::string& newPath,
                    std::string& error) {
-    int fd = -1;
-    switch (OpenLocked(path, O_RDONLY, fd)) {
+    JournalHandle file = kNoJournalHandle;
+    std::string reason;
+    switch (OpenLocked(path, false, file, reason)) {
         case Lock::Taken:
             break;
         case Lock::Busy:
         case Lock::Gone:
             return 0;
         case Lock::Failed:
-            error =
-                path + ": cannot open the I/Q journal of an earlier run: " + std::strerror(errno);
+            error = path + ": cannot open the I/Q journal of an earlier run: " + reason;
             return -1;
     }
     // An empty one has nothing to keep, and may be a window's that has just created it and is
     // about to lock it.
-    struct stat info {};
     int result = 0;
-    if (fstat(fd, &info) == 0 && info.st_size > 0) {
-        result = RenameToFreeName(path, base, newPath, error) ? 1 : -1;
-    }
-    close(fd);
+    if (JournalSize(file) > 0) result = RenameToFreeName(path, base, newPath, error) ? 1 : -1;
+    CloseJournal(file);
     return result;
 }
 
@@ -121,8 +72,9 @@ int SetAsideIfDead(const std::string& path, const std::string& base, std::string
 bool OpenJournal(IqJournal& j, std::string& error) {
     const std::string usual = j.Path;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        int fd = -1;
-        switch (OpenLocked(j.Path, O_WRONLY | O_CREAT, fd)) {
+        JournalHandle file = kNoJournalHandle;
+        std::string reason;
+        switch (OpenLocked(j.Path, true, file, reason)) {
             case Lock::Taken:
                 break;
             case Lock::Busy:
@@ -131,22 +83,21 @@ bool OpenJournal(IqJournal& j, std::string& error) {
                     j.Failed = true;
                     return false;
                 }
-                j.Path = ProcessJournalName(usual, getpid());
+                j.Path = ProcessJournalName(usual, CurrentProcessId());
                 j.Notice =
                     usual + " is in use by another window; this window's I/Q journal is " + j.Path;
                 continue;
             case Lock::Gone:
                 continue;
             case Lock::Failed:
-                return Fail(j, error);
+                return Fail(j, error, reason);
         }
-        struct stat info {};
-        if (fstat(fd, &info) == 0 && info.st_size > 0) {
+        if (JournalSize(file) > 0) {
             // A run that ended without closing has left it since start-up: set it aside as
             // start-up does, then start afresh.
             std::string newPath;
             const bool moved = RenameToFreeName(j.Path, usual, newPath, error);
-            close(fd);
+            CloseJournal(file);
             if (!moved) {
                 j.Failed = true;
                 return false;
@@ -158,14 +109,8 @@ bool OpenJournal(IqJournal& j, std::string& error) {
                 newPath;
             continue;
         }
-        j.File = fdopen(fd, "wb");  // on a descriptor, "w" does not truncate
-        if (j.File == nullptr) {
-            const int reason = errno;
-            close(fd);
-            errno = reason;
-            return Fail(j, error);
-        }
-        return true;
+        j.File = JournalStream(file, reason);
+        return j.File != nullptr || Fail(j, error, reason);
     }
     error = j.Path + ": cannot write the I/Q journal: other windows keep renaming it";
     j.Failed = true;
@@ -188,7 +133,7 @@ bool JournalIqRecord(IqJournal& j, const std::string& iqText, const std::string&
     }
     if (std::fwrite(text->data(), 1, text->size(), j.File) != text->size() ||
         std::fflush(j.File) != 0) {
-        return Fail(j, error);
+        return Fail(j, error, std::strerror(errno));
     }
     return true;
 }
@@ -196,8 +141,8 @@ bool JournalIqRecord(IqJournal& j, const std::string& iqText, const std::string&
 void RemoveJournal(IqJournal& j) {
     j.Closed = true;
     if (j.File == nullptr) return;  // none created here: whatever is under the name is not ours
-    // Unlinked while still locked, so no other window can take the name's file in between.
-    if (SameFile(fileno(j.File), j.Path)) unlink(j.Path.c_str());
+    // Removed while still locked, so no other window can take the name's file in between.
+    RemoveIfHeld(j.File, j.Path);
     std::fclose(j.File);
     j.File = nullptr;
 }

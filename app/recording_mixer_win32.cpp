@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/recording_mixer.h"
+#include "app/wide_text_win32.h"
 
 namespace qv {
 
@@ -27,16 +28,6 @@ std::wstring Quoted(const std::wstring& argument) {
     quoted.append(2 * backslashes, L'\\');
     return quoted + L"\"";
 }
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return L"";
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
 }  // namespace
 
 // The search path does not matter: the control panel is part of every Windows.
@@ -72,12 +63,7 @@ bool StartDetached(const std::vector<std::string>& argv, std::string& error) {
             std::wstring wide(text);
             LocalFree(text);
             while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r')) wide.pop_back();
-            const int n =
-                WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-            reason.assign(static_cast<size_t>(n), '\0');
-            WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                reason.data(), n, nullptr, nullptr);
+            reason = Narrow(wide);
         }
         error = argv[0] + ": cannot start: " + reason;
         return false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/control_font_win32.h"
+#include "app/wide_text_win32.h"
 #include "app/window_icon.h"
 #include "capture/stop_signals.h"
 
@@ -45,27 +46,6 @@ constexpr wchar_t kPanelClass[] = L"QuorVellePanel";
 // outside it.
 int DivideDown(int value, int divisor) {
     return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
-}
-
-// The program's texts are UTF-8; paths are in the ANSI code page, as the C runtime's narrow
-// file functions read them (a UTF-8 manifest makes the two one).
-std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8) {
-    if (text.empty()) return L"";
-    const int n =
-        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8) {
-    if (text.empty()) return "";
-    const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
-                        nullptr, nullptr);
-    return narrow;
 }
 
 std::string WindowText(HWND hwnd) {

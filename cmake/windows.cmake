@@ -27,7 +27,7 @@ file(GLOB CORE_SOURCES CONFIGURE_DEPENDS common/*.cpp dsp/*.cpp chain/*.cpp)
 list(APPEND CORE_SOURCES
     display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
     files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/output_check_win32.cpp
-    files/png_file_win32.cpp files/wav_file_win32.cpp files/whole_file.cpp
+    files/png_file_win32.cpp files/wav_file_win32.cpp files/wav_format.cpp files/whole_file.cpp
     capture/signal_simulator.cpp)
 add_library(quorvelle_core STATIC ${CORE_SOURCES})
 target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
@@ -59,11 +59,13 @@ target_link_libraries(quorvelle-sim PRIVATE quorvelle_tools)
 
 # ---------------------------------------------------------------------------------------------
 # The window: quorvelle.exe, the handler library with its Win32 layer.
-# The handler library: the portable handler, with the Windows twins of the I/Q journal (its lock)
-# and of the recording mixer (Windows' recording devices).
+# The handler library: the portable handler, with the Windows twins of the I/Q journal's lock
+# (LockFileEx, file indices) and of the recording mixer (Windows' recording devices), and the
+# text conversions they and the window share.
 add_library(quorvelle_app STATIC
-    app/app_options.cpp app/controls.cpp app/iq_journal_win32.cpp app/main_handler.cpp
-    app/recording_mixer_win32.cpp app/window_icon.cpp)
+    app/app_options.cpp app/controls.cpp app/iq_journal.cpp app/journal_lock_win32.cpp
+    app/main_handler.cpp app/recording_mixer_win32.cpp app/wide_text_win32.cpp
+    app/window_icon.cpp app/window_start.cpp)
 target_link_libraries(quorvelle_app PUBLIC quorvelle_core quorvelle_capture)
 # A console program (no -mwindows): Ctrl-C in the console it was started from ends it cleanly,
 # and stdout and stderr work as on Linux. Started from Explorer it opens a console beside it.

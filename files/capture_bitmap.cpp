@@ -58,6 +58,15 @@ bool WriteCaptureBitmap(const Surface& capture, const std::string& path, std::st
     return WriteWholeFile(path, CaptureBitmapBytes(capture), error);
 }
 
+bool WritePng(const Surface& s, const std::string& path, std::string& error) {
+    std::string bytes;
+    if (!EncodePng(s, bytes, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return WriteWholeFile(path, bytes, error);
+}
+
 std::string PngPathBeside(const std::string& bitmapPath) {
     const size_t n = bitmapPath.size();
     if (n >= 4 && bitmapPath[n - 4] == '.') {

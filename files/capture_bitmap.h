@@ -25,6 +25,9 @@ bool WriteCaptureBitmap(const Surface& capture, const std::string& path, std::st
 
 // The surface as an 8-bit RGB PNG file (how users share charts).
 bool WritePng(const Surface& s, const std::string& path, std::string& error);
+// The bytes of that PNG file in `out`, by the system's PNG encoder; false with the reason in
+// `error` when the encoder fails.
+bool EncodePng(const Surface& s, std::string& out, std::string& error);
 // The PNG's path beside a bitmap: "140209.BMP" gives "140209.png"; other names get ".png" added.
 std::string PngPathBeside(const std::string& bitmapPath);
 

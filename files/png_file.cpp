@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "files/capture_bitmap.h"
-#include "files/whole_file.h"
 
 namespace qv {
 
@@ -15,6 +14,8 @@ namespace {
 void AppendPngBytes(png_structp png, png_bytep data, png_size_t length) {
     static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), length);
 }
+
+}  // namespace
 
 // Encodes the surface into `out`; false when libpng reports an error.
 bool EncodePng(const Surface& s, std::string& out, std::string& error) {
@@ -46,17 +47,6 @@ bool EncodePng(const Surface& s, std::string& out, std::string& error) {
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return true;
-}
-
-}  // namespace
-
-bool WritePng(const Surface& s, const std::string& path, std::string& error) {
-    std::string bytes;
-    if (!EncodePng(s, bytes, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return WriteWholeFile(path, bytes, error);
 }
 
 }  // namespace qv

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "files/capture_bitmap.h"
-#include "files/whole_file.h"
 
 namespace qv {
 
@@ -56,6 +55,8 @@ std::vector<BYTE> BgrRows(const Surface& s, UINT stride) {
     return rows;
 }
 
+}  // namespace
+
 // Encodes the surface into `out`; false when the imaging component fails.
 bool EncodePng(const Surface& s, std::string& out, std::string& error) {
     ComScope com;
@@ -98,17 +99,6 @@ bool EncodePng(const Surface& s, std::string& out, std::string& error) {
     GlobalUnlock(memory);
     error.clear();
     return true;
-}
-
-}  // namespace
-
-bool WritePng(const Surface& s, const std::string& path, std::string& error) {
-    std::string bytes;
-    if (!EncodePng(s, bytes, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return WriteWholeFile(path, bytes, error);
 }
 
 }  // namespace qv

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <vector>
 
+#include "files/wav_format.h"
+
 namespace qv {
 
 struct WavReaderFile {
@@ -181,22 +183,8 @@ std::string PlainHeaderProblem(int fd, long long fileSize) {
             auto get16 = [bigEndian](const unsigned char* p) {
                 return bigEndian ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
             };
-            const int tag = get16(fmt), channels = get16(fmt + 2), bits = get16(fmt + 14);
-            const uint32_t rate = Get32(fmt + 4, bigEndian);
-            constexpr int kPcmTag = 1, kFloatTag = 3;
-            std::string reason;
-            if (channels == 0) {
-                reason = "0 channels";
-            } else if (rate == 0 || rate > INT32_MAX) {
-                reason = "sample rate " + std::to_string(rate);
-            } else if (bits == 0) {
-                reason = "0 bits per sample";
-            } else if (tag == kFloatTag && bits != 32 && bits != 64) {
-                reason = "float samples of " + std::to_string(bits) + " bits";
-            } else if (tag == kPcmTag && bits > 32) {
-                reason = std::to_string(bits) + " bits per sample";
-            }
-            return reason.empty() ? "" : "not a usable WAV header: " + reason;
+            return WavFormatProblem(get16(fmt), get16(fmt + 2), Get32(fmt + 4, bigEndian),
+                                    get16(fmt + 14));
         }
         position += 8 + static_cast<long long>(size) + (size & 1);
     }

@@ -20,6 +20,8 @@
 #include <cstring>
 #include <vector>
 
+#include "files/wav_format.h"
+
 namespace qv {
 
 namespace {
@@ -319,21 +321,7 @@ std::string PlainFormatProblem(int fd, long long fileSize) {
         if (std::memcmp(head, "fmt ", 4) == 0) {
             unsigned char fmt[16];  // tag, channels, rate, bytes/s, block align, bits
             if (size < sizeof(fmt) || !ReadAt(fd, position + 8, fmt, sizeof(fmt))) return "";
-            const uint32_t tag = Get16(fmt), channels = Get16(fmt + 2), bits = Get16(fmt + 14);
-            const uint32_t rate = Get32(fmt + 4);
-            std::string reason;
-            if (channels == 0) {
-                reason = "0 channels";
-            } else if (rate == 0 || rate > INT32_MAX) {
-                reason = "sample rate " + std::to_string(rate);
-            } else if (bits == 0) {
-                reason = "0 bits per sample";
-            } else if (tag == kFloatTag && bits != 32 && bits != 64) {
-                reason = "float samples of " + std::to_string(bits) + " bits";
-            } else if (tag == kPcmTag && bits > 32) {
-                reason = std::to_string(bits) + " bits per sample";
-            }
-            return reason.empty() ? "" : "not a usable WAV header: " + reason;
+            return WavFormatProblem(Get16(fmt), Get16(fmt + 2), Get32(fmt + 4), Get16(fmt + 14));
         }
         position += 8 + static_cast<long long>(size) + (size & 1);
     }

@@ -27,16 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kBatchExe = "quorvelle-batch.exe";
-
-// A Windows program's console output with its line ends (CR LF) as LF.
-std::string Lf(std::string text) {
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
-        text.erase(at, 1);
-    }
-    return text;
-}
-
 class WineCapture : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -19,7 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kBatchExe = "quorvelle-batch.exe";
 const std::string kSimExe = "quorvelle-sim.exe";
 constexpr size_t kWavHeaderBytes = 112;  // the header the program writes before the frames
 

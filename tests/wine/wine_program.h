@@ -45,6 +45,16 @@ inline std::vector<std::string> WineArgv(const std::string& exe,
     return argv;
 }
 
+inline const std::string kBatchExe = "quorvelle-batch.exe";
+
+// A Windows program's console output with its line ends (CR LF) as LF.
+inline std::string Lf(std::string text) {
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+        text.erase(at, 1);
+    }
+    return text;
+}
+
 // The environment of a Windows program under Wine: Wine's messages off, and a UTF-8 locale,
 // through which Wine turns the command line's bytes into the program's Unicode command line
 // (under the C locale every letter beyond ASCII would be lost on the way in).
