@@ -215,10 +215,15 @@ protected:
         const std::string copy = folder_.Path(name);
         std::filesystem::copy_file(WindowsProgram(kWindowExe), copy,
                                    std::filesystem::copy_options::overwrite_existing);
-        const ToolRun reg = RunProgram(
-            {kWine64, "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + name + "\\Explorer",
-             "/v", "Desktop", "/d", "quorvelle-test-" + std::to_string(getpid()), "/f"},
-            {"WINEDEBUG=-all"}, folder_.Path("reg.out"), folder_.Path("reg.err"), 60s);
+        // Wine's registry tool fails now and then while other tests use the registry: tried
+        // again, up to three times.
+        ToolRun reg;
+        for (int attempt = 0; attempt < 3 && reg.Status != 0; ++attempt) {
+            reg = RunProgram(
+                {kWine64, "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + name + "\\Explorer",
+                 "/v", "Desktop", "/d", "quorvelle-test-" + std::to_string(getpid()), "/f"},
+                {"WINEDEBUG=-all"}, folder_.Path("reg.out"), folder_.Path("reg.err"), 60s);
+        }
         EXPECT_EQ(reg.Status, 0) << reg.Err;
         return copy;
     }
