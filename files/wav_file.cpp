@@ -43,14 +43,6 @@ constexpr long long kConvertChunkFrames = 4096;    // [frames] per libsndfile ca
 constexpr int kMaxHeaderChunks = 4096;             // [chunks] walked before giving up on a header
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;  // [bytes] data size of a streamed WAV
 
-// Clips a rounded sample into int16; NaN (possible in a damaged float file) becomes silence.
-int16_t ClipToInt16(double rounded) {
-    if (std::isnan(rounded)) return 0;
-    if (rounded <= -32768.0) return -32768;
-    if (rounded >= 32767.0) return 32767;
-    return static_cast<int16_t>(rounded);
-}
-
 // The bytes one sample of an accepted encoding takes in the file; 0 for anything else.
 int BytesPerSample(int subtype) {
     switch (subtype) {
@@ -149,9 +141,7 @@ void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
     if (claim.SizeBytes <= static_cast<uint64_t>(heldBytes)) return;
     const uint64_t frameBytes =
         static_cast<uint64_t>(file.Info.channels) * BytesPerSample(file.Subtype);
-    reader.Warning = reader.Path + ": truncated: the header promises " +
-                     std::to_string(claim.SizeBytes / frameBytes) + " frames, the file holds " +
-                     std::to_string(reader.Frames);
+    reader.Warning = TruncatedWarning(reader.Path, claim.SizeBytes / frameBytes, reader.Frames);
 }
 
 // What is wrong with a header that libsndfile refuses, in plain words, for the cases where its
@@ -333,11 +323,7 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
     reader.FramesRead += done;
     // A short read is the end of the file; before the frames counted at the open, another
     // program has shortened it.
-    if (done < maxFrames && reader.FramesRead < reader.Frames && reader.LateWarning.empty()) {
-        reader.LateWarning = reader.Path + ": truncated while being read: the file held " +
-                             std::to_string(reader.Frames) + " frames when it was opened, " +
-                             std::to_string(reader.FramesRead) + " could be read";
-    }
+    NoteLateTruncation(reader, done, maxFrames);
     return done;
 }
 

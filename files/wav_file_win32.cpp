@@ -63,14 +63,6 @@ void Put(std::string& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// Clips a rounded sample into int16; NaN (possible in a damaged float file) becomes silence.
-int16_t ClipToInt16(double rounded) {
-    if (std::isnan(rounded)) return 0;
-    if (rounded <= -32768.0) return -32768;
-    if (rounded >= 32767.0) return 32767;
-    return static_cast<int16_t>(rounded);
-}
-
 bool ReadAt(int fd, long long offset, void* buffer, size_t size) {
     if (_lseeki64(fd, offset, SEEK_SET) < 0) return false;
     return _read(fd, buffer, static_cast<unsigned>(size)) == static_cast<int>(size);
@@ -404,9 +396,7 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
         const uint64_t present = layout.Streamed ? held : std::min(held, layout.SizeBytes);
         reader.Frames = static_cast<long long>(present / frameBytes);
         if (!layout.Streamed && layout.SizeBytes > held) {
-            reader.Warning = path + ": truncated: the header promises " +
-                             std::to_string(layout.SizeBytes / frameBytes) +
-                             " frames, the file holds " + std::to_string(reader.Frames);
+            reader.Warning = TruncatedWarning(path, layout.SizeBytes / frameBytes, reader.Frames);
         }
         reader.File = std::move(file);
         return true;
@@ -498,11 +488,7 @@ long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std:
     reader.FramesRead += done;
     // A short read is the end of the file; before the frames counted at the open, another
     // program has shortened it.
-    if (done < maxFrames && reader.FramesRead < reader.Frames && reader.LateWarning.empty()) {
-        reader.LateWarning = reader.Path + ": truncated while being read: the file held " +
-                             std::to_string(reader.Frames) + " frames when it was opened, " +
-                             std::to_string(reader.FramesRead) + " could be read";
-    }
+    NoteLateTruncation(reader, done, maxFrames);
     return done;
 }
 

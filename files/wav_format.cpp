@@ -1,6 +1,7 @@
-// The checks of a WAV header's format fields, the same on both systems.
+// What both systems' WAV readers share: format checks, clipping, truncation warnings.
 #include "files/wav_format.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace qv {
@@ -20,6 +21,27 @@ std::string WavFormatProblem(uint32_t tag, uint32_t channels, uint32_t rate, uin
         reason = std::to_string(bits) + " bits per sample";
     }
     return reason.empty() ? "" : "not a usable WAV header: " + reason;
+}
+
+int16_t ClipToInt16(double rounded) {
+    if (std::isnan(rounded)) return 0;
+    if (rounded <= -32768.0) return -32768;
+    if (rounded >= 32767.0) return 32767;
+    return static_cast<int16_t>(rounded);
+}
+
+std::string TruncatedWarning(const std::string& path, uint64_t promisedFrames,
+                             long long heldFrames) {
+    return path + ": truncated: the header promises " + std::to_string(promisedFrames) +
+           " frames, the file holds " + std::to_string(heldFrames);
+}
+
+void NoteLateTruncation(WavReader& reader, long long delivered, long long asked) {
+    if (delivered < asked && reader.FramesRead < reader.Frames && reader.LateWarning.empty()) {
+        reader.LateWarning = reader.Path + ": truncated while being read: the file held " +
+                             std::to_string(reader.Frames) + " frames when it was opened, " +
+                             std::to_string(reader.FramesRead) + " could be read";
+    }
 }
 
 }  // namespace qv

@@ -1,14 +1,28 @@
-// The checks of a WAV header's format fields that both systems' WAV readers make in the same
-// words, whichever library reads the rest.
+// What both systems' WAV readers do in the same way and the same words, whichever library
+// reads the rest: the checks of a header's format fields, the conversion to 16 bits' range and
+// the truncation warnings.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "files/wav_file.h"
 
 namespace qv {
 
 // What makes the fields of a "fmt " chunk unusable ("not a usable WAV header: 0 channels"), or
 // "" when nothing does. `tag`: 1 integer PCM, 3 float; the others are not judged here.
 std::string WavFormatProblem(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits);
+
+// Clips a rounded sample into int16; NaN (possible in a damaged float file) becomes silence.
+int16_t ClipToInt16(double rounded);
+
+// The warning for a file whose data chunk promises more frames than it holds.
+std::string TruncatedWarning(const std::string& path, uint64_t promisedFrames,
+                             long long heldFrames);
+
+// After a read that delivered `delivered` of the `asked` frames: a short read before the frames
+// counted at the open means another program has shortened the file, said once in LateWarning.
+void NoteLateTruncation(WavReader& reader, long long delivered, long long asked);
 
 }  // namespace qv
