@@ -1,0 +1,390 @@
+// quorvelle-report's input: reading the CSV files, choosing runs, building the phase series.
+#include "tools/report_data.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+namespace qv {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kFramesPerSecond = 8000;  // the card's nominal rate [frames per s]
+constexpr double kSecondsPerDayD = 86400;
+
+// Days from 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2 ? 1 : 0;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp + (mp < 10 ? 3 : -9);
+    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+// Whole digits at text[at .. at+count) into `value`.
+bool Digits(const std::string& text, size_t at, size_t count, int64_t& value) {
+    if (at + count > text.size()) return false;
+    value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+// "hh:mm:ss" or "hh:mm:ss.fff" starting at `at` and ending the text (or before a final 'Z' when
+// `zulu`).
+bool ClockTime(const std::string& text, size_t at, bool zulu, double& seconds) {
+    int64_t h = 0, m = 0, s = 0;
+    if (!Digits(text, at, 2, h) || text.size() < at + 8 || text[at + 2] != ':' ||
+        !Digits(text, at + 3, 2, m) || text[at + 5] != ':' || !Digits(text, at + 6, 2, s) ||
+        h > 23 || m > 59 || s > 60) {
+        return false;
+    }
+    size_t end = text.size();
+    if (zulu) {
+        if (end == 0 || text[end - 1] != 'Z') return false;
+        --end;
+    }
+    double fraction = 0;
+    size_t pos = at + 8;
+    if (pos < end) {
+        if (text[pos] != '.' || pos + 1 == end) return false;
+        double scale = 0.1;
+        for (++pos; pos < end; ++pos) {
+            if (text[pos] < '0' || text[pos] > '9') return false;
+            fraction += (text[pos] - '0') * scale;
+            scale /= 10;
+        }
+    }
+    seconds = static_cast<double>(h * 3600 + m * 60 + s) + fraction;
+    return true;
+}
+
+bool ParseCell(const char* begin, const char* end, double& value) {
+    if (begin == end) {
+        value = kNaN;
+        return true;
+    }
+    if (*begin == '+') ++begin;
+    const auto [stop, status] = std::from_chars(begin, end, value);
+    if (status == std::errc::result_out_of_range && stop == end) return true;  // huge or tiny
+    return status == std::errc() && stop == end;
+}
+
+std::vector<std::string_view> SplitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = line.find(',', start);
+        if (comma == std::string_view::npos) {
+            fields.push_back(line.substr(start));
+            return fields;
+        }
+        fields.push_back(line.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+
+std::string Plural(int64_t n, const std::string& one, const std::string& many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+double WrapDegrees(double d) {
+    while (d > 180) d -= 360;
+    while (d <= -180) d += 360;
+    return d;
+}
+
+}  // namespace
+
+const std::vector<double>& CsvRun::Column(const std::string& name) const {
+    const auto at = std::find(Wanted.begin(), Wanted.end(), name);
+    return Values[static_cast<size_t>(at - Wanted.begin())];
+}
+
+bool CsvRun::Has(const std::string& name) const {
+    const auto at = std::find(Wanted.begin(), Wanted.end(), name);
+    return at != Wanted.end() && Present[static_cast<size_t>(at - Wanted.begin())];
+}
+
+bool ParseRowTime(const std::string& text, double& seconds, bool& iso) {
+    if (text.size() >= 11 && text[4] == '-' && text[10] == 'T') {
+        int64_t y = 0, m = 0, d = 0;
+        double ofDay = 0;
+        if (!Digits(text, 0, 4, y) || !Digits(text, 5, 2, m) || text[7] != '-' ||
+            !Digits(text, 8, 2, d) || m < 1 || m > 12 || d < 1 || d > 31 ||
+            !ClockTime(text, 11, true, ofDay)) {
+            return false;
+        }
+        seconds = static_cast<double>(DaysFromCivil(y, m, d)) * kSecondsPerDayD + ofDay;
+        iso = true;
+        return true;
+    }
+    iso = false;
+    return ClockTime(text, 0, false, seconds);
+}
+
+std::string AxisTimeText(double seconds, bool withSeconds) {
+    const int64_t whole = static_cast<int64_t>(std::floor(seconds + 0.5));
+    const int64_t ofDay = ((whole % 86400) + 86400) % 86400;
+    char text[16];
+    const int h = static_cast<int>(ofDay / 3600), m = static_cast<int>(ofDay / 60 % 60),
+              s = static_cast<int>(ofDay % 60);
+    std::string out;
+    for (const int part : {h, m, s}) {
+        if (!out.empty()) out += ':';
+        text[0] = static_cast<char>('0' + part / 10);
+        text[1] = static_cast<char>('0' + part % 10);
+        out.append(text, 2);
+        if (!withSeconds && out.size() == 5) break;
+    }
+    return out;
+}
+
+std::string AxisDateText(double seconds, bool iso) {
+    const int64_t day = static_cast<int64_t>(std::floor((seconds + 0.5) / kSecondsPerDayD));
+    if (!iso) return "day " + std::to_string(day + 1);
+    int64_t y = 0, m = 0, d = 0;
+    CivilFromDays(day, y, m, d);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(y), static_cast<int>(m),
+                  static_cast<int>(d));
+    return text;
+}
+
+bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted,
+                 std::vector<CsvRun>& runs, std::vector<std::string>& notes, std::string& error) {
+    runs.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    if (in.bad()) {
+        error = path + ": cannot read";
+        return false;
+    }
+    const std::string text = whole.str();
+    if (text.empty()) {
+        error = path + ": empty file, no header row";
+        return false;
+    }
+
+    // Lines, each without its LF (and a CR before it). A last line without its LF was cut off.
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    bool cutOff = false;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            cutOff = true;
+            break;
+        }
+        std::string_view line(text.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    if (cutOff && lines.empty()) {
+        error = path + ": no whole header row (the file ends inside its first line)";
+        return false;
+    }
+    if (cutOff) notes.push_back(path + ": the last line is cut off (a run that was killed?): left out");
+
+    const std::vector<std::string_view> header = SplitFields(lines[0]);
+    auto indexOf = [&](const std::string& name) -> int {
+        for (size_t i = 0; i < header.size(); ++i) {
+            if (header[i] == name) return static_cast<int>(i);
+        }
+        return -1;
+    };
+    const int timeIndex = indexOf("time"), tsIndex = indexOf("t_s");
+    if (timeIndex < 0 || tsIndex < 0) {
+        error = path + ": not a quorvelle CSV file: no column " +
+                (timeIndex < 0 && tsIndex < 0 ? std::string("time or t_s")
+                 : timeIndex < 0             ? std::string("time")
+                                             : std::string("t_s")) +
+                " in its header row";
+        return false;
+    }
+    std::vector<int> indices;
+    for (const std::string& name : wanted) indices.push_back(indexOf(name));
+
+    int64_t badLength = 0, badLengthLine = 0, badCells = 0, badCellLine = 0;
+    std::string badCellColumn;
+    double lastTs = kNaN, lastTime = kNaN, dayShift = 0;
+    bool runIso = false;
+    for (size_t li = 1; li < lines.size(); ++li) {
+        const int64_t lineNumber = static_cast<int64_t>(li) + 1;
+        const std::vector<std::string_view> fields = SplitFields(lines[li]);
+        if (fields.size() != header.size()) {
+            if (lines[li].empty()) continue;
+            if (badLength++ == 0) badLengthLine = lineNumber;
+            continue;
+        }
+        auto badCell = [&](int column) {
+            if (badCells++ == 0) {
+                badCellLine = lineNumber;
+                badCellColumn = std::string(header[static_cast<size_t>(column)]);
+            }
+        };
+        double ts = kNaN, time = kNaN;
+        bool iso = false;
+        const std::string_view tsText = fields[static_cast<size_t>(tsIndex)];
+        const std::string timeText(fields[static_cast<size_t>(timeIndex)]);
+        if (!ParseCell(tsText.data(), tsText.data() + tsText.size(), ts) || !std::isfinite(ts)) {
+            badCell(tsIndex);
+            continue;  // a row without its place in the run cannot be drawn
+        }
+        if (!ParseRowTime(timeText, time, iso)) {
+            badCell(timeIndex);
+            continue;
+        }
+        // A new run: t_s starts again, or the kind of time changes.
+        if (runs.empty() || ts < lastTs || iso != runIso) {
+            runs.emplace_back();
+            CsvRun& run = runs.back();
+            run.Wanted = wanted;
+            for (const int index : indices) run.Present.push_back(index >= 0);
+            run.Values.resize(wanted.size());
+            run.IsoTime = iso;
+            run.FirstLine = lineNumber;
+            runIso = iso;
+            dayShift = 0;
+            lastTime = kNaN;
+        }
+        // Stream time of day wraps at midnight: count on.
+        if (!iso && !std::isnan(lastTime) && time + dayShift < lastTime - kSecondsPerDayD / 2) {
+            dayShift += kSecondsPerDayD;
+        }
+        time += dayShift;
+        lastTs = ts;
+        lastTime = time;
+        CsvRun& run = runs.back();
+        run.Time.push_back(time);
+        run.TimeText.push_back(timeText);
+        for (size_t w = 0; w < wanted.size(); ++w) {
+            double value = kNaN;
+            if (indices[w] >= 0) {
+                const std::string_view cell = fields[static_cast<size_t>(indices[w])];
+                if (wanted[w] == "t_s") {
+                    value = ts;
+                } else if (!ParseCell(cell.data(), cell.data() + cell.size(), value)) {
+                    badCell(indices[w]);
+                    value = kNaN;
+                }
+            }
+            run.Values[w].push_back(value);
+        }
+    }
+    if (badLength > 0) {
+        notes.push_back(path + ": " + Plural(badLength, "row", "rows") +
+                        " with the wrong number of fields left out (the first at line " +
+                        std::to_string(badLengthLine) + ")");
+    }
+    if (badCells > 0) {
+        notes.push_back(path + ": " + Plural(badCells, "cell", "cells") +
+                        " that are not numbers or times left out (the first at line " +
+                        std::to_string(badCellLine) + ", column " + badCellColumn + ")");
+    }
+    if (runs.empty()) {
+        error = path + ": no rows to report";
+        return false;
+    }
+    return true;
+}
+
+std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
+    std::vector<double> x;
+    long double first = 0, previous = 0;
+    int64_t previousSecond = 0;
+    long double framesPerSecond = kFramesPerSecond;  // from the last pair of consecutive edges
+    bool started = false;
+    for (const double edge : edgeFrames) {
+        if (std::isnan(edge)) continue;
+        const long double e = edge;
+        if (!started) {
+            first = previous = e;
+            started = true;
+            x.push_back(0);
+            continue;
+        }
+        const long double steps = (e - previous) / framesPerSecond;
+        const int64_t gap = static_cast<int64_t>(std::llround(steps));
+        if (gap < 1) continue;  // an edge in a second already counted
+        const int64_t second = previousSecond + gap;
+        if (gap == 1) framesPerSecond = e - previous;
+        x.resize(static_cast<size_t>(second), kNaN);
+        x.push_back(static_cast<double>((e - first - kFramesPerSecond * second) /
+                                        kFramesPerSecond));
+        previous = e;
+        previousSecond = second;
+    }
+    return x;
+}
+
+std::vector<double> UnwrapDegrees(const std::vector<double>& phaseDeg) {
+    std::vector<double> out(phaseDeg.size(), kNaN);
+    double last = kNaN, unwrapped = 0;
+    for (size_t i = 0; i < phaseDeg.size(); ++i) {
+        const double p = phaseDeg[i];
+        if (std::isnan(p)) continue;
+        unwrapped = std::isnan(last) ? p : unwrapped + WrapDegrees(p - last);
+        last = p;
+        out[i] = unwrapped;
+    }
+    return out;
+}
+
+std::vector<double> SignalPhase(const std::vector<double>& time,
+                                const std::vector<double>& phaseDeg, double period, double rfHz) {
+    std::vector<double> x;
+    if (period <= 0 || time.empty()) return x;
+    const std::vector<double> unwrapped = UnwrapDegrees(phaseDeg);
+    const double t0 = time[0];
+    for (size_t i = 0; i < time.size(); ++i) {
+        if (std::isnan(unwrapped[i])) continue;
+        const double slot = std::floor((time[i] - t0) / period + 0.5);
+        if (slot < static_cast<double>(x.size())) continue;  // a row in a slot already taken
+        x.resize(static_cast<size_t>(slot), kNaN);
+        x.push_back(unwrapped[i] / 360.0 / rfHz);
+    }
+    return x;
+}
+
+int IntegrationPeriod(const std::vector<double>& ts) {
+    std::vector<double> steps;
+    for (size_t i = 1; i < ts.size(); ++i) {
+        if (!std::isnan(ts[i]) && !std::isnan(ts[i - 1])) steps.push_back(ts[i] - ts[i - 1]);
+    }
+    if (steps.empty()) return 0;
+    std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2),
+                     steps.end());
+    const double median = steps[steps.size() / 2];
+    return median < 0.5 ? 1 : static_cast<int>(std::floor(median + 0.5));
+}
+
+}  // namespace qv

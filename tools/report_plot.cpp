@@ -1,0 +1,408 @@
+// quorvelle-report's picture: title, time panels with min/max decimation, the Allan deviation's
+// log-log panel and its table.
+#include "tools/report_plot.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "display/text.h"
+#include "tools/report_data.h"
+
+namespace qv {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Geometry and colours
+
+constexpr int kWidth = 1200, kHeight = 800;         // [pixels]
+constexpr int kDotsPerInch = 96;                    // the labels' size as on the chart
+constexpr int kLabelPoints = 8, kTitlePoints = 11;  // the chart's label font; the title's
+constexpr int kTimeLeft = 80, kTimeRight = 790;     // time panels' plot area, x [pixels]
+constexpr int kPanelTop = 66, kPanelStep = 182;     // first panel's title row; panel to panel
+constexpr int kPlotOffset = 16, kPlotHeight = 132;  // plot area below the panel's title row
+constexpr int kAllanLeft = 892, kAllanRight = 1180, kAllanTop = 82, kAllanBottom = 382;
+constexpr int kTableTop = 428, kLineStep = 12;
+
+const Colour kFrameText = MakeColour(128, 0, 0);  // the chart's frame texts
+const Colour kAxis = MakeColour(64, 64, 64);
+const Colour kGrid = MakeColour(192, 192, 192);
+const Colour kMissingText = MakeColour(128, 128, 128);
+
+constexpr double kLn2 = 0.693147180559945309417;
+constexpr double kLn10 = 2.302585092994045684018;
+
+int LabelHeight() { return MakeLabelFont(kLabelPoints, kDotsPerInch).PixelHeight; }
+
+void Text(Surface& s, int x, int y, const std::string& text, Colour colour, int points) {
+    SelectFont(s, MakeLabelFont(points, kDotsPerInch));
+    s.TextColour = colour;
+    DrawText(s, x, y, text);
+}
+
+int Width(const std::string& text, int points) {
+    return TextWidth(MakeLabelFont(points, kDotsPerInch).PixelHeight, text);
+}
+
+// A line that includes its end point.
+void Line(Surface& s, int x0, int y0, int x1, int y1, Colour colour,
+          PenStyle style = PenStyle::Solid) {
+    SelectPen(s, Pen{colour, style});
+    MoveTo(s, x0, y0);
+    LineTo(s, x1, y1);
+    if (style == PenStyle::Solid) SetPixel(s, x1, y1, colour);
+}
+
+void Frame(Surface& s, int left, int top, int right, int bottom) {
+    Line(s, left, top, right, top, kAxis);
+    Line(s, right, top, right, bottom, kAxis);
+    Line(s, right, bottom, left, bottom, kAxis);
+    Line(s, left, bottom, left, top, kAxis);
+}
+
+int Round(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+
+// 10^k by exact powers of ten (divisions correctly rounded for negative k).
+double PowerOfTen(int k) {
+    double p = 1;
+    for (int i = 0; i < (k < 0 ? -k : k); ++i) p *= 10;
+    return k < 0 ? 1 / p : p;
+}
+
+// The decade k with 10^k <= v < 10^(k+1).
+int DecadeOf(double v) {
+    int k = static_cast<int>(std::floor(Log10(v)));
+    if (PowerOfTen(k) > v) --k;
+    if (PowerOfTen(k + 1) <= v) ++k;
+    return k;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Linear axes
+
+struct Scale {
+    double Low = 0, High = 1;  // the values at the ends of the axis
+    double Step = 1;           // between ticks
+    int Decimals = 0;          // of the tick labels
+};
+
+Scale NiceScale(double low, double high, int ticks) {
+    Scale sc;
+    if (!(high > low)) {
+        const double pad = low == 0 ? 1 : std::fabs(low) * 0.1;
+        low -= pad;
+        high += pad;
+    }
+    const double pad = (high - low) * 0.05;
+    low -= pad;
+    high += pad;
+    const double raw = (high - low) / ticks;
+    const int k = DecadeOf(raw);
+    const double decade = PowerOfTen(k);
+    double step = decade;
+    for (const double f : {1.0, 2.0, 5.0, 10.0}) {
+        step = f * decade;
+        if (step >= raw) break;
+    }
+    sc.Step = step;
+    sc.Low = std::floor(low / step) * step;
+    sc.High = std::ceil(high / step) * step;
+    sc.Decimals = step >= 1 ? 0 : -DecadeOf(step * 1.0000001);
+    if (step / PowerOfTen(-sc.Decimals) < 0.99) ++sc.Decimals;
+    return sc;
+}
+
+int ValueY(const Scale& sc, double v, int top, int bottom) {
+    return bottom - Round((v - sc.Low) / (sc.High - sc.Low) * (bottom - top));
+}
+
+// Time ticks: whole minutes or hours of the day, about eight across the panel.
+double TimeStep(double span) {
+    const double steps[] = {1,    2,    5,    10,   20,    30,    60,    120,   300,
+                            600,  900,  1800, 3600, 7200,  10800, 21600, 43200, 86400};
+    for (const double step : steps) {
+        if (span / step <= 8) return step;
+    }
+    return 172800;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time panels
+
+void DrawSeries(Surface& s, const TimeSeries& series, const Scale& sc, double start, double end,
+                int top, int bottom) {
+    const int columns = kTimeRight - kTimeLeft - 1;
+    struct Column {
+        bool Used = false;
+        double Min = 0, Max = 0, First = 0, Last = 0;
+    };
+    std::vector<Column> cols(static_cast<size_t>(columns));
+    const std::vector<double>& t = *series.Time;
+    const std::vector<double>& v = *series.Values;
+    for (size_t i = 0; i < t.size() && i < v.size(); ++i) {
+        if (!std::isfinite(v[i])) continue;
+        const int c = Round((t[i] - start) / (end - start) * (columns - 1));
+        if (c < 0 || c >= columns) continue;
+        Column& col = cols[static_cast<size_t>(c)];
+        if (!col.Used) {
+            col = {true, v[i], v[i], v[i], v[i]};
+        } else {
+            col.Min = std::min(col.Min, v[i]);
+            col.Max = std::max(col.Max, v[i]);
+            col.Last = v[i];
+        }
+    }
+    auto y = [&](double value) {
+        return std::clamp(ValueY(sc, value, top, bottom), top + 1, bottom - 1);
+    };
+    for (int c = 0; c < columns; ++c) {
+        const Column& col = cols[static_cast<size_t>(c)];
+        if (!col.Used) continue;
+        const int x = kTimeLeft + 1 + c;
+        if (c > 0 && cols[static_cast<size_t>(c - 1)].Used) {
+            Line(s, x - 1, y(cols[static_cast<size_t>(c - 1)].Last), x, y(col.First),
+                 series.Colour);
+        }
+        Line(s, x, y(col.Max), x, y(col.Min), series.Colour);
+    }
+}
+
+void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, int titleTop) {
+    const int top = titleTop + kPlotOffset, bottom = top + kPlotHeight;
+    Text(s, kTimeLeft, titleTop, panel.Title + (panel.Unit.empty() ? "" : " [" + panel.Unit + "]"),
+         kFrameText, kLabelPoints);
+
+    // The value range over every series.
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (const TimeSeries& series : panel.Series) {
+        for (const double v : *series.Values) {
+            if (!std::isfinite(v)) continue;
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    const bool any = low <= high;
+
+    // Time ticks and their grid lines.
+    const double span = p.End - p.Start;
+    const double step = TimeStep(span);
+    const int columns = kTimeRight - kTimeLeft - 1;
+    for (double t = std::ceil(p.Start / step) * step; t <= p.End; t += step) {
+        const int x = kTimeLeft + 1 + Round((t - p.Start) / span * (columns - 1));
+        Line(s, x, top + 1, x, bottom - 1, kGrid, PenStyle::Dot);
+        Line(s, x, bottom, x, bottom + 3, kAxis);
+        const std::string label = AxisTimeText(t, step < 60);
+        Text(s, x - Width(label, kLabelPoints) / 2, bottom + 4, label, kAxis, kLabelPoints);
+        const double ofDay = t - std::floor(t / 86400) * 86400;
+        if (ofDay == 0 && t > p.Start) {
+            const std::string date = AxisDateText(t, p.IsoTime);
+            Text(s, x + 4, top + 2, date, kAxis, kLabelPoints);
+        }
+    }
+
+    if (any) {
+        const Scale sc = NiceScale(low, high, 4);
+        for (double v = sc.Low; v <= sc.High + sc.Step / 2; v += sc.Step) {
+            const int y = ValueY(sc, v, top, bottom);
+            if (y > top && y < bottom) Line(s, kTimeLeft + 1, y, kTimeRight - 1, y, kGrid, PenStyle::Dot);
+            Line(s, kTimeLeft - 3, y, kTimeLeft, y, kAxis);
+            const std::string label = Fixed(std::fabs(v) < sc.Step / 2 ? 0.0 : v, sc.Decimals);
+            Text(s, kTimeLeft - 5 - Width(label, kLabelPoints), y - LabelHeight() / 2, label,
+                 kAxis, kLabelPoints);
+        }
+        for (const TimeSeries& series : panel.Series) {
+            DrawSeries(s, series, sc, p.Start, p.End, top, bottom);
+        }
+    } else {
+        const std::string& why = panel.Missing.empty() ? std::string("no values") : panel.Missing;
+        Text(s, (kTimeLeft + kTimeRight - Width(why, kLabelPoints)) / 2,
+             (top + bottom - LabelHeight()) / 2, why, kMissingText, kLabelPoints);
+    }
+    Frame(s, kTimeLeft, top, kTimeRight, bottom);
+
+    // Legend, top right inside the plot area, when a series has a label.
+    int legendY = top + 4;
+    for (const TimeSeries& series : panel.Series) {
+        if (series.Label.empty()) continue;
+        const int w = Width(series.Label, kLabelPoints);
+        const int x = kTimeRight - 8 - w;
+        FillRect(s, x - 26, legendY - 1, w + 30, LabelHeight() + 2, kWhite);
+        Line(s, x - 22, legendY + LabelHeight() / 2, x - 6, legendY + LabelHeight() / 2,
+             series.Colour);
+        Line(s, x - 22, legendY + LabelHeight() / 2 + 1, x - 6, legendY + LabelHeight() / 2 + 1,
+             series.Colour);
+        Text(s, x, legendY, series.Label, series.Colour, kLabelPoints);
+        legendY += LabelHeight() + 3;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The Allan deviation panel and its table
+
+std::string DecadeLabel(int k) { return k == 0 ? "1" : k == 1 ? "10" : "1e" + std::to_string(k); }
+
+void DrawAllan(Surface& s, const ReportPicture& p) {
+    const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
+    Text(s, left, top - kPlotOffset, "(c) Allan deviation, overlapping, with 68 % intervals", kFrameText,
+         kLabelPoints);
+    double tauLow = std::numeric_limits<double>::infinity(), tauHigh = 0;
+    double devLow = std::numeric_limits<double>::infinity(), devHigh = 0;
+    for (const AllanCurve& curve : p.Allan) {
+        for (const AllanPoint& point : curve.Points) {
+            if (!(point.Deviation > 0)) continue;
+            tauLow = std::min(tauLow, point.Tau);
+            tauHigh = std::max(tauHigh, point.Tau);
+            devLow = std::min(devLow, point.Low > 0 ? point.Low : point.Deviation);
+            devHigh = std::max(devHigh, std::isfinite(point.High) ? point.High : point.Deviation);
+        }
+    }
+    if (!(tauHigh > 0)) {
+        Frame(s, left, top, right, bottom);
+        const std::string why = p.AllanMissing.empty() ? "no Allan deviation" : p.AllanMissing;
+        Text(s, (left + right - Width(why, kLabelPoints)) / 2, (top + bottom) / 2, why,
+             kMissingText, kLabelPoints);
+        return;
+    }
+    const int x0 = DecadeOf(tauLow), x1 = std::max(DecadeOf(tauHigh) + 1, x0 + 1);
+    const int y0 = DecadeOf(devLow), y1 = std::max(DecadeOf(devHigh) + 1, y0 + 1);
+    auto px = [&](double tau) {
+        return left + Round((Log10(tau) - x0) / (x1 - x0) * (right - left));
+    };
+    auto py = [&](double dev) {
+        return bottom - Round((Log10(dev) - y0) / (y1 - y0) * (bottom - top));
+    };
+    // Decade grid with minor ticks at 2..9.
+    for (int k = x0; k <= x1; ++k) {
+        const int x = px(PowerOfTen(k));
+        if (x > left && x < right) Line(s, x, top + 1, x, bottom - 1, kGrid, PenStyle::Dot);
+        Line(s, x, bottom, x, bottom + 4, kAxis);
+        const std::string label = DecadeLabel(k);
+        Text(s, x - Width(label, kLabelPoints) / 2, bottom + 5, label, kAxis, kLabelPoints);
+        for (int m = 2; m <= 9 && k < x1; ++m) {
+            const int xm = px(m * PowerOfTen(k));
+            Line(s, xm, bottom, xm, bottom + 2, kAxis);
+        }
+    }
+    for (int k = y0; k <= y1; ++k) {
+        const int y = py(PowerOfTen(k));
+        if (y > top && y < bottom) Line(s, left + 1, y, right - 1, y, kGrid, PenStyle::Dot);
+        Line(s, left - 4, y, left, y, kAxis);
+        const std::string label = DecadeLabel(k);
+        Text(s, left - 6 - Width(label, kLabelPoints), y - LabelHeight() / 2, label, kAxis,
+             kLabelPoints);
+        for (int m = 2; m <= 9 && k < y1; ++m) {
+            const int ym = py(m * PowerOfTen(k));
+            Line(s, left - 2, ym, left, ym, kAxis);
+        }
+    }
+    const std::string xLabel = "averaging time tau [s]";
+    Text(s, (left + right - Width(xLabel, kLabelPoints)) / 2, bottom + 5 + LabelHeight(), xLabel,
+         kAxis, kLabelPoints);
+
+    // Curves: points joined by lines, each with its confidence bar.
+    int legendY = top + 4;
+    for (const AllanCurve& curve : p.Allan) {
+        int lastX = 0, lastY = 0;
+        bool joined = false;
+        for (const AllanPoint& point : curve.Points) {
+            if (!(point.Deviation > 0)) continue;
+            const int x = px(point.Tau), y = py(point.Deviation);
+            const int barTop = std::isfinite(point.High) ? py(point.High) : top + 1;
+            const int barBottom = point.Low > 0 ? std::min(py(point.Low), bottom - 1) : bottom - 1;
+            Line(s, x, std::max(barTop, top + 1), x, barBottom, curve.Colour);
+            Line(s, x - 3, barBottom, x + 3, barBottom, curve.Colour);
+            if (std::isfinite(point.High)) Line(s, x - 3, barTop, x + 3, barTop, curve.Colour);
+            FillRect(s, x - 2, y - 2, 5, 5, curve.Colour);
+            if (joined) Line(s, lastX, lastY, x, y, curve.Colour);
+            lastX = x;
+            lastY = y;
+            joined = true;
+        }
+        const int w = Width(curve.Label, kLabelPoints);
+        FillRect(s, right - 30 - w, legendY - 1, w + 26, LabelHeight() + 2, kWhite);
+        FillRect(s, right - 24 - w, legendY + LabelHeight() / 2 - 2, 5, 5, curve.Colour);
+        Text(s, right - 6 - w - 8, legendY, curve.Label, curve.Colour, kLabelPoints);
+        legendY += LabelHeight() + 3;
+    }
+    Frame(s, left, top, right, bottom);
+
+    // The table: tau, deviation, terms, interval.
+    int y = kTableTop;
+    const int columns[] = {kAllanLeft - 40, kAllanLeft + 14, kAllanLeft + 84, kAllanLeft + 144,
+                           kAllanLeft + 214};
+    for (const AllanCurve& curve : p.Allan) {
+        Text(s, columns[0], y, curve.Label, curve.Colour, kLabelPoints);
+        y += kLineStep;
+        const char* heads[] = {"tau [s]", "ADEV", "terms", "low", "high"};
+        for (int c = 0; c < 5; ++c) Text(s, columns[c], y, heads[c], kAxis, kLabelPoints);
+        y += kLineStep;
+        for (const AllanPoint& point : curve.Points) {
+            if (y > kHeight - kLineStep) break;
+            const std::string cells[] = {Fixed(point.Tau, 0), Scientific(point.Deviation, 3),
+                                         std::to_string(point.Terms), Scientific(point.Low, 3),
+                                         Scientific(point.High, 3)};
+            for (int c = 0; c < 5; ++c) Text(s, columns[c], y, cells[c], kAxis, kLabelPoints);
+            y += kLineStep;
+        }
+        y += kLineStep / 2;
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+double Log10(double v) {
+    if (!(v > 0)) return -std::numeric_limits<double>::infinity();
+    int exponent = 0;
+    double m = std::frexp(v, &exponent);  // v = m * 2^exponent, 0.5 <= m < 1 (exact)
+    if (m < 0.70710678118654752440) {
+        m *= 2;
+        --exponent;
+    }
+    // ln(m) = 2 atanh(u), u = (m - 1) / (m + 1), |u| < 0.172: the series' terms fall by 34 each.
+    const double u = (m - 1) / (m + 1), u2 = u * u;
+    double term = u, sum = 0;
+    for (int n = 1; n <= 27; n += 2) {
+        sum += term / n;
+        term *= u2;
+    }
+    return (exponent * kLn2 + 2 * sum) / kLn10;
+}
+
+std::string Scientific(double v, int digits) {
+    if (std::isnan(v)) return "-";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char text[40];
+    const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific,
+                                 digits - 1);
+    return std::string(text, r.ptr);
+}
+
+std::string Fixed(double v, int decimals) {
+    if (std::isnan(v)) return "-";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, decimals);
+    return std::string(text, r.ptr);
+}
+
+Surface DrawReport(const ReportPicture& p) {
+    Surface s(kWidth, kHeight);
+    FillWhite(s, 0, 0, kWidth, kHeight);
+    for (size_t i = 0; i < p.Title.size(); ++i) {
+        const bool first = i == 0;
+        Text(s, 12, first ? 8 : 14 + static_cast<int>(i) * 14, p.Title[i], kFrameText,
+             first ? kTitlePoints : kLabelPoints);
+    }
+    Line(s, 8, kPanelTop - 12, kWidth - 9, kPanelTop - 12, kGrid);
+    for (size_t i = 0; i < p.Panels.size(); ++i) {
+        DrawTimePanel(s, p, p.Panels[i], kPanelTop + static_cast<int>(i) * kPanelStep);
+    }
+    DrawAllan(s, p);
+    return s;
+}
+
+}  // namespace qv

@@ -1,0 +1,55 @@
+// quorvelle-report's picture: panels of values over the run's time and the Allan deviation's
+// log-log plot, drawn with the chart's raster and label font.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "display/raster.h"
+#include "dsp/allan_deviation.h"
+
+namespace qv {
+
+// One line of a time panel: values against times [s, as CsvRun keeps them]; NaN is no value.
+struct TimeSeries {
+    std::string Label;  // for the legend; empty: no legend
+    qv::Colour Colour = kBlack;
+    const std::vector<double>* Time = nullptr;
+    const std::vector<double>* Values = nullptr;
+};
+
+struct TimePanel {
+    std::string Title;  // "(a) card frequency error"
+    std::string Unit;   // of the vertical axis, "ppm"
+    std::vector<TimeSeries> Series;
+    std::string Missing;  // what the panel says instead, when it has nothing to draw
+};
+
+struct AllanCurve {
+    std::string Label;
+    qv::Colour Colour = kBlack;
+    std::vector<AllanPoint> Points;
+};
+
+struct ReportPicture {
+    std::vector<std::string> Title;  // the first line large, the others small
+    double Start = 0, End = 0;       // the time axis [s, as CsvRun keeps them]
+    bool IsoTime = false;            // dates for midnight ticks: ISO or "day N"
+    std::vector<TimePanel> Panels;   // drawn one below the other, on the left
+    std::vector<AllanCurve> Allan;   // drawn on the right, with their table below
+    std::string AllanMissing;        // said in the Allan panel when it has no curve
+};
+
+// The whole picture, 1200 x 800 pixels on white.
+Surface DrawReport(const ReportPicture& picture);
+
+// Decimal logarithm from +, -, *, / alone, so that pixel positions are the same bits on every
+// system (accurate to a few units in the last place of a double).
+double Log10(double v);
+
+// A number for a table or an axis label: `digits` significant digits in scientific notation
+// ("3.46e-06"), or `decimals` after the point in fixed notation; "-" for NaN, "inf" for +inf.
+std::string Scientific(double v, int digits);
+std::string Fixed(double v, int decimals);
+
+}  // namespace qv
