@@ -24,6 +24,7 @@
 
 #include "tests/test_files.h"
 #include "tools/batch.h"
+#include "tools/report.h"
 #include "tools/sim_tool.h"
 
 #ifndef _WIN32
@@ -79,6 +80,10 @@ inline ToolRun RunBatchTool(std::vector<std::string> args) {
 
 inline ToolRun RunSimulatorTool(std::vector<std::string> args) {
     return RunInProcess(RunSimTool, "quorvelle-sim", std::move(args));
+}
+
+inline ToolRun RunReportTool(std::vector<std::string> args) {
+    return RunInProcess(RunReport, "quorvelle-report", std::move(args));
 }
 
 // A usage error as every program prints it: one line "PROGRAM: WHAT (see --help)", and no

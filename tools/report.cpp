@@ -358,7 +358,9 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
         a.Series.push_back(
             {"fine card_ppm_fine", kFineColour, &sec.Time, &sec.Column("card_ppm_fine")});
     }
+    a.Robust = true;
     TimePanel b{"(b) fine PPS edge residuals", "us", {}, noFine};
+    b.Robust = true;
     if (fine) b.Series.push_back({"", kFineColour, &sec.Time, &sec.Column("pps_residual_us")});
     TimePanel d{"(d) received phase, unwrapped", "deg", {}, noIq};
     TimePanel e{"(e) received level", "dB", {}, noIq};

@@ -18,6 +18,8 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kFramesPerSecond = 8000;  // the card's nominal rate [frames per s]
 constexpr double kSecondsPerDayD = 86400;
+constexpr long double kOffGrid = 0.25L;            // [s] from a whole number of seconds
+constexpr long double kLargestCardError = 0.02L;  // a card's rate may be this far off nominal
 
 // Days from 1970-01-01 of a civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
@@ -334,11 +336,16 @@ std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
         }
         const long double steps = (e - previous) / framesPerSecond;
         const int64_t gap = static_cast<int64_t>(std::llround(steps));
-        if (gap < 1) continue;  // an edge in a second already counted
+        // An edge in a second already counted, or off the seconds' grid (a second pulse within
+        // the second), is not a second's edge.
+        if (gap < 1 || std::fabs(steps - static_cast<long double>(gap)) > kOffGrid) continue;
         const int64_t second = previousSecond + gap;
-        if (gap == 1) framesPerSecond = e - previous;
+        const long double rate = e - previous;
+        if (gap == 1 && std::fabs(rate / kFramesPerSecond - 1) < kLargestCardError) {
+            framesPerSecond = rate;
+        }
         x.resize(static_cast<size_t>(second), kNaN);
-        x.push_back(static_cast<double>((e - first - kFramesPerSecond * second) /
+        x.push_back(static_cast<double>((e - first - kFramesPerSecond * static_cast<long double>(second)) /
                                         kFramesPerSecond));
         previous = e;
         previousSecond = second;

@@ -131,12 +131,31 @@ double TimeStep(double span) {
 // ---------------------------------------------------------------------------------------------
 // Time panels
 
+// The largest time step between neighbouring values that is still drawn as a line: three times
+// the series' median step, so that a missing stretch shows as a gap.
+double JoinLimit(const std::vector<double>& t, const std::vector<double>& v) {
+    std::vector<double> steps;
+    double last = std::numeric_limits<double>::quiet_NaN();
+    for (size_t i = 0; i < t.size() && i < v.size(); ++i) {
+        if (!std::isfinite(v[i])) continue;
+        if (!std::isnan(last)) steps.push_back(t[i] - last);
+        last = t[i];
+    }
+    if (steps.empty()) return 0;
+    std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2),
+                     steps.end());
+    return 3 * steps[steps.size() / 2];
+}
+
+// Each pixel column gets a line from the least to the greatest value that falls into it, so
+// that a spike of one row among thousands still shows; neighbouring values are joined.
 void DrawSeries(Surface& s, const TimeSeries& series, const Scale& sc, double start, double end,
                 int top, int bottom) {
     const int columns = kTimeRight - kTimeLeft - 1;
     struct Column {
         bool Used = false;
         double Min = 0, Max = 0, First = 0, Last = 0;
+        double FirstTime = 0, LastTime = 0;
     };
     std::vector<Column> cols(static_cast<size_t>(columns));
     const std::vector<double>& t = *series.Time;
@@ -147,26 +166,50 @@ void DrawSeries(Surface& s, const TimeSeries& series, const Scale& sc, double st
         if (c < 0 || c >= columns) continue;
         Column& col = cols[static_cast<size_t>(c)];
         if (!col.Used) {
-            col = {true, v[i], v[i], v[i], v[i]};
+            col = {true, v[i], v[i], v[i], v[i], t[i], t[i]};
         } else {
             col.Min = std::min(col.Min, v[i]);
             col.Max = std::max(col.Max, v[i]);
             col.Last = v[i];
+            col.LastTime = t[i];
         }
     }
     auto y = [&](double value) {
         return std::clamp(ValueY(sc, value, top, bottom), top + 1, bottom - 1);
     };
+    const double joinLimit = JoinLimit(t, v);
+    int lastColumn = -1;
     for (int c = 0; c < columns; ++c) {
         const Column& col = cols[static_cast<size_t>(c)];
         if (!col.Used) continue;
         const int x = kTimeLeft + 1 + c;
-        if (c > 0 && cols[static_cast<size_t>(c - 1)].Used) {
-            Line(s, x - 1, y(cols[static_cast<size_t>(c - 1)].Last), x, y(col.First),
-                 series.Colour);
+        if (lastColumn >= 0) {
+            const Column& before = cols[static_cast<size_t>(lastColumn)];
+            if (col.FirstTime - before.LastTime <= joinLimit) {
+                Line(s, kTimeLeft + 1 + lastColumn, y(before.Last), x, y(col.First),
+                     series.Colour);
+            }
         }
         Line(s, x, y(col.Max), x, y(col.Min), series.Colour);
+        lastColumn = c;
     }
+}
+
+// The 1st and 99th percentiles of the finite values, widened by half their distance on each
+// side and kept within the extremes.
+void RobustRange(const TimePanel& panel, double& low, double& high) {
+    std::vector<double> all;
+    for (const TimeSeries& series : panel.Series) {
+        for (const double v : *series.Values) {
+            if (std::isfinite(v)) all.push_back(v);
+        }
+    }
+    if (all.size() < 100) return;
+    std::sort(all.begin(), all.end());
+    const double p1 = all[all.size() / 100], p99 = all[all.size() - 1 - all.size() / 100];
+    const double widen = (p99 - p1) / 2;
+    low = std::max(low, p1 - widen);
+    high = std::min(high, p99 + widen);
 }
 
 void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, int titleTop) {
@@ -184,6 +227,7 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
         }
     }
     const bool any = low <= high;
+    if (any && panel.Robust) RobustRange(panel, low, high);
 
     // Time ticks and their grid lines.
     const double span = p.End - p.Start;
@@ -196,7 +240,7 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
         const std::string label = AxisTimeText(t, step < 60);
         Text(s, x - Width(label, kLabelPoints) / 2, bottom + 4, label, kAxis, kLabelPoints);
         const double ofDay = t - std::floor(t / 86400) * 86400;
-        if (ofDay == 0 && t > p.Start) {
+        if (ofDay == 0 && t - p.Start > step / 2) {
             const std::string date = AxisDateText(t, p.IsoTime);
             Text(s, x + 4, top + 2, date, kAxis, kLabelPoints);
         }
@@ -245,7 +289,7 @@ std::string DecadeLabel(int k) { return k == 0 ? "1" : k == 1 ? "10" : "1e" + st
 
 void DrawAllan(Surface& s, const ReportPicture& p) {
     const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
-    Text(s, left, top - kPlotOffset, "(c) Allan deviation, overlapping, with 68 % intervals", kFrameText,
+    Text(s, left, top - kPlotOffset, "(c) Allan deviation sigma_y(tau), overlapping, 68 % intervals", kFrameText,
          kLabelPoints);
     double tauLow = std::numeric_limits<double>::infinity(), tauHigh = 0;
     double devLow = std::numeric_limits<double>::infinity(), devHigh = 0;

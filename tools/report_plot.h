@@ -23,6 +23,10 @@ struct TimePanel {
     std::string Unit;   // of the vertical axis, "ppm"
     std::vector<TimeSeries> Series;
     std::string Missing;  // what the panel says instead, when it has nothing to draw
+    // The vertical range from the bulk of the values (1st to 99th percentile, widened by half
+    // its width) rather than from the extremes, which then show at the edge: a settling
+    // transient does not flatten a day of read-outs.
+    bool Robust = false;
 };
 
 struct AllanCurve {

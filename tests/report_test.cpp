@@ -1,0 +1,363 @@
+// quorvelle-report: usage, every kind of bad or partial input, the Allan deviation of fine PPS
+// edges with known jitter, and a simulated run through quorvelle-batch into a picture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/png_pixels.h"
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+#include "tools/report_data.h"
+
+namespace qv {
+
+namespace {
+
+constexpr const char* kClassicHeader =
+    "time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,click_level_pct,"
+    "lock_freq_hz,click_position,status";
+constexpr const char* kFineHeader = ",pps_edge_frame,card_ppm_fine,pps_residual_us";
+constexpr const char* kPeriodHeader = "time,t_s,i,q,phase_deg,level_db,dropped_frames";
+
+std::string Clock(int64_t secondOfDay) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.000", static_cast<int>(secondOfDay / 3600 % 24),
+                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
+    return text;
+}
+
+// A classic row of second k of a run that started at `start` [s of the day].
+std::string ClassicRow(int64_t start, int64_t k, double ppm) {
+    std::ostringstream row;
+    row.precision(17);
+    row << Clock(start + k) << "," << k << "," << ppm << ",1.5,60,12.5,3.2,1700.1,31,locked";
+    return row.str();
+}
+
+// Gaussian numbers from a fixed generator (splitmix64 and Box-Muller).
+class Gaussian {
+public:
+    explicit Gaussian(uint64_t seed) : state_(seed) {}
+    double Next() {
+        const double u1 = (static_cast<double>(Bits() >> 11) + 1) / 9007199254740993.0;
+        const double u2 = static_cast<double>(Bits() >> 11) / 9007199254740992.0;
+        return std::sqrt(-2 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    }
+
+private:
+    uint64_t Bits() {
+        uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+    uint64_t state_;
+};
+
+// A --csv file with the fine columns: a card `ppm` fast, PPS edges with `jitterS` of Gaussian
+// jitter, no edge in the seconds where k % 10 == 7.
+void WriteFineRun(const std::string& path, int seconds, double ppm, double jitterS) {
+    Gaussian g(3);
+    std::ostringstream text;
+    text.precision(17);
+    text << kClassicHeader << kFineHeader << "\n";
+    for (int k = 0; k < seconds; ++k) {
+        const double ideal = 1234.5 + k * 8000 * (1 + ppm * 1e-6);
+        const double edge = ideal + jitterS * 8000 * g.Next();
+        text << ClassicRow(0, k, ppm);
+        if (k % 10 == 7) {
+            text << ",,,\n";
+        } else {
+            text << "," << edge << "," << ppm << "," << (edge - ideal) / 8000 * 1e6 << "\n";
+        }
+    }
+    WriteText(path, text.str());
+}
+
+// The deviation in the Allan table row of `tau` after the line that starts with `title`.
+double TableDeviation(const std::string& out, const std::string& title, int tau,
+                      int64_t* terms = nullptr) {
+    std::istringstream lines(out.substr(out.find(title)));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line) && line.starts_with("  ")) {
+        std::istringstream cells(line);
+        double t = 0, dev = 0;
+        int64_t n = 0;
+        if (cells >> t >> dev >> n && t == tau) {
+            if (terms != nullptr) *terms = n;
+            return dev;
+        }
+    }
+    return NAN;
+}
+
+// Pixels of `colour` in the rectangle x0..x1, y0..y1 (inclusive) of a decoded PNG.
+int CountColour(const PngPixels& png, int x0, int y0, int x1, int y1, uint8_t r, uint8_t g,
+                uint8_t b) {
+    int count = 0;
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const size_t at = (static_cast<size_t>(y) * png.Width + x) * 3;
+            count += png.Rgb[at] == r && png.Rgb[at + 1] == g && png.Rgb[at + 2] == b ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+int Lines(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+TEST(ReportUsage, BadUsageExitsTwoWithOneLineAndOnlyHelpShowsTheUsage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"s.csv"},
+        {"--output", "r.png"},
+        {"--output"},
+        {"--bogus", "--output", "r.png", "s.csv"},
+        {"--output", "r.png", "a.csv", "b.csv", "c.csv"},
+        {"--rf-frequency", "abc", "--output", "r.png", "s.csv", "iq.csv"},
+        {"--rf-frequency", "-5", "--output", "r.png", "s.csv", "iq.csv"},
+        {"--rf-frequency", "10e6", "--output", "r.png", "s.csv"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const ToolRun r = RunReportTool(args);
+        EXPECT_EQ(r.Status, 2) << r.Err;
+        EXPECT_TRUE(IsUsageErrorLine(r.Err, "quorvelle-report")) << r.Err;
+        EXPECT_TRUE(r.Out.empty()) << r.Out;
+    }
+    const ToolRun help = RunReportTool({"--output", "r.png", "--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_TRUE(help.Out.starts_with("Usage: quorvelle-report [--text] [--rf-frequency HZ]"));
+    EXPECT_NE(help.Out.find("--output OUT.png"), std::string::npos);
+    const ToolRun version = RunReportTool({"--version"});
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_TRUE(version.Out.starts_with("quorvelle-report ")) << version.Out;
+}
+
+// Every input the report cannot use whole: one line each on stderr, a picture of what is there
+// or exit status 1 when there is nothing, never a crash.
+TEST(ReportInputs, EachBadOrPartialInputGetsOneClearLine) {
+    TestFolder folder;
+    const std::string png = folder.Path("r.png");
+    auto report = [&](std::vector<std::string> files, bool text = false) {
+        std::vector<std::string> args = {"--output", png};
+        if (text) args.push_back("--text");
+        for (const std::string& f : files) args.push_back(folder.Path(f));
+        return RunReportTool(args);
+    };
+
+    struct Fatal {
+        std::string Name, Content, Says;
+    };
+    const std::vector<Fatal> fatal = {
+        {"empty.csv", "", "empty.csv: empty file, no header row"},
+        {"partial-header.csv", "time,t_s,freq", "ends inside its first line"},
+        {"other.csv", "a,b\n1,2\n", "other.csv: not a quorvelle CSV file: no column time or t_s"},
+        {"no-ts.csv", "time,x\n00:00:01.000,2\n", "no column t_s in its header row"},
+        {"header-only.csv", std::string(kClassicHeader) + "\n", "header-only.csv: no rows"},
+    };
+    for (const Fatal& f : fatal) {
+        WriteText(folder.Path(f.Name), f.Content);
+        const ToolRun r = report({f.Name});
+        EXPECT_EQ(r.Status, 1) << f.Name;
+        EXPECT_EQ(Lines(r.Err), 1) << r.Err;
+        EXPECT_TRUE(r.Err.starts_with("quorvelle-report: ")) << r.Err;
+        EXPECT_NE(r.Err.find(f.Says), std::string::npos) << r.Err;
+    }
+    const ToolRun missing = report({"nothing-here.csv"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("nothing-here.csv: cannot open"), std::string::npos);
+
+    // An old file (no fine columns) from two runs of the window, the second killed in the middle
+    // of a row, with a cell that is not a number and a row of the wrong length: each said once,
+    // the last run drawn.
+    std::string old = std::string(kClassicHeader) + "\n";
+    for (int k = 0; k < 50; ++k) old += ClassicRow(3600, k, 20.0) + "\n";
+    for (int k = 0; k < 120; ++k) {
+        old += (k == 30 ? Clock(7200 + k) + "," + std::to_string(k) + ",oops,1,2,3,4,5,6,locked"
+                        : ClassicRow(7200, k, 37.0)) +
+               "\n";
+    }
+    old += "02:02:00.000,1,2\n";
+    old += "02:02:01.000,121,37.0,1.5,60";
+    WriteText(folder.Path("old.csv"), old);
+    const ToolRun r = report({"old.csv"}, true);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Err.find("old.csv: the last line is cut off"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("old.csv: 1 row with the wrong number of fields left out (the first at "
+                         "line 172)"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Err.find("old.csv: 1 cell that are not numbers or times left out (the first at "
+                         "line 82, column freq_error_ppm)"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Err.find("no column pps_edge_frame, card_ppm_fine, pps_residual_us"),
+              std::string::npos);
+    EXPECT_NE(r.Err.find("old.csv: 2 runs in the file (t_s starts again): the report shows the "
+                         "last, from line 52"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(Lines(r.Err), 5) << r.Err;
+    EXPECT_NE(r.Out.find("start: 02:00:00 stream time"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("120 second rows"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("columns: classic only"), std::string::npos) << r.Out;
+    EXPECT_EQ(r.Out.find("Allan deviation of the card"), std::string::npos);
+    PngPixels pixels;
+    ASSERT_TRUE(ReadPngPixels(png, pixels));
+    EXPECT_EQ(pixels.Width, 1200);
+    EXPECT_EQ(pixels.Height, 800);
+
+    // An I/Q file of another run (another hour): said, and the I/Q panels left out.
+    WriteText(folder.Path("iq-elsewhere.csv"), std::string(kPeriodHeader) +
+                                                   "\n10:00:03.000,3,1,1,45,-30,0\n"
+                                                   "10:00:06.000,6,1,1,46,-30,0\n");
+    const ToolRun elsewhere = report({"old.csv", "iq-elsewhere.csv"});
+    EXPECT_EQ(elsewhere.Status, 0);
+    EXPECT_NE(elsewhere.Err.find("iq-elsewhere.csv: no rows in the time of"), std::string::npos)
+        << elsewhere.Err;
+
+    // Outputs are checked before anything is read: an unwritable picture, or one that is an input.
+    const ToolRun unwritable = RunReportTool(
+        {"--output", folder.Path("no/such/folder/r.png"), folder.Path("nothing-here.csv")});
+    EXPECT_EQ(unwritable.Status, 1);
+    EXPECT_EQ(Lines(unwritable.Err), 1) << unwritable.Err;
+    EXPECT_TRUE(unwritable.Err.starts_with("quorvelle-report: --output ")) << unwritable.Err;
+    const ToolRun onInput = RunReportTool({"--output", folder.Path("old.csv"), folder.Path("old.csv")});
+    EXPECT_EQ(onInput.Status, 1);
+    EXPECT_NE(onInput.Err.find("is the input file"), std::string::npos);
+    EXPECT_EQ(FileText(folder.Path("old.csv")), old);
+}
+
+// Times as the CSV files write them: stream time of day counted on past midnight, ISO dates, and
+// the axis texts.
+TEST(ReportInputs, TimesCrossMidnightAndKeepTheirDates) {
+    double seconds = 0;
+    bool iso = false;
+    ASSERT_TRUE(ParseRowTime("2026-12-07T23:59:59.250Z", seconds, iso));
+    EXPECT_TRUE(iso);
+    EXPECT_EQ(AxisDateText(seconds, true), "2026-12-07");
+    EXPECT_EQ(AxisTimeText(seconds + 1, false), "00:00");
+    EXPECT_EQ(AxisDateText(seconds + 1, true), "2026-12-08");
+    ASSERT_TRUE(ParseRowTime("12:34:56.5", seconds, iso));
+    EXPECT_FALSE(iso);
+    EXPECT_EQ(seconds, 45296.5);
+    for (const char* bad : {"", "24:00:00", "12:34", "12:34:56.", "2026-13-01T00:00:00Z",
+                            "2026-12-07T00:00:00", "12:34:56x"}) {
+        EXPECT_FALSE(ParseRowTime(bad, seconds, iso)) << bad;
+    }
+
+    TestFolder folder;
+    std::string text = std::string(kClassicHeader) + "\n";
+    for (int k = 0; k < 240; ++k) text += ClassicRow(86400 - 120, k, 5.0) + "\n";
+    WriteText(folder.Path("midnight.csv"), text);
+    std::vector<CsvRun> runs;
+    std::vector<std::string> notes;
+    std::string error;
+    ASSERT_TRUE(ReadCsvRuns(folder.Path("midnight.csv"), {"freq_error_ppm"}, runs, notes, error));
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(runs[0].Time.front(), 86400 - 120);
+    EXPECT_EQ(runs[0].Time.back(), 86400 + 119);
+    EXPECT_EQ(AxisDateText(runs[0].Time.back(), false), "day 2");
+}
+
+// Edges a card makes: a gap of seconds stays a gap, and the phase is the time error against
+// exactly 8000 frames per second.
+TEST(ReportInputs, CardPhaseCountsSecondsFromTheEdges) {
+    const double rate = 8000 * (1 + 500e-6);  // a card 500 ppm fast
+    const std::vector<double> edges = {100, 100 + rate, NAN, 100 + 3 * rate, 100 + 3.5 * rate,
+                                       100 + 7 * rate};
+    const std::vector<double> x = CardPhase(edges);
+    ASSERT_EQ(x.size(), 8u);
+    for (const size_t k : {0u, 1u, 3u, 7u}) EXPECT_NEAR(x[k], 500e-6 * static_cast<double>(k), 1e-12) << k;
+    for (const size_t k : {2u, 4u, 5u, 6u}) EXPECT_TRUE(std::isnan(x[k])) << k;
+
+    const std::vector<double> unwrapped = UnwrapDegrees({170, -170, -10, NAN, 175, -175});
+    ASSERT_EQ(unwrapped.size(), 6u);
+    EXPECT_DOUBLE_EQ(unwrapped[1], 190);
+    EXPECT_DOUBLE_EQ(unwrapped[2], 350);
+    EXPECT_TRUE(std::isnan(unwrapped[3]));
+    EXPECT_DOUBLE_EQ(unwrapped[4], 175);  // on from -10 across the gap: +185 is -175
+    EXPECT_DOUBLE_EQ(unwrapped[5], 185);
+    EXPECT_EQ(IntegrationPeriod({2.99975, 5.999875, 9, 12.000125, 15.00025}), 3);
+    EXPECT_EQ(IntegrationPeriod({1}), 0);
+}
+
+// PPS edges with 2 us of jitter (every tenth second without an edge): the card's Allan deviation
+// at tau = 1 s is sqrt(3) x 2 us within 20 %, falls as 1/tau, the gaps cost their terms, and the
+// picture draws the fine curves.
+TEST(ReportScenario, FineEdgeJitterGivesTheAllanDeviationItImplies) {
+    TestFolder folder;
+    WriteFineRun(folder.Path("fine.csv"), 1800, 37.0, 2e-6);
+    const ToolRun r =
+        RunReportTool({"--text", "--output", folder.Path("r.png"), folder.Path("fine.csv")});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const std::string title = "Allan deviation of the card";
+    int64_t terms = 0;
+    const double at1 = TableDeviation(r.Out, title, 1, &terms);
+    const double at20 = TableDeviation(r.Out, title, 20);
+    const double expected = std::sqrt(3.0) * 2e-6;
+    EXPECT_NEAR(at1 / expected, 1.0, 0.2) << r.Out;
+    EXPECT_NEAR(std::log(at20 / at1) / std::log(20.0), -1.0, 0.1) << r.Out;
+    // Differences i, i+1, i+2 that miss the edgeless seconds 7, 17, ...: 7 of every 10.
+    int64_t whole = 0;
+    for (int i = 0; i + 2 < 1800; ++i) {
+        whole += (i % 10 != 7 && (i + 1) % 10 != 7 && (i + 2) % 10 != 7) ? 1 : 0;
+    }
+    EXPECT_EQ(terms, whole);
+    EXPECT_NE(r.Out.find("fine PPS edges: 1620 of 1800 seconds"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("card frequency error, fine: last 37.000000 ppm"), std::string::npos);
+
+    PngPixels png;
+    ASSERT_TRUE(ReadPngPixels(folder.Path("r.png"), png));
+    ASSERT_EQ(png.Width, 1200);
+    EXPECT_GT(CountColour(png, 892, 82, 1180, 382, 200, 0, 0), 100);   // the card's curve
+    EXPECT_GT(CountColour(png, 80, 264, 790, 412, 0, 128, 0), 500);    // residuals
+    EXPECT_GT(CountColour(png, 0, 0, 1199, 799, 255, 255, 255), 800000);  // mostly white
+}
+
+// The whole chain: a simulated run through quorvelle-batch's CSV files into the report, with the
+// signal's Allan deviation from the I/Q phase.
+TEST(ReportScenario, SimulatedBatchRunBecomesAPictureAndATable) {
+    TestFolder folder;
+    const ToolRun batch = RunBatchTool({"--quiet", "--csv", folder.Path("s.csv"), "--iq-csv",
+                                        folder.Path("iq.csv"), "--integration", "2",
+                                        "--start-time", "23:57:00", "--simulate", "300"});
+    ASSERT_EQ(batch.Status, 0) << batch.Err;
+    const ToolRun r = RunReportTool({"--text", "--rf-frequency", "10e6", "--output",
+                                     folder.Path("r.png"), folder.Path("s.csv"),
+                                     folder.Path("iq.csv")});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("start: 23:57:00 stream time"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("integration period 2 s"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("click position 31"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Report: " + folder.Path("r.png")), std::string::npos);
+    const std::string signal = "Allan deviation of the signal (I/Q phase at 10000000 Hz, tau0 = 2 s";
+    ASSERT_NE(r.Out.find(signal), std::string::npos) << r.Out;
+    const double at2 = TableDeviation(r.Out, signal, 2);
+    EXPECT_GT(at2, 1e-12) << r.Out;  // the simulated carrier wanders: a deviation, but a small one
+    EXPECT_LT(at2, 1e-7) << r.Out;
+    EXPECT_TRUE(std::isfinite(TableDeviation(r.Out, signal, 20))) << r.Out;
+
+    PngPixels png;
+    ASSERT_TRUE(ReadPngPixels(folder.Path("r.png"), png));
+    ASSERT_EQ(png.Width, 1200);
+    ASSERT_EQ(png.Height, 800);
+    EXPECT_GT(CountColour(png, 80, 82, 790, 214, 255, 0, 0), 300);  // classic frequency error
+    EXPECT_GT(CountColour(png, 80, 446, 790, 578, 255, 0, 0), 300);  // phase
+    EXPECT_GT(CountColour(png, 80, 628, 790, 760, 0, 0, 255), 300);  // level
+    EXPECT_GT(CountColour(png, 892, 82, 1180, 382, 0, 0, 255), 30);  // signal Allan curve
+}
+
+}  // namespace qv
