@@ -46,8 +46,8 @@ target_link_libraries(quorvelle_capture PUBLIC quorvelle_core Threads::Threads
     PRIVATE winmm ole32)
 
 # ---------------------------------------------------------------------------------------------
-# Command-line tools: quorvelle-batch.exe and quorvelle-sim.exe, their logic in a library as on
-# Linux, so that the tests drive it in-process.
+# Command-line tools: quorvelle-batch.exe, quorvelle-sim.exe and quorvelle-report.exe, their logic
+# in a library as on Linux, so that the tests drive it in-process.
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
 list(FILTER TOOL_SOURCES EXCLUDE REGEX ".*(_main|/terminal)\\.cpp$")
 add_library(quorvelle_tools STATIC ${TOOL_SOURCES})
@@ -56,6 +56,8 @@ add_executable(quorvelle-batch tools/batch_main.cpp ${MANIFEST_RESOURCE})
 target_link_libraries(quorvelle-batch PRIVATE quorvelle_tools)
 add_executable(quorvelle-sim tools/sim_main.cpp ${MANIFEST_RESOURCE})
 target_link_libraries(quorvelle-sim PRIVATE quorvelle_tools)
+add_executable(quorvelle-report tools/report_main.cpp ${MANIFEST_RESOURCE})
+target_link_libraries(quorvelle-report PRIVATE quorvelle_tools)
 
 # ---------------------------------------------------------------------------------------------
 # The window: quorvelle.exe, the handler library with its Win32 layer.
@@ -97,7 +99,8 @@ set(WINDOWS_TEST_SOURCES
     tests/dsp_blocks_test.cpp tests/front_end_test.cpp tests/integration_test.cpp
     tests/iq_file_test.cpp tests/parameters_test.cpp tests/signal_status_test.cpp
     tests/chain_drawing_test.cpp tests/panels_test.cpp tests/text_test.cpp
-    tests/capture_bitmap_test.cpp tests/output_check_test.cpp tests/wav_file_test.cpp)
+    tests/capture_bitmap_test.cpp tests/output_check_test.cpp tests/wav_file_test.cpp
+    tests/allan_deviation_test.cpp)
 add_executable(quorvelle_windows_tests ${WINDOWS_TEST_SOURCES})
 target_link_libraries(quorvelle_windows_tests PRIVATE quorvelle_core gtest_main)
 # Discovery runs the executable, under Wine here: at test time, so that building needs no Wine.
@@ -113,7 +116,7 @@ gtest_discover_tests(quorvelle_windows_app_tests DISCOVERY_MODE PRE_TEST DISCOVE
 # ---------------------------------------------------------------------------------------------
 # The zip for Windows users (make windows-package): the three programs and a short README with
 # Windows line ends, in build-windows/quorvelle-VERSION-windows-x86_64.zip.
-if(TARGET quorvelle AND TARGET quorvelle-batch AND TARGET quorvelle-sim)
+if(TARGET quorvelle AND TARGET quorvelle-batch AND TARGET quorvelle-sim AND TARGET quorvelle-report)
     set(packageName quorvelle-${PROJECT_VERSION}-windows-x86_64)
     set(packageDir ${CMAKE_BINARY_DIR}/${packageName})
     set(VERSION ${PROJECT_VERSION})
@@ -123,12 +126,13 @@ if(TARGET quorvelle AND TARGET quorvelle-batch AND TARGET quorvelle-sim)
         COMMAND ${CMAKE_COMMAND} -E rm -rf ${packageDir}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${packageDir}
         COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:quorvelle> $<TARGET_FILE:quorvelle-batch>
-            $<TARGET_FILE:quorvelle-sim> ${CMAKE_BINARY_DIR}/README.txt ${packageDir}
+            $<TARGET_FILE:quorvelle-sim> $<TARGET_FILE:quorvelle-report>
+            ${CMAKE_BINARY_DIR}/README.txt ${packageDir}
         COMMAND ${CMAKE_STRIP} ${packageDir}/quorvelle.exe ${packageDir}/quorvelle-batch.exe
-            ${packageDir}/quorvelle-sim.exe
+            ${packageDir}/quorvelle-sim.exe ${packageDir}/quorvelle-report.exe
         COMMAND ${CMAKE_COMMAND} -E tar cf ${packageName}.zip --format=zip ${packageName}
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-        DEPENDS quorvelle quorvelle-batch quorvelle-sim
+        DEPENDS quorvelle quorvelle-batch quorvelle-sim quorvelle-report
         COMMENT "Windows zip ${packageName}.zip" VERBATIM)
 endif()
 
@@ -141,7 +145,7 @@ list(APPEND TOOL_WINDOWS_TEST_SOURCES
     tests/sim_tool_test.cpp tests/golden_test.cpp tests/capture_engine_test.cpp
     tests/block_sources_test.cpp tests/device_list_test.cpp tests/readout_log_test.cpp
     tests/recorder_test.cpp tests/signal_simulator_test.cpp tests/scenario_test.cpp
-    tests/live_chain_test.cpp tests/csv_output_test.cpp)
+    tests/live_chain_test.cpp tests/csv_output_test.cpp tests/report_test.cpp)
 add_executable(quorvelle_windows_tool_tests ${TOOL_WINDOWS_TEST_SOURCES})
 target_link_libraries(quorvelle_windows_tool_tests PRIVATE quorvelle_tools gtest_main)
 # _USE_MATH_DEFINES: M_PI, which glibc gives without asking.

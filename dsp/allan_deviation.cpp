@@ -77,10 +77,9 @@ std::vector<AllanPoint> OverlappingAllanDeviation(const std::vector<double>& x, 
     for (size_t k = 0; k < points.size(); ++k) {
         AllanPoint& p = points[k];
         const size_t from = k > 0 ? k - 1 : k, to = k + 1 < points.size() ? k + 1 : k;
-        const bool whitePhase =
-            from != to && points[from].Deviation > 0 &&
-            FallsLikeWhitePhase(points[from].Tau, points[from].Deviation, points[to].Tau,
-                                points[to].Deviation);
+        const bool whitePhase = from != to && points[from].Deviation > 0 &&
+                                FallsLikeWhitePhase(points[from].Tau, points[from].Deviation,
+                                                    points[to].Tau, points[to].Deviation);
         p.Noise = whitePhase ? AllanNoise::WhitePhase : AllanNoise::WhiteFrequency;
         const double m = static_cast<double>(p.Factor);
         p.Freedom = AllanFreedom(p.Noise, static_cast<double>(p.Terms) + 2 * m, m);

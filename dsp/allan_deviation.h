@@ -18,14 +18,14 @@ namespace qv {
 enum class AllanNoise { WhitePhase, WhiteFrequency };
 
 struct AllanPoint {
-    int64_t Factor = 0;      // m: tau / tau0
-    double Tau = 0;          // [s]
-    double Deviation = 0;    // sigma_y(tau) [fractional frequency]
-    int64_t Terms = 0;       // second differences used
-    double Freedom = 0;      // equivalent degrees of freedom of the chi-squared interval
+    int64_t Factor = 0;    // m: tau / tau0
+    double Tau = 0;        // [s]
+    double Deviation = 0;  // sigma_y(tau) [fractional frequency]
+    int64_t Terms = 0;     // second differences used
+    double Freedom = 0;    // equivalent degrees of freedom of the chi-squared interval
     AllanNoise Noise = AllanNoise::WhitePhase;  // the type Freedom was worked out for
-    double Low = 0;          // the interval's ends [fractional frequency]; High is +inf when
-    double High = 0;         // too few degrees of freedom bound it
+    double Low = 0;   // the interval's ends [fractional frequency]; High is +inf when
+    double High = 0;  // too few degrees of freedom bound it
 };
 
 // The averaging factors 1, 2, 5, 10, 20, 50, ... up to a third of `span` points.

@@ -49,9 +49,8 @@ TEST(AllanDeviation, FactorsStepOneTwoFiveUpToAThirdOfTheRun) {
     EXPECT_TRUE(AllanFactors(2).empty());
     EXPECT_EQ(AllanFactors(3), (std::vector<int64_t>{1}));
     EXPECT_EQ(AllanFactors(30), (std::vector<int64_t>{1, 2, 5, 10}));
-    EXPECT_EQ(AllanFactors(86400),
-              (std::vector<int64_t>{1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000,
-                                    20000}));
+    EXPECT_EQ(AllanFactors(86400), (std::vector<int64_t>{1, 2, 5, 10, 20, 50, 100, 200, 500, 1000,
+                                                         2000, 5000, 10000, 20000}));
 }
 
 // Independent per-second jitter sigma_x: sigma_y(tau) = sqrt(3) sigma_x / tau, falling as 1/tau;
@@ -123,7 +122,7 @@ TEST(AllanDeviation, RampGivesZeroAndGapsAreNeverBridged) {
     for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(i * i);
     x[4] = kNaN;
     const std::vector<AllanPoint> ps = OverlappingAllanDeviation(x, 2.0);
-    ASSERT_EQ(ps.size(), 2u);  // factors 1 and 2 of a third of 10 points
+    ASSERT_EQ(ps.size(), 2u);   // factors 1 and 2 of a third of 10 points
     EXPECT_EQ(ps[0].Terms, 5);  // i = 0..7 without 2, 3, 4
     EXPECT_EQ(ps[1].Terms, 3);  // i = 0..5 without 0, 2, 4
     EXPECT_DOUBLE_EQ(ps[0].Deviation, std::sqrt(2.0) * 1 / 2.0);

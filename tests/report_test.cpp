@@ -26,7 +26,8 @@ constexpr const char* kPeriodHeader = "time,t_s,i,q,phase_deg,level_db,dropped_f
 
 std::string Clock(int64_t secondOfDay) {
     char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.000", static_cast<int>(secondOfDay / 3600 % 24),
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.000",
+                  static_cast<int>(secondOfDay / 3600 % 24),
                   static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
     return text;
 }
@@ -232,7 +233,8 @@ TEST(ReportInputs, EachBadOrPartialInputGetsOneClearLine) {
     EXPECT_EQ(unwritable.Status, 1);
     EXPECT_EQ(Lines(unwritable.Err), 1) << unwritable.Err;
     EXPECT_TRUE(unwritable.Err.starts_with("quorvelle-report: --output ")) << unwritable.Err;
-    const ToolRun onInput = RunReportTool({"--output", folder.Path("old.csv"), folder.Path("old.csv")});
+    const ToolRun onInput =
+        RunReportTool({"--output", folder.Path("old.csv"), folder.Path("old.csv")});
     EXPECT_EQ(onInput.Status, 1);
     EXPECT_NE(onInput.Err.find("is the input file"), std::string::npos);
     EXPECT_EQ(FileText(folder.Path("old.csv")), old);
@@ -275,11 +277,12 @@ TEST(ReportInputs, TimesCrossMidnightAndKeepTheirDates) {
 // exactly 8000 frames per second.
 TEST(ReportInputs, CardPhaseCountsSecondsFromTheEdges) {
     const double rate = 8000 * (1 + 500e-6);  // a card 500 ppm fast
-    const std::vector<double> edges = {100, 100 + rate, NAN, 100 + 3 * rate, 100 + 3.5 * rate,
-                                       100 + 7 * rate};
+    const std::vector<double> edges = {
+        100, 100 + rate, NAN, 100 + 3 * rate, 100 + 3.5 * rate, 100 + 7 * rate};
     const std::vector<double> x = CardPhase(edges);
     ASSERT_EQ(x.size(), 8u);
-    for (const size_t k : {0u, 1u, 3u, 7u}) EXPECT_NEAR(x[k], 500e-6 * static_cast<double>(k), 1e-12) << k;
+    for (const size_t k : {0u, 1u, 3u, 7u})
+        EXPECT_NEAR(x[k], 500e-6 * static_cast<double>(k), 1e-12) << k;
     for (const size_t k : {2u, 4u, 5u, 6u}) EXPECT_TRUE(std::isnan(x[k])) << k;
 
     const std::vector<double> unwrapped = UnwrapDegrees({170, -170, -10, NAN, 175, -175});
@@ -322,8 +325,8 @@ TEST(ReportScenario, FineEdgeJitterGivesTheAllanDeviationItImplies) {
     PngPixels png;
     ASSERT_TRUE(ReadPngPixels(folder.Path("r.png"), png));
     ASSERT_EQ(png.Width, 1200);
-    EXPECT_GT(CountColour(png, 892, 82, 1180, 382, 200, 0, 0), 100);   // the card's curve
-    EXPECT_GT(CountColour(png, 80, 264, 790, 412, 0, 128, 0), 500);    // residuals
+    EXPECT_GT(CountColour(png, 892, 82, 1180, 382, 200, 0, 0), 100);      // the card's curve
+    EXPECT_GT(CountColour(png, 80, 264, 790, 412, 0, 128, 0), 500);       // residuals
     EXPECT_GT(CountColour(png, 0, 0, 1199, 799, 255, 255, 255), 800000);  // mostly white
 }
 
@@ -331,19 +334,20 @@ TEST(ReportScenario, FineEdgeJitterGivesTheAllanDeviationItImplies) {
 // signal's Allan deviation from the I/Q phase.
 TEST(ReportScenario, SimulatedBatchRunBecomesAPictureAndATable) {
     TestFolder folder;
-    const ToolRun batch = RunBatchTool({"--quiet", "--csv", folder.Path("s.csv"), "--iq-csv",
-                                        folder.Path("iq.csv"), "--integration", "2",
-                                        "--start-time", "23:57:00", "--simulate", "300"});
+    const ToolRun batch =
+        RunBatchTool({"--quiet", "--csv", folder.Path("s.csv"), "--iq-csv", folder.Path("iq.csv"),
+                      "--integration", "2", "--start-time", "23:57:00", "--simulate", "300"});
     ASSERT_EQ(batch.Status, 0) << batch.Err;
-    const ToolRun r = RunReportTool({"--text", "--rf-frequency", "10e6", "--output",
-                                     folder.Path("r.png"), folder.Path("s.csv"),
-                                     folder.Path("iq.csv")});
+    const ToolRun r =
+        RunReportTool({"--text", "--rf-frequency", "10e6", "--output", folder.Path("r.png"),
+                       folder.Path("s.csv"), folder.Path("iq.csv")});
     ASSERT_EQ(r.Status, 0) << r.Err;
     EXPECT_NE(r.Out.find("start: 23:57:00 stream time"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("integration period 2 s"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("click position 31"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("Report: " + folder.Path("r.png")), std::string::npos);
-    const std::string signal = "Allan deviation of the signal (I/Q phase at 10000000 Hz, tau0 = 2 s";
+    const std::string signal =
+        "Allan deviation of the signal (I/Q phase at 10000000 Hz, tau0 = 2 s";
     ASSERT_NE(r.Out.find(signal), std::string::npos) << r.Out;
     const double at2 = TableDeviation(r.Out, signal, 2);
     EXPECT_GT(at2, 1e-12) << r.Out;  // the simulated carrier wanders: a deviation, but a small one
@@ -354,7 +358,7 @@ TEST(ReportScenario, SimulatedBatchRunBecomesAPictureAndATable) {
     ASSERT_TRUE(ReadPngPixels(folder.Path("r.png"), png));
     ASSERT_EQ(png.Width, 1200);
     ASSERT_EQ(png.Height, 800);
-    EXPECT_GT(CountColour(png, 80, 82, 790, 214, 255, 0, 0), 300);  // classic frequency error
+    EXPECT_GT(CountColour(png, 80, 82, 790, 214, 255, 0, 0), 300);   // classic frequency error
     EXPECT_GT(CountColour(png, 80, 446, 790, 578, 255, 0, 0), 300);  // phase
     EXPECT_GT(CountColour(png, 80, 628, 790, 760, 0, 0, 255), 300);  // level
     EXPECT_GT(CountColour(png, 892, 82, 1180, 382, 0, 0, 255), 30);  // signal Allan curve

@@ -38,8 +38,8 @@ constexpr const char* kUsage =
     "  --version              the program's version\n";
 
 const std::vector<std::string> kSecondWanted = {
-    "t_s",           "freq_error_ppm",  "pps_edge_frame", "card_ppm_fine",
-    "pps_residual_us", "lock_freq_hz", "click_position"};
+    "t_s",          "freq_error_ppm", "pps_edge_frame", "card_ppm_fine", "pps_residual_us",
+    "lock_freq_hz", "click_position"};
 const std::vector<std::string> kFineColumns = {"pps_edge_frame", "card_ppm_fine",
                                                "pps_residual_us"};
 const std::vector<std::string> kPeriodWanted = {"t_s", "phase_deg", "level_db"};
@@ -267,8 +267,8 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // ------------------------------------------------------------------------------------------
     // The numbers
     const int period = iq != nullptr ? IntegrationPeriod(iq->Column("t_s")) : 0;
-    const std::vector<double> cardX = fine ? CardPhase(sec.Column("pps_edge_frame"))
-                                           : std::vector<double>{};
+    const std::vector<double> cardX =
+        fine ? CardPhase(sec.Column("pps_edge_frame")) : std::vector<double>{};
     const std::vector<AllanPoint> cardAllan = OverlappingAllanDeviation(cardX, 1.0);
     std::vector<AllanPoint> signalAllan;
     const bool signal = iq != nullptr && o.RfHz > 0 && iq->Has("phase_deg") && period > 0;
@@ -290,17 +290,17 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
     const std::string startText = StartText(runStart, sec.IsoTime);
     const std::string lengthText =
-        Fixed(ts.back(), 0) + " s (" + Duration(ts.back()) + "), " +
-        std::to_string(sec.Rows()) + " second rows" +
+        Fixed(ts.back(), 0) + " s (" + Duration(ts.back()) + "), " + std::to_string(sec.Rows()) +
+        " second rows" +
         (iq != nullptr ? ", " + std::to_string(iq->Rows()) + " I/Q rows" : std::string());
     const std::string settingsText =
         "lock frequency " + (lock.Count > 0 ? Fixed(lock.Last, 4) + " Hz" : std::string("-")) +
         ", click position " + (click.Count > 0 ? Fixed(click.Last, 0) : std::string("-")) +
         ", integration period " + (period > 0 ? std::to_string(period) + " s" : std::string("-")) +
         (o.RfHz > 0 ? ", RF " + Fixed(o.RfHz, 0) + " Hz" : std::string());
-    const std::string columnsText =
-        std::string("columns: classic") + (fine ? " and fine" : " only (no fine PPS timing)") +
-        (iq != nullptr ? ", I/Q" : "");
+    const std::string columnsText = std::string("columns: classic") +
+                                    (fine ? " and fine" : " only (no fine PPS timing)") +
+                                    (iq != nullptr ? ", I/Q" : "");
 
     if (o.Text) {
         out << "run: " << o.Readouts << (iq != nullptr ? " and " + o.Periods : "") << "\n";

@@ -18,7 +18,7 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kFramesPerSecond = 8000;  // the card's nominal rate [frames per s]
 constexpr double kSecondsPerDayD = 86400;
-constexpr long double kOffGrid = 0.25L;            // [s] from a whole number of seconds
+constexpr long double kOffGrid = 0.25L;           // [s] from a whole number of seconds
 constexpr long double kLargestCardError = 0.02L;  // a card's rate may be this far off nominal
 
 // Days from 1970-01-01 of a civil date (proleptic Gregorian).
@@ -214,7 +214,8 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
         error = path + ": no whole header row (the file ends inside its first line)";
         return false;
     }
-    if (cutOff) notes.push_back(path + ": the last line is cut off (a run that was killed?): left out");
+    if (cutOff)
+        notes.push_back(path + ": the last line is cut off (a run that was killed?): left out");
 
     const std::vector<std::string_view> header = SplitFields(lines[0]);
     auto indexOf = [&](const std::string& name) -> int {
@@ -227,8 +228,8 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
     if (timeIndex < 0 || tsIndex < 0) {
         error = path + ": not a quorvelle CSV file: no column " +
                 (timeIndex < 0 && tsIndex < 0 ? std::string("time or t_s")
-                 : timeIndex < 0             ? std::string("time")
-                                             : std::string("t_s")) +
+                 : timeIndex < 0              ? std::string("time")
+                                              : std::string("t_s")) +
                 " in its header row";
         return false;
     }
@@ -345,8 +346,8 @@ std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
             framesPerSecond = rate;
         }
         x.resize(static_cast<size_t>(second), kNaN);
-        x.push_back(static_cast<double>((e - first - kFramesPerSecond * static_cast<long double>(second)) /
-                                        kFramesPerSecond));
+        x.push_back(static_cast<double>(
+            (e - first - kFramesPerSecond * static_cast<long double>(second)) / kFramesPerSecond));
         previous = e;
         previousSecond = second;
     }

@@ -120,8 +120,8 @@ int ValueY(const Scale& sc, double v, int top, int bottom) {
 
 // Time ticks: whole minutes or hours of the day, about eight across the panel.
 double TimeStep(double span) {
-    const double steps[] = {1,    2,    5,    10,   20,    30,    60,    120,   300,
-                            600,  900,  1800, 3600, 7200,  10800, 21600, 43200, 86400};
+    const double steps[] = {1,   2,   5,    10,   20,   30,    60,    120,   300,
+                            600, 900, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
     for (const double step : steps) {
         if (span / step <= 8) return step;
     }
@@ -186,8 +186,7 @@ void DrawSeries(Surface& s, const TimeSeries& series, const Scale& sc, double st
         if (lastColumn >= 0) {
             const Column& before = cols[static_cast<size_t>(lastColumn)];
             if (col.FirstTime - before.LastTime <= joinLimit) {
-                Line(s, kTimeLeft + 1 + lastColumn, y(before.Last), x, y(col.First),
-                     series.Colour);
+                Line(s, kTimeLeft + 1 + lastColumn, y(before.Last), x, y(col.First), series.Colour);
             }
         }
         Line(s, x, y(col.Max), x, y(col.Min), series.Colour);
@@ -250,11 +249,12 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
         const Scale sc = NiceScale(low, high, 4);
         for (double v = sc.Low; v <= sc.High + sc.Step / 2; v += sc.Step) {
             const int y = ValueY(sc, v, top, bottom);
-            if (y > top && y < bottom) Line(s, kTimeLeft + 1, y, kTimeRight - 1, y, kGrid, PenStyle::Dot);
+            if (y > top && y < bottom)
+                Line(s, kTimeLeft + 1, y, kTimeRight - 1, y, kGrid, PenStyle::Dot);
             Line(s, kTimeLeft - 3, y, kTimeLeft, y, kAxis);
             const std::string label = Fixed(std::fabs(v) < sc.Step / 2 ? 0.0 : v, sc.Decimals);
-            Text(s, kTimeLeft - 5 - Width(label, kLabelPoints), y - LabelHeight() / 2, label,
-                 kAxis, kLabelPoints);
+            Text(s, kTimeLeft - 5 - Width(label, kLabelPoints), y - LabelHeight() / 2, label, kAxis,
+                 kLabelPoints);
         }
         for (const TimeSeries& series : panel.Series) {
             DrawSeries(s, series, sc, p.Start, p.End, top, bottom);
@@ -289,8 +289,8 @@ std::string DecadeLabel(int k) { return k == 0 ? "1" : k == 1 ? "10" : "1e" + st
 
 void DrawAllan(Surface& s, const ReportPicture& p) {
     const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
-    Text(s, left, top - kPlotOffset, "(c) Allan deviation sigma_y(tau), overlapping, 68 % intervals", kFrameText,
-         kLabelPoints);
+    Text(s, left, top - kPlotOffset,
+         "(c) Allan deviation sigma_y(tau), overlapping, 68 % intervals", kFrameText, kLabelPoints);
     double tauLow = std::numeric_limits<double>::infinity(), tauHigh = 0;
     double devLow = std::numeric_limits<double>::infinity(), devHigh = 0;
     for (const AllanCurve& curve : p.Allan) {
@@ -420,8 +420,8 @@ std::string Scientific(double v, int digits) {
     if (std::isnan(v)) return "-";
     if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
     char text[40];
-    const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific,
-                                 digits - 1);
+    const auto r =
+        std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, digits - 1);
     return std::string(text, r.ptr);
 }
 

@@ -46,13 +46,14 @@ TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
     ASSERT_EQ(install.Status, 0) << install.Out << install.Err;
     const std::string usr = root + "/usr";
 
-    // The three programs and nothing else (no test or benchmark programs), each answering
+    // The four programs and nothing else (no test or benchmark programs), each answering
     // --version with its name and the project's version, from the installed copy.
     std::set<std::string> programs;
     for (const fs::directory_entry& entry : fs::directory_iterator(usr + "/bin")) {
         programs.insert(entry.path().filename().string());
     }
-    EXPECT_EQ(programs, (std::set<std::string>{"quorvelle", "quorvelle-batch", "quorvelle-sim"}));
+    EXPECT_EQ(programs, (std::set<std::string>{"quorvelle", "quorvelle-batch", "quorvelle-sim",
+                                               "quorvelle-report"}));
     for (const std::string& program : programs) {
         const ToolRun version =
             RunProgram({usr + "/bin/" + program, "--version"}, {"DISPLAY="}, folder.Path("v.out"),
@@ -88,7 +89,8 @@ TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
     EXPECT_NE(FileText(icons + "scalable/apps/quorvelle.svg").find("<svg"), std::string::npos);
 
     // Man pages made from the programs' own --help: each lists its options and its version.
-    for (const std::string program : {"quorvelle", "quorvelle-batch", "quorvelle-sim"}) {
+    for (const std::string program :
+         {"quorvelle", "quorvelle-batch", "quorvelle-sim", "quorvelle-report"}) {
         const std::string page = FileText(usr + "/share/man/man1/" + program + ".1");
         EXPECT_NE(page.find(".SH SYNOPSIS"), std::string::npos) << program;
         EXPECT_NE(page.find("\\-\\-version"), std::string::npos) << program;
@@ -97,6 +99,8 @@ TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
             << program << " see also";
     }
     EXPECT_NE(FileText(usr + "/share/man/man1/quorvelle-batch.1").find("lock\\-freq"),
+              std::string::npos);
+    EXPECT_NE(FileText(usr + "/share/man/man1/quorvelle-report.1").find("rf\\-frequency"),
               std::string::npos);
 }
 
