@@ -34,8 +34,9 @@ TEST(WindowsReport, SameTextAndPixelsAsLinux) {
     TestFolder folder;
     const std::string seconds = folder.Path("s.csv"), periods = folder.Path("iq.csv");
     // A run that crosses midnight, with a killed run's cut-off last line.
-    const ToolRun batch = RunBatchTool({"--quiet", "--csv", seconds, "--iq-csv", periods,
-                                        "--start-time", "23:58:00", "--simulate", "240"});
+    const ToolRun batch = RunLinuxProgram(folder, QUORVELLE_BATCH_BIN,
+                                          {"--quiet", "--csv", seconds, "--iq-csv", periods,
+                                           "--start-time", "23:58:00", "--simulate", "240"});
     ASSERT_EQ(batch.Status, 0) << batch.Err;
     WriteText(seconds, FileText(seconds) + "23:59:59.000,3");
 
