@@ -345,7 +345,7 @@ TEST(ReportScenario, SimulatedBatchRunBecomesAPictureAndATable) {
     EXPECT_NE(r.Out.find("start: 23:57:00 stream time"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("integration period 2 s"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("click position 31"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find("Report: " + folder.Path("r.png")), std::string::npos);
+    EXPECT_NE(r.Out.find("picture: " + folder.Path("r.png")), std::string::npos);
     const std::string signal =
         "Allan deviation of the signal (I/Q phase at 10000000 Hz, tau0 = 2 s";
     ASSERT_NE(r.Out.find(signal), std::string::npos) << r.Out;

@@ -377,7 +377,7 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     picture.AllanMissing = fine ? "too short for an Allan deviation" : noFine;
     const Surface surface = DrawReport(picture);
     if (!WritePng(surface, o.Output, error)) return fail(error);
-    out << "Report: " << o.Output << "\n";
+    out << "picture: " << o.Output << "\n";
     return 0;
 }
 
