@@ -227,7 +227,6 @@ void PpsTimingSlow(PpsTiming& p, int v) {
 void PpsTimingGap(PpsTiming& p, int64_t frames) {
     p.FrameIndex += frames;
     p.LastGap = p.FrameIndex;
-    if (p.Stage == kCollect) p.Pending = false;
     if (p.Stage != kHoldOff) {
         p.QuietSince = -1;
         WaitQuiet(p);

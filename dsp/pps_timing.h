@@ -67,10 +67,10 @@ struct PpsTiming {
     PpsEdgeMethod Method = PpsEdgeMethod::ModelFit;
 
     // state: the per-frame part
-    int64_t FrameIndex = 0;         // [device frames] of the next frame fed
-    int High = kPpsFineThreshold;   // [LSB] a sample at or above this goes the slow way
-    int Low = -65536;               // [LSB] a sample at or below this goes the slow way
-    int Ring[kPpsRingFrames] = {};  // [LSB] the last samples, by FrameIndex modulo the size
+    int64_t FrameIndex = 0;  // [device frames] of the next frame fed
+    int High = 65536;  // [LSB] a sample at or above this goes the slow way (waiting for quiet)
+    int Low = kPpsFineThreshold / 2;  // [LSB] a sample at or below this goes the slow way
+    int Ring[kPpsRingFrames] = {};    // [LSB] the last samples, by FrameIndex modulo the size
 
     // state: the slow part
     int Stage = 0;             // what the slow path waits for (see pps_timing.cpp)
