@@ -503,6 +503,11 @@ void ShowSignalStatus(App& a, const std::string& text) {
     a.Port->SetStatus(text);
 }
 
+std::string SignalStatusText(const std::string& state, const FineValues& fine) {
+    if (!fine.FitValid) return state;
+    return state + "; card " + FormatSignedForText("%.3f", fine.CardPpm) + " ppm (fine)";
+}
+
 void WatchWriteFailures(App& a) {
     a.Log.WriteFailed = [&a](const std::string& failure) { ReportWithoutStopping(a, failure); };
     // The live chain has already written the CAPTURE line and stderr's.
@@ -576,7 +581,7 @@ void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "wa
 void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
     app_.Csv.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
     // The state's text changes within a state (seconds without an edge): shown every second.
-    ShowSignalStatus(app_, m.Watch.Current.Text);
+    ShowSignalStatus(app_, SignalStatusText(m.Watch.Current.Text, values.Fine));
 }
 
 void WindowHost::PeriodClosed(const PeriodValues& values) {

@@ -236,6 +236,9 @@ void ShowStatusMessage(App& a, const std::string& text);
 // unless a message shown in the last kMessageHoldSeconds is still there: then it waits for
 // the next call after that.
 void ShowSignalStatus(App& a, const std::string& text);
+// The status line's text for the signal's state: the state's own text, then, once the fine
+// PPS timing's fit is known, the card frequency it gives ("...; card +37.012 ppm (fine)").
+std::string SignalStatusText(const std::string& state, const FineValues& fine);
 
 // From here on, the first failed write of the read-out log and of the recording is reported
 // when it happens, on stderr, in the title and on the status line, while the measurement goes

@@ -12,7 +12,10 @@ const std::vector<std::string> kSecondColumns = {"time",
                                                  "click_level_pct",
                                                  "lock_freq_hz",
                                                  "click_position",
-                                                 "status"};
+                                                 "status",
+                                                 "pps_edge_frame",
+                                                 "card_ppm_fine",
+                                                 "pps_residual_us"};
 const std::vector<std::string> kPeriodColumns = {"time",     "t_s",           "i", "q", "phase_deg",
                                                  "level_db", "dropped_frames"};
 
@@ -27,6 +30,7 @@ std::string Seconds(int64_t frame) {
 std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
                                    const SecondValues& v) {
     const ClickValues& c = v.Click;
+    const FineValues& f = v.Fine;
     return {time,
             Seconds(v.Frame),
             CsvNumber(v.FreqErrorPpm),
@@ -36,7 +40,10 @@ std::vector<std::string> SecondRow(const std::string& time, const Measurement& m
             c.Read ? CsvNumber(c.LevelPct) : "",
             c.Read ? CsvNumber(c.LockFreqHz) : "",
             c.Read ? std::to_string(c.Position) : "",
-            CsvText(StatusName(m))};
+            CsvText(StatusName(m)),
+            f.EdgeFound ? CsvNumber(f.EdgeFrame) : "",
+            f.FitValid ? CsvNumber(f.CardPpm) : "",
+            f.ResidualValid ? CsvNumber(f.ResidualUs) : ""};
 }
 
 std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v) {

@@ -4,12 +4,16 @@
 // SecondEnded and PeriodClosed, with the time of day as they keep it.
 //
 //   time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,click_level_pct,
-//     lock_freq_hz,click_position,status
+//     lock_freq_hz,click_position,status,pps_edge_frame,card_ppm_fine,pps_residual_us
 //   time,t_s,i,q,phase_deg,level_db,dropped_frames
 //
 // `time` is the live wall clock as ISO 8601 UTC ("2026-12-07T16:30:01.250Z"), or for a
 // recording the stream time of day ("00:00:05.000"); `t_s` the frame's index / 8000 [s]. The
-// click columns are empty until the lock has read the click once.
+// click columns are empty until the lock has read the click once. The fine PPS columns:
+// `pps_edge_frame` the device frame index (dropped frames counted) of the edge the fine timing
+// made final in this second, with its fraction, empty without a good edge; `card_ppm_fine` the
+// card's frequency error from the fit of the last minute's edges, empty until it has enough;
+// `pps_residual_us` this second's edge minus that fit, empty when either is missing.
 #pragma once
 
 #include <string>

@@ -22,6 +22,7 @@ void LiveChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows
     std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
     // The frames were lost before the block that follows: the open period's close counts them.
     m_.PeriodFramesDropped += droppedFrames;
+    PpsTimingGap(m_.Fine, droppedFrames);
     if (m_.Params.SaveIqFlag == 1) {
         // The open period began at the last close, or with the capture's first frame.
         const std::string begun = m_.PeriodsClosed > 0 ? m_.LastPeriodTime

@@ -25,6 +25,19 @@ struct ClickValues {
     int Position = 0;            // [output samples after the PPS edge] where it was read
 };
 
+// The fine PPS timing's values for a second of the corrected stream: the edge it made final
+// since the previous second's end (its hold-off ends a quarter second after the edge, well
+// before the second's end while the clock loop holds the edge mid-second), and the running fit.
+struct FineValues {
+    bool EdgeFound = false;      // a good edge became final in this second
+    long double EdgeFrame = 0;   // [device frames from the run's first] with its fraction
+    bool FitValid = false;       // the running fit over the last minute has enough edges
+    long double CardPpm = 0;     // [ppm] from that fit, + = card runs fast
+    long double CardPpmSe = 0;   // [ppm] its standard error
+    bool ResidualValid = false;  // this second's edge had a fit
+    long double ResidualUs = 0;  // [us] the edge minus the fit
+};
+
 // A second of the corrected stream has ended: the numbers behind the read-outs as they stand
 // then, at the full precision the chain computes them (the read-outs round them).
 struct SecondValues {
@@ -33,6 +46,7 @@ struct SecondValues {
     long double TimingErrorUs;  // [us] of this second's PPS edge: 125 us per sample
     long double AudioLevelPct;  // [%] the second's PPS peak / 327.68
     ClickValues Click;          // the last click reading (of this second, or earlier)
+    FineValues Fine;            // the fine PPS timing's
 };
 
 // An integration period has closed (whether or not "Save I,Q to file?" is on).

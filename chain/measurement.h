@@ -14,6 +14,7 @@
 #include "dsp/click_lock.h"
 #include "dsp/front_end.h"
 #include "dsp/integration.h"
+#include "dsp/pps_timing.h"
 
 namespace qv {
 
@@ -58,6 +59,7 @@ struct Measurement {
     FrontEnd Front;
     ClickLock Lock;
     Integration Integ;
+    PpsTiming Fine;  // the fine edge timing beside the clock loop, on the device frames
     Display Screen;
     std::string IqText;  // header lines plus one record per period while saving
     ChainHost* Host = nullptr;

@@ -73,6 +73,20 @@ void WatchStatus(Measurement& m, const SecondEnd& end) {
     if (WatchSecond(m.Watch, second)) m.Host->StatusChanged(m.Watch.Current);
 }
 
+// The fine edge made final since the last second's end, and the running fit as it stands.
+FineValues TakeFineValues(Measurement& m) {
+    FineValues v;
+    PpsEdge edge;
+    if (TakePpsEdge(m.Fine, edge)) {
+        v.EdgeFound = true;
+        v.EdgeFrame = edge.Frame;
+        v.ResidualValid = edge.FitValid;
+        v.ResidualUs = edge.ResidualUs;
+    }
+    v.FitValid = PpsFitNow(m.Fine, v.CardPpm, v.CardPpmSe);
+    return v;
+}
+
 [[gnu::noinline]] void ShowSecondEnd(Measurement& m, const SecondEnd& end) {
     ++m.SecondsEnded;
     if (end.EdgeFound) ++m.SecondsWithEdge;
@@ -86,7 +100,7 @@ void WatchStatus(Measurement& m, const SecondEnd& end) {
     WatchStatus(m, end);
     m.Host->SecondEnded(
         m, {m.FramesProcessed, end.FreqErrorPpm, TimingErrorMicroseconds(end.TimingErrorSamples),
-            AudioLevelPercent(end.AudioPeak), m.LastClick});
+            AudioLevelPercent(end.AudioPeak), m.LastClick, TakeFineValues(m)});
 }
 
 }  // namespace
@@ -120,6 +134,7 @@ void ProcessFrame(Measurement& m, Frame frame) {
     FrontEnd& f = m.Front;
     Display& d = m.Screen;
     const bool inverted = m.Params.InvertFlag == 1;
+    FeedPpsTiming(m.Fine, frame.Pps, inverted);
     LoadFrame(f, frame);
     ResampledSample sample;
     while (NextSample(f, inverted, sample)) {

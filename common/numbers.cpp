@@ -125,6 +125,11 @@ std::string FormatForText(const char* format, long double value) {
     return text;
 }
 
+std::string FormatSignedForText(const char* format, long double value) {
+    const std::string text = FormatForText(format, value);
+    return text[0] == '-' ? text : "+" + text;
+}
+
 std::string FormatPicture7(long double v) {
     std::string text = FormatMask(v, 7);
     // "0.5000000" -> ".5000000", "-0.0123457" -> "-.0123457"

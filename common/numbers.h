@@ -67,6 +67,8 @@ std::string FormatMask(long double v, int decimals);
 // A number for a message or a summary, in a printf format for a double ("%.3f"); one that
 // rounds to zero shows no sign ("0.000", never "-0.000"), unlike the read-outs' masks.
 std::string FormatForText(const char* format, long double value);
+// The same with a sign always: "+37.012", "-0.500", "+0.000".
+std::string FormatSignedForText(const char* format, long double value);
 // The picture "#.0000000": sign, integer digits without a leading zero (nothing before the
 // point when the magnitude is below 1), point, seven decimals.
 std::string FormatPicture7(long double v);

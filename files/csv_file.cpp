@@ -63,9 +63,20 @@ bool CsvFile::Open(const std::string& path, const std::vector<std::string>& colu
     size_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
     const std::string header = JoinRow(columns);
     if (size_ > 0) {
-        if (FileStart(fd_, header.size()) == header) return true;
+        const std::string begun = FileStart(fd_, header.size());
+        if (begun == header) return true;
         close(fd_);
         fd_ = -1;
+        // A first line that begins our header is an earlier layout of the same rows, with
+        // fewer columns at the end: say which are missing, so the user knows why.
+        const std::string firstLine = begun.substr(0, begun.find('\n'));
+        if (!firstLine.empty() && firstLine.size() < begun.size() &&
+            header.compare(0, firstLine.size() + 1, firstLine + ",") == 0) {
+            error = path + ": holds rows of an earlier layout, without the columns " +
+                    header.substr(firstLine.size() + 1, header.size() - firstLine.size() - 2) +
+                    "; give a new file for this run's rows";
+            return false;
+        }
         error = path + ": holds something else than rows of the columns " +
                 header.substr(0, header.size() - 1) + "; give a new file";
         return false;

@@ -253,6 +253,22 @@ bool ClockSettledIn(SignalState state) {
            state == SignalState::Locked;
 }
 
+// The fine PPS timing's lines: its counts, the card frequency from the fit of the last
+// minute's edges with its standard error, and the RMS of the edges' residuals over the run.
+void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
+    out << "  fine PPS edges: " << p.EdgesFound << " found, " << p.SecondsMissing
+        << " s without an edge, " << p.PulsesRejected << " pulses rejected\n";
+    long double ppm = 0, se = 0;
+    if (!PpsFitNow(p, ppm, se)) {
+        out << "  fine card frequency: not known (too few edges in the last minute)\n";
+        return;
+    }
+    out << "  fine card frequency: " << FormatSignedForText("%.4f", ppm) << " ppm, standard error "
+        << FormatForText("%.6f", se) << " ppm (fit of the last minute's edges); edge residual "
+        << "RMS " << FormatForText("%.3f", std::sqrt(p.ResidualSquares / p.ResidualCount))
+        << " us over " << p.ResidualCount << " edges\n";
+}
+
 }  // namespace
 
 void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
@@ -308,9 +324,21 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
     } else {
         out << "  click phase: not locked in the last " << w.Recent.size() << " s\n";
     }
+    PrintFineSummary(m.Fine, out);
     out << "  I/Q records written: " << (iqWritten ? m.PeriodsClosed : 0) << "\n";
     out << "  status: " << StatusName(m) << " (" << w.Current.Text << ")\n";
 }
+
+namespace {
+
+// "  fine +37.012 ppm" once the fine timing's fit is known, else nothing.
+std::string FineText(const Measurement& m) {
+    long double ppm = 0, se = 0;
+    if (!PpsFitNow(m.Fine, ppm, se)) return "";
+    return "  fine " + FormatSignedForText("%.3f", ppm) + " ppm";
+}
+
+}  // namespace
 
 std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay) {
     if (m.Watch.Recent.empty()) return "";
@@ -318,7 +346,7 @@ std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay) {
     return timeOfDay + "  freq " + FormatForText("%.3f", s.FreqErrorPpm) + " ppm  timing " +
            FormatForText("%.2f", s.TimingErrorUs) + " us  level " +
            FormatForText("%.1f", AudioLevelPercent(s.AudioPeak)) + " %  lock " +
-           FormatForText("%.4f", s.LockFrequencyHz) + " Hz  " + StatusName(m);
+           FormatForText("%.4f", s.LockFrequencyHz) + " Hz  " + StatusName(m) + FineText(m);
 }
 
 void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,

@@ -121,10 +121,14 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
 // last minute), the timing error's RMS, the audio level, the lock frequency, the click phase's
 // spread, the I/Q records written and the signal's state. From the chain's full-precision
 // values, not from the read-out texts.
+// Then the fine PPS timing's: edges found, seconds without an edge and pulses rejected; the
+// card frequency from the fit of the last minute's edges with its standard error, and the RMS
+// of every fitted edge's residual over the run.
 void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out);
 
 // One line of the live state for a terminal: time, frequency and timing error, audio level,
-// lock frequency and state. Empty before the first second has closed.
+// lock frequency and state, then the fine card frequency once it is known ("  fine +37.012
+// ppm"). Empty before the first second has closed.
 std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay);
 
 // "I/Q file: ...", "CSV: ...", "I/Q CSV: ...", "read-out log: ..." and "picture: ..." lines for

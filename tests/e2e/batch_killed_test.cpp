@@ -105,12 +105,13 @@ TEST(BatchKilled, IqFileKeepsTheHeaderAndEveryClosedPeriodAndTheCsvFilesWholeRow
     const size_t seconds = WholeRows(FileText(csv));
     EXPECT_GE(seconds, records.size());
     if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no python3 to read the files";
-    const ToolRun python =
-        RunProgram({"/usr/bin/python3", "-c", kCsvReader, csv,
-                    "time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,"
-                    "click_level_pct,lock_freq_hz,click_position,status",
-                    iqCsv, "time,t_s,i,q,phase_deg,level_db,dropped_frames"},
-                   {}, folder.Path("py.out"), folder.Path("py.err"), std::chrono::seconds(30));
+    const ToolRun python = RunProgram(
+        {"/usr/bin/python3", "-c", kCsvReader, csv,
+         "time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,"
+         "click_level_pct,lock_freq_hz,click_position,status,pps_edge_frame,card_ppm_fine,"
+         "pps_residual_us",
+         iqCsv, "time,t_s,i,q,phase_deg,level_db,dropped_frames"},
+        {}, folder.Path("py.out"), folder.Path("py.err"), std::chrono::seconds(30));
     EXPECT_EQ(python.Status, 0) << python.Err;
     EXPECT_EQ(python.Out, std::to_string(seconds) + " " + std::to_string(records.size()) + "\n");
 }
