@@ -365,3 +365,36 @@ TEST(ReportScenario, SimulatedBatchRunBecomesAPictureAndATable) {
 }
 
 }  // namespace qv
+
+namespace qv {
+
+// The acceptance check through the real chain: 2 us of simulated PPS jitter gives the card an
+// Allan deviation of sqrt(3) x 2 us at tau = 1 s (within 20 %: the estimate's own spread over
+// 900 s is about 5 %, the edge estimator adds its own small error) that falls as 1/tau over
+// 1 .. 20 s (the least-squares slope of the log-log points within 0.1 of -1).
+TEST(ReportScenario, SimulatedPpsJitterShowsInTheCardsAllanDeviation) {
+    TestFolder folder;
+    const ToolRun batch =
+        RunBatchTool({"--quiet", "--csv", folder.Path("s.csv"), "--simulate", "900", "--ppm", "37",
+                      "--pps-jitter", "2e-6", "--seed", "2"});
+    ASSERT_EQ(batch.Status, 0) << batch.Err;
+    const ToolRun r =
+        RunReportTool({"--text", "--output", folder.Path("r.png"), folder.Path("s.csv")});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");  // every column there, nothing left out
+    const std::string title = "Allan deviation of the card";
+    EXPECT_NEAR(TableDeviation(r.Out, title, 1) / (std::sqrt(3.0) * 2e-6), 1.0, 0.2) << r.Out;
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const std::vector<int> taus = {1, 2, 5, 10, 20};
+    for (const int tau : taus) {
+        const double x = std::log(tau), y = std::log(TableDeviation(r.Out, title, tau));
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+    }
+    const double n = static_cast<double>(taus.size());
+    EXPECT_NEAR((n * sxy - sx * sy) / (n * sxx - sx * sx), -1.0, 0.1) << r.Out;
+}
+
+}  // namespace qv
