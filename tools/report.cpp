@@ -356,7 +356,7 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     a.Series.push_back({"classic freq_error_ppm", kClassicColour, &sec.Time, &classicPpm});
     if (fine) {
         a.Series.push_back(
-            {"fine card_ppm_fine", kFineColour, &sec.Time, &sec.Column("card_ppm_fine")});
+            {"fine card_ppm_fine", kFineColour, &sec.Time, &sec.Column("card_ppm_fine"), true});
     }
     a.Robust = true;
     TimePanel b{"(b) fine PPS edge residuals", "us", {}, noFine};

@@ -183,13 +183,16 @@ void DrawSeries(Surface& s, const TimeSeries& series, const Scale& sc, double st
         const Column& col = cols[static_cast<size_t>(c)];
         if (!col.Used) continue;
         const int x = kTimeLeft + 1 + c;
-        if (lastColumn >= 0) {
-            const Column& before = cols[static_cast<size_t>(lastColumn)];
-            if (col.FirstTime - before.LastTime <= joinLimit) {
-                Line(s, kTimeLeft + 1 + lastColumn, y(before.Last), x, y(col.First), series.Colour);
+        for (const int shift : series.Bold ? std::vector<int>{-1, 0, 1} : std::vector<int>{0}) {
+            if (lastColumn >= 0) {
+                const Column& before = cols[static_cast<size_t>(lastColumn)];
+                if (col.FirstTime - before.LastTime <= joinLimit) {
+                    Line(s, kTimeLeft + 1 + lastColumn, y(before.Last) + shift, x,
+                         y(col.First) + shift, series.Colour);
+                }
             }
+            Line(s, x, y(col.Max) + shift, x, y(col.Min) + shift, series.Colour);
         }
-        Line(s, x, y(col.Max), x, y(col.Min), series.Colour);
         lastColumn = c;
     }
 }
@@ -266,19 +269,16 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
     }
     Frame(s, kTimeLeft, top, kTimeRight, bottom);
 
-    // Legend, top right inside the plot area, when a series has a label.
-    int legendY = top + 4;
-    for (const TimeSeries& series : panel.Series) {
-        if (series.Label.empty()) continue;
-        const int w = Width(series.Label, kLabelPoints);
-        const int x = kTimeRight - 8 - w;
-        FillRect(s, x - 26, legendY - 1, w + 30, LabelHeight() + 2, kWhite);
-        Line(s, x - 22, legendY + LabelHeight() / 2, x - 6, legendY + LabelHeight() / 2,
-             series.Colour);
-        Line(s, x - 22, legendY + LabelHeight() / 2 + 1, x - 6, legendY + LabelHeight() / 2 + 1,
-             series.Colour);
-        Text(s, x, legendY, series.Label, series.Colour, kLabelPoints);
-        legendY += LabelHeight() + 3;
+    // Legend on the title row, right-aligned: a short line of each labelled series' colour.
+    int legendRight = kTimeRight;
+    for (auto series = panel.Series.rbegin(); series != panel.Series.rend(); ++series) {
+        if (series->Label.empty()) continue;
+        const int w = Width(series->Label, kLabelPoints);
+        const int x = legendRight - w;
+        const int y = titleTop + LabelHeight() / 2;
+        FillRect(s, x - 22, y - 1, 16, 3, series->Colour);
+        Text(s, x, titleTop, series->Label, series->Colour, kLabelPoints);
+        legendRight = x - 36;
     }
 }
 

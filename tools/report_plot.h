@@ -16,6 +16,7 @@ struct TimeSeries {
     qv::Colour Colour = kBlack;
     const std::vector<double>* Time = nullptr;
     const std::vector<double>* Values = nullptr;
+    bool Bold = false;  // drawn three pixels high, over the thinner lines drawn before it
 };
 
 struct TimePanel {
