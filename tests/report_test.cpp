@@ -198,7 +198,7 @@ TEST(ReportInputs, EachBadOrPartialInputGetsOneClearLine) {
                          "line 172)"),
               std::string::npos)
         << r.Err;
-    EXPECT_NE(r.Err.find("old.csv: 1 cell that are not numbers or times left out (the first at "
+    EXPECT_NE(r.Err.find("old.csv: 1 cell that is not a number or a time left out (the first at "
                          "line 82, column freq_error_ppm)"),
               std::string::npos)
         << r.Err;
@@ -226,6 +226,23 @@ TEST(ReportInputs, EachBadOrPartialInputGetsOneClearLine) {
     EXPECT_EQ(elsewhere.Status, 0);
     EXPECT_NE(elsewhere.Err.find("iq-elsewhere.csv: no rows in the time of"), std::string::npos)
         << elsewhere.Err;
+
+    // Numbers the chain may write ("nan", "inf") and absurd ones: drawn around, never a hang.
+    std::string odd = std::string(kClassicHeader) + kFineHeader + "\n";
+    const char* edges[] = {"100", "inf", "8100", "nan", "1e308", "16100", "-1e308", "24100"};
+    for (int k = 0; k < 8; ++k) {
+        odd += ClassicRow(0, k, k % 2 == 0 ? 1e308 : -1e308) + "," + edges[k] + ",nan,inf\n";
+    }
+    WriteText(folder.Path("odd.csv"), odd);
+    WriteText(folder.Path("odd-iq.csv"), std::string(kPeriodHeader) +
+                                             "\n00:00:01.000,1,1,1,1e308,inf,0\n"
+                                             "00:00:02.000,2,1,1,-1e308,-inf,0\n"
+                                             "00:00:03.000,3,1,1,nan,1e300,0\n"
+                                             "00:00:04.000,4,1,1,170,-20,0\n");
+    const ToolRun oddRun = RunReportTool({"--text", "--rf-frequency", "1e6", "--output", png,
+                                          folder.Path("odd.csv"), folder.Path("odd-iq.csv")});
+    EXPECT_EQ(oddRun.Status, 0) << oddRun.Err;
+    EXPECT_NE(oddRun.Out.find("fine PPS edges: 6 of 8 seconds"), std::string::npos) << oddRun.Out;
 
     // Outputs are checked before anything is read: an unwritable picture, or one that is an input.
     const ToolRun unwritable = RunReportTool(

@@ -20,6 +20,9 @@ constexpr double kFramesPerSecond = 8000;  // the card's nominal rate [frames pe
 constexpr double kSecondsPerDayD = 86400;
 constexpr long double kOffGrid = 0.25L;           // [s] from a whole number of seconds
 constexpr long double kLargestCardError = 0.02L;  // a card's rate may be this far off nominal
+// [points] The longest gap in a phase series that is kept as a gap; a longer jump (a row from
+// another time) is left out rather than filling memory with missing points.
+constexpr long double kLongestGap = 1e6L;
 
 // Days from 1970-01-01 of a civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
@@ -112,9 +115,11 @@ std::string Plural(int64_t n, const std::string& one, const std::string& many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// Into (-180, 180]; fmod is exact, so any finite difference is wrapped at once.
 double WrapDegrees(double d) {
-    while (d > 180) d -= 360;
-    while (d <= -180) d += 360;
+    d = std::fmod(d, 360.0);
+    if (d > 180) d -= 360;
+    if (d <= -180) d += 360;
     return d;
 }
 
@@ -309,9 +314,11 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
                         std::to_string(badLengthLine) + ")");
     }
     if (badCells > 0) {
-        notes.push_back(path + ": " + Plural(badCells, "cell", "cells") +
-                        " that are not numbers or times left out (the first at line " +
-                        std::to_string(badCellLine) + ", column " + badCellColumn + ")");
+        notes.push_back(path + ": " +
+                        Plural(badCells, "cell that is not a number or a time",
+                               "cells that are not numbers or times") +
+                        " left out (the first at line " + std::to_string(badCellLine) +
+                        ", column " + badCellColumn + ")");
     }
     if (runs.empty()) {
         error = path + ": no rows to report";
@@ -327,7 +334,7 @@ std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
     long double framesPerSecond = kFramesPerSecond;  // from the last pair of consecutive edges
     bool started = false;
     for (const double edge : edgeFrames) {
-        if (std::isnan(edge)) continue;
+        if (!std::isfinite(edge)) continue;
         const long double e = edge;
         if (!started) {
             first = previous = e;
@@ -336,10 +343,13 @@ std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
             continue;
         }
         const long double steps = (e - previous) / framesPerSecond;
-        const int64_t gap = static_cast<int64_t>(std::llround(steps));
+        const int64_t gap = steps > 0 && steps < kLongestGap ? std::llround(steps) : 0;
         // An edge in a second already counted, or off the seconds' grid (a second pulse within
         // the second), is not a second's edge.
-        if (gap < 1 || std::fabs(steps - static_cast<long double>(gap)) > kOffGrid) continue;
+        if (!(steps > 0.5L && steps < kLongestGap) ||
+            std::fabs(steps - static_cast<long double>(gap)) > kOffGrid) {
+            continue;
+        }
         const int64_t second = previousSecond + gap;
         const long double rate = e - previous;
         if (gap == 1 && std::fabs(rate / kFramesPerSecond - 1) < kLargestCardError) {
@@ -359,7 +369,7 @@ std::vector<double> UnwrapDegrees(const std::vector<double>& phaseDeg) {
     double last = kNaN, unwrapped = 0;
     for (size_t i = 0; i < phaseDeg.size(); ++i) {
         const double p = phaseDeg[i];
-        if (std::isnan(p)) continue;
+        if (!std::isfinite(p)) continue;
         unwrapped = std::isnan(last) ? p : unwrapped + WrapDegrees(p - last);
         last = p;
         out[i] = unwrapped;
@@ -376,6 +386,7 @@ std::vector<double> SignalPhase(const std::vector<double>& time,
     for (size_t i = 0; i < time.size(); ++i) {
         if (std::isnan(unwrapped[i])) continue;
         const double slot = std::floor((time[i] - t0) / period + 0.5);
+        if (!(slot < static_cast<double>(static_cast<int64_t>(x.size())) + kLongestGap)) continue;
         if (slot < static_cast<double>(x.size())) continue;  // a row in a slot already taken
         x.resize(static_cast<size_t>(slot), kNaN);
         x.push_back(unwrapped[i] / 360.0 / rfHz);

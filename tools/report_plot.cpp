@@ -71,9 +71,10 @@ double PowerOfTen(int k) {
     return k < 0 ? 1 / p : p;
 }
 
-// The decade k with 10^k <= v < 10^(k+1).
+// The decade k with 10^k <= v < 10^(k+1), for v within the finite doubles.
 int DecadeOf(double v) {
-    int k = static_cast<int>(std::floor(Log10(v)));
+    const double log = Log10(v);
+    int k = std::isfinite(log) ? static_cast<int>(std::floor(std::clamp(log, -330.0, 310.0))) : 0;
     if (PowerOfTen(k) > v) --k;
     if (PowerOfTen(k + 1) <= v) ++k;
     return k;
@@ -90,6 +91,9 @@ struct Scale {
 
 Scale NiceScale(double low, double high, int ticks) {
     Scale sc;
+    // Values near the largest double: an axis that still has a finite length.
+    low = std::max(low, -1e300);
+    high = std::min(high, 1e300);
     if (!(high > low)) {
         const double pad = low == 0 ? 1 : std::fabs(low) * 0.1;
         low -= pad;
