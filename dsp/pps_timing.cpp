@@ -27,16 +27,21 @@ constexpr long double kNominalRate = kFramesPerSecond;  // [frames per GPS s] of
 constexpr long double kGapToleranceNominal = 0.02L;
 constexpr long double kGapToleranceFitted = 0.001L;
 
+// The slow path is taken for samples at or below `low` or at or above `high`.
+void Watch(PpsTiming& p, int low, int high) {
+    p.Low = low;
+    p.High = high;
+    p.Span = high > low ? static_cast<unsigned>(high - low - 1) : 0;
+}
+
 void WaitQuiet(PpsTiming& p) {
     p.Stage = kWaitQuiet;
-    p.High = kNever;
-    p.Low = kQuiet;
+    Watch(p, kQuiet, kNever);
 }
 
 void Arm(PpsTiming& p) {
     p.Stage = kArmed;
-    p.High = kPpsFineThreshold;
-    p.Low = -kNever;
+    Watch(p, -kNever, kPpsFineThreshold);
 }
 
 // The running fit of edge frame against GPS second over the points within the last
@@ -156,8 +161,7 @@ long double Ppm(long double framesPerSecond) {
     p.PendingEdge.RiseFrames = rise;
     p.Stage = kHoldOff;
     p.Floor = v;
-    p.High = std::max(peak, v + kSecondRise);
-    p.Low = v - kFloorStep;
+    Watch(p, v - kFloorStep, std::max(peak, v + kSecondRise));
 }
 
 // Hold-off over: the pending edge is final, and the watch goes on as the channel stands.
@@ -184,7 +188,7 @@ void Rise(PpsTiming& p, int v) {
     p.TriggerFrame = i;
     p.QuietSince = -1;
     p.Stage = kCollect;
-    p.High = -kNever;
+    Watch(p, kNever, -kNever);  // every frame
 }
 
 }  // namespace
@@ -205,7 +209,7 @@ void PpsTimingSlow(PpsTiming& p, int v) {
         default:  // kHoldOff
             if (HoldOffOver(p)) {
                 EndHoldOff(p);
-                if (v >= p.High || v <= p.Low) PpsTimingSlow(p, v);
+                if (OutsideWatch(p, v)) PpsTimingSlow(p, v);
                 return;
             }
             if (v >= p.High) {
@@ -218,8 +222,7 @@ void PpsTimingSlow(PpsTiming& p, int v) {
             }
             p.Floor = v;
             if (v <= kQuiet && p.QuietSince < 0) p.QuietSince = i;
-            p.High = v + kSecondRise;
-            p.Low = v - kFloorStep;
+            Watch(p, v - kFloorStep, v + kSecondRise);
             return;
     }
 }
