@@ -103,12 +103,15 @@ long double Ppm(long double framesPerSecond) {
         if (seconds < 1 || std::fabs(gap - seconds * rate) > tolerance) {
             ++p.PulsesRejected;
             ++p.RejectedSinceLast;
-            // Three in a row: the earlier edges are the odd ones out; start the count afresh.
+            // Three in a row: the earlier edges are the odd ones out; the fit starts afresh
+            // from this edge, its second counted from the gap at the nominal rate.
             if (++p.OffSecondRun < 3) return;
             p.FitCount = 0;
             p.FitNext = 0;
-            p.HaveLast = false;
             p.PulsesRejected -= 1;  // this edge is taken after all
+            p.RejectedSinceLast -= 1;
+            e.Second = p.Last.Second +
+                       std::max<int64_t>(1, static_cast<int64_t>(gap / kNominalRate + 0.5L));
         } else {
             const int64_t n = static_cast<int64_t>(seconds);
             e.Second = p.Last.Second + n;
@@ -117,7 +120,6 @@ long double Ppm(long double framesPerSecond) {
             e.RatePpm = Ppm(gap / seconds);
         }
     }
-    if (!p.HaveLast && p.EdgesFound > 0) e.Second = p.Last.Second + 1;
     p.OffSecondRun = 0;
     p.RejectedSinceLast = 0;
     p.FitSecond[p.FitNext] = e.Second;
