@@ -59,7 +59,6 @@ struct Measurement {
     FrontEnd Front;
     ClickLock Lock;
     Integration Integ;
-    PpsTiming Fine;  // the fine edge timing beside the clock loop, on the device frames
     Display Screen;
     std::string IqText;  // header lines plus one record per period while saving
     ChainHost* Host = nullptr;
@@ -75,6 +74,9 @@ struct Measurement {
     // here, the period's close hands the count to the host and starts again from 0.
     int64_t PeriodFramesDropped = 0;  // [frames]
     SignalWatch Watch;                // the signal's state and the last minute's results
+    // The fine edge timing beside the clock loop, on the device frames; last, so that the
+    // classic blocks' state keeps its place in memory.
+    PpsTiming Fine;
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };

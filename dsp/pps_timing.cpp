@@ -27,16 +27,21 @@ constexpr long double kNominalRate = kFramesPerSecond;  // [frames per GPS s] of
 constexpr long double kGapToleranceNominal = 0.02L;
 constexpr long double kGapToleranceFitted = 0.001L;
 
+// The slow path is taken for samples at or below `low` or at or above `high`.
+void Watch(PpsTiming& p, int low, int high) {
+    p.Low = low;
+    p.High = high;
+    p.Span = high > low ? static_cast<unsigned>(high - low - 1) : 0;
+}
+
 void WaitQuiet(PpsTiming& p) {
     p.Stage = kWaitQuiet;
-    p.High = kNever;
-    p.Low = kQuiet;
+    Watch(p, kQuiet, kNever);
 }
 
 void Arm(PpsTiming& p) {
     p.Stage = kArmed;
-    p.High = kPpsFineThreshold;
-    p.Low = -kNever;
+    Watch(p, -kNever, kPpsFineThreshold);
 }
 
 // The running fit of edge frame against GPS second over the points within the last
@@ -98,12 +103,15 @@ long double Ppm(long double framesPerSecond) {
         if (seconds < 1 || std::fabs(gap - seconds * rate) > tolerance) {
             ++p.PulsesRejected;
             ++p.RejectedSinceLast;
-            // Three in a row: the earlier edges are the odd ones out; start the count afresh.
+            // Three in a row: the earlier edges are the odd ones out; the fit starts afresh
+            // from this edge, its second counted from the gap at the nominal rate.
             if (++p.OffSecondRun < 3) return;
             p.FitCount = 0;
             p.FitNext = 0;
-            p.HaveLast = false;
             p.PulsesRejected -= 1;  // this edge is taken after all
+            p.RejectedSinceLast -= 1;
+            e.Second = p.Last.Second +
+                       std::max<int64_t>(1, static_cast<int64_t>(gap / kNominalRate + 0.5L));
         } else {
             const int64_t n = static_cast<int64_t>(seconds);
             e.Second = p.Last.Second + n;
@@ -112,7 +120,6 @@ long double Ppm(long double framesPerSecond) {
             e.RatePpm = Ppm(gap / seconds);
         }
     }
-    if (!p.HaveLast && p.EdgesFound > 0) e.Second = p.Last.Second + 1;
     p.OffSecondRun = 0;
     p.RejectedSinceLast = 0;
     p.FitSecond[p.FitNext] = e.Second;
@@ -156,8 +163,7 @@ long double Ppm(long double framesPerSecond) {
     p.PendingEdge.RiseFrames = rise;
     p.Stage = kHoldOff;
     p.Floor = v;
-    p.High = std::max(peak, v + kSecondRise);
-    p.Low = v - kFloorStep;
+    Watch(p, v - kFloorStep, std::max(peak, v + kSecondRise));
 }
 
 // Hold-off over: the pending edge is final, and the watch goes on as the channel stands.
@@ -184,7 +190,7 @@ void Rise(PpsTiming& p, int v) {
     p.TriggerFrame = i;
     p.QuietSince = -1;
     p.Stage = kCollect;
-    p.High = -kNever;
+    Watch(p, kNever, -kNever);  // every frame
 }
 
 }  // namespace
@@ -205,7 +211,7 @@ void PpsTimingSlow(PpsTiming& p, int v) {
         default:  // kHoldOff
             if (HoldOffOver(p)) {
                 EndHoldOff(p);
-                if (v >= p.High || v <= p.Low) PpsTimingSlow(p, v);
+                if (OutsideWatch(p, v)) PpsTimingSlow(p, v);
                 return;
             }
             if (v >= p.High) {
@@ -218,8 +224,7 @@ void PpsTimingSlow(PpsTiming& p, int v) {
             }
             p.Floor = v;
             if (v <= kQuiet && p.QuietSince < 0) p.QuietSince = i;
-            p.High = v + kSecondRise;
-            p.Low = v - kFloorStep;
+            Watch(p, v - kFloorStep, v + kSecondRise);
             return;
     }
 }

@@ -3,7 +3,7 @@
 // edges the card's frequency and each edge's residual. A path beside the classic clock loop:
 // it reads the same right channel and changes nothing the loop does.
 //
-// Per frame only a store and two compares; everything else happens at most a few dozen times
+// Per frame only a store and one compare; everything else happens at most a few dozen times
 // a second, out of line.
 //
 // Pulse model (the step response of a first-order low-pass into an AC-coupled input), for the
@@ -70,7 +70,8 @@ struct PpsTiming {
     int64_t FrameIndex = 0;  // [device frames] of the next frame fed
     int High = 65536;  // [LSB] a sample at or above this goes the slow way (waiting for quiet)
     int Low = kPpsFineThreshold / 2;  // [LSB] a sample at or below this goes the slow way
-    int Ring[kPpsRingFrames] = {};    // [LSB] the last samples, by FrameIndex modulo the size
+    unsigned Span = 65536 - kPpsFineThreshold / 2 - 1;  // High - Low - 1, 0 when High <= Low + 1
+    int Ring[kPpsRingFrames] = {};  // [LSB] the last samples, by FrameIndex modulo the size
 
     // state: the slow part
     int Stage = 0;             // what the slow path waits for (see pps_timing.cpp)
@@ -104,13 +105,18 @@ struct PpsTiming {
     long double ResidualSquares = 0;  // [us^2]
 };
 
+// v <= Low or v >= High, in one unsigned compare: v - Low - 1 wraps to a huge value below Low.
+inline bool OutsideWatch(const PpsTiming& p, int v) {
+    return static_cast<unsigned>(v - p.Low - 1) >= p.Span;
+}
+
 void PpsTimingSlow(PpsTiming& p, int v);
 
 // One device frame's PPS sample; `inverted`: the pulse is negative ("Inverted" on).
 inline void FeedPpsTiming(PpsTiming& p, int16_t pps, bool inverted) {
     const int v = inverted ? -static_cast<int>(pps) : pps;
     p.Ring[p.FrameIndex & (kPpsRingFrames - 1)] = v;
-    if (v >= p.High || v <= p.Low) PpsTimingSlow(p, v);
+    if (OutsideWatch(p, v)) PpsTimingSlow(p, v);
     ++p.FrameIndex;
 }
 

@@ -59,6 +59,16 @@ TEST(BatchSummary, CardThirtySevenPpmFastIsTheAnswer) {
     EXPECT_EQ(After(r.Out, "audio level: "), 60.0);  // the pulse's peak, 0.6 of full scale
     EXPECT_NEAR(After(r.Out, "lock frequency: "), 1700.1, 0.05);  // held on the carrier
     EXPECT_EQ(After(r.Out, "I/Q records written: "), 50);
+    // The fine timing's lines: every pulse but the last (still in its hold-off) found, the
+    // card's frequency exact to well below 0.01 ppm, residuals far below a microsecond.
+    EXPECT_NE(r.Out.find("  fine PPS edges: 149 found, 0 s without an edge, 0 pulses rejected\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_NEAR(After(r.Out, "fine card frequency: "), 37, 0.001);
+    EXPECT_NE(r.Out.find("fine card frequency: +37."), std::string::npos);
+    EXPECT_LT(After(r.Out, "ppm, standard error "), 0.001);
+    EXPECT_LT(After(r.Out, "edge residual RMS "), 0.1);
+    EXPECT_NE(r.Out.find("us over 145 edges\n  I/Q records written"), std::string::npos);
     EXPECT_NE(r.Out.find("149 s with a PPS edge, 1 s without"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("status: locked (Measuring: PPS and click locked)\n"), std::string::npos);
     // The closing list follows the summary, unchanged.

@@ -253,6 +253,66 @@ TEST(CsvFiles, NumbersReadBackExactlyAndTextsAndTimesAreWhatReadersExpect) {
     EXPECT_TRUE(std::regex_match(FormatIsoUtc(UnixMillisecondsNow()), iso));
 }
 
+// The fine PPS columns end to end through quorvelle-batch --csv: each second's edge where the
+// simulator put it (device frame (second - 0.3172 s) x 8000.296), the fit's frequency once it
+// has five edges, and residuals far below a microsecond; empty where there is nothing to say.
+TEST(CsvFiles, FinePpsColumnsThroughTheBatchToolHoldTheSimulatedTruth) {
+    TestFolder folder;
+    const std::string csv = folder.Path("seconds.csv");
+    const ToolRun r = RunBatchTool({"--quiet", "--csv", csv, "--simulate", "90", "--ppm", "37"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const Rows rows = ReadCsv(csv, kSecondColumns);
+    ASSERT_GE(rows.size(), 89u);
+    ASSERT_EQ(kSecondColumns.size(), 13u);
+    EXPECT_EQ(kSecondColumns[10], "pps_edge_frame");
+    EXPECT_EQ(kSecondColumns[11], "card_ppm_fine");
+    EXPECT_EQ(kSecondColumns[12], "pps_residual_us");
+    const long double rate = 8000 * (1 + 37e-6L);  // [frames per GPS second]
+    int edges = 0, fitted = 0;
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const std::vector<std::string>& row = rows[k];
+        if (row[10].empty()) {
+            EXPECT_EQ(row[12], "") << "no residual without an edge, row " << k;
+            continue;
+        }
+        ++edges;
+        const long double frame = std::strtold(row[10].c_str(), nullptr);
+        const long double second = std::floor(0.3172L + frame / rate + 0.5L);
+        EXPECT_LT(std::fabs(frame - (second - 0.3172L) * rate), 0.005L) << row[10];
+        EXPECT_EQ(row[11].empty(), row[12].empty()) << k;
+        if (row[11].empty()) continue;
+        ++fitted;
+        EXPECT_NEAR(Field(row[11]), 37, 0.01) << k;
+        EXPECT_LT(std::fabs(Field(row[12])), 1.0) << k;
+    }
+    EXPECT_GE(edges, 88);
+    EXPECT_EQ(fitted, edges - (kPpsFineFitMinEdges - 1));
+}
+
+// A file of the columns an earlier version wrote (without the fine ones) is refused for
+// appending, untouched, with a message that says what is missing and what to do.
+TEST(CsvFiles, AFileOfTheEarlierColumnsIsRefusedWithWhatToDo) {
+    TestFolder folder;
+    const std::string path = folder.Path("old.csv");
+    const std::string old =
+        "time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,"
+        "click_level_pct,lock_freq_hz,click_position,status\n"
+        "00:00:01.000,1,0,0,60,,,,,clock-settling\n";
+    WriteText(path, old);
+    CsvOutputs outputs;
+    std::string error;
+    EXPECT_FALSE(outputs.Open(path, "", CsvStart::Append, nullptr, error));
+    EXPECT_EQ(error, path +
+                         ": holds rows of an earlier layout, without the columns "
+                         "pps_edge_frame,card_ppm_fine,pps_residual_us; give a new file for "
+                         "this run's rows");
+    EXPECT_EQ(FileText(path), old);
+    // A first line that only shares a start with ours is something else.
+    WriteText(path, "time,t_s,freq\n");
+    EXPECT_FALSE(outputs.Open(path, "", CsvStart::Append, nullptr, error));
+    EXPECT_EQ(error.rfind(path + ": holds something else", 0), 0u) << error;
+}
+
 // The live chain counts the frames of each gap in the period that holds it, whether or not
 // "Save I,Q to file?" is on; the click columns stay empty until the lock has read the click.
 TEST(CsvFiles, DroppedFramesGoToThePeriodThatHoldsThemAndClickColumnsWaitForAReading) {

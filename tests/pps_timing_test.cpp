@@ -136,9 +136,9 @@ TEST(FinePpsTiming, CleanCardThirtySevenPpmFastThroughTheChain) {
     EXPECT_EQ(c.M.Fine.EdgesFound, edges);
 }
 
-// Inverted pulses with "Inverted" on; a missing pulse every tenth second; a double pulse and a
-// noisy pulse. Each is said and counted, none is invented, the good seconds stay exact. The
-// same inverted pulses with "Inverted" off give no edge at all.
+// Inverted pulses with "Inverted" on; a missing pulse every tenth second; a double pulse, a
+// noisy pulse and a stray pulse mid-second. Each is said and counted, none is invented, the good
+// seconds stay exact. The same inverted pulses with "Inverted" off give no edge at all.
 TEST(FinePpsTiming, InvertedMissingDoubleAndNoisyPulsesAreCountedNotInvented) {
     SimulatorSettings s;
     s.Seconds = 120;
@@ -157,8 +157,14 @@ TEST(FinePpsTiming, InvertedMissingDoubleAndNoisyPulsesAreCountedNotInvented) {
         f.Pps = static_cast<int16_t>(f.Pps + (k % 2 == 0 ? 3000 : -3000));
     });
 
+    // Second 47: a stray pulse half a second after the edge, a copy of it.
+    const auto edge47 = static_cast<size_t>(TruthFrame(s, 47)) - 20;
+    std::copy(frames.begin() + static_cast<long>(edge47),
+              frames.begin() + static_cast<long>(edge47) + 2000,
+              frames.begin() + static_cast<long>(edge47) + 4000);
+
     const Located r = Locate(s, frames, true);
-    EXPECT_EQ(r.Timing.PulsesRejected, 2);
+    EXPECT_EQ(r.Timing.PulsesRejected, 3);
     // 12 missing pulses, and the last one past the run's end is not missing: 11 within.
     EXPECT_EQ(r.Timing.SecondsMissing, 11);
     for (const PpsEdge& e : r.Edges) {

@@ -710,6 +710,31 @@ TEST_F(WindowHandler, StatusLineKeepsTheMessagesAndLogsThem) {
     EXPECT_EQ(messages[4], written);
 }
 
+// Once the fine PPS timing's fit is known, the status line adds the card frequency it gives,
+// with three decimals and a sign always; a fresh message still holds the line.
+TEST_F(WindowHandler, StatusLineAddsTheFineCardFrequencyOnceItIsKnown) {
+    Init();
+    SecondValues v{};
+    app.Host.SecondEnded(app.M, v);
+    const std::string state = app.M.Watch.Current.Text;
+    EXPECT_EQ(window.status, state) << "no fit yet: the state alone";
+    v.Fine.FitValid = true;
+    v.Fine.CardPpm = 37.01249L;
+    app.Host.SecondEnded(app.M, v);
+    EXPECT_EQ(window.status, state + "; card +37.012 ppm (fine)");
+    v.Fine.CardPpm = -0.0004L;  // rounds to zero: a plus, never "-0.000"
+    app.Host.SecondEnded(app.M, v);
+    EXPECT_EQ(window.status, state + "; card +0.000 ppm (fine)");
+    ShowStatusMessage(app, "Chart saved: here");
+    v.Fine.CardPpm = -12.3456L;
+    app.Host.SecondEnded(app.M, v);
+    EXPECT_EQ(window.status, "Chart saved: here");
+    app.MessageShownNanoseconds -= int64_t{kMessageHoldSeconds} * 1000000000;
+    app.Host.SecondEnded(app.M, v);
+    EXPECT_EQ(window.status, state + "; card -12.346 ppm (fine)");
+    EXPECT_EQ(SignalStatusText("x", FineValues{}), "x");
+}
+
 // --csv rows carry the UTC date and time; --iq-csv has a row for every period although "Save
 // I,Q to file?" is off. A CSV file that cannot be written is said once, in the title and on
 // stderr, while the measurement and the other file go on.
