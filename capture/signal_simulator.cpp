@@ -236,8 +236,9 @@ constexpr HermiteWeights kHermite = MakeHermiteWeights();
 // minutes. One solve per 64 frames keeps a varying card nearly as cheap as a steady one.
 void SegmentTimes(SignalSimulator& sim, long long first, long double* times) {
     constexpr int kLast = kSimulatorSegmentFrames;
-    if (!sim.Card.Varies) {
-        for (int n = 0; n <= kLast; ++n) times[n] = GpsTime(sim, first + n);
+    if (!sim.Card.Varies) {  // the frames between are computed where they are used
+        times[0] = GpsTime(sim, first);
+        times[kLast] = GpsTime(sim, first + kLast);
         return;
     }
     const long double tau0 = sim.CardTime, slope0 = 1 / sim.CardRate;  // [s], [s per frame]
@@ -254,18 +255,23 @@ void SegmentTimes(SignalSimulator& sim, long long first, long double* times) {
     sim.CardRate = rate1;
 }
 
-// [s] The PPS channel's time since the latest pulse start at GPS time t: since the whole second,
-// or with jitter since the latest of the starts s + j_s (s = floor(t) - 1 .. floor(t) + 1; the
-// jitter keeps each start within 0.09 s of its second, so one of these is the latest).
-double SincePpsStart(SignalSimulator& sim, long double t, double sinceSecond) {
-    if (!(sim.Settings.PpsJitterSeconds > 0)) return sinceSecond;
-    const long long whole = static_cast<long long>(std::floor(t));
-    for (long long s = whole + 1; s > whole - 1; --s) {
-        const long double start = s + static_cast<long double>(CachedJitter(sim, s));
-        if (start <= t) return static_cast<double>(t - start);
+// With PPS jitter, the starts s + j_s of GPS seconds s = w - 1 .. w + 2, w the whole second of
+// the segment's first frame: the jitter keeps each within 0.09 s of its second, and a segment
+// lasts 8 ms, so the latest start before any of its frames is among them. Found once per
+// segment, so that no frame pays for a rounding to an integer.
+void NearbyPpsStarts(SignalSimulator& sim, long double firstTime, long double* starts) {
+    const long long whole = static_cast<long long>(std::floor(firstTime));
+    for (int i = 0; i < 4; ++i) {
+        const long long second = whole - 1 + i;
+        starts[i] = static_cast<long double>(second) + CachedJitter(sim, second);
     }
-    return static_cast<double>(
-        t - (whole - 1 + static_cast<long double>(CachedJitter(sim, whole - 1))));
+}
+
+// [s] Time since the latest of those starts at GPS time t.
+double SinceLatestStart(const long double* starts, long double t) {
+    int i = 3;
+    while (i > 0 && starts[i] > t) --i;
+    return static_cast<double>(t - starts[i]);
 }
 
 double Wander(const SignalSimulator& sim, long double t) {
@@ -311,11 +317,15 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
     const double stepCos = std::cos(step), stepSin = std::sin(step);
     double carrierCos = std::cos(startPhase), carrierSin = std::sin(startPhase);
 
+    const bool jitter = s.PpsJitterSeconds > 0;
+    long double ppsStarts[4] = {};
+    if (jitter) NearbyPpsStarts(sim, times[0], ppsStarts);
+
     for (int n = 0; n < kSimulatorSegmentFrames; ++n) {
-        const long double t = times[n];
+        const long double t = sim.Card.Varies ? times[n] : GpsTime(sim, first + n);
         const double dt = static_cast<double>(t - std::floor(t));  // [s] since the GPS second
 
-        const double pps = PpsTrain(sim, SincePpsStart(sim, t, dt));
+        const double pps = PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
         double rf =
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
