@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <numbers>
 
 #include "common/trig.h"
@@ -21,7 +20,6 @@ constexpr double kWanderShares[3] = {3.0 / 6, 2.0 / 6, 1.0 / 6};  // of carrierW
 constexpr uint64_t kWanderStream = 0xD1B54A32D192ED03ull;         // keeps wander and noise apart
 constexpr uint64_t kJitterStream = 0x8CB92BA72F3D8DD7ull;         // and the PPS jitter apart
 constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;               // splitmix64's increment
-constexpr long long kNoJitterSecond = std::numeric_limits<long long>::min();  // empty cache slot
 constexpr double kNegligibleLsb = 1e-6;  // [LSB] pulse contributions below this are skipped
 
 uint64_t SplitMix64(uint64_t& state) {
@@ -396,7 +394,6 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
     long double countAtStart = 0;
     CardCount(sim.Card, 0, countAtStart, sim.CardRate);  // the first frame: tau = 0
     sim.JitterKey = JitterKeyOf(settings.Seed);
-    std::fill(std::begin(sim.JitterSeconds), std::end(sim.JitterSeconds), kNoJitterSecond);
 }
 
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count) {
