@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <numbers>
 
 #include "common/trig.h"
@@ -21,7 +20,6 @@ constexpr double kWanderShares[3] = {3.0 / 6, 2.0 / 6, 1.0 / 6};  // of carrierW
 constexpr uint64_t kWanderStream = 0xD1B54A32D192ED03ull;         // keeps wander and noise apart
 constexpr uint64_t kJitterStream = 0x8CB92BA72F3D8DD7ull;         // and the PPS jitter apart
 constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;               // splitmix64's increment
-constexpr long long kNoJitterSecond = std::numeric_limits<long long>::min();  // empty cache slot
 constexpr double kNegligibleLsb = 1e-6;  // [LSB] pulse contributions below this are skipped
 
 uint64_t SplitMix64(uint64_t& state) {
@@ -236,8 +234,9 @@ constexpr HermiteWeights kHermite = MakeHermiteWeights();
 // minutes. One solve per 64 frames keeps a varying card nearly as cheap as a steady one.
 void SegmentTimes(SignalSimulator& sim, long long first, long double* times) {
     constexpr int kLast = kSimulatorSegmentFrames;
-    if (!sim.Card.Varies) {
-        for (int n = 0; n <= kLast; ++n) times[n] = GpsTime(sim, first + n);
+    if (!sim.Card.Varies) {  // the frames between are computed where they are used
+        times[0] = GpsTime(sim, first);
+        times[kLast] = GpsTime(sim, first + kLast);
         return;
     }
     const long double tau0 = sim.CardTime, slope0 = 1 / sim.CardRate;  // [s], [s per frame]
@@ -254,18 +253,23 @@ void SegmentTimes(SignalSimulator& sim, long long first, long double* times) {
     sim.CardRate = rate1;
 }
 
-// [s] The PPS channel's time since the latest pulse start at GPS time t: since the whole second,
-// or with jitter since the latest of the starts s + j_s (s = floor(t) - 1 .. floor(t) + 1; the
-// jitter keeps each start within 0.09 s of its second, so one of these is the latest).
-double SincePpsStart(SignalSimulator& sim, long double t, double sinceSecond) {
-    if (!(sim.Settings.PpsJitterSeconds > 0)) return sinceSecond;
-    const long long whole = static_cast<long long>(std::floor(t));
-    for (long long s = whole + 1; s > whole - 1; --s) {
-        const long double start = s + static_cast<long double>(CachedJitter(sim, s));
-        if (start <= t) return static_cast<double>(t - start);
+// With PPS jitter, the starts s + j_s of GPS seconds s = w - 1 .. w + 2, w the whole second of
+// the segment's first frame: the jitter keeps each within 0.09 s of its second, and a segment
+// lasts 8 ms, so the latest start before any of its frames is among them. Found once per
+// segment, so that no frame pays for a rounding to an integer.
+void NearbyPpsStarts(SignalSimulator& sim, long double firstTime, long double* starts) {
+    const long long whole = static_cast<long long>(std::floor(firstTime));
+    for (int i = 0; i < 4; ++i) {
+        const long long second = whole - 1 + i;
+        starts[i] = static_cast<long double>(second) + CachedJitter(sim, second);
     }
-    return static_cast<double>(
-        t - (whole - 1 + static_cast<long double>(CachedJitter(sim, whole - 1))));
+}
+
+// [s] Time since the latest of those starts at GPS time t.
+double SinceLatestStart(const long double* starts, long double t) {
+    int i = 3;
+    while (i > 0 && starts[i] > t) --i;
+    return static_cast<double>(t - starts[i]);
 }
 
 double Wander(const SignalSimulator& sim, long double t) {
@@ -311,11 +315,15 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
     const double stepCos = std::cos(step), stepSin = std::sin(step);
     double carrierCos = std::cos(startPhase), carrierSin = std::sin(startPhase);
 
+    const bool jitter = s.PpsJitterSeconds > 0;
+    long double ppsStarts[4] = {};
+    if (jitter) NearbyPpsStarts(sim, times[0], ppsStarts);
+
     for (int n = 0; n < kSimulatorSegmentFrames; ++n) {
-        const long double t = times[n];
+        const long double t = sim.Card.Varies ? times[n] : GpsTime(sim, first + n);
         const double dt = static_cast<double>(t - std::floor(t));  // [s] since the GPS second
 
-        const double pps = PpsTrain(sim, SincePpsStart(sim, t, dt));
+        const double pps = PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
         double rf =
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
@@ -386,7 +394,6 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
     long double countAtStart = 0;
     CardCount(sim.Card, 0, countAtStart, sim.CardRate);  // the first frame: tau = 0
     sim.JitterKey = JitterKeyOf(settings.Seed);
-    std::fill(std::begin(sim.JitterSeconds), std::end(sim.JitterSeconds), kNoJitterSecond);
 }
 
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count) {

@@ -44,6 +44,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "common/frame.h"
 
@@ -87,6 +88,7 @@ struct CardClock {
 };
 
 constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)
+constexpr long long kNoSecond = std::numeric_limits<long long>::min();
 
 struct SignalSimulator {
     // parameters
@@ -104,12 +106,13 @@ struct SignalSimulator {
     uint64_t JitterKey = 0;  // start of the PPS jitter's generator, a hash of the seed
     // state
     long double CardTime = 0;  // [GPS s since the first frame] of the next segment's first frame
-    long double CardRate = kFramesPerSecond;    // [device frames per GPS s] there
-    long long JitterSeconds[4] = {1, 1, 1, 1};  // GPS seconds whose jitter is kept (slot s & 3)
-    double JitterValues[4] = {};                // [s] their displacements
-    uint64_t NoiseState = 0;                    // splitmix64 counter
-    bool HaveSpareNoise = false;                // Box-Muller gives pairs; the second waits here
-    double SpareNoise = 0;                      // [standard deviations]
+    long double CardRate = kFramesPerSecond;  // [device frames per GPS s] there
+    // GPS seconds whose jitter is kept (slot s & 3; the smallest long long marks an empty slot)
+    long long JitterSeconds[4] = {kNoSecond, kNoSecond, kNoSecond, kNoSecond};
+    double JitterValues[4] = {};  // [s] their displacements
+    uint64_t NoiseState = 0;      // splitmix64 counter
+    bool HaveSpareNoise = false;  // Box-Muller gives pairs; the second waits here
+    double SpareNoise = 0;        // [standard deviations]
     // Frames are computed in segments of kSimulatorSegmentFrames aligned to multiples of that
     // size in the frame counter, so the output never depends on how callers split their reads.
     long long SegmentStart = -kSimulatorSegmentFrames;  // [device frames] counter of Segment[0]
@@ -143,7 +146,9 @@ long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double 
 
 // [device frames] Where the PPS pulse of GPS second `second` starts (its first rise from 0, at
 // t = second + jitter), with the card's drift and wander: SimulatorFrameAt(second + j_second).
-// The pulse of GPS second 1 is the first one after the first frame without jitter.
+// The pulse of GPS second 1 is the first one after the first frame without jitter. From there
+// the pulse follows its shape (see the top of this file): with the default 0.15 ms rise and
+// 30 ms decay it reaches half its peak 0.0998616 ms (0.798893 frames at 8000) later.
 long double SimulatorPpsStartFrame(const SimulatorSettings& settings, long long second);
 
 // [ppm] The card's frequency error at GPS time t (+ = card runs fast).

@@ -245,6 +245,9 @@ namespace qv {
 
 namespace {
 
+// a - b, taken in long double before it is compared (as a double) with a tolerance.
+double Gap(long double a, long double b) { return static_cast<double>(a - b); }
+
 // FNV-1a over the frames' bytes as little-endian int16 pairs (RF, PPS).
 uint64_t StreamHash(const std::vector<Frame>& frames) {
     uint64_t h = 0xCBF29CE484222325ull;
@@ -288,7 +291,9 @@ int ExpectPulsesWhereTheTruthSays(const SimulatorSettings& s, const std::vector<
         // nothing before the start (the last pulse decayed 33-fold long ago), the rise after it
         const size_t before = static_cast<size_t>(std::floor(truth));
         EXPECT_EQ(frames[before].Pps, 0) << "GPS second " << second;
-        if (before + 2 < frames.size()) EXPECT_GT(frames[before + 2].Pps, 0);
+        if (before + 2 < frames.size()) {
+            EXPECT_GT(frames[before + 2].Pps, 0) << "GPS second " << second;
+        }
         ++second, ++compared;
     }
     EXPECT_GE(SimulatorPpsStartFrame(s, second), static_cast<long double>(frames.size()) - 2)
@@ -314,14 +319,14 @@ TEST(SignalSimulatorTruth, ZeroJitterDriftAndWanderChangeNoFrameAndTheTruthIsThe
         EXPECT_EQ(StreamHash(frames), hash) << "ppm " << settings.Ppm;
 
         const long double framesPerSecond = 8000 * (1 + settings.Ppm * 1e-6L);
-        for (const long long second : {0LL, 1LL, 2LL, 86400LL}) {
+        for (const int second : {0, 1, 2, 86400}) {
             const long double start = (second - settings.StartOffsetSeconds) * framesPerSecond;
-            EXPECT_NEAR(SimulatorPpsStartFrame(zeros, second), start, 1e-12L * (1 + second));
+            EXPECT_NEAR(Gap(SimulatorPpsStartFrame(zeros, second), start), 0, 1e-12 * (1 + second));
             EXPECT_EQ(SimulatorPpsJitter(zeros, second), 0);
-            EXPECT_NEAR(SimulatorTimeAtFrame(zeros, start), second, 1e-15L * (1 + second));
+            EXPECT_NEAR(Gap(SimulatorTimeAtFrame(zeros, start), second), 0, 1e-15 * (1 + second));
         }
-        EXPECT_NEAR(SimulatorCardPpm(zeros, 1e6L), settings.Ppm, 1e-12);
-        EXPECT_NEAR(SimulatorMeanCardPpm(zeros, 3, 4), settings.Ppm, 1e-12);
+        EXPECT_NEAR(Gap(SimulatorCardPpm(zeros, 1e6L), settings.Ppm), 0, 1e-12);
+        EXPECT_NEAR(Gap(SimulatorMeanCardPpm(zeros, 3, 4), settings.Ppm), 0, 1e-12);
     }
 }
 
@@ -392,12 +397,14 @@ TEST(SignalSimulatorTruth, DriftingAndWanderingCardTakesItsFramesWhereItsCountSa
         Simulate(s, static_cast<size_t>(SimulatorTotalFrames(s)), {1000});
     const long double end = SimulatorFrameAt(s, s.StartOffsetSeconds + s.Seconds);
     EXPECT_EQ(static_cast<long double>(frames.size()), std::round(end));
-    EXPECT_NEAR(end, 90 * 8000 * (1 + 37e-6) + 8000 * 1e-6 * 90 * 90, 8000 * 1e-6 * 400 * 30 / 3.1)
+    EXPECT_NEAR(Gap(end, 90 * 8000 * (1 + 37e-6) + 8000 * 1e-6 * 90 * 90), 0,
+                8000 * 1e-6 * 400 * 30 / 3.1)
         << "steady part and drift, within the wander's largest count";
     EXPECT_EQ(ExpectPulsesWhereTheTruthSays(s, frames), 90);
     SimulatorSettings steady = s;
     steady.DriftPpmPerHour = 0, steady.WanderPpm = 0;
-    EXPECT_GT(std::fabs(SimulatorPpsStartFrame(s, 60) - SimulatorPpsStartFrame(steady, 60)), 20);
+    EXPECT_GT(std::fabs(Gap(SimulatorPpsStartFrame(s, 60), SimulatorPpsStartFrame(steady, 60))),
+              20);
 
     // The truth functions agree with one another and with the model's formula: the inverse
     // to 1e-15 s; the rate of the frame count (central difference over +-1 ms, exact to 1e-7
@@ -406,11 +413,11 @@ TEST(SignalSimulatorTruth, DriftingAndWanderingCardTakesItsFramesWhereItsCountSa
         const long double tau = t - s.StartOffsetSeconds;
         const long double ppm =
             37 + 2 * tau + 400 * std::sin(2 * std::numbers::pi_v<long double> * tau / 30);
-        EXPECT_NEAR(SimulatorCardPpm(s, t), ppm, 1e-9) << "t " << t;
-        EXPECT_NEAR(SimulatorTimeAtFrame(s, SimulatorFrameAt(s, t)), t, 1e-15) << "t " << t;
+        EXPECT_NEAR(Gap(SimulatorCardPpm(s, t), ppm), 0, 1e-9) << "t " << t;
+        EXPECT_NEAR(Gap(SimulatorTimeAtFrame(s, SimulatorFrameAt(s, t)), t), 0, 1e-15) << "t " << t;
         const long double rate =
             (SimulatorFrameAt(s, t + 1e-3L) - SimulatorFrameAt(s, t - 1e-3L)) / 2e-3L;
-        EXPECT_NEAR((rate / 8000 - 1) * 1e6, ppm, 1e-5) << "t " << t;
+        EXPECT_NEAR(Gap((rate / 8000 - 1) * 1e6, ppm), 0, 1e-5) << "t " << t;
     }
     // The mean error over each GPS second is what the frames between two pulse starts show,
     // and the integral of the error (Simpson, 100 steps: exact to 1e-10 ppm here).
@@ -421,13 +428,13 @@ TEST(SignalSimulatorTruth, DriftingAndWanderingCardTakesItsFramesWhereItsCountSa
             ((SimulatorPpsStartFrame(s, second + 1) - SimulatorPpsStartFrame(s, second)) / 8000 -
              1) *
             1e6;
-        ASSERT_NEAR(mean, counted, 1e-6) << "second " << second;
+        ASSERT_NEAR(Gap(mean, counted), 0, 1e-6) << "second " << second;
         long double simpson = 0;
         for (int i = 0; i <= 100; ++i) {
             const long double weight = i == 0 || i == 100 ? 1 : i % 2 == 1 ? 4 : 2;
             simpson += weight * SimulatorCardPpm(s, t0 + i * (t1 - t0) / 100);
         }
-        ASSERT_NEAR(mean, simpson / 300, 1e-6) << "second " << second;
+        ASSERT_NEAR(Gap(mean, simpson / 300), 0, 1e-6) << "second " << second;
     }
 }
 
