@@ -100,7 +100,7 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
         error = "simulator settings need --simulate";
         return false;
     }
-    return true;
+    return !options.Simulate || CheckSimulatorCard(options.Simulator, true, error);
 }
 
 std::string AppUsage() {

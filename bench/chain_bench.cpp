@@ -142,9 +142,9 @@ BENCHMARK_CAPTURE(BM_BatchSimulatedHour, plain, false)->Iterations(1)->Unit(benc
 BENCHMARK_CAPTURE(BM_BatchSimulatedHour, with_chart, true)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The simulator alone with the batch tool's settings, in capture blocks, so its share of the
-// batch figure can be subtracted.
-void BM_SimulatorOnly(benchmark::State& state) {
-    SimulatorSettings settings;
+// batch figure can be subtracted; also with what a real card and GPS receiver add (PPS jitter,
+// a drifting and wandering card), whose cost is compared with the plain one.
+void BM_SimulatorOnly(benchmark::State& state, SimulatorSettings settings) {
     settings.Seconds = kSimulatorSeconds;
     const long long total = SimulatorTotalFrames(settings);
     std::vector<Frame> block(kFramesPerBlock);
@@ -162,7 +162,21 @@ void BM_SimulatorOnly(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(frames));
     state.counters["realtime_x"] = RealtimeCounter(frames);
 }
-BENCHMARK(BM_SimulatorOnly)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_SimulatorOnly, plain, SimulatorSettings{})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_SimulatorOnly, jitter, SimulatorSettings{.PpsJitterSeconds = 2e-6})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_SimulatorOnly, drift_wander,
+                  SimulatorSettings{.DriftPpmPerHour = 0.5, .WanderPpm = 2})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_SimulatorOnly, all,
+                  SimulatorSettings{
+                      .PpsJitterSeconds = 2e-6, .DriftPpmPerHour = 0.5, .WanderPpm = 2})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

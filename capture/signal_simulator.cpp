@@ -6,6 +6,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "common/trig.h"
+
 namespace qv {
 
 namespace {
@@ -16,10 +18,12 @@ constexpr long double kTwoPiL = 2 * std::numbers::pi_v<long double>;
 constexpr double kWanderPeriods[3] = {37.0, 61.0, 97.0};          // [s]
 constexpr double kWanderShares[3] = {3.0 / 6, 2.0 / 6, 1.0 / 6};  // of carrierWanderRad
 constexpr uint64_t kWanderStream = 0xD1B54A32D192ED03ull;         // keeps wander and noise apart
+constexpr uint64_t kJitterStream = 0x8CB92BA72F3D8DD7ull;         // and the PPS jitter apart
+constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;               // splitmix64's increment
 constexpr double kNegligibleLsb = 1e-6;  // [LSB] pulse contributions below this are skipped
 
 uint64_t SplitMix64(uint64_t& state) {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    uint64_t z = (state += kGolden);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
@@ -51,11 +55,116 @@ int16_t ToSample(double fullScale) {
     return static_cast<int16_t>(v);
 }
 
+// ---------------------------------------------------------------------------------------------
+// The card's clock and the PPS jitter
+
+CardClock MakeCardClock(const SimulatorSettings& s) {
+    CardClock c;
+    c.Fraction = static_cast<long double>(s.Ppm) * 1e-6L;
+    c.Drift = static_cast<long double>(s.DriftPpmPerHour) * 1e-6L / 3600;
+    c.Wander = static_cast<long double>(s.WanderPpm) * 1e-6L;
+    c.WanderPeriod = s.WanderPeriodSeconds > 0 ? s.WanderPeriodSeconds : 1;
+    c.Varies = c.Drift != 0 || c.Wander != 0;
+    return c;
+}
+
+// The card's frequency [device frames per GPS s] of a steady card; the frame times of such a card
+// are offset + k / this, as they always were.
+long double SteadyFramesPerSecond(const SimulatorSettings& s) {
+    return static_cast<long double>(kFramesPerSecond) *
+           (1.0L + static_cast<long double>(s.Ppm) * 1e-6L);
+}
+
+// sin and cos of the wander's phase 2 pi tau / period, reduced to one cycle first.
+void WanderSinCos(const CardClock& c, long double tau, long double& sine, long double& cosine) {
+    const long double cycles = tau / c.WanderPeriod;
+    ExtendedSinCos(kTwoPiL * (cycles - std::floor(cycles)), &sine, &cosine);
+}
+
+// The card's frame count N(tau) [device frames] since the first frame, tau [GPS s] after it, and
+// its rate dN/dtau [device frames per GPS s]:
+//   N = 8000 (tau + f tau + d tau^2 / 2 + w P / (2 pi) (1 - cos(2 pi tau / P))).
+void CardCount(const CardClock& c, long double tau, long double& frames, long double& rate) {
+    long double wanderCount = 0, wanderNow = 0;
+    if (c.Wander != 0) {
+        long double sine = 0, cosine = 1;
+        WanderSinCos(c, tau, sine, cosine);
+        wanderCount = c.Wander * c.WanderPeriod / kTwoPiL * (1 - cosine);
+        wanderNow = c.Wander * sine;
+    }
+    frames = kFramesPerSecond * (tau + (c.Fraction * tau + c.Drift * tau * tau / 2 + wanderCount));
+    rate = kFramesPerSecond * (1 + (c.Fraction + c.Drift * tau + wanderNow));
+}
+
+// [1] The card's fractional frequency error, tau [GPS s] after the first frame.
+long double CardFraction(const CardClock& c, long double tau) {
+    long double wanderNow = 0;
+    if (c.Wander != 0) {
+        long double sine = 0, cosine = 1;
+        WanderSinCos(c, tau, sine, cosine);
+        wanderNow = c.Wander * sine;
+    }
+    return c.Fraction + c.Drift * tau + wanderNow;
+}
+
+// ln u for u in (0, 1], from + - * / in long double only, so that it is the same on every
+// system (the C libraries' log differ in the last place for about 1 argument in 1000):
+// u = m 2^e with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh z = 2 (z + z^3/3 + z^5/5 + ...),
+// z = (m - 1) / (m + 1), |z| <= 0.172, so 12 terms end below 1e-20.
+double PortableLog(double u) {
+    int exponent = 0;
+    long double m = std::frexp(static_cast<long double>(u), &exponent);  // exact, [0.5, 1)
+    if (m < 0.70710678118654752440L) m *= 2, exponent -= 1;
+    const long double z = (m - 1) / (m + 1), z2 = z * z;
+    long double series = 0;
+    for (int k = 23; k >= 1; k -= 2) series = series * z2 + 1.0L / k;
+    constexpr long double kLn2 = 0.693147180559945309417232121458176568L;
+    return static_cast<double>(exponent * kLn2 + 2 * z * series);
+}
+
+// j_s [s] for GPS second s: one Gaussian deviate from two draws at their own place in the jitter
+// generator (2 draws per second, so neighbouring seconds never share one). Box-Muller's radius
+// is at most sqrt(-2 ln 2^-53) = 8.6, so with the largest RMS the options allow (10 ms) a pulse
+// moves less than 0.09 s: it always stays nearer its own second than any other.
+double PpsJitter(uint64_t key, double rms, long long second) {
+    if (!(rms > 0)) return 0;
+    uint64_t state = key + 2 * static_cast<uint64_t>(second) * kGolden;
+    const double u1 = 1.0 - UnitInterval(state);  // (0, 1]
+    const double u2 = UnitInterval(state);
+    long double sine = 0, cosine = 1;
+    ExtendedSinCos(kTwoPiL * u2, &sine, &cosine);
+    return rms * std::sqrt(-2.0 * PortableLog(u1)) * static_cast<double>(cosine);
+}
+
+uint64_t JitterKeyOf(uint64_t seed) {
+    uint64_t state = seed ^ kJitterStream;
+    return SplitMix64(state);
+}
+
+// j_s, kept for the few seconds a segment looks at (a pure function of s: the cache changes no
+// value).
+double CachedJitter(SignalSimulator& sim, long long second) {
+    const int slot = static_cast<int>(second & 3);
+    if (sim.JitterSeconds[slot] != second) {
+        sim.JitterSeconds[slot] = second;
+        sim.JitterValues[slot] = PpsJitter(sim.JitterKey, sim.Settings.PpsJitterSeconds, second);
+    }
+    return sim.JitterValues[slot];
+}
+
+// ---------------------------------------------------------------------------------------------
+// The stream
+
 // The PPS channel dt [s] after the latest edge: the pulse train A (e^(-x/d) - e^(-x c)),
 // c = 1/r + 1/d, summed over that edge and all earlier ones (x = dt, dt + 1, dt + 2, ...).
 // The geometric series collapse into two exponentials with constant factors, so the stream is
 // stationary from its first frame and never jumps, however long the decay. An exponential
 // whose term is far below one LSB is not evaluated: that saves most of the cost.
+// With PPS jitter dt counts from the latest pulse start, and the sum places the earlier pulses
+// whole seconds before it instead of at their own jittered starts. That moves pulse k seconds
+// back by j_s - j_(s-k), changing its remains by about their value times that over the decay
+// constant: with the default 30 ms decay the remains are e^-33 of the peak after one second,
+// and even a 2 s decay with 10 us of jitter changes them by < 0.01 LSB.
 double PpsTrain(const SignalSimulator& sim, double dt) {
     double v = 0;
     const double decayExponent = dt * sim.PpsDecayRate;
@@ -82,6 +191,87 @@ long double GpsTime(const SignalSimulator& sim, long long frame) {
     return sim.Settings.StartOffsetSeconds + static_cast<long double>(frame) / sim.FramesPerSecond;
 }
 
+// tau [GPS s since the first frame] of device frame position k: Newton's method on N(tau) = k
+// from `tau`, which must be within a few frames of the answer; also the rate there.
+void SolveCardTime(const CardClock& c, long double k, long double& tau, long double& rate) {
+    for (int i = 0; i < 8; ++i) {
+        long double frames = 0;
+        CardCount(c, tau, frames, rate);
+        const long double step = (frames - k) / rate;
+        tau -= step;
+        if (std::fabs(step) <= 1e-17L * (1 + std::fabs(tau))) break;
+    }
+}
+
+// Cubic Hermite weights for the frames n = 0 .. kSimulatorSegmentFrames of a segment,
+// s = n / kSimulatorSegmentFrames: the end's share s^2 (3 - 2s) and the slopes' s (1 - s)^2 and
+// s^2 (s - 1) times the segment's length.
+struct HermiteWeights {
+    long double End[kSimulatorSegmentFrames + 1];
+    long double StartSlope[kSimulatorSegmentFrames + 1];
+    long double EndSlope[kSimulatorSegmentFrames + 1];
+};
+
+constexpr HermiteWeights MakeHermiteWeights() {
+    HermiteWeights w{};
+    for (int n = 0; n <= kSimulatorSegmentFrames; ++n) {
+        const long double s = static_cast<long double>(n) / kSimulatorSegmentFrames;
+        w.End[n] = s * s * (3 - 2 * s);
+        w.StartSlope[n] = s * (1 - s) * (1 - s) * kSimulatorSegmentFrames;
+        w.EndSlope[n] = s * s * (s - 1) * kSimulatorSegmentFrames;
+    }
+    return w;
+}
+
+constexpr HermiteWeights kHermite = MakeHermiteWeights();
+
+// GPS times [s] of the frames first .. first + kSimulatorSegmentFrames (the segment and the next
+// one's first frame). A steady card: the exact product, as always. A varying one: N(tau) = k is
+// solved exactly (Newton) at the segment's ends, and the frames between lie on the cubic through
+// both ends with the slopes 1 / rate there. Its error is about the fourth derivative of tau(k)
+// times h^4 / 384 (h = 64 frames), i.e. w (2 pi / P)^3 (8 ms)^4 / 384 for a wander w of period
+// P: < 3e-11 s even at the options' extremes (w = 1 %, P = 1 s), < 1e-18 s for a few ppm over
+// minutes. One solve per 64 frames keeps a varying card nearly as cheap as a steady one.
+void SegmentTimes(SignalSimulator& sim, long long first, long double* times) {
+    constexpr int kLast = kSimulatorSegmentFrames;
+    if (!sim.Card.Varies) {  // the frames between are computed where they are used
+        times[0] = GpsTime(sim, first);
+        times[kLast] = GpsTime(sim, first + kLast);
+        return;
+    }
+    const long double tau0 = sim.CardTime, slope0 = 1 / sim.CardRate;  // [s], [s per frame]
+    long double tau1 = tau0 + kLast * slope0, rate1 = sim.CardRate;
+    SolveCardTime(sim.Card, static_cast<long double>(first + kLast), tau1, rate1);
+    const long double span = tau1 - tau0, slope1 = 1 / rate1;
+    for (int n = 0; n < kLast; ++n) {
+        const long double tau = tau0 + (span * kHermite.End[n] + (slope0 * kHermite.StartSlope[n] +
+                                                                  slope1 * kHermite.EndSlope[n]));
+        times[n] = sim.Settings.StartOffsetSeconds + tau;
+    }
+    times[kLast] = sim.Settings.StartOffsetSeconds + tau1;
+    sim.CardTime = tau1;
+    sim.CardRate = rate1;
+}
+
+// With PPS jitter, the starts s + j_s of GPS seconds s = w - 1 .. w + 2, w the whole second of
+// the segment's first frame: the jitter keeps each within 0.09 s of its second, and a segment
+// lasts 8 ms, so the latest start before any of its frames is among them. Found once per
+// segment, so that no frame pays for a rounding to an integer.
+void NearbyPpsStarts(SignalSimulator& sim, long double firstTime, long double* starts) {
+    const long long whole = static_cast<long long>(std::floor(firstTime));
+    for (int i = 0; i < 4; ++i) {
+        const long long second = whole - 1 + i;
+        starts[i] = static_cast<long double>(second) + CachedJitter(sim, second);
+    }
+}
+
+// [s] Time since the latest of those starts at GPS time t.
+double SinceLatestStart(const long double* starts, long double t) {
+    int i = 3;
+    while (i > 0 && starts[i] > t) --i;
+    return static_cast<double>(t - starts[i]);
+}
+
 double Wander(const SignalSimulator& sim, long double t) {
     double w = 0;
     for (int i = 0; i < 3; ++i) {
@@ -103,24 +293,37 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
     const SimulatorSettings& s = sim.Settings;
     const double clickDelay = s.ClickDelayMs * 1e-3;
 
+    // The segment's frames and the next segment's first one.
+    long double times[kSimulatorSegmentFrames + 1];
+    SegmentTimes(sim, first, times);
+
     // The carrier's phase is computed exactly at both ends of the segment; in between it
-    // advances linearly, by a rotation applied frame by frame (64 rotations lose ~1e-14).
-    const double startPhase = CarrierPhase(sim, GpsTime(sim, first));
-    const long double carrierStep = kTwoPiL *
-                                    (static_cast<long double>(s.LockFreqHz) + s.CarrierOffsetHz) /
-                                    sim.FramesPerSecond;
-    const double wanderStep = (Wander(sim, GpsTime(sim, first + kSimulatorSegmentFrames)) -
-                               Wander(sim, GpsTime(sim, first))) /
-                              kSimulatorSegmentFrames;
+    // advances linearly, by a rotation applied frame by frame (64 rotations lose ~1e-14). A
+    // varying card's frames are not evenly spaced in GPS time: each rotation is then corrected
+    // by its frame's own share d of the phase, to second order (|d| < 4e-4 rad at the options'
+    // extremes, so what is left, d^3 / 6, stays below 1e-11 rad).
+    const double startPhase = CarrierPhase(sim, times[0]);
+    const long double carrierFrequency = static_cast<long double>(s.LockFreqHz) + s.CarrierOffsetHz;
+    const long double carrierStep =
+        sim.Card.Varies ? kTwoPiL * carrierFrequency * (times[kSimulatorSegmentFrames] - times[0]) /
+                              kSimulatorSegmentFrames
+                        : kTwoPiL * carrierFrequency / sim.FramesPerSecond;
+    const double wanderStep =
+        (Wander(sim, times[kSimulatorSegmentFrames]) - Wander(sim, times[0])) /
+        kSimulatorSegmentFrames;
     const double step = static_cast<double>(std::fmod(carrierStep, kTwoPiL)) + wanderStep;
     const double stepCos = std::cos(step), stepSin = std::sin(step);
     double carrierCos = std::cos(startPhase), carrierSin = std::sin(startPhase);
 
+    const bool jitter = s.PpsJitterSeconds > 0;
+    long double ppsStarts[4] = {};
+    if (jitter) NearbyPpsStarts(sim, times[0], ppsStarts);
+
     for (int n = 0; n < kSimulatorSegmentFrames; ++n) {
-        const long double t = GpsTime(sim, first + n);
+        const long double t = sim.Card.Varies ? times[n] : GpsTime(sim, first + n);
         const double dt = static_cast<double>(t - std::floor(t));  // [s] since the GPS second
 
-        const double pps = PpsTrain(sim, dt);
+        const double pps = PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
         double rf =
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
@@ -130,8 +333,16 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
         sim.Segment[n].Rf = s.SwapChannels ? ppsSample : rfSample;
         sim.Segment[n].Pps = s.SwapChannels ? rfSample : ppsSample;
 
-        const double nextCos = carrierCos * stepCos - carrierSin * stepSin;
-        carrierSin = carrierSin * stepCos + carrierCos * stepSin;
+        double rotationCos = stepCos, rotationSin = stepSin;
+        if (sim.Card.Varies) {
+            const double d = static_cast<double>(
+                kTwoPiL * carrierFrequency * (times[n + 1] - times[n]) - carrierStep);
+            const double keep = 1 - d * d / 2;
+            rotationCos = stepCos * keep - stepSin * d;
+            rotationSin = stepSin * keep + stepCos * d;
+        }
+        const double nextCos = carrierCos * rotationCos - carrierSin * rotationSin;
+        carrierSin = carrierSin * rotationCos + carrierCos * rotationSin;
         carrierCos = nextCos;
     }
 }
@@ -178,6 +389,11 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
         sim.WanderPhase[i] = kTwoPi * UnitInterval(wanderState);
     }
     sim.NoiseState = settings.Seed;
+
+    sim.Card = MakeCardClock(settings);
+    long double countAtStart = 0;
+    CardCount(sim.Card, 0, countAtStart, sim.CardRate);  // the first frame: tau = 0
+    sim.JitterKey = JitterKeyOf(settings.Seed);
 }
 
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count) {
@@ -197,8 +413,74 @@ void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count) {
 }
 
 long long SimulatorTotalFrames(const SimulatorSettings& settings) {
+    const CardClock card = MakeCardClock(settings);
+    if (card.Varies) {
+        long double frames = 0, rate = 0;
+        CardCount(card, settings.Seconds, frames, rate);
+        return std::llround(frames);
+    }
     return std::llround(static_cast<long double>(settings.Seconds) * kFramesPerSecond *
                         (1.0L + static_cast<long double>(settings.Ppm) * 1e-6L));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The truth
+
+double SimulatorPpsJitter(const SimulatorSettings& settings, long long second) {
+    return PpsJitter(JitterKeyOf(settings.Seed), settings.PpsJitterSeconds, second);
+}
+
+long double SimulatorFrameAt(const SimulatorSettings& settings, long double gpsTime) {
+    const long double tau = gpsTime - settings.StartOffsetSeconds;
+    const CardClock card = MakeCardClock(settings);
+    if (!card.Varies) return tau * SteadyFramesPerSecond(settings);
+    long double frames = 0, rate = 0;
+    CardCount(card, tau, frames, rate);
+    return frames;
+}
+
+long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double frame) {
+    const CardClock card = MakeCardClock(settings);
+    if (!card.Varies) return settings.StartOffsetSeconds + frame / SteadyFramesPerSecond(settings);
+    // Newton from the steady card's time. The rate stays within 1 % of 8000 (the options'
+    // limit), so each step shrinks the error at least fifty-fold, and quadratically near the
+    // root; the loop ends once a step no longer changes tau.
+    long double tau = frame / (kFramesPerSecond * (1 + card.Fraction));
+    for (int i = 0; i < 100; ++i) {
+        long double frames = 0, rate = 0;
+        CardCount(card, tau, frames, rate);
+        const long double next = tau - (frames - frame) / rate;
+        if (next == tau) break;
+        tau = next;
+    }
+    return settings.StartOffsetSeconds + tau;
+}
+
+long double SimulatorPpsStartFrame(const SimulatorSettings& settings, long long second) {
+    return SimulatorFrameAt(
+        settings, static_cast<long double>(second) + SimulatorPpsJitter(settings, second));
+}
+
+long double SimulatorCardPpm(const SimulatorSettings& settings, long double gpsTime) {
+    const CardClock card = MakeCardClock(settings);
+    return CardFraction(card, gpsTime - settings.StartOffsetSeconds) * 1e6L;
+}
+
+long double SimulatorMeanCardPpm(const SimulatorSettings& settings, long double t0,
+                                 long double t1) {
+    // The integral of the error over the span, in closed form, over its length: the drift's
+    // mean is its value half-way; the wander's integral is P / (2 pi) (cos a0 - cos a1).
+    const CardClock card = MakeCardClock(settings);
+    const long double tau0 = t0 - settings.StartOffsetSeconds;
+    const long double tau1 = t1 - settings.StartOffsetSeconds;
+    long double mean = card.Fraction + card.Drift * (tau0 + tau1) / 2;
+    if (card.Wander != 0) {
+        long double sine0 = 0, cosine0 = 1, sine1 = 0, cosine1 = 1;
+        WanderSinCos(card, tau0, sine0, cosine0);
+        WanderSinCos(card, tau1, sine1, cosine1);
+        mean += card.Wander * card.WanderPeriod / kTwoPiL * (cosine0 - cosine1) / (tau1 - tau0);
+    }
+    return mean * 1e6L;
 }
 
 }  // namespace qv

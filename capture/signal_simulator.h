@@ -27,10 +27,24 @@
 //     same seed gives the same stream on every machine and standard library).
 // Levels are in full scale; each sample becomes round(v * 32767), clipped to int16.
 // InvertPps negates the PPS channel; SwapChannels puts each channel on the other side.
+//
+// What a real card and GPS receiver add, each off by default (then the time base above holds
+// exactly, and every stream is what it always was):
+// - PPS jitter: the pulse of GPS second s starts at s + j_s instead of s, j_s Gaussian of RMS
+//   ppsJitterSeconds, independent per second, drawn from the seed on a stream of its own (a hash
+//   of seed and s), so the RF noise stays the same and j_s does not depend on how the stream is
+//   read. The click stays on the whole GPS second: the radio's time is not the receiver's.
+// - A card whose frequency error changes: with tau the GPS time since the first frame,
+//     ppm(tau) = ppm + driftPpmPerHour * tau / 3600 + wanderPpm * sin(2 pi tau / wanderPeriod)
+//   (a slow ageing drift and a temperature-like wander). The card's frame count then grows as
+//     N(tau) = 8000 * integral from 0 to tau of (1 + ppm(u) * 1e-6) du,
+//   which has a closed form, and device frame k is taken at the GPS time where N reaches k
+//   (solved by Newton's method in long double every 64 frames, a cubic in between).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "common/frame.h"
 
@@ -57,9 +71,24 @@ struct SimulatorSettings {
     // exchanged (the PPS on the left, the radio on the right).
     bool InvertPps = false;
     bool SwapChannels = false;
+    // What the card and the GPS receiver do to the edge times (see the top of this file).
+    double PpsJitterSeconds = 0;        // [s] RMS of each PPS pulse's displacement
+    double DriftPpmPerHour = 0;         // [ppm per GPS hour] change of the card's error
+    double WanderPpm = 0;               // [ppm] amplitude of the card error's sinusoid
+    double WanderPeriodSeconds = 3600;  // [s] its period (used only when WanderPpm != 0)
+};
+
+// The card's frequency error as a function of time, in the units the computation uses.
+struct CardClock {
+    bool Varies = false;           // drift or wander: frame times come from N(tau), not a product
+    long double Fraction = 0;      // [1] ppm * 1e-6
+    long double Drift = 0;         // [1/s] change of the fractional error per GPS second
+    long double Wander = 0;        // [1] wander amplitude * 1e-6
+    long double WanderPeriod = 1;  // [s]
 };
 
 constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)
+constexpr long long kNoSecond = std::numeric_limits<long long>::min();
 
 struct SignalSimulator {
     // parameters
@@ -73,7 +102,14 @@ struct SignalSimulator {
     double PpsRiseCutoff = -1;       // likewise
     double WanderAmplitude[3] = {};  // [rad]
     double WanderPhase[3] = {};      // [rad]
+    CardClock Card;
+    uint64_t JitterKey = 0;  // start of the PPS jitter's generator, a hash of the seed
     // state
+    long double CardTime = 0;  // [GPS s since the first frame] of the next segment's first frame
+    long double CardRate = kFramesPerSecond;  // [device frames per GPS s] there
+    // GPS seconds whose jitter is kept (slot s & 3; the smallest long long marks an empty slot)
+    long long JitterSeconds[4] = {kNoSecond, kNoSecond, kNoSecond, kNoSecond};
+    double JitterValues[4] = {};  // [s] their displacements
     uint64_t NoiseState = 0;      // splitmix64 counter
     bool HaveSpareNoise = false;  // Box-Muller gives pairs; the second waits here
     double SpareNoise = 0;        // [standard deviations]
@@ -89,8 +125,38 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings);
 // Delivers the next `count` frames of the stream.
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count);
 
-// The device frames that cover settings.Seconds GPS seconds:
-// round(Seconds * 8000 * (1 + Ppm * 1e-6)).
+// The device frames that cover settings.Seconds GPS seconds from the first frame:
+// round(Seconds * 8000 * (1 + Ppm * 1e-6)) for a steady card, round(N(Seconds)) in general.
 long long SimulatorTotalFrames(const SimulatorSettings& settings);
+
+// ---------------------------------------------------------------------------------------------
+// The truth behind the stream, for checking what the chain measures. GPS time t is the
+// simulator's: t = 0 at the whole GPS second before the first frame, which is taken at
+// t = StartOffsetSeconds. A device frame position is fractional: frame k (0-based from the
+// first frame) is taken exactly at position k. All are pure functions of the settings.
+
+// [s] The displacement j_s of GPS second `second`'s PPS pulse (0 without jitter).
+double SimulatorPpsJitter(const SimulatorSettings& settings, long long second);
+
+// [device frames] The position at GPS time t (negative before the first frame).
+long double SimulatorFrameAt(const SimulatorSettings& settings, long double gpsTime);
+
+// [GPS s] The time at a device frame position: the inverse of SimulatorFrameAt.
+long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double frame);
+
+// [device frames] Where the PPS pulse of GPS second `second` starts (its first rise from 0, at
+// t = second + jitter), with the card's drift and wander: SimulatorFrameAt(second + j_second).
+// The pulse of GPS second 1 is the first one after the first frame without jitter. From there
+// the pulse follows its shape (see the top of this file): with the default 0.15 ms rise and
+// 30 ms decay it reaches half its peak 0.0998616 ms (0.798893 frames at 8000) later.
+long double SimulatorPpsStartFrame(const SimulatorSettings& settings, long long second);
+
+// [ppm] The card's frequency error at GPS time t (+ = card runs fast).
+long double SimulatorCardPpm(const SimulatorSettings& settings, long double gpsTime);
+
+// [ppm] Its mean over the GPS times t0 .. t1 (t1 != t0): the device frames between them per
+// GPS second, against 8000. Between two PPS starts without jitter it is what the card's frame
+// count shows over that span.
+long double SimulatorMeanCardPpm(const SimulatorSettings& settings, long double t0, long double t1);
 
 }  // namespace qv

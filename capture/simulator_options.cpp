@@ -1,6 +1,7 @@
 // Command-line options of the signal simulator: strict parsing with range checks, and help text.
 #include "capture/simulator_options.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "common/command_line.h"
@@ -25,6 +26,9 @@ constexpr double kMaxSeconds = 30 * 86400.0;           // [s] a month of recordi
 constexpr double kMaxPpm = 10000;                      // [ppm] 1 %: far beyond any sound card
 constexpr double kMaxLevel = 100;                      // [full scale] well into clipping
 constexpr double kNyquistHz = kFramesPerSecond / 2.0;  // [Hz]
+// [s] Box-Muller's deviates stay within 8.6 sigma, so each PPS pulse stays within 0.09 s of
+// its GPS second, never nearer another one.
+constexpr double kMaxJitter = 0.01;
 
 const RealOption kRealOptions[] = {
     {"--seconds", &SimulatorSettings::Seconds, 0, true, kMaxSeconds, false, "S",
@@ -53,6 +57,14 @@ const RealOption kRealOptions[] = {
      "PPS decay time constant [ms]"},
     {"--noise-level", &SimulatorSettings::NoiseLevel, 0, false, kMaxLevel, false, "L",
      "RMS of the noise on the RF channel [full scale]"},
+    {"--pps-jitter", &SimulatorSettings::PpsJitterSeconds, 0, false, kMaxJitter, false, "S",
+     "RMS of each PPS pulse's time jitter [s]"},
+    {"--drift-ppm-per-hour", &SimulatorSettings::DriftPpmPerHour, -kMaxPpm, false, kMaxPpm, false,
+     "P", "change of the card's clock error [ppm per hour]"},
+    {"--wander-ppm", &SimulatorSettings::WanderPpm, -kMaxPpm, false, kMaxPpm, false, "A",
+     "amplitude of a sinusoidal wander of that error [ppm]"},
+    {"--wander-period", &SimulatorSettings::WanderPeriodSeconds, 1, false, kMaxSeconds, false, "S",
+     "period of the wander [s]"},
 };
 
 constexpr const char* kSeedOption = "--seed";
@@ -144,6 +156,17 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
     return 1;
 }
 
+bool CheckSimulatorCard(const SimulatorSettings& settings, bool untilEnd, std::string& error) {
+    const double hours = (untilEnd ? kMaxSeconds : settings.Seconds) / 3600;
+    const double reach = std::fabs(settings.Ppm) + std::fabs(settings.DriftPpmPerHour) * hours +
+                         std::fabs(settings.WanderPpm);
+    if (reach <= kMaxPpm) return true;
+    error = "--ppm, --drift-ppm-per-hour and --wander-ppm let the card's clock error reach " +
+            FormatNumber(reach) + " ppm within " + FormatNumber(hours) + " hours (at most " +
+            FormatNumber(kMaxPpm) + ")";
+    return false;
+}
+
 std::string SimulatorOptionsHelp() {
     const SimulatorSettings defaults;
     std::string help;
@@ -162,6 +185,9 @@ std::string SimulatorOptionsHelp() {
         std::snprintf(line, sizeof(line), "  %-22s %s\n", o.Name, o.Help);
         help += line;
     }
+    help += "  The card's error |P| + |drift| * hours + |A| stays within " + FormatNumber(kMaxPpm) +
+            " ppm over the\n  recording (30 days for the window's simulator, which runs until "
+            "End).\n";
     return help;
 }
 

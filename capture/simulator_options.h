@@ -16,6 +16,11 @@ namespace qv {
 int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& settings,
                          std::string& error);
 
+// Checks what single options cannot: that the card's clock error, with its drift and wander,
+// stays within the +-10000 ppm the options allow for --ppm, over settings.Seconds or, for a
+// simulator that runs until it is stopped, over 30 days. False with one line in `error` if not.
+bool CheckSimulatorCard(const SimulatorSettings& settings, bool untilEnd, std::string& error);
+
 // The option lines with their defaults, for usage texts; each line ends in '\n'.
 std::string SimulatorOptionsHelp();
 

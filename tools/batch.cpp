@@ -202,6 +202,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
         error = "--start-time does not apply to --capture: live times are the wall clock";
         return ParseResult::Error;
     }
+    if (o.Simulate && !CheckSimulatorCard(o.Simulator, false, error)) return ParseResult::Error;
     if (o.Capture.Capture) return ParseResult::Run;
     if (o.Simulate && !o.Input.empty()) {
         error = "give either an input file or --simulate, not both";

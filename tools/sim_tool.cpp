@@ -66,6 +66,7 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         ++i;
     }
     if (error.empty() && outputPath.empty()) error = "no output file: give OUT.wav";
+    if (error.empty()) CheckSimulatorCard(settings, false, error);
     if (!error.empty()) {
         err << UsageErrorLine("quorvelle-sim", error);
         return 2;
