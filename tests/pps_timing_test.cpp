@@ -15,14 +15,14 @@ namespace qv {
 
 namespace {
 
-// The device frame position of the edge of GPS second `second`, from the simulator's time base.
+// The device frame position of the edge of GPS second `second`: the simulator's truth.
 long double TruthFrame(const SimulatorSettings& s, long double second) {
-    return (second - s.StartOffsetSeconds) * 8000.0L * (1 + s.Ppm * 1e-6L);
+    return SimulatorPpsStartFrame(s, static_cast<long long>(second));
 }
 
 // The nearest whole GPS second to a device frame position.
 long double GpsSecond(const SimulatorSettings& s, long double frame) {
-    return std::floor(s.StartOffsetSeconds + frame / (8000.0L * (1 + s.Ppm * 1e-6L)) + 0.5L);
+    return std::floor(SimulatorTimeAtFrame(s, frame) + 0.5L);
 }
 
 struct Located {
@@ -134,6 +134,30 @@ TEST(FinePpsTiming, CleanCardThirtySevenPpmFastThroughTheChain) {
     EXPECT_EQ(c.M.Fine.SecondsMissing, 0);
     EXPECT_EQ(c.M.Fine.PulsesRejected, 0);
     EXPECT_EQ(c.M.Fine.EdgesFound, edges);
+}
+
+// A card that drifts and wanders, with 2 us of PPS jitter: each edge is still where the
+// simulator put it, the residuals are the jitter (RMS within 20 % of it), and the fine
+// frequency follows the card's mean over the last minute as closely as the jitter allows.
+TEST(FinePpsTiming, JitterShowsInTheResidualsAndTheFitFollowsAWanderingCard) {
+    SimulatorSettings s;
+    s.Seconds = 400;
+    s.Ppm = 20;
+    s.PpsJitterSeconds = 2e-6;
+    s.DriftPpmPerHour = 3;
+    s.WanderPpm = 0.5;
+    s.WanderPeriodSeconds = 600;
+    const Located r = Locate(s, Simulate(s), false);
+    ASSERT_GE(r.Edges.size(), 398u);
+    EXPECT_LT(r.WorstError, 0.005L);
+    EXPECT_NEAR(static_cast<double>(r.ResidualRms), 2.0, 0.4);
+    // 2 us of jitter on 60 edges a second apart leave the slope a standard error of
+    // 2 us / sqrt(60 (60^2 - 1) / 12) s = 0.015 ppm: the fit is within three of them.
+    const PpsEdge& last = r.Edges.back();
+    EXPECT_GT(last.FitPpmSe, 0.008L);
+    EXPECT_LT(last.FitPpmSe, 0.025L);
+    const long double t = SimulatorTimeAtFrame(s, last.Frame);
+    EXPECT_LT(std::fabs(last.FitPpm - SimulatorMeanCardPpm(s, t - 59, t)), 3 * last.FitPpmSe);
 }
 
 // Inverted pulses with "Inverted" on; a missing pulse every tenth second; a double pulse, a
