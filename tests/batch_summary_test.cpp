@@ -131,6 +131,15 @@ TEST(BatchSummary, LiveStatusLineShowsTheLastSecond) {
     EXPECT_EQ(LiveStatusLine(c.M, "12:00:03"),
               "12:00:03  freq 0.000 ppm  timing 0.00 us  level 0.0 %  lock " +
                   Format("%.4f", c.M.Watch.Recent.back().LockFrequencyHz) + " Hz  no-pps");
+
+    // Once the fine timing's fit has its edges, the line ends with the card frequency it gives.
+    StartedChain pulsed;
+    settings.PpsLevel = 0.6;
+    settings.Ppm = 37;
+    settings.Seconds = 12;
+    pulsed.Feed(Simulate(settings));
+    const std::string line = LiveStatusLine(pulsed.M, "12:00:12");
+    EXPECT_TRUE(std::regex_search(line, std::regex(R"(  fine \+37\.0(0\d|10) ppm$)"))) << line;
 }
 
 }  // namespace
