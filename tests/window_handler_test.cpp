@@ -1064,28 +1064,4 @@ TEST(AppOptions, ScaleIsAWholeNumberFromOneToEight) {
     EXPECT_NE(AppUsage().find("--scale N"), std::string::npos);
 }
 
-// The window's simulator runs until End: a drifting card is checked over 30 days (720 h).
-TEST(AppOptions, DriftingSimulatedCardStaysWithinTheLimitForThirtyDays) {
-    auto parse = [](std::vector<std::string> args, AppOptions& o, std::string& error) {
-        args.insert(args.begin(), "quorvelle");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        bool help = false, version = false;
-        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, help, version, error);
-    };
-    std::string error;
-    AppOptions within, beyond;
-    ASSERT_TRUE(parse({"--simulate", "--ppm", "-60", "--drift-ppm-per-hour", "13.75",
-                       "--wander-ppm", "40", "--pps-jitter", "1e-6"},
-                      within, error))
-        << error;
-    EXPECT_EQ(within.Simulator.DriftPpmPerHour, 13.75);
-    EXPECT_EQ(within.Simulator.PpsJitterSeconds, 1e-6);
-    EXPECT_FALSE(parse({"--simulate", "--drift-ppm-per-hour", "14"}, beyond, error));
-    EXPECT_EQ(error,
-              "--ppm, --drift-ppm-per-hour and --wander-ppm let the card's clock error reach "
-              "10080 ppm within 720 hours (at most 10000)");
-    EXPECT_NE(AppUsage().find("--wander-period S"), std::string::npos);
-}
-
 }  // namespace qv
