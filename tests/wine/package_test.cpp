@@ -39,7 +39,7 @@ TEST(WindowsPackage, ZipHoldsTheProgramsAndReadmeNeedingOnlyWindowsOwnDlls) {
         names.insert(entry.path().filename().string());
     }
     EXPECT_EQ(names, (std::set<std::string>{"README.txt", "quorvelle.exe", "quorvelle-batch.exe",
-                                            "quorvelle-sim.exe"}));
+                                            "quorvelle-sim.exe", "quorvelle-report.exe"}));
 
     const std::string readme = FileText((root / "README.txt").string());
     EXPECT_NE(readme.find(std::string("GPS QuorVelle ") + QUORVELLE_VERSION), std::string::npos);
@@ -52,7 +52,8 @@ TEST(WindowsPackage, ZipHoldsTheProgramsAndReadmeNeedingOnlyWindowsOwnDlls) {
     EXPECT_GT(lineEnds, 10u);
     EXPECT_EQ(bare, 0u) << "README.txt has lines ending in LF alone";
 
-    for (const char* exe : {"quorvelle.exe", "quorvelle-batch.exe", "quorvelle-sim.exe"}) {
+    for (const char* exe :
+         {"quorvelle.exe", "quorvelle-batch.exe", "quorvelle-sim.exe", "quorvelle-report.exe"}) {
         const ToolRun dump =
             RunProgram({"x86_64-w64-mingw32-objdump", "-p", (root / exe).string()}, {},
                        folder.Path("dump.out"), folder.Path("dump.err"), std::chrono::seconds(60));
