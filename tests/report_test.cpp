@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/gaussian_numbers.h"
 #include "tests/png_pixels.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -39,26 +40,6 @@ std::string ClassicRow(int64_t start, int64_t k, double ppm) {
     row << Clock(start + k) << "," << k << "," << ppm << ",1.5,60,12.5,3.2,1700.1,31,locked";
     return row.str();
 }
-
-// Gaussian numbers from a fixed generator (splitmix64 and Box-Muller).
-class Gaussian {
-public:
-    explicit Gaussian(uint64_t seed) : state_(seed) {}
-    double Next() {
-        const double u1 = (static_cast<double>(Bits() >> 11) + 1) / 9007199254740993.0;
-        const double u2 = static_cast<double>(Bits() >> 11) / 9007199254740992.0;
-        return std::sqrt(-2 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-    }
-
-private:
-    uint64_t Bits() {
-        uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
-    uint64_t state_;
-};
 
 // A --csv file with the fine columns: a card `ppm` fast, PPS edges with `jitterS` of Gaussian
 // jitter, no edge in the seconds where k % 10 == 7.
