@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/trig.h"
+
 namespace qv {
 
 namespace {
@@ -143,6 +145,29 @@ long double Ppm(long double framesPerSecond) {
     p.New = e;
 }
 
+// Pulses the model misses steadily (a card's anti-alias filter) are timed on their
+// band-limited waveform from then on, until the model fits clearly again; meanwhile a pulse
+// that the model misses far worse than the one before (a noisy one) is rejected. Either switch
+// restarts the running fit, since the two ways place the edge apart by a constant.
+void TimeUnmodelledShape(PpsTiming& p, const int* window, int count, double misfit, double& edge,
+                         double& amplitude, double& rise) {
+    const bool steadyShape =
+        misfit <= kPpsMaxShapeMisfit && misfit <= kPpsSteadyMisfit * p.LastMisfit;
+    const bool bandLimited =
+        p.BandLimited ? misfit > kPpsModelAgainRms
+                      : misfit > kPpsMaxFitRms && p.LastMisfit > kPpsMaxFitRms && steadyShape;
+    p.LastMisfit = misfit;
+    if (bandLimited != p.BandLimited) {
+        p.BandLimited = bandLimited;
+        p.FitCount = 0;
+        p.FitNext = 0;
+    }
+    if (!bandLimited) return;
+    double unused = 0;
+    p.PendingGood = steadyShape && LocatePpsEdge(PpsEdgeMethod::BandLimited, window, count,
+                                                 kPpsFitBefore, edge, amplitude, rise, unused);
+}
+
 // The fit window is complete: locate the edge and start the hold-off.
 [[gnu::noinline]] void FitWindow(PpsTiming& p, int v) {
     constexpr int kCount = kPpsFitBefore + kPpsFitAfter;
@@ -153,9 +178,13 @@ long double Ppm(long double framesPerSecond) {
         window[k] = p.Ring[(first + k) & (kPpsRingFrames - 1)];
         peak = std::max(peak, window[k]);
     }
-    double edge = 0, amplitude = 0, rise = 0;
+    double edge = 0, amplitude = 0, rise = 0, misfit = 0;
     p.Pending = true;
-    p.PendingGood = LocatePpsEdge(p.Method, window, kCount, kPpsFitBefore, edge, amplitude, rise);
+    p.PendingGood =
+        LocatePpsEdge(p.Method, window, kCount, kPpsFitBefore, edge, amplitude, rise, misfit);
+    if (p.Method == PpsEdgeMethod::ModelFit) {
+        TimeUnmodelledShape(p, window, kCount, misfit, edge, amplitude, rise);
+    }
     if (!p.PendingGood) ++p.PulsesRejected, ++p.RejectedSinceLast;
     p.PendingEdge = PpsEdge();
     p.PendingEdge.Frame = static_cast<long double>(first) + edge;
@@ -373,10 +402,76 @@ double Crossing(const int* w, int count, int from, double level) {
 
 constexpr double kLn2 = 0.693147180559945309417;
 
+constexpr int kSincLobes = 8;  // [frames] half-width of the interpolation kernel
+constexpr long double kPiL = 3.141592653589793238462643383279502884L;
+constexpr double kPi = static_cast<double>(kPiL);
+// [frames] either side of the half-height crossing where the waveform's foot and top are read:
+// past the steepest ringing, before much of the decay.
+constexpr double kShapeSpan = 5;
+
+// The band-limited waveform through the samples at frame position t: the samples weighted by
+// a Lanczos-windowed sinc of kSincLobes lobes (samples outside the window count as absent).
+// Our own sine, so that the result is the same bits on every system.
+double BandLimitedValue(const int* w, int count, double t) {
+    const double whole = std::floor(t);
+    const double fraction = t - whole;
+    const int centre = static_cast<int>(whole);
+    long double sinFraction = 0, unusedCos = 0;
+    ExtendedSinCos(kPiL * fraction, &sinFraction, &unusedCos);
+    double sum = 0;
+    for (int j = std::max(0, centre - kSincLobes + 1); j <= centre + kSincLobes && j < count; ++j) {
+        const double x = t - j;
+        if (std::fabs(x) < 1e-12) {
+            sum += w[j];
+            continue;
+        }
+        // sin(pi x) = +-sin(pi fraction), by the parity of the whole frames between them.
+        const double sinPiX = ((centre - j) & 1) != 0 ? -static_cast<double>(sinFraction)
+                                                      : static_cast<double>(sinFraction);
+        long double sinWindow = 0, cosWindow = 0;
+        ExtendedSinCos(kPiL * x / kSincLobes, &sinWindow, &cosWindow);
+        const double kernel =
+            sinPiX / (kPi * x) * static_cast<double>(sinWindow) * kSincLobes / (kPi * x);
+        sum += w[j] * kernel;
+    }
+    return sum;
+}
+
+// Where the band-limited waveform crosses `level` between frames lo and hi (it must cross
+// upwards there); -1 when it does not.
+double BandLimitedCrossing(const int* w, int count, double lo, double hi, double level) {
+    if (!(BandLimitedValue(w, count, lo) < level && BandLimitedValue(w, count, hi) >= level)) {
+        return -1;
+    }
+    for (int k = 0; k < 48; ++k) {
+        const double mid = 0.5 * (lo + hi);
+        (BandLimitedValue(w, count, mid) < level ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
+// The half-height crossing of the band-limited waveform: first at half the samples' height,
+// then at half-way between the waveform's foot and top kShapeSpan either side of it, which
+// follow the pulse's shape rather than whichever samples happen to lie at its peak.
+bool BandLimitedEdge(const int* w, int count, int trigger, double base, double height,
+                     double& edge) {
+    double level = base + 0.5 * height;
+    double t = -1;
+    for (int k = 0; k < 3; ++k) {
+        t = BandLimitedCrossing(w, count, trigger - 2, trigger + 1, level);
+        if (t < 0) return false;
+        level = 0.5 * (BandLimitedValue(w, count, t - kShapeSpan) +
+                       BandLimitedValue(w, count, t + kShapeSpan));
+    }
+    edge = t;
+    return true;
+}
+
 }  // namespace
 
 bool LocatePpsEdge(PpsEdgeMethod method, const int* w, int count, int trigger, double& edge,
-                   double& amplitude, double& riseFrames) {
+                   double& amplitude, double& riseFrames, double& misfitShare) {
+    misfitShare = 0;
     // The baseline from the samples well before the trigger (the one just before it may
     // already be on the edge).
     double base = 0;
@@ -387,6 +482,11 @@ bool LocatePpsEdge(PpsEdgeMethod method, const int* w, int count, int trigger, d
     const double height = peak - base;
     if (!(height > 0)) return false;
     const double half = Crossing(w, count, 1, base + 0.5 * height);
+    if (method == PpsEdgeMethod::BandLimited) {
+        amplitude = height;
+        riseFrames = 0;
+        return BandLimitedEdge(w, count, trigger, base, height, edge);
+    }
     if (method == PpsEdgeMethod::HalfPeak) {
         edge = half;
         amplitude = height;
@@ -431,6 +531,7 @@ bool LocatePpsEdge(PpsEdgeMethod method, const int* w, int count, int trigger, d
     // A good fit misses the samples by little more than their rounding; the edge lies within
     // the samples before the trigger.
     const double rms = std::sqrt(misfit / count);
+    misfitShare = f.A > 0 ? rms / f.A : 1;
     return f.A > 0 && rms <= kPpsMaxFitRms * f.A && f.T0 > 0 && f.T0 <= trigger;
 }
 

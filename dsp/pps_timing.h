@@ -18,7 +18,8 @@
 // - For kPpsHoldOffFrames after an edge the channel is watched for a second rise (a double or
 //   ringing pulse): both are then rejected and counted. A fit that misses the samples by more
 //   than kPpsMaxFitRms of the amplitude (a noisy pulse), or puts the edge outside its window,
-//   is rejected and counted too.
+//   is rejected and counted too, unless the pulses are steadily of another shape (a card's
+//   anti-alias filter): those are timed on their band-limited waveform (see kPpsSteadyMisfit).
 // - A good edge becomes final when its hold-off has passed. The gap to the previous final edge,
 //   divided by the card's rate (the fit's when there is one, else 8000 +- 2 %), gives the GPS
 //   seconds between them; a gap that is not close to a whole number of seconds is rejected.
@@ -41,6 +42,16 @@ constexpr int kPpsFitAfter = 24;             // [frames] fitted from that frame 
 constexpr int kPpsRingFrames = 64;           // [frames] kept; a power of 2 > kPpsFitBefore + After
 constexpr int64_t kPpsHoldOffFrames = 2000;  // [frames] after an edge: a rise in it is a double
 constexpr double kPpsMaxFitRms = 0.01;       // [of the amplitude] worse fits are rejected
+// A card's anti-alias filter turns a fast PPS rise into a band-limited step that rings before
+// and after it, which the model cannot follow. Such a pulse is timed instead where the
+// band-limited waveform through its samples crosses half its height, once the model misses
+// two pulses in a row by a steady amount: within kPpsSteadyMisfit times the previous pulse's
+// misfit and below kPpsMaxShapeMisfit. A noisy pulse misses by far more than the one before.
+constexpr double kPpsSteadyMisfit = 1.5;
+constexpr double kPpsMaxShapeMisfit = 0.3;  // [of the amplitude]
+// Back to the model only when it fits clearly better than kPpsMaxFitRms, so that a pulse
+// that the model misses by about that much is not timed now one way, now the other.
+constexpr double kPpsModelAgainRms = 0.005;  // [of the amplitude]
 constexpr int kPpsFineFitSeconds = 60;       // [GPS s] of edges in the running frequency fit
 constexpr int kPpsFineFitMinEdges = 5;       // edges the running fit needs to be stated
 
@@ -58,9 +69,10 @@ struct PpsEdge {
     double RiseFrames = 0;       // [frames] fitted rise time constant 1/a
 };
 
-// How an edge was located: by the pulse-model fit (kept), or by linear interpolation at half
-// the window's peak (measured against it, see the README).
-enum class PpsEdgeMethod { ModelFit, HalfPeak };
+// How an edge is located: by the pulse-model fit (kept; band-limited pulses of a steady other
+// shape fall back to BandLimited), by linear interpolation at half the window's peak (measured
+// against it, see the README), or at half height of the band-limited waveform alone.
+enum class PpsEdgeMethod { ModelFit, HalfPeak, BandLimited };
 
 struct PpsTiming {
     // parameters
@@ -79,6 +91,8 @@ struct PpsTiming {
     int64_t TriggerFrame = 0;  // [frames] first sample at or above the threshold
     int64_t LastGap = -1;      // [frames] index of the last frame a gap came before
     int Floor = 0;             // [LSB] lowest sample since the last edge's peak
+    double LastMisfit = 0;     // [of the amplitude] the model's misfit of the last pulse fitted
+    bool BandLimited = false;  // pulses are timed on their band-limited waveform (ModelFit)
     bool Pending = false;      // an edge waits for its hold-off to pass
     bool PendingGood = false;  // and its fit was good
     PpsEdge PendingEdge;
@@ -135,8 +149,10 @@ bool PpsFitNow(const PpsTiming& p, long double& ppm, long double& ppmSe);
 // The edge time within a window of samples (window[0] at frame 0), the first sample at or
 // above the threshold at `trigger`; exposed for the measurement of the methods. False when the
 // fit is poor. `amplitude` and `riseFrames` as fitted (HalfPeak: the peak and 0).
+// `misfit` [of the amplitude]: how far the model fit misses the samples (ModelFit only, else 0).
+// BandLimited: the half-height crossing of the band-limited waveform through the samples.
 bool LocatePpsEdge(PpsEdgeMethod method, const int* window, int count, int trigger, double& edge,
-                   double& amplitude, double& riseFrames);
+                   double& amplitude, double& riseFrames, double& misfit);
 
 // e^x for x <= 0 to about 1 ulp from +-*/ alone, so the fit gives the same bits wherever it
 // runs (the C libraries' exp differ in the last bit).

@@ -214,3 +214,62 @@ TEST(FinePpsTiming, FarOffCardsAStartWithinAPulseAndDroppedFrames) {
 }
 
 }  // namespace qv
+
+namespace qv {
+
+namespace {
+
+// The sine integral Si(x) by Simpson's rule, for the band-limited step below.
+double SineIntegral(double x) {
+    constexpr int kSteps = 2000;
+    const double h = x / kSteps;
+    double sum = 0;
+    for (int k = 0; k <= kSteps; ++k) {
+        const double t = k * h;
+        const double f = t == 0 ? 1 : std::sin(t) / t;
+        sum += f * (k == 0 || k == kSteps ? 1 : (k % 2 == 1 ? 4 : 2));
+    }
+    return sum * h / 3;
+}
+
+}  // namespace
+
+// A fast PPS rise through a card's anti-alias filter (an ideal low-pass at 0.45 of the frame
+// rate, so the step rings before and after the edge) into an AC-coupled input: the model
+// cannot follow that shape, so the pulses are timed on their band-limited waveform instead of
+// all being rejected. The edges walk through every fraction of a frame and stay within 1 us;
+// a noisy pulse among them is still rejected.
+TEST(FinePpsTiming, BandLimitedPulsesOfACardFilterAreTimedNotRejected) {
+    SimulatorSettings s;
+    s.Seconds = 120;
+    s.Ppm = 123.4;
+    s.PpsLevel = 0;  // the pulses come from below
+    std::vector<Frame> frames = Simulate(s);
+    constexpr int kRing = 32;  // [frames] the filter's ringing kept either side of the edge
+    for (int second = 1; second < 120; ++second) {
+        const long double edge = TruthFrame(s, second);
+        const auto first = static_cast<int64_t>(std::floor(edge)) - kRing;
+        for (int64_t k = std::max<int64_t>(first, 0);
+             k < first + 2400 && k < static_cast<int64_t>(frames.size()); ++k) {
+            const double x = static_cast<double>(k - edge);
+            const double step = x > kRing ? 1 : 0.5 + SineIntegral(2 * M_PI * 0.45 * x) / M_PI;
+            const double v = 0.6 * 32767 * step * std::exp(-std::max(x, 0.0) / 240);
+            frames[static_cast<size_t>(k)].Pps = static_cast<int16_t>(std::lround(v));
+        }
+    }
+    EditPulse(s, frames, 60, 24, [](Frame& f, int k) {
+        f.Pps = static_cast<int16_t>(f.Pps + (k % 2 == 0 ? 3000 : -3000));
+    });
+
+    const Located r = Locate(s, frames, false);
+    EXPECT_TRUE(r.Timing.BandLimited);
+    // The first pulse shows the shape, the second confirms it; the noisy one is rejected.
+    EXPECT_GE(r.Edges.size(), 114u);
+    EXPECT_LE(r.Timing.PulsesRejected, 3);
+    for (const PpsEdge& e : r.Edges) EXPECT_NE(GpsSecond(s, e.Frame), 60);
+    EXPECT_LT(r.WorstError, 0.05L) << "the half-height crossing lies near the step's middle";
+    EXPECT_LT(r.ResidualRms, 1.0);
+    EXPECT_NEAR(static_cast<double>(r.Edges.back().FitPpm), 123.4, 0.01);
+}
+
+}  // namespace qv
