@@ -289,6 +289,12 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
 // ---------------------------------------------------------------------------------------------
 // The Allan deviation panel and its table
 
+// m = 1, 10, 100, ...
+bool IsDecade(int64_t m) {
+    while (m >= 10 && m % 10 == 0) m /= 10;
+    return m == 1;
+}
+
 std::string DecadeLabel(int k) { return k == 0 ? "1" : k == 1 ? "10" : "1e" + std::to_string(k); }
 
 void DrawAllan(Surface& s, const ReportPicture& p) {
@@ -376,17 +382,25 @@ void DrawAllan(Surface& s, const ReportPicture& p) {
     }
     Frame(s, left, top, right, bottom);
 
-    // The table: tau, deviation, terms, interval.
+    // The table: tau, deviation, terms, interval. When the rows of a long run do not all fit
+    // below the panel, only the decades (m = 1, 10, 100, ...) are listed; --text has them all.
+    size_t rows = 0;
+    for (const AllanCurve& curve : p.Allan) rows += curve.Points.size() + 2;
+    const size_t room = static_cast<size_t>((kHeight - kTableTop) / kLineStep) - p.Allan.size();
+    const bool decadesOnly = rows > room;
     int y = kTableTop;
     const int columns[] = {kAllanLeft - 40, kAllanLeft + 14, kAllanLeft + 84, kAllanLeft + 144,
                            kAllanLeft + 214};
     for (const AllanCurve& curve : p.Allan) {
-        Text(s, columns[0], y, curve.Label, curve.Colour, kLabelPoints);
+        const std::string title =
+            decadesOnly ? curve.Label + " (decades; --text lists every tau)" : curve.Label;
+        Text(s, columns[0], y, title, curve.Colour, kLabelPoints);
         y += kLineStep;
         const char* heads[] = {"tau [s]", "ADEV", "terms", "low", "high"};
         for (int c = 0; c < 5; ++c) Text(s, columns[c], y, heads[c], kAxis, kLabelPoints);
         y += kLineStep;
         for (const AllanPoint& point : curve.Points) {
+            if (decadesOnly && !IsDecade(point.Factor) && &point != &curve.Points.back()) continue;
             if (y > kHeight - kLineStep) break;
             const std::string cells[] = {Fixed(point.Tau, 0), Scientific(point.Deviation, 3),
                                          std::to_string(point.Terms), Scientific(point.Low, 3),
