@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
+
+#include "common/time_of_day.h"
 
 namespace qv {
 
@@ -23,28 +26,6 @@ constexpr long double kLargestCardError = 0.02L;  // a card's rate may be this f
 // [points] The longest gap in a phase series that is kept as a gap; a longer jump (a row from
 // another time) is left out rather than filling memory with missing points.
 constexpr long double kLongestGap = 1e6L;
-
-// Days from 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2 ? 1 : 0;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp + (mp < 10 ? 3 : -9);
-    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-}
 
 // Whole digits at text[at .. at+count) into `value`.
 bool Digits(const std::string& text, size_t at, size_t count, int64_t& value) {
@@ -144,7 +125,11 @@ bool ParseRowTime(const std::string& text, double& seconds, bool& iso) {
             !ClockTime(text, 11, true, ofDay)) {
             return false;
         }
-        seconds = static_cast<double>(DaysFromCivil(y, m, d)) * kSecondsPerDayD + ofDay;
+        // Days from 1970-01-01 (a day past the month's end counts on into the next month).
+        using namespace std::chrono;
+        const sys_days date{year{static_cast<int>(y)} / month{static_cast<unsigned>(m)} /
+                            day{static_cast<unsigned>(d)}};
+        seconds = static_cast<double>(date.time_since_epoch().count()) * kSecondsPerDayD + ofDay;
         iso = true;
         return true;
     }
@@ -153,30 +138,18 @@ bool ParseRowTime(const std::string& text, double& seconds, bool& iso) {
 }
 
 std::string AxisTimeText(double seconds, bool withSeconds) {
-    const int64_t whole = static_cast<int64_t>(std::floor(seconds + 0.5));
-    const int64_t ofDay = ((whole % 86400) + 86400) % 86400;
-    char text[16];
-    const int h = static_cast<int>(ofDay / 3600), m = static_cast<int>(ofDay / 60 % 60),
-              s = static_cast<int>(ofDay % 60);
-    std::string out;
-    for (const int part : {h, m, s}) {
-        if (!out.empty()) out += ':';
-        text[0] = static_cast<char>('0' + part / 10);
-        text[1] = static_cast<char>('0' + part % 10);
-        out.append(text, 2);
-        if (!withSeconds && out.size() == 5) break;
-    }
-    return out;
+    const auto whole = static_cast<int64_t>(std::floor(seconds + 0.5));
+    const std::string text = FormatTimeOfDay(whole * 1000);
+    return withSeconds ? text : text.substr(0, 5);
 }
 
 std::string AxisDateText(double seconds, bool iso) {
     const int64_t day = static_cast<int64_t>(std::floor((seconds + 0.5) / kSecondsPerDayD));
     if (!iso) return "day " + std::to_string(day + 1);
-    int64_t y = 0, m = 0, d = 0;
-    CivilFromDays(day, y, m, d);
+    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{day}}};
     char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(y), static_cast<int>(m),
-                  static_cast<int>(d));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
     return text;
 }
 
