@@ -82,6 +82,12 @@ bool FitLine(const PpsTiming& p, int64_t latest, long double& slope, long double
     return true;
 }
 
+// The running fit forgets its points: the next edges start it afresh.
+void RestartFit(PpsTiming& p) {
+    p.FitCount = 0;
+    p.FitNext = 0;
+}
+
 long double Ppm(long double framesPerSecond) {
     return (framesPerSecond / kNominalRate - 1) * 1000000;
 }
@@ -108,8 +114,7 @@ long double Ppm(long double framesPerSecond) {
             // Three in a row: the earlier edges are the odd ones out; the fit starts afresh
             // from this edge, its second counted from the gap at the nominal rate.
             if (++p.OffSecondRun < 3) return;
-            p.FitCount = 0;
-            p.FitNext = 0;
+            RestartFit(p);
             p.PulsesRejected -= 1;  // this edge is taken after all
             p.RejectedSinceLast -= 1;
             e.Second = p.Last.Second +
@@ -159,8 +164,7 @@ void TimeUnmodelledShape(PpsTiming& p, const int* window, int count, double misf
     p.LastMisfit = misfit;
     if (bandLimited != p.BandLimited) {
         p.BandLimited = bandLimited;
-        p.FitCount = 0;
-        p.FitNext = 0;
+        RestartFit(p);
     }
     if (!bandLimited) return;
     double unused = 0;
