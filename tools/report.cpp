@@ -183,11 +183,11 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     Options o;
     const int parsed = ParseOptions(argc, argv, o, out, err);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
+    auto note = [&](const std::string& line) { err << kProgram << ": " << line << "\n"; };
     auto fail = [&](const std::string& line) {
-        err << kProgram << ": " << line << "\n";
+        note(line);
         return 1;
     };
-    auto note = [&](const std::string& line) { err << kProgram << ": " << line << "\n"; };
 
     // The picture is checked before the work, as the batch tool checks its outputs.
     for (const std::string& input : {o.Readouts, o.Periods}) {
