@@ -192,9 +192,11 @@ long double GpsTime(const SignalSimulator& sim, long long frame) {
 }
 
 // tau [GPS s since the first frame] of device frame position k: Newton's method on N(tau) = k
-// from `tau`, which must be within a few frames of the answer; also the rate there.
+// from `tau`; also the rate there. The rate stays within 1 % of 8000 (the options' limit), so
+// each step shrinks the error at least fifty-fold, and quadratically near the root: from a
+// start a few frames off two or three steps do, from the steady card's time a few more.
 void SolveCardTime(const CardClock& c, long double k, long double& tau, long double& rate) {
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 100; ++i) {
         long double frames = 0;
         CardCount(c, tau, frames, rate);
         const long double step = (frames - k) / rate;
@@ -376,8 +378,7 @@ void SetUpPpsTrain(SignalSimulator& sim) {
 void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
     sim = SignalSimulator{};
     sim.Settings = settings;
-    sim.FramesPerSecond = static_cast<long double>(kFramesPerSecond) *
-                          (1.0L + static_cast<long double>(settings.Ppm) * 1e-6L);
+    sim.FramesPerSecond = SteadyFramesPerSecond(settings);
 
     SetUpPpsTrain(sim);
 
@@ -442,17 +443,8 @@ long double SimulatorFrameAt(const SimulatorSettings& settings, long double gpsT
 long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double frame) {
     const CardClock card = MakeCardClock(settings);
     if (!card.Varies) return settings.StartOffsetSeconds + frame / SteadyFramesPerSecond(settings);
-    // Newton from the steady card's time. The rate stays within 1 % of 8000 (the options'
-    // limit), so each step shrinks the error at least fifty-fold, and quadratically near the
-    // root; the loop ends once a step no longer changes tau.
-    long double tau = frame / (kFramesPerSecond * (1 + card.Fraction));
-    for (int i = 0; i < 100; ++i) {
-        long double frames = 0, rate = 0;
-        CardCount(card, tau, frames, rate);
-        const long double next = tau - (frames - frame) / rate;
-        if (next == tau) break;
-        tau = next;
-    }
+    long double tau = frame / (kFramesPerSecond * (1 + card.Fraction)), rate = 0;
+    SolveCardTime(card, frame, tau, rate);
     return settings.StartOffsetSeconds + tau;
 }
 
