@@ -107,21 +107,6 @@ long double CardFraction(const CardClock& c, long double tau) {
     return c.Fraction + c.Drift * tau + wanderNow;
 }
 
-// ln u for u in (0, 1], from + - * / in long double only, so that it is the same on every
-// system (the C libraries' log differ in the last place for about 1 argument in 1000):
-// u = m 2^e with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh z = 2 (z + z^3/3 + z^5/5 + ...),
-// z = (m - 1) / (m + 1), |z| <= 0.172, so 12 terms end below 1e-20.
-double PortableLog(double u) {
-    int exponent = 0;
-    long double m = std::frexp(static_cast<long double>(u), &exponent);  // exact, [0.5, 1)
-    if (m < 0.70710678118654752440L) m *= 2, exponent -= 1;
-    const long double z = (m - 1) / (m + 1), z2 = z * z;
-    long double series = 0;
-    for (int k = 23; k >= 1; k -= 2) series = series * z2 + 1.0L / k;
-    constexpr long double kLn2 = 0.693147180559945309417232121458176568L;
-    return static_cast<double>(exponent * kLn2 + 2 * z * series);
-}
-
 // j_s [s] for GPS second s: one Gaussian deviate from two draws at their own place in the jitter
 // generator (2 draws per second, so neighbouring seconds never share one). Box-Muller's radius
 // is at most sqrt(-2 ln 2^-53) = 8.6, so with the largest RMS the options allow (10 ms) a pulse

@@ -2,6 +2,8 @@
 // head + tail (cos(m pi / 128) is entry 64 - m).
 #include "common/trig.h"
 
+#include <cmath>
+
 namespace qv {
 
 namespace trig_detail {
@@ -75,5 +77,18 @@ const TwoPart kSinTable[65] = {
 };
 
 }  // namespace trig_detail
+
+// u = m 2^e with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh z = 2 (z + z^3/3 + z^5/5 + ...),
+// z = (m - 1) / (m + 1), |z| <= 0.172, so 12 terms end below 1e-20.
+double PortableLog(double u) {
+    int exponent = 0;
+    long double m = std::frexp(static_cast<long double>(u), &exponent);  // exact, [0.5, 1)
+    if (m < 0.70710678118654752440L) m *= 2, exponent -= 1;
+    const long double z = (m - 1) / (m + 1), z2 = z * z;
+    long double series = 0;
+    for (int k = 23; k >= 1; k -= 2) series = series * z2 + 1.0L / k;
+    constexpr long double kLn2 = 0.693147180559945309417232121458176568L;
+    return static_cast<double>(exponent * kLn2 + 2 * z * series);
+}
 
 }  // namespace qv

@@ -95,4 +95,8 @@ constexpr long double InverseFactorial(int n) {
     }
 }
 
+// ln u for finite u > 0 from + - * / in extended precision only, so that it is the same bits on
+// every system (the C libraries' log differ in the last place for about 1 argument in 1000).
+double PortableLog(double u);
+
 }  // namespace qv

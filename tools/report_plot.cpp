@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/trig.h"
 #include "display/text.h"
 #include "tools/report_data.h"
 
@@ -31,7 +32,6 @@ const Colour kAxis = MakeColour(64, 64, 64);
 const Colour kGrid = MakeColour(192, 192, 192);
 const Colour kMissingText = MakeColour(128, 128, 128);
 
-constexpr double kLn2 = 0.693147180559945309417;
 constexpr double kLn10 = 2.302585092994045684018;
 
 int LabelHeight() { return MakeLabelFont(kLabelPoints, kDotsPerInch).PixelHeight; }
@@ -418,20 +418,7 @@ void DrawAllan(Surface& s, const ReportPicture& p) {
 
 double Log10(double v) {
     if (!(v > 0)) return -std::numeric_limits<double>::infinity();
-    int exponent = 0;
-    double m = std::frexp(v, &exponent);  // v = m * 2^exponent, 0.5 <= m < 1 (exact)
-    if (m < 0.70710678118654752440) {
-        m *= 2;
-        --exponent;
-    }
-    // ln(m) = 2 atanh(u), u = (m - 1) / (m + 1), |u| < 0.172: the series' terms fall by 34 each.
-    const double u = (m - 1) / (m + 1), u2 = u * u;
-    double term = u, sum = 0;
-    for (int n = 1; n <= 27; n += 2) {
-        sum += term / n;
-        term *= u2;
-    }
-    return (exponent * kLn2 + 2 * sum) / kLn10;
+    return PortableLog(v) / kLn10;
 }
 
 std::string Scientific(double v, int digits) {

@@ -48,8 +48,8 @@ struct ReportPicture {
 // The whole picture, 1200 x 800 pixels on white.
 Surface DrawReport(const ReportPicture& picture);
 
-// Decimal logarithm from +, -, *, / alone, so that pixel positions are the same bits on every
-// system (accurate to a few units in the last place of a double).
+// Decimal logarithm through PortableLog, so that pixel positions are the same bits on every
+// system; minus infinity for v <= 0.
 double Log10(double v);
 
 // A number for a table or an axis label: `digits` significant digits in scientific notation
