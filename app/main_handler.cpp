@@ -580,6 +580,8 @@ void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "wa
 // Live rows carry the date and time in UTC: a station's files span days and time zones.
 void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
     app_.Csv.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
+    const std::string slip = SampleSlipText(values.Fine);
+    if (!slip.empty()) app_.Log.WriteNow("CAPTURE", slip);
     // The state's text changes within a state (seconds without an edge): shown every second.
     ShowSignalStatus(app_, SignalStatusText(m.Watch.Current.Text, values.Fine));
 }

@@ -15,7 +15,9 @@ const std::vector<std::string> kSecondColumns = {"time",
                                                  "status",
                                                  "pps_edge_frame",
                                                  "card_ppm_fine",
-                                                 "pps_residual_us"};
+                                                 "pps_residual_us",
+                                                 "pps_series",
+                                                 "pps_slip_frames"};
 const std::vector<std::string> kPeriodColumns = {"time",     "t_s",           "i", "q", "phase_deg",
                                                  "level_db", "dropped_frames"};
 
@@ -43,7 +45,9 @@ std::vector<std::string> SecondRow(const std::string& time, const Measurement& m
             CsvText(StatusName(m)),
             f.EdgeFound ? CsvNumber(f.EdgeFrame) : "",
             f.FitValid ? CsvNumber(f.CardPpm) : "",
-            f.ResidualValid ? CsvNumber(f.ResidualUs) : ""};
+            f.ResidualValid ? CsvNumber(f.ResidualUs) : "",
+            f.EdgeFound ? std::to_string(f.Series) : "",
+            f.EdgeFound ? std::to_string(f.SlipFrames) : ""};
 }
 
 std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v) {
@@ -54,6 +58,13 @@ std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& 
             CsvNumber(v.PhaseDeg),
             CsvNumber(v.LevelDb),
             std::to_string(v.DroppedFrames)};
+}
+
+std::string SampleSlipText(const FineValues& fine) {
+    if (!fine.EdgeFound || fine.SlipFrames == 0) return "";
+    const int64_t n = fine.SlipFrames > 0 ? fine.SlipFrames : -fine.SlipFrames;
+    return std::string("sample slip: the card ") + (fine.SlipFrames > 0 ? "dropped " : "repeated ") +
+           std::to_string(n) + (n == 1 ? " frame" : " frames") + " before the PPS edge";
 }
 
 bool CsvOutputs::Open(const std::string& secondsPath, const std::string& periodsPath,

@@ -4,7 +4,8 @@
 // SecondEnded and PeriodClosed, with the time of day as they keep it.
 //
 //   time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,click_level_pct,
-//     lock_freq_hz,click_position,status,pps_edge_frame,card_ppm_fine,pps_residual_us
+//     lock_freq_hz,click_position,status,pps_edge_frame,card_ppm_fine,pps_residual_us,
+//     pps_series,pps_slip_frames
 //   time,t_s,i,q,phase_deg,level_db,dropped_frames
 //
 // `time` is the live wall clock as ISO 8601 UTC ("2026-12-07T16:30:01.250Z"), or for a
@@ -13,7 +14,11 @@
 // `pps_edge_frame` the device frame index (dropped frames counted) of the edge the fine timing
 // made final in this second, with its fraction, empty without a good edge; `card_ppm_fine` the
 // card's frequency error from the fit of the last minute's edges, empty until it has enough;
-// `pps_residual_us` this second's edge minus that fit, empty when either is missing.
+// `pps_residual_us` this second's edge minus that fit, empty when either is missing;
+// `pps_series` the edge's series (1, 2, ...: one timing method and pulse shape each, never
+// mixed in one fit or one Allan deviation) and `pps_slip_frames` the sample slip found just
+// before it (frames the card dropped, negative when it repeated them; 0 without), both empty
+// without an edge.
 #pragma once
 
 #include <string>
@@ -30,6 +35,10 @@ extern const std::vector<std::string> kPeriodColumns;  // --iq-csv
 std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
                                    const SecondValues& v);
 std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v);
+
+// The read-out log's CAPTURE text for a sample slip the fine PPS timing found in this second
+// ("sample slip: the card dropped 3 frames before the PPS edge"), empty without one.
+std::string SampleSlipText(const FineValues& fine);
 
 // Both files of a run; each one is open only when its option gave a path.
 struct CsvOutputs {

@@ -36,6 +36,8 @@ struct FineValues {
     long double CardPpmSe = 0;   // [ppm] its standard error
     bool ResidualValid = false;  // this second's edge had a fit
     long double ResidualUs = 0;  // [us] the edge minus the fit
+    int Series = 0;              // the edge's series: one timing method and pulse shape
+    int64_t SlipFrames = 0;      // [frames] a sample slip found before this edge (+ dropped)
 };
 
 // A second of the corrected stream has ended: the numbers behind the read-outs as they stand

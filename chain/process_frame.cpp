@@ -82,6 +82,8 @@ FineValues TakeFineValues(Measurement& m) {
         v.EdgeFrame = edge.Frame;
         v.ResidualValid = edge.FitValid;
         v.ResidualUs = edge.ResidualUs;
+        v.Series = edge.Series;
+        v.SlipFrames = edge.SlipFrames;
     }
     v.FitValid = PpsFitNow(m.Fine, v.CardPpm, v.CardPpmSe);
     return v;

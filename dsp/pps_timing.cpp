@@ -1,61 +1,65 @@
-// Fine PPS timing: the slow path of the edge watch, the pulse fit and the running frequency fit.
+// Fine PPS timing: the slow path of the edge watch, the pulses' timing and the running
+// frequency fit.
 #include "dsp/pps_timing.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "common/trig.h"
-
 namespace qv {
 
 namespace {
 
-// What the slow path waits for. The per-frame compares against High and Low select it.
+// What the slow path waits for. The per-frame compare against Watch selects it.
 enum Stage : int {
-    kWaitQuiet = 0,  // the channel to fall to half the threshold (High never reached)
-    kArmed = 1,      // a rise through the threshold (Low never reached)
-    kCollect = 2,    // the rest of the fit window (every frame comes here)
-    kHoldOff = 3,    // a further fall of the pulse (Low) or a second rise (High)
+    kSearch = 0,   // a rise through the threshold
+    kCollect = 1,  // the rest of the pulse's window (every frame comes here)
+    kHoldOff = 2,  // the hold-off's end, or a second rise within it
 };
 
-constexpr int kNever = 65536;                       // [LSB] beyond any 16-bit sample, either sign
-constexpr int kQuiet = kPpsFineThreshold / 2;       // [LSB] the channel is quiet at or below this
-constexpr int kFloorStep = kPpsFineThreshold / 4;   // [LSB] the hold-off's floor follows the
-                                                    // falling pulse in steps of this
-constexpr int kSecondRise = 2 * kPpsFineThreshold;  // [LSB] above the floor: a second pulse
-constexpr long double kNominalRate = kFramesPerSecond;  // [frames per GPS s] of an exact card
+constexpr int kWindowTrail = kWindowFrames - kWindowLead;  // [frames] from the trigger on
+constexpr long double kNominalRate = kFramesPerSecond;     // [frames per GPS s] of an exact card
 // Before the running fit exists, a gap must be within 2 % of a whole number of nominal seconds
-// (the card may be 1 % off); with the fit, within 0.1 % of the fitted rate.
+// (the card may be 1 % off); with the fit, within kOnTime of its prediction.
 constexpr long double kGapToleranceNominal = 0.02L;
-constexpr long double kGapToleranceFitted = 0.001L;
+constexpr long double kOnTime = 0.25L;  // [frames] from the fit's prediction: on the second
+// A series' method is the pulse model when it misses the pulse by no more than this many times
+// the channel's noise (or the 16-bit rounding's, on a channel without noise).
+constexpr double kModelMisfitNoise = 2;
+constexpr double kRoundingNoise = 0.5;  // [LSB]
+// Newey-West's lags for the slope's standard error: a quarter of the minute's points.
+constexpr int kSeLagDivisor = 4;
 
-// The slow path is taken for samples at or below `low` or at or above `high`.
-void Watch(PpsTiming& p, int low, int high) {
-    p.Low = low;
-    p.High = high;
-    p.Span = high > low ? static_cast<unsigned>(high - low - 1) : 0;
+void Search(PpsTiming& p) {
+    p.Stage = kSearch;
+    p.Watch = p.Threshold;
 }
 
-void WaitQuiet(PpsTiming& p) {
-    p.Stage = kWaitQuiet;
-    Watch(p, kQuiet, kNever);
+void HoldOff(PpsTiming& p) {
+    p.Stage = kHoldOff;
+    p.Watch = p.Threshold;
 }
 
-void Arm(PpsTiming& p) {
-    p.Stage = kArmed;
-    Watch(p, -kNever, kPpsFineThreshold);
+long double Ppm(long double framesPerSecond) {
+    return (framesPerSecond / kNominalRate - 1) * 1000000;
 }
 
-// The running fit of edge frame against GPS second over the points within the last
-// kPpsFineFitSeconds of `latest`; false with fewer than kPpsFineFitMinEdges points. Sums are
-// taken about the first point, so that large frame indices do not cancel.
+// The running fit of edge frame (less the slips) against GPS second over the points within the
+// last kPpsFineFitSeconds of `latest`; false with fewer than kPpsFineFitMinEdges points. Sums
+// are taken about the first point, so that large frame indices do not cancel. The slope's
+// standard error is Newey-West's: from the residuals as they are, their correlation from one
+// second to the next included (a slowly wandering card or receiver leaves residuals that are
+// far from white), never below the one that assumes them white.
 bool FitLine(const PpsTiming& p, int64_t latest, long double& slope, long double& intercept,
              long double& slopeSe, int64_t& origin, long double& frameOrigin) {
+    long double xs[kPpsFineFitSeconds], ys[kPpsFineFitSeconds];
     int n = 0;
     origin = 0;
     frameOrigin = 0;
     long double s = 0, f = 0, ss = 0, sf = 0, ff = 0;
-    for (int k = 0; k < p.FitCount; ++k) {
+    // Oldest first: the ring's next slot holds the oldest point once it is full.
+    const int start = p.FitCount < kPpsFineFitSeconds ? 0 : p.FitNext;
+    for (int c = 0; c < p.FitCount; ++c) {
+        const int k = (start + c) % kPpsFineFitSeconds;
         if (p.FitSecond[k] <= latest - kPpsFineFitSeconds) continue;
         if (n == 0) {
             origin = p.FitSecond[k];
@@ -63,6 +67,8 @@ bool FitLine(const PpsTiming& p, int64_t latest, long double& slope, long double
         }
         const long double x = static_cast<long double>(p.FitSecond[k] - origin);
         const long double y = p.FitFrame[k] - frameOrigin;
+        xs[n] = x;
+        ys[n] = y;
         s += x;
         f += y;
         ss += x * x;
@@ -78,7 +84,23 @@ bool FitLine(const PpsTiming& p, int64_t latest, long double& slope, long double
     slope = sxy / sxx;
     intercept = (f - slope * s) / n;
     const long double ssr = std::max(0.0L, syy - slope * sxy);
-    slopeSe = std::sqrt(ssr / (n - 2) / sxx);
+    const long double whiteSe = std::sqrt(ssr / (n - 2) / sxx);
+    // u_k = (x_k - mean x) r_k; the slope's variance is sum over k, l of w(|k-l|) u_k u_l / sxx^2
+    // with Bartlett's weights w(L) = 1 - L / (lags + 1).
+    long double u[kPpsFineFitSeconds];
+    const long double meanX = s / n;
+    for (int k = 0; k < n; ++k) u[k] = (xs[k] - meanX) * (ys[k] - intercept - slope * xs[k]);
+    const int lags = n / kSeLagDivisor;
+    long double sum = 0;
+    for (int k = 0; k < n; ++k) sum += u[k] * u[k];
+    for (int lag = 1; lag <= lags; ++lag) {
+        long double c = 0;
+        for (int k = lag; k < n; ++k) c += u[k] * u[k - lag];
+        sum += 2 * (1 - static_cast<long double>(lag) / (lags + 1)) * c;
+    }
+    const long double neweyWestSe =
+        std::sqrt(std::max(0.0L, sum) * n / (n - 2)) / sxx;
+    slopeSe = std::max(whiteSe, neweyWestSe);
     return true;
 }
 
@@ -88,58 +110,179 @@ void RestartFit(PpsTiming& p) {
     p.FitNext = 0;
 }
 
-long double Ppm(long double framesPerSecond) {
-    return (framesPerSecond / kNominalRate - 1) * 1000000;
+// A new series: its own method and shape, its own running fit.
+void NewSeries(PpsTiming& p) {
+    ++p.Series;
+    p.Misfits = 0;
+    RestartFit(p);
+}
+
+void Reject(PpsTiming& p, int64_t& reason) {
+    ++reason;
+    ++p.PulsesRejected;
+    ++p.RejectedSinceLast;
+}
+
+// The pulse in `w` (kWindowFrames samples, the trigger at kWindowLead) timed by the series'
+// method; a pulse that starts a series chooses it. `noise` [LSB]: the quiet channel's RMS.
+// False when the pulse is rejected as noisy.
+bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& amplitude,
+               double& riseFrames) {
+    const int modelFirst = kWindowLead - kPpsModelWindowBefore;
+    double modelEdge = 0, modelMisfit = 0;
+    const auto model = [&] {
+        return LocatePpsEdge(PpsEdgeMethod::ModelFit, w + modelFirst, kPpsModelWindowFrames,
+                             kPpsModelWindowBefore, modelEdge, amplitude, riseFrames, modelMisfit);
+    };
+    ShapeFit fit;
+    const auto shapeFits = [&] {
+        return fit.Misfit <= kPpsShapeMisfitNoise * std::max(noise, kRoundingNoise) +
+                                 kPpsShapeMisfitShare * fit.Amplitude;
+    };
+    if (p.Method == PpsMethod::ModelFit) {
+        if (model()) {
+            p.Misfits = 0;
+            edge = modelFirst + modelEdge;
+            return true;
+        }
+    } else if (p.Method == PpsMethod::ShapeFit) {
+        if (RoughEdge(w, fit) && FitShape(p.Shape, w, fit) && shapeFits()) {
+            p.Misfits = 0;
+            if (p.Shape.Pulses < kPpsShapePulses) AddToShape(p.Shape, w, fit);
+            edge = fit.Edge;
+            amplitude = fit.Amplitude;
+            riseFrames = 0;
+            return true;
+        }
+    }
+    // A series not yet confirmed by a second pulse gives way to this one at once.
+    if (p.Method != PpsMethod::None && p.Confirmed && ++p.Misfits < kPpsNewShape) {
+        Reject(p, p.RejectedNoisy);
+        return false;
+    }
+    // A new series, its method chosen on this pulse: the model where it fits to the noise.
+    NewSeries(p);
+    if (model() && modelMisfit * amplitude <= kModelMisfitNoise * std::max(noise, kRoundingNoise)) {
+        p.Method = PpsMethod::ModelFit;
+        edge = modelFirst + modelEdge;
+        return true;
+    }
+    p.Method = PpsMethod::ShapeFit;
+    p.Shape = PpsShape();
+    if (!RoughEdge(w, fit)) {
+        p.Method = PpsMethod::None;
+        Reject(p, p.RejectedNoisy);
+        return false;
+    }
+    AddToShape(p.Shape, w, fit);
+    edge = fit.Edge;
+    amplitude = fit.Amplitude;
+    riseFrames = 0;
+    return true;
 }
 
 // The pending edge's hold-off has passed: it becomes final, or is rejected when it does not
-// lie a whole number of seconds after the previous final edge.
+// lie a whole number of seconds (less a sample slip) after the previous final edge.
 [[gnu::noinline]] void FinishEdge(PpsTiming& p) {
     p.Pending = false;
-    if (!p.PendingGood) return;
-    PpsEdge e = p.PendingEdge;
+    const int seriesBefore = p.Series;
+    double edge = 0, amplitude = 0, riseFrames = 0;
+    const bool timed = TimePulse(p, p.PendingWindow, p.PendingNoise, edge, amplitude, riseFrames);
+    if (!timed) return;
+    PpsEdge e;
+    e.Frame = static_cast<long double>(p.PendingFirst) + edge;
+    e.Amplitude = amplitude;
+    e.RiseFrames = riseFrames;
+    e.Series = p.Series;
+    e.Method = p.Method;
     long double slope = 0, intercept = 0, slopeSe = 0, frameOrigin = 0;
     int64_t origin = 0;
+    long double corrected = e.Frame - p.SlipTotal;
     if (p.HaveLast) {
         const bool fitted =
             FitLine(p, p.Last.Second, slope, intercept, slopeSe, origin, frameOrigin);
         const long double rate = fitted ? slope : kNominalRate;
+        // The slips so far were found at or before the last edge: both frames lose the same.
         const long double gap = e.Frame - p.Last.Frame;
         const long double seconds = std::floor(gap / rate + 0.5L);
-        const long double tolerance =
-            (fitted ? kGapToleranceFitted : kGapToleranceNominal) * seconds * rate;
-        if (seconds < 1 || std::fabs(gap - seconds * rate) > tolerance) {
-            ++p.PulsesRejected;
-            ++p.RejectedSinceLast;
-            // Three in a row: the earlier edges are the odd ones out; the fit starts afresh
+        bool onTime = false;
+        int64_t slip = 0;
+        if (seconds >= 1 && fitted) {
+            const long double predicted =
+                frameOrigin + intercept +
+                slope * static_cast<long double>(p.Last.Second + static_cast<int64_t>(seconds) -
+                                                 origin);
+            const long double off = corrected - predicted;
+            const long double whole = std::floor(off + 0.5L);
+            onTime = std::fabs(off) <= kOnTime;
+            if (!onTime && whole != 0 && std::fabs(whole) <= kPpsMaxSlipFrames &&
+                std::fabs(off - whole) <= kOnTime) {
+                slip = static_cast<int64_t>(whole);
+                onTime = true;
+            }
+        } else if (seconds >= 1) {
+            onTime = std::fabs(gap - seconds * rate) <= kGapToleranceNominal * seconds * rate;
+        }
+        if (!onTime && !p.Confirmed) {
+            // The last edge was a series' unconfirmed first: this one takes its place.
+            NewSeries(p);
+            e.Series = p.Series;
+            e.Second = p.Last.Second +
+                       std::max<int64_t>(1, static_cast<int64_t>(gap / kNominalRate + 0.5L));
+        } else if (!onTime) {
+            Reject(p, p.RejectedOffSecond);
+            // Three in a row: the earlier edges are the odd ones out; a new series starts
             // from this edge, its second counted from the gap at the nominal rate.
             if (++p.OffSecondRun < 3) return;
-            RestartFit(p);
             p.PulsesRejected -= 1;  // this edge is taken after all
+            p.RejectedOffSecond -= 1;
             p.RejectedSinceLast -= 1;
+            const int shapeMisfits = p.Misfits;
+            NewSeries(p);
+            p.Misfits = shapeMisfits;
+            e.Series = p.Series;
             e.Second = p.Last.Second +
                        std::max<int64_t>(1, static_cast<int64_t>(gap / kNominalRate + 0.5L));
         } else {
+            if (slip != 0) {
+                // The card dropped (+) or repeated (-) samples since the last edge: the series
+                // goes on with the frames less the slip.
+                // (dropped samples bring the edge early: a slip of -3 frames is 3 dropped)
+                e.SlipFrames = -slip;
+                p.SlipTotal += slip;
+                corrected -= static_cast<long double>(slip);
+                ++p.Slips;
+                p.SlippedFrames -= slip;
+            }
             const int64_t n = static_cast<int64_t>(seconds);
             e.Second = p.Last.Second + n;
             p.SecondsMissing += std::max<int64_t>(0, n - 1 - p.RejectedSinceLast);
             e.RateValid = true;
-            e.RatePpm = Ppm(gap / seconds);
+            e.RatePpm = Ppm((gap - static_cast<long double>(slip)) / seconds);
         }
     }
     p.OffSecondRun = 0;
     p.RejectedSinceLast = 0;
     p.FitSecond[p.FitNext] = e.Second;
-    p.FitFrame[p.FitNext] = e.Frame;
+    p.FitFrame[p.FitNext] = corrected;
     p.FitNext = (p.FitNext + 1) % kPpsFineFitSeconds;
     p.FitCount = std::min(p.FitCount + 1, kPpsFineFitSeconds);
+    if (p.Series != seriesBefore || !p.HaveLast) {
+        // A series' first edge is said only once the next pulse, of the same shape, lies a
+        // whole number of seconds after it: a lone rise is never taken for an edge.
+        p.Confirmed = false;
+        p.HaveLast = true;
+        p.Last = e;
+        return;
+    }
+    p.Confirmed = true;
     e.FitValid = FitLine(p, e.Second, slope, intercept, slopeSe, origin, frameOrigin);
     if (e.FitValid) {
         e.FitPpm = Ppm(slope);
         e.FitPpmSe = slopeSe / kNominalRate * 1000000;
         const long double expected =
             frameOrigin + intercept + slope * static_cast<long double>(e.Second - origin);
-        e.ResidualUs = (e.Frame - expected) / slope * 1000000;
+        e.ResidualUs = (corrected - expected) / slope * 1000000;
         ++p.ResidualCount;
         p.ResidualSquares += e.ResidualUs * e.ResidualUs;
     }
@@ -150,114 +293,112 @@ long double Ppm(long double framesPerSecond) {
     p.New = e;
 }
 
-// Pulses the model misses steadily (a card's anti-alias filter) are timed on their
-// band-limited waveform from then on, until the model fits clearly again; meanwhile a pulse
-// that the model misses far worse than the one before (a noisy one) is rejected. Either switch
-// restarts the running fit, since the two ways place the edge apart by a constant.
-void TimeUnmodelledShape(PpsTiming& p, const int* window, int count, double misfit, double& edge,
-                         double& amplitude, double& rise) {
-    const bool steadyShape =
-        misfit <= kPpsMaxShapeMisfit && misfit <= kPpsSteadyMisfit * p.LastMisfit;
-    const bool bandLimited =
-        p.BandLimited ? misfit > kPpsModelAgainRms
-                      : misfit > kPpsMaxFitRms && p.LastMisfit > kPpsMaxFitRms && steadyShape;
-    p.LastMisfit = misfit;
-    if (bandLimited != p.BandLimited) {
-        p.BandLimited = bandLimited;
-        RestartFit(p);
+// The pulse's window is complete: is it an edge, and where.
+[[gnu::noinline]] void LocatePulse(PpsTiming& p) {
+    int w[kWindowFrames];
+    const int64_t first = p.TriggerFrame - kWindowLead;
+    for (int k = 0; k < kWindowFrames; ++k) w[k] = p.Ring[(first + k) & (kPpsRingFrames - 1)];
+    // The quiet channel before the pulse: the RMS of its rises, and of its noise from the
+    // second differences (6 times the variance of white noise; hum and slow drifts drop out).
+    double riseSquares = 0, curveSquares = 0;
+    constexpr int kQuietEnd = kWindowLead - kFitLead;
+    for (int j = kPpsRiseFrames; j < kQuietEnd; ++j) {
+        const double r = w[j] - w[j - kPpsRiseFrames];
+        const double c = w[j] - 2.0 * w[j - 1] + w[j - 2];
+        riseSquares += r * r;
+        curveSquares += c * c;
     }
-    if (!bandLimited) return;
-    double unused = 0;
-    p.PendingGood = steadyShape && LocatePpsEdge(PpsEdgeMethod::BandLimited, window, count,
-                                                 kPpsFitBefore, edge, amplitude, rise, unused);
-}
-
-// The fit window is complete: locate the edge and start the hold-off.
-[[gnu::noinline]] void FitWindow(PpsTiming& p, int v) {
-    constexpr int kCount = kPpsFitBefore + kPpsFitAfter;
-    int window[kCount];
-    const int64_t first = p.TriggerFrame - kPpsFitBefore;
-    int peak = v;
-    for (int k = 0; k < kCount; ++k) {
-        window[k] = p.Ring[(first + k) & (kPpsRingFrames - 1)];
-        peak = std::max(peak, window[k]);
+    const double quietRise = std::sqrt(riseSquares / (kQuietEnd - kPpsRiseFrames));
+    const double noise = std::sqrt(curveSquares / (kQuietEnd - kPpsRiseFrames) / 6);
+    int rise = 0;
+    for (int j = kWindowLead - 1; j <= kWindowLead + 3; ++j) {
+        rise = std::max(rise, w[j] - w[j - kPpsRiseFrames]);
     }
-    double edge = 0, amplitude = 0, rise = 0, misfit = 0;
+    // A far larger rise after it: this one was a small step before the pulse; the window
+    // moves to the pulse's edge (the first frame of its rise to kPpsRiseShare of its height).
+    int later = 0;
+    for (int j = kWindowLead + 4; j < kWindowFrames; ++j) {
+        later = std::max(later, w[j] - w[j - kPpsRiseFrames]);
+    }
+    if (later >= kPpsPrecursor * rise) {
+        int j = kWindowLead + 4;
+        while (w[j] - w[j - kPpsRiseFrames] < kPpsRiseShare * later) ++j;
+        p.TriggerFrame = first + j;
+        return;  // still collecting
+    }
+    p.NoiseFloor = std::max(kPpsMinRise, static_cast<int>(std::ceil(kPpsNoiseFactor * quietRise)));
+    double base = 0;
+    for (int j = kWindowLead - kFitLead; j < kWindowLead - 2; ++j) base += w[j];
+    base /= kFitLead - 2;
+    const int peak = *std::max_element(w + kWindowLead, w + kWindowLead + kFitTrail);
+    if (rise < kPpsNoiseFactor * quietRise || rise < kPpsSteepShare * (peak - base)) {
+        // Not an edge: noise, hum, ringing, a slow recovery. The threshold rises above the
+        // quiet channel's rises.
+        p.Threshold = std::max(p.Threshold, p.NoiseFloor);
+        Search(p);
+        return;
+    }
+    // Timed when its hold-off has passed without a second pulse.
+    p.LastPulseFrame = p.TriggerFrame;
     p.Pending = true;
-    p.PendingGood =
-        LocatePpsEdge(p.Method, window, kCount, kPpsFitBefore, edge, amplitude, rise, misfit);
-    if (p.Method == PpsEdgeMethod::ModelFit) {
-        TimeUnmodelledShape(p, window, kCount, misfit, edge, amplitude, rise);
-    }
-    if (!p.PendingGood) ++p.PulsesRejected, ++p.RejectedSinceLast;
-    p.PendingEdge = PpsEdge();
-    p.PendingEdge.Frame = static_cast<long double>(first) + edge;
-    p.PendingEdge.Amplitude = amplitude;
-    p.PendingEdge.RiseFrames = rise;
-    p.Stage = kHoldOff;
-    p.Floor = v;
-    Watch(p, v - kFloorStep, std::max(peak, v + kSecondRise));
-}
-
-// Hold-off over: the pending edge is final, and the watch goes on as the channel stands.
-void EndHoldOff(PpsTiming& p) {
-    if (p.Pending) FinishEdge(p);
-    if (p.QuietSince >= 0) {
-        Arm(p);
-    } else {
-        WaitQuiet(p);
-    }
+    std::copy(w, w + kWindowFrames, p.PendingWindow);
+    p.PendingFirst = first;
+    p.PendingNoise = noise;
+    p.PendingRise = rise;
+    p.Threshold = std::max(p.NoiseFloor, static_cast<int>(kPpsRiseShare * rise));
+    p.SecondRise = std::max(p.Threshold, static_cast<int>(kPpsSecondRiseShare * rise));
+    HoldOff(p);
 }
 
 bool HoldOffOver(const PpsTiming& p) { return p.FrameIndex - p.TriggerFrame >= kPpsHoldOffFrames; }
 
-void Rise(PpsTiming& p, int v) {
-    const int64_t i = p.FrameIndex;
-    if (p.QuietSince < 0 || i - p.QuietSince < kPpsFitBefore || p.LastGap > i - kPpsFitBefore) {
-        // Too little quiet channel before it to fit (the run's or a gap's start): skipped.
-        WaitQuiet(p);
-        p.QuietSince = -1;
-        if (v <= kQuiet) p.QuietSince = i;
-        return;
-    }
-    p.TriggerFrame = i;
-    p.QuietSince = -1;
-    p.Stage = kCollect;
-    Watch(p, kNever, -kNever);  // every frame
+// Hold-off over: the pending edge is final, and the watch for the next rise begins.
+void EndHoldOff(PpsTiming& p) {
+    if (p.Pending) FinishEdge(p);
+    Search(p);
 }
 
 }  // namespace
 
 void PpsTimingSlow(PpsTiming& p, int v) {
     const int64_t i = p.FrameIndex;
+    const int rise = v - p.Ring[(i - kPpsRiseFrames) & (kPpsRingFrames - 1)];
     switch (p.Stage) {
-        case kWaitQuiet:
-            p.QuietSince = i;
-            Arm(p);
-            return;
-        case kArmed:
-            Rise(p, v);
+        case kSearch:
+            p.TriggerFrame = i;
+            if (i - p.LastGap < kWindowLead + kPpsRiseFrames) {
+                // Too little channel before it (the run's or a gap's start): let it pass.
+                p.Pending = false;
+                HoldOff(p);
+                return;
+            }
+            p.Stage = kCollect;
+            p.Watch = INT_MIN;  // every frame
             return;
         case kCollect:
-            if (i - p.TriggerFrame == kPpsFitAfter - 1) FitWindow(p, v);
+            if (i - p.TriggerFrame == kWindowTrail - 1) LocatePulse(p);
             return;
         default:  // kHoldOff
             if (HoldOffOver(p)) {
                 EndHoldOff(p);
-                if (OutsideWatch(p, v)) PpsTimingSlow(p, v);
+                if (rise >= p.Watch) PpsTimingSlow(p, v);
                 return;
             }
-            if (v >= p.High) {
+            if (rise >= p.SecondRise) {
+                if (p.Pending && rise >= kPpsPrecursor * p.PendingRise) {
+                    // Far larger: the pending rise was a small step before the pulse, not its
+                    // edge (it is forgotten); this one is timed instead.
+                    p.Pending = false;
+                    p.TriggerFrame = i;
+                    p.Stage = kCollect;
+                    p.Watch = INT_MIN;
+                    return;
+                }
                 // A second rise within the hold-off: the pending pulse is not a clean edge.
-                if (p.Pending && p.PendingGood) ++p.PulsesRejected, ++p.RejectedSinceLast;
+                if (p.Pending) Reject(p, p.RejectedDouble);
                 p.Pending = false;
-                p.QuietSince = -1;
-                WaitQuiet(p);
-                return;
+                p.TriggerFrame = i;
             }
-            p.Floor = v;
-            if (v <= kQuiet && p.QuietSince < 0) p.QuietSince = i;
-            Watch(p, v - kFloorStep, v + kSecondRise);
             return;
     }
 }
@@ -265,14 +406,16 @@ void PpsTimingSlow(PpsTiming& p, int v) {
 void PpsTimingGap(PpsTiming& p, int64_t frames) {
     p.FrameIndex += frames;
     p.LastGap = p.FrameIndex;
-    if (p.Stage != kHoldOff) {
-        p.QuietSince = -1;
-        WaitQuiet(p);
-    }
+    if (p.Stage == kCollect) Search(p);  // the pulse's window holds the gap: dropped
 }
 
 bool TakePpsEdge(PpsTiming& p, PpsEdge& edge) {
     if (p.Stage == kHoldOff && HoldOffOver(p)) EndHoldOff(p);
+    // Seconds without a pulse: a pulse grown weaker is found again.
+    if (p.Stage == kSearch && p.FrameIndex - p.LastPulseFrame > kPpsLostFrames) {
+        p.Threshold = p.NoiseFloor;
+        p.Watch = p.Threshold;
+    }
     if (!p.HaveNew) return false;
     p.HaveNew = false;
     edge = p.New;
@@ -286,6 +429,17 @@ bool PpsFitNow(const PpsTiming& p, long double& ppm, long double& ppmSe) {
     ppm = p.Last.FitPpm;
     ppmSe = p.Last.FitPpmSe;
     return true;
+}
+
+const char* PpsMethodName(PpsMethod method) {
+    switch (method) {
+        case PpsMethod::ModelFit:
+            return "pulse model";
+        case PpsMethod::ShapeFit:
+            return "learnt shape";
+        default:
+            return "none";
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -406,71 +560,6 @@ double Crossing(const int* w, int count, int from, double level) {
 
 constexpr double kLn2 = 0.693147180559945309417;
 
-constexpr int kSincLobes = 8;  // [frames] half-width of the interpolation kernel
-constexpr long double kPiL = 3.141592653589793238462643383279502884L;
-constexpr double kPi = static_cast<double>(kPiL);
-// [frames] either side of the half-height crossing where the waveform's foot and top are read:
-// past the steepest ringing, before much of the decay.
-constexpr double kShapeSpan = 5;
-
-// The band-limited waveform through the samples at frame position t: the samples weighted by
-// a Lanczos-windowed sinc of kSincLobes lobes (samples outside the window count as absent).
-// Our own sine, so that the result is the same bits on every system.
-double BandLimitedValue(const int* w, int count, double t) {
-    const double whole = std::floor(t);
-    const double fraction = t - whole;
-    const int centre = static_cast<int>(whole);
-    long double sinFraction = 0, unusedCos = 0;
-    ExtendedSinCos(kPiL * fraction, &sinFraction, &unusedCos);
-    double sum = 0;
-    for (int j = std::max(0, centre - kSincLobes + 1); j <= centre + kSincLobes && j < count; ++j) {
-        const double x = t - j;
-        if (std::fabs(x) < 1e-12) {
-            sum += w[j];
-            continue;
-        }
-        // sin(pi x) = +-sin(pi fraction), by the parity of the whole frames between them.
-        const double sinPiX = ((centre - j) & 1) != 0 ? -static_cast<double>(sinFraction)
-                                                      : static_cast<double>(sinFraction);
-        long double sinWindow = 0, cosWindow = 0;
-        ExtendedSinCos(kPiL * x / kSincLobes, &sinWindow, &cosWindow);
-        const double kernel =
-            sinPiX / (kPi * x) * static_cast<double>(sinWindow) * kSincLobes / (kPi * x);
-        sum += w[j] * kernel;
-    }
-    return sum;
-}
-
-// Where the band-limited waveform crosses `level` between frames lo and hi (it must cross
-// upwards there); -1 when it does not.
-double BandLimitedCrossing(const int* w, int count, double lo, double hi, double level) {
-    if (!(BandLimitedValue(w, count, lo) < level && BandLimitedValue(w, count, hi) >= level)) {
-        return -1;
-    }
-    for (int k = 0; k < 48; ++k) {
-        const double mid = 0.5 * (lo + hi);
-        (BandLimitedValue(w, count, mid) < level ? lo : hi) = mid;
-    }
-    return 0.5 * (lo + hi);
-}
-
-// The half-height crossing of the band-limited waveform: first at half the samples' height,
-// then at half-way between the waveform's foot and top kShapeSpan either side of it, which
-// follow the pulse's shape rather than whichever samples happen to lie at its peak.
-bool BandLimitedEdge(const int* w, int count, int trigger, double base, double height,
-                     double& edge) {
-    double level = base + 0.5 * height;
-    double t = -1;
-    for (int k = 0; k < 3; ++k) {
-        t = BandLimitedCrossing(w, count, trigger - 2, trigger + 1, level);
-        if (t < 0) return false;
-        level = 0.5 * (BandLimitedValue(w, count, t - kShapeSpan) +
-                       BandLimitedValue(w, count, t + kShapeSpan));
-    }
-    edge = t;
-    return true;
-}
-
 }  // namespace
 
 bool LocatePpsEdge(PpsEdgeMethod method, const int* w, int count, int trigger, double& edge,
@@ -486,11 +575,6 @@ bool LocatePpsEdge(PpsEdgeMethod method, const int* w, int count, int trigger, d
     const double height = peak - base;
     if (!(height > 0)) return false;
     const double half = Crossing(w, count, 1, base + 0.5 * height);
-    if (method == PpsEdgeMethod::BandLimited) {
-        amplitude = height;
-        riseFrames = 0;
-        return BandLimitedEdge(w, count, trigger, base, height, edge);
-    }
     if (method == PpsEdgeMethod::HalfPeak) {
         edge = half;
         amplitude = height;

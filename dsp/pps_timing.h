@@ -1,64 +1,81 @@
 // Fine PPS timing: locates each PPS edge on the device frames (before the re-sampling) to a
-// small fraction of a frame by a least-squares fit of the pulse's rising edge, and from the
-// edges the card's frequency and each edge's residual. A path beside the classic clock loop:
-// it reads the same right channel and changes nothing the loop does.
+// small fraction of a frame, and from the edges the card's frequency and each edge's residual.
+// A path beside the classic clock loop: it reads the same right channel and changes nothing the
+// loop does.
 //
-// Per frame only a store and one compare; everything else happens at most a few dozen times
-// a second, out of line.
+// Per frame only a store, a subtraction and one compare; everything else happens a few times a
+// second, out of line.
 //
-// Pulse model (the step response of a first-order low-pass into an AC-coupled input), for the
-// frame position t [device frames]:
-//   p(t) = B + A (1 - e^(-a x)) e^(-l x),  x = t - T0 >= 0;   p(t) = B before the edge
-// with the edge time T0, amplitude A, rise rate a [1/frame], decay rate l [1/frame] and
-// baseline B all fitted (Gauss-Newton with a little Levenberg-Marquardt damping).
+// Finding the pulses. An edge is a rise of the channel over kPpsRiseFrames frames that reaches a
+// threshold set by the pulses themselves and by the channel's noise: kPpsRiseShare of the last
+// pulse's rise, at least kPpsNoiseFactor times the rises of the quiet channel before it, at
+// least kPpsMinRise. A rise is what a pulse's edge has and an AC-coupled line's slow recovery
+// after the falling edge, mains hum or the falling edge's ringing have not, so every pulse
+// width from microseconds to most of a second is found at levels from a few hundredths of full
+// scale. Within kPpsHoldOffFrames after an edge a second rise of at least half the pulse's own
+// is a double pulse: both are rejected and counted; a rise far larger than the pending one's
+// shows that one to have been a small step before the pulse, and takes its place.
 //
-// Edge handling:
-// - An edge is a rise through kPpsFineThreshold after the channel has stayed below half of it
-//   for at least kPpsFitBefore frames (so a run that starts within a pulse waits for the next).
-// - For kPpsHoldOffFrames after an edge the channel is watched for a second rise (a double or
-//   ringing pulse): both are then rejected and counted. A fit that misses the samples by more
-//   than kPpsMaxFitRms of the amplitude (a noisy pulse), or puts the edge outside its window,
-//   is rejected and counted too, unless the pulses are steadily of another shape (a card's
-//   anti-alias filter): those are timed on their band-limited waveform (see kPpsSteadyMisfit).
-// - A good edge becomes final when its hold-off has passed. The gap to the previous final edge,
-//   divided by the card's rate (the fit's when there is one, else 8000 +- 2 %), gives the GPS
-//   seconds between them; a gap that is not close to a whole number of seconds is rejected.
-// - Frames a live capture dropped are counted in the frame index (so the time line stays
-//   continuous); a pulse whose fit window holds a gap is dropped (not counted as rejected)
-//   and the channel must be seen low again before the next edge.
+// Timing them: one method and one shape per series.
+// - The pulse model (ModelFit): the step response of a first-order low-pass into an AC-coupled
+//   input, p(t) = B + A (1 - e^(-a x)) e^(-l x), x = t - T0 >= 0, all five fitted. Kept where it
+//   fits the pulse to the channel's noise (a receiver's RC edge sampled straight by the card).
+// - The learnt shape (ShapeFit, see pps_shape.h): every band-limited pulse (a card's anti-alias
+//   filter, a system resampler) is timed by a least-squares fit of the shape of the series' own
+//   first pulses, read between frames by band-limited interpolation; its result does not depend
+//   on where the edge falls within a frame.
+// A pulse that either misses by more than its noise allows is rejected as noisy; kPpsNewShape in
+// a row start a new series. A new series restarts the running fit and the residuals, and is
+// numbered, so that no fit and no Allan deviation mixes two series.
+//
+// The time line: the gap to the previous final edge, divided by the card's rate (the fit's
+// when there is one, else 8000 +- 2 %), gives the GPS seconds between them. With the fit, an
+// edge off its prediction by a whole number of frames is a sample slip of the card (dropped or
+// repeated samples): counted, said, and carried across (the fit works on the frames less the
+// slips); an edge off the seconds otherwise is rejected, and three in a row start a new series.
+// Frames a live capture dropped are counted in the frame index (so the time line stays
+// continuous); a pulse whose window holds a gap is dropped, not counted as rejected.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "common/frame.h"
+#include "dsp/pps_shape.h"
 
 namespace qv {
 
-constexpr int kPpsFineThreshold = 3277;      // [LSB] edge level, 0.1 of full scale
-constexpr int kPpsFitBefore = 8;             // [frames] of baseline fitted before the first frame
-                                             // at or above the threshold
-constexpr int kPpsFitAfter = 24;             // [frames] fitted from that frame on (3 ms: six rise
-                                             // times of a slow 0.5 ms edge)
-constexpr int kPpsRingFrames = 64;           // [frames] kept; a power of 2 > kPpsFitBefore + After
+constexpr int kPpsRiseFrames = 2;            // [frames] a rise is measured over
+constexpr int kPpsMinRise = 64;              // [LSB] the smallest rise taken for an edge
+constexpr double kPpsRiseShare = 0.4;        // of the last pulse's rise: the next threshold
+constexpr double kPpsNoiseFactor = 8;        // an edge's rise against the quiet channel's
+constexpr double kPpsSecondRiseShare = 0.5;  // of the pulse's rise: a double pulse
+constexpr double kPpsPrecursor = 2;          // times the pulse's rise: it was only a step before
+constexpr double kPpsSteepShare = 0.2;       // of the pulse's height: the least rise of an edge
+constexpr int kPpsRingFrames = 256;          // [frames] kept; a power of 2 >= kWindowFrames
 constexpr int64_t kPpsHoldOffFrames = 2000;  // [frames] after an edge: a rise in it is a double
-constexpr double kPpsMaxFitRms = 0.01;       // [of the amplitude] worse fits are rejected
-// A card's anti-alias filter turns a fast PPS rise into a band-limited step that rings before
-// and after it, which the model cannot follow. Such a pulse is timed instead where the
-// band-limited waveform through its samples crosses half its height, once the model misses
-// two pulses in a row by a steady amount: within kPpsSteadyMisfit times the previous pulse's
-// misfit and below kPpsMaxShapeMisfit. A noisy pulse misses by far more than the one before.
-constexpr double kPpsSteadyMisfit = 1.5;
-constexpr double kPpsMaxShapeMisfit = 0.3;  // [of the amplitude]
-// Back to the model only when it fits clearly better than kPpsMaxFitRms, so that a pulse
-// that the model misses by about that much is not timed now one way, now the other.
-constexpr double kPpsModelAgainRms = 0.005;  // [of the amplitude]
-constexpr int kPpsFineFitSeconds = 60;       // [GPS s] of edges in the running frequency fit
-constexpr int kPpsFineFitMinEdges = 5;       // edges the running fit needs to be stated
+constexpr int64_t kPpsLostFrames = 24000;    // [frames] without an edge: the threshold falls back
+constexpr double kPpsMaxFitRms = 0.01;       // [of the amplitude] worse model fits are rejected
+constexpr double kPpsShapeMisfitNoise = 3;   // [noise RMS] a shape fit may miss by, plus
+constexpr double kPpsShapeMisfitShare = 0.002;  // [of the amplitude]
+constexpr int kPpsShapePulses = 32;  // pulses averaged into a series' shape, then it is kept
+constexpr int kPpsNewShape = 3;      // badly fitted pulses in a row that start a new series
+constexpr int kPpsModelWindowBefore = 8;    // [frames] of the model's window before the trigger
+constexpr int kPpsModelWindowFrames = 32;   // [frames] in the model's window
+constexpr int kPpsMaxSlipFrames = 400;      // [frames] largest sample slip taken as one (50 ms)
+constexpr double kPpsSlipTolerance = 0.1;   // [frames] a slip is this close to whole frames
+constexpr int kPpsFineFitSeconds = 60;      // [GPS s] of edges in the running frequency fit
+constexpr int kPpsFineFitMinEdges = 5;      // edges the running fit needs to be stated
+
+enum class PpsMethod { None, ModelFit, ShapeFit };
 
 // What a located edge yields, final once its hold-off has passed.
 struct PpsEdge {
     long double Frame = 0;       // [device frames from the run's first, dropped ones counted]
-    int64_t Second = 0;          // [GPS s] since the first final edge
+    int64_t Second = 0;          // [GPS s] since the series' first final edge
+    int Series = 0;              // the series the edge belongs to (1, 2, ...)
+    PpsMethod Method = PpsMethod::None;
+    int64_t SlipFrames = 0;      // [frames] a sample slip found just before this edge (+ dropped)
     bool RateValid = false;      // the per-second rate below is set (a previous edge exists)
     long double RatePpm = 0;     // [ppm] card frequency from this and the previous edge
     bool FitValid = false;       // the running fit below is set
@@ -66,71 +83,72 @@ struct PpsEdge {
     long double FitPpmSe = 0;    // [ppm] its standard error
     long double ResidualUs = 0;  // [us] this edge minus the fit
     double Amplitude = 0;        // [LSB] fitted
-    double RiseFrames = 0;       // [frames] fitted rise time constant 1/a
+    double RiseFrames = 0;       // [frames] fitted rise time constant 1/a (model fit only)
 };
 
-// How an edge is located: by the pulse-model fit (kept; band-limited pulses of a steady other
-// shape fall back to BandLimited), by linear interpolation at half the window's peak (measured
-// against it, see the README), or at half height of the band-limited waveform alone.
-enum class PpsEdgeMethod { ModelFit, HalfPeak, BandLimited };
-
 struct PpsTiming {
-    // parameters
-    PpsEdgeMethod Method = PpsEdgeMethod::ModelFit;
-
     // state: the per-frame part
     int64_t FrameIndex = 0;  // [device frames] of the next frame fed
-    int High = 65536;  // [LSB] a sample at or above this goes the slow way (waiting for quiet)
-    int Low = kPpsFineThreshold / 2;  // [LSB] a sample at or below this goes the slow way
-    unsigned Span = 65536 - kPpsFineThreshold / 2 - 1;  // High - Low - 1, 0 when High <= Low + 1
+    int Watch = kPpsMinRise;  // [LSB] a rise at or above this goes the slow way
     int Ring[kPpsRingFrames] = {};  // [LSB] the last samples, by FrameIndex modulo the size
 
     // state: the slow part
-    int Stage = 0;             // what the slow path waits for (see pps_timing.cpp)
-    int64_t QuietSince = -1;   // [frames] first of the run of samples below half threshold
-    int64_t TriggerFrame = 0;  // [frames] first sample at or above the threshold
-    int64_t LastGap = -1;      // [frames] index of the last frame a gap came before
-    int Floor = 0;             // [LSB] lowest sample since the last edge's peak
-    double LastMisfit = 0;     // [of the amplitude] the model's misfit of the last pulse fitted
-    bool BandLimited = false;  // pulses are timed on their band-limited waveform (ModelFit)
-    bool Pending = false;      // an edge waits for its hold-off to pass
-    bool PendingGood = false;  // and its fit was good
-    PpsEdge PendingEdge;
+    int Stage = 0;               // what the slow path waits for (see pps_timing.cpp)
+    int64_t TriggerFrame = 0;    // [frames] the rise that reached the threshold
+    int64_t LastGap = 0;         // [frames] index of the frame a gap (or the run) started at
+    int64_t LastPulseFrame = 0;  // [frames] the last pulse's trigger
+    int Threshold = kPpsMinRise;   // [LSB] of a rise, for the next edge
+    int NoiseFloor = kPpsMinRise;  // [LSB] of a rise, from the quiet channel
+    int SecondRise = INT_MAX;      // [LSB] a rise within the hold-off at or above it: a double
+    // A pulse waiting for its hold-off to pass: its window, from frame PendingFirst on.
+    bool Pending = false;
+    int64_t PendingFirst = 0;    // [frames]
+    double PendingNoise = 0;     // [LSB] RMS of the quiet channel before it
+    int PendingRise = 0;         // [LSB] its rise
+    int PendingWindow[kWindowFrames] = {};
+    // The series: its method, its shape, the badly fitted pulses in a row.
+    int Series = 0;
+    PpsMethod Method = PpsMethod::None;
+    PpsShape Shape;
+    int Misfits = 0;
+    bool Confirmed = false;  // a second edge has followed the series' first on the seconds
     // The final edges since the last TakePpsEdge.
     bool HaveNew = false;
     PpsEdge New;
 
-    // The run's edges: the last one and the running fit's points (ring of kPpsFineFitSeconds)
+    // The series' edges: the last one and the running fit's points (ring of kPpsFineFitSeconds)
     bool HaveLast = false;
     PpsEdge Last;
+    int64_t SlipTotal = 0;  // [frames] edges moved by slips so far (- when dropped), off the fit
     int64_t RejectedSinceLast = 0;  // pulses rejected since the last final edge
     int OffSecondRun = 0;           // final edges in a row rejected as off the second
     int64_t FitSecond[kPpsFineFitSeconds] = {};
-    long double FitFrame[kPpsFineFitSeconds] = {};
+    long double FitFrame[kPpsFineFitSeconds] = {};  // [frames] less the slips
     int FitCount = 0;  // points held (at most kPpsFineFitSeconds)
     int FitNext = 0;   // where the next point goes
 
     // Counts over the run
     int64_t EdgesFound = 0;      // final good edges
     int64_t SecondsMissing = 0;  // GPS seconds between final edges without any pulse
-    int64_t PulsesRejected = 0;  // double, noisy, badly fitted or off-the-second pulses
+    int64_t PulsesRejected = 0;  // all of the below
+    int64_t RejectedDouble = 0;     // a second rise within the hold-off
+    int64_t RejectedNoisy = 0;      // the pulse missed its model or shape by more than its noise
+    int64_t RejectedOffSecond = 0;  // not a whole number of seconds after the last edge
+    int64_t Slips = 0;              // sample slips found
+    int64_t SlippedFrames = 0;      // [frames] their sizes added up (+ dropped, - repeated)
     // Residuals of the edges that had a fit, for the run's RMS
     int64_t ResidualCount = 0;
     long double ResidualSquares = 0;  // [us^2]
 };
-
-// v <= Low or v >= High, in one unsigned compare: v - Low - 1 wraps to a huge value below Low.
-inline bool OutsideWatch(const PpsTiming& p, int v) {
-    return static_cast<unsigned>(v - p.Low - 1) >= p.Span;
-}
 
 void PpsTimingSlow(PpsTiming& p, int v);
 
 // One device frame's PPS sample; `inverted`: the pulse is negative ("Inverted" on).
 inline void FeedPpsTiming(PpsTiming& p, int16_t pps, bool inverted) {
     const int v = inverted ? -static_cast<int>(pps) : pps;
-    p.Ring[p.FrameIndex & (kPpsRingFrames - 1)] = v;
-    if (OutsideWatch(p, v)) PpsTimingSlow(p, v);
+    const int64_t i = p.FrameIndex;
+    p.Ring[i & (kPpsRingFrames - 1)] = v;
+    if (v - p.Ring[(i - kPpsRiseFrames) & (kPpsRingFrames - 1)] >= p.Watch) PpsTimingSlow(p, v);
     ++p.FrameIndex;
 }
 
@@ -146,11 +164,17 @@ bool TakePpsEdge(PpsTiming& p, PpsEdge& edge);
 // kPpsFineFitSeconds of the latest edge.
 bool PpsFitNow(const PpsTiming& p, long double& ppm, long double& ppmSe);
 
-// The edge time within a window of samples (window[0] at frame 0), the first sample at or
-// above the threshold at `trigger`; exposed for the measurement of the methods. False when the
-// fit is poor. `amplitude` and `riseFrames` as fitted (HalfPeak: the peak and 0).
-// `misfit` [of the amplitude]: how far the model fit misses the samples (ModelFit only, else 0).
-// BandLimited: the half-height crossing of the band-limited waveform through the samples.
+// "model fit" or "learnt shape", for summaries.
+const char* PpsMethodName(PpsMethod method);
+
+// How the pulse model places an edge, and by interpolation at half the window's peak (measured
+// against it), exposed for the measurement of the methods.
+enum class PpsEdgeMethod { ModelFit, HalfPeak };
+
+// The edge time within a window of samples (window[0] at frame 0), the first sample of the
+// rise at `trigger`. False when the fit is poor. `amplitude` and `riseFrames` as fitted
+// (HalfPeak: the peak and 0); `misfit` [of the amplitude]: how far the model misses the samples
+// (ModelFit only, else 0).
 bool LocatePpsEdge(PpsEdgeMethod method, const int* window, int count, int trigger, double& edge,
                    double& amplitude, double& riseFrames, double& misfit);
 

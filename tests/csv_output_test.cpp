@@ -263,19 +263,24 @@ TEST(CsvFiles, FinePpsColumnsThroughTheBatchToolHoldTheSimulatedTruth) {
     const ToolRun r = RunBatchTool({"--quiet", "--csv", csv, "--simulate", "600", "--ppm", "37"});
     ASSERT_EQ(r.Status, 0) << r.Err;
     const Rows rows = ReadCsv(csv, kSecondColumns);
-    ASSERT_EQ(kSecondColumns.size(), 13u);
+    ASSERT_EQ(kSecondColumns.size(), 15u);
     EXPECT_EQ(kSecondColumns[10], "pps_edge_frame");
     EXPECT_EQ(kSecondColumns[11], "card_ppm_fine");
     EXPECT_EQ(kSecondColumns[12], "pps_residual_us");
+    EXPECT_EQ(kSecondColumns[13], "pps_series");
+    EXPECT_EQ(kSecondColumns[14], "pps_slip_frames");
     const long double rate = 8000 * (1 + 37e-6L);  // [frames per GPS second]
     int edges = 0, fitted = 0;
     double squares = 0;
     for (const std::vector<std::string>& row : rows) {
         if (row[10].empty()) {
             EXPECT_EQ(row[12], "") << "no residual without an edge, at " << row[1];
+            EXPECT_EQ(row[13] + row[14], "") << "no series without an edge, at " << row[1];
             continue;
         }
         ++edges;
+        EXPECT_EQ(row[13], "1") << "one series: the simulator's pulse by the model, at " << row[1];
+        EXPECT_EQ(row[14], "0") << "no sample slip, at " << row[1];
         const long double frame = std::strtold(row[10].c_str(), nullptr);
         const long double second = std::floor(0.3172L + frame / rate + 0.5L);
         EXPECT_LT(std::fabs(frame - (second - 0.3172L) * rate), 0.005L) << row[10];
@@ -288,7 +293,8 @@ TEST(CsvFiles, FinePpsColumnsThroughTheBatchToolHoldTheSimulatedTruth) {
         squares += Field(row[12]) * Field(row[12]);
     }
     EXPECT_GE(edges, 597);
-    EXPECT_EQ(fitted, edges - (kPpsFineFitMinEdges - 1));
+    // The series' first edge, said only once the second confirms it, is the fit's first point.
+    EXPECT_EQ(fitted, edges - (kPpsFineFitMinEdges - 2));
     EXPECT_LT(std::sqrt(squares / fitted), 1.0) << "[us]";
 }
 
@@ -307,7 +313,8 @@ TEST(CsvFiles, AFileOfTheEarlierColumnsIsRefusedWithWhatToDo) {
     EXPECT_FALSE(outputs.Open(path, "", CsvStart::Append, nullptr, error));
     EXPECT_EQ(error, path +
                          ": holds rows of an earlier layout, without the columns "
-                         "pps_edge_frame,card_ppm_fine,pps_residual_us; give a new file for "
+                         "pps_edge_frame,card_ppm_fine,pps_residual_us,pps_series,"
+                         "pps_slip_frames; give a new file for "
                          "this run's rows");
     EXPECT_EQ(FileText(path), old);
     // A first line that only shares a start with ours is something else.

@@ -249,6 +249,8 @@ public:
 
     void SecondEnded(const Measurement& m, const SecondValues& values) override {
         csv_.WriteSecond(FormatTimeWithMilliseconds(MillisecondsOfDay()), m, values);
+        const std::string slip = SampleSlipText(values.Fine);
+        if (!slip.empty()) log_.Write(MillisecondsOfDay(), "CAPTURE", slip);
     }
 
     void PeriodClosed(const PeriodValues& values) override {

@@ -71,6 +71,8 @@ public:
     // Live rows carry the date and time in UTC: a station's files span days and time zones.
     void SecondEnded(const Measurement& m, const SecondValues& values) override {
         csv_.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
+        const std::string slip = SampleSlipText(values.Fine);
+        if (!slip.empty()) log_.WriteNow("CAPTURE", slip);
     }
     void PeriodClosed(const PeriodValues& values) override {
         csv_.WritePeriod(FormatIsoUtc(UnixMillisecondsNow()), values);

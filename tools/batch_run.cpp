@@ -253,11 +253,28 @@ bool ClockSettledIn(SignalState state) {
            state == SignalState::Locked;
 }
 
-// The fine PPS timing's lines: its counts, the card frequency from the fit of the last
-// minute's edges with its standard error, and the RMS of the edges' residuals over the run.
+std::string Counted(int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The fine PPS timing's lines: its counts (rejections by reason), its series and sample slips,
+// the card frequency from the fit of the last minute's edges with its standard error, and the
+// RMS of the edges' residuals over the run.
 void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
     out << "  fine PPS edges: " << p.EdgesFound << " found, " << p.SecondsMissing
-        << " s without an edge, " << p.PulsesRejected << " pulses rejected\n";
+        << " s without an edge, " << p.PulsesRejected << " pulses rejected";
+    if (p.PulsesRejected > 0) {
+        out << " (" << Counted(p.RejectedDouble, "double pulse", "double pulses") << ", "
+            << p.RejectedNoisy << " noisy, " << p.RejectedOffSecond << " off the second)";
+    }
+    out << "\n";
+    if (p.Series > 0) {
+        out << "  fine PPS timing: " << Counted(p.Series, "series", "series") << ", the last by the "
+            << PpsMethodName(p.Method) << "; "
+            << Counted(p.Slips, "sample slip", "sample slips");
+        if (p.Slips > 0) out << " (" << p.SlippedFrames << " frames net)";
+        out << "\n";
+    }
     long double ppm = 0, se = 0;
     if (!PpsFitNow(p, ppm, se)) {
         out << "  fine card frequency: not known (too few edges in the last minute)\n";

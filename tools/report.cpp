@@ -39,7 +39,7 @@ constexpr const char* kUsage =
 
 const std::vector<std::string> kSecondWanted = {
     "t_s",          "freq_error_ppm", "pps_edge_frame", "card_ppm_fine", "pps_residual_us",
-    "lock_freq_hz", "click_position"};
+    "lock_freq_hz", "click_position", "pps_series", "pps_slip_frames"};
 const std::vector<std::string> kFineColumns = {"pps_edge_frame", "card_ppm_fine",
                                                "pps_residual_us"};
 const std::vector<std::string> kPeriodWanted = {"t_s", "phase_deg", "level_db"};
@@ -267,8 +267,21 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // ------------------------------------------------------------------------------------------
     // The numbers
     const int period = iq != nullptr ? IntegrationPeriod(iq->Column("t_s")) : 0;
-    const std::vector<double> cardX =
-        fine ? CardPhase(sec.Column("pps_edge_frame")) : std::vector<double>{};
+    std::vector<double> edgeFrames = fine ? sec.Column("pps_edge_frame") : std::vector<double>{};
+    if (fine && sec.Has("pps_series")) {
+        int count = 0, chosen = 0;
+        const std::vector<double> noSlips;
+        edgeFrames = OneSeriesEdges(edgeFrames, sec.Column("pps_series"),
+                                    sec.Has("pps_slip_frames") ? sec.Column("pps_slip_frames")
+                                                               : noSlips,
+                                    count, chosen);
+        if (count > 1) {
+            note(o.Readouts + ": " + std::to_string(count) +
+                 " series of fine PPS edges (a new pulse shape or timing method each): the Allan "
+                 "deviation is of the longest, series " + std::to_string(chosen));
+        }
+    }
+    const std::vector<double> cardX = fine ? CardPhase(edgeFrames) : std::vector<double>{};
     const std::vector<AllanPoint> cardAllan = OverlappingAllanDeviation(cardX, 1.0);
     std::vector<AllanPoint> signalAllan;
     const bool signal = iq != nullptr && o.RfHz > 0 && iq->Has("phase_deg") && period > 0;

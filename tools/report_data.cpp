@@ -300,6 +300,32 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
     return true;
 }
 
+std::vector<double> OneSeriesEdges(const std::vector<double>& edgeFrames,
+                                   const std::vector<double>& series,
+                                   const std::vector<double>& slips, int& count, int& chosen) {
+    // Series numbers only grow: count each one's edges in the order they come.
+    std::vector<std::pair<double, size_t>> sizes;
+    for (size_t k = 0; k < edgeFrames.size() && k < series.size(); ++k) {
+        if (!std::isfinite(edgeFrames[k]) || !std::isfinite(series[k])) continue;
+        if (sizes.empty() || sizes.back().first != series[k]) sizes.push_back({series[k], 0});
+        ++sizes.back().second;
+    }
+    count = static_cast<int>(sizes.size());
+    chosen = 0;
+    std::vector<double> edges(edgeFrames.size(), kNaN);
+    if (sizes.empty()) return edges;
+    const auto longest = std::max_element(
+        sizes.begin(), sizes.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    chosen = static_cast<int>(longest->first);
+    long double slipped = 0;
+    for (size_t k = 0; k < edgeFrames.size() && k < series.size(); ++k) {
+        if (!std::isfinite(edgeFrames[k]) || series[k] != longest->first) continue;
+        if (k < slips.size() && std::isfinite(slips[k])) slipped += slips[k];
+        edges[k] = static_cast<double>(edgeFrames[k] - slipped);
+    }
+    return edges;
+}
+
 std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
     std::vector<double> x;
     long double first = 0, previous = 0;

@@ -50,6 +50,14 @@ std::string AxisDateText(double seconds, bool iso);
 // consecutive edges, so skipped seconds stay gaps.
 std::vector<double> CardPhase(const std::vector<double>& edgeFrames);
 
+// The edges of one series of the fine PPS timing (one method and pulse shape: two series are
+// never mixed in one Allan deviation): the longest, the others' rows NaN, each edge less the
+// sample slips its series had found up to it. `series` and `slips` as the CSV's pps_series and
+// pps_slip_frames (NaN where empty); `count` the series there were, `chosen` the one kept.
+std::vector<double> OneSeriesEdges(const std::vector<double>& edgeFrames,
+                                   const std::vector<double>& series,
+                                   const std::vector<double>& slips, int& count, int& chosen);
+
 // The phase x_j [s] of the received carrier from I/Q rows: `phaseDeg` unwrapped, over 360 and
 // over `rfHz`, one point per `period` [s] from the first row (by `time`), NaN where rows are
 // missing.

@@ -109,7 +109,7 @@ TEST(BatchKilled, IqFileKeepsTheHeaderAndEveryClosedPeriodAndTheCsvFilesWholeRow
         {"/usr/bin/python3", "-c", kCsvReader, csv,
          "time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,"
          "click_level_pct,lock_freq_hz,click_position,status,pps_edge_frame,card_ppm_fine,"
-         "pps_residual_us",
+         "pps_residual_us,pps_series,pps_slip_frames",
          iqCsv, "time,t_s,i,q,phase_deg,level_db,dropped_frames"},
         {}, folder.Path("py.out"), folder.Path("py.err"), std::chrono::seconds(30));
     EXPECT_EQ(python.Status, 0) << python.Err;

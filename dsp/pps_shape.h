@@ -1,0 +1,64 @@
+// The PPS edge's shape, learned from the run's own pulses at sub-frame resolution, and each
+// pulse timed by a least-squares fit of that shape: whatever a card's anti-alias filter, an AC
+// coupling or a system resampler made of the receiver's pulse, the shape is the same every
+// second, so the fit's result does not depend on where the edge falls within a frame.
+//
+// The shape is kept on the frame lattice, relative to the edge, and read between its points by
+// a fractional-delay kernel (a Kaiser-windowed sinc of kShapeLobes lobes either side, its
+// weights normalised to a sum of 1 so that a level passes unchanged); the same kernel aligns a
+// new pulse onto the lattice when it is added to the shape. The pulse model, for the window's
+// sample j [frames]:
+//   w_j = B + C (j - trigger) + A S(j - e)
+// with the edge e, amplitude A, baseline B and baseline slope C (mains hum, an AC-coupled
+// line still recovering) fitted by Gauss-Newton. Everything here runs a few times a second, out
+// of the per-frame path, in double precision from +, -, *, / and sqrt alone (and our own sine),
+// so that the edges are the same bits on every system.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+
+constexpr int kShapeLobes = 48;  // [frames] half-width of the fractional-delay kernel
+// The fit's samples, about the trigger (the first frame whose rise reached the threshold).
+constexpr int kFitLead = 12;   // [frames] fitted before the trigger
+constexpr int kFitTrail = 20;  // [frames] fitted from the trigger on
+// The shape's lattice reaches a kernel's width beyond the fit (with a margin for the edge's
+// place, which lies within a few frames of the trigger), and a pulse's window a kernel's width
+// beyond the shape, so that the pulse can be aligned onto every lattice point.
+constexpr int kShapeMargin = kShapeLobes + 4;             // [frames]
+constexpr int kShapeLead = kFitLead + kShapeMargin;       // [frames] lattice before the edge
+constexpr int kShapeFrames = kFitLead + kFitTrail + 2 * kShapeMargin;
+constexpr int kWindowLead = kShapeLead + kShapeMargin;    // [frames] window before the trigger
+constexpr int kWindowFrames = kShapeFrames + 2 * kShapeMargin;
+
+struct PpsShape {
+    // state
+    int Pulses = 0;                   // pulses averaged into the shape (0: none learnt yet)
+    double Values[kShapeFrames] = {};  // [of the amplitude] S at lattice point m - kShapeLead
+};
+
+// What the fit of one pulse gives.
+struct ShapeFit {
+    double Edge = 0;       // [frames] within the window (window[0] at 0)
+    double Amplitude = 0;  // [LSB] A
+    double Base = 0;       // [LSB] B
+    double Slope = 0;      // [LSB per frame] C
+    double Misfit = 0;     // [LSB] RMS of the fit's residuals over its samples
+};
+
+// A first guess of the edge in `window` (kWindowFrames samples, the trigger at kWindowLead):
+// where the samples cross half-way from the baseline before the trigger to the peak after it,
+// by linear interpolation. False when there is no rise.
+bool RoughEdge(const int* window, ShapeFit& fit);
+
+// The least-squares fit of `shape` to the pulse in `window`, from `fit` (a rough edge or a
+// previous fit) as its start. False when the fit does not converge or puts the edge far from
+// the trigger.
+bool FitShape(const PpsShape& shape, const int* window, ShapeFit& fit);
+
+// The pulse, aligned by `fit` onto the lattice and scaled to amplitude 1 over its baseline,
+// averaged into the shape. The first pulse makes the shape, and its edge the shape's origin.
+void AddToShape(PpsShape& shape, const int* window, const ShapeFit& fit);
+
+}  // namespace qv
