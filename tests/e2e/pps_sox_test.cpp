@@ -145,21 +145,24 @@ TEST(PpsRealPulses, EveryWidthCouplingAndCardFilterIsTimedExactly) {
     if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
     struct Case {
         const char* Name;
+        int Rate;  // [frames per s] of the area sampling: above a pulse's own spectrum
         double WidthS, Level, HumLevel, NoiseLevel;
         const char* Effects;
         double MaxRms;  // [us] the noise limit at that level, with a margin
     };
     const Case cases[] = {
-        {"100 ms, AC 3 Hz, 48 kHz linear", 0.1, 0.6, 0, 0,
+        {"100 ms, AC 3 Hz, 48 kHz linear", 192000, 0.1, 0.6, 0, 0,
          "highpass -1 3 rate -v 48000 rate -v 8000", 0.05},
-        {"100 ms, AC 20 Hz, 8 kHz minimum phase", 0.1, 0.6, 0, 0, "highpass -1 20 rate -v -M 8000",
+        {"100 ms, AC 20 Hz, 8 kHz minimum phase", 192000, 0.1, 0.6, 0, 0, "highpass -1 20 rate -v -M 8000",
          0.05},
-        {"1 ms, AC 20 Hz, 48 kHz minimum phase", 0.001, 0.6, 0, 0,
+        {"1 ms, AC 20 Hz, 48 kHz minimum phase", 192000, 0.001, 0.6, 0, 0,
          "highpass -1 20 rate -v -M 48000 rate -v 8000", 0.05},
-        {"10 us, DC, 48 kHz linear", 0.00001, 0.6, 0, 0, "rate -v 48000 rate -v 8000", 0.15},
-        {"500 ms inverted, AC 0.5 Hz, 8 kHz linear", 0.5, -0.6, 0, 0, "highpass -1 0.5 rate -v 8000",
+        // A 10 us pulse is two samples at 192 kHz, whose aliases alone move it by 0.06 us.
+        {"10 us, DC, 48 kHz linear", 768000, 0.00001, 0.6, 0, 0, "rate -v 48000 rate -v 8000",
          0.05},
-        {"200 ms at 0.03, hum and noise, AC 50 Hz", 0.2, 0.03, 0.05, 0.001,
+        {"500 ms inverted, AC 0.5 Hz, 8 kHz linear", 192000, 0.5, -0.6, 0, 0, "highpass -1 0.5 rate -v 8000",
+         0.05},
+        {"200 ms at 0.03, hum and noise, AC 50 Hz", 192000, 0.2, 0.03, 0.05, 0.001,
          "highpass -1 50 rate -v 48000 rate -v 8000", 1.5},
     };
     // QUORVELLE_PPS_SECONDS lengthens the signals for the README's table (40 s by default).
@@ -167,6 +170,7 @@ TEST(PpsRealPulses, EveryWidthCouplingAndCardFilterIsTimedExactly) {
     for (const Case& c : cases) {
         PulseTrain train;
         train.Seconds = seconds != nullptr ? std::atof(seconds) : 40;
+        train.Rate = c.Rate;
         train.WidthS = c.WidthS;
         train.Level = c.Level;
         train.HumLevel = c.HumLevel;
@@ -175,8 +179,13 @@ TEST(PpsRealPulses, EveryWidthCouplingAndCardFilterIsTimedExactly) {
         const Recording r = MakeRecording(train);
         ASSERT_FALSE(r.Pps.empty()) << c.Name;
         const Timed t = TimeRecording(r, c.Level < 0);
-        std::printf("%-45s %zu of %zu timed, RMS %.4f us, worst %.4f us, fraction swing %.4f us\n",
-                    c.Name, t.Edges.size(), r.Truth.size(), t.Rms, t.Worst, t.FractionSwing);
+        std::printf("%-45s %zu of %zu timed (rejected %lld, %lld, %lld), RMS %.4f us, worst %.4f us, "
+                    "fraction swing %.4f us\n",
+                    c.Name, t.Edges.size(), r.Truth.size(),
+                    static_cast<long long>(t.Timing.RejectedDouble),
+                    static_cast<long long>(t.Timing.RejectedNoisy),
+                    static_cast<long long>(t.Timing.RejectedOffSecond), t.Rms, t.Worst,
+                    t.FractionSwing);
         EXPECT_GE(t.Edges.size(), r.Truth.size() - 2) << c.Name;
         EXPECT_LE(t.Timing.PulsesRejected, 1) << c.Name;
         EXPECT_EQ(t.Series, 1) << c.Name;
@@ -237,6 +246,8 @@ TEST(PpsRealPulses, LongRunsGiveTheTrueFrequencyWithAnHonestErrorAndTheJittersAl
         const Timed t = TimeRecording(r, false);
         ASSERT_GE(t.Edges.size(), r.Truth.size() - 2);
         const PpsEdge& last = t.Edges.back();
+        std::printf("%.1f ppm: fine %.6f ppm, standard error %.6f ppm\n", ppm,
+                    static_cast<double>(last.FitPpm), static_cast<double>(last.FitPpmSe));
         EXPECT_NEAR(static_cast<double>(last.FitPpm), ppm, 0.001);
         EXPECT_LE(std::fabs(static_cast<double>(last.FitPpm) - ppm),
                   3 * static_cast<double>(last.FitPpmSe));
@@ -245,6 +256,7 @@ TEST(PpsRealPulses, LongRunsGiveTheTrueFrequencyWithAnHonestErrorAndTheJittersAl
         for (const PpsEdge& e : t.Edges) x.push_back(static_cast<double>(e.Frame) / 8000);
         const double truthAllan = OverlappingAllanDeviation(r.Jitter, 1.0).front().Deviation;
         const double allan = OverlappingAllanDeviation(x, 1.0).front().Deviation;
+        std::printf("Allan deviation at 1 s: %.4g, of the jitter itself %.4g\n", allan, truthAllan);
         EXPECT_NEAR(allan, truthAllan, 0.2 * truthAllan);
     }
 }
