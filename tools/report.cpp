@@ -150,6 +150,7 @@ int ParseOptions(int argc, char** argv, Options& o, std::ostream& out, std::ostr
     bool optionsEnded = false;
     for (int i = 1; i < argc && error.empty(); ++i) {
         const std::string arg = argv[i];
+        if (EndsOptions(arg, optionsEnded)) continue;
         if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             if (arg == "--help" || arg == "-h") {
                 out << kUsage;
@@ -159,9 +160,7 @@ int ParseOptions(int argc, char** argv, Options& o, std::ostream& out, std::ostr
                 out << VersionLine(kProgram);
                 return -1;
             }
-            if (arg == "--") {
-                optionsEnded = true;
-            } else if (arg == "--text") {
+            if (arg == "--text") {
                 o.Text = true;
             } else if (arg == "--output") {
                 TakeOptionValue(argc, argv, i, o.Output, error, false);
