@@ -50,9 +50,14 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
                      std::string& error) {
     help = false;
     version = false;
-    bool simulatorOptions = false;
+    bool simulatorOptions = false, optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (EndsOptions(arg, optionsEnded)) continue;
+        if (optionsEnded) {
+            error = "unexpected argument " + arg + ": the window takes no file names";
+            return false;
+        }
         if (arg == "--help" || arg == "-h") {
             help = true;
         } else if (arg == "--version") {

@@ -8,6 +8,12 @@
 
 namespace qv {
 
+bool EndsOptions(const std::string& arg, bool& optionsEnded) {
+    if (optionsEnded || arg != "--") return false;
+    optionsEnded = true;
+    return true;
+}
+
 bool TakeOptionValue(int argc, char** argv, int& i, std::string& target, std::string& error,
                      bool allowEmpty) {
     const std::string option = argv[i];

@@ -7,6 +7,11 @@
 
 namespace qv {
 
+// "--" ends a program's options: every argument after it is a file name, even one that begins
+// with '-'. True when `arg` is the first "--", which `optionsEnded` then records (the caller
+// skips it); false for every other argument, a later "--" included.
+bool EndsOptions(const std::string& arg, bool& optionsEnded);
+
 // Takes the value after the option argv[i] into `target` and moves i onto it; false with one
 // line in `error` when there is none, or when it is empty and `allowEmpty` is false.
 bool TakeOptionValue(int argc, char** argv, int& i, std::string& target, std::string& error,

@@ -27,6 +27,15 @@ void Line(Surface& s, int x0, int y0, int x1, int y1) {
     LineTo(s, x1, y1);
 }
 
+// The left edge of the chart's ticks and start-time text of `width` pixels: x = 560 while
+// 10 x T has at most five digits (the cell then ends at most 2 pixels past the chart, which
+// costs the last digit its rightmost column of ink, as it always has). A longer text (T of
+// 10000 s and more) would lose the start time's last digits: it ends at the chart's edge.
+int TicksTextLeft(int width) {
+    constexpr int kLeft = 560, kFurthestEnd = kChartWidth + 2;  // [pixels]
+    return kLeft + width <= kFurthestEnd ? kLeft : kChartWidth - width;
+}
+
 void Label(Display& d, Surface& s, int points, Colour colour, int x, int y, std::string_view text) {
     s.TextColour = colour;
     SelectFont(s, MakeLabelFont(points, d.DotsPerInch));
@@ -89,9 +98,9 @@ void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const s
     for (int y : {13, 45, 77, 109}) Line(target, 0, y, 731, y);
 
     const long long t = integrationSeconds;
-    DrawText(
-        target, 560, 315,
-        "Ticks at " + FormatBlankSigned(10 * t) + " secs     Start time = " + d.ChartStartTime);
+    const std::string ticks =
+        "Ticks at " + FormatBlankSigned(10 * t) + " secs     Start time = " + d.ChartStartTime;
+    DrawText(target, TicksTextLeft(TextWidth(target.SelectedFont.PixelHeight, ticks)), 315, ticks);
     DrawText(target, 10, 315, "Current time = " + now);
     DrawText(target, 300, 315, "Integration time = " + FormatBlankSigned(t) + " secs");
 }

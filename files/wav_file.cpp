@@ -141,7 +141,8 @@ void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
     if (claim.SizeBytes <= static_cast<uint64_t>(heldBytes)) return;
     const uint64_t frameBytes =
         static_cast<uint64_t>(file.Info.channels) * BytesPerSample(file.Subtype);
-    reader.Warning = TruncatedWarning(reader.Path, claim.SizeBytes / frameBytes, reader.Frames);
+    reader.Warning = TruncatedWarning(reader.Path, claim.SizeBytes,
+                                      static_cast<uint64_t>(heldBytes), frameBytes, reader.Frames);
 }
 
 // What is wrong with a header that libsndfile refuses, in plain words, for the cases where its

@@ -396,7 +396,8 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
         const uint64_t present = layout.Streamed ? held : std::min(held, layout.SizeBytes);
         reader.Frames = static_cast<long long>(present / frameBytes);
         if (!layout.Streamed && layout.SizeBytes > held) {
-            reader.Warning = TruncatedWarning(path, layout.SizeBytes / frameBytes, reader.Frames);
+            reader.Warning =
+                TruncatedWarning(path, layout.SizeBytes, held, frameBytes, reader.Frames);
         }
         reader.File = std::move(file);
         return true;

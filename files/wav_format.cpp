@@ -30,10 +30,20 @@ int16_t ClipToInt16(double rounded) {
     return static_cast<int16_t>(rounded);
 }
 
-std::string TruncatedWarning(const std::string& path, uint64_t promisedFrames,
-                             long long heldFrames) {
-    return path + ": truncated: the header promises " + std::to_string(promisedFrames) +
-           " frames, the file holds " + std::to_string(heldFrames);
+std::string TruncatedWarning(const std::string& path, uint64_t promisedBytes, uint64_t heldBytes,
+                             uint64_t frameBytes, long long heldFrames) {
+    const std::string start = path + ": truncated: the header promises ";
+    const uint64_t promisedFrames = promisedBytes / frameBytes;
+    if (promisedFrames != static_cast<uint64_t>(heldFrames)) {
+        return start + std::to_string(promisedFrames) + " frames, the file holds " +
+               std::to_string(heldFrames);
+    }
+    auto framesAndBytes = [frameBytes](uint64_t bytes) {
+        const uint64_t rest = bytes % frameBytes;
+        return std::to_string(bytes / frameBytes) + " frames" +
+               (rest == 0 ? "" : " and " + std::to_string(rest) + (rest == 1 ? " byte" : " bytes"));
+    };
+    return start + framesAndBytes(promisedBytes) + ", the file holds " + framesAndBytes(heldBytes);
 }
 
 void NoteLateTruncation(WavReader& reader, long long delivered, long long asked) {

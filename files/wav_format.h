@@ -17,9 +17,12 @@ std::string WavFormatProblem(uint32_t tag, uint32_t channels, uint32_t rate, uin
 // Clips a rounded sample into int16; NaN (possible in a damaged float file) becomes silence.
 int16_t ClipToInt16(double rounded);
 
-// The warning for a file whose data chunk promises more frames than it holds.
-std::string TruncatedWarning(const std::string& path, uint64_t promisedFrames,
-                             long long heldFrames);
+// The warning for a file whose data chunk promises more bytes than it holds, in frames of
+// `frameBytes`: "cut.wav: truncated: the header promises 1000 frames, the file holds 722". When
+// the whole frames are the same (an odd data size, one byte short), the bytes beyond them are
+// counted too: "the header promises 40000 frames and 1 byte, the file holds 40000 frames".
+std::string TruncatedWarning(const std::string& path, uint64_t promisedBytes, uint64_t heldBytes,
+                             uint64_t frameBytes, long long heldFrames);
 
 // After a read that delivered `delivered` of the `asked` frames: a short read before the frames
 // counted at the open means another program has shortened the file, said once in LateWarning.

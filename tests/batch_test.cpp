@@ -40,6 +40,11 @@ TEST(BatchUsage, BadUsageExitsTwoWithOneLineAndOnlyHelpShowsTheUsage) {
     }
     EXPECT_EQ(RunBatchTool({"--bogus", "x.wav"}).Err,
               "quorvelle-batch: unknown option --bogus (see --help)\n");
+    // "--" ends the options: what follows is the input's name, whatever it begins with.
+    const ToolRun dashed = RunBatchTool({"--quiet", "--", "--bogus.wav"});
+    EXPECT_EQ(dashed.Status, 1);
+    EXPECT_EQ(dashed.Err.find("quorvelle-batch: --bogus.wav: cannot open"), 0u) << dashed.Err;
+    EXPECT_EQ(RunBatchTool({"--quiet", "--simulate", "2", "--"}).Status, 0);
     ToolRun help = RunBatchTool({"--help"});
     EXPECT_EQ(help.Status, 0);
     EXPECT_EQ(help.Out.rfind("Usage: quorvelle-batch", 0), 0u);

@@ -118,6 +118,26 @@ TEST(ChartFrame, TextLineFollowsTheIntegrationTimeAndTheStartTime) {
     const Surface started = FramedChart(d, 3);
     EXPECT_FALSE(SameBlock(started, 560, 312, ticks, 560, 312, kChartWidth - 560, 28));
     EXPECT_FALSE(SameBlock(started, 300, 312, one, 300, 312, 250, 28));
+
+    // Up to T = 9999 s the tick text stands at x = 560 as always; from 10000 s on it would run
+    // past the edge ("Start time = 23:5"), so it ends there, its ink whole.
+    for (const int t : {9999, 10000, 268435}) {
+        const std::string text =
+            "Ticks at  " + std::to_string(10 * t) + " secs     Start time = 23:59:59";
+        Surface wide(2 * kChartWidth, kChartHeight);
+        FillWhite(wide, 0, 0, wide.Width, wide.Height);
+        wide.TextColour = kLevelText;
+        SelectFont(wide, MakeLabelFont(8, 96));
+        DrawText(wide, 0, 315, text);
+        const int inkWidth = FindInk(wide, kWhite).Width();
+        const int x = t < 10000 ? 560 : kChartWidth - TextWidth(10, text);
+        const Surface s = FramedChart(d, t);
+        const Surface alone = Lettered(x, 315, kLevelText, text);
+        EXPECT_TRUE(SameBlock(s, 452, 312, alone, 452, 312, kChartWidth - 452, 28)) << t;
+        const InkBox drawn = FindInk(s, kWhite, 452, 312);
+        EXPECT_EQ(drawn.Width(), t < 10000 ? inkWidth - 1 : inkWidth) << t;
+        EXPECT_LE(drawn.Right, kChartWidth) << t;
+    }
 }
 
 TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {

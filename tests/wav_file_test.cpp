@@ -467,6 +467,7 @@ TEST_F(WavFileTest, Rf64ExtensibleStreamedAndPaddedLayoutsAreRead) {
     };
     const std::string ds64 = Chunk("ds64", Le(0, 8) + Le(200, 8) + Le(50, 8) + Le(0, 4), 28);
     const std::string ds64Long = Chunk("ds64", Le(0, 8) + Le(400, 8) + Le(100, 8) + Le(0, 4), 28);
+    const std::string ds64Odd = Chunk("ds64", Le(0, 8) + Le(203, 8) + Le(50, 8) + Le(0, 4), 28);
     const std::string note = Chunk("note", "abc", 3);  // odd size: a pad byte follows
     const std::vector<Case> cases = {
         {"RF64, data size in ds64",
@@ -475,6 +476,11 @@ TEST_F(WavFileTest, Rf64ExtensibleStreamedAndPaddedLayoutsAreRead) {
         {"RF64 promising more than it holds",
          WaveFile(ds64Long + FormatChunk(1, 16) + "data" + Le(0xFFFFFFFF, 4) + samples, "RF64"), 50,
          ": truncated: the header promises 100 frames, the file holds 50"},
+        {"RF64 of an odd data size, its last byte missing: the bytes say what differs",
+         WaveFile(ds64Odd + FormatChunk(1, 16) + "data" + Le(0xFFFFFFFF, 4) + samples + "x",
+                  "RF64"),
+         50, ": truncated: the header promises 50 frames and 3 bytes, the file holds 50 frames "
+             "and 1 byte"},
         {"extensible PCM", WaveFile(FormatChunk(1, 16, true) + Chunk("data", samples, 200)), 50,
          ""},
         {"streamed: no data size",

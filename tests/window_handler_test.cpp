@@ -1033,6 +1033,12 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
         EXPECT_FALSE(parse(bad, fresh, help, error)) << bad[0];
         EXPECT_FALSE(error.empty());
     }
+    // "--" ends the options; the window takes no file name after it.
+    AppOptions ended;
+    EXPECT_TRUE(parse({"--simulate", "--"}, ended, help, error)) << error;
+    EXPECT_TRUE(ended.Simulate);
+    EXPECT_FALSE(parse({"--", "--simulate"}, ended, help, error));
+    EXPECT_EQ(error, "unexpected argument --simulate: the window takes no file names");
 }
 
 // --scale takes a whole number from 1 to 8; without it the screen decides (0).

@@ -102,6 +102,16 @@ std::string Usage() {
 
 enum class ParseResult { Run, Help, Version, Error };
 
+// The input file's name.
+ParseResult TakeInput(const std::string& arg, BatchOptions& o, std::string& error) {
+    if (!o.Input.empty()) {
+        error = "more than one input file (" + o.Input + ", " + arg + ")";
+        return ParseResult::Error;
+    }
+    o.Input = arg;
+    return ParseResult::Run;
+}
+
 // Batch options; `i` points at the option and is left at its last consumed argument.
 ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std::string& error) {
     const std::string arg = argv[i];
@@ -164,16 +174,17 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         error = "unknown option " + arg;
         return ParseResult::Error;
     }
-    if (!o.Input.empty()) {
-        error = "more than one input file (" + o.Input + ", " + arg + ")";
-        return ParseResult::Error;
-    }
-    o.Input = arg;
-    return ParseResult::Run;
+    return TakeInput(arg, o, error);
 }
 
 ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& error) {
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
+        if (EndsOptions(argv[i], optionsEnded)) continue;
+        if (optionsEnded) {
+            if (TakeInput(argv[i], o, error) != ParseResult::Run) return ParseResult::Error;
+            continue;
+        }
         if (o.Simulate) {
             int r = ParseSimulatorOption(argc, argv, i, o.Simulator, error);
             if (r < 0) return ParseResult::Error;
@@ -192,7 +203,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     if (o.Capture.ListDevices) {
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
-            if (arg == "--list-devices" || arg == "--quiet") continue;
+            if (arg == "--list-devices" || arg == "--quiet" || arg == "--") continue;
             error = "--list-devices takes no other option (" + arg + ")";
             return ParseResult::Error;
         }

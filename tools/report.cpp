@@ -2,6 +2,7 @@
 #include "tools/report.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -85,7 +86,24 @@ Stats StatsOf(const std::vector<double>& v, size_t from = 0) {
     return st;
 }
 
+// [s] The longest run whose t_s is taken as the time since its start: a century. A t_s below 0
+// or beyond is no such time (a damaged or foreign file).
+constexpr double kLongestRun = 100 * 365.25 * 86400;
+
+bool IsTimeSinceStart(double ts) { return ts >= 0 && ts <= kLongestRun; }
+
+// The shortest text that reads back as `v` ("-1199", "1e+100").
+std::string Shortest(double v) {
+    char text[32];  // the longest double is 24 characters
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return r.ec == std::errc() ? std::string(text, r.ptr) : std::string("?");
+}
+
+// A length of time as "hh:mm:ss", from a day on "N d hh:mm:ss", "-" before a negative one; in
+// seconds when longer than 10^15 s (then no whole count of it overflows).
 std::string Duration(double seconds) {
+    if (seconds < 0) return "-" + Duration(-seconds);
+    if (!(seconds < 1e15)) return Fixed(seconds, 0) + " s";
     const int64_t whole = static_cast<int64_t>(std::floor(seconds + 0.5));
     std::string text = AxisTimeText(static_cast<double>(whole % 86400), true);
     if (whole >= 86400) text = std::to_string(whole / 86400) + " d " + text;
@@ -132,6 +150,7 @@ int ParseOptions(int argc, char** argv, Options& o, std::ostream& out, std::ostr
     bool optionsEnded = false;
     for (int i = 1; i < argc && error.empty(); ++i) {
         const std::string arg = argv[i];
+        if (EndsOptions(arg, optionsEnded)) continue;
         if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             if (arg == "--help" || arg == "-h") {
                 out << kUsage;
@@ -141,9 +160,7 @@ int ParseOptions(int argc, char** argv, Options& o, std::ostream& out, std::ostr
                 out << VersionLine(kProgram);
                 return -1;
             }
-            if (arg == "--") {
-                optionsEnded = true;
-            } else if (arg == "--text") {
+            if (arg == "--text") {
                 o.Text = true;
             } else if (arg == "--output") {
                 TakeOptionValue(argc, argv, i, o.Output, error, false);
@@ -189,10 +206,12 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return 1;
     };
 
-    // The picture is checked before the work, as the batch tool checks its outputs.
+    // The picture is checked before the work, as the batch tool checks its outputs; the input
+    // as the output is bad usage, as there.
     for (const std::string& input : {o.Readouts, o.Periods}) {
         if (!input.empty() && SameFile(o.Output, input)) {
-            return fail("--output " + o.Output + " is the input file " + input);
+            err << UsageErrorLine(kProgram, "--output " + o.Output + " is the input file " + input);
+            return 2;
         }
     }
     std::string error;
@@ -226,7 +245,13 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
         note(o.Readouts + ": no column freq_error_ppm: the classic frequency error is left out");
     }
     const std::vector<double>& ts = sec.Column("t_s");
-    const double runStart = sec.Time.front() - ts.front();
+    double runStart = sec.Time.front() - ts.front();
+    if (!IsTimeSinceStart(ts.front())) {
+        note(o.Readouts + ": t_s " + Shortest(ts.front()) + " on line " +
+             std::to_string(sec.FirstLine) +
+             " is no time since the run's start: the run is drawn from that row");
+        runStart = sec.Time.front();
+    }
     double runEnd = sec.Time.back();
 
     // ------------------------------------------------------------------------------------------
@@ -302,9 +327,11 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const Stats edges = StatsOf(sec.Column("pps_edge_frame"));
 
     const std::string startText = StartText(runStart, sec.IsoTime);
+    const bool lengthKnown = IsTimeSinceStart(ts.back());
     const std::string lengthText =
-        Fixed(ts.back(), 0) + " s (" + Duration(ts.back()) + "), " + std::to_string(sec.Rows()) +
-        " second rows" +
+        (lengthKnown ? Fixed(ts.back(), 0) + " s (" + Duration(ts.back()) + ")"
+                     : "unknown (t_s ends at " + Shortest(ts.back()) + " s)") +
+        ", " + std::to_string(sec.Rows()) + " second rows" +
         (iq != nullptr ? ", " + std::to_string(iq->Rows()) + " I/Q rows" : std::string());
     const std::string settingsText =
         "lock frequency " + (lock.Count > 0 ? Fixed(lock.Last, 4) + " Hz" : std::string("-")) +
@@ -357,9 +384,9 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // ------------------------------------------------------------------------------------------
     // The picture
     ReportPicture picture;
-    picture.Title = {"GPS QuorVelle run of " + startText + ", " + lengthText,
-                     settingsText + "; " + columnsText,
-                     o.Readouts + (iq != nullptr ? ", " + o.Periods : "")};
+    picture.Title = {
+        "GPS QuorVelle run of " + startText + ", " + (lengthKnown ? "" : "length ") + lengthText,
+        settingsText + "; " + columnsText, o.Readouts + (iq != nullptr ? ", " + o.Periods : "")};
     picture.Start = runStart;
     picture.End = std::max(runEnd, runStart + 1);
     picture.IsoTime = sec.IsoTime;

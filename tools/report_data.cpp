@@ -13,12 +13,14 @@
 #include <sstream>
 
 #include "common/time_of_day.h"
+#include "dsp/integration.h"
 
 namespace qv {
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 constexpr double kFramesPerSecond = 8000;  // the card's nominal rate [frames per s]
 constexpr double kSecondsPerDayD = 86400;
 constexpr long double kOffGrid = 0.25L;           // [s] from a whole number of seconds
@@ -26,6 +28,9 @@ constexpr long double kLargestCardError = 0.02L;  // a card's rate may be this f
 // [points] The longest gap in a phase series that is kept as a gap; a longer jump (a row from
 // another time) is left out rather than filling memory with missing points.
 constexpr long double kLongestGap = 1e6L;
+// [days] The farthest day from 1970 (or from a stream's first) that has a date: about 27000
+// years, within the years (+-32767) of the standard calendar.
+constexpr double kFarthestDay = 1e7;
 
 // Whole digits at text[at .. at+count) into `value`.
 bool Digits(const std::string& text, size_t at, size_t count, int64_t& value) {
@@ -138,13 +143,19 @@ bool ParseRowTime(const std::string& text, double& seconds, bool& iso) {
 }
 
 std::string AxisTimeText(double seconds, bool withSeconds) {
-    const auto whole = static_cast<int64_t>(std::floor(seconds + 0.5));
-    const std::string text = FormatTimeOfDay(whole * 1000);
+    if (!std::isfinite(seconds)) return withSeconds ? "--:--:--" : "--:--";
+    // The second of the day before any conversion: fmod is exact, so a time of any size keeps
+    // its time of day and no cast overflows.
+    double ofDay = std::fmod(std::floor(seconds + 0.5), kSecondsPerDayD);
+    if (ofDay < 0) ofDay += kSecondsPerDayD;
+    const std::string text = FormatTimeOfDay(static_cast<int64_t>(ofDay) * 1000);
     return withSeconds ? text : text.substr(0, 5);
 }
 
 std::string AxisDateText(double seconds, bool iso) {
-    const int64_t day = static_cast<int64_t>(std::floor((seconds + 0.5) / kSecondsPerDayD));
+    const double dayNumber = std::floor((seconds + 0.5) / kSecondsPerDayD);
+    if (!(std::fabs(dayNumber) <= kFarthestDay)) return "day ?";
+    const auto day = static_cast<int64_t>(dayNumber);
     if (!iso) return "day " + std::to_string(day + 1);
     const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{day}}};
     char text[16];
@@ -174,8 +185,9 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
     }
 
     // Lines, each without its LF (and a CR before it). A last line without its LF was cut off.
+    // A UTF-8 byte-order mark before the header (a file saved by a spreadsheet) is no text.
     std::vector<std::string_view> lines;
-    size_t start = 0;
+    size_t start = text.starts_with(kByteOrderMark) ? std::string_view(kByteOrderMark).size() : 0;
     bool cutOff = false;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -402,7 +414,10 @@ int IntegrationPeriod(const std::vector<double>& ts) {
     std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2),
                      steps.end());
     const double median = steps[steps.size() / 2];
-    return median < 0.5 ? 1 : static_cast<int>(std::floor(median + 0.5));
+    if (median < 0.5) return 1;
+    // Longer than any integration time: not rows of one (and no int holds it).
+    if (!(median < kMaxIntegrationSeconds + 0.5)) return 0;
+    return static_cast<int>(std::floor(median + 0.5));
 }
 
 }  // namespace qv

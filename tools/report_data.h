@@ -40,7 +40,8 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
 bool ParseRowTime(const std::string& text, double& seconds, bool& iso);
 
 // "hh:mm" (or "hh:mm:ss" when `withSeconds`) of a time as CsvRun keeps it, and the date it
-// falls on: "2026-12-07" for ISO times, "day 2" for stream time past its first midnight.
+// falls on: "2026-12-07" for ISO times, "day 2" for stream time past its first midnight. Any
+// double has a text: "--:--" when not finite, "day ?" beyond the calendar's years.
 std::string AxisTimeText(double seconds, bool withSeconds);
 std::string AxisDateText(double seconds, bool iso);
 
@@ -68,7 +69,7 @@ std::vector<double> SignalPhase(const std::vector<double>& time,
 std::vector<double> UnwrapDegrees(const std::vector<double>& phaseDeg);
 
 // The integration period [whole s] of I/Q rows: their median spacing in `t_s`, rounded; 0 when
-// there are fewer than two rows.
+// there are fewer than two rows or the spacing is longer than any integration time.
 int IntegrationPeriod(const std::vector<double>& ts);
 
 }  // namespace qv

@@ -62,7 +62,14 @@ void Frame(Surface& s, int left, int top, int right, int bottom) {
     Line(s, left, bottom, left, top, kAxis);
 }
 
-int Round(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+// To the nearest pixel, halves up. A position far off every surface (and NaN) is held at
+// +-kFarPixel, so that no conversion overflows and sums with a panel's coordinates stay ints.
+constexpr int kFarPixel = 1 << 28;
+int Round(double v) {
+    if (!(v > -kFarPixel)) return -kFarPixel;
+    if (v > kFarPixel) return kFarPixel;
+    return static_cast<int>(std::floor(v + 0.5));
+}
 
 // 10^k by exact powers of ten (divisions correctly rounded for negative k).
 double PowerOfTen(int k) {
@@ -83,6 +90,15 @@ int DecadeOf(double v) {
 // ---------------------------------------------------------------------------------------------
 // Linear axes
 
+constexpr double kFarValue = 1e300;  // values beyond are drawn at the axis' end
+// The narrowest value range an axis spans, relative to the values' magnitude (about 500 units
+// in the last place of a double), and the magnitude below which values count as zero (its
+// powers of ten stay normal doubles).
+constexpr double kLeastRelativeRange = 1e-13, kNearZero = 1e-280;
+// [ticks] The most a value axis has, and the most a time axis has at two days apart; bounds on
+// the tick loops whatever the values.
+constexpr int kMostValueTicks = 64, kMostTimeTicks = 64;
+
 struct Scale {
     double Low = 0, High = 1;  // the values at the ends of the axis
     double Step = 1;           // between ticks
@@ -92,10 +108,13 @@ struct Scale {
 Scale NiceScale(double low, double high, int ticks) {
     Scale sc;
     // Values near the largest double: an axis that still has a finite length.
-    low = std::max(low, -1e300);
-    high = std::min(high, 1e300);
-    if (!(high > low)) {
-        const double pad = low == 0 ? 1 : std::fabs(low) * 0.1;
+    low = std::clamp(low, -kFarValue, kFarValue);
+    high = std::clamp(high, -kFarValue, kFarValue);
+    // Equal values, or values apart only in their last bits, are widened about them as one
+    // value: a step of the axis must still change the values it is added to.
+    const double magnitude = std::max(std::fabs(low), std::fabs(high));
+    if (!(high - low > magnitude * kLeastRelativeRange)) {
+        const double pad = magnitude < kNearZero ? 1 : magnitude * 0.1;
         low -= pad;
         high += pad;
     }
@@ -122,14 +141,25 @@ int ValueY(const Scale& sc, double v, int top, int bottom) {
     return bottom - Round((v - sc.Low) / (sc.High - sc.Low) * (bottom - top));
 }
 
-// Time ticks: whole minutes or hours of the day, about eight across the panel.
+// Time ticks: whole minutes or hours of the day, about eight across the panel; two days apart
+// for longer runs, up to kMostTimeTicks of them; beyond, whole days in steps of 1, 2 and 5
+// times a power of ten, about eight again (a run of many months, or a damaged file).
 double TimeStep(double span) {
     const double steps[] = {1,   2,   5,    10,   20,   30,    60,    120,   300,
                             600, 900, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
     for (const double step : steps) {
         if (span / step <= 8) return step;
     }
-    return 172800;
+    constexpr double kTwoDays = 172800;
+    if (!(span / kTwoDays > kMostTimeTicks)) return kTwoDays;
+    double step = kTwoDays;
+    for (double decade = 86400; decade < 1e300; decade *= 10) {
+        for (const double f : {1.0, 2.0, 5.0}) {
+            step = f * decade;
+            if (span / step <= 8) return step;
+        }
+    }
+    return step;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -239,7 +269,11 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
     const double span = p.End - p.Start;
     const double step = TimeStep(span);
     const int columns = kTimeRight - kTimeLeft - 1;
-    for (double t = std::ceil(p.Start / step) * step; t <= p.End; t += step) {
+    // Should the times be too large for a step to change them (a damaged file), the first tick
+    // is the only one.
+    int timeTicks = 0;
+    for (double t = std::ceil(p.Start / step) * step; t <= p.End && timeTicks <= kMostTimeTicks;
+         t += step, ++timeTicks) {
         const int x = kTimeLeft + 1 + Round((t - p.Start) / span * (columns - 1));
         Line(s, x, top + 1, x, bottom - 1, kGrid, PenStyle::Dot);
         Line(s, x, bottom, x, bottom + 3, kAxis);
@@ -250,11 +284,14 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
             const std::string date = AxisDateText(t, p.IsoTime);
             Text(s, x + 4, top + 2, date, kAxis, kLabelPoints);
         }
+        if (t + step == t) break;
     }
 
     if (any) {
         const Scale sc = NiceScale(low, high, 4);
-        for (double v = sc.Low; v <= sc.High + sc.Step / 2; v += sc.Step) {
+        int valueTicks = 0;
+        for (double v = sc.Low; v <= sc.High + sc.Step / 2 && valueTicks < kMostValueTicks;
+             v += sc.Step, ++valueTicks) {
             const int y = ValueY(sc, v, top, bottom);
             if (y > top && y < bottom)
                 Line(s, kTimeLeft + 1, y, kTimeRight - 1, y, kGrid, PenStyle::Dot);
@@ -421,21 +458,35 @@ double Log10(double v) {
     return PortableLog(v) / kLn10;
 }
 
+namespace {
+
+// The shortest scientific form that reads back as `v` ("1e+100"): what a number that does not
+// fit its form becomes. At most 24 characters, so it always fits.
+std::string ShortestScientific(double v) {
+    char text[32];
+    const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific);
+    return r.ec == std::errc() ? std::string(text, r.ptr) : std::string("?");
+}
+
+}  // namespace
+
 std::string Scientific(double v, int digits) {
     if (std::isnan(v)) return "-";
     if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
     char text[40];
     const auto r =
         std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, digits - 1);
-    return std::string(text, r.ptr);
+    return r.ec == std::errc() ? std::string(text, r.ptr) : ShortestScientific(v);
 }
 
 std::string Fixed(double v, int decimals) {
     if (std::isnan(v)) return "-";
     if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    // Up to 1e63 (and fewer decimals than fill the rest) the digits fit; a number beyond is
+    // written in scientific form rather than cut.
     char text[64];
     const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, decimals);
-    return std::string(text, r.ptr);
+    return r.ec == std::errc() ? std::string(text, r.ptr) : ShortestScientific(v);
 }
 
 Surface DrawReport(const ReportPicture& p) {

@@ -54,6 +54,7 @@ double Log10(double v);
 
 // A number for a table or an axis label: `digits` significant digits in scientific notation
 // ("3.46e-06"), or `decimals` after the point in fixed notation; "-" for NaN, "inf" for +inf.
+// A number too long for its form (fixed from 1e63 on) is its shortest scientific form.
 std::string Scientific(double v, int digits);
 std::string Fixed(double v, int decimals);
 

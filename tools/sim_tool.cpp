@@ -33,10 +33,14 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     SimulatorSettings settings;
     std::string outputPath;
     std::string error;
-    bool optionsEnded = false;  // after "--" every argument is a file name
+    bool optionsEnded = false;
 
     for (int i = 1; i < argc && error.empty();) {
         const std::string arg = argv[i];
+        if (EndsOptions(arg, optionsEnded)) {
+            ++i;
+            continue;
+        }
         if (!optionsEnded) {
             if (arg == "--help" || arg == "-h") {
                 out << kUsage << SimulatorOptionsHelp();
@@ -45,11 +49,6 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
             if (arg == "--version") {
                 out << VersionLine("quorvelle-sim");
                 return 0;
-            }
-            if (arg == "--") {
-                optionsEnded = true;
-                ++i;
-                continue;
             }
             const int parsed = ParseSimulatorOption(argc, argv, i, settings, error);
             if (parsed != 0) continue;  // consumed, or `error` is set
