@@ -202,16 +202,14 @@ void KeepIqTextElsewhere(App& a, const std::string& name, const std::string& err
         box = "The I/Q text has not been saved.\nIts records are kept in\n" + journal;
     } else if (const std::string saved = SaveIqTextToFallback(a.M.IqText, name); !saved.empty()) {
         where = "the I/Q text is saved in " + saved;
-        box = "The I/Q text could not be saved there.\nIt is saved in\n" + saved;
+        box = "The I/Q file could not be written.\nThe I/Q text is saved in\n" + saved;
     } else {
         onStderr = true;
         where = "the I/Q text follows on stderr";
         box = "The I/Q text could not be saved anywhere: it has been written to stderr.";
     }
     std::cerr << "quorvelle: " << error << "; " << where << "\n";
-    if (onStderr)
-        std::cerr << a.M.IqText << "\r\n"
-                  << "quorvelle: end of the I/Q text\n";
+    if (onStderr) std::cerr << a.M.IqText << "\r\nquorvelle: end of the I/Q text\n";
     std::cerr << std::flush;
     ShowStatusMessage(a, error + "; " + where);
     if (a.StopSignal == 0) a.Port->ShowMessage(kDefaultCaption, box, MessageIcon::Exclamation);

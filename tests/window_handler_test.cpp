@@ -939,7 +939,7 @@ TEST_F(WindowHandler, SaveDialogRefusesTheRunsFilesAndLostRecordsGoElsewhereWith
         EXPECT_NE(err.find("; the I/Q text is saved in " + saved[0].string()), std::string::npos)
             << err;
         ASSERT_EQ(w.Window.messages.size(), 2u);
-        EXPECT_NE(w.Window.messages[1].find("It is saved in\n" + saved[0].string()),
+        EXPECT_NE(w.Window.messages[1].find("The I/Q text is saved in\n" + saved[0].string()),
                   std::string::npos);
     }
     homeBefore ? setenv("HOME", homeBefore->c_str(), 1) : unsetenv("HOME");
