@@ -215,6 +215,27 @@ void KeepIqTextElsewhere(App& a, const std::string& name, const std::string& err
     if (a.StopSignal == 0) a.Port->ShowMessage(kDefaultCaption, box, MessageIcon::Exclamation);
 }
 
+// The home folder (HOME, or USERPROFILE on Windows); "" when neither is set.
+std::string HomeFolder() {
+    for (const char* variable : {"HOME", "USERPROFILE"}) {
+        const char* home = std::getenv(variable);
+        if (home != nullptr && *home != '\0') return home;
+    }
+    return "";
+}
+
+// The save dialog's first answer: the I/Q file's name in the current directory, or in the home
+// folder once the current one has gone (a file chooser in a folder that has gone cannot even be
+// typed into).
+std::string SuggestedPath(const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path here = fs::current_path(ec);
+    const std::string home = HomeFolder();
+    if ((!ec && fs::is_directory(here, ec)) || home.empty()) return name;
+    return (fs::path(home) / name).string();
+}
+
 // Writes the I/Q file, a new one under the usual name or the next free one; when that fails,
 // says why and offers to save the text elsewhere, unless a stop has been asked for (also while
 // the box or the dialog is up). The journal goes only once the text is safe.
@@ -229,7 +250,7 @@ void WriteIqFileAtClose(App& a) {
             kDefaultCaption,
             "The I/Q file could not be written:\n" + error + "\n\nChoose another place for it.",
             MessageIcon::Exclamation);
-        path = AskWhereToSave(a, usual);
+        path = AskWhereToSave(a, SuggestedPath(usual));
         if (path.empty()) break;
         saved = WriteIqFile(a.M.IqText, path, error);
     }
@@ -632,12 +653,7 @@ bool OpenCsvFiles(App& a, std::string& error) {
 std::string SaveIqTextToFallback(const std::string& iqText, const std::string& name) {
     namespace fs = std::filesystem;
     std::vector<fs::path> folders;
-    for (const char* variable : {"HOME", "USERPROFILE"}) {
-        const char* home = std::getenv(variable);
-        if (home == nullptr || *home == '\0') continue;
-        folders.emplace_back(home);
-        break;
-    }
+    if (const std::string home = HomeFolder(); !home.empty()) folders.emplace_back(home);
     std::error_code noTemp;
     const fs::path temp = fs::temp_directory_path(noTemp);
     if (!noTemp) folders.push_back(temp);

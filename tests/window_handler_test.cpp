@@ -72,7 +72,9 @@ public:
         if (whileMessageIsOpen) whileMessageIsOpen();
         --boxesOpen;
     }
-    std::string AskSavePath(const std::string&, const std::string&) override {
+    std::string suggested;  // the save dialog's first answer, as it was last opened
+    std::string AskSavePath(const std::string&, const std::string& first) override {
+        suggested = first;
         ++saveDialogs;
         ++boxesOpen;
         boxClosed = false;
@@ -938,6 +940,8 @@ TEST_F(WindowHandler, SaveDialogRefusesTheRunsFilesAndLostRecordsGoElsewhereWith
         EXPECT_EQ(FileText(saved[0].string()), w.A.M.IqText + "\r\n");
         EXPECT_NE(err.find("; the I/Q text is saved in " + saved[0].string()), std::string::npos)
             << err;
+        EXPECT_EQ(w.Window.suggested, home + "/" + saved[0].filename().string())
+            << "the dialog starts in the home folder once the current one has gone";
         ASSERT_EQ(w.Window.messages.size(), 2u);
         EXPECT_NE(w.Window.messages[1].find("The I/Q text is saved in\n" + saved[0].string()),
                   std::string::npos);
