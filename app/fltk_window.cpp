@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "app/control_font.h"
 #include "app/window_icon.h"
@@ -232,9 +233,17 @@ void CloseOpenBoxes() {
 
 void HideBoxOf(Fl_Widget* button, void*) { button->window()->hide(); }
 
+void AnswerYes(Fl_Widget* button, void* answer) {
+    *static_cast<bool*>(answer) = true;
+    button->window()->hide();
+}
+
 // The message box: an icon, the text (wrapped, or cut at the box's edge when a word is longer
-// than the screen), and OK, which Return presses; Escape and the close box close it too.
-void RunMessageBox(const std::string& caption, const std::string& text, MessageIcon icon) {
+// than the screen), and OK, which Return presses; Escape and the close box close it too. As a
+// question (`yes` given) its buttons are Yes and No, which Return presses, as do Escape, the
+// close box and a stop signal: nothing is replaced unless Yes is clicked.
+void RunMessageBox(const std::string& caption, const std::string& text, MessageIcon icon,
+                   bool* yes = nullptr) {
     std::string label;  // '@' starts a symbol in a label: doubled, it is the character
     for (char c : text) label += c == '@' ? "@@" : std::string(1, c);
     int screenX = 0, screenY = 0, screenW = 0, screenH = 0;
@@ -247,7 +256,8 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     fl_font(FL_HELVETICA, fontSize);
     int textW = std::min(kBoxLongestLine * k, widest), textH = 0;
     fl_measure(label.c_str(), textW, textH);
-    textW = std::clamp(textW, buttonW, std::max(buttonW, widest));
+    const int leastW = yes != nullptr ? 2 * buttonW : buttonW;  // room for the buttons
+    textW = std::clamp(textW, leastW, std::max(leastW, widest));
     textH = std::max(textH, iconSize);
     const int w = iconSize + textW + 2 * kLabelInset + 3 * margin;
     const int h = std::min(textH + buttonH + 3 * margin, screenH - 2 * kBoxScreenMargin);
@@ -264,9 +274,19 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
                    label.c_str());
     message.labelsize(fontSize);
     message.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
-    Fl_Return_Button ok(w - margin - buttonW, h - margin - buttonH, buttonW, buttonH, "OK");
+    const int buttonY = h - margin - buttonH;
+    Fl_Return_Button ok(w - margin - buttonW, buttonY, buttonW, buttonH,
+                        yes != nullptr ? "No" : "OK");
     ok.labelsize(FL_NORMAL_SIZE * k);
     ok.callback(HideBoxOf);
+    std::unique_ptr<Fl_Button> yesButton;
+    if (yes != nullptr) {
+        *yes = false;
+        yesButton = std::make_unique<Fl_Button>(w - 2 * (margin + buttonW), buttonY, buttonW,
+                                                buttonH, "Yes");
+        yesButton->labelsize(FL_NORMAL_SIZE * k);
+        yesButton->callback(AnswerYes, yes);
+    }
     box.end();
     box.set_modal();
     box.position(screenX + std::max(0, (screenW - w) / 2),
@@ -344,6 +364,11 @@ public:
     }
     std::string AskSavePath(const std::string& prompt, const std::string& suggested) override {
         return RunSaveDialog(prompt, suggested);
+    }
+    bool AskYesNo(const std::string& caption, const std::string& text) override {
+        bool yes = false;
+        RunMessageBox(caption, text, MessageIcon::Exclamation, &yes);
+        return yes && gApp->StopSignal == 0;
     }
     void CloseBoxes() override { CloseOpenBoxes(); }
     void FillDeviceList(const std::vector<std::string>& names, int selected) override {

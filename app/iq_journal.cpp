@@ -2,11 +2,13 @@
 #include "app/iq_journal.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "app/journal_lock.h"
+#include "files/output_check.h"
 
 namespace qv {
 
@@ -49,11 +51,13 @@ int SetAsideIfDead(const std::string& path, const std::string& base, std::string
                    std::string& error) {
     JournalHandle file = kNoJournalHandle;
     std::string reason;
-    switch (OpenLocked(path, false, file, reason)) {
+    switch (OpenLocked(path, file, reason)) {
         case Lock::Taken:
             break;
         case Lock::Busy:
         case Lock::Gone:
+        case Lock::NameTaken:
+        case Lock::NotJournal:  // a link, a folder: nothing of ours to move
             return 0;
         case Lock::Failed:
             error = path + ": cannot open the I/Q journal of an earlier run: " + reason;
@@ -67,50 +71,81 @@ int SetAsideIfDead(const std::string& path, const std::string& base, std::string
     return result;
 }
 
-// Opens and locks the journal for the first record: under its usual name, or under this
-// process's own name when another window holds the usual one.
+// The journal's name is taken by another live window's journal (`why`), or by something that
+// is not a journal: this process's own name is used instead, once.
+bool TakeOwnName(IqJournal& j, const std::string& usual, const std::string& why,
+                 std::string& error) {
+    if (j.Path != usual) {
+        error = j.Path + ": cannot write the I/Q journal: " + why;
+        j.Failed = true;
+        return false;
+    }
+    j.Path = ProcessJournalName(usual, CurrentProcessId());
+    if (!j.Notice.empty()) j.Notice += "; ";
+    j.Notice += usual + " " + why + "; this window's I/Q journal is " + j.Path;
+    return true;
+}
+
+// Creates and locks the journal for the first record, as a new file under its usual name, or
+// under this process's own name when another window holds the usual one or something else is
+// under it. A dead run's journal under the name is set aside first, as start-up does.
 bool OpenJournal(IqJournal& j, std::string& error) {
     const std::string usual = j.Path;
     for (int attempt = 0; attempt < 10; ++attempt) {
         JournalHandle file = kNoJournalHandle;
         std::string reason;
-        switch (OpenLocked(j.Path, true, file, reason)) {
+        switch (CreateLocked(j.Path, file, reason)) {
             case Lock::Taken:
-                break;
-            case Lock::Busy:
-                if (j.Path != usual) {
-                    error = j.Path + ": cannot write the I/Q journal: in use by another window";
-                    j.Failed = true;
-                    return false;
-                }
-                j.Path = ProcessJournalName(usual, CurrentProcessId());
-                j.Notice =
-                    usual + " is in use by another window; this window's I/Q journal is " + j.Path;
+                j.File = JournalStream(file, reason);
+                return j.File != nullptr || Fail(j, error, reason);
+            case Lock::Busy:  // another window took the new file at once: it is theirs
+                if (!TakeOwnName(j, usual, "is in use by another window", error)) return false;
                 continue;
+            case Lock::NameTaken:
+                break;
             case Lock::Gone:
+            case Lock::NotJournal:
                 continue;
             case Lock::Failed:
                 return Fail(j, error, reason);
         }
-        if (JournalSize(file) > 0) {
-            // A run that ended without closing has left it since start-up: set it aside as
-            // start-up does, then start afresh.
-            std::string newPath;
-            const bool moved = RenameToFreeName(j.Path, usual, newPath, error);
+        // Something is under the name: whose?
+        switch (OpenLocked(j.Path, file, reason)) {
+            case Lock::Taken:
+                break;
+            case Lock::Busy:
+                if (!TakeOwnName(j, usual, "is in use by another window", error)) return false;
+                continue;
+            case Lock::NotJournal:
+                if (!TakeOwnName(j, usual, "is taken by something that is not an I/Q journal",
+                                 error)) {
+                    return false;
+                }
+                continue;
+            case Lock::Gone:
+            case Lock::NameTaken:
+                continue;
+            case Lock::Failed:
+                return Fail(j, error, reason);
+        }
+        // No live window holds it: a run that ended without closing has left it since start-up.
+        // An empty one holds nothing and goes; one with records is set aside as start-up does.
+        if (JournalSize(file) == 0) {
+            RemoveIfHeld(file, j.Path);
             CloseJournal(file);
-            if (!moved) {
-                j.Failed = true;
-                return false;
-            }
-            if (!j.Notice.empty()) j.Notice += "; ";
-            j.Notice +=
-                "an earlier run did not end normally: the I/Q records it had logged are "
-                "kept in " +
-                newPath;
             continue;
         }
-        j.File = JournalStream(file, reason);
-        return j.File != nullptr || Fail(j, error, reason);
+        std::string newPath;
+        const bool moved = RenameToFreeName(j.Path, usual, newPath, error);
+        CloseJournal(file);
+        if (!moved) {
+            j.Failed = true;
+            return false;
+        }
+        if (!j.Notice.empty()) j.Notice += "; ";
+        j.Notice +=
+            "an earlier run did not end normally: the I/Q records it had logged are kept in " +
+            newPath;
     }
     error = j.Path + ": cannot write the I/Q journal: other windows keep renaming it";
     j.Failed = true;
@@ -149,9 +184,9 @@ void RemoveJournal(IqJournal& j) {
 
 bool KeepJournal(IqJournal& j) {
     j.Closed = true;
-    if (j.File == nullptr) return false;
-    std::fflush(j.File);
-    return true;
+    if (j.File == nullptr || j.Failed) return false;
+    // A journal whose folder has gone keeps nothing once it is closed.
+    return std::fflush(j.File) == 0 && IsUnderName(j.File, j.Path);
 }
 
 bool SetAsideOldJournals(const std::string& path, std::vector<std::string>& setAside,
@@ -185,6 +220,24 @@ bool SetAsideOldJournals(const std::string& path, std::vector<std::string>& setA
         }
     }
     return ok;
+}
+
+bool IsIqJournal(const std::string& path, const std::string& journal) {
+    if (SameFile(path, journal)) return true;
+    namespace fs = std::filesystem;
+    const fs::path p(path), j(journal);
+    // Any case: Windows' names ignore it.
+    const std::string name = p.filename().string();
+    const std::string usual = kIqJournalName;
+    if (name.size() < usual.size() ||
+        !std::equal(usual.begin(), usual.end(), name.begin(), [](char x, char y) {
+            return std::tolower(static_cast<unsigned char>(x)) ==
+                   std::tolower(static_cast<unsigned char>(y));
+        })) {
+        return false;
+    }
+    return SameFile(p.has_parent_path() ? p.parent_path().string() : ".",
+                    j.has_parent_path() ? j.parent_path().string() : ".");
 }
 
 std::string ProcessJournalName(const std::string& path, long pid) {

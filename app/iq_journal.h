@@ -7,7 +7,9 @@
 // One window per journal: a window holds an exclusive flock on its journal from the moment it
 // opens it (before its first byte is written) until the program ends, so a journal that
 // nobody has locked is one whose run has ended. A window that finds "IQfile.journal" held by
-// another one journals to a name of its own, "IQfile.journal.pidNNN" (its process id). At
+// another one, or that finds something else under the name (a link, a folder), journals to a
+// name of its own, "IQfile.journal.pidNNN" (its process id). A journal is always a new file: a
+// link under its name is never followed, a file under it never written into. At
 // start-up, unlocked journals of either name left by runs that did not end normally are set
 // aside as "IQfile.journal.1", ".2", ... so the new run cannot overwrite them; a window removes
 // only the journal it created.
@@ -50,7 +52,8 @@ bool JournalIqRecord(IqJournal& j, const std::string& iqText, const std::string&
 void RemoveJournal(IqJournal& j);
 // Keeps the journal, for when the I/Q file could not be written. It stays open and locked to
 // the program's end, so that another window does not take it for a dead run's meanwhile.
-// True when there is a journal to keep.
+// True when it holds every record and is still under its name; false when there is none, a
+// write to it failed, or its folder has gone (the records then have to go elsewhere).
 bool KeepJournal(IqJournal& j);
 
 // At start-up: sets aside every journal at `path` or at this name's process-id form
@@ -59,6 +62,11 @@ bool KeepJournal(IqJournal& j);
 // with "path: reason" in `error` when one cannot be set aside (the others still are).
 bool SetAsideOldJournals(const std::string& path, std::vector<std::string>& setAside,
                          std::string& error);
+
+// Whether `path` is the journal `journal` under any name, or has an I/Q journal's name
+// ("IQfile.journal", a window's own "IQfile.journal.pidNNN", a dead run's "IQfile.journal.1")
+// in the journal's folder: no other file of the window's may take it.
+bool IsIqJournal(const std::string& path, const std::string& journal);
 
 // The journal name of process `pid` for a journal whose usual name is `path`.
 std::string ProcessJournalName(const std::string& path, long pid);

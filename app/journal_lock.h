@@ -14,16 +14,23 @@ using JournalHandle = intptr_t;
 inline constexpr JournalHandle kNoJournalHandle = -1;
 
 enum class Lock {
-    Taken,   // open in `file`, locked by us, still under its name
-    Busy,    // another live window holds it
-    Gone,    // renamed or removed by another window between the open and the lock: look again
-    Failed,  // `reason` says why
+    Taken,       // open in `file`, locked by us, still under its name
+    Busy,        // another live window holds it
+    Gone,        // renamed or removed by another window between the open and the lock: look again
+    NameTaken,   // CreateLocked: something is under the name already
+    NotJournal,  // OpenLocked: what is under the name is no plain file (a link, a folder, a FIFO)
+    Failed,      // `reason` says why
 };
 
-// Opens `path` for writing (creating it, never truncating) or for reading, and takes its lock
-// without waiting. The file is not inherited: a program started from the window (the recording
-// mixer) must not keep a dead run's journal looking alive.
-Lock OpenLocked(const std::string& path, bool write, JournalHandle& file, std::string& reason);
+// Creates `path` as a new, empty file for writing and takes its lock: never over anything under
+// the name, never through a link. A window that is looking whether the new file is a dead run's
+// journal holds its lock for a moment, so the lock is waited for that long. The file is not
+// inherited: a program started from the window (the recording mixer) must not keep a dead run's
+// journal looking alive.
+Lock CreateLocked(const std::string& path, JournalHandle& file, std::string& reason);
+// Opens the journal under `path` for reading and takes its lock without waiting; a link under
+// the name is not followed.
+Lock OpenLocked(const std::string& path, JournalHandle& file, std::string& reason);
 // The size of an open journal [bytes]; 0 when it cannot be told.
 int64_t JournalSize(JournalHandle file);
 // Closes an open journal, which ends its lock.
@@ -43,8 +50,11 @@ enum class Rename {
 // Renames `from` to `to`, never over an existing file.
 Rename RenameNoReplace(const std::string& from, const std::string& to, std::string& reason);
 
+// Whether the open `file` is the one under the name `path` now (a link to it is not).
+bool IsUnderName(std::FILE* file, const std::string& path);
 // Removes the name `path` when it names the open `file`, which stays locked until it is closed.
 void RemoveIfHeld(std::FILE* file, const std::string& path);
+void RemoveIfHeld(JournalHandle file, const std::string& path);
 
 long CurrentProcessId();
 

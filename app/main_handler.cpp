@@ -17,6 +17,7 @@
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "files/output_check.h"
+#include "files/whole_file.h"
 
 namespace qv {
 
@@ -129,49 +130,149 @@ int ChosenEntry(const DeviceList& list, int index, const std::string& text) {
 // ---------------------------------------------------------------------------------------------
 // Close-time work
 
-// The I/Q text could not be saved: the journal keeps its records. Says so, and where, in a box
-// or, once a stop has been asked for, in one line on stderr.
-void KeepIqTextInJournal(App& a, const std::string& error) {
-    const bool kept = KeepJournal(a.Journal);
-    if (a.StopSignal != 0) {
-        std::cerr << "quorvelle: " << error << "; "
-                  << (kept ? "the I/Q records are kept in " + AbsolutePath(a.Journal.Path)
-                           : std::string("the I/Q text has not been saved"))
-                  << "\n"
-                  << std::flush;
-        return;
-    }
-    std::string where = "The I/Q text has not been saved.";
-    if (kept) where += "\nIts records are kept in\n" + AbsolutePath(a.Journal.Path);
-    a.Port->ShowMessage(kDefaultCaption, where, MessageIcon::Exclamation);
+// A file written under a name the program chose: said on the status line (and logged), and on
+// stderr when `toStderr` or when the usual name was taken and another one used.
+void SayWritten(App& a, const std::string& what, const std::string& path, const std::string& usual,
+                bool toStderr) {
+    std::string text = what + AbsolutePath(path);
+    if (path != usual) text += " (" + usual + " is taken)";
+    if (toStderr || path != usual) std::cerr << "quorvelle: " << text << "\n" << std::flush;
+    ShowStatusMessage(a, text);
 }
 
-// Writes the I/Q file; when that fails, says why and offers to save the text elsewhere, unless
-// a stop has been asked for (also while the box or the dialog is up). The journal goes only
-// once the text is safe.
+// What the file `path` is to this run, when it must not take the I/Q text: an I/Q journal (this
+// window's, another's, or one an earlier run left), the input recording, an output of the run;
+// "" when it is none of them.
+std::string ProtectedFile(const App& a, const std::string& path) {
+    if (IsIqJournal(path, a.Journal.Path)) return "an I/Q journal";
+    const AppOptions& o = a.Options;
+    const std::pair<std::string, std::string> named[] = {
+        {o.PlayPath, "the input recording (--play)"},
+        {o.CsvPath, "the --csv file"},
+        {o.IqCsvPath, "the --iq-csv file"},
+        {o.LogPath, "the read-out log (--log-readouts)"},
+        {o.RecordPath, "the recording (--record)"},
+    };
+    for (const auto& [file, what] : named) {
+        if (!file.empty() && SameFile(path, file)) return what;
+    }
+    for (const std::string& chart : a.ChartsWritten) {
+        if (SameFile(path, chart)) return "a chart saved by this window";
+    }
+    return "";
+}
+
+// Asks where to save the I/Q text until the answer may take it: not a file of the run (a box
+// says which it is), and an existing file only once the user has agreed to replace it. "" when
+// the user cancels, or once a stop has been asked for.
+std::string AskWhereToSave(App& a, const std::string& suggested) {
+    namespace fs = std::filesystem;
+    while (a.StopSignal == 0) {
+        const std::string path = a.Port->AskSavePath("Save the I/Q text as", suggested);
+        if (path.empty() || a.StopSignal != 0) return "";
+        if (const std::string what = ProtectedFile(a, path); !what.empty()) {
+            a.Port->ShowMessage(kDefaultCaption, path + " is " + what + ".\nChoose another name.",
+                                MessageIcon::Exclamation);
+            continue;
+        }
+        std::error_code ignored;
+        const fs::file_status named = fs::symlink_status(path, ignored);
+        // A folder is not asked about: writing to it fails, and the box then says why.
+        if (fs::exists(named) && !fs::is_directory(path, ignored) &&
+            !a.Port->AskYesNo(kDefaultCaption,
+                              path + " already exists.\nDo you want to replace it?")) {
+            continue;
+        }
+        if (a.StopSignal == 0) return path;
+    }
+    return "";
+}
+
+// The I/Q text could not be saved where it was asked for: the journal keeps its records when
+// it holds them all under its name; else a file in the home or temporary folder takes the
+// text, else stderr. Said on stderr and the status line, and in a box unless a stop has been
+// asked for; the program then ends with status 1.
+void KeepIqTextElsewhere(App& a, const std::string& name, const std::string& error) {
+    a.ExitStatus = 1;
+    std::string where, box;
+    bool onStderr = false;
+    if (KeepJournal(a.Journal)) {
+        const std::string journal = AbsolutePath(a.Journal.Path);
+        where = "the I/Q records are kept in " + journal;
+        box = "The I/Q text has not been saved.\nIts records are kept in\n" + journal;
+    } else if (const std::string saved = SaveIqTextToFallback(a.M.IqText, name); !saved.empty()) {
+        where = "the I/Q text is saved in " + saved;
+        box = "The I/Q file could not be written.\nThe I/Q text is saved in\n" + saved;
+    } else {
+        onStderr = true;
+        where = "the I/Q text follows on stderr";
+        box = "The I/Q text could not be saved anywhere: it has been written to stderr.";
+    }
+    std::cerr << "quorvelle: " << error << "; " << where << "\n";
+    if (onStderr) std::cerr << a.M.IqText << "\r\nquorvelle: end of the I/Q text\n";
+    std::cerr << std::flush;
+    ShowStatusMessage(a, error + "; " + where);
+    if (a.StopSignal == 0) a.Port->ShowMessage(kDefaultCaption, box, MessageIcon::Exclamation);
+}
+
+// The home folder (HOME, or USERPROFILE on Windows); "" when neither is set.
+std::string HomeFolder() {
+    for (const char* variable : {"HOME", "USERPROFILE"}) {
+        const char* home = std::getenv(variable);
+        if (home != nullptr && *home != '\0') return home;
+    }
+    return "";
+}
+
+// The save dialog's first answer: the I/Q file's name in the current directory, or in the home
+// folder once the current one has gone (a file chooser in a folder that has gone cannot even be
+// typed into).
+std::string SuggestedPath(const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path here = fs::current_path(ec);
+    const std::string home = HomeFolder();
+    if ((!ec && fs::is_directory(here, ec)) || home.empty()) return name;
+    return (fs::path(home) / name).string();
+}
+
+// Writes the I/Q file, a new one under the usual name or the next free one; when that fails,
+// says why and offers to save the text elsewhere, unless a stop has been asked for (also while
+// the box or the dialog is up). The journal goes only once the text is safe.
 void WriteIqFileAtClose(App& a) {
-    std::string path = IqFileName(LocalMillisecondsOfDay());
-    std::string error;
-    while (!WriteIqFile(a.M.IqText, path, error)) {
-        std::string elsewhere;
-        if (a.StopSignal == 0) {
-            a.Port->ShowMessage(
-                kDefaultCaption,
-                "The I/Q file could not be written:\n" + error + "\n\nChoose another place for it.",
-                MessageIcon::Exclamation);
-        }
-        if (a.StopSignal == 0) elsewhere = a.Port->AskSavePath("Save the I/Q text as", path);
-        if (elsewhere.empty()) {
-            KeepIqTextInJournal(a, error);
-            return;
-        }
-        path = elsewhere;
+    const std::string usual = IqFileName(LocalMillisecondsOfDay());
+    std::string path = usual, error;
+    int number = 1;
+    bool saved = WriteUnderFreeName(usual, a.M.IqText + "\r\n", number, error);
+    if (saved) path = NumberedName(usual, number);
+    while (!saved && a.StopSignal == 0) {
+        a.Port->ShowMessage(
+            kDefaultCaption,
+            "The I/Q file could not be written:\n" + error + "\n\nChoose another place for it.",
+            MessageIcon::Exclamation);
+        path = AskWhereToSave(a, SuggestedPath(usual));
+        if (path.empty()) break;
+        saved = WriteIqFile(a.M.IqText, path, error);
+    }
+    if (!saved) {
+        KeepIqTextElsewhere(a, usual, error);
+        return;
     }
     RemoveJournal(a.Journal);
     // The window is going: stderr keeps the message.
-    const std::string written = "I/Q file written: " + AbsolutePath(path);
-    std::cerr << "quorvelle: " << written << "\n" << std::flush;
-    ShowStatusMessage(a, written);
+    SayWritten(a, "I/Q file written: ", path, number > 1 ? usual : path, true);
+}
+
+// The chart capture as a new "hhmmss.BMP" in the current directory, or under the next free
+// name; said on the status line. False with the reason in `error`.
+bool SaveChart(App& a, const Surface& capture, int64_t millisecondsOfDay, std::string& error) {
+    const std::string usual = CaptureBitmapName(millisecondsOfDay);
+    int number = 1;
+    if (!WriteUnderFreeName(usual, CaptureBitmapBytes(capture), number, error)) return false;
+    const std::string path = NumberedName(usual, number);
+    a.ChartsWritten.push_back(AbsolutePath(path));
+    SayWritten(a, "Chart saved: ", path, usual, false);
+    return true;
 }
 
 void CloseTimeWork(App& a) {
@@ -514,20 +615,57 @@ void WatchWriteFailures(App& a) {
     a.Chain.ShowProblem = [&a](const std::string& problem) { ShowProblem(a, problem); };
 }
 
-bool OpenCsvFiles(App& a, std::string& error) {
-    const AppOptions& o = a.Options;
-    for (const auto& [option, path] : {std::pair{"--csv", o.CsvPath}, {"--iq-csv", o.IqCsvPath}}) {
-        for (const auto& [other, otherPath] :
-             {std::pair{"--log-readouts", o.LogPath}, {"--record", o.RecordPath}}) {
-            if (path.empty() || otherPath.empty() || !SameFile(path, otherPath)) continue;
-            error = std::string(option) + " " + path + " and " + other + " " + otherPath +
-                    " are one file";
+bool CheckWindowFiles(const AppOptions& o, std::string& error) {
+    const std::pair<const char*, std::string> outputs[] = {{"--csv", o.CsvPath},
+                                                           {"--iq-csv", o.IqCsvPath},
+                                                           {"--log-readouts", o.LogPath},
+                                                           {"--record", o.RecordPath}};
+    for (size_t i = 0; i < std::size(outputs); ++i) {
+        const auto& [option, path] = outputs[i];
+        if (path.empty()) continue;
+        const std::string named = std::string(option) + " " + path;
+        if (!o.PlayPath.empty() && SameFile(path, o.PlayPath)) {
+            error = named + " is the input recording";
+            return false;
+        }
+        if (IsIqJournal(path, kIqJournalName)) {
+            error = named + " is an I/Q journal's name";
+            return false;
+        }
+        for (size_t j = i + 1; j < std::size(outputs); ++j) {
+            const auto& [other, otherPath] = outputs[j];
+            if (otherPath.empty() || !SameFile(path, otherPath)) continue;
+            error = named + " and " + other + " " + otherPath + " are one file";
             return false;
         }
     }
+    return true;
+}
+
+bool OpenCsvFiles(App& a, std::string& error) {
+    const AppOptions& o = a.Options;
+    if (!CheckWindowFiles(o, error)) return false;
     // A CAPTURE line, stderr and the title, as for the recording.
     auto failed = [&a](const std::string& failure) { a.Chain.ReportProblem(failure); };
     return a.Csv.Open(o.CsvPath, o.IqCsvPath, CsvStart::Append, failed, error);
+}
+
+std::string SaveIqTextToFallback(const std::string& iqText, const std::string& name) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> folders;
+    if (const std::string home = HomeFolder(); !home.empty()) folders.emplace_back(home);
+    std::error_code noTemp;
+    const fs::path temp = fs::temp_directory_path(noTemp);
+    if (!noTemp) folders.push_back(temp);
+    for (const fs::path& folder : folders) {
+        const std::string usual = (folder / name).string();
+        int number = 1;
+        std::string ignored;  // the next place is tried; the caller says where the text went
+        if (WriteUnderFreeName(usual, iqText + "\r\n", number, ignored)) {
+            return NumberedName(usual, number);
+        }
+    }
+    return "";
 }
 
 std::string CaptureSummary(const App& a) {
@@ -558,12 +696,9 @@ void WindowHost::PanelChanged(PanelId panel) { app_.Port->ShowPanel(panel); }
 
 void WindowHost::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) {
     std::string error;
-    const std::string name = CaptureBitmapName(millisecondsOfDay);
-    if (!WriteCaptureBitmap(capture, name, error)) {
+    if (!SaveChart(app_, capture, millisecondsOfDay, error)) {
         ReportWithoutStopping(app_, "chart not saved: " + error);
-        return;
     }
-    ShowStatusMessage(app_, "Chart saved: " + AbsolutePath(name));
 }
 
 void WindowHost::IqRecordAdded(const std::string& iqText, const std::string& record) {
@@ -708,14 +843,11 @@ int ClearChartAction(App& a, WindowMessage, WParam, LParam) {
 int CaptureScreenAction(App& a, WindowMessage, WParam, LParam) {
     CaptureScreen(a.M);
     std::string error;
-    const std::string name = CaptureBitmapName(LocalMillisecondsOfDay());
-    if (!WriteCaptureBitmap(a.M.Screen.CaptureSurface, name, error)) {
+    if (!SaveChart(a, a.M.Screen.CaptureSurface, LocalMillisecondsOfDay(), error)) {
         ShowStatusMessage(a, "chart not saved: " + error);
         Tell(a, kDefaultCaption, "The chart could not be saved:\n" + error,
              MessageIcon::Exclamation);
-        return 0;
     }
-    ShowStatusMessage(a, "Chart saved: " + AbsolutePath(name));
     return 0;
 }
 

@@ -76,10 +76,14 @@ public:
     // A message box with an OK button; returns when it is closed.
     virtual void ShowMessage(const std::string& caption, const std::string& text,
                              MessageIcon icon) = 0;
-    // A save dialog; the chosen path, or "" when the user cancels.
+    // A save dialog; the chosen path, or "" when the user cancels. It need not ask before
+    // replacing a file: the handler asks.
     virtual std::string AskSavePath(const std::string& prompt, const std::string& suggested) = 0;
-    // Closes every message box and save dialog that waits for the user, as OK or Cancel would
-    // (a dialog then answers ""): called when a stop signal has asked the program to end.
+    // A question with the buttons Yes and No; true for Yes.
+    virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
+    // Closes every message box, question and save dialog that waits for the user, as OK, No or
+    // Cancel would (a dialog then answers ""): called when a stop signal has asked the program
+    // to end.
     virtual void CloseBoxes() = 0;
     virtual void FillDeviceList(const std::vector<std::string>& names, int selected) = 0;
     // The device list's selected entry (-1: none) and the text in its edit field.
@@ -186,8 +190,12 @@ struct App {
     // for the user, who may not be there; what a box would say goes to stderr instead.
     int StopSignal = 0;
     // The program's exit status: 1 once the window ends because the capture failed (Start, or
-    // a block that could not be handed back), else 0.
+    // a block that could not be handed back), or when the I/Q text could not be saved where it
+    // was asked for (the journal, a fallback file or stderr has it then), else 0.
     int ExitStatus = 0;
+    // The chart captures this run has written: the save dialog does not take them for the I/Q
+    // text.
+    std::vector<std::string> ChartsWritten;
     // The status line: a message holds it against the signal status for kMessageHoldSeconds.
     int64_t MessageShownNanoseconds = 0;  // [ns, capture clock] 0: no message yet
     std::string SignalStatus;             // the latest signal status, shown when free
@@ -245,11 +253,21 @@ std::string SignalStatusText(const std::string& state, const FineValues& fine);
 // on.
 void WatchWriteFailures(App& a);
 
-// Opens --csv and --iq-csv, appending to what earlier runs wrote (a file that holds other rows,
-// or that is the read-out log or the recording, is refused); a write failure later is
-// reported as the recording's are, while the measurement goes on. False with one line in
-// `error`.
+// The files the command line names: none of the outputs (--csv, --iq-csv, --log-readouts,
+// --record) may be the input recording (--play), another of them, or an I/Q journal in the
+// current directory ("IQfile.journal" and its other names), as one file under any name. False
+// with one line in `error` naming them.
+bool CheckWindowFiles(const AppOptions& o, std::string& error);
+
+// Opens --csv and --iq-csv, appending to what earlier runs wrote, after CheckWindowFiles (a file
+// that holds other rows is refused too); a write failure later is reported as the recording's
+// are, while the measurement goes on. False with one line in `error`.
 bool OpenCsvFiles(App& a, std::string& error);
+
+// The I/Q file at close, where the usual one in the current directory cannot be written and
+// the save dialog gave no place: a new file of the same name in the home folder (HOME, or
+// USERPROFILE on Windows), else in the temporary folder; its path, or "" when neither takes it.
+std::string SaveIqTextToFallback(const std::string& iqText, const std::string& name);
 
 // The control actions (exposed for the window's routing and for tests).
 int StartCaptureAction(App& a, WindowMessage, WParam, LParam);

@@ -179,6 +179,15 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), style);
 }
 
+// Yes or No, No the default button: nothing is replaced unless Yes is chosen.
+bool RunQuestionBox(const std::string& caption, const std::string& text) {
+    UINT style = MB_YESNO | MB_DEFBUTTON2 | MB_ICONEXCLAMATION | MB_SETFOREGROUND;
+    HWND owner = BoxOwner();
+    if (owner == nullptr) style |= MB_TASKMODAL;
+    return MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), style) == IDYES;
+}
+
+// The handler asks before a file is replaced, so the dialog does not.
 std::string RunSaveDialog(const std::string& prompt, const std::string& suggested) {
     std::wstring file = Wide(suggested, CP_ACP);
     file.resize(std::max<size_t>(file.size() + 1, MAX_PATH * 4), L'\0');
@@ -190,7 +199,7 @@ std::string RunSaveDialog(const std::string& prompt, const std::string& suggeste
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrTitle = title.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
+    dialog.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
     const BOOL chosen = GetSaveFileNameW(&dialog);
     // Closed by a stop request: no answer.
     if (!chosen || gApp->StopSignal != 0) return "";
@@ -198,13 +207,15 @@ std::string RunSaveDialog(const std::string& prompt, const std::string& suggeste
     return Narrow(file, CP_ACP);
 }
 
-// Every dialog of this thread but the main window answers as OK (a message box) or Cancel (the
-// save dialog) would.
+// Every dialog of this thread but the main window answers as OK (a message box), No (a
+// question) or Cancel (the save dialog) would.
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t name[16] = {};
     GetClassNameW(hwnd, name, 16);
     if (hwnd == gWin.Window || wcscmp(name, L"#32770") != 0) return TRUE;
-    const WPARAM answer = GetDlgItem(hwnd, IDCANCEL) != nullptr ? IDCANCEL : IDOK;
+    const WPARAM answer = GetDlgItem(hwnd, IDCANCEL) != nullptr ? IDCANCEL
+                          : GetDlgItem(hwnd, IDNO) != nullptr   ? IDNO
+                                                                : IDOK;
     PostMessageW(hwnd, WM_COMMAND, answer, 0);
     return TRUE;
 }
@@ -286,6 +297,9 @@ public:
     }
     std::string AskSavePath(const std::string& prompt, const std::string& suggested) override {
         return RunSaveDialog(prompt, suggested);
+    }
+    bool AskYesNo(const std::string& caption, const std::string& text) override {
+        return RunQuestionBox(caption, text) && gApp->StopSignal == 0;
     }
     void CloseBoxes() override { CloseOpenBoxes(); }
     void FillDeviceList(const std::vector<std::string>& names, int selected) override {

@@ -23,6 +23,12 @@
 // Windows has no close-on-exec flag. Every file the program opens asks for it, so there it
 // asks for binary mode instead: a text-mode file would get a CR before every LF written.
 #define O_CLOEXEC _O_BINARY
+// A new file is made with CREATE_NEW, which fails on any name that exists, a link's too, so
+// there is no link to follow.
+#define O_NOFOLLOW 0
+
+// Windows' links are rare and stat tells a name that exists: all that callers ask of lstat.
+inline int lstat(const char* path, struct stat* info) { return stat(path, info); }
 
 inline tm* localtime_r(const time_t* t, tm* out) {
     return localtime_s(out, t) == 0 ? out : nullptr;

@@ -130,4 +130,43 @@ TEST(IqJournalLock, AnEndedWindowsOwnNameJournalIsSetAsideOnceItsLockIsGone) {
     EXPECT_TRUE(Exists(usual + ".2"));
 }
 
+// The journal is always a new file: a link under its name is never followed (a dangling one
+// would have the records written where it points), nor is a hard link written into; what is
+// no journal makes the window take its own name, a dead run's file is set aside as ever.
+TEST(IqJournalLock, ALinkOrFolderUnderTheNameIsNeitherFollowedNorWrittenInto) {
+    TestFolder folder;
+    const std::string usual = folder.Path(kIqJournalName);
+    const std::string precious = folder.Path("precious.txt");
+    WriteText(precious, "precious\r\n");
+    // Symbolic links need a privilege on Windows: a folder stands in for one there.
+    std::error_code noLinks;
+    std::filesystem::create_symlink(folder.Path("elsewhere/target"), usual, noLinks);
+    if (noLinks) std::filesystem::create_directories(usual);
+    IqJournal j;
+    j.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(j, "records\r\n"));
+    EXPECT_EQ(j.Path, ProcessJournalName(usual, getpid()));
+    EXPECT_EQ(FileText(j.Path), "records\r\n");
+    EXPECT_NE(j.Notice.find("is taken by something that is not an I/Q journal"), std::string::npos)
+        << j.Notice;
+    EXPECT_FALSE(Exists(folder.Path("elsewhere")));
+    std::vector<std::string> setAside;
+    std::string error;
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_TRUE(setAside.empty()) << "a link or a folder is nothing of ours to move";
+    RemoveJournal(j);
+
+    // A hard link to a file of the user's under the name: set aside as a dead run's journal,
+    // the records going to a new file.
+    std::filesystem::remove(usual);
+    std::filesystem::create_hard_link(precious, usual);
+    IqJournal k;
+    k.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(k, "new\r\n"));
+    EXPECT_EQ(k.Path, usual);
+    EXPECT_EQ(FileText(usual), "new\r\n");
+    EXPECT_EQ(FileText(precious), "precious\r\n");
+    EXPECT_EQ(FileText(usual + ".1"), "precious\r\n");
+}
+
 }  // namespace qv

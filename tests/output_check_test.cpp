@@ -1,11 +1,13 @@
 // Output checks before a run: one file under two names, and writability proved without
-// truncating a file or leaving one behind.
+// truncating a file or leaving one behind. Files under names the program makes up: new ones,
+// under the next free name, never through a link.
 #include "files/output_check.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "files/whole_file.h"
 #include "tests/test_files.h"
 
 namespace qv {
@@ -130,6 +132,67 @@ TEST(OutputCheck, DevicesNamesCaseAndSeparators) {
     EXPECT_EQ(Failure(deep), "two.png: cannot write: Is a directory");
     EXPECT_TRUE(fs::exists(folder.Path("d1/d2/d3/two.png"))) << "what was there is kept";
     EXPECT_FALSE(fs::exists(folder.Path("d1/d2/d3/one.png"))) << "the probe of one.png is gone";
+}
+
+// A name taken by a file, a folder, a hard link or a symbolic link (dangling or not) is passed
+// over for the next of its pattern; nothing under a taken name changes. A made-up name in a
+// folder the user chose (the panels) replaces the file under it, but never its link's target.
+TEST(OutputCheck, NamesTheProgramMakesUpNeverReplaceAnything) {
+    EXPECT_EQ(NumberedName("IQfile 085101.TXT", 1), "IQfile 085101.TXT");
+    EXPECT_EQ(NumberedName("IQfile 085101.TXT", 2), "IQfile 085101-2.TXT");
+    EXPECT_EQ(NumberedName("dir.x/003656.BMP", 13), "dir.x/003656-13.BMP");
+    EXPECT_EQ(NumberedName("dir.x/chart", 3), "dir.x/chart-3");
+
+    TestFolder folder;
+    const std::string precious = folder.Path("precious.wav");
+    WriteText(precious, "a precious recording");
+    const std::string name = folder.Path("003656.BMP");
+    std::vector<std::string> taken = {name, NumberedName(name, 2), NumberedName(name, 3)};
+    fs::create_hard_link(precious, taken[0]);
+    fs::create_directories(taken[1]);
+    WriteText(taken[2], "an earlier capture");
+    // Symbolic links need a privilege on Windows: checked where they can be made.
+    std::error_code noLinks;
+    fs::create_symlink(precious, NumberedName(name, 4), noLinks);
+    if (!noLinks) {
+        fs::create_symlink(folder.Path("nowhere/x"), NumberedName(name, 5), noLinks);
+        taken.push_back(NumberedName(name, 4));
+        taken.push_back(NumberedName(name, 5));
+    }
+    std::string error;
+    EXPECT_EQ(WriteNewFile(taken[2], "new", error), NewFile::NameTaken);
+    int number = 1;
+    ASSERT_TRUE(WriteUnderFreeName(name, "new", number, error)) << error;
+    EXPECT_EQ(number, static_cast<int>(taken.size()) + 1);
+    EXPECT_EQ(FileText(NumberedName(name, number)), "new");
+    EXPECT_EQ(FileText(precious), "a precious recording");
+    EXPECT_EQ(FileText(taken[2]), "an earlier capture");
+    EXPECT_FALSE(fs::exists(folder.Path("nowhere")));
+    number = 2;  // a PNG beside the second bitmap starts at its number
+    ASSERT_TRUE(WriteUnderFreeName(folder.Path("003656.png"), "png", number, error)) << error;
+    EXPECT_EQ(number, 2);
+    number = 1;
+    EXPECT_FALSE(WriteUnderFreeName(folder.Path("missing/x.BMP"), "x", number, error));
+    EXPECT_EQ(error, folder.Path("missing/x.BMP") + ": cannot create: No such file or directory");
+
+    const std::string panel = folder.Path("scope.png");
+    ASSERT_TRUE(ReplaceWholeFile(panel, "first run", error)) << error;
+    ASSERT_TRUE(ReplaceWholeFile(panel, "second run", error)) << error;
+    EXPECT_EQ(FileText(panel), "second run");
+    if (!noLinks) {
+        fs::remove(panel);
+        fs::create_symlink(precious, panel);
+        ASSERT_TRUE(ReplaceWholeFile(panel, "panel", error)) << error;
+        EXPECT_FALSE(fs::is_symlink(panel));
+        EXPECT_EQ(FileText(panel), "panel");
+        EXPECT_EQ(FileText(precious), "a precious recording");
+    }
+    EXPECT_FALSE(ReplaceWholeFile(folder.Path("missing/scope.png"), "x", error));
+    EXPECT_EQ(error,
+              folder.Path("missing/scope.png") + ": cannot create: No such file or directory");
+    // Nothing is left beside the files written.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Dir()), {}),
+              static_cast<long>(taken.size()) + 4);
 }
 
 }  // namespace

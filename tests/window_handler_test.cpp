@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "app/iq_journal.h"
 #include "app/main_handler.h"
 #include "app/recording_mixer.h"
+#include "common/time_of_day.h"
+#include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "tests/capture_fakes.h"
 #include "tests/readouts.h"
@@ -40,6 +43,8 @@ public:
     std::vector<std::string> messages;     // "caption: text"
     std::vector<std::string> saveAnswers;  // what the save dialog answers, in turn
     int saveDialogs = 0;
+    std::vector<bool> yesAnswers;        // what the questions answer, in turn; then No
+    std::vector<std::string> questions;  // their texts
     std::function<void()> whileSaveDialogIsOpen;
     std::function<void()> whileMessageIsOpen;
     int boxesOpen = 0;    // a box is up while its call runs
@@ -67,7 +72,9 @@ public:
         if (whileMessageIsOpen) whileMessageIsOpen();
         --boxesOpen;
     }
-    std::string AskSavePath(const std::string&, const std::string&) override {
+    std::string suggested;  // the save dialog's first answer, as it was last opened
+    std::string AskSavePath(const std::string&, const std::string& first) override {
+        suggested = first;
         ++saveDialogs;
         ++boxesOpen;
         boxClosed = false;
@@ -77,6 +84,13 @@ public:
         const std::string answer = saveAnswers.front();
         saveAnswers.erase(saveAnswers.begin());
         return answer;
+    }
+    bool AskYesNo(const std::string&, const std::string& text) override {
+        questions.push_back(text);
+        if (yesAnswers.empty()) return false;
+        const bool yes = yesAnswers.front();
+        yesAnswers.erase(yesAnswers.begin());
+        return yes;
     }
     void CloseBoxes() override {
         if (boxesOpen > 0 && !boxClosed) ++boxesClosed;
@@ -777,6 +791,165 @@ TEST_F(WindowHandler, CsvRowsCarryTheUtcDateAndAFailingCsvFileIsSaidOnce) {
     EXPECT_EQ(TextLines("iq.csv").size(), 2u) << "header and the period's row";
 }
 
+// Names the window makes up never replace anything: a link put under the predictable name of
+// the I/Q file or a capture is passed over, its target untouched; two windows closing in the
+// same second each keep their own I/Q file; each taken name is said on stderr and the status
+// line. The files the command line names may be neither the input, nor one another, nor the
+// journal.
+TEST_F(WindowHandler, NamesTheWindowMakesUpNeverReplaceAnything) {
+    namespace fs = std::filesystem;
+    const std::string precious = folder.Path("precious.wav");
+    WriteText(precious, "a precious recording");
+    const int64_t now = LocalMillisecondsOfDay() / 1000 * 1000;
+    for (int64_t s = 0; s < 10; ++s) {
+        const int64_t ms = (now + s * 1000) % kMillisecondsPerDay;
+        fs::create_symlink(precious, folder.Path(IqFileName(ms)));
+        fs::create_symlink(precious, folder.Path(CaptureBitmapName(ms)));
+    }
+    OtherWindow other;
+    for (App* a : {&app, &other.A}) {
+        MainDialogCallback(*a, WindowMessage::InitDialog, 0, 0);
+        SendCommand(*a, IDSAVEIQ);
+        a->M.IqText += IqRecord("12:00:00", a == &app ? 1 : 2, 3);
+    }
+    testing::internal::CaptureStderr();
+    SendCommand(app, IDCAPTURESCREEN);
+    const std::string chartSaved = window.status;
+    EndMainWindow(app);
+    EndMainWindow(other.A);
+    const std::string err = testing::internal::GetCapturedStderr();
+
+    const std::regex chart("Chart saved: " + folder.Dir() +
+                           R"(/(\d{6})-2\.BMP \(\1\.BMP is taken\))");
+    EXPECT_TRUE(std::regex_match(chartSaved, chart)) << chartSaved;
+    const std::regex iq("I/Q file written: " + folder.Dir() +
+                        R"(/IQfile (\d{6})-[23]\.TXT \(IQfile \1\.TXT is taken\))");
+    EXPECT_TRUE(std::regex_match(window.status, iq)) << window.status;
+    EXPECT_TRUE(std::regex_match(other.Window.status, iq)) << other.Window.status;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+    std::vector<std::string> texts;
+    for (const auto& entry : fs::directory_iterator(folder.Dir())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("IQfile ", 0) == 0 && !entry.is_symlink()) {
+            texts.push_back(FileText(entry.path().string()));
+        }
+    }
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{app.M.IqText + "\r\n", other.A.M.IqText + "\r\n"}));
+    EXPECT_EQ(FileText(precious), "a precious recording");
+
+    auto refused = [](AppOptions o) {
+        std::string error;
+        return CheckWindowFiles(o, error) ? "" : error;
+    };
+    AppOptions o;
+    o.PlayPath = precious;
+    o.RecordPath = folder.Dir() + "/./precious.wav";
+    EXPECT_EQ(refused(o), "--record " + o.RecordPath + " is the input recording");
+    o = {};
+    o.LogPath = kIqJournalName;
+    EXPECT_EQ(refused(o), "--log-readouts IQfile.journal is an I/Q journal's name");
+    o.LogPath = folder.Path("IQfile.journal.pid12");
+    EXPECT_EQ(refused(o), "--log-readouts " + o.LogPath + " is an I/Q journal's name");
+    o.LogPath = folder.Path("log.tsv");
+    o.RecordPath = o.LogPath;
+    EXPECT_EQ(refused(o),
+              "--log-readouts " + o.LogPath + " and --record " + o.LogPath + " are one file");
+    o.RecordPath = folder.Path("rec.wav");
+    EXPECT_EQ(refused(o), "");
+}
+
+// The save dialog refuses the I/Q journals, the input and the run's other files, and asks before
+// it replaces a file. Where neither the I/Q file nor the journal can keep the records (the
+// folder deleted with the journal in it), they go to a new file in the home folder, else in the
+// temporary folder, else to stderr; never "kept in" a file that is gone; exit status 1.
+TEST_F(WindowHandler, SaveDialogRefusesTheRunsFilesAndLostRecordsGoElsewhereWithStatusOne) {
+    namespace fs = std::filesystem;
+    const std::string rows = folder.Path("rows.csv"), input = folder.Path("in.wav");
+    const std::string old = folder.Path("old.TXT");
+    WriteText(rows, "rows");
+    WriteText(input, "a recording");
+    WriteText(old, "an earlier I/Q file");
+    Init();
+    app.Options.PlayPath = input;  // named only: the close-time work reads no file of them
+    app.Options.CsvPath = rows;
+    SendCommand(app, IDSAVEIQ);
+    app.M.IqText += IqRecord("12:00:00", 1, 2);
+    std::string error;
+    ASSERT_TRUE(JournalIqRecord(app.Journal, app.M.IqText, "", error));
+    app.Journal.Path = folder.Path(kIqJournalName);
+    fs::create_directories(folder.Path("gone"));
+    fs::current_path(folder.Path("gone"));
+    fs::remove(folder.Path("gone"));
+    window.saveAnswers = {app.Journal.Path, folder.Path("IQfile.journal.7"), input, rows, old, old};
+    window.yesAnswers = {false, true};
+    EndMainWindow(app);
+    ASSERT_EQ(window.messages.size(), 5u);
+    EXPECT_NE(window.messages[1].find("is an I/Q journal"), std::string::npos);
+    EXPECT_NE(window.messages[2].find("IQfile.journal.7 is an I/Q journal"), std::string::npos);
+    EXPECT_NE(window.messages[3].find("is the input recording (--play)"), std::string::npos);
+    EXPECT_NE(window.messages[4].find("is the --csv file"), std::string::npos);
+    EXPECT_EQ(window.questions,
+              std::vector<std::string>(2, old + " already exists.\nDo you want to replace it?"));
+    EXPECT_EQ(FileText(old), app.M.IqText + "\r\n");
+    EXPECT_EQ(FileText(rows), "rows");
+    EXPECT_EQ(FileText(input), "a recording");
+    EXPECT_FALSE(fs::exists(app.Journal.Path));
+    EXPECT_EQ(app.ExitStatus, 0);
+
+    // The environment as it was, restored at the end.
+    auto variable = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const std::optional<std::string> homeBefore = variable("HOME"), tempBefore = variable("TMPDIR");
+    const std::string home = folder.Path("home");
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "a stop signal, no home or temporary folder" : "the dialog cancelled");
+        const std::string work = folder.Path(stop ? "work2" : "work1");
+        fs::create_directories(work);
+        fs::current_path(work);
+        OtherWindow w;
+        MainDialogCallback(w.A, WindowMessage::InitDialog, 0, 0);
+        SendCommand(w.A, IDSAVEIQ);
+        w.A.M.IqText += IqRecord("12:00:00", 5, 6);
+        ASSERT_TRUE(JournalIqRecord(w.A.Journal, w.A.M.IqText, "", error)) << error;
+        fs::remove_all(work);  // the journal with it
+        if (stop) {
+            setenv("HOME", folder.Path("no-home").c_str(), 1);
+            setenv("TMPDIR", folder.Path("no-temp").c_str(), 1);
+        }
+        testing::internal::CaptureStderr();
+        stop ? StopSignalArrived(w.A, SIGTERM) : EndMainWindow(w.A);
+        const std::string err = testing::internal::GetCapturedStderr();
+        fs::current_path(folder.Dir());
+        EXPECT_EQ(w.A.ExitStatus, 1);
+        EXPECT_EQ(err.find("kept in"), std::string::npos) << err;
+        if (stop) {
+            EXPECT_NE(err.find(": cannot create: No such file or directory; the I/Q text follows "
+                               "on stderr\n" +
+                               w.A.M.IqText + "\r\nquorvelle: end of the I/Q text\n"),
+                      std::string::npos)
+                << err;
+            continue;
+        }
+        const std::vector<fs::path> saved{fs::directory_iterator(home), {}};
+        ASSERT_EQ(saved.size(), 1u);
+        EXPECT_EQ(FileText(saved[0].string()), w.A.M.IqText + "\r\n");
+        EXPECT_NE(err.find("; the I/Q text is saved in " + saved[0].string()), std::string::npos)
+            << err;
+        EXPECT_EQ(w.Window.suggested, home + "/" + saved[0].filename().string())
+            << "the dialog starts in the home folder once the current one has gone";
+        ASSERT_EQ(w.Window.messages.size(), 2u);
+        EXPECT_NE(w.Window.messages[1].find("The I/Q text is saved in\n" + saved[0].string()),
+                  std::string::npos);
+    }
+    homeBefore ? setenv("HOME", homeBefore->c_str(), 1) : unsetenv("HOME");
+    tempBefore ? setenv("TMPDIR", tempBefore->c_str(), 1) : unsetenv("TMPDIR");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Stop signals and more than one window
 
@@ -881,9 +1054,14 @@ TEST_F(WindowHandler, TwoWindowsInOneFolderKeepToTheirOwnJournals) {
     EXPECT_EQ(FileText(own), second.M.IqText);
     EndMainWindow(second);
     EXPECT_FALSE(std::filesystem::exists(own));
-    const std::vector<std::string> files = IqFiles();  // one each, or one if in the same second
-    ASSERT_FALSE(files.empty());
-    EXPECT_EQ(FileText(folder.Path(files.back())), second.M.IqText + "\r\n");
+    std::vector<std::string> files = IqFiles();  // one each, also when in the same second
+    ASSERT_EQ(files.size(), 2u);
+    std::vector<std::string> texts = {FileText(folder.Path(files[0])),
+                                      FileText(folder.Path(files[1]))};
+    std::sort(texts.begin(), texts.end());
+    std::vector<std::string> expected = {app.M.IqText + "\r\n", second.M.IqText + "\r\n"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(texts, expected);
     EndCapture(second.Engine);
 }
 

@@ -245,7 +245,7 @@ public:
     }
 
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
-        if (!pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay))) {
+        if (!pictures_.WriteNew(capture, CaptureBitmapName(millisecondsOfDay))) {
             log_.Write(MillisecondsOfDay(), "CAPTURE", "chart not saved: " + pictures_.LastError());
         }
     }

@@ -58,7 +58,7 @@ public:
     }
     int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
     void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
-        if (!pictures_.Write(capture, CaptureBitmapName(millisecondsOfDay))) {
+        if (!pictures_.WriteNew(capture, CaptureBitmapName(millisecondsOfDay))) {
             log_.WriteNow("CAPTURE", "chart not saved: " + pictures_.LastError());
         }
     }

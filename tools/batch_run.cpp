@@ -12,6 +12,7 @@
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "files/output_check.h"
+#include "files/whole_file.h"
 
 namespace qv {
 
@@ -55,9 +56,9 @@ void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictur
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (error) return pictures.Fail(dir + ": cannot create the folder: " + error.message());
-    pictures.WritePicture(d.ScopePanel, PathInFolder(dir, kPanelFiles[0]));
-    pictures.WritePicture(d.VectorPanel, PathInFolder(dir, kPanelFiles[1]));
-    pictures.WritePicture(d.ChartPanel, PathInFolder(dir, kPanelFiles[2]));
+    pictures.WritePanel(d.ScopePanel, PathInFolder(dir, kPanelFiles[0]));
+    pictures.WritePanel(d.VectorPanel, PathInFolder(dir, kPanelFiles[1]));
+    pictures.WritePanel(d.ChartPanel, PathInFolder(dir, kPanelFiles[2]));
 }
 
 }  // namespace
@@ -170,6 +171,37 @@ bool ChartPictures::Write(const Surface& picture, const std::string& path) {
     if (!WriteCaptureBitmap(picture, path, error)) return Fail(error), false;
     written_.push_back(path);
     return !png_ || WritePicture(picture, PngPathBeside(path));
+}
+
+bool ChartPictures::WriteNew(const Surface& picture, const std::string& name) {
+    std::string error;
+    int number = 1;
+    if (!WriteUnderFreeName(name, CaptureBitmapBytes(picture), number, error)) {
+        return Fail(error), false;
+    }
+    const std::string path = NumberedName(name, number);
+    if (number > 1)
+        err_ << "quorvelle-batch: " << name << " is taken; the chart is in " << path << "\n";
+    written_.push_back(path);
+    if (!png_) return true;
+    // Beside the bitmap under the same number, or the next free one after it.
+    const std::string png = PngPathBeside(name), beside = NumberedName(png, number);
+    std::string bytes;
+    if (!EncodePng(picture, bytes, error)) return Fail(beside + ": " + error), false;
+    if (!WriteUnderFreeName(png, bytes, number, error)) return Fail(error), false;
+    const std::string pngPath = NumberedName(png, number);
+    if (pngPath != beside)
+        err_ << "quorvelle-batch: " << beside << " is taken; the PNG is in " << pngPath << "\n";
+    written_.push_back(pngPath);
+    return true;
+}
+
+bool ChartPictures::WritePanel(const Surface& picture, const std::string& path) {
+    std::string error, bytes;
+    if (!EncodePng(picture, bytes, error)) return Fail(path + ": " + error), false;
+    if (!ReplaceWholeFile(path, bytes, error)) return Fail(error), false;
+    written_.push_back(path);
+    return true;
 }
 
 bool ChartPictures::WritePicture(const Surface& picture, const std::string& path) {

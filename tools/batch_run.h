@@ -91,7 +91,13 @@ public:
 
     // The bitmap, and its PNG when asked for. False after a failure (LastError() says which).
     bool Write(const Surface& picture, const std::string& path);
+    // The same under a name the program makes up ("hhmmss.BMP"): new files that never replace
+    // anything, under the next free names when these are taken (said on stderr).
+    bool WriteNew(const Surface& picture, const std::string& name);
     bool WritePicture(const Surface& picture, const std::string& path);  // PNG only
+    // A PNG of a panel, whose name in the folder the user chose is the program's: it replaces
+    // the file of a run before, never writing through a link.
+    bool WritePanel(const Surface& picture, const std::string& path);
     void Fail(const std::string& error);
 
     bool Failed() const { return failed_; }

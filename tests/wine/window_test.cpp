@@ -228,13 +228,14 @@ protected:
         return copy;
     }
 
-    // Starts quorvelle.exe in the test's folder with `args` and waits for its window.
-    void Launch(const std::vector<std::string>& args, int scale = 1) {
+    // Starts quorvelle.exe in the test's folder (or in `dir`) with `args` and waits for its
+    // window.
+    void Launch(const std::vector<std::string>& args, int scale = 1, std::string dir = "") {
         // The pointer off the new window, so no hover read-out runs before a test moves it.
         XOrFail(
             {"xdotool", "mousemove", std::to_string(kScreenW - 1), std::to_string(kScreenH - 1)});
-        std::vector<std::string> argv = {"env", "-C", folder_.Dir(), kWine64,
-                                         ProgramOnOwnDesktop()};
+        if (dir.empty()) dir = folder_.Dir();
+        std::vector<std::string> argv = {"env", "-C", dir, kWine64, ProgramOnOwnDesktop()};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::string> environment = x_.Environment();
         environment.push_back("WINEDEBUG=-all");
@@ -599,20 +600,15 @@ TEST_F(WineWindow, TabFollowsTheControlTableAndWrapsRound) {
     ASSERT_NO_FATAL_FAILURE(ExpectOneIqFile(0));
 }
 
-// An I/Q file that cannot be written at End (its name is taken by a folder) is said so in a
+// An I/Q file that cannot be written at End (the window's folder has gone) is said so in a
 // box; after OK the save dialog asks where to put it, and the text goes there, byte for byte.
+// An existing file is replaced only after a question, whose default answer is No.
 TEST_F(WineWindow, AnIqFileThatCannotBeWrittenGoesWhereTheSaveDialogSays) {
-    // Every name the I/Q file could take in the next five minutes is a folder.
-    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    for (int s = 0; s < 300; ++s) {
-        const std::time_t t = now + s;
-        std::tm local{};
-        localtime_r(&t, &local);
-        char name[32];
-        std::strftime(name, sizeof name, "IQfile %H%M%S.TXT", &local);
-        std::filesystem::create_directories(folder_.Path(name));
-    }
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--save-iq"}));
+    WriteText(folder_.Path("existing.TXT"), "kept");
+    const std::string work = folder_.Path("work");
+    std::filesystem::create_directories(work);
+    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--save-iq"}, 1, work));
+    std::filesystem::remove_all(work);
     ASSERT_NO_FATAL_FAILURE(ClickControl(IDEND));
     ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no box\n" << AppErr();
     std::this_thread::sleep_for(300ms);
@@ -622,12 +618,23 @@ TEST_F(WineWindow, AnIqFileThatCannotBeWrittenGoesWhereTheSaveDialogSays) {
         X({"xdotool", "search", "--onlyvisible", "--name", "^Save the I/Q text as$"}, ids);
         return !ids.empty();
     };
-    ASSERT_TRUE(WaitFor(dialog, 30s)) << "no save dialog\n" << AppErr();
-    std::this_thread::sleep_for(500ms);
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    XOrFail({"xdotool", "type", "--delay", "30", "saved.TXT"});
-    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    // The whole path, as Wine shows the Linux root on drive Z:.
+    auto answer = [&](const std::string& name) {
+        ASSERT_TRUE(WaitFor(dialog, 30s)) << "no save dialog\n" << AppErr();
+        std::this_thread::sleep_for(500ms);
+        ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
+        std::string path = "Z:" + folder_.Path(name);
+        std::replace(path.begin(), path.end(), '/', '\\');
+        XOrFail({"xdotool", "type", "--delay", "30", path});
+        ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    };
+    ASSERT_NO_FATAL_FAILURE(answer("existing.TXT"));
+    ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no question\n" << AppErr();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));  // No
+    ASSERT_NO_FATAL_FAILURE(answer("saved.TXT"));
     ASSERT_EQ(app_.Wait(30s), 0) << AppErr();
+    EXPECT_EQ(FileText(folder_.Path("existing.TXT")), "kept");
     EXPECT_EQ(FileText(folder_.Path("saved.TXT")), IqTextHeader() + "\r\n");
     EXPECT_NE(FileText(folder_.Path("app.err")).find("I/Q file written: "), std::string::npos)
         << AppErr();
