@@ -349,9 +349,8 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
         const long double t = sim.Card.Varies ? times[n] : GpsTime(sim, first + n);
         const double dt = static_cast<double>(t - std::floor(t));  // [s] since the GPS second
 
-        double pps = sim.Chain
-                         ? PpsChainFrame(*sim.Chain, sim.ChainState, s, first + n)
-                         : PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
+        double pps = sim.Chain ? PpsChainFrame(*sim.Chain, sim.ChainState, s, first + n)
+                               : PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
         double rf =
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);

@@ -16,13 +16,13 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 constexpr long double kPiL = std::numbers::pi_v<long double>;
-constexpr double kCardCutoff = 0.475;          // [of R] the card filter's cut-off, mid-transition
-constexpr double kResamplerCutoffHz = 3800;    // [Hz] the resampler's, mid-transition
-constexpr double kKaiserBeta = 11.16;          // Kaiser's 0.1102 (110 dB - 8.7): 110 dB stop band
-constexpr double kNegligible = 1e-6 / 32767;   // [full scale] smaller terms are left out
-constexpr double kRateApart = 1e-6;            // rates closer than this (relative) are moved apart
-constexpr int kCepstrumLength = 1 << 17;       // [points] > 14 times the filter: no aliasing
-constexpr double kCepstrumFloor = 1e-10;       // [of the pass band] magnitudes below count as this
+constexpr double kCardCutoff = 0.475;         // [of R] the card filter's cut-off, mid-transition
+constexpr double kResamplerCutoffHz = 3800;   // [Hz] the resampler's, mid-transition
+constexpr double kKaiserBeta = 11.16;         // Kaiser's 0.1102 (110 dB - 8.7): 110 dB stop band
+constexpr double kNegligible = 1e-6 / 32767;  // [full scale] smaller terms are left out
+constexpr double kRateApart = 1e-6;           // rates closer than this (relative) are moved apart
+constexpr int kCepstrumLength = 1 << 17;      // [points] > 14 times the filter: no aliasing
+constexpr double kCepstrumFloor = 1e-10;      // [of the pass band] magnitudes below count as this
 constexpr int kFilterNodes = kCardFilterSpan * kNodesPerSample + 1;
 
 // ---------------------------------------------------------------------------------------------
@@ -222,7 +222,8 @@ std::vector<double> MinimumPhaseNodes(const std::vector<double>& linear) {
     std::copy(linear.begin(), linear.end(), re.begin());
     Fft(re, im, false);
     for (size_t k = 0; k < n; ++k) {
-        const double power = std::max(re[k] * re[k] + im[k] * im[k], kCepstrumFloor * kCepstrumFloor);
+        const double power =
+            std::max(re[k] * re[k] + im[k] * im[k], kCepstrumFloor * kCepstrumFloor);
         re[k] = 0.5 * PortableLog(power);
         im[k] = 0;
     }
@@ -294,8 +295,8 @@ void MakeRateTable(const PpsChain& c, PpsRateTable& t) {
     for (int r = 0; r < c.Down; ++r) {
         double phased = 0;
         for (int k = 0; k < c.Taps; ++k) {
-            phased += c.Weights[static_cast<size_t>(r) * c.Taps + k] *
-                      PortableExp(-t.Mu * c.Spacing * k);
+            phased +=
+                c.Weights[static_cast<size_t>(r) * c.Taps + k] * PortableExp(-t.Mu * c.Spacing * k);
         }
         t.Phased[r] = phased;
     }
@@ -326,7 +327,8 @@ double Passing(const PpsChain& c, const PpsRateTable& t, double z) {
             PortableExp(-m * w) * Phi2(m) + (1 - w) * w * Phi1(m * w) + w * w * Psi(m * w);
         v += c.Nodes[static_cast<size_t>(i0 + 1)] * passing;
     }
-    if (i0 + 2 >= 0 && i0 + 2 <= last) v += c.Nodes[static_cast<size_t>(i0 + 2)] * w * w * Phi2(m * w);
+    if (i0 + 2 >= 0 && i0 + 2 <= last)
+        v += c.Nodes[static_cast<size_t>(i0 + 2)] * w * w * Phi2(m * w);
     return v;
 }
 
@@ -353,8 +355,7 @@ double CardTermValue(const PpsChain& c, const PpsTerm& term, double z) {
 
 void SetPulse(const PpsChain& c, PpsChainState& st, const SimulatorSettings& s, long long second) {
     st.Second = second;
-    const long double start =
-        static_cast<long double>(second) + SimulatorPpsJitter(s, second);
+    const long double start = static_cast<long double>(second) + SimulatorPpsJitter(s, second);
     st.Positions.resize(c.Shifts.size());
     for (size_t e = 0; e < c.Shifts.size(); ++e) {
         st.Positions[e] = SimulatorFrameAt(s, start + static_cast<long double>(c.Shifts[e]));
@@ -423,8 +424,7 @@ double PpsChainFrame(const PpsChain& c, PpsChainState& st, const SimulatorSettin
     const long double reach = static_cast<long double>(frame) + c.Reach;
     if (!st.Started) {
         st.Started = true;
-        SetPulse(c, st, s,
-                 static_cast<long long>(std::floor(SimulatorTimeAtFrame(s, reach))) - 2);
+        SetPulse(c, st, s, static_cast<long long>(std::floor(SimulatorTimeAtFrame(s, reach))) - 2);
     }
     while (st.NextStart <= reach) SetPulse(c, st, s, st.Second + 1);
 
@@ -479,7 +479,8 @@ double PpsChainFrame(const PpsChain& c, PpsChainState& st, const SimulatorSettin
     st.SamplesFirst = std::max(st.SamplesFirst, st.SamplesEnd - mask);
     const double* w = c.Weights.data() + static_cast<size_t>(phase) * c.Taps;
     double y = 0;
-    for (int t = 0; t < c.Taps; ++t) y += w[t] * st.Samples[static_cast<size_t>((first + t) & mask)];
+    for (int t = 0; t < c.Taps; ++t)
+        y += w[t] * st.Samples[static_cast<size_t>((first + t) & mask)];
     return y;
 }
 

@@ -61,28 +61,28 @@ namespace qv {
 constexpr int kNodesPerSample = 64;               // [nodes per card sample] of the card's filter
 constexpr int kCardFilterSpan = 144;              // [card samples] length of the card's filter
 constexpr double kResamplerSpanSeconds = 0.0178;  // [card s] length of the resampler's filter
-constexpr int kCardRates[] = {8000,  11025, 16000,  22050,  32000, 44100,
+constexpr int kCardRates[] = {8000,  11025, 16000, 22050,  32000, 44100,
                               48000, 88200, 96000, 176400, 192000};
 
 // One term of the pulse (see above) and what the filters make of it.
 struct PpsTerm {
-    double Gain = 0;   // [full scale]
-    double Rate = 0;   // [1/s]
-    double Shift = 0;  // [s] after the pulse's start
-    int Table = 0;     // its rate's PpsRateTable
-    int Edge = 0;      // its shift's place in PpsChainState::Positions
-    double Far = 0;    // [full scale] Gain times the filters' gain and the earlier seconds' sum
-    double Cutoff = 0; // exponent beyond which the term is below 1e-6 LSB
+    double Gain = 0;    // [full scale]
+    double Rate = 0;    // [1/s]
+    double Shift = 0;   // [s] after the pulse's start
+    int Table = 0;      // its rate's PpsRateTable
+    int Edge = 0;       // its shift's place in PpsChainState::Positions
+    double Far = 0;     // [full scale] Gain times the filters' gain and the earlier seconds' sum
+    double Cutoff = 0;  // exponent beyond which the term is below 1e-6 LSB
 };
 
 // Per distinct rate: the card filter's sums and gains.
 struct PpsRateTable {
-    double Rate = 0;        // [1/s]
-    double Mu = 0;          // [1/frame] the rate per frame
-    double Tail = 0;        // 1 / (1 - e^(-Rate * 1 s)): this pulse and every earlier one (0: step)
-    double NodeMu = 0;      // Mu times the node step
-    double FullGain = 1;    // what one node gives a term it has wholly passed, (1 - e^-M)^2 / M^2
-    double Steady = 1;      // a term that has passed every node is Steady e^(-Mu (z + Lead - span))
+    double Rate = 0;      // [1/s]
+    double Mu = 0;        // [1/frame] the rate per frame
+    double Tail = 0;      // 1 / (1 - e^(-Rate * 1 s)): this pulse and every earlier one (0: step)
+    double NodeMu = 0;    // Mu times the node step
+    double FullGain = 1;  // what one node gives a term it has wholly passed, (1 - e^-M)^2 / M^2
+    double Steady = 1;    // a term that has passed every node is Steady e^(-Mu (z + Lead - span))
     std::vector<double> Passed;  // [node i] sum over nodes j <= i of h_j e^(-NodeMu (i - j))
     std::vector<double> Phased;  // [phase] sum over the resampler's taps of w_k e^(-Mu k spacing)
 };
@@ -118,7 +118,7 @@ std::shared_ptr<const PpsChain> MakePpsChain(const SimulatorSettings& settings);
 
 // The PPS channel's value at `frame` [full scale], before noise, hum, inversion and rounding.
 // Frames must come in increasing order.
-double PpsChainFrame(const PpsChain& chain, PpsChainState& state,
-                     const SimulatorSettings& settings, long long frame);
+double PpsChainFrame(const PpsChain& chain, PpsChainState& state, const SimulatorSettings& settings,
+                     long long frame);
 
 }  // namespace qv

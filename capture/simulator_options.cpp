@@ -101,10 +101,7 @@ struct ChoiceOption {
 };
 
 const ChoiceOption kChoiceOptions[] = {
-    {"--card-rate",
-     &SimulatorSettings::CardRate,
-     CardRateValues(),
-     "R",
+    {"--card-rate", &SimulatorSettings::CardRate, CardRateValues(), "R",
      "the card's own rate [Hz], resampled to 8000; 0: none"},
     {"--hum-hz", &SimulatorSettings::HumHz, {50, 60}, "HZ", "mains frequency of the hum, 50 or 60"},
 };
@@ -134,8 +131,7 @@ std::string FormatNumber(double v) {
 
 std::string DescribeRange(const RealOption& o) {
     if (o.LeastOn > 0) {
-        return "0, or at least " + FormatNumber(o.LeastOn) + " and at most " +
-               FormatNumber(o.High);
+        return "0, or at least " + FormatNumber(o.LeastOn) + " and at most " + FormatNumber(o.High);
     }
     std::string low = (o.LowOpen ? "more than " : "at least ") + FormatNumber(o.Low);
     std::string high = (o.HighOpen ? "below " : "at most ") + FormatNumber(o.High);
@@ -204,7 +200,9 @@ int ParseSimulatorOption(int argc, char** argv, int& i, SimulatorSettings& setti
             std::find(values.begin(), values.end(), value) == values.end()) {
             std::string list;
             for (size_t k = 0; k < values.size(); ++k) {
-                list += (k == 0 ? "" : k + 1 == values.size() ? " or " : ", ") +
+                list += (k == 0                   ? ""
+                         : k + 1 == values.size() ? " or "
+                                                  : ", ") +
                         std::to_string(values[k]);
             }
             error = name + ": \"" + text + "\" is not one of " + list;

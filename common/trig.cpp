@@ -102,10 +102,20 @@ double PortableExp(double x) {
     constexpr double kLn2Low = 1.90821492927058770002e-10;
     const double k = std::floor(x * kInvLn2 + 0.5);
     const double r = (x - k * kLn2High) - k * kLn2Low;
-    constexpr double kInverseFactorials[] = {
-        1.0 / 6227020800.0, 1.0 / 479001600.0, 1.0 / 39916800.0, 1.0 / 3628800.0, 1.0 / 362880.0,
-        1.0 / 40320.0,      1.0 / 5040.0,      1.0 / 720.0,      1.0 / 120.0,     1.0 / 24.0,
-        1.0 / 6.0,          1.0 / 2.0,         1.0,              1.0};
+    constexpr double kInverseFactorials[] = {1.0 / 6227020800.0,
+                                             1.0 / 479001600.0,
+                                             1.0 / 39916800.0,
+                                             1.0 / 3628800.0,
+                                             1.0 / 362880.0,
+                                             1.0 / 40320.0,
+                                             1.0 / 5040.0,
+                                             1.0 / 720.0,
+                                             1.0 / 120.0,
+                                             1.0 / 24.0,
+                                             1.0 / 6.0,
+                                             1.0 / 2.0,
+                                             1.0,
+                                             1.0};
     double sum = 1.0 / 87178291200.0;  // 1/14!
     for (double c : kInverseFactorials) sum = sum * r + c;
     return std::ldexp(sum, static_cast<int>(k));
