@@ -98,12 +98,18 @@ struct ChoiceOption {
     std::vector<int> Values;
     const char* ValueName;
     const char* Help;
+    const char* After;  // the option the help lists it after
 };
 
 const ChoiceOption kChoiceOptions[] = {
     {"--card-rate", &SimulatorSettings::CardRate, CardRateValues(), "R",
-     "the card's own rate [Hz], resampled to 8000; 0: none"},
-    {"--hum-hz", &SimulatorSettings::HumHz, {50, 60}, "HZ", "mains frequency of the hum, 50 or 60"},
+     "the card's own rate [Hz], resampled to 8000; 0: none", "--pps-ac-hz"},
+    {"--hum-hz",
+     &SimulatorSettings::HumHz,
+     {50, 60},
+     "HZ",
+     "mains frequency of the hum, 50 or 60",
+     "--pps-hum"},
 };
 
 constexpr const char* kCardFilterOption = "--card-filter";
@@ -258,13 +264,8 @@ std::string SimulatorOptionsHelp() {
     const SimulatorSettings defaults;
     std::string help;
     char line[160];
-    for (const RealOption& o : kRealOptions) {
-        const std::string option = std::string(o.Name) + " " + o.ValueName;
-        std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", option.c_str(), o.Help,
-                      FormatNumber(defaults.*(o.Field)).c_str());
-        help += line;
-    }
-    for (const ChoiceOption& o : kChoiceOptions) {
+    // A choice option's lines, after the real option they belong with.
+    auto choiceLines = [&](const ChoiceOption& o) {
         std::string values;
         for (int v : o.Values) values += (values.empty() ? "" : "|") + std::to_string(v);
         const std::string option = std::string(o.Name) + " " + o.ValueName;
@@ -272,10 +273,21 @@ std::string SimulatorOptionsHelp() {
                       defaults.*(o.Field));
         help += line;
         if (o.Values.size() > 2) help += "  " + std::string(23, ' ') + values + "\n";
+        if (o.Field == &SimulatorSettings::CardRate) {
+            std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", "--card-filter PHASE",
+                          "its anti-alias filter: linear or minimum phase", "linear");
+            help += line;
+        }
+    };
+    for (const RealOption& o : kRealOptions) {
+        const std::string option = std::string(o.Name) + " " + o.ValueName;
+        std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", option.c_str(), o.Help,
+                      FormatNumber(defaults.*(o.Field)).c_str());
+        help += line;
+        for (const ChoiceOption& c : kChoiceOptions) {
+            if (std::string(c.After) == o.Name) choiceLines(c);
+        }
     }
-    std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", "--card-filter PHASE",
-                  "the card's anti-alias filter: linear or minimum phase", "linear");
-    help += line;
     const std::string seed = std::string(kSeedOption) + " N";
     std::snprintf(line, sizeof(line), "  %-22s %s (%llu)\n", seed.c_str(),
                   "noise and phase-wander seed", static_cast<unsigned long long>(defaults.Seed));
