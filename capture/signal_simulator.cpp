@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "capture/signal_simulator_card.h"
 #include "common/trig.h"
 
 namespace qv {
@@ -19,6 +20,9 @@ constexpr double kWanderPeriods[3] = {37.0, 61.0, 97.0};          // [s]
 constexpr double kWanderShares[3] = {3.0 / 6, 2.0 / 6, 1.0 / 6};  // of carrierWanderRad
 constexpr uint64_t kWanderStream = 0xD1B54A32D192ED03ull;         // keeps wander and noise apart
 constexpr uint64_t kJitterStream = 0x8CB92BA72F3D8DD7ull;         // and the PPS jitter apart
+constexpr uint64_t kPpsNoiseStream = 0x2545F4914F6CDD1Dull;       // the PPS channel's noise,
+constexpr uint64_t kDitherStream = 0xA0761D6478BD642Full;         // the dither
+constexpr uint64_t kHumStream = 0xE7037ED1A0B428DBull;            // and the hum's phase
 constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;               // splitmix64's increment
 constexpr double kNegligibleLsb = 1e-6;  // [LSB] pulse contributions below this are skipped
 
@@ -48,9 +52,36 @@ double Gaussian(SignalSimulator& sim) {
     return radius * std::cos(kTwoPi * u2);
 }
 
+// A standard normal deviate from the same + - * / on every system (the C library's log and sin
+// differ in the last place); Box-Muller as above, on its own generator.
+double PortableGaussian(uint64_t& state, bool& haveSpare, double& spare) {
+    if (haveSpare) {
+        haveSpare = false;
+        return spare;
+    }
+    const double u1 = 1.0 - UnitInterval(state);
+    const double u2 = UnitInterval(state);
+    const double radius = std::sqrt(-2.0 * PortableLog(u1));
+    long double sine = 0, cosine = 1;
+    ExtendedSinCos(kTwoPiL * u2, &sine, &cosine);
+    spare = radius * static_cast<double>(sine);
+    haveSpare = true;
+    return radius * static_cast<double>(cosine);
+}
+
 int16_t ToSample(double fullScale) {
     const double v = std::round(fullScale * 32767.0);
     if (!(v > -32768.0)) return -32768;  // also catches NaN from absurd settings
+    if (v >= 32767.0) return 32767;
+    return static_cast<int16_t>(v);
+}
+
+// With dither: the value in LSB plus the difference of two uniform draws in [0, 1) (triangular
+// on (-1, 1) LSB), rounded and clipped.
+int16_t DitheredSample(SignalSimulator& sim, double fullScale) {
+    const double dither = UnitInterval(sim.DitherState) - UnitInterval(sim.DitherState);
+    const double v = std::round(fullScale * 32767.0 + dither);
+    if (!(v > -32768.0)) return -32768;
     if (v >= 32767.0) return 32767;
     return static_cast<int16_t>(v);
 }
@@ -276,6 +307,14 @@ double CarrierPhase(const SignalSimulator& sim, long double t) {
     return static_cast<double>(kTwoPiL * (cycles - std::floor(cycles))) + Wander(sim, t);
 }
 
+// The mains hum's sine at GPS time t, its phase reduced to cycles before the angle is formed.
+double Hum(const SignalSimulator& sim, long double t) {
+    const long double cycles = sim.Settings.HumHz * t;
+    long double sine = 0, cosine = 1;
+    ExtendedSinCos(kTwoPiL * ((cycles - std::floor(cycles)) + sim.HumPhase), &sine, &cosine);
+    return static_cast<double>(sine);
+}
+
 void ComputeSegment(SignalSimulator& sim, long long first) {
     const SimulatorSettings& s = sim.Settings;
     const double clickDelay = s.ClickDelayMs * 1e-3;
@@ -310,13 +349,20 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
         const long double t = sim.Card.Varies ? times[n] : GpsTime(sim, first + n);
         const double dt = static_cast<double>(t - std::floor(t));  // [s] since the GPS second
 
-        const double pps = PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
+        double pps = sim.Chain ? PpsChainFrame(*sim.Chain, sim.ChainState, s, first + n)
+                               : PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
         double rf =
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
         if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
+        if (s.PpsNoiseLevel > 0) {
+            pps += s.PpsNoiseLevel *
+                   PortableGaussian(sim.PpsNoiseState, sim.HavePpsSpare, sim.PpsSpare);
+        }
+        if (s.PpsHumLevel > 0) pps += s.PpsHumLevel * Hum(sim, t);
+        if (s.InvertPps) pps = -pps;
 
-        const int16_t rfSample = ToSample(rf);
-        const int16_t ppsSample = ToSample(s.InvertPps ? -pps : pps);
+        const int16_t rfSample = s.Dither ? DitheredSample(sim, rf) : ToSample(rf);
+        const int16_t ppsSample = s.Dither ? DitheredSample(sim, pps) : ToSample(pps);
         sim.Segment[n].Rf = s.SwapChannels ? ppsSample : rfSample;
         sim.Segment[n].Pps = s.SwapChannels ? rfSample : ppsSample;
 
@@ -375,6 +421,11 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
         sim.WanderPhase[i] = kTwoPi * UnitInterval(wanderState);
     }
     sim.NoiseState = settings.Seed;
+    sim.PpsNoiseState = settings.Seed ^ kPpsNoiseStream;
+    sim.DitherState = settings.Seed ^ kDitherStream;
+    uint64_t humSeed = settings.Seed ^ kHumStream;
+    sim.HumPhase = UnitInterval(humSeed);
+    sim.Chain = MakePpsChain(settings);
 
     sim.Card = MakeCardClock(settings);
     long double countAtStart = 0;
@@ -436,6 +487,11 @@ long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double 
 long double SimulatorPpsStartFrame(const SimulatorSettings& settings, long long second) {
     return SimulatorFrameAt(
         settings, static_cast<long double>(second) + SimulatorPpsJitter(settings, second));
+}
+
+long double SimulatorCardDelayFrames(const SimulatorSettings& settings) {
+    const std::shared_ptr<const PpsChain> chain = MakePpsChain(settings);
+    return chain ? chain->DelayFrames : 0;
 }
 
 long double SimulatorCardPpm(const SimulatorSettings& settings, long double gpsTime) {

@@ -40,15 +40,31 @@
 //     N(tau) = 8000 * integral from 0 to tau of (1 + ppm(u) * 1e-6) du,
 //   which has a closed form, and device frame k is taken at the GPS time where N reaches k
 //   (solved by Newton's method in long double every 64 frames, a cubic in between).
+// - The pulse's own shape and the card's recording of it (signal_simulator_card.h): a
+//   rectangular pulse of PpsWidthMs through the rise, a first-order AC coupling of corner
+//   PpsAcHz, and a card sampling at CardRate (1 + ppm 1e-6) per GPS second through its
+//   anti-alias filter (linear or minimum phase) and, unless CardRate is 8000, a resampler to
+//   8000 frames per card second, as a desktop's sound server has. The frames keep the time base
+//   above, so SimulatorPpsStartFrame stays the truth of every pulse's start.
+// - On the PPS channel, white Gaussian noise of RMS PpsNoiseLevel and mains hum
+//   PpsHumLevel * sin(2 pi HumHz t + phase from the seed), added to the frames' values; and on
+//   both channels TPDF dither (Dither): the sum of two uniform draws, +-1 LSB, added before the
+//   rounding. Noise and dither come from generators of their own, so no other sample changes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include "common/frame.h"
 
 namespace qv {
+
+// The phase response of the card's anti-alias filter: linear (its delay removed) or minimum
+// (its delay kept, see SimulatorCardDelayFrames).
+enum class CardFilterPhase { Linear, Minimum };
 
 struct SimulatorSettings {
     double Seconds = 60;                 // [GPS s] length of the recording
@@ -76,6 +92,18 @@ struct SimulatorSettings {
     double DriftPpmPerHour = 0;         // [ppm per GPS hour] change of the card's error
     double WanderPpm = 0;               // [ppm] amplitude of the card error's sinusoid
     double WanderPeriodSeconds = 3600;  // [s] its period (used only when WanderPpm != 0)
+    // The PPS pulse as a GPS receiver gives it and a sound card records it (see the top of this
+    // file and signal_simulator_card.h); each off at its default.
+    double PpsWidthMs = 0;  // [ms] a rectangular pulse of this width through the rise; 0: the
+                            // rise-and-decay pulse
+    double PpsAcHz = 0;     // [Hz] corner of a first-order AC coupling after it; 0: none
+    int CardRate = 0;       // [Hz] the card's own rate, with its anti-alias filter and, unless
+                            // 8000, a resampler to 8000; 0: frames take the analog value
+    CardFilterPhase CardFilter = CardFilterPhase::Linear;
+    bool Dither = false;       // TPDF dither of +-1 LSB before the rounding, on both channels
+    double PpsNoiseLevel = 0;  // [full scale] RMS of white Gaussian noise on the PPS channel
+    double PpsHumLevel = 0;    // [full scale] amplitude of mains hum on the PPS channel
+    int HumHz = 50;            // [Hz] its frequency, 50 or 60
 };
 
 // The card's frequency error as a function of time, in the units the computation uses.
@@ -85,6 +113,19 @@ struct CardClock {
     long double Drift = 0;         // [1/s] change of the fractional error per GPS second
     long double Wander = 0;        // [1] wander amplitude * 1e-6
     long double WanderPeriod = 1;  // [s]
+};
+
+struct PpsChain;  // the PPS through a card (signal_simulator_card.h)
+
+// What the card model keeps from frame to frame (see signal_simulator_card.cpp).
+struct PpsChainState {
+    bool Started = false;
+    long long Second = 0;                        // GPS second of the pulse that acts on the frame
+    long double NextStart = 0;                   // [device frames] where the next one starts
+    std::vector<long double> Positions;          // [device frames] of that pulse's start and end
+    std::vector<double> Samples;                 // card samples near an edge, a ring by index
+    long long SamplesSecond = 0;                 // the pulse they belong to
+    long long SamplesFirst = 0, SamplesEnd = 0;  // [card samples] the range held
 };
 
 constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)
@@ -104,6 +145,8 @@ struct SignalSimulator {
     double WanderPhase[3] = {};      // [rad]
     CardClock Card;
     uint64_t JitterKey = 0;  // start of the PPS jitter's generator, a hash of the seed
+    std::shared_ptr<const PpsChain> Chain;  // null: the rise-and-decay pulse, as it always was
+    double HumPhase = 0;                    // [cycles] of the hum at GPS time 0, from the seed
     // state
     long double CardTime = 0;  // [GPS s since the first frame] of the next segment's first frame
     long double CardRate = kFramesPerSecond;  // [device frames per GPS s] there
@@ -113,6 +156,13 @@ struct SignalSimulator {
     uint64_t NoiseState = 0;      // splitmix64 counter
     bool HaveSpareNoise = false;  // Box-Muller gives pairs; the second waits here
     double SpareNoise = 0;        // [standard deviations]
+    PpsChainState ChainState;
+    // The PPS channel's noise and the dither: generators of their own, so that switching them on
+    // changes nothing else.
+    uint64_t PpsNoiseState = 0;
+    bool HavePpsSpare = false;
+    double PpsSpare = 0;  // [standard deviations]
+    uint64_t DitherState = 0;
     // Frames are computed in segments of kSimulatorSegmentFrames aligned to multiples of that
     // size in the frame counter, so the output never depends on how callers split their reads.
     long long SegmentStart = -kSimulatorSegmentFrames;  // [device frames] counter of Segment[0]
@@ -150,6 +200,13 @@ long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double 
 // the pulse follows its shape (see the top of this file): with the default 0.15 ms rise and
 // 30 ms decay it reaches half its peak 0.0998616 ms (0.798893 frames at 8000) later.
 long double SimulatorPpsStartFrame(const SimulatorSettings& settings, long long second);
+
+// [device frames] The card's anti-alias filter's delay at low frequencies, the centroid of its
+// impulse response (the resampler, of linear phase, adds none): 0 without a card and for the
+// linear-phase filter, whose delay is removed, so that an ideal step is at half its height at
+// its own time; for the minimum-phase filter the delay it keeps. Through a minimum-phase filter
+// a sharp edge keeps its pulse's start plus this delay, less a constant of the shape.
+long double SimulatorCardDelayFrames(const SimulatorSettings& settings);
 
 // [ppm] The card's frequency error at GPS time t (+ = card runs fast).
 long double SimulatorCardPpm(const SimulatorSettings& settings, long double gpsTime);

@@ -28,7 +28,7 @@ list(APPEND CORE_SOURCES
     display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
     files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/output_check_win32.cpp
     files/png_file_win32.cpp files/wav_file_win32.cpp files/wav_format.cpp files/whole_file.cpp
-    capture/signal_simulator.cpp)
+    capture/signal_simulator.cpp capture/signal_simulator_card.cpp)
 add_library(quorvelle_core STATIC ${CORE_SOURCES})
 target_include_directories(quorvelle_core PUBLIC ${CMAKE_SOURCE_DIR})
 # gdi32: label text; winmm: WAV chunks (mmio); windowscodecs, ole32: PNG (WIC).
@@ -40,7 +40,7 @@ target_link_libraries(quorvelle_core PUBLIC gdi32 winmm windowscodecs ole32)
 # stop events. COM (ole32) gives the devices' full names.
 find_package(Threads REQUIRED)
 file(GLOB CAPTURE_SOURCES CONFIGURE_DEPENDS capture/*.cpp)
-list(FILTER CAPTURE_SOURCES EXCLUDE REGEX ".*/(signal_simulator|sound_system|stop_signals)\\.cpp$")
+list(FILTER CAPTURE_SOURCES EXCLUDE REGEX ".*/(signal_simulator(_card)?|sound_system|stop_signals)\\.cpp$")
 add_library(quorvelle_capture STATIC ${CAPTURE_SOURCES})
 target_link_libraries(quorvelle_capture PUBLIC quorvelle_core Threads::Threads
     PRIVATE winmm ole32)

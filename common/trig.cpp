@@ -91,4 +91,34 @@ double PortableLog(double u) {
     return static_cast<double>(exponent * kLn2 + 2 * z * series);
 }
 
+// x = k ln2 + r, |r| <= ln2 / 2, with ln2 split so that k * kLn2High is exact; e^r by its Taylor
+// series to r^14 / 14!, whose remainder is below 1e-18 there; 2^k applied exactly by ldexp.
+double PortableExp(double x) {
+    if (x < -745.2) return 0;
+    if (x > 709.79) return HUGE_VAL;
+    if (!(x == x)) return x;  // NaN
+    constexpr double kInvLn2 = 1.44269504088896338700e+00;
+    constexpr double kLn2High = 6.93147180369123816490e-01;
+    constexpr double kLn2Low = 1.90821492927058770002e-10;
+    const double k = std::floor(x * kInvLn2 + 0.5);
+    const double r = (x - k * kLn2High) - k * kLn2Low;
+    constexpr double kInverseFactorials[] = {1.0 / 6227020800.0,
+                                             1.0 / 479001600.0,
+                                             1.0 / 39916800.0,
+                                             1.0 / 3628800.0,
+                                             1.0 / 362880.0,
+                                             1.0 / 40320.0,
+                                             1.0 / 5040.0,
+                                             1.0 / 720.0,
+                                             1.0 / 120.0,
+                                             1.0 / 24.0,
+                                             1.0 / 6.0,
+                                             1.0 / 2.0,
+                                             1.0,
+                                             1.0};
+    double sum = 1.0 / 87178291200.0;  // 1/14!
+    for (double c : kInverseFactorials) sum = sum * r + c;
+    return std::ldexp(sum, static_cast<int>(k));
+}
+
 }  // namespace qv

@@ -99,4 +99,8 @@ constexpr long double InverseFactorial(int n) {
 // every system (the C libraries' log differ in the last place for about 1 argument in 1000).
 double PortableLog(double u);
 
+// e^x for finite x from + - * / and an exact scaling by a power of 2 only, to about 1 ulp, for
+// the same reason: 0 below -745, infinity above 709.78.
+double PortableExp(double x);
+
 }  // namespace qv

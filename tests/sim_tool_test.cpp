@@ -212,6 +212,61 @@ TEST_F(SimToolTest, JitterDriftAndWanderOptionsAreCheckedAloneAndTogether) {
                              "10001 ppm within 1 hours (at most 10000) (see --help)\n");
 }
 
+// The options of the pulse's shape and the card that records it: stored as given, refused out
+// of their ranges or lists, the width checked against the jitter, and the tool's file the
+// simulator's frames.
+TEST_F(SimToolTest, CardModelOptionsAreStoredCheckedAndWritten) {
+    const Words given = {"--pps-width-ms", "0.001",   "--pps-ac-hz=0.5", "--card-rate", "44100",
+                         "--card-filter",  "minimum", "--dither",        "--pps-noise", "0.001",
+                         "--pps-hum",      "0.02",    "--hum-hz",        "60"};
+    Argv args("quorvelle-sim", given);
+    SimulatorSettings settings;
+    std::string error;
+    for (int i = 1; i < args.Count();) {
+        ASSERT_EQ(ParseSimulatorOption(args.Count(), args.Data(), i, settings, error), 1) << error;
+    }
+    EXPECT_EQ(settings.PpsWidthMs, 0.001);
+    EXPECT_EQ(settings.PpsAcHz, 0.5);
+    EXPECT_EQ(settings.CardRate, 44100);
+    EXPECT_EQ(settings.CardFilter, CardFilterPhase::Minimum);
+    EXPECT_TRUE(settings.Dither);
+    EXPECT_EQ(settings.PpsNoiseLevel, 0.001);
+    EXPECT_EQ(settings.PpsHumLevel, 0.02);
+    EXPECT_EQ(settings.HumHz, 60);
+    EXPECT_EQ(Parse({"--pps-width-ms", "0"}).Result, 1) << "0 keeps the rise-and-decay pulse";
+
+    const std::string out = Path("card.wav");
+    const std::pair<Words, std::string> bad[] = {
+        {{"--pps-width-ms", "0.0005"},
+         "--pps-width-ms: 0.0005 is out of range (0, or at least 0.001 and at most 900)"},
+        {{"--pps-ac-hz", "51"},
+         "--pps-ac-hz: 51 is out of range (0, or at least 0.5 and at most 50)"},
+        {{"--card-rate", "44000"},
+         "--card-rate: \"44000\" is not one of 0, 8000, 11025, 16000, 22050, 32000, 44100, "
+         "48000, 88200, 96000, 176400 or 192000"},
+        {{"--hum-hz", "50.5"}, "--hum-hz: \"50.5\" is not one of 50 or 60"},
+        {{"--card-filter", "steep"}, "--card-filter: \"steep\" is neither linear nor minimum"},
+        {{"--pps-width-ms", "900", "--pps-jitter", "0.003"},
+         "--pps-width-ms 900 with --pps-jitter 0.003 leaves too little between one pulse's end "
+         "and the next one's start (the width plus 18 x the jitter at most 950 ms)"},
+    };
+    for (const auto& [words, line] : bad) {
+        Words withFile = words;
+        withFile.push_back(out);
+        const ToolRun run = RunSimulatorTool(withFile);
+        EXPECT_EQ(run.Status, 2) << line;
+        EXPECT_EQ(run.Err, "quorvelle-sim: " + line + " (see --help)\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(out)) << "nothing written on bad usage";
+
+    Words run = given;
+    for (const char* w : {"--seconds", "1.5", "--pps-width-ms", "10"}) run.push_back(w);
+    run.push_back(out);
+    ASSERT_EQ(RunSimulatorTool(run).Status, 0);
+    settings.Seconds = 1.5, settings.PpsWidthMs = 10;
+    EXPECT_TRUE(SameFrames(ReadWavFile(out), Simulate(settings)));
+}
+
 }  // namespace
 
 }  // namespace qv

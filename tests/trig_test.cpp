@@ -126,4 +126,18 @@ TEST(PortableLog, WithinTwoUlpOfTheLibraryAcrossTheRange) {
     }
 }
 
+// The portable exponential likewise, over the whole range the doubles hold, with its ends.
+TEST(PortableExp, WithinTwoUlpOfTheLibraryAcrossTheRange) {
+    EXPECT_EQ(PortableExp(0.0), 1.0);
+    EXPECT_EQ(PortableExp(-800.0), 0.0);
+    EXPECT_EQ(PortableExp(710.0), HUGE_VAL);
+    std::mt19937_64 gen(6);
+    std::uniform_real_distribution<double> argument(-740.0, 709.0);
+    for (int i = 0; i < 100000; ++i) {
+        const double x = i % 2 ? argument(gen) : argument(gen) / 700;  // also many near 0
+        const double expected = std::exp(x);
+        EXPECT_NEAR(PortableExp(x), expected, 2 * expected * 0x1p-52 + 0x1p-1074) << x;
+    }
+}
+
 }  // namespace qv

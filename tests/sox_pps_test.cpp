@@ -1,0 +1,89 @@
+// The sox-made PPS recordings of tests/sox_pps.h: the truth the helper states is where sox puts
+// the pulses, at 192 kHz and after its filters.
+#include "tests/sox_pps.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/test_files.h"
+
+namespace qv {
+
+namespace {
+
+// The right channel's rises through `level` from below half of it 4 frames before (not the
+// dithered wobble of a slow decay through it), interpolated between frames.
+std::vector<double> RisingCrossings(const std::vector<Frame>& frames, double level) {
+    std::vector<double> crossings;
+    for (size_t m = 4; m < frames.size(); ++m) {
+        const double before = frames[m - 1].Pps, after = frames[m].Pps;
+        if (before < level && after >= level && frames[m - 4].Pps < level / 2) {
+            crossings.push_back(static_cast<double>(m - 1) + (level - before) / (after - before));
+        }
+    }
+    return crossings;
+}
+
+TEST(SoxPps, TheTruthIsWhereSoxPutsThePulses) {
+    TestFolder folder;
+    SoxPpsOptions o;
+    o.Seconds = 3, o.Ppm = 43.2, o.FirstPulseSeconds = 0.3172, o.WidthMs = 100, o.Dither = false;
+    const SoxPps sox = MakeSoxPps(o, folder.Path("pps.wav"));
+    ASSERT_EQ(sox.Error, "");
+    ASSERT_EQ(sox.FirstSamples.size(), 3u);
+
+    // The pulse train itself, at 192 kHz as 8-bit samples (0 or 127): its edges are the truth.
+    std::vector<std::string> train = {"sox", "-D", "-r", "192000", "-n",
+                                      "-t",  "s8", "-c", "1",      folder.Path("train.raw")};
+    for (const std::string& w : SoxPpsSynth(o)) train.push_back(w);
+    ASSERT_EQ(RunProgram(train, {}, folder.Path("out"), folder.Path("err"), std::chrono::minutes(1))
+                  .Status,
+              0);
+    const std::string bytes = FileText(folder.Path("train.raw"));
+    ASSERT_EQ(bytes.size(), 3u * 192000);
+    std::vector<long long> rises, falls;
+    for (size_t i = 1; i < bytes.size(); ++i) {
+        if (bytes[i - 1] == 0 && bytes[i] != 0) rises.push_back(static_cast<long long>(i));
+        if (bytes[i - 1] != 0 && bytes[i] == 0) falls.push_back(static_cast<long long>(i));
+    }
+    EXPECT_EQ(rises, sox.FirstSamples);
+    EXPECT_EQ(falls, sox.EndSamples);
+    EXPECT_NEAR(static_cast<double>(sox.FirstSamples[1] - sox.FirstSamples[0]), 192008.29, 1);
+
+    // Through a linear-phase 48 kHz card and resampler: 8000 frames a second, the left channel
+    // silent, the plateau at the level, and each step at half height within 0.05 frame of its
+    // start (straight-line interpolation of the band-limited step is off by about 0.01).
+    const std::vector<Frame> frames = ReadWavFile(sox.Path);
+    ASSERT_EQ(frames.size(), 24000u);
+    for (const Frame& f : frames) ASSERT_EQ(f.Rf, 0);
+    const double level = 0.6 * 32767;
+    EXPECT_NEAR(frames[static_cast<size_t>(sox.StartFrames[0]) + 400].Pps, level, 2);
+    const std::vector<double> crossings = RisingCrossings(frames, level / 2);
+    ASSERT_EQ(crossings.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_NEAR(crossings[k], static_cast<double>(sox.StartFrames[k]), 0.05) << k;
+    }
+
+    // Inverted, AC coupled, through a minimum-phase card at 8 kHz, dithered, noise on the left:
+    // negative pulses near their truth (sox's minimum phase moves them by under a frame).
+    o.Inverted = true, o.AcHz = 20, o.CardRate = 8000, o.Filter = SoxCardFilter::Minimum;
+    o.Dither = true, o.LeftNoise = 0.01;
+    const SoxPps other = MakeSoxPps(o, folder.Path("other.wav"));
+    ASSERT_EQ(other.Error, "");
+    std::vector<Frame> negated = ReadWavFile(other.Path);
+    int noisy = 0;
+    for (Frame& f : negated) noisy += f.Rf != 0, f.Pps = static_cast<int16_t>(-f.Pps);
+    EXPECT_GT(noisy, 20000);
+    const std::vector<double> edges = RisingCrossings(negated, level / 2);
+    ASSERT_EQ(edges.size(), 3u);
+    for (size_t k = 0; k < 3; ++k)
+        EXPECT_NEAR(edges[k], static_cast<double>(other.StartFrames[k]), 1);
+}
+
+}  // namespace
+
+}  // namespace qv
