@@ -838,25 +838,12 @@ TEST_F(WindowHandler, NamesTheWindowMakesUpNeverReplaceAnything) {
     EXPECT_EQ(texts, (std::vector<std::string>{app.M.IqText + "\r\n", other.A.M.IqText + "\r\n"}));
     EXPECT_EQ(FileText(precious), "a precious recording");
 
-    auto refused = [](AppOptions o) {
-        std::string error;
-        return CheckWindowFiles(o, error) ? "" : error;
-    };
-    AppOptions o;
+    AppOptions o;  // (an I/Q journal's name, and one file under two names: WindowProgram)
     o.PlayPath = precious;
     o.RecordPath = folder.Dir() + "/./precious.wav";
-    EXPECT_EQ(refused(o), "--record " + o.RecordPath + " is the input recording");
-    o = {};
-    o.LogPath = kIqJournalName;
-    EXPECT_EQ(refused(o), "--log-readouts IQfile.journal is an I/Q journal's name");
-    o.LogPath = folder.Path("IQfile.journal.pid12");
-    EXPECT_EQ(refused(o), "--log-readouts " + o.LogPath + " is an I/Q journal's name");
-    o.LogPath = folder.Path("log.tsv");
-    o.RecordPath = o.LogPath;
-    EXPECT_EQ(refused(o),
-              "--log-readouts " + o.LogPath + " and --record " + o.LogPath + " are one file");
-    o.RecordPath = folder.Path("rec.wav");
-    EXPECT_EQ(refused(o), "");
+    std::string error;
+    EXPECT_FALSE(CheckWindowFiles(o, error));
+    EXPECT_EQ(error, "--record " + o.RecordPath + " is the input recording");
 }
 
 // The save dialog refuses the I/Q journals, the input and the run's other files, and asks before
@@ -884,11 +871,12 @@ TEST_F(WindowHandler, SaveDialogRefusesTheRunsFilesAndLostRecordsGoElsewhereWith
     window.saveAnswers = {app.Journal.Path, folder.Path("IQfile.journal.7"), input, rows, old, old};
     window.yesAnswers = {false, true};
     EndMainWindow(app);
-    ASSERT_EQ(window.messages.size(), 5u);
-    EXPECT_NE(window.messages[1].find("is an I/Q journal"), std::string::npos);
-    EXPECT_NE(window.messages[2].find("IQfile.journal.7 is an I/Q journal"), std::string::npos);
-    EXPECT_NE(window.messages[3].find("is the input recording (--play)"), std::string::npos);
-    EXPECT_NE(window.messages[4].find("is the --csv file"), std::string::npos);
+    const std::vector<std::string> refusals = {"is an I/Q journal", ".7 is an I/Q journal",
+                                               "is the input recording", "is the --csv file"};
+    ASSERT_EQ(window.messages.size(), 1 + refusals.size());
+    for (size_t i = 0; i < refusals.size(); ++i) {
+        EXPECT_NE(window.messages[i + 1].find(refusals[i]), std::string::npos) << refusals[i];
+    }
     EXPECT_EQ(window.questions,
               std::vector<std::string>(2, old + " already exists.\nDo you want to replace it?"));
     EXPECT_EQ(FileText(old), app.M.IqText + "\r\n");

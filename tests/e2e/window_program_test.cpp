@@ -64,6 +64,13 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
               1,
               "notes.csv: holds something else"},
              {{"--csv", folder.Path("x"), "--record", folder.Path("x")}, 1, "are one file"},
+             {{"--log-readouts", folder.Path("x"), "--record", folder.Dir() + "/./x"},
+              1,
+              "are one file"},
+             // (in the current directory: refused before anything is made there)
+             {{"--simulate", "--iq-csv", "IQfile.journal.pid7"},
+              1,
+              "--iq-csv IQfile.journal.pid7 is an I/Q journal's name"},
          }) {
         const ToolRun r = RunWindowProgram(folder, c.Args);
         EXPECT_EQ(r.Status, c.Status) << c.Args[0] << "\n" << r.Err;
