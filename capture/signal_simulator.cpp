@@ -79,7 +79,8 @@ int16_t ToSample(double fullScale) {
 // With dither: the value in LSB plus the difference of two uniform draws in [0, 1) (triangular
 // on (-1, 1) LSB), rounded and clipped.
 int16_t DitheredSample(SignalSimulator& sim, double fullScale) {
-    const double dither = UnitInterval(sim.DitherState) - UnitInterval(sim.DitherState);
+    const double first = UnitInterval(sim.DitherState);  // drawn in this order on every compiler
+    const double dither = first - UnitInterval(sim.DitherState);
     const double v = std::round(fullScale * 32767.0 + dither);
     if (!(v > -32768.0)) return -32768;
     if (v >= 32767.0) return 32767;

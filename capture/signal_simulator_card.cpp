@@ -306,10 +306,10 @@ void MakeRateTable(const PpsChain& c, PpsRateTable& t) {
 // The frames
 
 // A term's value through the card's filter, z [frames] after its shift, while it passes the
-// nodes: those it has wholly passed from the running sum, the node it is passing (its hat's
-// second half rising, node i0 + 1) and the node it is entering (node i0 + 2), each in closed
-// form: the integral of the hat against e^(-M (w - t)) up to w, w the term's place in node steps
-// from the node's centre.
+// nodes: the nodes whose hats it has wholly passed from the running sum, and in closed form the
+// two whose hats it is in, node i0 + 1 (w node steps past its centre, w in [0, 1)) and node
+// i0 + 2 (w - 1): the integral of the hat over t up to the term's place, against
+// e^(-M (place - t)), M the rate per node step.
 double Passing(const PpsChain& c, const PpsRateTable& t, double z) {
     const int last = static_cast<int>(c.Nodes.size()) - 1;
     const double zeta = (z + c.Lead) / c.NodeStep;

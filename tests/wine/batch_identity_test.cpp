@@ -131,6 +131,23 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
     EXPECT_TRUE(FileText(folder_.Path("windows.wav")) == FileText(folder_.Path("linux.wav")))
         << "the simulated recordings differ";
 
+    // The card model, computed with the project's own exponential, logarithm and sine (the
+    // minimum-phase filter through its cepstrum): the same WAV bytes too.
+    std::vector<std::string> linuxCard = {
+        "--seconds",   "20",    "--ppm",       "43.2",  "--pps-width-ms", "1",
+        "--pps-ac-hz", "20",    "--card-rate", "44100", "--card-filter",  "minimum",
+        "--pps-noise", "0.001", "--pps-hum",   "0.01",  "--dither",       "--pps-jitter",
+        "5e-8"};
+    std::vector<std::string> windowsCard = linuxCard;
+    linuxCard.push_back(folder_.Path("linux-card.wav"));
+    windowsCard.push_back(folder_.Path("windows-card.wav"));
+    ASSERT_EQ(RunLinuxProgram(folder_, kLinuxSim, linuxCard).Status, 0);
+    const ToolRun cardSim = RunWindowsProgram(folder_, "quorvelle-sim.exe", windowsCard);
+    ASSERT_EQ(cardSim.Status, 0) << cardSim.Err;
+    EXPECT_TRUE(FileText(folder_.Path("windows-card.wav")) ==
+                FileText(folder_.Path("linux-card.wav")))
+        << "the card model's recordings differ";
+
     std::vector<std::string> inverted = every;
     for (const char* o : {"--invert", "--no-blank", "--offset", "0.3", "--click-position", "25",
                           "--integration", "1", "--start-time", "23:59:30"}) {
