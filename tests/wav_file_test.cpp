@@ -476,11 +476,12 @@ TEST_F(WavFileTest, Rf64ExtensibleStreamedAndPaddedLayoutsAreRead) {
         {"RF64 promising more than it holds",
          WaveFile(ds64Long + FormatChunk(1, 16) + "data" + Le(0xFFFFFFFF, 4) + samples, "RF64"), 50,
          ": truncated: the header promises 100 frames, the file holds 50"},
-        {"RF64 of an odd data size, its last byte missing: the bytes say what differs",
+        {"RF64 of an odd data size cut within its last frame: the bytes say what differs",
          WaveFile(ds64Odd + FormatChunk(1, 16) + "data" + Le(0xFFFFFFFF, 4) + samples + "x",
                   "RF64"),
-         50, ": truncated: the header promises 50 frames and 3 bytes, the file holds 50 frames "
-             "and 1 byte"},
+         50,
+         ": truncated: the header promises 50 frames and 3 bytes, the file holds 50 frames "
+         "and 1 byte"},
         {"extensible PCM", WaveFile(FormatChunk(1, 16, true) + Chunk("data", samples, 200)), 50,
          ""},
         {"streamed: no data size",
