@@ -204,8 +204,9 @@ long double SimulatorPpsStartFrame(const SimulatorSettings& settings, long long 
 // [device frames] The card's anti-alias filter's delay at low frequencies, the centroid of its
 // impulse response (the resampler, of linear phase, adds none): 0 without a card and for the
 // linear-phase filter, whose delay is removed, so that an ideal step is at half its height at
-// its own time; for the minimum-phase filter the delay it keeps. Through a minimum-phase filter
-// a sharp edge keeps its pulse's start plus this delay, less a constant of the shape.
+// its own time; for the minimum-phase filter the delay it keeps: 3.329 frames at 8000 Hz, 0.555
+// at 48000, 0.139 at 192000 (in proportion to 1 / rate). An ideal step through it reaches half
+// its height 3.584, 0.556 and 0.139 frames after its start.
 long double SimulatorCardDelayFrames(const SimulatorSettings& settings);
 
 // [ppm] The card's frequency error at GPS time t (+ = card runs fast).

@@ -7,7 +7,7 @@
 // g e^(-a (x - s)) for x >= s (0 before) with a gain g [full scale], a rate a [1/s] (0: a step)
 // and a shift s [s] (0, or the width W):
 // - the rectangle of height L from 0 to W is L at 0 and -L at W, two steps;
-// - the rise, a first-order low-pass of rate b = 1 / PpsRiseMs, turns g e^(-a x) into
+// - the rise, a first-order low-pass of rate b = 1 / rise, turns g e^(-a x) into
 //   g b / (b - a) (e^(-a x) - e^(-b x));
 // - the AC coupling, a first-order high-pass of rate k = 2 pi PpsAcHz, turns it into
 //   g (k e^(-k x) - a e^(-a x)) / (k - a): the undershoot after the falling edge and its
@@ -32,11 +32,11 @@
 // convolution with each term has a closed form. Linear phase: a Kaiser-windowed sinc, cut off at
 // 0.475 R and kCardFilterSpan card samples long, its delay removed (a step is at half height at
 // its own time). Minimum phase: the same magnitude through the real cepstrum, its delay kept
-// (SimulatorCardDelayFrames). Pass band to 0.45 R, stop band from 0.5 R of more than 100 dB up
-// to half the node rate (the images at multiples of 64 R, where a pulse has little left, are
-// the hats': below -86 dB). A term's value at a card sample is O(1): the nodes the term has
-// wholly passed add up to a running sum kept per rate, the one or two it is passing have a
-// closed form of their own.
+// (SimulatorCardDelayFrames). Pass band to 0.45 R (the hats take 0.0014 dB there), stop band
+// from 0.5 R of more than 100 dB up to half the node rate (the images at multiples of 64 R,
+// where a pulse has little left, are the hats': below -86 dB). A term's value at a card sample
+// is O(1): the nodes the term has wholly passed add up to a running sum kept per rate, the one
+// or two it is passing have a closed form of their own.
 //
 // The system resampler, from R card samples to 8000 frames per card second: a Kaiser-windowed
 // sinc cut off at 3800 Hz, about kResamplerSpanSeconds long, linear phase with no delay; pass

@@ -283,7 +283,8 @@ int ExpectPulsesWhereTheTruthSays(const SimulatorSettings& s, const std::vector<
 
 TEST(SignalSimulatorTruth, ZeroJitterDriftAndWanderChangeNoFrameAndTheTruthIsTheSteadyCard) {
     // Hashes of streams made before these options existed: the options at zero (and the
-    // wander's period, unused then) must give the same samples, and the truth the steady card.
+    // wander's period, the card's filter and the hum's frequency, unused then) must give the
+    // same samples, and the truth the steady card.
     SimulatorSettings faulty = Only(0.2, 0.4, 0.5, 0.03);
     faulty.Ppm = -61, faulty.InvertPps = true, faulty.PpsDecayMs = 2000, faulty.Seed = 5;
     const std::pair<SimulatorSettings, uint64_t> cases[] = {
@@ -295,6 +296,8 @@ TEST(SignalSimulatorTruth, ZeroJitterDriftAndWanderChangeNoFrameAndTheTruthIsThe
         SimulatorSettings zeros = settings;
         zeros.PpsJitterSeconds = 0, zeros.DriftPpmPerHour = 0, zeros.WanderPpm = 0;
         zeros.WanderPeriodSeconds = 17;
+        // and the card model's options that take effect only with others
+        zeros.CardFilter = CardFilterPhase::Minimum, zeros.HumHz = 60;
         EXPECT_EQ(StreamHash(Simulate(zeros, 30000, {777})), hash) << "ppm " << settings.Ppm;
 
         const long double framesPerSecond = 8000 * (1 + settings.Ppm * 1e-6L);
