@@ -526,11 +526,14 @@ TEST_F(WindowGui, IntegrationTimeFieldDoesNotFightTheTypist) {
         ASSERT_EQ(batch.Status, 0) << batch.Err;
         const std::string drawn = FileText(drawnPath);
         ASSERT_EQ(bytes.size(), drawn.size());
+        // From 10000 s on, the ticks and start-time text ends at the chart's edge and so
+        // begins left of kRight; its start time is the window's clock, not the stream's.
+        const int right = seconds >= 10000 ? 460 : kRight;
         int differences = 0;
         for (int y = kTop; y < kChart.H; ++y) {
             // 54 header bytes, then rows of 768 x 3 bytes from the bottom row up.
             const size_t row = 54 + static_cast<size_t>(kChart.H - 1 - y) * kChart.W * 3;
-            for (size_t at = row + kLeft * 3; at < row + kRight * 3; ++at) {
+            for (size_t at = row + kLeft * 3; at < row + right * 3; ++at) {
                 differences += bytes[at] != drawn[at];
             }
         }
