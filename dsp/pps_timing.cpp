@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/trig.h"
+
 namespace qv {
 
 namespace {
@@ -445,34 +447,6 @@ const char* PpsMethodName(PpsMethod method) {
 // ---------------------------------------------------------------------------------------------
 // Locating the edge in its window
 
-double PpsExp(double x) {
-    if (x < -700) return 0;
-    // x = k ln2 + r, |r| <= ln2 / 2, with ln2 split so that k * kLn2High is exact.
-    constexpr double kInvLn2 = 1.44269504088896338700e+00;
-    constexpr double kLn2High = 6.93147180369123816490e-01;
-    constexpr double kLn2Low = 1.90821492927058770002e-10;
-    const double k = std::floor(x * kInvLn2 + 0.5);
-    const double r = (x - k * kLn2High) - k * kLn2Low;
-    // Taylor series to r^14 / 14!: its remainder is below 1e-18 for |r| <= 0.35.
-    double sum = 1.0 / 87178291200.0;  // 1/14!
-    constexpr double kInverseFactorials[] = {1.0 / 6227020800.0,
-                                             1.0 / 479001600.0,
-                                             1.0 / 39916800.0,
-                                             1.0 / 3628800.0,
-                                             1.0 / 362880.0,
-                                             1.0 / 40320.0,
-                                             1.0 / 5040.0,
-                                             1.0 / 720.0,
-                                             1.0 / 120.0,
-                                             1.0 / 24.0,
-                                             1.0 / 6.0,
-                                             1.0 / 2.0,
-                                             1.0,
-                                             1.0};
-    for (double c : kInverseFactorials) sum = sum * r + c;
-    return std::ldexp(sum, static_cast<int>(k));
-}
-
 namespace {
 
 constexpr int kParameters = 5;  // edge time, amplitude, rise rate, decay rate, baseline
@@ -497,7 +471,7 @@ double Misfit(const PulseFit& f, const int* w, int count, double (*normal)[kPara
         double model = f.Base;
         double d[kParameters] = {0, 0, 0, 0, 1};
         if (x > 0) {
-            const double ea = PpsExp(-f.Rise * x), el = PpsExp(-f.Decay * x);
+            const double ea = PortableExp(-f.Rise * x), el = PortableExp(-f.Decay * x);
             const double shape = (1 - ea) * el;
             model += f.A * shape;
             d[0] = -f.A * (f.Rise * ea * el - f.Decay * shape);
@@ -583,7 +557,7 @@ bool LocatePpsEdge(PpsEdgeMethod method, const int* w, int count, int trigger, d
     }
 
     // A start from the half and the 1 - e^-2 points of a pure exponential rise.
-    const double high = Crossing(w, count, 1, base + (1 - PpsExp(-2)) * height);
+    const double high = Crossing(w, count, 1, base + (1 - PortableExp(-2)) * height);
     PulseFit f;
     f.Rise = high - half > 0.05 ? (2 - kLn2) / (high - half) : 20.0;
     f.T0 = half - kLn2 / f.Rise;

@@ -178,8 +178,5 @@ enum class PpsEdgeMethod { ModelFit, HalfPeak };
 bool LocatePpsEdge(PpsEdgeMethod method, const int* window, int count, int trigger, double& edge,
                    double& amplitude, double& riseFrames, double& misfit);
 
-// e^x for x <= 0 to about 1 ulp from +-*/ alone, so the fit gives the same bits wherever it
-// runs (the C libraries' exp differ in the last bit).
-double PpsExp(double x);
 
 }  // namespace qv
