@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/whole_file.h"
+
 namespace qv {
 
 namespace {
@@ -26,13 +28,28 @@ bool SameFile(int fd, const std::string& path) {
 Lock OpenLocked(const std::string& path, bool write, JournalHandle& file, std::string& reason) {
     file = kNoJournalHandle;
     const int flags = write ? O_WRONLY | O_CREAT : O_RDONLY;
-    // Close-on-exec keeps the lock from the programs the window starts.
-    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+    // Close-on-exec keeps the lock from the programs the window starts. O_NONBLOCK: a FIFO
+    // under the name must not hold the window at the open; it is refused below.
+    const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
+    struct stat info {};
     if (fd < 0) {
-        if (errno == ENOENT && !write) return Lock::Gone;
-        reason = std::strerror(errno);
+        const int code = errno;
+        if (code == ENOENT && !write) return Lock::Gone;
+        // ENXIO: a FIFO that no program reads, or a socket.
+        const char* kind =
+            code == ENXIO && stat(path.c_str(), &info) == 0 ? NotAFileKind(info.st_mode) : nullptr;
+        reason = kind != nullptr ? std::string(kind) + ", not a regular file" : std::strerror(code);
         return Lock::Failed;
     }
+    const bool known = fstat(fd, &info) == 0;
+    if (!known || !S_ISREG(info.st_mode)) {
+        // Records written into a FIFO or a device would be kept nowhere.
+        reason = known ? std::string(NotAFileKind(info.st_mode)) + ", not a regular file"
+                       : std::strerror(errno);
+        close(fd);
+        return Lock::Failed;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
         close(fd);

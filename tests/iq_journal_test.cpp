@@ -3,7 +3,9 @@
 // closing are set aside, under free names, whichever name they had.
 #include "app/iq_journal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -128,6 +130,35 @@ TEST(IqJournalLock, AnEndedWindowsOwnNameJournalIsSetAsideOnceItsLockIsGone) {
     RemoveJournal(mine);
     EXPECT_FALSE(Exists(usual));
     EXPECT_TRUE(Exists(usual + ".2"));
+}
+
+// A FIFO under the journal's name holds the window neither at start-up nor at the first record:
+// it is no journal of an earlier run, and records written into it would be kept nowhere.
+// (The test holds the FIFO open at both ends, so that an open that waited would not wait here.)
+TEST(IqJournalLock, AFifoUnderTheNameIsRefusedAtOnceAndNeverWrittenInto) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no FIFOs in Windows folders";
+#else
+    TestFolder folder;
+    const std::string usual = folder.Path(kIqJournalName);
+    ASSERT_EQ(mkfifo(usual.c_str(), 0644), 0);
+    const int both = open(usual.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(both, 0);
+    std::vector<std::string> setAside;
+    std::string error;
+    EXPECT_FALSE(SetAsideOldJournals(usual, setAside, error));
+    EXPECT_EQ(error, usual +
+                         ": cannot open the I/Q journal of an earlier run: a FIFO, not a regular "
+                         "file");
+    EXPECT_TRUE(setAside.empty());
+    IqJournal j;
+    j.Path = usual;
+    EXPECT_FALSE(JournalIqRecord(j, "header\r\n", "header\r\n", error));
+    EXPECT_EQ(error, usual + ": cannot write the I/Q journal: a FIFO, not a regular file");
+    char byte = 0;
+    EXPECT_EQ(read(both, &byte, 1), -1) << "nothing written into the FIFO";
+    close(both);
+#endif
 }
 
 }  // namespace qv

@@ -1,10 +1,14 @@
-// Test helpers for files: a private temporary folder per test, whole WAV files in and out, the
-// lines of a text file and its bytes.
+// Test helpers for files: a private temporary folder per test, a full disk, whole WAV files in
+// and out, the lines of a text file and its bytes.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +19,32 @@
 #include "files/wav_file.h"
 
 namespace qv {
+
+#ifndef _WIN32
+// A full disk in this process, for as long as the object lives: no file grows beyond `bytes`,
+// and a write beyond it fails with EFBIG ("File too large") instead of ending the process with
+// SIGXFSZ. A write that crosses the limit writes up to it, as a full disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*handler_)(int) = nullptr;
+};
+#endif
 
 // A folder of its own for the running test, removed at the end; ctest runs tests in parallel
 // processes, so the name carries the process id and the test's name.

@@ -13,7 +13,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <sstream>
@@ -228,6 +230,45 @@ inline bool WaitWhileRunning(ChildProcess& child, const std::function<bool()>& c
         if (!child.Running()) return condition();
         if (std::chrono::steady_clock::now() > giveUp) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Whether process `pid` has its handlers for SIGINT, SIGTERM and SIGHUP in place, as its status
+// in /proc shows: from then on a stop signal ends its run, never the process.
+inline bool CatchesStopSignals(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    const unsigned long long wanted =
+        (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1)) | (1ULL << (SIGHUP - 1));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) != 0) continue;
+        return (std::strtoull(line.c_str() + 7, nullptr, 16) & wanted) == wanted;
+    }
+    return false;
+}
+
+// A storm of stop signals: SIGTERM, SIGINT and SIGHUP in turn to every child that `ready(k)`
+// says is ready (and has its handlers in place), one to each about every `pause`, until every
+// child has ended, so that the signals go on through each one's close-time work and exit.
+// False when `limit` passes first. `sent[k]` counts the signals child k received.
+inline bool StormOfStopSignals(const std::vector<ChildProcess*>& children,
+                               const std::function<bool(size_t)>& ready,
+                               std::chrono::microseconds pause, std::chrono::milliseconds limit,
+                               std::vector<int>& sent) {
+    const int kinds[] = {SIGTERM, SIGINT, SIGHUP};
+    std::vector<bool> armed(children.size(), false);
+    sent.assign(children.size(), 0);
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    for (bool anyRunning = true; anyRunning;) {
+        if (std::chrono::steady_clock::now() > giveUp) return false;
+        anyRunning = false;
+        for (size_t k = 0; k < children.size(); ++k) {
+            if (!children[k]->Running()) continue;
+            anyRunning = true;
+            if (!armed[k]) armed[k] = CatchesStopSignals(children[k]->Pid()) && ready(k);
+            if (armed[k]) children[k]->Signal(kinds[sent[k]++ % 3]);
+        }
+        std::this_thread::sleep_for(pause);
     }
     return true;
 }
