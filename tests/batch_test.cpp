@@ -229,9 +229,9 @@ TEST(BatchOutputs, FailingIqFileIsReportedAtOnceAndTheOtherOutputsAreWritten) {
     }
 }
 
-// A full disk in the middle of a run: the I/Q file and the read-out log keep whole lines only
-// (the I/Q file its header and whole records, also after the records it lacks are tried again
-// at the end), and the summary counts the records on the disk, of the periods that closed.
+// A full disk in the middle of a run: the I/Q file (also after the records it lacks are tried
+// again at the end) and the read-out log keep whole lines only, and the summary counts the
+// records on the disk, of the periods that closed.
 TEST(BatchOutputs, AFullDiskLeavesWholeLinesAndTheSummaryCountsWhatIsOnIt) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
@@ -245,29 +245,20 @@ TEST(BatchOutputs, AFullDiskLeavesWholeLinesAndTheSummaryCountsWhatIsOnIt) {
             {"--integration", "1", "--iq-file", iq, "--log", log, "--simulate", "120"});
     }
     EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(
-        r.Err.find("quorvelle-batch: " + iq + ": cannot write: File too large (the run goes on)\n"),
-        std::string::npos)
-        << r.Err;
-    EXPECT_NE(r.Err.find("quorvelle-batch: " + log + ": cannot write: File too large\n"),
+    EXPECT_NE(r.Err.find(iq + ": cannot write: File too large (the run goes on)\n"),
               std::string::npos)
         << r.Err;
     const std::string text = FileText(iq);
-    ASSERT_EQ(text.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << text;
-    const std::regex records(R"((\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)+)");
+    const std::regex records(R"((\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n){30,})");
+    EXPECT_EQ(text.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << text;
     EXPECT_TRUE(std::regex_match(text.substr(IqTextHeader().size()), records)) << text;
-    const size_t onDisk = TextLines(iq).size() - 2;
-    EXPECT_GT(onDisk, 30u);
-    std::smatch written;
-    ASSERT_TRUE(std::regex_search(r.Out, written,
-                                  std::regex(R"(\n  I/Q records written: (\d+) of (\d+)\n)")))
+    EXPECT_NE(r.Out.find("\n  I/Q records written: " + std::to_string(TextLines(iq).size() - 2) +
+                         " of 120\n"),
+              std::string::npos)
         << r.Out;
-    EXPECT_EQ(std::stoul(written[1]), onDisk);
-    EXPECT_GE(std::stoul(written[2]), 118u);
     EXPECT_EQ(r.Out.find("I/Q file: "), std::string::npos) << "listed though not whole";
-    const std::string logText = FileText(log);
-    ASSERT_GT(logText.size(), 1900u);
-    EXPECT_EQ(logText.back(), '\n');
+    EXPECT_GT(FileText(log).size(), 1900u);
+    EXPECT_EQ(FileText(log).back(), '\n');
 #endif
 }
 

@@ -1,13 +1,11 @@
 // The read-out log's file: its line format, a new log against an appended one, lines that
-// reach the file while it is open, its close at its end, a write failure reported when it
-// happens and again at Close, and whole lines only on a full disk.
+// reach the file while it is open, its close at its end, and a write failure reported when it
+// happens and again at Close.
 #include "capture/readout_log.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,41 +77,6 @@ TEST(ReadoutLog, FirstWriteFailureIsReportedOnceWhenItHappens) {
         EXPECT_EQ(error, failure) << "the close names the same failure";
         EXPECT_EQ(reported.size(), 1u);
     }
-}
-
-// A full disk: line by line or fully buffered, the log ends with its last whole line, never a
-// line cut short ("00:0"), and says the failure once; lines after it are still tried.
-TEST(ReadoutLog, AFullDiskLeavesWholeLinesOnly) {
-#ifdef _WIN32
-    GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
-#else
-    TestFolder folder;
-    for (const bool lineBuffered : {true, false}) {
-        const std::string path = folder.Path(lineBuffered ? "lines.tsv" : "buffered.tsv");
-        ReadoutLog log;
-        std::vector<std::string> reported;
-        log.WriteFailed = [&](const std::string& text) { reported.push_back(text); };
-        std::string error, lines;
-        {
-            FileSizeLimit full(1000);  // [bytes] about 25 lines of 39
-            ASSERT_TRUE(log.Open(path, LogStart::Truncate, lineBuffered, error)) << error;
-            for (int k = 0; k < 60; ++k) {
-                log.Write(1000 * k, "IDAUDIOLEVEL", "Audio level = " + std::to_string(k) + "%");
-            }
-            EXPECT_FALSE(log.Close(error));
-        }
-        EXPECT_EQ(error, path + ": cannot write: File too large");
-        EXPECT_EQ(reported.size(), lineBuffered ? 1u : 0u) << "said by Close when buffered";
-        const std::string held = FileText(path);
-        ASSERT_GT(held.size(), 900u) << lineBuffered;
-        EXPECT_EQ(held.back(), '\n') << held;
-        const std::regex line(R"(\d\d:\d\d:\d\d\.000\tIDAUDIOLEVEL\tAudio level = \d+%)");
-        std::istringstream in(held);
-        for (std::string text; std::getline(in, text);) {
-            EXPECT_TRUE(std::regex_match(text, line)) << text;
-        }
-    }
-#endif
 }
 
 }  // namespace

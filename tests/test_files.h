@@ -21,14 +21,12 @@
 namespace qv {
 
 #ifndef _WIN32
-// A full disk in this process, for as long as the object lives: no file grows beyond `bytes`,
-// and a write beyond it fails with EFBIG ("File too large") instead of ending the process with
-// SIGXFSZ. A write that crosses the limit writes up to it, as a full disk would.
+// A full disk while it lives: no file of this process grows beyond `bytes`; a write that would
+// cross the limit writes up to it, the next fails with EFBIG ("File too large"), not SIGXFSZ.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes) {
+    explicit FileSizeLimit(rlim_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
         getrlimit(RLIMIT_FSIZE, &previous_);
-        handler_ = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limited = previous_;
         limited.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limited);
@@ -37,12 +35,10 @@ public:
         setrlimit(RLIMIT_FSIZE, &previous_);
         std::signal(SIGXFSZ, handler_);
     }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
+    void (*handler_)(int);
     rlimit previous_{};
-    void (*handler_)(int) = nullptr;
 };
 #endif
 
