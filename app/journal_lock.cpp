@@ -72,7 +72,8 @@ Lock OpenLocked(const std::string& path, JournalHandle& file, std::string& reaso
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return Lock::Gone;
-        if (errno == ELOOP) return Lock::NotJournal;
+        // ELOOP: a link; ENXIO: a socket.
+        if (errno == ELOOP || errno == ENXIO) return Lock::NotJournal;
         reason = std::strerror(errno);
         return Lock::Failed;
     }

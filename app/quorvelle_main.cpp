@@ -1,6 +1,7 @@
 // quorvelle: the GPS QuorVelle window.
 #include "app/fltk_window.h"
 #include "app/window_start.h"
+#include "capture/stop_signals.h"
 
 namespace qv {
 
@@ -25,4 +26,7 @@ int RunWindowProgram(int argc, char** argv) {
 
 }  // namespace qv
 
-int main(int argc, char** argv) { return qv::RunWindowProgram(argc, argv); }
+int main(int argc, char** argv) {
+    qv::KeepStopSignalsToTheEnd();  // a stop signal during the exit changes nothing
+    return qv::RunWindowProgram(argc, argv);
+}

@@ -6,6 +6,7 @@
 
 #include "app/window_start.h"
 #include "app/window_win32.h"
+#include "capture/stop_signals.h"
 
 namespace qv {
 
@@ -52,4 +53,7 @@ int RunWindowProgram(int argc, char** argv) {
 
 }  // namespace qv
 
-int main(int argc, char** argv) { return qv::RunWindowProgram(argc, argv); }
+int main(int argc, char** argv) {
+    qv::KeepStopSignalsToTheEnd();  // a stop request during the exit changes nothing
+    return qv::RunWindowProgram(argc, argv);
+}

@@ -2,6 +2,7 @@
 #include "capture/live_chain.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace qv {
 
@@ -28,8 +29,8 @@ void LiveChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows
         const std::string begun = m_.PeriodsClosed > 0 ? m_.LastPeriodTime
                                   : startTime_.empty() ? m_.Now()
                                                        : startTime_;
-        text += "; the I/Q period begun at " + begun +
-                " holds the gap; its record is named when it closes";
+        text += "; the I/Q period begun at " + begun + " holds the gap; its record, number " +
+                std::to_string(IqRecordsSoFar() + 1) + " in the I/Q file, is named when it closes";
         if (gapsInPeriod_.empty()) periodsAtGap_ = m_.PeriodsClosed;
         gapsInPeriod_.push_back(atFrame);
     }
@@ -63,12 +64,22 @@ void LiveChain::CheckRecording() {
 void LiveChain::NameGapRecord() {
     const std::string gaps = GapFrames(gapsInPeriod_);
     if (m_.Params.SaveIqFlag == 1) {
-        Report("the I/Q record " + m_.LastPeriodTime + " holds " + gaps);
+        Report("the I/Q record " + m_.LastPeriodTime + ", number " +
+               std::to_string(IqRecordsSoFar()) + " in the I/Q file, holds " + gaps);
     } else {
         Report("the I/Q period holding " + gaps + " closed at " + m_.LastPeriodTime +
                " without a record: \"Save I,Q to file?\" is off");
     }
     gapsInPeriod_.clear();
+}
+
+int64_t LiveChain::IqRecordsSoFar() {
+    const std::string& text = m_.IqText;
+    if (text.size() < iqTextCounted_) iqTextCounted_ = iqTextLines_ = 0;  // begun afresh
+    iqTextLines_ +=
+        std::count(text.begin() + static_cast<std::ptrdiff_t>(iqTextCounted_), text.end(), '\n');
+    iqTextCounted_ = text.size();
+    return std::max<int64_t>(0, iqTextLines_ - 2);  // after the header's two lines
 }
 
 void LiveChain::ReportProblem(const std::string& text) {

@@ -5,10 +5,12 @@
 // With "Save I,Q to file?" on, a gap's line also says which I/Q period holds it. A record is
 // stamped with the time of day at which its period closes, which is not known yet when the gap
 // is reported, so the line names the period by the time it began (the previous record's
-// stamp), and a second CAPTURE line names the record exactly once the period has closed:
-//   "... behind; the I/Q period begun at 12:00:03 holds the gap; its record is named when it
-//    closes"
-//   "the I/Q record 12:00:06 holds the gap at frame 40960"
+// stamp), and a second CAPTURE line names the record exactly once the period has closed. Both
+// give the record's number in the I/Q file (its records counted from 1), since after a stall
+// (the process suspended, then catching up) several records carry the same stamp:
+//   "... behind; the I/Q period begun at 12:00:03 holds the gap; its record, number 18 in the
+//    I/Q file, is named when it closes"
+//   "the I/Q record 12:00:06, number 18 in the I/Q file, holds the gap at frame 40960"
 //
 // Whatever the options, the frames dropped in each gap are added to the open period's count
 // (Measurement::PeriodFramesDropped), which the host receives when the period closes.
@@ -64,6 +66,9 @@ public:
 private:
     void CheckRecording();
     void NameGapRecord();
+    // The records in the measurement's I/Q text so far, counting only what was added since the
+    // last call.
+    int64_t IqRecordsSoFar();
 
     Measurement& m_;
     ReadoutLog& log_;
@@ -77,6 +82,8 @@ private:
     std::vector<int64_t> gapsInPeriod_;  // [frames] where the gaps of the open period are
     int64_t periodsAtGap_ = 0;           // Measurement::PeriodsClosed when they were reported
     std::string recordingProblem_;       // the recording's problem reported last
+    size_t iqTextCounted_ = 0;           // [bytes] of the I/Q text whose lines are counted
+    int64_t iqTextLines_ = 0;            // lines in them
 };
 
 // The closing CAPTURE line: "capture ended: N frames processed, D dropped, O input overflows".

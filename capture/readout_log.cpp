@@ -5,48 +5,73 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/platform.h"
 #include "common/time_of_day.h"
+#include "files/whole_file.h"
 
 namespace qv {
 
+namespace {
+
+// [bytes] a fully buffered log holds before it writes its lines out, in one write.
+constexpr size_t kLogBufferBytes = 8192;
+
+}  // namespace
+
 ReadoutLog::~ReadoutLog() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (fd_ < 0) return;
+    Flush(false);
+    close(fd_);
 }
 
 bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered,
                       std::string& error) {
-    assert(file_ == nullptr);
+    assert(fd_ < 0);
     const bool truncate = start == LogStart::Truncate;
-    // Binary: the lines end in LF alone on every system (text mode would write CR LF on Windows).
-    file_ = std::fopen(path.c_str(), truncate ? "wb" : "ab");
-    if (file_ == nullptr) {
-        error = path + (truncate ? ": cannot create: " : ": cannot open: ") + std::strerror(errno);
+    // Appended to, every line goes to the end, also after one that was cut off again.
+    fd_ = OpenOutputFile(path, O_WRONLY | O_CREAT | O_APPEND | (truncate ? O_TRUNC : 0));
+    if (fd_ < 0) {
+        error =
+            path + (truncate ? ": cannot create: " : ": cannot open: ") + OpenFailure(path, errno);
         return false;
     }
     path_ = path;
     lineBuffered_ = lineBuffered;
-    if (lineBuffered) std::setvbuf(file_, nullptr, _IOLBF, 0);
+    buffer_.clear();
+    struct stat st {};
+    size_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
     return true;
 }
 
-void ReadoutLog::NoteFailure(int code) {
+void ReadoutLog::NoteFailure(int code, bool tell) {
     if (!failure_.empty()) return;
     failure_ = path_ + ": cannot write: " + std::strerror(code);
     // Set before the call: a handler that logs (a title change) must not come back here.
-    if (WriteFailed) WriteFailed(failure_);
+    if (tell && WriteFailed) WriteFailed(failure_);
+}
+
+bool ReadoutLog::Flush(bool tell) {
+    if (buffer_.empty()) return true;
+    // Taken out first: a failure's handler may log a line, which goes into a new buffer.
+    std::string lines;
+    lines.swap(buffer_);
+    bool partLeft = false;
+    const int code = AppendWholeRecord(fd_, lines, size_, partLeft);
+    if (code == 0) return true;
+    NoteFailure(code, tell);
+    return false;
 }
 
 void ReadoutLog::Write(int64_t millisecondsOfDay, const char* label, const std::string& text) {
-    if (file_ == nullptr) return;
-    // A line-buffered stream writes the line out here, so a full disk shows at once; a fully
-    // buffered one when the buffer is written out.
-    if (std::fprintf(file_, "%s\t%s\t%s\n", FormatTimeWithMilliseconds(millisecondsOfDay).c_str(),
-                     label, text.c_str()) < 0) {
-        NoteFailure(errno);
-    } else if (lineBuffered_ && std::fflush(file_) != 0) {
-        // Windows' C runtime buffers a "line-buffered" stream fully: the line goes out here.
-        NoteFailure(errno);
-    }
+    if (fd_ < 0) return;
+    buffer_.append(FormatTimeWithMilliseconds(millisecondsOfDay))
+        .append("\t")
+        .append(label)
+        .append("\t")
+        .append(text)
+        .append("\n");
+    // Line by line, a full disk shows at once; fully buffered, when the buffer is written out.
+    if (lineBuffered_ || buffer_.size() >= kLogBufferBytes) Flush(true);
 }
 
 void ReadoutLog::WriteNow(const char* label, const std::string& text) {
@@ -54,16 +79,13 @@ void ReadoutLog::WriteNow(const char* label, const std::string& text) {
 }
 
 bool ReadoutLog::Close(std::string& error) {
-    if (file_ == nullptr) return true;
-    // A line that could not be written sets the stream's error flag; one still in the buffer
-    // fails at the flush.
-    bool written = std::ferror(file_) == 0 && std::fflush(file_) == 0;
-    int code = errno;
-    if (std::fclose(file_) != 0) written = false, code = errno;
-    file_ = nullptr;
-    if (!written)
-        error = failure_.empty() ? path_ + ": cannot write: " + std::strerror(code) : failure_;
-    return written;
+    if (fd_ < 0) return true;
+    // Said by the caller from here on, with the error Close gives.
+    Flush(false);
+    if (close(fd_) != 0) NoteFailure(errno, false);
+    fd_ = -1;
+    error = failure_;
+    return failure_.empty();
 }
 
 }  // namespace qv

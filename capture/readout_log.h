@@ -1,9 +1,10 @@
 // The read-out log: a line "hh:mm:ss.mmm<TAB>label<TAB>text" for every read-out, title change
-// and capture event, in a file the log owns from Open until Close or its own end.
+// and capture event, in a file the log owns from Open until Close or its own end. The file
+// holds whole lines only: a write that fails part-way is cut back to the last whole line, as
+// the CSV files are.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -26,13 +27,15 @@ public:
     // parameters
     // Called once, with "path: cannot write: reason", the first time a line cannot be written
     // (with line buffering at once; otherwise when the buffer is next written out). The log
-    // goes on trying, so Close still reports the failure.
+    // goes on trying later lines, since the disk may have room again; Close still reports the
+    // failure.
     std::function<void(const std::string&)> WriteFailed;
 
-    // Opens `path`; with `lineBuffered` every line reaches the file as it is written, so that
-    // a long run's log can be followed while it grows. False with one line in `error`.
+    // Opens `path` without waiting (a FIFO that no program reads is refused); with
+    // `lineBuffered` every line reaches the file as it is written, so that a long run's log can
+    // be followed while it grows. False with one line in `error`.
     bool Open(const std::string& path, LogStart start, bool lineBuffered, std::string& error);
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return fd_ >= 0; }
     // A line could not be written (WriteFailed has been called).
     bool HasFailed() const { return !failure_.empty(); }
 
@@ -46,11 +49,16 @@ public:
     bool Close(std::string& error);
 
 private:
-    void NoteFailure(int code);
+    // Writes the buffered lines out; false when they did not all reach the file. A failure is
+    // told to WriteFailed when `tell` says so.
+    bool Flush(bool tell);
+    void NoteFailure(int code, bool tell);
 
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
     std::string path_;
-    bool lineBuffered_ = false;  // every line is flushed as it is written
+    bool lineBuffered_ = false;  // every line is written out as it comes
+    std::string buffer_;         // whole lines not yet written out
+    int64_t size_ = 0;           // [bytes] of whole lines in the file
     std::string failure_;  // the first failure, "path: cannot write: reason"; empty while none
 };
 

@@ -20,6 +20,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<int> gStopSignal{0};
 std::atomic<int> gWakeFd{-1};  // the wake pipe's write end, -1 without one
 bool gInstalled = false;       // one StopSignals at a time: they share the above
+bool gKeepToTheEnd = false;    // an ending StopSignals leaves the signals ignored
 
 extern "C" void OnStopSignal(int signal) {
     int none = 0;
@@ -68,16 +69,24 @@ StopSignals::StopSignals(StopSignalOptions options) : previous_(new PreviousHand
 
 StopSignals::~StopSignals() {
     if (!installed_) return;
-    sigaction(SIGINT, &previous_->Int, nullptr);
-    sigaction(SIGTERM, &previous_->Term, nullptr);
-    sigaction(SIGHUP, &previous_->Hup, nullptr);
-    sigaction(SIGPIPE, &previous_->Pipe, nullptr);
+    if (gKeepToTheEnd) {
+        // The process is about to exit with the status its run earned: nothing may end it
+        // first. SIGPIPE stays ignored as it is.
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_IGN);
+    } else {
+        sigaction(SIGINT, &previous_->Int, nullptr);
+        sigaction(SIGTERM, &previous_->Term, nullptr);
+        sigaction(SIGHUP, &previous_->Hup, nullptr);
+        sigaction(SIGPIPE, &previous_->Pipe, nullptr);
+    }
     gWakeFd = -1;
     for (int fd : pipe_) {
         if (fd >= 0) close(fd);
     }
     gInstalled = false;
 }
+
+void KeepStopSignalsToTheEnd() { gKeepToTheEnd = true; }
 
 int StopSignals::Received() const { return gStopSignal.load(std::memory_order_relaxed); }
 

@@ -21,12 +21,12 @@ struct StopSignalOptions {
 };
 
 // Catches SIGINT, SIGTERM and SIGHUP from construction to destruction, which puts the previous
-// handlers back. Every one of them is caught, not only the first, so that a second signal (a
-// `timeout` that signals the process and its group, an impatient Ctrl-C) cannot cut the
-// close-time work short. While installed, SIGPIPE is ignored: a reader of our output that went
-// away with a dropped session makes those writes fail instead of killing the run. Interrupted
-// system calls are restarted, so a signal during the close-time work fails no write. One at a
-// time per process.
+// handlers back (or, after KeepStopSignalsToTheEnd, leaves the signals ignored). Every one of them
+// is caught, not only the first, so that a second signal (a `timeout` that signals the process and
+// its group, an impatient Ctrl-C) cannot cut the close-time work short. While installed, SIGPIPE is
+// ignored: a reader of our output that went away with a dropped session makes those writes fail
+// instead of killing the run. Interrupted system calls are restarted, so a signal during the
+// close-time work fails no write. One at a time per process.
 class StopSignals {
 public:
     explicit StopSignals(StopSignalOptions options = {});
@@ -47,6 +47,14 @@ private:
     int pipe_[2] = {-1, -1};
     std::unique_ptr<PreviousHandlers> previous_;
 };
+
+// For a program's entry point, before its run: from then on a StopSignals that ends leaves the
+// stop signals (and SIGPIPE) ignored instead of putting the previous handlers back, so that no
+// signal between the end of the run and the process's exit (its summary and the list of its
+// files still in the stdout buffer, its status promised) can end the process. On Windows the
+// console handler stays installed. Without this call (tests that run a program in-process),
+// the previous handlers come back.
+void KeepStopSignalsToTheEnd();
 
 // "SIGINT", "SIGTERM", "SIGHUP", or "signal N" for another. On Windows the words for the
 // console event: "Ctrl-C", "Ctrl-Break", "console closed", "log-off", "shut-down".

@@ -28,7 +28,8 @@ constexpr int kShutDown = kEventBase + CTRL_SHUTDOWN_EVENT;
 
 static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<int> gStopSignal{0};
-bool gInstalled = false;  // one StopSignals at a time: they share the above
+bool gInstalled = false;     // one StopSignals at a time: they share the above
+bool gKeepToTheEnd = false;  // an ending StopSignals leaves its handler installed
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     int signal = 0;
@@ -71,9 +72,13 @@ StopSignals::StopSignals(StopSignalOptions) {
 
 StopSignals::~StopSignals() {
     if (!installed_) return;
-    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    // Kept to the end, a late Ctrl-C is answered as handled and a closed console waits for the
+    // process's own exit, which ends it with the status its run earned.
+    if (!gKeepToTheEnd) SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
     gInstalled = false;
 }
+
+void KeepStopSignalsToTheEnd() { gKeepToTheEnd = true; }
 
 int StopSignals::Received() const { return gStopSignal.load(std::memory_order_relaxed); }
 

@@ -23,6 +23,9 @@
 // Windows has no close-on-exec flag. Every file the program opens asks for it, so there it
 // asks for binary mode instead: a text-mode file would get a CR before every LF written.
 #define O_CLOEXEC _O_BINARY
+// Nor a flag for opening without waiting: its opens never wait for another program (a named
+// pipe without a free instance fails at once), so there is nothing to ask for.
+#define O_NONBLOCK 0
 // A new file is made with CREATE_NEW, which fails on any name that exists, a link's too, so
 // there is no link to follow.
 #define O_NOFOLLOW 0
@@ -93,3 +96,14 @@ inline int pthread_sigmask(int, const sigset_t*, sigset_t* previous) {
     return 0;
 }
 #endif
+
+// Makes the reads and writes of `fd` wait again, after an open with O_NONBLOCK (which asks only
+// that the open itself not wait for the other end of a FIFO).
+inline void MakeBlocking(int fd) {
+#ifndef _WIN32
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+#else
+    (void)fd;
+#endif
+}

@@ -47,14 +47,14 @@ bool CsvFile::Open(const std::string& path, const std::vector<std::string>& colu
                    std::string& error) {
     const bool truncate = start == CsvStart::Truncate;
     // Appended to, every row goes to the end, also after one that was cut off again.
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0),
-               0666);
+    const int flags = O_CREAT | O_APPEND | (truncate ? O_TRUNC : 0);
+    fd_ = OpenOutputFile(path, O_RDWR | flags);
     if (fd_ < 0 && errno == EACCES) {  // write-only, or a device that cannot be read
-        fd_ = open(path.c_str(),
-                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666);
+        fd_ = OpenOutputFile(path, O_WRONLY | flags);
     }
     if (fd_ < 0) {
-        error = path + (truncate ? ": cannot create: " : ": cannot open: ") + std::strerror(errno);
+        error =
+            path + (truncate ? ": cannot create: " : ": cannot open: ") + OpenFailure(path, errno);
         return false;
     }
     path_ = path;

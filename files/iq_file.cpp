@@ -1,6 +1,7 @@
 // The I/Q text and its file.
 #include "files/iq_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,7 +37,7 @@ std::string IqFileName(int64_t millisecondsOfDay) {
 }
 
 bool WriteIqFile(const std::string& iqText, const std::string& path, std::string& error) {
-    return WriteWholeFile(path, iqText + "\r\n", error);
+    return WriteWholeLines(path, iqText + "\r\n", error);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -47,10 +48,11 @@ IqFileWriter::~IqFileWriter() { Close(); }
 bool IqFileWriter::Create(const std::string& path, std::string& error) {
     Close();
     path_ = path;
-    size_ = 0;
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    size_ = lines_ = 0;
+    closed_ = false;
+    fd_ = OpenOutputFile(path, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd_ < 0) {
-        error = path + ": cannot create: " + std::strerror(errno);
+        error = path + ": cannot create: " + OpenFailure(path, errno);
         return false;
     }
     lastSync_ = std::chrono::steady_clock::now();
@@ -65,8 +67,38 @@ bool IqFileWriter::Append(const std::string& record, std::string& error) {
 
 bool IqFileWriter::Finish(std::string& error) {
     const bool ok = WriteWhole("\r\n", error) && Sync(error);
+    closed_ = ok;
     Close();
     return ok;
+}
+
+bool IqFileWriter::Resume(const std::string& iqText, std::string& error) {
+    Close();
+    // Appended: every write goes to the end, where the whole lines end.
+    fd_ = OpenOutputFile(path_, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd_ < 0) {
+        error = path_ + ": cannot create: " + OpenFailure(path_, errno);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size != size_) {
+        // Shorter: something else changed it, so it is written afresh. Longer: a part of a
+        // line whose cutting off failed, cut off now.
+        if (st.st_size < size_) size_ = lines_ = 0;
+        if (ftruncate(fd_, size_) != 0) {
+            error = path_ + ": cannot write: " + std::strerror(errno);
+            Close();
+            return false;
+        }
+    }
+    const size_t at = std::min(static_cast<size_t>(size_), iqText.size());
+    closed_ = WriteWhole(iqText.substr(at) + "\r\n", error) && Sync(error);
+    Close();
+    return closed_;
+}
+
+int64_t IqFileWriter::Records() const {
+    return std::max<int64_t>(0, lines_ - 2 - (closed_ ? 1 : 0));
 }
 
 bool IqFileWriter::WriteWhole(const std::string& bytes, std::string& error) {
@@ -75,7 +107,10 @@ bool IqFileWriter::WriteWhole(const std::string& bytes, std::string& error) {
         return false;
     }
     bool partLeft = false;
+    const int64_t before = size_;
     const int code = AppendWholeRecord(fd_, bytes, size_, partLeft);
+    const std::string_view kept(bytes.data(), static_cast<size_t>(size_ - before));
+    lines_ += std::count(kept.begin(), kept.end(), '\n');
     if (code == 0) return true;
     error = path_ + ": cannot write: " + std::strerror(code);
     if (partLeft) error += " (and a part of a record is left at its end)";

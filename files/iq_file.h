@@ -16,7 +16,8 @@ std::string IqRecord(const std::string& timeOfDay, long double periodI, long dou
 std::string IqFileName(int64_t millisecondsOfDay);
 
 // Writes the whole text followed by CR LF to `path`, replacing any file there. Returns false
-// with "path: reason" in `error` when the file cannot be created or written completely.
+// with "path: reason" in `error` when the file cannot be created or written completely; the
+// file then ends with the last whole line that reached it.
 bool WriteIqFile(const std::string& iqText, const std::string& path, std::string& error);
 
 // The I/Q file written while the periods close, so that a run killed at any moment leaves the
@@ -41,8 +42,15 @@ public:
     // The closing CR LF, the sync to the disk and the close. False with "path: cannot write:
     // reason"; the file is closed either way.
     bool Finish(std::string& error);
+    // After a failure (the disk may have room again): the file opened again, and the rest of
+    // `iqText`, the text whose beginning the file holds, appended with the closing CR LF, so
+    // that it ends as Finish would have left it; then closed. False with "path: cannot write:
+    // reason" (or "cannot create"), the file holding whole lines only.
+    bool Resume(const std::string& iqText, std::string& error);
 
     bool IsOpen() const { return fd_ >= 0; }
+    // The records in the file now, whole (header and closing CR LF not counted).
+    int64_t Records() const;
 
 private:
     // Writes `bytes` whole or, on failure, cuts the file back to its last whole record.
@@ -52,7 +60,9 @@ private:
 
     int fd_ = -1;
     std::string path_;
-    int64_t size_ = 0;  // [bytes] header and whole records written
+    int64_t size_ = 0;     // [bytes] header and whole records written
+    int64_t lines_ = 0;    // whole lines written: the header's two, the records, the closing one
+    bool closed_ = false;  // the closing CR LF is written
     std::chrono::steady_clock::time_point lastSync_;
 };
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "files/whole_file.h"
+
 namespace qv {
 
 namespace fs = std::filesystem;
@@ -54,7 +56,8 @@ bool CheckFile(const std::string& path, std::string& error) {
     if (errno != ENOENT) {
         const int code = errno;
         struct stat st {};
-        error = Reason(lstat(path.c_str(), &st) == 0 ? "cannot write" : "cannot create", code);
+        error = (lstat(path.c_str(), &st) == 0 ? "cannot write: " : "cannot create: ") +
+                OpenFailure(path, code);
         return false;
     }
     fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "files/wav_format.h"
+#include "files/whole_file.h"
 
 namespace qv {
 
@@ -218,22 +219,23 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
     reader.Path = path;
 
     // The file is opened here rather than by libsndfile so that a failure reports the system's
-    // reason, and so that its size is known for the truncation check.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // reason, so that its size is known for the truncation check, and so that a FIFO or a
+    // device, whose open or reads could wait for ever, is refused.
+    std::string notOpened;
+    const int fd = OpenInputFile(path, notOpened);
     if (fd < 0) {
-        error = path + ": cannot open: " + SystemReason(errno);
+        error = path + ": cannot open: " + notOpened;
         return false;
     }
     struct stat status {};
-    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-        error = path + ": cannot open: " + SystemReason(S_ISDIR(status.st_mode) ? EISDIR : errno);
+    if (fstat(fd, &status) != 0) {
+        error = path + ": cannot open: " + SystemReason(errno);
         close(fd);
         return false;
     }
 
     // Looked at before libsndfile, which closes the descriptor when it refuses the file.
-    const std::string headerProblem =
-        S_ISREG(status.st_mode) ? PlainHeaderProblem(fd, status.st_size) : "";
+    const std::string headerProblem = PlainHeaderProblem(fd, status.st_size);
     SF_INFO info{};
     // libsndfile reads from the descriptor and closes it in sf_close (or at once on failure).
     SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
@@ -271,7 +273,7 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
         reader.File->Info = info;
         reader.File->Subtype = subtype;
         reader.Frames = info.frames;
-        if (S_ISREG(status.st_mode)) CheckTruncation(reader, fd, status.st_size);
+        CheckTruncation(reader, fd, status.st_size);
         return true;
     }
     sf_close(file);
@@ -340,10 +342,11 @@ bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& erro
     writer.Path = path;
     writer.FramesWritten = 0;
 
-    // Created here rather than by libsndfile so that a failure reports the system's reason.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Created here rather than by libsndfile so that a failure reports the system's reason,
+    // and so that a FIFO without a reader is refused rather than waited for.
+    const int fd = OpenOutputFile(path, O_RDWR | O_CREAT | O_TRUNC);
     if (fd < 0) {
-        error = path + ": cannot create: " + SystemReason(errno);
+        error = path + ": cannot create: " + OpenFailure(path, errno);
         return false;
     }
     SF_INFO info{};

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "files/wav_format.h"
+#include "files/whole_file.h"
 
 namespace qv {
 
@@ -359,6 +360,12 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
     file->Fd = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
     if (file->Fd < 0) {
         error = path + ": cannot open: " + SystemReason(errno);
+        return false;
+    }
+    // A device (CON) or a pipe could keep the reads waiting for ever: only files are read.
+    struct _stat64 status {};
+    if (_fstat64(file->Fd, &status) == 0 && NotAFileKind(status.st_mode) != nullptr) {
+        error = path + ": cannot open: " + NotAFileKind(status.st_mode) + ", not a regular file";
         return false;
     }
     const long long fileSize = _filelengthi64(file->Fd);

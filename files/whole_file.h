@@ -1,5 +1,7 @@
-// Writing a whole file in one go, and appending whole records to a file that grows as a run
-// goes on, with every failure reported.
+// Opening the files a run reads and writes without ever waiting for another program, writing a
+// whole file in one go, writing new files under names the program makes up without ever
+// replacing anything, and appending whole records to a file that grows as a run goes on, with
+// every failure reported.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +10,35 @@
 
 namespace qv {
 
+// What a file of this mode (st_mode) is when it is not a regular file, for messages: "a FIFO",
+// "a character device", "a block device", "a socket", "a folder"; nullptr for a regular file.
+const char* NotAFileKind(unsigned mode);
+
+// Why an open of `path` failed with the errno value `code`: the system's words, except where
+// they mislead ("No such device or address" for a FIFO that no program reads, or a socket).
+std::string OpenFailure(const std::string& path, int code);
+
+// Opens an output for writing with `flags` (O_WRONLY or O_RDWR, and O_CREAT, O_TRUNC, O_APPEND
+// as wanted; close-on-exec always), never waiting at the open: a FIFO that no program reads
+// fails at once (ENXIO) instead of waiting for a reader, and a FIFO is opened for writing only
+// (opened for reading too, the program would be its own reader and wait for ever once the pipe
+// is full). Writes then wait for the FIFO's reader as they would for a slow disk. -1 with errno
+// set when it fails.
+int OpenOutputFile(const std::string& path, int flags);
+
+// Opens a file that is read from start to end (a recording, a CSV file). Anything but a regular
+// file (a FIFO, a device, a socket) is refused before a byte is read, since reading it could wait
+// for another program for ever; a folder is refused as the system refuses it. -1 with the
+// reason in `reason` ("a FIFO, not a regular file", "Is a directory").
+int OpenInputFile(const std::string& path, std::string& reason);
+
 // Writes `content` to `path`, creating the file or replacing what it held. Returns false with
 // "path: cannot create: reason" or "path: cannot write: reason" in `error` when the file cannot
-// be created or the content does not reach it whole (a full disk shows up at the flush or close).
+// be created or the content does not reach it whole.
 bool WriteWholeFile(const std::string& path, std::string_view content, std::string& error);
+// The same for a text of lines: when it does not reach the file whole, the file is cut back to
+// the last whole line written, since a line cut short would read as a wrong one.
+bool WriteWholeLines(const std::string& path, std::string_view content, std::string& error);
 
 // Names the program makes up (the I/Q file at close, the chart captures, their PNGs) never
 // replace anything: each is a new file, and when its name is taken the next free one in the
@@ -45,11 +72,11 @@ bool WriteUnderFreeName(const std::string& name, std::string_view content, int& 
 // For names the program makes up in a folder the user chose, which a new run replaces.
 bool ReplaceWholeFile(const std::string& path, std::string_view content, std::string& error);
 
-// Appends one record (a line, a row) to the open file `fd`, whose first `size` bytes are whole
-// records, and adds its length to `size`. Returns 0, or the reason (an errno value; ENOSPC for
-// a write that wrote nothing) when the record did not reach the file whole: a part of it that
-// did is cut off again, since a record cut short would read as a wrong one; `partLeft` tells
-// when even that failed.
+// Appends `record` (one line, a row, or several whole lines) to the open file `fd`, whose first
+// `size` bytes are whole lines, and adds what reached the file whole to `size`. Returns 0, or
+// the reason (an errno value; ENOSPC for a write that wrote nothing) when the record did not
+// reach the file whole: the part of a line that did is cut off again, so the file ends with the
+// last whole line written; `partLeft` tells when even that failed.
 int AppendWholeRecord(int fd, std::string_view record, int64_t& size, bool& partLeft);
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files/iq_file.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -231,6 +232,39 @@ TEST(BatchOutputs, FailingIqFileIsReportedAtOnceAndTheOtherOutputsAreWritten) {
         EXPECT_TRUE(live || lines[0].Time == "00:00:00.000") << lines[0].Time;
         EXPECT_EQ(r.Out, "read-out log: " + log + "\npicture: " + chart + "\n");
     }
+}
+
+// A full disk in the middle of a run: the I/Q file (also after the records it lacks are tried
+// again at the end) and the read-out log keep whole lines only, and the summary counts the
+// records on the disk, of the periods that closed.
+TEST(BatchOutputs, AFullDiskLeavesWholeLinesAndTheSummaryCountsWhatIsOnIt) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
+#else
+    TestFolder folder;
+    const std::string iq = folder.Path("iq.txt"), log = folder.Path("log.tsv");
+    ToolRun r;
+    {
+        FileSizeLimit full(2000);  // [bytes] about 50 records, and a minute of read-outs
+        r = RunBatchTool(
+            {"--integration", "1", "--iq-file", iq, "--log", log, "--simulate", "120"});
+    }
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find(iq + ": cannot write: File too large (the run goes on)\n"),
+              std::string::npos)
+        << r.Err;
+    const std::string text = FileText(iq);
+    const std::regex records(R"((\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n){30,})");
+    EXPECT_EQ(text.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << text;
+    EXPECT_TRUE(std::regex_match(text.substr(IqTextHeader().size()), records)) << text;
+    EXPECT_NE(r.Out.find("\n  I/Q records written: " + std::to_string(TextLines(iq).size() - 2) +
+                         " of 120\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_EQ(r.Out.find("I/Q file: "), std::string::npos) << "listed though not whole";
+    EXPECT_GT(FileText(log).size(), 1900u);
+    EXPECT_EQ(FileText(log).back(), '\n');
+#endif
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/test_files.h"
+
 namespace qv {
 
 namespace {
@@ -105,6 +107,39 @@ TEST(IqFileWriter, FailuresNameThePathAndTheReasonAndEndTheFile) {
         EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
         EXPECT_FALSE(full.IsOpen());
     }
+}
+
+// A full disk: the file written record by record, and the one written in one go, end with their
+// last whole line, never a record cut short ("00:0"); the writer counts the records on the
+// disk, and with room again adds those the file lacks, so that it ends as if written whole.
+TEST(IqFileWriter, AFullDiskLeavesWholeLinesCountedAndTheRestFollowsWhenThereIsRoom) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
+#else
+    TestFolder folder;
+    const std::string path = folder.Path("iq.txt"), whole = folder.Path("whole.txt");
+    std::string text = IqTextHeader(), appended = text, error;
+    IqFileWriter writer;
+    {
+        FileSizeLimit full(200);  // [bytes] the header's 65 and four records
+        ASSERT_TRUE(writer.Create(path, error)) << error;
+        for (int k = 0; k < 12; ++k) {
+            const std::string record = IqRecord("00:00:0" + std::to_string(k % 10), 1e3L * k, 1);
+            text += record;
+            if (writer.IsOpen() && writer.Append(record, error)) appended += record;
+        }
+        EXPECT_EQ(error, path + ": cannot write: File too large");
+        EXPECT_FALSE(WriteIqFile(text, whole, error));
+    }
+    EXPECT_EQ(writer.Records(), 4);
+    EXPECT_EQ(ReadAll(path), appended);
+    const std::string held = ReadAll(whole);
+    EXPECT_EQ(held, text.substr(0, held.size()));
+    EXPECT_TRUE(held.size() > 170 && held.back() == '\n') << held;
+    ASSERT_TRUE(writer.Resume(text, error)) << error;
+    EXPECT_EQ(ReadAll(path), text + "\r\n");
+    EXPECT_EQ(writer.Records(), 12);
+#endif
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // closing are set aside, under free names, whichever name they had.
 #include "app/iq_journal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -155,6 +157,37 @@ TEST(IqJournalLock, ALinkOrFolderUnderTheNameIsNeitherFollowedNorWrittenInto) {
     RemoveJournal(j);
     EXPECT_FALSE(Exists(j.Path));
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(usual)));
+}
+
+// A FIFO under the journal's name is no journal either: it holds the window neither at start-up
+// nor at the first record, no record goes into it, and the window takes its own name. (The test
+// holds both of its ends open: an open that waited for the other end would not wait here.)
+TEST(IqJournalLock, AFifoUnderTheNameHoldsNothingAndIsNeverWrittenInto) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no FIFOs in Windows folders";
+#else
+    TestFolder folder;
+    const std::string usual = folder.Path(kIqJournalName);
+    ASSERT_EQ(mkfifo(usual.c_str(), 0644), 0);
+    const int both = open(usual.c_str(), O_RDWR | O_NONBLOCK);
+    std::vector<std::string> setAside;
+    std::string error;
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_TRUE(setAside.empty()) << "a FIFO is nothing of ours to move";
+    IqJournal j;
+    j.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(j, "header\r\n"));
+    EXPECT_EQ(j.Path, ProcessJournalName(usual, getpid()));
+    EXPECT_EQ(FileText(j.Path), "header\r\n");
+    EXPECT_NE(j.Notice.find("is taken by something that is not an I/Q journal"), std::string::npos)
+        << j.Notice;
+    char byte = 0;
+    EXPECT_EQ(read(both, &byte, 1), -1) << "nothing written into the FIFO";
+    close(both);
+    RemoveJournal(j);
+    struct stat info {};
+    EXPECT_TRUE(lstat(usual.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
+#endif
 }
 
 }  // namespace qv

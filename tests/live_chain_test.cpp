@@ -125,18 +125,24 @@ TEST(LiveChain, GapNamesTheIqPeriodThatHoldsItThenItsRecordOnceThePeriodCloses) 
 
     const std::vector<std::string> records = RecordTimes(c.M.IqText);
     ASSERT_EQ(records.size(), 2u);
-    const std::string named = "; its record is named when it closes";
+    // Each record also by its number in the file: a stall can give several records one stamp.
+    auto named = [](int number) {
+        return "; its record, number " + std::to_string(number) +
+               " in the I/Q file, is named when it closes";
+    };
     const std::vector<std::string> expected = {
         "CAPTURE\t" + DescribeCaptureGap(0, 128, 0) + "; the I/Q period begun at 00:00:00 " +
-            "holds the gap" + named,
-        "CAPTURE\tthe I/Q record " + records[0] + " holds the gap at frame 0",
+            "holds the gap" + named(1),
+        "CAPTURE\tthe I/Q record " + records[0] +
+            ", number 1 in the I/Q file, holds the gap at frame 0",
         "CAPTURE\t" + DescribeCaptureGap(12160, 256, 0) + "; the I/Q period begun at " +
-            records[0] + " holds the gap" + named,
+            records[0] + " holds the gap" + named(2),
         "CAPTURE\t" + DescribeCaptureGap(12416, 0, 2) + "; the I/Q period begun at " + records[0] +
-            " holds the gap" + named,
-        "CAPTURE\tthe I/Q record " + records[1] + " holds the gaps at frames 12160, 12416",
+            " holds the gap" + named(2),
+        "CAPTURE\tthe I/Q record " + records[1] +
+            ", number 2 in the I/Q file, holds the gaps at frames 12160, 12416",
         "CAPTURE\t" + DescribeCaptureGap(20480, 64, 0) + "; the I/Q period begun at " + records[1] +
-            " holds the gap" + named,
+            " holds the gap" + named(3),
         "CAPTURE\tno I/Q record holds the gap at frame 20480: the capture ended before its "
         "period closed",
         // Dropped after the last frame processed: in no period at all.

@@ -1,10 +1,14 @@
-// Test helpers for files: a private temporary folder per test, whole WAV files in and out, the
-// lines of a text file and its bytes.
+// Test helpers for files: a private temporary folder per test, a full disk, whole WAV files in
+// and out, the lines of a text file and its bytes.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +19,28 @@
 #include "files/wav_file.h"
 
 namespace qv {
+
+#ifndef _WIN32
+// A full disk while it lives: no file of this process grows beyond `bytes`; a write that would
+// cross the limit writes up to it, the next fails with EFBIG ("File too large"), not SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, handler_);
+    }
+
+private:
+    void (*handler_)(int);
+    rlimit previous_{};
+};
+#endif
 
 // A folder of its own for the running test, removed at the end; ctest runs tests in parallel
 // processes, so the name carries the process id and the test's name.

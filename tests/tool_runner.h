@@ -11,9 +11,13 @@
 #include <sys/wait.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <sstream>
@@ -230,6 +234,66 @@ inline bool WaitWhileRunning(ChildProcess& child, const std::function<bool()>& c
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+// Runs `argv` `total` times, `concurrent` at a time, each in a folder of its own ("RUN" in a
+// word stands for it; its output goes to RUN/out and RUN/err), in a storm of SIGTERM, SIGINT and
+// SIGHUP: from the moment its handlers are in place (its SigCgt in /proc) until it has ended, a
+// signal about every 300 us, so that they go on through its close-time work and its exit.
+// Every run must end with status 0 and its output hold each of `once` exactly once.
+inline void StormOfStopSignals(const std::vector<std::string>& argv,
+                               const std::vector<std::string>& environment, int total,
+                               int concurrent, const std::vector<std::string>& once) {
+    TestFolder folder;
+    const unsigned long long stops =
+        (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1)) | (1ULL << (SIGHUP - 1));
+    for (int first = 0; first < total; first += concurrent) {
+        const int n = std::min(concurrent, total - first);
+        std::vector<ChildProcess> runs(n);
+        std::vector<std::string> dirs;
+        for (int k = 0; k < n; ++k) {
+            dirs.push_back(folder.Path("run" + std::to_string(first + k)));
+            std::filesystem::create_directory(dirs[k]);
+            std::vector<std::string> words = argv;
+            for (std::string& w : words) {
+                if (w.find("RUN") != std::string::npos) w.replace(w.find("RUN"), 3, dirs[k]);
+            }
+            std::string error;
+            ASSERT_TRUE(
+                runs[k].Start(words, environment, dirs[k] + "/out", dirs[k] + "/err", error))
+                << error;
+        }
+        std::vector<int> sent(n, 0);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (bool running = true; running && std::chrono::steady_clock::now() < giveUp;) {
+            running = false;
+            for (int k = 0; k < n; ++k) {
+                if (!runs[k].Running()) continue;
+                running = true;
+                std::ifstream status("/proc/" + std::to_string(runs[k].Pid()) + "/status");
+                std::string line;
+                while (std::getline(status, line) && line.rfind("SigCgt:", 0) != 0) {
+                }
+                if (sent[k] > 0 || (std::strtoull(line.c_str() + 7, nullptr, 16) & stops) == stops)
+                    runs[k].Signal(std::vector<int>{SIGTERM, SIGINT, SIGHUP}[sent[k]++ % 3]);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        for (int k = 0; k < n; ++k) {
+            const std::string output = FileText(dirs[k] + "/out") + FileText(dirs[k] + "/err");
+            EXPECT_EQ(runs[k].Wait(std::chrono::seconds(1)), 0)
+                << dirs[k] << " after " << sent[k] << " signals:\n"
+                << output;
+            for (const std::string& text : once) {
+                size_t count = 0;
+                for (size_t at = output.find(text); at != std::string::npos;
+                     at = output.find(text, at + 1)) {
+                    ++count;
+                }
+                EXPECT_EQ(count, 1u) << text << " in " << dirs[k] << ":\n" << output;
+            }
+        }
+    }
 }
 
 // Runs a program to its end as a child process, its standard output and error through the

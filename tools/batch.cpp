@@ -469,7 +469,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
         out << "\n";
     }
-    if (!o.Chain.Quiet) PrintRunSummary(m, iq.Written(), out);
+    if (!o.Chain.Quiet) PrintRunSummary(m, iq, out);
     ListWrittenFiles(o.Chain, pictures, iq, csv, logWritten, out);
     return finished ? 0 : 1;
 }

@@ -320,7 +320,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                       static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
         out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
     }
-    if (!chain.Quiet) PrintRunSummary(m, iq.Written(), out);
+    if (!chain.Quiet) PrintRunSummary(m, iq, out);
     if (stopSignal != 0)
         err << "quorvelle-batch: " << StopSignalName(stopSignal) << ": capture ended\n";
     if (recorded) out << "recording: " << o.RecordPath << "\n";

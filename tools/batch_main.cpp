@@ -1,6 +1,12 @@
 // Entry point of quorvelle-batch.
 #include <iostream>
 
+#include "capture/stop_signals.h"
 #include "tools/batch.h"
 
-int main(int argc, char** argv) { return qv::RunBatch(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) {
+    // The summary and the list of files written may still be in the stdout buffer when the run
+    // ends: a stop signal from then on changes nothing.
+    qv::KeepStopSignalsToTheEnd();
+    return qv::RunBatch(argc, argv, std::cout, std::cerr);
+}

@@ -150,8 +150,8 @@ bool IqOutput::Finish(const std::string& iqText) {
         written_ = file_.Finish(error) || Fail(error);
         return written_;
     }
-    // The disk may have room again: the whole text, as WriteIqFile would have written it.
-    written_ = WriteIqFile(iqText, path_, error);
+    // The disk may have room again: the records the file lacks, after those it holds.
+    written_ = file_.Resume(iqText, error);
     if (written_) err_ << "quorvelle-batch: " << path_ << ": written whole at the end\n";
     return false;
 }
@@ -320,7 +320,7 @@ void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
 
 }  // namespace
 
-void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
+void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out) {
     const SignalWatch& w = m.Watch;
     out << "summary: "
         << FormatForText("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
@@ -374,7 +374,10 @@ void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out) {
         out << "  click phase: not locked in the last " << w.Recent.size() << " s\n";
     }
     PrintFineSummary(m.Fine, out);
-    out << "  I/Q records written: " << (iqWritten ? m.PeriodsClosed : 0) << "\n";
+    // What the file holds: after a failure, the records that reached it whole.
+    out << "  I/Q records written: " << iq.Records();
+    if (iq.Failed() && iq.Records() < m.PeriodsClosed) out << " of " << m.PeriodsClosed;
+    out << "\n";
     out << "  status: " << StatusName(m) << " (" << w.Current.Text << ")\n";
 }
 

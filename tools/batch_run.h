@@ -55,8 +55,8 @@ bool OpenCsvOutputs(const ChainSettings& s, CsvOutputs& csv,
 
 // --iq-file as the run writes it: created with its header before the first frame, a record
 // appended as each period closes. The first failure is reported at once on `err` and the file
-// is left as it is (header and whole records); the run goes on, and at the end the whole I/Q
-// text is tried once more.
+// is left as it is (header and whole records); the run goes on, and at the end the records the
+// file lacks are tried once more, after those it holds.
 class IqOutput {
 public:
     explicit IqOutput(std::ostream& err) : err_(err) {}
@@ -65,12 +65,14 @@ public:
     // the CAPTURE line for the read-out log.
     bool Create(const std::string& path);
     bool Append(const std::string& record);
-    // The closing CR LF; after a failure, the whole of `iqText` written afresh. False when the
-    // file failed at any time.
+    // The closing CR LF; after a failure, the rest of `iqText` (all records of the run) tried
+    // once more. False when the file failed at any time.
     bool Finish(const std::string& iqText);
 
     const std::string& LogText() const { return logText_; }
     bool Written() const { return written_; }  // finished, and whole
+    bool Failed() const { return failed_; }
+    int64_t Records() const { return file_.Records(); }  // whole in the file now
 
 private:
     bool Fail(const std::string& error);
@@ -125,12 +127,13 @@ bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures
 // The run's answer on `out`: its length, the seconds with and without a PPS edge, the
 // frequency error (the last, and mean and standard deviation over the settled seconds of the
 // last minute), the timing error's RMS, the audio level, the lock frequency, the click phase's
-// spread, the I/Q records written and the signal's state. From the chain's full-precision
-// values, not from the read-out texts.
+// spread, the I/Q records written (those in the file; after a failure, "N of M" closed
+// periods) and the signal's state. From the chain's full-precision values, not from the
+// read-out texts.
 // Then the fine PPS timing's: edges found, seconds without an edge and pulses rejected; the
 // card frequency from the fit of the last minute's edges with its standard error, and the RMS
 // of every fitted edge's residual over the run.
-void PrintRunSummary(const Measurement& m, bool iqWritten, std::ostream& out);
+void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out);
 
 // One line of the live state for a terminal: time, frequency and timing error, audio level,
 // lock frequency and state, then the fine card frequency once it is known ("  fine +37.012

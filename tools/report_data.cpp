@@ -12,8 +12,10 @@
 #include <limits>
 #include <sstream>
 
+#include "common/platform.h"
 #include "common/time_of_day.h"
 #include "dsp/integration.h"
+#include "files/whole_file.h"
 
 namespace qv {
 
@@ -167,6 +169,14 @@ std::string AxisDateText(double seconds, bool iso) {
 bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted,
                  std::vector<CsvRun>& runs, std::vector<std::string>& notes, std::string& error) {
     runs.clear();
+    // A FIFO or a device could keep the read waiting for ever: only regular files are read.
+    struct stat st {};
+    const char* kind =
+        stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? NotAFileKind(st.st_mode) : nullptr;
+    if (kind != nullptr) {
+        error = path + ": cannot open: " + kind + ", not a regular file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot open: " + std::strerror(errno);

@@ -1,7 +1,8 @@
 // quorvelle-batch ended by stop signals: SIGINT, SIGTERM and SIGHUP, alone or back to back,
-// during the run or during its close-time work, end it once, with exit status 0 and every
-// output complete; live capture (of the simulator, at real-time pace) and runs over the
-// simulator alike. Only SIGKILL may end a run without its close-time work.
+// during the run, during its close-time work or while it exits, end it once, with exit status 0,
+// its summary and every output complete; live capture (of the simulator, at real-time pace) and
+// runs over the simulator alike. Only SIGKILL may end a run without its close-time work. And no
+// FIFO or device among its files holds a run: refused at once, never waited for.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -151,6 +152,46 @@ void StopDuringTheCloseTimeWork(const std::vector<std::string>& input,
 }
 
 }  // namespace
+
+// A storm of stop signals, on through the close-time work and the exit, changes nothing after
+// the first: 40 runs over the simulator and 12 live captures end with status 0, once, with
+// their summary and the list of their files.
+TEST(BatchStop, AStormOfStopSignalsEndsEveryRunOnceWithItsSummary) {
+    const std::vector<std::string> run = {QUORVELLE_BATCH_BIN, "--integration", "1", "--iq-file",
+                                          "RUN/iq.txt"};
+    std::vector<std::string> simulated = run, live = run;
+    simulated.insert(simulated.end(), {"--simulate", "86400"});
+    live.insert(live.end(), {"--capture", "--simulate", "600"});
+    StormOfStopSignals(simulated, {}, 40, 8, {" run ended after ", "summary: ", "\nI/Q file: "});
+    StormOfStopSignals(live, {}, 12, 12, {": capture ended\n", "summary: ", "\nI/Q file: "});
+}
+
+// A FIFO or a device as the input, or a FIFO that no program reads as an output, is one line
+// and exit status 1 within the time limit: no open or read waits for another program. (A FIFO
+// that a program reads is written as it reads: the chart above.)
+TEST(BatchStop, FifosAndDevicesAreRefusedAtOnceAndHoldNoRun) {
+    TestFolder folder;
+    const std::string fifo = folder.Path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+    const std::string notAFile = fifo + ": cannot open: a FIFO, not a regular file\n";
+    const std::string noReader = fifo + ": cannot write: a FIFO that no program reads\n";
+    for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{QUORVELLE_BATCH_BIN, fifo}, "quorvelle-batch: " + notAFile},
+             {{QUORVELLE_BATCH_BIN, "/dev/zero"},
+              "quorvelle-batch: /dev/zero: cannot open: a character device, not a regular file\n"},
+             {{QUORVELLE_BATCH_BIN, "--capture", "--play", fifo}, "quorvelle-batch: " + notAFile},
+             {{QUORVELLE_BATCH_BIN, "--log", fifo, "--simulate", "2"},
+              "quorvelle-batch: --log " + noReader},
+             {{QUORVELLE_BATCH_BIN, "--csv", fifo, "--capture", "--simulate", "2"},
+              "quorvelle-batch: --csv " + noReader},
+             {{QUORVELLE_REPORT_BIN, "--output", folder.Path("r.png"), fifo},
+              "quorvelle-report: " + notAFile},
+         }) {
+        const ToolRun r = RunProgram(args, {}, folder.Path("out"), folder.Path("err"), 10s);
+        EXPECT_EQ(r.Status, 1) << says;
+        EXPECT_EQ(r.Err, says);
+    }
+}
 
 TEST(BatchStop, StopSignalsDuringTheCloseTimeWorkOfACaptureChangeNothing) {
     StopDuringTheCloseTimeWork({"--capture", "--simulate", "600"},

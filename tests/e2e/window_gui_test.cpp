@@ -664,6 +664,13 @@ TEST_F(WindowGui, StopSignalClosesTheStartupNoticeAndEndsTheProgram) {
         << AppErr();
 }
 
+// A storm of stop signals over eight windows, each in a folder of its own, on through their
+// close-time work and their exit: every one ends once, with status 0 and its I/Q file written.
+TEST_F(WindowGui, AStormOfStopSignalsEndsEveryWindowOnceWithItsIqFile) {
+    StormOfStopSignals({"env", "-C", "RUN", QUORVELLE_BIN, "--simulate", "--save-iq"},
+                       x_.Environment(), 8, 8, {": ending the program", "I/Q file written: "});
+}
+
 }  // namespace
 
 // A larger window moves no control and stretches no panel; and Return on the focused "Start",

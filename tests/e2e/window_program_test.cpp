@@ -1,6 +1,8 @@
 // The window program's command line: what it refuses before any window opens, with one line
-// and a failing exit status, so a typing error never leaves a station half set up.
+// and a failing exit status, so a typing error never leaves a station half set up, and a FIFO
+// never holds it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -45,6 +47,10 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
     WriteText(folder.Path("text.wav"), "this is not a recording");
     WriteText(folder.Path("notes.csv"), "my own notes\n");
     const std::string missingDir = folder.Path("missing/x");
+    // A FIFO holds the program at no open: refused as the input, or without a reader.
+    const std::string fifo = folder.Path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string noReader = fifo + ": cannot open: a FIFO that no program reads";
     struct Case {
         std::vector<std::string> Args;
         int Status;
@@ -71,6 +77,12 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
              {{"--simulate", "--iq-csv", "IQfile.journal.pid7"},
               1,
               "--iq-csv IQfile.journal.pid7 is an I/Q journal's name"},
+             {{"--play", fifo}, 1, fifo + ": cannot open: a FIFO, not a regular file"},
+             {{"--simulate", "--log-readouts", fifo}, 1, noReader},
+             {{"--simulate", "--csv", fifo}, 1, noReader},
+             {{"--simulate", "--record", fifo},
+              1,
+              fifo + ": cannot create: a FIFO that no program reads"},
          }) {
         const ToolRun r = RunWindowProgram(folder, c.Args);
         EXPECT_EQ(r.Status, c.Status) << c.Args[0] << "\n" << r.Err;
