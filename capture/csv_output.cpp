@@ -63,8 +63,9 @@ std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& 
 std::string SampleSlipText(const FineValues& fine) {
     if (!fine.EdgeFound || fine.SlipFrames == 0) return "";
     const int64_t n = fine.SlipFrames > 0 ? fine.SlipFrames : -fine.SlipFrames;
-    return std::string("sample slip: the card ") + (fine.SlipFrames > 0 ? "dropped " : "repeated ") +
-           std::to_string(n) + (n == 1 ? " frame" : " frames") + " before the PPS edge";
+    return std::string("sample slip: the card ") +
+           (fine.SlipFrames > 0 ? "dropped " : "repeated ") + std::to_string(n) +
+           (n == 1 ? " frame" : " frames") + " before the PPS edge";
 }
 
 bool CsvOutputs::Open(const std::string& secondsPath, const std::string& periodsPath,

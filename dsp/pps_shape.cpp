@@ -43,8 +43,7 @@ void KernelWeights(double fraction, double* weights) {
         // sin(pi (k - f)) = -(-1)^k sin(pi f)
         if (std::fabs(x) > 1e-15) sinc = ((k & 1) != 0 ? s : -s) / (kPi * x);
         const double r = x / kShapeLobes;
-        const double window = r * r < 1 ? BesselI0(kKaiserBeta * std::sqrt(1 - r * r)) / i0Beta
-                                         : 0;
+        const double window = r * r < 1 ? BesselI0(kKaiserBeta * std::sqrt(1 - r * r)) / i0Beta : 0;
         weights[k + kShapeLobes - 1] = sinc * window;
         sum += sinc * window;
     }
@@ -178,8 +177,7 @@ void AddToShape(PpsShape& shape, const int* w, const ShapeFit& fit) {
             sum += w[std::clamp(j, 0, kWindowFrames - 1)] * weights[k];
         }
         const double position = fit.Edge + m - kShapeLead;
-        const double v =
-            (sum - fit.Base - fit.Slope * (position - kWindowLead)) / fit.Amplitude;
+        const double v = (sum - fit.Base - fit.Slope * (position - kWindowLead)) / fit.Amplitude;
         shape.Values[m] += (v - shape.Values[m]) * share;
     }
     ++shape.Pulses;

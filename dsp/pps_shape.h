@@ -26,15 +26,15 @@ constexpr int kFitTrail = 20;  // [frames] fitted from the trigger on
 // The shape's lattice reaches a kernel's width beyond the fit (with a margin for the edge's
 // place, which lies within a few frames of the trigger), and a pulse's window a kernel's width
 // beyond the shape, so that the pulse can be aligned onto every lattice point.
-constexpr int kShapeMargin = kShapeLobes + 4;             // [frames]
-constexpr int kShapeLead = kFitLead + kShapeMargin;       // [frames] lattice before the edge
+constexpr int kShapeMargin = kShapeLobes + 4;        // [frames]
+constexpr int kShapeLead = kFitLead + kShapeMargin;  // [frames] lattice before the edge
 constexpr int kShapeFrames = kFitLead + kFitTrail + 2 * kShapeMargin;
-constexpr int kWindowLead = kShapeLead + kShapeMargin;    // [frames] window before the trigger
+constexpr int kWindowLead = kShapeLead + kShapeMargin;  // [frames] window before the trigger
 constexpr int kWindowFrames = kShapeFrames + 2 * kShapeMargin;
 
 struct PpsShape {
     // state
-    int Pulses = 0;                   // pulses averaged into the shape (0: none learnt yet)
+    int Pulses = 0;                    // pulses averaged into the shape (0: none learnt yet)
     double Values[kShapeFrames] = {};  // [of the amplitude] S at lattice point m - kShapeLead
 };
 

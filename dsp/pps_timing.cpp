@@ -100,8 +100,7 @@ bool FitLine(const PpsTiming& p, int64_t latest, long double& slope, long double
         for (int k = lag; k < n; ++k) c += u[k] * u[k - lag];
         sum += 2 * (1 - static_cast<long double>(lag) / (lags + 1)) * c;
     }
-    const long double neweyWestSe =
-        std::sqrt(std::max(0.0L, sum) * n / (n - 2)) / sxx;
+    const long double neweyWestSe = std::sqrt(std::max(0.0L, sum) * n / (n - 2)) / sxx;
     slopeSe = std::max(whiteSe, neweyWestSe);
     return true;
 }

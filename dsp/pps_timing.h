@@ -58,22 +58,21 @@ constexpr int64_t kPpsLostFrames = 24000;    // [frames] without an edge: the th
 constexpr double kPpsMaxFitRms = 0.01;       // [of the amplitude] worse model fits are rejected
 constexpr double kPpsShapeMisfitNoise = 3;   // [noise RMS] a shape fit may miss by, plus
 constexpr double kPpsShapeMisfitShare = 0.002;  // [of the amplitude]
-constexpr int kPpsShapePulses = 32;  // pulses averaged into a series' shape, then it is kept
-constexpr int kPpsNewShape = 3;      // badly fitted pulses in a row that start a new series
-constexpr int kPpsModelWindowBefore = 8;    // [frames] of the model's window before the trigger
-constexpr int kPpsModelWindowFrames = 32;   // [frames] in the model's window
-constexpr int kPpsMaxSlipFrames = 400;      // [frames] largest sample slip taken as one (50 ms)
-constexpr double kPpsSlipTolerance = 0.1;   // [frames] a slip is this close to whole frames
-constexpr int kPpsFineFitSeconds = 60;      // [GPS s] of edges in the running frequency fit
-constexpr int kPpsFineFitMinEdges = 5;      // edges the running fit needs to be stated
+constexpr int kPpsShapePulses = 32;        // pulses averaged into a series' shape, then it is kept
+constexpr int kPpsNewShape = 3;            // badly fitted pulses in a row that start a new series
+constexpr int kPpsModelWindowBefore = 8;   // [frames] of the model's window before the trigger
+constexpr int kPpsModelWindowFrames = 32;  // [frames] in the model's window
+constexpr int kPpsMaxSlipFrames = 400;     // [frames] largest sample slip taken as one (50 ms)
+constexpr int kPpsFineFitSeconds = 60;     // [GPS s] of edges in the running frequency fit
+constexpr int kPpsFineFitMinEdges = 5;     // edges the running fit needs to be stated
 
 enum class PpsMethod { None, ModelFit, ShapeFit };
 
 // What a located edge yields, final once its hold-off has passed.
 struct PpsEdge {
-    long double Frame = 0;       // [device frames from the run's first, dropped ones counted]
-    int64_t Second = 0;          // [GPS s] since the series' first final edge
-    int Series = 0;              // the series the edge belongs to (1, 2, ...)
+    long double Frame = 0;  // [device frames from the run's first, dropped ones counted]
+    int64_t Second = 0;     // [GPS s] since the series' first final edge
+    int Series = 0;         // the series the edge belongs to (1, 2, ...)
     PpsMethod Method = PpsMethod::None;
     int64_t SlipFrames = 0;      // [frames] a sample slip found just before this edge (+ dropped)
     bool RateValid = false;      // the per-second rate below is set (a previous edge exists)
@@ -88,23 +87,23 @@ struct PpsEdge {
 
 struct PpsTiming {
     // state: the per-frame part
-    int64_t FrameIndex = 0;  // [device frames] of the next frame fed
-    int Watch = kPpsMinRise;  // [LSB] a rise at or above this goes the slow way
+    int64_t FrameIndex = 0;         // [device frames] of the next frame fed
+    int Watch = kPpsMinRise;        // [LSB] a rise at or above this goes the slow way
     int Ring[kPpsRingFrames] = {};  // [LSB] the last samples, by FrameIndex modulo the size
 
     // state: the slow part
-    int Stage = 0;               // what the slow path waits for (see pps_timing.cpp)
-    int64_t TriggerFrame = 0;    // [frames] the rise that reached the threshold
-    int64_t LastGap = 0;         // [frames] index of the frame a gap (or the run) started at
-    int64_t LastPulseFrame = 0;  // [frames] the last pulse's trigger
+    int Stage = 0;                 // what the slow path waits for (see pps_timing.cpp)
+    int64_t TriggerFrame = 0;      // [frames] the rise that reached the threshold
+    int64_t LastGap = 0;           // [frames] index of the frame a gap (or the run) started at
+    int64_t LastPulseFrame = 0;    // [frames] the last pulse's trigger
     int Threshold = kPpsMinRise;   // [LSB] of a rise, for the next edge
     int NoiseFloor = kPpsMinRise;  // [LSB] of a rise, from the quiet channel
     int SecondRise = INT_MAX;      // [LSB] a rise within the hold-off at or above it: a double
     // A pulse waiting for its hold-off to pass: its window, from frame PendingFirst on.
     bool Pending = false;
-    int64_t PendingFirst = 0;    // [frames]
-    double PendingNoise = 0;     // [LSB] RMS of the quiet channel before it
-    int PendingRise = 0;         // [LSB] its rise
+    int64_t PendingFirst = 0;  // [frames]
+    double PendingNoise = 0;   // [LSB] RMS of the quiet channel before it
+    int PendingRise = 0;       // [LSB] its rise
     int PendingWindow[kWindowFrames] = {};
     // The series: its method, its shape, the badly fitted pulses in a row.
     int Series = 0;
@@ -124,13 +123,13 @@ struct PpsTiming {
     int OffSecondRun = 0;           // final edges in a row rejected as off the second
     int64_t FitSecond[kPpsFineFitSeconds] = {};
     long double FitFrame[kPpsFineFitSeconds] = {};  // [frames] less the slips
-    int FitCount = 0;  // points held (at most kPpsFineFitSeconds)
-    int FitNext = 0;   // where the next point goes
+    int FitCount = 0;                               // points held (at most kPpsFineFitSeconds)
+    int FitNext = 0;                                // where the next point goes
 
     // Counts over the run
-    int64_t EdgesFound = 0;      // final good edges
-    int64_t SecondsMissing = 0;  // GPS seconds between final edges without any pulse
-    int64_t PulsesRejected = 0;  // all of the below
+    int64_t EdgesFound = 0;         // final good edges
+    int64_t SecondsMissing = 0;     // GPS seconds between final edges without any pulse
+    int64_t PulsesRejected = 0;     // all of the below
     int64_t RejectedDouble = 0;     // a second rise within the hold-off
     int64_t RejectedNoisy = 0;      // the pulse missed its model or shape by more than its noise
     int64_t RejectedOffSecond = 0;  // not a whole number of seconds after the last edge
@@ -177,6 +176,5 @@ enum class PpsEdgeMethod { ModelFit, HalfPeak };
 // (ModelFit only, else 0).
 bool LocatePpsEdge(PpsEdgeMethod method, const int* window, int count, int trigger, double& edge,
                    double& amplitude, double& riseFrames, double& misfit);
-
 
 }  // namespace qv

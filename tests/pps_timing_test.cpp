@@ -211,7 +211,6 @@ TEST(FinePpsTiming, FarOffCardsAStartWithinAPulseAndDroppedFrames) {
     EXPECT_EQ(w.Timing.PulsesRejected, 0);
 }
 
-
 // The simulator's card model through every kind of station at once: pulse widths from 10 us
 // to 500 ms, DC and AC coupling (0.5 and 50 Hz), a native 8 kHz minimum-phase card and a 48 kHz
 // linear-phase one resampled, falling pulses with "Inverted", a weak pulse under hum and

@@ -301,8 +301,8 @@ void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
     }
     out << "\n";
     if (p.Series > 0) {
-        out << "  fine PPS timing: " << Counted(p.Series, "series", "series") << ", the last by the "
-            << PpsMethodName(p.Method) << "; "
+        out << "  fine PPS timing: " << Counted(p.Series, "series", "series")
+            << ", the last by the " << PpsMethodName(p.Method) << "; "
             << Counted(p.Slips, "sample slip", "sample slips");
         if (p.Slips > 0) out << " (" << p.SlippedFrames << " frames net)";
         out << "\n";

@@ -39,8 +39,8 @@ constexpr const char* kUsage =
     "  --version              the program's version\n";
 
 const std::vector<std::string> kSecondWanted = {
-    "t_s",          "freq_error_ppm", "pps_edge_frame", "card_ppm_fine", "pps_residual_us",
-    "lock_freq_hz", "click_position", "pps_series", "pps_slip_frames"};
+    "t_s",          "freq_error_ppm", "pps_edge_frame", "card_ppm_fine",  "pps_residual_us",
+    "lock_freq_hz", "click_position", "pps_series",     "pps_slip_frames"};
 const std::vector<std::string> kFineColumns = {"pps_edge_frame", "card_ppm_fine",
                                                "pps_residual_us"};
 const std::vector<std::string> kPeriodWanted = {"t_s", "phase_deg", "level_db"};
@@ -296,14 +296,14 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (fine && sec.Has("pps_series")) {
         int count = 0, chosen = 0;
         const std::vector<double> noSlips;
-        edgeFrames = OneSeriesEdges(edgeFrames, sec.Column("pps_series"),
-                                    sec.Has("pps_slip_frames") ? sec.Column("pps_slip_frames")
-                                                               : noSlips,
-                                    count, chosen);
+        edgeFrames = OneSeriesEdges(
+            edgeFrames, sec.Column("pps_series"),
+            sec.Has("pps_slip_frames") ? sec.Column("pps_slip_frames") : noSlips, count, chosen);
         if (count > 1) {
             note(o.Readouts + ": " + std::to_string(count) +
                  " series of fine PPS edges (a new pulse shape or timing method each): the Allan "
-                 "deviation is of the longest, series " + std::to_string(chosen));
+                 "deviation is of the longest, series " +
+                 std::to_string(chosen));
         }
     }
     const std::vector<double> cardX = fine ? CardPhase(edgeFrames) : std::vector<double>{};

@@ -336,8 +336,9 @@ std::vector<double> OneSeriesEdges(const std::vector<double>& edgeFrames,
     chosen = 0;
     std::vector<double> edges(edgeFrames.size(), kNaN);
     if (sizes.empty()) return edges;
-    const auto longest = std::max_element(
-        sizes.begin(), sizes.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    const auto longest =
+        std::max_element(sizes.begin(), sizes.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
     chosen = static_cast<int>(longest->first);
     long double slipped = 0;
     for (size_t k = 0; k < edgeFrames.size() && k < series.size(); ++k) {

@@ -35,8 +35,8 @@ struct PulseTrain {
 };
 
 struct Recording {
-    std::vector<int16_t> Pps;   // [LSB] at 8000 frames per card second
-    std::vector<double> Truth;  // [frames] of each pulse's start
+    std::vector<int16_t> Pps;    // [LSB] at 8000 frames per card second
+    std::vector<double> Truth;   // [frames] of each pulse's start
     std::vector<double> Jitter;  // [s] each pulse's displacement
 };
 
@@ -56,7 +56,8 @@ Recording MakeRecording(const PulseTrain& t) {
         r.Truth.push_back(static_cast<double>(start * 8000 / t.Rate));
         r.Jitter.push_back(jitter);
         for (auto k = static_cast<size_t>(std::floor(start)); k < frames && k < end; ++k) {
-            const long double covered = std::min<long double>(k + 1, end) - std::max<long double>(k, start);
+            const long double covered =
+                std::min<long double>(k + 1, end) - std::max<long double>(k, start);
             samples[k] += static_cast<float>(t.Level * covered);
         }
     }
@@ -71,10 +72,9 @@ Recording MakeRecording(const PulseTrain& t) {
     std::fwrite(samples.data(), sizeof(float), samples.size(), f);
     std::fclose(f);
     // -R: sox's dither the same on every run.
-    const std::string command = "sox -R -t raw -r " + std::to_string(t.Rate) +
-                                " -e floating-point -b 32 -c 1 '" + in +
-                                "' -t raw -e signed -b 16 '" + out + "' " + t.Effects +
-                                " dither 2>/dev/null";
+    const std::string command =
+        "sox -R -t raw -r " + std::to_string(t.Rate) + " -e floating-point -b 32 -c 1 '" + in +
+        "' -t raw -e signed -b 16 '" + out + "' " + t.Effects + " dither 2>/dev/null";
     if (std::system(command.c_str()) == 0 && (f = std::fopen(out.c_str(), "rb")) != nullptr) {
         int16_t v = 0;
         while (std::fread(&v, sizeof v, 1, f) == 1) r.Pps.push_back(v);
@@ -105,7 +105,8 @@ Timed TimeRecording(const Recording& r, bool inverted) {
             t.Edges.push_back(e);
             const double frame = static_cast<double>(e.Frame);
             double truth = r.Truth.front();
-            for (double q : r.Truth) truth = std::fabs(q - frame) < std::fabs(truth - frame) ? q : truth;
+            for (double q : r.Truth)
+                truth = std::fabs(q - frame) < std::fabs(truth - frame) ? q : truth;
             raw.push_back((frame - truth) * 125);
             fraction.push_back(truth - std::floor(truth));
             if (t.Series != e.Series) ++t.Series;
@@ -154,16 +155,16 @@ TEST(PpsRealPulses, EveryWidthCouplingAndCardFilterIsTimedExactly) {
     const Case cases[] = {
         {"100 ms, AC 3 Hz, 48 kHz linear", 192000, 0.1, 0.6, 0, 0,
          "highpass -1 3 rate -v 48000 rate -v 8000", 0.05},
-        {"100 ms, AC 20 Hz, 8 kHz minimum phase", 192000, 0.1, 0.6, 0, 0, "highpass -1 20 rate -v -M 8000",
-         0.05},
+        {"100 ms, AC 20 Hz, 8 kHz minimum phase", 192000, 0.1, 0.6, 0, 0,
+         "highpass -1 20 rate -v -M 8000", 0.05},
         {"1 ms, AC 20 Hz, 48 kHz minimum phase", 192000, 0.001, 0.6, 0, 0,
          "highpass -1 20 rate -v -M 48000 rate -v 8000", 0.05},
         // A 10 us pulse is two samples at 192 kHz, whose aliases alone move it by 0.06 us; at
         // 0.046 of full scale after the filters its noise limit is near 0.03 us.
         {"10 us, DC, 48 kHz linear", 768000, 0.00001, 0.6, 0, 0, "rate -v 48000 rate -v 8000",
          0.06},
-        {"500 ms inverted, AC 0.5 Hz, 8 kHz linear", 192000, 0.5, -0.6, 0, 0, "highpass -1 0.5 rate -v 8000",
-         0.05},
+        {"500 ms inverted, AC 0.5 Hz, 8 kHz linear", 192000, 0.5, -0.6, 0, 0,
+         "highpass -1 0.5 rate -v 8000", 0.05},
         {"200 ms at 0.03, hum and noise, AC 50 Hz", 192000, 0.2, 0.03, 0.01, 0.001,
          "highpass -1 50 rate -v 48000 rate -v 8000", 1.5},
     };
@@ -181,13 +182,12 @@ TEST(PpsRealPulses, EveryWidthCouplingAndCardFilterIsTimedExactly) {
         const Recording r = MakeRecording(train);
         ASSERT_FALSE(r.Pps.empty()) << c.Name;
         const Timed t = TimeRecording(r, c.Level < 0);
-        std::printf("%-45s %zu of %zu timed (rejected %lld, %lld, %lld), RMS %.4f us, worst %.4f us, "
-                    "fraction swing %.4f us\n",
-                    c.Name, t.Edges.size(), r.Truth.size(),
-                    static_cast<long long>(t.Timing.RejectedDouble),
-                    static_cast<long long>(t.Timing.RejectedNoisy),
-                    static_cast<long long>(t.Timing.RejectedOffSecond), t.Rms, t.Worst,
-                    t.FractionSwing);
+        std::printf(
+            "%-45s %zu of %zu timed (rejected %lld, %lld, %lld), RMS %.4f us, worst %.4f us, "
+            "fraction swing %.4f us\n",
+            c.Name, t.Edges.size(), r.Truth.size(), static_cast<long long>(t.Timing.RejectedDouble),
+            static_cast<long long>(t.Timing.RejectedNoisy),
+            static_cast<long long>(t.Timing.RejectedOffSecond), t.Rms, t.Worst, t.FractionSwing);
         EXPECT_GE(t.Edges.size(), r.Truth.size() - 2) << c.Name;
         EXPECT_LE(t.Timing.PulsesRejected, 1) << c.Name;
         EXPECT_EQ(t.Series, 1) << c.Name;
