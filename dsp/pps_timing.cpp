@@ -312,7 +312,9 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
     const double quietRise = std::sqrt(riseSquares / (kQuietEnd - kPpsRiseFrames));
     const double noise = std::sqrt(curveSquares / (kQuietEnd - kPpsRiseFrames) / 6);
     int rise = 0;
-    for (int j = kWindowLead - 1; j <= kWindowLead + 3; ++j) {
+    // The pulse's rise: its steepest 2 frames, which a slow card filter or a trigger early in
+    // the rise (the run's first pulse, at the channel's own threshold) puts several frames on.
+    for (int j = kWindowLead - 1; j <= kWindowLead + kPpsRiseSearch; ++j) {
         rise = std::max(rise, w[j] - w[j - kPpsRiseFrames]);
     }
     // A far larger rise after it: this one was a small step before the pulse; the window

@@ -12,9 +12,9 @@
 // least kPpsMinRise. A rise is what a pulse's edge has and an AC-coupled line's slow recovery
 // after the falling edge, mains hum or the falling edge's ringing have not, so every pulse
 // width from microseconds to most of a second is found at levels from a few hundredths of full
-// scale. Within kPpsHoldOffFrames after an edge a second rise of at least half the pulse's own
-// is a double pulse: both are rejected and counted; a rise far larger than the pending one's
-// shows that one to have been a small step before the pulse, and takes its place.
+// scale. Within kPpsHoldOffFrames after an edge a second rise of kPpsSecondRiseShare of the
+// pulse's own is a double pulse: both are rejected and counted; a rise far larger than the
+// pending one's shows that one to have been a small step before the pulse, and takes its place.
 //
 // Timing them: one method and one shape per series.
 // - The pulse model (ModelFit): the step response of a first-order low-pass into an AC-coupled
@@ -45,12 +45,15 @@
 
 namespace qv {
 
-constexpr int kPpsRiseFrames = 2;            // [frames] a rise is measured over
-constexpr int kPpsMinRise = 64;              // [LSB] the smallest rise taken for an edge
-constexpr double kPpsRiseShare = 0.4;        // of the last pulse's rise: the next threshold
-constexpr double kPpsNoiseFactor = 8;        // an edge's rise against the quiet channel's
-constexpr double kPpsSecondRiseShare = 0.5;  // of the pulse's rise: a double pulse
-constexpr double kPpsPrecursor = 2;          // times the pulse's rise: it was only a step before
+constexpr int kPpsRiseFrames = 2;      // [frames] a rise is measured over
+constexpr int kPpsMinRise = 64;        // [LSB] the smallest rise taken for an edge
+constexpr double kPpsRiseShare = 0.4;  // of the last pulse's rise: the next threshold
+constexpr double kPpsNoiseFactor = 8;  // an edge's rise against the quiet channel's
+// A rise of this share of the pulse's own within the hold-off is a double pulse: well above the
+// rebound of a minimum-phase card filter's ringing after the falling edge (0.4 of it).
+constexpr double kPpsSecondRiseShare = 0.6;
+constexpr int kPpsRiseSearch = 8;    // [frames] after the trigger where the pulse's rise is sought
+constexpr double kPpsPrecursor = 2;  // times the pulse's rise: it was only a step before
 constexpr double kPpsSteepShare = 0.2;       // of the pulse's height: the least rise of an edge
 constexpr int kPpsRingFrames = 256;          // [frames] kept; a power of 2 >= kWindowFrames
 constexpr int64_t kPpsHoldOffFrames = 2000;  // [frames] after an edge: a rise in it is a double
