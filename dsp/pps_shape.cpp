@@ -70,26 +70,34 @@ void ShapeAlong(const PpsShape& shape, double edge, double* out) {
     }
 }
 
-// Solves the 4 x 4 normal equations by Gaussian elimination with partial pivoting.
-bool Solve4(double (*a)[5], double* x) {
-    for (int c = 0; c < 4; ++c) {
+constexpr int kUnknowns = 5;  // edge, amplitude, baseline, its slope and its curvature
+
+// Solves the normal equations by Gaussian elimination with partial pivoting.
+bool Solve(double (*a)[kUnknowns + 1], double* x) {
+    for (int c = 0; c < kUnknowns; ++c) {
         int pivot = c;
-        for (int r = c + 1; r < 4; ++r) {
+        for (int r = c + 1; r < kUnknowns; ++r) {
             if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
         }
         if (!(std::fabs(a[pivot][c]) > 0)) return false;
-        for (int k = 0; k < 5; ++k) std::swap(a[c][k], a[pivot][k]);
-        for (int r = c + 1; r < 4; ++r) {
+        for (int k = 0; k <= kUnknowns; ++k) std::swap(a[c][k], a[pivot][k]);
+        for (int r = c + 1; r < kUnknowns; ++r) {
             const double q = a[r][c] / a[c][c];
-            for (int k = c; k < 5; ++k) a[r][k] -= q * a[c][k];
+            for (int k = c; k <= kUnknowns; ++k) a[r][k] -= q * a[c][k];
         }
     }
-    for (int r = 3; r >= 0; --r) {
-        double v = a[r][4];
-        for (int k = r + 1; k < 4; ++k) v -= a[r][k] * x[k];
+    for (int r = kUnknowns - 1; r >= 0; --r) {
+        double v = a[r][kUnknowns];
+        for (int k = r + 1; k < kUnknowns; ++k) v -= a[r][k] * x[k];
         x[r] = v / a[r][r];
     }
     return true;
+}
+
+// The baseline under the pulse at window position j.
+double Baseline(const ShapeFit& fit, double j) {
+    const double u = j - kWindowLead;
+    return fit.Base + fit.Slope * u + fit.Curve * u * u;
 }
 
 // The sum of squared residuals of the model with `fit`'s parameters, the shape given.
@@ -97,8 +105,7 @@ double Squares(const int* window, const double* s, const ShapeFit& fit) {
     double sum = 0;
     for (int i = 0; i < kFitFrames; ++i) {
         const int j = kWindowLead - kFitLead + i;
-        const double r =
-            window[j] - (fit.Base + fit.Slope * (j - kWindowLead) + fit.Amplitude * s[i]);
+        const double r = window[j] - (Baseline(fit, j) + fit.Amplitude * s[i]);
         sum += r * r;
     }
     return sum;
@@ -120,6 +127,7 @@ bool RoughEdge(const int* w, ShapeFit& fit) {
         fit.Amplitude = peak - base;
         fit.Base = base;
         fit.Slope = 0;
+        fit.Curve = 0;
         fit.Misfit = 0;
         return peak > base;
     }
@@ -133,27 +141,28 @@ bool FitShape(const PpsShape& shape, const int* w, ShapeFit& fit) {
     for (int iteration = 0; iteration < 16; ++iteration) {
         ShapeAlong(shape, fit.Edge + kDerivativeStep, plus);
         ShapeAlong(shape, fit.Edge - kDerivativeStep, minus);
-        double a[4][5] = {};
+        double a[kUnknowns][kUnknowns + 1] = {};
         for (int i = 0; i < kFitFrames; ++i) {
             const int j = kWindowLead - kFitLead + i;
-            const double row[4] = {
+            const double u = j - kWindowLead;
+            const double row[kUnknowns] = {
                 iteration == 0 ? 0 : fit.Amplitude * (plus[i] - minus[i]) / (2 * kDerivativeStep),
-                s[i], 1, static_cast<double>(j - kWindowLead)};
-            const double r =
-                w[j] - (fit.Base + fit.Slope * (j - kWindowLead) + fit.Amplitude * s[i]);
-            for (int p = 0; p < 4; ++p) {
-                for (int q = 0; q < 4; ++q) a[p][q] += row[p] * row[q];
-                a[p][4] += row[p] * r;
+                s[i], 1, u, u * u};
+            const double r = w[j] - (Baseline(fit, j) + fit.Amplitude * s[i]);
+            for (int p = 0; p < kUnknowns; ++p) {
+                for (int q = 0; q < kUnknowns; ++q) a[p][q] += row[p] * row[q];
+                a[p][kUnknowns] += row[p] * r;
             }
         }
         if (iteration == 0) a[0][0] = 1;  // the edge held where it is
-        double step[4];
-        if (!Solve4(a, step)) return false;
+        double step[kUnknowns];
+        if (!Solve(a, step)) return false;
         const double edgeStep = std::clamp(step[0], -0.5, 0.5);
         fit.Edge += edgeStep;
         fit.Amplitude += step[1];
         fit.Base += step[2];
         fit.Slope += step[3];
+        fit.Curve += step[4];
         ShapeAlong(shape, fit.Edge, s);
         if (iteration > 0 && std::fabs(edgeStep) < 1e-9) break;
     }
@@ -177,7 +186,7 @@ void AddToShape(PpsShape& shape, const int* w, const ShapeFit& fit) {
             sum += w[std::clamp(j, 0, kWindowFrames - 1)] * weights[k];
         }
         const double position = fit.Edge + m - kShapeLead;
-        const double v = (sum - fit.Base - fit.Slope * (position - kWindowLead)) / fit.Amplitude;
+        const double v = (sum - Baseline(fit, position)) / fit.Amplitude;
         shape.Values[m] += (v - shape.Values[m]) * share;
     }
     ++shape.Pulses;

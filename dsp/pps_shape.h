@@ -8,11 +8,11 @@
 // weights normalised to a sum of 1 so that a level passes unchanged); the same kernel aligns a
 // new pulse onto the lattice when it is added to the shape. The pulse model, for the window's
 // sample j [frames]:
-//   w_j = B + C (j - trigger) + A S(j - e)
-// with the edge e, amplitude A, baseline B and baseline slope C (mains hum, an AC-coupled
-// line still recovering) fitted by Gauss-Newton. Everything here runs a few times a second, out
-// of the per-frame path, in double precision from +, -, *, / and sqrt alone (and our own sine),
-// so that the edges are the same bits on every system.
+//   w_j = B + C u + D u^2 + A S(j - e),  u = j - trigger
+// with the edge e, amplitude A and a baseline of level B, slope C and curvature D (mains hum
+// as large as the pulse, an AC-coupled line still recovering) fitted by Gauss-Newton. Everything
+// here runs a few times a second, out of the per-frame path, in double precision from +, -, *, /
+// and sqrt alone (and our own sine), so that the edges are the same bits on every system.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +44,7 @@ struct ShapeFit {
     double Amplitude = 0;  // [LSB] A
     double Base = 0;       // [LSB] B
     double Slope = 0;      // [LSB per frame] C
+    double Curve = 0;      // [LSB per frame^2] D
     double Misfit = 0;     // [LSB] RMS of the fit's residuals over its samples
 };
 

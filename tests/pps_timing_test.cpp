@@ -231,7 +231,7 @@ TEST(FinePpsTiming, EveryStationOfTheCardModelIsTimedInOneSeries) {
         {1, 50, 48000, CardFilterPhase::Minimum, -0.6, 0, 0, 0.03},
         {0.01, 0, 48000, CardFilterPhase::Linear, 0.6, 0, 0, 0.2},
         {500, 0.5, 8000, CardFilterPhase::Linear, -0.6, 0, 0, 0.03},
-        {200, 20, 48000, CardFilterPhase::Linear, 0.03, 0.005, 0.0003, 2.0},
+        {200, 20, 48000, CardFilterPhase::Linear, 0.03, 0.005, 0.0003, 3.0},
     };
     for (const Station& st : stations) {
         SimulatorSettings s;
