@@ -72,28 +72,6 @@ void ShapeAlong(const PpsShape& shape, double edge, double* out) {
 
 constexpr int kUnknowns = 5;  // edge, amplitude, baseline, its slope and its curvature
 
-// Solves the normal equations by Gaussian elimination with partial pivoting.
-bool Solve(double (*a)[kUnknowns + 1], double* x) {
-    for (int c = 0; c < kUnknowns; ++c) {
-        int pivot = c;
-        for (int r = c + 1; r < kUnknowns; ++r) {
-            if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
-        }
-        if (!(std::fabs(a[pivot][c]) > 0)) return false;
-        for (int k = 0; k <= kUnknowns; ++k) std::swap(a[c][k], a[pivot][k]);
-        for (int r = c + 1; r < kUnknowns; ++r) {
-            const double q = a[r][c] / a[c][c];
-            for (int k = c; k <= kUnknowns; ++k) a[r][k] -= q * a[c][k];
-        }
-    }
-    for (int r = kUnknowns - 1; r >= 0; --r) {
-        double v = a[r][kUnknowns];
-        for (int k = r + 1; k < kUnknowns; ++k) v -= a[r][k] * x[k];
-        x[r] = v / a[r][r];
-    }
-    return true;
-}
-
 // The baseline under the pulse at window position j.
 double Baseline(const ShapeFit& fit, double j) {
     const double u = j - kWindowLead;
@@ -156,7 +134,7 @@ bool FitShape(const PpsShape& shape, const int* w, ShapeFit& fit) {
         }
         if (iteration == 0) a[0][0] = 1;  // the edge held where it is
         double step[kUnknowns];
-        if (!Solve(a, step)) return false;
+        if (!SolveLinear<kUnknowns>(a, step)) return false;
         const double edgeStep = std::clamp(step[0], -0.5, 0.5);
         fit.Edge += edgeStep;
         fit.Amplitude += step[1];

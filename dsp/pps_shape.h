@@ -15,7 +15,9 @@
 // and sqrt alone (and our own sine), so that the edges are the same bits on every system.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <utility>
 
 namespace qv {
 
@@ -47,6 +49,30 @@ struct ShapeFit {
     double Curve = 0;      // [LSB per frame^2] D
     double Misfit = 0;     // [LSB] RMS of the fit's residuals over its samples
 };
+
+// Solves the N x N equations a x = b, b in a's last column, by Gaussian elimination with partial
+// pivoting (a is overwritten); false when they are singular. For the fits' normal equations.
+template <int N>
+bool SolveLinear(double (*a)[N + 1], double* x) {
+    for (int c = 0; c < N; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < N; ++r) {
+            if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
+        }
+        if (!(std::fabs(a[pivot][c]) > 0)) return false;
+        for (int k = 0; k <= N; ++k) std::swap(a[c][k], a[pivot][k]);
+        for (int r = c + 1; r < N; ++r) {
+            const double q = a[r][c] / a[c][c];
+            for (int k = c; k <= N; ++k) a[r][k] -= q * a[c][k];
+        }
+    }
+    for (int r = N - 1; r >= 0; --r) {
+        double v = a[r][N];
+        for (int k = r + 1; k < N; ++k) v -= a[r][k] * x[k];
+        x[r] = v / a[r][r];
+    }
+    return true;
+}
 
 // A first guess of the edge in `window` (kWindowFrames samples, the trigger at kWindowLead):
 // where the samples cross half-way from the baseline before the trigger to the peak after it,

@@ -296,7 +296,9 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
 
 // The pulse's window is complete: is it an edge, and where.
 [[gnu::noinline]] void LocatePulse(PpsTiming& p) {
-    int w[kWindowFrames];
+    // Read into the pending pulse's place: none is pending while a window is collected (the
+    // hold-off that ends before the search has made it final or dropped it).
+    int* w = p.PendingWindow;
     const int64_t first = p.TriggerFrame - kWindowLead;
     for (int k = 0; k < kWindowFrames; ++k) w[k] = p.Ring[(first + k) & (kPpsRingFrames - 1)];
     // The quiet channel before the pulse: the RMS of its rises, and of its noise from the
@@ -344,7 +346,6 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
     // Timed when its hold-off has passed without a second pulse.
     p.LastPulseFrame = p.TriggerFrame;
     p.Pending = true;
-    std::copy(w, w + kWindowFrames, p.PendingWindow);
     p.PendingFirst = first;
     p.PendingNoise = noise;
     p.PendingRise = rise;
@@ -501,24 +502,7 @@ bool SolveStep(double (*normal)[kParameters], const double* gradient, double dam
         a[r][r] += damping * normal[r][r];
         a[r][kParameters] = gradient[r];
     }
-    for (int c = 0; c < kParameters; ++c) {
-        int pivot = c;
-        for (int r = c + 1; r < kParameters; ++r) {
-            if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
-        }
-        if (!(std::fabs(a[pivot][c]) > 0)) return false;
-        for (int k = 0; k <= kParameters; ++k) std::swap(a[c][k], a[pivot][k]);
-        for (int r = c + 1; r < kParameters; ++r) {
-            const double q = a[r][c] / a[c][c];
-            for (int k = c; k <= kParameters; ++k) a[r][k] -= q * a[c][k];
-        }
-    }
-    for (int r = kParameters - 1; r >= 0; --r) {
-        double v = a[r][kParameters];
-        for (int k = r + 1; k < kParameters; ++k) v -= a[r][k] * step[k];
-        step[r] = v / a[r][r];
-    }
-    return true;
+    return SolveLinear<kParameters>(a, step);
 }
 
 // Where the samples cross `level` first, at or after `from`, by linear interpolation between

@@ -26,6 +26,17 @@ void Record(IqJournal& j, const std::string& text) {
 
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
+// `text` recorded while something that is no journal holds the usual name `usual`: the window
+// takes its own name, says why, and the records are there.
+void RecordBesideWhatHoldsTheName(IqJournal& j, const std::string& usual, const std::string& text) {
+    j.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(j, text));
+    EXPECT_EQ(j.Path, ProcessJournalName(usual, getpid()));
+    EXPECT_EQ(FileText(j.Path), text);
+    EXPECT_NE(j.Notice.find("is taken by something that is not an I/Q journal"), std::string::npos)
+        << j.Notice;
+}
+
 }  // namespace
 
 TEST(IqJournalLock, ASecondJournalInTheFolderTakesItsOwnNameAndRemovesOnlyItsOwn) {
@@ -143,12 +154,7 @@ TEST(IqJournalLock, ALinkOrFolderUnderTheNameIsNeitherFollowedNorWrittenInto) {
     std::filesystem::create_symlink(folder.Path("elsewhere/target"), usual, noLinks);
     if (noLinks) std::filesystem::create_directories(usual);
     IqJournal j;
-    j.Path = usual;
-    ASSERT_NO_FATAL_FAILURE(Record(j, "records\r\n"));
-    EXPECT_EQ(j.Path, ProcessJournalName(usual, getpid()));
-    EXPECT_EQ(FileText(j.Path), "records\r\n");
-    EXPECT_NE(j.Notice.find("is taken by something that is not an I/Q journal"), std::string::npos)
-        << j.Notice;
+    ASSERT_NO_FATAL_FAILURE(RecordBesideWhatHoldsTheName(j, usual, "records\r\n"));
     EXPECT_FALSE(Exists(folder.Path("elsewhere")));
     std::vector<std::string> setAside;
     std::string error;
@@ -175,12 +181,7 @@ TEST(IqJournalLock, AFifoUnderTheNameHoldsNothingAndIsNeverWrittenInto) {
     EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
     EXPECT_TRUE(setAside.empty()) << "a FIFO is nothing of ours to move";
     IqJournal j;
-    j.Path = usual;
-    ASSERT_NO_FATAL_FAILURE(Record(j, "header\r\n"));
-    EXPECT_EQ(j.Path, ProcessJournalName(usual, getpid()));
-    EXPECT_EQ(FileText(j.Path), "header\r\n");
-    EXPECT_NE(j.Notice.find("is taken by something that is not an I/Q journal"), std::string::npos)
-        << j.Notice;
+    ASSERT_NO_FATAL_FAILURE(RecordBesideWhatHoldsTheName(j, usual, "header\r\n"));
     char byte = 0;
     EXPECT_EQ(read(both, &byte, 1), -1) << "nothing written into the FIFO";
     close(both);

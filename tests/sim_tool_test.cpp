@@ -85,6 +85,20 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
+    // Each of `bad` (the words, then the line that refuses them) is bad usage, said in that
+    // line with exit status 2, and nothing is written to `out`.
+    static void ExpectRefused(const std::vector<std::pair<Words, std::string>>& bad,
+                              const std::string& out) {
+        for (const auto& [words, line] : bad) {
+            Words withFile = words;
+            withFile.push_back(out);
+            const ToolRun run = RunSimulatorTool(withFile);
+            EXPECT_EQ(run.Status, 2) << line;
+            EXPECT_EQ(run.Err, "quorvelle-sim: " + line + " (see --help)\n");
+        }
+        EXPECT_FALSE(std::filesystem::exists(out)) << "nothing written on bad usage";
+    }
+
     std::filesystem::path dir_;
 };
 
@@ -177,7 +191,7 @@ TEST_F(SimToolTest, JitterDriftAndWanderOptionsAreCheckedAloneAndTogether) {
     const std::string together =
         "--ppm, --drift-ppm-per-hour and --wander-ppm let the card's "
         "clock error reach ";
-    const std::pair<Words, std::string> bad[] = {
+    const std::vector<std::pair<Words, std::string>> bad = {
         {{"--pps-jitter", "-1e-6"},
          "--pps-jitter: -1e-6 is out of range (at least 0 and at most 0.01)"},
         {{"--wander-period", "0"},
@@ -186,14 +200,7 @@ TEST_F(SimToolTest, JitterDriftAndWanderOptionsAreCheckedAloneAndTogether) {
           "300"},
          together + "10100 ppm within 2 hours (at most 10000)"},
     };
-    for (const auto& [words, line] : bad) {
-        Words args = words;
-        args.push_back(out);
-        const ToolRun run = RunSimulatorTool(args);
-        EXPECT_EQ(run.Status, 2) << line;
-        EXPECT_EQ(run.Err, "quorvelle-sim: " + line + " (see --help)\n");
-    }
-    EXPECT_FALSE(std::filesystem::exists(out)) << "nothing written on bad usage";
+    ExpectRefused(bad, out);
     std::string error;
     EXPECT_TRUE(CheckSimulatorCard(
         {.Seconds = 7200, .Ppm = 9000, .DriftPpmPerHour = -400, .WanderPpm = 200}, false, error))
@@ -236,7 +243,7 @@ TEST_F(SimToolTest, CardModelOptionsAreStoredCheckedAndWritten) {
     EXPECT_EQ(Parse({"--pps-width-ms", "0"}).Result, 1) << "0 keeps the rise-and-decay pulse";
 
     const std::string out = Path("card.wav");
-    const std::pair<Words, std::string> bad[] = {
+    const std::vector<std::pair<Words, std::string>> bad = {
         {{"--pps-width-ms", "0.0005"},
          "--pps-width-ms: 0.0005 is out of range (0, or at least 0.001 and at most 900)"},
         {{"--pps-ac-hz", "51"},
@@ -250,14 +257,7 @@ TEST_F(SimToolTest, CardModelOptionsAreStoredCheckedAndWritten) {
          "--pps-width-ms 900 with --pps-jitter 0.003 leaves too little between one pulse's end "
          "and the next one's start (the width plus 18 x the jitter at most 950 ms)"},
     };
-    for (const auto& [words, line] : bad) {
-        Words withFile = words;
-        withFile.push_back(out);
-        const ToolRun run = RunSimulatorTool(withFile);
-        EXPECT_EQ(run.Status, 2) << line;
-        EXPECT_EQ(run.Err, "quorvelle-sim: " + line + " (see --help)\n");
-    }
-    EXPECT_FALSE(std::filesystem::exists(out)) << "nothing written on bad usage";
+    ExpectRefused(bad, out);
 
     Words run = given;
     for (const char* w : {"--seconds", "1.5", "--pps-width-ms", "10"}) run.push_back(w);
