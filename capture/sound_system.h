@@ -1,6 +1,6 @@
 // The sound system: its input devices and capture streams, every call into it made on the audio
-// thread. PortAudio on Linux (sound_system.cpp), winmm's waveIn on Windows
-// (sound_system_win32.cpp). Also turns the selected device-list entry into its block source.
+// thread. PortAudio on Linux (sound_system_portaudio.cpp), winmm's waveIn on Windows
+// (sound_system_wavein.cpp). Also turns the selected device-list entry into its block source.
 #pragma once
 
 #include <memory>

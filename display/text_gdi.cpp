@@ -1,4 +1,4 @@
-// Label text on surfaces through Windows GDI: the Windows twin of text.cpp (FreeType and
+// Label text on surfaces through Windows GDI: the Windows twin of text_freetype.cpp (FreeType and
 // fontconfig), with the same interface and the same pixels.
 //
 // "Arial" is asked for with an em height of the font's pixel height and no anti-aliasing, and
@@ -27,7 +27,7 @@ bool SameMetrics(const std::string& asked, const std::string& found) {
     return asked == "Arial" && (found == "Liberation Sans" || found == "Arimo");
 }
 
-// UTF-16 for GDI, read as text.cpp reads it: a malformed byte stands for itself (Latin-1).
+// UTF-16 for GDI, read as text_freetype.cpp reads it: a malformed byte stands for itself (Latin-1).
 std::wstring Wide(std::string_view text) {
     std::wstring wide;
     for (size_t i = 0; i < text.size();) {
@@ -119,8 +119,8 @@ bool SelectSize(FontStore& store, int pixelHeight) {
 }
 
 // The width of text in the selected font: the sum of the characters' whole-pixel advances, as
-// TextOut places them and as text.cpp adds them up (GetTextExtentPoint32 and GetCharWidth32
-// give the unhinted advances under Wine, three pixels less over "RF click").
+// TextOut places them and as text_freetype.cpp adds them up (GetTextExtentPoint32 and
+// GetCharWidth32 give the unhinted advances under Wine, three pixels less over "RF click").
 int AdvanceSum(FontStore& store, int pixelHeight, const std::wstring& wide) {
     int width = 0;
     const MAT2 identity{{0, 1}, {0, 0}, {0, 0}, {0, 1}};

@@ -35,8 +35,8 @@
 
 namespace qv {
 
-// The open file as the platform's WAV code keeps it (its handle, encoding and conversion
-// buffers); each platform's source defines it.
+// The open file as the system's WAV back end keeps it (its handle, encoding and conversion
+// buffers), behind the interface of files/wav_file_backend.h.
 struct WavReaderFile;
 struct WavWriterFile;
 

@@ -1,5 +1,4 @@
-// Streaming WAV reading and writing of stereo 8000 Hz recordings with libsndfile.
-#include "files/wav_file.h"
+// The WAV back end on Linux: stereo 8000 Hz recordings read and written with libsndfile.
 
 #include <fcntl.h>
 #include <sndfile.h>
@@ -14,26 +13,11 @@
 #include <cstring>
 #include <vector>
 
+#include "files/wav_file_backend.h"
 #include "files/wav_format.h"
 #include "files/whole_file.h"
 
 namespace qv {
-
-struct WavReaderFile {
-    SNDFILE* File = nullptr;
-    SF_INFO Info{};                  // as libsndfile reports the file
-    int Subtype = 0;                 // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
-    std::vector<int> IntBuffer;      // conversion buffer for PCM other than 16-bit
-    std::vector<double> RealBuffer;  // conversion buffer for float and double
-
-    ~WavReaderFile() {
-        if (File != nullptr) sf_close(File);
-    }
-};
-
-struct WavWriterFile {
-    SNDFILE* File = nullptr;
-};
 
 namespace {
 
@@ -130,9 +114,9 @@ DataChunkClaim ReadDataChunkClaim(int fd, long long fileSize) {
 }
 
 // Fills reader.warning when the header promises more frames than the file holds.
-void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
-    const WavReaderFile& file = *reader.File;
-    const int container = file.Info.format & SF_FORMAT_TYPEMASK;
+void CheckTruncation(WavReader& reader, const SF_INFO& info, int subtype, int fd,
+                     long long fileSize) {
+    const int container = info.format & SF_FORMAT_TYPEMASK;
     if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_RF64) {
         return;
     }
@@ -140,8 +124,7 @@ void CheckTruncation(WavReader& reader, int fd, long long fileSize) {
     if (!claim.Found) return;
     const long long heldBytes = std::max(0LL, fileSize - claim.Offset);
     if (claim.SizeBytes <= static_cast<uint64_t>(heldBytes)) return;
-    const uint64_t frameBytes =
-        static_cast<uint64_t>(file.Info.channels) * BytesPerSample(file.Subtype);
+    const uint64_t frameBytes = static_cast<uint64_t>(info.channels) * BytesPerSample(subtype);
     reader.Warning = TruncatedWarning(reader.Path, claim.SizeBytes,
                                       static_cast<uint64_t>(heldBytes), frameBytes, reader.Frames);
 }
@@ -201,23 +184,94 @@ std::string SndfileReason(SNDFILE* file) {
     return reason;
 }
 
+class SndfileReader : public WavReaderFile {
+public:
+    SndfileReader(SNDFILE* file, int subtype) : file_(file), subtype_(subtype) {}
+    ~SndfileReader() override { sf_close(file_); }
+
+    long long Read(Frame* out, long long maxFrames, long long /*framesRead*/, long long /*frames*/,
+                   std::string& reason) override {
+        long long done = 0;
+        if (subtype_ == SF_FORMAT_PCM_16) {
+            done = sf_readf_short(file_, reinterpret_cast<short*>(out), maxFrames);
+        } else if (subtype_ == SF_FORMAT_FLOAT || subtype_ == SF_FORMAT_DOUBLE) {
+            realBuffer_.resize(2 * kConvertChunkFrames);
+            while (done < maxFrames) {
+                const long long want = std::min(kConvertChunkFrames, maxFrames - done);
+                const long long got = sf_readf_double(file_, realBuffer_.data(), want);
+                for (long long n = 0; n < got; ++n) {
+                    out[done + n].Rf = ClipToInt16(std::round(realBuffer_[2 * n] * 32767.0));
+                    out[done + n].Pps = ClipToInt16(std::round(realBuffer_[2 * n + 1] * 32767.0));
+                }
+                done += std::max(0LL, got);
+                if (got < want) break;
+            }
+        } else {
+            // libsndfile delivers every PCM width left-justified in 32 bits.
+            intBuffer_.resize(2 * kConvertChunkFrames);
+            while (done < maxFrames) {
+                const long long want = std::min(kConvertChunkFrames, maxFrames - done);
+                const long long got = sf_readf_int(file_, intBuffer_.data(), want);
+                for (long long n = 0; n < got; ++n) {
+                    out[done + n].Rf = ClipToInt16(std::round(intBuffer_[2 * n] / 65536.0));
+                    out[done + n].Pps = ClipToInt16(std::round(intBuffer_[2 * n + 1] / 65536.0));
+                }
+                done += std::max(0LL, got);
+                if (got < want) break;
+            }
+        }
+        if (sf_error(file_) != SF_ERR_NO_ERROR) {
+            reason = SndfileReason(file_);
+            return -1;
+        }
+        return done;
+    }
+
+private:
+    SNDFILE* file_;
+    int subtype_;                     // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
+    std::vector<int> intBuffer_;      // conversion buffer for PCM other than 16-bit
+    std::vector<double> realBuffer_;  // conversion buffer for float and double
+};
+
+class SndfileWriter : public WavWriterFile {
+public:
+    explicit SndfileWriter(SNDFILE* file) : file_(file) {}
+    ~SndfileWriter() override {
+        if (file_ != nullptr) sf_close(file_);
+    }
+
+    bool Write(const Frame* frames, long long count, long long /*framesBefore*/, long long& written,
+               std::string& reason) override {
+        written = sf_writef_short(file_, reinterpret_cast<const short*>(frames), count);
+        if (written == count) return true;
+        reason = SndfileReason(file_);
+        return false;
+    }
+
+    bool UpdateHeader(long long /*frames*/, std::string& reason) override {
+        sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        if (sf_error(file_) == SF_ERR_NO_ERROR) return true;
+        reason = SndfileReason(file_);
+        return false;
+    }
+
+    bool Finish(long long /*frames*/, std::string& reason) override {
+        const int code = sf_close(file_);
+        file_ = nullptr;
+        if (code == SF_ERR_NO_ERROR) return true;
+        reason = sf_error_number(code);
+        return false;
+    }
+
+private:
+    SNDFILE* file_;
+};
+
 }  // namespace
 
-WavReader::WavReader() = default;
-WavReader::~WavReader() { CloseWavReader(*this); }
-
-void CloseWavReader(WavReader& reader) {
-    reader.File.reset();
-    reader.Frames = 0;
-    reader.FramesRead = 0;
-    reader.Warning.clear();
-    reader.LateWarning.clear();
-}
-
-bool OpenWavReader(WavReader& reader, const std::string& path, std::string& error) {
-    CloseWavReader(reader);
-    reader.Path = path;
-
+bool OpenWavReaderFile(WavReader& reader, std::string& error) {
+    const std::string& path = reader.Path;
     // The file is opened here rather than by libsndfile so that a failure reports the system's
     // reason, so that its size is known for the truncation check, and so that a FIFO or a
     // device, whose open or reads could wait for ever, is refused.
@@ -268,80 +322,17 @@ bool OpenWavReader(WavReader& reader, const std::string& path, std::string& erro
         error = path + ": " + SubtypeName(subtype) +
                 " encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed";
     } else {
-        reader.File = std::make_unique<WavReaderFile>();
-        reader.File->File = file;
-        reader.File->Info = info;
-        reader.File->Subtype = subtype;
+        reader.File = std::make_unique<SndfileReader>(file, subtype);
         reader.Frames = info.frames;
-        CheckTruncation(reader, fd, status.st_size);
+        CheckTruncation(reader, info, subtype, fd, status.st_size);
         return true;
     }
     sf_close(file);
     return false;
 }
 
-long long WavFrameCount(const WavReader& reader) { return reader.Frames; }
-
-long long ReadWavFrames(WavReader& reader, Frame* out, long long maxFrames, std::string& error) {
-    if (reader.File == nullptr) {
-        error = (reader.Path.empty() ? std::string("WAV reader") : reader.Path) + ": not open";
-        return -1;
-    }
-    if (maxFrames <= 0) return 0;
-
-    WavReaderFile& file = *reader.File;
-    long long done = 0;
-    if (file.Subtype == SF_FORMAT_PCM_16) {
-        done = sf_readf_short(file.File, reinterpret_cast<short*>(out), maxFrames);
-    } else if (file.Subtype == SF_FORMAT_FLOAT || file.Subtype == SF_FORMAT_DOUBLE) {
-        file.RealBuffer.resize(2 * kConvertChunkFrames);
-        while (done < maxFrames) {
-            const long long want = std::min(kConvertChunkFrames, maxFrames - done);
-            const long long got = sf_readf_double(file.File, file.RealBuffer.data(), want);
-            for (long long n = 0; n < got; ++n) {
-                out[done + n].Rf = ClipToInt16(std::round(file.RealBuffer[2 * n] * 32767.0));
-                out[done + n].Pps = ClipToInt16(std::round(file.RealBuffer[2 * n + 1] * 32767.0));
-            }
-            done += std::max(0LL, got);
-            if (got < want) break;
-        }
-    } else {
-        // libsndfile delivers every PCM width left-justified in 32 bits.
-        file.IntBuffer.resize(2 * kConvertChunkFrames);
-        while (done < maxFrames) {
-            const long long want = std::min(kConvertChunkFrames, maxFrames - done);
-            const long long got = sf_readf_int(file.File, file.IntBuffer.data(), want);
-            for (long long n = 0; n < got; ++n) {
-                out[done + n].Rf = ClipToInt16(std::round(file.IntBuffer[2 * n] / 65536.0));
-                out[done + n].Pps = ClipToInt16(std::round(file.IntBuffer[2 * n + 1] / 65536.0));
-            }
-            done += std::max(0LL, got);
-            if (got < want) break;
-        }
-    }
-    if (sf_error(file.File) != SF_ERR_NO_ERROR) {
-        error = reader.Path + ": read failed: " + SndfileReason(file.File);
-        return -1;
-    }
-    reader.FramesRead += done;
-    // A short read is the end of the file; before the frames counted at the open, another
-    // program has shortened it.
-    NoteLateTruncation(reader, done, maxFrames);
-    return done;
-}
-
-WavWriter::WavWriter() = default;
-WavWriter::~WavWriter() {
-    std::string ignored;
-    CloseWavWriter(*this, ignored);
-}
-
-bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& error) {
-    std::string closeError;
-    CloseWavWriter(writer, closeError);
-    writer.Path = path;
-    writer.FramesWritten = 0;
-
+bool OpenWavWriterFile(WavWriter& writer, std::string& error) {
+    const std::string& path = writer.Path;
     // Created here rather than by libsndfile so that a failure reports the system's reason,
     // and so that a FIFO without a reader is refused rather than waited for.
     const int fd = OpenOutputFile(path, O_RDWR | O_CREAT | O_TRUNC);
@@ -360,49 +351,7 @@ bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& erro
     }
     // Below 4 GiB the file is finished as a plain WAV that every program reads.
     sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    writer.File = std::make_unique<WavWriterFile>();
-    writer.File->File = file;
-    return true;
-}
-
-bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std::string& error) {
-    if (writer.File == nullptr) {
-        error = (writer.Path.empty() ? std::string("WAV writer") : writer.Path) + ": not open";
-        return false;
-    }
-    if (count <= 0) return true;
-    const sf_count_t written =
-        sf_writef_short(writer.File->File, reinterpret_cast<const short*>(frames), count);
-    if (written > 0) writer.FramesWritten += written;
-    if (written != count) {
-        error = writer.Path + ": cannot write: " + SndfileReason(writer.File->File);
-        return false;
-    }
-    return true;
-}
-
-bool UpdateWavHeader(WavWriter& writer, std::string& error) {
-    if (writer.File == nullptr) {
-        error = (writer.Path.empty() ? std::string("WAV writer") : writer.Path) + ": not open";
-        return false;
-    }
-    SNDFILE* file = writer.File->File;
-    sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-    if (sf_error(file) != SF_ERR_NO_ERROR) {
-        error = writer.Path + ": cannot update the header: " + SndfileReason(file);
-        return false;
-    }
-    return true;
-}
-
-bool CloseWavWriter(WavWriter& writer, std::string& error) {
-    if (writer.File == nullptr) return true;
-    const int code = sf_close(writer.File->File);
-    writer.File.reset();
-    if (code != SF_ERR_NO_ERROR) {
-        error = writer.Path + ": cannot finish the file: " + sf_error_number(code);
-        return false;
-    }
+    writer.File = std::make_unique<SndfileWriter>(file);
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "files/wav_riff.h"
 #include "tests/test_files.h"
 
 namespace qv {
@@ -433,6 +434,18 @@ TEST_F(WavFileTest, RecordingBytesAreTheSameAtEveryStageOnEveryPlatform) {
         << "after an update, frames bring no header of their own";
     ASSERT_TRUE(CloseWavWriter(writer, error)) << error;
     EXPECT_EQ(FileText(path), PlainHeader(112 + 8 - 8, 2) + FrameBytes(frames, 0, 2));
+
+    // The headers the Windows build writes by its own code, the same bytes, checked here on
+    // both systems; from 4 GiB on an RF64 header of the same length, its ds64 chunk in place of
+    // JUNK and PAD in place of fact.
+    EXPECT_EQ(PlaceholderWavHeader(), placeholder);
+    EXPECT_EQ(WavHeader(112 + 120, 30), PlainHeader(112 + 120 - 8, 30));
+    const uint64_t big = uint64_t{1} << 32;
+    EXPECT_EQ(WavHeader(big - 1, 5), PlainHeader(0xFFFFFFF7, 5));
+    EXPECT_EQ(WavHeader(big, 7), "RF64" + Le(0xFFFFFFFF, 4) + "WAVEds64" + Le(28, 4) +
+                                     Le(big - 8, 8) + Le(28, 8) + Le(7, 8) + Le(0, 4) +
+                                     PlainHeader(0, 0).substr(44, 48) + "PAD " + Le(0, 4) +
+                                     "data" + Le(0xFFFFFFFF, 4));
 }
 
 // A WAVE file's bytes from its chunks, under the given RIFF form ("RIFF" or "RF64").
