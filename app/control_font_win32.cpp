@@ -7,7 +7,7 @@
 
 #include "app/control_font.h"
 #include "app/controls.h"
-#include "app/wide_text_win32.h"
+#include "common/wide_text_win32.h"
 #include "capture/device_list.h"
 
 namespace qv {

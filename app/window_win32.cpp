@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/control_font_win32.h"
-#include "app/wide_text_win32.h"
+#include "common/wide_text_win32.h"
 #include "app/window_icon.h"
 #include "capture/stop_signals.h"
 

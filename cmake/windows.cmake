@@ -20,13 +20,13 @@ set_source_files_properties(${MANIFEST_RESOURCE} PROPERTIES
 # ---------------------------------------------------------------------------------------------
 # The core: signal chain, raster, label text through GDI, files and the signal simulator.
 # Files' Windows twins: WAV through mmio (our own code for RF64 and header rewrites), PNG through
-# the Windows Imaging Component, output checks by volume and file index. Left out: the Linux
-# twins files/wav_file.cpp (libsndfile), files/png_file.cpp (libpng) and
-# files/output_check.cpp (FIFOs, character devices, lstat).
+# the Windows Imaging Component. Left out: the Linux twins files/wav_file.cpp (libsndfile),
+# files/png_file.cpp (libpng), and the operating system's POSIX back-end common/os_posix.cpp.
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS common/*.cpp dsp/*.cpp chain/*.cpp)
+list(FILTER CORE_SOURCES EXCLUDE REGEX ".*_posix\\.cpp$")
 list(APPEND CORE_SOURCES
     display/display.cpp display/raster.cpp display/text_gdi.cpp display/traces.cpp
-    files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/output_check_win32.cpp
+    files/capture_bitmap.cpp files/csv_file.cpp files/iq_file.cpp files/output_check.cpp
     files/png_file_win32.cpp files/wav_file_win32.cpp files/wav_format.cpp files/whole_file.cpp
     capture/signal_simulator.cpp capture/signal_simulator_card.cpp)
 add_library(quorvelle_core STATIC ${CORE_SOURCES})
@@ -36,11 +36,11 @@ target_link_libraries(quorvelle_core PUBLIC gdi32 winmm windowscodecs ole32)
 
 # ---------------------------------------------------------------------------------------------
 # Sound input (waveIn), the live chain and stop signals: quorvelle_capture. Every capture/ source
-# but the simulator (in the core) and the Linux twins of the waveIn sound system and the console
-# stop events. COM (ole32) gives the devices' full names.
+# but the simulator (in the core) and the Linux twin of the waveIn sound system. COM (ole32)
+# gives the devices' full names.
 find_package(Threads REQUIRED)
 file(GLOB CAPTURE_SOURCES CONFIGURE_DEPENDS capture/*.cpp)
-list(FILTER CAPTURE_SOURCES EXCLUDE REGEX ".*/(signal_simulator(_card)?|sound_system|stop_signals)\\.cpp$")
+list(FILTER CAPTURE_SOURCES EXCLUDE REGEX ".*/(signal_simulator(_card)?|sound_system)\\.cpp$")
 add_library(quorvelle_capture STATIC ${CAPTURE_SOURCES})
 target_link_libraries(quorvelle_capture PUBLIC quorvelle_core Threads::Threads
     PRIVATE winmm ole32)
@@ -49,7 +49,7 @@ target_link_libraries(quorvelle_capture PUBLIC quorvelle_core Threads::Threads
 # Command-line tools: quorvelle-batch.exe, quorvelle-sim.exe and quorvelle-report.exe, their logic
 # in a library as on Linux, so that the tests drive it in-process.
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
-list(FILTER TOOL_SOURCES EXCLUDE REGEX ".*(_main|/terminal)\\.cpp$")
+list(FILTER TOOL_SOURCES EXCLUDE REGEX ".*_main\\.cpp$")
 add_library(quorvelle_tools STATIC ${TOOL_SOURCES})
 target_link_libraries(quorvelle_tools PUBLIC quorvelle_core quorvelle_capture)
 add_executable(quorvelle-batch tools/batch_main.cpp ${MANIFEST_RESOURCE})
@@ -61,13 +61,10 @@ target_link_libraries(quorvelle-report PRIVATE quorvelle_tools)
 
 # ---------------------------------------------------------------------------------------------
 # The window: quorvelle.exe, the handler library with its Win32 layer.
-# The handler library: the portable handler, with the Windows twins of the I/Q journal's lock
-# (LockFileEx, file indices) and of the recording mixer (Windows' recording devices), and the
-# text conversions they and the window share.
+# The handler library: the portable handler.
 add_library(quorvelle_app STATIC
-    app/app_options.cpp app/controls.cpp app/iq_journal.cpp app/journal_lock_win32.cpp
-    app/main_handler.cpp app/recording_mixer_win32.cpp app/wide_text_win32.cpp
-    app/window_icon.cpp app/window_start.cpp)
+    app/app_options.cpp app/controls.cpp app/iq_journal.cpp app/journal_lock.cpp
+    app/main_handler.cpp app/recording_mixer.cpp app/window_icon.cpp app/window_start.cpp)
 target_link_libraries(quorvelle_app PUBLIC quorvelle_core quorvelle_capture)
 # A console program (no -mwindows): Ctrl-C in the console it was started from ends it cleanly,
 # and stdout and stderr work as on Linux. Started from Explorer it opens a console beside it.
