@@ -7,8 +7,8 @@
 
 #include "app/control_font.h"
 #include "app/controls.h"
-#include "app/wide_text_win32.h"
 #include "capture/device_list.h"
+#include "common/wide_text_win32.h"
 
 namespace qv {
 

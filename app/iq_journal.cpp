@@ -28,15 +28,15 @@ bool RenameToFreeName(const std::string& path, const std::string& base, std::str
                       std::string& error) {
     for (int n = 1; n < 100000; ++n) {
         const std::string candidate = base + "." + std::to_string(n);
-        if (Exists(candidate)) continue;
+        if (os::Exists(candidate)) continue;
         std::string reason;
-        switch (RenameNoReplace(path, candidate, reason)) {
-            case Rename::Done:
+        switch (os::RenameNoReplace(path, candidate, reason)) {
+            case os::Rename::Done:
                 newPath = candidate;
                 return true;
-            case Rename::NameTaken:
+            case os::Rename::NameTaken:
                 continue;
-            case Rename::Failed:
+            case os::Rename::Failed:
                 error = path + ": cannot rename the I/Q journal of an earlier run: " + reason;
                 return false;
         }
@@ -49,7 +49,7 @@ bool RenameToFreeName(const std::string& path, const std::string& base, std::str
 // "base.N", renamed while we hold its lock. 1: set aside, 0: left alone, -1: failed.
 int SetAsideIfDead(const std::string& path, const std::string& base, std::string& newPath,
                    std::string& error) {
-    JournalHandle file = kNoJournalHandle;
+    os::Handle file = os::kNoHandle;
     std::string reason;
     switch (OpenLocked(path, file, reason)) {
         case Lock::Taken:
@@ -66,8 +66,8 @@ int SetAsideIfDead(const std::string& path, const std::string& base, std::string
     // An empty one has nothing to keep, and may be a window's that has just created it and is
     // about to lock it.
     int result = 0;
-    if (JournalSize(file) > 0) result = RenameToFreeName(path, base, newPath, error) ? 1 : -1;
-    CloseJournal(file);
+    if (os::FileSize(file) > 0) result = RenameToFreeName(path, base, newPath, error) ? 1 : -1;
+    os::Close(file);
     return result;
 }
 
@@ -80,7 +80,7 @@ bool TakeOwnName(IqJournal& j, const std::string& usual, const std::string& why,
         j.Failed = true;
         return false;
     }
-    j.Path = ProcessJournalName(usual, CurrentProcessId());
+    j.Path = ProcessJournalName(usual, os::ProcessId());
     if (!j.Notice.empty()) j.Notice += "; ";
     j.Notice += usual + " " + why + "; this window's I/Q journal is " + j.Path;
     return true;
@@ -92,11 +92,11 @@ bool TakeOwnName(IqJournal& j, const std::string& usual, const std::string& why,
 bool OpenJournal(IqJournal& j, std::string& error) {
     const std::string usual = j.Path;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        JournalHandle file = kNoJournalHandle;
+        os::Handle file = os::kNoHandle;
         std::string reason;
         switch (CreateLocked(j.Path, file, reason)) {
             case Lock::Taken:
-                j.File = JournalStream(file, reason);
+                j.File = os::WritingStream(file, reason);
                 return j.File != nullptr || Fail(j, error, reason);
             case Lock::Busy:  // another window took the new file at once: it is theirs
                 if (!TakeOwnName(j, usual, "is in use by another window", error)) return false;
@@ -130,14 +130,14 @@ bool OpenJournal(IqJournal& j, std::string& error) {
         }
         // No live window holds it: a run that ended without closing has left it since start-up.
         // An empty one holds nothing and goes; one with records is set aside as start-up does.
-        if (JournalSize(file) == 0) {
+        if (os::FileSize(file) == 0) {
             RemoveIfHeld(file, j.Path);
-            CloseJournal(file);
+            os::Close(file);
             continue;
         }
         std::string newPath;
         const bool moved = RenameToFreeName(j.Path, usual, newPath, error);
-        CloseJournal(file);
+        os::Close(file);
         if (!moved) {
             j.Failed = true;
             return false;
@@ -177,7 +177,7 @@ void RemoveJournal(IqJournal& j) {
     j.Closed = true;
     if (j.File == nullptr) return;  // none created here: whatever is under the name is not ours
     // Removed while still locked, so no other window can take the name's file in between.
-    RemoveIfHeld(j.File, j.Path);
+    RemoveIfHeld(os::HandleOf(j.File), j.Path);
     std::fclose(j.File);
     j.File = nullptr;
 }
@@ -186,7 +186,7 @@ bool KeepJournal(IqJournal& j) {
     j.Closed = true;
     if (j.File == nullptr || j.Failed) return false;
     // A journal whose folder has gone keeps nothing once it is closed.
-    return std::fflush(j.File) == 0 && IsUnderName(j.File, j.Path);
+    return std::fflush(j.File) == 0 && IsUnderName(os::HandleOf(j.File), j.Path);
 }
 
 bool SetAsideOldJournals(const std::string& path, std::vector<std::string>& setAside,

@@ -1,17 +1,14 @@
-// The system calls under the I/Q journal: its lock, the identity of the file under a name, the
-// rename that never replaces, and the process id. One twin per system; the journal's logic
-// (app/iq_journal.cpp) is written once on top of them.
+// The I/Q journal's lock: a journal file is created or opened and locked, and the lock is kept
+// only while the file is still under its name. On the system's files held open and locked
+// (common/os.h); the journal's logic (app/iq_journal.cpp) is written on top of these.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 
-namespace qv {
+#include "common/os.h"
 
-// An open journal file: a file descriptor on Linux, a file handle on Windows.
-using JournalHandle = intptr_t;
-inline constexpr JournalHandle kNoJournalHandle = -1;
+namespace qv {
 
 enum class Lock {
     Taken,       // open in `file`, locked by us, still under its name
@@ -27,35 +24,16 @@ enum class Lock {
 // journal holds its lock for a moment, so the lock is waited for that long. The file is not
 // inherited: a program started from the window (the recording mixer) must not keep a dead run's
 // journal looking alive.
-Lock CreateLocked(const std::string& path, JournalHandle& file, std::string& reason);
+Lock CreateLocked(const std::string& path, os::Handle& file, std::string& reason);
 // Opens the journal under `path` for reading and takes its lock without waiting; a link under
 // the name is not followed.
-Lock OpenLocked(const std::string& path, JournalHandle& file, std::string& reason);
-// The size of an open journal [bytes]; 0 when it cannot be told.
-int64_t JournalSize(JournalHandle file);
-// Closes an open journal, which ends its lock.
-void CloseJournal(JournalHandle file);
-// The open journal as a binary C stream for writing, or nullptr with `reason` (the journal then
-// closed).
-std::FILE* JournalStream(JournalHandle file, std::string& reason);
-
-// Whether anything is under the name `path`.
-bool Exists(const std::string& path);
-
-enum class Rename {
-    Done,
-    NameTaken,  // something is under the new name: try another
-    Failed,     // `reason` says why
-};
-// Renames `from` to `to`, never over an existing file.
-Rename RenameNoReplace(const std::string& from, const std::string& to, std::string& reason);
+Lock OpenLocked(const std::string& path, os::Handle& file, std::string& reason);
 
 // Whether the open `file` is the one under the name `path` now (a link to it is not).
-bool IsUnderName(std::FILE* file, const std::string& path);
-// Removes the name `path` when it names the open `file`, which stays locked until it is closed.
-void RemoveIfHeld(std::FILE* file, const std::string& path);
-void RemoveIfHeld(JournalHandle file, const std::string& path);
-
-long CurrentProcessId();
+bool IsUnderName(os::Handle file, const std::string& path);
+// Removes the name `path` when it names the open `file`, which stays locked until it is closed
+// (on Windows the name goes when it is closed), so that no other window can take the name's
+// file in between.
+void RemoveIfHeld(os::Handle file, const std::string& path);
 
 }  // namespace qv

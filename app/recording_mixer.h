@@ -1,6 +1,6 @@
 // "Input" in the Setup menu: the desktop's recording mixer, where the sound card's recording
-// source and level are set. pavucontrol on its input tab when installed, else alsamixer's
-// capture view in a terminal.
+// source and level are set. On Linux pavucontrol on its input tab when installed, else
+// alsamixer's capture view in a terminal; on Windows the Sound control panel's Recording tab.
 #pragma once
 
 #include <string>

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/control_font_win32.h"
-#include "app/wide_text_win32.h"
 #include "app/window_icon.h"
 #include "capture/stop_signals.h"
+#include "common/wide_text_win32.h"
 
 namespace qv {
 

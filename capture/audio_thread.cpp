@@ -1,24 +1,19 @@
 // The audio thread's job queue, and threads that leave signals to the main thread.
 #include "capture/audio_thread.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <cassert>
 #include <utility>
 
-#include "common/platform.h"
+#include "common/os.h"
 
 namespace qv {
 
 std::thread StartQuietThread(std::function<void()> body) {
     // A new thread inherits the creator's signal mask: block everything around the creation,
     // then give the creator its own mask back.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    const os::SignalMask previous = os::BlockAllSignals();
     std::thread thread(std::move(body));
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    os::RestoreSignals(previous);
     return thread;
 }
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/platform.h"
+#include "common/os.h"
 #include "common/time_of_day.h"
 #include "files/whole_file.h"
 

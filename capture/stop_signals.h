@@ -3,14 +3,12 @@
 // woken through a pipe its event loop watches. Any number of them, in any order, during the
 // run or during its close-time work, make one request; only SIGKILL ends a run without it.
 //
-// On Windows the console's control events stand in for the signals (stop_signals_win32.cpp):
+// On Windows the console's control events stand in for the signals (common/os_win32.cpp):
 // Ctrl-C, Ctrl-Break, closing the console window, log-off and shut-down. There is no wake
 // pipe; the window polls Received().
 #pragma once
 
-#include <signal.h>
-
-#include <memory>
+#include <csignal>
 
 namespace qv {
 
@@ -42,10 +40,8 @@ public:
     void DrainWake();
 
 private:
-    struct PreviousHandlers;  // what installing replaced, put back by the destructor
     bool installed_ = false;
     int pipe_[2] = {-1, -1};
-    std::unique_ptr<PreviousHandlers> previous_;
 };
 
 // For a program's entry point, before its run: from then on a StopSignals that ends leaves the

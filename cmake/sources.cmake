@@ -18,8 +18,11 @@ set(QUORVELLE_SOURCE_TABLE
     # The core: signal chain, raster, label text, files and the signal simulator.
     quorvelle_core all common/command_line.cpp
     quorvelle_core all common/numbers.cpp
+    quorvelle_core linux common/os_posix.cpp
+    quorvelle_core windows common/os_win32.cpp
     quorvelle_core all common/time_of_day.cpp
     quorvelle_core all common/trig.cpp
+    quorvelle_core windows common/wide_text_win32.cpp
     quorvelle_core all dsp/allan_deviation.cpp
     quorvelle_core all dsp/click_lock.cpp
     quorvelle_core all dsp/front_end.cpp
@@ -38,8 +41,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_core all files/capture_bitmap.cpp
     quorvelle_core all files/csv_file.cpp
     quorvelle_core all files/iq_file.cpp
-    quorvelle_core linux files/output_check.cpp
-    quorvelle_core windows files/output_check_win32.cpp
+    quorvelle_core all files/output_check.cpp
     quorvelle_core linux files/png_file_libpng.cpp
     quorvelle_core windows files/png_file_wic.cpp
     quorvelle_core all files/wav_file.cpp
@@ -65,8 +67,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_capture all capture/simulator_options.cpp
     quorvelle_capture linux capture/sound_system_portaudio.cpp
     quorvelle_capture windows capture/sound_system_wavein.cpp
-    quorvelle_capture linux capture/stop_signals.cpp
-    quorvelle_capture windows capture/stop_signals_win32.cpp
+    quorvelle_capture all capture/stop_signals.cpp
 
     # The command-line tools' logic, in a library that the tests drive in-process, and their
     # programs.
@@ -77,8 +78,6 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_tools all tools/report_data.cpp
     quorvelle_tools all tools/report_plot.cpp
     quorvelle_tools all tools/sim_tool.cpp
-    quorvelle_tools linux tools/terminal.cpp
-    quorvelle_tools windows tools/terminal_win32.cpp
     quorvelle-batch all tools/batch_main.cpp
     quorvelle-sim all tools/sim_main.cpp
     quorvelle-report all tools/report_main.cpp
@@ -88,12 +87,9 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_app all app/app_options.cpp
     quorvelle_app all app/controls.cpp
     quorvelle_app all app/iq_journal.cpp
-    quorvelle_app linux app/journal_lock.cpp
-    quorvelle_app windows app/journal_lock_win32.cpp
+    quorvelle_app all app/journal_lock.cpp
     quorvelle_app all app/main_handler.cpp
-    quorvelle_app linux app/recording_mixer.cpp
-    quorvelle_app windows app/recording_mixer_win32.cpp
-    quorvelle_app windows app/wide_text_win32.cpp
+    quorvelle_app all app/recording_mixer.cpp
     quorvelle_app all app/window_icon.cpp
     quorvelle_app all app/window_start.cpp
     quorvelle_window linux app/control_font.cpp
@@ -123,7 +119,6 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/golden_test.cpp
     quorvelle_unit_tests all tests/integration_test.cpp
     quorvelle_unit_tests all tests/iq_file_test.cpp
-    quorvelle_unit_tests linux tests/iq_journal_process_test.cpp  # forks and kills writers
     quorvelle_unit_tests all tests/iq_journal_test.cpp
     quorvelle_unit_tests all tests/live_chain_test.cpp
     quorvelle_unit_tests all tests/numbers_test.cpp

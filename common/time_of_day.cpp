@@ -1,12 +1,11 @@
 // Time-of-day reading and formatting.
 #include "common/time_of_day.h"
 
-#include <sys/time.h>
-
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
-#include "common/platform.h"
+#include "common/os.h"
 
 namespace qv {
 
@@ -26,12 +25,11 @@ Clock Split(int64_t millisecondsOfDay) {
 }  // namespace
 
 int64_t LocalMillisecondsOfDay() {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    time_t seconds = now.tv_sec;
+    const int64_t now = UnixMillisecondsNow();
+    const int64_t seconds = now / 1000;  // not before 1970: rounded down
     tm local{};
-    localtime_r(&seconds, &local);
-    return (local.tm_hour * 3600LL + local.tm_min * 60 + local.tm_sec) * 1000 + now.tv_usec / 1000;
+    os::LocalTime(static_cast<time_t>(seconds), local);
+    return (local.tm_hour * 3600LL + local.tm_min * 60 + local.tm_sec) * 1000 + now % 1000;
 }
 
 std::string FormatTimeOfDay(int64_t millisecondsOfDay) {
@@ -57,9 +55,8 @@ std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay) {
 }
 
 int64_t UnixMillisecondsNow() {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_usec / 1000;
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 std::string FormatIsoUtc(int64_t unixMilliseconds) {
@@ -68,7 +65,7 @@ std::string FormatIsoUtc(int64_t unixMilliseconds) {
     if (ms < 0) ms += 1000, seconds -= 1;
     const time_t t = static_cast<time_t>(seconds);
     tm utc{};
-    gmtime_r(&t, &utc);
+    os::UtcTime(t, utc);
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "common/platform.h"
+#include "common/os.h"
 #include "files/whole_file.h"
 
 namespace qv {

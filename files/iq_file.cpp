@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "common/numbers.h"
-#include "common/platform.h"
+#include "common/os.h"
 #include "common/time_of_day.h"
 #include "files/whole_file.h"
 

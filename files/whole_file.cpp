@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "common/platform.h"
+#include "common/os.h"
 
 namespace qv {
 
@@ -64,16 +64,7 @@ const char* NotAFileKind(unsigned mode) {
     return "not a file";
 }
 
-std::string OpenFailure(const std::string& path, int code) {
-    struct stat st {};
-    if (code == ENXIO && stat(path.c_str(), &st) == 0) {
-        if (S_ISFIFO(st.st_mode)) return "a FIFO that no program reads";
-#ifndef _WIN32
-        if (S_ISSOCK(st.st_mode)) return "a socket, not a regular file";
-#endif
-    }
-    return std::strerror(code);
-}
+std::string OpenFailure(const std::string& path, int code) { return os::OpenFailure(path, code); }
 
 int OpenOutputFile(const std::string& path, int flags) {
     int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
@@ -82,7 +73,7 @@ int OpenOutputFile(const std::string& path, int flags) {
         close(fd);
         fd = open(path.c_str(), (flags & ~O_ACCMODE) | O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0666);
     }
-    if (fd >= 0) MakeBlocking(fd);
+    if (fd >= 0) os::MakeBlocking(fd);
     return fd;
 }
 
@@ -97,7 +88,7 @@ int OpenInputFile(const std::string& path, std::string& reason) {
     if (fstat(fd, &st) != 0) {
         reason = std::strerror(errno);
     } else if ((kind = NotAFileKind(st.st_mode)) == nullptr) {
-        MakeBlocking(fd);
+        os::MakeBlocking(fd);
         return fd;
     } else {
         reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
@@ -134,7 +125,7 @@ NewFile CreateAndWrite(const std::string& path, const std::string& shown, std::s
         error = shown + ": cannot create: " + std::strerror(code);
         return NewFile::Failed;
     }
-    MakeBlocking(fd);
+    os::MakeBlocking(fd);
     size_t done = 0;
     int code = WriteAll(fd, content, done);
     if (close(fd) != 0 && code == 0) code = errno;
@@ -179,7 +170,7 @@ bool WriteUnderFreeName(const std::string& name, std::string_view content, int& 
 
 bool ReplaceWholeFile(const std::string& path, std::string_view content, std::string& error) {
     // Beside it under a name of this process's, numbered past one a killed run left.
-    const std::string beside = path + ".new" + std::to_string(getpid());
+    const std::string beside = path + ".new" + std::to_string(os::ProcessId());
     std::string written;
     for (int n = 1; written.empty(); ++n) {
         if (n > kMostNumberedNames) {

@@ -1,12 +1,17 @@
 // The I/Q journal's lock: one window per journal. A journal a live window holds is never set
 // aside, taken over or removed by another; only journals of runs that have ended without
-// closing are set aside, under free names, whichever name they had.
+// closing are set aside, under free names, whichever name they had, also when the window that
+// held one was killed.
 #include "app/iq_journal.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -142,6 +147,52 @@ TEST(IqJournalLock, AnEndedWindowsOwnNameJournalIsSetAsideOnceItsLockIsGone) {
     EXPECT_FALSE(Exists(usual));
     EXPECT_TRUE(Exists(usual + ".2"));
 }
+
+#ifndef _WIN32
+// The same across processes: a window killed while it holds its journal leaves it to be set
+// aside by the next start-up, never while it lives.
+TEST(IqJournalLock, AKilledWindowsOwnNameJournalIsSetAsideOnceItIsDead) {
+    TestFolder folder;
+    const std::string usual = folder.Path(kIqJournalName);
+    IqJournal mine;
+    mine.Path = usual;
+    ASSERT_NO_FATAL_FAILURE(Record(mine, "mine\r\n"));
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        IqJournal theirs;
+        theirs.Path = usual;
+        std::string error;
+        const bool ok = JournalIqRecord(theirs, "theirs\r\n", "theirs\r\n", error) &&
+                        theirs.Path == ProcessJournalName(usual, getpid());
+        const char answer = ok ? 'y' : 'n';
+        [[maybe_unused]] const ssize_t n = write(ready[1], &answer, 1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char answer = 0;
+    ASSERT_EQ(read(ready[0], &answer, 1), 1);
+    close(ready[0]);
+    ASSERT_EQ(answer, 'y') << "the child did not journal under its own name";
+    const std::string theirs = ProcessJournalName(usual, child);
+
+    std::vector<std::string> setAside;
+    std::string error;
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_TRUE(setAside.empty()) << "a live window's journal was set aside";
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
+    EXPECT_EQ(setAside, std::vector<std::string>{usual + ".1"});
+    EXPECT_EQ(FileText(usual + ".1"), "theirs\r\n");
+    EXPECT_FALSE(Exists(theirs));
+    EXPECT_EQ(FileText(usual), "mine\r\n");
+}
+#endif
 
 // The journal is always a new file: a link under its name is never followed (a dangling one
 // would have the records written where it points); what is no journal makes the window take

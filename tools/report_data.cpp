@@ -12,7 +12,7 @@
 #include <limits>
 #include <sstream>
 
-#include "common/platform.h"
+#include "common/os.h"
 #include "common/time_of_day.h"
 #include "dsp/integration.h"
 #include "files/whole_file.h"

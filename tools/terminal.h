@@ -1,11 +1,12 @@
 // Whether the tools' standard error is a terminal that can show a line rewritten in place (a
-// carriage return, and the escape sequence that clears to the end of the line).
+// carriage return, and the escape sequence that clears to the end of the line): the system's
+// answer (common/os.h).
 #pragma once
+
+#include "common/os.h"
 
 namespace qv {
 
-// True when standard error is such a terminal. On Windows: a console, whose escape-sequence
-// processing this turns on (Windows 10 and later have it; without it, false).
-bool StderrIsTerminal();
+using os::StderrIsTerminal;
 
 }  // namespace qv

@@ -1,5 +1,5 @@
 // Text between the program's narrow strings and Windows' wide ones.
-#include "app/wide_text_win32.h"
+#include "common/wide_text_win32.h"
 
 namespace qv {
 
