@@ -67,12 +67,12 @@ target_link_libraries(quorvelle-report PRIVATE quorvelle_tools)
 add_library(quorvelle_app STATIC
     app/app_options.cpp app/controls.cpp app/iq_journal.cpp app/journal_lock_win32.cpp
     app/main_handler.cpp app/recording_mixer_win32.cpp app/wide_text_win32.cpp
-    app/window_icon.cpp app/window_start.cpp)
+    app/window_icon.cpp app/window_rules.cpp app/window_start.cpp)
 target_link_libraries(quorvelle_app PUBLIC quorvelle_core quorvelle_capture)
 # A console program (no -mwindows): Ctrl-C in the console it was started from ends it cleanly,
 # and stdout and stderr work as on Linux. Started from Explorer it opens a console beside it.
 add_executable(quorvelle
-    app/window_win32.cpp app/control_font_win32.cpp app/quorvelle_main_win32.cpp
+    app/win32/window.cpp app/win32/control_font.cpp app/quorvelle_main.cpp
     ${MANIFEST_RESOURCE})
 target_link_libraries(quorvelle PRIVATE quorvelle_app comctl32 comdlg32 gdi32 user32)
 
