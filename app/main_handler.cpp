@@ -75,7 +75,7 @@ void EndAfterCaptureFailure(App& a, const std::string& stderrLine, const std::st
     ShowStatusMessage(a, stderrLine);
     const bool ended = a.Ended;
     a.Ended = true;  // no more blocks while the box is up
-    if (a.StopSignal == 0) a.Port->ShowMessage(kDefaultCaption, boxText, MessageIcon::None);
+    if (a.StopSignal == 0) a.Port->ShowMessage(kDefaultCaption, boxText, MessageIcon::Plain);
     a.Ended = ended;
     EndMainWindow(a);
 }
@@ -107,13 +107,13 @@ int ScopePanelX(int x) {
 void SyncIntegrationField(App& a, const std::string& fieldText) {
     if (a.M.Params.IntegrationText == fieldText) return;
     a.Port->SetControlText(IDINTTIME, a.M.Params.IntegrationText);
-    SendCommand(a, IDINTTIME, EN_CHANGE);
+    SendCommand(a, IDINTTIME, EntryNotification::Change);
 }
 
 // Whether the user is done with an entry field's text: it lost the focus, or Enter was pressed.
 bool EntryDone(WParam wParam) {
-    const int notification = NotificationOf(wParam);
-    return notification == EN_KILLFOCUS || notification == EN_ENTER;
+    const EntryNotification notification = NotificationOf(wParam);
+    return notification == EntryNotification::KillFocus || notification == EntryNotification::Enter;
 }
 
 // The device-list entry Start opens: the selected one while its text is shown, else the one
@@ -495,7 +495,9 @@ LParam PointParam(int x, int y) {
 }
 int PointX(LParam p) { return static_cast<int16_t>(p & 0xFFFF); }
 int PointY(LParam p) { return static_cast<int16_t>((p >> 16) & 0xFFFF); }
-int NotificationOf(WParam wParam) { return static_cast<int>((wParam >> 16) & 0xFFFF); }
+EntryNotification NotificationOf(WParam wParam) {
+    return static_cast<EntryNotification>((wParam >> 16) & 0xFFFF);
+}
 
 int MainDialogCallback(App& a, WindowMessage message, WParam wParam, LParam lParam) {
     switch (message) {
@@ -529,7 +531,7 @@ int MainDialogCallback(App& a, WindowMessage message, WParam wParam, LParam lPar
     return 0;
 }
 
-void SendCommand(App& a, int id, int notification) {
+void SendCommand(App& a, int id, EntryNotification notification) {
     const WParam wParam = static_cast<WParam>(static_cast<uint32_t>(id) & 0xFFFF) |
                           (static_cast<WParam>(static_cast<uint32_t>(notification) & 0xFFFF) << 16);
     if (ControlAction action = ActionOf(id)) {
@@ -547,6 +549,18 @@ void DeliverMouseMove(App& a, int x, int y) {
 void DeliverLeftButton(App& a, int x, int y) {
     if (MouseTakerAt(x, y) != nullptr) return;
     MainDialogCallback(a, WindowMessage::LButtonDown, 1, PointParam(x, y));
+}
+
+bool InitialiseMainWindow(App& a) {
+    MainDialogCallback(a, WindowMessage::InitDialog, 0, 0);
+    if (a.StopSignal != 0) EndMainWindow(a);
+    return !a.Ended;
+}
+
+void ShowStartupNotice(App& a) {
+    if (!a.StartupNotice.empty() && !a.Ended && a.StopSignal == 0) {
+        a.Port->ShowMessage(kDefaultCaption, a.StartupNotice, MessageIcon::Exclamation);
+    }
 }
 
 void EndMainWindow(App& a) {

@@ -1,6 +1,7 @@
 // The main window apart from any toolkit: the message handler, the controls' actions and the
-// routing between them, the chain's host in the window, and the close-time work. The FLTK
-// layer only translates its events into these calls; tests drive them with a fake window.
+// routing between them, the chain's host in the window, and the close-time work. The toolkits'
+// windows only translate their events into these calls; tests drive them with a fake window.
+// None of its names is a macro of a system's headers, so it may be included before or after them.
 #pragma once
 
 #include <cstdint>
@@ -35,24 +36,26 @@ enum class WindowMessage : int {
 using WParam = uintptr_t;  // Command: the control id in the low 16 bits, the notification above
 using LParam = intptr_t;   // mouse: x in the low 16 bits, y in the high; CaptureBlock: the block
 
-// Why an entry field sent its command: the notification code in WParam's high 16 bits. The
-// first three are the classic edit-control codes; classic edit controls leave Enter to the
-// dialog, so the code for Enter in the field is the program's own.
-enum EntryNotification : int {
-    EN_SETFOCUS = 0x0100,   // the field took the keyboard focus
-    EN_KILLFOCUS = 0x0200,  // the field lost it
-    EN_CHANGE = 0x0300,     // its text changed (typed, deleted, pasted, or set by the program)
-    EN_ENTER = 0x0F00,      // Enter was pressed in it
+// Why a control sent its command: the notification code in WParam's high 16 bits, Plain for
+// buttons, check boxes, options and menu items. The entry fields' first three are the classic
+// edit-control codes; classic edit controls leave Enter to the dialog, so the code for Enter in
+// the field is the program's own.
+enum class EntryNotification : int {
+    Plain = 0,
+    SetFocus = 0x0100,   // the field took the keyboard focus
+    KillFocus = 0x0200,  // the field lost it
+    Change = 0x0300,     // its text changed (typed, deleted, pasted, or set by the program)
+    Enter = 0x0F00,      // Enter was pressed in it
 };
 // The notification code of a command's WParam.
-int NotificationOf(WParam wParam);
+EntryNotification NotificationOf(WParam wParam);
 
 // A client-area point as a mouse message carries it (16-bit signed coordinates).
 LParam PointParam(int x, int y);
 int PointX(LParam p);
 int PointY(LParam p);
 
-enum class MessageIcon { None, Exclamation };
+enum class MessageIcon { Plain, Exclamation };
 enum class Cursor { Arrow, CrossHair };
 
 // What the handler needs of the window.
@@ -210,14 +213,23 @@ struct App {
 int MainDialogCallback(App& a, WindowMessage message, WParam wParam, LParam lParam);
 
 // A control's or menu item's command: its action first, the handler only when the action
-// returns 0 (or there is none). `notification` is 0 for buttons, check boxes, options and menu
-// items, an EntryNotification for entry fields.
-void SendCommand(App& a, int id, int notification = 0);
+// returns 0 (or there is none). `notification` is Plain for buttons, check boxes, options and
+// menu items.
+void SendCommand(App& a, int id, EntryNotification notification = EntryNotification::Plain);
 
 // The mouse over the client area as the window's handler sees it: controls that take the
 // mouse themselves (buttons, entries, check boxes, options, device list) keep it.
 void DeliverMouseMove(App& a, int x, int y);
 void DeliverLeftButton(App& a, int x, int y);
+
+// The window's initialisation through the handler, once the window is built and before it is
+// shown. A stop signal that arrived meanwhile ends the window; false when it has ended (the
+// initialisation may also end it), and the program is to end with ExitStatus.
+bool InitialiseMainWindow(App& a);
+
+// The start-up notice (an earlier run's journal), in a box, once the window is up, unless the
+// window has ended or a stop signal has arrived.
+void ShowStartupNotice(App& a);
 
 // Ends the window: the close-time work once, then the window is destroyed. Every way out
 // comes here: the close box, End, a failed Start, a block that cannot be handed back (those

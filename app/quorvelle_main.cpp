@@ -1,24 +1,51 @@
-// quorvelle: the GPS QuorVelle window.
-#include "app/fltk_window.h"
+// quorvelle: the GPS QuorVelle window. On Windows a console program, so that Ctrl-C in the
+// console it was started from ends it cleanly and stdout and stderr work as on Linux.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/window.h"
 #include "app/window_start.h"
 #include "capture/stop_signals.h"
 
 namespace qv {
 
+namespace {
+
+// The hidden --dump-layout FILE (for the window's tests) taken out of the arguments: once the
+// window is up, every control's place as the system reports it goes to FILE.
+std::vector<char*> WithoutLayoutOption(int argc, char** argv, std::string& layoutPath) {
+    std::vector<char*> kept;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strcmp(argv[i], "--dump-layout") == 0 && i + 1 < argc) {
+            layoutPath = argv[++i];
+            continue;
+        }
+        kept.push_back(argv[i]);
+    }
+    kept.push_back(nullptr);
+    return kept;
+}
+
+}  // namespace
+
 // The program: options checked and files opened before any window, then the window.
 int RunWindowProgram(int argc, char** argv) {
     App app;
+    std::string layoutPath;
+    std::vector<char*> args = WithoutLayoutOption(argc, argv, layoutPath);
     Recorder recorder;
-    const int ended = StartWindowProgram(argc, argv, app, recorder);
+    const int ended =
+        StartWindowProgram(static_cast<int>(args.size()) - 1, args.data(), app, recorder);
     if (ended >= 0) return ended;
 
     int status = 0;
     {
         WindowCapture sound(app.Engine.Audio, app.Options);
         app.Sound = &sound;
-        app.Notifier = &AwakeNotifier();
-        status = RunMainWindow(app);
-        // The window is gone; the device closes with the process, before PortAudio ends.
+        app.Notifier = &WindowNotifier();
+        status = RunMainWindow(app, layoutPath);
+        // The window is gone; the device closes before the sound system ends.
         EndCapture(app.Engine);
     }
     return status;
@@ -27,6 +54,6 @@ int RunWindowProgram(int argc, char** argv) {
 }  // namespace qv
 
 int main(int argc, char** argv) {
-    qv::KeepStopSignalsToTheEnd();  // a stop signal during the exit changes nothing
+    qv::KeepStopSignalsToTheEnd();  // a stop request during the exit changes nothing
     return qv::RunWindowProgram(argc, argv);
 }

@@ -92,12 +92,12 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_app all app/recording_mixer.cpp
     quorvelle_app all app/window_icon.cpp
     quorvelle_app all app/window_start.cpp
-    quorvelle_window linux app/control_font.cpp
-    quorvelle_window windows app/control_font_win32.cpp
-    quorvelle_window linux app/fltk_window.cpp
-    quorvelle_window windows app/window_win32.cpp
-    quorvelle linux app/quorvelle_main.cpp
-    quorvelle windows app/quorvelle_main_win32.cpp
+    quorvelle_app all app/window_rules.cpp
+    quorvelle_window linux app/fltk/control_font.cpp
+    quorvelle_window linux app/fltk/window.cpp
+    quorvelle_window windows app/win32/control_font.cpp
+    quorvelle_window windows app/win32/window.cpp
+    quorvelle all app/quorvelle_main.cpp
 
     # Unit tier: in-process unit and scenario tests, needing nothing but the libraries (label
     # unit on Linux, windows on Windows, where they run under Wine).

@@ -165,7 +165,7 @@ protected:
     // Types `text` into an entry field: its text changes and it notifies.
     void Type(int id, const std::string& text) {
         window.texts[id] = text;
-        SendCommand(app, id, EN_CHANGE);
+        SendCommand(app, id, EntryNotification::Change);
     }
 
     // Handles posted blocks until `frames` have been processed.
@@ -224,7 +224,7 @@ TEST_F(WindowHandler, ActionRunsFirstAndTheHandlerOnlyWhenItReturnsZero) {
     Type(IDINTTIME, "");
     EXPECT_EQ(trace, (Trace{"action IDINTTIME", "handler IDINTTIME"}));
     trace.clear();
-    SendCommand(app, IDINTTIME, EN_KILLFOCUS);
+    SendCommand(app, IDINTTIME, EntryNotification::KillFocus);
     EXPECT_EQ(trace, (Trace{"action IDINTTIME", "action IDINTTIME", "handler IDINTTIME",
                             "handler IDINTTIME"}));
 
@@ -300,37 +300,38 @@ TEST_F(WindowHandler, IntegrationTimeFieldIsPutRightOnlyWhenTheUserIsDoneWithIt)
     Init();
     EXPECT_EQ(app.M.Params.IntegrationSeconds, 3);
     struct Step {
-        int Notification;
+        EntryNotification Notification;
         std::string Typed;  // the field's text before the notification; "=" leaves it as it is
         int Seconds;
         std::string Shown;  // the field's text after it
     };
+    using enum EntryNotification;
     const std::vector<Step> steps = {
-        {EN_SETFOCUS, "=", 3, "3"},
+        {SetFocus, "=", 3, "3"},
         // "3" selected, BackSpace, "30" typed: T is 1 while the field is empty, no "1" appears.
-        {EN_CHANGE, "", 1, ""},
-        {EN_CHANGE, "3", 3, "3"},
-        {EN_CHANGE, "30", 30, "30"},
-        {EN_KILLFOCUS, "=", 30, "30"},
+        {Change, "", 1, ""},
+        {Change, "3", 3, "3"},
+        {Change, "30", 30, "30"},
+        {KillFocus, "=", 30, "30"},
         // Emptied, then Tab away.
-        {EN_SETFOCUS, "=", 30, "30"},
-        {EN_CHANGE, "", 1, ""},
-        {EN_KILLFOCUS, "=", 1, "1"},
-        {EN_CHANGE, "15", 15, "15"},  // a 5 typed behind the 1
+        {SetFocus, "=", 30, "30"},
+        {Change, "", 1, ""},
+        {KillFocus, "=", 1, "1"},
+        {Change, "15", 15, "15"},  // a 5 typed behind the 1
         // No number, then Enter; the field keeps the focus and typing goes on behind the "1".
-        {EN_CHANGE, "abc", 1, "abc"},
-        {EN_ENTER, "=", 1, "1"},
-        {EN_CHANGE, "12", 12, "12"},
+        {Change, "abc", 1, "abc"},
+        {Enter, "=", 1, "1"},
+        {Change, "12", 12, "12"},
         // Too large: limited at once, shown limited when the user is done.
-        {EN_CHANGE, "999999", kMaxIntegrationSeconds, "999999"},
-        {EN_SETFOCUS, "=", kMaxIntegrationSeconds, "999999"},
-        {EN_KILLFOCUS, "=", kMaxIntegrationSeconds, "268435"},
-        {EN_CHANGE, "1e4933", kMaxIntegrationSeconds, "1e4933"},
-        {EN_ENTER, "=", kMaxIntegrationSeconds, "268435"},
-        {EN_CHANGE, "2.9", 2, "2.9"},
-        {EN_KILLFOCUS, "=", 2, "2.9"},
-        {EN_CHANGE, "0.5", 1, "0.5"},
-        {EN_KILLFOCUS, "=", 1, "1"},
+        {Change, "999999", kMaxIntegrationSeconds, "999999"},
+        {SetFocus, "=", kMaxIntegrationSeconds, "999999"},
+        {KillFocus, "=", kMaxIntegrationSeconds, "268435"},
+        {Change, "1e4933", kMaxIntegrationSeconds, "1e4933"},
+        {Enter, "=", kMaxIntegrationSeconds, "268435"},
+        {Change, "2.9", 2, "2.9"},
+        {KillFocus, "=", 2, "2.9"},
+        {Change, "0.5", 1, "0.5"},
+        {KillFocus, "=", 1, "1"},
     };
     for (size_t k = 0; k < steps.size(); ++k) {
         const Step& step = steps[k];

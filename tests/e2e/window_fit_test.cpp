@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_font.h"
 #include "app/controls.h"
+#include "app/fltk/control_font.h"
 #include "capture/device_list.h"
 #include "tests/e2e/private_display.h"
 #include "tests/test_files.h"
@@ -46,7 +46,7 @@ TEST(WindowFit, EveryCaptionFitsItsBoxInTheChosenFont) {
         EXPECT_GE(font.Size, 8 * scale) << "scale " << scale;
         EXPECT_LE(font.Size, 10 * scale) << "scale " << scale;
         fl_font(font.Face, font.Size);
-        const std::vector<Caption> captions = ControlCaptions(scale, font.Size);
+        const std::vector<Caption> captions = ControlCaptions(scale, font.Size, kFltkCaptionInsets);
         for (const char* reported :
              {"Offset frequency", "Initial lock freq", "Integration time",
               "Vectorscope magnification", kSimulatorEntryName, "ClickPhase degrees = -179.999",

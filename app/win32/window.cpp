@@ -1,18 +1,22 @@
-// The main window in Win32.
-#include "app/window_win32.h"
-
+// The main window in Win32: a dialog-class window built in memory, the controls of the control
+// table as real child controls at their pixel positions, the "&Setup" menu, the status line,
+// and capture blocks posted to the window's thread as window messages.
 #include <windows.h>
 // After windows.h, which they need.
 #include <commctrl.h>
 #include <commdlg.h>
+// wingdi's printer query: in this program DeviceCapabilities is the capture's device record.
+#undef DeviceCapabilities
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
 
-#include "app/control_font_win32.h"
+#include "app/win32/control_font.h"
+#include "app/window.h"
 #include "app/window_icon.h"
+#include "app/window_rules.h"
 #include "capture/stop_signals.h"
 #include "common/wide_text_win32.h"
 
@@ -24,7 +28,7 @@ App* gApp = nullptr;  // the one window's program state, for the window procedur
 
 // The UI scale: every control's geometry, the status line and the fonts are this many times
 // their table sizes; the panels are drawn as at 96 dots per inch and each of their pixels shown
-// as a square this wide.
+// as a square this wide (see ChooseUiScale).
 int gScale = 1;
 
 // The window messages that carry the capture to the window's thread.
@@ -41,12 +45,6 @@ constexpr UINT kStopPollMilliseconds = 50;      // [ms]
 constexpr UINT_PTR kNoticeTimer = 2;            // shows the start-up notice once
 constexpr UINT kNoticeDelayMilliseconds = 200;  // [ms] after the window is shown
 constexpr wchar_t kPanelClass[] = L"QuorVellePanel";
-
-// Whole-pixel division rounding down, so that points left of or above the client area stay
-// outside it.
-int DivideDown(int value, int divisor) {
-    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
-}
 
 std::string WindowText(HWND hwnd) {
     const int length = GetWindowTextLengthW(hwnd);
@@ -122,9 +120,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
             FillRect(dc, &right, GetSysColorBrush(COLOR_BTNHIGHLIGHT));
             const auto* surface = reinterpret_cast<const Surface*>(GetWindowLongPtrW(hwnd, 0));
             const RECT inside{s, s, r.right - s, r.bottom - s};
-            if (surface == nullptr || surface->Pixels.empty() ||
-                surface->Width * s != inside.right - inside.left ||
-                surface->Height * s != inside.bottom - inside.top) {
+            if (surface == nullptr || !SurfaceFillsPanel(*surface, r.right, r.bottom, s)) {
                 FillRect(dc, &inside, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
             } else {
                 // Our colours are red + 256 green + 65536 blue; a 32-bit DIB wants blue lowest.
@@ -325,6 +321,20 @@ Win32Port gPort;
 // ---------------------------------------------------------------------------------------------
 // Messages
 
+// The edit control's notification as the handler names it; Plain for the others it sends.
+EntryNotification EntryNotificationOf(int code) {
+    switch (code) {
+        case EN_SETFOCUS:
+            return EntryNotification::SetFocus;
+        case EN_KILLFOCUS:
+            return EntryNotification::KillFocus;
+        case EN_CHANGE:
+            return EntryNotification::Change;
+        default:
+            return EntryNotification::Plain;
+    }
+}
+
 // A control's command as the handler sees it: buttons, check boxes and options on a click,
 // entry fields on a change and on taking or losing the focus, menu items when chosen.
 void OnCommand(WPARAM wParam, LPARAM lParam) {
@@ -332,7 +342,7 @@ void OnCommand(WPARAM wParam, LPARAM lParam) {
     if (lParam == 0) {
         if (code != 0) return;  // no accelerators
         for (const MenuItemSpec& item : kSetupMenu) {
-            if (item.Id == id) SendCommand(*gApp, id, 0);
+            if (item.Id == id) SendCommand(*gApp, id);
         }
         // Enter and Escape as the dialog keyboard handling makes them (IDOK, IDCANCEL) reach the
         // handler, which ignores them: the window stays.
@@ -346,13 +356,14 @@ void OnCommand(WPARAM wParam, LPARAM lParam) {
         case ControlKind::Button:
         case ControlKind::Check:
         case ControlKind::Option:
-            if (code == BN_CLICKED) SendCommand(*gApp, id, 0);
+            if (code == BN_CLICKED) SendCommand(*gApp, id);
             break;
-        case ControlKind::Entry:
+        case ControlKind::Entry: {
             if (gWin.SettingText) break;
-            if (code == EN_SETFOCUS || code == EN_KILLFOCUS || code == EN_CHANGE)
-                SendCommand(*gApp, id, code);
+            const EntryNotification notification = EntryNotificationOf(code);
+            if (notification != EntryNotification::Plain) SendCommand(*gApp, id, notification);
             break;
+        }
         default:
             break;
     }
@@ -424,10 +435,7 @@ INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             if (wParam == kStopTimer) OnStopPoll();
             if (wParam == kNoticeTimer) {
                 KillTimer(hwnd, kNoticeTimer);
-                if (!gApp->StartupNotice.empty() && !gApp->Ended && gApp->StopSignal == 0) {
-                    gPort.ShowMessage(kDefaultCaption, gApp->StartupNotice,
-                                      MessageIcon::Exclamation);
-                }
+                ShowStartupNotice(*gApp);
             }
             return TRUE;
         case WM_GETMINMAXINFO: {
@@ -454,7 +462,7 @@ INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     return FALSE;
 }
 
-class PostingNotifierImpl final : public CaptureNotifier {
+class PostingNotifier final : public CaptureNotifier {
 public:
     void BlockFilled(CaptureBlock* block) override {
         PostMessageW(gWin.Window, kCaptureBlockMessage, 0, reinterpret_cast<LPARAM>(block));
@@ -492,31 +500,22 @@ HWND CreateDialogWindow(HINSTANCE instance) {
 }
 
 HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance) {
-    const int s = gScale, x = c.X * s, y = c.Y * s, h = c.H * s;
-    // A control reaching past the client area is cut at its edge, as the window would show it.
-    const int w = std::min(c.W, kClientWidth - c.X) * s;
+    const auto [x, y, w, h] = ControlRect(c, gScale);
     const std::wstring text = Wide(c.Text);
     const HMENU id = reinterpret_cast<HMENU>(static_cast<intptr_t>(c.Id >= 0 ? c.Id : 0xFFFF));
     const DWORD child = WS_CHILD | WS_VISIBLE;
     HWND hwnd = nullptr;
     switch (c.Kind) {
         case ControlKind::Panel: {
-            const bool scope = c.Id == IDGRAPH, vector = c.Id == IDVECTOR;
-            const PanelId panel = scope    ? PanelId::Scope
-                                  : vector ? PanelId::Vector
-                                           : PanelId::Chart;
-            const Surface& surface = scope    ? screen.ScopePanel
-                                     : vector ? screen.VectorPanel
-                                              : screen.ChartPanel;
+            const PanelId panel = PanelOf(c);
             hwnd = CreateWindowExW(0, kPanelClass, L"", child, x, y, w, h, gWin.Window, id,
                                    instance, nullptr);
-            SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(&surface));
+            SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(&PanelSurface(screen, panel)));
             gWin.Panels[panel] = hwnd;
             break;
         }
         case ControlKind::Label: {
-            // Only a label two lines high wraps; a read-out stays on its one line.
-            const bool wraps = c.H >= 30;
+            const bool wraps = LabelWraps(c);
             hwnd = CreateWindowExW(0, L"STATIC", text.c_str(),
                                    child | SS_NOPREFIX | (wraps ? SS_LEFT : SS_LEFTNOWORDWRAP), x,
                                    y, w, h, gWin.Window, id, instance, nullptr);
@@ -604,9 +603,8 @@ void AddTooltips(HINSTANCE instance) {
         const std::wstring tip = Wide(ControlTooltip(c));
         if (tip.empty()) continue;
         if (!TakesMouse(c.Kind)) {
-            const int s = gScale;
-            const RECT r{c.X * s, c.Y * s, std::min(c.X + c.W, kClientWidth) * s, (c.Y + c.H) * s};
-            add(0, static_cast<UINT_PTR>(area++), r, tip);
+            const PixelRect r = ControlRect(c, gScale);
+            add(0, static_cast<UINT_PTR>(area++), RECT{r.X, r.Y, r.X + r.W, r.Y + r.H}, tip);
             continue;
         }
         HWND control = gWin.Controls[c.Id];
@@ -794,8 +792,8 @@ void WriteLayout(const std::string& path) {
 
 }  // namespace
 
-CaptureNotifier& PostingNotifier() {
-    static PostingNotifierImpl notifier;
+CaptureNotifier& WindowNotifier() {
+    static PostingNotifier notifier;
     return notifier;
 }
 
@@ -807,24 +805,18 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     app.Port = &gPort;
 
     // The screen's dots per inch, as this process is told of them once it handles its own
-    // scaling; the UI scale from them as on Linux: given, or their ratio to 96, rounded, at
-    // least 1, shrinking until the window fits the work area.
+    // scaling, and the UI scale from them.
     SetProcessDPIAware();
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-    if (dpi >= 50 && dpi <= 600) app.DotsPerInch = dpi;
-    const int screenScale = std::max(1, (app.DotsPerInch + 48) / 96);
-    gScale = app.Options.Scale > 0 ? app.Options.Scale : screenScale;
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int windowH = kClientHeight + kStatusLineHeight + GetSystemMetrics(SM_CYMENU);
-    while (app.Options.Scale == 0 && gScale > 1 &&
-           (kClientWidth * gScale > work.right - work.left ||
-            windowH * gScale > work.bottom - work.top)) {
-        --gScale;
-    }
-    if (gScale > 1 || screenScale > 1) app.DotsPerInch = 96;
+    const UiScale scale =
+        ChooseUiScale(app.Options.Scale, app.DotsPerInch, dpi, work.right - work.left,
+                      work.bottom - work.top, GetSystemMetrics(SM_CYMENU));
+    gScale = scale.Scale;
+    app.DotsPerInch = scale.DotsPerInch;
     gWin.Font = CreateControlFont(ChooseControlFont(gScale));
 
     BuildWindow(app, instance);
@@ -834,9 +826,7 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     static StopSignals signals;
     gWin.Stop = &signals;
     SetTimer(gWin.Window, kStopTimer, kStopPollMilliseconds, nullptr);
-    MainDialogCallback(app, WindowMessage::InitDialog, 0, 0);
-    if (app.StopSignal != 0) EndMainWindow(app);
-    if (app.Ended) return app.ExitStatus;
+    if (!InitialiseMainWindow(app)) return app.ExitStatus;
     gWin.Ready = true;
 
     CentreWindow();
@@ -855,7 +845,7 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     while (IsWindow(gWin.Window) && GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && !app.Ended) {
             if (const ControlSpec* entry = EntryOf(msg.hwnd)) {
-                SendCommand(app, entry->Id, EN_ENTER);
+                SendCommand(app, entry->Id, EntryNotification::Enter);
                 continue;
             }
         }

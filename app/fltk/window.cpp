@@ -1,5 +1,7 @@
-// The main window in FLTK.
-#include "app/fltk_window.h"
+// The main window in FLTK: the controls of the control table at their pixel positions below a
+// menu bar, event translation into the portable handler, and capture blocks posted to the GUI
+// thread with Fl::awake.
+#include "app/window.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -26,8 +28,9 @@
 #include <map>
 #include <memory>
 
-#include "app/control_font.h"
+#include "app/fltk/control_font.h"
 #include "app/window_icon.h"
+#include "app/window_rules.h"
 #include "capture/stop_signals.h"
 
 namespace qv {
@@ -36,17 +39,15 @@ namespace {
 
 App* gApp = nullptr;  // the one window's program state, for FLTK's plain callbacks
 
+// Height of the menu bar above the client area [pixels, at the UI scale 1]; every control sits
+// this much lower than its client-area position.
+constexpr int kMenuBarHeight = 25;
+
 // The UI scale: every control's geometry, the menu bar, the status line and the fonts are this
 // many times their table sizes; the panels are drawn as at 96 dots per inch and each of their
 // pixels shown as a square this wide.
 int gScale = 1;
 ControlFont gFont{FL_HELVETICA, 10};  // the controls' font, chosen to fit the table at gScale
-
-// Whole-pixel division rounding down, so that points left of or above the client area stay
-// outside it.
-int DivideDown(int value, int divisor) {
-    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Widgets
@@ -68,11 +69,7 @@ public:
     void draw() override {
         draw_box();
         const Surface& s = *surface_;
-        // The surface fills the box inside a one-pixel edge of the table's size, magnified.
-        if (s.Width * gScale != w() - 2 * gScale || s.Height * gScale != h() - 2 * gScale ||
-            s.Pixels.empty()) {
-            return;
-        }
+        if (!SurfaceFillsPanel(s, w(), h(), gScale)) return;
         // Colours are red + 256 green + 65536 blue: bytes R, G, B, 0 in memory.
         const uint32_t* pixels = s.Pixels.data();
         if (gScale > 1) {  // each pixel replicated into a gScale-wide square: crisp
@@ -117,29 +114,29 @@ public:
         when(FL_WHEN_CHANGED);
         box(FL_DOWN_BOX);
     }
-    int Notification() const { return notification_; }
+    EntryNotification Notification() const { return notification_; }
     int handle(int event) override {
         if (event == FL_KEYBOARD && Fl::focus() == this &&
             (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
-            Notify(EN_ENTER);
+            Notify(EntryNotification::Enter);
             return 1;
         }
         const int used = Fl_Input::handle(event);
-        if (event == FL_FOCUS) Notify(EN_SETFOCUS);
-        if (event == FL_UNFOCUS) Notify(EN_KILLFOCUS);
+        if (event == FL_FOCUS) Notify(EntryNotification::SetFocus);
+        if (event == FL_UNFOCUS) Notify(EntryNotification::KillFocus);
         // Escape is the window's, which ignores it.
         return used;
     }
 
 private:
-    // FLTK's own callbacks on a change find EN_CHANGE.
-    void Notify(int notification) {
+    // FLTK's own callbacks on a change find Change.
+    void Notify(EntryNotification notification) {
         notification_ = notification;
         do_callback();
-        notification_ = EN_CHANGE;
+        notification_ = EntryNotification::Change;
     }
 
-    int notification_ = EN_CHANGE;
+    EntryNotification notification_ = EntryNotification::Change;
 };
 
 // The menu bar. Alt+S opens "Setup" with its first item chosen, so that Enter then picks it, as
@@ -213,7 +210,6 @@ constexpr int kBoxButtonWidth = 90;   // [pixels]
 constexpr int kBoxButtonHeight = 25;  // [pixels]
 constexpr int kBoxLongestLine = 600;  // [pixels] longer lines wrap at a word boundary
 constexpr int kBoxScreenMargin = 20;  // [pixels] kept free around a box on the screen
-constexpr int kLabelInset = 3;        // [pixels] FLTK draws a left-aligned label this far in
 
 // The boxes open now, innermost last, each with how to close it.
 std::vector<std::function<void()>> gOpenBoxes;
@@ -252,14 +248,14 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     const int k = gScale, margin = kBoxMargin * k, iconSize = kBoxIconSize * k,
               buttonW = kBoxButtonWidth * k, buttonH = kBoxButtonHeight * k,
               fontSize = kBoxFontSize * k;
-    const int widest = screenW - 2 * kBoxScreenMargin - 3 * margin - iconSize - 2 * kLabelInset;
+    const int widest = screenW - 2 * kBoxScreenMargin - 3 * margin - iconSize - 2 * kFltkLabelInset;
     fl_font(FL_HELVETICA, fontSize);
     int textW = std::min(kBoxLongestLine * k, widest), textH = 0;
     fl_measure(label.c_str(), textW, textH);
     const int leastW = yes != nullptr ? 2 * buttonW : buttonW;  // room for the buttons
     textW = std::clamp(textW, leastW, std::max(leastW, widest));
     textH = std::max(textH, iconSize);
-    const int w = iconSize + textW + 2 * kLabelInset + 3 * margin;
+    const int w = iconSize + textW + 2 * kFltkLabelInset + 3 * margin;
     const int h = std::min(textH + buttonH + 3 * margin, screenH - 2 * kBoxScreenMargin);
 
     Fl_Window box(w, h, caption.c_str());
@@ -270,8 +266,8 @@ void RunMessageBox(const std::string& caption, const std::string& text, MessageI
     iconBox.labelfont(FL_TIMES_BOLD);
     iconBox.labelsize(34 * k);
     iconBox.labelcolor(FL_BLUE);
-    Fl_Box message(iconSize + 2 * margin, margin, textW + 2 * kLabelInset, h - buttonH - 3 * margin,
-                   label.c_str());
+    Fl_Box message(iconSize + 2 * margin, margin, textW + 2 * kFltkLabelInset,
+                   h - buttonH - 3 * margin, label.c_str());
     message.labelsize(fontSize);
     message.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
     const int buttonY = h - margin - buttonH;
@@ -436,7 +432,7 @@ void FltkPort::DestroyWindow() { window->hide(); }
 void OnControl(Fl_Widget* widget, void* id) {
     const auto* entry = dynamic_cast<const EntryField*>(widget);
     SendCommand(*gApp, static_cast<int>(reinterpret_cast<intptr_t>(id)),
-                entry != nullptr ? entry->Notification() : 0);
+                entry != nullptr ? entry->Notification() : EntryNotification::Plain);
 }
 
 // The close box comes here; so would Escape, which FLTK turns into a close: ignored.
@@ -472,35 +468,26 @@ void InstallStopSignals() {
     if (signals.WakeFd() >= 0) Fl::add_fd(signals.WakeFd(), FL_READ, OnSignalPipe, &signals);
 }
 
-void ShowStartupNotice(void*) {
-    if (!gApp->StartupNotice.empty() && !gApp->Ended && gApp->StopSignal == 0) {
-        gPort.ShowMessage(kDefaultCaption, gApp->StartupNotice, MessageIcon::Exclamation);
-    }
-}
+void OnStartupNoticeTimer(void*) { ShowStartupNotice(*gApp); }
 
 // ---------------------------------------------------------------------------------------------
 // Building the window
 
 Fl_Widget* MakeControl(const ControlSpec& c, const Display& screen) {
-    const int s = gScale, x = c.X * s, y = (c.Y + kMenuBarHeight) * s, h = c.H * s;
-    // A control reaching past the client area is cut at its edge, as the window would show it.
-    const int w = std::min(c.W, kClientWidth - c.X) * s;
+    const int s = gScale;
+    const PixelRect r = ControlRect(c, s);
+    const int x = r.X, y = r.Y + kMenuBarHeight * s, w = r.W, h = r.H;
     Fl_Widget* widget = nullptr;
     switch (c.Kind) {
         case ControlKind::Panel: {
-            const bool scope = c.Id == IDGRAPH, vector = c.Id == IDVECTOR;
-            const PanelId id = scope ? PanelId::Scope : vector ? PanelId::Vector : PanelId::Chart;
-            const Surface& surface = scope    ? screen.ScopePanel
-                                     : vector ? screen.VectorPanel
-                                              : screen.ChartPanel;
-            widget = gPort.panels[id] = new PanelView(x, y, w, h, &surface);
+            const PanelId id = PanelOf(c);
+            widget = gPort.panels[id] = new PanelView(x, y, w, h, &PanelSurface(screen, id));
             break;
         }
         case ControlKind::Label: {
             auto* label = new Fl_Box(x, y, w, h);
             label->box(FL_FLAT_BOX);  // a new text paints over the old one
-            // Only a label two lines high wraps; a read-out stays on its one line.
-            const Fl_Align wrap = h >= 2 * gFont.Size + 4 ? FL_ALIGN_WRAP : 0;
+            const Fl_Align wrap = LabelWraps(c) ? FL_ALIGN_WRAP : 0;
             label->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP | wrap);
             widget = label;
             break;
@@ -614,12 +601,13 @@ MainWindow* BuildWindow(App& app) {
 
 }  // namespace
 
-CaptureNotifier& AwakeNotifier() {
+CaptureNotifier& WindowNotifier() {
     static FltkNotifier notifier;
     return notifier;
 }
 
-int RunMainWindow(App& app) {
+// The layout dump is the Win32 window's; FLTK places its widgets exactly where it is told.
+int RunMainWindow(App& app, const std::string&) {
     // FLTK would end the process with a bare "Can't open display"; say what to do instead.
     ::Display* connection = XOpenDisplay(nullptr);
     if (connection == nullptr) {
@@ -640,23 +628,15 @@ int RunMainWindow(App& app) {
     Fl::visual(FL_RGB);
     float horizontalDpi = 96, verticalDpi = 96;
     Fl::screen_dpi(horizontalDpi, verticalDpi);
-    if (verticalDpi >= 50 && verticalDpi <= 600)
-        app.DotsPerInch = static_cast<int>(std::lround(verticalDpi));
-    // The UI scale: given, or the screen's dots per inch over 96, rounded, at least 1. Scaled,
-    // the panels are drawn as at 96 dots per inch, so that their labels fit their surfaces as
-    // there, and shown magnified.
-    const int screenScale = std::max(1, static_cast<int>(std::lround(app.DotsPerInch / 96.0)));
-    gScale = app.Options.Scale > 0 ? app.Options.Scale : screenScale;
-    // A scale from the screen shrinks until the window fits its work area; a given one stays.
+    const int screenDpi = verticalDpi >= 50 && verticalDpi <= 600
+                              ? static_cast<int>(std::lround(verticalDpi))
+                              : 0;  // not believed
     int workX = 0, workY = 0, workW = 0, workH = 0;
     Fl::screen_work_area(workX, workY, workW, workH);
-    const int windowH = kMenuBarHeight + kClientHeight + kStatusLineHeight;
-    while (app.Options.Scale == 0 && gScale > 1 &&
-           (kClientWidth * gScale > workW || windowH * gScale > workH)) {
-        --gScale;
-    }
-    // Also where the window had to stay small: labels sized for the dots per inch would not fit.
-    if (gScale > 1 || screenScale > 1) app.DotsPerInch = 96;
+    const UiScale scale =
+        ChooseUiScale(app.Options.Scale, app.DotsPerInch, screenDpi, workW, workH, kMenuBarHeight);
+    gScale = scale.Scale;
+    app.DotsPerInch = scale.DotsPerInch;
     gFont = ChooseControlFont(gScale);
     Fl_Tooltip::size(static_cast<Fl_Fontsize>(FL_NORMAL_SIZE * gScale));
 
@@ -666,16 +646,14 @@ int RunMainWindow(App& app) {
     MainWindow* window = BuildWindow(app);
     // Before the initialisation, whose device-list warnings are boxes a stop signal must close.
     InstallStopSignals();
-    MainDialogCallback(app, WindowMessage::InitDialog, 0, 0);
-    if (app.StopSignal != 0) EndMainWindow(app);
-    if (app.Ended) return app.ExitStatus;
+    if (!InitialiseMainWindow(app)) return app.ExitStatus;
 
     // Centred in the screen's work area.
     int wx = 0, wy = 0, ww = 0, wh = 0;
     Fl::screen_work_area(wx, wy, ww, wh);
     window->position(wx + (ww - window->w()) / 2, wy + (wh - window->h()) / 2);
     window->show();
-    if (!app.StartupNotice.empty()) Fl::add_timeout(0.2, ShowStartupNotice);
+    if (!app.StartupNotice.empty()) Fl::add_timeout(0.2, OnStartupNoticeTimer);
     Fl::run();
     return app.ExitStatus;
 }

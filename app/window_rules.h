@@ -1,0 +1,110 @@
+// The rules every toolkit's window follows: the UI scale and its fitting to the screen, the
+// controls' rectangles at that scale, which labels wrap, the texts the controls' font must fit
+// and the order the font search tries sizes and faces in, and which surface a panel shows.
+// The toolkits (app/fltk/, app/win32/) keep only their drawing and measuring calls.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "chain/chain_host.h"
+#include "display/display.h"
+
+namespace qv {
+
+// ---------------------------------------------------------------------------------------------
+// The UI scale
+
+struct UiScale {
+    int Scale;        // every control's geometry, the bars and the fonts are this many times
+                      // their table sizes; each panel pixel is shown as a square this wide
+    int DotsPerInch;  // the panels are drawn as at this many dots per inch
+};
+
+// The UI scale: `givenScale` (--scale; 0: none given), or the screen's dots per inch over 96,
+// rounded, at least 1. A scale from the screen shrinks until the window (its client area with
+// a menu bar `menuBarHeight` and the status line, all at scale 1) fits the work area; a given
+// one stays. `screenDotsPerInch` outside 50..600 is not believed: `dotsPerInch` stays. Scaled,
+// or where the window had to stay small, the panels are drawn as at 96 dots per inch, so that
+// their labels fit their surfaces as there, and shown magnified.
+UiScale ChooseUiScale(int givenScale, int dotsPerInch, int screenDotsPerInch, int workWidth,
+                      int workHeight, int menuBarHeight);
+
+// Whole-pixel division rounding down, so that window points left of or above the client area
+// map to table points outside it too.
+int DivideDown(int value, int divisor);
+
+// ---------------------------------------------------------------------------------------------
+// Controls at the UI scale
+
+struct PixelRect {
+    int X, Y, W, H;  // [pixels] in the client area
+};
+
+// The control's rectangle at `scale`: a control reaching past the client area is cut at its
+// edge, as the window would show it.
+PixelRect ControlRect(const ControlSpec& control, int scale);
+
+// Only a label two of the table's lines high wraps its words; a read-out stays on its one line.
+bool LabelWraps(const ControlSpec& control);
+
+// The panel a panel control shows, and that panel's surface in `screen`.
+PanelId PanelOf(const ControlSpec& control);
+const Surface& PanelSurface(const Display& screen, PanelId panel);
+
+// Whether `surface`, magnified `scale` times, fills a panel box `boxWidth` x `boxHeight` pixels
+// inside its one-pixel edge (itself `scale` pixels wide); a panel that does not is left blank.
+bool SurfaceFillsPanel(const Surface& surface, int boxWidth, int boxHeight, int scale);
+
+// ---------------------------------------------------------------------------------------------
+// The controls' font
+
+// One text a control shows and the room its box leaves for it [pixels, at the UI scale].
+struct Caption {
+    std::string Text;
+    int Width;   // for the text (the box less its frame, insets and check mark)
+    int Height;  // for all its lines
+    bool Wraps;  // a two-line label: words wrap at Width
+};
+
+// Width a kind of control takes from its box for frames, insets and marks: fixed pixels, plus
+// pixels that grow with the UI scale, plus font sizes (a mark one font size square).
+struct CaptionInset {
+    int Pixels = 0;
+    int PerScale = 0;     // [pixels at scale 1]
+    int PerFontSize = 0;  // [font sizes]
+};
+struct CaptionInsets {
+    CaptionInset Label, Button, Mark /* check boxes and options */, Entry, DeviceList;
+};
+
+// Every text of the controls, with the room it has at `scale` (1, 2, ...) and font size `size`
+// [pixels] in a toolkit that takes `insets`: captions, read-outs at their longest realistic
+// values, entry fields' initial texts and the device list's longest entry.
+std::vector<Caption> ControlCaptions(int scale, int size, const CaptionInsets& insets);
+
+struct ControlFont {
+    int Face;  // the toolkit's face number
+    int Size;  // [pixels]
+};
+
+// How a toolkit searches for the controls' font.
+struct FontSearch {
+    int LargestSize;   // [pixels at scale 1] tried first
+    int SmallestSize;  // [pixels at scale 1] tried last
+    int FaceCount;     // faces 0, 1, ... are tried at each size, in that order
+    int FallbackFace;  // taken at the smallest size when nothing fits
+    CaptionInsets Insets;
+};
+
+// Whether every caption fits its room in the toolkit's `font`.
+using CaptionsFit = std::function<bool(const ControlFont& font, const std::vector<Caption>&)>;
+
+// The largest size, from the largest down to the smallest (times `scale`), at which every
+// caption fits in one of the faces, the earlier face first; else the fallback face at the
+// smallest size.
+ControlFont SearchControlFont(int scale, const FontSearch& search, const CaptionsFit& fit);
+
+}  // namespace qv
