@@ -1,6 +1,7 @@
 // quorvelle-batch: option parsing, the frame sources, the read-out log and the run itself.
 #include "tools/batch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -15,7 +16,6 @@
 #include "common/command_line.h"
 #include "common/numbers.h"
 #include "common/time_of_day.h"
-#include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
 #include "tools/batch_run.h"
@@ -226,67 +226,6 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     return ParseResult::Run;
 }
 
-// The chain's host in the batch tool: stream time, the read-out log, the I/Q file, the
-// automatic captures. A failure of the I/Q file or of a capture is a CAPTURE line in the log.
-class BatchHost final : public ChainHost {
-public:
-    BatchHost(const Measurement& m, int64_t startMilliseconds, ReadoutLog& log, IqOutput& iq,
-              CsvOutputs& csv, ChartPictures& pictures, std::ostream& err)
-        : m_(m),
-          startMilliseconds_(startMilliseconds),
-          log_(log),
-          iq_(iq),
-          csv_(csv),
-          pictures_(pictures),
-          err_(err) {}
-
-    void Warn(const std::string& text) override {
-        err_ << "quorvelle-batch: warning: " << text << "\n";
-    }
-
-    void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
-        if (!pictures_.WriteNew(capture, CaptureBitmapName(millisecondsOfDay))) {
-            log_.Write(MillisecondsOfDay(), "CAPTURE", "chart not saved: " + pictures_.LastError());
-        }
-    }
-
-    void IqRecordAdded(const std::string&, const std::string& record) override {
-        if (!iq_.Append(record)) log_.Write(MillisecondsOfDay(), "CAPTURE", iq_.LogText());
-    }
-
-    void SetReadout(Readout id, const std::string& text) override {
-        log_.Write(MillisecondsOfDay(), ReadoutName(id), text);
-    }
-
-    void SecondEnded(const Measurement& m, const SecondValues& values) override {
-        csv_.WriteSecond(FormatTimeWithMilliseconds(MillisecondsOfDay()), m, values);
-        const std::string slip = SampleSlipText(values.Fine);
-        if (!slip.empty()) log_.Write(MillisecondsOfDay(), "CAPTURE", slip);
-    }
-
-    void PeriodClosed(const PeriodValues& values) override {
-        csv_.WritePeriod(FormatTimeWithMilliseconds(MillisecondsOfDay()), values);
-    }
-
-    void StatusChanged(const SignalStatus& status) override {
-        log_.Write(MillisecondsOfDay(), "STATUS", StatusLogText(status));
-    }
-
-    // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
-    int64_t MillisecondsOfDay() override {
-        return (startMilliseconds_ + m_.FramesProcessed / 8) % kMillisecondsPerDay;
-    }
-
-private:
-    const Measurement& m_;
-    int64_t startMilliseconds_;
-    ReadoutLog& log_;
-    IqOutput& iq_;
-    CsvOutputs& csv_;
-    ChartPictures& pictures_;
-    std::ostream& err_;
-};
-
 // A source of frames: fills up to `count` frames, returns how many (0 at the end, -1 on error).
 using FrameSource = std::function<long long(Frame*, long long, std::string&)>;
 
@@ -341,6 +280,149 @@ double CpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// The input of a file run: the recording or the simulator, and its length.
+struct BatchInput {
+    WavReader Wav;
+    SignalSimulator Simulator;
+    FrameSource Source;
+    long long TotalFrames = 0;
+};
+
+// Opens the input the options name; false after one error line. A bad file is reported before
+// any output file is touched.
+bool OpenInput(const BatchOptions& o, BatchInput& in, std::ostream& err) {
+    if (o.Simulate) {
+        StartSimulator(in.Simulator, o.Simulator);
+        in.TotalFrames = SimulatorTotalFrames(o.Simulator);
+        long long remaining = in.TotalFrames;
+        in.Source = [&simulator = in.Simulator, remaining](Frame* frames, long long count,
+                                                           std::string&) mutable {
+            long long n = std::min(count, remaining);
+            NextSimulatorFrames(simulator, frames, static_cast<size_t>(n));
+            remaining -= n;
+            return n;
+        };
+        return true;
+    }
+    std::string error;
+    if (!OpenWavReader(in.Wav, o.Input, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        return false;
+    }
+    if (!in.Wav.Warning.empty()) err << "quorvelle-batch: warning: " << in.Wav.Warning << "\n";
+    in.TotalFrames = WavFrameCount(in.Wav);
+    in.Source = [&wav = in.Wav](Frame* frames, long long count, std::string& e) {
+        return ReadWavFrames(wav, frames, count, e);
+    };
+    return true;
+}
+
+// How a file run ended.
+struct FileRunEnd {
+    long long Frames = 0;  // processed
+    double CpuSeconds = 0;
+    int StopSignal = 0;  // what ended the run; later ones change nothing
+    bool ReadFailed = false;
+};
+
+// The input through the chain until its end, a stop signal or a read error (said on `err`).
+FileRunEnd ProcessInput(Measurement& m, BatchInput& in, const StopSignals& signals, bool quiet,
+                        std::ostream& err) {
+    ProgressBar progress(err, !quiet, in.TotalFrames);
+    // Read in pieces of half a second: one system call per piece rather than per capture block
+    // (Windows' file reads cost several times Linux's). The chain takes frame after frame, so
+    // the piece's size changes no result.
+    constexpr long long kReadFrames = 4096;
+    std::vector<Frame> block(kReadFrames);
+    FileRunEnd end;
+    std::string error;
+    const double cpuStart = CpuSeconds();
+    while (signals.Received() == 0) {
+        long long n = in.Source(block.data(), kReadFrames, error);
+        if (n < 0) {
+            // The results of what was read are still written.
+            progress.Finish();
+            err << "quorvelle-batch: " << error << "\n";
+            end.ReadFailed = true;
+            return end;
+        }
+        if (n == 0) break;
+        ProcessFrames(m, block.data(), static_cast<int>(n));
+        end.Frames += n;
+        if ((end.Frames & 0xFFFF) < kReadFrames) progress.Update(end.Frames);
+    }
+    end.CpuSeconds = CpuSeconds() - cpuStart;
+    end.StopSignal = signals.Received();
+    progress.Finish();
+    return end;
+}
+
+// The stop signal's line on `err` and, unless --quiet, the pace of a run that wrote all its
+// results on `out`.
+void PrintFileRunLines(const FileRunEnd& run, bool quiet, bool finished, std::ostream& out,
+                       std::ostream& err) {
+    const double seconds = static_cast<double>(run.Frames) / kFramesPerSecond;
+    if (run.StopSignal != 0) {
+        char line[120];
+        std::snprintf(line, sizeof line, "quorvelle-batch: %s: run ended after %.1f s of input\n",
+                      StopSignalName(run.StopSignal), seconds);
+        err << line;
+    }
+    if (quiet || !finished) return;
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time", seconds,
+                  run.CpuSeconds);
+    out << line;
+    if (run.CpuSeconds > 0) {
+        out << " (" << static_cast<long long>(seconds / run.CpuSeconds) << "x real time)";
+    }
+    out << "\n";
+}
+
+// A run over a recording or the simulator, as fast as the processor allows: the input, every
+// output, the run and its end.
+int RunFile(const BatchOptions& o, std::ostream& out, std::ostream& err) {
+    // SIGINT, SIGTERM and SIGHUP stop the reading; what was processed is still written.
+    StopSignals signals;
+    BatchInput in;
+    if (!OpenInput(o, in, err)) return 1;
+
+    // Then every output, before it is created: a run that cannot keep its results does not start.
+    if (!CheckOutputs(o.Chain, "", err)) return 1;
+    Measurement m;
+    // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
+    const auto streamTime = [&m, start = o.StartMilliseconds] {
+        return (start + m.FramesProcessed / 8) % kMillisecondsPerDay;
+    };
+    const RunClock clock{streamTime,
+                         [streamTime] { return FormatTimeWithMilliseconds(streamTime()); }};
+    RunOutputs outputs(err, o.Chain.Png);
+    if (!OpenLogAndIq(o.Chain, false, clock, outputs, err)) return 1;
+    RunHost host(clock, outputs, err);
+    if (!OpenCsvOutputs(o.Chain, clock, outputs, err)) return 1;
+    StartChain(m, host, o.Chain, err);
+
+    const FileRunEnd run = ProcessInput(m, in, signals, o.Chain.Quiet, err);
+    if (run.ReadFailed) {
+        RunEnd end;
+        end.Summary = false;
+        EndRun(m, o.Chain, outputs, end, out, err);
+        return 1;
+    }
+    if (!in.Wav.LateWarning.empty()) {
+        err << "quorvelle-batch: warning: " << in.Wav.LateWarning << "\n";
+    }
+    const std::string shortfall =
+        ShortfallWarning(m, o.Simulate ? "the simulated recording" : "the recording");
+    if (!shortfall.empty()) err << "quorvelle-batch: warning: " << shortfall << "\n";
+    RunEnd end;
+    end.BeforeSummary = [&](bool finished) {
+        PrintFileRunLines(run, o.Chain.Quiet, finished, out, err);
+    };
+    return EndRun(m, o.Chain, outputs, end, out, err) ? 0 : 1;
+}
+
 }  // namespace
 
 int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -369,109 +451,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (o.Capture.Capture || o.Capture.ListDevices) {
         return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err);
     }
-    // SIGINT, SIGTERM and SIGHUP stop the reading; what was processed is still written.
-    StopSignals signals;
-
-    // The input first: a bad file is reported before any output file is touched.
-    WavReader wav;
-    SignalSimulator simulator;
-    FrameSource source;
-    long long totalFrames = 0;
-    if (o.Simulate) {
-        StartSimulator(simulator, o.Simulator);
-        totalFrames = SimulatorTotalFrames(o.Simulator);
-        long long remaining = totalFrames;
-        source = [&simulator, remaining](Frame* frames, long long count, std::string&) mutable {
-            long long n = std::min(count, remaining);
-            NextSimulatorFrames(simulator, frames, static_cast<size_t>(n));
-            remaining -= n;
-            return n;
-        };
-    } else {
-        if (!OpenWavReader(wav, o.Input, error)) {
-            err << "quorvelle-batch: " << error << "\n";
-            return 1;
-        }
-        if (!wav.Warning.empty()) err << "quorvelle-batch: warning: " << wav.Warning << "\n";
-        totalFrames = WavFrameCount(wav);
-        source = [&wav](Frame* frames, long long count, std::string& e) {
-            return ReadWavFrames(wav, frames, count, e);
-        };
-    }
-
-    // Then every output, before it is created: a run that cannot keep its results does not start.
-    if (!CheckOutputs(o.Chain, "", err)) return 1;
-    ReadoutLog log;
-    if (!OpenReadoutLog(o.Chain, false, log, err)) return 1;
-    IqOutput iq(err);
-    if (!o.Chain.IqPath.empty() && !iq.Create(o.Chain.IqPath)) {
-        log.Write(o.StartMilliseconds, "CAPTURE", iq.LogText());
-    }
-
-    Measurement m;
-    CsvOutputs csv;
-    ChartPictures pictures(err, o.Chain.Png);
-    BatchHost host(m, o.StartMilliseconds, log, iq, csv, pictures, err);
-    const auto logLine = [&](const std::string& text) {
-        log.Write(host.MillisecondsOfDay(), "CAPTURE", text);
-    };
-    if (!OpenCsvOutputs(o.Chain, csv, logLine, err)) return 1;
-    StartChain(m, host, o.Chain, err);
-    bool logWritten = false;
-
-    ProgressBar progress(err, !o.Chain.Quiet, totalFrames);
-    // Read in pieces of half a second: one system call per piece rather than per capture block
-    // (Windows' file reads cost several times Linux's). The chain takes frame after frame, so
-    // the piece's size changes no result.
-    constexpr long long kReadFrames = 4096;
-    std::vector<Frame> block(kReadFrames);
-    const double cpuStart = CpuSeconds();
-    long long done = 0;
-    while (signals.Received() == 0) {
-        long long n = source(block.data(), kReadFrames, error);
-        if (n < 0) {
-            // The results of what was read are still written.
-            progress.Finish();
-            err << "quorvelle-batch: " << error << "\n";
-            FinishChain(m, o.Chain, pictures, iq, csv, log, logWritten, err);
-            ListWrittenFiles(o.Chain, pictures, iq, csv, logWritten, out);
-            return 1;
-        }
-        if (n == 0) break;
-        ProcessFrames(m, block.data(), static_cast<int>(n));
-        done += n;
-        if ((done & 0xFFFF) < kReadFrames) progress.Update(done);
-    }
-    const double cpuSeconds = CpuSeconds() - cpuStart;
-    const int stopSignal = signals.Received();  // what ended the run; later ones change nothing
-    progress.Finish();
-    if (!wav.LateWarning.empty()) err << "quorvelle-batch: warning: " << wav.LateWarning << "\n";
-    const std::string shortfall =
-        ShortfallWarning(m, o.Simulate ? "the simulated recording" : "the recording");
-    if (!shortfall.empty()) err << "quorvelle-batch: warning: " << shortfall << "\n";
-
-    const bool finished = FinishChain(m, o.Chain, pictures, iq, csv, log, logWritten, err);
-
-    const double seconds = static_cast<double>(done) / kFramesPerSecond;
-    if (stopSignal != 0) {
-        char line[120];
-        std::snprintf(line, sizeof line, "quorvelle-batch: %s: run ended after %.1f s of input\n",
-                      StopSignalName(stopSignal), seconds);
-        err << line;
-    }
-    if (!o.Chain.Quiet && finished) {
-        char line[160];
-        std::snprintf(line, sizeof line,
-                      "quorvelle-batch: %.1f s of recording processed in %.2f s of CPU time",
-                      seconds, cpuSeconds);
-        out << line;
-        if (cpuSeconds > 0)
-            out << " (" << static_cast<long long>(seconds / cpuSeconds) << "x real time)";
-        out << "\n";
-    }
-    if (!o.Chain.Quiet) PrintRunSummary(m, iq, out);
-    ListWrittenFiles(o.Chain, pictures, iq, csv, logWritten, out);
-    return finished ? 0 : 1;
+    return RunFile(o, out, err);
 }
 
 }  // namespace qv

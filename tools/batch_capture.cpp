@@ -18,7 +18,6 @@
 #include "chain/measurement.h"
 #include "common/command_line.h"
 #include "common/time_of_day.h"
-#include "files/capture_bitmap.h"
 #include "files/wav_file.h"
 #include "tools/terminal.h"
 
@@ -41,53 +40,6 @@ namespace {
 
 constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station's uptime
 constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
-
-// ---------------------------------------------------------------------------------------------
-// The chain's host
-
-// Read-outs to the log, the I/Q file and the automatic captures, on the local wall clock as in
-// the window. A failure of the I/Q file or of a capture is a CAPTURE line in the log.
-class LiveHost final : public ChainHost {
-public:
-    LiveHost(ReadoutLog& log, IqOutput& iq, CsvOutputs& csv, ChartPictures& pictures,
-             std::ostream& err)
-        : log_(log), iq_(iq), csv_(csv), pictures_(pictures), err_(err) {}
-
-    void SetReadout(Readout id, const std::string& text) override {
-        log_.WriteNow(ReadoutName(id), text);
-    }
-    int64_t MillisecondsOfDay() override { return LocalMillisecondsOfDay(); }
-    void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override {
-        if (!pictures_.WriteNew(capture, CaptureBitmapName(millisecondsOfDay))) {
-            log_.WriteNow("CAPTURE", "chart not saved: " + pictures_.LastError());
-        }
-    }
-    void IqRecordAdded(const std::string&, const std::string& record) override {
-        if (!iq_.Append(record)) log_.WriteNow("CAPTURE", iq_.LogText());
-    }
-    void Warn(const std::string& text) override {
-        err_ << "quorvelle-batch: warning: " << text << "\n" << std::flush;
-    }
-    // Live rows carry the date and time in UTC: a station's files span days and time zones.
-    void SecondEnded(const Measurement& m, const SecondValues& values) override {
-        csv_.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
-        const std::string slip = SampleSlipText(values.Fine);
-        if (!slip.empty()) log_.WriteNow("CAPTURE", slip);
-    }
-    void PeriodClosed(const PeriodValues& values) override {
-        csv_.WritePeriod(FormatIsoUtc(UnixMillisecondsNow()), values);
-    }
-    void StatusChanged(const SignalStatus& status) override {
-        log_.WriteNow("STATUS", StatusLogText(status));
-    }
-
-private:
-    ReadoutLog& log_;
-    IqOutput& iq_;
-    CsvOutputs& csv_;
-    ChartPictures& pictures_;
-    std::ostream& err_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Devices
@@ -158,6 +110,130 @@ bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, S
     return true;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The live run
+
+// The live clock: the local time of day for the log and the captures' names, as in the window;
+// the date and time in UTC in the CSV rows, as a station's files span days and time zones.
+const RunClock kWallClock{LocalMillisecondsOfDay,
+                          [] { return FormatIsoUtc(UnixMillisecondsNow()); }};
+
+// The source chosen and its capture started, after the outputs have been checked without
+// changing them; false after one error line. `description` names the source.
+bool StartLiveSource(const CaptureOptions& o, const ChainSettings& chain,
+                     const SimulatorSettings* simulator, SoundSystem& system, CaptureEngine& engine,
+                     BlockQueue& queue, std::string& description, std::ostream& err) {
+    std::unique_ptr<BlockSource> source;
+    std::string error;
+    if (!ChooseSource(o, simulator, system, err, source, description, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        return false;
+    }
+    // The outputs are checked, without changing them, before the device is opened; the device
+    // is opened before any output is created: one that cannot be opened leaves them as they
+    // were. Creating the outputs afterwards loses nothing; the blocks hold 2 s.
+    if (!CheckOutputs(chain, o.RecordPath, err)) return false;
+    // The first time of day can be slow: under Wine it starts the desktop process (for the
+    // time zone's names). Asked here, before the blocks flow, it cannot hold up their handling.
+    LocalMillisecondsOfDay();
+    std::string message;
+    if (StartCapture(engine, std::move(source), queue, message)) return true;
+    err << "quorvelle-batch: " << message;
+    if (!engine.ErrorDetail.empty()) err << " (" << engine.ErrorDetail << ")";
+    err << "\n";
+    return false;
+}
+
+// The log (line by line, so that a station's log can be followed while it grows), the I/Q
+// file, the recording and the CSV files, in that order; false after one error line.
+bool OpenLiveOutputs(const CaptureOptions& o, const ChainSettings& chain, RunOutputs& outputs,
+                     Recorder& recorder, std::ostream& err) {
+    if (!OpenLogAndIq(chain, true, kWallClock, outputs, err)) return false;
+    std::string error;
+    if (!o.RecordPath.empty() && !recorder.Open(o.RecordPath, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        return false;
+    }
+    return OpenCsvOutputs(chain, kWallClock, outputs, err);
+}
+
+// How a live run ended.
+struct LiveRunEnd {
+    bool SourceStopped = false;  // the source ended (or failed) by itself
+    int StopSignal = 0;          // what ended the run; later ones change nothing
+};
+
+// The captured blocks through the chain until --seconds, a stop signal or the source's end; on
+// a terminal, one line of the live state, rewritten once a second. The capture is ended.
+LiveRunEnd RunLive(const Measurement& m, CaptureEngine& engine, BlockQueue& queue,
+                   LiveChain& consumer, const StopSignals& signals, bool quiet, std::ostream& err) {
+    LiveRunEnd end;
+    const bool statusLine = !quiet && StderrIsTerminal();
+    int64_t secondsShown = 0;
+    while (signals.Received() == 0 && !consumer.Done()) {
+        CaptureBlock* block = nullptr;
+        const BlockQueue::Wait wait = queue.Next(block, kSignalPoll);
+        if (wait == BlockQueue::Wait::Block) HandleCaptureBlock(engine, block, consumer);
+        if (wait == BlockQueue::Wait::Stopped) {
+            end.SourceStopped = true;
+            break;
+        }
+        if (statusLine && m.SecondsEnded != secondsShown) {
+            secondsShown = m.SecondsEnded;
+            err << "\r" << LiveStatusLine(m, m.Now()) << "\x1b[K" << std::flush;
+        }
+    }
+    if (statusLine && secondsShown > 0) err << "\r\x1b[K" << std::flush;
+    end.StopSignal = signals.Received();
+    EndCapture(engine);
+    return end;
+}
+
+// The live run's close-time work: a failed source, the gaps, the shortfall and the capture's
+// CAPTURE line, the recording closed; then the end of every run with the capture's own lines.
+// Returns the exit status.
+int EndLive(const CaptureOptions& o, const ChainSettings& chain, const LiveRunEnd& run,
+            const std::string& description, Measurement& m, CaptureEngine& engine,
+            LiveChain& consumer, Recorder& recorder, RunOutputs& outputs, std::ostream& out,
+            std::ostream& err) {
+    int status = 0;
+    const CaptureStatistics stats = ReadCaptureStatistics(engine);
+    if (run.SourceStopped && CaptureSourceEnd(engine) == SourceEnd::Failed) {
+        err << "quorvelle-batch: capture stopped: " << CaptureStopReason(engine) << "\n";
+        status = 1;
+    }
+    consumer.ReportGapsAtEnd(stats);
+    const std::string shortfall = ShortfallWarning(m, "the capture");
+    if (!shortfall.empty()) consumer.Report("warning: " + shortfall);
+    const std::string summary = CaptureEndedSummary(consumer.FramesProcessed(), stats);
+    outputs.Log.WriteNow("CAPTURE", summary);
+
+    bool recorded = recorder.IsOpen();
+    std::string error;
+    if (recorder.IsOpen() && !recorder.Close(error)) {
+        if (error != consumer.RecordingProblem()) err << "quorvelle-batch: " << error << "\n";
+        status = 1;
+        recorded = false;
+    }
+    RunEnd end;
+    end.BeforeSummary = [&](bool) {
+        if (chain.Quiet) return;
+        char line[200];
+        const double cpuShare =
+            stats.CaptureSeconds > 0 ? 100 * stats.AudioThreadCpuSeconds / stats.CaptureSeconds : 0;
+        std::snprintf(line, sizeof line, "%.1f s captured, audio thread CPU %.2f %%",
+                      static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
+        out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
+    };
+    end.AfterSummary = [&] {
+        if (run.StopSignal != 0)
+            err << "quorvelle-batch: " << StopSignalName(run.StopSignal) << ": capture ended\n";
+        if (recorded) out << "recording: " << o.RecordPath << "\n";
+    };
+    if (!EndRun(m, chain, outputs, end, out, err)) status = 1;
+    return status;
+}
+
 }  // namespace
 
 int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::string& error) {
@@ -217,115 +293,25 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     SoundSystem system(engine.Audio);  // ends before the engine's audio thread
     if (o.ListDevices) return ListDevices(system, out, err);
 
-    std::unique_ptr<BlockSource> source;
-    std::string description, error;
-    if (!ChooseSource(o, simulator, system, err, source, description, error)) {
-        err << "quorvelle-batch: " << error << "\n";
-        return 1;
-    }
-
-    // The outputs are checked, without changing them, before the device is opened; the device
-    // is opened before any output is created: one that cannot be opened leaves them as they
-    // were. Creating the outputs afterwards loses nothing; the blocks hold 2 s.
-    if (!CheckOutputs(chain, o.RecordPath, err)) return 1;
-    // The first time of day can be slow: under Wine it starts the desktop process (for the
-    // time zone's names). Asked here, before the blocks flow, it cannot hold up their handling.
-    LocalMillisecondsOfDay();
-    std::string message;
-    if (!StartCapture(engine, std::move(source), queue, message)) {
-        err << "quorvelle-batch: " << message;
-        if (!engine.ErrorDetail.empty()) err << " (" << engine.ErrorDetail << ")";
-        err << "\n";
-        return 1;
-    }
-
-    ReadoutLog log;
-    // Line by line, so that a station's log can be followed while it grows.
-    if (!OpenReadoutLog(chain, true, log, err)) return 1;
-    IqOutput iq(err);
-    if (!chain.IqPath.empty() && !iq.Create(chain.IqPath)) log.WriteNow("CAPTURE", iq.LogText());
+    std::string description;
+    if (!StartLiveSource(o, chain, simulator, system, engine, queue, description, err)) return 1;
+    RunOutputs outputs(err, chain.Png);
     Recorder recorder;
-    if (!o.RecordPath.empty() && !recorder.Open(o.RecordPath, error)) {
-        err << "quorvelle-batch: " << error << "\n";
-        return 1;
-    }
-
-    CsvOutputs csv;
-    const auto logLine = [&log](const std::string& text) { log.WriteNow("CAPTURE", text); };
-    if (!OpenCsvOutputs(chain, csv, logLine, err)) return 1;
-
+    if (!OpenLiveOutputs(o, chain, outputs, recorder, err)) return 1;
     Measurement m;
-    ChartPictures pictures(err, chain.Png);
-    LiveHost host(log, iq, csv, pictures, err);
+    RunHost host(kWallClock, outputs, err);
     StartChain(m, host, chain, err);
-
     if (!chain.Quiet) {
         err << "quorvelle-batch: capturing from " << description;
         if (o.Seconds <= 0) err << "; " << StopSignalsHint() << " ends the run";
         err << "\n" << std::flush;
     }
 
-    const int64_t frameLimit = o.Seconds > 0 ? std::llround(o.Seconds * kFramesPerSecond) : -1;
-    LiveChain consumer(m, log, err, "quorvelle-batch");
+    LiveChain consumer(m, outputs.Log, err, "quorvelle-batch");
     consumer.Recording = &recorder;
-    consumer.FrameLimit = frameLimit;
-    bool sourceStopped = false;
-    // On a terminal, one line of the live state, rewritten once a second.
-    const bool statusLine = !chain.Quiet && StderrIsTerminal();
-    int64_t secondsShown = 0;
-    while (signals.Received() == 0 && !consumer.Done()) {
-        CaptureBlock* block = nullptr;
-        const BlockQueue::Wait wait = queue.Next(block, kSignalPoll);
-        if (wait == BlockQueue::Wait::Block) HandleCaptureBlock(engine, block, consumer);
-        if (wait == BlockQueue::Wait::Stopped) {
-            sourceStopped = true;
-            break;
-        }
-        if (statusLine && m.SecondsEnded != secondsShown) {
-            secondsShown = m.SecondsEnded;
-            err << "\r" << LiveStatusLine(m, m.Now()) << "\x1b[K" << std::flush;
-        }
-    }
-    if (statusLine && secondsShown > 0) err << "\r\x1b[K" << std::flush;
-    const int stopSignal = signals.Received();  // what ended the run; later ones change nothing
-    EndCapture(engine);
-
-    // Close-time work.
-    int status = 0;
-    const CaptureStatistics stats = ReadCaptureStatistics(engine);
-    if (sourceStopped && CaptureSourceEnd(engine) == SourceEnd::Failed) {
-        err << "quorvelle-batch: capture stopped: " << CaptureStopReason(engine) << "\n";
-        status = 1;
-    }
-    consumer.ReportGapsAtEnd(stats);
-    const std::string shortfall = ShortfallWarning(m, "the capture");
-    if (!shortfall.empty()) consumer.Report("warning: " + shortfall);
-    const std::string summary = CaptureEndedSummary(consumer.FramesProcessed(), stats);
-    log.WriteNow("CAPTURE", summary);
-
-    bool recorded = recorder.IsOpen();
-    if (recorder.IsOpen() && !recorder.Close(error)) {
-        if (error != consumer.RecordingProblem()) err << "quorvelle-batch: " << error << "\n";
-        status = 1;
-        recorded = false;
-    }
-    bool logWritten = false;
-    if (!FinishChain(m, chain, pictures, iq, csv, log, logWritten, err)) status = 1;
-
-    if (!chain.Quiet) {
-        char line[200];
-        const double cpuShare =
-            stats.CaptureSeconds > 0 ? 100 * stats.AudioThreadCpuSeconds / stats.CaptureSeconds : 0;
-        std::snprintf(line, sizeof line, "%.1f s captured, audio thread CPU %.2f %%",
-                      static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
-        out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
-    }
-    if (!chain.Quiet) PrintRunSummary(m, iq, out);
-    if (stopSignal != 0)
-        err << "quorvelle-batch: " << StopSignalName(stopSignal) << ": capture ended\n";
-    if (recorded) out << "recording: " << o.RecordPath << "\n";
-    ListWrittenFiles(chain, pictures, iq, csv, logWritten, out);
-    return status;
+    consumer.FrameLimit = o.Seconds > 0 ? std::llround(o.Seconds * kFramesPerSecond) : -1;
+    const LiveRunEnd run = RunLive(m, engine, queue, consumer, signals, chain.Quiet, err);
+    return EndLive(o, chain, run, description, m, engine, consumer, recorder, outputs, out, err);
 }
 
 }  // namespace qv

@@ -105,26 +105,33 @@ bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::os
     return true;
 }
 
-bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err) {
-    if (s.LogPath.empty()) return true;
-    // A failed write is said when it happens; the run goes on and ends with status 1.
-    log.WriteFailed = [&err](const std::string& failure) {
-        err << "quorvelle-batch: " << failure << "\n" << std::flush;
-    };
-    std::string error;
-    if (log.Open(s.LogPath, LogStart::Truncate, lineBuffered, error)) return true;
-    err << "quorvelle-batch: " << error << "\n";
-    return false;
+bool OpenLogAndIq(const ChainSettings& s, bool lineBuffered, const RunClock& clock, RunOutputs& o,
+                  std::ostream& err) {
+    if (!s.LogPath.empty()) {
+        // A failed write is said when it happens; the run goes on and ends with status 1.
+        o.Log.WriteFailed = [&err](const std::string& failure) {
+            err << "quorvelle-batch: " << failure << "\n" << std::flush;
+        };
+        std::string error;
+        if (!o.Log.Open(s.LogPath, LogStart::Truncate, lineBuffered, error)) {
+            err << "quorvelle-batch: " << error << "\n";
+            return false;
+        }
+    }
+    if (!s.IqPath.empty() && !o.Iq.Create(s.IqPath)) {
+        o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE", o.Iq.LogText());
+    }
+    return true;
 }
 
-bool OpenCsvOutputs(const ChainSettings& s, CsvOutputs& csv,
-                    const std::function<void(const std::string&)>& logLine, std::ostream& err) {
-    auto failed = [&err, logLine](const std::string& failure) {
+bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o,
+                    std::ostream& err) {
+    auto failed = [&err, &clock, &o](const std::string& failure) {
         err << "quorvelle-batch: " << failure << " (the run goes on)\n" << std::flush;
-        logLine("CSV file not written whole: " + failure);
+        o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE", "CSV file not written whole: " + failure);
     };
     std::string error;
-    if (csv.Open(s.CsvPath, s.IqCsvPath, CsvStart::Truncate, failed, error)) return true;
+    if (o.Csv.Open(s.CsvPath, s.IqCsvPath, CsvStart::Truncate, failed, error)) return true;
     err << "quorvelle-batch: " << error << "\n";
     return false;
 }
@@ -218,6 +225,41 @@ void ChartPictures::Fail(const std::string& error) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The chain's host
+
+void RunHost::Warn(const std::string& text) {
+    err_ << "quorvelle-batch: warning: " << text << "\n" << std::flush;
+}
+
+void RunHost::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) {
+    if (!o_.Pictures.WriteNew(capture, CaptureBitmapName(millisecondsOfDay))) {
+        Log("CAPTURE", "chart not saved: " + o_.Pictures.LastError());
+    }
+}
+
+void RunHost::IqRecordAdded(const std::string&, const std::string& record) {
+    if (!o_.Iq.Append(record)) Log("CAPTURE", o_.Iq.LogText());
+}
+
+void RunHost::SetReadout(Readout id, const std::string& text) { Log(ReadoutName(id), text); }
+
+void RunHost::SecondEnded(const Measurement& m, const SecondValues& values) {
+    o_.Csv.WriteSecond(clock_.RowTime(), m, values);
+    const std::string slip = SampleSlipText(values.Fine);
+    if (!slip.empty()) Log("CAPTURE", slip);
+}
+
+void RunHost::PeriodClosed(const PeriodValues& values) {
+    o_.Csv.WritePeriod(clock_.RowTime(), values);
+}
+
+void RunHost::StatusChanged(const SignalStatus& status) { Log("STATUS", StatusLogText(status)); }
+
+void RunHost::Log(const char* label, const std::string& text) {
+    o_.Log.Write(clock_.MillisecondsOfDay(), label, text);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Start and finish
 
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err) {
@@ -235,24 +277,52 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     StartMeasurement(m);
 }
 
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, IqOutput& iq,
-                 CsvOutputs& csv, ReadoutLog& log, bool& logWritten, std::ostream& err) {
+namespace {
+
+// Close-time work: the chart and panel pictures, the I/Q file finished, the CSV files and the
+// log closed. False when anything could not be written (each failure already reported on
+// `err`).
+bool CloseOutputs(Measurement& m, const ChainSettings& s, RunOutputs& o, std::ostream& err) {
     if (!s.ChartPath.empty()) {
         CaptureScreen(m);
-        pictures.Write(m.Screen.CaptureSurface, s.ChartPath);
+        o.Pictures.Write(m.Screen.CaptureSurface, s.ChartPath);
     }
-    if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, pictures);
-    bool ok = !pictures.Failed();
-    if (!s.IqPath.empty() && !iq.Finish(m.IqText)) ok = false;
-    if (!csv.Close()) ok = false;  // before the log: a failure is also a CAPTURE line
+    if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, o.Pictures);
+    bool ok = !o.Pictures.Failed();
+    if (!s.IqPath.empty() && !o.Iq.Finish(m.IqText)) ok = false;
+    if (!o.Csv.Close()) ok = false;  // before the log: a failure is also a CAPTURE line
     std::string error;
-    const bool failureShown = log.HasFailed();  // said when it happened
-    logWritten = log.Close(error);
-    if (!logWritten) {
+    const bool failureShown = o.Log.HasFailed();  // said when it happened
+    o.LogWritten = o.Log.Close(error);
+    if (!o.LogWritten) {
         if (!failureShown) err << "quorvelle-batch: " << error << "\n";
         ok = false;
     }
     return ok;
+}
+
+// "I/Q file: ...", "CSV: ...", "I/Q CSV: ...", "read-out log: ..." and "picture: ..." lines for
+// what was really written.
+void ListWrittenFiles(const ChainSettings& s, const RunOutputs& o, std::ostream& out) {
+    if (o.Iq.Written()) out << "I/Q file: " << s.IqPath << "\n";
+    if (!s.CsvPath.empty() && !o.Csv.Seconds.HasFailed()) out << "CSV: " << s.CsvPath << "\n";
+    if (!s.IqCsvPath.empty() && !o.Csv.Periods.HasFailed()) {
+        out << "I/Q CSV: " << s.IqCsvPath << "\n";
+    }
+    if (o.LogWritten && !s.LogPath.empty()) out << "read-out log: " << s.LogPath << "\n";
+    for (const std::string& path : o.Pictures.Written()) out << "picture: " << path << "\n";
+}
+
+}  // namespace
+
+bool EndRun(Measurement& m, const ChainSettings& s, RunOutputs& o, const RunEnd& end,
+            std::ostream& out, std::ostream& err) {
+    const bool finished = CloseOutputs(m, s, o, err);
+    if (end.BeforeSummary) end.BeforeSummary(finished);
+    if (end.Summary && !s.Quiet) PrintRunSummary(m, o.Iq, out);
+    if (end.AfterSummary) end.AfterSummary();
+    ListWrittenFiles(s, o, out);
+    return finished;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -399,17 +469,6 @@ std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay) {
            FormatForText("%.2f", s.TimingErrorUs) + " us  level " +
            FormatForText("%.1f", AudioLevelPercent(s.AudioPeak)) + " %  lock " +
            FormatForText("%.4f", s.LockFrequencyHz) + " Hz  " + StatusName(m) + FineText(m);
-}
-
-void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,
-                      const CsvOutputs& csv, bool logWritten, std::ostream& out) {
-    if (iq.Written()) out << "I/Q file: " << s.IqPath << "\n";
-    if (!s.CsvPath.empty() && !csv.Seconds.HasFailed()) out << "CSV: " << s.CsvPath << "\n";
-    if (!s.IqCsvPath.empty() && !csv.Periods.HasFailed()) {
-        out << "I/Q CSV: " << s.IqCsvPath << "\n";
-    }
-    if (logWritten && !s.LogPath.empty()) out << "read-out log: " << s.LogPath << "\n";
-    for (const std::string& path : pictures.Written()) out << "picture: " << path << "\n";
 }
 
 }  // namespace qv

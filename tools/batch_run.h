@@ -7,6 +7,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/csv_output.h"
@@ -42,16 +43,6 @@ bool CheckNoFileTwice(const ChainSettings& s, const std::string& recordPath,
 // directory writable without changing any of them; false after one line on `err` naming the
 // option, the path and the reason.
 bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::ostream& err);
-
-// Opens the read-out log of the settings, if they name one, as a new file; false after one
-// error line.
-bool OpenReadoutLog(const ChainSettings& s, bool lineBuffered, ReadoutLog& log, std::ostream& err);
-
-// Opens --csv and --iq-csv of the settings as new files; false after one error line. A write
-// failure later is said at once on `err` and handed to `logLine` (the text of a CAPTURE line
-// for the read-out log); the run goes on and ends with status 1.
-bool OpenCsvOutputs(const ChainSettings& s, CsvOutputs& csv,
-                    const std::function<void(const std::string&)>& logLine, std::ostream& err);
 
 // --iq-file as the run writes it: created with its header before the first frame, a record
 // appended as each period closes. The first failure is reported at once on `err` and the file
@@ -114,15 +105,78 @@ private:
     std::vector<std::string> written_;
 };
 
+// The clock a run's files are written on: stream time over a recording or the simulator; live,
+// the local wall clock, and the date and time in UTC in the CSV rows.
+struct RunClock {
+    std::function<int64_t()> MillisecondsOfDay;  // the log's times and the captures' names
+    std::function<std::string()> RowTime;        // the CSV rows' time cell
+};
+
+// The files a run writes as it goes, and what became of them.
+struct RunOutputs {
+    RunOutputs(std::ostream& err, bool png) : Iq(err), Pictures(err, png) {}
+
+    ReadoutLog Log;
+    IqOutput Iq;
+    CsvOutputs Csv;
+    ChartPictures Pictures;
+    bool LogWritten = false;  // closed whole at the end
+};
+
+// Opens the read-out log of the settings, if they name one, as a new file (false after one
+// error line), then creates --iq-file; a failed I/Q file is a CAPTURE line in the log and the
+// run goes on.
+bool OpenLogAndIq(const ChainSettings& s, bool lineBuffered, const RunClock& clock, RunOutputs& o,
+                  std::ostream& err);
+
+// Opens --csv and --iq-csv of the settings as new files; false after one error line. A write
+// failure later is said at once on `err` and is a CAPTURE line in the read-out log; the run
+// goes on and ends with status 1.
+bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o,
+                    std::ostream& err);
+
+// The chain's host in quorvelle-batch: read-outs, status changes and sample slips to the log,
+// rows to the CSV files, records to the I/Q file and the automatic captures, all on `clock`. A
+// failure of the I/Q file or of a capture is a CAPTURE line in the log.
+class RunHost final : public ChainHost {
+public:
+    RunHost(RunClock clock, RunOutputs& o, std::ostream& err)
+        : clock_(std::move(clock)), o_(o), err_(err) {}
+
+    void Warn(const std::string& text) override;
+    void ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) override;
+    void IqRecordAdded(const std::string& iqText, const std::string& record) override;
+    void SetReadout(Readout id, const std::string& text) override;
+    void SecondEnded(const Measurement& m, const SecondValues& values) override;
+    void PeriodClosed(const PeriodValues& values) override;
+    void StatusChanged(const SignalStatus& status) override;
+    int64_t MillisecondsOfDay() override { return clock_.MillisecondsOfDay(); }
+
+private:
+    void Log(const char* label, const std::string& text);
+
+    RunClock clock_;
+    RunOutputs& o_;
+    std::ostream& err_;
+};
+
 // The window's initialisation with the settings' entries and options, its first repaint, and
 // Start. Warns once when the label font is not the one asked for and pictures are drawn.
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err);
 
-// Close-time work: the chart and panel pictures, the I/Q file finished, the CSV files and the
-// log closed. Returns false when anything could not be written (each failure already reported
-// on `err`); sets `logWritten` when the log was closed whole.
-bool FinishChain(Measurement& m, const ChainSettings& s, ChartPictures& pictures, IqOutput& iq,
-                 CsvOutputs& csv, ReadoutLog& log, bool& logWritten, std::ostream& err);
+// What a run says at its end besides what every run says.
+struct RunEnd {
+    bool Summary = true;  // the run's summary (unless --quiet); none after a failed read
+    std::function<void(bool finished)> BeforeSummary;  // the run's own lines
+    std::function<void()> AfterSummary;
+};
+
+// The end of every run: the close-time work (the chart and panel pictures, the I/Q file
+// finished, the CSV files and the log closed; each failure reported on `err`), then
+// end.BeforeSummary, the run's summary, end.AfterSummary and the files really written. False
+// when anything could not be written.
+bool EndRun(Measurement& m, const ChainSettings& s, RunOutputs& o, const RunEnd& end,
+            std::ostream& out, std::ostream& err);
 
 // The run's answer on `out`: its length, the seconds with and without a PPS edge, the
 // frequency error (the last, and mean and standard deviation over the settled seconds of the
@@ -139,10 +193,5 @@ void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out
 // lock frequency and state, then the fine card frequency once it is known ("  fine +37.012
 // ppm"). Empty before the first second has closed.
 std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay);
-
-// "I/Q file: ...", "CSV: ...", "I/Q CSV: ...", "read-out log: ..." and "picture: ..." lines for
-// what was really written.
-void ListWrittenFiles(const ChainSettings& s, const ChartPictures& pictures, const IqOutput& iq,
-                      const CsvOutputs& csv, bool logWritten, std::ostream& out);
 
 }  // namespace qv

@@ -194,17 +194,260 @@ int ParseOptions(int argc, char** argv, Options& o, std::ostream& out, std::ostr
     return 0;
 }
 
+void Note(std::ostream& err, const std::string& line) { err << kProgram << ": " << line << "\n"; }
+
+// ---------------------------------------------------------------------------------------------
+// The run
+
+// The run the report shows: the readouts file's last, and the I/Q file's run in its time.
+struct ReportRuns {
+    std::vector<CsvRun> SecondRuns, PeriodRuns;
+    const CsvRun* Sec = nullptr;  // the seconds' run
+    const CsvRun* Iq = nullptr;   // its I/Q run; none when not given or not found
+    bool Fine = false;            // with the fine PPS timing's columns
+    double Start = 0, End = 0;    // [s, as CsvRun keeps them]
+};
+
+// The seconds' run: the file's last. False after the line saying why there is none.
+bool SelectSecondRun(const Options& o, ReportRuns& r, std::ostream& err) {
+    std::vector<std::string> notes;
+    std::string error;
+    const bool read = ReadCsvRuns(o.Readouts, kSecondWanted, r.SecondRuns, notes, error);
+    for (const std::string& n : notes) Note(err, n);
+    if (!read) return Note(err, error), false;
+    const CsvRun& sec = r.SecondRuns.back();
+    r.Sec = &sec;
+    if (r.SecondRuns.size() > 1) {
+        Note(err,
+             o.Readouts + ": " + std::to_string(r.SecondRuns.size()) +
+                 " runs in the file (t_s starts again): the report shows the last, from line " +
+                 std::to_string(sec.FirstLine));
+    }
+    std::vector<std::string> missingFine;
+    for (const std::string& name : kFineColumns) {
+        if (!sec.Has(name)) missingFine.push_back(name);
+    }
+    r.Fine = missingFine.empty();
+    if (!r.Fine) {
+        Note(err, o.Readouts + ": no column " + Joined(missingFine) +
+                      " (a file from before the fine PPS timing?): the fine panels are left out");
+    }
+    if (!sec.Has("freq_error_ppm")) {
+        Note(err,
+             o.Readouts + ": no column freq_error_ppm: the classic frequency error is left out");
+    }
+    const std::vector<double>& ts = sec.Column("t_s");
+    r.Start = sec.Time.front() - ts.front();
+    if (!IsTimeSinceStart(ts.front())) {
+        Note(err, o.Readouts + ": t_s " + Shortest(ts.front()) + " on line " +
+                      std::to_string(sec.FirstLine) +
+                      " is no time since the run's start: the run is drawn from that row");
+        r.Start = sec.Time.front();
+    }
+    r.End = sec.Time.back();
+    return true;
+}
+
+// The I/Q run: the last one that overlaps the seconds' run in time. Without one, a note says
+// why and the I/Q panels are left out.
+void SelectIqRun(const Options& o, ReportRuns& r, std::ostream& err) {
+    if (o.Periods.empty()) return;
+    std::vector<std::string> notes;
+    std::string error;
+    const bool read = ReadCsvRuns(o.Periods, kPeriodWanted, r.PeriodRuns, notes, error);
+    for (const std::string& n : notes) Note(err, n);
+    if (!read) return Note(err, error + ": the I/Q panels are left out");
+    for (const CsvRun& run : r.PeriodRuns) {
+        if (run.IsoTime == r.Sec->IsoTime && run.Time.front() <= r.End + 1 &&
+            run.Time.back() >= r.Start) {
+            r.Iq = &run;
+        }
+    }
+    if (r.Iq == nullptr) {
+        return Note(err, o.Periods + ": no rows in the time of " + o.Readouts + "'s run (" +
+                             StartText(r.Start, r.Sec->IsoTime) + ", " + Duration(r.End - r.Start) +
+                             "): not the I/Q file of that run, its panels are left out");
+    }
+    if (r.PeriodRuns.size() > 1) {
+        Note(err, o.Periods + ": " + std::to_string(r.PeriodRuns.size()) +
+                      " runs in the file: the report shows the one from line " +
+                      std::to_string(r.Iq->FirstLine) + ", in the time of the readouts' run");
+    }
+    for (const char* name : {"phase_deg", "level_db"}) {
+        if (!r.Iq->Has(name)) Note(err, o.Periods + ": no column " + std::string(name));
+    }
+    r.End = std::max(r.End, r.Iq->Time.back());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The numbers
+
+// What the report says of the run: the Allan deviations, the received phase, the statistics
+// and the lines that describe the run.
+struct ReportNumbers {
+    int Period = 0;       // [s] of the I/Q rows; 0: not known
+    bool Signal = false;  // the signal's Allan deviation is there (IQ.csv and --rf-frequency)
+    std::vector<AllanPoint> CardAllan, SignalAllan;
+    std::vector<double> Unwrapped;  // the received phase [deg], per I/Q row
+    Stats Lock, Click, Classic, FinePpm, Residual, Edges;
+    bool LengthKnown = false;  // t_s is a time since the run's start to its end
+    std::string Start, Length, Settings, Columns;
+};
+
+// The fine PPS edges of one series, the longest (said in a note when there are several).
+std::vector<double> CardEdges(const Options& o, const CsvRun& sec, std::ostream& err) {
+    std::vector<double> edgeFrames = sec.Column("pps_edge_frame");
+    if (!sec.Has("pps_series")) return edgeFrames;
+    int count = 0, chosen = 0;
+    const std::vector<double> noSlips;
+    edgeFrames = OneSeriesEdges(
+        edgeFrames, sec.Column("pps_series"),
+        sec.Has("pps_slip_frames") ? sec.Column("pps_slip_frames") : noSlips, count, chosen);
+    if (count > 1) {
+        Note(err, o.Readouts + ": " + std::to_string(count) +
+                      " series of fine PPS edges (a new pulse shape or timing method each): the "
+                      "Allan deviation is of the longest, series " +
+                      std::to_string(chosen));
+    }
+    return edgeFrames;
+}
+
+ReportNumbers Statistics(const Options& o, const ReportRuns& r, std::ostream& err) {
+    const CsvRun& sec = *r.Sec;
+    const CsvRun* iq = r.Iq;
+    ReportNumbers n;
+    n.Period = iq != nullptr ? IntegrationPeriod(iq->Column("t_s")) : 0;
+    const std::vector<double> cardX =
+        r.Fine ? CardPhase(CardEdges(o, sec, err)) : std::vector<double>{};
+    n.CardAllan = OverlappingAllanDeviation(cardX, 1.0);
+    n.Signal = iq != nullptr && o.RfHz > 0 && iq->Has("phase_deg") && n.Period > 0;
+    if (n.Signal) {
+        n.SignalAllan = OverlappingAllanDeviation(
+            SignalPhase(iq->Time, iq->Column("phase_deg"), n.Period, o.RfHz), n.Period);
+    }
+    if (iq != nullptr) n.Unwrapped = UnwrapDegrees(iq->Column("phase_deg"));
+
+    n.Lock = StatsOf(sec.Column("lock_freq_hz"));
+    n.Click = StatsOf(sec.Column("click_position"));
+    const std::vector<double>& classicPpm = sec.Column("freq_error_ppm");
+    const size_t lastMinute = classicPpm.size() > 60 ? classicPpm.size() - 60 : 0;
+    n.Classic = StatsOf(classicPpm, lastMinute);
+    n.FinePpm = StatsOf(sec.Column("card_ppm_fine"));
+    n.Residual = StatsOf(sec.Column("pps_residual_us"));
+    n.Edges = StatsOf(sec.Column("pps_edge_frame"));
+
+    const std::vector<double>& ts = sec.Column("t_s");
+    n.Start = StartText(r.Start, sec.IsoTime);
+    n.LengthKnown = IsTimeSinceStart(ts.back());
+    n.Length = (n.LengthKnown ? Fixed(ts.back(), 0) + " s (" + Duration(ts.back()) + ")"
+                              : "unknown (t_s ends at " + Shortest(ts.back()) + " s)") +
+               ", " + std::to_string(sec.Rows()) + " second rows" +
+               (iq != nullptr ? ", " + std::to_string(iq->Rows()) + " I/Q rows" : std::string());
+    n.Settings =
+        "lock frequency " + (n.Lock.Count > 0 ? Fixed(n.Lock.Last, 4) + " Hz" : std::string("-")) +
+        ", click position " + (n.Click.Count > 0 ? Fixed(n.Click.Last, 0) : std::string("-")) +
+        ", integration period " +
+        (n.Period > 0 ? std::to_string(n.Period) + " s" : std::string("-")) +
+        (o.RfHz > 0 ? ", RF " + Fixed(o.RfHz, 0) + " Hz" : std::string());
+    n.Columns = std::string("columns: classic") +
+                (r.Fine ? " and fine" : " only (no fine PPS timing)") +
+                (iq != nullptr ? ", I/Q" : "");
+    return n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The text
+
+// --text: the run's summary and the Allan tables.
+void PrintReport(const Options& o, const ReportRuns& r, const ReportNumbers& n, std::ostream& out) {
+    const CsvRun* iq = r.Iq;
+    out << "run: " << o.Readouts << (iq != nullptr ? " and " + o.Periods : "") << "\n";
+    out << "start: " << n.Start << "\n";
+    out << "length: " << n.Length << "\n";
+    out << "settings: " << n.Settings << "\n";
+    out << n.Columns << "\n";
+    if (n.Classic.Count > 0) {
+        out << "card frequency error, classic: last " << Fixed(n.Classic.Last, 4)
+            << " ppm; over the last " << n.Classic.Count << " s mean " << Fixed(n.Classic.Mean, 4)
+            << " ppm, standard deviation " << Fixed(n.Classic.Deviation, 4) << " ppm\n";
+    }
+    if (r.Fine) {
+        out << "card frequency error, fine: last " << Fixed(n.FinePpm.Last, 6) << " ppm\n";
+        out << "fine PPS edges: " << n.Edges.Count << " of " << r.Sec->Rows()
+            << " seconds; residual RMS " << Fixed(n.Residual.Rms, 4) << " us over "
+            << n.Residual.Count << " s\n";
+    }
+    if (iq != nullptr) {
+        const Stats phase = StatsOf(n.Unwrapped), level = StatsOf(iq->Column("level_db"));
+        out << "received phase (unwrapped): " << Fixed(phase.Min, 1) << " to "
+            << Fixed(phase.Max, 1) << " deg, last " << Fixed(phase.Last, 1) << " deg\n";
+        out << "received level: mean " << Fixed(level.Mean, 2) << " dB, " << Fixed(level.Min, 2)
+            << " to " << Fixed(level.Max, 2) << " dB\n";
+    }
+    if (r.Fine) {
+        AllanTable(out,
+                   "Allan deviation of the card (fine PPS edges, tau0 = 1 s; 68 % chi-squared "
+                   "interval):",
+                   n.CardAllan);
+    }
+    if (n.Signal) {
+        AllanTable(out,
+                   "Allan deviation of the signal (I/Q phase at " + Fixed(o.RfHz, 0) +
+                       " Hz, tau0 = " + std::to_string(n.Period) +
+                       " s; 68 % chi-squared interval):",
+                   n.SignalAllan);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The picture
+
+// The picture's title, panels and Allan curves; it points into `r` and `n`.
+ReportPicture Picture(const Options& o, const ReportRuns& r, const ReportNumbers& n) {
+    const CsvRun& sec = *r.Sec;
+    const CsvRun* iq = r.Iq;
+    ReportPicture picture;
+    picture.Title = {
+        "GPS QuorVelle run of " + n.Start + ", " + (n.LengthKnown ? "" : "length ") + n.Length,
+        n.Settings + "; " + n.Columns, o.Readouts + (iq != nullptr ? ", " + o.Periods : "")};
+    picture.Start = r.Start;
+    picture.End = std::max(r.End, r.Start + 1);
+    picture.IsoTime = sec.IsoTime;
+    const std::string noFine = "no fine PPS timing in " + o.Readouts;
+    const std::string noIq = o.Periods.empty() ? "no I/Q file given" : "no I/Q rows of this run";
+    TimePanel a{"(a) card frequency error", "ppm", {}, "no frequency error in " + o.Readouts};
+    a.Series.push_back(
+        {"classic freq_error_ppm", kClassicColour, &sec.Time, &sec.Column("freq_error_ppm")});
+    if (r.Fine) {
+        a.Series.push_back(
+            {"fine card_ppm_fine", kFineColour, &sec.Time, &sec.Column("card_ppm_fine"), true});
+    }
+    a.Robust = true;
+    TimePanel b{"(b) fine PPS edge residuals", "us", {}, noFine};
+    b.Robust = true;
+    if (r.Fine) b.Series.push_back({"", kFineColour, &sec.Time, &sec.Column("pps_residual_us")});
+    TimePanel d{"(d) received phase, unwrapped", "deg", {}, noIq};
+    TimePanel e{"(e) received level", "dB", {}, noIq};
+    if (iq != nullptr) {
+        d.Series.push_back({"", kPhaseColour, &iq->Time, &n.Unwrapped});
+        e.Series.push_back({"", kLevelColour, &iq->Time, &iq->Column("level_db")});
+    }
+    picture.Panels = {a, b, d, e};
+    if (r.Fine) picture.Allan.push_back({"card (fine PPS edges)", kCardColour, n.CardAllan});
+    if (n.Signal) {
+        picture.Allan.push_back(
+            {"signal at " + Fixed(o.RfHz, 0) + " Hz", kSignalColour, n.SignalAllan});
+    }
+    picture.AllanMissing = r.Fine ? "too short for an Allan deviation" : noFine;
+    return picture;
+}
+
 }  // namespace
 
 int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     Options o;
     const int parsed = ParseOptions(argc, argv, o, out, err);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
-    auto note = [&](const std::string& line) { err << kProgram << ": " << line << "\n"; };
-    auto fail = [&](const std::string& line) {
-        note(line);
-        return 1;
-    };
 
     // The picture is checked before the work, as the batch tool checks its outputs; the input
     // as the output is bad usage, as there.
@@ -216,207 +459,19 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     std::string error;
     if (!CheckWritable(OutputPath{"--output", o.Output}, error)) {
-        return fail("--output " + o.Output + ": " + error);
+        Note(err, "--output " + o.Output + ": " + error);
+        return 1;
     }
 
-    // ------------------------------------------------------------------------------------------
-    // The seconds' run: the file's last.
-    std::vector<CsvRun> secondRuns;
-    std::vector<std::string> notes;
-    const bool read = ReadCsvRuns(o.Readouts, kSecondWanted, secondRuns, notes, error);
-    for (const std::string& n : notes) note(n);
-    if (!read) return fail(error);
-    const CsvRun& sec = secondRuns.back();
-    if (secondRuns.size() > 1) {
-        note(o.Readouts + ": " + std::to_string(secondRuns.size()) +
-             " runs in the file (t_s starts again): the report shows the last, from line " +
-             std::to_string(sec.FirstLine));
+    ReportRuns runs;
+    if (!SelectSecondRun(o, runs, err)) return 1;
+    SelectIqRun(o, runs, err);
+    const ReportNumbers numbers = Statistics(o, runs, err);
+    if (o.Text) PrintReport(o, runs, numbers, out);
+    if (!WritePng(DrawReport(Picture(o, runs, numbers)), o.Output, error)) {
+        Note(err, error);
+        return 1;
     }
-    std::vector<std::string> missingFine;
-    for (const std::string& name : kFineColumns) {
-        if (!sec.Has(name)) missingFine.push_back(name);
-    }
-    const bool fine = missingFine.empty();
-    if (!fine) {
-        note(o.Readouts + ": no column " + Joined(missingFine) +
-             " (a file from before the fine PPS timing?): the fine panels are left out");
-    }
-    if (!sec.Has("freq_error_ppm")) {
-        note(o.Readouts + ": no column freq_error_ppm: the classic frequency error is left out");
-    }
-    const std::vector<double>& ts = sec.Column("t_s");
-    double runStart = sec.Time.front() - ts.front();
-    if (!IsTimeSinceStart(ts.front())) {
-        note(o.Readouts + ": t_s " + Shortest(ts.front()) + " on line " +
-             std::to_string(sec.FirstLine) +
-             " is no time since the run's start: the run is drawn from that row");
-        runStart = sec.Time.front();
-    }
-    double runEnd = sec.Time.back();
-
-    // ------------------------------------------------------------------------------------------
-    // The I/Q run: the last one that overlaps the seconds' run in time.
-    std::vector<CsvRun> periodRuns;
-    const CsvRun* iq = nullptr;
-    if (!o.Periods.empty()) {
-        notes.clear();
-        const bool periodsRead = ReadCsvRuns(o.Periods, kPeriodWanted, periodRuns, notes, error);
-        for (const std::string& n : notes) note(n);
-        if (!periodsRead) {
-            note(error + ": the I/Q panels are left out");
-        } else {
-            for (const CsvRun& run : periodRuns) {
-                if (run.IsoTime == sec.IsoTime && run.Time.front() <= runEnd + 1 &&
-                    run.Time.back() >= runStart) {
-                    iq = &run;
-                }
-            }
-            if (iq == nullptr) {
-                note(o.Periods + ": no rows in the time of " + o.Readouts + "'s run (" +
-                     StartText(runStart, sec.IsoTime) + ", " + Duration(runEnd - runStart) +
-                     "): not the I/Q file of that run, its panels are left out");
-            } else {
-                if (periodRuns.size() > 1) {
-                    note(o.Periods + ": " + std::to_string(periodRuns.size()) +
-                         " runs in the file: the report shows the one from line " +
-                         std::to_string(iq->FirstLine) + ", in the time of the readouts' run");
-                }
-                for (const char* name : {"phase_deg", "level_db"}) {
-                    if (!iq->Has(name)) note(o.Periods + ": no column " + std::string(name));
-                }
-                runEnd = std::max(runEnd, iq->Time.back());
-            }
-        }
-    }
-
-    // ------------------------------------------------------------------------------------------
-    // The numbers
-    const int period = iq != nullptr ? IntegrationPeriod(iq->Column("t_s")) : 0;
-    std::vector<double> edgeFrames = fine ? sec.Column("pps_edge_frame") : std::vector<double>{};
-    if (fine && sec.Has("pps_series")) {
-        int count = 0, chosen = 0;
-        const std::vector<double> noSlips;
-        edgeFrames = OneSeriesEdges(
-            edgeFrames, sec.Column("pps_series"),
-            sec.Has("pps_slip_frames") ? sec.Column("pps_slip_frames") : noSlips, count, chosen);
-        if (count > 1) {
-            note(o.Readouts + ": " + std::to_string(count) +
-                 " series of fine PPS edges (a new pulse shape or timing method each): the Allan "
-                 "deviation is of the longest, series " +
-                 std::to_string(chosen));
-        }
-    }
-    const std::vector<double> cardX = fine ? CardPhase(edgeFrames) : std::vector<double>{};
-    const std::vector<AllanPoint> cardAllan = OverlappingAllanDeviation(cardX, 1.0);
-    std::vector<AllanPoint> signalAllan;
-    const bool signal = iq != nullptr && o.RfHz > 0 && iq->Has("phase_deg") && period > 0;
-    if (signal) {
-        signalAllan = OverlappingAllanDeviation(
-            SignalPhase(iq->Time, iq->Column("phase_deg"), period, o.RfHz), period);
-    }
-    std::vector<double> unwrapped =
-        iq != nullptr ? UnwrapDegrees(iq->Column("phase_deg")) : std::vector<double>{};
-
-    const Stats lock = StatsOf(sec.Column("lock_freq_hz"));
-    const Stats click = StatsOf(sec.Column("click_position"));
-    const std::vector<double>& classicPpm = sec.Column("freq_error_ppm");
-    const size_t lastMinute = classicPpm.size() > 60 ? classicPpm.size() - 60 : 0;
-    const Stats classic = StatsOf(classicPpm, lastMinute);
-    const Stats finePpm = StatsOf(sec.Column("card_ppm_fine"));
-    const Stats residual = StatsOf(sec.Column("pps_residual_us"));
-    const Stats edges = StatsOf(sec.Column("pps_edge_frame"));
-
-    const std::string startText = StartText(runStart, sec.IsoTime);
-    const bool lengthKnown = IsTimeSinceStart(ts.back());
-    const std::string lengthText =
-        (lengthKnown ? Fixed(ts.back(), 0) + " s (" + Duration(ts.back()) + ")"
-                     : "unknown (t_s ends at " + Shortest(ts.back()) + " s)") +
-        ", " + std::to_string(sec.Rows()) + " second rows" +
-        (iq != nullptr ? ", " + std::to_string(iq->Rows()) + " I/Q rows" : std::string());
-    const std::string settingsText =
-        "lock frequency " + (lock.Count > 0 ? Fixed(lock.Last, 4) + " Hz" : std::string("-")) +
-        ", click position " + (click.Count > 0 ? Fixed(click.Last, 0) : std::string("-")) +
-        ", integration period " + (period > 0 ? std::to_string(period) + " s" : std::string("-")) +
-        (o.RfHz > 0 ? ", RF " + Fixed(o.RfHz, 0) + " Hz" : std::string());
-    const std::string columnsText = std::string("columns: classic") +
-                                    (fine ? " and fine" : " only (no fine PPS timing)") +
-                                    (iq != nullptr ? ", I/Q" : "");
-
-    if (o.Text) {
-        out << "run: " << o.Readouts << (iq != nullptr ? " and " + o.Periods : "") << "\n";
-        out << "start: " << startText << "\n";
-        out << "length: " << lengthText << "\n";
-        out << "settings: " << settingsText << "\n";
-        out << columnsText << "\n";
-        if (classic.Count > 0) {
-            out << "card frequency error, classic: last " << Fixed(classic.Last, 4)
-                << " ppm; over the last " << classic.Count << " s mean " << Fixed(classic.Mean, 4)
-                << " ppm, standard deviation " << Fixed(classic.Deviation, 4) << " ppm\n";
-        }
-        if (fine) {
-            out << "card frequency error, fine: last " << Fixed(finePpm.Last, 6) << " ppm\n";
-            out << "fine PPS edges: " << edges.Count << " of " << sec.Rows()
-                << " seconds; residual RMS " << Fixed(residual.Rms, 4) << " us over "
-                << residual.Count << " s\n";
-        }
-        if (iq != nullptr) {
-            const Stats phase = StatsOf(unwrapped), level = StatsOf(iq->Column("level_db"));
-            out << "received phase (unwrapped): " << Fixed(phase.Min, 1) << " to "
-                << Fixed(phase.Max, 1) << " deg, last " << Fixed(phase.Last, 1) << " deg\n";
-            out << "received level: mean " << Fixed(level.Mean, 2) << " dB, " << Fixed(level.Min, 2)
-                << " to " << Fixed(level.Max, 2) << " dB\n";
-        }
-        if (fine) {
-            AllanTable(out,
-                       "Allan deviation of the card (fine PPS edges, tau0 = 1 s; 68 % chi-squared "
-                       "interval):",
-                       cardAllan);
-        }
-        if (signal) {
-            AllanTable(out,
-                       "Allan deviation of the signal (I/Q phase at " + Fixed(o.RfHz, 0) +
-                           " Hz, tau0 = " + std::to_string(period) +
-                           " s; 68 % chi-squared interval):",
-                       signalAllan);
-        }
-    }
-
-    // ------------------------------------------------------------------------------------------
-    // The picture
-    ReportPicture picture;
-    picture.Title = {
-        "GPS QuorVelle run of " + startText + ", " + (lengthKnown ? "" : "length ") + lengthText,
-        settingsText + "; " + columnsText, o.Readouts + (iq != nullptr ? ", " + o.Periods : "")};
-    picture.Start = runStart;
-    picture.End = std::max(runEnd, runStart + 1);
-    picture.IsoTime = sec.IsoTime;
-    const std::string noFine = "no fine PPS timing in " + o.Readouts;
-    const std::string noIq = o.Periods.empty() ? "no I/Q file given" : "no I/Q rows of this run";
-    TimePanel a{"(a) card frequency error", "ppm", {}, "no frequency error in " + o.Readouts};
-    a.Series.push_back({"classic freq_error_ppm", kClassicColour, &sec.Time, &classicPpm});
-    if (fine) {
-        a.Series.push_back(
-            {"fine card_ppm_fine", kFineColour, &sec.Time, &sec.Column("card_ppm_fine"), true});
-    }
-    a.Robust = true;
-    TimePanel b{"(b) fine PPS edge residuals", "us", {}, noFine};
-    b.Robust = true;
-    if (fine) b.Series.push_back({"", kFineColour, &sec.Time, &sec.Column("pps_residual_us")});
-    TimePanel d{"(d) received phase, unwrapped", "deg", {}, noIq};
-    TimePanel e{"(e) received level", "dB", {}, noIq};
-    if (iq != nullptr) {
-        d.Series.push_back({"", kPhaseColour, &iq->Time, &unwrapped});
-        e.Series.push_back({"", kLevelColour, &iq->Time, &iq->Column("level_db")});
-    }
-    picture.Panels = {a, b, d, e};
-    if (fine) picture.Allan.push_back({"card (fine PPS edges)", kCardColour, cardAllan});
-    if (signal) {
-        picture.Allan.push_back(
-            {"signal at " + Fixed(o.RfHz, 0) + " Hz", kSignalColour, signalAllan});
-    }
-    picture.AllanMissing = fine ? "too short for an Allan deviation" : noFine;
-    const Surface surface = DrawReport(picture);
-    if (!WritePng(surface, o.Output, error)) return fail(error);
     out << "picture: " << o.Output << "\n";
     return 0;
 }

@@ -166,10 +166,11 @@ std::string AxisDateText(double seconds, bool iso) {
     return text;
 }
 
-bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted,
-                 std::vector<CsvRun>& runs, std::vector<std::string>& notes, std::string& error) {
-    runs.clear();
-    // A FIFO or a device could keep the read waiting for ever: only regular files are read.
+namespace {
+
+// The whole of a regular file (a FIFO or a device could keep the read waiting for ever); false
+// with one line in `error` when it cannot be read or is empty.
+bool ReadWholeText(const std::string& path, std::string& text, std::string& error) {
     struct stat st {};
     const char* kind =
         stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? NotAFileKind(st.st_mode) : nullptr;
@@ -188,17 +189,19 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
         error = path + ": cannot read";
         return false;
     }
-    const std::string text = whole.str();
-    if (text.empty()) {
-        error = path + ": empty file, no header row";
-        return false;
-    }
+    text = whole.str();
+    if (!text.empty()) return true;
+    error = path + ": empty file, no header row";
+    return false;
+}
 
-    // Lines, each without its LF (and a CR before it). A last line without its LF was cut off.
-    // A UTF-8 byte-order mark before the header (a file saved by a spreadsheet) is no text.
+// Lines, each without its LF (and a CR before it). A last line without its LF was cut off: it
+// is left out and `cutOff` set. A UTF-8 byte-order mark before the header (a file saved by a
+// spreadsheet) is no text.
+std::vector<std::string_view> SplitLines(const std::string& text, bool& cutOff) {
     std::vector<std::string_view> lines;
     size_t start = text.starts_with(kByteOrderMark) ? std::string_view(kByteOrderMark).size() : 0;
-    bool cutOff = false;
+    cutOff = false;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) {
@@ -210,6 +213,153 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
         lines.push_back(line);
         start = end + 1;
     }
+    return lines;
+}
+
+// The header row: its names, and where time, t_s and each wanted column are (-1: missing).
+struct CsvHeader {
+    std::vector<std::string_view> Names;
+    int Time = -1, Ts = -1;
+    std::vector<int> Wanted;
+};
+
+// False with one line in `error` when the header lacks time or t_s.
+bool IndexHeader(const std::string& path, std::string_view line,
+                 const std::vector<std::string>& wanted, CsvHeader& h, std::string& error) {
+    h.Names = SplitFields(line);
+    auto indexOf = [&h](const std::string& name) -> int {
+        for (size_t i = 0; i < h.Names.size(); ++i) {
+            if (h.Names[i] == name) return static_cast<int>(i);
+        }
+        return -1;
+    };
+    h.Time = indexOf("time");
+    h.Ts = indexOf("t_s");
+    if (h.Time < 0 || h.Ts < 0) {
+        error = path + ": not a quorvelle CSV file: no column " +
+                (h.Time < 0 && h.Ts < 0 ? std::string("time or t_s")
+                 : h.Time < 0           ? std::string("time")
+                                        : std::string("t_s")) +
+                " in its header row";
+        return false;
+    }
+    for (const std::string& name : wanted) h.Wanted.push_back(indexOf(name));
+    return true;
+}
+
+// What the row loop left out, counted for one note each, with the first one's place.
+struct LeftOut {
+    int64_t BadLength = 0, BadLengthLine = 0, BadCells = 0, BadCellLine = 0;
+    std::string BadCellColumn;
+
+    void BadCell(const CsvHeader& h, int column, int64_t lineNumber) {
+        if (BadCells++ > 0) return;
+        BadCellLine = lineNumber;
+        BadCellColumn = std::string(h.Names[static_cast<size_t>(column)]);
+    }
+
+    void AddNotes(const std::string& path, std::vector<std::string>& notes) const {
+        if (BadLength > 0) {
+            notes.push_back(path + ": " + Plural(BadLength, "row", "rows") +
+                            " with the wrong number of fields left out (the first at line " +
+                            std::to_string(BadLengthLine) + ")");
+        }
+        if (BadCells > 0) {
+            notes.push_back(path + ": " +
+                            Plural(BadCells, "cell that is not a number or a time",
+                                   "cells that are not numbers or times") +
+                            " left out (the first at line " + std::to_string(BadCellLine) +
+                            ", column " + BadCellColumn + ")");
+        }
+    }
+};
+
+// The rows into runs: a new run where t_s starts again or the kind of time changes; stream
+// time of day, which wraps at midnight, counted on.
+class RowLoop {
+public:
+    RowLoop(const CsvHeader& h, const std::vector<std::string>& wanted, std::vector<CsvRun>& runs)
+        : h_(h), wanted_(wanted), runs_(runs) {}
+
+    void Add(std::string_view line, int64_t lineNumber) {
+        const std::vector<std::string_view> fields = SplitFields(line);
+        if (fields.size() != h_.Names.size()) {
+            if (line.empty()) return;
+            if (Skipped.BadLength++ == 0) Skipped.BadLengthLine = lineNumber;
+            return;
+        }
+        double ts = kNaN, time = kNaN;
+        bool iso = false;
+        const std::string_view tsText = fields[static_cast<size_t>(h_.Ts)];
+        const std::string timeText(fields[static_cast<size_t>(h_.Time)]);
+        if (!ParseCell(tsText.data(), tsText.data() + tsText.size(), ts) || !std::isfinite(ts)) {
+            Skipped.BadCell(h_, h_.Ts, lineNumber);
+            return;  // a row without its place in the run cannot be drawn
+        }
+        if (!ParseRowTime(timeText, time, iso)) {
+            Skipped.BadCell(h_, h_.Time, lineNumber);
+            return;
+        }
+        CsvRun& run = RunOf(ts, iso, time, lineNumber);
+        run.Time.push_back(time);
+        run.TimeText.push_back(timeText);
+        for (size_t w = 0; w < wanted_.size(); ++w) {
+            double value = kNaN;
+            if (h_.Wanted[w] >= 0) {
+                const std::string_view cell = fields[static_cast<size_t>(h_.Wanted[w])];
+                if (wanted_[w] == "t_s") {
+                    value = ts;
+                } else if (!ParseCell(cell.data(), cell.data() + cell.size(), value)) {
+                    Skipped.BadCell(h_, h_.Wanted[w], lineNumber);
+                    value = kNaN;
+                }
+            }
+            run.Values[w].push_back(value);
+        }
+    }
+
+    LeftOut Skipped;
+
+private:
+    // The row's run, a new one when it starts one; `time` counted on past midnight.
+    CsvRun& RunOf(double ts, bool iso, double& time, int64_t lineNumber) {
+        if (runs_.empty() || ts < lastTs_ || iso != runIso_) {
+            runs_.emplace_back();
+            CsvRun& run = runs_.back();
+            run.Wanted = wanted_;
+            for (const int index : h_.Wanted) run.Present.push_back(index >= 0);
+            run.Values.resize(wanted_.size());
+            run.IsoTime = iso;
+            run.FirstLine = lineNumber;
+            runIso_ = iso;
+            dayShift_ = 0;
+            lastTime_ = kNaN;
+        }
+        if (!iso && !std::isnan(lastTime_) && time + dayShift_ < lastTime_ - kSecondsPerDayD / 2) {
+            dayShift_ += kSecondsPerDayD;
+        }
+        time += dayShift_;
+        lastTs_ = ts;
+        lastTime_ = time;
+        return runs_.back();
+    }
+
+    const CsvHeader& h_;
+    const std::vector<std::string>& wanted_;
+    std::vector<CsvRun>& runs_;
+    double lastTs_ = kNaN, lastTime_ = kNaN, dayShift_ = 0;
+    bool runIso_ = false;
+};
+
+}  // namespace
+
+bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted,
+                 std::vector<CsvRun>& runs, std::vector<std::string>& notes, std::string& error) {
+    runs.clear();
+    std::string text;
+    if (!ReadWholeText(path, text, error)) return false;
+    bool cutOff = false;
+    const std::vector<std::string_view> lines = SplitLines(text, cutOff);
     if (cutOff && lines.empty()) {
         error = path + ": no whole header row (the file ends inside its first line)";
         return false;
@@ -217,104 +367,11 @@ bool ReadCsvRuns(const std::string& path, const std::vector<std::string>& wanted
     if (cutOff)
         notes.push_back(path + ": the last line is cut off (a run that was killed?): left out");
 
-    const std::vector<std::string_view> header = SplitFields(lines[0]);
-    auto indexOf = [&](const std::string& name) -> int {
-        for (size_t i = 0; i < header.size(); ++i) {
-            if (header[i] == name) return static_cast<int>(i);
-        }
-        return -1;
-    };
-    const int timeIndex = indexOf("time"), tsIndex = indexOf("t_s");
-    if (timeIndex < 0 || tsIndex < 0) {
-        error = path + ": not a quorvelle CSV file: no column " +
-                (timeIndex < 0 && tsIndex < 0 ? std::string("time or t_s")
-                 : timeIndex < 0              ? std::string("time")
-                                              : std::string("t_s")) +
-                " in its header row";
-        return false;
-    }
-    std::vector<int> indices;
-    for (const std::string& name : wanted) indices.push_back(indexOf(name));
-
-    int64_t badLength = 0, badLengthLine = 0, badCells = 0, badCellLine = 0;
-    std::string badCellColumn;
-    double lastTs = kNaN, lastTime = kNaN, dayShift = 0;
-    bool runIso = false;
-    for (size_t li = 1; li < lines.size(); ++li) {
-        const int64_t lineNumber = static_cast<int64_t>(li) + 1;
-        const std::vector<std::string_view> fields = SplitFields(lines[li]);
-        if (fields.size() != header.size()) {
-            if (lines[li].empty()) continue;
-            if (badLength++ == 0) badLengthLine = lineNumber;
-            continue;
-        }
-        auto badCell = [&](int column) {
-            if (badCells++ == 0) {
-                badCellLine = lineNumber;
-                badCellColumn = std::string(header[static_cast<size_t>(column)]);
-            }
-        };
-        double ts = kNaN, time = kNaN;
-        bool iso = false;
-        const std::string_view tsText = fields[static_cast<size_t>(tsIndex)];
-        const std::string timeText(fields[static_cast<size_t>(timeIndex)]);
-        if (!ParseCell(tsText.data(), tsText.data() + tsText.size(), ts) || !std::isfinite(ts)) {
-            badCell(tsIndex);
-            continue;  // a row without its place in the run cannot be drawn
-        }
-        if (!ParseRowTime(timeText, time, iso)) {
-            badCell(timeIndex);
-            continue;
-        }
-        // A new run: t_s starts again, or the kind of time changes.
-        if (runs.empty() || ts < lastTs || iso != runIso) {
-            runs.emplace_back();
-            CsvRun& run = runs.back();
-            run.Wanted = wanted;
-            for (const int index : indices) run.Present.push_back(index >= 0);
-            run.Values.resize(wanted.size());
-            run.IsoTime = iso;
-            run.FirstLine = lineNumber;
-            runIso = iso;
-            dayShift = 0;
-            lastTime = kNaN;
-        }
-        // Stream time of day wraps at midnight: count on.
-        if (!iso && !std::isnan(lastTime) && time + dayShift < lastTime - kSecondsPerDayD / 2) {
-            dayShift += kSecondsPerDayD;
-        }
-        time += dayShift;
-        lastTs = ts;
-        lastTime = time;
-        CsvRun& run = runs.back();
-        run.Time.push_back(time);
-        run.TimeText.push_back(timeText);
-        for (size_t w = 0; w < wanted.size(); ++w) {
-            double value = kNaN;
-            if (indices[w] >= 0) {
-                const std::string_view cell = fields[static_cast<size_t>(indices[w])];
-                if (wanted[w] == "t_s") {
-                    value = ts;
-                } else if (!ParseCell(cell.data(), cell.data() + cell.size(), value)) {
-                    badCell(indices[w]);
-                    value = kNaN;
-                }
-            }
-            run.Values[w].push_back(value);
-        }
-    }
-    if (badLength > 0) {
-        notes.push_back(path + ": " + Plural(badLength, "row", "rows") +
-                        " with the wrong number of fields left out (the first at line " +
-                        std::to_string(badLengthLine) + ")");
-    }
-    if (badCells > 0) {
-        notes.push_back(path + ": " +
-                        Plural(badCells, "cell that is not a number or a time",
-                               "cells that are not numbers or times") +
-                        " left out (the first at line " + std::to_string(badCellLine) +
-                        ", column " + badCellColumn + ")");
-    }
+    CsvHeader header;
+    if (!IndexHeader(path, lines[0], wanted, header, error)) return false;
+    RowLoop rows(header, wanted, runs);
+    for (size_t li = 1; li < lines.size(); ++li) rows.Add(lines[li], static_cast<int64_t>(li) + 1);
+    rows.Skipped.AddNotes(path, notes);
     if (runs.empty()) {
         error = path + ": no rows to report";
         return false;

@@ -248,24 +248,9 @@ void RobustRange(const TimePanel& panel, double& low, double& high) {
     high = std::min(high, p99 + widen);
 }
 
-void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, int titleTop) {
-    const int top = titleTop + kPlotOffset, bottom = top + kPlotHeight;
-    Text(s, kTimeLeft, titleTop, panel.Title + (panel.Unit.empty() ? "" : " [" + panel.Unit + "]"),
-         kFrameText, kLabelPoints);
-
-    // The value range over every series.
-    double low = std::numeric_limits<double>::infinity(), high = -low;
-    for (const TimeSeries& series : panel.Series) {
-        for (const double v : *series.Values) {
-            if (!std::isfinite(v)) continue;
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
-    }
-    const bool any = low <= high;
-    if (any && panel.Robust) RobustRange(panel, low, high);
-
-    // Time ticks and their grid lines.
+// Time ticks below the plot area, their grid lines, and the date at each midnight after the
+// start.
+void DrawTimeTicks(Surface& s, const ReportPicture& p, int top, int bottom) {
     const double span = p.End - p.Start;
     const double step = TimeStep(span);
     const int columns = kTimeRight - kTimeLeft - 1;
@@ -286,6 +271,40 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
         }
         if (t + step == t) break;
     }
+}
+
+// The legend on the title row, right-aligned: a short line of each labelled series' colour.
+void DrawLegend(Surface& s, const TimePanel& panel, int titleTop) {
+    int legendRight = kTimeRight;
+    for (auto series = panel.Series.rbegin(); series != panel.Series.rend(); ++series) {
+        if (series->Label.empty()) continue;
+        const int w = Width(series->Label, kLabelPoints);
+        const int x = legendRight - w;
+        const int y = titleTop + LabelHeight() / 2;
+        FillRect(s, x - 22, y - 1, 16, 3, series->Colour);
+        Text(s, x, titleTop, series->Label, series->Colour, kLabelPoints);
+        legendRight = x - 36;
+    }
+}
+
+void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, int titleTop) {
+    const int top = titleTop + kPlotOffset, bottom = top + kPlotHeight;
+    Text(s, kTimeLeft, titleTop, panel.Title + (panel.Unit.empty() ? "" : " [" + panel.Unit + "]"),
+         kFrameText, kLabelPoints);
+
+    // The value range over every series.
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (const TimeSeries& series : panel.Series) {
+        for (const double v : *series.Values) {
+            if (!std::isfinite(v)) continue;
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    const bool any = low <= high;
+    if (any && panel.Robust) RobustRange(panel, low, high);
+
+    DrawTimeTicks(s, p, top, bottom);
 
     if (any) {
         const Scale sc = NiceScale(low, high, 4);
@@ -309,18 +328,7 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
              (top + bottom - LabelHeight()) / 2, why, kMissingText, kLabelPoints);
     }
     Frame(s, kTimeLeft, top, kTimeRight, bottom);
-
-    // Legend on the title row, right-aligned: a short line of each labelled series' colour.
-    int legendRight = kTimeRight;
-    for (auto series = panel.Series.rbegin(); series != panel.Series.rend(); ++series) {
-        if (series->Label.empty()) continue;
-        const int w = Width(series->Label, kLabelPoints);
-        const int x = legendRight - w;
-        const int y = titleTop + LabelHeight() / 2;
-        FillRect(s, x - 22, y - 1, 16, 3, series->Colour);
-        Text(s, x, titleTop, series->Label, series->Colour, kLabelPoints);
-        legendRight = x - 36;
-    }
+    DrawLegend(s, panel, titleTop);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -334,10 +342,22 @@ bool IsDecade(int64_t m) {
 
 std::string DecadeLabel(int k) { return k == 0 ? "1" : k == 1 ? "10" : "1e" + std::to_string(k); }
 
-void DrawAllan(Surface& s, const ReportPicture& p) {
-    const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
-    Text(s, left, top - kPlotOffset,
-         "(c) Allan deviation sigma_y(tau), overlapping, 68 % intervals", kFrameText, kLabelPoints);
+// The Allan panel's log-log axes, whole decades from X0 to X1 of tau [s] and from Y0 to Y1 of
+// the deviation, over the panel's plot area.
+struct LogAxes {
+    int X0 = 0, X1 = 1, Y0 = 0, Y1 = 1;
+
+    int X(double tau) const {
+        return kAllanLeft + Round((Log10(tau) - X0) / (X1 - X0) * (kAllanRight - kAllanLeft));
+    }
+    int Y(double dev) const {
+        return kAllanBottom - Round((Log10(dev) - Y0) / (Y1 - Y0) * (kAllanBottom - kAllanTop));
+    }
+};
+
+// The decades that hold every curve's points and confidence intervals; false when no curve has
+// a point to draw.
+bool AllanAxes(const ReportPicture& p, LogAxes& axes) {
     double tauLow = std::numeric_limits<double>::infinity(), tauHigh = 0;
     double devLow = std::numeric_limits<double>::infinity(), devHigh = 0;
     for (const AllanCurve& curve : p.Allan) {
@@ -349,59 +369,58 @@ void DrawAllan(Surface& s, const ReportPicture& p) {
             devHigh = std::max(devHigh, std::isfinite(point.High) ? point.High : point.Deviation);
         }
     }
-    if (!(tauHigh > 0)) {
-        Frame(s, left, top, right, bottom);
-        const std::string why = p.AllanMissing.empty() ? "no Allan deviation" : p.AllanMissing;
-        Text(s, (left + right - Width(why, kLabelPoints)) / 2, (top + bottom) / 2, why,
-             kMissingText, kLabelPoints);
-        return;
-    }
-    const int x0 = DecadeOf(tauLow), x1 = std::max(DecadeOf(tauHigh) + 1, x0 + 1);
-    const int y0 = DecadeOf(devLow), y1 = std::max(DecadeOf(devHigh) + 1, y0 + 1);
-    auto px = [&](double tau) {
-        return left + Round((Log10(tau) - x0) / (x1 - x0) * (right - left));
-    };
-    auto py = [&](double dev) {
-        return bottom - Round((Log10(dev) - y0) / (y1 - y0) * (bottom - top));
-    };
-    // Decade grid with minor ticks at 2..9.
-    for (int k = x0; k <= x1; ++k) {
-        const int x = px(PowerOfTen(k));
+    if (!(tauHigh > 0)) return false;
+    axes.X0 = DecadeOf(tauLow);
+    axes.X1 = std::max(DecadeOf(tauHigh) + 1, axes.X0 + 1);
+    axes.Y0 = DecadeOf(devLow);
+    axes.Y1 = std::max(DecadeOf(devHigh) + 1, axes.Y0 + 1);
+    return true;
+}
+
+// Decade grid with minor ticks at 2..9, the decades' labels and the tau axis's name.
+void DrawAllanAxes(Surface& s, const LogAxes& axes) {
+    const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
+    for (int k = axes.X0; k <= axes.X1; ++k) {
+        const int x = axes.X(PowerOfTen(k));
         if (x > left && x < right) Line(s, x, top + 1, x, bottom - 1, kGrid, PenStyle::Dot);
         Line(s, x, bottom, x, bottom + 4, kAxis);
         const std::string label = DecadeLabel(k);
         Text(s, x - Width(label, kLabelPoints) / 2, bottom + 5, label, kAxis, kLabelPoints);
-        for (int m = 2; m <= 9 && k < x1; ++m) {
-            const int xm = px(m * PowerOfTen(k));
+        for (int m = 2; m <= 9 && k < axes.X1; ++m) {
+            const int xm = axes.X(m * PowerOfTen(k));
             Line(s, xm, bottom, xm, bottom + 2, kAxis);
         }
     }
-    for (int k = y0; k <= y1; ++k) {
-        const int y = py(PowerOfTen(k));
+    for (int k = axes.Y0; k <= axes.Y1; ++k) {
+        const int y = axes.Y(PowerOfTen(k));
         if (y > top && y < bottom) Line(s, left + 1, y, right - 1, y, kGrid, PenStyle::Dot);
         Line(s, left - 4, y, left, y, kAxis);
         const std::string label = DecadeLabel(k);
         Text(s, left - 6 - Width(label, kLabelPoints), y - LabelHeight() / 2, label, kAxis,
              kLabelPoints);
-        for (int m = 2; m <= 9 && k < y1; ++m) {
-            const int ym = py(m * PowerOfTen(k));
+        for (int m = 2; m <= 9 && k < axes.Y1; ++m) {
+            const int ym = axes.Y(m * PowerOfTen(k));
             Line(s, left - 2, ym, left, ym, kAxis);
         }
     }
     const std::string xLabel = "averaging time tau [s]";
     Text(s, (left + right - Width(xLabel, kLabelPoints)) / 2, bottom + 5 + LabelHeight(), xLabel,
          kAxis, kLabelPoints);
+}
 
-    // Curves: points joined by lines, each with its confidence bar.
+// Curves: points joined by lines, each with its confidence bar; the legend at the top right.
+void DrawAllanCurves(Surface& s, const ReportPicture& p, const LogAxes& axes) {
+    const int right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
     int legendY = top + 4;
     for (const AllanCurve& curve : p.Allan) {
         int lastX = 0, lastY = 0;
         bool joined = false;
         for (const AllanPoint& point : curve.Points) {
             if (!(point.Deviation > 0)) continue;
-            const int x = px(point.Tau), y = py(point.Deviation);
-            const int barTop = std::isfinite(point.High) ? py(point.High) : top + 1;
-            const int barBottom = point.Low > 0 ? std::min(py(point.Low), bottom - 1) : bottom - 1;
+            const int x = axes.X(point.Tau), y = axes.Y(point.Deviation);
+            const int barTop = std::isfinite(point.High) ? axes.Y(point.High) : top + 1;
+            const int barBottom =
+                point.Low > 0 ? std::min(axes.Y(point.Low), bottom - 1) : bottom - 1;
             Line(s, x, std::max(barTop, top + 1), x, barBottom, curve.Colour);
             Line(s, x - 3, barBottom, x + 3, barBottom, curve.Colour);
             if (std::isfinite(point.High)) Line(s, x - 3, barTop, x + 3, barTop, curve.Colour);
@@ -417,10 +436,11 @@ void DrawAllan(Surface& s, const ReportPicture& p) {
         Text(s, right - 6 - w - 8, legendY, curve.Label, curve.Colour, kLabelPoints);
         legendY += LabelHeight() + 3;
     }
-    Frame(s, left, top, right, bottom);
+}
 
-    // The table: tau, deviation, terms, interval. When the rows of a long run do not all fit
-    // below the panel, only the decades (m = 1, 10, 100, ...) are listed; --text has them all.
+// The table: tau, deviation, terms, interval. When the rows of a long run do not all fit below
+// the panel, only the decades (m = 1, 10, 100, ...) are listed; --text has them all.
+void DrawAllanTable(Surface& s, const ReportPicture& p) {
     size_t rows = 0;
     for (const AllanCurve& curve : p.Allan) rows += curve.Points.size() + 2;
     const size_t room = static_cast<size_t>((kHeight - kTableTop) / kLineStep) - p.Allan.size();
@@ -447,6 +467,24 @@ void DrawAllan(Surface& s, const ReportPicture& p) {
         }
         y += kLineStep / 2;
     }
+}
+
+void DrawAllan(Surface& s, const ReportPicture& p) {
+    const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
+    Text(s, left, top - kPlotOffset,
+         "(c) Allan deviation sigma_y(tau), overlapping, 68 % intervals", kFrameText, kLabelPoints);
+    LogAxes axes;
+    if (!AllanAxes(p, axes)) {
+        Frame(s, left, top, right, bottom);
+        const std::string why = p.AllanMissing.empty() ? "no Allan deviation" : p.AllanMissing;
+        Text(s, (left + right - Width(why, kLabelPoints)) / 2, (top + bottom) / 2, why,
+             kMissingText, kLabelPoints);
+        return;
+    }
+    DrawAllanAxes(s, axes);
+    DrawAllanCurves(s, p, axes);
+    Frame(s, left, top, right, bottom);
+    DrawAllanTable(s, p);
 }
 
 }  // namespace

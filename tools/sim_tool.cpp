@@ -27,14 +27,11 @@ constexpr const char* kUsage =
     "  --help                 this text\n"
     "  --version              the program's version\n";
 
-}  // namespace
-
-int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
-    SimulatorSettings settings;
-    std::string outputPath;
+// Parses the command line; -1 to go on, else the exit status (with what to print done).
+int ParseOptions(int argc, char** argv, SimulatorSettings& settings, std::string& outputPath,
+                 std::ostream& out, std::ostream& err) {
     std::string error;
     bool optionsEnded = false;
-
     for (int i = 1; i < argc && error.empty();) {
         const std::string arg = argv[i];
         if (EndsOptions(arg, optionsEnded)) {
@@ -66,11 +63,15 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (error.empty() && outputPath.empty()) error = "no output file: give OUT.wav";
     if (error.empty()) CheckSimulatorCard(settings, false, error);
-    if (!error.empty()) {
-        err << UsageErrorLine("quorvelle-sim", error);
-        return 2;
-    }
+    if (error.empty()) return -1;
+    err << UsageErrorLine("quorvelle-sim", error);
+    return 2;
+}
 
+// The simulated recording written to `outputPath` block by block; the exit status.
+int WriteRecording(const SimulatorSettings& settings, const std::string& outputPath,
+                   std::ostream& out, std::ostream& err) {
+    std::string error;
     WavWriter writer;
     if (!OpenWavWriter(writer, outputPath, error)) {
         err << "quorvelle-sim: " << error << "\n";
@@ -96,6 +97,16 @@ int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     out << outputPath << ": " << total << " frames (" << settings.Seconds << " GPS s at "
         << settings.Ppm << " ppm)\n";
     return 0;
+}
+
+}  // namespace
+
+int RunSimTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    SimulatorSettings settings;
+    std::string outputPath;
+    const int parsed = ParseOptions(argc, argv, settings, outputPath, out, err);
+    if (parsed >= 0) return parsed;
+    return WriteRecording(settings, outputPath, out, err);
 }
 
 }  // namespace qv
