@@ -444,8 +444,8 @@ TEST_F(WavFileTest, RecordingBytesAreTheSameAtEveryStageOnEveryPlatform) {
     EXPECT_EQ(WavHeader(big - 1, 5), PlainHeader(0xFFFFFFF7, 5));
     EXPECT_EQ(WavHeader(big, 7), "RF64" + Le(0xFFFFFFFF, 4) + "WAVEds64" + Le(28, 4) +
                                      Le(big - 8, 8) + Le(28, 8) + Le(7, 8) + Le(0, 4) +
-                                     PlainHeader(0, 0).substr(44, 48) + "PAD " + Le(0, 4) +
-                                     "data" + Le(0xFFFFFFFF, 4));
+                                     PlainHeader(0, 0).substr(44, 48) + "PAD " + Le(0, 4) + "data" +
+                                     Le(0xFFFFFFFF, 4));
 }
 
 // A WAVE file's bytes from its chunks, under the given RIFF form ("RIFF" or "RF64").
