@@ -1,7 +1,7 @@
 // The main window apart from any toolkit: the message handler, the controls' actions and the
 // routing between them, the chain's host in the window, and the close-time work. The toolkits'
 // windows only translate their events into these calls; tests drive them with a fake window.
-// None of its names is a macro of a system's headers, so it may be included before or after them.
+// None of its own names is a macro of winuser.h, so it may come before or after windows.h.
 #pragma once
 
 #include <cstdint>

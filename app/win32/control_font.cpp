@@ -17,8 +17,9 @@ constexpr std::array<const wchar_t*, 3> kFaces = {L"MS Sans Serif", L"Tahoma", L
 // Room the system's controls take from their boxes [pixels at scale 1]: a push button's frame
 // and text margin (4 each side), an entry's sunken edge and margin (3 each side), a check box's
 // or option's mark and the gap after it (16), the device list's drop-down button and its frame
-// (18) beside an entry's edges. Labels draw to their edges.
+// (18) beside an entry's edges.
 constexpr CaptionInsets kInsets{
+    .Label = {},  // a label draws to its edges
     .Button = {.PerScale = 2 * 4},
     .Mark = {.PerScale = 16},
     .Entry = {.PerScale = 2 * 3},

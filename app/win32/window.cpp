@@ -167,20 +167,13 @@ void RegisterPanelClass(HINSTANCE instance) {
 
 HWND BoxOwner() { return IsWindowVisible(gWin.Window) ? gWin.Window : nullptr; }
 
-void RunMessageBox(const std::string& caption, const std::string& text, MessageIcon icon) {
-    UINT style = MB_OK | MB_SETFOREGROUND;
-    if (icon == MessageIcon::Exclamation) style |= MB_ICONEXCLAMATION;
+// A message box with `buttons` and icon, in front; modal for the whole program while the
+// window is not shown. Returns the button chosen.
+int RunMessageBox(const std::string& caption, const std::string& text, UINT buttons) {
+    UINT style = buttons | MB_SETFOREGROUND;
     HWND owner = BoxOwner();
     if (owner == nullptr) style |= MB_TASKMODAL;
-    MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), style);
-}
-
-// Yes or No, No the default button: nothing is replaced unless Yes is chosen.
-bool RunQuestionBox(const std::string& caption, const std::string& text) {
-    UINT style = MB_YESNO | MB_DEFBUTTON2 | MB_ICONEXCLAMATION | MB_SETFOREGROUND;
-    HWND owner = BoxOwner();
-    if (owner == nullptr) style |= MB_TASKMODAL;
-    return MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), style) == IDYES;
+    return MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), style);
 }
 
 // The handler asks before a file is replaced, so the dialog does not.
@@ -289,13 +282,16 @@ public:
     }
     void ShowMessage(const std::string& caption, const std::string& text,
                      MessageIcon icon) override {
-        RunMessageBox(caption, text, icon);
+        const UINT mark = icon == MessageIcon::Exclamation ? MB_ICONEXCLAMATION : 0;
+        RunMessageBox(caption, text, MB_OK | mark);
     }
     std::string AskSavePath(const std::string& prompt, const std::string& suggested) override {
         return RunSaveDialog(prompt, suggested);
     }
+    // Yes or No, No the default button: nothing is replaced unless Yes is chosen.
     bool AskYesNo(const std::string& caption, const std::string& text) override {
-        return RunQuestionBox(caption, text) && gApp->StopSignal == 0;
+        const UINT question = MB_YESNO | MB_DEFBUTTON2 | MB_ICONEXCLAMATION;
+        return RunMessageBox(caption, text, question) == IDYES && gApp->StopSignal == 0;
     }
     void CloseBoxes() override { CloseOpenBoxes(); }
     void FillDeviceList(const std::vector<std::string>& names, int selected) override {
