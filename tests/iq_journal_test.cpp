@@ -6,10 +6,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #endif
 
@@ -108,9 +108,10 @@ TEST(IqJournalLock, AJournalLeftUnderTheNameSinceStartUpIsSetAsideAtTheFirstReco
     EXPECT_NE(j.Notice.find(usual + ".2"), std::string::npos) << j.Notice;
 }
 
-// A window that ended without closing its journal (its lock goes with it): while it lives its
-// journal under its own name stays put; once its lock is gone, start-up sets the journal aside
-// under the usual name's next free number. Empty journals have nothing to keep and stay.
+// A window that ended without closing its journal (its lock goes with it), or was killed: while
+// it lives its journal under its own name stays put; once its lock is gone, start-up sets the
+// journal aside under the usual name's next free number. Empty journals have nothing to keep
+// and stay.
 TEST(IqJournalLock, AnEndedWindowsOwnNameJournalIsSetAsideOnceItsLockIsGone) {
     TestFolder folder;
     const std::string usual = folder.Path(kIqJournalName);
@@ -142,32 +143,18 @@ TEST(IqJournalLock, AnEndedWindowsOwnNameJournalIsSetAsideOnceItsLockIsGone) {
     EXPECT_EQ(FileText(usual + ".1"), "older\r\n");
     EXPECT_TRUE(Exists(ProcessJournalName(usual, 1)));
 
-    // Its own journal, removed at a normal close, takes nothing else with it.
-    RemoveJournal(mine);
-    EXPECT_FALSE(Exists(usual));
-    EXPECT_TRUE(Exists(usual + ".2"));
-}
-
 #ifndef _WIN32
-// The same across processes: a window killed while it holds its journal leaves it to be set
-// aside by the next start-up, never while it lives.
-TEST(IqJournalLock, AKilledWindowsOwnNameJournalIsSetAsideOnceItIsDead) {
-    TestFolder folder;
-    const std::string usual = folder.Path(kIqJournalName);
-    IqJournal mine;
-    mine.Path = usual;
-    ASSERT_NO_FATAL_FAILURE(Record(mine, "mine\r\n"));
-
+    // The same across processes: a window killed while it holds its journal.
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        IqJournal theirs;
-        theirs.Path = usual;
-        std::string error;
-        const bool ok = JournalIqRecord(theirs, "theirs\r\n", "theirs\r\n", error) &&
-                        theirs.Path == ProcessJournalName(usual, getpid());
+        IqJournal killed;
+        killed.Path = usual;
+        std::string why;
+        const bool ok = JournalIqRecord(killed, "theirs\r\n", "theirs\r\n", why) &&
+                        killed.Path == ProcessJournalName(usual, getpid());
         const char answer = ok ? 'y' : 'n';
         [[maybe_unused]] const ssize_t n = write(ready[1], &answer, 1);
         for (;;) pause();
@@ -177,22 +164,24 @@ TEST(IqJournalLock, AKilledWindowsOwnNameJournalIsSetAsideOnceItIsDead) {
     ASSERT_EQ(read(ready[0], &answer, 1), 1);
     close(ready[0]);
     ASSERT_EQ(answer, 'y') << "the child did not journal under its own name";
-    const std::string theirs = ProcessJournalName(usual, child);
+    theirs = ProcessJournalName(usual, child);
 
-    std::vector<std::string> setAside;
-    std::string error;
     EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
     EXPECT_TRUE(setAside.empty()) << "a live window's journal was set aside";
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_TRUE(SetAsideOldJournals(usual, setAside, error)) << error;
-    EXPECT_EQ(setAside, std::vector<std::string>{usual + ".1"});
-    EXPECT_EQ(FileText(usual + ".1"), "theirs\r\n");
+    EXPECT_EQ(setAside, std::vector<std::string>{usual + ".3"});
+    EXPECT_EQ(FileText(usual + ".3"), "theirs\r\n");
     EXPECT_FALSE(Exists(theirs));
-    EXPECT_EQ(FileText(usual), "mine\r\n");
-}
 #endif
+
+    // Its own journal, removed at a normal close, takes nothing else with it.
+    RemoveJournal(mine);
+    EXPECT_FALSE(Exists(usual));
+    EXPECT_TRUE(Exists(usual + ".2"));
+}
 
 // The journal is always a new file: a link under its name is never followed (a dangling one
 // would have the records written where it points); what is no journal makes the window take
