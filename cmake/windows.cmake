@@ -100,7 +100,7 @@ set(WINDOWS_TEST_SOURCES
     tests/iq_file_test.cpp tests/parameters_test.cpp tests/scenario/signal_status_test.cpp
     tests/chain_drawing_test.cpp tests/panels_test.cpp tests/text_test.cpp
     tests/capture_bitmap_test.cpp tests/output_check_test.cpp tests/wav_file_test.cpp
-    tests/allan_deviation_test.cpp tests/scenario/integration_test.cpp)
+    tests/allan_deviation_test.cpp)
 add_executable(quorvelle_windows_tests ${WINDOWS_TEST_SOURCES})
 target_link_libraries(quorvelle_windows_tests PRIVATE quorvelle_core gtest_main)
 # Discovery runs the executable, under Wine here: at test time, so that building needs no Wine.
@@ -146,9 +146,8 @@ list(APPEND TOOL_WINDOWS_TEST_SOURCES
     tests/block_sources_test.cpp tests/device_list_test.cpp tests/readout_log_test.cpp
     tests/recorder_test.cpp tests/signal_simulator_test.cpp tests/scenario_test.cpp
     tests/live_chain_test.cpp tests/csv_output_test.cpp tests/report_test.cpp
-    tests/scenario/batch_test.cpp tests/scenario/batch_capture_test.cpp
-    tests/scenario/batch_summary_test.cpp tests/scenario/signal_simulator_test.cpp
-    tests/scenario/clock_loop_test.cpp tests/scenario/csv_output_test.cpp
+    tests/scenario/batch_test.cpp tests/scenario/signal_simulator_test.cpp
+    tests/scenario/chain_test.cpp tests/scenario/csv_output_test.cpp
     tests/scenario/report_test.cpp)
 add_executable(quorvelle_windows_tool_tests ${TOOL_WINDOWS_TEST_SOURCES})
 target_link_libraries(quorvelle_windows_tool_tests PRIVATE quorvelle_tools gtest_main)
