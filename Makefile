@@ -34,8 +34,8 @@ test: build windows
 	    (cd $(WINDOWS_BUILD_DIR) && ctest --output-on-failure -j$(JOBS)) || status=1; \
 	    exit $$status'
 
-# The unit tier alone, for a quick check while developing: in-process unit and scenario tests,
-# no Xvfb, no PulseAudio, no runs of the built programs.
+# The unit tier alone, for a quick check while developing: quick in-process tests, no Xvfb, no
+# PulseAudio, no runs of the built programs (the scenario tier's long runs are left to `make test`).
 check: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) -L '^unit$$'
 

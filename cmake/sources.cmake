@@ -114,7 +114,6 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/csv_output_test.cpp
     quorvelle_unit_tests all tests/device_list_test.cpp
     quorvelle_unit_tests all tests/dsp_blocks_test.cpp
-    quorvelle_unit_tests all tests/entry_limits_test.cpp
     quorvelle_unit_tests all tests/front_end_test.cpp
     quorvelle_unit_tests all tests/golden_test.cpp
     quorvelle_unit_tests all tests/integration_test.cpp
@@ -132,7 +131,6 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/report_test.cpp
     quorvelle_unit_tests all tests/scenario_test.cpp
     quorvelle_unit_tests all tests/signal_simulator_test.cpp
-    quorvelle_unit_tests all tests/signal_status_test.cpp
     quorvelle_unit_tests all tests/sim_tool_test.cpp
     quorvelle_unit_tests linux tests/sox_pps_test.cpp  # runs the sox program
     quorvelle_unit_tests linux tests/stop_signals_test.cpp  # POSIX signals and poll
@@ -143,8 +141,17 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests linux tests/window_handler_test.cpp  # stand-in shell scripts, getpid
     quorvelle_unit_tests linux tests/window_icon_test.cpp  # reads the installed PNG with libpng
 
-    # Scenario tier: whole runs of the chain on simulated signals with a known truth, in
-    # tests/scenario/ (label scenario on Linux, windows on Windows); built when it has files.
+    # Scenario tier: whole runs of the chain on simulated signals with a known truth, that take
+    # seconds each, in tests/scenario/ (label scenario on Linux, windows on Windows).
+    quorvelle_scenario_tests linux tests/scenario/batch_pictures_test.cpp  # reads the pictures with libpng
+    quorvelle_scenario_tests all tests/scenario/batch_test.cpp
+    quorvelle_scenario_tests all tests/scenario/chain_test.cpp
+    quorvelle_scenario_tests all tests/scenario/csv_output_test.cpp
+    quorvelle_scenario_tests all tests/scenario/entry_limits_test.cpp
+    quorvelle_scenario_tests all tests/scenario/pps_timing_test.cpp
+    quorvelle_scenario_tests all tests/scenario/report_test.cpp
+    quorvelle_scenario_tests all tests/scenario/signal_simulator_test.cpp
+    quorvelle_scenario_tests all tests/scenario/signal_status_test.cpp
 
     # End-to-end tier (Linux): the built programs as child processes, the real window under a
     # private Xvfb, capture through a private PulseAudio.
@@ -152,7 +159,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_e2e_tests linux tests/e2e/batch_stop_test.cpp
     quorvelle_e2e_tests linux tests/e2e/install_test.cpp
     quorvelle_e2e_tests linux tests/e2e/pps_sox_test.cpp
-    quorvelle_e2e_tests linux tests/e2e/pulse_capture_test.cpp
+    quorvelle_e2e_serial_tests linux tests/e2e/pulse_capture_test.cpp
     quorvelle_e2e_tests linux tests/e2e/window_fit_test.cpp
     quorvelle_e2e_tests linux tests/e2e/window_gui_test.cpp
     quorvelle_e2e_tests linux tests/e2e/window_keyboard_test.cpp

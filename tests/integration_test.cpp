@@ -1,5 +1,4 @@
-// Period integration: period lengths, levels, the chart's dots and ticks, the I/Q records and
-// the automatic capture.
+// Period integration: period lengths, levels, the chart's dots and ticks and the I/Q records.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -124,22 +123,6 @@ TEST(ChartDots, TickEveryTenthPeriod) {
     Integrate(c, 8000);
     for (int y = 332; y <= 339; ++y) EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, y), kRed);
     EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 331), kWhite);
-}
-
-TEST(AutomaticCapture, At739PeriodsAfterAClearAndOnlyWhileOn) {
-    StartedChain c;
-    ReadIntegrationTime(c.M, "1");
-    c.M.Params.SaveScreenFlag = 1;
-    Integrate(c, 8000 * 738 - 1);
-    EXPECT_EQ(c.Host.captures, 0);
-    EXPECT_EQ(c.M.Screen.ChartColumn, 738);
-    Integrate(c, 8000);
-    EXPECT_EQ(c.Host.captures, 1);
-    EXPECT_EQ(c.M.Screen.ChartColumn, 0);  // the capture clears the chart
-    EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 215), kWhite);
-    c.M.Params.SaveScreenFlag = -1;
-    Integrate(c, 8000 * 739);
-    EXPECT_EQ(c.Host.captures, 1);
 }
 
 TEST(Levels, FullScaleToneInPhaseGivesTheDocumentedSums) {

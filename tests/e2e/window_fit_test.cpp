@@ -14,7 +14,7 @@
 #include "app/controls.h"
 #include "app/fltk/control_font.h"
 #include "capture/device_list.h"
-#include "tests/e2e/private_display.h"
+#include "tests/e2e/window_session.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
 
@@ -90,18 +90,34 @@ TEST(WindowFit, EveryCaptionFitsItsBoxInTheChosenFont) {
 // The window on a screen
 
 struct Shot {
-    int X = 0, Y = 0, W = 0, H = 0;  // the window on the screen
-    int Width = 0;                   // the screen's
-    std::string Rgb;                 // the screen, 3 bytes a pixel
+    Box Window;      // on the screen
+    Picture Screen;  // the whole screen
     std::string Title;
-    std::string Pixel(int x, int y) const {
-        return Rgb.substr(3 * (static_cast<size_t>(y) * Width + x), 3);
-    }
 };
 
-// Starts the window program with `args` on `x`, waits for its window, photographs the screen,
-// hovers over the click scope at client (`hoverX`, `hoverY`) [table pixels] and reads the
-// title, then ends the program with SIGINT.
+// The window's panels inside their one-pixel edges, each with its pixels that are not white.
+int NonWhitePanels(const Picture& screen, const Box& window, int scale) {
+    int drawn = 0;
+    for (const ControlSpec& c : kControls) {
+        if (c.Kind != ControlKind::Panel) continue;
+        int nonWhite = 0;
+        for (int y = 1; y < c.H - 1 && nonWhite <= 100; ++y) {
+            for (int x = 1; x < c.W - 1 && nonWhite <= 100; ++x) {
+                const int sx = window.X + (c.X + x) * scale;
+                const int sy = window.Y + (kMenuBarHeight + c.Y + y) * scale;
+                nonWhite += sx < screen.Width && sy < screen.Height &&
+                            screen.Pixel(sx, sy) != "\xff\xff\xff";
+            }
+        }
+        drawn += nonWhite > 100;
+    }
+    return drawn;
+}
+
+// Starts the window program with `args` on `x`, waits for its window, photographs the screen
+// once every panel is drawn and a second photograph shows no change, hovers over the click
+// scope at client (`hoverX`, `hoverY`) [table pixels] and reads the title, then ends the
+// program with SIGINT.
 void ShootWindow(PrivateXServer& x, const std::vector<std::string>& args, int scale, int hoverX,
                  int hoverY, Shot& shot) {
     TestFolder folder;
@@ -115,44 +131,29 @@ void ShootWindow(PrivateXServer& x, const std::vector<std::string>& args, int sc
         app.Start(argv, x.Environment(), folder.Path("app.out"), folder.Path("app.err"), error))
         << error;
     std::string id;
-    auto found = [&] {
-        x.Run({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, id);
-        return !id.empty();
+    ASSERT_TRUE(WaitWhileRunning(
+        app, [&] { return !(id = MainWindow(x)).empty(); }, 20s))
+        << FileText(folder.Path("app.err"));
+    shot.Window = WindowGeometry(x, id);
+    Picture previous;
+    auto drawn = [&] {
+        previous = shot.Screen;
+        return Screenshot(x, folder.Path("screen.ppm"), shot.Screen) &&
+               NonWhitePanels(shot.Screen, shot.Window, scale) == 3 &&
+               shot.Screen.Rgb == previous.Rgb;
     };
-    ASSERT_TRUE(WaitWhileRunning(app, found, 20s)) << FileText(folder.Path("app.err"));
-    id = id.substr(0, id.find('\n'));
-    std::this_thread::sleep_for(1s);  // drawn
-    ASSERT_EQ(x.Run({"xdotool", "getwindowgeometry", "--shell", id}, out), 0);
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        const int value = std::atoi(line.c_str() + line.find('=') + 1);
-        if (line.rfind("X=", 0) == 0) shot.X = value;
-        if (line.rfind("Y=", 0) == 0) shot.Y = value;
-        if (line.rfind("WIDTH=", 0) == 0) shot.W = value;
-        if (line.rfind("HEIGHT=", 0) == 0) shot.H = value;
-    }
-    const std::string ppm = folder.Path("screen.ppm");
-    ASSERT_EQ(x.Run({"import", "-window", "root", "-depth", "8", "ppm:" + ppm}, out), 0)
-        << x.LastError();
-    const std::string bytes = FileText(ppm);
-    std::istringstream header(bytes);
-    std::string magic;
-    int height = 0, maxValue = 0;
-    header >> magic >> shot.Width >> height >> maxValue;
-    header.get();
-    shot.Rgb = bytes.substr(static_cast<size_t>(header.tellg()));
-    ASSERT_EQ(shot.Rgb.size(), 3 * static_cast<size_t>(shot.Width) * height) << magic;
+    WaitWhileRunning(app, drawn, 20s);
+    ASSERT_FALSE(shot.Screen.Rgb.empty()) << x.LastError();
 
     ASSERT_EQ(x.Run({"xdotool", "mousemove", "--window", id, std::to_string(hoverX * scale),
                      std::to_string((hoverY + kMenuBarHeight) * scale)},
                     out),
               0);
     auto titled = [&] {
-        x.Run({"xdotool", "getwindowname", id}, shot.Title);
-        while (!shot.Title.empty() && shot.Title.back() == '\n') shot.Title.pop_back();
+        shot.Title = WindowTitle(x, id);
         return shot.Title.rfind("Click peak", 0) == 0;
     };
-    WaitWhileRunning(app, titled, 5s);
+    WaitWhileRunning(app, titled, 10s);
     app.Signal(SIGINT);
     EXPECT_EQ(app.Wait(15s), 0) << FileText(folder.Path("app.err"));
 }
@@ -173,12 +174,13 @@ void ExpectPanelsMagnified(const Shot& one, const Shot& two) {
                 // between the two runs. Its middle, the integration time, is compared.
                 const bool clock = c.Id == IDDISPLAY && y >= kFooterTop && (x < 300 || x >= 560);
                 if (clock) continue;
-                const std::string p = one.Pixel(one.X + left + x, one.Y + top + y);
+                const std::string p =
+                    one.Screen.Pixel(one.Window.X + left + x, one.Window.Y + top + y);
                 nonWhite += p != "\xff\xff\xff";
                 for (int dy = 0; dy < 2; ++dy) {
                     for (int dx = 0; dx < 2; ++dx) {
-                        const bool same =
-                            two.Pixel(two.X + 2 * (left + x) + dx, two.Y + 2 * (top + y) + dy) == p;
+                        const bool same = two.Screen.Pixel(two.Window.X + 2 * (left + x) + dx,
+                                                           two.Window.Y + 2 * (top + y) + dy) == p;
                         if (!same && differing++ == 0) {
                             ADD_FAILURE()
                                 << c.Name << " first differs at panel (" << x << ", " << y << ")";
@@ -206,10 +208,10 @@ TEST(WindowFit, HighDpiScreenDoublesTheWindowAndMagnifiesThePanels) {
     Shot one, two;
     ASSERT_NO_FATAL_FAILURE(ShootWindow(normal, {}, 1, hoverX, hoverY, one));
     ASSERT_NO_FATAL_FAILURE(ShootWindow(high, {}, 2, hoverX, hoverY, two));
-    EXPECT_EQ(one.W, kClientWidth);
-    EXPECT_EQ(one.H, kMenuBarHeight + kClientHeight + kStatusLineHeight);
-    EXPECT_EQ(two.W, 2 * one.W);
-    EXPECT_EQ(two.H, 2 * one.H);
+    EXPECT_EQ(one.Window.W, kClientWidth);
+    EXPECT_EQ(one.Window.H, kMenuBarHeight + kClientHeight + kStatusLineHeight);
+    EXPECT_EQ(two.Window.W, 2 * one.Window.W);
+    EXPECT_EQ(two.Window.H, 2 * one.Window.H);
     EXPECT_EQ(one.Title, "Click peak = 28");
     EXPECT_EQ(two.Title, "Click peak = 28");
 
@@ -225,8 +227,8 @@ TEST(WindowFit, ScaleOptionDoublesTheWindowAndAScreenTooSmallKeepsItsSize) {
     ASSERT_TRUE(x.Start(error)) << "cannot start a private X server: " << error;
     Shot shot;
     ASSERT_NO_FATAL_FAILURE(ShootWindow(x, {"--scale", "2"}, 2, 10 + 1 + 57, 60, shot));
-    EXPECT_EQ(shot.W, 2 * kClientWidth);
-    EXPECT_EQ(shot.H, 2 * (kMenuBarHeight + kClientHeight + kStatusLineHeight));
+    EXPECT_EQ(shot.Window.W, 2 * kClientWidth);
+    EXPECT_EQ(shot.Window.H, 2 * (kMenuBarHeight + kClientHeight + kStatusLineHeight));
     EXPECT_EQ(shot.Title, "Click peak = 28");
     x.Stop();
 
@@ -234,8 +236,8 @@ TEST(WindowFit, ScaleOptionDoublesTheWindowAndAScreenTooSmallKeepsItsSize) {
     ASSERT_TRUE(small.Start(error)) << "cannot start a private X server: " << error;
     Shot unscaled;
     ASSERT_NO_FATAL_FAILURE(ShootWindow(small, {}, 1, 10 + 1 + 57, 60, unscaled));
-    EXPECT_EQ(unscaled.W, kClientWidth);
-    EXPECT_EQ(unscaled.H, kMenuBarHeight + kClientHeight + kStatusLineHeight);
+    EXPECT_EQ(unscaled.Window.W, kClientWidth);
+    EXPECT_EQ(unscaled.Window.H, kMenuBarHeight + kClientHeight + kStatusLineHeight);
     EXPECT_EQ(unscaled.Title, "Click peak = 28");
     // Its panels are drawn as at 96 dots per inch, as the scaled window's.
     ExpectPanelsMagnified(unscaled, shot);

@@ -13,12 +13,10 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
-#include "tests/e2e/private_display.h"
 #include "tests/e2e/window_session.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
@@ -34,17 +32,10 @@ using namespace std::chrono_literals;
 // and the status line below it.
 constexpr int kMenuBarHeight = 25, kStatusLineHeight = 20;
 constexpr int kWindowWidth = 785, kWindowHeight = 540 + kMenuBarHeight + kStatusLineHeight;
-constexpr int kScreenWidth = 1024, kScreenHeight = 768;  // the private server's
-struct Rect {
-    int X, Y, W, H;
-};
-constexpr Rect kScope{10, 5, 128, 170};
-constexpr Rect kVector{143, 5, 170, 170};
-constexpr Rect kChart{10, 180, 768, 340};
+constexpr Box kScope{10, 5, 128, 170};
+constexpr Box kVector{143, 5, 170, 170};
+constexpr Box kChart{10, 180, 768, 340};
 // Points inside controls, and away from every control.
-struct Point {
-    int X, Y;
-};
 constexpr Point kStart{347, 152}, kEnd{397, 152};
 constexpr Point kLockFreqEntry{590, 40}, kIntegrationEntry{590, 70};
 constexpr Point kBlankRfCheck{570, 120}, kDeviceList{560, 152}, kMagnification10{500, 66};
@@ -55,41 +46,6 @@ constexpr Point ScopeAt(int panelX) { return {kScope.X + 1 + panelX, 60}; }
 
 const std::string kIqJournal = "IQfile.journal";
 const std::regex kIqRecord(R"(\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)");
-
-// ---------------------------------------------------------------------------------------------
-// Screenshots
-
-// A P6 picture as ImageMagick's import writes it.
-struct Picture {
-    int Width = 0, Height = 0;
-    std::string Rgb;  // 3 bytes a pixel, rows top to bottom
-
-    // Pixels of exactly this colour within `r` (screen coordinates).
-    int Count(const Rect& r, int red, int green, int blue) const {
-        int n = 0;
-        for (int y = std::max(r.Y, 0); y < std::min(r.Y + r.H, Height); ++y) {
-            for (int x = std::max(r.X, 0); x < std::min(r.X + r.W, Width); ++x) {
-                const size_t i = 3 * (static_cast<size_t>(y) * Width + x);
-                n += static_cast<unsigned char>(Rgb[i]) == red &&
-                     static_cast<unsigned char>(Rgb[i + 1]) == green &&
-                     static_cast<unsigned char>(Rgb[i + 2]) == blue;
-            }
-        }
-        return n;
-    }
-};
-
-bool ReadPpm(const std::string& bytes, Picture& p) {
-    std::istringstream in(bytes);
-    std::string magic;
-    int maxValue = 0;
-    in >> magic >> p.Width >> p.Height >> maxValue;
-    if (magic != "P6" || maxValue != 255 || p.Width <= 0 || p.Height <= 0) return false;
-    in.get();  // the one white-space byte before the pixels
-    const size_t size = 3 * static_cast<size_t>(p.Width) * p.Height;
-    p.Rgb = bytes.substr(static_cast<size_t>(in.tellg()));
-    return p.Rgb.size() == size;
-}
 
 // ---------------------------------------------------------------------------------------------
 // I/Q texts
@@ -134,125 +90,21 @@ int SecondsOfDay(const std::string& hhmmss) {
 
 class WindowGui : public WindowSession {
 protected:
-    // Starts the window program in the test's folder, with `args`, and waits for its window.
-    void Launch(const std::vector<std::string>& args) {
-        // The pointer parked in the screen's corner, off the new window, so no hover read-out
-        // runs before a test moves it.
-        XOrFail({"xdotool", "mousemove", std::to_string(kScreenWidth - 1),
-                 std::to_string(kScreenHeight - 1)});
-        ASSERT_NO_FATAL_FAILURE(StartProgram(args));
-        ASSERT_TRUE(WaitFor([&] { return !(window_ = FindWindow()).empty(); }, 20s))
-            << "no window titled \"GPS QuorVelle\" appeared\n"
-            << AppErr();
-    }
-
-    // The largest visible window titled "GPS QuorVelle" (message boxes share the title), or "".
-    std::string FindWindow() {
-        std::string ids, best;
-        X({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
-        std::istringstream in(ids);
-        long bestArea = 0;
-        for (std::string id; in >> id;) {
-            const Rect r = Geometry(id);
-            if (static_cast<long>(r.W) * r.H > bestArea) {
-                bestArea = static_cast<long>(r.W) * r.H;
-                best = id;
-            }
-        }
-        return best;
-    }
-
-    // Visible windows whose title matches `title` (a regular expression; ".*" also matches
-    // untitled ones such as menus), other than the main window and the screen's root.
-    std::vector<std::string> OtherWindows(const std::string& title = "^GPS Quor") {
-        std::string ids;
-        X({"xdotool", "search", "--onlyvisible", "--name", title}, ids);
-        std::vector<std::string> others;
-        std::istringstream in(ids);
-        for (std::string id; in >> id;) {
-            const Rect r = Geometry(id);
-            const bool root = r.X == 0 && r.Y == 0 && r.W == kScreenWidth && r.H == kScreenHeight;
-            if (id != window_ && !root) others.push_back(id);
-        }
-        return others;
-    }
-
-    // The screen's top-level windows, for failure messages.
-    std::string Windows() {
-        std::string list;
-        X({"xwininfo", "-root", "-children"}, list);
-        return list;
-    }
-
-    // A window's position on the screen and its size; all zero when it is gone.
-    Rect Geometry(const std::string& id) {
-        std::string shell;
-        Rect r{0, 0, 0, 0};
-        if (X({"xdotool", "getwindowgeometry", "--shell", id}, shell) != 0) return r;
-        std::istringstream in(shell);
-        for (std::string line; std::getline(in, line);) {
-            const size_t eq = line.find('=');
-            if (eq == std::string::npos) continue;
-            const int value = std::atoi(line.c_str() + eq + 1);
-            const std::string key = line.substr(0, eq);
-            if (key == "X") r.X = value;
-            if (key == "Y") r.Y = value;
-            if (key == "WIDTH") r.W = value;
-            if (key == "HEIGHT") r.H = value;
-        }
-        return r;
-    }
-
-    // Pointer to a client-area point of the main window; with a left click there.
-    void Move(Point p) {
-        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.X),
-                 std::to_string(p.Y + kMenuBarHeight)});
-    }
-    void Click(Point p) {
-        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(p.X),
-                 std::to_string(p.Y + kMenuBarHeight), "click", "1"});
-    }
-    // A key to the focused window ("Escape", "Return", "ctrl+a").
-    void Key(const std::string& key) { XOrFail({"xdotool", "key", key}); }
-    // Text typed into the focused window, key by key.
-    void TypeText(const std::string& text) { XOrFail({"xdotool", "type", "--delay", "30", text}); }
-    void Focus(const std::string& id) { XOrFail({"xdotool", "windowfocus", id}); }
-
-    // The whole screen as it is now.
-    void Screenshot(Picture& picture) {
-        const std::string shot = folder_.Path("screen.ppm");
-        XOrFail({"import", "-window", "root", "-depth", "8", "ppm:" + shot});
-        ASSERT_TRUE(ReadPpm(FileText(shot), picture)) << "import wrote no P6 picture";
-    }
-    // A client-area rectangle of the main window in screen coordinates.
-    Rect OnScreen(const Rect& r) {
-        const Rect where = Geometry(window_);
-        return {where.X + r.X, where.Y + kMenuBarHeight + r.Y, r.W, r.H};
-    }
-
-    // Moves the pointer to `p` and waits for the title to read `expected`.
-    void HoverExpecting(Point p, const std::string& expected) {
-        ASSERT_NO_FATAL_FAILURE(Move(p));
-        EXPECT_TRUE(WaitFor([&] { return Title() == expected; }, 5s))
-            << "at client (" << p.X << ", " << p.Y << ") the title is \"" << Title()
-            << "\", expected \"" << expected << "\"";
-    }
-
     // "Save I,Q to file?", the first of the Setup menu's three items: a click on the menu's
     // title opens its item list, a window of its own below the menu bar.
     void ToggleSaveIq() {
-        const Rect main = Geometry(window_);
+        const Box main = Geometry(window_);
         XOrFail({"xdotool", "mousemove", "--window", window_, "20", "12", "click", "1"});
         std::string list;
         auto findList = [&] {
             for (const std::string& id : OtherWindows(".*")) {
-                const Rect r = Geometry(id);
+                const Box r = Geometry(id);
                 if (r.W < main.W && r.Y >= main.Y + kMenuBarHeight - 2 && r.H >= 30) list = id;
             }
             return !list.empty();
         };
         ASSERT_TRUE(WaitFor(findList, 5s)) << "the Setup menu did not open";
-        const Rect r = Geometry(list);
+        const Box r = Geometry(list);
         XOrFail({"xdotool", "mousemove", "--window", list, std::to_string(r.W / 2),
                  std::to_string(r.H / 6), "click", "1"});
         auto closed = [&] {
@@ -280,8 +132,8 @@ protected:
 // with the card's clock error converging to the simulated +25 ppm, pictures in all three
 // panels, then End: exit status 0, one I/Q file with the records so far, no journal left.
 TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--ppm", "25", "--log-readouts", Log()}));
-    const Rect window = Geometry(window_);
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--ppm", "25", "--log-readouts", Log()}));
+    const Box window = Geometry(window_);
     EXPECT_EQ(window.W, kWindowWidth);
     EXPECT_EQ(window.H, kWindowHeight);
 
@@ -300,7 +152,7 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
     Picture picture;
     ASSERT_NO_FATAL_FAILURE(Screenshot(picture));
     // A panel's drawable inside on the screen, one pixel in from its sunken edge.
-    auto inside = [&](const Rect& panel) {
+    auto inside = [&](const Box& panel) {
         return OnScreen({panel.X + 1, panel.Y + 1, panel.W - 2, panel.H - 2});
     };
     EXPECT_GT(picture.Count(inside(kScope), 0, 255, 255), 20) << "no cyan traces in the scope";
@@ -383,7 +235,7 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
 // panel-client x, reads "GPS Quorvelle" over empty area, labels and the other panels, and is
 // left alone over controls that take the mouse; the "Blank RF click" box writes -1 and 1.
 TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
     EXPECT_EQ(Title(), "GPS QuorVelle");
 
     struct Step {
@@ -405,7 +257,6 @@ TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
     ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(20), "Click peak = 10"));
     for (Point p : {kStart, kLockFreqEntry, kBlankRfCheck, kMagnification10, kDeviceList}) {
         ASSERT_NO_FATAL_FAILURE(Move(p));
-        std::this_thread::sleep_for(100ms);
     }
     EXPECT_EQ(Title(), "Click peak = 10");
     ASSERT_NO_FATAL_FAILURE(HoverExpecting(ScopeAt(40), "Click peak = 20"));
@@ -430,7 +281,7 @@ TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
 // A left click on the scope sets the click position to INT(x / 2) of the panel-client x,
 // which the "Click Peak" read-out shows from the next second; clicks elsewhere do nothing.
 TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
     ASSERT_NO_FATAL_FAILURE(Click(kStart));
     auto peaks = [&] { return LogTexts(Log(), "IDCLICKPEAK"); };
     ASSERT_TRUE(WaitFor([&] { return !peaks().empty(); }, 10s)) << FileText(Log()) << AppErr();
@@ -464,7 +315,7 @@ TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
 
 // Escape, and Return in an entry field, leave the window open and working.
 TEST_F(WindowGui, EscapeAndReturnDoNotCloseTheWindow) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
     ASSERT_NO_FATAL_FAILURE(Move(kEmptyArea));
     ASSERT_NO_FATAL_FAILURE(Focus(window_));
     ASSERT_NO_FATAL_FAILURE(Key("Escape"));
@@ -492,7 +343,7 @@ TEST_F(WindowGui, EscapeAndReturnDoNotCloseTheWindow) {
 // button takes the focus from the field), compared with quorvelle-batch's chart for the
 // expected T; the text is read by typing behind it.
 TEST_F(WindowGui, IntegrationTimeFieldDoesNotFightTheTypist) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate"}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate"}));
     ASSERT_NO_FATAL_FAILURE(Focus(window_));
 
     // The rows and columns of the chart that hold "Integration time = T secs", below the grid
@@ -592,7 +443,7 @@ TEST_F(WindowGui, IntegrationTimeFieldDoesNotFightTheTypist) {
 // whole; the next run in the same folder sets it aside under a new name, says where, and
 // starts no journal of its own before it has records.
 TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
     ASSERT_NO_FATAL_FAILURE(ToggleSaveIq());
     ASSERT_NO_FATAL_FAILURE(Click(kStart));
     const std::string journal = folder_.Path(kIqJournal);
@@ -611,7 +462,7 @@ TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
     EXPECT_TRUE(IqFiles().empty()) << "a killed run writes no I/Q file";
 
     // The next run: the old journal renamed at once, its bytes kept; a notice box.
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
     const std::string setAside = folder_.Path(kIqJournal + ".1");
     ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(setAside); }, 10s)) << AppErr();
     EXPECT_EQ(FileText(setAside), old);
@@ -628,11 +479,11 @@ TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
         << "no notice box titled \"GPS QuorVelle\"; the screen's windows:\n"
         << Windows() << AppErr();
     // A long folder name must not push the box, or its button, off the screen.
-    const Rect box = Geometry(notice[0]);
-    EXPECT_TRUE(box.X >= 0 && box.Y >= 0 && box.X + box.W <= kScreenWidth &&
-                box.Y + box.H <= kScreenHeight)
+    const Box box = Geometry(notice[0]);
+    EXPECT_TRUE(box.X >= 0 && box.Y >= 0 && box.X + box.W <= x_.Width() &&
+                box.Y + box.H <= x_.Height())
         << "the notice box (" << box.W << " x " << box.H << " at " << box.X << ", " << box.Y
-        << ") does not fit on a " << kScreenWidth << " x " << kScreenHeight << " screen";
+        << ") does not fit on a " << x_.Width() << " x " << x_.Height() << " screen";
     ASSERT_NO_FATAL_FAILURE(Focus(notice[0]));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));
     EXPECT_TRUE(WaitFor([&] { return OtherWindows().empty(); }, 10s)) << "Return left the notice";
@@ -651,7 +502,7 @@ TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
 TEST_F(WindowGui, StopSignalClosesTheStartupNoticeAndEndsTheProgram) {
     const std::string old = IqTextHeader() + "00:00:03,1.0000000,-2.0000000\r\n";
     WriteText(folder_.Path(kIqJournal), old);
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
     ASSERT_TRUE(WaitFor([&] { return !OtherWindows().empty(); }, 10s))
         << "no notice box; the screen's windows:\n"
         << Windows() << AppErr();
@@ -676,24 +527,30 @@ TEST_F(WindowGui, AStormOfStopSignalsEndsEveryWindowOnceWithItsIqFile) {
 // A larger window moves no control and stretches no panel; and Return on the focused "Start",
 // the first control that takes the focus, presses it.
 TEST_F(WindowGui, ResizingKeepsTheControlsAndReturnPressesTheFocusedButton) {
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
     XOrFail({"xdotool", "windowsize", window_, "1000", "700"});
     ASSERT_TRUE(WaitFor([&] { return Geometry(window_).W == 1000; }, 5s)) << Windows();
-    std::this_thread::sleep_for(300ms);  // the resized window's repaint
 
-    Picture picture;
-    ASSERT_NO_FATAL_FAILURE(Screenshot(picture));
-    auto at = [&](const Rect& r) { return OnScreen(r); };
     // The scope's black background fills its inside but for the labels and the centre line,
-    // and not one pixel beside it; the chart's white fills its inside likewise.
-    const Rect scopeInside{kScope.X + 1, kScope.Y + 1, kScope.W - 2, kScope.H - 2};
+    // and not one pixel beside it; the chart's white fills its inside likewise. Photographed
+    // until the resized window's repaint shows so, then checked.
+    auto at = [&](const Box& r) { return OnScreen(r); };
+    const Box scopeInside{kScope.X + 1, kScope.Y + 1, kScope.W - 2, kScope.H - 2};
+    const Box chartInside{kChart.X + 1, kChart.Y + 1, kChart.W - 2, kChart.H - 2};
+    const Box besideScope = at({kScope.X + kScope.W, kScope.Y, 4, kScope.H});
+    const Box belowChart = at({kChart.X, kChart.Y + kChart.H + 2, kChart.W, 100});
+    auto repainted = [&](const Picture& p) {
+        return p.Count(at(scopeInside), 0, 0, 0) > scopeInside.W * scopeInside.H * 8 / 10 &&
+               p.Count(besideScope, 0, 0, 0) == 0 &&
+               p.Count(at(chartInside), 255, 255, 255) > chartInside.W * chartInside.H / 2 &&
+               p.Count(belowChart, 255, 255, 255) == 0;
+    };
+    Picture picture;
+    ASSERT_NO_FATAL_FAILURE(ScreenshotWhen(picture, repainted));
     EXPECT_GT(picture.Count(at(scopeInside), 0, 0, 0), scopeInside.W * scopeInside.H * 8 / 10);
-    EXPECT_EQ(picture.Count(at({kScope.X + kScope.W, kScope.Y, 4, kScope.H}), 0, 0, 0), 0);
-    const Rect chartInside{kChart.X + 1, kChart.Y + 1, kChart.W - 2, kChart.H - 2};
+    EXPECT_EQ(picture.Count(besideScope, 0, 0, 0), 0);
     EXPECT_GT(picture.Count(at(chartInside), 255, 255, 255), chartInside.W * chartInside.H / 2);
-    EXPECT_EQ(picture.Count(at({kChart.X, kChart.Y + kChart.H + 2, kChart.W, 100}), 255, 255, 255),
-              0)
-        << "the chart grew with the window";
+    EXPECT_EQ(picture.Count(belowChart, 255, 255, 255), 0) << "the chart grew with the window";
 
     ASSERT_NO_FATAL_FAILURE(Focus(window_));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));

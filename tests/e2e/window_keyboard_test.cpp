@@ -5,13 +5,9 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tests/e2e/private_display.h"
 #include "tests/e2e/window_session.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
@@ -23,37 +19,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kMenuBarHeight = 25;  // [pixels] above the client area
-
 class WindowKeyboard : public WindowSession {
 protected:
-    // Starts the window program in the test's folder and waits for its window, then gives it
-    // the keyboard.
+    // Starts the window program in the test's folder and gives its window the keyboard.
     void Launch(const std::vector<std::string>& args) {
         ASSERT_NO_FATAL_FAILURE(StartProgram(args));
-        ASSERT_TRUE(WaitFor([&] { return !(window_ = Windows().front()).empty(); }, 20s))
-            << "no window titled \"GPS QuorVelle\" appeared\n"
-            << AppErr();
-        XOrFail({"xdotool", "windowfocus", "--sync", window_});
-    }
-
-    // Visible windows titled "GPS QuorVelle" (the main window first: it was there first), or
-    // one empty name.
-    std::vector<std::string> Windows() {
-        std::string ids;
-        x_.Run({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
-        std::vector<std::string> found;
-        std::istringstream in(ids);
-        for (std::string id; in >> id;) found.push_back(id);
-        if (found.empty()) found.push_back("");
-        return found;
-    }
-
-    // Keys to the focused window, each as often as asked ("Tab", 6).
-    void Keys(const std::string& key, int times = 1) {
-        std::vector<std::string> argv = {"xdotool", "key", "--delay", "20"};
-        for (int i = 0; i < times; ++i) argv.push_back(key);
-        ASSERT_NO_FATAL_FAILURE(XOrFail(argv));
+        ASSERT_NO_FATAL_FAILURE(Focus(window_, true));
     }
 
     std::vector<std::string> Messages() const { return LogTexts(Log(), "MESSAGE"); }
@@ -69,37 +40,35 @@ TEST_F(WindowKeyboard, TabFollowsTheControlTableAndWrapsRound) {
     ASSERT_NO_FATAL_FAILURE(Launch({"--simulate", "--no-blank", "--log-readouts", Log()}));
 
     // Start, End, Reset All, Clear V-scope, Clear display, Fix offset, Capture screen.
-    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 6));
-    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    ASSERT_NO_FATAL_FAILURE(Key("Tab", 6));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
     ASSERT_TRUE(WaitFor([&] { return Messages().size() == 1; }, 5s)) << FileText(Log());
     const std::string saved = Messages()[0];
     ASSERT_EQ(saved.rfind("Chart saved: " + folder_.Dir() + "/", 0), 0u) << saved;
     EXPECT_TRUE(std::filesystem::exists(saved.substr(saved.find('/'))));
 
     // Lock frequency, offset, integration time, then "Blank RF click": preset off, now on.
-    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 4));
-    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    ASSERT_NO_FATAL_FAILURE(Key("Tab", 4));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
     EXPECT_TRUE(WaitFor([&] { return Title() == "1"; }, 5s)) << Title();
 
     // Inverted, /10, /100, /1000, the device list, then round through all 16 stops to
     // "Blank RF click" again.
-    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 16));
-    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    ASSERT_NO_FATAL_FAILURE(Key("Tab", 16));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
     EXPECT_TRUE(WaitFor([&] { return Title() == "-1"; }, 5s))
         << "the focus did not come round to \"Blank RF click\": " << Title();
 
     // Back over the three entries to "Capture screen".
-    ASSERT_NO_FATAL_FAILURE(Keys("shift+Tab", 4));
-    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    ASSERT_NO_FATAL_FAILURE(Key("shift+Tab", 4));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
     EXPECT_TRUE(WaitFor([&] { return Messages().size() == 2; }, 5s)) << FileText(Log());
 
     // Alt+S opens "Setup" with "Save I,Q to file?" chosen; Enter ticks it. End (Tab from
     // "Capture screen" round to it) then writes the I/Q file and says where.
-    ASSERT_NO_FATAL_FAILURE(Keys("alt+s"));
-    std::this_thread::sleep_for(300ms);
-    ASSERT_NO_FATAL_FAILURE(Keys("Return"));
-    ASSERT_NO_FATAL_FAILURE(Keys("Tab", 11));  // entries, boxes, options, list, Start, End
-    ASSERT_NO_FATAL_FAILURE(Keys("space"));
+    ASSERT_NO_FATAL_FAILURE(MenuByKeys("alt+s", "Return"));
+    ASSERT_NO_FATAL_FAILURE(Key("Tab", 11));  // entries, boxes, options, list, Start, End
+    ASSERT_NO_FATAL_FAILURE(Key("space"));
     ASSERT_EQ(app_.Wait(20s), 0) << AppErr();
     const std::vector<std::string> messages = Messages();
     ASSERT_EQ(messages.size(), 3u) << FileText(Log());
@@ -116,9 +85,9 @@ TEST_F(WindowKeyboard, FailedStartEndsWithStatusOne) {
     WriteWavFile(wav, std::vector<Frame>(8000));
     ASSERT_NO_FATAL_FAILURE(Launch({"--play", wav, "--log-readouts", Log()}));
     std::filesystem::remove(wav);
-    ASSERT_NO_FATAL_FAILURE(Keys("space"));  // Start has the focus
-    ASSERT_TRUE(WaitFor([&] { return Windows().size() == 2; }, 10s)) << "no message box";
-    ASSERT_NO_FATAL_FAILURE(Keys("Return"));
+    ASSERT_NO_FATAL_FAILURE(Key("space"));  // Start has the focus
+    ASSERT_TRUE(WaitFor([&] { return !OtherWindows().empty(); }, 10s)) << "no message box";
+    ASSERT_NO_FATAL_FAILURE(Key("Return"));
     EXPECT_EQ(app_.Wait(20s), 1) << AppErr();
     const std::string err = FileText(folder_.Path("app.err"));
     EXPECT_NE(err.find("quorvelle: cannot start the capture from "), std::string::npos) << err;

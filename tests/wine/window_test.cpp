@@ -22,7 +22,7 @@
 #include "app/controls.h"
 #include "display/display.h"
 #include "files/iq_file.h"
-#include "tests/e2e/private_display.h"
+#include "tests/e2e/window_session.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -36,14 +36,6 @@ using namespace std::chrono_literals;
 
 const std::string kWindowExe = "quorvelle.exe";
 constexpr int kStatusLine = 20;  // [pixels] the status line below the control table
-
-struct Box {
-    int X = 0, Y = 0, W = 0, H = 0;
-    bool operator==(const Box&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Box& b) {
-    return out << "(" << b.X << ", " << b.Y << ", " << b.W << " x " << b.H << ")";
-}
 
 // One control as the program's layout dump reports it.
 struct DumpedControl {
@@ -197,13 +189,16 @@ std::vector<std::pair<int, const Surface*>> StartUpPanels(Display& d) {
 
 // ---------------------------------------------------------------------------------------------
 
-class WineWindow : public ::testing::Test {
+// Room for the window at the UI scale 2 too: without a window manager Wine keeps a window
+// within the screen.
+class WineWindow : public WindowSession {
 protected:
+    WineWindow() : WindowSession(1700, 1300, 96) {}
+
     void SetUp() override {
         const std::string why = WineUnavailable(kWindowExe);
         if (!why.empty()) GTEST_SKIP() << why;
-        std::string error;
-        ASSERT_TRUE(x_.Start(error)) << "cannot start a private X server: " << error;
+        WindowSession::SetUp();
     }
 
     // Wine's desktop, which decides how every window of the Wine session is shown, was made by
@@ -231,21 +226,10 @@ protected:
     // Starts quorvelle.exe in the test's folder (or in `dir`) with `args` and waits for its
     // window.
     void Launch(const std::vector<std::string>& args, int scale = 1, std::string dir = "") {
-        // The pointer off the new window, so no hover read-out runs before a test moves it.
-        XOrFail(
-            {"xdotool", "mousemove", std::to_string(kScreenW - 1), std::to_string(kScreenH - 1)});
         if (dir.empty()) dir = folder_.Dir();
         std::vector<std::string> argv = {"env", "-C", dir, kWine64, ProgramOnOwnDesktop()};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> environment = x_.Environment();
-        environment.push_back("WINEDEBUG=-all");
-        std::string error;
-        ASSERT_TRUE(
-            app_.Start(argv, environment, folder_.Path("app.out"), folder_.Path("app.err"), error))
-            << error;
-        ASSERT_TRUE(WaitFor([&] { return !(window_ = FindWindow()).empty(); }, 60s))
-            << "no window titled \"GPS QuorVelle\" appeared\n"
-            << AppErr();
+        ASSERT_NO_FATAL_FAILURE(StartWindow(argv, {"WINEDEBUG=-all"}, 60s));
         // The menu bar: what the window has above its client area (no window manager, so no
         // frame or caption).
         menuBar_ = Geometry(window_).H - (kClientHeight + kStatusLine) * scale;
@@ -253,104 +237,29 @@ protected:
         ASSERT_LT(menuBar_, 40 * scale) << Geometry(window_);
     }
 
-    int X(const std::vector<std::string>& argv, std::string& out) { return x_.Run(argv, out); }
-    void XOrFail(const std::vector<std::string>& argv) {
-        std::string out;
-        ASSERT_EQ(X(argv, out), 0)
-            << argv[0] << " " << argv[1] << ": " << x_.LastError() << AppErr();
-    }
-
-    // The largest visible window titled "GPS QuorVelle" (message boxes share the title), or "".
-    std::string FindWindow() {
-        std::string ids, best;
-        X({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
-        std::istringstream in(ids);
-        long bestArea = 0;
-        for (std::string id; in >> id;) {
-            const Box r = Geometry(id);
-            if (static_cast<long>(r.W) * r.H > bestArea) {
-                bestArea = static_cast<long>(r.W) * r.H;
-                best = id;
-            }
-        }
-        return best;
-    }
-
-    Box Geometry(const std::string& id) {
-        std::string shell;
-        Box r;
-        if (X({"xdotool", "getwindowgeometry", "--shell", id}, shell) != 0) return r;
-        std::istringstream in(shell);
-        for (std::string line; std::getline(in, line);) {
-            const size_t eq = line.find('=');
-            if (eq == std::string::npos) continue;
-            const int value = std::atoi(line.c_str() + eq + 1);
-            const std::string key = line.substr(0, eq);
-            if (key == "X") r.X = value;
-            if (key == "Y") r.Y = value;
-            if (key == "WIDTH") r.W = value;
-            if (key == "HEIGHT") r.H = value;
-        }
-        return r;
-    }
-
     // Visible windows titled "GPS QuorVelle": the main window and the message boxes.
-    size_t TitledWindows() {
-        std::string ids;
-        X({"xdotool", "search", "--onlyvisible", "--name", "^GPS QuorVelle$"}, ids);
-        std::istringstream in(ids);
-        size_t n = 0;
-        for (std::string id; in >> id;) ++n;
-        return n;
+    size_t TitledWindows() { return VisibleWindows(x_, kMainWindowTitle).size(); }
+
+    // Closes the message box that waits for the user with Enter, once it has the keyboard.
+    void AnswerBoxWithEnter() {
+        const std::vector<std::string> boxes = OtherWindows(kMainWindowTitle);
+        ASSERT_EQ(boxes.size(), 1u) << Windows();
+        ASSERT_NO_FATAL_FAILURE(Focus(boxes[0], true));
+        ASSERT_NO_FATAL_FAILURE(Key("Return"));
     }
 
-    std::string Title() {
-        std::string title;
-        X({"xdotool", "getwindowname", window_}, title);
-        while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) title.pop_back();
-        return title;
-    }
-
-    // The pointer to a client-area point of the main window; with a left click there.
-    void Move(int x, int y) {
-        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(x),
-                 std::to_string(y + menuBar_)});
-    }
-    void Click(int x, int y) {
-        XOrFail({"xdotool", "mousemove", "--window", window_, std::to_string(x),
-                 std::to_string(y + menuBar_), "click", "1"});
-    }
     // The middle of the control with this id.
     void ClickControl(int id) {
         const ControlSpec& c = *FindControl(id);
-        Click(c.X + c.W / 2, c.Y + std::min(c.H, kDeviceListClosedHeight) / 2);
+        Click({c.X + c.W / 2, c.Y + std::min(c.H, kDeviceListClosedHeight) / 2});
     }
-    void Key(const std::string& key) { XOrFail({"xdotool", "key", key}); }
-
-    void HoverExpecting(int x, int y, const std::string& expected) {
-        ASSERT_NO_FATAL_FAILURE(Move(x, y));
-        EXPECT_TRUE(WaitFor([&] { return Title() == expected; }, 10s))
-            << "at client (" << x << ", " << y << ") the title is \"" << Title()
-            << "\", expected \"" << expected << "\"";
-    }
-
-    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-        return WaitWhileRunning(app_, condition, limit);
-    }
-
     // Screen pixels of the panel `id`'s inside (within its one-pixel sunken edge) that differ
     // from `surface` magnified `scale` times, with the first one described in `first`.
     int PanelMismatches(int id, const Surface& surface, int scale, std::string& first) {
-        const std::string path = folder_.Path("screen.ppm");
-        std::string out;
-        if (X({"import", "-window", "root", "-depth", "8", "ppm:" + path}, out) != 0) return -1;
-        std::istringstream in(FileText(path));
-        std::string magic;
-        int width = 0, height = 0, maxValue = 0;
-        in >> magic >> width >> height >> maxValue;
-        in.get();
-        const std::string rgb = FileText(path).substr(static_cast<size_t>(in.tellg()));
-        if (magic != "P6" || rgb.size() != 3 * static_cast<size_t>(width) * height) return -1;
+        Picture screen;
+        if (!qv::Screenshot(x_, folder_.Path("screen.ppm"), screen)) return -1;
+        const int width = screen.Width, height = screen.Height;
+        const std::string& rgb = screen.Rgb;
         const ControlSpec& c = *FindControl(id);
         const Box window = Geometry(window_);
         const int left = window.X + (c.X + 1) * scale,
@@ -401,18 +310,6 @@ protected:
         EXPECT_GE(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')), records + 1)
             << text;
     }
-
-    std::string Log() const { return folder_.Path("readouts.tsv"); }
-    std::string AppErr() const { return "program's stderr:\n" + FileText(folder_.Path("app.err")); }
-
-    TestFolder folder_;
-    // Room for the window at the UI scale 2 too: without a window manager Wine keeps a window
-    // within the screen.
-    static constexpr int kScreenW = 1700, kScreenH = 1300;
-    PrivateXServer x_{kScreenW, kScreenH, 96};
-    ChildProcess app_;
-    std::string window_;
-    int menuBar_ = 0;  // [pixels]
 };
 
 // The program's own read-back of its controls, at the table's pixels and magnified twice.
@@ -450,31 +347,33 @@ TEST_F(WineWindow, SimulatedRunFromTheMenuToEndWritesOneIqFile) {
     EXPECT_EQ(Title(), "GPS QuorVelle");
     const ControlSpec& scope = *FindControl(IDGRAPH);
     // Two pixels a sample, from the panel's inside edge.
-    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 57, 60, "Click peak = 28"));
-    ASSERT_NO_FATAL_FAILURE(HoverExpecting(200, 530, "GPS Quorvelle"));
-    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 125, 100, "Click peak = 62"));
-    // Over a button the title stays: the button takes the mouse.
-    ASSERT_NO_FATAL_FAILURE(Move(FindControl(IDRESET)->X + 20, FindControl(IDRESET)->Y + 10));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(Title(), "Click peak = 62");
-    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 2, 60, "Click peak = 1"));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting({scope.X + 1 + 57, 60}, "Click peak = 28"));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting({200, 530}, "GPS Quorvelle"));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting({scope.X + 1 + 125, 100}, "Click peak = 62"));
+    // Over a button the title stays: the button takes the mouse. The next move over the scope
+    // proves the move before it was handled, and the log shows nothing set in between.
+    ASSERT_NO_FATAL_FAILURE(Move({FindControl(IDRESET)->X + 20, FindControl(IDRESET)->Y + 10}));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting({scope.X + 1 + 2, 60}, "Click peak = 1"));
+    const std::vector<std::string> titles = LogTexts(Log(), "TITLE");
+    const auto last62 = std::find(titles.rbegin(), titles.rend(), "Click peak = 62");
+    ASSERT_NE(last62, titles.rend()) << "the title changes are not in the log";
+    for (auto t = titles.rbegin(); t != last62; ++t) {
+        EXPECT_EQ(*t, "Click peak = 1") << "title set over a button";
+    }
 
     // Escape to the window, then Enter and Escape in an entry field: the window stays, and the
     // next move shows the keys have been handled.
-    XOrFail({"xdotool", "windowfocus", "--sync", window_});
+    ASSERT_NO_FATAL_FAILURE(Focus(window_, true));
     ASSERT_NO_FATAL_FAILURE(Key("Escape"));
     ASSERT_NO_FATAL_FAILURE(ClickControl(IDLOCKFREQ));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));
     ASSERT_NO_FATAL_FAILURE(Key("Escape"));
-    ASSERT_NO_FATAL_FAILURE(HoverExpecting(scope.X + 1 + 40, 60, "Click peak = 20"));
+    ASSERT_NO_FATAL_FAILURE(HoverExpecting({scope.X + 1 + 40, 60}, "Click peak = 20"));
     ASSERT_TRUE(app_.Running()) << "Escape or Enter ended the program\n" << AppErr();
     EXPECT_EQ(Geometry(window_).W, kClientWidth) << "the window is no longer shown";
 
     // "Save I,Q to file?": Alt+S opens Setup on its first item, Enter chooses it.
-    ASSERT_NO_FATAL_FAILURE(Key("alt+s"));
-    std::this_thread::sleep_for(500ms);
-    ASSERT_NO_FATAL_FAILURE(Key("Return"));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_NO_FATAL_FAILURE(MenuByKeys("alt+s", "Return"));
 
     ASSERT_NO_FATAL_FAILURE(ClickControl(IDCAP));
     ASSERT_TRUE(WaitFor([&] { return LogTexts(Log(), "IDFREQERROR").size() >= 3; }, 20s))
@@ -507,7 +406,7 @@ TEST_F(WineWindow, SimulatedRunFromTheMenuToEndWritesOneIqFile) {
 TEST_F(WineWindow, CtrlCEndsAMeasuringWindowAndWritesTheIqFile) {
     ASSERT_NO_FATAL_FAILURE(
         Launch({"--simulate", "--save-iq", "--integration", "1", "--log-readouts", Log()}));
-    XOrFail({"xdotool", "windowfocus", "--sync", window_});
+    ASSERT_NO_FATAL_FAILURE(Focus(window_, true));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));
     ASSERT_TRUE(
         WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; }, 30s))
@@ -548,8 +447,7 @@ TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
     ASSERT_NO_FATAL_FAILURE(ClickControl(IDCAP));
     ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no message box\n"
                                                                     << AppErr();
-    std::this_thread::sleep_for(300ms);
-    ASSERT_NO_FATAL_FAILURE(Key("Return"));
+    ASSERT_NO_FATAL_FAILURE(AnswerBoxWithEnter());
     EXPECT_EQ(app_.Wait(30s), 1) << AppErr();
     const std::string err = FileText(folder_.Path("app.err"));
     EXPECT_NE(err.find("quorvelle: cannot start the capture from Recording gone.wav: No suitable "
@@ -566,7 +464,7 @@ TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
 TEST_F(WineWindow, TabFollowsTheControlTableAndWrapsRound) {
     ASSERT_NO_FATAL_FAILURE(
         Launch({"--simulate", "--no-blank", "--save-iq", "--log-readouts", Log()}));
-    XOrFail({"xdotool", "windowfocus", "--sync", window_});
+    ASSERT_NO_FATAL_FAILURE(Focus(window_, true));
     auto keys = [&](const std::string& key, int times) {
         for (int i = 0; i < times; ++i) ASSERT_NO_FATAL_FAILURE(Key(key));
     };
@@ -611,27 +509,23 @@ TEST_F(WineWindow, AnIqFileThatCannotBeWrittenGoesWhereTheSaveDialogSays) {
     std::filesystem::remove_all(work);
     ASSERT_NO_FATAL_FAILURE(ClickControl(IDEND));
     ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no box\n" << AppErr();
-    std::this_thread::sleep_for(300ms);
-    ASSERT_NO_FATAL_FAILURE(Key("Return"));
-    auto dialog = [&] {
-        std::string ids;
-        X({"xdotool", "search", "--onlyvisible", "--name", "^Save the I/Q text as$"}, ids);
-        return !ids.empty();
-    };
-    // The whole path, as Wine shows the Linux root on drive Z:.
+    ASSERT_NO_FATAL_FAILURE(AnswerBoxWithEnter());
+    std::vector<std::string> dialogs;
+    auto dialog = [&] { return !(dialogs = VisibleWindows(x_, "^Save the I/Q text as$")).empty(); };
+    // The whole path, as Wine shows the Linux root on drive Z:, typed once the dialog has the
+    // keyboard.
     auto answer = [&](const std::string& name) {
         ASSERT_TRUE(WaitFor(dialog, 30s)) << "no save dialog\n" << AppErr();
-        std::this_thread::sleep_for(500ms);
+        ASSERT_NO_FATAL_FAILURE(Focus(dialogs[0], true));
         ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
         std::string path = "Z:" + folder_.Path(name);
         std::replace(path.begin(), path.end(), '/', '\\');
-        XOrFail({"xdotool", "type", "--delay", "30", path});
+        ASSERT_NO_FATAL_FAILURE(TypeText(path));
         ASSERT_NO_FATAL_FAILURE(Key("Return"));
     };
     ASSERT_NO_FATAL_FAILURE(answer("existing.TXT"));
     ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no question\n" << AppErr();
-    std::this_thread::sleep_for(300ms);
-    ASSERT_NO_FATAL_FAILURE(Key("Return"));  // No
+    ASSERT_NO_FATAL_FAILURE(AnswerBoxWithEnter());  // No
     ASSERT_NO_FATAL_FAILURE(answer("saved.TXT"));
     ASSERT_EQ(app_.Wait(30s), 0) << AppErr();
     EXPECT_EQ(FileText(folder_.Path("existing.TXT")), "kept");
