@@ -63,7 +63,7 @@ TEST(BatchUsage, BadUsageExitsTwoWithOneLineAndOnlyHelpShowsTheUsage) {
     }
 }
 
-TEST(BatchErrors, UnreadableInputIsOneLineAndExitOne) {
+TEST(BatchErrors, UnreadableInputAndUnwritableOutputsAreOneLineAndExitOne) {
     ToolRun missing = RunBatchTool({"--quiet", Temp("no-such-file.wav")});
     EXPECT_EQ(missing.Status, 1);
     EXPECT_EQ(std::count(missing.Err.begin(), missing.Err.end(), '\n'), 1) << missing.Err;
@@ -74,9 +74,8 @@ TEST(BatchErrors, UnreadableInputIsOneLineAndExitOne) {
     ToolRun notAudio = RunBatchTool({"--quiet", text});
     EXPECT_EQ(notAudio.Status, 1);
     EXPECT_NE(notAudio.Err.find("notes.wav"), std::string::npos);
-}
 
-TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
+    // Outputs that cannot be created fail the run instead of vanishing.
     ToolRun iq =
         RunBatchTool({"--quiet", "--iq-file", "/nonexistent-dir/iq.txt", "--simulate", "4"});
     EXPECT_EQ(iq.Status, 1);
@@ -84,11 +83,6 @@ TEST(BatchErrors, UnwritableOutputsFailInsteadOfVanishing) {
     ToolRun log = RunBatchTool({"--quiet", "--log", "/nonexistent-dir/log.tsv", "--simulate", "4"});
     EXPECT_EQ(log.Status, 1);
     EXPECT_NE(log.Err.find("/nonexistent-dir/log.tsv"), std::string::npos);
-    if (std::filesystem::exists("/dev/full")) {
-        ToolRun full = RunBatchTool({"--quiet", "--log", "/dev/full", "--simulate", "4"});
-        EXPECT_EQ(full.Status, 1);
-        EXPECT_NE(full.Err.find("No space left on device"), std::string::npos);
-    }
 }
 
 TEST(BatchErrors, LogThatFailsIsSaidOnceAndTheRunStillEndsWithStatusOne) {

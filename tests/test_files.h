@@ -68,6 +68,28 @@ private:
     std::filesystem::path path_;
 };
 
+// A fresh empty folder that is the current directory for the test's life.
+class InScratchDirectory : public testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override { std::filesystem::current_path(previous_); }
+
+    TestFolder folder_;
+    const std::filesystem::path dir_ = folder_.Dir();
+    std::filesystem::path previous_;
+};
+
+// Makes `path` (a new folder) the current directory and removes it, so nothing can be created
+// in the current directory.
+inline void EnterRemovedFolder(const std::string& path) {
+    std::filesystem::create_directories(path);
+    std::filesystem::current_path(path);
+    std::filesystem::remove(path);
+}
+
 inline std::vector<Frame> ReadWavFile(const std::string& path) {
     WavReader reader;
     std::string error;

@@ -395,45 +395,34 @@ TEST_F(WindowGui, IntegrationTimeFieldDoesNotFightTheTypist) {
         ASSERT_NO_FATAL_FAILURE(Click(kIntegrationEntry));
         ASSERT_NO_FATAL_FAILURE(Key("End"));
     };
+    // Into the field behind its text, then each step (a key, "=text" typed, or "field" to go
+    // into it again), then the T the chart shows.
+    auto edit = [&](const std::vector<std::string>& steps, int seconds) {
+        ASSERT_NO_FATAL_FAILURE(intoField());
+        for (const std::string& step : steps) {
+            if (step == "field")
+                ASSERT_NO_FATAL_FAILURE(intoField());
+            else if (step[0] == '=')
+                ASSERT_NO_FATAL_FAILURE(TypeText(step.substr(1)));
+            else
+                ASSERT_NO_FATAL_FAILURE(Key(step));
+        }
+        ASSERT_NO_FATAL_FAILURE(expectCapturedT(seconds));
+    };
 
     ASSERT_NO_FATAL_FAILURE(expectCapturedT(3));
     // "3" selected, BackSpace, "30" typed: 30 s, not 130.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("30"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(30));
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "BackSpace", "=30"}, 30));
     // The text is still "30": a 0 typed behind it gives 300.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(TypeText("0"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(300));
-
+    ASSERT_NO_FATAL_FAILURE(edit({"=0"}, 300));
     // Emptied, then Tab away: "1", so a 5 typed behind it gives 15.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
-    ASSERT_NO_FATAL_FAILURE(Key("Tab"));
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(TypeText("5"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(15));
-
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "BackSpace", "Tab", "field", "=5"}, 15));
     // "abc", then Enter: "1", and typing goes on behind it.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("abc"));
-    ASSERT_NO_FATAL_FAILURE(Key("Return"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("2"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(12));
-
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "=abc", "Return", "=2"}, 12));
     // Too large: 268435 s, and "268435" once the field has lost the focus, so a BackSpace
     // then gives 26843.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("999999"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(268435));
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(26843));
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "=999999"}, 268435));
+    ASSERT_NO_FATAL_FAILURE(edit({"BackSpace"}, 26843));
 
     app_.Signal(SIGTERM);
     EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
