@@ -32,10 +32,24 @@ TEST(BatchUsage, BadUsageExitsTwoWithOneLineAndOnlyHelpShowsTheUsage) {
         {"--simulate", "abc"},
         {"--simulate", "10", "--ppm", "x"},
         {"--simulate", "10", "input.wav"},
+        // The capture's options out of place, or without a usable value.
+        {"--seconds", "5", "x.wav"},
+        {"--device", "0", "--simulate", "3"},
+        {"--record", "r.wav", "x.wav"},
+        {"--play", "p.wav"},
+        {"--capture", "x.wav"},
+        {"--capture", "--device", "1", "--simulate", "3"},
+        {"--capture", "--device", "1", "--play", "p.wav"},
+        {"--capture", "--seconds", "0"},
+        {"--capture", "--seconds", "-2"},
+        {"--capture", "--seconds", "1e400"},
+        {"--capture", "--seconds", "5s"},
+        {"--capture", "--device", ""},
+        {"--capture", "--record"},
     };
     for (const std::vector<std::string>& args : cases) {
         ToolRun r = RunBatchTool(args);
-        EXPECT_EQ(r.Status, 2) << r.Err;
+        EXPECT_EQ(r.Status, 2) << (args.empty() ? "" : args[0]) << ": " << r.Err;
         EXPECT_TRUE(IsUsageErrorLine(r.Err, "quorvelle-batch")) << r.Err;
         EXPECT_TRUE(r.Out.empty());
     }
@@ -50,6 +64,7 @@ TEST(BatchUsage, BadUsageExitsTwoWithOneLineAndOnlyHelpShowsTheUsage) {
     EXPECT_EQ(help.Status, 0);
     EXPECT_EQ(help.Out.rfind("Usage: quorvelle-batch", 0), 0u);
     EXPECT_NE(help.Out.find("--simulate SECONDS"), std::string::npos);
+    EXPECT_NE(help.Out.find("--list-devices"), std::string::npos);
     EXPECT_NE(help.Out.find("--version"), std::string::npos);
     // --version wins over the run: one line, nothing else, even amid simulator options.
     for (const std::vector<std::string>& args :

@@ -295,7 +295,8 @@ TEST_F(WindowHandler, MagnificationOptionsSetTheDivisorAndAlwaysClearTheVectorsc
 }
 
 // T follows every change of the integration-time field at once; its text is put right ("1",
-// the upper limit) only when the field loses the focus or Enter is pressed in it.
+// the upper limit) only when the field loses the focus or Enter is pressed in it (or at once by
+// Reset All, below).
 TEST_F(WindowHandler, IntegrationTimeFieldIsPutRightOnlyWhenTheUserIsDoneWithIt) {
     Init();
     EXPECT_EQ(app.M.Params.IntegrationSeconds, 3);
@@ -340,11 +341,6 @@ TEST_F(WindowHandler, IntegrationTimeFieldIsPutRightOnlyWhenTheUserIsDoneWithIt)
         EXPECT_EQ(app.M.Params.IntegrationSeconds, step.Seconds) << "step " << k;
         EXPECT_EQ(window.texts[IDINTTIME], step.Shown) << "step " << k;
     }
-
-    // Reset All still puts the text right at once.
-    window.texts[IDINTTIME] = "";
-    SendCommand(app, IDRESET);
-    EXPECT_EQ(window.texts[IDINTTIME], "1");
 }
 
 // A lock frequency Start or Reset All reads as something else than it looks is shown in the
