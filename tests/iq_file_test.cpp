@@ -34,16 +34,6 @@ TEST(IqFile, BytesAsLaidOutReplacingAnyFileUnderItsTimeOfDayName) {
     EXPECT_EQ(IqFileName(0), "IQfile 000000.TXT");
 }
 
-TEST(IqFile, FailureIsReportedWithPathAndReason) {
-    std::string error;
-    EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/nonexistent-dir/IQfile.TXT", error));
-    EXPECT_EQ(error, "/nonexistent-dir/IQfile.TXT: cannot create: No such file or directory");
-    if (std::filesystem::exists("/dev/full")) {
-        EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/dev/full", error));
-        EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
-    }
-}
-
 // Record by record: after each append the file holds the header and the whole records so far
 // (what a killed run leaves); the finished file is WriteIqFile's, byte for byte.
 TEST(IqFileWriter, EveryRecordOnDiskAndTheFinishedFileAsWrittenWhole) {
@@ -74,14 +64,20 @@ TEST(IqFileWriter, EveryRecordOnDiskAndTheFinishedFileAsWrittenWhole) {
     EXPECT_EQ(FileText(path), IqTextHeader() + IqRecord("00:00:01", 1, 2));
 }
 
+// Failures of the file written whole and of the writer name the path and the reason; a writer
+// that failed is ended.
 TEST(IqFileWriter, FailuresNameThePathAndTheReasonAndEndTheFile) {
     std::string error;
+    EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/nonexistent-dir/IQfile.TXT", error));
+    EXPECT_EQ(error, "/nonexistent-dir/IQfile.TXT: cannot create: No such file or directory");
     IqFileWriter missing;
     EXPECT_FALSE(missing.Create("/nonexistent-dir/iq.txt", error));
     EXPECT_EQ(error, "/nonexistent-dir/iq.txt: cannot create: No such file or directory");
     EXPECT_FALSE(missing.Append(IqRecord("00:00:01", 1, 2), error));
     EXPECT_FALSE(missing.Finish(error));
     if (std::filesystem::exists("/dev/full")) {
+        EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/dev/full", error));
+        EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
         IqFileWriter full;
         EXPECT_FALSE(full.Create("/dev/full", error));
         EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
