@@ -1,6 +1,5 @@
 // quorvelle-batch's pictures: the chart at the end, the automatic captures, PNGs, the panels.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 
 #include "files/capture_bitmap.h"
 #include "files/whole_file.h"
+#include "tests/png_pixels.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
 
@@ -16,38 +16,6 @@ namespace qv {
 namespace fs = std::filesystem;
 
 namespace {
-
-// A fresh empty folder that is the current directory for the test's life.
-class InScratchDirectory : public testing::Test {
-protected:
-    void SetUp() override {
-        previous_ = fs::current_path();
-        fs::current_path(dir_);
-    }
-    void TearDown() override { fs::current_path(previous_); }
-
-    std::vector<std::string> FilesMatching(const std::string& pattern) const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_)) {
-            const std::string name = entry.path().filename().string();
-            if (std::regex_match(name, std::regex(pattern))) names.push_back(name);
-        }
-        return names;
-    }
-
-    TestFolder folder_;
-    const fs::path dir_ = folder_.Dir();
-    fs::path previous_;
-};
-
-// Width and height of a PNG file; 0 x 0 when it cannot be read.
-std::pair<unsigned, unsigned> PngSize(const fs::path& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return {0, 0};
-    png_image_free(&image);
-    return {image.width, image.height};
-}
 
 using BatchPictures = InScratchDirectory;
 
@@ -63,8 +31,7 @@ TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
     EXPECT_NE(r.Out.find("picture: end.BMP\npicture: end.png\n"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("picture: panels/chart.png"), std::string::npos) << r.Out;
     // Thirteen periods of red phase dots and blue level dots are in the file (BGR order).
-    std::ifstream in("end.BMP", std::ios::binary);
-    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = FileText("end.BMP");
     int red = 0, blue = 0;
     for (size_t i = 54; i + 2 < bytes.size(); i += 3) {
         red += bytes.compare(i, 3, std::string{0, 0, '\xff'}) == 0;
@@ -72,7 +39,9 @@ TEST_F(BatchPictures, ChartPngAndPanelsAtTheEndOfTheRun) {
     }
     EXPECT_GE(red, 2 * 2 * 13);
     EXPECT_GE(blue, 2 * 13);
-    EXPECT_TRUE(FilesMatching(R"(\d{6}\.BMP)").empty());  // no automatic capture asked for
+    for (const auto& entry : fs::directory_iterator(dir_))  // no automatic capture asked for
+        EXPECT_FALSE(
+            std::regex_match(entry.path().filename().string(), std::regex(R"(\d{6}\.BMP)")));
 }
 
 TEST_F(BatchPictures, UnwritablePictureFoldersStopTheRunBeforeItStarts) {
@@ -95,9 +64,7 @@ TEST_F(BatchPictures, UnwritablePictureFoldersStopTheRunBeforeItStarts) {
     EXPECT_FALSE(fs::exists(iq));
 
     // Automatic captures into a current directory that has gone away.
-    fs::create_directories(dir_ / "gone");
-    fs::current_path(dir_ / "gone");
-    fs::remove(dir_ / "gone");
+    EnterRemovedFolder((dir_ / "gone").string());
     ToolRun captures = RunBatchTool(
         {"--quiet", "--iq-file", iq, "--save-screen", "--integration", "1", "--simulate", "742"});
     fs::current_path(dir_);

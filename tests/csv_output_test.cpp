@@ -5,12 +5,8 @@
 #include "capture/csv_output.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/resource.h>  // a file size limit stands in for a full disk
-#endif
 
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -158,17 +154,12 @@ TEST(CsvFiles, RowsStayWholeWhenWritesFailAndLaterRowsAreTriedAgain) {
         file.WriteFailed = [&failures](const std::string& f) { failures.push_back(f); };
         ASSERT_TRUE(file.Open(path, columns, CsvStart::Truncate, error)) << error;
         file.WriteRow({"1", "x"});
-        // A file size limit lets the next row in only in part, as a full disk would.
-        rlimit previous{};
-        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not death
-        rlimit limited = previous;
-        limited.rlim_cur = 12;  // [bytes] "a,b\n1,x\n" and 4 more
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-        file.WriteRow({"2", "too long"});
-        file.WriteRow({"3", "lost"});
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
-        std::signal(SIGXFSZ, previousHandler);
+        {
+            // A file size limit lets the next row in only in part, as a full disk would.
+            FileSizeLimit full(12);  // [bytes] "a,b\n1,x\n" and 4 more
+            file.WriteRow({"2", "too long"});
+            file.WriteRow({"3", "lost"});
+        }
         EXPECT_EQ(FileText(path), "a,b\n1,x\n") << "no part of a row is left";
         file.WriteRow({"4", "y"});  // the disk has room again
         EXPECT_FALSE(file.Close(error));

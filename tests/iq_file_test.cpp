@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tests/test_files.h"
 
@@ -14,54 +13,25 @@ namespace qv {
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-TEST(IqFile, BytesAsLaidOut) {
+// The bytes as laid out, the header alone when no period ended, an existing file replaced, and
+// the name from the time of day.
+TEST(IqFile, BytesAsLaidOutReplacingAnyFileUnderItsTimeOfDayName) {
     const std::string text = IqTextHeader() + IqRecord("14:02:09", 11502.6L, -0.0123456789L);
     const std::string path = testing::TempDir() + "iq_bytes.txt";
+    std::ofstream(path) << std::string(5000, 'x');
     std::string error;
     ASSERT_TRUE(WriteIqFile(text, path, error)) << error;
-    EXPECT_EQ(ReadAll(path),
+    EXPECT_EQ(FileText(path),
               "   Time     I            Q \r\n"
               "==================================\r\n"
               "14:02:09,11502.6000000,-.0123457\r\n"
               "\r\n");
     EXPECT_EQ(IqTextHeader().size(), 27u + 2 + 34 + 2);
-}
-
-TEST(IqFile, HeaderOnlyWhenNoPeriodEnded) {
-    const std::string path = testing::TempDir() + "iq_empty.txt";
-    std::string error;
     ASSERT_TRUE(WriteIqFile(IqTextHeader(), path, error)) << error;
-    EXPECT_EQ(ReadAll(path), IqTextHeader() + "\r\n");
-}
+    EXPECT_EQ(FileText(path), IqTextHeader() + "\r\n");
 
-TEST(IqFile, ReplacesAnExistingFile) {
-    const std::string path = testing::TempDir() + "iq_replace.txt";
-    std::ofstream(path) << std::string(5000, 'x');
-    std::string error;
-    ASSERT_TRUE(WriteIqFile(IqTextHeader(), path, error)) << error;
-    EXPECT_EQ(std::filesystem::file_size(path), IqTextHeader().size() + 2);
-}
-
-TEST(IqFile, NameFromTheTimeOfDay) {
     EXPECT_EQ(IqFileName((14 * 3600 + 2 * 60 + 9) * 1000LL), "IQfile 140209.TXT");
     EXPECT_EQ(IqFileName(0), "IQfile 000000.TXT");
-}
-
-TEST(IqFile, FailureIsReportedWithPathAndReason) {
-    std::string error;
-    EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/nonexistent-dir/IQfile.TXT", error));
-    EXPECT_EQ(error, "/nonexistent-dir/IQfile.TXT: cannot create: No such file or directory");
-    if (std::filesystem::exists("/dev/full")) {
-        EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/dev/full", error));
-        EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
-    }
 }
 
 // Record by record: after each append the file holds the header and the whole records so far
@@ -73,17 +43,17 @@ TEST(IqFileWriter, EveryRecordOnDiskAndTheFinishedFileAsWrittenWhole) {
     std::string error, text = IqTextHeader();
     IqFileWriter writer;
     ASSERT_TRUE(writer.Create(path, error)) << error;
-    EXPECT_EQ(ReadAll(path), text);
+    EXPECT_EQ(FileText(path), text);
     for (int i = 0; i < 3; ++i) {
         const std::string record = IqRecord("23:59:5" + std::to_string(i), 4000.5L * i, -0.012L);
         ASSERT_TRUE(writer.Append(record, error)) << error;
         text += record;
-        EXPECT_EQ(ReadAll(path), text);
+        EXPECT_EQ(FileText(path), text);
     }
     ASSERT_TRUE(writer.Finish(error)) << error;
     EXPECT_FALSE(writer.IsOpen());
     ASSERT_TRUE(WriteIqFile(text, whole, error)) << error;
-    EXPECT_EQ(ReadAll(path), ReadAll(whole));
+    EXPECT_EQ(FileText(path), FileText(whole));
 
     // Left unfinished (the run ended without its close-time work): no closing CR LF.
     {
@@ -91,17 +61,23 @@ TEST(IqFileWriter, EveryRecordOnDiskAndTheFinishedFileAsWrittenWhole) {
         ASSERT_TRUE(unfinished.Create(path, error)) << error;
         ASSERT_TRUE(unfinished.Append(IqRecord("00:00:01", 1, 2), error)) << error;
     }
-    EXPECT_EQ(ReadAll(path), IqTextHeader() + IqRecord("00:00:01", 1, 2));
+    EXPECT_EQ(FileText(path), IqTextHeader() + IqRecord("00:00:01", 1, 2));
 }
 
+// Failures of the file written whole and of the writer name the path and the reason; a writer
+// that failed is ended.
 TEST(IqFileWriter, FailuresNameThePathAndTheReasonAndEndTheFile) {
     std::string error;
+    EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/nonexistent-dir/IQfile.TXT", error));
+    EXPECT_EQ(error, "/nonexistent-dir/IQfile.TXT: cannot create: No such file or directory");
     IqFileWriter missing;
     EXPECT_FALSE(missing.Create("/nonexistent-dir/iq.txt", error));
     EXPECT_EQ(error, "/nonexistent-dir/iq.txt: cannot create: No such file or directory");
     EXPECT_FALSE(missing.Append(IqRecord("00:00:01", 1, 2), error));
     EXPECT_FALSE(missing.Finish(error));
     if (std::filesystem::exists("/dev/full")) {
+        EXPECT_FALSE(WriteIqFile(IqTextHeader(), "/dev/full", error));
+        EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
         IqFileWriter full;
         EXPECT_FALSE(full.Create("/dev/full", error));
         EXPECT_EQ(error, "/dev/full: cannot write: No space left on device");
@@ -132,12 +108,12 @@ TEST(IqFileWriter, AFullDiskLeavesWholeLinesCountedAndTheRestFollowsWhenThereIsR
         EXPECT_FALSE(WriteIqFile(text, whole, error));
     }
     EXPECT_EQ(writer.Records(), 4);
-    EXPECT_EQ(ReadAll(path), appended);
-    const std::string held = ReadAll(whole);
+    EXPECT_EQ(FileText(path), appended);
+    const std::string held = FileText(whole);
     EXPECT_EQ(held, text.substr(0, held.size()));
     EXPECT_TRUE(held.size() > 170 && held.back() == '\n') << held;
     ASSERT_TRUE(writer.Resume(text, error)) << error;
-    EXPECT_EQ(ReadAll(path), text + "\r\n");
+    EXPECT_EQ(FileText(path), text + "\r\n");
     EXPECT_EQ(writer.Records(), 12);
 #endif
 }

@@ -5,13 +5,10 @@
 #include "capture/live_chain.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/resource.h>  // a file size limit stands in for a full disk
-#endif
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -161,12 +158,8 @@ TEST(LiveChain, RecordingThatCannotBeWrittenIsReportedOnceWhileTheCaptureGoesOn)
     // A file size limit makes the recording's writes fail part-way, as a full disk would.
     TestFolder folder;
     const std::string logPath = folder.Path("log.tsv"), recordPath = folder.Path("rec.wav");
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not death
-    rlimit limited = previous;
-    limited.rlim_cur = 64 * 1024;  // [bytes] about 2 s of recording; the log stays far below
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    // [bytes] about 2 s of recording; the log stays far below
+    std::optional<FileSizeLimit> full(std::in_place, 64 * 1024);
 
     StartedChain c;
     ReadoutLog log;
@@ -199,8 +192,7 @@ TEST(LiveChain, RecordingThatCannotBeWrittenIsReportedOnceWhileTheCaptureGoesOn)
     EXPECT_EQ(error, shown[0]) << "the close names the same failure";
     EXPECT_EQ(chain.RecordingProblem(), shown[0]);
     ASSERT_TRUE(log.Close(error)) << error;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
-    std::signal(SIGXFSZ, previousHandler);
+    full.reset();
 
     EXPECT_EQ(LabelsAndTexts(logPath), std::vector<std::string>{"CAPTURE\t" + shown[0]});
     EXPECT_EQ(err.str(), "quorvelle-test: " + shown[0] + "\n");

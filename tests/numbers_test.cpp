@@ -21,7 +21,7 @@ void ExpectNumber(const char* text, long double expected) {
     EXPECT_EQ(NumberFromText(text), expected) << "text \"" << text << "\"";
 }
 
-TEST(NumberFromText, ReadsTheLongestLeadingDecimalNumber) {
+TEST(NumberFromText, ReadsTheLongestLeadingDecimalNumberOrGivesZeroWithoutOne) {
     ExpectNumber("1700.0", 1700);
     ExpectNumber("0.0000000000000000000", 0);
     ExpectNumber(" \t\n42abc", 42);
@@ -34,9 +34,7 @@ TEST(NumberFromText, ReadsTheLongestLeadingDecimalNumber) {
     ExpectNumber("1e", 1);  // an incomplete exponent is not part of the number
     ExpectNumber("2E-1x", 0.2L);
     ExpectNumber("12.5.3", 12.5L);
-}
-
-TEST(NumberFromText, GivesZeroWithoutANumber) {
+    // Without a number: zero.
     for (const char* text : {"", "abc", ".", "-", "+.", " x1", "\r5", "nan", "inf"}) {
         ExpectNumber(text, 0);
         EXPECT_FALSE(HasNumber(text)) << text;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -63,6 +64,13 @@ inline bool ReadPngPixels(const std::string& path, PngPixels& out) {
     out.Rgb.resize(PNG_IMAGE_SIZE(image));
     return png_image_finish_read(&image, nullptr, out.Rgb.data(), 0, nullptr) != 0;
 #endif
+}
+
+// Width and height of a PNG file; 0 x 0 when it cannot be read.
+inline std::pair<unsigned, unsigned> PngSize(const std::string& path) {
+    PngPixels pixels;
+    if (!ReadPngPixels(path, pixels)) return {0, 0};
+    return {static_cast<unsigned>(pixels.Width), static_cast<unsigned>(pixels.Height)};
 }
 
 }  // namespace qv

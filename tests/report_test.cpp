@@ -258,5 +258,3 @@ TEST(ReportScenario, FineEdgeJitterGivesTheAllanDeviationItImplies) {
 }
 
 }  // namespace qv
-
-namespace qv {}  // namespace qv

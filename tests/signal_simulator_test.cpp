@@ -24,20 +24,18 @@ namespace {
 // first reaches half its peak, 0.0998616 ms (solved numerically).
 constexpr double kHalfLevelDelayFrames = 0.798893;
 
-TEST(SignalSimulatorStream, BlockSizeDoesNotChangeTheFrames) {
+// The stream does not depend on how it is read, the seed changes only the noise, and the frame
+// count covers the GPS seconds at the card's rate.
+TEST(SignalSimulatorStream, SameFramesInAnyBlocksForASeedCoveringTheGpsSeconds) {
     const SimulatorSettings settings;  // every component on, noise included
     const std::vector<Frame> whole = Simulate(settings, 20000);
+    EXPECT_EQ(FirstDifference(whole, Simulate(settings, 20000)), -1);
     // 64 frames are computed together; a zero-length call in between delivers nothing
     for (const std::vector<size_t>& blocks :
          std::vector<std::vector<size_t>>{{1}, {7, 0, 13}, {63, 64, 65}, {8001, 3}}) {
         EXPECT_EQ(FirstDifference(whole, Simulate(settings, 20000, blocks)), -1)
             << "first block " << blocks[0];
     }
-}
-
-TEST(SignalSimulatorStream, SameSeedSameStreamOtherSeedOtherNoise) {
-    const SimulatorSettings settings;  // every component on
-    EXPECT_EQ(FirstDifference(Simulate(settings, 16000), Simulate(settings, 16000)), -1);
     // RF is noise alone here (RMS 328 LSB): another seed changes nearly every sample
     SimulatorSettings s = Only(0, 0, 0.6, 0.01);
     const std::vector<Frame> a = Simulate(s, 16000);
@@ -49,9 +47,7 @@ TEST(SignalSimulatorStream, SameSeedSameStreamOtherSeedOtherNoise) {
         rfDifferences += a[k].Rf != b[k].Rf;
     }
     EXPECT_GT(rfDifferences, 0.95 * static_cast<double>(a.size()));
-}
 
-TEST(SignalSimulatorStream, TotalFramesCoverTheGpsSeconds) {
     EXPECT_EQ(SimulatorTotalFrames({.Seconds = 3600, .Ppm = 50}), 28801440);    // 3600 * 8000.4
     EXPECT_EQ(SimulatorTotalFrames({.Seconds = 3600, .Ppm = -125}), 28796400);  // 3600 * 7999
     EXPECT_EQ(SimulatorTotalFrames({.Seconds = 0.0001}), 1);  // 0.8 frames round up
@@ -177,14 +173,6 @@ TEST(SignalSimulatorRf, NoiseIsGaussianOfTheSetLevelAndLevelsClipInsteadOfWrappi
     EXPECT_EQ(lowPps, 0) << "a positive pulse must never wrap negative";
 }
 
-}  // namespace
-
-}  // namespace qv
-
-namespace qv {
-
-namespace {
-
 // The wiring faults: from the command line, a PPS of the other polarity is the same stream with
 // the right channel negated, and swapped channels the same frames with the sides exchanged.
 TEST(SignalSimulatorWiring, InvertedPpsAndSwappedChannelsFromTheOptions) {
@@ -216,17 +204,9 @@ TEST(SignalSimulatorWiring, InvertedPpsAndSwappedChannelsFromTheOptions) {
     EXPECT_GT(pulses, 0);  // the comparison saw the pulses, not only silence
 }
 
-}  // namespace
-
-}  // namespace qv
-
 // ---------------------------------------------------------------------------------------------
 // What a real card and GPS receiver add: PPS jitter, a drifting and wandering card clock, and
 // the truth functions that say where every pulse is.
-
-namespace qv {
-
-namespace {
 
 // FNV-1a over the frames' samples.
 uint64_t StreamHash(const std::vector<Frame>& frames) {
@@ -373,16 +353,8 @@ TEST(SignalSimulatorTruth, CarrierStaysOnGpsTimeWhileTheCardSwingsToTheLimits) {
     }
 }
 
-}  // namespace
-
-}  // namespace qv
-
 // ---------------------------------------------------------------------------------------------
 // The pulse's own shape: width, rise and AC coupling, checked against first principles.
-
-namespace qv {
-
-namespace {
 
 // The analog pulse train by the textbook, at GPS time t: a rectangle of height L from each
 // whole second to W after it, through the rise r (first-order low-pass) and an AC coupling of

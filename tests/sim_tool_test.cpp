@@ -2,7 +2,6 @@
 #include "tools/sim_tool.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "capture/simulator_options.h"
 #include "files/wav_file.h"
 #include "tests/simulated_frames.h"
+#include "tests/test_files.h"
 #include "tests/tool_runner.h"
 
 namespace qv {
@@ -77,13 +77,7 @@ TEST(SimulatorOptions, GoodValuesAreStoredOtherArgumentsLeftAlone) {
 
 class SimToolTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("quorvelle_sim_tool_test_" + std::to_string(getpid()));
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Path(const std::string& name) const { return folder_.Path(name); }
 
     // Each of `bad` (the words, then the line that refuses them) is bad usage, said in that
     // line with exit status 2, and nothing is written to `out`.
@@ -99,7 +93,7 @@ protected:
         EXPECT_FALSE(std::filesystem::exists(out)) << "nothing written on bad usage";
     }
 
-    std::filesystem::path dir_;
+    TestFolder folder_;
 };
 
 TEST_F(SimToolTest, ExitStatusTellsHelpBadUsageAndOutputErrorsApart) {

@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "common/frame.h"
+#include "files/iq_file.h"
 #include "files/wav_file.h"
 
 namespace qv {
@@ -68,6 +70,28 @@ private:
     std::filesystem::path path_;
 };
 
+// A fresh empty folder that is the current directory for the test's life.
+class InScratchDirectory : public testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override { std::filesystem::current_path(previous_); }
+
+    TestFolder folder_;
+    const std::filesystem::path dir_ = folder_.Dir();
+    std::filesystem::path previous_;
+};
+
+// Makes `path` (a new folder) the current directory and removes it, so nothing can be created
+// in the current directory.
+inline void EnterRemovedFolder(const std::string& path) {
+    std::filesystem::create_directories(path);
+    std::filesystem::current_path(path);
+    std::filesystem::remove(path);
+}
+
 inline std::vector<Frame> ReadWavFile(const std::string& path) {
     WavReader reader;
     std::string error;
@@ -110,6 +134,28 @@ inline std::vector<std::string> TextLines(const std::string& path) {
 inline std::string FileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The records after an I/Q text's header, each without its CR LF; ADD_FAILURE for a text
+// without the header, a record cut short or a line that is no record.
+inline std::vector<std::string> IqTextRecords(const std::string& text) {
+    std::vector<std::string> records;
+    if (text.compare(0, IqTextHeader().size(), IqTextHeader()) != 0) {
+        ADD_FAILURE() << "no header: " << text;
+        return records;
+    }
+    const std::regex record(R"(\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7})");
+    for (size_t at = IqTextHeader().size(); at < text.size();) {
+        const size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a record cut short: " << text.substr(at);
+            break;
+        }
+        records.push_back(text.substr(at, end - at));
+        EXPECT_TRUE(std::regex_match(records.back(), record)) << records.back();
+        at = end + 2;
+    }
+    return records;
 }
 
 inline void WriteText(const std::string& path, const std::string& bytes) {

@@ -36,25 +36,6 @@ TEST(LabelFont, HeightsFollowTheScreenResolution) {
     }
 }
 
-TEST(LabelText, LandsInItsCellInExactlyTheTextColour) {
-    Surface s(126, 168);
-    s.TextColour = kYellow;
-    SelectFont(s, MakeLabelFont(8, 96));
-    DrawText(s, 1, 69, "RF click");
-
-    const InkBox box = FindInk(s, kBlack);
-    ASSERT_FALSE(box.Empty());
-    EXPECT_GE(box.Left, 1);
-    EXPECT_LT(box.Right, 1 + TextWidth(10, "RF click") + 1);
-    EXPECT_GE(box.Top, 69);
-    EXPECT_LE(box.Bottom, 69 + TextCellHeight(10));
-    EXPECT_GT(box.Width(), 30);  // eight characters of about five pixels
-    // The ascent puts the capitals' tops two pixels or so below the cell top.
-    EXPECT_LE(box.Top, 69 + 3);
-    // One bit per pixel: every touched pixel is the text colour, nothing in between.
-    EXPECT_EQ(CountOther(s, {kBlack, kYellow}), 0);
-}
-
 TEST(LabelText, TransparentBackgroundAndClippedAtTheEdges) {
     // Transparent: a patterned field keeps every pixel the glyphs do not cover.
     Surface field(80, 30);
@@ -129,7 +110,11 @@ TEST(LabelText, AChartLabelIsTheSamePixelsOnEveryPlatform) {
         for (int x = 0; x < s.Width; ++x) row += s.At(x, y) == kYellow ? '#' : '.';
         EXPECT_EQ(row, expected[y]) << "row " << y;
     }
+    EXPECT_EQ(CountOther(s, {kBlack, kYellow}), 0) << "exactly the text colour";
     EXPECT_EQ(TextWidth(10, "Phase -12.5 dB"), 72);
+    EXPECT_EQ(TextWidth(10, ""), 0);
+    // A character in UTF-8 is one glyph, not two.
+    EXPECT_EQ(TextWidth(10, "\xc2\xb4"), TextWidth(10, "\xb4"));
     EXPECT_EQ(TextCellHeight(10), 11);
 }
 

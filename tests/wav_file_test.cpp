@@ -72,6 +72,17 @@ std::string Le(uint64_t v, int bytes) {
     return s;
 }
 
+// A plain RIFF WAVE file whose 16-byte fmt chunk holds the given fields, then `data` (by default
+// 100 silent frames of stereo 16-bit PCM).
+std::string WavWithFormat(int tag, int channels, uint32_t rate, int bits,
+                          const std::string& data = std::string(400, '\0')) {
+    const uint32_t align = static_cast<uint32_t>(channels * bits / 8);
+    const std::string body = "WAVEfmt " + Le(16, 4) + Le(tag, 2) + Le(channels, 2) + Le(rate, 4) +
+                             Le(rate * align, 4) + Le(align, 2) + Le(bits, 2) + "data" +
+                             Le(data.size(), 4) + data;
+    return "RIFF" + Le(body.size(), 4) + body;
+}
+
 // A plain RIFF WAVE file written byte by byte, from doubles (not clipped on the way in) or from
 // left-justified 32-bit ints, as a sound library would write them.
 template <typename T>
@@ -119,11 +130,7 @@ void WriteWavBytes(const std::string& path, Encoding encoding, int channels, int
                 break;
         }
     }
-    const uint32_t align = static_cast<uint32_t>(channels * bits / 8);
-    const std::string body = "WAVEfmt " + Le(16, 4) + Le(tag, 2) + Le(channels, 2) + Le(rate, 4) +
-                             Le(rate * align, 4) + Le(align, 2) + Le(bits, 2) + "data" +
-                             Le(data.size(), 4) + data;
-    WriteText(path, "RIFF" + Le(body.size(), 4) + body);
+    WriteText(path, WavWithFormat(tag, channels, static_cast<uint32_t>(rate), bits, data));
 }
 
 TEST_F(WavFileTest, SixteenBitRoundTripIsExactAndHeaderUpdatesWhileOpen) {
@@ -269,21 +276,6 @@ TEST_F(WavFileTest, FileShortenedWhileItIsReadEndsWithAWarningNotSilently) {
     ASSERT_TRUE(OpenWavReader(reader, path, error)) << error;
     EXPECT_EQ(ReadAll(reader, 333).size(), 1000u);
     EXPECT_EQ(reader.LateWarning, "");
-}
-
-// A RIFF WAVE file of 100 silent frames whose fmt chunk holds the given fields.
-std::string WavWithFormat(int tag, int channels, uint32_t rate, int bits) {
-    auto le = [](uint32_t v, int bytes) {
-        std::string s;
-        for (int k = 0; k < bytes; ++k) s += static_cast<char>((v >> (8 * k)) & 0xFF);
-        return s;
-    };
-    const uint32_t align = static_cast<uint32_t>(channels * bits / 8);
-    const std::string data(400, '\0');
-    const std::string body = "WAVEfmt " + le(16, 4) + le(tag, 2) + le(channels, 2) + le(rate, 4) +
-                             le(rate * align, 4) + le(align, 2) + le(bits, 2) + "data" +
-                             le(400, 4) + data;
-    return "RIFF" + le(static_cast<uint32_t>(body.size()), 4) + body;
 }
 
 TEST_F(WavFileTest, HeadersLibsndfileCannotUseAreExplainedInPlainWords) {

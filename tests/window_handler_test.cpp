@@ -295,7 +295,8 @@ TEST_F(WindowHandler, MagnificationOptionsSetTheDivisorAndAlwaysClearTheVectorsc
 }
 
 // T follows every change of the integration-time field at once; its text is put right ("1",
-// the upper limit) only when the field loses the focus or Enter is pressed in it.
+// the upper limit) only when the field loses the focus or Enter is pressed in it (or at once by
+// Reset All, below).
 TEST_F(WindowHandler, IntegrationTimeFieldIsPutRightOnlyWhenTheUserIsDoneWithIt) {
     Init();
     EXPECT_EQ(app.M.Params.IntegrationSeconds, 3);
@@ -340,11 +341,6 @@ TEST_F(WindowHandler, IntegrationTimeFieldIsPutRightOnlyWhenTheUserIsDoneWithIt)
         EXPECT_EQ(app.M.Params.IntegrationSeconds, step.Seconds) << "step " << k;
         EXPECT_EQ(window.texts[IDINTTIME], step.Shown) << "step " << k;
     }
-
-    // Reset All still puts the text right at once.
-    window.texts[IDINTTIME] = "";
-    SendCommand(app, IDRESET);
-    EXPECT_EQ(window.texts[IDINTTIME], "1");
 }
 
 // A lock frequency Start or Reset All reads as something else than it looks is shown in the
@@ -368,16 +364,15 @@ TEST_F(WindowHandler, DoubtfulLockFrequencyIsWarnedInTheTitleOnce) {
     EXPECT_EQ(app.Engine.State, CaptureState::Recording) << "a warning does not stop the capture";
 }
 
-TEST_F(WindowHandler, OffsetTakesEffectOnlyAtFixOffset) {
+// The offset takes effect only at Fix offset or Reset All; Reset All before Start sets the rates
+// and clears without opening the device.
+TEST_F(WindowHandler, OffsetAtFixOffsetAndResetAllBeforeStartSetTheRatesWithoutTheDevice) {
     Init();
     Type(IDOFFSET, "1");
     EXPECT_EQ(app.M.Lock.OffsetStep, 0);
     SendCommand(app, IDFIXOFFSET);
     EXPECT_EQ(app.M.Lock.OffsetStep, 1.0L / 8000);
-}
 
-TEST_F(WindowHandler, ResetAllBeforeStartSetsRatesAndClearsWithoutOpeningTheDevice) {
-    Init();
     window.texts[IDLOCKFREQ] = "1000";
     window.texts[IDOFFSET] = "2";
     window.texts[IDINTTIME] = "0";
@@ -556,10 +551,7 @@ TEST_F(WindowHandler, UnwritableIqFileIsOfferedElsewhereAndTheJournalKeptIfRefus
     std::string error;
     ASSERT_TRUE(JournalIqRecord(app.Journal, app.M.IqText, "", error));
     // The current directory is gone, so the I/Q file cannot be created there.
-    const std::string gone = folder.Path("gone");
-    std::filesystem::create_directories(gone);
-    std::filesystem::current_path(gone);
-    std::filesystem::remove(gone);
+    EnterRemovedFolder(folder.Path("gone"));
     app.Journal.Path = folder.Path(kIqJournalName);  // where it was created
 
     window.saveAnswers = {folder.Path("nope/x.TXT"), folder.Path("saved.TXT")};
@@ -577,10 +569,7 @@ TEST_F(WindowHandler, BlocksArrivingDuringTheCloseTimeWorkAddNothing) {
     SendCommand(app, IDCAP);
     Process(2 * 8000 + 1000);
     app.Journal.Path = folder.Path(kIqJournalName);
-    const std::string gone = folder.Path("gone");
-    std::filesystem::create_directories(gone);
-    std::filesystem::current_path(gone);
-    std::filesystem::remove(gone);
+    EnterRemovedFolder(folder.Path("gone"));
 
     const std::string iqText = app.M.IqText;
     window.whileSaveDialogIsOpen = [&] {
@@ -604,10 +593,7 @@ TEST_F(WindowHandler, RefusedSaveDialogKeepsTheJournalAndSaysWhere) {
     std::string error;
     ASSERT_TRUE(JournalIqRecord(app.Journal, app.M.IqText, "", error));
     app.Journal.Path = folder.Path(kIqJournalName);
-    const std::string gone = folder.Path("gone");
-    std::filesystem::create_directories(gone);
-    std::filesystem::current_path(gone);
-    std::filesystem::remove(gone);
+    EnterRemovedFolder(folder.Path("gone"));
     EndMainWindow(app);
     ASSERT_EQ(window.messages.size(), 2u);
     EXPECT_NE(window.messages[1].find(folder.Path(kIqJournalName)), std::string::npos);
@@ -625,10 +611,7 @@ TEST_F(WindowHandler, JournalOfAnEarlierRunIsSetAsideAtStartUp) {
 
 TEST_F(WindowHandler, ChartThatCannotBeSavedIsShownInTheTitleNotInABox) {
     Init();
-    const std::string gone = folder.Path("gone");
-    std::filesystem::create_directories(gone);
-    std::filesystem::current_path(gone);
-    std::filesystem::remove(gone);
+    EnterRemovedFolder(folder.Path("gone"));
     app.Host.ChartCaptured(app.M.Screen.CaptureSurface, 12 * 3600000);
     EXPECT_TRUE(window.messages.empty());
     EXPECT_NE(window.title.find("chart not saved: 120000.BMP"), std::string::npos) << window.title;
@@ -866,9 +849,7 @@ TEST_F(WindowHandler, SaveDialogRefusesTheRunsFilesAndLostRecordsGoElsewhereWith
     std::string error;
     ASSERT_TRUE(JournalIqRecord(app.Journal, app.M.IqText, "", error));
     app.Journal.Path = folder.Path(kIqJournalName);
-    fs::create_directories(folder.Path("gone"));
-    fs::current_path(folder.Path("gone"));
-    fs::remove(folder.Path("gone"));
+    EnterRemovedFolder(folder.Path("gone"));
     window.saveAnswers = {app.Journal.Path, folder.Path("IQfile.journal.7"), input, rows, old, old};
     window.yesAnswers = {false, true};
     EndMainWindow(app);
@@ -989,10 +970,7 @@ TEST_F(WindowHandler, StopWhileTheCloseTimeWorkAsksKeepsTheJournalWithoutAskingA
         std::string error;
         ASSERT_TRUE(JournalIqRecord(a.Journal, a.M.IqText, "", error));
         a.Journal.Path = here.Path(kIqJournalName);
-        const std::string gone = here.Path("gone");
-        std::filesystem::create_directories(gone);
-        std::filesystem::current_path(gone);
-        std::filesystem::remove(gone);
+        EnterRemovedFolder(here.Path("gone"));
 
         auto stop = [&] { StopSignalArrived(a, SIGHUP); };
         (inDialog ? w.whileSaveDialogIsOpen : w.whileMessageIsOpen) = stop;
@@ -1149,42 +1127,38 @@ TEST_F(WindowHandler, CommandLinePresetsTheControlsBeforeTheFirstPaint) {
     EXPECT_EQ(other.Window.texts[IDLOCKFREQ], "1700.0");
 }
 
-TEST(AppOptions, SimulatorLengthIsRefusedSinceTheWindowsSimulatorRunsUntilEnd) {
-    for (std::string seconds : {"--seconds", "--seconds=30"}) {
-        std::string simulate = "--simulate", value = "30", program = "quorvelle";
-        char* argv[] = {program.data(), simulate.data(), seconds.data(), value.data()};
-        AppOptions o;
-        bool help = false, version = false;
-        std::string error;
-        EXPECT_FALSE(
-            ParseAppOptions(seconds == "--seconds" ? 4 : 3, argv, o, help, version, error));
-        EXPECT_EQ(error, "--seconds does not apply to the window: the simulator runs until End");
-    }
-    EXPECT_EQ(AppUsage().find("--seconds"), std::string::npos) << "nor offered by --help";
-    EXPECT_NE(AppUsage().find("--ppm"), std::string::npos);
+namespace {
+
+// The window's command line, `args` after the program's name.
+bool ParseWindowArgs(std::vector<std::string> args, AppOptions& o, std::string& error,
+                     bool* help = nullptr, bool* version = nullptr) {
+    args.insert(args.begin(), "quorvelle");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    bool helpShown = false, versionShown = false;
+    const bool ok = ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, helpShown,
+                                    versionShown, error);
+    if (help != nullptr) *help = helpShown;
+    if (version != nullptr) *version = versionShown;
+    return ok;
 }
 
+}  // namespace
+
 TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
-    bool version = false;
-    auto parse = [&version](std::vector<std::string> args, AppOptions& o, bool& help,
-                            std::string& error) {
-        args.insert(args.begin(), "quorvelle");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, help, version, error);
-    };
     AppOptions o;
-    bool help = false;
+    bool help = false, version = false;
     std::string error;
-    ASSERT_TRUE(parse({"--simulate", "--ppm", "25", "--log-readouts", "log.tsv"}, o, help, error))
+    ASSERT_TRUE(ParseWindowArgs({"--simulate", "--ppm", "25", "--log-readouts", "log.tsv"}, o,
+                                error, &help, &version))
         << error;
     EXPECT_TRUE(o.Simulate);
     EXPECT_EQ(o.Simulator.Ppm, 25);
     EXPECT_EQ(o.LogPath, "log.tsv");
-    ASSERT_TRUE(parse({"--help"}, o, help, error));
+    ASSERT_TRUE(ParseWindowArgs({"--help"}, o, error, &help, &version));
     EXPECT_TRUE(help);
     EXPECT_FALSE(version);
-    ASSERT_TRUE(parse({"--simulate", "--version"}, o, help, error));
+    ASSERT_TRUE(ParseWindowArgs({"--simulate", "--version"}, o, error, &help, &version));
     EXPECT_TRUE(version);
     EXPECT_FALSE(help);
     for (const auto& bad : {std::vector<std::string>{"--bogus"},
@@ -1197,42 +1171,46 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
                             {"--ppm", "3"},
                             {"--simulate", "--ppm", "x"}}) {
         AppOptions fresh;
-        EXPECT_FALSE(parse(bad, fresh, help, error)) << bad[0];
+        EXPECT_FALSE(ParseWindowArgs(bad, fresh, error)) << bad[0];
         EXPECT_FALSE(error.empty());
     }
     // "--" ends the options; the window takes no file name after it.
     AppOptions ended;
-    EXPECT_TRUE(parse({"--simulate", "--"}, ended, help, error)) << error;
+    EXPECT_TRUE(ParseWindowArgs({"--simulate", "--"}, ended, error)) << error;
     EXPECT_TRUE(ended.Simulate);
-    EXPECT_FALSE(parse({"--", "--simulate"}, ended, help, error));
+    EXPECT_FALSE(ParseWindowArgs({"--", "--simulate"}, ended, error));
     EXPECT_EQ(error, "unexpected argument --simulate: the window takes no file names");
+
+    // The simulator's length is refused: the window's simulator runs until End.
+    for (std::vector<std::string> seconds :
+         {std::vector<std::string>{"--seconds", "30"}, {"--seconds=30"}}) {
+        seconds.insert(seconds.begin(), "--simulate");
+        AppOptions refused;
+        EXPECT_FALSE(ParseWindowArgs(seconds, refused, error));
+        EXPECT_EQ(error, "--seconds does not apply to the window: the simulator runs until End");
+    }
+    EXPECT_EQ(AppUsage().find("--seconds"), std::string::npos) << "nor offered by --help";
+    EXPECT_NE(AppUsage().find("--ppm"), std::string::npos);
 }
 
 // --scale takes a whole number from 1 to 8; without it the screen decides (0).
 TEST(AppOptions, ScaleIsAWholeNumberFromOneToEight) {
-    auto parse = [](std::vector<std::string> args, AppOptions& o, std::string& error) {
-        args.insert(args.begin(), "quorvelle");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        bool help = false, version = false;
-        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), o, help, version, error);
-    };
     std::string error;
     AppOptions none, two, eight;
-    ASSERT_TRUE(parse({"--simulate"}, none, error)) << error;
+    ASSERT_TRUE(ParseWindowArgs({"--simulate"}, none, error)) << error;
     EXPECT_EQ(none.Scale, 0);
-    ASSERT_TRUE(parse({"--scale", "2", "--simulate"}, two, error)) << error;
+    ASSERT_TRUE(ParseWindowArgs({"--scale", "2", "--simulate"}, two, error)) << error;
     EXPECT_EQ(two.Scale, 2);
     EXPECT_TRUE(two.Simulate);
-    ASSERT_TRUE(parse({"--scale", "8"}, eight, error)) << error;
+    ASSERT_TRUE(ParseWindowArgs({"--scale", "8"}, eight, error)) << error;
     EXPECT_EQ(eight.Scale, 8);
     for (const char* bad : {"0", "9", "-1", "1.5", "2x", ""}) {
         AppOptions o;
-        EXPECT_FALSE(parse({"--scale", bad}, o, error)) << bad;
+        EXPECT_FALSE(ParseWindowArgs({"--scale", bad}, o, error)) << bad;
         EXPECT_EQ(error, std::string("--scale: \"") + bad + "\" is not a whole number from 1 to 8");
     }
     AppOptions o;
-    EXPECT_FALSE(parse({"--scale"}, o, error));
+    EXPECT_FALSE(ParseWindowArgs({"--scale"}, o, error));
     EXPECT_FALSE(error.empty());
     EXPECT_NE(AppUsage().find("--scale N"), std::string::npos);
 }

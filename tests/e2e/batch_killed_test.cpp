@@ -17,28 +17,6 @@ namespace qv {
 
 namespace {
 
-// The records after the header, each without its CR LF; ADD_FAILURE for anything else.
-std::vector<std::string> WholeRecords(const std::string& text) {
-    std::vector<std::string> records;
-    if (text.compare(0, IqTextHeader().size(), IqTextHeader()) != 0) {
-        ADD_FAILURE() << "no header: " << text;
-        return records;
-    }
-    const std::regex record(R"(\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7})");
-    size_t at = IqTextHeader().size();
-    while (at < text.size()) {
-        const size_t end = text.find("\r\n", at);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "a record cut short: " << text.substr(at);
-            break;
-        }
-        records.push_back(text.substr(at, end - at));
-        EXPECT_TRUE(std::regex_match(records.back(), record)) << records.back();
-        at = end + 2;
-    }
-    return records;
-}
-
 // Reads both CSV files as a script would (csv.reader, float()) and prints their row counts; a
 // row that is not whole, or a field that does not read, fails an assertion.
 constexpr const char* kCsvReader = R"(
@@ -99,7 +77,7 @@ TEST(BatchKilled, IqFileKeepsTheHeaderAndEveryClosedPeriodAndTheCsvFilesWholeRow
 
     // Every period closed before the kill; a capture that stalled and caught up may have closed
     // several since, but a paced one never more than its running time holds.
-    const std::vector<std::string> records = WholeRecords(FileText(iq));
+    const std::vector<std::string> records = IqTextRecords(FileText(iq));
     EXPECT_GE(records.size(), seen);
     EXPECT_LE(static_cast<double>(records.size()), ran + 1);
     ASSERT_FALSE(records.empty());

@@ -11,30 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/png_pixels.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
 
 namespace qv {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-// Width and height from a PNG's IHDR chunk (big-endian, bytes 16..23); 0 x 0 when the file is
-// no PNG.
-std::pair<int, int> PngSize(const std::string& path) {
-    const std::string bytes = FileText(path);
-    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
-    auto word = [&](size_t at) {
-        int value = 0;
-        for (size_t k = 0; k < 4; ++k)
-            value = value * 256 + static_cast<unsigned char>(bytes[at + k]);
-        return value;
-    };
-    return {word(16), word(20)};
-}
-
-}  // namespace
 
 TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
     TestFolder folder;
@@ -84,8 +67,8 @@ TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
 
     // Icons in the hicolor theme, each PNG of the size its folder names.
     const std::string icons = usr + "/share/icons/hicolor/";
-    EXPECT_EQ(PngSize(icons + "48x48/apps/quorvelle.png"), std::make_pair(48, 48));
-    EXPECT_EQ(PngSize(icons + "256x256/apps/quorvelle.png"), std::make_pair(256, 256));
+    EXPECT_EQ(PngSize(icons + "48x48/apps/quorvelle.png"), std::make_pair(48u, 48u));
+    EXPECT_EQ(PngSize(icons + "256x256/apps/quorvelle.png"), std::make_pair(256u, 256u));
     EXPECT_NE(FileText(icons + "scalable/apps/quorvelle.svg").find("<svg"), std::string::npos);
 
     // Man pages made from the programs' own --help: each lists its options and its version.

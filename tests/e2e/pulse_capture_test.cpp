@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/e2e/private_pulse.h"
@@ -52,16 +50,6 @@ protected:
         ASSERT_TRUE(batch_.Start(argv, server_.ClientEnvironment(), folder_.Path("batch.out"),
                                  folder_.Path("batch.err"), error))
             << error;
-    }
-
-    // Waits while the batch tool runs until `condition` holds.
-    void WaitWhileCapturing(const std::function<bool()>& condition) {
-        const auto giveUp = std::chrono::steady_clock::now() + 30s;
-        while (!condition()) {
-            ASSERT_TRUE(batch_.Running()) << BatchErr();
-            ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << BatchErr();
-            std::this_thread::sleep_for(20ms);
-        }
     }
 
     std::string BatchOut() const { return FileText(folder_.Path("batch.out")); }
@@ -119,8 +107,9 @@ TEST_F(PulseCapture, SigtermInTheMiddleStillWritesTheIqFileAndTheRecording) {
     ASSERT_NO_FATAL_FAILURE(StartBatch({"--integration", "1", "--iq-file", iq, "--record", rec,
                                         "--log", log, "--capture", "--device", "pulse"}));
     // In the middle: once four seconds have been measured (the log is written line by line).
-    ASSERT_NO_FATAL_FAILURE(
-        WaitWhileCapturing([&] { return LogTexts(log, "IDFREQERROR").size() >= 4; }));
+    ASSERT_TRUE(WaitWhileRunning(
+        batch_, [&] { return LogTexts(log, "IDFREQERROR").size() >= 4; }, 30s))
+        << BatchErr();
     batch_.Signal(SIGTERM);
     ASSERT_EQ(batch_.Wait(15s), 0) << BatchErr();
     EXPECT_NE(BatchErr().find("SIGTERM: capture ended"), std::string::npos) << BatchErr();
@@ -164,7 +153,9 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
     ASSERT_NO_FATAL_FAILURE(StartBatch(
         {"--capture", "--device", "pulse", "--seconds", "14", "--record", rec, "--log", liveLog}));
     // Play once frames flow (the first read-out comes half a second into the capture).
-    ASSERT_NO_FATAL_FAILURE(WaitWhileCapturing([&] { return !TextLines(liveLog).empty(); }));
+    ASSERT_TRUE(WaitWhileRunning(
+        batch_, [&] { return !TextLines(liveLog).empty(); }, 30s))
+        << BatchErr();
     ASSERT_NO_FATAL_FAILURE(Play(played));
     ASSERT_EQ(batch_.Wait(40s), 0) << BatchErr();
     EXPECT_EQ(player_.Wait(10s), 0) << FileText(folder_.Path("paplay.err"));

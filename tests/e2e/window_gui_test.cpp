@@ -45,28 +45,9 @@ constexpr Point kFreqErrorLabel{340, 27}, kEmptyArea{200, 530}, kEmptyArea2{700,
 constexpr Point ScopeAt(int panelX) { return {kScope.X + 1 + panelX, 60}; }
 
 const std::string kIqJournal = "IQfile.journal";
-const std::regex kIqRecord(R"(\d\d:\d\d:\d\d,-?\d*\.\d{7},-?\d*\.\d{7}\r\n)");
 
 // ---------------------------------------------------------------------------------------------
 // I/Q texts
-
-// The I/Q records of an I/Q text (header checked by the caller), or a failure naming the first
-// line that is not one.
-std::vector<std::string> IqRecords(const std::string& bytes, size_t headerSize) {
-    std::vector<std::string> records;
-    for (size_t at = headerSize; at < bytes.size();) {
-        const size_t end = bytes.find("\r\n", at);
-        const std::string line =
-            bytes.substr(at, end == std::string::npos ? std::string::npos : end + 2 - at);
-        if (!std::regex_match(line, kIqRecord)) {
-            ADD_FAILURE() << "not an I/Q record: \"" << line << "\" in\n" << bytes;
-            break;
-        }
-        records.push_back(line);
-        at = end + 2;
-    }
-    return records;
-}
 
 // Whole records in a journal being written: lines after the header, counted only while the
 // text ends with a CR LF (a reader may catch a write half done).
@@ -218,8 +199,7 @@ TEST_F(WindowGui, SimulatedRunMeasuresTheCardAndEndWritesTheIqFile) {
         << journalSoFar << "\n"
         << iq;
     EXPECT_EQ(iq.substr(iq.size() - 4), "\r\n\r\n");
-    const std::vector<std::string> records =
-        IqRecords(iq.substr(0, iq.size() - 2), IqTextHeader().size());
+    const std::vector<std::string> records = IqTextRecords(iq.substr(0, iq.size() - 2));
     EXPECT_GE(static_cast<double>(records.size()), seconds / 3 - 2) << iq;
     EXPECT_LE(static_cast<double>(records.size()), seconds / 3 + 1) << iq;
     // One record per 3 s period: stamped with the local time when the period's last block was
@@ -395,45 +375,34 @@ TEST_F(WindowGui, IntegrationTimeFieldDoesNotFightTheTypist) {
         ASSERT_NO_FATAL_FAILURE(Click(kIntegrationEntry));
         ASSERT_NO_FATAL_FAILURE(Key("End"));
     };
+    // Into the field behind its text, then each step (a key, "=text" typed, or "field" to go
+    // into it again), then the T the chart shows.
+    auto edit = [&](const std::vector<std::string>& steps, int seconds) {
+        ASSERT_NO_FATAL_FAILURE(intoField());
+        for (const std::string& step : steps) {
+            if (step == "field")
+                ASSERT_NO_FATAL_FAILURE(intoField());
+            else if (step[0] == '=')
+                ASSERT_NO_FATAL_FAILURE(TypeText(step.substr(1)));
+            else
+                ASSERT_NO_FATAL_FAILURE(Key(step));
+        }
+        ASSERT_NO_FATAL_FAILURE(expectCapturedT(seconds));
+    };
 
     ASSERT_NO_FATAL_FAILURE(expectCapturedT(3));
     // "3" selected, BackSpace, "30" typed: 30 s, not 130.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("30"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(30));
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "BackSpace", "=30"}, 30));
     // The text is still "30": a 0 typed behind it gives 300.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(TypeText("0"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(300));
-
+    ASSERT_NO_FATAL_FAILURE(edit({"=0"}, 300));
     // Emptied, then Tab away: "1", so a 5 typed behind it gives 15.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
-    ASSERT_NO_FATAL_FAILURE(Key("Tab"));
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(TypeText("5"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(15));
-
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "BackSpace", "Tab", "field", "=5"}, 15));
     // "abc", then Enter: "1", and typing goes on behind it.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("abc"));
-    ASSERT_NO_FATAL_FAILURE(Key("Return"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("2"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(12));
-
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "=abc", "Return", "=2"}, 12));
     // Too large: 268435 s, and "268435" once the field has lost the focus, so a BackSpace
     // then gives 26843.
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("ctrl+a"));
-    ASSERT_NO_FATAL_FAILURE(TypeText("999999"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(268435));
-    ASSERT_NO_FATAL_FAILURE(intoField());
-    ASSERT_NO_FATAL_FAILURE(Key("BackSpace"));
-    ASSERT_NO_FATAL_FAILURE(expectCapturedT(26843));
+    ASSERT_NO_FATAL_FAILURE(edit({"ctrl+a", "=999999"}, 268435));
+    ASSERT_NO_FATAL_FAILURE(edit({"BackSpace"}, 26843));
 
     app_.Signal(SIGTERM);
     EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
@@ -454,10 +423,10 @@ TEST_F(WindowGui, KilledRunLeavesAJournalThatTheNextRunSetsAside) {
 
     const std::string old = FileText(journal);
     ASSERT_EQ(old.compare(0, IqTextHeader().size(), IqTextHeader()), 0) << old;
-    const std::vector<std::string> kept = IqRecords(old, IqTextHeader().size());
+    const std::vector<std::string> kept = IqTextRecords(old);
     EXPECT_GE(kept.size(), 2u);
     std::string rebuilt = IqTextHeader();
-    for (const std::string& r : kept) rebuilt += r;
+    for (const std::string& r : kept) rebuilt += r + "\r\n";
     EXPECT_EQ(old, rebuilt) << "the journal holds exactly the header and whole records";
     EXPECT_TRUE(IqFiles().empty()) << "a killed run writes no I/Q file";
 

@@ -1,13 +1,13 @@
 // quorvelle-batch's automatic captures over twelve simulated minutes: the 739th period's chart
 // under names that are taken, and a capture that cannot be written at all.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "files/capture_bitmap.h"
 #include "files/whole_file.h"
+#include "tests/png_pixels.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
 
@@ -17,28 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh empty folder that is the current directory for the test's life.
-class BatchPictures : public testing::Test {
-protected:
-    void SetUp() override {
-        previous_ = fs::current_path();
-        fs::current_path(dir_);
-    }
-    void TearDown() override { fs::current_path(previous_); }
-
-    TestFolder folder_;
-    const fs::path dir_ = folder_.Dir();
-    fs::path previous_;
-};
-
-// Width and height of a PNG file; 0 x 0 when it cannot be read.
-std::pair<unsigned, unsigned> PngSize(const fs::path& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return {0, 0};
-    png_image_free(&image);
-    return {image.width, image.height};
-}
+using BatchPictures = InScratchDirectory;
 
 // The automatic capture comes at the 739th period, named by the stream time. A name taken (by
 // the run's own CSV file, a link to a file of the user's, a hard link) is passed over for the
