@@ -1,6 +1,4 @@
 // PortAudio device enumeration and blocking-read capture, on the audio thread.
-#include "capture/sound_system.h"
-
 #include <portaudio.h>
 
 #include <algorithm>
@@ -8,6 +6,8 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+
+#include "capture/sound_system.h"
 
 #ifdef QUORVELLE_HAVE_ALSA
 #include <alsa/asoundlib.h>

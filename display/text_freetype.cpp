@@ -4,10 +4,10 @@
 // The text cell follows the label font's conventions: the font's pixel height is its em size,
 // the cell's top lies the face's Windows ascent above the baseline (rounded to whole pixels)
 // and glyphs advance by their hinted whole-pixel widths, without kerning.
-#include "display/text.h"
-
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
+
+#include "display/text.h"
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
 
