@@ -103,11 +103,14 @@ RateStage IntegerStage(int rateHz, int factor, int passHz, int stopHz) {
     s.HalfLength = KaiserHalfLength(stopHz - passHz, rateHz);
     const std::vector<long double> h = LowPassHalf(s.HalfLength, rateHz, passHz, stopHz, 1);
     s.Centre = static_cast<double>(h[0]);
-    // A halfband stage (cutoff at a quarter of the rate) has every even tap but the centre 0.
-    const bool halfband = 2 * (passHz + stopHz) == rateHz;
-    s.TapStep = halfband ? 2 : 1;
-    for (int n = 1; n <= s.HalfLength; n += s.TapStep)
-        s.Coefs.push_back(static_cast<double>(h[static_cast<size_t>(n)]));
+    // With its cutoff at half the output rate, every factor-th tap but the centre is 0 (every
+    // other one in a halfband stage): the taps are kept by their offset's remainder, 1, 2, ...
+    s.TapStep = (passHz + stopHz) * factor == rateHz ? factor : 1;
+    for (int first = 1; first < std::max(s.TapStep, 2); ++first) {
+        for (int n = first; n <= s.HalfLength; n += s.TapStep) {
+            s.Coefs.push_back(static_cast<double>(h[static_cast<size_t>(n)]));
+        }
+    }
     s.History.assign(static_cast<size_t>(s.HalfLength), StereoSample{0, 0});
     return s;
 }
@@ -153,28 +156,33 @@ void RunIntegerStage(RateStage& s, const StereoSample* in, size_t count,
                      std::vector<StereoSample>& out) {
     s.History.insert(s.History.end(), in, in + count);
     const size_t span = 2 * static_cast<size_t>(s.HalfLength) + 1;
-    const size_t pairs = s.Coefs.size();
-    const double* coefs = s.Coefs.data();
     const ptrdiff_t step = s.TapStep;
     size_t start = s.NextStart;
     for (; start + span <= s.History.size(); start += static_cast<size_t>(s.Factor)) {
         const StereoSample* mid = s.History.data() + start + s.HalfLength;
-        const StereoSample* before = mid - 1;  // the pair's earlier sample
-        const StereoSample* after = mid + 1;   // and its later one
-        // Four partial sums, pair k into sum k % 4, then added as (0 + 1) + (2 + 3).
+        const double* coefs = s.Coefs.data();
+        // Four partial sums: within each run of offsets first, first + step, ..., pair k goes
+        // into sum k % 4; then they are added as (0 + 1) + (2 + 3).
         Pair sum0 = {}, sum1 = {}, sum2 = {}, sum3 = {};
-        size_t k = 0;
-        for (; k + kAccumulators <= pairs; k += kAccumulators) {
-            sum0 += coefs[k] * (Load(before[0]) + Load(after[0]));
-            sum1 += coefs[k + 1] * (Load(before[-step]) + Load(after[step]));
-            sum2 += coefs[k + 2] * (Load(before[-2 * step]) + Load(after[2 * step]));
-            sum3 += coefs[k + 3] * (Load(before[-3 * step]) + Load(after[3 * step]));
-            before -= kAccumulators * step;
-            after += kAccumulators * step;
+        for (ptrdiff_t first = 1; first < std::max<ptrdiff_t>(step, 2); ++first) {
+            const size_t pairs = static_cast<size_t>((s.HalfLength - first) / step + 1);
+            const StereoSample* before = mid - first;  // the pair's earlier sample
+            const StereoSample* after = mid + first;   // and its later one
+            size_t k = 0;
+            for (; k + kAccumulators <= pairs; k += kAccumulators) {
+                sum0 += coefs[k] * (Load(before[0]) + Load(after[0]));
+                sum1 += coefs[k + 1] * (Load(before[-step]) + Load(after[step]));
+                sum2 += coefs[k + 2] * (Load(before[-2 * step]) + Load(after[2 * step]));
+                sum3 += coefs[k + 3] * (Load(before[-3 * step]) + Load(after[3 * step]));
+                before -= kAccumulators * step;
+                after += kAccumulators * step;
+            }
+            if (k < pairs) sum0 += coefs[k] * (Load(before[0]) + Load(after[0]));
+            if (k + 1 < pairs) sum1 += coefs[k + 1] * (Load(before[-step]) + Load(after[step]));
+            if (k + 2 < pairs)
+                sum2 += coefs[k + 2] * (Load(before[-2 * step]) + Load(after[2 * step]));
+            coefs += pairs;
         }
-        if (k < pairs) sum0 += coefs[k] * (Load(before[0]) + Load(after[0]));
-        if (k + 1 < pairs) sum1 += coefs[k + 1] * (Load(before[-step]) + Load(after[step]));
-        if (k + 2 < pairs) sum2 += coefs[k + 2] * (Load(before[-2 * step]) + Load(after[2 * step]));
         out.push_back(Store(s.Centre * Load(*mid) + ((sum0 + sum1) + (sum2 + sum3))));
     }
     s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(start));

@@ -14,8 +14,8 @@
 // - both end with one halving from 16 to 8 kHz, the only stage with the narrow 3.4..4 kHz
 //   transition; the earlier ones keep 0..4 kHz and reject only what would fold onto it, so they
 //   are short.
-// Integer stages use the symmetry of their taps (one product per pair) and skip the taps of a
-// halfband stage that are zero.
+// Integer stages use the symmetry of their taps (one product per pair) and skip the taps that are
+// zero (every other one at a halving, every third at the division by 3).
 //
 // The same bits on every x86-64 processor and system: double precision with a fixed order of
 // operations (no contracted multiply-adds, no reassociation), coefficients worked out at start
@@ -48,8 +48,10 @@ struct RateStage {
     int Factor = 1;         // M [input samples per output sample, in 1/L input samples when L > 1]
     int Interpolation = 1;  // L: 1 for an integer stage
     int HalfLength = 0;     // D [input samples; 1/L input samples when L > 1] taps -D .. D
-    // Integer stage: Centre times the middle sample, plus Coefs[k] times the two samples
-    // 1 + k TapStep before and after it; TapStep is 2 in a halfband stage, whose even taps are 0.
+    // Integer stage: Centre times the middle sample, plus each of Coefs times the two samples
+    // n before and after it, for n = 1, 1 + TapStep, 1 + 2 TapStep, ... up to HalfLength, then
+    // n = 2, 2 + TapStep, ... and so on up to TapStep - 1. TapStep is the factor in a stage whose
+    // cutoff lies at half its output rate (every factor-th tap 0 but the centre), else 1.
     double Centre = 0;
     int TapStep = 1;
     std::vector<double> Coefs;
