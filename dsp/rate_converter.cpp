@@ -28,19 +28,26 @@ inline Pair Load(const StereoSample& s) {
     return p;
 }
 inline StereoSample Store(Pair p) { return {p[0], p[1]}; }
+// A coefficient, held twice in a row: the same for both lanes.
+inline Pair Twice(const double* c) {
+    Pair p;
+    std::memcpy(&p, c, sizeof(p));
+    return p;
+}
 
-constexpr int kOutputRate = kFramesPerSecond;  // [frames/s]
+constexpr int kOutputRate = kFramesPerSecond;    // [frames/s]
 constexpr int kLastStageRate = 2 * kOutputRate;  // [frames/s] input of the final halving
-constexpr int kPassEdgeHz = 3400;  // [Hz] flat to here
+constexpr int kPassEdgeHz = 3400;                // [Hz] flat to here
 constexpr int kStopEdgeHz = 4000;  // [Hz] rejected from here (the output's Nyquist frequency)
 // [Hz] what the earlier stages keep; they reject only what would fold onto it, from their
 // output rate minus this up.
 constexpr int kKeptBandHz = kStopEdgeHz;
-// [dB] Kaiser design target for every stage: the windowed sinc's ripple, the same in the pass
-// and stop bands, then lies near 1e-6; 10 dB above the 110 dB asked, for the estimate of the
-// length and for the stages' sum.
-constexpr double kDesignAttenuationDb = 120;
-constexpr int kAccumulators = 4;   // partial sums per channel, so the additions overlap
+// [dB] Kaiser design targets; the windowed sinc's ripple is the same in the pass and stop bands,
+// so the passband is far flatter than asked. The last stage alone rejects 4 kHz up to its
+// output's images and is the longest: 3 dB above the 110 dB asked (it gives 113.4 dB at
+// worst). The earlier stages are short: 10 dB above.
+constexpr long double kLastStageDb = 113, kEarlierStageDb = 120;
+constexpr int kAccumulators = 4;        // partial sums per channel, so the additions overlap
 constexpr size_t kSilenceBlock = 4096;  // [input frames] fed at a time to flush the filters
 
 constexpr long double kPiExtended = 0xc90fdaa22168c235p-62L;  // pi to the last bit of 64
@@ -59,12 +66,11 @@ long double BesselI0(long double y) {
     return sum;
 }
 
-// Kaiser's estimates of the shape and the half length (taps -D .. D) of a window that gives
-// kDesignAttenuationDb with a transition `transitionHz` wide at `rateHz`.
-constexpr long double kKaiserBeta = 0.1102L * (kDesignAttenuationDb - 8.7L);
-int KaiserHalfLength(long double transitionHz, long double rateHz) {
-    const long double taps = (kDesignAttenuationDb - 7.95L) /
-                             (2.285L * 2 * kPiExtended * transitionHz / rateHz);
+// Kaiser's estimates of the shape and the half length (taps -D .. D) of a window that rejects
+// by `db` with a transition `transitionHz` wide at `rateHz`.
+long double KaiserBeta(long double db) { return 0.1102L * (db - 8.7L); }
+int KaiserHalfLength(long double db, long double transitionHz, long double rateHz) {
+    const long double taps = (db - 7.95L) / (2.285L * 2 * kPiExtended * transitionHz / rateHz);
     return static_cast<int>(std::ceil(taps / 2));
 }
 
@@ -72,10 +78,11 @@ int KaiserHalfLength(long double transitionHz, long double rateHz) {
 // between `passHz` and `stopHz`, scaled to a gain of `gain` at 0 Hz. The sinc's angle
 // pi n (pass + stop) / rate is reduced in integers to [0, 2 pi), so its sine is exact to the
 // last place and exactly 0 on the sinc's zeros (every other tap of a halfband stage).
-std::vector<long double> LowPassHalf(int halfLength, int64_t rateHz, int passHz, int stopHz,
-                                     long double gain) {
+std::vector<long double> LowPassHalf(long double db, int halfLength, int64_t rateHz, int passHz,
+                                     int stopHz, long double gain) {
+    const long double beta = KaiserBeta(db);
     const int64_t edges = passHz + stopHz;  // [Hz] twice the cutoff
-    const long double windowScale = 1 / BesselI0(kKaiserBeta * kKaiserBeta / 4);
+    const long double windowScale = 1 / BesselI0(beta * beta / 4);
     const long double d2 = static_cast<long double>(halfLength) * halfLength;
     std::vector<long double> h(static_cast<size_t>(halfLength) + 1);
     h[0] = static_cast<long double>(edges) / static_cast<long double>(rateHz);
@@ -84,11 +91,10 @@ std::vector<long double> LowPassHalf(int halfLength, int64_t rateHz, int passHz,
         const int64_t turns = (n * edges) % (2 * rateHz);  // [pi / rate]
         long double sine = 0, cosine = 0;
         if (turns % rateHz != 0)
-            ExtendedSinCos(kPiExtended * static_cast<long double>(turns) /
-                               static_cast<long double>(rateHz),
-                           &sine, &cosine);
-        const long double y =
-            kKaiserBeta * kKaiserBeta * (d2 - static_cast<long double>(n) * n) / (4 * d2);
+            ExtendedSinCos(
+                kPiExtended * static_cast<long double>(turns) / static_cast<long double>(rateHz),
+                &sine, &cosine);
+        const long double y = beta * beta * (d2 - static_cast<long double>(n) * n) / (4 * d2);
         h[static_cast<size_t>(n)] = sine / (kPiExtended * n) * BesselI0(y) * windowScale;
         sum += 2 * h[static_cast<size_t>(n)];
     }
@@ -97,18 +103,20 @@ std::vector<long double> LowPassHalf(int halfLength, int64_t rateHz, int passHz,
 }
 
 // An integer stage from `rateHz` down by `factor`.
-RateStage IntegerStage(int rateHz, int factor, int passHz, int stopHz) {
+RateStage IntegerStage(int rateHz, int factor, int passHz, int stopHz,
+                       long double db = kEarlierStageDb) {
     RateStage s;
     s.Factor = factor;
-    s.HalfLength = KaiserHalfLength(stopHz - passHz, rateHz);
-    const std::vector<long double> h = LowPassHalf(s.HalfLength, rateHz, passHz, stopHz, 1);
+    s.HalfLength = KaiserHalfLength(db, stopHz - passHz, rateHz);
+    const std::vector<long double> h = LowPassHalf(db, s.HalfLength, rateHz, passHz, stopHz, 1);
     s.Centre = static_cast<double>(h[0]);
     // With its cutoff at half the output rate, every factor-th tap but the centre is 0 (every
     // other one in a halfband stage): the taps are kept by their offset's remainder, 1, 2, ...
     s.TapStep = (passHz + stopHz) * factor == rateHz ? factor : 1;
     for (int first = 1; first < std::max(s.TapStep, 2); ++first) {
+        s.RunPairs.push_back((s.HalfLength - first) / s.TapStep + 1);
         for (int n = first; n <= s.HalfLength; n += s.TapStep) {
-            s.Coefs.push_back(static_cast<double>(h[static_cast<size_t>(n)]));
+            s.Coefs.insert(s.Coefs.end(), 2, static_cast<double>(h[static_cast<size_t>(n)]));
         }
     }
     s.History.assign(static_cast<size_t>(s.HalfLength), StereoSample{0, 0});
@@ -123,21 +131,23 @@ RateStage RationalStage(int rateHz, int outRateHz, int passHz, int stopHz) {
     s.Interpolation = outRateHz / common;
     s.Factor = rateHz / common;
     const int64_t highRate = static_cast<int64_t>(rateHz) * s.Interpolation;
-    s.HalfLength = KaiserHalfLength(stopHz - passHz, static_cast<long double>(highRate));
+    s.HalfLength =
+        KaiserHalfLength(kEarlierStageDb, stopHz - passHz, static_cast<long double>(highRate));
     const std::vector<long double> h =
-        LowPassHalf(s.HalfLength, highRate, passHz, stopHz, s.Interpolation);
+        LowPassHalf(kEarlierStageDb, s.HalfLength, highRate, passHz, stopHz, s.Interpolation);
     const int L = s.Interpolation, D = s.HalfLength;
     s.PhaseTaps = (2 * D / L + 1 + kAccumulators - 1) / kAccumulators * kAccumulators;
     // Output j lies at j M + D in 1/L input samples from the start of the filter's span; with
     // that written k L + phase, row `phase` takes input k - T + 1 .. k, tap m times input
     // k - T + 1 + m with the low-pass tap phase + (T - 1 - m) L (counted from -D; 0 past D).
     const int T = s.PhaseTaps;
-    s.Coefs.assign(static_cast<size_t>(L) * static_cast<size_t>(T), 0);
+    s.Coefs.assign(2 * static_cast<size_t>(L) * static_cast<size_t>(T), 0);
     for (int phase = 0; phase < L; ++phase) {
         for (int m = 0; m < T; ++m) {
             const int n = phase + (T - 1 - m) * L - D;
             if (n > D) continue;
-            s.Coefs[static_cast<size_t>(phase * T + m)] =
+            const size_t at = 2 * static_cast<size_t>(phase * T + m);
+            s.Coefs[at] = s.Coefs[at + 1] =
                 static_cast<double>(h[static_cast<size_t>(std::abs(n))]);
         }
     }
@@ -152,9 +162,9 @@ RateStage RationalStage(int rateHz, int outRateHz, int passHz, int stopHz) {
 // Streaming
 // ================================================================================================
 
-void RunIntegerStage(RateStage& s, const StereoSample* in, size_t count,
-                     std::vector<StereoSample>& out) {
-    s.History.insert(s.History.end(), in, in + count);
+// Each stage computes the outputs that its History now allows, appends them to `out` (the next
+// stage's History, or the converter's output) and drops the input it no longer needs.
+void RunIntegerStage(RateStage& s, std::vector<StereoSample>& out) {
     const size_t span = 2 * static_cast<size_t>(s.HalfLength) + 1;
     const ptrdiff_t step = s.TapStep;
     size_t start = s.NextStart;
@@ -164,24 +174,29 @@ void RunIntegerStage(RateStage& s, const StereoSample* in, size_t count,
         // Four partial sums: within each run of offsets first, first + step, ..., pair k goes
         // into sum k % 4; then they are added as (0 + 1) + (2 + 3).
         Pair sum0 = {}, sum1 = {}, sum2 = {}, sum3 = {};
-        for (ptrdiff_t first = 1; first < std::max<ptrdiff_t>(step, 2); ++first) {
-            const size_t pairs = static_cast<size_t>((s.HalfLength - first) / step + 1);
+        for (size_t run = 0; run < s.RunPairs.size(); ++run) {
+            const ptrdiff_t first = static_cast<ptrdiff_t>(run) + 1;
+            const size_t pairs = static_cast<size_t>(s.RunPairs[run]);
             const StereoSample* before = mid - first;  // the pair's earlier sample
             const StereoSample* after = mid + first;   // and its later one
             size_t k = 0;
             for (; k + kAccumulators <= pairs; k += kAccumulators) {
-                sum0 += coefs[k] * (Load(before[0]) + Load(after[0]));
-                sum1 += coefs[k + 1] * (Load(before[-step]) + Load(after[step]));
-                sum2 += coefs[k + 2] * (Load(before[-2 * step]) + Load(after[2 * step]));
-                sum3 += coefs[k + 3] * (Load(before[-3 * step]) + Load(after[3 * step]));
+                sum0 += Twice(coefs + 2 * k) * (Load(before[0]) + Load(after[0]));
+                sum1 += Twice(coefs + 2 * (k + 1)) * (Load(before[-step]) + Load(after[step]));
+                sum2 +=
+                    Twice(coefs + 2 * (k + 2)) * (Load(before[-2 * step]) + Load(after[2 * step]));
+                sum3 +=
+                    Twice(coefs + 2 * (k + 3)) * (Load(before[-3 * step]) + Load(after[3 * step]));
                 before -= kAccumulators * step;
                 after += kAccumulators * step;
             }
-            if (k < pairs) sum0 += coefs[k] * (Load(before[0]) + Load(after[0]));
-            if (k + 1 < pairs) sum1 += coefs[k + 1] * (Load(before[-step]) + Load(after[step]));
+            if (k < pairs) sum0 += Twice(coefs + 2 * k) * (Load(before[0]) + Load(after[0]));
+            if (k + 1 < pairs)
+                sum1 += Twice(coefs + 2 * (k + 1)) * (Load(before[-step]) + Load(after[step]));
             if (k + 2 < pairs)
-                sum2 += coefs[k + 2] * (Load(before[-2 * step]) + Load(after[2 * step]));
-            coefs += pairs;
+                sum2 +=
+                    Twice(coefs + 2 * (k + 2)) * (Load(before[-2 * step]) + Load(after[2 * step]));
+            coefs += 2 * pairs;
         }
         out.push_back(Store(s.Centre * Load(*mid) + ((sum0 + sum1) + (sum2 + sum3))));
     }
@@ -189,26 +204,22 @@ void RunIntegerStage(RateStage& s, const StereoSample* in, size_t count,
     s.NextStart = 0;
 }
 
-void RunRationalStage(RateStage& s, const StereoSample* in, size_t count,
-                      std::vector<StereoSample>& out) {
-    s.History.insert(s.History.end(), in, in + count);
+void RunRationalStage(RateStage& s, std::vector<StereoSample>& out) {
     const size_t taps = static_cast<size_t>(s.PhaseTaps);
     size_t start = s.NextStart;
     int phase = s.Phase;
     while (start + taps <= s.History.size()) {
         const StereoSample* x = s.History.data() + start;
-        const double* row = s.Coefs.data() + static_cast<size_t>(phase) * taps;
+        const double* row = s.Coefs.data() + 2 * static_cast<size_t>(phase) * taps;
         Pair sum0 = {}, sum1 = {}, sum2 = {}, sum3 = {};
         for (size_t m = 0; m < taps; m += kAccumulators) {
-            sum0 += row[m] * Load(x[m]);
-            sum1 += row[m + 1] * Load(x[m + 1]);
-            sum2 += row[m + 2] * Load(x[m + 2]);
-            sum3 += row[m + 3] * Load(x[m + 3]);
+            sum0 += Twice(row + 2 * m) * Load(x[m]);
+            sum1 += Twice(row + 2 * (m + 1)) * Load(x[m + 1]);
+            sum2 += Twice(row + 2 * (m + 2)) * Load(x[m + 2]);
+            sum3 += Twice(row + 2 * (m + 3)) * Load(x[m + 3]);
         }
         out.push_back(Store((sum0 + sum1) + (sum2 + sum3)));
-        phase += s.Factor;
-        start += static_cast<size_t>(phase / s.Interpolation);
-        phase %= s.Interpolation;
+        for (phase += s.Factor; phase >= s.Interpolation; phase -= s.Interpolation) ++start;
     }
     // Past the end only when the next window starts beyond the input so far.
     const size_t used = std::min(start, s.History.size());
@@ -217,20 +228,15 @@ void RunRationalStage(RateStage& s, const StereoSample* in, size_t count,
     s.Phase = phase;
 }
 
-void RunStages(RateConverter& c, const StereoSample* in, size_t count,
-               std::vector<StereoSample>& out) {
+void RunStages(RateConverter& c, std::vector<StereoSample>& out) {
     const size_t outBefore = out.size();
     for (size_t i = 0; i < c.Stages.size(); ++i) {
-        const bool last = i + 1 == c.Stages.size();
-        std::vector<StereoSample>& target = last ? out : c.Between[i % 2];
-        if (!last) target.clear();
-        RateStage& s = c.Stages[i];
-        if (s.Interpolation == 1)
-            RunIntegerStage(s, in, count, target);
+        std::vector<StereoSample>& target =
+            i + 1 == c.Stages.size() ? out : c.Stages[i + 1].History;
+        if (c.Stages[i].Interpolation == 1)
+            RunIntegerStage(c.Stages[i], target);
         else
-            RunRationalStage(s, in, count, target);
-        in = target.data();
-        count = target.size();
+            RunRationalStage(c.Stages[i], target);
     }
     c.OutputFrames += static_cast<int64_t>(out.size() - outBefore);
 }
@@ -238,8 +244,8 @@ void RunStages(RateConverter& c, const StereoSample* in, size_t count,
 }  // namespace
 
 bool IsConvertibleRate(int framesPerSecond) {
-    return std::find(std::begin(kConvertibleRates), std::end(kConvertibleRates),
-                     framesPerSecond) != std::end(kConvertibleRates);
+    return std::find(std::begin(kConvertibleRates), std::end(kConvertibleRates), framesPerSecond) !=
+           std::end(kConvertibleRates);
 }
 
 void StartRateConverter(RateConverter& c, int inputRate) {
@@ -258,27 +264,32 @@ void StartRateConverter(RateConverter& c, int inputRate) {
         if (rate == 3 * kLastStageRate)
             c.Stages.push_back(IntegerStage(rate, 3, kKeptBandHz, rate / 3 - kKeptBandHz));
     }
-    c.Stages.push_back(IntegerStage(kLastStageRate, 2, kPassEdgeHz, kStopEdgeHz));
+    c.Stages.push_back(IntegerStage(kLastStageRate, 2, kPassEdgeHz, kStopEdgeHz, kLastStageDb));
 }
 
 void ConvertSamples(RateConverter& c, const StereoSample* in, size_t count,
                     std::vector<StereoSample>& out) {
     c.InputFrames += static_cast<int64_t>(count);
-    RunStages(c, in, count, out);
+    c.Stages[0].History.insert(c.Stages[0].History.end(), in, in + count);
+    RunStages(c, out);
 }
 
 void ConvertFrames(RateConverter& c, const Frame* in, size_t count, std::vector<Frame>& out) {
-    c.Scaled.resize(count);
-    for (size_t i = 0; i < count; ++i) c.Scaled[i] = {static_cast<double>(in[i].Rf), static_cast<double>(in[i].Pps)};
+    c.InputFrames += static_cast<int64_t>(count);
+    std::vector<StereoSample>& history = c.Stages[0].History;
+    for (size_t i = 0; i < count; ++i)
+        history.push_back({static_cast<double>(in[i].Rf), static_cast<double>(in[i].Pps)});
     c.Converted.clear();
-    ConvertSamples(c, c.Scaled.data(), count, c.Converted);
+    RunStages(c, c.Converted);
     for (const StereoSample& s : c.Converted) out.push_back(RoundedFrame(s));
 }
 
 void FinishSamples(RateConverter& c, std::vector<StereoSample>& out) {
     const int64_t total = (c.InputFrames * kOutputRate + c.InputRate - 1) / c.InputRate;
-    const std::vector<StereoSample> silence(kSilenceBlock, StereoSample{0, 0});
-    while (c.OutputFrames < total) RunStages(c, silence.data(), silence.size(), out);
+    while (c.OutputFrames < total) {
+        c.Stages[0].History.insert(c.Stages[0].History.end(), kSilenceBlock, StereoSample{0, 0});
+        RunStages(c, out);
+    }
     out.resize(out.size() - static_cast<size_t>(c.OutputFrames - total));
     c.OutputFrames = total;
 }
@@ -290,8 +301,11 @@ void FinishFrames(RateConverter& c, std::vector<Frame>& out) {
 }
 
 Frame RoundedFrame(StereoSample s) {
+    // Adding and taking away 1.5 * 2^52 leaves v rounded to an integer, a half to even, as
+    // IEEE addition rounds (|v| <= 32768 here); a call of nearbyint costs as much as a stage.
+    constexpr double kRounder = 0x1.8p52;
     const auto round = [](double v) {
-        return static_cast<int16_t>(std::nearbyint(std::clamp(v, -32768.0, 32767.0)));
+        return static_cast<int16_t>((std::clamp(v, -32768.0, 32767.0) + kRounder) - kRounder);
     };
     return {round(s.Rf), round(s.Pps)};
 }

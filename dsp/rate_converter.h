@@ -31,7 +31,7 @@
 namespace qv {
 
 // [frames/s] the card rates converted; 8000 itself needs no conversion.
-constexpr int kConvertibleRates[] = {11025, 16000,  22050,  32000,  44100,
+constexpr int kConvertibleRates[] = {11025, 16000, 22050, 32000,  44100,
                                      48000, 88200, 96000, 176400, 192000};
 
 bool IsConvertibleRate(int framesPerSecond);
@@ -48,12 +48,14 @@ struct RateStage {
     int Factor = 1;         // M [input samples per output sample, in 1/L input samples when L > 1]
     int Interpolation = 1;  // L: 1 for an integer stage
     int HalfLength = 0;     // D [input samples; 1/L input samples when L > 1] taps -D .. D
+    // Every coefficient is held twice in a row, once per channel, to be loaded with the pair.
     // Integer stage: Centre times the middle sample, plus each of Coefs times the two samples
     // n before and after it, for n = 1, 1 + TapStep, 1 + 2 TapStep, ... up to HalfLength, then
     // n = 2, 2 + TapStep, ... and so on up to TapStep - 1. TapStep is the factor in a stage whose
     // cutoff lies at half its output rate (every factor-th tap 0 but the centre), else 1.
     double Centre = 0;
     int TapStep = 1;
+    std::vector<int> RunPairs;  // how many pairs have offsets 1, 1 + TapStep, ...; 2, ...; ...
     std::vector<double> Coefs;
     // Rational stage: PhaseTaps coefficients for each of the L phases, phase after phase, oldest
     // input sample first.
@@ -71,11 +73,9 @@ struct RateConverter {
     std::vector<RateStage> Stages;
 
     // state
-    int64_t InputFrames = 0;   // [input frames] taken since the start
-    int64_t OutputFrames = 0;  // [output frames] given since the start
-    std::vector<StereoSample> Between[2];  // one block between stages, reused
-    std::vector<StereoSample> Scaled;      // a block of frames as StereoSample, reused
-    std::vector<StereoSample> Converted;   // a block of output before rounding, reused
+    int64_t InputFrames = 0;              // [input frames] taken since the start
+    int64_t OutputFrames = 0;             // [output frames] given since the start
+    std::vector<StereoSample> Converted;  // a block of output before rounding, reused
 };
 
 // Designs the stages for `inputRate` (one of kConvertibleRates) and empties the state.
