@@ -50,9 +50,8 @@ void BM_RateConverter(benchmark::State& state) {
     }
     state.SetItemsProcessed(produced);
     // [ns per output frame] the time per 8000-frame output, both channels
-    state.counters["ns_per_output_frame"] =
-        benchmark::Counter(static_cast<double>(produced),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_output_frame"] = benchmark::Counter(
+        static_cast<double>(produced), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_RateConverter)
     ->Arg(11025)
