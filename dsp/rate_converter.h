@@ -6,14 +6,14 @@
 // where it was in time. The response is flat within +-0.01 dB to 3.4 kHz and rejects by at least
 // 110 dB everything from 4 kHz up, which is all that would fold into the output's 0..4 kHz.
 //
-// Stages, each a Kaiser-windowed sinc whose outputs alone are computed:
+// Stages, each computing only the outputs it keeps:
 // - the 8 kHz family (16, 32, 48, 96, 192 kHz) halves the rate while it is a multiple of 32 kHz,
 //   divides by 3 once at 48 kHz, down to 16 kHz: exact integer factors;
 // - the 44.1 kHz family (11.025 .. 176.4 kHz) halves the rate down to 44.1 kHz, then reaches
 //   16 kHz by one polyphase rational step (44100 * 160 / 441, 22050 * 320 / 441, ...);
 // - both end with one halving from 16 to 8 kHz, the only stage with the narrow 3.4..4 kHz
-//   transition; the earlier ones keep 0..4 kHz and reject only what would fold onto it, so they
-//   are short.
+//   transition: an equiripple filter (Remez's exchange), 141 taps. The earlier ones keep 0..4 kHz
+//   and reject only what would fold onto it, so they are short Kaiser-windowed sincs.
 // Integer stages use the symmetry of their taps (one product per pair) and skip the taps that are
 // zero (every other one at a halving, every third at the division by 3).
 //
@@ -36,7 +36,7 @@ constexpr int kConvertibleRates[] = {11025, 16000, 22050, 32000,  44100,
 
 bool IsConvertibleRate(int framesPerSecond);
 
-// One stereo value as the converter computes it.
+// One stereo value as the converter computes it; 16-byte aligned, so both channels load as one.
 struct alignas(16) StereoSample {
     double Rf;   // [16-bit sample units] left channel
     double Pps;  // [16-bit sample units] right channel
