@@ -52,7 +52,7 @@ std::vector<StereoSample> Through(const RateConverter& started, int outputs, Inp
 
 // Quadrature tones, A cos on the left and A sin on the right: both channels go through the same
 // filters, so hypot(Rf, Pps) / A at every output sample is the response and atan2 the phase, with
-// no beat to average out. Measured past the start-up of the longest filter (about 60 output
+// no beat to average out. Measured past the start-up of the longest filter (about 40 output
 // samples either side) and before the silence after the end:
 // - to 3.4 kHz, within 0.01 dB and at the tone's phase at output time k / 8000 s (no delay);
 // - from 4 kHz to the input's Nyquist frequency, 16 tones in every 4 kHz band from a quarter
