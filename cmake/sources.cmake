@@ -29,6 +29,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_core all dsp/integration.cpp
     quorvelle_core all dsp/pps_shape.cpp
     quorvelle_core all dsp/pps_timing.cpp
+    quorvelle_core all dsp/rate_converter.cpp
     quorvelle_core all chain/measurement.cpp
     quorvelle_core all chain/process_frame.cpp
     quorvelle_core all chain/readouts.cpp
@@ -125,6 +126,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/panels_test.cpp
     quorvelle_unit_tests all tests/parameters_test.cpp
     quorvelle_unit_tests all tests/pps_timing_test.cpp
+    quorvelle_unit_tests all tests/rate_converter_test.cpp
     quorvelle_unit_tests all tests/raster_test.cpp
     quorvelle_unit_tests all tests/readout_log_test.cpp
     quorvelle_unit_tests all tests/recorder_test.cpp
@@ -179,6 +181,7 @@ set(QUORVELLE_SOURCE_TABLE
     # Benchmarks (Linux, with Google Benchmark).
     quorvelle_bench linux bench/capture_bench.cpp
     quorvelle_bench linux bench/chain_bench.cpp
+    quorvelle_bench linux bench/rate_converter_bench.cpp
     quorvelle_bench linux bench/report_bench.cpp
 )
 
