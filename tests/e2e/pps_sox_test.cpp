@@ -62,8 +62,9 @@ Recording MakeRecording(const PulseTrain& t) {
         }
     }
     for (size_t k = 0; k < frames; ++k) {
-        samples[k] += static_cast<float>(t.HumLevel * std::sin(2 * M_PI * 50 * k / t.Rate + 0.4) +
-                                         t.NoiseLevel * gauss(random));
+        samples[k] += static_cast<float>(
+            t.HumLevel * std::sin(2 * M_PI * 50 * static_cast<double>(k) / t.Rate + 0.4) +
+            t.NoiseLevel * gauss(random));
     }
     char folder[] = "/tmp/quorvelle-sox-XXXXXX";
     if (mkdtemp(folder) == nullptr) return r;
@@ -114,7 +115,7 @@ Timed TimeRecording(const Recording& r, bool inverted) {
         if (k < r.Pps.size()) FeedPpsTiming(t.Timing, r.Pps[k], inverted);
     }
     double mean = 0;
-    for (double e : raw) mean += e / raw.size();
+    for (double e : raw) mean += e / static_cast<double>(raw.size());
     double bins[10] = {}, counts[10] = {}, squares = 0;
     for (size_t k = 0; k < raw.size(); ++k) {
         t.Error.push_back(raw[k] - mean);
@@ -123,7 +124,7 @@ Timed TimeRecording(const Recording& r, bool inverted) {
         bins[static_cast<int>(fraction[k] * 10)] += t.Error[k];
         ++counts[static_cast<int>(fraction[k] * 10)];
     }
-    t.Rms = raw.empty() ? NAN : std::sqrt(squares / raw.size());
+    t.Rms = raw.empty() ? NAN : std::sqrt(squares / static_cast<double>(raw.size()));
     double low = 1e9, high = -1e9;
     for (int b = 0; b < 10; ++b) {
         if (counts[b] < 3) continue;
@@ -194,7 +195,9 @@ TEST(PpsRealPulses, EveryWidthCouplingAndCardFilterIsTimedExactly) {
         EXPECT_EQ(t.Timing.Method, PpsMethod::ShapeFit) << c.Name;
         EXPECT_LT(t.Rms, c.MaxRms) << c.Name;
         EXPECT_LT(t.Worst, std::max(1.0, 5 * c.MaxRms)) << c.Name;
-        if (c.MaxRms <= 0.05) EXPECT_LT(t.FractionSwing, 0.05) << c.Name;
+        if (c.MaxRms <= 0.05) {
+            EXPECT_LT(t.FractionSwing, 0.05) << c.Name;
+        }
         const PpsEdge& last = t.Edges.back();
         EXPECT_LE(std::fabs(static_cast<double>(last.FitPpm) - 43.2),
                   std::max(0.001, 3 * static_cast<double>(last.FitPpmSe)))
@@ -226,8 +229,12 @@ TEST(PpsRealPulses, SampleSlipsAreFoundAndCarriedAcross) {
     EXPECT_LT(t.Worst, 0.05);
     int slips = 0;
     for (const PpsEdge& e : t.Edges) {
-        if (e.SlipFrames != 0) EXPECT_EQ(e.SlipFrames, ++slips == 1 ? 3 : -2);
-        if (e.FitValid) EXPECT_LT(std::fabs(static_cast<double>(e.ResidualUs)), 0.05);
+        if (e.SlipFrames != 0) {
+            EXPECT_EQ(e.SlipFrames, ++slips == 1 ? 3 : -2);
+        }
+        if (e.FitValid) {
+            EXPECT_LT(std::fabs(static_cast<double>(e.ResidualUs)), 0.05);
+        }
     }
     EXPECT_EQ(slips, 2);
     EXPECT_NEAR(static_cast<double>(t.Edges.back().FitPpm), 43.2, 0.001);
@@ -255,7 +262,9 @@ TEST(PpsRealPulses, LongRunsGiveTheTrueFrequencyWithAnHonestErrorAndTheJittersAl
         const PpsEdge& last = t.Edges.back();
         std::printf("%.1f ppm: fine %.6f ppm, standard error %.6f ppm\n", ppm,
                     static_cast<double>(last.FitPpm), static_cast<double>(last.FitPpmSe));
-        if (jitter < 1e-7) EXPECT_NEAR(static_cast<double>(last.FitPpm), ppm, 0.001);
+        if (jitter < 1e-7) {
+            EXPECT_NEAR(static_cast<double>(last.FitPpm), ppm, 0.001);
+        }
         EXPECT_LE(std::fabs(static_cast<double>(last.FitPpm) - ppm),
                   3 * static_cast<double>(last.FitPpmSe));
         if (train.JitterS == 0) continue;
