@@ -21,7 +21,7 @@ constexpr size_t kLogBufferBytes = 8192;
 ReadoutLog::~ReadoutLog() {
     if (fd_ < 0) return;
     Flush(false);
-    close(fd_);
+    os::CloseDescriptor(fd_);
 }
 
 bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered,
@@ -29,7 +29,8 @@ bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered
     assert(fd_ < 0);
     const bool truncate = start == LogStart::Truncate;
     // Appended to, every line goes to the end, also after one that was cut off again.
-    fd_ = OpenOutputFile(path, O_WRONLY | O_CREAT | O_APPEND | (truncate ? O_TRUNC : 0));
+    fd_ = OpenOutputFile(
+        path, os::kWriteOnly | os::kCreate | os::kAppend | (truncate ? os::kTruncate : 0u));
     if (fd_ < 0) {
         error =
             path + (truncate ? ": cannot create: " : ": cannot open: ") + OpenFailure(path, errno);
@@ -38,8 +39,9 @@ bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered
     path_ = path;
     lineBuffered_ = lineBuffered;
     buffer_.clear();
-    struct stat st {};
-    size_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    os::FileKind kind{};
+    int64_t size = 0;
+    size_ = os::KindOfOpen(fd_, kind, size) && kind == os::FileKind::Regular ? size : 0;
     return true;
 }
 
@@ -82,7 +84,7 @@ bool ReadoutLog::Close(std::string& error) {
     if (fd_ < 0) return true;
     // Said by the caller from here on, with the error Close gives.
     Flush(false);
-    if (close(fd_) != 0) NoteFailure(errno, false);
+    if (os::CloseDescriptor(fd_) != 0) NoteFailure(errno, false);
     fd_ = -1;
     error = failure_;
     return failure_.empty();

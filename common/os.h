@@ -3,50 +3,63 @@
 // code above them (the output checks, the I/Q journal, the stop signals, the tools' console) is
 // written once.
 //
-// Files are read and written through POSIX file descriptors on both systems: the C libraries of
-// both have open, read, write, close, fstat and ftruncate. Where Windows' C runtime lacks a name
-// or spells it differently, this header declares it and the Windows back-end supplies it.
+// Files are read and written through the C runtime's file descriptors on both systems, opened,
+// written, synced and closed only through the calls below: no file above includes a system
+// header.
 #pragma once
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-// Windows has no close-on-exec flag. Every file the program opens asks for it, so there it
-// asks for binary mode instead: a text-mode file would get a CR before every LF written.
-#define O_CLOEXEC _O_BINARY
-// Nor a flag for opening without waiting: its opens never wait for another program (a named
-// pipe without a free instance fails at once), so there is nothing to ask for.
-#define O_NONBLOCK 0
-// A new file is made with CREATE_NEW, which fails on any name that exists, a link's too, so
-// there is no link to follow.
-#define O_NOFOLLOW 0
-
-// Windows' links are rare and stat tells a name that exists: all that callers ask of lstat.
-int lstat(const char* path, struct stat* info);
-// The file's data to the disk (Windows flushes the metadata with it).
-int fdatasync(int fd);
-// Windows' write and read take an unsigned int count; these take size_t like POSIX and move at
-// most 1 GiB per call (callers loop until all is done).
-ssize_t write(int fd, const void* data, size_t count);
-// Reading at an offset. Not atomic like POSIX pread: the file position moves. The program
-// reads this way only from files it appends to (append mode writes at the end regardless) or
-// reads from start to end.
-ssize_t pread(int fd, void* buffer, size_t count, off_t offset);
-#endif
-
 namespace qv::os {
 
 // ---------------------------------------------------------------------------------------------
-// Descriptors, processes, time
+// Descriptors: the files the program writes and reads, as the C runtime's file descriptors on
+// both systems. A failure gives -1 with the system's reason in errno.
+
+// How a descriptor is opened: one access, and any of the rest.
+enum OpenFlag : unsigned {
+    kReadOnly = 0,
+    kWriteOnly = 1,
+    kReadWrite = 2,
+    kAccess = 3,  // the access of a set of flags
+    kCreate = 0x10,
+    kTruncate = 0x20,
+    kAppend = 0x40,
+    // With kCreate: never over anything under the name, and never through a link.
+    kExclusive = 0x80,
+};
+// Opens `path` not inherited by programs this one starts (Windows: in binary mode, which writes
+// no CR before an LF) and without waiting for a FIFO's other end; a new file may be read and
+// written by all. Reads and writes do not wait either until MakeBlocking.
+int OpenDescriptor(const std::string& path, unsigned flags);
+// Writes up to `count` bytes at the file's position: how many, or -1.
+int64_t WriteSome(int fd, const void* data, size_t count);
+// Reads up to `count` bytes at `offset`: how many (0 at the end), or -1. (Windows: the file
+// position moves; the program reads this way only from files it appends to, where append mode
+// writes at the end regardless, or reads from start to end.)
+int64_t ReadAt(int fd, void* buffer, size_t count, int64_t offset);
+// Cuts or extends the open file to `size` bytes: 0, or -1.
+int Truncate(int fd, int64_t size);
+// The file's data to the disk (Windows flushes the metadata with it): 0, or -1 (EINVAL: a
+// device, which cannot be synced).
+int SyncData(int fd);
+// 0, or -1 (a full disk may show only here).
+int CloseDescriptor(int fd);
+
+// What a name or an open descriptor is.
+enum class FileKind { Regular, Folder, Fifo, CharacterDevice, BlockDevice, Socket, Other };
+// The kind and size [bytes] of the open `fd`; false (errno) when they cannot be told.
+bool KindOfOpen(int fd, FileKind& kind, int64_t& size);
+// The kind of what is under `path`, through a link; false (errno) when nothing is.
+bool KindOfName(const std::string& path, FileKind& kind);
+
+// ---------------------------------------------------------------------------------------------
+// Processes, time
 
 // Makes the reads and writes of `fd` wait again, after an open with O_NONBLOCK (which asks only
 // that the open itself not wait for the other end of a FIFO).

@@ -1,8 +1,11 @@
 // The operating system on Linux: POSIX calls, flock, renameat2, sigaction, posix_spawn.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -15,7 +18,61 @@ extern char** environ;  // the process environment (POSIX), for posix_spawn
 namespace qv::os {
 
 // ---------------------------------------------------------------------------------------------
-// Descriptors, processes, time
+// Descriptors
+
+int OpenDescriptor(const std::string& path, unsigned flags) {
+    static constexpr int kAccessModes[] = {O_RDONLY, O_WRONLY, O_RDWR, O_RDWR};
+    int mode = kAccessModes[flags & kAccess] | O_NONBLOCK | O_CLOEXEC;
+    if ((flags & kCreate) != 0) mode |= O_CREAT;
+    if ((flags & kTruncate) != 0) mode |= O_TRUNC;
+    if ((flags & kAppend) != 0) mode |= O_APPEND;
+    if ((flags & kExclusive) != 0) mode |= O_EXCL | O_NOFOLLOW;
+    return open(path.c_str(), mode, 0666);
+}
+
+int64_t WriteSome(int fd, const void* data, size_t count) { return write(fd, data, count); }
+
+int64_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) {
+    return pread(fd, buffer, count, static_cast<off_t>(offset));
+}
+
+int Truncate(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)); }
+
+int SyncData(int fd) { return fdatasync(fd); }
+
+int CloseDescriptor(int fd) { return close(fd); }
+
+namespace {
+
+FileKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode)) return FileKind::Regular;
+    if (S_ISDIR(mode)) return FileKind::Folder;
+    if (S_ISFIFO(mode)) return FileKind::Fifo;
+    if (S_ISCHR(mode)) return FileKind::CharacterDevice;
+    if (S_ISBLK(mode)) return FileKind::BlockDevice;
+    if (S_ISSOCK(mode)) return FileKind::Socket;
+    return FileKind::Other;
+}
+
+}  // namespace
+
+bool KindOfOpen(int fd, FileKind& kind, int64_t& size) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    kind = KindOfMode(st.st_mode);
+    size = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
+bool KindOfName(const std::string& path, FileKind& kind) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    kind = KindOfMode(st.st_mode);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processes, time
 
 void MakeBlocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);

@@ -1,7 +1,10 @@
 // The operating system on Windows (MinGW-w64): the C runtime's descriptors, file handles and
 // their identities by volume and file index, LockFileEx, MoveFileEx, the console's control
 // events, CreateProcess.
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -14,28 +17,6 @@
 
 #include "common/os.h"
 #include "common/wide_text_win32.h"
-
-// ---------------------------------------------------------------------------------------------
-// The POSIX names Windows' C runtime lacks
-
-int lstat(const char* path, struct stat* info) { return stat(path, info); }
-
-int fdatasync(int fd) { return _commit(fd); }
-
-namespace {
-
-constexpr size_t kLargestTransfer = size_t{1} << 30;
-
-}  // namespace
-
-ssize_t write(int fd, const void* data, size_t count) {
-    return _write(fd, data, static_cast<unsigned>(std::min(count, kLargestTransfer)));
-}
-
-ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
-    if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
-    return _read(fd, buffer, static_cast<unsigned>(std::min(count, kLargestTransfer)));
-}
 
 namespace qv::os {
 
@@ -138,7 +119,74 @@ HANDLE HandleFrom(Handle file) { return reinterpret_cast<HANDLE>(file); }
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Descriptors, processes, time
+// Descriptors
+
+namespace {
+
+// The C runtime's reads and writes take an unsigned int count: at most 1 GiB per call (callers
+// loop until all is done).
+constexpr size_t kLargestTransfer = size_t{1} << 30;
+
+}  // namespace
+
+// Windows has no close-on-exec flag (its descriptors are not inherited by CreateProcess without
+// asking) and its opens never wait for another program (a named pipe without a free instance
+// fails at once); a new file with O_EXCL fails on any name that exists, a link's too. Binary
+// mode, so that no CR is written before an LF.
+int OpenDescriptor(const std::string& path, unsigned flags) {
+    static constexpr int kAccessModes[] = {_O_RDONLY, _O_WRONLY, _O_RDWR, _O_RDWR};
+    int mode = kAccessModes[flags & kAccess] | _O_BINARY;
+    if ((flags & kCreate) != 0) mode |= _O_CREAT;
+    if ((flags & kTruncate) != 0) mode |= _O_TRUNC;
+    if ((flags & kAppend) != 0) mode |= _O_APPEND;
+    if ((flags & kExclusive) != 0) mode |= _O_EXCL;
+    return open(path.c_str(), mode, 0666);
+}
+
+int64_t WriteSome(int fd, const void* data, size_t count) {
+    return _write(fd, data, static_cast<unsigned>(std::min(count, kLargestTransfer)));
+}
+
+int64_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) {
+    if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+    return _read(fd, buffer, static_cast<unsigned>(std::min(count, kLargestTransfer)));
+}
+
+int Truncate(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)); }
+
+int SyncData(int fd) { return _commit(fd); }
+
+int CloseDescriptor(int fd) { return _close(fd); }
+
+namespace {
+
+FileKind KindOfMode(unsigned mode) {
+    if (S_ISREG(mode)) return FileKind::Regular;
+    if (S_ISDIR(mode)) return FileKind::Folder;
+    if (S_ISFIFO(mode)) return FileKind::Fifo;
+    if (S_ISCHR(mode)) return FileKind::CharacterDevice;
+    return FileKind::Other;
+}
+
+}  // namespace
+
+bool KindOfOpen(int fd, FileKind& kind, int64_t& size) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    kind = KindOfMode(st.st_mode);
+    size = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
+bool KindOfName(const std::string& path, FileKind& kind) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    kind = KindOfMode(st.st_mode);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processes, time
 
 // Opens never wait on Windows: there is nothing to undo.
 void MakeBlocking(int) {}

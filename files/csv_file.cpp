@@ -28,7 +28,8 @@ std::string FileStart(int fd, size_t count) {
     std::string bytes(count, '\0');
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = pread(fd, bytes.data() + done, count - done, static_cast<off_t>(done));
+        const int64_t n =
+            os::ReadAt(fd, bytes.data() + done, count - done, static_cast<int64_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<size_t>(n);
@@ -40,17 +41,17 @@ std::string FileStart(int fd, size_t count) {
 }  // namespace
 
 CsvFile::~CsvFile() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) os::CloseDescriptor(fd_);
 }
 
 bool CsvFile::Open(const std::string& path, const std::vector<std::string>& columns, CsvStart start,
                    std::string& error) {
     const bool truncate = start == CsvStart::Truncate;
     // Appended to, every row goes to the end, also after one that was cut off again.
-    const int flags = O_CREAT | O_APPEND | (truncate ? O_TRUNC : 0);
-    fd_ = OpenOutputFile(path, O_RDWR | flags);
+    const unsigned flags = os::kCreate | os::kAppend | (truncate ? os::kTruncate : 0u);
+    fd_ = OpenOutputFile(path, os::kReadWrite | flags);
     if (fd_ < 0 && errno == EACCES) {  // write-only, or a device that cannot be read
-        fd_ = OpenOutputFile(path, O_WRONLY | flags);
+        fd_ = OpenOutputFile(path, os::kWriteOnly | flags);
     }
     if (fd_ < 0) {
         error =
@@ -59,13 +60,14 @@ bool CsvFile::Open(const std::string& path, const std::vector<std::string>& colu
     }
     path_ = path;
     lastSync_ = std::chrono::steady_clock::now();
-    struct stat st {};
-    size_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    os::FileKind kind{};
+    int64_t size = 0;
+    size_ = os::KindOfOpen(fd_, kind, size) && kind == os::FileKind::Regular ? size : 0;
     const std::string header = JoinRow(columns);
     if (size_ > 0) {
         const std::string begun = FileStart(fd_, header.size());
         if (begun == header) return true;
-        close(fd_);
+        os::CloseDescriptor(fd_);
         fd_ = -1;
         // A first line that begins our header is an earlier layout of the same rows, with
         // fewer columns at the end: say which are missing, so the user knows why.
@@ -90,7 +92,7 @@ void CsvFile::WriteRow(const std::vector<std::string>& fields) {
     if (!WriteLine(JoinRow(fields))) return;
     if (std::chrono::steady_clock::now() - lastSync_ < kCsvSyncInterval) return;
     lastSync_ = std::chrono::steady_clock::now();
-    if (fdatasync(fd_) != 0 && errno != EINVAL) NoteFailure(errno);  // EINVAL: a device
+    if (os::SyncData(fd_) != 0 && errno != EINVAL) NoteFailure(errno);  // EINVAL: a device
 }
 
 bool CsvFile::WriteLine(const std::string& line) {
@@ -108,8 +110,8 @@ void CsvFile::NoteFailure(int code) {
 
 bool CsvFile::Close(std::string& error) {
     if (fd_ < 0) return true;
-    if (fdatasync(fd_) != 0 && errno != EINVAL) NoteFailure(errno);
-    if (close(fd_) != 0) NoteFailure(errno);
+    if (os::SyncData(fd_) != 0 && errno != EINVAL) NoteFailure(errno);
+    if (os::CloseDescriptor(fd_) != 0) NoteFailure(errno);
     fd_ = -1;
     error = failure_;
     return failure_.empty();

@@ -50,7 +50,7 @@ bool IqFileWriter::Create(const std::string& path, std::string& error) {
     path_ = path;
     size_ = lines_ = 0;
     closed_ = false;
-    fd_ = OpenOutputFile(path, O_WRONLY | O_CREAT | O_TRUNC);
+    fd_ = OpenOutputFile(path, os::kWriteOnly | os::kCreate | os::kTruncate);
     if (fd_ < 0) {
         error = path + ": cannot create: " + OpenFailure(path, errno);
         return false;
@@ -75,17 +75,18 @@ bool IqFileWriter::Finish(std::string& error) {
 bool IqFileWriter::Resume(const std::string& iqText, std::string& error) {
     Close();
     // Appended: every write goes to the end, where the whole lines end.
-    fd_ = OpenOutputFile(path_, O_WRONLY | O_CREAT | O_APPEND);
+    fd_ = OpenOutputFile(path_, os::kWriteOnly | os::kCreate | os::kAppend);
     if (fd_ < 0) {
         error = path_ + ": cannot create: " + OpenFailure(path_, errno);
         return false;
     }
-    struct stat st {};
-    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size != size_) {
+    os::FileKind kind{};
+    int64_t size = 0;
+    if (os::KindOfOpen(fd_, kind, size) && kind == os::FileKind::Regular && size != size_) {
         // Shorter: something else changed it, so it is written afresh. Longer: a part of a
         // line whose cutting off failed, cut off now.
-        if (st.st_size < size_) size_ = lines_ = 0;
-        if (ftruncate(fd_, size_) != 0) {
+        if (size < size_) size_ = lines_ = 0;
+        if (os::Truncate(fd_, size_) != 0) {
             error = path_ + ": cannot write: " + std::strerror(errno);
             Close();
             return false;
@@ -120,14 +121,14 @@ bool IqFileWriter::WriteWhole(const std::string& bytes, std::string& error) {
 
 bool IqFileWriter::Sync(std::string& error) {
     lastSync_ = std::chrono::steady_clock::now();
-    if (fdatasync(fd_) == 0 || errno == EINVAL) return true;  // EINVAL: cannot sync (a device)
+    if (os::SyncData(fd_) == 0 || errno == EINVAL) return true;  // EINVAL: cannot sync (a device)
     error = path_ + ": cannot write: " + std::strerror(errno);
     Close();
     return false;
 }
 
 void IqFileWriter::Close() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) os::CloseDescriptor(fd_);
     fd_ = -1;
 }
 

@@ -286,9 +286,10 @@ bool OpenWavReaderFile(WavReader& reader, std::string& error) {
         }
     } closer{fd};
     // A device (CON) or a pipe could keep the reads waiting for ever: only files are read.
-    struct _stat64 status {};
-    if (_fstat64(fd, &status) == 0 && NotAFileKind(status.st_mode) != nullptr) {
-        error = path + ": cannot open: " + NotAFileKind(status.st_mode) + ", not a regular file";
+    os::FileKind kind{};
+    int64_t size = 0;
+    if (os::KindOfOpen(fd, kind, size) && NotAFileKind(kind) != nullptr) {
+        error = path + ": cannot open: " + NotAFileKind(kind) + ", not a regular file";
         return false;
     }
     const long long fileSize = _filelengthi64(fd);

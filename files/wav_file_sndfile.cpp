@@ -335,7 +335,7 @@ bool OpenWavWriterFile(WavWriter& writer, std::string& error) {
     const std::string& path = writer.Path;
     // Created here rather than by libsndfile so that a failure reports the system's reason,
     // and so that a FIFO without a reader is refused rather than waited for.
-    const int fd = OpenOutputFile(path, O_RDWR | O_CREAT | O_TRUNC);
+    const int fd = OpenOutputFile(path, os::kReadWrite | os::kCreate | os::kTruncate);
     if (fd < 0) {
         error = path + ": cannot create: " + OpenFailure(path, errno);
         return false;

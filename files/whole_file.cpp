@@ -17,7 +17,7 @@ namespace {
 int WriteAll(int fd, std::string_view content, size_t& done) {
     done = 0;
     while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        const int64_t n = os::WriteSome(fd, content.data() + done, content.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return n < 0 ? errno : ENOSPC;
         done += static_cast<size_t>(n);
@@ -33,7 +33,7 @@ size_t WholeLines(std::string_view written) {
 
 bool WriteFile(const std::string& path, std::string_view content, bool wholeLines,
                std::string& error) {
-    const int fd = OpenOutputFile(path, O_WRONLY | O_CREAT | O_TRUNC);
+    const int fd = OpenOutputFile(path, os::kWriteOnly | os::kCreate | os::kTruncate);
     if (fd < 0) {
         error = path + ": cannot create: " + OpenFailure(path, errno);
         return false;
@@ -42,9 +42,9 @@ bool WriteFile(const std::string& path, std::string_view content, bool wholeLine
     int code = WriteAll(fd, content, done);
     if (code != 0 && wholeLines) {
         [[maybe_unused]] const int cut =
-            ftruncate(fd, static_cast<off_t>(WholeLines(content.substr(0, done))));
+            os::Truncate(fd, static_cast<int64_t>(WholeLines(content.substr(0, done))));
     }
-    if (close(fd) != 0 && code == 0) code = errno;  // a full disk may show only here
+    if (os::CloseDescriptor(fd) != 0 && code == 0) code = errno;  // a full disk may show only here
     if (code == 0) return true;
     error = path + ": cannot write: " + std::strerror(code);
     return false;
@@ -52,49 +52,60 @@ bool WriteFile(const std::string& path, std::string_view content, bool wholeLine
 
 }  // namespace
 
-const char* NotAFileKind(unsigned mode) {
-    if (S_ISREG(mode)) return nullptr;
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode)) return "a character device";
-#ifndef _WIN32
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-#endif
+const char* NotAFileKind(os::FileKind kind) {
+    switch (kind) {
+        case os::FileKind::Regular:
+            return nullptr;
+        case os::FileKind::Folder:
+            return "a folder";
+        case os::FileKind::Fifo:
+            return "a FIFO";
+        case os::FileKind::CharacterDevice:
+            return "a character device";
+        case os::FileKind::BlockDevice:
+            return "a block device";
+        case os::FileKind::Socket:
+            return "a socket";
+        case os::FileKind::Other:
+            break;
+    }
     return "not a file";
 }
 
 std::string OpenFailure(const std::string& path, int code) { return os::OpenFailure(path, code); }
 
-int OpenOutputFile(const std::string& path, int flags) {
-    int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
-    struct stat st {};
-    if (fd >= 0 && (flags & O_ACCMODE) == O_RDWR && fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
-        close(fd);
-        fd = open(path.c_str(), (flags & ~O_ACCMODE) | O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0666);
+int OpenOutputFile(const std::string& path, unsigned flags) {
+    int fd = os::OpenDescriptor(path, flags);
+    os::FileKind kind{};
+    int64_t size = 0;
+    if (fd >= 0 && (flags & os::kAccess) == os::kReadWrite && os::KindOfOpen(fd, kind, size) &&
+        kind == os::FileKind::Fifo) {
+        os::CloseDescriptor(fd);
+        fd = os::OpenDescriptor(path, (flags & ~unsigned{os::kAccess}) | os::kWriteOnly);
     }
     if (fd >= 0) os::MakeBlocking(fd);
     return fd;
 }
 
 int OpenInputFile(const std::string& path, std::string& reason) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = os::OpenDescriptor(path, os::kReadOnly);
     if (fd < 0) {
         reason = std::strerror(errno);
         return -1;
     }
-    struct stat st {};
-    const char* kind = nullptr;
-    if (fstat(fd, &st) != 0) {
+    os::FileKind kind{};
+    int64_t size = 0;
+    const char* notAFile = nullptr;
+    if (!os::KindOfOpen(fd, kind, size)) {
         reason = std::strerror(errno);
-    } else if ((kind = NotAFileKind(st.st_mode)) == nullptr) {
+    } else if ((notAFile = NotAFileKind(kind)) == nullptr) {
         os::MakeBlocking(fd);
         return fd;
     } else {
-        reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
-                                     : std::string(kind) + ", not a regular file";
+        reason = kind == os::FileKind::Folder ? std::strerror(EISDIR)
+                                              : std::string(notAFile) + ", not a regular file";
     }
-    close(fd);
+    os::CloseDescriptor(fd);
     return -1;
 }
 
@@ -112,14 +123,12 @@ namespace {
 NewFile CreateAndWrite(const std::string& path, const std::string& shown, std::string_view content,
                        std::string& error) {
     // Exclusive: nothing under the name is opened, so no FIFO can hold the open either;
-    // O_NONBLOCK all the same, as every output the program opens.
-    const int fd =
-        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    // without waiting all the same, as every output the program opens.
+    const int fd = os::OpenDescriptor(path, os::kWriteOnly | os::kCreate | os::kExclusive);
     if (fd < 0) {
         const int code = errno;
         // Windows refuses a folder's name as "access denied": taken all the same.
-        struct stat info {};
-        if (code == EEXIST || (code == EACCES && lstat(path.c_str(), &info) == 0)) {
+        if (code == EEXIST || (code == EACCES && os::Exists(path))) {
             return NewFile::NameTaken;
         }
         error = shown + ": cannot create: " + std::strerror(code);
@@ -128,9 +137,9 @@ NewFile CreateAndWrite(const std::string& path, const std::string& shown, std::s
     os::MakeBlocking(fd);
     size_t done = 0;
     int code = WriteAll(fd, content, done);
-    if (close(fd) != 0 && code == 0) code = errno;
+    if (os::CloseDescriptor(fd) != 0 && code == 0) code = errno;
     if (code == 0) return NewFile::Written;
-    unlink(path.c_str());  // made just now by us: a torn file would pass for a whole one
+    os::Remove(path);  // made just now by us: a torn file would pass for a whole one
     error = shown + ": cannot write: " + std::strerror(code);
     return NewFile::Failed;
 }
@@ -191,7 +200,7 @@ bool ReplaceWholeFile(const std::string& path, std::string_view content, std::st
     std::error_code renamed;
     std::filesystem::rename(written, path, renamed);
     if (!renamed) return true;
-    unlink(written.c_str());
+    os::Remove(written);
     error = path + ": cannot create: " + renamed.message();
     return false;
 }
@@ -205,7 +214,7 @@ int AppendWholeRecord(int fd, std::string_view record, int64_t& size, bool& part
         return 0;
     }
     const size_t kept = WholeLines(record.substr(0, done));
-    if (done > kept) partLeft = ftruncate(fd, size + static_cast<int64_t>(kept)) != 0;
+    if (done > kept) partLeft = os::Truncate(fd, size + static_cast<int64_t>(kept)) != 0;
     size += static_cast<int64_t>(kept);
     return code;
 }

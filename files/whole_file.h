@@ -8,23 +8,25 @@
 #include <string>
 #include <string_view>
 
+#include "common/os.h"
+
 namespace qv {
 
-// What a file of this mode (st_mode) is when it is not a regular file, for messages: "a FIFO",
+// What a file of this kind is when it is not a regular file, for messages: "a FIFO",
 // "a character device", "a block device", "a socket", "a folder"; nullptr for a regular file.
-const char* NotAFileKind(unsigned mode);
+const char* NotAFileKind(os::FileKind kind);
 
 // Why an open of `path` failed with the errno value `code`: the system's words, except where
 // they mislead ("No such device or address" for a FIFO that no program reads, or a socket).
 std::string OpenFailure(const std::string& path, int code);
 
-// Opens an output for writing with `flags` (O_WRONLY or O_RDWR, and O_CREAT, O_TRUNC, O_APPEND
-// as wanted; close-on-exec always), never waiting at the open: a FIFO that no program reads
-// fails at once (ENXIO) instead of waiting for a reader, and a FIFO is opened for writing only
-// (opened for reading too, the program would be its own reader and wait for ever once the pipe
-// is full). Writes then wait for the FIFO's reader as they would for a slow disk. -1 with errno
-// set when it fails.
-int OpenOutputFile(const std::string& path, int flags);
+// Opens an output for writing with `flags` (os::kWriteOnly or os::kReadWrite, and os::kCreate,
+// os::kTruncate, os::kAppend as wanted; not inherited by programs started), never waiting at the
+// open: a FIFO that no program reads fails at once (ENXIO) instead of waiting for a reader, and a
+// FIFO is opened for writing only (opened for reading too, the program would be its own reader and
+// wait for ever once the pipe is full). Writes then wait for the FIFO's reader as they would for a
+// slow disk. -1 with errno set when it fails.
+int OpenOutputFile(const std::string& path, unsigned flags);
 
 // Opens a file that is read from start to end (a recording, a CSV file). Anything but a regular
 // file (a FIFO, a device, a socket) is refused before a byte is read, since reading it could wait

@@ -171,9 +171,10 @@ namespace {
 // The whole of a regular file (a FIFO or a device could keep the read waiting for ever); false
 // with one line in `error` when it cannot be read or is empty.
 bool ReadWholeText(const std::string& path, std::string& text, std::string& error) {
-    struct stat st {};
-    const char* kind =
-        stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? NotAFileKind(st.st_mode) : nullptr;
+    os::FileKind found{};
+    const char* kind = os::KindOfName(path, found) && found != os::FileKind::Folder
+                           ? NotAFileKind(found)
+                           : nullptr;
     if (kind != nullptr) {
         error = path + ": cannot open: " + kind + ", not a regular file";
         return false;
