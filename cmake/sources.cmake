@@ -18,6 +18,7 @@ set(QUORVELLE_SOURCE_TABLE
     # The core: signal chain, raster, label text, files and the signal simulator.
     quorvelle_core all common/command_line.cpp
     quorvelle_core all common/numbers.cpp
+    quorvelle_core all common/os_descriptors.cpp
     quorvelle_core linux common/os_posix.cpp
     quorvelle_core windows common/os_win32.cpp
     quorvelle_core all common/time_of_day.cpp

@@ -1,7 +1,7 @@
 // The operating system under the program: everything it asks of Linux or Windows, declared once.
-// Two back-ends implement it, common/os_posix.cpp (Linux) and common/os_win32.cpp (Windows); the
-// code above them (the output checks, the I/Q journal, the stop signals, the tools' console) is
-// written once.
+// Two back-ends implement it, common/os_posix.cpp (Linux) and common/os_win32.cpp (Windows),
+// with common/os_descriptors.cpp for the calls both C runtimes have alike; the code above them (the
+// output checks, the I/Q journal, the stop signals, the tools' console) is written once.
 //
 // Files are read and written through the C runtime's file descriptors on both systems, opened,
 // written, synced and closed only through the calls below: no file above includes a system

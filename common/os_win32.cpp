@@ -152,38 +152,9 @@ int64_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) {
     return _read(fd, buffer, static_cast<unsigned>(std::min(count, kLargestTransfer)));
 }
 
-int Truncate(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)); }
-
 int SyncData(int fd) { return _commit(fd); }
 
 int CloseDescriptor(int fd) { return _close(fd); }
-
-namespace {
-
-FileKind KindOfMode(unsigned mode) {
-    if (S_ISREG(mode)) return FileKind::Regular;
-    if (S_ISDIR(mode)) return FileKind::Folder;
-    if (S_ISFIFO(mode)) return FileKind::Fifo;
-    if (S_ISCHR(mode)) return FileKind::CharacterDevice;
-    return FileKind::Other;
-}
-
-}  // namespace
-
-bool KindOfOpen(int fd, FileKind& kind, int64_t& size) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) return false;
-    kind = KindOfMode(st.st_mode);
-    size = static_cast<int64_t>(st.st_size);
-    return true;
-}
-
-bool KindOfName(const std::string& path, FileKind& kind) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return false;
-    kind = KindOfMode(st.st_mode);
-    return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Processes, time

@@ -1,0 +1,44 @@
+// The operating system's descriptor calls that Linux's and Windows' C runtimes both have, in the
+// same words: what an open descriptor or a name is, and cutting a file to a size. Built for both
+// systems, beside the back-end of each (common/os_posix.cpp, common/os_win32.cpp).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/os.h"
+
+namespace qv::os {
+
+namespace {
+
+FileKind KindOfMode(unsigned mode) {
+    if (S_ISREG(mode)) return FileKind::Regular;
+    if (S_ISDIR(mode)) return FileKind::Folder;
+    if (S_ISFIFO(mode)) return FileKind::Fifo;
+    if (S_ISCHR(mode)) return FileKind::CharacterDevice;
+#ifndef _WIN32  // Windows has neither block devices nor sockets under names
+    if (S_ISBLK(mode)) return FileKind::BlockDevice;
+    if (S_ISSOCK(mode)) return FileKind::Socket;
+#endif
+    return FileKind::Other;
+}
+
+}  // namespace
+
+bool KindOfOpen(int fd, FileKind& kind, int64_t& size) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    kind = KindOfMode(st.st_mode);
+    size = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
+bool KindOfName(const std::string& path, FileKind& kind) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    kind = KindOfMode(st.st_mode);
+    return true;
+}
+
+int Truncate(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)); }
+
+}  // namespace qv::os
