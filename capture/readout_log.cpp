@@ -32,8 +32,8 @@ bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered
     fd_ = OpenOutputFile(
         path, os::kWriteOnly | os::kCreate | os::kAppend | (truncate ? os::kTruncate : 0u));
     if (fd_ < 0) {
-        error =
-            path + (truncate ? ": cannot create: " : ": cannot open: ") + OpenFailure(path, errno);
+        error = path + (truncate ? ": cannot create: " : ": cannot open: ") +
+                os::OpenFailure(path, errno);
         return false;
     }
     path_ = path;

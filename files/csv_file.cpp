@@ -54,8 +54,8 @@ bool CsvFile::Open(const std::string& path, const std::vector<std::string>& colu
         fd_ = OpenOutputFile(path, os::kWriteOnly | flags);
     }
     if (fd_ < 0) {
-        error =
-            path + (truncate ? ": cannot create: " : ": cannot open: ") + OpenFailure(path, errno);
+        error = path + (truncate ? ": cannot create: " : ": cannot open: ") +
+                os::OpenFailure(path, errno);
         return false;
     }
     path_ = path;

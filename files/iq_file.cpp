@@ -52,7 +52,7 @@ bool IqFileWriter::Create(const std::string& path, std::string& error) {
     closed_ = false;
     fd_ = OpenOutputFile(path, os::kWriteOnly | os::kCreate | os::kTruncate);
     if (fd_ < 0) {
-        error = path + ": cannot create: " + OpenFailure(path, errno);
+        error = path + ": cannot create: " + os::OpenFailure(path, errno);
         return false;
     }
     lastSync_ = std::chrono::steady_clock::now();
@@ -77,7 +77,7 @@ bool IqFileWriter::Resume(const std::string& iqText, std::string& error) {
     // Appended: every write goes to the end, where the whole lines end.
     fd_ = OpenOutputFile(path_, os::kWriteOnly | os::kCreate | os::kAppend);
     if (fd_ < 0) {
-        error = path_ + ": cannot create: " + OpenFailure(path_, errno);
+        error = path_ + ": cannot create: " + os::OpenFailure(path_, errno);
         return false;
     }
     os::FileKind kind{};

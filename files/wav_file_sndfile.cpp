@@ -337,7 +337,7 @@ bool OpenWavWriterFile(WavWriter& writer, std::string& error) {
     // and so that a FIFO without a reader is refused rather than waited for.
     const int fd = OpenOutputFile(path, os::kReadWrite | os::kCreate | os::kTruncate);
     if (fd < 0) {
-        error = path + ": cannot create: " + OpenFailure(path, errno);
+        error = path + ": cannot create: " + os::OpenFailure(path, errno);
         return false;
     }
     SF_INFO info{};

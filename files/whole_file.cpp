@@ -35,7 +35,7 @@ bool WriteFile(const std::string& path, std::string_view content, bool wholeLine
                std::string& error) {
     const int fd = OpenOutputFile(path, os::kWriteOnly | os::kCreate | os::kTruncate);
     if (fd < 0) {
-        error = path + ": cannot create: " + OpenFailure(path, errno);
+        error = path + ": cannot create: " + os::OpenFailure(path, errno);
         return false;
     }
     size_t done = 0;
@@ -71,8 +71,6 @@ const char* NotAFileKind(os::FileKind kind) {
     }
     return "not a file";
 }
-
-std::string OpenFailure(const std::string& path, int code) { return os::OpenFailure(path, code); }
 
 int OpenOutputFile(const std::string& path, unsigned flags) {
     int fd = os::OpenDescriptor(path, flags);

@@ -16,10 +16,6 @@ namespace qv {
 // "a character device", "a block device", "a socket", "a folder"; nullptr for a regular file.
 const char* NotAFileKind(os::FileKind kind);
 
-// Why an open of `path` failed with the errno value `code`: the system's words, except where
-// they mislead ("No such device or address" for a FIFO that no program reads, or a socket).
-std::string OpenFailure(const std::string& path, int code);
-
 // Opens an output for writing with `flags` (os::kWriteOnly or os::kReadWrite, and os::kCreate,
 // os::kTruncate, os::kAppend as wanted; not inherited by programs started), never waiting at the
 // open: a FIFO that no program reads fails at once (ENXIO) instead of waiting for a reader, and a

@@ -15,11 +15,11 @@
 #include "chain/measurement.h"
 #include "common/command_line.h"
 #include "common/numbers.h"
+#include "common/os.h"
 #include "common/time_of_day.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
 #include "tools/batch_run.h"
-#include "tools/terminal.h"
 
 namespace qv {
 
@@ -233,7 +233,7 @@ class ProgressBar {
 public:
     ProgressBar(std::ostream& err, bool enabled, long long totalFrames)
         : err_(err),
-          enabled_(enabled && StderrIsTerminal() && totalFrames > 0),
+          enabled_(enabled && os::StderrIsTerminal() && totalFrames > 0),
           total_(totalFrames) {}
 
     void Update(long long done) {

@@ -17,9 +17,9 @@
 #include "capture/stop_signals.h"
 #include "chain/measurement.h"
 #include "common/command_line.h"
+#include "common/os.h"
 #include "common/time_of_day.h"
 #include "files/wav_file.h"
-#include "tools/terminal.h"
 
 namespace qv {
 
@@ -168,7 +168,7 @@ struct LiveRunEnd {
 LiveRunEnd RunLive(const Measurement& m, CaptureEngine& engine, BlockQueue& queue,
                    LiveChain& consumer, const StopSignals& signals, bool quiet, std::ostream& err) {
     LiveRunEnd end;
-    const bool statusLine = !quiet && StderrIsTerminal();
+    const bool statusLine = !quiet && os::StderrIsTerminal();
     int64_t secondsShown = 0;
     while (signals.Received() == 0 && !consumer.Done()) {
         CaptureBlock* block = nullptr;
