@@ -58,6 +58,10 @@ struct CaptureBlock {
     int64_t PostedNanoseconds = 0;  // [ns] CaptureClockNanoseconds when it was posted
 };
 
+// [frames] in a block of 16 ms at `framesPerSecond`, rounded: 128 at 8000, 768 at 48000, 706
+// at 44100.
+constexpr int BlockFramesAt(int framesPerSecond) { return (framesPerSecond * 2 + 62) / 125; }
+
 // The monotonic clock of PostedNanoseconds [ns].
 int64_t CaptureClockNanoseconds();
 
@@ -68,6 +72,8 @@ public:
     virtual ~BlockSource() = default;
     // Opens the input for 8000 frames per second, stereo, 16-bit; false with the reason.
     virtual bool Open(std::string& error) = 0;
+    // [frames/s] the rate the source delivers once open.
+    virtual int FramesPerSecond() const { return kFramesPerSecond; }
     // Starts the flow of frames; false with the reason.
     virtual bool Start(std::string& error) = 0;
     // Waits for the next block as a sound card delivers it and reads it into `frames`. Returns

@@ -18,6 +18,7 @@ struct DeviceCapabilities {
     bool Queried = false;  // false: the sound system could not describe this device number
     std::string Name;      // in full, however long
     int InputChannels = 0;
+    int DefaultRate = 0;  // [frames/s] the rate the device runs at by default; 0: not known
 };
 
 // Asks the sound system for its devices (PortAudio, or a fake in tests).

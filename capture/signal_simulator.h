@@ -104,6 +104,7 @@ struct SimulatorSettings {
     double PpsNoiseLevel = 0;  // [full scale] RMS of white Gaussian noise on the PPS channel
     double PpsHumLevel = 0;    // [full scale] amplitude of mains hum on the PPS channel
     int HumHz = 50;            // [Hz] its frequency, 50 or 60
+    int DeviceRate = kFramesPerSecond;  // [frames/s] the frames are written at
 };
 
 // The card's frequency error as a function of time, in the units the computation uses.

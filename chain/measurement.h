@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "chain/chain_host.h"
 #include "chain/signal_status.h"
@@ -15,6 +16,7 @@
 #include "dsp/front_end.h"
 #include "dsp/integration.h"
 #include "dsp/pps_timing.h"
+#include "dsp/rate_converter.h"
 
 namespace qv {
 
@@ -77,6 +79,12 @@ struct Measurement {
     // The fine edge timing beside the clock loop, on the device frames; last, so that the
     // classic blocks' state keeps its place in memory.
     PpsTiming Fine;
+    // The card's own rate and what brings its frames to the chain's 8000 per second (unused at
+    // 8000, where the frames go straight in).
+    int InputRate = kFramesPerSecond;  // [device frames/s]
+    RateConverter Converter;
+    std::vector<Frame> Pending;    // device frames of the chunk not yet complete
+    std::vector<Frame> Converted;  // the chain's frames from one chunk, reused
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };
@@ -88,6 +96,22 @@ struct Measurement {
 void ProcessFrame(Measurement& m, Frame frame);
 // A capture block's frames, in order.
 void ProcessFrames(Measurement& m, const Frame* frames, int count);
+
+// The card's frames at its own rate. At 8000 frames per second they go straight through
+// ProcessFrames. At any other rate the fine PPS timing reads each device frame as it is and the
+// rate converter brings them to the 8000 frames per second the rest of the chain reads; both
+// take the device frames in chunks of kDeviceChunkFrames counted from the first, each chunk
+// wholly through the fine timing, then its converted frames through the chain, so that how a
+// caller splits the stream (a file's reads, a card's blocks) changes no result. The frames of an
+// incomplete chunk wait in Pending for the next call.
+constexpr int kDeviceChunkFrames = 128;
+// Sets the rate before the first frame: false, changing nothing, unless it is one of
+// kInputRates.
+bool SetDeviceRate(Measurement& m, int framesPerSecond);
+void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count);
+// At the end of a finite input: the chunk still open and the frames the converter holds back
+// (up to the input's end in time, as if silence followed) through the chain.
+void FinishDeviceFrames(Measurement& m);
 // One re-sampled RF value x at position n (0..7999, 0 on the PPS edge) of the second through
 // the click lock, the vectorscope and the integration.
 void PhaseLockSample(Measurement& m, int n, long double x);

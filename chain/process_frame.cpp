@@ -5,6 +5,7 @@
 // click trace), the integration (a closed period's dots, record, scroll and capture), the
 // vectorscope dot (and once a second its panel), then the PPS edge detector with the PPS trace
 // and, at the end of a second, the scope panel and the clock read-outs.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -131,12 +132,14 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     }
 }
 
-void ProcessFrame(Measurement& m, Frame frame) {
+namespace {
+
+// One frame at 8000 frames per second through the front end and, per output sample, the rest of
+// the chain; the fine timing has been fed already.
+[[gnu::always_inline]] inline void ProcessChainFrame(Measurement& m, Frame frame, bool inverted) {
     constexpr int kPpsTraceFirstIndex = kPpsEdgeIndex - kPpsTraceEdgeSample;
     FrontEnd& f = m.Front;
     Display& d = m.Screen;
-    const bool inverted = m.Params.InvertFlag == 1;
-    FeedPpsTiming(m.Fine, frame.Pps, inverted);
     LoadFrame(f, frame);
     ResampledSample sample;
     while (NextSample(f, inverted, sample)) {
@@ -150,8 +153,73 @@ void ProcessFrame(Measurement& m, Frame frame) {
     ++m.FramesProcessed;
 }
 
+}  // namespace
+
+void ProcessFrame(Measurement& m, Frame frame) {
+    const bool inverted = m.Params.InvertFlag == 1;
+    FeedPpsTiming(m.Fine, frame.Pps, inverted);
+    ProcessChainFrame(m, frame, inverted);
+}
+
 void ProcessFrames(Measurement& m, const Frame* frames, int count) {
     for (int i = 0; i < count; ++i) ProcessFrame(m, frames[i]);
+}
+
+namespace {
+
+// One chunk of device frames: all of it through the fine timing, then what the converter makes
+// of it through the chain.
+void ProcessDeviceChunk(Measurement& m, const Frame* frames, int count) {
+    const bool inverted = m.Params.InvertFlag == 1;
+    for (int i = 0; i < count; ++i) FeedPpsTiming(m.Fine, frames[i].Pps, inverted);
+    m.Converted.clear();
+    ConvertFrames(m.Converter, frames, static_cast<size_t>(count), m.Converted);
+    for (const Frame& frame : m.Converted) ProcessChainFrame(m, frame, inverted);
+}
+
+}  // namespace
+
+bool SetDeviceRate(Measurement& m, int framesPerSecond) {
+    if (!IsInputRate(framesPerSecond)) return false;
+    m.InputRate = framesPerSecond;
+    SetPpsTimingRate(m.Fine, framesPerSecond);
+    m.Pending.clear();
+    if (framesPerSecond != kFramesPerSecond) {
+        StartRateConverter(m.Converter, framesPerSecond);
+        m.Pending.reserve(kDeviceChunkFrames);
+    }
+    return true;
+}
+
+void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count) {
+    if (m.InputRate == kFramesPerSecond) {
+        ProcessFrames(m, frames, count);
+        return;
+    }
+    int i = 0;
+    if (!m.Pending.empty()) {
+        const int take = std::min(count, kDeviceChunkFrames - static_cast<int>(m.Pending.size()));
+        m.Pending.insert(m.Pending.end(), frames, frames + take);
+        i = take;
+        if (static_cast<int>(m.Pending.size()) < kDeviceChunkFrames) return;
+        ProcessDeviceChunk(m, m.Pending.data(), kDeviceChunkFrames);
+        m.Pending.clear();
+    }
+    for (; count - i >= kDeviceChunkFrames; i += kDeviceChunkFrames)
+        ProcessDeviceChunk(m, frames + i, kDeviceChunkFrames);
+    m.Pending.insert(m.Pending.end(), frames + i, frames + count);
+}
+
+void FinishDeviceFrames(Measurement& m) {
+    if (m.InputRate == kFramesPerSecond) return;
+    if (!m.Pending.empty()) {
+        ProcessDeviceChunk(m, m.Pending.data(), static_cast<int>(m.Pending.size()));
+        m.Pending.clear();
+    }
+    const bool inverted = m.Params.InvertFlag == 1;
+    m.Converted.clear();
+    FinishFrames(m.Converter, m.Converted);
+    for (const Frame& frame : m.Converted) ProcessChainFrame(m, frame, inverted);
 }
 
 std::string ShortfallWarning(const Measurement& m, const std::string& input) {

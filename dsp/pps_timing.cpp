@@ -407,6 +407,8 @@ void PpsTimingSlow(PpsTiming& p, int v) {
     }
 }
 
+void SetPpsTimingRate(PpsTiming& p, int framesPerSecond) { p.Rate = framesPerSecond; }
+
 void PpsTimingGap(PpsTiming& p, int64_t frames) {
     p.FrameIndex += frames;
     p.LastGap = p.FrameIndex;

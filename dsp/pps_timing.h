@@ -89,6 +89,9 @@ struct PpsEdge {
 };
 
 struct PpsTiming {
+    // parameters
+    int Rate = kFramesPerSecond;  // [device frames/s] the card's own rate (SetPpsTimingRate)
+
     // state: the per-frame part
     int64_t FrameIndex = 0;         // [device frames] of the next frame fed
     int Watch = kPpsMinRise;        // [LSB] a rise at or above this goes the slow way
@@ -142,6 +145,9 @@ struct PpsTiming {
     int64_t ResidualCount = 0;
     long double ResidualSquares = 0;  // [us^2]
 };
+
+// The device frames arrive at `framesPerSecond` (one of kInputRates); before the first frame.
+void SetPpsTimingRate(PpsTiming& p, int framesPerSecond);
 
 void PpsTimingSlow(PpsTiming& p, int v);
 

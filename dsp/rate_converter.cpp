@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <numeric>
 
 #include "common/trig.h"
@@ -381,6 +382,21 @@ void RunStages(RateConverter& c, std::vector<StereoSample>& out) {
 bool IsConvertibleRate(int framesPerSecond) {
     return std::find(std::begin(kConvertibleRates), std::end(kConvertibleRates), framesPerSecond) !=
            std::end(kConvertibleRates);
+}
+
+bool IsInputRate(int framesPerSecond) {
+    return std::find(std::begin(kInputRates), std::end(kInputRates), framesPerSecond) !=
+           std::end(kInputRates);
+}
+
+std::string InputRatesText() {
+    std::string text;
+    const size_t count = std::size(kInputRates);
+    for (size_t k = 0; k < count; ++k) {
+        if (k > 0) text += k + 1 == count ? " or " : ", ";
+        text += std::to_string(kInputRates[k]);
+    }
+    return text;
 }
 
 void StartRateConverter(RateConverter& c, int inputRate) {

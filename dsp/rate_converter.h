@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/frame.h"
@@ -35,6 +36,13 @@ constexpr int kConvertibleRates[] = {11025, 16000, 22050, 32000,  44100,
                                      48000, 88200, 96000, 176400, 192000};
 
 bool IsConvertibleRate(int framesPerSecond);
+
+// [frames/s] every rate a recording or a device may have: 8000 and the convertible ones.
+constexpr int kInputRates[] = {8000,  11025, 16000, 22050,  32000, 44100,
+                               48000, 88200, 96000, 176400, 192000};
+bool IsInputRate(int framesPerSecond);
+// "8000, 11025, ..., 176400 or 192000", for messages.
+std::string InputRatesText();
 
 // One stereo value as the converter computes it; 16-byte aligned, so both channels load as one.
 struct alignas(16) StereoSample {

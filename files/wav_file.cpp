@@ -63,9 +63,15 @@ WavWriter::~WavWriter() {
 }
 
 bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& error) {
+    return OpenWavWriter(writer, path, kFramesPerSecond, error);
+}
+
+bool OpenWavWriter(WavWriter& writer, const std::string& path, int framesPerSecond,
+                   std::string& error) {
     std::string closeError;
     CloseWavWriter(writer, closeError);
     writer.Path = path;
+    writer.Rate = framesPerSecond;
     writer.FramesWritten = 0;
     return OpenWavWriterFile(writer, error);
 }

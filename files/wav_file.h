@@ -71,7 +71,8 @@ void CloseWavReader(WavReader& reader);
 
 struct WavWriter {
     // parameters
-    std::string Path;  // as given to OpenWavWriter, used in every message
+    std::string Path;             // as given to OpenWavWriter, used in every message
+    int Rate = kFramesPerSecond;  // [frames/s] in the header, as given to OpenWavWriter
     // state
     std::unique_ptr<WavWriterFile> File;  // null while nothing is open
     long long FramesWritten = 0;          // [frames]
@@ -83,8 +84,11 @@ struct WavWriter {
     ~WavWriter();
 };
 
-// Creates (or replaces) `path` as a stereo 16-bit PCM 8000 Hz WAV file.
+// Creates (or replaces) `path` as a stereo 16-bit PCM WAV file at 8000 frames per second, or at
+// `framesPerSecond` (one of kInputRates: a card's own rate).
 bool OpenWavWriter(WavWriter& writer, const std::string& path, std::string& error);
+bool OpenWavWriter(WavWriter& writer, const std::string& path, int framesPerSecond,
+                   std::string& error);
 
 // Appends `count` frames.
 bool WriteWavFrames(WavWriter& writer, const Frame* frames, long long count, std::string& error);

@@ -41,7 +41,7 @@ struct WavWriterFile {
 // truncated file, reader.Warning are set; on failure one line naming the file is in `error`.
 bool OpenWavReaderFile(WavReader& reader, std::string& error);
 
-// Creates (or replaces) writer.Path as a stereo 16-bit PCM 8000 Hz WAV file (nothing open in
+// Creates (or replaces) writer.Path as a stereo 16-bit PCM WAV file at writer.Rate (nothing open in
 // `writer`): on success writer.File is set; on failure one line naming the file is in `error`.
 bool OpenWavWriterFile(WavWriter& writer, std::string& error);
 

@@ -203,7 +203,7 @@ private:
 //   the RIFF size taken from the file's length before the rewrite.
 class MmioWriter : public WavWriterFile {
 public:
-    MmioWriter(int fd, uint64_t length) : fd_(fd), length_(length) {}
+    MmioWriter(int fd, uint64_t length, int rate) : fd_(fd), length_(length), rate_(rate) {}
     ~MmioWriter() override {
         if (fd_ >= 0) _close(fd_);
     }
@@ -211,7 +211,7 @@ public:
     bool Write(const Frame* frames, long long count, long long framesBefore, long long& written,
                std::string& reason) override {
         int code = 0;
-        if (!headerWritten_ && !WriteHeader(WavHeader(16, 0), code)) {
+        if (!headerWritten_ && !WriteHeader(WavHeader(16, 0, rate_), code)) {
             reason = SystemReason(code);
             return false;
         }
@@ -234,14 +234,15 @@ public:
 
     bool UpdateHeader(long long frames, std::string& reason) override {
         int code = 0;
-        if (WriteHeader(WavHeader(length_, static_cast<uint64_t>(frames)), code)) return true;
+        if (WriteHeader(WavHeader(length_, static_cast<uint64_t>(frames), rate_), code))
+            return true;
         reason = SystemReason(code);
         return false;
     }
 
     bool Finish(long long frames, std::string& reason) override {
         int code = 0;
-        bool ok = WriteHeader(WavHeader(length_, static_cast<uint64_t>(frames)), code);
+        bool ok = WriteHeader(WavHeader(length_, static_cast<uint64_t>(frames), rate_), code);
         const int fd = fd_;
         fd_ = -1;
         if (_close(fd) != 0 && ok) {
@@ -324,14 +325,14 @@ bool OpenWavWriterFile(WavWriter& writer, std::string& error) {
         error = path + ": cannot create: " + SystemReason(errno);
         return false;
     }
-    const std::string head = PlaceholderWavHeader();
+    const std::string head = PlaceholderWavHeader(writer.Rate);
     int code = 0;
     if (!WriteAt(fd, 0, head.data(), head.size(), code)) {
         error = path + ": cannot write a WAV file: " + SystemReason(code);
         _close(fd);
         return false;
     }
-    writer.File = std::make_unique<MmioWriter>(fd, head.size());
+    writer.File = std::make_unique<MmioWriter>(fd, head.size(), writer.Rate);
     return true;
 }
 

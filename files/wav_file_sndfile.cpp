@@ -341,7 +341,7 @@ bool OpenWavWriterFile(WavWriter& writer, std::string& error) {
         return false;
     }
     SF_INFO info{};
-    info.samplerate = kFramesPerSecond;
+    info.samplerate = writer.Rate;
     info.channels = 2;
     info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);

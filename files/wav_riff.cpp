@@ -79,20 +79,21 @@ bool PrintableId(const char id[4]) {
     return true;
 }
 
-// The extensible "fmt " chunk of stereo 16-bit PCM at 8000 Hz, both channels front.
-std::string FormatChunk() {
+// The extensible "fmt " chunk of stereo 16-bit PCM at `rate` frames per second, both channels
+// front.
+std::string FormatChunk(int rate) {
     std::string fmt = "fmt ";
     Put(fmt, 40, 4);
     Put(fmt, kWavExtensibleTag, 2);
-    Put(fmt, 2, 2);                     // channels
-    Put(fmt, kFramesPerSecond, 4);      // frames per second
-    Put(fmt, 4 * kFramesPerSecond, 4);  // bytes per second
-    Put(fmt, 4, 2);                     // block align
-    Put(fmt, 16, 2);                    // bits per sample
-    Put(fmt, 22, 2);                    // extension size
-    Put(fmt, 16, 2);                    // valid bits
-    Put(fmt, 3, 4);                     // front left, front right
-    Put(fmt, kWavPcmTag, 4);            // the PCM sub-format GUID
+    Put(fmt, 2, 2);                                // channels
+    Put(fmt, static_cast<uint64_t>(rate), 4);      // frames per second
+    Put(fmt, 4 * static_cast<uint64_t>(rate), 4);  // bytes per second
+    Put(fmt, 4, 2);                                // block align
+    Put(fmt, 16, 2);                               // bits per sample
+    Put(fmt, 22, 2);                               // extension size
+    Put(fmt, 16, 2);                               // valid bits
+    Put(fmt, 3, 4);                                // front left, front right
+    Put(fmt, kWavPcmTag, 4);                       // the PCM sub-format GUID
     fmt += std::string("\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 12);
     return fmt;
 }
@@ -251,21 +252,21 @@ int16_t ConvertWavSample(const unsigned char* p, int tag, int bytes) {
     return ClipToInt16(std::round(left / 65536.0));
 }
 
-std::string PlaceholderWavHeader() {
+std::string PlaceholderWavHeader(int rate) {
     std::string head = "RF64";
     Put(head, kWavUnknownSize, 4);
-    head += "WAVE" + Ds64Chunk(~uint64_t{7}, ~uint64_t{0}, 0) + FormatChunk() + "data";
+    head += "WAVE" + Ds64Chunk(~uint64_t{7}, ~uint64_t{0}, 0) + FormatChunk(rate) + "data";
     Put(head, kWavUnknownSize, 4);
     return head;
 }
 
-std::string WavHeader(uint64_t length, uint64_t frames) {
+std::string WavHeader(uint64_t length, uint64_t frames, int rate) {
     const uint64_t dataSize = 4 * frames;
     std::string head;
     if (length >= kRiffLimit) {
         head = "RF64";
         Put(head, kWavUnknownSize, 4);
-        head += "WAVE" + Ds64Chunk(length - 8, dataSize, frames) + FormatChunk() + "PAD ";
+        head += "WAVE" + Ds64Chunk(length - 8, dataSize, frames) + FormatChunk(rate) + "PAD ";
         Put(head, 0, 4);
         head += "data";
         Put(head, kWavUnknownSize, 4);
@@ -276,7 +277,7 @@ std::string WavHeader(uint64_t length, uint64_t frames) {
     head += "WAVEJUNK";
     Put(head, 24, 4);
     head.append(24, '\0');
-    head += FormatChunk() + "fact";
+    head += FormatChunk(rate) + "fact";
     Put(head, 4, 4);
     Put(head, frames, 4);
     head += "data";

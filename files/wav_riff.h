@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/frame.h"
+
 namespace qv {
 
 constexpr int kWavPcmTag = 1, kWavFloatTag = 3, kWavALawTag = 6, kWavULawTag = 7;
@@ -75,11 +77,12 @@ std::string AcceptWavLayout(const WavLayout& layout, const std::string& plainPro
 int16_t ConvertWavSample(const unsigned char* p, int tag, int bytes);
 
 // The header written at the open, before anything is known: RF64 with unknown sizes, 104 bytes.
-std::string PlaceholderWavHeader();
+// `rate` [frames/s] in each.
+std::string PlaceholderWavHeader(int rate = kFramesPerSecond);
 
 // The 112-byte header for `frames` frames in a file `length` bytes long: plain WAV below 4 GiB,
 // RF64 (ds64 chunk in place of the JUNK chunk, PAD in place of fact) from then on. The RIFF
 // size is the length less 8.
-std::string WavHeader(uint64_t length, uint64_t frames);
+std::string WavHeader(uint64_t length, uint64_t frames, int rate = kFramesPerSecond);
 
 }  // namespace qv
