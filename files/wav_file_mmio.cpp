@@ -264,6 +264,7 @@ private:
     int fd_;
     bool headerWritten_ = false;  // the plain 112-byte header has replaced the placeholder
     uint64_t length_;             // [bytes] of the file
+    int rate_;                    // [frames/s] in the header
 };
 
 }  // namespace
