@@ -23,7 +23,9 @@ constexpr uint64_t kJitterStream = 0x8CB92BA72F3D8DD7ull;         // and the PPS
 constexpr uint64_t kPpsNoiseStream = 0x2545F4914F6CDD1Dull;       // the PPS channel's noise,
 constexpr uint64_t kDitherStream = 0xA0761D6478BD642Full;         // the dither
 constexpr uint64_t kHumStream = 0xE7037ED1A0B428DBull;            // and the hum's phase
-constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;               // splitmix64's increment
+constexpr uint64_t kEarlyNoiseStream = 0x1D8E4E27C47D124Full;     // noise before the first frame
+constexpr int kNoiseRing = 256;  // [values] of the radio's noise held (twice), > its taps
+constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;  // splitmix64's increment
 constexpr double kNegligibleLsb = 1e-6;  // [LSB] pulse contributions below this are skipped
 
 uint64_t SplitMix64(uint64_t& state) {
@@ -87,6 +89,51 @@ int16_t DitheredSample(SignalSimulator& sim, double fullScale) {
     return static_cast<int16_t>(v);
 }
 
+// The radio's noise at device frame `frame` of a card at a rate other than 8000: the
+// band-limited interpolation of the one Gaussian value per 1/8000 card second that a card at 8000
+// takes as its frames (drawn in the same order from the same generator), so that every rate
+// records the same noise, white up to 4 kHz with RMS 1.
+double InterpolatedNoise(SignalSimulator& sim, long long frame) {
+    const NoiseInterpolator& ip = *sim.NoiseFilter;
+    const long long scaled = frame * ip.Step;  // the position in 1/8000 s, times Phases
+    const long long whole = scaled / ip.Phases;
+    const int phase = static_cast<int>(scaled % ip.Phases);
+    const long long first = whole - ip.Taps / 2 + 1;
+    constexpr long long kMask = kNoiseRing - 1;
+    for (; sim.NoiseNext < first + ip.Taps; ++sim.NoiseNext) {
+        const double g = Gaussian(sim);
+        const size_t at = static_cast<size_t>(sim.NoiseNext & kMask);
+        sim.NoiseRing[at] = sim.NoiseRing[at + kNoiseRing] = g;  // every window lies in one piece
+    }
+    const double* w = ip.Weights.data() + static_cast<size_t>(phase) * ip.Taps;
+    const double* g = sim.NoiseRing.data() + (first & kMask);
+    // Four sums side by side, always added in this order: the same bits everywhere, and four
+    // times the speed of one long chain of additions.
+    double v[4] = {};
+    for (int t = 0; t < ip.Taps; t += 4) {
+        for (int lane = 0; lane < 4; ++lane) v[lane] += w[t + lane] * g[t + lane];
+    }
+    return (v[0] + v[1]) + (v[2] + v[3]);
+}
+
+// The noise interpolator and its values before the first frame (from a generator of their own,
+// so that the values from frame 0 on are the 8000 Hz card's).
+void SetUpNoise(SignalSimulator& sim) {
+    const SimulatorSettings& s = sim.Settings;
+    if (s.DeviceRate == kFramesPerSecond || !(s.NoiseLevel > 0)) return;
+    sim.NoiseFilter = MakeNoiseInterpolator(s.DeviceRate);
+    sim.NoiseRing.assign(2 * kNoiseRing, 0.0);
+    uint64_t early = s.Seed ^ kEarlyNoiseStream;
+    bool haveSpare = false;
+    double spare = 0;
+    for (long long k = -1; k > -sim.NoiseFilter->Taps; --k) {
+        const size_t at = static_cast<size_t>(k & (kNoiseRing - 1));
+        sim.NoiseRing[at] = sim.NoiseRing[at + kNoiseRing] =
+            PortableGaussian(early, haveSpare, spare);
+    }
+    sim.NoiseNext = 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The card's clock and the PPS jitter
 
@@ -97,13 +144,14 @@ CardClock MakeCardClock(const SimulatorSettings& s) {
     c.Wander = static_cast<long double>(s.WanderPpm) * 1e-6L;
     c.WanderPeriod = s.WanderPeriodSeconds > 0 ? s.WanderPeriodSeconds : 1;
     c.Varies = c.Drift != 0 || c.Wander != 0;
+    c.Nominal = s.DeviceRate;
     return c;
 }
 
 // The card's frequency [device frames per GPS s] of a steady card; the frame times of such a card
 // are offset + k / this, as they always were.
 long double SteadyFramesPerSecond(const SimulatorSettings& s) {
-    return static_cast<long double>(kFramesPerSecond) *
+    return static_cast<long double>(s.DeviceRate) *
            (1.0L + static_cast<long double>(s.Ppm) * 1e-6L);
 }
 
@@ -115,7 +163,7 @@ void WanderSinCos(const CardClock& c, long double tau, long double& sine, long d
 
 // The card's frame count N(tau) [device frames] since the first frame, tau [GPS s] after it, and
 // its rate dN/dtau [device frames per GPS s]:
-//   N = 8000 (tau + f tau + d tau^2 / 2 + w P / (2 pi) (1 - cos(2 pi tau / P))).
+//   N = R (tau + f tau + d tau^2 / 2 + w P / (2 pi) (1 - cos(2 pi tau / P))), R the device rate.
 void CardCount(const CardClock& c, long double tau, long double& frames, long double& rate) {
     long double wanderCount = 0, wanderNow = 0;
     if (c.Wander != 0) {
@@ -124,8 +172,8 @@ void CardCount(const CardClock& c, long double tau, long double& frames, long do
         wanderCount = c.Wander * c.WanderPeriod / kTwoPiL * (1 - cosine);
         wanderNow = c.Wander * sine;
     }
-    frames = kFramesPerSecond * (tau + (c.Fraction * tau + c.Drift * tau * tau / 2 + wanderCount));
-    rate = kFramesPerSecond * (1 + (c.Fraction + c.Drift * tau + wanderNow));
+    frames = c.Nominal * (tau + (c.Fraction * tau + c.Drift * tau * tau / 2 + wanderCount));
+    rate = c.Nominal * (1 + (c.Fraction + c.Drift * tau + wanderNow));
 }
 
 // [1] The card's fractional frequency error, tau [GPS s] after the first frame.
@@ -209,7 +257,7 @@ long double GpsTime(const SignalSimulator& sim, long long frame) {
 }
 
 // tau [GPS s since the first frame] of device frame position k: Newton's method on N(tau) = k
-// from `tau`; also the rate there. The rate stays within 1 % of 8000 (the options' limit), so
+// from `tau`; also the rate there. The rate stays within 1 % of nominal (the options' limit), so
 // each step shrinks the error at least fifty-fold, and quadratically near the root: from a
 // start a few frames off two or three steps do, from the steady card's time a few more.
 void SolveCardTime(const CardClock& c, long double k, long double& tau, long double& rate) {
@@ -354,7 +402,10 @@ void ComputeSegment(SignalSimulator& sim, long long first) {
                                : PpsTrain(sim, jitter ? SinceLatestStart(ppsStarts, t) : dt);
         double rf =
             s.CarrierLevel * carrierSin + Click(s, dt - clickDelay) + Click(s, dt + 1 - clickDelay);
-        if (s.NoiseLevel > 0) rf += s.NoiseLevel * Gaussian(sim);
+        if (s.NoiseLevel > 0) {
+            rf += s.NoiseLevel *
+                  (sim.NoiseFilter ? InterpolatedNoise(sim, first + n) : Gaussian(sim));
+        }
         if (s.PpsNoiseLevel > 0) {
             pps += s.PpsNoiseLevel *
                    PortableGaussian(sim.PpsNoiseState, sim.HavePpsSpare, sim.PpsSpare);
@@ -427,6 +478,7 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings) {
     uint64_t humSeed = settings.Seed ^ kHumStream;
     sim.HumPhase = UnitInterval(humSeed);
     sim.Chain = MakePpsChain(settings);
+    SetUpNoise(sim);
 
     sim.Card = MakeCardClock(settings);
     long double countAtStart = 0;
@@ -457,7 +509,8 @@ long long SimulatorTotalFrames(const SimulatorSettings& settings) {
         CardCount(card, settings.Seconds, frames, rate);
         return std::llround(frames);
     }
-    return std::llround(static_cast<long double>(settings.Seconds) * kFramesPerSecond *
+    return std::llround(static_cast<long double>(settings.Seconds) *
+                        static_cast<long double>(settings.DeviceRate) *
                         (1.0L + static_cast<long double>(settings.Ppm) * 1e-6L));
 }
 
@@ -480,7 +533,7 @@ long double SimulatorFrameAt(const SimulatorSettings& settings, long double gpsT
 long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double frame) {
     const CardClock card = MakeCardClock(settings);
     if (!card.Varies) return settings.StartOffsetSeconds + frame / SteadyFramesPerSecond(settings);
-    long double tau = frame / (kFramesPerSecond * (1 + card.Fraction)), rate = 0;
+    long double tau = frame / (card.Nominal * (1 + card.Fraction)), rate = 0;
     SolveCardTime(card, frame, tau, rate);
     return settings.StartOffsetSeconds + tau;
 }

@@ -3,9 +3,10 @@
 // clock error would record them. Pure computation, no audio device.
 //
 // Time base. GPS seconds are exact. The simulated card samples at
-// 8000 * (1 + ppm * 1e-6) frames per GPS second, its first frame taken startOffsetSeconds after
-// a whole GPS second, so device frame k is taken at GPS time
-//   t_k = startOffsetSeconds + k / (8000 * (1 + ppm * 1e-6))
+// R * (1 + ppm * 1e-6) frames per GPS second, R = DeviceRate (8000 by default, or any card rate
+// a recording may have), its first frame taken startOffsetSeconds after a whole GPS second, so
+// device frame k is taken at GPS time
+//   t_k = startOffsetSeconds + k / (R * (1 + ppm * 1e-6))
 // computed afresh from the 64-bit frame counter (long double), never by accumulating steps.
 //
 // The signal at GPS time t, with dt the time since the latest whole GPS second:
@@ -24,7 +25,10 @@
 //     0 <= u < clickLength: the burst starts at phase 0 every second; its envelope e rises and
 //     falls with raised-cosine edges of clickEdgeMs (shortened to half the burst if longer);
 //   - white Gaussian noise of RMS noiseLevel (splitmix64 + Box-Muller, seeded by seed, so the
-//     same seed gives the same stream on every machine and standard library).
+//     same seed gives the same stream on every machine and standard library): one value per
+//     frame at 8000; at any other rate those same values, one per 1/8000 card second, joined
+//     by a band-limited interpolation (signal_simulator_card.h), so that every rate records
+//     the same noise, white up to 4 kHz, as a receiver's audio is.
 // Levels are in full scale; each sample becomes round(v * 32767), clipped to int16.
 // InvertPps negates the PPS channel; SwapChannels puts each channel on the other side.
 //
@@ -37,15 +41,17 @@
 // - A card whose frequency error changes: with tau the GPS time since the first frame,
 //     ppm(tau) = ppm + driftPpmPerHour * tau / 3600 + wanderPpm * sin(2 pi tau / wanderPeriod)
 //   (a slow ageing drift and a temperature-like wander). The card's frame count then grows as
-//     N(tau) = 8000 * integral from 0 to tau of (1 + ppm(u) * 1e-6) du,
+//     N(tau) = R * integral from 0 to tau of (1 + ppm(u) * 1e-6) du,
 //   which has a closed form, and device frame k is taken at the GPS time where N reaches k
 //   (solved by Newton's method in long double every 64 frames, a cubic in between).
 // - The pulse's own shape and the card's recording of it (signal_simulator_card.h): a
 //   rectangular pulse of PpsWidthMs through the rise, a first-order AC coupling of corner
 //   PpsAcHz, and a card sampling at CardRate (1 + ppm 1e-6) per GPS second through its
 //   anti-alias filter (linear or minimum phase) and, unless CardRate is 8000, a resampler to
-//   8000 frames per card second, as a desktop's sound server has. The frames keep the time base
-//   above, so SimulatorPpsStartFrame stays the truth of every pulse's start.
+//   8000 frames per card second, as a desktop's sound server has. At a DeviceRate other than
+//   8000 the card always runs at DeviceRate (CardRate is 0 or the same): the frames are the
+//   card's own samples through its anti-alias filter, with no resampler. The frames keep the
+//   time base above, so SimulatorPpsStartFrame stays the truth of every pulse's start.
 // - On the PPS channel, white Gaussian noise of RMS PpsNoiseLevel and mains hum
 //   PpsHumLevel * sin(2 pi HumHz t + phase from the seed), added to the frames' values; and on
 //   both channels TPDF dither (Dither): the sum of two uniform draws, +-1 LSB, added before the
@@ -104,7 +110,9 @@ struct SimulatorSettings {
     double PpsNoiseLevel = 0;  // [full scale] RMS of white Gaussian noise on the PPS channel
     double PpsHumLevel = 0;    // [full scale] amplitude of mains hum on the PPS channel
     int HumHz = 50;            // [Hz] its frequency, 50 or 60
-    int DeviceRate = kFramesPerSecond;  // [frames/s] the frames are written at
+    // [frames/s] the frames' rate, one of the rates a card may have: other than 8000, the card
+    // runs at it, with its anti-alias filter on the PPS (CardRate is then 0 or the same)
+    int DeviceRate = kFramesPerSecond;
 };
 
 // The card's frequency error as a function of time, in the units the computation uses.
@@ -114,9 +122,11 @@ struct CardClock {
     long double Drift = 0;         // [1/s] change of the fractional error per GPS second
     long double Wander = 0;        // [1] wander amplitude * 1e-6
     long double WanderPeriod = 1;  // [s]
+    long double Nominal = kFramesPerSecond;  // [device frames per card second] the device rate
 };
 
-struct PpsChain;  // the PPS through a card (signal_simulator_card.h)
+struct PpsChain;           // the PPS through a card (signal_simulator_card.h)
+struct NoiseInterpolator;  // the radio's noise at a card rate other than 8000 (likewise)
 
 // What the card model keeps from frame to frame (see signal_simulator_card.cpp).
 struct PpsChainState {
@@ -158,6 +168,12 @@ struct SignalSimulator {
     bool HaveSpareNoise = false;  // Box-Muller gives pairs; the second waits here
     double SpareNoise = 0;        // [standard deviations]
     PpsChainState ChainState;
+    // The radio's noise at a device rate other than 8000 (null at 8000: one value per frame):
+    // the values per 1/8000 card second, a ring by index held twice over (a window of them is
+    // then always in one piece), and the index of the next to draw.
+    std::shared_ptr<const NoiseInterpolator> NoiseFilter;
+    std::vector<double> NoiseRing;
+    long long NoiseNext = 0;
     // The PPS channel's noise and the dither: generators of their own, so that switching them on
     // changes nothing else.
     uint64_t PpsNoiseState = 0;
@@ -177,7 +193,8 @@ void StartSimulator(SignalSimulator& sim, const SimulatorSettings& settings);
 void NextSimulatorFrames(SignalSimulator& sim, Frame* out, size_t count);
 
 // The device frames that cover settings.Seconds GPS seconds from the first frame:
-// round(Seconds * 8000 * (1 + Ppm * 1e-6)) for a steady card, round(N(Seconds)) in general.
+// round(Seconds * DeviceRate * (1 + Ppm * 1e-6)) for a steady card, round(N(Seconds)) in
+// general.
 long long SimulatorTotalFrames(const SimulatorSettings& settings);
 
 // ---------------------------------------------------------------------------------------------
@@ -199,22 +216,26 @@ long double SimulatorTimeAtFrame(const SimulatorSettings& settings, long double 
 // t = second + jitter), with the card's drift and wander: SimulatorFrameAt(second + j_second).
 // The pulse of GPS second 1 is the first one after the first frame without jitter. From there
 // the pulse follows its shape (see the top of this file): with the default 0.15 ms rise and
-// 30 ms decay it reaches half its peak 0.0998616 ms (0.798893 frames at 8000) later.
+// 30 ms decay it reaches half its peak 0.0998616 ms (0.798893 frames at 8000) later; at any
+// other device rate the card's linear-phase filter moves the half height a little (the pulse's
+// shape is smoothed), not its start.
 long double SimulatorPpsStartFrame(const SimulatorSettings& settings, long long second);
 
 // [device frames] The card's anti-alias filter's delay at low frequencies, the centroid of its
 // impulse response (the resampler, of linear phase, adds none): 0 without a card and for the
 // linear-phase filter, whose delay is removed, so that an ideal step is at half its height at
-// its own time; for the minimum-phase filter the delay it keeps: 3.329 frames at 8000 Hz, 0.555
-// at 48000, 0.139 at 192000 (in proportion to 1 / rate). An ideal step through it reaches half
-// its height 3.584, 0.556 and 0.139 frames after its start.
+// its own time; for the minimum-phase filter the delay it keeps: 3.329 of the card's own
+// samples at any rate, which at a device rate of 8000 are 3.329 frames for a card at 8000 Hz,
+// 0.555 at 48000, 0.139 at 192000. An ideal step through it reaches half its height 3.584 card
+// samples after its start where the frames are the card's samples; through the resampler to
+// 8000, 0.556 frames for a card at 48000 and 0.139 for one at 192000.
 long double SimulatorCardDelayFrames(const SimulatorSettings& settings);
 
 // [ppm] The card's frequency error at GPS time t (+ = card runs fast).
 long double SimulatorCardPpm(const SimulatorSettings& settings, long double gpsTime);
 
 // [ppm] Its mean over the GPS times t0 .. t1 (t1 != t0): the device frames between them per
-// GPS second, against 8000. Between two PPS starts without jitter it is what the card's frame
+// GPS second, against DeviceRate. Between two PPS starts without jitter it is what the card's frame
 // count shows over that span.
 long double SimulatorMeanCardPpm(const SimulatorSettings& settings, long double t0, long double t1);
 

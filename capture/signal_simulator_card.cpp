@@ -24,6 +24,7 @@ constexpr double kRateApart = 1e-6;           // rates closer than this (relativ
 constexpr int kCepstrumLength = 1 << 17;      // [points] > 14 times the filter: no aliasing
 constexpr double kCepstrumFloor = 1e-10;      // [of the pass band] magnitudes below count as this
 constexpr int kFilterNodes = kCardFilterSpan * kNodesPerSample + 1;
+constexpr int kNoiseTaps = 96;  // [values] joined into one frame of the radio's noise (4 n)
 
 // ---------------------------------------------------------------------------------------------
 // Functions that give the same bits everywhere
@@ -255,12 +256,12 @@ const std::vector<double>& CardNodes(CardFilterPhase phase) {
     return minimum;
 }
 
-void DesignResampler(PpsChain& c, int rate) {
-    const int common = std::gcd(rate, 8000);
+void DesignResampler(PpsChain& c, int rate, int deviceRate) {
+    const int common = std::gcd(rate, deviceRate);
     c.Up = rate / common;
-    c.Down = 8000 / common;
+    c.Down = deviceRate / common;
     c.Spacing = static_cast<double>(c.Down) / c.Up;
-    if (rate == 8000) {
+    if (rate == deviceRate) {
         c.Taps = 1, c.FirstTap = 0, c.Weights = {1.0};
         return;
     }
@@ -366,13 +367,35 @@ void SetPulse(const PpsChain& c, PpsChainState& st, const SimulatorSettings& s, 
 
 }  // namespace
 
+int SimulatorCardRate(const SimulatorSettings& s) {
+    return s.DeviceRate != 8000 ? s.DeviceRate : s.CardRate;
+}
+
+std::shared_ptr<const NoiseInterpolator> MakeNoiseInterpolator(int deviceRate) {
+    auto ip = std::make_shared<NoiseInterpolator>();
+    const int common = std::gcd(deviceRate, 8000);
+    ip->Phases = deviceRate / common;
+    ip->Step = 8000 / common;
+    const int half = kNoiseTaps / 2;
+    ip->Taps = kNoiseTaps;
+    ip->Weights.resize(static_cast<size_t>(ip->Phases) * ip->Taps);
+    for (int r = 0; r < ip->Phases; ++r) {
+        for (int t = 0; t < ip->Taps; ++t) {
+            const double v = static_cast<double>(r) / ip->Phases + (half - 1 - t);  // [1/8000 s]
+            ip->Weights[static_cast<size_t>(r) * ip->Taps + t] = Sinc(v) * Kaiser(v / half);
+        }
+    }
+    return ip;
+}
+
 std::shared_ptr<const PpsChain> MakePpsChain(const SimulatorSettings& s) {
-    if (!(s.PpsWidthMs > 0) && !(s.PpsAcHz > 0) && s.CardRate <= 0) return nullptr;
+    const int cardRate = SimulatorCardRate(s);
+    if (!(s.PpsWidthMs > 0) && !(s.PpsAcHz > 0) && cardRate <= 0) return nullptr;
     auto c = std::make_shared<PpsChain>();
-    c->FramesPerSecond = 8000 * (1 + s.Ppm * 1e-6);
-    if (s.CardRate > 0) {
+    c->FramesPerSecond = s.DeviceRate * (1 + s.Ppm * 1e-6);
+    if (cardRate > 0) {
         c->Card = true;
-        DesignResampler(*c, s.CardRate);
+        DesignResampler(*c, cardRate, s.DeviceRate);
         c->Nodes = CardNodes(s.CardFilter);
         c->NodeStep = c->Spacing / kNodesPerSample;
         const double span = c->NodeStep * static_cast<double>(c->Nodes.size());

@@ -20,11 +20,13 @@
 // pulse is exact, and the remains of earlier ones are off by their size times the jitter times
 // a, below 0.02 LSB for 1 us of jitter at the slowest corner, 0.5 Hz.
 //
-// Positions. Frame positions [frames] are on the card's time line: position k is the 8 kHz
-// frame k, card sample n of a card at rate R is at n * 8000 / R, both the first frame at 0. The
+// Positions. Frame positions [frames] are on the card's time line: position k is the device
+// frame k; at a device rate of 8000, card sample n of a card at rate R is at n * 8000 / R (at
+// any other device rate the card runs at it, and its samples are the frames), the first at 0. The
 // start and the end of each pulse sit where SimulatorFrameAt puts their GPS times; between them
-// the rates a are taken per frame at the card's mean rate, 8000 (1 + Ppm 1e-6) frames per GPS
-// second (with drift or wander the time constants change by the card's deviation from it).
+// the rates a are taken per frame at the card's mean rate, D (1 + Ppm 1e-6) frames per GPS
+// second, D the device rate (with drift or wander the time constants change by the card's
+// deviation from it).
 //
 // The card's anti-alias filter, as a delta-sigma card's decimation filter: its impulse
 // response is the line through nodes kNodesPerSample apart on the card's time line (each node a
@@ -115,6 +117,23 @@ struct PpsChain {
 
 // The chain for these settings, or null when the PPS is the rise-and-decay pulse alone.
 std::shared_ptr<const PpsChain> MakePpsChain(const SimulatorSettings& settings);
+
+// The card's rate the chain models: DeviceRate when that is not 8000 (the frames are then the
+// card's own samples, no resampler), else CardRate (0: no card).
+int SimulatorCardRate(const SimulatorSettings& settings);
+
+// The radio's noise at a device rate R other than 8000: the values g_k, one per 1/8000 card
+// second, joined by a Kaiser-windowed sinc cut off at 4000 Hz whose zeros fall on the other
+// values, so that a frame taken at a multiple of 1/8000 s is that g_k itself. Device frame m
+// lies at m Step / Phases (Phases / Step = R / 8000 in lowest terms) and is
+// sum_t Weights[r * Taps + t] g(floor + t - Taps / 2 + 1), r = m Step mod Phases.
+struct NoiseInterpolator {
+    int Phases = 1, Step = 1;
+    int Taps = 0;
+    std::vector<double> Weights;
+};
+
+std::shared_ptr<const NoiseInterpolator> MakeNoiseInterpolator(int deviceRate);
 
 // The PPS channel's value at `frame` [full scale], before noise, hum, inversion and rounding.
 // Frames must come in increasing order.

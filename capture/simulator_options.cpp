@@ -9,6 +9,7 @@
 
 #include "capture/signal_simulator_card.h"
 #include "common/command_line.h"
+#include "dsp/rate_converter.h"
 
 namespace qv {
 
@@ -104,6 +105,9 @@ struct ChoiceOption {
 const ChoiceOption kChoiceOptions[] = {
     {"--card-rate", &SimulatorSettings::CardRate, CardRateValues(), "R",
      "the card's own rate [Hz], resampled to 8000; 0: none", "--pps-ac-hz"},
+    {"--rate", &SimulatorSettings::DeviceRate,
+     std::vector<int>(std::begin(kInputRates), std::end(kInputRates)), "N",
+     "frames per second recorded: a card at N", "--pps-ac-hz"},
     {"--hum-hz",
      &SimulatorSettings::HumHz,
      {50, 60},
@@ -257,6 +261,14 @@ bool CheckSimulatorCard(const SimulatorSettings& settings, bool untilEnd, std::s
                 FormatNumber(1000 - kPulseGapMs) + " ms)";
         return false;
     }
+    if (settings.DeviceRate != kFramesPerSecond && settings.CardRate != 0 &&
+        settings.CardRate != settings.DeviceRate) {
+        error = "--card-rate " + std::to_string(settings.CardRate) +
+                " is a card resampled to 8000 frames per second, --rate " +
+                std::to_string(settings.DeviceRate) + " a card's own frames: give --card-rate " +
+                std::to_string(settings.DeviceRate) + " or leave it out";
+        return false;
+    }
     return true;
 }
 
@@ -277,6 +289,13 @@ std::string SimulatorOptionsHelp() {
             std::snprintf(line, sizeof(line), "  %-22s %s (%s)\n", "--card-filter PHASE",
                           "its anti-alias filter: linear or minimum phase", "linear");
             help += line;
+        }
+        if (o.Field == &SimulatorSettings::DeviceRate) {
+            help += "  " + std::string(23, ' ') +
+                    "other than 8000: the card's own samples at N through its anti-alias\n"
+                    "  " +
+                    std::string(23, ' ') +
+                    "filter, no resampler (--card-rate then N or left out)\n";
         }
     };
     for (const RealOption& o : kRealOptions) {

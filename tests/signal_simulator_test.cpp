@@ -173,6 +173,46 @@ TEST(SignalSimulatorRf, NoiseIsGaussianOfTheSetLevelAndLevelsClipInsteadOfWrappi
     EXPECT_EQ(lowPps, 0) << "a positive pulse must never wrap negative";
 }
 
+// A card at its own rate: its frames count at that rate on the same GPS time line, and every
+// sixth frame at 48000 is the 8000 Hz card's frame at that instant (carrier, click and the
+// radio's noise alike, with the card's clock drifting); between them the noise is band-limited,
+// not white at 48000.
+TEST(SignalSimulatorRate, ACardAtItsOwnRateRecordsTheSameRadioSignalOnTheSameTimeLine) {
+    EXPECT_EQ(SimulatorTotalFrames({.Seconds = 2.5, .Ppm = -80, .DeviceRate = 44100}), 110241);
+    EXPECT_EQ(SimulatorTotalFrames({.Seconds = 3600, .Ppm = 50, .DeviceRate = 192000}),
+              691234560);  // 3600 * 192009.6
+
+    SimulatorSettings slow = Only(0.3, 0.5, 0, 0.01);
+    slow.Ppm = 37.5, slow.DriftPpmPerHour = 400, slow.WanderPpm = 3, slow.WanderPeriodSeconds = 5;
+    SimulatorSettings fast = slow;
+    fast.DeviceRate = 48000;
+    for (const long double t : {0.5L, 1.25L, 9.75L}) {
+        const long double frame = SimulatorFrameAt(fast, t);
+        EXPECT_NEAR(Gap(frame, 6 * SimulatorFrameAt(slow, t)), 0, 1e-9);
+        EXPECT_NEAR(Gap(SimulatorTimeAtFrame(fast, frame), t), 0, 1e-15);
+    }
+    const std::vector<Frame> a = Simulate(slow, 16000), b = Simulate(fast, 96000, {1000, 7});
+    int differ = 0;
+    for (size_t k = 0; k < a.size(); ++k) {
+        ASSERT_NEAR(b[6 * k].Rf, a[k].Rf, 1) << k;
+        differ += b[6 * k].Rf != a[k].Rf;
+    }
+    EXPECT_LT(differ, 80) << "nearly every frame the very same";
+
+    // Noise alone, RMS 0.1: the same RMS at 48000, and a neighbour's difference
+    // sqrt(2 (1 - sinc(1/6))) = 0.300 of it, as noise white to 4 kHz has (white at 48000: 1.41).
+    SimulatorSettings noise = Only(0, 0, 0, 0.1);
+    noise.DeviceRate = 48000;
+    double squares = 0, steps = 0;
+    const std::vector<Frame> n = Simulate(noise, 480000);
+    for (size_t k = 1; k < n.size(); ++k) {
+        squares += double(n[k].Rf) * n[k].Rf;
+        steps += double(n[k].Rf - n[k - 1].Rf) * (n[k].Rf - n[k - 1].Rf);
+    }
+    EXPECT_NEAR(std::sqrt(squares / static_cast<double>(n.size() - 1)), 3276.7, 0.02 * 3276.7);
+    EXPECT_NEAR(std::sqrt(steps / squares), 0.300, 0.02);
+}
+
 // The wiring faults: from the command line, a PPS of the other polarity is the same stream with
 // the right channel negated, and swapped channels the same frames with the sides exchanged.
 TEST(SignalSimulatorWiring, InvertedPpsAndSwappedChannelsFromTheOptions) {

@@ -13,6 +13,7 @@
 
 #include "capture/signal_simulator.h"
 #include "capture/simulator_options.h"
+#include "dsp/rate_converter.h"
 #include "files/wav_file.h"
 #include "tests/simulated_frames.h"
 #include "tests/test_files.h"
@@ -259,6 +260,75 @@ TEST_F(SimToolTest, CardModelOptionsAreStoredCheckedAndWritten) {
     ASSERT_EQ(RunSimulatorTool(run).Status, 0);
     settings.Seconds = 1.5, settings.PpsWidthMs = 10;
     EXPECT_TRUE(SameFrames(ReadWavFile(out), Simulate(settings)));
+}
+
+// A little-endian number of `size` bytes at `at` in `bytes`.
+unsigned LittleEndian(const std::string& bytes, size_t at, int size) {
+    unsigned v = 0;
+    for (int b = size - 1; b >= 0; --b) v = v << 8 | static_cast<unsigned char>(bytes[at + b]);
+    return v;
+}
+
+// --rate N: the card's own frames at N, checked against --card-rate, and written in a WAV whose
+// header says N (its chunks walked here from the RIFF layout itself) and whose frames are the
+// simulator's at that rate.
+TEST_F(SimToolTest, RateOptionWritesTheCardsOwnFramesAtThatRate) {
+    const std::string out = Path("rate.wav");
+    const std::vector<std::pair<Words, std::string>> bad = {
+        {{"--rate", "44000"}, "--rate: \"44000\" is not one of " + InputRatesText()},
+        {{"--rate", "0"}, "--rate: \"0\" is not one of " + InputRatesText()},
+        {{"--rate", "48000", "--card-rate", "44100"},
+         "--card-rate 44100 is a card resampled to 8000 frames per second, --rate 48000 a card's "
+         "own frames: give --card-rate 48000 or leave it out"},
+    };
+    ExpectRefused(bad, out);
+
+    for (const Words& options : {Words{"--rate", "44100", "--ppm", "-20"},
+                                 Words{"--rate=192000", "--card-rate", "192000", "--pps-width-ms",
+                                       "100", "--pps-ac-hz", "0.5"}}) {
+        Words run = options;
+        for (const char* w : {"--seconds", "0.75", "--seed", "3"}) run.push_back(w);
+        run.push_back(out);
+        const ToolRun tool = RunSimulatorTool(run);
+        ASSERT_EQ(tool.Status, 0) << tool.Err;
+        Argv args("quorvelle-sim", run);
+        SimulatorSettings settings;
+        std::string error;
+        for (int i = 1; i + 1 < args.Count();) {
+            ASSERT_EQ(ParseSimulatorOption(args.Count(), args.Data(), i, settings, error), 1);
+        }
+        const unsigned rate = static_cast<unsigned>(settings.DeviceRate);
+        const long long total = SimulatorTotalFrames(settings);
+        EXPECT_EQ(tool.Out, out + ": " + std::to_string(total) + " frames at " +
+                                std::to_string(rate) + " per second (0.75 GPS s at " +
+                                (rate == 44100 ? "-20" : "0") + " ppm)\n");
+
+        const std::string bytes = FileText(out);
+        ASSERT_EQ(bytes.substr(0, 4), "RIFF");
+        ASSERT_EQ(bytes.substr(8, 4), "WAVE");
+        std::string data;
+        for (size_t at = 12; at + 8 <= bytes.size();) {
+            const std::string id = bytes.substr(at, 4);
+            const unsigned size = LittleEndian(bytes, at + 4, 4);
+            if (id == "fmt ") {
+                const unsigned format = LittleEndian(bytes, at + 8, 2);
+                EXPECT_TRUE(format == 1 || format == 0xFFFE) << "PCM, plain or extensible";
+                EXPECT_EQ(LittleEndian(bytes, at + 10, 2), 2u) << "channels";
+                EXPECT_EQ(LittleEndian(bytes, at + 12, 4), rate);
+                EXPECT_EQ(LittleEndian(bytes, at + 16, 4), 4 * rate) << "bytes per second";
+                EXPECT_EQ(LittleEndian(bytes, at + 20, 2), 4u) << "bytes per frame";
+                EXPECT_EQ(LittleEndian(bytes, at + 22, 2), 16u) << "bits";
+            }
+            if (id == "data") data = bytes.substr(at + 8, size);
+            at += 8 + size + (size & 1);
+        }
+        ASSERT_EQ(data.size(), static_cast<size_t>(4 * total)) << rate;
+        const std::vector<Frame> frames = Simulate(settings);
+        for (size_t k = 0; k < frames.size(); ++k) {
+            ASSERT_EQ(static_cast<int16_t>(LittleEndian(data, 4 * k, 2)), frames[k].Rf) << k;
+            ASSERT_EQ(static_cast<int16_t>(LittleEndian(data, 4 * k + 2, 2)), frames[k].Pps) << k;
+        }
+    }
 }
 
 }  // namespace

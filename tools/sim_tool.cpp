@@ -19,10 +19,10 @@ constexpr long long kWriteBlockFrames = 8192;  // [frames] simulated and written
 constexpr const char* kUsage =
     "Usage: quorvelle-sim [OPTIONS] OUT.wav\n"
     "\n"
-    "Writes a simulated recording as a stereo 16-bit WAV file at 8000 frames per second: the\n"
-    "radio receiver's audio (carrier, once-per-second click, noise) on the left channel and\n"
-    "the GPS receiver's pulse-per-second on the right, as a sound card with the given clock\n"
-    "error would record them.\n"
+    "Writes a simulated recording as a stereo 16-bit WAV file at 8000 frames per second, or\n"
+    "at the card's own rate --rate gives: the radio receiver's audio (carrier, once-per-second\n"
+    "click, noise) on the left channel and the GPS receiver's pulse-per-second on the right,\n"
+    "as a sound card with the given clock error would record them.\n"
     "\n"
     "  --help                 this text\n"
     "  --version              the program's version\n";
@@ -73,7 +73,7 @@ int WriteRecording(const SimulatorSettings& settings, const std::string& outputP
                    std::ostream& out, std::ostream& err) {
     std::string error;
     WavWriter writer;
-    if (!OpenWavWriter(writer, outputPath, error)) {
+    if (!OpenWavWriter(writer, outputPath, settings.DeviceRate, error)) {
         err << "quorvelle-sim: " << error << "\n";
         return 1;
     }
@@ -94,8 +94,10 @@ int WriteRecording(const SimulatorSettings& settings, const std::string& outputP
         err << "quorvelle-sim: " << error << "\n";
         return 1;
     }
-    out << outputPath << ": " << total << " frames (" << settings.Seconds << " GPS s at "
-        << settings.Ppm << " ppm)\n";
+    out << outputPath << ": " << total << " frames";
+    if (settings.DeviceRate != kFramesPerSecond)
+        out << " at " << settings.DeviceRate << " per second";
+    out << " (" << settings.Seconds << " GPS s at " << settings.Ppm << " ppm)\n";
     return 0;
 }
 

@@ -1,4 +1,5 @@
-// quorvelle-sim: writes the signal simulator's stream to a stereo 16-bit 8000 Hz WAV file.
+// quorvelle-sim: writes the signal simulator's stream to a stereo 16-bit WAV file at 8000 Hz
+// or a card's own rate.
 #pragma once
 
 #include <ostream>

@@ -71,26 +71,34 @@ TEST(SignalSimulatorCard, FiltersHaveTheirBandsAndAnIdealStepLandsOnItsTruth) {
     }
 
     // An ideal step (rise 1e-13 s) through a linear-phase card, natively at 8000, resampled
-    // from 44100 (80 phases) and from 192000: antisymmetric about the pulse's start, on a frame
-    // or half way between two, so at half height there (1e-7 of the height is 0.01 ns at the
-    // edge's slope); the plateau is the level and a second's mean the area, in closed form.
-    for (const int rate : {8000, 44100, 192000}) {
+    // from 44100 (80 phases) and from 192000, and cards whose frames are their own samples at
+    // 48000 and 192000: antisymmetric about the pulse's start, on a frame or half way between
+    // two, so at half height there (1e-7 of the height is 0.01 ns at the edge's slope); the
+    // plateau is the level and a second's mean the area, in closed form. In the frames of the
+    // whole stream the frame on the start is half the level, rounded.
+    const std::pair<int, int> cards[] = {
+        {8000, 8000}, {44100, 8000}, {192000, 8000}, {48000, 48000}, {0, 192000}};
+    for (const auto& [rate, device] : cards) {
+        const int second = device, half = device / 2;  // [frames]
         for (const double into : {0.0, 0.5}) {
             SimulatorSettings s = Only(0, 0, 0.6, 0);
-            s.CardRate = rate, s.PpsWidthMs = 100, s.PpsRiseMs = 1e-10;
-            s.StartOffsetSeconds = 0.5 - into / 8000;
-            const std::vector<double> v = ChainValues(s, 2 * 8000 + 100);
-            ASSERT_NEAR(Gap(SimulatorPpsStartFrame(s, 1), 4000 + into), 0, 1e-9);
+            s.CardRate = rate, s.DeviceRate = device, s.PpsWidthMs = 100, s.PpsRiseMs = 1e-10;
+            s.StartOffsetSeconds = 0.5 - into / device;
+            const std::vector<double> v = ChainValues(s, 2 * second + 100);
+            ASSERT_NEAR(Gap(SimulatorPpsStartFrame(s, 1), half + into), 0, 1e-9);
             double worst = 0;
             for (int j = 1; j < 120; ++j) {
                 worst = std::max(worst,
-                                 std::fabs(v[4000 + j] + v[4000 + (into > 0 ? 1 : 0) - j] - 0.6));
+                                 std::fabs(v[half + j] + v[half + (into > 0 ? 1 : 0) - j] - 0.6));
             }
-            EXPECT_LT(worst, 1e-7 * 0.6) << rate << " " << into;
-            EXPECT_NEAR(v[4400], 0.6, 1e-12) << rate;
+            EXPECT_LT(worst, 1e-7 * 0.6) << rate << " " << device << " " << into;
+            EXPECT_NEAR(v[half + device / 20], 0.6, 1e-12) << rate << " " << device;
             double sum = 0;
-            for (int m = 8000; m < 16000; ++m) sum += v[m];
-            EXPECT_NEAR(sum / 8000, 0.06, 1e-9) << rate;
+            for (int m = second; m < 2 * second; ++m) sum += v[m];
+            EXPECT_NEAR(sum / second, 0.06, 1e-9) << rate << " " << device;
+            if (into == 0 && device != 8000) {
+                EXPECT_EQ(Simulate(s, half + 1)[half].Pps, 9830) << device;  // 0.3 * 32767
+            }
         }
     }
 
@@ -109,25 +117,26 @@ TEST(SignalSimulatorCard, FiltersHaveTheirBandsAndAnIdealStepLandsOnItsTruth) {
     }
 
     // Minimum phase: nothing before the pulse, and the step's derivative (the impulse response)
-    // has its centroid at the delay the truth states: 0.55 frames at 48000, 3.3 natively at 8000.
-    for (const int rate : {8000, 48000}) {
+    // has its centroid at the delay the truth states: 0.55 frames at 48000, 3.3 natively at 8000
+    // and as many of its own frames for a card at 48000.
+    for (const auto& [rate, device] : {std::pair{8000, 8000}, {48000, 8000}, {48000, 48000}}) {
         SimulatorSettings s = Only(0, 0, 0.6, 0);
-        s.CardRate = rate, s.CardFilter = CardFilterPhase::Minimum, s.PpsWidthMs = 100;
-        s.PpsRiseMs = 1e-10, s.StartOffsetSeconds = 0.5 - 0.37 / 8000;
-        const std::vector<double> v = ChainValues(s, 6000);
+        s.CardRate = rate, s.DeviceRate = device, s.CardFilter = CardFilterPhase::Minimum;
+        s.PpsWidthMs = 100, s.PpsRiseMs = 1e-10, s.StartOffsetSeconds = 0.5 - 0.37 / device;
+        const std::vector<double> v = ChainValues(s, device * 3 / 4);
         const double truth = static_cast<double>(SimulatorPpsStartFrame(s, 1));
         double area = 0, moment = 0;
-        for (int m = 3500; m < 4700; ++m) {
-            if (rate == 8000 && m <= truth) {
+        for (int m = device / 2 - 500; m < device / 2 + 700; ++m) {
+            if (rate == device && m <= truth) {
                 ASSERT_EQ(v[m], 0) << m;  // no resampler here
             }
             area += v[m] - v[m - 1];
             moment += (v[m] - v[m - 1]) * (m - truth);  // the rise between frames m - 1 and m
         }
         const double delay = static_cast<double>(SimulatorCardDelayFrames(s));
-        EXPECT_NEAR(moment / area - 0.5, delay, 1e-4) << rate;
-        EXPECT_GT(delay, rate == 8000 ? 3.0 : 0.5) << rate;
-        EXPECT_EQ(SimulatorCardDelayFrames({.CardRate = rate}), 0);
+        EXPECT_NEAR(moment / area - 0.5, delay, 1e-4) << rate << " " << device;
+        EXPECT_GT(delay, rate == device ? 3.0 : 0.5) << rate << " " << device;
+        EXPECT_EQ(SimulatorCardDelayFrames({.CardRate = rate, .DeviceRate = device}), 0);
     }
 }
 
