@@ -197,6 +197,26 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
     ExpectSameOutputs(folder_, "card", card);
 }
 
+// The simulator at a card's own rate (the card's filter, the band-limited radio noise, a
+// drifting clock): the same WAV bytes from both builds.
+TEST_F(WindowsBatch, SimulatedCardAtItsOwnRateGivesTheSameBytesAsLinux) {
+    // clang-format off
+    const std::vector<std::string> options = {
+        "--seconds", "6", "--rate", "44100", "--ppm", "-31.5", "--drift-ppm-per-hour", "20",
+        "--pps-width-ms", "100", "--pps-ac-hz", "0.5", "--pps-jitter", "5e-8",
+        "--card-filter", "minimum", "--dither"};
+    // clang-format on
+    std::vector<std::string> linuxRun = options, windowsRun = options;
+    linuxRun.push_back(folder_.Path("linux-44100.wav"));
+    windowsRun.push_back(folder_.Path("windows-44100.wav"));
+    ASSERT_EQ(RunLinuxProgram(folder_, kLinuxSim, linuxRun).Status, 0);
+    const ToolRun sim = RunWindowsProgram(folder_, "quorvelle-sim.exe", windowsRun);
+    ASSERT_EQ(sim.Status, 0) << sim.Err;
+    EXPECT_TRUE(FileText(folder_.Path("windows-44100.wav")) ==
+                FileText(folder_.Path("linux-44100.wav")))
+        << "the recordings at 44100 differ";
+}
+
 // Folder and file names beyond ASCII (UTF-8 on Linux; the programs' manifest makes them UTF-8
 // for Windows' narrow file functions too): read and written as on Linux.
 TEST_F(WindowsBatch, PathsWithAnyLettersWork) {
