@@ -104,7 +104,8 @@ struct SimulatorSettings {
                             // rise-and-decay pulse
     double PpsAcHz = 0;     // [Hz] corner of a first-order AC coupling after it; 0: none
     int CardRate = 0;       // [Hz] the card's own rate, with its anti-alias filter and, unless
-                            // 8000, a resampler to 8000; 0: frames take the analog value
+                            // 8000, a resampler to 8000; 0: frames take the analog value (at
+                            // a DeviceRate other than 8000: 0 or DeviceRate, see below)
     CardFilterPhase CardFilter = CardFilterPhase::Linear;
     bool Dither = false;       // TPDF dither of +-1 LSB before the rounding, on both channels
     double PpsNoiseLevel = 0;  // [full scale] RMS of white Gaussian noise on the PPS channel
