@@ -53,12 +53,12 @@ std::string MakeRecordings(const TestFolder& f, const std::string& at48, const s
     std::vector<std::string> gates = {"-c", "2"};
     gates.insert(gates.end(), floats.begin(), floats.end());
     gates.push_back(burst);
-    for (const std::string& w :
-         {"synth", len.c_str(), "square", gps.c_str(), "50", "69.68", "0.6", "square", gps.c_str(),
-          "50", "69.68", "0.6", "synth", "sine", "amod", SoxNumber(1700 * g).c_str(), "sine",
-          "amod", SoxNumber(1700 * g).c_str(), "0", "50", "remix", "1v0.5,2v-0.5"}) {
-        gates.push_back(w);
-    }
+    const std::string click = SoxNumber(1700 * g);
+    const std::vector<std::string> gateWords = {
+        "synth", len,    "square", gps,   "50",   "69.68", "0.6", "square", gps,    "50",
+        "69.68", "0.6",  "synth",  "sine", "amod", click,   "sine", "amod",  click,  "0",
+        "50",    "remix", "1v0.5,2v-0.5"};
+    gates.insert(gates.end(), gateWords.begin(), gateWords.end());
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              gates,
              made(carrier, {"synth", len, "sine", SoxNumber(1700.1 * g), "vol", "0.08"}),
@@ -104,19 +104,29 @@ TEST(CardRateScenario, A48kHzRecordingMeasuresAsTheSameSignalResampledTo8kHz) {
     EXPECT_EQ(sox.Summary.find("input:"), std::string::npos) << "an 8000 Hz input says nothing";
     EXPECT_NE(card.Summary.find("300.0 s of recording processed"), std::string::npos)
         << "the input's own seconds";
-    // The same seconds, on the same time line: the converter's delay is taken out.
+    // The same seconds, on the same time line: the converter's delay is taken out. A second
+    // ends on the frame where the clock loop's re-sampling crosses it, which two filters may
+    // put one frame (125 us) apart.
     ASSERT_EQ(card.Seconds.size(), sox.Seconds.size());
     ASSERT_EQ(card.Periods.size(), sox.Periods.size());
     ASSERT_GE(card.Periods.size(), 90u);
     for (size_t k = 0; k < card.Seconds.size(); ++k) {
-        ASSERT_EQ(card.Seconds[k][1], sox.Seconds[k][1]) << "t_s of second row " << k;
+        ASSERT_NEAR(Field(card.Seconds[k][1]), Field(sox.Seconds[k][1]), 0.00013)
+            << "t_s of second row " << k;
         EXPECT_EQ(card.Seconds[k].back(), "48000") << "device_rate_hz";
     }
-    // After 5 minutes: the classic frequency error, the card's, and the same state.
+    // After 5 minutes: the classic frequency error over the last minute (each second's reading
+    // wanders by a few tenths of a ppm as the edge sweeps across a frame), the card's, and the
+    // same state.
     const std::vector<std::string>& last48 = card.Seconds.back();
     const std::vector<std::string>& last8 = sox.Seconds.back();
-    EXPECT_NEAR(Field(last48[2]), Field(last8[2]), 0.02) << "freq_error_ppm";
-    EXPECT_NEAR(Field(last48[2]), kPpm, 0.1);
+    double mean48 = 0, mean8 = 0;
+    for (size_t k = card.Seconds.size() - 60; k < card.Seconds.size(); ++k) {
+        mean48 += Field(card.Seconds[k][2]) / 60;
+        mean8 += Field(sox.Seconds[k][2]) / 60;
+    }
+    EXPECT_NEAR(mean48, mean8, 0.02) << "freq_error_ppm";
+    EXPECT_NEAR(mean48, kPpm, 0.1);
     EXPECT_EQ(last48[9], "locked");
     EXPECT_EQ(last48[9], last8[9]) << "status";
     // The I/Q phase of every period of the last minute.
