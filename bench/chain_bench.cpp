@@ -1,5 +1,7 @@
-// Throughput of the measurement chain per frame, the batch tool over an hour, the simulator.
+// Throughput of the measurement chain per frame, the batch tool over an hour, the simulator, and
+// the batch tool over recordings of one length at a card's rates.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <filesystem>
 #include <map>
@@ -12,6 +14,7 @@
 #include "chain/chain_host.h"
 #include "chain/measurement.h"
 #include "common/frame.h"
+#include "files/wav_file.h"
 #include "tools/batch.h"
 
 namespace qv {
@@ -140,6 +143,76 @@ void BM_BatchSimulatedHour(benchmark::State& state, bool chart) {
 }
 BENCHMARK_CAPTURE(BM_BatchSimulatedHour, plain, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_BatchSimulatedHour, with_chart, true)->Iterations(1)->Unit(benchmark::kSecond);
+
+// quorvelle-batch over recordings of the same kRateSeconds at 8000, 48000 and 192000 frames per
+// second, in rounds that take each rate in turn (so that a machine shared with others slows all
+// of them alike): the CPU time of each, and the speed at 48000 and 192000 as a fraction of the
+// speed at 8000 (speed_48k = CPU at 8000 / CPU at 48000). The card's recordings are the
+// simulator's 8000 frames held at the card's rate: the chain's cost does not depend on what the
+// frames hold, only on how many there are.
+constexpr double kRateSeconds = 120;  // [s] of each recording
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The recording at `rate` [frames/s], written once per process.
+std::string RateRecording(int rate) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("quorvelle-bench-" + std::to_string(rate) + ".wav"))
+                                 .string();
+    SimulatorSettings settings;
+    settings.Seconds = kRateSeconds;
+    settings.Ppm = kRecordingPpm;
+    SignalSimulator sim;
+    StartSimulator(sim, settings);
+    std::vector<Frame> slow(static_cast<size_t>(SimulatorTotalFrames(settings)));
+    NextSimulatorFrames(sim, slow.data(), slow.size());
+    std::vector<Frame> frames(slow.size() * static_cast<size_t>(rate) / kFramesPerSecond);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        frames[k] = slow[k * kFramesPerSecond / static_cast<size_t>(rate)];
+    }
+    WavWriter writer;
+    std::string error;
+    if (!OpenWavWriter(writer, path, rate, error) ||
+        !WriteWavFrames(writer, frames.data(), static_cast<long long>(frames.size()), error) ||
+        !CloseWavWriter(writer, error)) {
+        return "";
+    }
+    return path;
+}
+
+void BM_RecordingRates(benchmark::State& state) {
+    const int rates[] = {8000, 48000, 192000};
+    static const std::vector<std::string> paths = {RateRecording(8000), RateRecording(48000),
+                                                   RateRecording(192000)};
+    double cpu[3] = {0, 0, 0};
+    for (auto _ : state) {
+        for (int r = 0; r < 3; ++r) {
+            std::vector<std::string> args = {"quorvelle-batch", "--quiet", paths[r]};
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            std::ostringstream out, err;
+            const double start = ProcessCpuSeconds();
+            if (paths[r].empty() ||
+                RunBatch(static_cast<int>(argv.size()), argv.data(), out, err) != 0) {
+                state.SkipWithError(("no run at " + std::to_string(rates[r]) + ": " + err.str())
+                                        .c_str());
+                return;
+            }
+            cpu[r] += ProcessCpuSeconds() - start;
+        }
+    }
+    const double rounds = static_cast<double>(state.iterations());
+    state.counters["cpu_s_8k"] = cpu[0] / rounds;
+    state.counters["cpu_s_48k"] = cpu[1] / rounds;
+    state.counters["cpu_s_192k"] = cpu[2] / rounds;
+    state.counters["speed_48k"] = cpu[0] / cpu[1];
+    state.counters["speed_192k"] = cpu[0] / cpu[2];
+}
+BENCHMARK(BM_RecordingRates)->Iterations(5)->Unit(benchmark::kSecond);
 
 // The simulator alone with the batch tool's settings, in capture blocks, so its share of the
 // batch figure can be subtracted; also with what a real card and GPS receiver add (PPS jitter,

@@ -29,11 +29,24 @@ std::string Seconds(int64_t frame) {
 
 }  // namespace
 
+bool HasRateColumn(int deviceRate) { return deviceRate != kFramesPerSecond; }
+
+std::vector<std::string> SecondColumns(int deviceRate) {
+    std::vector<std::string> columns = kSecondColumns;
+    if (HasRateColumn(deviceRate)) columns.push_back("device_rate_hz");
+    return columns;
+}
+
 std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
                                    const SecondValues& v) {
+    return SecondRow(time, m, v, HasRateColumn(m.InputRate));
+}
+
+std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
+                                   const SecondValues& v, bool rateColumn) {
     const ClickValues& c = v.Click;
     const FineValues& f = v.Fine;
-    return {time,
+    std::vector<std::string> row = {time,
             Seconds(v.Frame),
             CsvNumber(v.FreqErrorPpm),
             CsvNumber(v.TimingErrorUs),
@@ -48,6 +61,8 @@ std::vector<std::string> SecondRow(const std::string& time, const Measurement& m
             f.ResidualValid ? CsvNumber(f.ResidualUs) : "",
             f.EdgeFound ? std::to_string(f.Series) : "",
             f.EdgeFound ? std::to_string(f.SlipFrames) : ""};
+    if (rateColumn) row.push_back(std::to_string(m.InputRate));
+    return row;
 }
 
 std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v) {
@@ -70,15 +85,17 @@ std::string SampleSlipText(const FineValues& fine) {
 
 bool CsvOutputs::Open(const std::string& secondsPath, const std::string& periodsPath,
                       CsvStart start, const std::function<void(const std::string&)>& failed,
-                      std::string& error) {
+                      std::string& error, int deviceRate) {
     Seconds.WriteFailed = failed;
     Periods.WriteFailed = failed;
-    return (secondsPath.empty() || Seconds.Open(secondsPath, kSecondColumns, start, error)) &&
+    DeviceRate = deviceRate;
+    return (secondsPath.empty() ||
+            Seconds.Open(secondsPath, SecondColumns(deviceRate), start, error)) &&
            (periodsPath.empty() || Periods.Open(periodsPath, kPeriodColumns, start, error));
 }
 
 void CsvOutputs::WriteSecond(const std::string& time, const Measurement& m, const SecondValues& v) {
-    if (Seconds.IsOpen()) Seconds.WriteRow(SecondRow(time, m, v));
+    if (Seconds.IsOpen()) Seconds.WriteRow(SecondRow(time, m, v, HasRateColumn(DeviceRate)));
 }
 
 void CsvOutputs::WritePeriod(const std::string& time, const PeriodValues& v) {

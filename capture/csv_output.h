@@ -5,7 +5,7 @@
 //
 //   time,t_s,freq_error_ppm,timing_error_us,audio_level_pct,click_phase_deg,click_level_pct,
 //     lock_freq_hz,click_position,status,pps_edge_frame,card_ppm_fine,pps_residual_us,
-//     pps_series,pps_slip_frames
+//     pps_series,pps_slip_frames[,device_rate_hz]
 //   time,t_s,i,q,phase_deg,level_db,dropped_frames
 //
 // `time` is the live wall clock as ISO 8601 UTC ("2026-12-07T16:30:01.250Z"), or for a
@@ -18,7 +18,10 @@
 // `pps_series` the edge's series (1, 2, ...: one timing method and pulse shape each, never
 // mixed in one fit or one Allan deviation) and `pps_slip_frames` the sample slip found just
 // before it (frames the card dropped, negative when it repeated them; 0 without), both empty
-// without an edge.
+// without an edge. `device_rate_hz` is the card's or the recording's own rate [frames/s], the one
+// `pps_edge_frame` counts in, while the classic chain reads the input resampled to 8000; it is
+// there only when that rate is not 8000, so that the files of an 8000 Hz input keep their bytes
+// and a file without the column is one at 8000.
 #pragma once
 
 #include <string>
@@ -32,6 +35,15 @@ namespace qv {
 extern const std::vector<std::string> kSecondColumns;  // --csv
 extern const std::vector<std::string> kPeriodColumns;  // --iq-csv
 
+// The --csv header for an input at `deviceRate` [frames/s]: kSecondColumns, and device_rate_hz
+// after them unless the rate is 8000.
+std::vector<std::string> SecondColumns(int deviceRate);
+bool HasRateColumn(int deviceRate);
+
+// A --csv row; with the device_rate_hz cell when `rateColumn`, by default when the measurement's
+// input rate is not 8000.
+std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
+                                   const SecondValues& v, bool rateColumn);
 std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
                                    const SecondValues& v);
 std::vector<std::string> PeriodRow(const std::string& time, const PeriodValues& v);
@@ -44,11 +56,15 @@ std::string SampleSlipText(const FineValues& fine);
 struct CsvOutputs {
     CsvFile Seconds;  // --csv
     CsvFile Periods;  // --iq-csv
+    int DeviceRate = kFramesPerSecond;  // [frames/s] the input's, as the --csv header says
 
-    // Opens the files that have a path; false with one line in `error` (which names the
-    // path). `failed` is called once per file, at its first write failure.
+    // Opens the files that have a path, --csv with the columns for an input at `deviceRate`
+    // [frames/s]; false with one line in `error` (which names the path). `failed` is called
+    // once per file, at its first write failure.
     bool Open(const std::string& secondsPath, const std::string& periodsPath, CsvStart start,
-              const std::function<void(const std::string&)>& failed, std::string& error);
+              const std::function<void(const std::string&)>& failed, std::string& error,
+              int deviceRate = kFramesPerSecond);
+    // A --csv row in the columns of its header.
     void WriteSecond(const std::string& time, const Measurement& m, const SecondValues& v);
     void WritePeriod(const std::string& time, const PeriodValues& v);
     // Closes both; false when either failed at any time (every failure, also one at the

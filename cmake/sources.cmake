@@ -147,6 +147,7 @@ set(QUORVELLE_SOURCE_TABLE
     # Scenario tier: whole runs of the chain on simulated signals with a known truth, that take
     # seconds each, in tests/scenario/ (label scenario on Linux, windows on Windows).
     quorvelle_scenario_tests linux tests/scenario/batch_pictures_test.cpp  # reads the pictures with libpng
+    quorvelle_scenario_tests linux tests/scenario/card_rate_test.cpp  # makes its recordings with sox
     quorvelle_scenario_tests all tests/scenario/batch_test.cpp
     quorvelle_scenario_tests all tests/scenario/chain_test.cpp
     quorvelle_scenario_tests all tests/scenario/csv_output_test.cpp

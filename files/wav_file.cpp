@@ -22,6 +22,7 @@ WavReader::~WavReader() { CloseWavReader(*this); }
 
 void CloseWavReader(WavReader& reader) {
     reader.File.reset();
+    reader.Rate = kFramesPerSecond;
     reader.Frames = 0;
     reader.FramesRead = 0;
     reader.Warning.clear();

@@ -1,9 +1,15 @@
-// Streaming WAV reading and writing of stereo 8000 Hz recordings (RF left, PPS right).
+// Streaming WAV reading and writing of stereo recordings (RF left, PPS right) at 8000 frames
+// per second or at a sound card's own rate.
 //
 // Reading accepts WAV files (RIFF, WAVE_FORMAT_EXTENSIBLE and RF64; on Linux also any other
-// container libsndfile reads), as long as they are stereo, exactly 8000 frames per second, and
-// PCM (8/16/24/32-bit) or float/double. Everything is delivered as 16-bit
-// frames:
+// container libsndfile reads), as long as they are stereo, at one of the rates of kInputRates
+// (8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400 or 192000 frames per
+// second; WavReader::Rate says which, and the chain converts it to 8000), and PCM
+// (8/16/24/32-bit) or float/double. A recording at any other rate is refused with one line that
+// lists the rates and a conversion command:
+//   "rec.wav: 50000 frames per second: recordings at 8000, 11025, ... or 192000 are read;
+//    convert it first, e.g. sox in.wav -r 48000 out.wav"
+// Everything is delivered as 16-bit frames at the file's own rate:
 // - 16-bit PCM passes unchanged;
 // - other PCM widths are scaled to 16 bits, rounded to nearest (halves away from zero) and
 //   clipped to [-32768, 32767];
@@ -23,9 +29,10 @@
 // A header that cannot be used is explained in plain words where the header says why ("rec.wav: not
 // a usable WAV header: sample rate 0"). Every other problem is a one-line error naming the file.
 //
-// Writing produces stereo 16-bit PCM at 8000 Hz. The file is written as RF64 with automatic
-// downgrade, so a recording below 4 GiB (about 37 hours) is an ordinary RIFF WAV, and a longer
-// one becomes RF64 instead of overflowing the 32-bit WAV size fields.
+// Writing produces stereo 16-bit PCM at 8000 Hz or at the rate given (a card's own). The file is
+// written as RF64 with automatic downgrade, so a recording below 4 GiB (about 37 hours at 8000
+// Hz, 6 at 48000) is an ordinary RIFF WAV, and a longer one becomes RF64 instead of overflowing
+// the 32-bit WAV size fields.
 #pragma once
 
 #include <memory>
@@ -45,6 +52,7 @@ struct WavReader {
     std::string Path;  // as given to OpenWavReader, used in every message
     // state
     std::unique_ptr<WavReaderFile> File;  // null while nothing is open
+    int Rate = kFramesPerSecond;  // [frames/s] the file's, one of kInputRates
     long long Frames = 0;      // [frames] present in the file (what a full read delivers)
     long long FramesRead = 0;  // [frames] delivered so far
     std::string Warning;       // one line, empty unless the file is truncated

@@ -1,5 +1,5 @@
-// The WAV back end on Windows: stereo 8000 Hz recordings whose RIFF chunks are found through
-// mmio, whose samples are moved with 64-bit file offsets, and whose RF64 headers (which mmio
+// The WAV back end on Windows: stereo recordings at 8000 Hz or a card's rate whose RIFF chunks
+// are found through mmio, whose samples are moved with 64-bit file offsets, and whose RF64 headers (which mmio
 // does not know) are walked and written by our own code (files/wav_riff.h). Messages and written
 // bytes are those of the Linux build for the same files and frames.
 
@@ -309,6 +309,7 @@ bool OpenWavReaderFile(WavReader& reader, std::string& error) {
         return false;
     }
     closer.Fd = -1;
+    reader.Rate = static_cast<int>(layout.Rate);
     reader.File =
         std::make_unique<MmioReader>(fd, layout.Tag, (layout.Bits + 7) / 8, layout.Offset);
     return true;

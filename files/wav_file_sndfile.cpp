@@ -1,4 +1,5 @@
-// The WAV back end on Linux: stereo 8000 Hz recordings read and written with libsndfile.
+// The WAV back end on Linux: stereo recordings at 8000 Hz or a card's rate, read and written
+// with libsndfile.
 
 #include <fcntl.h>
 #include <sndfile.h>
@@ -315,15 +316,15 @@ bool OpenWavReaderFile(WavReader& reader, std::string& error) {
     } else if (info.channels != 2) {
         error = path + ": " + std::to_string(info.channels) +
                 " channel(s); a stereo recording is needed";
-    } else if (info.samplerate != kFramesPerSecond) {
-        error = path + ": " + std::to_string(info.samplerate) + " frames per second; " +
-                std::to_string(kFramesPerSecond) + " are needed";
+    } else if (!WavRateProblem(static_cast<uint32_t>(info.samplerate)).empty()) {
+        error = path + ": " + WavRateProblem(static_cast<uint32_t>(info.samplerate));
     } else if (BytesPerSample(subtype) == 0) {
         error = path + ": " + SubtypeName(subtype) +
                 " encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed";
     } else {
         reader.File = std::make_unique<SndfileReader>(file, subtype);
         reader.Frames = info.frames;
+        reader.Rate = info.samplerate;
         CheckTruncation(reader, info, subtype, fd, status.st_size);
         return true;
     }

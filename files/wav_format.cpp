@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/rate_converter.h"
+
 namespace qv {
 
 std::string WavFormatProblem(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits) {
@@ -21,6 +23,19 @@ std::string WavFormatProblem(uint32_t tag, uint32_t channels, uint32_t rate, uin
         reason = std::to_string(bits) + " bits per sample";
     }
     return reason.empty() ? "" : "not a usable WAV header: " + reason;
+}
+
+std::string WavRateProblem(uint32_t rate) {
+    if (rate <= INT32_MAX && IsInputRate(static_cast<int>(rate))) return "";
+    // The highest listed rate not above the recording's keeps the most of what it holds
+    // without making up anything; below them all, 8000.
+    int suggested = kInputRates[0];
+    for (const int r : kInputRates) {
+        if (static_cast<uint32_t>(r) <= rate) suggested = r;
+    }
+    return std::to_string(rate) + " frames per second: recordings at " + InputRatesText() +
+           " are read; convert it first, e.g. sox in.wav -r " + std::to_string(suggested) +
+           " out.wav";
 }
 
 int16_t ClipToInt16(double rounded) {

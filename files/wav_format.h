@@ -14,6 +14,12 @@ namespace qv {
 // "" when nothing does. `tag`: 1 integer PCM, 3 float; the others are not judged here.
 std::string WavFormatProblem(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits);
 
+// Why a recording at `rate` frames per second cannot be read, with what can be done ("50000
+// frames per second: recordings at 8000, 11025, ... or 192000 are read; convert it first, e.g.
+// sox in.wav -r 48000 out.wav", the highest listed rate below the recording's), or "" for one of
+// kInputRates.
+std::string WavRateProblem(uint32_t rate);
+
 // Clips a rounded sample into int16; NaN (possible in a damaged float file) becomes silence.
 int16_t ClipToInt16(double rounded);
 

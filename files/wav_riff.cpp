@@ -209,10 +209,7 @@ std::string AcceptWavLayout(const WavLayout& layout, const std::string& plainPro
     if (layout.Channels != 2) {
         return std::to_string(layout.Channels) + " channel(s); a stereo recording is needed";
     }
-    if (layout.Rate != static_cast<uint32_t>(kFramesPerSecond)) {
-        return std::to_string(layout.Rate) + " frames per second; " +
-               std::to_string(kFramesPerSecond) + " are needed";
-    }
+    if (const std::string problem = WavRateProblem(layout.Rate); !problem.empty()) return problem;
     if (!pcm && !real) {
         return std::string(layout.Tag == kWavULawTag ? "U-Law" : "A-Law") +
                " encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed";

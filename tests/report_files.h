@@ -40,20 +40,24 @@ inline std::string ClassicRow(int64_t start, int64_t k, double ppm) {
 }
 
 // A --csv file with the fine columns: a card `ppm` fast, PPS edges with `jitterS` of Gaussian
-// jitter, no edge in the seconds where k % 10 == 7.
-inline void WriteFineRun(const std::string& path, int seconds, double ppm, double jitterS) {
+// jitter, no edge in the seconds where k % 10 == 7; edges counted at the card's `rate`, which a
+// device_rate_hz column states unless it is 8000.
+inline void WriteFineRun(const std::string& path, int seconds, double ppm, double jitterS,
+                         int rate = 8000) {
     Gaussian g(3);
     std::ostringstream text;
     text.precision(17);
-    text << kClassicHeader << kFineHeader << "\n";
+    const std::string rateCell = rate == 8000 ? "" : "," + std::to_string(rate);
+    text << kClassicHeader << kFineHeader << (rate == 8000 ? "" : ",device_rate_hz") << "\n";
     for (int k = 0; k < seconds; ++k) {
-        const double ideal = 1234.5 + k * 8000 * (1 + ppm * 1e-6);
-        const double edge = ideal + jitterS * 8000 * g.Next();
+        const double ideal = 1234.5 + k * rate * (1 + ppm * 1e-6);
+        const double edge = ideal + jitterS * rate * g.Next();
         text << ClassicRow(0, k, ppm);
         if (k % 10 == 7) {
-            text << ",,,\n";
+            text << ",,," << rateCell << "\n";
         } else {
-            text << "," << edge << "," << ppm << "," << (edge - ideal) / 8000 * 1e6 << "\n";
+            text << "," << edge << "," << ppm << "," << (edge - ideal) / rate * 1e6 << rateCell
+                 << "\n";
         }
     }
     WriteText(path, text.str());

@@ -211,6 +211,14 @@ TEST(ReportInputs, CardPhaseCountsSecondsFromTheEdges) {
     for (const size_t k : {0u, 1u, 3u, 7u})
         EXPECT_NEAR(x[k], 500e-6 * static_cast<double>(k), 1e-12) << k;
     for (const size_t k : {2u, 4u, 5u, 6u}) EXPECT_TRUE(std::isnan(x[k])) << k;
+    // The same card at 44100 frames per second, its edges in those frames.
+    std::vector<double> at44k;
+    for (const double e : edges) at44k.push_back(e * 44100 / 8000);
+    const std::vector<double> x44k = CardPhase(at44k, 44100);
+    ASSERT_EQ(x44k.size(), 8u);
+    for (const size_t k : {0u, 1u, 3u, 7u}) EXPECT_NEAR(x44k[k], x[k], 1e-12) << k;
+    EXPECT_EQ(DeviceRateOf({NAN, 48000, NAN}), 48000);
+    EXPECT_EQ(DeviceRateOf({NAN, NAN}), 8000) << "a file without the column is one at 8000";
 
     const std::vector<double> unwrapped = UnwrapDegrees({170, -170, -10, NAN, 175, -175});
     ASSERT_EQ(unwrapped.size(), 6u);
@@ -225,9 +233,18 @@ TEST(ReportInputs, CardPhaseCountsSecondsFromTheEdges) {
 
 // PPS edges with 2 us of jitter (every tenth second without an edge): the card's Allan deviation
 // at tau = 1 s is sqrt(3) x 2 us within 20 %, falls as 1/tau, the gaps cost their terms, and the
-// picture draws the fine curves.
+// picture draws the fine curves. Edges counted at a card's 192000 frames per second (the CSV
+// says so) are turned into time at that rate: the same deviation.
 TEST(ReportScenario, FineEdgeJitterGivesTheAllanDeviationItImplies) {
     TestFolder folder;
+    WriteFineRun(folder.Path("card.csv"), 300, 37.0, 2e-6, 192000);
+    const ToolRun card = RunReportTool({"--text", "--output", folder.Path("card.png"),
+                                        folder.Path("card.csv")});
+    ASSERT_EQ(card.Status, 0) << card.Err;
+    EXPECT_NE(card.Out.find(", input 192000 frames/s\n"), std::string::npos) << card.Out;
+    EXPECT_NEAR(TableDeviation(card.Out, "Allan deviation of the card", 1) / (std::sqrt(3.0) * 2e-6),
+                1.0, 0.2)
+        << card.Out;
     WriteFineRun(folder.Path("fine.csv"), 1800, 37.0, 2e-6);
     const ToolRun r =
         RunReportTool({"--text", "--output", folder.Path("r.png"), folder.Path("fine.csv")});

@@ -201,17 +201,61 @@ TEST_F(WavFileTest, OtherEncodingsAreRoundedAndClippedTo16Bits) {
                           {32512, -32768, 256});
 }
 
-TEST_F(WavFileTest, EverythingButStereo8000HzPcmOrFloatIsRefused) {
+// Every listed rate is read at its own rate, in both channels, and a writer's rate comes back;
+// any other rate is refused with the list and a conversion to the highest listed rate below it.
+TEST_F(WavFileTest, CardRatesAreReadAtTheirOwnRateOthersRefusedWithWhatToDo) {
+    const std::vector<double> samples = {0.5, -0.25, 0.125, 1.0};
+    for (const int rate : {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400,
+                           192000}) {
+        const std::string path = Path("r" + std::to_string(rate) + ".wav");
+        WriteWavBytes(path, Encoding::Pcm16, 2, rate, samples);
+        WavReader reader;
+        std::string error;
+        ASSERT_TRUE(OpenWavReader(reader, path, error)) << error;
+        EXPECT_EQ(reader.Rate, rate);
+        EXPECT_TRUE(SameFrames(ReadAll(reader), {{16384, -8192}, {4096, 32767}})) << rate;
+    }
+    WavWriter writer;
+    std::string error;
+    const std::vector<Frame> frames = Ramp(300);
+    ASSERT_TRUE(OpenWavWriter(writer, Path("w.wav"), 96000, error)) << error;
+    ASSERT_TRUE(WriteWavFrames(writer, frames.data(), 300, error)) << error;
+    ASSERT_TRUE(CloseWavWriter(writer, error)) << error;
+    WavReader back;
+    ASSERT_TRUE(OpenWavReader(back, Path("w.wav"), error)) << error;
+    EXPECT_EQ(back.Rate, 96000);
+    EXPECT_TRUE(SameFrames(ReadAll(back), frames));
+    CloseWavReader(back);
+    EXPECT_EQ(back.Rate, 8000) << "a closed reader forgets the file's rate";
+
+    const std::string list = " frames per second: recordings at 8000, 11025, 16000, 22050, "
+                             "32000, 44100, 48000, 88200, 96000, 176400 or 192000 are read; "
+                             "convert it first, e.g. sox in.wav -r ";
+    for (const auto& [rate, suggested] : std::vector<std::pair<int, int>>{
+             {7999, 8000}, {12000, 11025}, {50000, 48000}, {384000, 192000}}) {
+        const std::string path = Path("odd" + std::to_string(rate) + ".wav");
+        WriteWavBytes(path, Encoding::Pcm16, 2, rate, samples);
+        WavReader reader;
+        EXPECT_FALSE(OpenWavReader(reader, path, error));
+        EXPECT_EQ(error, path + ": " + std::to_string(rate) + list + std::to_string(suggested) +
+                             " out.wav");
+    }
+}
+
+TEST_F(WavFileTest, EverythingButStereoPcmOrFloatAtAListedRateIsRefused) {
     const std::vector<double> samples(800, 0.25);
     const std::string unknown = "Format not recognised.";
     WriteWavBytes(Path("pps.wav"), Encoding::Pcm16, 1, 8000, samples);
-    WriteWavBytes(Path("x.wav"), Encoding::Pcm16, 2, 44100, samples);
+    WriteWavBytes(Path("x.wav"), Encoding::Pcm16, 2, 44000, samples);
     WriteWavBytes(Path("law.wav"), Encoding::ULaw, 2, 8000, samples);
     WriteText(Path("notes.txt"), "Tuesday: 10 MHz, clicks loud and clear.\n");
     WriteText(Path("empty.wav"), "");
     const std::pair<std::string, std::string> cases[] = {
         {Path("pps.wav"), ": 1 channel(s); a stereo recording is needed"},
-        {Path("x.wav"), ": 44100 frames per second; 8000 are needed"},
+        {Path("x.wav"),
+         ": 44000 frames per second: recordings at 8000, 11025, 16000, 22050, 32000, 44100, "
+         "48000, 88200, 96000, 176400 or 192000 are read; convert it first, e.g. sox in.wav -r "
+         "32000 out.wav"},
         {Path("law.wav"),
          ": U-Law encoding; PCM (8, 16, 24 or 32-bit) or float samples are needed"},
         {Path("notes.txt"), ": not a sound file (" + unknown + ")"},

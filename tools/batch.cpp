@@ -31,9 +31,12 @@ constexpr const char* kUsage =
     "  or:  quorvelle-batch [OPTIONS] --capture [--device N|NAME] [--seconds S]\n"
     "  or:  quorvelle-batch --list-devices\n"
     "\n"
-    "Runs the measurement chain over a stereo 8000 Hz recording (RF left, PPS right) or over\n"
-    "the built-in signal simulator, as fast as the processor allows. Times of day are stream\n"
-    "time: the start time plus the frame index / 8000 s.\n"
+    "Runs the measurement chain over a stereo recording (RF left, PPS right) or over the\n"
+    "built-in signal simulator, as fast as the processor allows. Recordings at\n"
+    "%RATES%\n"
+    "frames per second are read: the fine PPS timing takes them at their own rate, the rest\n"
+    "of the chain resampled to 8000. Times of day are stream time: the start time plus the\n"
+    "input's seconds.\n"
     "\n"
     "  --lock-freq TEXT       text of the lock-frequency entry (default \"%LOCK%\")\n"
     "  --offset TEXT          text of the offset-frequency entry (default\n"
@@ -93,6 +96,7 @@ std::string Usage() {
         {"%CLICK%", std::to_string(kStartClickPosition)},
         {"%LAST%", std::to_string(kLastSampleOfSecond)},
         {"%CAPTURE%", kCaptureUsage},
+        {"%RATES%", InputRatesText()},
     };
     for (const auto& [mark, text] : fills) {
         usage.replace(usage.find(mark), std::string_view(mark).size(), text);
@@ -229,12 +233,14 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
 // A source of frames: fills up to `count` frames, returns how many (0 at the end, -1 on error).
 using FrameSource = std::function<long long(Frame*, long long, std::string&)>;
 
+// Counts the input's own frames, at its own rate.
 class ProgressBar {
 public:
-    ProgressBar(std::ostream& err, bool enabled, long long totalFrames)
+    ProgressBar(std::ostream& err, bool enabled, long long totalFrames, int framesPerSecond)
         : err_(err),
           enabled_(enabled && os::StderrIsTerminal() && totalFrames > 0),
-          total_(totalFrames) {}
+          total_(totalFrames),
+          rate_(framesPerSecond) {}
 
     void Update(long long done) {
         if (!enabled_) return;
@@ -244,7 +250,7 @@ public:
         constexpr int kWidth = 40;
         int filled = percent * kWidth / 100;
         err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-             << percent << "% of " << total_ / kFramesPerSecond << " s" << TimeLeft(done)
+             << percent << "% of " << total_ / rate_ << " s" << TimeLeft(done)
              << std::flush;
     }
 
@@ -270,6 +276,7 @@ private:
     std::ostream& err_;
     bool enabled_;
     long long total_;
+    int rate_;  // [frames/s]
     int lastPercent_ = -1;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
@@ -280,12 +287,13 @@ double CpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// The input of a file run: the recording or the simulator, and its length.
+// The input of a file run: the recording or the simulator, its rate and its length.
 struct BatchInput {
     WavReader Wav;
     SignalSimulator Simulator;
     FrameSource Source;
-    long long TotalFrames = 0;
+    int Rate = kFramesPerSecond;  // [frames/s] the input's own
+    long long TotalFrames = 0;    // [frames at Rate]
 };
 
 // Opens the input the options name; false after one error line. A bad file is reported before
@@ -293,6 +301,7 @@ struct BatchInput {
 bool OpenInput(const BatchOptions& o, BatchInput& in, std::ostream& err) {
     if (o.Simulate) {
         StartSimulator(in.Simulator, o.Simulator);
+        in.Rate = o.Simulator.DeviceRate;
         in.TotalFrames = SimulatorTotalFrames(o.Simulator);
         long long remaining = in.TotalFrames;
         in.Source = [&simulator = in.Simulator, remaining](Frame* frames, long long count,
@@ -310,6 +319,7 @@ bool OpenInput(const BatchOptions& o, BatchInput& in, std::ostream& err) {
         return false;
     }
     if (!in.Wav.Warning.empty()) err << "quorvelle-batch: warning: " << in.Wav.Warning << "\n";
+    in.Rate = in.Wav.Rate;
     in.TotalFrames = WavFrameCount(in.Wav);
     in.Source = [&wav = in.Wav](Frame* frames, long long count, std::string& e) {
         return ReadWavFrames(wav, frames, count, e);
@@ -319,7 +329,8 @@ bool OpenInput(const BatchOptions& o, BatchInput& in, std::ostream& err) {
 
 // How a file run ended.
 struct FileRunEnd {
-    long long Frames = 0;  // processed
+    long long Frames = 0;         // [input frames] processed
+    int Rate = kFramesPerSecond;  // [frames/s] the input's
     double CpuSeconds = 0;
     int StopSignal = 0;  // what ended the run; later ones change nothing
     bool ReadFailed = false;
@@ -328,13 +339,14 @@ struct FileRunEnd {
 // The input through the chain until its end, a stop signal or a read error (said on `err`).
 FileRunEnd ProcessInput(Measurement& m, BatchInput& in, const StopSignals& signals, bool quiet,
                         std::ostream& err) {
-    ProgressBar progress(err, !quiet, in.TotalFrames);
-    // Read in pieces of half a second: one system call per piece rather than per capture block
-    // (Windows' file reads cost several times Linux's). The chain takes frame after frame, so
-    // the piece's size changes no result.
+    ProgressBar progress(err, !quiet, in.TotalFrames, in.Rate);
+    // Read in pieces of 4096 frames (half a second at 8000): one system call per piece rather
+    // than per capture block (Windows' file reads cost several times Linux's). The chain takes
+    // the input in chunks counted from its first frame, so the piece's size changes no result.
     constexpr long long kReadFrames = 4096;
     std::vector<Frame> block(kReadFrames);
     FileRunEnd end;
+    end.Rate = in.Rate;
     std::string error;
     const double cpuStart = CpuSeconds();
     while (signals.Received() == 0) {
@@ -347,10 +359,12 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, const StopSignals& signa
             return end;
         }
         if (n == 0) break;
-        ProcessFrames(m, block.data(), static_cast<int>(n));
+        ProcessDeviceFrames(m, block.data(), static_cast<int>(n));
         end.Frames += n;
         if ((end.Frames & 0xFFFF) < kReadFrames) progress.Update(end.Frames);
     }
+    // What the converter holds back of the input's last milliseconds, up to its end in time.
+    FinishDeviceFrames(m);
     end.CpuSeconds = CpuSeconds() - cpuStart;
     end.StopSignal = signals.Received();
     progress.Finish();
@@ -361,7 +375,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, const StopSignals& signa
 // results on `out`.
 void PrintFileRunLines(const FileRunEnd& run, bool quiet, bool finished, std::ostream& out,
                        std::ostream& err) {
-    const double seconds = static_cast<double>(run.Frames) / kFramesPerSecond;
+    const double seconds = static_cast<double>(run.Frames) / run.Rate;
     if (run.StopSignal != 0) {
         char line[120];
         std::snprintf(line, sizeof line, "quorvelle-batch: %s: run ended after %.1f s of input\n",
@@ -391,7 +405,9 @@ int RunFile(const BatchOptions& o, std::ostream& out, std::ostream& err) {
     // Then every output, before it is created: a run that cannot keep its results does not start.
     if (!CheckOutputs(o.Chain, "", err)) return 1;
     Measurement m;
-    // 125 microseconds per frame: the frame index / 8 is exact in milliseconds.
+    SetDeviceRate(m, in.Rate);  // the reader and the simulator give only rates it takes
+    // The chain's frames come at 8000 per second whatever the input's rate: 125 microseconds
+    // each, so that the frame index / 8 is exact in milliseconds.
     const auto streamTime = [&m, start = o.StartMilliseconds] {
         return (start + m.FramesProcessed / 8) % kMillisecondsPerDay;
     };
@@ -400,7 +416,7 @@ int RunFile(const BatchOptions& o, std::ostream& out, std::ostream& err) {
     RunOutputs outputs(err, o.Chain.Png);
     if (!OpenLogAndIq(o.Chain, false, clock, outputs, err)) return 1;
     RunHost host(clock, outputs, err);
-    if (!OpenCsvOutputs(o.Chain, clock, outputs, err)) return 1;
+    if (!OpenCsvOutputs(o.Chain, clock, outputs, err, in.Rate)) return 1;
     StartChain(m, host, o.Chain, err);
 
     const FileRunEnd run = ProcessInput(m, in, signals, o.Chain.Quiet, err);

@@ -125,13 +125,15 @@ bool OpenLogAndIq(const ChainSettings& s, bool lineBuffered, const RunClock& clo
 }
 
 bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o,
-                    std::ostream& err) {
+                    std::ostream& err, int deviceRate) {
     auto failed = [&err, &clock, &o](const std::string& failure) {
         err << "quorvelle-batch: " << failure << " (the run goes on)\n" << std::flush;
         o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE", "CSV file not written whole: " + failure);
     };
     std::string error;
-    if (o.Csv.Open(s.CsvPath, s.IqCsvPath, CsvStart::Truncate, failed, error)) return true;
+    if (o.Csv.Open(s.CsvPath, s.IqCsvPath, CsvStart::Truncate, failed, error, deviceRate)) {
+        return true;
+    }
     err << "quorvelle-batch: " << error << "\n";
     return false;
 }
@@ -396,6 +398,11 @@ void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out
         << FormatForText("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
         << " s processed; " << m.SecondsWithEdge << " s with a PPS edge, "
         << m.SecondsEnded - m.SecondsWithEdge << " s without\n";
+    // At 8000 the frames went straight in, and the summary says nothing of it.
+    if (m.InputRate != kFramesPerSecond) {
+        out << "  input: " << m.InputRate << " frames per second, resampled to "
+            << kFramesPerSecond << " for the classic chain\n";
+    }
     if (w.Recent.empty()) {
         out << "  status: starting (no second closed)\n";
         return;

@@ -129,11 +129,12 @@ struct RunOutputs {
 bool OpenLogAndIq(const ChainSettings& s, bool lineBuffered, const RunClock& clock, RunOutputs& o,
                   std::ostream& err);
 
-// Opens --csv and --iq-csv of the settings as new files; false after one error line. A write
+// Opens --csv and --iq-csv of the settings as new files, --csv with the columns for an input at
+// `deviceRate` [frames/s]; false after one error line. A write
 // failure later is said at once on `err` and is a CAPTURE line in the read-out log; the run
 // goes on and ends with status 1.
 bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o,
-                    std::ostream& err);
+                    std::ostream& err, int deviceRate = kFramesPerSecond);
 
 // The chain's host in quorvelle-batch: read-outs, status changes and sample slips to the log,
 // rows to the CSV files, records to the I/Q file and the automatic captures, all on `clock`. A
@@ -178,7 +179,8 @@ struct RunEnd {
 bool EndRun(Measurement& m, const ChainSettings& s, RunOutputs& o, const RunEnd& end,
             std::ostream& out, std::ostream& err);
 
-// The run's answer on `out`: its length, the seconds with and without a PPS edge, the
+// The run's answer on `out`: its length, the input's rate when it is not 8000 frames per second
+// (then resampled for the classic chain), the seconds with and without a PPS edge, the
 // frequency error (the last, and mean and standard deviation over the settled seconds of the
 // last minute), the timing error's RMS, the audio level, the lock frequency, the click phase's
 // spread, the I/Q records written (those in the file; after a failure, "N of M" closed

@@ -40,7 +40,7 @@ constexpr const char* kUsage =
 
 const std::vector<std::string> kSecondWanted = {
     "t_s",          "freq_error_ppm", "pps_edge_frame", "card_ppm_fine",  "pps_residual_us",
-    "lock_freq_hz", "click_position", "pps_series",     "pps_slip_frames"};
+    "lock_freq_hz", "click_position", "pps_series",     "pps_slip_frames", "device_rate_hz"};
 const std::vector<std::string> kFineColumns = {"pps_edge_frame", "card_ppm_fine",
                                                "pps_residual_us"};
 const std::vector<std::string> kPeriodWanted = {"t_s", "phase_deg", "level_db"};
@@ -317,8 +317,10 @@ ReportNumbers Statistics(const Options& o, const ReportRuns& r, std::ostream& er
     const CsvRun* iq = r.Iq;
     ReportNumbers n;
     n.Period = iq != nullptr ? IntegrationPeriod(iq->Column("t_s")) : 0;
+    // The edges count the card's frames at its own rate, which a run at 8000 does not state.
+    const double deviceRate = DeviceRateOf(sec.Column("device_rate_hz"));
     const std::vector<double> cardX =
-        r.Fine ? CardPhase(CardEdges(o, sec, err)) : std::vector<double>{};
+        r.Fine ? CardPhase(CardEdges(o, sec, err), deviceRate) : std::vector<double>{};
     n.CardAllan = OverlappingAllanDeviation(cardX, 1.0);
     n.Signal = iq != nullptr && o.RfHz > 0 && iq->Has("phase_deg") && n.Period > 0;
     if (n.Signal) {
@@ -348,7 +350,8 @@ ReportNumbers Statistics(const Options& o, const ReportRuns& r, std::ostream& er
         ", click position " + (n.Click.Count > 0 ? Fixed(n.Click.Last, 0) : std::string("-")) +
         ", integration period " +
         (n.Period > 0 ? std::to_string(n.Period) + " s" : std::string("-")) +
-        (o.RfHz > 0 ? ", RF " + Fixed(o.RfHz, 0) + " Hz" : std::string());
+        (o.RfHz > 0 ? ", RF " + Fixed(o.RfHz, 0) + " Hz" : std::string()) +
+        (sec.Has("device_rate_hz") ? ", input " + Fixed(deviceRate, 0) + " frames/s" : "");
     n.Columns = std::string("columns: classic") +
                 (r.Fine ? " and fine" : " only (no fine PPS timing)") +
                 (iq != nullptr ? ", I/Q" : "");

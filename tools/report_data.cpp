@@ -23,7 +23,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
-constexpr double kFramesPerSecond = 8000;  // the card's nominal rate [frames per s]
 constexpr double kSecondsPerDayD = 86400;
 constexpr long double kOffGrid = 0.25L;           // [s] from a whole number of seconds
 constexpr long double kLargestCardError = 0.02L;  // a card's rate may be this far off nominal
@@ -407,11 +406,19 @@ std::vector<double> OneSeriesEdges(const std::vector<double>& edgeFrames,
     return edges;
 }
 
-std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
+double DeviceRateOf(const std::vector<double>& rates) {
+    for (auto r = rates.rbegin(); r != rates.rend(); ++r) {
+        if (std::isfinite(*r) && *r > 0) return *r;
+    }
+    return kNominalFramesPerSecond;
+}
+
+std::vector<double> CardPhase(const std::vector<double>& edgeFrames, double nominalRate) {
     std::vector<double> x;
     long double first = 0, previous = 0;
     int64_t previousSecond = 0;
-    long double framesPerSecond = kFramesPerSecond;  // from the last pair of consecutive edges
+    const long double nominal = nominalRate;  // [frames/s]
+    long double framesPerSecond = nominal;    // from the last pair of consecutive edges
     bool started = false;
     for (const double edge : edgeFrames) {
         if (!std::isfinite(edge)) continue;
@@ -432,12 +439,12 @@ std::vector<double> CardPhase(const std::vector<double>& edgeFrames) {
         }
         const int64_t second = previousSecond + gap;
         const long double rate = e - previous;
-        if (gap == 1 && std::fabs(rate / kFramesPerSecond - 1) < kLargestCardError) {
+        if (gap == 1 && std::fabs(rate / nominal - 1) < kLargestCardError) {
             framesPerSecond = rate;
         }
         x.resize(static_cast<size_t>(second), kNaN);
         x.push_back(static_cast<double>(
-            (e - first - kFramesPerSecond * static_cast<long double>(second)) / kFramesPerSecond));
+            (e - first - nominal * static_cast<long double>(second)) / nominal));
         previous = e;
         previousSecond = second;
     }

@@ -10,6 +10,8 @@
 
 namespace qv {
 
+constexpr double kNominalFramesPerSecond = 8000;  // [frames/s] a run's without device_rate_hz
+
 // The columns asked for, read from one run of a CSV file. A cell that is empty, missing or not
 // a number is NaN.
 struct CsvRun {
@@ -46,10 +48,16 @@ std::string AxisTimeText(double seconds, bool withSeconds);
 std::string AxisDateText(double seconds, bool iso);
 
 // The phase x_k [s] of the card's PPS edges, one point per GPS second from the first edge, NaN
-// for seconds without an edge: the edge's time error against a card of exactly 8000 frames per
-// second. Edges are given in device frames; their GPS seconds are counted from the spacing of
-// consecutive edges, so skipped seconds stay gaps.
-std::vector<double> CardPhase(const std::vector<double>& edgeFrames);
+// for seconds without an edge: the edge's time error against a card of exactly its nominal
+// `framesPerSecond` (the CSV's device_rate_hz; 8000 without it). Edges are given in device
+// frames; their GPS seconds are counted from the spacing of consecutive edges, so skipped
+// seconds stay gaps.
+std::vector<double> CardPhase(const std::vector<double>& edgeFrames,
+                              double framesPerSecond = kNominalFramesPerSecond);
+
+// The nominal rate [frames/s] of a run's device frames: the last device_rate_hz of `rates` that
+// is a rate at all, 8000 without one (a file from an 8000 Hz input has no such column).
+double DeviceRateOf(const std::vector<double>& rates);
 
 // The edges of one series of the fine PPS timing (one method and pulse shape: two series are
 // never mixed in one Allan deviation): the longest, the others' rows NaN, each edge less the

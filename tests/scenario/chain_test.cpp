@@ -1,13 +1,17 @@
 // The measurement chain over simulated minutes with a known truth: the clock loop measures the
 // card's error, fast and slow; the click phase lock settles on a steady tone, and half a cycle
-// away on an inverted one; the automatic capture comes at the 739th period.
+// away on an inverted one; the automatic capture comes at the 739th period. A card's frames at
+// its own rate give the same results however the stream is split.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "capture/csv_output.h"
 #include "capture/signal_simulator.h"
 #include "files/iq_file.h"
 #include "tests/chain_fixture.h"
@@ -72,6 +76,51 @@ TEST(Lock, InvertedInputSettlesHalfACycleAway) {
     long double shift = plain.M.Lock.LockPhase - inverted.M.Lock.LockPhase;
     shift -= std::floor(shift);                          // reduce to 0 .. 1 cycle
     EXPECT_NEAR(static_cast<double>(shift), 0.5, 0.02);  // still settling slowly
+}
+
+// Everything a run at a card's rate hands out (CSV rows of every second and period, the I/Q
+// text, every read-out, the frame counts) when its frames come in blocks of `blocks` in turn.
+std::string DeviceRun(const std::vector<Frame>& frames, int rate, const std::vector<int>& blocks) {
+    StartedChain c;
+    c.M.Params.SaveIqFlag = 1;
+    EXPECT_TRUE(SetDeviceRate(c.M, rate));
+    for (size_t done = 0, b = 0; done < frames.size(); ++b) {
+        const int n = std::min(blocks[b % blocks.size()], static_cast<int>(frames.size() - done));
+        ProcessDeviceFrames(c.M, frames.data() + done, n);
+        done += static_cast<size_t>(n);
+    }
+    FinishDeviceFrames(c.M);
+    // Every frame in time up to the input's end reaches the chain, none after it.
+    const int64_t chainFrames = (static_cast<int64_t>(frames.size()) * 8000 + rate - 1) / rate;
+    EXPECT_EQ(c.M.FramesProcessed, chainFrames) << rate;
+    std::string all;
+    for (const SecondValues& v : c.Host.seconds) {
+        for (const std::string& cell : SecondRow("t", c.M, v)) all += cell + ",";
+        all += "\n";
+    }
+    for (const PeriodValues& v : c.Host.periods) {
+        for (const std::string& cell : PeriodRow("t", v)) all += cell + ",";
+        all += "\n";
+    }
+    for (const ReadoutEvent& e : c.Host.readouts) all += e.Text + "\n";
+    return all + c.M.IqText + std::to_string(c.M.FramesProcessed);
+}
+
+TEST(CardRate, HowTheStreamIsSplitChangesNoByte) {
+    SimulatorSettings settings;
+    settings.Seconds = 12;
+    settings.Ppm = 30;
+    const std::vector<Frame> slow = Simulate(settings);
+    for (const int rate : {48000, 44100}) {
+        // The simulated frames held at the card's rate: a rough signal, but one with a PPS edge
+        // and a click every second.
+        std::vector<Frame> frames(slow.size() * static_cast<size_t>(rate) / 8000);
+        for (size_t k = 0; k < frames.size(); ++k) frames[k] = slow[k * 8000 / rate];
+        const std::string whole = DeviceRun(frames, rate, {INT32_MAX});
+        EXPECT_NE(whole.find("Lock frequency"), std::string::npos) << "the chain ran";
+        EXPECT_EQ(DeviceRun(frames, rate, {1, 127, 0, 128, 129, 4096, 3}), whole) << rate;
+        EXPECT_EQ(DeviceRun(frames, rate, {768}), whole) << rate;  // 16 ms blocks
+    }
 }
 
 void Integrate(StartedChain& c, long long samples, long double i = 0, long double q = 0) {

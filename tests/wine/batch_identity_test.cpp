@@ -176,6 +176,23 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
                            "@/seconds.csv", converted});
     }
 
+    // The same signal at a card's rate, 48000 and 44100 frames per second: the rate converter
+    // and the fine timing at the card's rate give the same bytes too.
+    for (const char* rate : {"48000", "44100"}) {
+        const std::string card = folder_.Path(std::string("card-") + rate + ".wav");
+        ASSERT_EQ(RunProgram({"sox", "-D", "-R", folder_.Path("linux.wav"), card, "trim", "0",
+                              "30", "rate", "-v", rate, "dither"},
+                             {}, folder_.Path("sox.out"), folder_.Path("sox.err"),
+                             std::chrono::seconds(60))
+                      .Status,
+                  0)
+            << FileText(folder_.Path("sox.err"));
+        ExpectSameOutputs(folder_, std::string("card-") + rate,
+                          {"--iq-file", "@/iq.txt", "--log", "@/readouts.tsv", "--csv",
+                           "@/seconds.csv", "--iq-csv", "@/periods.csv", "--integration", "1",
+                           card});
+    }
+
     // The built-in simulator inside the batch tool, with automatic chart captures.
     std::vector<std::string> simulated = {
         "--quiet",       "--iq-file",     "@/iq.txt", "--log",       "@/readouts.tsv", "--csv",
@@ -246,11 +263,18 @@ TEST_F(WindowsBatch, SameRefusalsAsLinux) {
             .Status,
         0);
     const std::string good = folder_.Path("short.wav");
+    // A rate that is not a card's: refused with the list and a conversion command.
+    ASSERT_EQ(RunProgram({"sox", good, "-r", "50000", folder_.Path("odd-rate.wav")}, {},
+                         folder_.Path("sox.out"), folder_.Path("sox.err"),
+                         std::chrono::seconds(60))
+                  .Status,
+              0);
     const std::vector<std::vector<std::string>> cases = {
         {folder_.Path("missing.wav")},
         {folder_.Path("not-a-wav.wav")},
         {folder_.Path("text.wav")},
         {folder_.Path("folder.wav")},
+        {folder_.Path("odd-rate.wav")},
         {"--integration"},
         {"--bogus", good},
         {"--click-position", "8000", good},
