@@ -22,7 +22,9 @@ constexpr int kWindowTrail = kWindowFrames - kWindowLead;  // [frames] from the 
 // Before the running fit exists, a gap must be within 2 % of a whole number of nominal seconds
 // (the card may be 1 % off); with the fit, within kOnTime of its prediction.
 constexpr long double kGapToleranceNominal = 0.02L;
-constexpr long double kOnTime = 0.25L;  // [frames] from the fit's prediction: on the second
+// [frames] from the fit's prediction: on the second. In frames at every rate: a sample slip is a
+// whole number of frames, told apart from an edge on time by this much.
+constexpr long double kOnTime = 0.25L;
 // A series' method is the pulse model when it misses the pulse by no more than this many times
 // the channel's noise (or the 16-bit rounding's, on a channel without noise).
 constexpr double kModelMisfitNoise = 2;
@@ -324,7 +326,8 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
         rise = std::max(rise, w[j] - w[j - kPpsRiseFrames]);
     }
     // Its steepness, over as many more frames as the windows are scaled (a receiver's RC rise
-    // spans that many more of a faster card's frames): the same as the rise at 8000.
+    // spans that many more of a faster card's frames), sought as far after the trigger as
+    // four such spans: the same as the rise at 8000.
     const int span = kPpsRiseFrames * p.WindowScale;
     int steep = rise;
     for (int j = kWindowLead - 1; span != kPpsRiseFrames && j <= kWindowLead + span * 4; ++j) {
