@@ -152,6 +152,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_scenario_tests all tests/scenario/chain_test.cpp
     quorvelle_scenario_tests all tests/scenario/csv_output_test.cpp
     quorvelle_scenario_tests all tests/scenario/entry_limits_test.cpp
+    quorvelle_scenario_tests linux tests/scenario/pps_card_rate_test.cpp  # runs the sox program
     quorvelle_scenario_tests all tests/scenario/pps_timing_test.cpp
     quorvelle_scenario_tests all tests/scenario/report_test.cpp
     quorvelle_scenario_tests all tests/scenario/signal_simulator_test.cpp

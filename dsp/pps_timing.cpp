@@ -19,11 +19,12 @@ enum Stage : int {
 };
 
 constexpr int kWindowTrail = kWindowFrames - kWindowLead;  // [frames] from the trigger on
-constexpr long double kNominalRate = kFramesPerSecond;     // [frames per GPS s] of an exact card
 // Before the running fit exists, a gap must be within 2 % of a whole number of nominal seconds
 // (the card may be 1 % off); with the fit, within kOnTime of its prediction.
 constexpr long double kGapToleranceNominal = 0.02L;
-constexpr long double kOnTime = 0.25L;  // [frames] from the fit's prediction: on the second
+// [frames] from the fit's prediction: on the second. In frames at every rate: a sample slip is a
+// whole number of frames, told apart from an edge on time by this much.
+constexpr long double kOnTime = 0.25L;
 // A series' method is the pulse model when it misses the pulse by no more than this many times
 // the channel's noise (or the 16-bit rounding's, on a channel without noise).
 constexpr double kModelMisfitNoise = 2;
@@ -41,8 +42,11 @@ void HoldOff(PpsTiming& p) {
     p.Watch = p.Threshold;
 }
 
-long double Ppm(long double framesPerSecond) {
-    return (framesPerSecond / kNominalRate - 1) * 1000000;
+// [frames per GPS s] of an exact card
+long double NominalRate(const PpsTiming& p) { return static_cast<long double>(p.Rate); }
+
+long double Ppm(const PpsTiming& p, long double framesPerSecond) {
+    return (framesPerSecond / NominalRate(p) - 1) * 1000000;
 }
 
 // The running fit of edge frame (less the slips) against GPS second over the points within the
@@ -129,11 +133,13 @@ void Reject(PpsTiming& p, int64_t& reason) {
 // False when the pulse is rejected as noisy.
 bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& amplitude,
                double& riseFrames) {
-    const int modelFirst = kWindowLead - kPpsModelWindowBefore;
+    const int before = kPpsModelWindowBefore * p.WindowScale;
+    const int modelFirst = kWindowLead - before;
     double modelEdge = 0, modelMisfit = 0;
     const auto model = [&] {
-        return LocatePpsEdge(PpsEdgeMethod::ModelFit, w + modelFirst, kPpsModelWindowFrames,
-                             kPpsModelWindowBefore, modelEdge, amplitude, riseFrames, modelMisfit);
+        return LocatePpsEdge(PpsEdgeMethod::ModelFit, w + modelFirst,
+                             kPpsModelWindowFrames * p.WindowScale, before, modelEdge, amplitude,
+                             riseFrames, modelMisfit);
     };
     ShapeFit fit;
     const auto shapeFits = [&] {
@@ -202,7 +208,7 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
     if (p.HaveLast) {
         const bool fitted =
             FitLine(p, p.Last.Second, slope, intercept, slopeSe, origin, frameOrigin);
-        const long double rate = fitted ? slope : kNominalRate;
+        const long double rate = fitted ? slope : NominalRate(p);
         // The slips so far were found at or before the last edge: both frames lose the same.
         const long double gap = e.Frame - p.Last.Frame;
         const long double seconds = std::floor(gap / rate + 0.5L);
@@ -216,7 +222,7 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
             const long double off = corrected - predicted;
             const long double whole = std::floor(off + 0.5L);
             onTime = std::fabs(off) <= kOnTime;
-            if (!onTime && whole != 0 && std::fabs(whole) <= kPpsMaxSlipFrames &&
+            if (!onTime && whole != 0 && std::fabs(whole) <= p.MaxSlipFrames &&
                 std::fabs(off - whole) <= kOnTime) {
                 slip = static_cast<int64_t>(whole);
                 onTime = true;
@@ -229,7 +235,7 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
             NewSeries(p);
             e.Series = p.Series;
             e.Second = p.Last.Second +
-                       std::max<int64_t>(1, static_cast<int64_t>(gap / kNominalRate + 0.5L));
+                       std::max<int64_t>(1, static_cast<int64_t>(gap / NominalRate(p) + 0.5L));
         } else if (!onTime) {
             Reject(p, p.RejectedOffSecond);
             // Three in a row: the earlier edges are the odd ones out; a new series starts
@@ -243,7 +249,7 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
             p.Misfits = shapeMisfits;
             e.Series = p.Series;
             e.Second = p.Last.Second +
-                       std::max<int64_t>(1, static_cast<int64_t>(gap / kNominalRate + 0.5L));
+                       std::max<int64_t>(1, static_cast<int64_t>(gap / NominalRate(p) + 0.5L));
         } else {
             if (slip != 0) {
                 // The card dropped (+) or repeated (-) samples since the last edge: the series
@@ -259,7 +265,7 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
             e.Second = p.Last.Second + n;
             p.SecondsMissing += std::max<int64_t>(0, n - 1 - p.RejectedSinceLast);
             e.RateValid = true;
-            e.RatePpm = Ppm((gap - static_cast<long double>(slip)) / seconds);
+            e.RatePpm = Ppm(p, (gap - static_cast<long double>(slip)) / seconds);
         }
     }
     p.OffSecondRun = 0;
@@ -279,8 +285,8 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
     p.Confirmed = true;
     e.FitValid = FitLine(p, e.Second, slope, intercept, slopeSe, origin, frameOrigin);
     if (e.FitValid) {
-        e.FitPpm = Ppm(slope);
-        e.FitPpmSe = slopeSe / kNominalRate * 1000000;
+        e.FitPpm = Ppm(p, slope);
+        e.FitPpmSe = slopeSe / NominalRate(p) * 1000000;
         const long double expected =
             frameOrigin + intercept + slope * static_cast<long double>(e.Second - origin);
         e.ResidualUs = (corrected - expected) / slope * 1000000;
@@ -319,6 +325,14 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
     for (int j = kWindowLead - 1; j <= kWindowLead + kPpsRiseSearch; ++j) {
         rise = std::max(rise, w[j] - w[j - kPpsRiseFrames]);
     }
+    // Its steepness, over as many more frames as the windows are scaled (a receiver's RC rise
+    // spans that many more of a faster card's frames), sought as far after the trigger as
+    // four such spans: the same as the rise at 8000.
+    const int span = kPpsRiseFrames * p.WindowScale;
+    int steep = rise;
+    for (int j = kWindowLead - 1; span != kPpsRiseFrames && j <= kWindowLead + span * 4; ++j) {
+        steep = std::max(steep, w[j] - w[j - span]);
+    }
     // A far larger rise after it: this one was a small step before the pulse; the window
     // moves to the pulse's edge (the first frame of its rise to kPpsRiseShare of its height).
     int later = 0;
@@ -335,8 +349,9 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
     double base = 0;
     for (int j = kWindowLead - kFitLead; j < kWindowLead - 2; ++j) base += w[j];
     base /= kFitLead - 2;
-    const int peak = *std::max_element(w + kWindowLead, w + kWindowLead + kFitTrail);
-    if (rise < kPpsNoiseFactor * quietRise || rise < kPpsSteepShare * (peak - base)) {
+    const int peak =
+        *std::max_element(w + kWindowLead, w + kWindowLead + kFitTrail * p.WindowScale);
+    if (rise < kPpsNoiseFactor * quietRise || steep < kPpsSteepShare * (peak - base)) {
         // Not an edge: noise, hum, ringing, a slow recovery. The threshold rises above the
         // quiet channel's rises.
         p.Threshold = std::max(p.Threshold, p.NoiseFloor);
@@ -354,7 +369,7 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
     HoldOff(p);
 }
 
-bool HoldOffOver(const PpsTiming& p) { return p.FrameIndex - p.TriggerFrame >= kPpsHoldOffFrames; }
+bool HoldOffOver(const PpsTiming& p) { return p.FrameIndex - p.TriggerFrame >= p.HoldOffFrames; }
 
 // Hold-off over: the pending edge is final, and the watch for the next rise begins.
 void EndHoldOff(PpsTiming& p) {
@@ -407,7 +422,16 @@ void PpsTimingSlow(PpsTiming& p, int v) {
     }
 }
 
-void SetPpsTimingRate(PpsTiming& p, int framesPerSecond) { p.Rate = framesPerSecond; }
+void SetPpsTimingRate(PpsTiming& p, int framesPerSecond) {
+    p.Rate = framesPerSecond;
+    // Times counted in frames at 8000 per second, at the card's rate (to a whole frame, which
+    // at 11025 or 22050 is a quarter or a half below the time).
+    const auto atRate = [&](int64_t frames) { return frames * framesPerSecond / kFramesPerSecond; };
+    p.HoldOffFrames = atRate(kPpsHoldOffFrames);
+    p.LostFrames = atRate(kPpsLostFrames);
+    p.MaxSlipFrames = atRate(kPpsMaxSlipFrames);
+    p.WindowScale = std::clamp(framesPerSecond / kFramesPerSecond, 1, kPpsModelWindowScale);
+}
 
 void PpsTimingGap(PpsTiming& p, int64_t frames) {
     p.FrameIndex += frames;
@@ -418,7 +442,7 @@ void PpsTimingGap(PpsTiming& p, int64_t frames) {
 bool TakePpsEdge(PpsTiming& p, PpsEdge& edge) {
     if (p.Stage == kHoldOff && HoldOffOver(p)) EndHoldOff(p);
     // Seconds without a pulse: a pulse grown weaker is found again.
-    if (p.Stage == kSearch && p.FrameIndex - p.LastPulseFrame > kPpsLostFrames) {
+    if (p.Stage == kSearch && p.FrameIndex - p.LastPulseFrame > p.LostFrames) {
         p.Threshold = p.NoiseFloor;
         p.Watch = p.Threshold;
     }
@@ -431,7 +455,7 @@ bool TakePpsEdge(PpsTiming& p, PpsEdge& edge) {
 bool PpsFitNow(const PpsTiming& p, long double& ppm, long double& ppmSe) {
     if (!p.HaveLast || !p.Last.FitValid) return false;
     // A fit whose latest edge is a minute old no longer describes the card.
-    if (p.FrameIndex - p.Last.Frame > kPpsFineFitSeconds * kNominalRate) return false;
+    if (p.FrameIndex - p.Last.Frame > kPpsFineFitSeconds * NominalRate(p)) return false;
     ppm = p.Last.FitPpm;
     ppmSe = p.Last.FitPpmSe;
     return true;

@@ -29,12 +29,24 @@
 // numbered, so that no fit and no Allan deviation mixes two series.
 //
 // The time line: the gap to the previous final edge, divided by the card's rate (the fit's
-// when there is one, else 8000 +- 2 %), gives the GPS seconds between them. With the fit, an
-// edge off its prediction by a whole number of frames is a sample slip of the card (dropped or
-// repeated samples): counted, said, and carried across (the fit works on the frames less the
+// when there is one, else its nominal rate +- 2 %), gives the GPS seconds between them. With the
+// fit, an edge off its prediction by a whole number of frames is a sample slip of the card (dropped
+// or repeated samples): counted, said, and carried across (the fit works on the frames less the
 // slips); an edge off the seconds otherwise is rejected, and three in a row start a new series.
 // Frames a live capture dropped are counted in the frame index (so the time line stays
 // continuous); a pulse whose window holds a gap is dropped, not counted as rejected.
+//
+// The card's rate. Every frame count below that stands for a time (the hold-off, the seconds
+// without an edge, the largest slip, the nominal second) is given at 8000 frames per second and
+// follows the card's rate (SetPpsTimingRate). The windows do not: a card's anti-alias filter
+// spreads an edge over about the same number of its own frames at every rate, so the rise, the
+// learnt shape and its kernel keep their sizes in frames, and an edge is timed as finely in
+// frames (the finer in time) at a higher rate. A receiver's RC rise, sampled straight, spans
+// more frames the faster the card: the pulse model's window, and the span and reach over which a
+// pulse's rise is judged steep enough for an edge, widen with the rate (WindowScale: the rate
+// over 8000, at most kPpsModelWindowScale, as far as the pulse's window reaches), so that the
+// rises the model times at 8000 (time constants to 0.5 ms) it times at 48 kHz and up to about
+// 0.2 ms at 192 kHz.
 #pragma once
 
 #include <climits>
@@ -54,20 +66,30 @@ constexpr double kPpsNoiseFactor = 8;  // an edge's rise against the quiet chann
 constexpr double kPpsSecondRiseShare = 0.6;
 constexpr int kPpsRiseSearch = 8;    // [frames] after the trigger where the pulse's rise is sought
 constexpr double kPpsPrecursor = 2;  // times the pulse's rise: it was only a step before
-constexpr double kPpsSteepShare = 0.2;       // of the pulse's height: the least rise of an edge
-constexpr int kPpsRingFrames = 256;          // [frames] kept; a power of 2 >= kWindowFrames
-constexpr int64_t kPpsHoldOffFrames = 2000;  // [frames] after an edge: a rise in it is a double
-constexpr int64_t kPpsLostFrames = 24000;    // [frames] without an edge: the threshold falls back
-constexpr double kPpsMaxFitRms = 0.01;       // [of the amplitude] worse model fits are rejected
-constexpr double kPpsShapeMisfitNoise = 3;   // [noise RMS] a shape fit may miss by, plus
+constexpr double kPpsSteepShare = 0.2;  // of the pulse's height: the least rise of an edge
+constexpr int kPpsRingFrames = 256;     // [frames] kept; a power of 2 >= kWindowFrames
+// [frames at 8000 per second] after an edge: a rise in it is a double
+constexpr int64_t kPpsHoldOffFrames = 2000;
+// [frames at 8000 per second] without an edge: the threshold falls back
+constexpr int64_t kPpsLostFrames = 24000;
+constexpr double kPpsMaxFitRms = 0.01;          // [of the amplitude] worse model fits are rejected
+constexpr double kPpsShapeMisfitNoise = 3;      // [noise RMS] a shape fit may miss by, plus
 constexpr double kPpsShapeMisfitShare = 0.002;  // [of the amplitude]
 constexpr int kPpsShapePulses = 32;        // pulses averaged into a series' shape, then it is kept
 constexpr int kPpsNewShape = 3;            // badly fitted pulses in a row that start a new series
 constexpr int kPpsModelWindowBefore = 8;   // [frames] of the model's window before the trigger
 constexpr int kPpsModelWindowFrames = 32;  // [frames] in the model's window
-constexpr int kPpsMaxSlipFrames = 400;     // [frames] largest sample slip taken as one (50 ms)
-constexpr int kPpsFineFitSeconds = 60;     // [GPS s] of edges in the running frequency fit
-constexpr int kPpsFineFitMinEdges = 5;     // edges the running fit needs to be stated
+// The most the model's window and the steepness are widened by at the faster rates: the model's
+// window then still lies within the pulse's.
+constexpr int kPpsModelWindowScale = 5;
+static_assert(kPpsModelWindowBefore * kPpsModelWindowScale <= kWindowLead &&
+              (kPpsModelWindowFrames - kPpsModelWindowBefore) * kPpsModelWindowScale <=
+                  kWindowFrames - kWindowLead &&
+              kFitTrail * kPpsModelWindowScale <= kWindowFrames - kWindowLead &&
+              kPpsRiseFrames * kPpsModelWindowScale * 5 <= kWindowFrames - kWindowLead);
+constexpr int kPpsMaxSlipFrames = 400;  // [frames at 8000 per second] largest slip taken (50 ms)
+constexpr int kPpsFineFitSeconds = 60;  // [GPS s] of edges in the running frequency fit
+constexpr int kPpsFineFitMinEdges = 5;  // edges the running fit needs to be stated
 
 enum class PpsMethod { None, ModelFit, ShapeFit };
 
@@ -89,8 +111,12 @@ struct PpsEdge {
 };
 
 struct PpsTiming {
-    // parameters
-    int Rate = kFramesPerSecond;  // [device frames/s] the card's own rate (SetPpsTimingRate)
+    // parameters: the card's own rate and the frame counts that follow it (SetPpsTimingRate)
+    int Rate = kFramesPerSecond;                // [device frames/s]
+    int64_t HoldOffFrames = kPpsHoldOffFrames;  // [device frames]
+    int64_t LostFrames = kPpsLostFrames;        // [device frames]
+    int64_t MaxSlipFrames = kPpsMaxSlipFrames;  // [device frames]
+    int WindowScale = 1;  // the model's window and the steepness's span widened by
 
     // state: the per-frame part
     int64_t FrameIndex = 0;         // [device frames] of the next frame fed

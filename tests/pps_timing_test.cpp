@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -127,6 +128,84 @@ TEST(FinePpsTiming, FarOffCardsAStartWithinAPulseAndDroppedFrames) {
     EXPECT_EQ(w.Edges.size(), 28u);
     EXPECT_EQ(w.Timing.SecondsMissing, 1);
     EXPECT_EQ(w.Timing.PulsesRejected, 0);
+}
+
+namespace {
+
+// A receiver's RC pulses sampled straight by a card at `rate`, `ppm` fast: edge k (k = 0, 1,
+// ...) at frame (0.3 + k) rate (1 + ppm 1e-6), a rise of time constant `riseMs`, 100 ms high,
+// 0.6 of full scale, with a triangular dither of +-1 LSB.
+std::vector<int16_t> RcPulses(int rate, double ppm, double riseMs, int seconds,
+                              std::vector<long double>& truth) {
+    std::vector<int16_t> pps(static_cast<size_t>(seconds) * static_cast<size_t>(rate));
+    const long double perSecond = rate * (1 + ppm * 1e-6L);
+    const double tau = riseMs * 1e-3 * rate, width = 0.1 * rate;
+    truth.clear();
+    for (int k = 0; (0.3L + k) * perSecond < pps.size(); ++k)
+        truth.push_back((0.3L + k) * perSecond);
+    uint32_t seed = 12345;
+    const auto uniform = [&] { return (seed = seed * 1664525u + 1013904223u) / 4294967296.0; };
+    size_t next = 0;
+    for (size_t j = 0; j < pps.size(); ++j) {
+        while (next + 1 < truth.size() && j >= truth[next + 1]) ++next;
+        const double x = static_cast<double>(j - truth[next]);
+        double v = 0;
+        if (x >= 0) {
+            const double high = 1 - std::exp(-std::min(x, width) / tau);
+            v = 0.6 * 32767 * high * (x > width ? std::exp(-(x - width) / tau) : 1);
+        }
+        pps[j] = static_cast<int16_t>(std::lround(v + uniform() - uniform()));
+    }
+    return pps;
+}
+
+}  // namespace
+
+// A card at 22.05, 48 and 192 kHz: the times the timing counts in frames follow its rate, and
+// receivers' RC rises of 0.5, 0.5 and 0.2 ms (11, 24 and 38 frames) are timed by the model. The
+// edges are exact and the card's frequency is in ppm of its own rate; a second pulse 150 ms
+// after an edge (past 2000 frames) is still within the 250 ms hold-off, so both are rejected;
+// 1000 frames dropped (under 50 ms) are a sample slip carried across; and the seconds are
+// counted at the card's rate.
+TEST(FinePpsTiming, TheTimesItCountsInFramesFollowTheCardsRate) {
+    for (const auto& [rate, riseMs] :
+         {std::pair{22050, 0.5}, std::pair{48000, 0.5}, std::pair{192000, 0.2}}) {
+        std::vector<long double> truth;
+        std::vector<int16_t> pps = RcPulses(rate, 37, riseMs, 20, truth);
+        // Second 6: a double pulse, a copy of the pulse's first 20 ms 150 ms after its edge.
+        const auto edge6 = static_cast<long>(truth[6]);
+        std::copy_n(pps.begin() + edge6 - 10, rate / 50, pps.begin() + edge6 + rate * 3 / 20);
+        // 1000 frames dropped half-way between edges 12 and 13.
+        const auto drop = static_cast<long>(truth[12]) + rate / 2;
+        pps.erase(pps.begin() + drop, pps.begin() + drop + 1000);
+        for (size_t k = 13; k < truth.size(); ++k) truth[k] -= 1000;
+
+        PpsTiming p;
+        SetPpsTimingRate(p, rate);
+        std::vector<PpsEdge> edges;
+        for (size_t j = 0; j <= pps.size(); ++j) {
+            PpsEdge e;
+            if ((j % 4000 == 0 || j == pps.size()) && TakePpsEdge(p, e)) edges.push_back(e);
+            if (j < pps.size()) FeedPpsTiming(p, pps[j], false);
+        }
+        EXPECT_EQ(p.RejectedDouble, 1) << rate;
+        EXPECT_EQ(p.PulsesRejected, 1) << rate;
+        EXPECT_EQ(p.Slips, 1) << rate;
+        EXPECT_EQ(p.SlippedFrames, 1000) << rate;
+        ASSERT_EQ(edges.size(), truth.size() - 2) << rate;  // the first and the double
+        long double worst = 0;
+        for (const PpsEdge& e : edges) {
+            size_t k = 0;
+            while (k + 1 < truth.size() && truth[k + 1] - e.Frame < e.Frame - truth[k]) ++k;
+            worst = std::max(worst, std::fabs(e.Frame - truth[k]));
+            EXPECT_EQ(e.Second, static_cast<int64_t>(k)) << rate;
+        }
+        EXPECT_LT(worst, 0.005L) << rate;
+        EXPECT_EQ(edges.back().Method, PpsMethod::ModelFit) << rate;
+        EXPECT_NEAR(static_cast<double>(edges.back().FitPpm), 37, 0.01) << rate;
+        EXPECT_NEAR(static_cast<double>(edges.back().RatePpm), 37, 0.05) << rate;
+        EXPECT_NEAR(edges.back().RiseFrames, riseMs * 1e-3 * rate, riseMs * rate * 1e-5) << rate;
+    }
 }
 
 }  // namespace qv

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,54 @@ TEST(SoxPps, TheTruthIsWhereSoxPutsThePulses) {
     EXPECT_NEAR(inverted[start + 200].Pps, -level, 0.002 * level);
     EXPECT_GT(std::count_if(inverted.begin(), inverted.end(), [](Frame f) { return f.Rf != 0; }),
               20000);
+}
+
+// The same rises in a card's own samples, a channel alone.
+std::vector<double> RisingCrossings(const std::vector<int16_t>& pps, double level) {
+    std::vector<Frame> frames;
+    for (int16_t v : pps) frames.push_back({0, v});
+    return RisingCrossings(frames, level);
+}
+
+// A card at its own rate: 96 kHz 500 ppm fast by sox's speed, and one whose seconds sox drew
+// one by one with their edges moved by microseconds. The file is at the card's rate, as long as
+// the speed makes it, and each step at half height lies within 0.05 frame of its truth (0.08
+// frame from the first's, where the edges moved by 2 and 3 frames).
+TEST(SoxPps, ACardAtItsOwnRateHasItsEdgesWhereTheTruthSays) {
+    TestFolder folder;
+    SoxPpsOptions o;
+    o.Seconds = 3, o.Ppm = 500, o.FirstPulseSeconds = 0.3172, o.Dither = false;
+    o.CardRate = 96000, o.Resampler = SoxResampler::None, o.SynthRate = 768000;
+    const SoxPps sox = MakeSoxPps(o, folder.Path("card.wav"));
+    ASSERT_EQ(sox.Error, "");
+    const std::vector<int16_t> pps = ReadSoxPpsChannel(sox.Path);
+    EXPECT_NEAR(static_cast<double>(pps.size()), 3 * 96000 * 1.0005, 2);
+    const double level = 0.6 * 32767;
+    std::vector<double> crossings = RisingCrossings(pps, level / 2);
+    ASSERT_EQ(crossings.size(), 3u);
+    ASSERT_EQ(sox.CardFrames.size(), 3u);
+    EXPECT_NEAR(static_cast<double>(sox.CardFrames[1] - sox.CardFrames[0]), 96048, 1e-6);
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_NEAR(crossings[k], static_cast<double>(sox.CardFrames[k]), 0.05) << k;
+    }
+
+    o.SynthRate = 192000, o.Ppm = 0;
+    const std::vector<double> jitter = {0, 20e-6, -30e-6};
+    const SoxPps jittered = MakeSoxJitteredPps(o, jitter, folder.Path("jitter.wav"));
+    ASSERT_EQ(jittered.Error, "");
+    const std::vector<int16_t> moved = ReadSoxPpsChannel(jittered.Path);
+    ASSERT_EQ(moved.size(), 3u * 96000);
+    crossings = RisingCrossings(moved, level / 2);
+    ASSERT_EQ(crossings.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        const double truth = static_cast<double>(jittered.CardFrames[k]);
+        EXPECT_NEAR(truth,
+                    96000.0 * static_cast<double>(k) + (std::ceil(0.3172 * 192000) - 0.5) / 2 +
+                        0.096 * jitter[k] * 1e6,
+                    1e-6);
+        EXPECT_NEAR(crossings[k] - crossings[0],
+                    truth - static_cast<double>(jittered.CardFrames[0]), 0.08);
+    }
 }
 
 }  // namespace
