@@ -12,6 +12,7 @@
 #include "capture/block_sources.h"
 #include "capture/capture_engine.h"
 #include "tests/capture_fakes.h"
+#include "tests/chain_fixture.h"
 
 namespace qv {
 
@@ -23,8 +24,12 @@ class CountingConsumer final : public CaptureConsumer {
 public:
     int64_t frames = 0;
     int64_t gaps = 0;
+    StartedChain* chain = nullptr;  // set: the frames also go through the measurement chain
     void CaptureGap(int64_t, int64_t, int) override { ++gaps; }
-    void CaptureFrames(const Frame*, int count) override { frames += count; }
+    void CaptureFrames(const Frame* f, int count) override {
+        frames += count;
+        if (chain != nullptr) ProcessDeviceFrames(chain->M, f, count);
+    }
 };
 
 struct RunResult {
@@ -37,7 +42,7 @@ struct RunResult {
 
 // Captures `seconds` of counting frames at `rate` and `speed` x real time (0: as fast as the
 // consumer takes them) through an engine, the calling thread being the consumer.
-RunResult Run(double seconds, double speed, int rate = kFramesPerSecond) {
+RunResult Run(double seconds, double speed, int rate = kFramesPerSecond, bool chain = false) {
     auto probe = std::make_shared<SourceProbe>();
     auto source = std::make_unique<CountingSource>(probe);
     source->rate = rate;
@@ -53,6 +58,11 @@ RunResult Run(double seconds, double speed, int rate = kFramesPerSecond) {
         };
     }
     CountingConsumer consumer;
+    StartedChain measurement;
+    if (chain) {
+        SetDeviceRate(measurement.M, rate);
+        consumer.chain = &measurement;
+    }
     std::string message;
     const auto start = std::chrono::steady_clock::now();
     const std::clock_t cpuStart = std::clock();
@@ -111,6 +121,19 @@ void BM_CaptureRealTimeCpu(benchmark::State& state) {
     Report(state, r);
 }
 BENCHMARK(BM_CaptureRealTimeCpu)
+    ->Arg(8000)
+    ->Arg(192000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The same with the frames through the whole chain, as a live run takes them: the fine timing
+// at the source's rate, the converter and the classic chain.
+void BM_LiveChainRealTimeCpu(benchmark::State& state) {
+    RunResult r;
+    for (auto _ : state) r = Run(5, 1, static_cast<int>(state.range(0)), true);
+    Report(state, r);
+}
+BENCHMARK(BM_LiveChainRealTimeCpu)
     ->Arg(8000)
     ->Arg(192000)
     ->Iterations(1)
