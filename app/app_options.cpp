@@ -3,6 +3,7 @@
 
 #include "capture/simulator_options.h"
 #include "common/command_line.h"
+#include "dsp/rate_converter.h"
 
 namespace qv {
 
@@ -34,6 +35,15 @@ int ParsePresetOption(int argc, char** argv, int& i, const bool simulate, Window
         return 1;
     }
     if (arg == "--device") return TakeOptionValue(argc, argv, i, p.Device, error, false) ? 1 : -1;
+    if (arg == "--rate") {
+        std::string number;
+        if (!TakeOptionValue(argc, argv, i, number, error)) return -1;
+        if (!ParseWholeNumber(number, 1, 1000000, p.Rate) || !IsInputRate(p.Rate)) {
+            error = "--rate: \"" + number + "\" is not a rate measured: give " + InputRatesText();
+            return -1;
+        }
+        return 1;
+    }
     bool* flag = arg == "--no-blank"      ? &p.NoBlank
                  : arg == "--invert"      ? &p.Invert
                  : arg == "--save-iq"     ? &p.SaveIq
@@ -152,6 +162,11 @@ std::string AppUsage() {
            "  --save-iq              \"Save I,Q to file?\" checked\n"
            "  --save-screen          \"Save screen to file?\" checked\n"
            "  --device N|NAME        the device list's entry, by number or (part of its) name\n"
+           "  --rate N               the sound card's (and the simulator's) frames per second:\n"
+           "                         8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200,\n"
+           "                         96000, 176400 or 192000 (default: 8000 where the device\n"
+           "                         offers it, else its own default rate); a recording plays\n"
+           "                         at its own rate\n"
            "\n"
            "Simulator settings (with --simulate):\n" +
            simulator;

@@ -618,9 +618,13 @@ void ShowSignalStatus(App& a, const std::string& text) {
     a.Port->SetStatus(text);
 }
 
-std::string SignalStatusText(const std::string& state, const FineValues& fine) {
-    if (!fine.FitValid) return state;
-    return state + "; card " + FormatSignedForText("%.3f", fine.CardPpm) + " ppm (fine)";
+std::string SignalStatusText(const std::string& state, const FineValues& fine,
+                             int framesPerSecond) {
+    std::string text = state;
+    if (fine.FitValid)
+        text += "; card " + FormatSignedForText("%.3f", fine.CardPpm) + " ppm (fine)";
+    if (framesPerSecond > 0) text += "; input " + std::to_string(framesPerSecond) + " Hz";
+    return text;
 }
 
 void WatchWriteFailures(App& a) {
@@ -732,7 +736,8 @@ void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
     const std::string slip = SampleSlipText(values.Fine);
     if (!slip.empty()) app_.Log.WriteNow("CAPTURE", slip);
     // The state's text changes within a state (seconds without an edge): shown every second.
-    ShowSignalStatus(app_, SignalStatusText(m.Watch.Current.Text, values.Fine));
+    ShowSignalStatus(
+        app_, SignalStatusText(m.Watch.Current.Text, values.Fine, app_.Chain.FramesPerSecond()));
 }
 
 void WindowHost::PeriodClosed(const PeriodValues& values) {
@@ -765,8 +770,22 @@ int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
         EndAfterCaptureFailure(a, line, message + "\n\n" + kStartHints);
         return 0;
     }
+    const int rate = CaptureFramesPerSecond(a.Engine);
+    std::string error;
+    if (!a.Chain.Begin(rate, error)) {
+        const std::string line = "cannot start the capture from " + input + ": " + OneLine(error);
+        a.Log.WriteNow("CAPTURE", line);
+        EndCapture(a.Engine);
+        EndAfterCaptureFailure(a, line, error);
+        return 0;
+    }
     a.Port->EnableControl(IDCAP, false);
-    a.Log.WriteNow("CAPTURE", "capture started from " + input);
+    std::string started = "capture started from " + input;
+    if (rate != kFramesPerSecond) {
+        started += " at " + DescribeRate(rate) + ", converted to " +
+                   std::to_string(kFramesPerSecond) + " for the classic chain";
+    }
+    a.Log.WriteNow("CAPTURE", started);
     return 1;
 }
 

@@ -121,6 +121,7 @@ struct WindowPresets {
     bool SaveIq = false;          // --save-iq: "Save I,Q to file?" checked
     bool SaveScreen = false;      // --save-screen: "Save screen to file?" checked
     std::string Device;           // --device N|NAME: the device list's choice; "": the first
+    int Rate = 0;  // --rate N [frames/s] a sound card's (and the simulator's); 0: the device's
 };
 
 // What the command line adds to the window.
@@ -257,8 +258,10 @@ void ShowStatusMessage(App& a, const std::string& text);
 // the next call after that.
 void ShowSignalStatus(App& a, const std::string& text);
 // The status line's text for the signal's state: the state's own text, then, once the fine
-// PPS timing's fit is known, the card frequency it gives ("...; card +37.012 ppm (fine)").
-std::string SignalStatusText(const std::string& state, const FineValues& fine);
+// PPS timing's fit is known, the card frequency it gives ("...; card +37.012 ppm (fine)"), then,
+// when known, the rate the input runs at ("...; input 48000 Hz").
+std::string SignalStatusText(const std::string& state, const FineValues& fine,
+                             int framesPerSecond = 0);
 
 // From here on, the first failed write of the read-out log and of the recording is reported
 // when it happens, on stderr, in the title and on the status line, while the measurement goes

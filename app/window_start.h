@@ -21,7 +21,8 @@ public:
         return system_.EnumerateDevices(devices, error);
     }
     std::unique_ptr<BlockSource> CreateSource(const DeviceList& list) override {
-        return CreateSelectedSource(list, system_, options_.Simulator, options_.PlayPath);
+        return CreateSelectedSource(list, system_, options_.Simulator, options_.PlayPath,
+                                    options_.Presets.Rate);
     }
 
 private:

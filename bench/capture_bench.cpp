@@ -1,14 +1,18 @@
 // The capture engine's block hand-over: throughput against a consumer that only counts frames
-// (paced at 100x and 1000x real time, and unpaced), and the audio thread's CPU use at real time.
+// (paced at 100x and 1000x real time, and unpaced), and the CPU use at real time (the audio
+// thread's, and the whole process's: the hand-over on both sides) at 8000 and at 192000 frames
+// per second.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <thread>
 
 #include "capture/block_sources.h"
 #include "capture/capture_engine.h"
 #include "tests/capture_fakes.h"
+#include "tests/chain_fixture.h"
 
 namespace qv {
 
@@ -20,22 +24,29 @@ class CountingConsumer final : public CaptureConsumer {
 public:
     int64_t frames = 0;
     int64_t gaps = 0;
+    StartedChain* chain = nullptr;  // set: the frames also go through the measurement chain
     void CaptureGap(int64_t, int64_t, int) override { ++gaps; }
-    void CaptureFrames(const Frame*, int count) override { frames += count; }
+    void CaptureFrames(const Frame* f, int count) override {
+        frames += count;
+        if (chain != nullptr) ProcessDeviceFrames(chain->M, f, count);
+    }
 };
 
 struct RunResult {
     double WallSeconds = 0;
+    double ProcessCpuSeconds = 0;
+    int Rate = kFramesPerSecond;
     CaptureStatistics Stats;
     int64_t Consumed = 0;
 };
 
-// Captures `seconds` of counting frames at `speed` x real time (0: as fast as the consumer
-// takes them) through an engine, the calling thread being the consumer.
-RunResult Run(double seconds, double speed) {
+// Captures `seconds` of counting frames at `rate` and `speed` x real time (0: as fast as the
+// consumer takes them) through an engine, the calling thread being the consumer.
+RunResult Run(double seconds, double speed, int rate = kFramesPerSecond, bool chain = false) {
     auto probe = std::make_shared<SourceProbe>();
     auto source = std::make_unique<CountingSource>(probe);
-    source->totalFrames = static_cast<int64_t>(seconds * kFramesPerSecond);
+    source->rate = rate;
+    source->totalFrames = static_cast<int64_t>(seconds * rate);
     source->pacer.Speed = speed;
     BlockQueue queue;
     CaptureEngine engine;
@@ -47,8 +58,14 @@ RunResult Run(double seconds, double speed) {
         };
     }
     CountingConsumer consumer;
+    StartedChain measurement;
+    if (chain) {
+        SetDeviceRate(measurement.M, rate);
+        consumer.chain = &measurement;
+    }
     std::string message;
     const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
     if (!StartCapture(engine, std::move(source), queue, message)) return {};
     for (;;) {
         CaptureBlock* block = nullptr;
@@ -59,14 +76,17 @@ RunResult Run(double seconds, double speed) {
     RunResult r;
     r.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EndCapture(engine);
+    r.ProcessCpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    r.Rate = rate;
     r.Stats = ReadCaptureStatistics(engine);
     r.Consumed = consumer.frames;
     return r;
 }
 
 void Report(benchmark::State& state, const RunResult& r) {
-    const double audioSeconds = static_cast<double>(r.Consumed) / kFramesPerSecond;
+    const double audioSeconds = static_cast<double>(r.Consumed) / r.Rate;
     state.counters["x_real_time"] = audioSeconds / r.WallSeconds;
+    state.counters["process_cpu_%"] = 100 * r.ProcessCpuSeconds / r.WallSeconds;
     state.counters["frames_dropped"] = static_cast<double>(r.Stats.FramesDropped);
     state.counters["audio_thread_cpu_%"] =
         r.Stats.CaptureSeconds > 0 ? 100 * r.Stats.AudioThreadCpuSeconds / r.Stats.CaptureSeconds
@@ -93,13 +113,31 @@ void BM_CaptureUnpaced(benchmark::State& state) {
 }
 BENCHMARK(BM_CaptureUnpaced)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// Five seconds at real time: the audio thread's share of one CPU, waiting included.
+// Five seconds at real time: the audio thread's share of one CPU, waiting included, at 8000 and
+// at 192000 frames per second (blocks of 3072 frames).
 void BM_CaptureRealTimeCpu(benchmark::State& state) {
     RunResult r;
-    for (auto _ : state) r = Run(5, 1);
+    for (auto _ : state) r = Run(5, 1, static_cast<int>(state.range(0)));
     Report(state, r);
 }
-BENCHMARK(BM_CaptureRealTimeCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureRealTimeCpu)
+    ->Arg(8000)
+    ->Arg(192000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The same with the frames through the whole chain, as a live run takes them: the fine timing
+// at the source's rate, the converter and the classic chain.
+void BM_LiveChainRealTimeCpu(benchmark::State& state) {
+    RunResult r;
+    for (auto _ : state) r = Run(5, 1, static_cast<int>(state.range(0)), true);
+    Report(state, r);
+}
+BENCHMARK(BM_LiveChainRealTimeCpu)
+    ->Arg(8000)
+    ->Arg(192000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

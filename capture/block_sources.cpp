@@ -15,9 +15,10 @@ constexpr std::chrono::milliseconds kLongestSleep{10};
 }  // namespace
 
 bool RealTimePacer::WaitUntilDue(int64_t frames, const std::atomic<bool>& stop) const {
-    const auto due = Start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                 std::chrono::duration<double>(static_cast<double>(frames) /
-                                                               (kFramesPerSecond * Speed)));
+    const auto due =
+        Start +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(frames) / (FramesPerSecond * Speed)));
     for (;;) {
         if (stop.load(std::memory_order_acquire)) return false;
         const auto now = std::chrono::steady_clock::now();
@@ -34,6 +35,7 @@ SimulatorSource::SimulatorSource(const SimulatorSettings& settings, int64_t tota
 
 bool SimulatorSource::Open(std::string&) {
     StartSimulator(simulator_, settings_);
+    pacer_.FramesPerSecond = settings_.DeviceRate;
     delivered_ = 0;
     return true;
 }
@@ -46,7 +48,7 @@ bool SimulatorSource::Start(std::string&) {
 int SimulatorSource::ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
                                std::string&) {
     overflowed = false;
-    int64_t n = kFramesPerBlock;
+    int64_t n = BlockFramesAt(settings_.DeviceRate);
     if (totalFrames_ >= 0) n = std::min(n, totalFrames_ - delivered_);
     if (n <= 0 || !pacer_.WaitUntilDue(delivered_ + n, stop)) return 0;
     NextSimulatorFrames(simulator_, frames, static_cast<size_t>(n));
@@ -60,7 +62,9 @@ WavPlaybackSource::WavPlaybackSource(std::string path, double speed) : path_(std
 
 bool WavPlaybackSource::Open(std::string& error) {
     delivered_ = 0;
-    return OpenWavReader(reader_, path_, error);
+    if (!OpenWavReader(reader_, path_, error)) return false;
+    pacer_.FramesPerSecond = reader_.Rate;
+    return true;
 }
 
 bool WavPlaybackSource::Start(std::string&) {
@@ -71,8 +75,9 @@ bool WavPlaybackSource::Start(std::string&) {
 int WavPlaybackSource::ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
                                  std::string& error) {
     overflowed = false;
-    if (!pacer_.WaitUntilDue(delivered_ + kFramesPerBlock, stop)) return 0;
-    const long long n = ReadWavFrames(reader_, frames, kFramesPerBlock, error);
+    const int block = BlockFramesAt(reader_.Rate);
+    if (!pacer_.WaitUntilDue(delivered_ + block, stop)) return 0;
+    const long long n = ReadWavFrames(reader_, frames, block, error);
     if (n > 0) delivered_ += n;
     return static_cast<int>(n);
 }

@@ -1,6 +1,7 @@
 // Block sources that stand in for a sound card: the signal simulator and a WAV file, both paced
-// in real time and delivered in the same 128-frame blocks a sound card delivers, so everything
-// downstream runs the same code as with a real device.
+// in real time at their own rate and delivered in the same 16 ms blocks a sound card delivers
+// (128 frames at 8000 frames per second), so everything downstream runs the same code as with a
+// real device.
 #pragma once
 
 #include <atomic>
@@ -14,12 +15,13 @@
 
 namespace qv {
 
-// Holds a stream to its pace: frame k is due k / (8000 * Speed) seconds after the start, as a
-// sound card would have recorded it. A source that falls behind (the process was suspended)
-// catches up at once, as a sound card's buffer would.
+// Holds a stream to its pace: frame k is due k / (FramesPerSecond * Speed) seconds after the
+// start, as a sound card would have recorded it. A source that falls behind (the process was
+// suspended) catches up at once, as a sound card's buffer would.
 struct RealTimePacer {
     // parameters
-    double Speed = 1;  // [x real time]
+    double Speed = 1;                        // [x real time]
+    int FramesPerSecond = kFramesPerSecond;  // [frames/s] the stream's rate
     // state
     std::chrono::steady_clock::time_point Start{};
 
@@ -28,13 +30,14 @@ struct RealTimePacer {
     bool WaitUntilDue(int64_t frames, const std::atomic<bool>& stop) const;
 };
 
-// The signal simulator as an input device.
+// The signal simulator as an input device, at its DeviceRate.
 class SimulatorSource final : public BlockSource {
 public:
-    // `totalFrames` < 0: the simulator runs until End.
+    // `totalFrames` [frames at DeviceRate] < 0: the simulator runs until End.
     SimulatorSource(const SimulatorSettings& settings, int64_t totalFrames, double speed = 1);
 
     bool Open(std::string& error) override;
+    int FramesPerSecond() const override { return settings_.DeviceRate; }
     bool Start(std::string& error) override;
     int ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
                   std::string& error) override;
@@ -48,12 +51,13 @@ private:
     SignalSimulator simulator_;
 };
 
-// A stereo 8000 Hz recording played as an input device; it ends with the file.
+// A stereo recording played as an input device at its own rate; it ends with the file.
 class WavPlaybackSource final : public BlockSource {
 public:
     explicit WavPlaybackSource(std::string path, double speed = 1);
 
     bool Open(std::string& error) override;
+    int FramesPerSecond() const override { return reader_.Rate; }
     bool Start(std::string& error) override;
     int ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
                   std::string& error) override;

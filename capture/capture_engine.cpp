@@ -3,10 +3,13 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "dsp/rate_converter.h"
 
 namespace qv {
 
@@ -49,10 +52,10 @@ void CloseSource(CaptureEngine& e) {
 void CaptureLoop(Shared& s) {
     const int64_t cpuStart = Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
     const int64_t wallStart = Nanoseconds(CLOCK_MONOTONIC);
-    Frame scratch[kFramesPerBlock];  // receives the frames that arrive while every block is out
-    CaptureBlock* block = nullptr;   // the free block being filled, if there is one
-    int64_t position = 0;            // [frames] stream index of the next frame
-    int64_t pendingDrop = 0;         // [frames] dropped since the last posted block
+    Frame* const scratch = s.Scratch.data();  // takes frames that arrive while every block is out
+    CaptureBlock* block = nullptr;            // the free block being filled, if there is one
+    int64_t position = 0;                     // [frames] stream index of the next frame
+    int64_t pendingDrop = 0;                  // [frames] dropped since the last posted block
     int pendingOverflows = 0;
     std::string error;
     for (;;) {
@@ -72,7 +75,7 @@ void CaptureLoop(Shared& s) {
             s.Notifier->CaptureStopped();
             break;
         }
-        assert(n <= kFramesPerBlock);
+        assert(n <= s.BlockFrames);
         s.FramesCaptured.fetch_add(n, std::memory_order_relaxed);
         // A block handed back while the source was waiting still takes these frames; they
         // are dropped only if every block is still out now that they have arrived.
@@ -125,13 +128,26 @@ bool OpenCaptureDevice(CaptureEngine& e, std::unique_ptr<BlockSource> source,
     s.Notifier = &notifier;
     bool opened = false;
     std::string reason;
-    e.Audio.Run([&] { opened = s.Source->Open(reason); });
+    int rate = 0;
+    e.Audio.Run([&] {
+        opened = s.Source->Open(reason);
+        if (opened) rate = s.Source->FramesPerSecond();
+    });
     if (!opened) {
         CloseSource(e);
         message = kNoSuitableDevice;
         e.ErrorDetail = reason;
         return false;
     }
+    if (!IsInputRate(rate)) {
+        CloseSource(e);
+        message = kUnusableRate;
+        e.ErrorDetail =
+            "it delivers " + DescribeRate(rate) + "; the rates measured are " + InputRatesText();
+        return false;
+    }
+    s.Rate = rate;
+    s.BlockFrames = BlockFramesAt(rate);
     e.State = CaptureState::DeviceOpen;
     return true;
 }
@@ -141,17 +157,22 @@ bool AllocateCaptureBlocks(CaptureEngine& e, std::string& message) {
     FreeCaptureBlocks(e);
     Shared& s = SharedOf(e);
     s.WaveHeaders.fill(CaptureBlock{});
+    // The consumer's copy and the audio thread's scratch block, before the flow starts: the
+    // audio side never allocates.
+    s.Copy.assign(static_cast<size_t>(std::max(s.BlockFrames, kBlockFramesEntries)), Frame{});
+    s.Scratch.assign(static_cast<size_t>(s.BlockFrames), Frame{});
+    const int bytes = s.BlockFrames * static_cast<int>(sizeof(Frame));
     for (int i = 1; i <= kCaptureBlockCount; ++i) {
         CaptureBlock& header = s.WaveHeaders[i];
         header.Number = i;
-        header.Data = static_cast<Frame*>(e.Allocator->Allocate(kCaptureBlockBytes));
+        header.Data = static_cast<Frame*>(e.Allocator->Allocate(static_cast<size_t>(bytes)));
         if (header.Data == nullptr) {
             message = kCantAllocBuffers;
             e.ErrorDetail = "block " + std::to_string(i) + " of " +
                             std::to_string(kCaptureBlockCount) + ": out of memory";
             return false;
         }
-        header.BufferLength = kCaptureBlockBytes;
+        header.BufferLength = bytes;
     }
     return true;
 }
@@ -234,13 +255,13 @@ bool HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& 
         error = "A capture block that does not belong to the sound input cannot be handed back";
         return false;
     }
-    std::memcpy(s.BlockFrames.data(), block->Data, kCaptureBlockBytes);
+    std::memcpy(s.Copy.data(), block->Data, static_cast<size_t>(block->BufferLength));
     const int count = block->BytesRecorded / static_cast<int>(sizeof(Frame));
     if (block->DroppedBefore != 0 || block->OverflowsBefore != 0) {
         consumer.CaptureGap(block->FirstFrame - block->DroppedBefore, block->DroppedBefore,
                             block->OverflowsBefore);
     }
-    if (count > 0) consumer.CaptureFrames(s.BlockFrames.data(), count);
+    if (count > 0) consumer.CaptureFrames(s.Copy.data(), count);
     // The ring holds all 128 blocks, so only a block handed back twice can find it full.
     if (!s.FreeBlocks.Push(block)) {
         error = "Capture block " + std::to_string(block->Number) +
@@ -262,6 +283,7 @@ int64_t CaptureClockNanoseconds() { return Nanoseconds(CLOCK_MONOTONIC); }
 CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
     const Shared& shared = SharedOf(e);
     CaptureStatistics s;
+    s.FramesPerSecond = shared.Rate;
     s.FramesCaptured = shared.FramesCaptured.load();
     s.FramesDropped = shared.FramesDropped.load();
     s.Overflows = shared.Overflows.load();
@@ -269,6 +291,8 @@ CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
     s.CaptureSeconds = static_cast<double>(shared.AudioWallNanoseconds.load()) * 1e-9;
     return s;
 }
+
+int CaptureFramesPerSecond(const CaptureEngine& e) { return SharedOf(e).Rate; }
 
 size_t FreeCaptureBlockCount(const CaptureEngine& e) { return SharedOf(e).FreeBlocks.Size(); }
 
@@ -289,6 +313,10 @@ std::string DescribeCaptureGap(int64_t atFrame, int64_t droppedFrames, int overf
                 std::to_string(atFrame + droppedFrames) + ": the device lost frames";
     }
     return text;
+}
+
+std::string DescribeRate(int framesPerSecond) {
+    return std::to_string(framesPerSecond) + " frames per second";
 }
 
 void BlockQueue::BlockFilled(CaptureBlock* block) {

@@ -1,16 +1,18 @@
 // Capture engine: opens a block source (a sound card through PortAudio, the simulator, a WAV
-// file), keeps 128 blocks of 512 bytes circulating between the audio thread and the thread that
-// processes them, and closes it again.
+// file), keeps 128 blocks of 16 ms circulating between the audio thread and the thread that
+// processes them, and closes it again. A block holds 16 ms at the source's own rate: 128 frames
+// (512 bytes) at 8000 frames per second, 768 at 48000, 3072 at 192000; the 128 blocks hold about
+// 2 s whatever the rate.
 //
-// The audio thread takes the oldest free block, fills it with the next 128 frames and posts it
-// through a CaptureNotifier. The consumer's thread (the one that owns the window, or the batch
-// tool's main thread) passes each posted block to HandleCaptureBlock, which copies its 512 bytes
-// into BlockFrames, hands the frames to a CaptureConsumer and gives the block back. Blocks are
+// The audio thread takes the oldest free block, fills it with the next block of frames and posts
+// it through a CaptureNotifier. The consumer's thread (the one that owns the window, or the batch
+// tool's main thread) passes each posted block to HandleCaptureBlock, which copies its frames
+// into a buffer of its own, hands them to a CaptureConsumer and gives the block back. Blocks are
 // handed over through a lock-free ring in one direction and the notifier in the other; the audio
 // side never holds a lock while the consumer processes, never allocates and never waits for
 // the consumer.
 //
-// Never silent loss: when every block is out (the consumer fell 2.048 s behind), the audio
+// Never silent loss: when every block is out (the consumer fell about 2 s behind), the audio
 // thread keeps reading the device into a scratch block so the device never stalls; the frames
 // go into a block handed back meanwhile if there is one (the only copy besides the consumer's),
 // else they are dropped and counted. Drops and input overflows that the source reports travel
@@ -27,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "capture/audio_thread.h"
 #include "capture/spsc_ring.h"
@@ -34,9 +37,9 @@
 
 namespace qv {
 
-constexpr int kCaptureBlockCount = 128;   // [blocks] circulating: 2.048 s of sound
-constexpr int kCaptureBlockBytes = 512;   // [bytes] per block: 128 frames, 16 ms
-constexpr int kBlockFramesEntries = 257;  // [frames] in BlockFrames; a block fills 0..127
+constexpr int kCaptureBlockCount = 128;   // [blocks] circulating: about 2 s of sound
+constexpr int kCaptureBlockBytes = 512;   // [bytes] per block at 8000 frames/s: 128 frames, 16 ms
+constexpr int kBlockFramesEntries = 257;  // [frames] in the consumer's copy at least
 static_assert(kCaptureBlockBytes == kFramesPerBlock * static_cast<int>(sizeof(Frame)));
 
 // The messages the engine returns for the caller to show.
@@ -44,17 +47,18 @@ inline constexpr const char* kNoSuitableDevice = "No suitable device found";
 inline constexpr const char* kCantAllocBuffers = "Can\u00B4t alloc Buffers";  // acute accent
 inline constexpr const char* kCaptureAlreadyStarted =
     "Capture has already been started; it runs once per run of the program";
+inline constexpr const char* kUnusableRate = "The input's rate cannot be measured";
 
 // One capture block and its header. The engine sets Number, Data and BufferLength; the audio
 // thread sets the rest each time it posts the block.
 struct CaptureBlock {
-    int Number = 0;          // 1..128
-    Frame* Data = nullptr;   // kCaptureBlockBytes from the block allocator
-    int BufferLength = 0;    // [bytes] kCaptureBlockBytes
-    int BytesRecorded = 0;   // [bytes] whole frames; below 512 only at the end of a finite source
-    int64_t FirstFrame = 0;  // [frames] index in the captured stream of Data[0], drops included
-    int64_t DroppedBefore = 0;      // [frames] dropped just before this block: no block was free
-    int OverflowsBefore = 0;        // input overflows the source reported since the previous block
+    int Number = 0;             // 1..128
+    Frame* Data = nullptr;      // BufferLength bytes from the block allocator
+    int BufferLength = 0;       // [bytes] BlockFramesAt(the source's rate) frames: 512 at 8000
+    int BytesRecorded = 0;      // [bytes] whole frames; below BufferLength only at a finite end
+    int64_t FirstFrame = 0;     // [frames] index in the captured stream of Data[0], drops included
+    int64_t DroppedBefore = 0;  // [frames] dropped just before this block: no block was free
+    int OverflowsBefore = 0;    // input overflows the source reported since the previous block
     int64_t PostedNanoseconds = 0;  // [ns] CaptureClockNanoseconds when it was posted
 };
 
@@ -70,14 +74,15 @@ int64_t CaptureClockNanoseconds();
 class BlockSource {
 public:
     virtual ~BlockSource() = default;
-    // Opens the input for 8000 frames per second, stereo, 16-bit; false with the reason.
+    // Opens the input, stereo, 16-bit, at its rate; false with the reason.
     virtual bool Open(std::string& error) = 0;
-    // [frames/s] the rate the source delivers once open.
+    // [frames/s] the rate the source delivers once open: one of kInputRates.
     virtual int FramesPerSecond() const { return kFramesPerSecond; }
     // Starts the flow of frames; false with the reason.
     virtual bool Start(std::string& error) = 0;
     // Waits for the next block as a sound card delivers it and reads it into `frames`. Returns
-    // kFramesPerBlock; fewer only for the last block of a finite source; 0 when the source has
+    // BlockFramesAt(FramesPerSecond()) (kFramesPerBlock at 8000); fewer only for the last block
+    // of a finite source; 0 when the source has
     // ended or `stop` became true while waiting; -1 on failure with the reason in `error`.
     // Sets `overflowed` when the input lost frames just before this block.
     virtual int ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
@@ -115,9 +120,9 @@ protected:
 // What HandleCaptureBlock feeds, on the consumer's thread.
 class CaptureConsumer {
 public:
-    // Frames are missing before the next CaptureFrames: `droppedFrames` from stream frame
-    // `atFrame` on because no block was free, and/or `overflows` input overflows of the device
-    // (which lose an unknown number of frames).
+    // Frames are missing before the next CaptureFrames: `droppedFrames` (counted at the source's
+    // rate, as every frame number here) from stream frame `atFrame` on because no block was free,
+    // and/or `overflows` input overflows of the device (which lose an unknown number of frames).
     virtual void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) = 0;
     // The next `count` frames of the stream.
     virtual void CaptureFrames(const Frame* frames, int count) = 0;
@@ -136,6 +141,7 @@ enum class CaptureState {
 enum class SourceEnd { Running, Ended, Failed };
 
 struct CaptureStatistics {
+    int FramesPerSecond = 0;           // [frames/s] the source's rate; 0 before it is open
     int64_t FramesCaptured = 0;        // [frames] read from the source, dropped ones included
     int64_t FramesDropped = 0;         // [frames] read while every block was out
     int64_t Overflows = 0;             // input overflows the source reported
@@ -164,7 +170,10 @@ struct CaptureEngine {
     struct Shared {
         // Headers 1..128; header 0 is never used. Created anew by every allocation.
         std::array<CaptureBlock, kCaptureBlockCount + 1> WaveHeaders{};
-        std::array<Frame, kBlockFramesEntries> BlockFrames{};  // copy of the block being processed
+        int Rate = 0;                // [frames/s] the source's, once open
+        int BlockFrames = 0;         // [frames] in a full block at that rate
+        std::vector<Frame> Copy;     // the block being processed, as the consumer receives it
+        std::vector<Frame> Scratch;  // the audio thread's: frames read while every block is out
         std::unique_ptr<BlockSource> Source;  // touched on the audio thread only while open
         CaptureNotifier* Notifier = nullptr;
         SpscRing<CaptureBlock*> FreeBlocks{kCaptureBlockCount};  // consumer pushes, audio pops
@@ -180,9 +189,10 @@ private:
     Shared shared_;
 };
 
-// Start: opens the source, allocates and queues the 128 blocks and starts the flow. On failure
-// returns false with the message to show ("No suitable device found", "Can´t alloc Buffers", or
-// the source's own text), ErrorDetail holding the reason when there is more to say; whatever
+// Start: opens the source, allocates and queues the 128 blocks (16 ms each at the source's rate)
+// and starts the flow. On failure returns false with the message to show ("No suitable device
+// found", "Can´t alloc Buffers", kUnusableRate for a rate not in kInputRates, or the source's own
+// text), ErrorDetail holding the reason when there is more to say; whatever
 // was opened or allocated is released and the engine has ended. Refused once started.
 // `notifier` must stay valid until EndCapture has returned.
 bool StartCapture(CaptureEngine& e, std::unique_ptr<BlockSource> source, CaptureNotifier& notifier,
@@ -192,7 +202,10 @@ bool StartCapture(CaptureEngine& e, std::unique_ptr<BlockSource> source, Capture
 // engine ended. Blocks posted but not yet handled reach no consumer afterwards.
 void EndCapture(CaptureEngine& e);
 
-// On the consumer's thread, for each posted block: copies it into BlockFrames, reports a gap
+// [frames/s] the rate of the source StartCapture opened (one of kInputRates); 0 before.
+int CaptureFramesPerSecond(const CaptureEngine& e);
+
+// On the consumer's thread, for each posted block: copies it, reports a gap
 // before it if there is one, hands its frames to `consumer` and gives the block back to the
 // audio thread. A block that arrives after EndCapture is ignored. False with the reason in
 // `error` when the block cannot be handed back (not one of the engine's, or handed back twice).
@@ -213,6 +226,8 @@ std::string CaptureStopReason(const CaptureEngine& e);
 
 // One line saying what a CaptureGap lost and where, for the read-out log and the user.
 std::string DescribeCaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows);
+// "48000 frames per second": a rate as the live line, the status line and messages say it.
+std::string DescribeRate(int framesPerSecond);
 
 // The batch tool's notifier: posted blocks wait in a queue that the consumer's thread drains.
 class BlockQueue final : public CaptureNotifier {

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+
+#include "dsp/rate_converter.h"
 
 namespace qv {
 
@@ -35,19 +38,60 @@ std::string Describe(const DeviceList& list, const std::vector<int>& indices) {
 
 std::string PlaybackEntryName(const std::string& path) { return "Recording " + path; }
 
+std::string DeviceListingLine(const DeviceEntry& entry) {
+    char columns[48];
+    const std::string rate = entry.DefaultRate > 0 ? std::to_string(entry.DefaultRate) : "?";
+    std::snprintf(columns, sizeof columns, "%4d  %2d ch  %6s Hz  ", entry.DeviceNumber,
+                  entry.InputChannels, rate.c_str());
+    return columns + entry.Name;
+}
+
+int ChooseDeviceRate(int asked, int defaultRate, const std::function<bool(int)>& offers,
+                     const std::string& device, std::string& error) {
+    // Asking a device opens it: only as many rates are tried as the choice needs.
+    if (asked > 0 && offers(asked)) return asked;
+    if (asked <= 0) {
+        for (int rate : {8000, defaultRate, 48000, 44100}) {
+            if (IsInputRate(rate) && offers(rate)) return rate;
+        }
+    }
+    std::vector<int> offered;
+    for (int rate : kInputRates) {
+        if (rate != asked && offers(rate)) offered.push_back(rate);
+    }
+    if (asked <= 0 && !offered.empty()) return offered.front();
+    error = device + " cannot deliver " +
+            (asked > 0 ? std::to_string(asked) + " frames per second" : "any rate measured");
+    if (offered.empty()) {
+        error += asked > 0 ? ", nor any of the rates measured (" + InputRatesText() + ")"
+                           : " (" + InputRatesText() + ")";
+        return 0;
+    }
+    error += "; it offers ";
+    for (size_t i = 0; i < offered.size(); ++i) {
+        if (i > 0) error += i + 1 == offered.size() ? " and " : ", ";
+        error += std::to_string(offered[i]);
+    }
+    error += offered.size() == 1 ? ": give it with --rate" : ": give one with --rate";
+    return 0;
+}
+
 void ListInputDevices(DeviceList& list, DeviceEnumerator& enumerator, const ExtraSources& extras,
                       const WarningSink& warn) {
     list = DeviceList{};
-    if (extras.Simulate) list.Entries.push_back({kSimulatorEntryName, -1, EntryKind::Simulator});
+    if (extras.Simulate) {
+        list.Entries.push_back({kSimulatorEntryName, -1, EntryKind::Simulator, 0, 0});
+    }
     if (!extras.PlayPath.empty()) {
-        list.Entries.push_back({PlaybackEntryName(extras.PlayPath), -1, EntryKind::Playback});
+        list.Entries.push_back({PlaybackEntryName(extras.PlayPath), -1, EntryKind::Playback, 0, 0});
     }
     std::vector<DeviceCapabilities> devices;
     if (!enumerator.EnumerateDevices(devices, list.EnumerationError)) devices.clear();
     for (size_t d = 0; d < devices.size(); ++d) {
         // A device the sound system cannot describe is left out, like one without inputs.
         if (!devices[d].Queried || devices[d].InputChannels <= 0) continue;
-        list.Entries.push_back({devices[d].Name, static_cast<int>(d), EntryKind::SoundCard});
+        list.Entries.push_back({devices[d].Name, static_cast<int>(d), EntryKind::SoundCard,
+                                devices[d].InputChannels, devices[d].DefaultRate});
     }
     if (list.Entries.empty()) {
         if (warn) warn(kWarningCaption, kNoInputDevicesText);

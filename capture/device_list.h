@@ -38,6 +38,8 @@ struct DeviceEntry {
     std::string Name;
     int DeviceNumber = -1;  // the sound system's number; -1 for the stand-in sources
     EntryKind Kind = EntryKind::SoundCard;
+    int InputChannels = 0;  // a sound card's, as the sound system says; 0 for stand-ins
+    int DefaultRate = 0;    // [frames/s] a sound card's default rate; 0: not known
 };
 
 struct DeviceList {
@@ -74,5 +76,18 @@ bool FindDevice(const DeviceList& list, const std::string& numberOrName, int& en
 
 // The entry's name as shown in the recording entry for --play.
 std::string PlaybackEntryName(const std::string& path);
+
+// One line of --list-devices: number, input channels, default rate and the full name, the
+// name last so that it may hold anything: "   3   2 ch   48000 Hz  USB Audio CODEC".
+std::string DeviceListingLine(const DeviceEntry& entry);
+
+// The rate a capture from a sound card runs at. `asked` [frames/s] (--rate; 0: none) when the
+// device can deliver it; with none asked, 8000 where the device offers it, else its default
+// rate where that is one the chain measures, else the first it offers of 48000, 44100 and the
+// other measured rates. `offers(rate)` says whether the device can deliver a rate. Returns 0
+// with one line in `error` (naming the device as `device`, saying which rates it offers and
+// that --rate chooses one) when it cannot deliver what is asked, or any measured rate.
+int ChooseDeviceRate(int asked, int defaultRate, const std::function<bool(int)>& offers,
+                     const std::string& device, std::string& error);
 
 }  // namespace qv

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "dsp/rate_converter.h"
+
 namespace qv {
 
 namespace {
@@ -19,10 +21,26 @@ std::string GapFrames(const std::vector<int64_t>& frames) {
 
 }  // namespace
 
+bool LiveChain::Begin(int framesPerSecond, std::string& error) {
+    if (framesPerSecond != m_.InputRate && !SetDeviceRate(m_, framesPerSecond)) {
+        error = "the chain cannot take " + DescribeRate(framesPerSecond) + "; it takes " +
+                InputRatesText();
+        return false;
+    }
+    return Recording == nullptr || !Recording->IsOpen() ||
+           Recording->SetRate(framesPerSecond, error);
+}
+
+void LiveChain::Finish() { FinishDeviceFrames(m_); }
+
 void LiveChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
     std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
-    // The frames were lost before the block that follows: the open period's close counts them.
-    m_.PeriodFramesDropped += droppedFrames;
+    // The frames were lost before the block that follows: the open period's close counts them,
+    // as the classic chain counts frames, 8000 a second.
+    const int rate = m_.InputRate;
+    m_.PeriodFramesDropped += rate == kFramesPerSecond
+                                  ? droppedFrames
+                                  : (droppedFrames * kFramesPerSecond + rate / 2) / rate;
     PpsTimingGap(m_.Fine, droppedFrames);
     if (m_.Params.SaveIqFlag == 1) {
         // The open period began at the last close, or with the capture's first frame.
@@ -48,7 +66,7 @@ void LiveChain::CaptureFrames(const Frame* frames, int count) {
         CheckRecording();
     }
     if (startTime_.empty()) startTime_ = m_.Now();
-    ProcessFrames(m_, frames, n);
+    ProcessDeviceFrames(m_, frames, n);
     processed_ += n;
     // A block is far shorter than a period: at most one close since the gaps were reported.
     if (!gapsInPeriod_.empty() && m_.PeriodsClosed != periodsAtGap_) NameGapRecord();

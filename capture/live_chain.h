@@ -1,6 +1,8 @@
 // The measurement chain on a live input, as the window and quorvelle-batch --capture run it:
 // each block the capture engine hands over goes to the recording first, then through the
-// chain; a gap in the stream becomes a CAPTURE line in the read-out log and a line on stderr.
+// chain at the device's rate (the fine PPS timing reads the device frames, the classic chain
+// their conversion to 8000 frames per second); a gap in the stream becomes a CAPTURE line in
+// the read-out log and a line on stderr. Frame numbers and limits count device frames.
 //
 // With "Save I,Q to file?" on, a gap's line also says which I/Q period holds it. A record is
 // stamped with the time of day at which its period closes, which is not known yet when the gap
@@ -40,10 +42,18 @@ public:
 
     // parameters
     Recorder* Recording = nullptr;  // every frame the chain receives, while it is open
-    int64_t FrameLimit = -1;        // [frames] through the chain at most; -1: no limit
+    int64_t FrameLimit = -1;        // [device frames] through the chain at most; -1: no limit
     // Besides the CAPTURE line and stderr, where a failing recording is shown (the window's
     // title); may be empty.
     std::function<void(const std::string&)> ShowProblem;
+
+    // Once the capture has started and before its first block: the device's rate for the chain
+    // and the recording. False with one line in `error` when the chain cannot take the rate or
+    // the recording cannot be written at it.
+    bool Begin(int framesPerSecond, std::string& error);
+    // Once the capture has ended: the frames the chain still holds back at a rate other than
+    // 8000 (up to the last one captured) through it, as the batch tool does at a file's end.
+    void Finish();
 
     void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override;
     void CaptureFrames(const Frame* frames, int count) override;
@@ -59,7 +69,8 @@ public:
     void ReportProblem(const std::string& text);
 
     bool Done() const { return FrameLimit >= 0 && processed_ >= FrameLimit; }
-    int64_t FramesProcessed() const { return processed_; }  // [frames] through the chain
+    int64_t FramesProcessed() const { return processed_; }  // [device frames] through the chain
+    int FramesPerSecond() const { return m_.InputRate; }    // [frames/s] the device's
     // The recording's problem reported last, so that the close need not say it again.
     const std::string& RecordingProblem() const { return recordingProblem_; }
 
@@ -75,7 +86,7 @@ private:
     std::ostream& err_;
     const char* program_;
     // state
-    int64_t processed_ = 0;              // [frames]
+    int64_t processed_ = 0;              // [device frames]
     int64_t droppedReported_ = 0;        // [frames] in the gaps reported so far
     int64_t overflowsReported_ = 0;      // in the gaps reported so far
     std::string startTime_;              // hh:mm:ss of the first frame: when the first period began

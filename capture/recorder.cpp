@@ -23,11 +23,15 @@ Recorder::~Recorder() {
 }
 
 bool Recorder::Open(const std::string& path, std::string& error) {
+    return Open(path, kFramesPerSecond, error);
+}
+
+bool Recorder::Open(const std::string& path, int framesPerSecond, std::string& error) {
     if (IsOpen()) {
         error = path + ": the recorder is already writing " + file_.Path;
         return false;
     }
-    if (!OpenWavWriter(file_, path, error)) return false;
+    if (!OpenWavWriter(file_, path, framesPerSecond, error)) return false;
     chunk_.resize(kChunkFrames);
     quit_ = false;
     writeError_.clear();
@@ -35,6 +39,20 @@ bool Recorder::Open(const std::string& path, std::string& error) {
     lost_.store(0);
     writer_ = StartQuietThread([this] { WriterLoop(); });
     return true;
+}
+
+bool Recorder::SetRate(int framesPerSecond, std::string& error) {
+    if (!IsOpen() || framesPerSecond == file_.Rate) return true;
+    const std::string path = file_.Path;
+    const bool untouched = file_.FramesWritten == 0 && ring_.Size() == 0 && FramesLost() == 0;
+    std::string closeError;
+    Close(closeError);  // nothing written yet: nothing to lose
+    if (!untouched) {
+        error = path + ": frames were recorded at " + std::to_string(file_.Rate) +
+                " frames per second before the rate changed";
+        return false;
+    }
+    return Open(path, framesPerSecond, error);
 }
 
 void Recorder::Write(const Frame* frames, int count) {

@@ -1,6 +1,6 @@
-// Recording of the captured stream to a stereo 16-bit 8000 Hz WAV file, frame for frame as the
-// measurement chain receives it, so that the batch tool run on the file reproduces the live
-// results.
+// Recording of the captured stream to a stereo 16-bit WAV file at the device's rate, frame for
+// frame as the measurement chain receives it, so that the batch tool run on the file reproduces the
+// live results.
 //
 // The consumer's thread only copies frames into a lock-free ring; a writer thread of its own
 // moves them to the file, so a slow disk never stalls the capture. The header is rewritten about
@@ -34,8 +34,16 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
-    // Creates (or replaces) `path` and starts the writer; false with one line in `error`.
+    // Creates (or replaces) `path` for frames at `framesPerSecond` (8000 unless given) and
+    // starts the writer; false with one line in `error`.
     bool Open(const std::string& path, std::string& error);
+    bool Open(const std::string& path, int framesPerSecond, std::string& error);
+    // Before the first Write: the frames come at `framesPerSecond` after all (the device's rate
+    // is known once the capture has started, after the file was opened). The file is created
+    // anew at that rate; false with one line in `error`, and the recording closed, when it
+    // cannot be, or when frames have already been queued at the old rate.
+    bool SetRate(int framesPerSecond, std::string& error);
+    int Rate() const { return file_.Rate; }  // [frames/s] in the file's header
     // On the consumer's thread: queues `count` frames for the file. Never waits.
     void Write(const Frame* frames, int count);
     // Writes what is queued, finalises the header and closes the file. False with one line

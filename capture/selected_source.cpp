@@ -8,15 +8,18 @@ namespace qv {
 
 std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, SoundSystem& system,
                                                   const SimulatorSettings& simulator,
-                                                  const std::string& playPath) {
+                                                  const std::string& playPath,
+                                                  int framesPerSecond) {
     const DeviceEntry* entry = SelectedEntry(list);
     if (entry != nullptr && entry->Kind == EntryKind::Simulator) {
-        return std::make_unique<SimulatorSource>(simulator, -1);
+        SimulatorSettings settings = simulator;
+        if (framesPerSecond > 0) settings.DeviceRate = framesPerSecond;
+        return std::make_unique<SimulatorSource>(settings, -1);
     }
     if (entry != nullptr && entry->Kind == EntryKind::Playback) {
         return std::make_unique<WavPlaybackSource>(playPath);
     }
-    return system.CreateInput(SelectedDeviceNumber(list));
+    return system.CreateInput(SelectedDeviceNumber(list), framesPerSecond);
 }
 
 }  // namespace qv

@@ -25,9 +25,10 @@ public:
     bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) override;
 
     // A source that captures from device `deviceNumber` (-1: the sound system's default
-    // input) at 8000 frames per second, stereo, 16-bit; nothing is opened until the engine
-    // opens it.
-    std::unique_ptr<BlockSource> CreateInput(int deviceNumber);
+    // input), stereo, 16-bit, at `framesPerSecond` (--rate; 0: the rate ChooseDeviceRate takes
+    // for the device); nothing is opened until the engine opens it, and a device that cannot
+    // deliver the rate fails to open with one line saying which rates it offers.
+    std::unique_ptr<BlockSource> CreateInput(int deviceNumber, int framesPerSecond = 0);
 
 private:
     AudioThread& thread_;
@@ -38,8 +39,11 @@ private:
 
 // The source for the selected entry of `list`: the simulator (running until End), the played
 // recording, or the selected sound card (PortAudio's default input when nothing is selected).
+// `framesPerSecond` (--rate; 0: none) is the sound card's and the simulator's rate; a recording
+// plays at its own.
 std::unique_ptr<BlockSource> CreateSelectedSource(const DeviceList& list, SoundSystem& system,
                                                   const SimulatorSettings& simulator,
-                                                  const std::string& playPath);
+                                                  const std::string& playPath,
+                                                  int framesPerSecond = 0);
 
 }  // namespace qv

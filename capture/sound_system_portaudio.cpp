@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <cmath>
 #include <mutex>
 #include <thread>
 
@@ -72,10 +73,29 @@ bool Initialise(std::string& error) {
     return true;
 }
 
+// The stream parameters of a stereo 16-bit capture from `device`.
+PaStreamParameters InputParameters(PaDeviceIndex device, const PaDeviceInfo& info) {
+    PaStreamParameters input{};
+    input.device = device;
+    input.channelCount = kChannels;
+    input.sampleFormat = paInt16;
+    // A roomy host buffer rides out scheduling hiccups of the audio thread without an
+    // overflow; the delay it adds does not matter to a measurement.
+    input.suggestedLatency = std::max(info.defaultHighInputLatency, kHostBufferSeconds);
+    return input;
+}
+
+// [frames/s] the device's default rate, rounded; 0 when PortAudio does not know it.
+int DefaultRateOf(const PaDeviceInfo& info) {
+    const double rate = info.defaultSampleRate;
+    return rate >= 1 && rate < 1e7 ? static_cast<int>(std::lround(rate)) : 0;
+}
+
 // Blocking-read capture from one PortAudio device. Every member runs on the audio thread.
 class PortAudioInput final : public BlockSource {
 public:
-    explicit PortAudioInput(int deviceNumber) : deviceNumber_(deviceNumber) {}
+    PortAudioInput(int deviceNumber, int framesPerSecond)
+        : deviceNumber_(deviceNumber), asked_(framesPerSecond) {}
     ~PortAudioInput() override { assert(stream_ == nullptr && !initialised_); }
 
     bool Open(std::string& error) override {
@@ -93,16 +113,23 @@ public:
             return false;
         }
         name_ = "device " + std::to_string(device) + " \"" + info->name + "\"";
-        PaStreamParameters input{};
-        input.device = device;
-        input.channelCount = kChannels;
-        input.sampleFormat = paInt16;
-        // A roomy host buffer rides out scheduling hiccups of the audio thread without an
-        // overflow; the delay it adds does not matter to a measurement.
-        input.suggestedLatency = std::max(info->defaultHighInputLatency, kHostBufferSeconds);
+        const PaStreamParameters input = InputParameters(device, *info);
+        // A device that cannot be opened at all is said in PortAudio's words, not as a rate.
+        const PaError query =
+            Pa_IsFormatSupported(&input, nullptr, asked_ > 0 ? asked_ : kFramesPerSecond);
+        if (query != paFormatIsSupported && query != paInvalidSampleRate) {
+            error = name_ + ": " + ErrorText(query);
+            return false;
+        }
+        const auto offers = [&input](int rate) {
+            return Pa_IsFormatSupported(&input, nullptr, rate) == paFormatIsSupported;
+        };
+        rate_ = ChooseDeviceRate(asked_, DefaultRateOf(*info), offers, name_, error);
+        if (rate_ == 0) return false;
+        block_ = BlockFramesAt(rate_);
         const PaError code =
-            Pa_OpenStream(&stream_, &input, nullptr, kFramesPerSecond, paFramesPerBufferUnspecified,
-                          paClipOff, nullptr, nullptr);
+            Pa_OpenStream(&stream_, &input, nullptr, rate_, paFramesPerBufferUnspecified, paClipOff,
+                          nullptr, nullptr);
         if (code != paNoError) {
             stream_ = nullptr;
             error = name_ + ": " + ErrorText(code);
@@ -121,6 +148,8 @@ public:
         return true;
     }
 
+    int FramesPerSecond() const override { return rate_; }
+
     // Waits for a whole block without blocking inside PortAudio, so End is noticed within a
     // millisecond or so and a device that has gone quiet cannot hang the program.
     int ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
@@ -137,7 +166,7 @@ public:
                 error = name_ + ": " + ErrorText(static_cast<PaError>(available));
                 return -1;
             }
-            if (available >= kFramesPerBlock) break;
+            if (available >= block_) break;
             const auto now = std::chrono::steady_clock::now();
             if (now >= giveUp) {
                 error = name_ + ": no sound from the device for " +
@@ -145,19 +174,19 @@ public:
                 return -1;
             }
             // Sleep about until the rest of the block is due.
-            const auto missing = std::chrono::microseconds((kFramesPerBlock - available) *
-                                                           1000000LL / kFramesPerSecond);
+            const auto missing =
+                std::chrono::microseconds((block_ - available) * 1000000LL / rate_);
             std::this_thread::sleep_for(
                 std::max<std::chrono::microseconds>(missing, kShortestPoll));
         }
-        const PaError code = Pa_ReadStream(stream_, frames, kFramesPerBlock);
+        const PaError code = Pa_ReadStream(stream_, frames, static_cast<unsigned long>(block_));
         if (code == paInputOverflowed) {
             overflowed = true;  // the frames read are good; some before them were lost
         } else if (code != paNoError) {
             error = name_ + ": " + ErrorText(code);
             return -1;
         }
-        return kFramesPerBlock;
+        return block_;
     }
 
     void Close() override {
@@ -173,7 +202,10 @@ public:
 
 private:
     int deviceNumber_;
-    std::string name_;  // "device 3 \"USB Audio CODEC: - (hw:1,0)\"" in messages
+    int asked_;                    // [frames/s] --rate; 0: the device's choice
+    int rate_ = kFramesPerSecond;  // [frames/s] the stream's, once open
+    int block_ = kFramesPerBlock;  // [frames] 16 ms at rate_
+    std::string name_;             // "device 3 \"USB Audio CODEC: - (hw:1,0)\"" in messages
     PaStream* stream_ = nullptr;
     bool initialised_ = false;
     bool started_ = false;
@@ -208,14 +240,15 @@ bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices, std
             devices[d].Queried = true;
             devices[d].Name = info->name != nullptr ? info->name : "";
             devices[d].InputChannels = info->maxInputChannels;
+            devices[d].DefaultRate = DefaultRateOf(*info);
         }
         ok = true;
     });
     return ok;
 }
 
-std::unique_ptr<BlockSource> SoundSystem::CreateInput(int deviceNumber) {
-    return std::make_unique<PortAudioInput>(deviceNumber);
+std::unique_ptr<BlockSource> SoundSystem::CreateInput(int deviceNumber, int framesPerSecond) {
+    return std::make_unique<PortAudioInput>(deviceNumber, framesPerSecond);
 }
 
 }  // namespace qv

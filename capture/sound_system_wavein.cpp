@@ -1,12 +1,12 @@
 // The sound system on Windows: wave-input devices through winmm's waveIn, with their full names
 // from the MMDevice API where it knows them.
 //
-// A waveIn capture keeps 128 buffers of 512 bytes (128 frames, 16 ms each, 2.048 s in all)
-// queued on the device, as the window's capture always has: each is prepared and added in
-// turn, the device fills them in order and sets WHDR_DONE, and signals an event. The audio
-// thread waits for the oldest, copies its frames into the engine's block and queues it again
-// (prepare, which does nothing to a buffer still prepared, then add). The device owns a queued
-// buffer; only a done one is touched.
+// A waveIn capture keeps 128 buffers of 16 ms at the device's rate (512 bytes, 128 frames at
+// 8000 frames per second; about 2 s in all) queued on the device, as the window's capture always
+// has: each is prepared and added in turn, the device fills them in order and sets WHDR_DONE, and
+// signals an event. The audio thread waits for the oldest, copies its frames into the engine's
+// block and queues it again (prepare, which does nothing to a buffer still prepared, then add). The
+// device owns a queued buffer; only a done one is touched.
 #include "capture/sound_system.h"
 
 // windows.h first: the multimedia and COM headers build on it.
@@ -29,13 +29,11 @@ namespace qv {
 namespace {
 
 constexpr int kBufferCount = 128;  // [buffers] queued on the device
-constexpr int kBufferBytes = 512;  // [bytes] per buffer: 128 frames, 16 ms
 constexpr int kBytesPerFrame = 4;  // two 16-bit samples
 // A device that delivers nothing for this long is taken as gone (unplugged, driver stopped), so
 // the program reports it instead of waiting for ever.
 constexpr std::chrono::seconds kSilentDeviceLimit{5};
 constexpr DWORD kLongestWait = 10;  // [ms] between looks at the stop request
-static_assert(kBufferBytes == kFramesPerBlock * kBytesPerFrame);
 
 // winmm's messages for a device's endpoint id (the id of the MMDevice API), from the driver
 // development kit's header, which MinGW does not ship.
@@ -112,6 +110,40 @@ std::string FullName(IMMDeviceEnumerator* devices, UINT device) {
     return name;
 }
 
+// The stereo 16-bit PCM format at `framesPerSecond`.
+WAVEFORMATEX PcmFormat(int framesPerSecond) {
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 2;
+    format.nSamplesPerSec = static_cast<DWORD>(framesPerSecond);
+    format.nAvgBytesPerSec = static_cast<DWORD>(framesPerSecond) * kBytesPerFrame;
+    format.nBlockAlign = kBytesPerFrame;
+    format.wBitsPerSample = 16;
+    format.cbSize = 0;
+    return format;
+}
+
+UINT DeviceId(int deviceNumber) {
+    return deviceNumber < 0 ? WAVE_MAPPER : static_cast<UINT>(deviceNumber);
+}
+
+// winmm's answer whether the device can be opened for capture at `framesPerSecond` (asked, not
+// opened).
+MMRESULT QueryRate(int deviceNumber, int framesPerSecond) {
+    WAVEFORMATEX format = PcmFormat(framesPerSecond);
+    return waveInOpen(nullptr, DeviceId(deviceNumber), &format, 0, 0, WAVE_FORMAT_QUERY);
+}
+bool Offers(int deviceNumber, int framesPerSecond) {
+    return QueryRate(deviceNumber, framesPerSecond) == MMSYSERR_NOERROR;
+}
+
+// [frames/s] the rate a capture from the device takes when none is asked; 0 when none fits.
+int UsualRate(int deviceNumber) {
+    std::string ignored;
+    return ChooseDeviceRate(
+        0, 0, [deviceNumber](int rate) { return Offers(deviceNumber, rate); }, "", ignored);
+}
+
 std::string DescribeDevice(int deviceNumber) {
     if (deviceNumber < 0) return "the default input";
     std::string text = "device " + std::to_string(deviceNumber);
@@ -123,27 +155,31 @@ std::string DescribeDevice(int deviceNumber) {
 // Capture from one waveIn device. Every member runs on the audio thread.
 class WaveInInput final : public BlockSource {
 public:
-    explicit WaveInInput(int deviceNumber) : deviceNumber_(deviceNumber) {}
+    WaveInInput(int deviceNumber, int framesPerSecond)
+        : deviceNumber_(deviceNumber), asked_(framesPerSecond) {}
     ~WaveInInput() override { Close(); }
 
     bool Open(std::string& error) override {
         name_ = DescribeDevice(deviceNumber_);
-        WAVEFORMATEX format{};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = 2;
-        format.nSamplesPerSec = kFramesPerSecond;
-        format.nAvgBytesPerSec = kFramesPerSecond * kBytesPerFrame;
-        format.nBlockAlign = kBytesPerFrame;
-        format.wBitsPerSample = 16;
-        format.cbSize = 0;
+        const int device = deviceNumber_;
+        // A device that cannot be opened at all is said in winmm's words, not as a rate.
+        const MMRESULT query = QueryRate(device, asked_ > 0 ? asked_ : kFramesPerSecond);
+        if (query != MMSYSERR_NOERROR && query != WAVERR_BADFORMAT) {
+            error = name_ + ": " + ErrorText(query);
+            return false;
+        }
+        rate_ = ChooseDeviceRate(
+            asked_, 0, [device](int rate) { return Offers(device, rate); }, name_, error);
+        if (rate_ == 0) return false;
+        bufferBytes_ = BlockFramesAt(rate_) * kBytesPerFrame;
+        WAVEFORMATEX format = PcmFormat(rate_);
         event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (event_ == nullptr) {
             error = name_ + ": no event for the device's notices";
             return false;
         }
-        const UINT device = deviceNumber_ < 0 ? WAVE_MAPPER : static_cast<UINT>(deviceNumber_);
-        MMRESULT code = waveInOpen(&handle_, device, &format, reinterpret_cast<DWORD_PTR>(event_),
-                                   0, CALLBACK_EVENT);
+        MMRESULT code = waveInOpen(&handle_, DeviceId(deviceNumber_), &format,
+                                   reinterpret_cast<DWORD_PTR>(event_), 0, CALLBACK_EVENT);
         if (code != MMSYSERR_NOERROR) {
             handle_ = nullptr;
             error = name_ + ": " + ErrorText(code);
@@ -153,20 +189,22 @@ public:
         for (int i = 0; i < kBufferCount; ++i) {
             WAVEHDR& header = headers_[i];
             header = WAVEHDR{};
-            header.lpData =
-                static_cast<LPSTR>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kBufferBytes));
+            header.lpData = static_cast<LPSTR>(
+                HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(bufferBytes_)));
             if (header.lpData == nullptr) {
                 error = name_ + ": out of memory for buffer " + std::to_string(i + 1) + " of " +
                         std::to_string(kBufferCount);
                 return false;
             }
-            header.dwBufferLength = kBufferBytes;
+            header.dwBufferLength = static_cast<DWORD>(bufferBytes_);
             if (!Queue(header, error)) return false;
         }
         next_ = 0;
         offset_ = 0;
         return true;
     }
+
+    int FramesPerSecond() const override { return rate_; }
 
     bool Start(std::string& error) override {
         const MMRESULT code = waveInStart(handle_);
@@ -183,7 +221,7 @@ public:
         auto giveUp = std::chrono::steady_clock::now() + kSilentDeviceLimit;
         auto* out = reinterpret_cast<char*>(frames);
         int filled = 0;  // [bytes] of `frames`
-        while (filled < kBufferBytes) {
+        while (filled < bufferBytes_) {
             WAVEHDR& header = headers_[next_];
             if (!IsDone(header)) {
                 if (stop.load(std::memory_order_acquire)) return 0;
@@ -201,7 +239,7 @@ public:
             if (offset_ == 0 && DoneCount() == kBufferCount) overflowed = true;
             const int recorded =
                 static_cast<int>(header.dwBytesRecorded) / kBytesPerFrame * kBytesPerFrame;
-            const int take = std::min(recorded - offset_, kBufferBytes - filled);
+            const int take = std::min(recorded - offset_, bufferBytes_ - filled);
             if (take > 0)
                 std::memcpy(out + filled, header.lpData + offset_, static_cast<size_t>(take));
             filled += take;
@@ -213,7 +251,7 @@ public:
                 giveUp = std::chrono::steady_clock::now() + kSilentDeviceLimit;
             }
         }
-        return kFramesPerBlock;
+        return bufferBytes_ / kBytesPerFrame;
     }
 
     void Close() override {
@@ -259,7 +297,10 @@ private:
     }
 
     int deviceNumber_;
-    std::string name_;  // "device 1 \"Microphone (USB Audio CO\"" in messages
+    int asked_;                              // [frames/s] --rate; 0: the device's choice
+    int rate_ = kFramesPerSecond;            // [frames/s] the capture's, once open
+    int bufferBytes_ = kFramesPerBlock * 4;  // [bytes] per buffer: 16 ms at rate_
+    std::string name_;                       // "device 1 \"Microphone (USB Audio CO\"" in messages
     HWAVEIN handle_ = nullptr;
     HANDLE event_ = nullptr;  // set by the device for every buffer done
     std::array<WAVEHDR, kBufferCount> headers_{};
@@ -296,14 +337,17 @@ bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices, std
             if (devices[d].Name.empty()) devices[d].Name = CapsName(caps);
             // A device that reports no standard format at all gets no entry.
             devices[d].InputChannels = caps.dwFormats != 0 ? std::max<int>(caps.wChannels, 1) : 0;
+            // waveIn has no default rate to tell: the one a capture takes when none is asked.
+            if (devices[d].InputChannels > 0)
+                devices[d].DefaultRate = UsualRate(static_cast<int>(d));
         }
         if (endpoints != nullptr) endpoints->Release();
     });
     return true;
 }
 
-std::unique_ptr<BlockSource> SoundSystem::CreateInput(int deviceNumber) {
-    return std::make_unique<WaveInInput>(deviceNumber);
+std::unique_ptr<BlockSource> SoundSystem::CreateInput(int deviceNumber, int framesPerSecond) {
+    return std::make_unique<WaveInInput>(deviceNumber, framesPerSecond);
 }
 
 }  // namespace qv

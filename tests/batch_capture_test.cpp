@@ -27,6 +27,12 @@ TEST(BatchCaptureUsage, OptionsTheModeWouldIgnoreAreUsageErrorsThatSayWhy) {
         {{"--list-devices", "x.wav"}, "--list-devices takes no other option (x.wav)"},
         {{"--capture", "--seconds", "1e10"},
          "--seconds: \"1e10\" is not a number of seconds above 0 and at most 1000000000"},
+        {{"--capture", "--rate", "44000"},
+         "--rate: \"44000\" is not a rate measured: give 8000, 11025, 16000, 22050, 32000, "
+         "44100, 48000, 88200, 96000, 176400 or 192000"},
+        {{"--rate", "48000", "x.wav"}, "--rate needs --capture"},
+        {{"--capture", "--play", "p.wav", "--rate", "48000"},
+         "--rate does not apply to --play: a recording plays at its own rate"},
     };
     for (const auto& [args, reason] : cases) {
         ToolRun r = RunBatchTool(args);

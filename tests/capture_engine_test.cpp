@@ -26,7 +26,10 @@ struct Rig {
     CaptureEngine Engine;
     std::string Message;
 
-    Rig() { Engine.Allocator = &Allocator; }
+    explicit Rig(int rate = kFramesPerSecond) {
+        Engine.Allocator = &Allocator;
+        Source->rate = rate;
+    }
 
     bool Start() { return StartCapture(Engine, std::move(Source), Queue, Message); }
 
@@ -66,6 +69,17 @@ TEST(CaptureStart, OpenFailureIsNoSuitableDeviceWithTheReasonAndNothingAllocated
     EXPECT_EQ(rig.Allocator.allocations, 0);
     EXPECT_EQ(rig.Probe->Closes, 1);  // whatever Open did is undone at once
     EXPECT_EQ(rig.Engine.State, CaptureState::Ended);
+
+    // A source open at a rate the chain cannot take is refused the same way, saying why.
+    Rig odd(12345);
+    EXPECT_FALSE(odd.Start());
+    EXPECT_EQ(odd.Message, kUnusableRate);
+    EXPECT_EQ(odd.Engine.ErrorDetail,
+              "it delivers 12345 frames per second; the rates measured are 8000, 11025, 16000, "
+              "22050, 32000, 44100, 48000, 88200, 96000, 176400 or 192000");
+    EXPECT_EQ(odd.Allocator.allocations, 0);
+    EXPECT_EQ(odd.Probe->Closes, 1);
+    EXPECT_EQ(CaptureFramesPerSecond(odd.Engine), 0);
 }
 
 TEST(CaptureStart, AllocationFailureAtBlock57StopsThereAndReleasesTheRest) {
@@ -121,91 +135,104 @@ TEST(CaptureStart, StartTwiceIsRefusedAndTheRunningCaptureGoesOn) {
 // ---------------------------------------------------------------------------------------------
 // The block cycle
 
+// At 8000 frames per second and at two card rates: blocks of 16 ms at the source's rate.
+constexpr int kTestRates[] = {8000, 44100, 192000};
+
 TEST(CaptureBlocks, FullContiguousInQueueOrderAndEverySourceCallOnTheAudioThread) {
-    Rig rig;
-    constexpr int64_t kBlocks = 3 * kCaptureBlockCount + 5;
-    rig.Source->totalFrames = kBlocks * kFramesPerBlock + 37;  // a short last block
-    // The source waits for a free block as a sound card with a large buffer would, so that
-    // nothing is dropped however slowly the test thread runs.
-    CaptureEngine& engine = rig.Engine;
-    rig.Source->beforeBlock = [&engine](int64_t, const std::atomic<bool>& stop) {
-        while (FreeCaptureBlockCount(engine) == 0 && !stop) std::this_thread::sleep_for(50us);
-    };
-    ASSERT_TRUE(rig.Start()) << rig.Message;
-    CollectingConsumer consumer;
-    std::vector<CaptureBlock> blocks;
-    const std::vector<int> numbers = rig.Drain(consumer, &blocks);
-    EndCapture(rig.Engine);
+    for (const int rate : kTestRates) {
+        SCOPED_TRACE(rate);
+        Rig rig(rate);
+        const int blockFrames = BlockFramesAt(rate);  // 128, 706, 3072
+        constexpr int64_t kBlocks = 3 * kCaptureBlockCount + 5;
+        rig.Source->totalFrames = kBlocks * blockFrames + 37;  // a short last block
+        // The source waits for a free block as a sound card with a large buffer would, so that
+        // nothing is dropped however slowly the test thread runs.
+        CaptureEngine& engine = rig.Engine;
+        rig.Source->beforeBlock = [&engine](int64_t, const std::atomic<bool>& stop) {
+            while (FreeCaptureBlockCount(engine) == 0 && !stop) std::this_thread::sleep_for(50us);
+        };
+        ASSERT_TRUE(rig.Start()) << rig.Message;
+        CollectingConsumer consumer;
+        std::vector<CaptureBlock> blocks;
+        const std::vector<int> numbers = rig.Drain(consumer, &blocks);
+        EndCapture(rig.Engine);
 
-    ASSERT_EQ(numbers.size(), static_cast<size_t>(kBlocks + 1));
-    for (size_t i = 0; i < numbers.size(); ++i) {
-        EXPECT_EQ(numbers[i], static_cast<int>(i % kCaptureBlockCount) + 1) << "block " << i;
-        EXPECT_EQ(blocks[i].FirstFrame, static_cast<int64_t>(i) * kFramesPerBlock);
-        EXPECT_EQ(blocks[i].BytesRecorded, i + 1 < numbers.size() ? 512 : 37 * 4);
-        EXPECT_EQ(blocks[i].BufferLength, 512);
+        ASSERT_EQ(numbers.size(), static_cast<size_t>(kBlocks + 1));
+        for (size_t i = 0; i < numbers.size(); ++i) {
+            EXPECT_EQ(numbers[i], static_cast<int>(i % kCaptureBlockCount) + 1) << "block " << i;
+            EXPECT_EQ(blocks[i].FirstFrame, static_cast<int64_t>(i) * blockFrames);
+            EXPECT_EQ(blocks[i].BytesRecorded, i + 1 < numbers.size() ? blockFrames * 4 : 37 * 4);
+            EXPECT_EQ(blocks[i].BufferLength, blockFrames * 4);
+        }
+        EXPECT_TRUE(consumer.gaps.empty());
+        ExpectCountingStream(consumer.frames, 0);
+        EXPECT_EQ(consumer.frames.size(), static_cast<size_t>(kBlocks * blockFrames + 37));
+
+        const CaptureStatistics stats = ReadCaptureStatistics(rig.Engine);
+        EXPECT_EQ(stats.FramesCaptured, kBlocks * blockFrames + 37);
+        EXPECT_EQ(stats.FramesDropped, 0);
+        EXPECT_EQ(stats.FramesPerSecond, rate);
+        EXPECT_EQ(CaptureFramesPerSecond(rig.Engine), rate);
+        EXPECT_EQ(CaptureSourceEnd(rig.Engine), SourceEnd::Ended);
+
+        ASSERT_EQ(rig.Probe->Threads.size(), 1u);
+        EXPECT_NE(*rig.Probe->Threads.begin(), std::this_thread::get_id());
+        EXPECT_EQ(rig.Probe->Closes, 1);
     }
-    EXPECT_TRUE(consumer.gaps.empty());
-    ExpectCountingStream(consumer.frames, 0);
-    EXPECT_EQ(consumer.frames.size(), static_cast<size_t>(kBlocks * kFramesPerBlock + 37));
-
-    const CaptureStatistics stats = ReadCaptureStatistics(rig.Engine);
-    EXPECT_EQ(stats.FramesCaptured, kBlocks * kFramesPerBlock + 37);
-    EXPECT_EQ(stats.FramesDropped, 0);
-    EXPECT_EQ(CaptureSourceEnd(rig.Engine), SourceEnd::Ended);
-
-    ASSERT_EQ(rig.Probe->Threads.size(), 1u);
-    EXPECT_NE(*rig.Probe->Threads.begin(), std::this_thread::get_id());
-    EXPECT_EQ(rig.Probe->Closes, 1);
 }
 
 TEST(CaptureBlocks, StalledConsumerDropsAreCountedAndReportedWhereTheyHappened) {
-    Rig rig;
-    constexpr int64_t kExtra = 50;  // blocks the device delivers while all 128 are out
-    std::binary_semaphore resume(0);
-    SourceProbe& probe = *rig.Probe;
-    rig.Source->totalFrames = (kCaptureBlockCount + kExtra + 10) * kFramesPerBlock;
-    rig.Source->overflowBlocks = {kCaptureBlockCount + kExtra + 3};
-    rig.Source->beforeBlock = [&](int64_t index, const std::atomic<bool>& stop) {
-        if (index != kCaptureBlockCount + kExtra) return;
-        while (!stop && !resume.try_acquire_for(10ms)) {
+    for (const int rate : kTestRates) {
+        SCOPED_TRACE(rate);
+        Rig rig(rate);
+        const int blockFrames = BlockFramesAt(rate);  // drops count the source's own frames
+        constexpr int64_t kExtra = 50;  // blocks the device delivers while all 128 are out
+        std::binary_semaphore resume(0);
+        SourceProbe& probe = *rig.Probe;
+        rig.Source->totalFrames = (kCaptureBlockCount + kExtra + 10) * blockFrames;
+        rig.Source->overflowBlocks = {kCaptureBlockCount + kExtra + 3};
+        rig.Source->beforeBlock = [&](int64_t index, const std::atomic<bool>& stop) {
+            if (index != kCaptureBlockCount + kExtra) return;
+            while (!stop && !resume.try_acquire_for(10ms)) {
+            }
+        };
+        ASSERT_TRUE(rig.Start()) << rig.Message;
+
+        // Stall: take nothing until the device has delivered 178 blocks.
+        const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+        while (probe.BlocksRead < kCaptureBlockCount + kExtra &&
+               std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(1ms);
         }
-    };
-    ASSERT_TRUE(rig.Start()) << rig.Message;
+        ASSERT_EQ(probe.BlocksRead, kCaptureBlockCount + kExtra);
+        CollectingConsumer consumer;
+        for (int i = 0; i < kCaptureBlockCount; ++i) {
+            CaptureBlock* block = nullptr;
+            ASSERT_EQ(rig.Queue.Next(block, kPatience), BlockQueue::Wait::Block);
+            HandleCaptureBlock(rig.Engine, block, consumer);
+        }
+        // The held blocks were not touched while the frames after them were dropped.
+        ExpectCountingStream(consumer.frames, 0);
+        EXPECT_TRUE(consumer.gaps.empty());
+        EXPECT_EQ(ReadCaptureStatistics(rig.Engine).FramesDropped, kExtra * blockFrames);
 
-    // Stall: take nothing until the device has delivered 178 blocks.
-    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
-    while (probe.BlocksRead < kCaptureBlockCount + kExtra &&
-           std::chrono::steady_clock::now() < giveUp) {
-        std::this_thread::sleep_for(1ms);
+        resume.release();
+        consumer.frames.clear();
+        rig.Drain(consumer, nullptr);
+        EndCapture(rig.Engine);
+
+        ASSERT_EQ(consumer.gaps.size(), 2u);
+        EXPECT_EQ(consumer.gaps[0].AtFrame, kCaptureBlockCount * blockFrames);
+        EXPECT_EQ(consumer.gaps[0].DroppedFrames, kExtra * blockFrames);
+        EXPECT_EQ(consumer.gaps[0].Overflows, 0);
+        EXPECT_EQ(consumer.gaps[1].AtFrame, (kCaptureBlockCount + kExtra + 3) * blockFrames);
+        EXPECT_EQ(consumer.gaps[1].DroppedFrames, 0);
+        EXPECT_EQ(consumer.gaps[1].Overflows, 1);
+        // After the hole the stream goes on where the device is, not where the consumer was.
+        ExpectCountingStream(consumer.frames, (kCaptureBlockCount + kExtra) * blockFrames);
+        EXPECT_EQ(consumer.frames.size(), 10u * static_cast<size_t>(blockFrames));
+        EXPECT_EQ(ReadCaptureStatistics(rig.Engine).Overflows, 1);
     }
-    ASSERT_EQ(probe.BlocksRead, kCaptureBlockCount + kExtra);
-    CollectingConsumer consumer;
-    for (int i = 0; i < kCaptureBlockCount; ++i) {
-        CaptureBlock* block = nullptr;
-        ASSERT_EQ(rig.Queue.Next(block, kPatience), BlockQueue::Wait::Block);
-        HandleCaptureBlock(rig.Engine, block, consumer);
-    }
-    // The held blocks were not touched while the frames after them were dropped.
-    ExpectCountingStream(consumer.frames, 0);
-    EXPECT_TRUE(consumer.gaps.empty());
-    EXPECT_EQ(ReadCaptureStatistics(rig.Engine).FramesDropped, kExtra * kFramesPerBlock);
-
-    resume.release();
-    consumer.frames.clear();
-    rig.Drain(consumer, nullptr);
-    EndCapture(rig.Engine);
-
-    ASSERT_EQ(consumer.gaps.size(), 2u);
-    EXPECT_EQ(consumer.gaps[0].AtFrame, kCaptureBlockCount * kFramesPerBlock);
-    EXPECT_EQ(consumer.gaps[0].DroppedFrames, kExtra * kFramesPerBlock);
-    EXPECT_EQ(consumer.gaps[0].Overflows, 0);
-    EXPECT_EQ(consumer.gaps[1].AtFrame, (kCaptureBlockCount + kExtra + 3) * kFramesPerBlock);
-    EXPECT_EQ(consumer.gaps[1].DroppedFrames, 0);
-    EXPECT_EQ(consumer.gaps[1].Overflows, 1);
-    // After the hole the stream goes on where the device is, not where the consumer was.
-    ExpectCountingStream(consumer.frames, (kCaptureBlockCount + kExtra) * kFramesPerBlock);
-    EXPECT_EQ(consumer.frames.size(), 10u * kFramesPerBlock);
-    EXPECT_EQ(ReadCaptureStatistics(rig.Engine).Overflows, 1);
 }
 
 TEST(CaptureBlocks, BlocksStillQueuedAtEndReachNoConsumer) {

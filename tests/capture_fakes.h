@@ -51,6 +51,7 @@ public:
     std::string startFailure;          // non-empty: Start fails with this text
     std::set<int64_t> overflowBlocks;  // block indices read with an overflow flagged
     RealTimePacer pacer;               // Speed 0: as fast as possible
+    int rate = kFramesPerSecond;       // [frames/s] delivered in blocks of 16 ms
     // Called before block `index` is produced; may wait. Runs on the audio thread.
     std::function<void(int64_t index, const std::atomic<bool>& stop)> beforeBlock;
 
@@ -64,9 +65,11 @@ public:
         error = openFailure;
         return openFailure.empty();
     }
+    int FramesPerSecond() const override { return rate; }
     bool Start(std::string& error) override {
         probe_->Called();
         ++probe_->Starts;
+        pacer.FramesPerSecond = rate;
         pacer.Begin();
         error = startFailure;
         return startFailure.empty();
@@ -74,8 +77,8 @@ public:
     int ReadBlock(Frame* frames, const std::atomic<bool>& stop, bool& overflowed,
                   std::string&) override {
         probe_->Called();
-        const int64_t index = next_ / kFramesPerBlock;
-        int64_t n = kFramesPerBlock;
+        const int64_t index = next_ / BlockFramesAt(rate);
+        int64_t n = BlockFramesAt(rate);
         if (totalFrames >= 0) n = std::min(n, totalFrames - next_);
         if (n <= 0) return 0;
         if (beforeBlock) beforeBlock(index, stop);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,6 +102,57 @@ std::string Find(const DeviceList& list, const std::string& wanted) {
     std::string error;
     if (!FindDevice(list, wanted, index, error)) return error;
     return std::to_string(list.Entries[index].DeviceNumber);
+}
+
+// --list-devices: number, channels and default rate in columns, the name last, whole.
+TEST(DeviceList, ListingLinesShowChannelsAndDefaultRate) {
+    const Listed r =
+        List({{true, "USB Audio CODEC: - (hw:1,0)", 2, 48000},
+              {true, "Monitor of a sink with a name far longer than any column", 1, 0}},
+             {true, ""});
+    ASSERT_EQ(r.List.Entries.size(), 3u);
+    EXPECT_EQ(DeviceListingLine(r.List.Entries[1]),
+              "   0   2 ch   48000 Hz  USB Audio CODEC: - (hw:1,0)");
+    EXPECT_EQ(DeviceListingLine(r.List.Entries[2]),
+              "   1   1 ch       ? Hz  Monitor of a sink with a name far longer than any column");
+    EXPECT_EQ(r.List.Entries[0].DefaultRate, 0);  // the simulator: no device of its own
+}
+
+// The rate a capture takes: --rate when the device offers it; else 8000, the default rate,
+// 48000, 44100, then any rate measured; and a line that says what to do when none fits.
+TEST(DeviceList, CaptureRateIsAskedOrTheDevicesOwnAndARefusalSaysWhatItOffers) {
+    std::vector<int> asked;  // every rate put to the device, in order
+    const auto offering = [&asked](std::vector<int> rates) {
+        asked.clear();
+        return [&asked, rates](int rate) {
+            asked.push_back(rate);
+            return std::find(rates.begin(), rates.end(), rate) != rates.end();
+        };
+    };
+    std::string error;
+    EXPECT_EQ(ChooseDeviceRate(0, 44100, offering({8000, 44100, 48000}), "d", error), 8000);
+    EXPECT_EQ(asked, std::vector<int>{8000});  // nothing more is asked of the device
+    EXPECT_EQ(ChooseDeviceRate(0, 96000, offering({48000, 96000}), "d", error), 96000);
+    EXPECT_EQ(ChooseDeviceRate(0, 37800, offering({44100, 48000}), "d", error), 48000);
+    EXPECT_EQ(ChooseDeviceRate(0, 0, offering({22050}), "d", error), 22050);
+    EXPECT_EQ(ChooseDeviceRate(192000, 48000, offering({48000, 192000}), "d", error), 192000);
+    EXPECT_EQ(asked, std::vector<int>{192000});
+    EXPECT_EQ(error, "");
+
+    EXPECT_EQ(ChooseDeviceRate(8000, 48000, offering({44100, 48000, 96000}),
+                               "device 3 \"USB Audio\"", error),
+              0);
+    EXPECT_EQ(error,
+              "device 3 \"USB Audio\" cannot deliver 8000 frames per second; it offers 44100, "
+              "48000 and 96000: give one with --rate");
+    EXPECT_EQ(ChooseDeviceRate(96000, 48000, offering({48000}), "device 1 \"x\"", error), 0);
+    EXPECT_EQ(error,
+              "device 1 \"x\" cannot deliver 96000 frames per second; it offers 48000: give it "
+              "with --rate");
+    EXPECT_EQ(ChooseDeviceRate(0, 0, offering({}), "the default input", error), 0);
+    EXPECT_EQ(error,
+              "the default input cannot deliver any rate measured (8000, 11025, 16000, 22050, "
+              "32000, 44100, 48000, 88200, 96000, 176400 or 192000)");
 }
 
 TEST(DeviceList, FindingByNumberOrNameAndDuplicateNames) {

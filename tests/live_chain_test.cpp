@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -77,6 +79,107 @@ TEST(LiveChain, RecordsAndProcessesUpToTheLimitAndReportsEveryGapOnce) {
     EXPECT_EQ(err.str(), "quorvelle-test: " + dropped + "\nquorvelle-test: " + atEnd + "\n");
     stream.resize(300);
     EXPECT_TRUE(SameFrames(ReadWavFile(recordPath), stream));
+}
+
+// The sample rate in a WAV or RF64 file's "fmt " chunk and the frames of its "data" chunk, read
+// as bytes: a recording at a card's rate, whatever the readers take.
+struct RawWav {
+    uint32_t Rate = 0;
+    std::vector<Frame> Frames;
+};
+RawWav ReadRawWav(const std::string& path) {
+    const std::string bytes = FileText(path);
+    const auto u32 = [&bytes](size_t at) {
+        uint32_t v = 0;
+        for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<unsigned char>(bytes[at + k]);
+        return v;
+    };
+    RawWav wav;
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        const std::string id = bytes.substr(at, 4);
+        const size_t size = id == "data" ? bytes.size() - at - 8 : u32(at + 4);
+        if (id == "fmt ") wav.Rate = u32(at + 12);
+        if (id == "data") {
+            wav.Frames.resize(size / sizeof(Frame));
+            std::memcpy(wav.Frames.data(), bytes.data() + at + 8, wav.Frames.size() * 4);
+        }
+        at += 8 + size + (size & 1);
+    }
+    return wav;
+}
+
+// A card at 48000 frames per second: a 1 kHz tone on the left, a 100 ms pulse at 60 % of full
+// scale each second on the right.
+std::vector<Frame> CardFrames48k(int seconds) {
+    std::vector<Frame> frames(static_cast<size_t>(seconds) * 48000);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const long double rf = 0.3L * std::sin(2 * 3.14159265358979323846L * 1000 * k / 48000);
+        const bool pulse = (k + 48000 - 12345) % 48000 < 4800;
+        frames[k] = Frame{static_cast<int16_t>(std::lrint(rf * 32767)),
+                          static_cast<int16_t>(pulse ? 19660 : 0)};
+    }
+    return frames;
+}
+
+// At a card's rate the recording holds the device frames at that rate, the limit counts them,
+// and the chain's numbers are those of the recording's frames run straight through it (as the
+// batch tool runs a file: other chunks, then the end of the input).
+TEST(LiveChain, AtACardRateTheRecordingAndTheChainTakeTheDeviceFrames) {
+    TestFolder folder;
+    const std::string logPath = folder.Path("log.tsv"), recordPath = folder.Path("rec.wav");
+    const std::vector<Frame> stream = CardFrames48k(7);
+    const int64_t limit = 6 * 48000 + 1000;
+
+    StartedChain live;
+    ReadoutLog log;
+    std::string error;
+    ASSERT_TRUE(log.Open(logPath, LogStart::Truncate, false, error)) << error;
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Open(recordPath, error)) << error;  // before the rate is known
+    std::ostringstream err;
+    LiveChain chain(live.M, log, err, "quorvelle-test");
+    chain.Recording = &recorder;
+    chain.FrameLimit = limit;
+    EXPECT_FALSE(chain.Begin(12345, error));
+    EXPECT_EQ(error,
+              "the chain cannot take 12345 frames per second; it takes 8000, 11025, 16000, 22050, "
+              "32000, 44100, 48000, 88200, 96000, 176400 or 192000");
+    ASSERT_TRUE(chain.Begin(48000, error)) << error;
+    EXPECT_EQ(chain.FramesPerSecond(), 48000);
+    EXPECT_EQ(recorder.Rate(), 48000);
+    const int block = BlockFramesAt(48000);
+    for (size_t k = 0; k < stream.size() && !chain.Done(); k += block) {
+        chain.CaptureFrames(&stream[k],
+                            static_cast<int>(std::min<size_t>(block, stream.size() - k)));
+    }
+    chain.Finish();
+    EXPECT_EQ(chain.FramesProcessed(), limit);
+    EXPECT_EQ(live.M.Fine.FrameIndex, limit);
+    EXPECT_NEAR(static_cast<double>(live.M.FramesProcessed), limit / 6.0, 1);  // 8000 a second
+    EXPECT_GE(live.M.SecondsEnded, 5);
+    ASSERT_TRUE(recorder.Close(error)) << error;
+    ASSERT_TRUE(log.Close(error)) << error;
+    EXPECT_EQ(err.str(), "");
+
+    const RawWav wav = ReadRawWav(recordPath);
+    EXPECT_EQ(wav.Rate, 48000u);
+    const std::vector<Frame> wanted(stream.begin(), stream.begin() + limit);
+    EXPECT_TRUE(SameFrames(wav.Frames, wanted));
+
+    StartedChain file;
+    ASSERT_TRUE(SetDeviceRate(file.M, 48000));
+    for (size_t k = 0; k < wav.Frames.size(); k += 1000) {
+        ProcessDeviceFrames(file.M, &wav.Frames[k],
+                            static_cast<int>(std::min<size_t>(1000, wav.Frames.size() - k)));
+    }
+    FinishDeviceFrames(file.M);
+    ASSERT_EQ(file.Host.readouts.size(), live.Host.readouts.size());
+    for (size_t k = 0; k < live.Host.readouts.size(); ++k) {
+        EXPECT_EQ(file.Host.readouts[k].Id, live.Host.readouts[k].Id) << k;
+        EXPECT_EQ(file.Host.readouts[k].Text, live.Host.readouts[k].Text) << k;
+    }
+    EXPECT_EQ(file.M.IqText, live.M.IqText);
+    EXPECT_EQ(file.M.Fine.FrameIndex, live.M.Fine.FrameIndex);
 }
 
 // The I/Q records' times of day, in the order they were added.

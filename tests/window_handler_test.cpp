@@ -112,6 +112,7 @@ public:
     std::shared_ptr<SourceProbe> probe = std::make_shared<SourceProbe>();
     std::string openFailure;
     int64_t totalFrames = -1;  // -1: endless
+    int rate = 8000;           // [frames/s] the source delivers
     int sourcesMade = 0;
     int chosenEntry = -2;
 
@@ -125,6 +126,7 @@ public:
         auto source = std::make_unique<CountingSource>(probe);
         source->openFailure = openFailure;
         source->totalFrames = totalFrames;
+        source->rate = rate;
         return source;
     }
 };
@@ -709,28 +711,54 @@ TEST_F(WindowHandler, StatusLineKeepsTheMessagesAndLogsThem) {
 }
 
 // Once the fine PPS timing's fit is known, the status line adds the card frequency it gives,
-// with three decimals and a sign always; a fresh message still holds the line.
-TEST_F(WindowHandler, StatusLineAddsTheFineCardFrequencyOnceItIsKnown) {
+// with three decimals and a sign always, and always the input's rate; a fresh message still
+// holds the line.
+TEST_F(WindowHandler, StatusLineAddsTheFineCardFrequencyOnceItIsKnownAndTheRate) {
     Init();
     SecondValues v{};
     app.Host.SecondEnded(app.M, v);
     const std::string state = app.M.Watch.Current.Text;
-    EXPECT_EQ(window.status, state) << "no fit yet: the state alone";
+    EXPECT_EQ(window.status, state + "; input 8000 Hz") << "no fit yet: the state and the rate";
     v.Fine.FitValid = true;
     v.Fine.CardPpm = 37.01249L;
     app.Host.SecondEnded(app.M, v);
-    EXPECT_EQ(window.status, state + "; card +37.012 ppm (fine)");
+    EXPECT_EQ(window.status, state + "; card +37.012 ppm (fine); input 8000 Hz");
     v.Fine.CardPpm = -0.0004L;  // rounds to zero: a plus, never "-0.000"
     app.Host.SecondEnded(app.M, v);
-    EXPECT_EQ(window.status, state + "; card +0.000 ppm (fine)");
+    EXPECT_EQ(window.status, state + "; card +0.000 ppm (fine); input 8000 Hz");
     ShowStatusMessage(app, "Chart saved: here");
     v.Fine.CardPpm = -12.3456L;
     app.Host.SecondEnded(app.M, v);
     EXPECT_EQ(window.status, "Chart saved: here");
     app.MessageShownNanoseconds -= int64_t{kMessageHoldSeconds} * 1000000000;
+    std::string error;
+    ASSERT_TRUE(app.Chain.Begin(96000, error)) << error;
     app.Host.SecondEnded(app.M, v);
-    EXPECT_EQ(window.status, state + "; card -12.346 ppm (fine)");
+    EXPECT_EQ(window.status, state + "; card -12.346 ppm (fine); input 96000 Hz");
     EXPECT_EQ(SignalStatusText("x", FineValues{}), "x");
+}
+
+// A card at its own rate: Start opens it, the chain takes its frames at that rate (the classic
+// chain 8000 a second), and the log says so.
+TEST_F(WindowHandler, StartAtTheCardsRateRunsTheChainThereAndSaysIt) {
+    std::string error;
+    ASSERT_TRUE(app.Log.Open("log.tsv", LogStart::Truncate, false, error)) << error;
+    sound.rate = 44100;
+    Init();
+    SendCommand(app, IDCAP);
+    EXPECT_EQ(CaptureFramesPerSecond(app.Engine), 44100);
+    ASSERT_NO_FATAL_FAILURE(Process(2 * 44100));
+    EXPECT_EQ(app.Chain.FramesPerSecond(), 44100);
+    EXPECT_EQ(app.M.InputRate, 44100);
+    EXPECT_NEAR(static_cast<double>(app.M.FramesProcessed),
+                static_cast<double>(app.Chain.FramesProcessed()) * 8000 / 44100, 300);
+    SendCommand(app, IDEND);
+    ASSERT_TRUE(app.Log.Close(error)) << error;
+    const std::vector<std::string> lines = LogTexts("log.tsv", "CAPTURE");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0],
+              "capture started from Line In at 44100 frames per second, converted to 8000 for "
+              "the classic chain");
 }
 
 // --csv rows carry the UTC date and time; --iq-csv has a row for every period although "Save
@@ -1076,7 +1104,8 @@ TEST_F(WindowHandler, CommandLinePresetsTheControlsBeforeTheFirstPaint) {
                                      "7",           "--no-blank",    "--invert",
                                      "--save-iq",   "--save-screen", "--simulate",
                                      "--lock-freq", "1000",          "--click-position",
-                                     "40",          "--device",      "line"};
+                                     "40",          "--device",      "line",
+                                     "--rate",      "48000"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     bool help = false, version = false;
@@ -1085,6 +1114,7 @@ TEST_F(WindowHandler, CommandLinePresetsTheControlsBeforeTheFirstPaint) {
                                 version, error))
         << error;
     EXPECT_EQ(app.Options.Simulator.LockFreqHz, 1000);
+    EXPECT_EQ(app.Options.Presets.Rate, 48000);
 
     Init();
     EXPECT_EQ(window.panelsShown, 0) << "presets are in before the first paint";
@@ -1169,7 +1199,8 @@ TEST(AppOptions, AcceptsTheExtraSourcesAndRejectsWhatItDoesNotKnow) {
                             {"--device", ""},
                             {"--simulate", "--lock-freq", "abc"},
                             {"--ppm", "3"},
-                            {"--simulate", "--ppm", "x"}}) {
+                            {"--simulate", "--ppm", "x"},
+                            {"--rate", "44000"}}) {
         AppOptions fresh;
         EXPECT_FALSE(ParseWindowArgs(bad, fresh, error)) << bad[0];
         EXPECT_FALSE(error.empty());

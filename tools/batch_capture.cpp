@@ -19,6 +19,7 @@
 #include "common/command_line.h"
 #include "common/os.h"
 #include "common/time_of_day.h"
+#include "dsp/rate_converter.h"
 #include "files/wav_file.h"
 
 namespace qv {
@@ -34,6 +35,10 @@ const char* const kCaptureUsage =
     "                         --simulate\n"
     "  --record FILE.wav      write every captured frame to FILE.wav while capturing\n"
     "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
+    "  --rate N               capture at N frames per second: 8000, 11025, 16000, 22050, 32000,\n"
+    "                         44100, 48000, 88200, 96000, 176400 or 192000 (default: 8000\n"
+    "                         where the device offers it, else its own default rate); the\n"
+    "                         fine PPS timing runs at N, the rest is converted to 8000\n"
     "With --capture, --simulate SECONDS makes the simulator the input, at real-time pace.\n";
 
 namespace {
@@ -60,11 +65,7 @@ int ListDevices(SoundSystem& system, std::ostream& out, std::ostream& err) {
         [&err](const std::string& c, const std::string& t) { PrintWarning(err, c, t); });
     if (!list.EnumerationError.empty()) err << "quorvelle-batch: " << list.EnumerationError << "\n";
     out << "Input devices:" << (list.Entries.empty() ? " none\n" : "\n");
-    for (const DeviceEntry& entry : list.Entries) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%4d  ", entry.DeviceNumber);
-        out << number << entry.Name << "\n";
-    }
+    for (const DeviceEntry& entry : list.Entries) out << DeviceListingLine(entry) << "\n";
     return 0;
 }
 
@@ -73,7 +74,9 @@ bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, S
                   std::ostream& err, std::unique_ptr<BlockSource>& source, std::string& description,
                   std::string& error) {
     if (simulator != nullptr) {
-        source = std::make_unique<SimulatorSource>(*simulator, SimulatorTotalFrames(*simulator));
+        SimulatorSettings settings = *simulator;
+        if (o.Rate > 0) settings.DeviceRate = o.Rate;
+        source = std::make_unique<SimulatorSource>(settings, SimulatorTotalFrames(settings));
         description = std::string("\"") + kSimulatorEntryName + "\"";
         return true;
     }
@@ -106,7 +109,7 @@ bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, S
     }
     const DeviceEntry* entry = SelectedEntry(list);
     description = entry != nullptr ? DescribeEntry(*entry) : "the default input";
-    source = system.CreateInput(SelectedDeviceNumber(list));
+    source = system.CreateInput(SelectedDeviceNumber(list), o.Rate);
     return true;
 }
 
@@ -145,12 +148,13 @@ bool StartLiveSource(const CaptureOptions& o, const ChainSettings& chain,
 }
 
 // The log (line by line, so that a station's log can be followed while it grows), the I/Q
-// file, the recording and the CSV files, in that order; false after one error line.
-bool OpenLiveOutputs(const CaptureOptions& o, const ChainSettings& chain, RunOutputs& outputs,
-                     Recorder& recorder, std::ostream& err) {
+// file, the recording (at the device's rate) and the CSV files, in that order; false after one
+// error line.
+bool OpenLiveOutputs(const CaptureOptions& o, const ChainSettings& chain, int framesPerSecond,
+                     RunOutputs& outputs, Recorder& recorder, std::ostream& err) {
     if (!OpenLogAndIq(chain, true, kWallClock, outputs, err)) return false;
     std::string error;
-    if (!o.RecordPath.empty() && !recorder.Open(o.RecordPath, error)) {
+    if (!o.RecordPath.empty() && !recorder.Open(o.RecordPath, framesPerSecond, error)) {
         err << "quorvelle-batch: " << error << "\n";
         return false;
     }
@@ -180,7 +184,8 @@ LiveRunEnd RunLive(const Measurement& m, CaptureEngine& engine, BlockQueue& queu
         }
         if (statusLine && m.SecondsEnded != secondsShown) {
             secondsShown = m.SecondsEnded;
-            err << "\r" << LiveStatusLine(m, m.Now()) << "\x1b[K" << std::flush;
+            err << "\r" << LiveStatusLine(m, m.Now()) << "  " << m.InputRate << " Hz"
+                << "\x1b[K" << std::flush;
         }
     }
     if (statusLine && secondsShown > 0) err << "\r\x1b[K" << std::flush;
@@ -198,6 +203,9 @@ int EndLive(const CaptureOptions& o, const ChainSettings& chain, const LiveRunEn
             std::ostream& err) {
     int status = 0;
     const CaptureStatistics stats = ReadCaptureStatistics(engine);
+    // What the chain holds back at a rate other than 8000 goes through it, as at a file's end,
+    // so that the recording run through the batch tool gives the same numbers.
+    consumer.Finish();
     if (run.SourceStopped && CaptureSourceEnd(engine) == SourceEnd::Failed) {
         err << "quorvelle-batch: capture stopped: " << CaptureStopReason(engine) << "\n";
         status = 1;
@@ -222,7 +230,8 @@ int EndLive(const CaptureOptions& o, const ChainSettings& chain, const LiveRunEn
         const double cpuShare =
             stats.CaptureSeconds > 0 ? 100 * stats.AudioThreadCpuSeconds / stats.CaptureSeconds : 0;
         std::snprintf(line, sizeof line, "%.1f s captured, audio thread CPU %.2f %%",
-                      static_cast<double>(consumer.FramesProcessed()) / kFramesPerSecond, cpuShare);
+                      static_cast<double>(consumer.FramesProcessed()) / consumer.FramesPerSecond(),
+                      cpuShare);
         out << "quorvelle-batch: " << summary << " from " << description << "; " << line << "\n";
     };
     end.AfterSummary = [&] {
@@ -246,6 +255,15 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
     if (arg == "--device") return value(o.Device) ? 1 : -1;
     if (arg == "--record") return value(o.RecordPath) ? 1 : -1;
     if (arg == "--play") return value(o.PlayPath) ? 1 : -1;
+    if (arg == "--rate") {
+        std::string text;
+        if (!value(text)) return -1;
+        if (!ParseWholeNumber(text, 1, 1000000, o.Rate) || !IsInputRate(o.Rate)) {
+            error = "--rate: \"" + text + "\" is not a rate measured: give " + InputRatesText();
+            return -1;
+        }
+        return 1;
+    }
     if (arg == "--seconds") {
         std::string text;
         if (!value(text)) return -1;
@@ -267,6 +285,7 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
                                    : o.Seconds > 0         ? "--seconds"
                                    : !o.RecordPath.empty() ? "--record"
                                    : !o.PlayPath.empty()   ? "--play"
+                                   : o.Rate > 0            ? "--rate"
                                                            : nullptr;
         if (needsCapture == nullptr) return true;
         error = std::string(needsCapture) + " needs --capture";
@@ -278,6 +297,10 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
     }
     if ((!o.Device.empty()) + (!o.PlayPath.empty()) + simulate > 1) {
         error = "give one input for --capture: --device, --play or --simulate";
+        return false;
+    }
+    if (o.Rate > 0 && !o.PlayPath.empty()) {
+        error = "--rate does not apply to --play: a recording plays at its own rate";
         return false;
     }
     return true;
@@ -295,21 +318,32 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
 
     std::string description;
     if (!StartLiveSource(o, chain, simulator, system, engine, queue, description, err)) return 1;
+    const int rate = CaptureFramesPerSecond(engine);
     RunOutputs outputs(err, chain.Png);
     Recorder recorder;
-    if (!OpenLiveOutputs(o, chain, outputs, recorder, err)) return 1;
+    if (!OpenLiveOutputs(o, chain, rate, outputs, recorder, err)) return 1;
     Measurement m;
     RunHost host(kWallClock, outputs, err);
     StartChain(m, host, chain, err);
+    LiveChain consumer(m, outputs.Log, err, "quorvelle-batch");
+    consumer.Recording = &recorder;
+    std::string error;
+    if (!consumer.Begin(rate, error)) {
+        err << "quorvelle-batch: " << error << "\n";
+        return 1;
+    }
     if (!chain.Quiet) {
         err << "quorvelle-batch: capturing from " << description;
+        if (rate != kFramesPerSecond) {
+            err << " at " << DescribeRate(rate) << ", converted to " << kFramesPerSecond
+                << " for the classic chain";
+        }
         if (o.Seconds <= 0) err << "; " << StopSignalsHint() << " ends the run";
         err << "\n" << std::flush;
     }
 
-    LiveChain consumer(m, outputs.Log, err, "quorvelle-batch");
-    consumer.Recording = &recorder;
-    consumer.FrameLimit = o.Seconds > 0 ? std::llround(o.Seconds * kFramesPerSecond) : -1;
+    // --seconds counts the device's own seconds.
+    consumer.FrameLimit = o.Seconds > 0 ? std::llround(o.Seconds * rate) : -1;
     const LiveRunEnd run = RunLive(m, engine, queue, consumer, signals, chain.Quiet, err);
     return EndLive(o, chain, run, description, m, engine, consumer, recorder, outputs, out, err);
 }

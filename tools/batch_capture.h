@@ -17,6 +17,7 @@ struct CaptureOptions {
     double Seconds = 0;        // --seconds [s] of capture; 0: until SIGINT, SIGTERM or the end
     std::string RecordPath;    // --record FILE.wav
     std::string PlayPath;      // --play FILE.wav: a recording as the input, at real-time pace
+    int Rate = 0;  // --rate N [frames/s] the device's (or simulator's); 0: the device's choice
 };
 
 // The usage lines of the capture options.

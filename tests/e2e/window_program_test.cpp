@@ -31,7 +31,7 @@ TEST(WindowProgram, HelpListsTheOptionsAndNoDisplayPointsToTheBatchTool) {
     const ToolRun help = RunWindowProgram(folder, {"--help"});
     EXPECT_EQ(help.Status, 0);
     for (const char* option :
-         {"--simulate", "--play", "--record", "--log-readouts", "--csv", "--iq-csv", "--ppm"}) {
+         {"--simulate", "--play", "--record", "--log-readouts", "--csv", "--iq-csv", "--ppm", "--rate"}) {
         EXPECT_NE(help.Out.find(option), std::string::npos) << option;
     }
     const ToolRun r = RunWindowProgram(folder, {"--simulate"});

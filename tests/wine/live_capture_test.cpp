@@ -78,8 +78,8 @@ TEST_F(WineCapture, DeviceListShowsTheServersSourcesByTheirFullNames) {
                            folder_.Path("list.err"), 60s);
     r.Out = Lf(r.Out);
     ASSERT_EQ(r.Status, 0) << r.Err;
-    // "Input devices:" then one numbered line per device; the null sink's monitor among them,
-    // by the full name the server gives it.
+    // "Input devices:" then one line per device (number, channels, the rate a capture takes by
+    // default, name); the null sink's monitor among them, by the full name the server gives it.
     ASSERT_TRUE(r.Out.starts_with("Input devices:\n")) << r.Out;
     EXPECT_NE(r.Out.find("  Monitor of Null Output\n"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("  Monitor of " + longName + "\n"), std::string::npos) << r.Out;
@@ -87,7 +87,7 @@ TEST_F(WineCapture, DeviceListShowsTheServersSourcesByTheirFullNames) {
     std::istringstream out(r.Out);
     for (std::string line; std::getline(out, line);) lines.push_back(line);
     for (size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex(R"( {0,3}\d+  \S.*)"))) << lines[i];
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(R"( {0,3}\d+  [ \d]\d ch  [ \d]{5}\d Hz  \S.*)"))) << lines[i];
     }
     EXPECT_EQ(r.Err.find("quorvelle-batch"), std::string::npos) << r.Err;
 }
