@@ -163,7 +163,7 @@ public:
         rate_ = asked_ != 0 ? asked_ : PulseCaptureRate(request.Sources[0].Rate);
         if (!IsInputRate(rate_)) {
             error = name_ + ": " + std::to_string(rate_) +
-                    " frames per second cannot be measured; " + "the rates are " + InputRatesText();
+                    " frames per second cannot be measured; the rates are " + InputRatesText();
             return false;
         }
         blockFrames_ = BlockFramesAt(rate_);
@@ -195,9 +195,9 @@ public:
                 },
                 deadline) ||
             pa_stream_get_state(stream_) != PA_STREAM_READY) {
-            error = name_ + ": " +
-                    (connection_.Good() ? ContextError(connection_.Context())
-                                        : "the sound server did not answer");
+            const bool waiting =
+                connection_.Good() && PA_STREAM_IS_GOOD(pa_stream_get_state(stream_));
+            error = name_ + ": " + (waiting ? "the sound server did not answer" : Failure());
             return false;
         }
         pending_.assign(static_cast<size_t>(buffer.maxlength), 0);
