@@ -35,6 +35,10 @@ private:
     // This object holds one initialisation of the sound system (PortAudio's; on Windows COM's,
     // on the audio thread, for the devices' full names).
     bool initialised_ = false;
+    // Linux: the desktop sound server's sources (their server names) that the last
+    // EnumerateDevices listed after the sound system's own devices, from firstDesktopSource_ on.
+    std::vector<std::string> desktopSources_;
+    int firstDesktopSource_ = 0;
 };
 
 // The source for the selected entry of `list`: the simulator (running until End), the played

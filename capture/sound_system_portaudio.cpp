@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "capture/pulse_sources.h"
 #include "capture/sound_system.h"
 
 #ifdef QUORVELLE_HAVE_ALSA
@@ -244,10 +245,27 @@ bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices, std
         }
         ok = true;
     });
-    return ok;
+    if (!ok) return false;
+    // After PortAudio's devices, which reach the desktop's sound server only as "pulse" and
+    // "default", the server's own sources: by name and with the rate each runs at.
+    firstDesktopSource_ = static_cast<int>(devices.size());
+    desktopSources_.clear();
+    for (const PulseSource& source : ListPulseSources()) {
+        DeviceCapabilities& d = devices.emplace_back();
+        d.Queried = true;
+        d.Name = PulseEntryName(source);
+        d.InputChannels = source.Channels;
+        d.DefaultRate = source.Rate;
+        desktopSources_.push_back(source.Name);
+    }
+    return true;
 }
 
 std::unique_ptr<BlockSource> SoundSystem::CreateInput(int deviceNumber, int framesPerSecond) {
+    const int desktop = deviceNumber - firstDesktopSource_;
+    if (deviceNumber >= 0 && desktop >= 0 && desktop < static_cast<int>(desktopSources_.size())) {
+        return CreatePulseInput(desktopSources_[desktop], framesPerSecond);
+    }
     return std::make_unique<PortAudioInput>(deviceNumber, framesPerSecond);
 }
 

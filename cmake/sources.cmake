@@ -63,6 +63,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_capture all capture/csv_output.cpp
     quorvelle_capture all capture/device_list.cpp
     quorvelle_capture all capture/live_chain.cpp
+    quorvelle_capture linux capture/pulse_sources.cpp
     quorvelle_capture all capture/readout_log.cpp
     quorvelle_capture all capture/recorder.cpp
     quorvelle_capture all capture/selected_source.cpp
@@ -127,6 +128,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/panels_test.cpp
     quorvelle_unit_tests all tests/parameters_test.cpp
     quorvelle_unit_tests all tests/pps_timing_test.cpp
+    quorvelle_unit_tests linux tests/pulse_sources_test.cpp  # the desktop sound server (libpulse)
     quorvelle_unit_tests all tests/rate_converter_test.cpp
     quorvelle_unit_tests all tests/raster_test.cpp
     quorvelle_unit_tests all tests/readout_log_test.cpp

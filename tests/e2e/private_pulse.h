@@ -1,8 +1,9 @@
 // Test helper: a private PulseAudio server with one null sink at 8000 Hz stereo whose monitor
 // is the default source, so a WAV played into the sink with paplay can be captured through
-// PortAudio's ALSA "pulse" device. Everything it needs lives in the test's folder; it runs as
-// any user, root included, on a machine without a sound card or a running audio server, and
-// is stopped when the object goes (the test process's death kills it too).
+// PortAudio's ALSA "pulse" device; more null sinks at other rates can be added and removed.
+// Everything it needs lives in the test's folder; it runs as any user, root included, on a machine
+// without a sound card or a running audio server, and is stopped when the object goes (the test
+// process's death kills it too).
 #pragma once
 
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/tool_runner.h"
@@ -108,11 +110,37 @@ public:
                 "XDG_RUNTIME_DIR=" + folder_ + "/xdg", "JACK_NO_START_SERVER=1"};
     }
 
-    // Starts playing `wav` into the null sink.
-    bool Play(ChildProcess& player, const std::string& wav, std::string& error) const {
-        return player.Start({"paplay", std::string("--device=") + kSinkName, wav},
-                            ClientEnvironment(), folder_ + "/paplay.out", folder_ + "/paplay.err",
-                            error);
+    // Starts playing `wav` into the null sink `sink`.
+    bool Play(ChildProcess& player, const std::string& wav, std::string& error,
+              const std::string& sink = kSinkName) const {
+        return player.Start({"paplay", "--device=" + sink, wav}, ClientEnvironment(),
+                            folder_ + "/paplay.out", folder_ + "/paplay.err", error);
+    }
+
+    // Adds a null sink `name` at `rate` frames per second, stereo 16-bit; its monitor, the
+    // source "<name>.monitor", runs at the same rate.
+    bool AddSink(const std::string& name, int rate, std::string& error) {
+        const ToolRun r = Pactl({"load-module", "module-null-sink", "sink_name=" + name,
+                                 "rate=" + std::to_string(rate), "channels=2", "format=s16le"});
+        if (r.Status != 0) {
+            error = "pactl load-module module-null-sink " + name + ": " + r.Err;
+            return false;
+        }
+        sinkModules_.push_back({name, r.Out.substr(0, r.Out.find('\n'))});
+        return true;
+    }
+
+    // Removes a sink AddSink added, and its monitor with it, as when a card is unplugged.
+    bool RemoveSink(const std::string& name, std::string& error) {
+        for (const auto& [sink, module] : sinkModules_) {
+            if (sink != name) continue;
+            const ToolRun r = Pactl({"unload-module", module});
+            if (r.Status == 0) return true;
+            error = "pactl unload-module " + module + ": " + r.Err;
+            return false;
+        }
+        error = "no sink " + name + " was added";
+        return false;
     }
 
     std::string LogPath() const { return folder_ + "/server.log"; }
@@ -120,8 +148,15 @@ public:
 private:
     std::string Socket() const { return folder_ + "/runtime/native"; }
 
+    ToolRun Pactl(std::vector<std::string> words) const {
+        words.insert(words.begin(), "pactl");
+        return RunProgram(words, ClientEnvironment(), folder_ + "/pactl.out",
+                          folder_ + "/pactl.err", std::chrono::seconds(10));
+    }
+
     std::string folder_;
     ChildProcess server_;
+    std::vector<std::pair<std::string, std::string>> sinkModules_;  // sink name, module index
 };
 
 }  // namespace qv

@@ -1,18 +1,32 @@
 // End to end through a real audio server: a private PulseAudio with a null sink at 8000 Hz,
 // a simulated signal played into it with paplay, captured from the sink's monitor through
-// PortAudio's ALSA "pulse" device by quorvelle-batch --capture. Each test starts its own server
+// PortAudio's ALSA "pulse" device by quorvelle-batch --capture; and a null sink at 48 kHz whose
+// monitor is listed and captured by its name at its own rate. Each test starts its own server
 // and stops it at the end, also when the test fails; a server that cannot start fails the test.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "capture/audio_thread.h"
+#include "capture/device_list.h"
+#include "capture/pulse_sources.h"
+#include "capture/sound_system.h"
+#include "dsp/rate_converter.h"
+#include "files/wav_file.h"
 #include "tests/e2e/private_pulse.h"
 #include "tests/readouts.h"
+#include "tests/sox_pps.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
 
@@ -199,6 +213,220 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
     for (size_t i = 0; i < simSeconds.size(); ++i) {
         EXPECT_EQ(liveSeconds[i], simSeconds[i]) << "measured second " << i;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The server's own sources: a card at 48 kHz stands in as a null sink's monitor
+
+constexpr int kCardRate = 48000;
+constexpr const char* kCardSink = "quorvelle48";
+const std::string kCardSource = "quorvelle48.monitor";
+
+class DesktopSource : public PulseCapture {
+protected:
+    void SetUp() override {
+        PulseCapture::SetUp();
+        if (HasFatalFailure()) return;
+        std::string error;
+        ASSERT_TRUE(server_.AddSink(kCardSink, kCardRate, error)) << error;
+        // This process's own clients (the listing, the captures) find the private server; each
+        // test runs in a process of its own.
+        for (const std::string& setting : server_.ClientEnvironment())
+            putenv(strdup(setting.c_str()));
+    }
+
+    // Reads `seconds` of frames in blocks, counting the overflows reported.
+    void Read(BlockSource& input, double seconds, std::vector<Frame>& frames, int& overflows) {
+        std::vector<Frame> block(static_cast<size_t>(BlockFramesAt(input.FramesPerSecond())));
+        const std::atomic<bool> stop{false};
+        while (static_cast<double>(frames.size()) < seconds * input.FramesPerSecond()) {
+            bool overflowed = false;
+            std::string error;
+            ASSERT_EQ(input.ReadBlock(block.data(), stop, overflowed, error),
+                      static_cast<int>(block.size()))
+                << error;
+            overflows += overflowed ? 1 : 0;
+            frames.insert(frames.end(), block.begin(), block.end());
+        }
+    }
+};
+
+TEST_F(DesktopSource, ListedByNameAtItsRateAndReadAtThatRateWithoutDrops) {
+    // In the device list after the sound system's own devices, found by its name, its rate
+    // known beside the 8000 Hz sink's monitor; the entry opens that source.
+    AudioThread thread;
+    SoundSystem system(thread);
+    DeviceList list;
+    ListInputDevices(list, system, ExtraSources{}, nullptr);
+    int index = -1;
+    std::string error;
+    ASSERT_TRUE(FindDevice(list, kCardSource, index, error)) << error;
+    EXPECT_EQ(list.Entries[index].Name, "Monitor of Null Output (" + kCardSource + ")");
+    std::vector<DeviceCapabilities> devices;
+    ASSERT_TRUE(system.EnumerateDevices(devices, error)) << error;
+    const DeviceCapabilities& card = devices.at(list.Entries[index].DeviceNumber);
+    EXPECT_EQ(card.DefaultRate, kCardRate);
+    EXPECT_EQ(card.InputChannels, 2);
+    const auto classic = std::find_if(devices.begin(), devices.end(), [](const auto& d) {
+        return d.Name.find("(quorvelle.monitor)") != std::string::npos;
+    });
+    ASSERT_NE(classic, devices.end());
+    EXPECT_EQ(classic->DefaultRate, kFramesPerSecond);
+    std::vector<Frame> captured;
+    int overflows = 0;
+    std::unique_ptr<BlockSource> chosen = system.CreateInput(list.Entries[index].DeviceNumber);
+    ASSERT_TRUE(chosen->Open(error) && chosen->Start(error)) << error;
+    ASSERT_NO_FATAL_FAILURE(Read(*chosen, 0.1, captured, overflows));
+    chosen->Close();
+
+    // Captured at its own rate while a signal plays: white noise on the left, where a frame
+    // dropped, repeated or converted shows, a pulse each second on the right; a quarter second
+    // of silence around it, as the server may lose a few frames when a playback starts.
+    std::unique_ptr<BlockSource> input = CreatePulseInput(kCardSource, 0);
+    ASSERT_TRUE(input->Open(error) && input->Start(error)) << error;
+    EXPECT_EQ(input->FramesPerSecond(), kCardRate);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<Frame> signal, played(kCardRate / 4, Frame{0, 0});
+    uint32_t noise = 1;
+    for (int i = 0; i < 3 * kCardRate; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        signal.push_back({static_cast<int16_t>(static_cast<int32_t>(noise >> 16) - 32768),
+                          static_cast<int16_t>(i % kCardRate < kCardRate / 10 ? 19660 : 0)});
+    }
+    played.insert(played.end(), signal.begin(), signal.end());
+    played.resize(played.size() + kCardRate / 4, Frame{0, 0});
+    const std::string path = folder_.Path("played48.wav");
+    WavWriter writer;
+    ASSERT_TRUE(
+        OpenWavWriter(writer, path, kCardRate, error) &&
+        WriteWavFrames(writer, played.data(), static_cast<long long>(played.size()), error) &&
+        CloseWavWriter(writer, error))
+        << error;
+    ASSERT_TRUE(server_.Play(player_, path, error, kCardSink)) << error;
+    captured.clear();
+    ASSERT_NO_FATAL_FAILURE(Read(*input, 6, captured, overflows));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    input->Close();
+    EXPECT_EQ(player_.Wait(10s), 0) << FileText(folder_.Path("paplay.err"));
+
+    // Six seconds of frames took about six seconds, none lost. (A null sink with no stream
+    // to serve runs on blocks of 2 s: its first frames may come that much late, or at once.)
+    EXPECT_EQ(overflows, 0);
+    EXPECT_GT(took.count(), 6 - 2.5);
+    EXPECT_LT(took.count(), 6 + 2.5);
+    const auto isSilent = [](Frame f) { return f.Rf == 0 && f.Pps == 0; };
+    const auto first = std::find_if_not(captured.begin(), captured.end(), isSilent);
+    ASSERT_LE(first - captured.begin() + signal.size(), captured.size()) << "the signal is cut";
+    EXPECT_TRUE(SameFrames({first, first + static_cast<long>(signal.size())}, signal));
+    EXPECT_TRUE(std::all_of(first + static_cast<long>(signal.size()), captured.end(), isSilent));
+}
+
+TEST_F(DesktopSource, ARateAskedForIsTakenAndASourceThatGoesAwayEndsInOneLine) {
+    std::string error;
+    std::vector<Frame> frames;
+    int overflows = 0;
+    // A rate the measurement takes, other than the source's own: the server converts. One it
+    // does not take is refused with the ones it takes.
+    std::unique_ptr<BlockSource> converted = CreatePulseInput(kCardSource, 44100);
+    ASSERT_TRUE(converted->Open(error) && converted->Start(error)) << error;
+    EXPECT_EQ(converted->FramesPerSecond(), 44100);
+    ASSERT_NO_FATAL_FAILURE(Read(*converted, 0.2, frames, overflows));
+    converted->Close();
+    std::unique_ptr<BlockSource> odd = CreatePulseInput(kCardSource, 12345);
+    EXPECT_FALSE(odd->Open(error));
+    odd->Close();
+    const std::string name = "source \"" + kCardSource + "\": ";
+    EXPECT_EQ(error, name + "12345 frames per second cannot be measured; the rates are " +
+                         InputRatesText());
+
+    // The card goes while frames flow: the frames already sent, then one line, at once.
+    std::unique_ptr<BlockSource> input = CreatePulseInput(kCardSource, 0);
+    ASSERT_TRUE(input->Open(error) && input->Start(error)) << error;
+    ASSERT_NO_FATAL_FAILURE(Read(*input, 0.2, frames, overflows));
+    ASSERT_TRUE(server_.RemoveSink(kCardSink, error)) << error;
+    const auto removed = std::chrono::steady_clock::now();
+    std::vector<Frame> block(BlockFramesAt(kCardRate));
+    const std::atomic<bool> stop{false};
+    int result = 0;
+    for (int reads = 0; reads < 200 && result >= 0; ++reads) {
+        bool overflowed = false;
+        result = input->ReadBlock(block.data(), stop, overflowed, error);
+    }
+    input->Close();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(error.rfind(name + "the source has gone or failed (", 0), 0u) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - removed, 3s);
+    std::unique_ptr<BlockSource> again = CreatePulseInput(kCardSource, 0);
+    EXPECT_FALSE(again->Open(error));
+    again->Close();
+    EXPECT_EQ(error, name + "the sound server has no such source (--list-devices shows them)");
+}
+
+// The RMS of a CSV column's numbers, its empty fields left out, and how many there were.
+std::pair<double, size_t> ColumnRms(const std::string& path, const std::string& column) {
+    const std::vector<std::string> lines = TextLines(path);
+    double sum = 0;
+    size_t count = 0, at = std::string::npos;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::istringstream row(lines[i] + ",");
+        std::string field;
+        for (size_t f = 0; std::getline(row, field, ','); ++f) {
+            if (i == 0 && field == column) at = f;
+            if (i > 0 && f == at && !field.empty()) sum += std::stod(field) * std::stod(field);
+            count += i > 0 && f == at && !field.empty() ? 1 : 0;
+        }
+    }
+    return {count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0, count};
+}
+
+// The whole live run: quorvelle-batch --capture chooses the source by name, takes it at its own
+// 48 kHz, and times realistic pulses (sox: 0.6 of full scale, 100 ms, AC-coupled, the card's
+// anti-alias filter, 16 bits) as well as the batch tool times the same recording.
+TEST_F(DesktopSource, LiveCaptureByNameTimesThePulsesAsWellAsTheRecording) {
+    const ToolRun help = RunProgram({QUORVELLE_BATCH_BIN, "--help"}, {}, folder_.Path("help.out"),
+                                    folder_.Path("help.err"), 30s);
+    if (help.Out.find("--rate") == std::string::npos) {
+        GTEST_SKIP() << "quorvelle-batch --capture takes 8000 frames per second only (no --rate): "
+                        "a live run at the card's rate needs the capture engine at that rate";
+    }
+    SoxPpsOptions o;
+    o.Seconds = 25;
+    const std::string recording = folder_.Path("pps48.wav"), rate = std::to_string(kCardRate);
+    std::vector<std::string> sox = {"sox", "-D", "-R", "-r", "192000",
+                                    "-n",  "-b", "16", "-e", "signed-integer",
+                                    "-c",  "2",  "-r", rate, recording};
+    for (const std::string& w : SoxPpsSynth(o)) sox.push_back(w);
+    sox.insert(sox.end(),
+               {"remix", "0", "1v0.6", "highpass", "-1", "20", "rate", "-v", rate, "dither"});
+    const ToolRun made =
+        RunProgram(sox, {}, folder_.Path("sox.out"), folder_.Path("sox.err"), 120s);
+    ASSERT_EQ(made.Status, 0) << made.Err;
+
+    const std::string liveCsv = folder_.Path("live.csv"), log = folder_.Path("live.tsv");
+    ASSERT_NO_FATAL_FAILURE(StartBatch(
+        {"--capture", "--device", kCardSource, "--seconds", "20", "--csv", liveCsv, "--log", log}));
+    ASSERT_TRUE(WaitWhileRunning(
+        batch_, [&] { return !TextLines(log).empty(); }, 30s))
+        << BatchErr();
+    std::string error;
+    ASSERT_TRUE(server_.Play(player_, recording, error, kCardSink)) << error;
+    ASSERT_EQ(batch_.Wait(60s), 0) << BatchErr();
+    EXPECT_NE(BatchOut().find(" 0 dropped, 0 input overflows"), std::string::npos) << BatchOut();
+    const std::string fileCsv = folder_.Path("file.csv");
+    const ToolRun file = RunProgram({QUORVELLE_BATCH_BIN, "--quiet", "--csv", fileCsv, recording},
+                                    {}, folder_.Path("b.out"), folder_.Path("b.err"), 120s);
+    ASSERT_EQ(file.Status, 0) << file.Err;
+
+    // Every row at the card's rate; the residuals about the fit within twice the recording's.
+    const auto [rateRms, rows] = ColumnRms(liveCsv, "device_rate_hz");
+    EXPECT_GE(rows, 15u);
+    EXPECT_EQ(rateRms, kCardRate);
+    const auto [live, liveCount] = ColumnRms(liveCsv, "pps_residual_us");
+    const auto [recorded, recordedCount] = ColumnRms(fileCsv, "pps_residual_us");
+    ASSERT_GE(liveCount, 8u) << FileText(liveCsv);
+    ASSERT_GE(recordedCount, 8u) << FileText(fileCsv);
+    EXPECT_LE(live, 2 * recorded) << live << " us live, " << recorded << " us recorded";
 }
 
 }  // namespace
