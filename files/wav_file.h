@@ -57,8 +57,6 @@ struct WavReader {
     long long FramesRead = 0;  // [frames] delivered so far
     std::string Warning;       // one line, empty unless the file is truncated
     std::string LateWarning;   // one line, empty unless it was truncated while being read
-    // [frames/s] the file's rate
-    int Rate = kFramesPerSecond;
 
     WavReader();
     WavReader(const WavReader&) = delete;
