@@ -30,8 +30,8 @@ TEST(WindowProgram, HelpListsTheOptionsAndNoDisplayPointsToTheBatchTool) {
     TestFolder folder;
     const ToolRun help = RunWindowProgram(folder, {"--help"});
     EXPECT_EQ(help.Status, 0);
-    for (const char* option :
-         {"--simulate", "--play", "--record", "--log-readouts", "--csv", "--iq-csv", "--ppm", "--rate"}) {
+    for (const char* option : {"--simulate", "--play", "--record", "--log-readouts", "--csv",
+                               "--iq-csv", "--ppm", "--rate"}) {
         EXPECT_NE(help.Out.find(option), std::string::npos) << option;
     }
     const ToolRun r = RunWindowProgram(folder, {"--simulate"});

@@ -87,7 +87,9 @@ TEST_F(WineCapture, DeviceListShowsTheServersSourcesByTheirFullNames) {
     std::istringstream out(r.Out);
     for (std::string line; std::getline(out, line);) lines.push_back(line);
     for (size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex(R"( {0,3}\d+  [ \d]\d ch  [ \d]{5}\d Hz  \S.*)"))) << lines[i];
+        EXPECT_TRUE(
+            std::regex_match(lines[i], std::regex(R"( {0,3}\d+  [ \d]\d ch  [ \d]{5}\d Hz  \S.*)")))
+            << lines[i];
     }
     EXPECT_EQ(r.Err.find("quorvelle-batch"), std::string::npos) << r.Err;
 }
