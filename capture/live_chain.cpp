@@ -41,7 +41,7 @@ void LiveChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows
     m_.PeriodFramesDropped += rate == kFramesPerSecond
                                   ? droppedFrames
                                   : (droppedFrames * kFramesPerSecond + rate / 2) / rate;
-    PpsTimingGap(m_.Fine, droppedFrames);
+    DeviceFramesLost(m_, droppedFrames);
     if (m_.Params.SaveIqFlag == 1) {
         // The open period began at the last close, or with the capture's first frame.
         const std::string begun = m_.PeriodsClosed > 0 ? m_.LastPeriodTime

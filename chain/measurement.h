@@ -109,6 +109,10 @@ constexpr int kDeviceChunkFrames = 128;
 // kInputRates.
 bool SetDeviceRate(Measurement& m, int framesPerSecond);
 void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count);
+// `frames` device frames were lost (a live capture's gap) before the next ProcessDeviceFrames:
+// the frames before the gap go through first, the open chunk ending there, then the fine timing
+// counts the lost frames.
+void DeviceFramesLost(Measurement& m, int64_t frames);
 // At the end of a finite input: the chunk still open and the frames the converter holds back
 // (up to the input's end in time, as if silence followed) through the chain.
 void FinishDeviceFrames(Measurement& m);

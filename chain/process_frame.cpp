@@ -210,12 +210,25 @@ void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count) {
     m.Pending.insert(m.Pending.end(), frames + i, frames + count);
 }
 
+namespace {
+
+// The open chunk, however short, through the fine timing and the converter.
+void EndPendingChunk(Measurement& m) {
+    if (m.Pending.empty()) return;
+    ProcessDeviceChunk(m, m.Pending.data(), static_cast<int>(m.Pending.size()));
+    m.Pending.clear();
+}
+
+}  // namespace
+
+void DeviceFramesLost(Measurement& m, int64_t frames) {
+    EndPendingChunk(m);
+    PpsTimingGap(m.Fine, frames);
+}
+
 void FinishDeviceFrames(Measurement& m) {
     if (m.InputRate == kFramesPerSecond) return;
-    if (!m.Pending.empty()) {
-        ProcessDeviceChunk(m, m.Pending.data(), static_cast<int>(m.Pending.size()));
-        m.Pending.clear();
-    }
+    EndPendingChunk(m);
     const bool inverted = m.Params.InvertFlag == 1;
     m.Converted.clear();
     FinishFrames(m.Converter, m.Converted);
