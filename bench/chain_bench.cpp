@@ -198,8 +198,8 @@ void BM_RecordingRates(benchmark::State& state) {
             const double start = ProcessCpuSeconds();
             if (paths[r].empty() ||
                 RunBatch(static_cast<int>(argv.size()), argv.data(), out, err) != 0) {
-                state.SkipWithError(("no run at " + std::to_string(rates[r]) + ": " + err.str())
-                                        .c_str());
+                state.SkipWithError(
+                    ("no run at " + std::to_string(rates[r]) + ": " + err.str()).c_str());
                 return;
             }
             cpu[r] += ProcessCpuSeconds() - start;

@@ -42,11 +42,14 @@ std::vector<std::string> SecondRow(const std::string& time, const Measurement& m
     return SecondRow(time, m, v, HasRateColumn(m.InputRate));
 }
 
-std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
-                                   const SecondValues& v, bool rateColumn) {
+namespace {
+
+// The cells of kSecondColumns.
+std::vector<std::string> SecondCells(const std::string& time, const Measurement& m,
+                                     const SecondValues& v) {
     const ClickValues& c = v.Click;
     const FineValues& f = v.Fine;
-    std::vector<std::string> row = {time,
+    return {time,
             Seconds(v.Frame),
             CsvNumber(v.FreqErrorPpm),
             CsvNumber(v.TimingErrorUs),
@@ -61,6 +64,13 @@ std::vector<std::string> SecondRow(const std::string& time, const Measurement& m
             f.ResidualValid ? CsvNumber(f.ResidualUs) : "",
             f.EdgeFound ? std::to_string(f.Series) : "",
             f.EdgeFound ? std::to_string(f.SlipFrames) : ""};
+}
+
+}  // namespace
+
+std::vector<std::string> SecondRow(const std::string& time, const Measurement& m,
+                                   const SecondValues& v, bool rateColumn) {
+    std::vector<std::string> row = SecondCells(time, m, v);
     if (rateColumn) row.push_back(std::to_string(m.InputRate));
     return row;
 }

@@ -54,8 +54,8 @@ std::string SampleSlipText(const FineValues& fine);
 
 // Both files of a run; each one is open only when its option gave a path.
 struct CsvOutputs {
-    CsvFile Seconds;  // --csv
-    CsvFile Periods;  // --iq-csv
+    CsvFile Seconds;                    // --csv
+    CsvFile Periods;                    // --iq-csv
     int DeviceRate = kFramesPerSecond;  // [frames/s] the input's, as the --csv header says
 
     // Opens the files that have a path, --csv with the columns for an input at `deviceRate`

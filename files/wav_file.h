@@ -52,7 +52,7 @@ struct WavReader {
     std::string Path;  // as given to OpenWavReader, used in every message
     // state
     std::unique_ptr<WavReaderFile> File;  // null while nothing is open
-    int Rate = kFramesPerSecond;  // [frames/s] the file's, one of kInputRates
+    int Rate = kFramesPerSecond;          // [frames/s] the file's, one of kInputRates
     long long Frames = 0;      // [frames] present in the file (what a full read delivers)
     long long FramesRead = 0;  // [frames] delivered so far
     std::string Warning;       // one line, empty unless the file is truncated

@@ -1,7 +1,7 @@
 // The WAV back end on Windows: stereo recordings at 8000 Hz or a card's rate whose RIFF chunks
-// are found through mmio, whose samples are moved with 64-bit file offsets, and whose RF64 headers (which mmio
-// does not know) are walked and written by our own code (files/wav_riff.h). Messages and written
-// bytes are those of the Linux build for the same files and frames.
+// are found through mmio, whose samples are moved with 64-bit file offsets, and whose RF64 headers
+// (which mmio does not know) are walked and written by our own code (files/wav_riff.h). Messages
+// and written bytes are those of the Linux build for the same files and frames.
 
 // clang-format off
 #include <windows.h>

@@ -238,12 +238,13 @@ TEST(ReportInputs, CardPhaseCountsSecondsFromTheEdges) {
 TEST(ReportScenario, FineEdgeJitterGivesTheAllanDeviationItImplies) {
     TestFolder folder;
     WriteFineRun(folder.Path("card.csv"), 300, 37.0, 2e-6, 192000);
-    const ToolRun card = RunReportTool({"--text", "--output", folder.Path("card.png"),
-                                        folder.Path("card.csv")});
+    const ToolRun card =
+        RunReportTool({"--text", "--output", folder.Path("card.png"), folder.Path("card.csv")});
     ASSERT_EQ(card.Status, 0) << card.Err;
     EXPECT_NE(card.Out.find(", input 192000 frames/s\n"), std::string::npos) << card.Out;
-    EXPECT_NEAR(TableDeviation(card.Out, "Allan deviation of the card", 1) / (std::sqrt(3.0) * 2e-6),
-                1.0, 0.2)
+    EXPECT_NEAR(
+        TableDeviation(card.Out, "Allan deviation of the card", 1) / (std::sqrt(3.0) * 2e-6), 1.0,
+        0.2)
         << card.Out;
     WriteFineRun(folder.Path("fine.csv"), 1800, 37.0, 2e-6);
     const ToolRun r =

@@ -205,8 +205,8 @@ TEST_F(WavFileTest, OtherEncodingsAreRoundedAndClippedTo16Bits) {
 // any other rate is refused with the list and a conversion to the highest listed rate below it.
 TEST_F(WavFileTest, CardRatesAreReadAtTheirOwnRateOthersRefusedWithWhatToDo) {
     const std::vector<double> samples = {0.5, -0.25, 0.125, 1.0};
-    for (const int rate : {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400,
-                           192000}) {
+    for (const int rate :
+         {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400, 192000}) {
         const std::string path = Path("r" + std::to_string(rate) + ".wav");
         WriteWavBytes(path, Encoding::Pcm16, 2, rate, samples);
         WavReader reader;
@@ -228,9 +228,10 @@ TEST_F(WavFileTest, CardRatesAreReadAtTheirOwnRateOthersRefusedWithWhatToDo) {
     CloseWavReader(back);
     EXPECT_EQ(back.Rate, 8000) << "a closed reader forgets the file's rate";
 
-    const std::string list = " frames per second: recordings at 8000, 11025, 16000, 22050, "
-                             "32000, 44100, 48000, 88200, 96000, 176400 or 192000 are read; "
-                             "convert it first, e.g. sox in.wav -r ";
+    const std::string list =
+        " frames per second: recordings at 8000, 11025, 16000, 22050, "
+        "32000, 44100, 48000, 88200, 96000, 176400 or 192000 are read; "
+        "convert it first, e.g. sox in.wav -r ";
     for (const auto& [rate, suggested] : std::vector<std::pair<int, int>>{
              {7999, 8000}, {12000, 11025}, {50000, 48000}, {384000, 192000}}) {
         const std::string path = Path("odd" + std::to_string(rate) + ".wav");

@@ -250,8 +250,7 @@ public:
         constexpr int kWidth = 40;
         int filled = percent * kWidth / 100;
         err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-             << percent << "% of " << total_ / rate_ << " s" << TimeLeft(done)
-             << std::flush;
+             << percent << "% of " << total_ / rate_ << " s" << TimeLeft(done) << std::flush;
     }
 
     void Finish() {

@@ -124,8 +124,8 @@ bool OpenLogAndIq(const ChainSettings& s, bool lineBuffered, const RunClock& clo
     return true;
 }
 
-bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o,
-                    std::ostream& err, int deviceRate) {
+bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o, std::ostream& err,
+                    int deviceRate) {
     auto failed = [&err, &clock, &o](const std::string& failure) {
         err << "quorvelle-batch: " << failure << " (the run goes on)\n" << std::flush;
         o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE", "CSV file not written whole: " + failure);
@@ -400,8 +400,8 @@ void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out
         << m.SecondsEnded - m.SecondsWithEdge << " s without\n";
     // At 8000 the frames went straight in, and the summary says nothing of it.
     if (m.InputRate != kFramesPerSecond) {
-        out << "  input: " << m.InputRate << " frames per second, resampled to "
-            << kFramesPerSecond << " for the classic chain\n";
+        out << "  input: " << m.InputRate << " frames per second, resampled to " << kFramesPerSecond
+            << " for the classic chain\n";
     }
     if (w.Recent.empty()) {
         out << "  status: starting (no second closed)\n";

@@ -133,8 +133,8 @@ bool OpenLogAndIq(const ChainSettings& s, bool lineBuffered, const RunClock& clo
 // `deviceRate` [frames/s]; false after one error line. A write
 // failure later is said at once on `err` and is a CAPTURE line in the read-out log; the run
 // goes on and ends with status 1.
-bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o,
-                    std::ostream& err, int deviceRate = kFramesPerSecond);
+bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o, std::ostream& err,
+                    int deviceRate = kFramesPerSecond);
 
 // The chain's host in quorvelle-batch: read-outs, status changes and sample slips to the log,
 // rows to the CSV files, records to the I/Q file and the automatic captures, all on `clock`. A

@@ -39,7 +39,7 @@ constexpr const char* kUsage =
     "  --version              the program's version\n";
 
 const std::vector<std::string> kSecondWanted = {
-    "t_s",          "freq_error_ppm", "pps_edge_frame", "card_ppm_fine",  "pps_residual_us",
+    "t_s",          "freq_error_ppm", "pps_edge_frame", "card_ppm_fine",   "pps_residual_us",
     "lock_freq_hz", "click_position", "pps_series",     "pps_slip_frames", "device_rate_hz"};
 const std::vector<std::string> kFineColumns = {"pps_edge_frame", "card_ppm_fine",
                                                "pps_residual_us"};

@@ -443,8 +443,8 @@ std::vector<double> CardPhase(const std::vector<double>& edgeFrames, double nomi
             framesPerSecond = rate;
         }
         x.resize(static_cast<size_t>(second), kNaN);
-        x.push_back(static_cast<double>(
-            (e - first - nominal * static_cast<long double>(second)) / nominal));
+        x.push_back(static_cast<double>((e - first - nominal * static_cast<long double>(second)) /
+                                        nominal));
         previous = e;
         previousSecond = second;
     }

@@ -42,8 +42,8 @@ std::string MakeRecordings(const TestFolder& f, const std::string& at48, const s
     const std::string len = SoxNumber(kSeconds), gps = SoxNumber(g);
     const std::string burst = f.Path("burst.wav"), carrier = f.Path("carrier.wav"),
                       pps = f.Path("pps.wav"), rf = f.Path("rf.wav");
-    const std::vector<std::string> floats = {"-r", "48000", "-n", "-c", "1", "-e",
-                                             "floating-point", "-b", "32"};
+    const std::vector<std::string> floats = {"-r", "48000",          "-n", "-c", "1",
+                                             "-e", "floating-point", "-b", "32"};
     auto made = [&floats](const std::string& path, const std::vector<std::string>& effects) {
         std::vector<std::string> args = floats;
         args.push_back(path);
@@ -55,9 +55,9 @@ std::string MakeRecordings(const TestFolder& f, const std::string& at48, const s
     gates.push_back(burst);
     const std::string click = SoxNumber(1700 * g);
     const std::vector<std::string> gateWords = {
-        "synth", len,    "square", gps,   "50",   "69.68", "0.6", "square", gps,    "50",
-        "69.68", "0.6",  "synth",  "sine", "amod", click,   "sine", "amod",  click,  "0",
-        "50",    "remix", "1v0.5,2v-0.5"};
+        "synth", len,    "square", gps,   "50",    "69.68", "0.6",         "square",
+        gps,     "50",   "69.68",  "0.6", "synth", "sine",  "amod",        click,
+        "sine",  "amod", click,    "0",   "50",    "remix", "1v0.5,2v-0.5"};
     gates.insert(gates.end(), gateWords.begin(), gateWords.end());
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              gates,
@@ -74,9 +74,7 @@ std::string MakeRecordings(const TestFolder& f, const std::string& at48, const s
 }
 
 // The angle a - b in degrees, within -180 .. 180.
-double DegreesApart(double a, double b) {
-    return std::remainder(a - b, 360.0);
-}
+double DegreesApart(double a, double b) { return std::remainder(a - b, 360.0); }
 
 TEST(CardRateScenario, A48kHzRecordingMeasuresAsTheSameSignalResampledTo8kHz) {
     TestFolder folder;

@@ -180,17 +180,17 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
     // and the fine timing at the card's rate give the same bytes too.
     for (const char* rate : {"48000", "44100"}) {
         const std::string card = folder_.Path(std::string("card-") + rate + ".wav");
-        ASSERT_EQ(RunProgram({"sox", "-D", "-R", folder_.Path("linux.wav"), card, "trim", "0",
-                              "30", "rate", "-v", rate, "dither"},
+        ASSERT_EQ(RunProgram({"sox", "-D", "-R", folder_.Path("linux.wav"), card, "trim", "0", "30",
+                              "rate", "-v", rate, "dither"},
                              {}, folder_.Path("sox.out"), folder_.Path("sox.err"),
                              std::chrono::seconds(60))
                       .Status,
                   0)
             << FileText(folder_.Path("sox.err"));
-        ExpectSameOutputs(folder_, std::string("card-") + rate,
-                          {"--iq-file", "@/iq.txt", "--log", "@/readouts.tsv", "--csv",
-                           "@/seconds.csv", "--iq-csv", "@/periods.csv", "--integration", "1",
-                           card});
+        ExpectSameOutputs(
+            folder_, std::string("card-") + rate,
+            {"--iq-file", "@/iq.txt", "--log", "@/readouts.tsv", "--csv", "@/seconds.csv",
+             "--iq-csv", "@/periods.csv", "--integration", "1", card});
     }
 
     // The built-in simulator inside the batch tool, with automatic chart captures.
@@ -265,8 +265,7 @@ TEST_F(WindowsBatch, SameRefusalsAsLinux) {
     const std::string good = folder_.Path("short.wav");
     // A rate that is not a card's: refused with the list and a conversion command.
     ASSERT_EQ(RunProgram({"sox", good, "-r", "50000", folder_.Path("odd-rate.wav")}, {},
-                         folder_.Path("sox.out"), folder_.Path("sox.err"),
-                         std::chrono::seconds(60))
+                         folder_.Path("sox.out"), folder_.Path("sox.err"), std::chrono::seconds(60))
                   .Status,
               0);
     const std::vector<std::vector<std::string>> cases = {
