@@ -779,6 +779,7 @@ int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
         EndAfterCaptureFailure(a, line, error);
         return 0;
     }
+    if (!a.Csv.SetDeviceRate(rate, error)) a.Chain.ReportProblem(error);
     a.Port->EnableControl(IDCAP, false);
     std::string started = "capture started from " + input;
     if (rate != kFramesPerSecond) {

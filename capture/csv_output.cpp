@@ -104,6 +104,19 @@ bool CsvOutputs::Open(const std::string& secondsPath, const std::string& periods
            (periodsPath.empty() || Periods.Open(periodsPath, kPeriodColumns, start, error));
 }
 
+bool CsvOutputs::SetDeviceRate(int deviceRate, std::string& error) {
+    if (deviceRate == DeviceRate) return true;
+    if (!Seconds.ChangeColumns(SecondColumns(deviceRate), error)) {
+        // Rows of another layout would be read wrongly: none are written from here on.
+        std::string ignored;
+        Seconds.Close(ignored);
+        error += "; this run writes no --csv rows";
+        return false;
+    }
+    DeviceRate = deviceRate;
+    return true;
+}
+
 void CsvOutputs::WriteSecond(const std::string& time, const Measurement& m, const SecondValues& v) {
     if (Seconds.IsOpen()) Seconds.WriteRow(SecondRow(time, m, v, HasRateColumn(DeviceRate)));
 }

@@ -64,6 +64,10 @@ struct CsvOutputs {
     bool Open(const std::string& secondsPath, const std::string& periodsPath, CsvStart start,
               const std::function<void(const std::string&)>& failed, std::string& error,
               int deviceRate = kFramesPerSecond);
+    // The input's rate became known after the open (the window's Start): --csv gets the columns
+    // for it while it holds no row yet (CsvFile::ChangeColumns); false with one line in `error`
+    // when it already held rows of another layout: the file is then closed, and no row follows.
+    bool SetDeviceRate(int deviceRate, std::string& error);
     // A --csv row in the columns of its header.
     void WriteSecond(const std::string& time, const Measurement& m, const SecondValues& v);
     void WritePeriod(const std::string& time, const PeriodValues& v);

@@ -83,7 +83,24 @@ bool CsvFile::Open(const std::string& path, const std::vector<std::string>& colu
                 header.substr(0, header.size() - 1) + "; give a new file";
         return false;
     }
-    WriteLine(header);
+    ownHeader_ = WriteLine(header) ? size_ : -1;
+    return true;
+}
+
+bool CsvFile::ChangeColumns(const std::vector<std::string>& columns, std::string& error) {
+    if (fd_ < 0) return true;
+    const std::string header = JoinRow(columns);
+    if (ownHeader_ < 0 || size_ != ownHeader_) {
+        error = path_ + ": holds rows of other columns than " +
+                header.substr(0, header.size() - 1) + "; give a new file for this run's rows";
+        return false;
+    }
+    if (os::Truncate(fd_, 0) != 0) {
+        error = path_ + ": cannot write: " + std::strerror(errno);
+        return false;
+    }
+    size_ = 0;
+    ownHeader_ = WriteLine(header) ? size_ : -1;
     return true;
 }
 

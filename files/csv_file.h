@@ -38,6 +38,10 @@ public:
     bool Open(const std::string& path, const std::vector<std::string>& columns, CsvStart start,
               std::string& error);
     bool IsOpen() const { return fd_ >= 0; }
+    // Before any row: a file whose only line is the header this open wrote gets `columns`'
+    // header instead (the input turned out to need other columns). A file that held rows
+    // before the open keeps them and is refused: false with one line in `error`.
+    bool ChangeColumns(const std::vector<std::string>& columns, std::string& error);
     // A row or the header could not be written (WriteFailed has been called).
     bool HasFailed() const { return !failure_.empty(); }
     const std::string& Path() const { return path_; }
@@ -57,8 +61,9 @@ private:
 
     int fd_ = -1;
     std::string path_;
-    int64_t size_ = 0;     // [bytes] of whole rows in the file
-    std::string failure_;  // the first failure, "path: cannot write: reason"; empty while none
+    int64_t size_ = 0;        // [bytes] of whole rows in the file
+    int64_t ownHeader_ = -1;  // [bytes] of the header this open wrote to an empty file; -1: none
+    std::string failure_;     // the first failure, "path: cannot write: reason"; empty while none
     std::chrono::steady_clock::time_point lastSync_;
 };
 

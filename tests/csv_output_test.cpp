@@ -233,6 +233,34 @@ TEST(CsvFiles, AFileOfTheEarlierColumnsIsRefusedWithWhatToDo) {
     EXPECT_EQ(error.rfind(path + ": holds something else", 0), 0u) << error;
 }
 
+// The window opens --csv before Start tells the card's rate: a file that holds only the header
+// of that open takes the rate's columns; one with earlier rows keeps them and gets no more.
+TEST(CsvFiles, TheColumnsFollowARateKnownOnlyAtStartWhileTheFileHoldsNoRow) {
+    const auto JoinedHeader = [](const std::vector<std::string>& columns) {
+        std::string line;
+        for (const std::string& c : columns) line += (line.empty() ? "" : ",") + c;
+        return line + "\n";
+    };
+    TestFolder folder;
+    const std::string fresh = folder.Path("fresh.csv"), used = folder.Path("used.csv");
+    std::string error;
+    CsvOutputs outputs;
+    ASSERT_TRUE(outputs.Open(fresh, "", CsvStart::Append, nullptr, error)) << error;
+    ASSERT_TRUE(outputs.SetDeviceRate(48000, error)) << error;
+    outputs.Close();
+    EXPECT_EQ(FileText(fresh), JoinedHeader(SecondColumns(48000)));
+    EXPECT_EQ(SecondColumns(48000).back(), "device_rate_hz");
+
+    const std::string earlier = JoinedHeader(kSecondColumns) + "00:00:01.000,1,0,0,60,,,,,x,,,,,\n";
+    WriteText(used, earlier);
+    ASSERT_TRUE(outputs.Open(used, "", CsvStart::Append, nullptr, error)) << error;
+    EXPECT_FALSE(outputs.SetDeviceRate(44100, error));
+    EXPECT_EQ(error.rfind(used + ": holds rows of other columns", 0), 0u) << error;
+    EXPECT_NE(error.find("no --csv rows"), std::string::npos) << error;
+    EXPECT_FALSE(outputs.Seconds.IsOpen());
+    EXPECT_EQ(FileText(used), earlier);
+}
+
 // The live chain counts the frames of each gap in the period that holds it, whether or not
 // "Save I,Q to file?" is on; the click columns stay empty until the lock has read the click.
 TEST(CsvFiles, DroppedFramesGoToThePeriodThatHoldsThemAndClickColumnsWaitForAReading) {

@@ -180,6 +180,18 @@ TEST(LiveChain, AtACardRateTheRecordingAndTheChainTakeTheDeviceFrames) {
     }
     EXPECT_EQ(file.M.IqText, live.M.IqText);
     EXPECT_EQ(file.M.Fine.FrameIndex, live.M.Fine.FrameIndex);
+
+    // A gap after frames that do not fill a chunk: the fine timing takes those frames first,
+    // at their own places, then counts the lost ones.
+    StartedChain gapped;
+    ReadoutLog noLog;
+    LiveChain gappedChain(gapped.M, noLog, err, "quorvelle-test");
+    ASSERT_TRUE(gappedChain.Begin(48000, error)) << error;
+    gappedChain.CaptureFrames(stream.data(), 100);
+    EXPECT_EQ(gapped.M.Fine.FrameIndex, 0) << "a chunk of device frames is not complete yet";
+    gappedChain.CaptureGap(100, 50, 0);
+    EXPECT_EQ(gapped.M.Fine.FrameIndex, 150);
+    EXPECT_TRUE(gapped.M.Pending.empty());
 }
 
 // The I/Q records' times of day, in the order they were added.

@@ -158,7 +158,7 @@ bool OpenLiveOutputs(const CaptureOptions& o, const ChainSettings& chain, int fr
         err << "quorvelle-batch: " << error << "\n";
         return false;
     }
-    return OpenCsvOutputs(chain, kWallClock, outputs, err);
+    return OpenCsvOutputs(chain, kWallClock, outputs, err, framesPerSecond);
 }
 
 // How a live run ended.
