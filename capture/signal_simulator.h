@@ -138,6 +138,12 @@ struct PpsChainState {
     std::vector<double> Samples;                 // card samples near an edge, a ring by index
     long long SamplesSecond = 0;                 // the pulse they belong to
     long long SamplesFirst = 0, SamplesEnd = 0;  // [card samples] the range held
+    // The settled terms' values at frame HeldFrame of pulse HeldSecond, carried to the next
+    // frame by one factor each (a card at its own rate other than 8000), and which of them
+    // were the earlier pulses' remains.
+    std::vector<double> Held;
+    std::vector<char> HeldEarly;
+    long long HeldFrame = -2, HeldSecond = 0;
 };
 
 constexpr int kSimulatorSegmentFrames = 64;  // [frames] computed together (see SignalSimulator)

@@ -24,6 +24,7 @@ constexpr double kRateApart = 1e-6;           // rates closer than this (relativ
 constexpr int kCepstrumLength = 1 << 17;      // [points] > 14 times the filter: no aliasing
 constexpr double kCepstrumFloor = 1e-10;      // [of the pass band] magnitudes below count as this
 constexpr int kFilterNodes = kCardFilterSpan * kNodesPerSample + 1;
+constexpr long long kRefreshFrames = 4096;  // [frames] a carried value is computed afresh
 constexpr int kNoiseTaps = 96;  // [values] joined into one frame of the radio's noise (4 n)
 
 // ---------------------------------------------------------------------------------------------
@@ -283,6 +284,7 @@ void DesignResampler(PpsChain& c, int rate, int deviceRate) {
 
 void MakeRateTable(const PpsChain& c, PpsRateTable& t) {
     t.Mu = t.Rate / c.FramesPerSecond;
+    t.Step = PortableExp(-t.Mu);
     t.Tail = t.Rate > 0 ? 1 / (1 - PortableExp(-t.Rate)) : 0;
     t.Phased.assign(static_cast<size_t>(c.Down), 1.0);
     if (!c.Card) return;
@@ -345,6 +347,39 @@ double Settled(const PpsChain& c, const PpsTerm& term, double z, double phased) 
     const double exponent = t.Mu * (z + c.Lead - c.Span);
     if (exponent > term.Cutoff) return 0;
     return term.Far * phased * PortableExp(-exponent);
+}
+
+// The settled terms at `frame` of a card whose samples are the frames at a rate other than 8000,
+// where the exponentials cost most of the time: a term keeps falling by e^(-Mu) per frame, so
+// its value is carried from the frame before while the pulse and the term's branch stay the
+// same, and computed afresh after an edge and every kRefreshFrames frames (the carried factor's
+// rounding then stays below 1e-12 of the value).
+double SteppedSettled(const PpsChain& c, PpsChainState& st, long long frame, long double firstAt) {
+    const bool carry =
+        st.HeldFrame == frame - 1 && st.HeldSecond == st.Second && frame % kRefreshFrames != 0;
+    st.Held.resize(c.Terms.size(), 0.0);
+    st.HeldEarly.resize(c.Terms.size(), 0);
+    double y = 0;
+    for (size_t i = 0; i < c.Terms.size(); ++i) {
+        const PpsTerm& term = c.Terms[i];
+        const PpsRateTable& t = c.Rates[static_cast<size_t>(term.Table)];
+        double z = static_cast<double>(firstAt - st.Positions[static_cast<size_t>(term.Edge)]);
+        const char early = z < c.SteadyFrom;  // the remains of earlier pulses alone
+        double v = 0;
+        if (!early || t.Rate > 0) {
+            if (early) z += c.FramesPerSecond;
+            const double exponent = t.Mu * (z + c.Lead - c.Span);
+            if (exponent <= term.Cutoff) {
+                v = carry && st.HeldEarly[i] == early && st.Held[i] != 0
+                        ? st.Held[i] * t.Step
+                        : term.Far * PortableExp(-exponent);
+            }
+        }
+        st.Held[i] = v, st.HeldEarly[i] = early;
+        y += v;
+    }
+    st.HeldFrame = frame, st.HeldSecond = st.Second;
+    return y;
 }
 
 // One card sample, z frames after the term's shift.
@@ -412,6 +447,7 @@ std::shared_ptr<const PpsChain> MakePpsChain(const SimulatorSettings& s) {
             c->DelayFrames += c->Nodes[j] * (static_cast<double>(j) * c->NodeStep - c->Lead);
         }
         if (s.CardFilter == CardFilterPhase::Linear) c->DelayFrames = 0;  // by symmetry
+        c->Stepwise = cardRate == s.DeviceRate && s.DeviceRate != 8000;
     }
 
     for (const AnalogTerm& a : AnalogPulse(s)) {
@@ -469,6 +505,7 @@ double PpsChainFrame(const PpsChain& c, PpsChainState& st, const SimulatorSettin
         const double z = static_cast<double>(firstAt - st.Positions[term.Edge]);
         passing = passing || (z < c.SteadyFrom && z + taps > c.ZeroUntil);
     }
+    if (!passing && c.Stepwise) return SteppedSettled(c, st, frame, firstAt);
     if (!passing) {
         double y = 0;
         for (const PpsTerm& term : c.Terms) {

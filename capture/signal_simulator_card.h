@@ -81,6 +81,7 @@ struct PpsTerm {
 struct PpsRateTable {
     double Rate = 0;      // [1/s]
     double Mu = 0;        // [1/frame] the rate per frame
+    double Step = 1;      // e^(-Mu): a settled term's fall from one frame to the next
     double Tail = 0;      // 1 / (1 - e^(-Rate * 1 s)): this pulse and every earlier one (0: step)
     double NodeMu = 0;    // Mu times the node step
     double FullGain = 1;  // what one node gives a term it has wholly passed, (1 - e^-M)^2 / M^2
@@ -113,6 +114,7 @@ struct PpsChain {
     double SteadyFrom = 0;   // z >= this: wholly past the filter
     double Reach = 0;        // [frames] a pulse starting this far after a frame already acts on it
     double DelayFrames = 0;  // [frames] the card filter's low-frequency delay (0: linear phase)
+    bool Stepwise = false;   // the frames are the card's samples at a rate other than 8000
 };
 
 // The chain for these settings, or null when the PPS is the rise-and-decay pulse alone.

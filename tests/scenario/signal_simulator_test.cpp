@@ -116,6 +116,20 @@ TEST(SignalSimulatorCard, FiltersHaveTheirBandsAndAnIdealStepLandsOnItsTruth) {
         }
     }
 
+    // A card at its own 48000, drifting, with jitter: each value of a running stream (which
+    // carries its settled terms from frame to frame) is the one a stream started there gives.
+    SimulatorSettings own = analog;
+    own.DeviceRate = 48000, own.DriftPpmPerHour = 50, own.PpsJitterSeconds = 1e-6;
+    const std::shared_ptr<const PpsChain> chain = MakePpsChain(own);
+    PpsChainState running;
+    for (long long m = 0; m < 3 * 48000; ++m) {
+        const double v = PpsChainFrame(*chain, running, own, m);
+        PpsChainState fresh;
+        if (m % 97 == 0) {
+            ASSERT_NEAR(v, PpsChainFrame(*chain, fresh, own, m), 1e-12) << m;
+        }
+    }
+
     // Minimum phase: nothing before the pulse, and the step's derivative (the impulse response)
     // has its centroid at the delay the truth states: 0.55 frames at 48000, 3.3 natively at 8000
     // and as many of its own frames for a card at 48000.
