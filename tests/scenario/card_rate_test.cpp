@@ -76,62 +76,86 @@ std::string MakeRecordings(const TestFolder& f, const std::string& at48, const s
 // The angle a - b in degrees, within -180 .. 180.
 double DegreesApart(double a, double b) { return std::remainder(a - b, 360.0); }
 
+struct BatchRun {
+    std::string Summary;
+    Rows Seconds, Periods;
+};
+
+// quorvelle-batch with `args` (an input) and CSV files named after `name`.
+void RunWithCsv(const TestFolder& folder, const std::string& name, int rate,
+                std::vector<std::string> args, BatchRun& run) {
+    const std::string csv = folder.Path(name + ".csv"), iq = folder.Path(name + "-iq.csv");
+    args.insert(args.begin(), {"--csv", csv, "--iq-csv", iq});
+    const ToolRun r = RunBatchTool(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    run.Summary = r.Out;
+    run.Seconds = ReadCsv(csv, SecondColumns(rate));
+    run.Periods = ReadCsv(iq, kPeriodColumns);
+}
+
+// The card's run at 48000 against the one at 8000: the summary's input line, the same seconds on
+// the same time line (the converter's delay is taken out; a second ends on the frame where the
+// clock loop's re-sampling crosses it, which two filters may put one frame, 125 us, apart);
+// after 5 minutes the classic frequency error over the last minute (each second's reading
+// wanders by a few tenths of a ppm as the edge sweeps across a frame), the card's, the same
+// state, and the I/Q phase of every period of the last minute.
+void ExpectTheSameMeasurement(const BatchRun& card, const BatchRun& at8, double seconds) {
+    EXPECT_NE(card.Summary.find("\n  input: 48000 frames per second, resampled to 8000 for the "
+                                "classic chain\n"),
+              std::string::npos)
+        << card.Summary;
+    EXPECT_EQ(at8.Summary.find("input:"), std::string::npos) << "an 8000 Hz input says nothing";
+    char length[64];
+    std::snprintf(length, sizeof length, "%.1f s of recording processed", seconds);
+    EXPECT_NE(card.Summary.find(length), std::string::npos) << "the input's own seconds";
+    ASSERT_EQ(card.Seconds.size(), at8.Seconds.size());
+    ASSERT_EQ(card.Periods.size(), at8.Periods.size());
+    ASSERT_GE(card.Periods.size(), 90u);
+    for (size_t k = 0; k < card.Seconds.size(); ++k) {
+        ASSERT_NEAR(Field(card.Seconds[k][1]), Field(at8.Seconds[k][1]), 0.00013)
+            << "t_s of second row " << k;
+        EXPECT_EQ(card.Seconds[k].back(), "48000") << "device_rate_hz";
+    }
+    double mean48 = 0, mean8 = 0;
+    for (size_t k = card.Seconds.size() - 60; k < card.Seconds.size(); ++k) {
+        mean48 += Field(card.Seconds[k][2]) / 60;
+        mean8 += Field(at8.Seconds[k][2]) / 60;
+    }
+    EXPECT_NEAR(mean48, mean8, 0.02) << "freq_error_ppm";
+    EXPECT_NEAR(mean48, kPpm, 0.1);
+    EXPECT_EQ(card.Seconds.back()[9], "locked");
+    EXPECT_EQ(card.Seconds.back()[9], at8.Seconds.back()[9]) << "status";
+    for (size_t k = card.Periods.size() - 20; k < card.Periods.size(); ++k) {
+        EXPECT_NEAR(DegreesApart(Field(card.Periods[k][4]), Field(at8.Periods[k][4])), 0, 0.5)
+            << "phase_deg of period row " << k;
+    }
+}
+
 TEST(CardRateScenario, A48kHzRecordingMeasuresAsTheSameSignalResampledTo8kHz) {
     TestFolder folder;
     const std::string at48 = folder.Path("card48.wav"), at8 = folder.Path("card8.wav");
     const std::string error = MakeRecordings(folder, at48, at8);
     ASSERT_EQ(error, "");
-    struct Run {
-        std::string Summary;
-        Rows Seconds, Periods;
-    } runs[2];
-    for (int k = 0; k < 2; ++k) {
-        const std::string name = k == 0 ? "48" : "8";
-        const std::string csv = folder.Path(name + ".csv"), iq = folder.Path(name + "-iq.csv");
-        const ToolRun r = RunBatchTool({"--csv", csv, "--iq-csv", iq, k == 0 ? at48 : at8});
-        ASSERT_EQ(r.Status, 0) << r.Err;
-        runs[k].Summary = r.Out;
-        runs[k].Seconds = ReadCsv(csv, SecondColumns(k == 0 ? 48000 : 8000));
-        runs[k].Periods = ReadCsv(iq, kPeriodColumns);
-    }
-    const Run &card = runs[0], &sox = runs[1];
-    EXPECT_NE(card.Summary.find("\n  input: 48000 frames per second, resampled to 8000 for the "
-                                "classic chain\n"),
-              std::string::npos)
-        << card.Summary;
-    EXPECT_EQ(sox.Summary.find("input:"), std::string::npos) << "an 8000 Hz input says nothing";
-    EXPECT_NE(card.Summary.find("300.0 s of recording processed"), std::string::npos)
-        << "the input's own seconds";
-    // The same seconds, on the same time line: the converter's delay is taken out. A second
-    // ends on the frame where the clock loop's re-sampling crosses it, which two filters may
-    // put one frame (125 us) apart.
-    ASSERT_EQ(card.Seconds.size(), sox.Seconds.size());
-    ASSERT_EQ(card.Periods.size(), sox.Periods.size());
-    ASSERT_GE(card.Periods.size(), 90u);
-    for (size_t k = 0; k < card.Seconds.size(); ++k) {
-        ASSERT_NEAR(Field(card.Seconds[k][1]), Field(sox.Seconds[k][1]), 0.00013)
-            << "t_s of second row " << k;
-        EXPECT_EQ(card.Seconds[k].back(), "48000") << "device_rate_hz";
-    }
-    // After 5 minutes: the classic frequency error over the last minute (each second's reading
-    // wanders by a few tenths of a ppm as the edge sweeps across a frame), the card's, and the
-    // same state.
-    const std::vector<std::string>& last48 = card.Seconds.back();
-    const std::vector<std::string>& last8 = sox.Seconds.back();
-    double mean48 = 0, mean8 = 0;
-    for (size_t k = card.Seconds.size() - 60; k < card.Seconds.size(); ++k) {
-        mean48 += Field(card.Seconds[k][2]) / 60;
-        mean8 += Field(sox.Seconds[k][2]) / 60;
-    }
-    EXPECT_NEAR(mean48, mean8, 0.02) << "freq_error_ppm";
-    EXPECT_NEAR(mean48, kPpm, 0.1);
-    EXPECT_EQ(last48[9], "locked");
-    EXPECT_EQ(last48[9], last8[9]) << "status";
-    // The I/Q phase of every period of the last minute.
-    for (size_t k = card.Periods.size() - 20; k < card.Periods.size(); ++k) {
-        EXPECT_NEAR(DegreesApart(Field(card.Periods[k][4]), Field(sox.Periods[k][4])), 0, 0.5)
-            << "phase_deg of period row " << k;
-    }
+    BatchRun card, sox;
+    ASSERT_NO_FATAL_FAILURE(RunWithCsv(folder, "48", 48000, {at48}, card));
+    ASSERT_NO_FATAL_FAILURE(RunWithCsv(folder, "8", 8000, {at8}, sox));
+    ExpectTheSameMeasurement(card, sox, kSeconds);
+}
+
+// The simulator's card model: a 100 ms AC-coupled pulse taken by a card at its own 48 kHz and
+// by one at 8 kHz, each through its own anti-alias filter.
+TEST(CardRateScenario, TheSimulatorsCardAt48kHzMeasuresAsItsCardAt8kHz) {
+    TestFolder folder;
+    const std::vector<std::string> signal = {
+        "--simulate", SoxNumber(kSeconds), "--ppm", SoxNumber(kPpm), "--pps-width-ms",
+        "100",        "--pps-ac-hz",       "3"};
+    std::vector<std::string> at48 = signal, at8 = signal;
+    at48.insert(at48.end(), {"--rate", "48000"});
+    at8.insert(at8.end(), {"--card-rate", "8000"});
+    BatchRun card, native;
+    ASSERT_NO_FATAL_FAILURE(RunWithCsv(folder, "48", 48000, at48, card));
+    ASSERT_NO_FATAL_FAILURE(RunWithCsv(folder, "8", 8000, at8, native));
+    ExpectTheSameMeasurement(card, native, kSeconds);
 }
 
 }  // namespace
