@@ -136,7 +136,7 @@ namespace {
 
 // One frame at 8000 frames per second through the front end and, per output sample, the rest of
 // the chain; the fine timing has been fed already.
-[[gnu::always_inline]] inline void ProcessChainFrame(Measurement& m, Frame frame, bool inverted) {
+inline void ProcessChainFrame(Measurement& m, Frame frame, bool inverted) {
     constexpr int kPpsTraceFirstIndex = kPpsEdgeIndex - kPpsTraceEdgeSample;
     FrontEnd& f = m.Front;
     Display& d = m.Screen;
