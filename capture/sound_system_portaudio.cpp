@@ -5,11 +5,13 @@
 #include <cassert>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "capture/pulse_sources.h"
 #include "capture/sound_system.h"
+#include "dsp/rate_converter.h"
 
 #ifdef QUORVELLE_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -92,6 +94,17 @@ int DefaultRateOf(const PaDeviceInfo& info) {
     return rate >= 1 && rate < 1e7 ? static_cast<int>(std::lround(rate)) : 0;
 }
 
+// The devices through which ALSA reaches the desktop's sound server or its own converting
+// plug-ins: they take any rate and convert the server's to it, so 8000 from them is a
+// conversion, not the card's, and would cost the fine PPS timing its precision. Without --rate
+// they run at their default rate.
+bool ConvertsEveryRate(const char* name) {
+    for (const char* converting : {"pulse", "default", "pipewire", "sysdefault"}) {
+        if (std::strcmp(name, converting) == 0) return true;
+    }
+    return false;
+}
+
 // Blocking-read capture from one PortAudio device. Every member runs on the audio thread.
 class PortAudioInput final : public BlockSource {
 public:
@@ -125,7 +138,12 @@ public:
         const auto offers = [&input](int rate) {
             return Pa_IsFormatSupported(&input, nullptr, rate) == paFormatIsSupported;
         };
-        rate_ = ChooseDeviceRate(asked_, DefaultRateOf(*info), offers, name_, error);
+        int asked = asked_;
+        if (asked <= 0 && ConvertsEveryRate(info->name) && IsInputRate(DefaultRateOf(*info)) &&
+            offers(DefaultRateOf(*info))) {
+            asked = DefaultRateOf(*info);
+        }
+        rate_ = ChooseDeviceRate(asked, DefaultRateOf(*info), offers, name_, error);
         if (rate_ == 0) return false;
         block_ = BlockFramesAt(rate_);
         const PaError code =

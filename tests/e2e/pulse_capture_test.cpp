@@ -75,13 +75,25 @@ protected:
     ChildProcess batch_;
 };
 
+// The server's ALSA device converts whatever rate is asked: without --rate it runs at its own
+// default rate, not at an 8000 the server would make by resampling.
+TEST_F(PulseCapture, TheServersConvertingDeviceRunsAtItsOwnRateUnlessOneIsAsked) {
+    ASSERT_NO_FATAL_FAILURE(StartBatch({"--capture", "--device", "pulse", "--seconds", "1"}));
+    ASSERT_EQ(batch_.Wait(60s), 0) << BatchErr();
+    const std::string err = BatchErr();
+    EXPECT_NE(err.find("\"pulse\" at "), std::string::npos) << err;
+    EXPECT_NE(err.find(" frames per second, converted to 8000 for the classic chain"),
+              std::string::npos)
+        << err;
+}
+
 TEST_F(PulseCapture, TwentySecondsOfLiveCaptureMeasureThePlayedSignalWithoutDrops) {
     const std::string wav = folder_.Path("sim.wav");
     ASSERT_NO_FATAL_FAILURE(Simulate(wav, 30));  // outlasts the capture and its start-up
     ASSERT_NO_FATAL_FAILURE(Play(wav));
     const std::string log = folder_.Path("live.tsv"), iq = folder_.Path("iq.txt");
-    ASSERT_NO_FATAL_FAILURE(StartBatch(
-        {"--capture", "--device", "pulse", "--seconds", "20", "--log", log, "--iq-file", iq}));
+    ASSERT_NO_FATAL_FAILURE(StartBatch({"--capture", "--device", "pulse", "--rate", "8000",
+                                        "--seconds", "20", "--log", log, "--iq-file", iq}));
     ASSERT_EQ(batch_.Wait(60s), 0) << BatchErr();
 
     EXPECT_NE(BatchOut().find("capture ended: 160000 frames processed, 0 dropped, 0 input "
@@ -118,8 +130,9 @@ TEST_F(PulseCapture, SigtermInTheMiddleStillWritesTheIqFileAndTheRecording) {
     ASSERT_NO_FATAL_FAILURE(Play(wav));
     const std::string iq = folder_.Path("iq.txt"), rec = folder_.Path("rec.wav");
     const std::string log = folder_.Path("live.tsv");
-    ASSERT_NO_FATAL_FAILURE(StartBatch({"--integration", "1", "--iq-file", iq, "--record", rec,
-                                        "--log", log, "--capture", "--device", "pulse"}));
+    ASSERT_NO_FATAL_FAILURE(
+        StartBatch({"--integration", "1", "--iq-file", iq, "--record", rec, "--log", log,
+                    "--capture", "--device", "pulse", "--rate", "8000"}));
     // In the middle: once four seconds have been measured (the log is written line by line).
     ASSERT_TRUE(WaitWhileRunning(
         batch_, [&] { return LogTexts(log, "IDFREQERROR").size() >= 4; }, 30s))
@@ -164,8 +177,8 @@ TEST_F(PulseCapture, LiveCaptureOfASimulatedSignalMatchesTheBatchRunAndTheRecord
     WriteWavFile(played, padded);
 
     const std::string liveLog = folder_.Path("live.tsv"), rec = folder_.Path("rec.wav");
-    ASSERT_NO_FATAL_FAILURE(StartBatch(
-        {"--capture", "--device", "pulse", "--seconds", "14", "--record", rec, "--log", liveLog}));
+    ASSERT_NO_FATAL_FAILURE(StartBatch({"--capture", "--device", "pulse", "--rate", "8000",
+                                        "--seconds", "14", "--record", rec, "--log", liveLog}));
     // Play once frames flow (the first read-out comes half a second into the capture).
     ASSERT_TRUE(WaitWhileRunning(
         batch_, [&] { return !TextLines(liveLog).empty(); }, 30s))
