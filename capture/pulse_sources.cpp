@@ -168,10 +168,10 @@ public:
         }
         blockFrames_ = BlockFramesAt(rate_);
 
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate_), kChannels};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate_), kChannels};
         pa_channel_map stereo;
         pa_channel_map_init_stereo(&stereo);
-        stream_ = pa_stream_new(connection_.Context(), "capture", &spec, &stereo);
+        stream_ = pa_stream_new(connection_.Context(), "capture", &format, &stereo);
         if (stream_ == nullptr) {
             error = name_ + ": " + ContextError(connection_.Context());
             return false;
