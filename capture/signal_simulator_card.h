@@ -63,8 +63,6 @@ namespace qv {
 constexpr int kNodesPerSample = 64;               // [nodes per card sample] of the card's filter
 constexpr int kCardFilterSpan = 144;              // [card samples] length of the card's filter
 constexpr double kResamplerSpanSeconds = 0.0178;  // [card s] length of the resampler's filter
-constexpr int kCardRates[] = {8000,  11025, 16000, 22050,  32000, 44100,
-                              48000, 88200, 96000, 176400, 192000};
 
 // One term of the pulse (see above) and what the filters make of it.
 struct PpsTerm {

@@ -88,7 +88,7 @@ const RealOption kRealOptions[] = {
 
 std::vector<int> CardRateValues() {
     std::vector<int> values = {0};
-    values.insert(values.end(), std::begin(kCardRates), std::end(kCardRates));
+    values.insert(values.end(), std::begin(kInputRates), std::end(kInputRates));
     return values;
 }
 
