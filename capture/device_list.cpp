@@ -47,11 +47,13 @@ std::string DeviceListingLine(const DeviceEntry& entry) {
 }
 
 int ChooseDeviceRate(int asked, int defaultRate, const std::function<bool(int)>& offers,
-                     const std::string& device, std::string& error) {
+                     const std::string& device, std::string& error, bool convertsEveryRate) {
     // Asking a device opens it: only as many rates are tried as the choice needs.
     if (asked > 0 && offers(asked)) return asked;
     if (asked <= 0) {
-        for (int rate : {8000, defaultRate, 48000, 44100}) {
+        const int first = convertsEveryRate ? defaultRate : kFramesPerSecond;
+        const int second = convertsEveryRate ? kFramesPerSecond : defaultRate;
+        for (int rate : {first, second, 48000, 44100}) {
             if (IsInputRate(rate) && offers(rate)) return rate;
         }
     }

@@ -87,7 +87,10 @@ std::string DeviceListingLine(const DeviceEntry& entry);
 // other measured rates. `offers(rate)` says whether the device can deliver a rate. Returns 0
 // with one line in `error` (naming the device as `device`, saying which rates it offers and
 // that --rate chooses one) when it cannot deliver what is asked, or any measured rate.
+// `convertsEveryRate`: the device converts the rate it runs at to whatever is asked (a sound
+// server's device), so its 8000 would be a resampling: with none asked its default rate comes
+// first.
 int ChooseDeviceRate(int asked, int defaultRate, const std::function<bool(int)>& offers,
-                     const std::string& device, std::string& error);
+                     const std::string& device, std::string& error, bool convertsEveryRate = false);
 
 }  // namespace qv

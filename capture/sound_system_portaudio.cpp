@@ -11,7 +11,6 @@
 
 #include "capture/pulse_sources.h"
 #include "capture/sound_system.h"
-#include "dsp/rate_converter.h"
 
 #ifdef QUORVELLE_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -138,12 +137,8 @@ public:
         const auto offers = [&input](int rate) {
             return Pa_IsFormatSupported(&input, nullptr, rate) == paFormatIsSupported;
         };
-        int asked = asked_;
-        if (asked <= 0 && ConvertsEveryRate(info->name) && IsInputRate(DefaultRateOf(*info)) &&
-            offers(DefaultRateOf(*info))) {
-            asked = DefaultRateOf(*info);
-        }
-        rate_ = ChooseDeviceRate(asked, DefaultRateOf(*info), offers, name_, error);
+        rate_ = ChooseDeviceRate(asked_, DefaultRateOf(*info), offers, name_, error,
+                                 ConvertsEveryRate(info->name));
         if (rate_ == 0) return false;
         block_ = BlockFramesAt(rate_);
         const PaError code =

@@ -133,6 +133,8 @@ TEST(DeviceList, CaptureRateIsAskedOrTheDevicesOwnAndARefusalSaysWhatItOffers) {
     EXPECT_EQ(ChooseDeviceRate(0, 44100, offering({8000, 44100, 48000}), "d", error), 8000);
     EXPECT_EQ(asked, std::vector<int>{8000});  // nothing more is asked of the device
     EXPECT_EQ(ChooseDeviceRate(0, 96000, offering({48000, 96000}), "d", error), 96000);
+    // A sound server's device takes 8000 only by resampling: its own rate first.
+    EXPECT_EQ(ChooseDeviceRate(0, 44100, offering({8000, 44100, 48000}), "d", error, true), 44100);
     EXPECT_EQ(ChooseDeviceRate(0, 37800, offering({44100, 48000}), "d", error), 48000);
     EXPECT_EQ(ChooseDeviceRate(0, 0, offering({22050}), "d", error), 22050);
     EXPECT_EQ(ChooseDeviceRate(192000, 48000, offering({48000, 192000}), "d", error), 192000);
