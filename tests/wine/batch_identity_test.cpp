@@ -97,6 +97,21 @@ void ExpectSameOutputs(const TestFolder& folder, const std::string& name,
     EXPECT_GE(compared, 2u) << name;
 }
 
+// Each build's quorvelle-sim writes `linuxName` / `windowsName` with `options`: the same bytes
+// (`what` names them in the message).
+void ExpectSameSimulatedWav(const TestFolder& folder, std::vector<std::string> options,
+                            const std::string& linuxName, const std::string& windowsName,
+                            const std::string& what) {
+    std::vector<std::string> windowsRun = options;
+    options.push_back(folder.Path(linuxName));
+    windowsRun.push_back(folder.Path(windowsName));
+    ASSERT_EQ(RunLinuxProgram(folder, kLinuxSim, options).Status, 0);
+    const ToolRun sim = RunWindowsProgram(folder, "quorvelle-sim.exe", windowsRun);
+    ASSERT_EQ(sim.Status, 0) << sim.Err;
+    EXPECT_TRUE(FileText(folder.Path(windowsName)) == FileText(folder.Path(linuxName)))
+        << "the " << what << " differ";
+}
+
 class WindowsBatch : public testing::Test {
 protected:
     void SetUp() override {
@@ -120,33 +135,25 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
     }
 
     // Recordings made by each simulator: the same WAV bytes.
-    const std::vector<std::string> simulation = {
-        "--seconds", "150", "--ppm", "-61", "--invert-pps", "--carrier-offset-hz", "0.3"};
-    std::vector<std::string> linuxSim = simulation, windowsSim = simulation;
-    linuxSim.push_back(folder_.Path("linux.wav"));
-    windowsSim.push_back(folder_.Path("windows.wav"));
-    ASSERT_EQ(RunLinuxProgram(folder_, kLinuxSim, linuxSim).Status, 0);
-    const ToolRun sim = RunWindowsProgram(folder_, "quorvelle-sim.exe", windowsSim);
-    ASSERT_EQ(sim.Status, 0) << sim.Err;
-    EXPECT_TRUE(FileText(folder_.Path("windows.wav")) == FileText(folder_.Path("linux.wav")))
-        << "the simulated recordings differ";
+    ASSERT_NO_FATAL_FAILURE(ExpectSameSimulatedWav(
+        folder_, {"--seconds", "150", "--ppm", "-61", "--invert-pps", "--carrier-offset-hz", "0.3"},
+        "linux.wav", "windows.wav", "simulated recordings"));
 
     // The card model, computed with the project's own exponential, logarithm and sine (the
-    // minimum-phase filter through its cepstrum): the same WAV bytes too.
-    std::vector<std::string> linuxCard = {
-        "--seconds",   "20",    "--ppm",       "43.2",  "--pps-width-ms", "1",
-        "--pps-ac-hz", "20",    "--card-rate", "44100", "--card-filter",  "minimum",
-        "--pps-noise", "0.001", "--pps-hum",   "0.01",  "--dither",       "--pps-jitter",
-        "5e-8"};
-    std::vector<std::string> windowsCard = linuxCard;
-    linuxCard.push_back(folder_.Path("linux-card.wav"));
-    windowsCard.push_back(folder_.Path("windows-card.wav"));
-    ASSERT_EQ(RunLinuxProgram(folder_, kLinuxSim, linuxCard).Status, 0);
-    const ToolRun cardSim = RunWindowsProgram(folder_, "quorvelle-sim.exe", windowsCard);
-    ASSERT_EQ(cardSim.Status, 0) << cardSim.Err;
-    EXPECT_TRUE(FileText(folder_.Path("windows-card.wav")) ==
-                FileText(folder_.Path("linux-card.wav")))
-        << "the card model's recordings differ";
+    // minimum-phase filter through its cepstrum): the same WAV bytes too; resampled to 8000,
+    // and at the card's own rate (its filter, the band-limited radio noise, a drifting clock).
+    ASSERT_NO_FATAL_FAILURE(ExpectSameSimulatedWav(
+        folder_,
+        {"--seconds", "20", "--ppm", "43.2", "--pps-width-ms", "1", "--pps-ac-hz", "20",
+         "--card-rate", "44100", "--card-filter", "minimum", "--pps-noise", "0.001", "--pps-hum",
+         "0.01", "--dither", "--pps-jitter", "5e-8"},
+        "linux-card.wav", "windows-card.wav", "card model's recordings"));
+    ASSERT_NO_FATAL_FAILURE(ExpectSameSimulatedWav(
+        folder_,
+        {"--seconds", "6", "--rate", "44100", "--ppm", "-31.5", "--drift-ppm-per-hour", "20",
+         "--pps-width-ms", "100", "--pps-ac-hz", "0.5", "--pps-jitter", "5e-8", "--card-filter",
+         "minimum", "--dither"},
+        "linux-44100.wav", "windows-44100.wav", "recordings at 44100"));
 
     std::vector<std::string> inverted = every;
     for (const char* o : {"--invert", "--no-blank", "--offset", "0.3", "--click-position", "25",
@@ -212,26 +219,6 @@ TEST_F(WindowsBatch, SameFilesAsLinuxForTheReferenceAndSimulatedSignals) {
         card.push_back(o);
     }
     ExpectSameOutputs(folder_, "card", card);
-}
-
-// The simulator at a card's own rate (the card's filter, the band-limited radio noise, a
-// drifting clock): the same WAV bytes from both builds.
-TEST_F(WindowsBatch, SimulatedCardAtItsOwnRateGivesTheSameBytesAsLinux) {
-    // clang-format off
-    const std::vector<std::string> options = {
-        "--seconds", "6", "--rate", "44100", "--ppm", "-31.5", "--drift-ppm-per-hour", "20",
-        "--pps-width-ms", "100", "--pps-ac-hz", "0.5", "--pps-jitter", "5e-8",
-        "--card-filter", "minimum", "--dither"};
-    // clang-format on
-    std::vector<std::string> linuxRun = options, windowsRun = options;
-    linuxRun.push_back(folder_.Path("linux-44100.wav"));
-    windowsRun.push_back(folder_.Path("windows-44100.wav"));
-    ASSERT_EQ(RunLinuxProgram(folder_, kLinuxSim, linuxRun).Status, 0);
-    const ToolRun sim = RunWindowsProgram(folder_, "quorvelle-sim.exe", windowsRun);
-    ASSERT_EQ(sim.Status, 0) << sim.Err;
-    EXPECT_TRUE(FileText(folder_.Path("windows-44100.wav")) ==
-                FileText(folder_.Path("linux-44100.wav")))
-        << "the recordings at 44100 differ";
 }
 
 // Folder and file names beyond ASCII (UTF-8 on Linux; the programs' manifest makes them UTF-8
