@@ -134,7 +134,6 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/readout_log_test.cpp
     quorvelle_unit_tests all tests/recorder_test.cpp
     quorvelle_unit_tests all tests/report_test.cpp
-    quorvelle_unit_tests all tests/scenario_test.cpp
     quorvelle_unit_tests all tests/signal_simulator_test.cpp
     quorvelle_unit_tests all tests/sim_tool_test.cpp
     quorvelle_unit_tests linux tests/sox_pps_test.cpp  # runs the sox program
