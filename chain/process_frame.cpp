@@ -171,7 +171,7 @@ namespace {
 // of it through the chain.
 void ProcessDeviceChunk(Measurement& m, const Frame* frames, int count) {
     const bool inverted = m.Params.InvertFlag == 1;
-    for (int i = 0; i < count; ++i) FeedPpsTiming(m.Fine, frames[i].Pps, inverted);
+    FeedPpsTimingFrames(m.Fine, frames, count, inverted);
     m.Converted.clear();
     ConvertFrames(m.Converter, frames, static_cast<size_t>(count), m.Converted);
     for (const Frame& frame : m.Converted) ProcessChainFrame(m, frame, inverted);

@@ -186,6 +186,24 @@ inline void FeedPpsTiming(PpsTiming& p, int16_t pps, bool inverted) {
     ++p.FrameIndex;
 }
 
+// The PPS samples of `count` device frames, as FeedPpsTiming takes them one by one; the index
+// and the watch level kept in registers between the slow ways.
+inline void FeedPpsTimingFrames(PpsTiming& p, const Frame* frames, int count, bool inverted) {
+    const int sign = inverted ? -1 : 1;
+    int64_t i = p.FrameIndex;
+    int watch = p.Watch;
+    for (int k = 0; k < count; ++k, ++i) {
+        const int v = sign * frames[k].Pps;
+        p.Ring[i & (kPpsRingFrames - 1)] = v;
+        if (v - p.Ring[(i - kPpsRiseFrames) & (kPpsRingFrames - 1)] >= watch) {
+            p.FrameIndex = i;
+            PpsTimingSlow(p, v);
+            watch = p.Watch;
+        }
+    }
+    p.FrameIndex = i;
+}
+
 // `frames` frames were lost before the next one fed.
 void PpsTimingGap(PpsTiming& p, int64_t frames);
 

@@ -10,6 +10,11 @@
 
 #include "common/trig.h"
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define QV_WIDE_VECTORS 1
+#endif
+
 // Where the target has fused multiply-adds, a * b + c must still round twice, as everywhere else.
 #if defined(__FMA__)
 #pragma GCC optimize("fp-contract=off")
@@ -364,15 +369,227 @@ void RunRationalStage(RateStage& s, std::vector<StereoSample>& out) {
     s.Phase = phase;
 }
 
+#ifdef QV_WIDE_VECTORS
+// ================================================================================================
+// Streaming in 256-bit registers
+// ================================================================================================
+
+// Lanes 0-1 hold the sums 0 (or 2) of both channels, lanes 2-3 the sums 1 (or 3): each pair is
+// added into the lanes of the sum the plain code adds it to, with the same operations in the
+// same order, so every lane's bits are the plain code's. Two outputs are computed side by side,
+// so that their additions overlap.
+typedef double Quad __attribute__((vector_size(32)));
+
+[[gnu::target("avx")]] inline Quad LoadQuad(const void* p) {
+    Quad q;
+    std::memcpy(&q, p, sizeof(q));
+    return q;
+}
+// The samples at `low` and `high`, in the lower and upper half.
+[[gnu::target("avx")]] inline Quad LoadHalves(const StereoSample* low, const StereoSample* high) {
+    return _mm256_set_m128d(_mm_load_pd(&high->Rf), _mm_load_pd(&low->Rf));
+}
+[[gnu::target("avx")]] inline Pair Low(Quad q) { return _mm256_castpd256_pd128(q); }
+[[gnu::target("avx")]] inline Pair High(Quad q) { return _mm256_extractf128_pd(q, 1); }
+[[gnu::target("avx")]] inline Quad WithLow(Quad q, Pair p) { return _mm256_insertf128_pd(q, p, 0); }
+
+// The samples at p and p - 1, in the lower and upper half.
+[[gnu::target("avx")]] inline Quad LoadReversed(const StereoSample* p) {
+    const Quad q = LoadQuad(p - 1);
+    return _mm256_permute2f128_pd(q, q, 1);
+}
+
+// Pairs k and k + 1 of a run, `before` and `after` at pair k's samples and pair k + 1's `step`
+// further out; each half of the result is a pair's coefficient times its two samples' sum.
+template <bool kAdjacent>
+[[gnu::target("avx")]] inline Quad TwoPairs(const StereoSample* before, const StereoSample* after,
+                                            ptrdiff_t step, const double* coefs) {
+    Quad b, a;
+    if constexpr (kAdjacent) {
+        // One load each, the earlier samples' halves swapped.
+        b = LoadReversed(before);
+        a = LoadQuad(after);
+    } else {
+        b = LoadHalves(before, before - step);
+        a = LoadHalves(after, after + step);
+    }
+    return LoadQuad(coefs) * (b + a);
+}
+
+// Pair k of a run alone, into the lower half of a sum.
+[[gnu::target("avx")]] inline void AddOnePair(const StereoSample* before,
+                                              const StereoSample* after, const double* coefs,
+                                              Quad& sum) {
+    sum = WithLow(sum, Low(sum) + Twice(coefs) * (Load(*before) + Load(*after)));
+}
+
+// The last pairs of a run, fewer than kAccumulators from `before` and `after` on: pairs 0 and 1
+// into the sums (0, 1), pair 2 into sum 2, of both outputs.
+template <bool kAdjacent>
+[[gnu::target("avx")]] inline void AddRunEnd(const StereoSample* before, const StereoSample* after,
+                                             ptrdiff_t apart, ptrdiff_t step, const double* coefs,
+                                             size_t pairs, Quad* sums) {
+    if (pairs >= 2) {
+        sums[0] += TwoPairs<kAdjacent>(before, after, step, coefs);
+        sums[2] += TwoPairs<kAdjacent>(before + apart, after + apart, step, coefs);
+        if (pairs == 3) {
+            AddOnePair(before - 2 * step, after + 2 * step, coefs + 4, sums[1]);
+            AddOnePair(before + apart - 2 * step, after + apart + 2 * step, coefs + 4, sums[3]);
+        }
+    } else if (pairs == 1) {
+        AddOnePair(before, after, coefs, sums[0]);
+        AddOnePair(before + apart, after + apart, coefs, sums[2]);
+    }
+}
+
+// Adds the pairs of one run of offsets first, first + step, ... into the sums (0, 1) and (2, 3)
+// of two outputs, the second `apart` samples after the first: sums[0], sums[1] the first's,
+// sums[2], sums[3] the second's.
+template <bool kAdjacent>
+[[gnu::target("avx")]] void AddRun(const StereoSample* mid, ptrdiff_t apart, ptrdiff_t first,
+                                   ptrdiff_t step, const double* coefs, size_t pairs, Quad* sums) {
+    const StereoSample* before = mid - first;
+    const StereoSample* after = mid + first;
+    size_t k = 0;
+    for (; k + kAccumulators <= pairs; k += kAccumulators) {
+        sums[0] += TwoPairs<kAdjacent>(before, after, step, coefs);
+        sums[1] += TwoPairs<kAdjacent>(before - 2 * step, after + 2 * step, step, coefs + 4);
+        sums[2] += TwoPairs<kAdjacent>(before + apart, after + apart, step, coefs);
+        sums[3] += TwoPairs<kAdjacent>(before + apart - 2 * step, after + apart + 2 * step, step,
+                                       coefs + 4);
+        before -= kAccumulators * step;
+        after += kAccumulators * step;
+        coefs += 2 * kAccumulators;
+    }
+    AddRunEnd<kAdjacent>(before, after, apart, step, coefs, pairs - k, sums);
+}
+
+// The same for the only run of a halving without zero taps (offsets 1, 2, 3, ...), its two
+// outputs two samples apart: the second output's pairs are the first's two further out, so each
+// sample is loaded, and each pair of earlier samples swapped, once for both.
+[[gnu::target("avx")]] void AddRunTwoApart(const StereoSample* mid, const double* coefs,
+                                           size_t pairs, Quad* sums) {
+    const StereoSample* before = mid - 1;
+    const StereoSample* after = mid + 1;
+    Quad beforeBack = LoadReversed(before + 2);  // the second output's pairs k, k + 1
+    Quad afterHere = LoadQuad(after);        // the first output's pairs k, k + 1
+    size_t k = 0;
+    for (; k + kAccumulators <= pairs; k += kAccumulators) {
+        const Quad before0 = LoadReversed(before), before2 = LoadReversed(before - 2);
+        const Quad after2 = LoadQuad(after + 2), after4 = LoadQuad(after + 4);
+        const Quad coefs0 = LoadQuad(coefs), coefs2 = LoadQuad(coefs + 4);
+        sums[0] += coefs0 * (before0 + afterHere);
+        sums[1] += coefs2 * (before2 + after2);
+        sums[2] += coefs0 * (beforeBack + after2);
+        sums[3] += coefs2 * (before0 + after4);
+        beforeBack = before2;
+        afterHere = after4;
+        before -= kAccumulators;
+        after += kAccumulators;
+        coefs += 2 * kAccumulators;
+    }
+    AddRunEnd<true>(before, after, 2, 1, coefs, pairs - k, sums);
+}
+
+[[gnu::target("avx")]] inline StereoSample IntegerOutput(const RateStage& s,
+                                                         const StereoSample* mid, Quad sum01,
+                                                         Quad sum23) {
+    return Store(s.Centre * Load(*mid) +
+                 ((Low(sum01) + High(sum01)) + (Low(sum23) + High(sum23))));
+}
+
+[[gnu::target("avx")]] void RunIntegerStageWide(RateStage& s, std::vector<StereoSample>& out) {
+    const size_t span = 2 * static_cast<size_t>(s.HalfLength) + 1;
+    const size_t factor = static_cast<size_t>(s.Factor);
+    const ptrdiff_t step = s.TapStep;
+    size_t start = s.NextStart;
+    for (; start + span <= s.History.size(); start += factor) {
+        const StereoSample* mid = s.History.data() + start + s.HalfLength;
+        // A second output beside it where the input reaches that far; else the first twice.
+        const bool two = start + factor + span <= s.History.size();
+        const ptrdiff_t apart = two ? s.Factor : 0;
+        const double* coefs = s.Coefs.data();
+        Quad sums[4] = {};  // the first output's (0, 1) and (2, 3), then the second's
+        for (size_t run = 0; run < s.RunPairs.size(); ++run) {
+            const ptrdiff_t first = static_cast<ptrdiff_t>(run) + 1;
+            const size_t pairs = static_cast<size_t>(s.RunPairs[run]);
+            if (step == 1 && apart == 2)
+                AddRunTwoApart(mid, coefs, pairs, sums);
+            else if (step == 1)
+                AddRun<true>(mid, apart, first, step, coefs, pairs, sums);
+            else
+                AddRun<false>(mid, apart, first, step, coefs, pairs, sums);
+            coefs += 2 * pairs;
+        }
+        out.push_back(IntegerOutput(s, mid, sums[0], sums[1]));
+        if (!two) continue;
+        out.push_back(IntegerOutput(s, mid + apart, sums[2], sums[3]));
+        start += factor;
+    }
+    s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(start));
+    s.NextStart = 0;
+}
+
+[[gnu::target("avx")]] void RunRationalStageWide(RateStage& s, std::vector<StereoSample>& out) {
+    const size_t taps = static_cast<size_t>(s.PhaseTaps);
+    size_t start = s.NextStart;
+    int phase = s.Phase;
+    while (start + taps <= s.History.size()) {
+        const StereoSample* x = s.History.data() + start;
+        const double* row = s.Coefs.data() + 2 * static_cast<size_t>(phase) * taps;
+        Quad sum01 = {}, sum23 = {};
+        for (size_t m = 0; m < taps; m += kAccumulators) {
+            sum01 += LoadQuad(row + 2 * m) * LoadQuad(x + m);
+            sum23 += LoadQuad(row + 2 * (m + 2)) * LoadQuad(x + m + 2);
+        }
+        out.push_back(Store((Low(sum01) + High(sum01)) + (Low(sum23) + High(sum23))));
+        for (phase += s.Factor; phase >= s.Interpolation; phase -= s.Interpolation) ++start;
+    }
+    const size_t used = std::min(start, s.History.size());
+    s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(used));
+    s.NextStart = start - used;
+    s.Phase = phase;
+}
+
+// Frames as stereo values, four 16-bit samples at a time (exact: every integer of 16 bits is a
+// double).
+[[gnu::target("avx")]] void WidenFramesWide(const Frame* in, size_t count, StereoSample* to) {
+    size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        int64_t four;
+        std::memcpy(&four, in + i, sizeof(four));
+        const Quad q = _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_cvtsi64_si128(four)));
+        std::memcpy(to + i, &q, sizeof(q));
+    }
+    if (i < count) to[i] = {static_cast<double>(in[i].Rf), static_cast<double>(in[i].Pps)};
+}
+
+bool ProcessorHasWideVectors() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx");
+}
+#else
+void WidenFramesWide(const Frame* in, size_t count, StereoSample* to) {
+    for (size_t i = 0; i < count; ++i)
+        to[i] = {static_cast<double>(in[i].Rf), static_cast<double>(in[i].Pps)};
+}
+void RunIntegerStageWide(RateStage& s, std::vector<StereoSample>& out) { RunIntegerStage(s, out); }
+void RunRationalStageWide(RateStage& s, std::vector<StereoSample>& out) {
+    RunRationalStage(s, out);
+}
+bool ProcessorHasWideVectors() { return false; }
+#endif
+
 void RunStages(RateConverter& c, std::vector<StereoSample>& out) {
     const size_t outBefore = out.size();
     for (size_t i = 0; i < c.Stages.size(); ++i) {
         std::vector<StereoSample>& target =
             i + 1 == c.Stages.size() ? out : c.Stages[i + 1].History;
-        if (c.Stages[i].Interpolation == 1)
-            RunIntegerStage(c.Stages[i], target);
+        RateStage& stage = c.Stages[i];
+        if (stage.Interpolation == 1)
+            c.WideVectors ? RunIntegerStageWide(stage, target) : RunIntegerStage(stage, target);
         else
-            RunRationalStage(c.Stages[i], target);
+            c.WideVectors ? RunRationalStageWide(stage, target) : RunRationalStage(stage, target);
     }
     c.OutputFrames += static_cast<int64_t>(out.size() - outBefore);
 }
@@ -403,6 +620,8 @@ void StartRateConverter(RateConverter& c, int inputRate) {
     assert(IsConvertibleRate(inputRate));
     c = RateConverter{};
     c.InputRate = inputRate;
+    static const bool wide = ProcessorHasWideVectors();
+    c.WideVectors = wide;
     int rate = inputRate;
     if (rate % 11025 == 0) {
         for (; rate > 44100; rate /= 2) c.Stages.push_back(EarlierStage(rate, 2));
@@ -430,8 +649,15 @@ void ConvertSamples(RateConverter& c, const StereoSample* in, size_t count,
 void ConvertFrames(RateConverter& c, const Frame* in, size_t count, std::vector<Frame>& out) {
     c.InputFrames += static_cast<int64_t>(count);
     std::vector<StereoSample>& history = c.Stages[0].History;
-    for (size_t i = 0; i < count; ++i)
-        history.push_back({static_cast<double>(in[i].Rf), static_cast<double>(in[i].Pps)});
+    const size_t before = history.size();
+    history.resize(before + count);
+    StereoSample* to = history.data() + before;
+    if (c.WideVectors) {
+        WidenFramesWide(in, count, to);
+    } else {
+        for (size_t i = 0; i < count; ++i)
+            to[i] = {static_cast<double>(in[i].Rf), static_cast<double>(in[i].Pps)};
+    }
     c.Converted.clear();
     RunStages(c, c.Converted);
     for (const StereoSample& s : c.Converted) out.push_back(RoundedFrame(s));
@@ -451,16 +677,6 @@ void FinishFrames(RateConverter& c, std::vector<Frame>& out) {
     c.Converted.clear();
     FinishSamples(c, c.Converted);
     for (const StereoSample& s : c.Converted) out.push_back(RoundedFrame(s));
-}
-
-Frame RoundedFrame(StereoSample s) {
-    // Adding and taking away 1.5 * 2^52 leaves v rounded to an integer, a half to even, as
-    // IEEE addition rounds (|v| <= 32768 here); a call of nearbyint costs as much as a stage.
-    constexpr double kRounder = 0x1.8p52;
-    const auto round = [](double v) {
-        return static_cast<int16_t>((std::clamp(v, -32768.0, 32767.0) + kRounder) - kRounder);
-    };
-    return {round(s.Rf), round(s.Pps)};
 }
 
 }  // namespace qv

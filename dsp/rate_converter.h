@@ -22,6 +22,7 @@
 // from + - * / and the extended sine of common/trig.h.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -78,6 +79,9 @@ struct RateStage {
 struct RateConverter {
     // parameters
     int InputRate = 0;  // [frames/s] the card's
+    // Two pairs per instruction in 256-bit registers, where the processor has AVX: each lane
+    // still takes the same operations in the same order, so the bits are the same either way.
+    bool WideVectors = false;
     std::vector<RateStage> Stages;
 
     // state
@@ -86,7 +90,8 @@ struct RateConverter {
     std::vector<StereoSample> Converted;  // a block of output before rounding, reused
 };
 
-// Designs the stages for `inputRate` (one of kConvertibleRates) and empties the state.
+// Designs the stages for `inputRate` (one of kConvertibleRates) and empties the state; wide
+// vectors where the processor has them.
 void StartRateConverter(RateConverter& c, int inputRate);
 
 // Appends to `out` every output frame that the input so far determines.
@@ -102,6 +107,14 @@ void FinishFrames(RateConverter& c, std::vector<Frame>& out);
 
 // An output value as a 16-bit frame: rounded to the nearest integer (a half to even), limited to
 // -32768 .. 32767.
-Frame RoundedFrame(StereoSample s);
+inline Frame RoundedFrame(StereoSample s) {
+    // Adding and taking away 1.5 * 2^52 leaves v rounded to an integer, a half to even, as
+    // IEEE addition rounds (|v| <= 32768 here); a call of nearbyint costs as much as a stage.
+    constexpr double kRounder = 0x1.8p52;
+    const auto round = [](double v) {
+        return static_cast<int16_t>((std::clamp(v, -32768.0, 32767.0) + kRounder) - kRounder);
+    };
+    return {round(s.Rf), round(s.Pps)};
+}
 
 }  // namespace qv
