@@ -1,15 +1,21 @@
-// Throughput of the measurement chain per frame, the batch tool over an hour, the simulator, and
-// the batch tool over recordings of one length at a card's rates.
+// Throughput of the measurement chain per frame, the batch tool over an hour and the simulator;
+// first, a summary of where the chain stands: its cycles per output sample against the floor of
+// its x87 arithmetic, and its speed over recordings of one length at a card's rates.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/chain_floor.h"
+#include "bench/x87_probes.h"
 #include "capture/signal_simulator.h"
 #include "chain/chain_host.h"
 #include "chain/measurement.h"
@@ -145,12 +151,10 @@ void BM_BatchSimulatedHour(benchmark::State& state, bool chart) {
 BENCHMARK_CAPTURE(BM_BatchSimulatedHour, plain, false)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_BatchSimulatedHour, with_chart, true)->Iterations(1)->Unit(benchmark::kSecond);
 
-// quorvelle-batch over recordings of the same kRateSeconds at 8000, 48000 and 192000 frames per
-// second, in rounds that take each rate in turn (so that a machine shared with others slows all
-// of them alike): the CPU time of each, and the speed at 48000 and 192000 as a fraction of the
-// speed at 8000 (speed_48k = CPU at 8000 / CPU at 48000). Each is the simulator's card at that
-// rate with a receiver's 100 ms pulse through a 3 Hz AC coupling, so that the fine timing meets
-// the band-limited edges it times on a real card.
+// quorvelle-batch over recordings of the same kRateSeconds at a card's rates, timed by the
+// summary below. Each is the simulator's card at that rate with a receiver's 100 ms pulse through
+// a 3 Hz AC coupling, so that the fine timing meets the band-limited edges it times on a real
+// card.
 constexpr double kRateSeconds = 120;  // [s] of each recording
 
 double ProcessCpuSeconds() {
@@ -179,35 +183,24 @@ std::string RateRecording(int rate) {
     return path;
 }
 
-void BM_RecordingRates(benchmark::State& state) {
-    const int rates[] = {8000, 48000, 192000};
-    static const std::vector<std::string> paths = {RateRecording(8000), RateRecording(48000),
-                                                   RateRecording(192000)};
-    double cpu[3] = {0, 0, 0};
-    for (auto _ : state) {
-        for (int r = 0; r < 3; ++r) {
-            std::vector<std::string> args = {"quorvelle-batch", "--quiet", paths[r]};
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            std::ostringstream out, err;
-            const double start = ProcessCpuSeconds();
-            if (paths[r].empty() ||
-                RunBatch(static_cast<int>(argv.size()), argv.data(), out, err) != 0) {
-                state.SkipWithError(
-                    ("no run at " + std::to_string(rates[r]) + ": " + err.str()).c_str());
-                return;
-            }
-            cpu[r] += ProcessCpuSeconds() - start;
-        }
+// [CPU s] quorvelle-batch over the recording at `path`, or a negative value with `error`.
+double BatchCpuSeconds(const std::string& path, std::string& error) {
+    std::vector<std::string> args = {"quorvelle-batch", "--quiet", path};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    if (path.empty()) {
+        error = "the recording could not be written to " +
+                std::filesystem::temp_directory_path().string();
+        return -1;
     }
-    const double rounds = static_cast<double>(state.iterations());
-    state.counters["cpu_s_8k"] = cpu[0] / rounds;
-    state.counters["cpu_s_48k"] = cpu[1] / rounds;
-    state.counters["cpu_s_192k"] = cpu[2] / rounds;
-    state.counters["speed_48k"] = cpu[0] / cpu[1];
-    state.counters["speed_192k"] = cpu[0] / cpu[2];
+    std::ostringstream out, err;
+    const double start = ProcessCpuSeconds();
+    if (RunBatch(static_cast<int>(argv.size()), argv.data(), out, err) != 0) {
+        error = err.str();
+        return -1;
+    }
+    return ProcessCpuSeconds() - start;
 }
-BENCHMARK(BM_RecordingRates)->Iterations(5)->Unit(benchmark::kSecond);
 
 // The simulator alone with the batch tool's settings, in capture blocks, so its share of the
 // batch figure can be subtracted; also with what a real card and GPS receiver add (PPS jitter,
@@ -246,8 +239,196 @@ BENCHMARK_CAPTURE(BM_SimulatorOnly, all,
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
+// ---------------------------------------------------------------------------------------------
+// Where the chain stands: its cycles per output sample at the measured clock, against the floor
+// its x87 arithmetic allows on this processor, and its speed at a card's rates. Rounds, each
+// measuring everything once (so that a machine shared with others slows all of it alike),
+// reduced to medians; times are CPU times, so time given to other processes is not counted.
+
+constexpr int kSummaryRounds = 5;
+// [frames] timed per round on the settled chain: 20 s of signal, some 25 ms at 3 GHz
+constexpr long long kSummaryChainFrames = 20LL * kFramesPerSecond;
+constexpr int kSummaryRates[] = {8000, 48000, 192000};
+// The speed at 48000 and 192000 as a fraction of the speed at 8000 that the program aims at.
+constexpr double kRateTargets[] = {1, 0.7, 0.3};
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// [ns per frame] of CPU time for kSummaryChainFrames frames through the settled default chain.
+double ChainNsPerFrame() {
+    RunningChain& chain = ChainFor(kStartOffsetText, true);
+    const double start = ThreadCpuNs();
+    for (long long left = kSummaryChainFrames; left > 0;) {
+        const size_t n = chain.NextBlock();
+        chain.Feed(n);
+        left -= static_cast<long long>(n);
+    }
+    return (ThreadCpuNs() - start) / static_cast<double>(kSummaryChainFrames);
+}
+
+struct SummaryRound {
+    double Ghz;                // the median of the round's three clock measurements
+    X87Costs Costs;            // [cycles]
+    double ChainNs;            // [CPU ns per output sample]
+    double ChainCycles;        // [cycles per output sample]
+    double RateCpuSeconds[3];  // [CPU s] per recording, in kSummaryRates' order
+};
+
+// Each field of X87Costs, the median over the rounds.
+X87Costs MedianCosts(const std::vector<SummaryRound>& rounds) {
+    X87Costs m;
+    double X87Costs::*fields[] = {
+        &X87Costs::AddLatency,    &X87Costs::MulLatency,  &X87Costs::DivLatency,
+        &X87Costs::RoundLatency,  &X87Costs::AddInterval, &X87Costs::MulInterval,
+        &X87Costs::MixedInterval, &X87Costs::DivInterval, &X87Costs::RoundInterval};
+    for (double X87Costs::*f : fields) {
+        std::vector<double> v;
+        for (const SummaryRound& r : rounds) v.push_back(r.Costs.*f);
+        m.*f = Median(v);
+    }
+    return m;
+}
+
+// The summary, printed as it is measured; false (with the reason printed) when a run failed.
+bool PrintChainSummary(std::ostream& out) {
+    out << "Where the chain stands (medians of " << kSummaryRounds
+        << " rounds of CPU time, at the clock measured here)\n"
+        << std::flush;
+    // Without the probes (not an x86-64 build) the times are given without cycles.
+    const bool probes = X87ProbesAvailable();
+    if (!probes) out << "  no clock or x87 probes in this build: times only, no cycles\n";
+    std::vector<std::string> paths;
+    for (int rate : kSummaryRates) paths.push_back(RateRecording(rate));
+    // The recording's frames per output sample: 8000.4 frames a second carry 8000 samples.
+    const double framesPerSample = 1 + kRecordingPpm * 1e-6;
+    // [output samples] in each rate's recording
+    const double rateSamples = kRateSeconds * kSamplesPerSecond;
+
+    std::vector<SummaryRound> rounds;
+    for (int k = 0; k < kSummaryRounds; ++k) {
+        SummaryRound r{};
+        double ghz[3];
+        ghz[0] = MeasureClockGhz();
+        const double nsPerFrame = ChainNsPerFrame();
+        ghz[1] = MeasureClockGhz();
+        for (int i = 0; i < 3; ++i) {
+            std::string error;
+            r.RateCpuSeconds[i] = BatchCpuSeconds(paths[static_cast<size_t>(i)], error);
+            if (r.RateCpuSeconds[i] < 0) {
+                out << "  no run at " << kSummaryRates[i] << " frames/s: " << error << "\n";
+                return false;
+            }
+        }
+        ghz[2] = MeasureClockGhz();
+        r.Ghz = Median({ghz[0], ghz[1], ghz[2]});
+        r.Costs = MeasureX87Costs(r.Ghz);
+        r.ChainNs = nsPerFrame * framesPerSample;
+        r.ChainCycles = r.ChainNs * r.Ghz;
+        rounds.push_back(r);
+    }
+
+    auto median = [&](auto field) {
+        std::vector<double> v;
+        for (const SummaryRound& r : rounds) v.push_back(field(r));
+        return Median(v);
+    };
+    const double ghz = median([](const SummaryRound& r) { return r.Ghz; });
+    const X87Costs c = MedianCosts(rounds);
+    const ChainFloor floor = ChainFloorFor(c);
+    const X87Ops ops = ChainOps();
+    const double chainCycles = median([](const SummaryRound& r) { return r.ChainCycles; });
+    double lowest = rounds[0].ChainCycles, highest = lowest;
+    for (const SummaryRound& r : rounds) {
+        lowest = std::min(lowest, r.ChainCycles);
+        highest = std::max(highest, r.ChainCycles);
+    }
+
+    char line[256];
+    auto print = [&](const char* format, auto... values) {
+        std::snprintf(line, sizeof line, format, values...);
+        out << line;
+    };
+    if (probes) {
+        print(
+            "  clock   %.2f GHz: 1-cycle integer adds (integer multiply %.2f cycles, 3 expected)\n",
+            ghz, MeasureMultiplyCycles(ghz));
+        print(
+            "  x87     latency: add %.2f cycles (%.2f ns), multiply %.2f, divide %.1f, "
+            "round %.1f\n",
+            c.AddLatency, c.AddLatency / ghz, c.MulLatency, c.DivLatency, c.RoundLatency);
+        print(
+            "          issue interval: add %.2f, multiply %.2f, the two alternating %.2f, "
+            "divide %.1f, round %.1f\n",
+            c.AddInterval, c.MulInterval, c.MixedInterval, c.DivInterval, c.RoundInterval);
+        print(
+            "  chain   %.0f cycles per output sample (%.1f ns; %.0f..%.0f over the rounds): "
+            "offset 0, drawing\n",
+            chainCycles, chainCycles / ghz, lowest, highest);
+        print(
+            "  floor   %.0f cycles per sample, %s-bound (%d adds, %d multiplies, %d divides, "
+            "%d round)\n",
+            floor.Cycles, floor.IssueCycles >= floor.LatencyCycles ? "issue" : "latency", ops.Add,
+            ops.Mul, ops.Div, ops.Round);
+        print("          issue %.0f, latency %.0f; chain / floor = %.2f\n", floor.IssueCycles,
+              floor.LatencyCycles, chainCycles / floor.Cycles);
+    } else {
+        print("  chain   %.1f ns per output sample: offset 0, drawing\n",
+              median([](const SummaryRound& r) { return r.ChainNs; }));
+    }
+    print("  batch over %.0f s  x real time  cycles/sample  speed vs 8 kHz  target\n",
+          kRateSeconds);
+    for (int i = 0; i < 3; ++i) {
+        const double cpu = median([i](const SummaryRound& r) { return r.RateCpuSeconds[i]; });
+        const double speed = median(
+            [i](const SummaryRound& r) { return r.RateCpuSeconds[0] / r.RateCpuSeconds[i]; });
+        print("  %7.0f kHz card%13.0f", kSummaryRates[i] / 1000.0, kRateSeconds / cpu);
+        if (probes) {
+            print("%15.0f", cpu * 1e9 * ghz / rateSamples);
+        } else {
+            print("%15s", "-");
+        }
+        print("%16.2f", speed);
+        if (i == 0) {
+            out << "\n";
+        } else {
+            print("  >= %.1f %s\n", kRateTargets[i], speed >= kRateTargets[i] ? "met" : "missed");
+        }
+    }
+    out << std::flush;
+    return true;
+}
+
 }  // namespace
 
 }  // namespace qv
 
-BENCHMARK_MAIN();
+// Google Benchmark's flags, and: --summary_only (the summary alone), --no_summary (the
+// benchmarks alone). With --benchmark_filter, which picks benchmarks to compare, the summary is
+// left out as well.
+int main(int argc, char** argv) {
+    bool summary = true, benchmarks = true;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--summary_only") {
+            benchmarks = false;
+        } else if (arg == "--no_summary") {
+            summary = false;
+        } else {
+            if (arg.rfind("--benchmark_filter", 0) == 0) summary = false;
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    int status = 0;
+    if (summary && !qv::PrintChainSummary(std::cout)) status = 1;
+    if (benchmarks) benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return status;
+}

@@ -113,6 +113,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/capture_bitmap_test.cpp
     quorvelle_unit_tests all tests/capture_engine_test.cpp
     quorvelle_unit_tests all tests/chain_drawing_test.cpp
+    quorvelle_unit_tests all tests/chain_floor_test.cpp
     quorvelle_unit_tests all tests/click_lock_test.cpp
     quorvelle_unit_tests all tests/csv_output_test.cpp
     quorvelle_unit_tests all tests/device_list_test.cpp
@@ -187,6 +188,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_bench linux bench/chain_bench.cpp
     quorvelle_bench linux bench/rate_converter_bench.cpp
     quorvelle_bench linux bench/report_bench.cpp
+    quorvelle_bench linux bench/x87_probes.cpp
 )
 
 # The folders whose sources must each be in the table.
