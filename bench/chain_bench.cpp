@@ -360,10 +360,19 @@ bool PrintChainSummary(std::ostream& out) {
             "  x87     latency: add %.2f cycles (%.2f ns), multiply %.2f, divide %.1f, "
             "round %.1f\n",
             c.AddLatency, c.AddLatency / ghz, c.MulLatency, c.DivLatency, c.RoundLatency);
+        // An interval at its probe's limit is marked: the processor may issue faster.
+        const char* limit[3] = {
+            AtProbeLimit(c.AddInterval, c.AddLatency) ? "*" : "",
+            AtProbeLimit(c.MulInterval, c.MulLatency) ? "*" : "",
+            AtProbeLimit(c.MixedInterval, (c.AddLatency + c.MulLatency) / 2) ? "*" : ""};
         print(
-            "          issue interval: add %.2f, multiply %.2f, the two alternating %.2f, "
+            "          issue interval: add %.2f%s, multiply %.2f%s, the two alternating %.2f%s, "
             "divide %.1f, round %.1f\n",
-            c.AddInterval, c.MulInterval, c.MixedInterval, c.DivInterval, c.RoundInterval);
+            c.AddInterval, limit[0], c.MulInterval, limit[1], c.MixedInterval, limit[2],
+            c.DivInterval, c.RoundInterval);
+        if (*limit[0] || *limit[1] || *limit[2]) {
+            out << "          * at its probe's limit of 7 in flight: it may be shorter\n";
+        }
         print(
             "  chain   %.0f cycles per output sample (%.1f ns; %.0f..%.0f over the rounds): "
             "offset 0, drawing\n",

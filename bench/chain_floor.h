@@ -12,10 +12,10 @@
 // Classes: Add is every x87 addition, subtraction and comparison (one adder operation each);
 // Mul every multiplication; Div every division; Round every rounding to an integer (frndint).
 // Loads, stores, sign changes, register exchanges and integer conversions are not counted: the
-// floor counts arithmetic only, so it stays a bound that the compiled code cannot beat. The
-// totals agree with the x87 arithmetic the compiled chain executes per sample (counted once
-// under callgrind with instruction-level counts: 168 adder operations, 88 multiplications,
-// 2 divisions, 1 rounding).
+// floor is the arithmetic's alone, and what the compiled code spends on those is part of its
+// distance from the floor. The totals agree with the x87 arithmetic the compiled chain executes per
+// sample (counted once under callgrind with instruction-level counts: 168 adder operations, 88
+// multiplications, 2 divisions, 1 rounding).
 #pragma once
 
 #include <algorithm>

@@ -2,8 +2,10 @@
 // own counter, a separate one-cycle chain on other units, adds nothing to the time.
 //
 // Latency: each instruction takes the previous one's result. Issue interval: seven
-// accumulators st(1)..st(7) each take st(0) in turn, so seven operations are in flight at once
-// (enough while the interval is at least a seventh of the latency). The values stay ordinary
+// accumulators st(1)..st(7) each take st(0) in turn, so kX87ProbeChains operations are in flight
+// at once (enough while the interval is at least a seventh of the latency; AtProbeLimit tells
+// when it may not have been). Runs of fresh values loaded and stored instead would need no
+// accumulators, but the x87 stack's pushes and pops then limit the run. The values stay ordinary
 // numbers: additions of 1 to 1 (at most about 1e9 after a run), multiplications by 1, divisions
 // that swap a value with 32767 over it (as the chain divides by 32767), roundings of integers
 // and halves. Divisions by 1 or of denormals would take other, shorter or longer, paths.

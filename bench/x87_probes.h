@@ -24,4 +24,12 @@ double MeasureMultiplyCycles(double ghz);
 // The x87 operations' latencies and issue intervals [cycles at `ghz`], medians of several runs.
 X87Costs MeasureX87Costs(double ghz);
 
+// The issue probes keep seven operations in flight (the x87 stack's eight registers, one of them
+// the operand), so they cannot see an interval shorter than a seventh of the latency: one
+// measured within a tenth of that may be shorter in truth.
+constexpr int kX87ProbeChains = 7;
+constexpr bool AtProbeLimit(double interval, double latency) {
+    return interval * kX87ProbeChains <= 1.1 * latency;
+}
+
 }  // namespace qv
