@@ -301,8 +301,16 @@ bool PrintChainSummary(std::ostream& out) {
     // Without the probes (not an x86-64 build) the times are given without cycles.
     const bool probes = X87ProbesAvailable();
     if (!probes) out << "  no clock or x87 probes in this build: times only, no cycles\n";
-    std::vector<std::string> paths;
-    for (int rate : kSummaryRates) paths.push_back(RateRecording(rate));
+    // The recordings (some 100 MB) are removed when the summary ends, however it ends.
+    struct Recordings {
+        std::vector<std::string> Paths;
+        ~Recordings() {
+            std::error_code ignored;
+            for (const std::string& p : Paths) std::filesystem::remove(p, ignored);
+        }
+    } recordings;
+    for (int rate : kSummaryRates) recordings.Paths.push_back(RateRecording(rate));
+    const std::vector<std::string>& paths = recordings.Paths;
     // The recording's frames per output sample: 8000.4 frames a second carry 8000 samples.
     const double framesPerSample = 1 + kRecordingPpm * 1e-6;
     // [output samples] in each rate's recording
