@@ -5,13 +5,20 @@ RUN_DIR ?= quorvelle-run
 JOBS ?= 2
 WINDOWS_BUILD_DIR ?= build-windows
 
-.PHONY: all deps configure build run test check package bench sanitize format format-check clean \
-	windows windows-check windows-package
+.PHONY: all deps test-deps windows-deps configure build run test check package bench sanitize \
+	format format-check clean windows windows-check windows-package
 
 all: build
 
+# What building and running need; the tests and the Windows build add their own.
 deps:
-	scripts/install-deps
+	scripts/install-deps run
+
+test-deps:
+	scripts/install-deps run test
+
+windows-deps:
+	scripts/install-deps run windows
 
 $(BUILD_DIR)/CMakeCache.txt:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
@@ -28,7 +35,7 @@ run: build
 
 # Every tier of both builds: Linux (unit, e2e) and Windows (its unit tests, and its programs
 # driven from Linux) under Wine. Both test runs go to their end; either failing fails.
-test: build windows
+test: test-deps build windows
 	scripts/with-wine sh -c 'status=0; \
 	    (cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)) || status=1; \
 	    (cd $(WINDOWS_BUILD_DIR) && ctest --output-on-failure -j$(JOBS)) || status=1; \
@@ -36,11 +43,11 @@ test: build windows
 
 # The unit tier alone, for a quick check while developing: quick in-process tests, no Xvfb, no
 # PulseAudio, no runs of the built programs (the scenario tier's long runs are left to `make test`).
-check: build
+check: test-deps build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) -L '^unit$$'
 
 # The Debian package, $(BUILD_DIR)/quorvelle_VERSION_ARCH.deb, from a build installed to /usr.
-package: build
+package: test-deps build
 	cmake --build $(BUILD_DIR) --target package
 
 # The benchmarks, after a summary of where the chain stands: its cycles per output sample at the
@@ -54,7 +61,7 @@ bench: build
 
 # Every test under AddressSanitizer and UndefinedBehaviorSanitizer (leak checks off: the font and
 # audio libraries keep allocations to the end of the process).
-sanitize: deps
+sanitize: test-deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug \
 	    -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer" \
 	    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
@@ -73,7 +80,7 @@ $(WINDOWS_BUILD_DIR)/CMakeCache.txt:
 	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 
-windows: deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
+windows: windows-deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
 	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
 	cmake --build $(WINDOWS_BUILD_DIR) --target windows_package
 
@@ -81,7 +88,7 @@ windows: deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
 # every Windows build, so that the Windows tier checks it too).
 windows-package: windows
 
-windows-check: build windows
+windows-check: test-deps build windows
 	scripts/with-wine sh -c 'status=0; \
 	    (cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) -L "^windows$$") || status=1; \
 	    (cd $(WINDOWS_BUILD_DIR) && ctest --output-on-failure -j$(JOBS)) || status=1; \
