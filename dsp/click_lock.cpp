@@ -72,16 +72,24 @@ void LockSample(ClickLock& c, int n, long double x, bool blank, LockedSample& s)
     s.ClickRead = n == c.ClickPosition;
     if (s.ClickRead) UpdateClickLock(c, s);
 
-    c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);
-    // Frac never gives -0, so equal phases have equal bits and equal sines and cosines.
-    if (!c.OffsetTrigValid || c.OffsetPhase != c.OffsetTrigPhase) {
-        ExtendedSinCos(2 * kPi * c.OffsetPhase, &c.OffsetSin, &c.OffsetCos);
-        c.OffsetTrigPhase = c.OffsetPhase;
-        c.OffsetTrigValid = true;
+    if (c.OffsetStep == 0 && c.OffsetPhase == 0) {
+        // No offset: the phase stays +0, whose sine is +0 and cosine 1, and the rotation
+        // 1 * i - 0 * q, 0 * i + 1 * q gives i and q to the bit. They are finite, and never -0
+        // (sums begun at +0 give +0 for any zero), the one value the rotation would change.
+        s.RotatedI = i;
+        s.RotatedQ = q;
+    } else {
+        c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);
+        // Frac never gives -0, so equal phases have equal bits and equal sines and cosines.
+        if (!c.OffsetTrigValid || c.OffsetPhase != c.OffsetTrigPhase) {
+            ExtendedSinCos(2 * kPi * c.OffsetPhase, &c.OffsetSin, &c.OffsetCos);
+            c.OffsetTrigPhase = c.OffsetPhase;
+            c.OffsetTrigValid = true;
+        }
+        const long double cosPsi = c.OffsetCos, sinPsi = c.OffsetSin;
+        s.RotatedI = cosPsi * i - sinPsi * q;
+        s.RotatedQ = sinPsi * i + cosPsi * q;
     }
-    const long double cosPsi = c.OffsetCos, sinPsi = c.OffsetSin;
-    s.RotatedI = cosPsi * i - sinPsi * q;
-    s.RotatedQ = sinPsi * i + cosPsi * q;
 
     if (blank && c.ClickPosition - kBlankBefore < n && n < c.ClickPosition + kBlankAfter) {
         s.RotatedI = 0;

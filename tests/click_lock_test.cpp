@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "common/numbers.h"
 #include "tests/chain_fixture.h"
 #include "tests/readouts.h"
 
@@ -69,6 +70,36 @@ TEST(Blanking, OffBlanksNothing) {
     StartedChain c;
     c.M.Params.BlankRfClickFlag = -1;
     EXPECT_EQ(BlankedPositions(c, 0, 400), std::set<int>());
+}
+
+// Without an offset the rotation leaves the filtered vector as it is, to the bit and the sign
+// of zero (silence gives zero sums); an offset that has turned the phase and then been set
+// back to 0 keeps rotating by the phase where it stopped.
+TEST(OffsetRotation, IdentityOnlyWhileThePhaseHasNeverMoved) {
+    ClickLock c;
+    c.LockStep = 0.2125L;
+    LockedSample s;
+    auto sameBits = [](long double a, long double b) {
+        return a == b && std::signbit(a) == std::signbit(b);
+    };
+    for (int k = 0; k < 100; ++k) {
+        const long double x = k < 40 ? 0.0L : (k % 3 == 0 ? -0.25L : 0.5L);
+        LockSample(c, 5000, x, false, s);
+        ASSERT_TRUE(sameBits(s.RotatedI, s.I) && sameBits(s.RotatedQ, s.Q)) << "sample " << k;
+    }
+    c.OffsetStep = 0.01L;
+    for (int k = 0; k < 10; ++k) LockSample(c, 5000, 0.5L, false, s);
+    c.OffsetStep = 0;
+    const long double stopped = c.OffsetPhase;
+    ASSERT_NEAR(static_cast<double>(stopped), 0.1, 1e-15);
+    for (int k = 0; k < 20; ++k) {
+        LockSample(c, 5000, k % 2 ? -0.25L : 0.5L, false, s);
+        EXPECT_EQ(c.OffsetPhase, stopped);
+        const long double turned = std::atan2(s.RotatedQ, s.RotatedI) - std::atan2(s.Q, s.I);
+        EXPECT_NEAR(static_cast<double>(std::remainder(turned - 2 * kPi * stopped, 2 * kPi)), 0,
+                    1e-12)
+            << "sample " << k;
+    }
 }
 
 }  // namespace
