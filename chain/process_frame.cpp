@@ -93,7 +93,7 @@ FineValues TakeFineValues(Measurement& m) {
 [[gnu::noinline]] void ShowSecondEnd(Measurement& m, const SecondEnd& end) {
     ++m.SecondsEnded;
     if (end.EdgeFound) ++m.SecondsWithEdge;
-    if (m.Screen.Drawing) {
+    if (m.Screen.Drawing && m.Screen.PanelsShown) {
         ShowScope(m.Screen);
         m.Host->PanelChanged(PanelId::Scope);
     }
@@ -120,11 +120,12 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     if (s.ClickRead) {
         ShowClickReading(m, s.ClickPhase, s.ClickLevel, std::sqrt(s.I * s.I + s.Q * s.Q));
     }
-    if (n >= 0 && n < kClickTraceSamples && d.Drawing) DrawClickTrace(d, n, s.I, s.Q);
+    const bool panels = d.Drawing && d.PanelsShown;
+    if (n >= 0 && n < kClickTraceSamples && panels) DrawClickTrace(d, n, s.I, s.Q);
 
     IntegrateSample(m, s.RotatedI, s.RotatedQ);
 
-    if (!d.Drawing) return;
+    if (!panels) return;
     PlotVectorPoint(d, m.Lock.VectorI, m.Lock.VectorQ);
     if (n == kLastSampleOfSecond) {
         ShowVectorscope(d);
@@ -147,7 +148,9 @@ inline void ProcessChainFrame(Measurement& m, Frame frame, bool inverted) {
         SecondEnd end;
         const bool secondEnded = EndSample(f, m.Params.SampleRate, end);
         const int k = sample.SecondIndex - kPpsTraceFirstIndex;
-        if (k >= 0 && k < kPpsTraceSamples && d.Drawing) DrawPpsTrace(d, k, f.PpsOut);
+        if (k >= 0 && k < kPpsTraceSamples && d.Drawing && d.PanelsShown) {
+            DrawPpsTrace(d, k, f.PpsOut);
+        }
         if (secondEnded) ShowSecondEnd(m, end);
     }
     ++m.FramesProcessed;

@@ -31,6 +31,10 @@ struct Display {
     int DotsPerInch = 96;  // screen resolution for the label fonts
     // false: the chain draws nothing into the surfaces (to measure what drawing costs)
     bool Drawing = true;
+    // false: no scope or I/Q panel is ever shown (a batch run that writes no panels), so the
+    // chain leaves out what only they show: the scope's traces and the vectorscope's dots.
+    // The chart, which a capture or a chart file shows, is drawn all the same.
+    bool PanelsShown = true;
 
     // state
     Surface ScopeBackSurface;     // scope background with the click-position marker

@@ -51,6 +51,38 @@ TEST(ClickScope, TracesReachThePanelOnceASecondOnAFreshBackground) {
     EXPECT_EQ(CountColour(c.M.Screen.ScopePanel, kCyan, 0, 0, 126, 168), 0);
 }
 
+// A chain that shows no panels draws no traces and dots; once a panel is shown, they come as
+// they would have, and the chart and the read-outs never differ.
+TEST(PanelsShown, NothingForThePanelsUntilOneIsShown) {
+    StartedChain shown, hidden;
+    hidden.M.Screen.PanelsShown = false;
+    const Surface emptyVector = hidden.M.Screen.VectorSurface;
+    const Surface emptyScope = hidden.M.Screen.ScopePanel;
+    const std::vector<Frame> frames = Simulate(SimulatorSettings{}, 8000 * 6);
+    const std::vector<Frame> before(frames.begin(), frames.begin() + 28000);
+    const std::vector<Frame> after(frames.begin() + 28000, frames.end());
+    shown.Feed(before);
+    hidden.Feed(before);
+    EXPECT_EQ(hidden.M.Screen.VectorSurface.Pixels, emptyVector.Pixels);
+    EXPECT_EQ(hidden.M.Screen.ScopePanel.Pixels, emptyScope.Pixels);
+    EXPECT_NE(shown.M.Screen.VectorSurface.Pixels, emptyVector.Pixels);
+    EXPECT_NE(shown.M.Screen.ScopePanel.Pixels, emptyScope.Pixels);
+
+    hidden.M.Screen.PanelsShown = true;
+    ClearVectorscope(shown.M);  // the dots drawn so far are the difference
+    ClearVectorscope(hidden.M);
+    shown.Feed(after);
+    hidden.Feed(after);
+    EXPECT_EQ(hidden.M.Screen.VectorSurface.Pixels, shown.M.Screen.VectorSurface.Pixels);
+    EXPECT_NE(hidden.M.Screen.VectorSurface.Pixels, emptyVector.Pixels);
+    EXPECT_EQ(hidden.M.Screen.ScopePanel.Pixels, shown.M.Screen.ScopePanel.Pixels);
+    EXPECT_EQ(hidden.M.Screen.ChartTraceSurface.Pixels, shown.M.Screen.ChartTraceSurface.Pixels);
+    ASSERT_EQ(hidden.Host.readouts.size(), shown.Host.readouts.size());
+    for (size_t k = 0; k < shown.Host.readouts.size(); ++k) {
+        EXPECT_EQ(hidden.Host.readouts[k].Text, shown.Host.readouts[k].Text) << k;
+    }
+}
+
 }  // namespace
 
 }  // namespace qv

@@ -274,6 +274,7 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     m.Lock.ClickPosition = s.ClickPosition;
     m.Params.SaveIqFlag = s.IqPath.empty() ? -1 : 1;
     m.Params.SaveScreenFlag = s.SaveScreen ? 1 : -1;
+    m.Screen.PanelsShown = !s.PanelsDir.empty();  // the panels' pictures, written at the end
     // The window is shown, and so painted, before Start can be pressed.
     RepaintPanels(m.Screen, m.Params.IntegrationSeconds, m.Now());
     StartMeasurement(m);
