@@ -135,37 +135,43 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
 
 namespace {
 
-// One frame at 8000 frames per second through the front end and, per output sample, the rest of
-// the chain; the fine timing has been fed already.
-inline void ProcessChainFrame(Measurement& m, Frame frame, bool inverted) {
+// The rest of the chain on one output sample of the front end: the click lock and what follows
+// it, then the PPS edge detector with the PPS trace and, at the end of a second, its read-outs.
+inline void ChainSample(Measurement& m, const ResampledSample& sample) {
     constexpr int kPpsTraceFirstIndex = kPpsEdgeIndex - kPpsTraceEdgeSample;
     FrontEnd& f = m.Front;
     Display& d = m.Screen;
-    LoadFrame(f, frame);
-    ResampledSample sample;
-    while (NextSample(f, inverted, sample)) {
-        PhaseLockSample(m, sample.N, sample.Rf);
-        SecondEnd end;
-        const bool secondEnded = EndSample(f, m.Params.SampleRate, end);
-        const int k = sample.SecondIndex - kPpsTraceFirstIndex;
-        if (k >= 0 && k < kPpsTraceSamples && d.Drawing && d.PanelsShown) {
-            DrawPpsTrace(d, k, f.PpsOut);
-        }
-        if (secondEnded) ShowSecondEnd(m, end);
+    PhaseLockSample(m, sample.N, sample.Rf);
+    SecondEnd end;
+    const bool secondEnded = EndSample(f, m.Params.SampleRate, end);
+    const int k = sample.SecondIndex - kPpsTraceFirstIndex;
+    if (k >= 0 && k < kPpsTraceSamples && d.Drawing && d.PanelsShown) {
+        DrawPpsTrace(d, k, f.PpsOut);
     }
-    ++m.FramesProcessed;
+    if (secondEnded) ShowSecondEnd(m, end);
+}
+
+// Frames at 8000 frames per second, each through the front end and, per output sample, the
+// rest of the chain, in one loop. With `feedFine` each frame goes through the fine timing
+// first (the card's own frames); else the fine timing has had the card's frames already.
+void ProcessChainFrames(Measurement& m, const Frame* frames, int count, bool feedFine) {
+    const bool inverted = m.Params.InvertFlag == 1;
+    FrontEnd& f = m.Front;
+    for (int i = 0; i < count; ++i) {
+        if (feedFine) FeedPpsTiming(m.Fine, frames[i].Pps, inverted);
+        LoadFrame(f, frames[i]);
+        ResampledSample sample;
+        while (NextSample(f, inverted, sample)) ChainSample(m, sample);
+        ++m.FramesProcessed;
+    }
 }
 
 }  // namespace
 
-void ProcessFrame(Measurement& m, Frame frame) {
-    const bool inverted = m.Params.InvertFlag == 1;
-    FeedPpsTiming(m.Fine, frame.Pps, inverted);
-    ProcessChainFrame(m, frame, inverted);
-}
+void ProcessFrame(Measurement& m, Frame frame) { ProcessChainFrames(m, &frame, 1, true); }
 
 void ProcessFrames(Measurement& m, const Frame* frames, int count) {
-    for (int i = 0; i < count; ++i) ProcessFrame(m, frames[i]);
+    ProcessChainFrames(m, frames, count, true);
 }
 
 namespace {
@@ -177,7 +183,7 @@ void ProcessDeviceChunk(Measurement& m, const Frame* frames, int count) {
     FeedPpsTimingFrames(m.Fine, frames, count, inverted);
     m.Converted.clear();
     ConvertFrames(m.Converter, frames, static_cast<size_t>(count), m.Converted);
-    for (const Frame& frame : m.Converted) ProcessChainFrame(m, frame, inverted);
+    ProcessChainFrames(m, m.Converted.data(), static_cast<int>(m.Converted.size()), false);
 }
 
 }  // namespace
@@ -232,10 +238,9 @@ void DeviceFramesLost(Measurement& m, int64_t frames) {
 void FinishDeviceFrames(Measurement& m) {
     if (m.InputRate == kFramesPerSecond) return;
     EndPendingChunk(m);
-    const bool inverted = m.Params.InvertFlag == 1;
     m.Converted.clear();
     FinishFrames(m.Converter, m.Converted);
-    for (const Frame& frame : m.Converted) ProcessChainFrame(m, frame, inverted);
+    ProcessChainFrames(m, m.Converted.data(), static_cast<int>(m.Converted.size()), false);
 }
 
 std::string ShortfallWarning(const Measurement& m, const std::string& input) {
