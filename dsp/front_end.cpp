@@ -56,13 +56,15 @@ bool EndSample(FrontEnd& f, int sampleRate, SecondEnd& end) {
     if (f.Rise + f.PrevRise > f.PeakRise) {
         f.PeakRise = f.Rise + f.PrevRise;
         f.PeakCurve = f.Rise - f.PrevRise;
-        f.PeakIndex = (f.SecondIndex + kLastSampleOfSecond) % kSamplesPerSecond;
+        f.PeakIndex = f.SecondIndex == 0 ? kLastSampleOfSecond : f.SecondIndex - 1;
     }
 
     const bool ended = f.SecondIndex == kLastSampleOfSecond;
     if (ended) CorrectClock(f, sampleRate, end);
 
-    f.SecondIndex = (f.SecondIndex + 1) % kSamplesPerSecond;
+    // Modulo 8000 by one subtraction: a re-alignment leaves SecondIndex below 12000.
+    f.SecondIndex = f.SecondIndex + 1;
+    if (f.SecondIndex >= kSamplesPerSecond) f.SecondIndex -= kSamplesPerSecond;
     f.PrevRise = f.Rise;
     f.PrevPpsOut = f.PpsOut;
     f.ResamplePos = f.ResamplePos + f.ResampleStep;

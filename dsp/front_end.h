@@ -71,7 +71,9 @@ inline bool NextSample(FrontEnd& f, bool inverted, ResampledSample& out) {
             rf = -rf;
         }
         out.SecondIndex = f.SecondIndex;
-        out.N = (f.SecondIndex + kPpsEdgeIndex) % kSamplesPerSecond;
+        // (SecondIndex + 4000) modulo 8000, SecondIndex being within 0 .. 7999.
+        out.N = f.SecondIndex < kPpsEdgeIndex ? f.SecondIndex + kPpsEdgeIndex
+                                              : f.SecondIndex - kPpsEdgeIndex;
         out.Rf = rf;
         return true;
     }

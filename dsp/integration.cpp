@@ -32,7 +32,10 @@ bool IntegrateVector(Integration& g, long double i, long double q, int integrati
     g.PeriodI = g.PeriodI + i;
     g.PeriodQ = g.PeriodQ + q;
     const int periodLength = kSamplesPerSecond * integrationSeconds;
-    g.PeriodSample = (g.PeriodSample + 1) % periodLength;
+    // Modulo the period length, dividing only when the count reaches it: at the period's end,
+    // or after a shorter integration time has been set.
+    g.PeriodSample = g.PeriodSample + 1;
+    if (g.PeriodSample >= periodLength) g.PeriodSample %= periodLength;
     if (g.PeriodSample != periodLength - 1) return false;
     ClosePeriod(g, periodLength, integrationSeconds, closed);
     return true;
