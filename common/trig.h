@@ -24,7 +24,23 @@ constexpr long double kStep1 = 0x6487ed5110b461p-60L;
 constexpr long double kStep2 = 0x69898cc51701b8p-118L;
 constexpr long double kStep3 = 0xe68948127044533ep-184L;
 constexpr long double kInverseStep = 0xa2f9836e4e44152ap-58L;  // 128 / pi
-constexpr long double kReducedLimit = 16;  // [rad] reduced here; larger arguments: the library
+// [steps of pi/128] reduced here, so up to 16 rad and a little more; larger arguments: the
+// library.
+constexpr int kReducedSteps = 652;
+
+// v rounded to the nearest integer, a half to the even neighbour (the current rounding mode),
+// by one store as an integer: the integer indefinite (the smallest int) when v is a NaN, an
+// infinity or beyond the int range, which lies outside +-kReducedSteps all the same.
+inline int RoundToSteps(long double v) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    int rounded;
+    __asm__("fistpl %0" : "=m"(rounded) : "t"(v) : "st");
+    return rounded;
+#else
+    if (!(std::fabs(v) < 1e9L)) return -2147483647 - 1;
+    return static_cast<int>(std::lrint(v));
+#endif
+}
 
 // sin(m pi / 128) for m = 0 .. 64 as head + tail; cos(m pi / 128) is entry 64 - m.
 struct TwoPart {
@@ -41,14 +57,17 @@ constexpr long double InverseFactorial(int n) {
 
 }  // namespace trig_detail
 
-// Both at once: *s = sin x, *c = cos x. Arguments beyond 16 rad go to the C library.
+// Both at once: *s = sin x, *c = cos x. Arguments beyond 652 pi/128 (16.0 rad) go to the C
+// library.
 [[gnu::always_inline]] inline void ExtendedSinCos(long double x, long double* s, long double* c) {
     using namespace trig_detail;
-    if (!(std::fabs(x) <= kReducedLimit)) {
+    // The nearest multiple of pi/128, as an integer: its range check is the argument's.
+    const int steps = RoundToSteps(x * kInverseStep);
+    if (steps < -kReducedSteps || steps > kReducedSteps) {
         sincosl(x, s, c);
         return;
     }
-    const long double n = RoundHalfEven(x * kInverseStep);
+    const long double n = steps;  // exact
     // d = x - n pi/128 as head dh + tail dl.
     const long double a = x - n * kStep1;  // exact
     const long double b = n * kStep2;      // exact
@@ -71,7 +90,7 @@ constexpr long double InverseFactorial(int n) {
         dh * dl;
 
     // Angle n pi/128 = quadrant * pi/2 + m pi/128.
-    const int j = static_cast<int>(n) & 255;
+    const int j = steps & 255;
     const int quadrant = j >> 6, m = j & 63;
     const TwoPart& sa = kSinTable[m];
     const TwoPart& ca = kSinTable[64 - m];

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "common/numbers.h"
@@ -103,6 +104,16 @@ TEST(ExtendedSinCos, LargeArgumentsAreLeftToTheLibrary) {
         sincosl(x, &libS, &libC);
         EXPECT_EQ(s, libS);
         EXPECT_EQ(c, libC);
+    }
+    // Whose rounding to a step count has no integer at all.
+    for (long double x : {std::numeric_limits<long double>::quiet_NaN(),
+                          std::numeric_limits<long double>::infinity(), -1e300L}) {
+        long double s, c, libS, libC;
+        ExtendedSinCos(x, &s, &c);
+        sincosl(x, &libS, &libC);
+        EXPECT_EQ(std::isnan(s), std::isnan(libS)) << static_cast<double>(x);
+        EXPECT_TRUE(std::isnan(libS) || s == libS) << static_cast<double>(x);
+        EXPECT_TRUE(std::isnan(libC) || c == libC) << static_cast<double>(x);
     }
 }
 
