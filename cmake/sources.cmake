@@ -76,6 +76,7 @@ set(QUORVELLE_SOURCE_TABLE
     # programs.
     quorvelle_tools all tools/batch.cpp
     quorvelle_tools all tools/batch_capture.cpp
+    quorvelle_tools all tools/batch_files.cpp
     quorvelle_tools all tools/batch_run.cpp
     quorvelle_tools all tools/report.cpp
     quorvelle_tools all tools/report_data.cpp
@@ -106,6 +107,7 @@ set(QUORVELLE_SOURCE_TABLE
     # unit on Linux, windows on Windows, where they run under Wine).
     quorvelle_unit_tests all tests/allan_deviation_test.cpp
     quorvelle_unit_tests all tests/batch_capture_test.cpp
+    quorvelle_unit_tests all tests/batch_files_test.cpp
     quorvelle_unit_tests linux tests/batch_pictures_test.cpp  # reads the pictures with libpng
     quorvelle_unit_tests all tests/batch_summary_test.cpp
     quorvelle_unit_tests all tests/batch_test.cpp

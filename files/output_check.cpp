@@ -98,6 +98,15 @@ bool SameFile(const std::string& a, const std::string& b) {
     return x.Path == y.Path;
 }
 
+std::string FileKey(const std::string& path) {
+    const FileIdentity id = IdentityOf(path);
+    if (id.File.Shared) return "";
+    if (id.File.Exists) {
+        return "file " + std::to_string(id.File.Volume) + ":" + std::to_string(id.File.Index);
+    }
+    return "name " + id.Path;
+}
+
 bool CheckWritable(const OutputPath& output, std::string& error) {
     return output.Folder ? CheckFolder(output, error) : CheckFile(output.Path, error);
 }

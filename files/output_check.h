@@ -23,6 +23,10 @@ struct OutputPath {
 // one file with anything: writing it twice destroys nothing.
 bool SameFile(const std::string& a, const std::string& b);
 
+// What SameFile compares, as a text: two names give the same text exactly when SameFile calls
+// them one file, so that many names can be matched through a map. Empty for a shared device.
+std::string FileKey(const std::string& path);
+
 // Proves that `output` can be written without truncating or leaving anything: an existing file
 // is opened for writing as it is; a new one is created and removed again; a folder gets its
 // missing parts made, its files (or a probe file) checked, and the parts made removed. False

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/signal_simulator.h"
@@ -19,6 +20,7 @@
 #include "common/time_of_day.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
+#include "tools/batch_files.h"
 #include "tools/batch_run.h"
 
 namespace qv {
@@ -26,7 +28,7 @@ namespace qv {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quorvelle-batch [OPTIONS] INPUT.wav\n"
+    "Usage: quorvelle-batch [OPTIONS] INPUT.wav...\n"
     "  or:  quorvelle-batch [OPTIONS] --simulate SECONDS [SIMULATOR OPTIONS]\n"
     "  or:  quorvelle-batch [OPTIONS] --capture [--device N|NAME] [--seconds S]\n"
     "  or:  quorvelle-batch --list-devices\n"
@@ -62,12 +64,24 @@ constexpr const char* kUsage =
     "  --png                  also write a PNG beside every bitmap\n"
     "  --panels DIR           at the end, write scope.png, iq.png and chart.png to DIR: the\n"
     "                         three panels as the window would show them\n"
+    "  -j, --jobs N           with several input files, how many run at a time (default: the\n"
+    "                         number of processors)\n"
     "  --quiet                no progress output\n"
     "  --help                 this text\n"
     "  --version              the program's version\n"
     "\n"
     "Every output is checked before the first frame is read; an output that is the input or\n"
     "another output is a usage error.\n"
+    "\n"
+    "Several input files: each is a run of its own with outputs of its own, N at a time. In an\n"
+    "output's path {name} stands for the input's file name without its extension (--log\n"
+    "logs/{name}.tsv); a path ending in / or naming a folder gets NAME.iq.txt,\n"
+    "NAME.readouts.tsv, NAME.csv, NAME.iq.csv or NAME.BMP in it, and with several files\n"
+    "--panels DIR writes to DIR/NAME. Two files writing one output is a usage error, and so is\n"
+    "--save-screen (its names are the stream time's, the same for every file). A file's lines\n"
+    "are printed whole as it ends; at the end a line per file gives its name, status, seconds\n"
+    "and frequency error. A file that fails does not stop the others; the exit status is the\n"
+    "worst of theirs.\n"
     "\n"
     "Live capture:\n"
     "%CAPTURE%"
@@ -82,7 +96,8 @@ struct BatchOptions {
     bool StartTimeGiven = false;  // --start-time: stream time only, not the live wall clock
     bool Simulate = false;
     SimulatorSettings Simulator;
-    std::string Input;
+    std::vector<std::string> Inputs;
+    int Jobs = 0;  // files at a time; 0: not given, the number of processors
     CaptureOptions Capture;
 };
 
@@ -106,13 +121,25 @@ std::string Usage() {
 
 enum class ParseResult { Run, Help, Version, Error };
 
-// The input file's name.
-ParseResult TakeInput(const std::string& arg, BatchOptions& o, std::string& error) {
-    if (!o.Input.empty()) {
-        error = "more than one input file (" + o.Input + ", " + arg + ")";
+// An input file's name.
+ParseResult TakeInput(const std::string& arg, BatchOptions& o) {
+    o.Inputs.push_back(arg);
+    return ParseResult::Run;
+}
+
+// -j N, -jN and --jobs N.
+ParseResult TakeJobs(int argc, char** argv, int& i, BatchOptions& o, std::string& error) {
+    const std::string arg = argv[i];
+    std::string text = arg.substr(std::min<size_t>(arg.size(), 2));
+    if ((arg == "-j" || arg == "--jobs") && !TakeOptionValue(argc, argv, i, text, error)) {
         return ParseResult::Error;
     }
-    o.Input = arg;
+    constexpr int kMostJobs = 1024;
+    if (!ParseWholeNumber(text, 1, kMostJobs, o.Jobs)) {
+        error = "-j/--jobs: \"" + text + "\" is not a whole number from 1 to " +
+                std::to_string(kMostJobs);
+        return ParseResult::Error;
+    }
     return ParseResult::Run;
 }
 
@@ -157,6 +184,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     if (arg == "--no-blank") return o.Chain.Entries.BlankRfClickFlag = -1, ParseResult::Run;
     if (arg == "--invert") return o.Chain.Entries.InvertFlag = 1, ParseResult::Run;
     if (arg == "--quiet") return o.Chain.Quiet = true, ParseResult::Run;
+    if (arg == "--jobs" || arg.starts_with("-j")) return TakeJobs(argc, argv, i, o, error);
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
     if (arg == "--version") return ParseResult::Version;
     if (arg == "--simulate") {
@@ -178,7 +206,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
         error = "unknown option " + arg;
         return ParseResult::Error;
     }
-    return TakeInput(arg, o, error);
+    return TakeInput(arg, o);
 }
 
 ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& error) {
@@ -186,7 +214,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
     for (int i = 1; i < argc; ++i) {
         if (EndsOptions(argv[i], optionsEnded)) continue;
         if (optionsEnded) {
-            if (TakeInput(argv[i], o, error) != ParseResult::Run) return ParseResult::Error;
+            TakeInput(argv[i], o);
             continue;
         }
         if (o.Simulate) {
@@ -200,7 +228,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
         ParseResult r = ParseBatchOption(argc, argv, i, o, error);
         if (r != ParseResult::Run) return r;
     }
-    if (!CheckCaptureOptions(o.Capture, !o.Input.empty(), o.Simulate, error)) {
+    if (!CheckCaptureOptions(o.Capture, !o.Inputs.empty(), o.Simulate, error)) {
         return ParseResult::Error;
     }
     // Options that the chosen mode would silently ignore are refused.
@@ -213,18 +241,32 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
         }
         return ParseResult::Run;
     }
+    if ((o.Capture.Capture || o.Simulate) && o.Jobs != 0) {
+        error = std::string("-j/--jobs is for input files, not for ") +
+                (o.Capture.Capture ? "--capture" : "--simulate");
+        return ParseResult::Error;
+    }
     if (o.Capture.Capture && o.StartTimeGiven) {
         error = "--start-time does not apply to --capture: live times are the wall clock";
         return ParseResult::Error;
     }
     if (o.Simulate && !CheckSimulatorCard(o.Simulator, false, error)) return ParseResult::Error;
     if (o.Capture.Capture) return ParseResult::Run;
-    if (o.Simulate && !o.Input.empty()) {
+    if (o.Simulate && !o.Inputs.empty()) {
         error = "give either an input file or --simulate, not both";
         return ParseResult::Error;
     }
-    if (!o.Simulate && o.Input.empty()) {
+    if (!o.Simulate && o.Inputs.empty()) {
         error = "no input: give INPUT.wav or --simulate SECONDS";
+        return ParseResult::Error;
+    }
+    // The automatic captures' names come from the stream time, the same in every file's run: in
+    // the one current directory they would take one another's names in the order the threads
+    // came, and no picture would say which recording it shows.
+    if (o.Chain.SaveScreen && o.Inputs.size() > 1) {
+        error =
+            "--save-screen takes one input file: its pictures are named by the stream time "
+            "alone";
         return ParseResult::Error;
     }
     return ParseResult::Run;
@@ -233,16 +275,19 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
 // A source of frames: fills up to `count` frames, returns how many (0 at the end, -1 on error).
 using FrameSource = std::function<long long(Frame*, long long, std::string&)>;
 
-// Counts the input's own frames, at its own rate.
-class ProgressBar {
+// The progress bar of a single run on a terminal; counts the input's own frames, at its own rate.
+class ProgressBar final : public RunProgress {
 public:
-    ProgressBar(std::ostream& err, bool enabled, long long totalFrames, int framesPerSecond)
-        : err_(err),
-          enabled_(enabled && os::StderrIsTerminal() && totalFrames > 0),
-          total_(totalFrames),
-          rate_(framesPerSecond) {}
+    ProgressBar(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}
 
-    void Update(long long done) {
+    void Begin(long long totalFrames, int framesPerSecond) override {
+        enabled_ = enabled_ && os::StderrIsTerminal() && totalFrames > 0;
+        total_ = totalFrames;
+        rate_ = framesPerSecond;
+        start_ = std::chrono::steady_clock::now();
+    }
+
+    void Update(long long done) override {
         if (!enabled_) return;
         int percent = static_cast<int>(100 * done / total_);
         if (percent == lastPercent_) return;
@@ -253,7 +298,7 @@ public:
              << percent << "% of " << total_ / rate_ << " s" << TimeLeft(done) << std::flush;
     }
 
-    void Finish() {
+    void Finish() override {
         if (enabled_ && lastPercent_ >= 0)
             err_ << "\r" << std::string(80, ' ') << "\r" << std::flush;
     }
@@ -274,15 +319,16 @@ private:
 
     std::ostream& err_;
     bool enabled_;
-    long long total_;
-    int rate_;  // [frames/s]
+    long long total_ = 0;
+    int rate_ = kFramesPerSecond;  // [frames/s]
     int lastPercent_ = -1;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// The calling thread's: with several files each run's own.
 double CpuSeconds() {
     timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
@@ -295,9 +341,9 @@ struct BatchInput {
     long long TotalFrames = 0;    // [frames at Rate]
 };
 
-// Opens the input the options name; false after one error line. A bad file is reported before
-// any output file is touched.
-bool OpenInput(const BatchOptions& o, BatchInput& in, std::ostream& err) {
+// Opens the simulator or the recording `input`; false after one error line. A bad file is
+// reported before any output file is touched.
+bool OpenInput(const BatchOptions& o, const std::string& input, BatchInput& in, std::ostream& err) {
     if (o.Simulate) {
         StartSimulator(in.Simulator, o.Simulator);
         in.Rate = o.Simulator.DeviceRate;
@@ -313,7 +359,7 @@ bool OpenInput(const BatchOptions& o, BatchInput& in, std::ostream& err) {
         return true;
     }
     std::string error;
-    if (!OpenWavReader(in.Wav, o.Input, error)) {
+    if (!OpenWavReader(in.Wav, input, error)) {
         err << "quorvelle-batch: " << error << "\n";
         return false;
     }
@@ -336,9 +382,9 @@ struct FileRunEnd {
 };
 
 // The input through the chain until its end, a stop signal or a read error (said on `err`).
-FileRunEnd ProcessInput(Measurement& m, BatchInput& in, const StopSignals& signals, bool quiet,
-                        std::ostream& err) {
-    ProgressBar progress(err, !quiet, in.TotalFrames, in.Rate);
+FileRunEnd ProcessInput(Measurement& m, BatchInput& in, const StopSignals& signals,
+                        RunProgress& progress, std::ostream& err) {
+    progress.Begin(in.TotalFrames, in.Rate);
     // Read in pieces of 4096 frames (half a second at 8000): one system call per piece rather
     // than per capture block (Windows' file reads cost several times Linux's). The chain takes
     // the input in chunks counted from its first frame, so the piece's size changes no result.
@@ -393,16 +439,16 @@ void PrintFileRunLines(const FileRunEnd& run, bool quiet, bool finished, std::os
     out << "\n";
 }
 
-// A run over a recording or the simulator, as fast as the processor allows: the input, every
-// output, the run and its end.
-int RunFile(const BatchOptions& o, std::ostream& out, std::ostream& err) {
-    // SIGINT, SIGTERM and SIGHUP stop the reading; what was processed is still written.
-    StopSignals signals;
+// A run over the recording `input` or the simulator, as fast as the processor allows, with the
+// outputs of `chain`: the input, every output, the run and its end, stopped by `signals`.
+FileOutcome RunFile(const BatchOptions& o, const ChainSettings& chain, const std::string& input,
+                    const StopSignals& signals, RunProgress& progress, std::ostream& out,
+                    std::ostream& err) {
     BatchInput in;
-    if (!OpenInput(o, in, err)) return 1;
+    if (!OpenInput(o, input, in, err)) return {1, 0, ""};
 
     // Then every output, before it is created: a run that cannot keep its results does not start.
-    if (!CheckOutputs(o.Chain, "", err)) return 1;
+    if (!CheckOutputs(chain, "", err)) return {1, 0, ""};
     Measurement m;
     SetDeviceRate(m, in.Rate);  // the reader and the simulator give only rates it takes
     // The chain's frames come at 8000 per second whatever the input's rate: 125 microseconds
@@ -413,17 +459,17 @@ int RunFile(const BatchOptions& o, std::ostream& out, std::ostream& err) {
     const RunClock clock{streamTime,
                          [streamTime] { return FormatTimeWithMilliseconds(streamTime()); }};
     RunOutputs outputs(err, o.Chain.Png);
-    if (!OpenLogAndIq(o.Chain, false, clock, outputs, err)) return 1;
+    if (!OpenLogAndIq(chain, false, clock, outputs, err)) return {1, 0, ""};
     RunHost host(clock, outputs, err);
-    if (!OpenCsvOutputs(o.Chain, clock, outputs, err, in.Rate)) return 1;
-    StartChain(m, host, o.Chain, err);
+    if (!OpenCsvOutputs(chain, clock, outputs, err, in.Rate)) return {1, 0, ""};
+    StartChain(m, host, chain, err);
 
-    const FileRunEnd run = ProcessInput(m, in, signals, o.Chain.Quiet, err);
+    const FileRunEnd run = ProcessInput(m, in, signals, progress, err);
     if (run.ReadFailed) {
         RunEnd end;
         end.Summary = false;
-        EndRun(m, o.Chain, outputs, end, out, err);
-        return 1;
+        EndRun(m, chain, outputs, end, out, err);
+        return {1, 0, RunKeyFigure(m)};
     }
     if (!in.Wav.LateWarning.empty()) {
         err << "quorvelle-batch: warning: " << in.Wav.LateWarning << "\n";
@@ -433,9 +479,40 @@ int RunFile(const BatchOptions& o, std::ostream& out, std::ostream& err) {
     if (!shortfall.empty()) err << "quorvelle-batch: warning: " << shortfall << "\n";
     RunEnd end;
     end.BeforeSummary = [&](bool finished) {
-        PrintFileRunLines(run, o.Chain.Quiet, finished, out, err);
+        PrintFileRunLines(run, chain.Quiet, finished, out, err);
     };
-    return EndRun(m, o.Chain, outputs, end, out, err) ? 0 : 1;
+    const bool written = EndRun(m, chain, outputs, end, out, err);
+    return {written ? 0 : 1, run.StopSignal, RunKeyFigure(m)};
+}
+
+// Every input file's outputs, checked before any runs: false after a usage error line.
+bool MapOutputs(const BatchOptions& o, std::vector<ChainSettings>& outputs, std::ostream& err) {
+    const bool several = o.Inputs.size() > 1;
+    std::string error;
+    for (const std::string& input : o.Inputs) {
+        outputs.push_back(OutputsForInput(o.Chain, input, several));
+        // Two names for one file would destroy a recording or mix two outputs.
+        if (!CheckNoFileTwice(outputs.back(), "", input, error)) {
+            err << UsageErrorLine("quorvelle-batch", several ? input + ": " + error : error);
+            return false;
+        }
+    }
+    if (CheckNoSharedOutputs(o.Inputs, outputs, error)) return true;
+    err << UsageErrorLine("quorvelle-batch", error);
+    return false;
+}
+
+// Several input files, each a run of its own, on threads.
+int RunFiles(const BatchOptions& o, std::ostream& out, std::ostream& err) {
+    std::vector<ChainSettings> outputs;
+    if (!MapOutputs(o, outputs, err)) return 2;
+    const int processors = static_cast<int>(std::thread::hardware_concurrency());
+    const int jobs = o.Jobs > 0 ? o.Jobs : std::max(processors, 1);
+    const FileRun run = [&](size_t i, const StopSignals& signals, RunProgress& progress,
+                            std::ostream& fileOut, std::ostream& fileErr) {
+        return RunFile(o, outputs[i], o.Inputs[i], signals, progress, fileOut, fileErr);
+    };
+    return RunFileList(o.Inputs, jobs, o.Chain.Quiet, run, out, err);
 }
 
 }  // namespace
@@ -456,17 +533,31 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << UsageErrorLine("quorvelle-batch", error);
         return 2;
     }
-    // Two names for one file would destroy a recording or mix two outputs.
-    if (!o.Capture.ListDevices &&
-        !CheckNoFileTwice(o.Chain, o.Capture.RecordPath,
-                          o.Input.empty() ? o.Capture.PlayPath : o.Input, error)) {
-        err << UsageErrorLine("quorvelle-batch", error);
-        return 2;
-    }
     if (o.Capture.Capture || o.Capture.ListDevices) {
+        // Two names for one file would destroy a recording or mix two outputs.
+        if (!o.Capture.ListDevices &&
+            !CheckNoFileTwice(o.Chain, o.Capture.RecordPath, o.Capture.PlayPath, error)) {
+            err << UsageErrorLine("quorvelle-batch", error);
+            return 2;
+        }
         return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err);
     }
-    return RunFile(o, out, err);
+    if (o.Inputs.size() > 1) return RunFiles(o, out, err);
+    std::vector<ChainSettings> outputs;
+    if (o.Simulate) {
+        if (!CheckNoFileTwice(o.Chain, "", "", error)) {
+            err << UsageErrorLine("quorvelle-batch", error);
+            return 2;
+        }
+        outputs.push_back(o.Chain);
+    } else if (!MapOutputs(o, outputs, err)) {
+        return 2;
+    }
+    // SIGINT, SIGTERM and SIGHUP stop the reading; what was processed is still written.
+    StopSignals signals;
+    ProgressBar progress(err, !o.Chain.Quiet);
+    const std::string input = o.Simulate ? "" : o.Inputs[0];
+    return RunFile(o, outputs[0], input, signals, progress, out, err).Status;
 }
 
 }  // namespace qv

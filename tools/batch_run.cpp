@@ -29,7 +29,8 @@ std::string PathInFolder(const std::string& dir, const char* name) {
     return dir + "/" + name;
 }
 
-// The files the run will write whose names are known before it, each with its option.
+}  // namespace
+
 std::vector<OutputPath> OutputFiles(const ChainSettings& s, const std::string& recordPath) {
     std::vector<OutputPath> files;
     auto add = [&files](const char* option, const std::string& path) {
@@ -50,6 +51,8 @@ std::vector<OutputPath> OutputFiles(const ChainSettings& s, const std::string& r
     }
     return files;
 }
+
+namespace {
 
 // The three panels as the window shows them, as PNGs in `dir` (created when missing).
 void WritePanels(const Display& d, const std::string& dir, ChartPictures& pictures) {
@@ -457,6 +460,26 @@ void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out
     if (iq.Failed() && iq.Records() < m.PeriodsClosed) out << " of " << m.PeriodsClosed;
     out << "\n";
     out << "  status: " << StatusName(m) << " (" << w.Current.Text << ")\n";
+}
+
+std::string RunKeyFigure(const Measurement& m) {
+    const SignalWatch& w = m.Watch;
+    if (w.Recent.empty()) return "no second closed";
+    long double mean = 0, sd = 0;
+    int count = 0;
+    const bool settled = MeanAndSpread(
+        w,
+        [](const StatusSecond& s, long double& v) {
+            v = s.FreqErrorPpm;
+            return ClockSettledIn(s.State);
+        },
+        mean, sd, count);
+    if (!settled) {
+        return "freq error last " + FormatForText("%.3f", w.Recent.back().FreqErrorPpm) +
+               " ppm (not settled), " + StatusName(m);
+    }
+    return "freq error " + FormatForText("%.3f", mean) + " ppm (mean of " + std::to_string(count) +
+           " settled s), " + StatusName(m);
 }
 
 namespace {

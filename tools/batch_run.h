@@ -14,6 +14,7 @@
 #include "capture/readout_log.h"
 #include "chain/measurement.h"
 #include "files/iq_file.h"
+#include "files/output_check.h"
 
 namespace qv {
 
@@ -33,6 +34,10 @@ struct ChainSettings {
     std::string PanelsDir;  // the three panels at the end
     bool Quiet = false;
 };
+
+// The files a run with settings `s` will write whose names are known before it, each with its
+// option: the --panels folder and the files in it, the PNG beside --chart, and `recordPath`.
+std::vector<OutputPath> OutputFiles(const ChainSettings& s, const std::string& recordPath);
 
 // Before anything is touched: an output that is an input (the recording, --play) or the same
 // file as another output. False with one line in `error` naming them (a usage error).
@@ -190,6 +195,11 @@ bool EndRun(Measurement& m, const ChainSettings& s, RunOutputs& o, const RunEnd&
 // card frequency from the fit of the last minute's edges with its standard error, and the RMS
 // of every fitted edge's residual over the run.
 void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out);
+
+// The run's answer in a few words, for a line among others: the frequency error's mean over the
+// settled seconds of the last minute (else the last second's, "not settled") and the signal's
+// state; "no second closed" before the first.
+std::string RunKeyFigure(const Measurement& m);
 
 // One line of the live state for a terminal: time, frequency and timing error, audio level,
 // lock frequency and state, then the fine card frequency once it is known ("  fine +37.012

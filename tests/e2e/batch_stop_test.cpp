@@ -193,6 +193,51 @@ TEST(BatchStop, FifosAndDevicesAreRefusedAtOnceAndHoldNoRun) {
     }
 }
 
+// Several files, two at a time: a stop request ends both runs, each with its outputs whole and
+// its lines, and starts no other; the file never started makes the status 1.
+TEST(BatchStop, AStopEndsEveryFileRunningAndStartsNoOther) {
+    TestFolder folder;
+    const std::string golden = std::string(QUORVELLE_GOLDEN_DIR) + "/pps50.wav";
+    if (!std::filesystem::exists(golden)) GTEST_SKIP() << "no " << golden;
+    std::vector<std::string> argv = {QUORVELLE_BATCH_BIN,
+                                     "-j",
+                                     "2",
+                                     "--integration",
+                                     "1",
+                                     "--iq-file",
+                                     folder.Path("{name}.iq.txt"),
+                                     "--log",
+                                     folder.Path("{name}.tsv")};
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        std::filesystem::create_symlink(golden, folder.Path(name));
+        argv.push_back(folder.Path(name));
+    }
+    ChildProcess batch;
+    std::string error;
+    const std::string errPath = folder.Path("err");
+    ASSERT_TRUE(batch.Start(argv, {}, folder.Path("out"), errPath, error)) << error;
+    ASSERT_TRUE(WaitWhileRunning(
+        batch, [&] { return !FileText(folder.Path("b.tsv")).empty(); }, 60s))
+        << FileText(errPath);
+    for (int s : {SIGINT, SIGTERM, SIGINT}) batch.Signal(s);
+    EXPECT_EQ(batch.Wait(60s), 1) << FileText(errPath);
+
+    const std::string err = FileText(errPath), out = FileText(folder.Path("out"));
+    for (const char* name : {"a", "b"}) {
+        const std::string input = folder.Path(std::string(name) + ".wav");
+        EXPECT_EQ(Count(err, "quorvelle-batch: " + input + ": SIGINT: run ended after "), 1) << err;
+        EXPECT_EQ(Count(out, "== " + input + " ==\n"), 1) << out;
+        const std::string iq = FileText(folder.Path(std::string(name) + ".iq.txt"));
+        EXPECT_TRUE(iq.ends_with("\r\n\r\n")) << name << ": " << iq;
+        EXPECT_EQ(FileText(folder.Path(std::string(name) + ".tsv")).back(), '\n');
+    }
+    EXPECT_NE(err.find("quorvelle-batch: SIGINT: 1 of 3 files not started\n"), std::string::npos)
+        << err;
+    EXPECT_EQ(Count(out, "\nsummary: "), 2) << out;
+    EXPECT_NE(out.find(": 2 stopped, 1 not run\n"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("c.tsv")));
+}
+
 TEST(BatchStop, StopSignalsDuringTheCloseTimeWorkOfACaptureChangeNothing) {
     StopDuringTheCloseTimeWork({"--capture", "--simulate", "600"},
                                {SIGTERM, SIGINT, SIGHUP, SIGTERM, SIGINT, SIGHUP}, "capture ended");
