@@ -59,14 +59,23 @@ protected:
 // two at a time: the good files' outputs and lines are those of their runs alone, the bad ones
 // fail alone, and the closing lines say which is which.
 TEST_F(BatchFiles, EachFileAsItsOwnRunAndBadFilesFailAlone) {
-    const std::vector<std::string> options = {
-        "--integration",     "2",     "--iq-file", out_,       "--log",
-        out_ + "{name}.tsv", "--csv", out_,        "--iq-csv", out_,
-        "--chart",           out_,    "--png",     "--panels", out_ + "{name}-panels"};
+    // One file's outputs are the paths given, several files' a folder's names for each.
+    const std::vector<std::string> common = {"--integration",       "2",     "--log",
+                                             out_ + "{name}.tsv",   "--png", "--panels",
+                                             out_ + "{name}-panels"};
+    std::vector<std::string> one = common, several = common;
+    for (const auto& [option, extension] :
+         std::vector<std::pair<std::string, std::string>>{{"--iq-file", ".iq.txt"},
+                                                          {"--csv", ".csv"},
+                                                          {"--iq-csv", ".iq.csv"},
+                                                          {"--chart", ".BMP"}}) {
+        one.insert(one.end(), {option, out_ + "{name}" + extension});
+        several.insert(several.end(), {option, out_});
+    }
     std::map<std::string, std::string> alone;
     std::map<std::string, std::string> aloneOut;
     for (const std::string& input : {a_, b_}) {
-        std::vector<std::string> args = options;
+        std::vector<std::string> args = one;
         args.push_back(input);
         const ToolRun r = RunBatchTool(args);
         ASSERT_EQ(r.Status, 0) << r.Err;
@@ -78,7 +87,7 @@ TEST_F(BatchFiles, EachFileAsItsOwnRunAndBadFilesFailAlone) {
     const std::string missing = folder_.Path("d1/missing.wav"), notes = folder_.Path("notes.wav");
     WriteText(notes, "not a recording\n");
     fs::create_directories(out_ + "c.tsv");  // c's log: a folder is in its place
-    std::vector<std::string> args = options;
+    std::vector<std::string> args = several;
     args.insert(args.end(), {"-j", "2", a_, missing, b_, notes, c_});
     const ToolRun r = RunBatchTool(args);
     EXPECT_EQ(r.Status, 1) << r.Err;

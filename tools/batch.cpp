@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,9 +76,9 @@ constexpr const char* kUsage =
     "\n"
     "Several input files: each is a run of its own with outputs of its own, N at a time. In an\n"
     "output's path {name} stands for the input's file name without its extension (--log\n"
-    "logs/{name}.tsv); a path ending in / or naming a folder gets NAME.iq.txt,\n"
-    "NAME.readouts.tsv, NAME.csv, NAME.iq.csv or NAME.BMP in it, and with several files\n"
-    "--panels DIR writes to DIR/NAME. Two files writing one output is a usage error, and so is\n"
+    "logs/{name}.tsv); with several files a path ending in / or naming a folder gets\n"
+    "NAME.iq.txt, NAME.readouts.tsv, NAME.csv, NAME.iq.csv or NAME.BMP in it, and --panels DIR\n"
+    "writes to DIR/NAME. Two files writing one output is a usage error, and so is\n"
     "--save-screen (its names are the stream time's, the same for every file). A file's lines\n"
     "are printed whole as it ends; at the end a line per file gives its name, status, seconds\n"
     "and frequency error. A file that fails does not stop the others; the exit status is the\n"
@@ -440,15 +441,16 @@ void PrintFileRunLines(const FileRunEnd& run, bool quiet, bool finished, std::os
 }
 
 // A run over the recording `input` or the simulator, as fast as the processor allows, with the
-// outputs of `chain`: the input, every output, the run and its end, stopped by `signals`.
+// outputs of `chain`: the input, every output (unless `outputsChecked` already), the run and its
+// end, stopped by `signals`.
 FileOutcome RunFile(const BatchOptions& o, const ChainSettings& chain, const std::string& input,
-                    const StopSignals& signals, RunProgress& progress, std::ostream& out,
-                    std::ostream& err) {
+                    bool outputsChecked, const StopSignals& signals, RunProgress& progress,
+                    std::ostream& out, std::ostream& err) {
     BatchInput in;
     if (!OpenInput(o, input, in, err)) return {1, 0, ""};
 
     // Then every output, before it is created: a run that cannot keep its results does not start.
-    if (!CheckOutputs(chain, "", err)) return {1, 0, ""};
+    if (!outputsChecked && !CheckOutputs(chain, "", err)) return {1, 0, ""};
     Measurement m;
     SetDeviceRate(m, in.Rate);  // the reader and the simulator give only rates it takes
     // The chain's frames come at 8000 per second whatever the input's rate: 125 microseconds
@@ -508,9 +510,21 @@ int RunFiles(const BatchOptions& o, std::ostream& out, std::ostream& err) {
     if (!MapOutputs(o, outputs, err)) return 2;
     const int processors = static_cast<int>(std::thread::hardware_concurrency());
     const int jobs = o.Jobs > 0 ? o.Jobs : std::max(processors, 1);
+    // Every file's outputs proved writable before any runs, one after the other: the checks make
+    // and remove the folders they need, which must not happen beside another file's check or
+    // its writing. A file whose outputs fail is not run; the others are.
+    std::vector<std::string> failures(outputs.size());
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        std::ostringstream failure;
+        if (!CheckOutputs(outputs[i], "", failure)) failures[i] = failure.str();
+    }
     const FileRun run = [&](size_t i, const StopSignals& signals, RunProgress& progress,
                             std::ostream& fileOut, std::ostream& fileErr) {
-        return RunFile(o, outputs[i], o.Inputs[i], signals, progress, fileOut, fileErr);
+        if (!failures[i].empty()) {
+            fileErr << failures[i];
+            return FileOutcome{1, 0, ""};
+        }
+        return RunFile(o, outputs[i], o.Inputs[i], true, signals, progress, fileOut, fileErr);
     };
     return RunFileList(o.Inputs, jobs, o.Chain.Quiet, run, out, err);
 }
@@ -557,7 +571,7 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
     StopSignals signals;
     ProgressBar progress(err, !o.Chain.Quiet);
     const std::string input = o.Simulate ? "" : o.Inputs[0];
-    return RunFile(o, outputs[0], input, signals, progress, out, err).Status;
+    return RunFile(o, outputs[0], input, false, signals, progress, out, err).Status;
 }
 
 }  // namespace qv

@@ -78,11 +78,12 @@ ChainSettings OutputsForInput(const ChainSettings& given, const std::string& inp
     for (const FileOption& option : kFileOptions) {
         std::string& path = s.*option.Path;
         if (path.empty()) continue;
-        // A path with the name in it names a file unless it ends in a separator: an existing
-        // folder in its place is an error, as with one file.
+        // One file's outputs are the paths given, as they always were. With several, a path
+        // with the name in it names a file unless it ends in a separator: an existing folder in
+        // its place is an error, as with one file.
         const bool named = path.find(kNameMark) != std::string::npos;
         path = ReplaceNameMark(path, name);
-        if (IsSeparator(path.back()) || (!named && os::NotAFolder(path).empty())) {
+        if (several && (IsSeparator(path.back()) || (!named && os::NotAFolder(path).empty()))) {
             path = InFolder(path, name + option.Extension);
         }
     }
@@ -308,6 +309,7 @@ int RunFileList(const std::vector<std::string>& inputs, int jobs, bool quiet, co
 
     ListProgress progress(err, !quiet && os::StderrIsTerminal());
     size_t printed = 0;
+    bool blockShown = false;  // a file's lines on `out`: a blank line before the next
     std::unique_lock lock(mutex);
     while (working > 0 || !ended.empty()) {
         changed.wait_for(lock, std::chrono::milliseconds(200),
@@ -321,7 +323,9 @@ int RunFileList(const std::vector<std::string>& inputs, int jobs, bool quiet, co
             progress.Clear();
             err << NamedLines(files[i].Err, inputs[i]) << std::flush;
             if (!files[i].Out.empty()) {
-                out << "== " << inputs[i] << " ==\n" << files[i].Out << std::flush;
+                out << (blockShown ? "\n== " : "== ") << inputs[i] << " ==\n"
+                    << files[i].Out << std::flush;
+                blockShown = true;
             }
             ++printed;
             lock.lock();
@@ -337,6 +341,7 @@ int RunFileList(const std::vector<std::string>& inputs, int jobs, bool quiet, co
         err << kProgram << StopSignalName(signals.Received()) << ": " << notRun << " of "
             << files.size() << " files not started\n";
     }
+    if (blockShown) out << "\n";
     PrintFileLines(inputs, files,
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                    jobs, out);

@@ -21,10 +21,10 @@ inline constexpr const char* kNameMark = "{name}";
 // The input's file name without its folder and its last extension ("rec/day1.wav" -> "day1").
 std::string InputName(const std::string& input);
 
-// The outputs of `given` for one input: `{name}` replaced by InputName(input) in every path; a
-// file option (--iq-file, --log, --csv, --iq-csv, --chart) whose path ends in a separator or
-// names an existing folder becomes NAME plus the option's extension in that folder; with
-// `several` files, a --panels folder without `{name}` gets a folder NAME of its own inside it.
+// The outputs of `given` for one input: `{name}` replaced by InputName(input) in every path. With
+// `several` files, a file option (--iq-file, --log, --csv, --iq-csv, --chart) whose path ends in
+// a separator, or names an existing folder and has no `{name}`, becomes NAME plus the option's
+// extension in that folder, and a --panels folder without `{name}` gets a folder NAME inside it.
 ChainSettings OutputsForInput(const ChainSettings& given, const std::string& input, bool several);
 
 // Before anything runs: no output written by two of the files (inputs of the same name in other
