@@ -14,7 +14,6 @@
 #include <deque>
 #include <exception>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -83,7 +82,8 @@ ChainSettings OutputsForInput(const ChainSettings& given, const std::string& inp
         // its place is an error, as with one file.
         const bool named = path.find(kNameMark) != std::string::npos;
         path = ReplaceNameMark(path, name);
-        if (several && (IsSeparator(path.back()) || (!named && os::NotAFolder(path).empty()))) {
+        if (several && !path.empty() &&
+            (IsSeparator(path.back()) || (!named && os::NotAFolder(path).empty()))) {
             path = InFolder(path, name + option.Extension);
         }
     }
@@ -330,7 +330,7 @@ int RunFileList(const std::vector<std::string>& inputs, int jobs, bool quiet, co
             ++printed;
             lock.lock();
         }
-        progress.Show(inputs, files, printed);
+        if (printed < files.size()) progress.Show(inputs, files, printed);
     }
     lock.unlock();
     for (std::thread& t : threads) t.join();

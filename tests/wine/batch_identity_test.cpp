@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,45 @@ TEST_F(WindowsBatch, PathsWithAnyLettersWork) {
     EXPECT_NE(missing.Err.find(folder + "/\u00e5.wav: "), std::string::npos) << missing.Err;
 }
 
+// Several files on the Windows program's threads: each file's outputs the bytes of the Linux
+// program's run of it alone, and a line per file at the end.
+TEST_F(WindowsBatch, SeveralFilesAtATimeGiveTheBytesOfLinuxRunsOfEachAlone) {
+    const std::string linuxDir = folder_.Path("linux"), windowsDir = folder_.Path("windows");
+    std::filesystem::create_directories(linuxDir);
+    std::filesystem::create_directories(windowsDir);
+    std::vector<std::string> inputs;
+    for (const char* ppm : {"-12", "31"}) {
+        inputs.push_back(folder_.Path(std::string("rec") + ppm + ".wav"));
+        ASSERT_EQ(
+            RunLinuxProgram(folder_, kLinuxSim, {"--seconds", "20", "--ppm", ppm, inputs.back()})
+                .Status,
+            0);
+        const ToolRun alone = RunLinuxProgram(folder_, kLinuxBatch,
+                                              {"--quiet", "--iq-file", linuxDir + "/{name}.iq.txt",
+                                               "--log", linuxDir + "/{name}.readouts.tsv",
+                                               "--chart", linuxDir + "/{name}.BMP", inputs.back()});
+        ASSERT_EQ(alone.Status, 0) << alone.Err;
+    }
+    std::vector<std::string> args = {"-j",        "2",
+                                     "--iq-file", windowsDir + "/",
+                                     "--log",     windowsDir + "/",
+                                     "--chart",   windowsDir + "/"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const ToolRun windows = RunWindowsProgram(folder_, "quorvelle-batch.exe", args);
+    ASSERT_EQ(windows.Status, 0) << windows.Err;
+    EXPECT_TRUE(std::regex_search(
+        Lf(windows.Out),
+        std::regex("2 files in .*: 2 ok\n  .*rec-12\\.wav +ok .*\n  .*rec31\\.wav +ok ")))
+        << windows.Out;
+    size_t compared = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(linuxDir)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(FileText(windowsDir + "/" + name) == FileText(entry.path().string())) << name;
+        ++compared;
+    }
+    EXPECT_EQ(compared, 6u);
+}
+
 // Bad input and unwritable outputs: the same exit status and message from both builds (the
 // paths are the same text for both; Wine maps them to the same files).
 TEST_F(WindowsBatch, SameRefusalsAsLinux) {
@@ -268,6 +308,9 @@ TEST_F(WindowsBatch, SameRefusalsAsLinux) {
         {"--iq-file", good, good},
         {"--iq-file", folder_.Path("no/such/folder/iq.txt"), good},
         {"--log", folder_.Dir(), good},
+        // Several files: one that fails among good ones, and an output two would share.
+        {"--quiet", "-j", "1", good, folder_.Path("missing.wav")},
+        {"--iq-file", folder_.Path("iq.txt"), good, folder_.Path("text.wav")},
         {"--simulate", "--ppm"},
         {"--seconds", "-1", "--capture"},
         {},
