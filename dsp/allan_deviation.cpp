@@ -1,4 +1,5 @@
-// Overlapping Allan deviation with gaps, its degrees of freedom and chi-squared interval.
+// Overlapping Allan and modified Allan deviation with gaps, their degrees of freedom and
+// chi-squared intervals, and the time deviation.
 #include "dsp/allan_deviation.h"
 
 #include <cmath>
@@ -19,7 +20,63 @@ bool FallsLikeWhitePhase(double t1, double d1, double t2, double d2) {
     return r * r * r * r < t * t * t;
 }
 
+// Whether the modified deviations fall at least as fast as tau^-1 from (t1, d1) to (t2, d2):
+// d2/d1 < t1/t2, compared as products.
+bool FallsFasterThanOneOverTau(double t1, double d1, double t2, double d2) {
+    return d2 * t2 < d1 * t1;
+}
+
+// The one-sigma interval's ends of a deviation with `freedom` degrees of freedom.
+void Interval(double deviation, double freedom, double& low, double& high) {
+    const double upper = ChiSquaredQuantile(freedom, kOneSigma);
+    const double lower = ChiSquaredQuantile(freedom, -kOneSigma);
+    low = deviation * std::sqrt(freedom / upper);
+    high = lower > 0 ? deviation * std::sqrt(freedom / lower)
+                     : std::numeric_limits<double>::infinity();
+}
+
+// The modified Allan and time deviation of point p (factor m) from `x`. The window sums of m
+// consecutive second differences run along each gap-free stretch: the newest difference added,
+// the one m back taken off; a missing difference starts the stretch again. O(N) per factor.
+void AddModified(AllanPoint& p, const std::vector<double>& x) {
+    const int64_t count = static_cast<int64_t>(x.size()), m = p.Factor;
+    long double window = 0, sum = 0;
+    int64_t run = 0, terms = 0;  // run: differences in the current gap-free stretch
+    std::vector<long double> last(static_cast<size_t>(m));  // the stretch's last m differences
+    for (int64_t i = 0; i + 2 * m < count; ++i) {
+        const double a = x[static_cast<size_t>(i)], b = x[static_cast<size_t>(i + m)],
+                     c = x[static_cast<size_t>(i + 2 * m)];
+        if (std::isnan(a) || std::isnan(b) || std::isnan(c)) {
+            run = 0;
+            window = 0;
+            continue;
+        }
+        const long double d = static_cast<long double>(c) - 2.0L * b + a;
+        long double& slot = last[static_cast<size_t>(i % m)];
+        window += d;
+        if (run >= m) window -= slot;
+        slot = d;
+        ++run;
+        if (run < m) continue;
+        sum += window * window;
+        ++terms;
+    }
+    p.ModTerms = terms;
+    if (terms == 0) return;
+    const long double tau = p.Tau, n = static_cast<long double>(m);
+    p.ModDeviation = static_cast<double>(std::sqrt(sum / (2.0L * n * n * tau * tau * terms)));
+    // tau^2 / 3 times the modified variance: tau cancels.
+    p.TimeDeviation = static_cast<double>(std::sqrt(sum / (6.0L * n * n * terms)));
+    p.ModFreedom = ModifiedFreedom(static_cast<double>(terms), static_cast<double>(m));
+    Interval(p.ModDeviation, p.ModFreedom, p.ModLow, p.ModHigh);
+}
+
 }  // namespace
+
+double ModifiedFreedom(double terms, double m) {
+    const double freedom = terms / (3 * m);
+    return freedom < 1 ? 1 : freedom;
+}
 
 std::vector<int64_t> AllanFactors(int64_t span) {
     std::vector<int64_t> factors;
@@ -71,6 +128,7 @@ std::vector<AllanPoint> OverlappingAllanDeviation(const std::vector<double>& x, 
         const long double tau = p.Tau;
         p.Deviation = static_cast<double>(std::sqrt(sum / (2.0L * tau * tau * terms)));
         p.Terms = terms;
+        AddModified(p, x);
         points.push_back(p);
     }
     // Degrees of freedom, with the points a gap-free run of the same terms would have.
@@ -83,11 +141,20 @@ std::vector<AllanPoint> OverlappingAllanDeviation(const std::vector<double>& x, 
         p.Noise = whitePhase ? AllanNoise::WhitePhase : AllanNoise::WhiteFrequency;
         const double m = static_cast<double>(p.Factor);
         p.Freedom = AllanFreedom(p.Noise, static_cast<double>(p.Terms) + 2 * m, m);
-        const double upper = ChiSquaredQuantile(p.Freedom, kOneSigma);
-        const double lower = ChiSquaredQuantile(p.Freedom, -kOneSigma);
-        p.Low = p.Deviation * std::sqrt(p.Freedom / upper);
-        p.High = lower > 0 ? p.Deviation * std::sqrt(p.Freedom / lower)
-                           : std::numeric_limits<double>::infinity();
+        Interval(p.Deviation, p.Freedom, p.Low, p.High);
+    }
+    // The modified deviation's noise, from its neighbours that have one.
+    for (size_t k = 0; k < points.size(); ++k) {
+        AllanPoint& p = points[k];
+        if (p.ModTerms == 0) continue;
+        size_t from = k, to = k;
+        if (k > 0 && points[k - 1].ModTerms > 0) from = k - 1;
+        if (k + 1 < points.size() && points[k + 1].ModTerms > 0) to = k + 1;
+        const bool whitePhase =
+            from != to && points[from].ModDeviation > 0 &&
+            FallsFasterThanOneOverTau(points[from].Tau, points[from].ModDeviation, points[to].Tau,
+                                      points[to].ModDeviation);
+        p.ModNoise = whitePhase ? AllanNoise::WhitePhase : AllanNoise::WhiteFrequency;
     }
     return points;
 }

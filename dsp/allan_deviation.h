@@ -1,15 +1,22 @@
-// Overlapping Allan deviation of phase (time-error) data, with the number of terms and a
-// chi-squared confidence interval per averaging time. Maths only.
+// Overlapping Allan deviation, modified Allan deviation and time deviation of phase (time-error)
+// data, with the number of terms and a chi-squared confidence interval per averaging time.
+// Maths only.
 //
 // Phase points x_i [s] are sampled every tau0 [s]; a missing point is NaN. For tau = m * tau0
 // the variance is the mean of the squared second differences x_{i+2m} - 2 x_{i+m} + x_i over
 // every i whose three points all exist, divided by 2 tau^2. Gaps are never bridged: a
 // difference that touches a missing point is not a term.
 //
+// The modified variance at the same tau averages n = m consecutive second differences before
+// squaring: mod sigma_y^2 = sum_j (sum_{i=j}^{j+n-1} (x_{i+2n} - 2 x_{i+n} + x_i))^2 /
+// (2 n^2 tau^2 terms), a term for every j whose 3n points all exist (N - 3n + 1 without gaps).
+// The time deviation is sigma_x(tau) = tau / sqrt(3) mod sigma_y(tau) [s].
+//
 // Only +, -, *, / and sqrt reach the results, so they are the same bits on every system.
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace qv {
@@ -26,6 +33,17 @@ struct AllanPoint {
     AllanNoise Noise = AllanNoise::WhitePhase;  // the type Freedom was worked out for
     double Low = 0;   // the interval's ends [fractional frequency]; High is +inf when
     double High = 0;  // too few degrees of freedom bound it
+
+    // The modified Allan deviation at the same tau; NaN (and no terms) when gaps leave no run of
+    // 3 m points. Its interval's degrees of freedom are the conservative bound terms / (3 m),
+    // which holds for white phase and white frequency noise alike (ModifiedFreedom).
+    double ModDeviation = std::numeric_limits<double>::quiet_NaN();  // [fractional frequency]
+    int64_t ModTerms = 0;  // windows of m second differences used
+    double ModFreedom = 0;
+    AllanNoise ModNoise = AllanNoise::WhitePhase;  // from the modified deviation's slope
+    double ModLow = std::numeric_limits<double>::quiet_NaN();         // [fractional frequency], as
+    double ModHigh = std::numeric_limits<double>::quiet_NaN();        // Low and High
+    double TimeDeviation = std::numeric_limits<double>::quiet_NaN();  // sigma_x(tau) [s]
 };
 
 // The averaging factors 1, 2, 5, 10, 20, 50, ... up to a third of `span` points.
@@ -36,7 +54,18 @@ std::vector<int64_t> AllanFactors(int64_t span);
 // sigma) chi-squared interval; its degrees of freedom follow the white phase noise formula
 // where the deviations fall at least as fast as tau^-3/4 around that tau, the white frequency
 // noise formula elsewhere.
+// The modified deviation's noise type follows its own slopes: white phase noise falls as
+// tau^-3/2, white frequency noise as tau^-1/2; white phase where it falls at least as fast as
+// tau^-1.
 std::vector<AllanPoint> OverlappingAllanDeviation(const std::vector<double>& x, double tau0);
+
+// Equivalent degrees of freedom of the overlapping modified Allan variance from `terms` windows
+// at factor m: terms / (3 m), at least 1. Windows 3 m points apart share no point (and, for white
+// frequency noise, no frequency step), so each of the 3 m interleaved non-overlapping estimates is
+// chi-squared with its count of windows as degrees of freedom, and their weighted mean, the
+// overlapping estimate, varies no more than they do on average. A lower bound: the interval is
+// wider than the exact one (for white phase noise at m = 1 by about sqrt(3/2)).
+double ModifiedFreedom(double terms, double m);
 
 // Equivalent degrees of freedom of an overlapping Allan variance from `points` phase points at
 // factor m, for white phase and for white frequency noise.

@@ -1,5 +1,5 @@
 // quorvelle-report: usage, every kind of bad or partial input, times past midnight, the card's
-// phase, and the Allan deviation of fine PPS edges with known jitter.
+// phase, the Allan deviation of fine PPS edges with known jitter, and the --adev-csv table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -273,6 +273,76 @@ TEST(ReportScenario, FineEdgeJitterGivesTheAllanDeviationItImplies) {
     EXPECT_GT(CountColour(png, 892, 82, 1180, 382, 200, 0, 0), 100);      // the card's curve
     EXPECT_GT(CountColour(png, 80, 264, 790, 412, 0, 128, 0), 500);       // residuals
     EXPECT_GT(CountColour(png, 0, 0, 1199, 799, 255, 255, 255), 800000);  // mostly white
+}
+
+// --adev-csv: the header, one row per tau of the card, the same numbers as the text's table
+// (to its 4 digits), MDEV equal to ADEV at tau0 (one second difference per window, the same
+// gaps), TDEV = tau / sqrt(3) MDEV, empty cells where the edgeless seconds leave MDEV no window
+// of 3 m points, and the TDEV panel drawn. An output that cannot be written
+// is one line and status 1 before any work; one that is an input, or the picture, bad usage.
+TEST(ReportAdevCsv, OneRowPerTauWithEveryColumnAndTheOutputChecks) {
+    TestFolder folder;
+    WriteFineRun(folder.Path("fine.csv"), 1800, 37.0, 2e-6);
+    const std::string csv = folder.Path("adev.csv"), png = folder.Path("r.png");
+    const ToolRun r =
+        RunReportTool({"--text", "--adev-csv", csv, "--output", png, folder.Path("fine.csv")});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("Allan table: " + csv + "\npicture: " + png + "\n"), std::string::npos);
+    std::istringstream lines(FileText(csv));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line,
+              "source,tau_s,adev,adev_low,adev_high,terms,noise,mdev,mdev_low,mdev_high,"
+              "mdev_terms,tdev_s");
+    std::vector<double> taus;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::istringstream row(line);
+        for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+        if (line.ends_with(",")) cells.emplace_back();
+        ASSERT_EQ(cells.size(), 12u) << line;
+        EXPECT_EQ(cells[0], "card");
+        const double tau = std::stod(cells[1]), adev = std::stod(cells[2]);
+        taus.push_back(tau);
+        int64_t terms = 0;
+        const double shown =
+            TableDeviation(r.Out, "Allan deviation of the card", static_cast<int>(tau), &terms);
+        EXPECT_NEAR(adev / shown, 1.0, 5e-4) << line;
+        EXPECT_EQ(std::to_string(terms), cells[5]);
+        EXPECT_LT(std::stod(cells[3]), adev);
+        EXPECT_GT(std::stod(cells[4]), adev);
+        if (tau >= 5) {  // every tenth second has no edge
+            EXPECT_EQ(line.substr(line.find(",white PM,")), ",white PM,,,,0,");
+            continue;
+        }
+        const double mdev = std::stod(cells[7]), tdev = std::stod(cells[11]);
+        EXPECT_LT(std::stod(cells[8]), mdev);
+        EXPECT_GT(std::stod(cells[9]), mdev);
+        EXPECT_NEAR(tdev / (tau / std::sqrt(3.0) * mdev), 1.0, 1e-12) << line;
+        if (tau == 1) {
+            EXPECT_EQ(cells[7], cells[2]);
+            EXPECT_EQ(cells[10], cells[5]);
+            EXPECT_EQ(cells[6], "white PM");
+        }
+    }
+    EXPECT_EQ(taus, (std::vector<double>{1, 2, 5, 10, 20, 50, 100, 200, 500}));
+    PngPixels pixels;
+    ASSERT_TRUE(ReadPngPixels(png, pixels));
+    EXPECT_GT(CountColour(pixels, 892, 328, 1180, 438, 200, 0, 0), 50);  // the TDEV curve
+
+    const std::string missing = folder.Path("no/such/folder/adev.csv");
+    const ToolRun bad = RunReportTool(
+        {"--adev-csv", missing, "--output", folder.Path("b.png"), folder.Path("fine.csv")});
+    EXPECT_EQ(bad.Status, 1);
+    EXPECT_TRUE(bad.Err.starts_with("quorvelle-report: --adev-csv " + missing + ": ")) << bad.Err;
+    EXPECT_EQ(Lines(bad.Err), 1) << bad.Err;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("b.png")));
+    for (const std::string& same : {folder.Path("fine.csv"), png}) {
+        const ToolRun usage =
+            RunReportTool({"--adev-csv", same, "--output", png, folder.Path("fine.csv")});
+        EXPECT_EQ(usage.Status, 2) << usage.Err;
+        EXPECT_TRUE(IsUsageErrorLine(usage.Err, "quorvelle-report")) << usage.Err;
+    }
 }
 
 }  // namespace qv

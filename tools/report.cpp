@@ -12,6 +12,7 @@
 #include "dsp/allan_deviation.h"
 #include "files/capture_bitmap.h"
 #include "files/output_check.h"
+#include "files/whole_file.h"
 #include "tools/report_data.h"
 #include "tools/report_plot.h"
 
@@ -22,17 +23,33 @@ namespace {
 constexpr const char* kProgram = "quorvelle-report";
 
 constexpr const char* kUsage =
-    "Usage: quorvelle-report [--text] [--rf-frequency HZ] --output OUT.png READOUTS.csv "
-    "[IQ.csv]\n"
+    "Usage: quorvelle-report [--text] [--rf-frequency HZ] [--adev-csv FILE] --output OUT.png "
+    "READOUTS.csv [IQ.csv]\n"
     "\n"
     "Draws a whole run from the CSV files of the window or quorvelle-batch (--csv, and\n"
     "--iq-csv for IQ.csv) into one PNG picture: the card's frequency error (classic and fine),\n"
-    "the fine PPS edge residuals, the overlapping Allan deviation with its confidence\n"
-    "intervals, and the received phase and level over the run, against UTC (or stream) time.\n"
+    "the fine PPS edge residuals, the overlapping Allan and modified Allan deviation with\n"
+    "their confidence intervals and the time deviation, and the received phase and level over\n"
+    "the run, against UTC (or stream) time.\n"
     "A file that holds several runs is reported for its last run.\n"
     "\n"
     "  --output OUT.png       the picture to write (replaced)\n"
     "  --text                 also print the run's summary and the Allan tables on stdout\n"
+    "  --adev-csv FILE        also write the Allan tables as CSV (replaced): a header row, then\n"
+    "                         one row per curve and tau with the columns\n"
+    "                           source      card (fine PPS edges) or signal (I/Q phase)\n"
+    "                           tau_s       averaging time [s]\n"
+    "                           adev        overlapping Allan deviation\n"
+    "                           adev_low    its 68 % chi-squared interval's lower end\n"
+    "                           adev_high   upper end (inf: not bounded)\n"
+    "                           terms       second differences used\n"
+    "                           noise       white PM or white FM, from the slope of adev\n"
+    "                           mdev        overlapping modified Allan deviation\n"
+    "                           mdev_low    its 68 % interval's ends, from the conservative\n"
+    "                           mdev_high   degrees of freedom mdev_terms / (3 tau / tau0)\n"
+    "                           mdev_terms  windows of tau / tau0 second differences used\n"
+    "                           tdev_s      time deviation tau / sqrt(3) * mdev [s]\n"
+    "                         (an empty cell: no value, gaps leave no window)\n"
     "  --rf-frequency HZ      the received carrier's radio frequency [Hz]: with IQ.csv, the\n"
     "                         Allan deviation of the signal's phase as well\n"
     "  --help                 this text\n"
@@ -56,6 +73,7 @@ struct Options {
     bool Text = false;
     double RfHz = 0;  // 0: not given
     std::string Output, Readouts, Periods;
+    std::string AdevCsv;  // empty: not asked for
 };
 
 // Mean, standard deviation, RMS, last value and count of the finite values of `v` from
@@ -121,9 +139,16 @@ std::string StartText(double start, bool iso) {
                : AxisTimeText(start, true) + " stream time";
 }
 
+std::string NoiseName(AllanNoise noise) {
+    return noise == AllanNoise::WhitePhase ? "white PM" : "white FM";
+}
+
 void AllanTable(std::ostream& out, const std::string& title, const std::vector<AllanPoint>& ps) {
     out << title << "\n";
-    out << "  tau_s      adev        terms   low         high        edf      noise\n";
+    out << "  (mdev: modified Allan deviation, its interval from edf = terms / (3 tau / tau0), a "
+           "conservative bound; tdev_s: time deviation tau / sqrt(3) * mdev)\n";
+    out << "  tau_s      adev        terms   low         high        edf      noise     mdev     "
+           "   mdev_low    mdev_high   mdev_edf mdev_noise tdev_s\n";
     for (const AllanPoint& p : ps) {
         std::string line = "  " + Fixed(p.Tau, 0);
         line.resize(13, ' ');
@@ -137,7 +162,19 @@ void AllanTable(std::ostream& out, const std::string& title, const std::vector<A
         line.resize(57, ' ');
         line += Fixed(p.Freedom, 1);
         line.resize(66, ' ');
-        line += p.Noise == AllanNoise::WhitePhase ? "white PM" : "white FM";
+        line += NoiseName(p.Noise);
+        line.resize(76, ' ');
+        line += Scientific(p.ModDeviation, 4);
+        line.resize(88, ' ');
+        line += Scientific(p.ModLow, 4);
+        line.resize(100, ' ');
+        line += Scientific(p.ModHigh, 4);
+        line.resize(112, ' ');
+        line += p.ModTerms > 0 ? Fixed(p.ModFreedom, 1) : "-";
+        line.resize(121, ' ');
+        line += p.ModTerms > 0 ? NoiseName(p.ModNoise) : "-";
+        line.resize(132, ' ');
+        line += Scientific(p.TimeDeviation, 4);
         out << line << "\n";
     }
     if (ps.empty()) out << "  (too few points: a run of at least 3 points is needed)\n";
@@ -164,6 +201,8 @@ int ParseOptions(int argc, char** argv, Options& o, std::ostream& out, std::ostr
                 o.Text = true;
             } else if (arg == "--output") {
                 TakeOptionValue(argc, argv, i, o.Output, error, false);
+            } else if (arg == "--adev-csv") {
+                TakeOptionValue(argc, argv, i, o.AdevCsv, error, false);
             } else if (arg == "--rf-frequency") {
                 std::string text;
                 if (TakeOptionValue(argc, argv, i, text, error, false) &&
@@ -403,6 +442,32 @@ void PrintReport(const Options& o, const ReportRuns& r, const ReportNumbers& n, 
 }
 
 // ---------------------------------------------------------------------------------------------
+// --adev-csv
+
+// A cell of the table: the shortest text that reads back as the value, empty for NaN.
+std::string Cell(double v) { return std::isnan(v) ? std::string() : Shortest(v); }
+
+void AdevRows(std::string& text, const char* source, const std::vector<AllanPoint>& ps) {
+    for (const AllanPoint& p : ps) {
+        text += std::string(source) + "," + Cell(p.Tau) + "," + Cell(p.Deviation) + "," +
+                Cell(p.Low) + "," + Cell(p.High) + "," + std::to_string(p.Terms) + "," +
+                NoiseName(p.Noise) + "," + Cell(p.ModDeviation) + "," + Cell(p.ModLow) + "," +
+                Cell(p.ModHigh) + "," + std::to_string(p.ModTerms) + "," + Cell(p.TimeDeviation) +
+                "\n";
+    }
+}
+
+// The Allan tables of the card and of the signal (when there), one row per tau.
+std::string AdevCsvText(const ReportNumbers& n) {
+    std::string text =
+        "source,tau_s,adev,adev_low,adev_high,terms,noise,mdev,mdev_low,mdev_high,mdev_terms,"
+        "tdev_s\n";
+    AdevRows(text, "card", n.CardAllan);
+    if (n.Signal) AdevRows(text, "signal", n.SignalAllan);
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
 // The picture
 
 // The picture's title, panels and Allan curves; it points into `r` and `n`.
@@ -452,18 +517,30 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const int parsed = ParseOptions(argc, argv, o, out, err);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
 
-    // The picture is checked before the work, as the batch tool checks its outputs; the input
-    // as the output is bad usage, as there.
-    for (const std::string& input : {o.Readouts, o.Periods}) {
-        if (!input.empty() && SameFile(o.Output, input)) {
-            err << UsageErrorLine(kProgram, "--output " + o.Output + " is the input file " + input);
-            return 2;
+    // The outputs are checked before the work, as the batch tool checks its outputs; an input
+    // as an output, or one file for both outputs, is bad usage, as there.
+    std::vector<OutputPath> outputs = {{"--output", o.Output}};
+    if (!o.AdevCsv.empty()) outputs.push_back({"--adev-csv", o.AdevCsv});
+    for (const OutputPath& output : outputs) {
+        for (const std::string& input : {o.Readouts, o.Periods}) {
+            if (!input.empty() && SameFile(output.Path, input)) {
+                err << UsageErrorLine(
+                    kProgram, output.Option + " " + output.Path + " is the input file " + input);
+                return 2;
+            }
         }
     }
+    if (!o.AdevCsv.empty() && SameFile(o.AdevCsv, o.Output)) {
+        err << UsageErrorLine(kProgram,
+                              "--adev-csv " + o.AdevCsv + " is the --output file " + o.Output);
+        return 2;
+    }
     std::string error;
-    if (!CheckWritable(OutputPath{"--output", o.Output}, error)) {
-        Note(err, "--output " + o.Output + ": " + error);
-        return 1;
+    for (const OutputPath& output : outputs) {
+        if (!CheckWritable(output, error)) {
+            Note(err, output.Option + " " + output.Path + ": " + error);
+            return 1;
+        }
     }
 
     ReportRuns runs;
@@ -471,6 +548,13 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     SelectIqRun(o, runs, err);
     const ReportNumbers numbers = Statistics(o, runs, err);
     if (o.Text) PrintReport(o, runs, numbers, out);
+    if (!o.AdevCsv.empty()) {
+        if (!WriteWholeLines(o.AdevCsv, AdevCsvText(numbers), error)) {
+            Note(err, "--adev-csv " + error);
+            return 1;
+        }
+        out << "Allan table: " << o.AdevCsv << "\n";
+    }
     if (!WritePng(DrawReport(Picture(o, runs, numbers)), o.Output, error)) {
         Note(err, error);
         return 1;

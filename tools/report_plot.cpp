@@ -1,5 +1,5 @@
 // quorvelle-report's picture: title, time panels with min/max decimation, the Allan deviation's
-// log-log panel and its table.
+// and modified Allan deviation's log-log panel, the time deviation's, and their table.
 #include "tools/report_plot.h"
 
 #include <algorithm>
@@ -24,8 +24,14 @@ constexpr int kLabelPoints = 8, kTitlePoints = 11;  // the chart's label font; t
 constexpr int kTimeLeft = 80, kTimeRight = 790;     // time panels' plot area, x [pixels]
 constexpr int kPanelTop = 66, kPanelStep = 182;     // first panel's title row; panel to panel
 constexpr int kPlotOffset = 16, kPlotHeight = 132;  // plot area below the panel's title row
-constexpr int kAllanLeft = 892, kAllanRight = 1180, kAllanTop = 82, kAllanBottom = 382;
-constexpr int kTableTop = 428, kLineStep = 12;
+// The log-log panels on the right: (c) ADEV and MDEV, both fractional frequency on one axis, so
+// that their ratio shows the noise type; (f) TDEV below, in seconds, on an axis of its own. Each
+// has its title row and, below it, the vertical axis' title above the tick labels.
+constexpr int kAllanLeft = 892, kAllanRight = 1180;
+constexpr int kAllanTop = 94, kAllanBottom = 262;         // (c)
+constexpr int kTdevTop = 328, kTdevBottom = 438;          // (f)
+constexpr int kAxisTitleRise = 14, kPanelTitleRise = 28;  // above a log panel's top [pixels]
+constexpr int kTableTop = 480, kLineStep = 12;
 
 const Colour kFrameText = MakeColour(128, 0, 0);  // the chart's frame texts
 const Colour kAxis = MakeColour(64, 64, 64);
@@ -340,33 +346,54 @@ bool IsDecade(int64_t m) {
     return m == 1;
 }
 
-std::string DecadeLabel(int k) { return k == 0 ? "1" : k == 1 ? "10" : "1e" + std::to_string(k); }
+// Every decade in one style: 1e-9, 1e0, 1e3.
+std::string DecadeLabel(int k) { return "1e" + std::to_string(k); }
 
-// The Allan panel's log-log axes, whole decades from X0 to X1 of tau [s] and from Y0 to Y1 of
-// the deviation, over the panel's plot area.
+// A log-log panel's axes: whole decades from X0 to X1 of tau [s] and from Y0 to Y1 of the
+// deviation, over the plot area from Top to Bottom between kAllanLeft and kAllanRight.
 struct LogAxes {
     int X0 = 0, X1 = 1, Y0 = 0, Y1 = 1;
+    int Top = kAllanTop, Bottom = kAllanBottom;
 
     int X(double tau) const {
         return kAllanLeft + Round((Log10(tau) - X0) / (X1 - X0) * (kAllanRight - kAllanLeft));
     }
     int Y(double dev) const {
-        return kAllanBottom - Round((Log10(dev) - Y0) / (Y1 - Y0) * (kAllanBottom - kAllanTop));
+        return Bottom - Round((Log10(dev) - Y0) / (Y1 - Y0) * (Bottom - Top));
     }
 };
 
-// The decades that hold every curve's points and confidence intervals; false when no curve has
-// a point to draw.
-bool AllanAxes(const ReportPicture& p, LogAxes& axes) {
+// One marker of a log panel: a deviation at tau with its interval's ends (Low 0 or less: none;
+// High +inf: none).
+struct LogMark {
+    double Tau = 0, Value = 0, Low = 0, High = 0;
+};
+
+// ADEV's and MDEV's marks, or TDEV's (its interval is MDEV's scaled by tau / sqrt(3)).
+LogMark AdevMark(const AllanPoint& p) { return {p.Tau, p.Deviation, p.Low, p.High}; }
+LogMark MdevMark(const AllanPoint& p) { return {p.Tau, p.ModDeviation, p.ModLow, p.ModHigh}; }
+LogMark TdevMark(const AllanPoint& p) {
+    const double scale = p.TimeDeviation / p.ModDeviation;
+    return {p.Tau, p.TimeDeviation, p.ModLow * scale, p.ModHigh * scale};
+}
+
+using MarkOf = LogMark (*)(const AllanPoint&);
+
+// The decades that hold the marks of every curve and their intervals; false when no curve has a
+// mark to draw.
+bool LogAxesOf(const ReportPicture& p, const std::vector<MarkOf>& kinds, LogAxes& axes) {
     double tauLow = std::numeric_limits<double>::infinity(), tauHigh = 0;
     double devLow = std::numeric_limits<double>::infinity(), devHigh = 0;
     for (const AllanCurve& curve : p.Allan) {
         for (const AllanPoint& point : curve.Points) {
-            if (!(point.Deviation > 0)) continue;
-            tauLow = std::min(tauLow, point.Tau);
-            tauHigh = std::max(tauHigh, point.Tau);
-            devLow = std::min(devLow, point.Low > 0 ? point.Low : point.Deviation);
-            devHigh = std::max(devHigh, std::isfinite(point.High) ? point.High : point.Deviation);
+            for (const MarkOf kind : kinds) {
+                const LogMark mark = kind(point);
+                if (!(mark.Value > 0)) continue;
+                tauLow = std::min(tauLow, mark.Tau);
+                tauHigh = std::max(tauHigh, mark.Tau);
+                devLow = std::min(devLow, mark.Low > 0 ? mark.Low : mark.Value);
+                devHigh = std::max(devHigh, std::isfinite(mark.High) ? mark.High : mark.Value);
+            }
         }
     }
     if (!(tauHigh > 0)) return false;
@@ -377,9 +404,11 @@ bool AllanAxes(const ReportPicture& p, LogAxes& axes) {
     return true;
 }
 
-// Decade grid with minor ticks at 2..9, the decades' labels and the tau axis's name.
-void DrawAllanAxes(Surface& s, const LogAxes& axes) {
-    const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
+// Decade grid with minor ticks at 2..9, the decades' labels and both axes' titles: tau's below
+// its labels, the deviation's above the vertical axis.
+void DrawLogAxes(Surface& s, const LogAxes& axes, const std::string& valueTitle) {
+    const int left = kAllanLeft, right = kAllanRight, top = axes.Top, bottom = axes.Bottom;
+    int labelsLeft = left;
     for (int k = axes.X0; k <= axes.X1; ++k) {
         const int x = axes.X(PowerOfTen(k));
         if (x > left && x < right) Line(s, x, top + 1, x, bottom - 1, kGrid, PenStyle::Dot);
@@ -396,95 +425,144 @@ void DrawAllanAxes(Surface& s, const LogAxes& axes) {
         if (y > top && y < bottom) Line(s, left + 1, y, right - 1, y, kGrid, PenStyle::Dot);
         Line(s, left - 4, y, left, y, kAxis);
         const std::string label = DecadeLabel(k);
-        Text(s, left - 6 - Width(label, kLabelPoints), y - LabelHeight() / 2, label, kAxis,
-             kLabelPoints);
+        const int w = Width(label, kLabelPoints);
+        labelsLeft = std::min(labelsLeft, left - 6 - w);
+        Text(s, left - 6 - w, y - LabelHeight() / 2, label, kAxis, kLabelPoints);
         for (int m = 2; m <= 9 && k < axes.Y1; ++m) {
             const int ym = axes.Y(m * PowerOfTen(k));
             Line(s, left - 2, ym, left, ym, kAxis);
         }
     }
+    Text(s, labelsLeft, top - kAxisTitleRise, valueTitle, kAxis, kLabelPoints);
     const std::string xLabel = "averaging time tau [s]";
     Text(s, (left + right - Width(xLabel, kLabelPoints)) / 2, bottom + 5 + LabelHeight(), xLabel,
          kAxis, kLabelPoints);
 }
 
-// Curves: points joined by lines, each with its confidence bar; the legend at the top right.
-void DrawAllanCurves(Surface& s, const ReportPicture& p, const LogAxes& axes) {
-    const int right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
-    int legendY = top + 4;
-    for (const AllanCurve& curve : p.Allan) {
-        int lastX = 0, lastY = 0;
-        bool joined = false;
-        for (const AllanPoint& point : curve.Points) {
-            if (!(point.Deviation > 0)) continue;
-            const int x = axes.X(point.Tau), y = axes.Y(point.Deviation);
-            const int barTop = std::isfinite(point.High) ? axes.Y(point.High) : top + 1;
-            const int barBottom =
-                point.Low > 0 ? std::min(axes.Y(point.Low), bottom - 1) : bottom - 1;
-            Line(s, x, std::max(barTop, top + 1), x, barBottom, curve.Colour);
-            Line(s, x - 3, barBottom, x + 3, barBottom, curve.Colour);
-            if (std::isfinite(point.High)) Line(s, x - 3, barTop, x + 3, barTop, curve.Colour);
-            FillRect(s, x - 2, y - 2, 5, 5, curve.Colour);
-            if (joined) Line(s, lastX, lastY, x, y, curve.Colour);
-            lastX = x;
-            lastY = y;
-            joined = true;
+// A 5 x 5 square marker about (x, y): filled, or its outline only.
+void Marker(Surface& s, int x, int y, Colour colour, bool filled) {
+    if (filled) return FillRect(s, x - 2, y - 2, 5, 5, colour);
+    FillRect(s, x - 2, y - 2, 5, 1, colour);
+    FillRect(s, x - 2, y + 2, 5, 1, colour);
+    FillRect(s, x - 2, y - 2, 1, 5, colour);
+    FillRect(s, x + 2, y - 2, 1, 5, colour);
+}
+
+// One curve's marks joined by lines (solid between filled markers, dotted between open ones),
+// each with its confidence bar.
+void DrawLogCurve(Surface& s, const AllanCurve& curve, MarkOf kind, bool filled,
+                  const LogAxes& axes) {
+    const int top = axes.Top, bottom = axes.Bottom;
+    int lastX = 0, lastY = 0;
+    bool joined = false;
+    for (const AllanPoint& point : curve.Points) {
+        const LogMark mark = kind(point);
+        if (!(mark.Value > 0)) continue;
+        const int x = axes.X(mark.Tau), y = axes.Y(mark.Value);
+        const int barTop = std::isfinite(mark.High) ? axes.Y(mark.High) : top + 1;
+        const int barBottom = mark.Low > 0 ? std::min(axes.Y(mark.Low), bottom - 1) : bottom - 1;
+        Line(s, x, std::max(barTop, top + 1), x, barBottom, curve.Colour);
+        Line(s, x - 3, barBottom, x + 3, barBottom, curve.Colour);
+        if (std::isfinite(mark.High)) Line(s, x - 3, barTop, x + 3, barTop, curve.Colour);
+        if (joined) {
+            Line(s, lastX, lastY, x, y, curve.Colour, filled ? PenStyle::Solid : PenStyle::Dot);
         }
-        const int w = Width(curve.Label, kLabelPoints);
-        FillRect(s, right - 30 - w, legendY - 1, w + 26, LabelHeight() + 2, kWhite);
-        FillRect(s, right - 24 - w, legendY + LabelHeight() / 2 - 2, 5, 5, curve.Colour);
-        Text(s, right - 6 - w - 8, legendY, curve.Label, curve.Colour, kLabelPoints);
-        legendY += LabelHeight() + 3;
+        Marker(s, x, y, curve.Colour, filled);
+        lastX = x;
+        lastY = y;
+        joined = true;
     }
 }
 
-// The table: tau, deviation, terms, interval. When the rows of a long run do not all fit below
-// the panel, only the decades (m = 1, 10, 100, ...) are listed; --text has them all.
+// The legend at the top right of a log panel: each curve's colour, then what filled and open
+// markers are when the panel has both.
+void DrawLogLegend(Surface& s, const ReportPicture& p, const LogAxes& axes, bool both) {
+    const int right = kAllanRight;
+    int legendY = axes.Top + 4;
+    auto entry = [&](const std::string& label, Colour colour, bool filled) {
+        const int w = Width(label, kLabelPoints);
+        FillRect(s, right - 30 - w, legendY - 1, w + 26, LabelHeight() + 2, kWhite);
+        Marker(s, right - 22 - w, legendY + LabelHeight() / 2, colour, filled);
+        Text(s, right - 6 - w - 8, legendY, label, colour, kLabelPoints);
+        legendY += LabelHeight() + 3;
+    };
+    for (const AllanCurve& curve : p.Allan) entry(curve.Label, curve.Colour, true);
+    if (both) {
+        entry("ADEV", kAxis, true);
+        entry("MDEV", kAxis, false);
+    }
+}
+
+// The table: tau and each deviation, ADEV with its interval. When the rows of a long run do not
+// all fit below the panels, only the decades (m = 1, 10, 100, ...) are listed; --text and
+// --adev-csv have them all, with the terms and MDEV's interval.
 void DrawAllanTable(Surface& s, const ReportPicture& p) {
     size_t rows = 0;
     for (const AllanCurve& curve : p.Allan) rows += curve.Points.size() + 2;
     const size_t room = static_cast<size_t>((kHeight - kTableTop) / kLineStep) - p.Allan.size();
     const bool decadesOnly = rows > room;
     int y = kTableTop;
-    const int columns[] = {kAllanLeft - 40, kAllanLeft + 14, kAllanLeft + 84, kAllanLeft + 144,
-                           kAllanLeft + 214};
+    constexpr int kColumns = 6;
+    const int columns[kColumns] = {kAllanLeft - 40,  kAllanLeft + 0,   kAllanLeft + 52,
+                                   kAllanLeft + 104, kAllanLeft + 156, kAllanLeft + 208};
     for (const AllanCurve& curve : p.Allan) {
         const std::string title =
             decadesOnly ? curve.Label + " (decades; --text lists every tau)" : curve.Label;
         Text(s, columns[0], y, title, curve.Colour, kLabelPoints);
         y += kLineStep;
-        const char* heads[] = {"tau [s]", "ADEV", "terms", "low", "high"};
-        for (int c = 0; c < 5; ++c) Text(s, columns[c], y, heads[c], kAxis, kLabelPoints);
+        const char* heads[kColumns] = {"tau [s]", "ADEV", "low", "high", "MDEV", "TDEV [s]"};
+        for (int c = 0; c < kColumns; ++c) Text(s, columns[c], y, heads[c], kAxis, kLabelPoints);
         y += kLineStep;
         for (const AllanPoint& point : curve.Points) {
             if (decadesOnly && !IsDecade(point.Factor) && &point != &curve.Points.back()) continue;
             if (y > kHeight - kLineStep) break;
-            const std::string cells[] = {Fixed(point.Tau, 0), Scientific(point.Deviation, 3),
-                                         std::to_string(point.Terms), Scientific(point.Low, 3),
-                                         Scientific(point.High, 3)};
-            for (int c = 0; c < 5; ++c) Text(s, columns[c], y, cells[c], kAxis, kLabelPoints);
+            const std::string cells[kColumns] = {Fixed(point.Tau, 0),
+                                                 Scientific(point.Deviation, 3),
+                                                 Scientific(point.Low, 3),
+                                                 Scientific(point.High, 3),
+                                                 Scientific(point.ModDeviation, 3),
+                                                 Scientific(point.TimeDeviation, 3)};
+            for (int c = 0; c < kColumns; ++c)
+                Text(s, columns[c], y, cells[c], kAxis, kLabelPoints);
             y += kLineStep;
         }
         y += kLineStep / 2;
     }
 }
 
-void DrawAllan(Surface& s, const ReportPicture& p) {
-    const int left = kAllanLeft, right = kAllanRight, top = kAllanTop, bottom = kAllanBottom;
-    Text(s, left, top - kPlotOffset,
-         "(c) Allan deviation sigma_y(tau), overlapping, 68 % intervals", kFrameText, kLabelPoints);
+// One log panel: its title, and the curves of `kinds` (filled markers for the first, open for
+// the second), or why there are none (then false).
+bool DrawLogPanel(Surface& s, const ReportPicture& p, int top, int bottom, const std::string& title,
+                  const std::string& valueTitle, const std::vector<MarkOf>& kinds) {
+    const int left = kAllanLeft, right = kAllanRight;
+    Text(s, left, top - kPanelTitleRise, title, kFrameText, kLabelPoints);
     LogAxes axes;
-    if (!AllanAxes(p, axes)) {
+    if (!LogAxesOf(p, kinds, axes)) {
         Frame(s, left, top, right, bottom);
         const std::string why = p.AllanMissing.empty() ? "no Allan deviation" : p.AllanMissing;
         Text(s, (left + right - Width(why, kLabelPoints)) / 2, (top + bottom) / 2, why,
              kMissingText, kLabelPoints);
-        return;
+        return false;
     }
-    DrawAllanAxes(s, axes);
-    DrawAllanCurves(s, p, axes);
+    axes.Top = top;
+    axes.Bottom = bottom;
+    DrawLogAxes(s, axes, valueTitle);
+    for (const AllanCurve& curve : p.Allan) {
+        for (size_t k = 0; k < kinds.size(); ++k) DrawLogCurve(s, curve, kinds[k], k == 0, axes);
+    }
+    DrawLogLegend(s, p, axes, kinds.size() > 1);
     Frame(s, left, top, right, bottom);
-    DrawAllanTable(s, p);
+    return true;
+}
+
+void DrawAllan(Surface& s, const ReportPicture& p) {
+    const bool drawn =
+        DrawLogPanel(s, p, kAllanTop, kAllanBottom,
+                     "(c) Allan and modified Allan deviation, overlapping, 68 % intervals",
+                     "sigma_y(tau) [fractional frequency]", {AdevMark, MdevMark});
+    DrawLogPanel(s, p, kTdevTop, kTdevBottom, "(f) time deviation, 68 % intervals",
+                 "TDEV sigma_x(tau) [s]", {TdevMark});
+    if (drawn) DrawAllanTable(s, p);
 }
 
 }  // namespace
