@@ -2,6 +2,7 @@
 // chi-squared intervals, and the time deviation.
 #include "dsp/allan_deviation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -67,14 +68,56 @@ void AddModified(AllanPoint& p, const std::vector<double>& x) {
     p.ModDeviation = static_cast<double>(std::sqrt(sum / (2.0L * n * n * tau * tau * terms)));
     // tau^2 / 3 times the modified variance: tau cancels.
     p.TimeDeviation = static_cast<double>(std::sqrt(sum / (6.0L * n * n * terms)));
-    p.ModFreedom = ModifiedFreedom(static_cast<double>(terms), static_cast<double>(m));
-    Interval(p.ModDeviation, p.ModFreedom, p.ModLow, p.ModHigh);
+}
+
+// A stretch of a window's weights: A + B u for u = From .. To (none when From > To).
+struct WeightPiece {
+    int64_t From = 0, To = -1;
+    long double A = 0, B = 0;
+};
+
+// sum_u w_p(u) w_q(u + k) over the u where both pieces have a weight, by the closed sums of 1, u
+// and u^2: O(1) whatever the pieces' length. The weights are whole numbers, as are the sums.
+long double PieceProducts(const WeightPiece& p, const WeightPiece& q, int64_t k) {
+    const int64_t lo = std::max(p.From, q.From - k), hi = std::min(p.To, q.To - k);
+    if (lo > hi) return 0;
+    auto squares = [](long double a) { return a * (a + 1) * (2 * a + 1) / 6; };  // 0^2 .. a^2
+    const long double l = static_cast<long double>(lo), h = static_cast<long double>(hi);
+    const long double count = h - l + 1, sum = (l + h) * count / 2;
+    const long double sumSquares = squares(h) - squares(l - 1);
+    const long double qa = q.A + q.B * static_cast<long double>(k);
+    return p.A * qa * count + (p.A * q.B + p.B * qa) * sum + p.B * q.B * sumSquares;
 }
 
 }  // namespace
 
-double ModifiedFreedom(double terms, double m) {
-    const double freedom = terms / (3 * m);
+double ModifiedFreedom(AllanNoise noise, double terms, int64_t m) {
+    const long double n = static_cast<long double>(m);
+    std::vector<WeightPiece> pieces;
+    int64_t length = 0;  // of the weights
+    if (noise == AllanNoise::WhitePhase) {
+        pieces = {{0, m - 1, 1, 0}, {m, 2 * m - 1, -2, 0}, {2 * m, 3 * m - 1, 1, 0}};
+        length = 3 * m;
+    } else {
+        pieces = {{0, m - 1, -1, -1},
+                  {m, 2 * m - 2, 2 - 3 * n, 2},
+                  {2 * m - 1, 3 * m - 2, 3 * n - 1, -1}};
+        length = 3 * m - 1;
+    }
+    auto covariance = [&](int64_t k) {
+        long double r = 0;
+        for (const WeightPiece& p : pieces) {
+            for (const WeightPiece& q : pieces) r += PieceProducts(p, q, k);
+        }
+        return r;
+    };
+    const long double t = terms, r0 = covariance(0);
+    long double sum = t * r0 * r0;
+    for (int64_t k = 1; k < length && static_cast<long double>(k) < t; ++k) {
+        const long double r = covariance(k);
+        sum += 2 * (t - static_cast<long double>(k)) * r * r;
+    }
+    const double freedom = static_cast<double>(t * t * r0 * r0 / sum);
     return freedom < 1 ? 1 : freedom;
 }
 
@@ -155,6 +198,8 @@ std::vector<AllanPoint> OverlappingAllanDeviation(const std::vector<double>& x, 
             FallsFasterThanOneOverTau(points[from].Tau, points[from].ModDeviation, points[to].Tau,
                                       points[to].ModDeviation);
         p.ModNoise = whitePhase ? AllanNoise::WhitePhase : AllanNoise::WhiteFrequency;
+        p.ModFreedom = ModifiedFreedom(p.ModNoise, static_cast<double>(p.ModTerms), p.Factor);
+        Interval(p.ModDeviation, p.ModFreedom, p.ModLow, p.ModHigh);
     }
     return points;
 }

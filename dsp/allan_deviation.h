@@ -35,8 +35,7 @@ struct AllanPoint {
     double High = 0;  // too few degrees of freedom bound it
 
     // The modified Allan deviation at the same tau; NaN (and no terms) when gaps leave no run of
-    // 3 m points. Its interval's degrees of freedom are the conservative bound terms / (3 m),
-    // which holds for white phase and white frequency noise alike (ModifiedFreedom).
+    // 3 m points. Its interval's degrees of freedom are ModifiedFreedom's for ModNoise.
     double ModDeviation = std::numeric_limits<double>::quiet_NaN();  // [fractional frequency]
     int64_t ModTerms = 0;  // windows of m second differences used
     double ModFreedom = 0;
@@ -60,12 +59,15 @@ std::vector<int64_t> AllanFactors(int64_t span);
 std::vector<AllanPoint> OverlappingAllanDeviation(const std::vector<double>& x, double tau0);
 
 // Equivalent degrees of freedom of the overlapping modified Allan variance from `terms` windows
-// at factor m: terms / (3 m), at least 1. Windows 3 m points apart share no point (and, for white
-// frequency noise, no frequency step), so each of the 3 m interleaved non-overlapping estimates is
-// chi-squared with its count of windows as degrees of freedom, and their weighted mean, the
-// overlapping estimate, varies no more than they do on average. A lower bound: the interval is
-// wider than the exact one (for white phase noise at m = 1 by about sqrt(3/2)).
-double ModifiedFreedom(double terms, double m);
+// at factor m, for white phase or white frequency noise, at least 1. A window's sum z_j weighs
+// the phase points (white phase noise) or the frequency steps between them (white frequency
+// noise) with fixed weights w_u, so the z_j are Gaussian with the autocovariance
+// R(k) = sum_u w_u w_{u+k}, zero from k = 3 m on; the estimate, the mean of T = `terms` squares,
+// has the mean R(0) and the variance 2 / T^2 sum_{j,j'} R(j - j')^2, and the chi-squared
+// distribution of the same mean and variance has T^2 R(0)^2 / sum_{|k|<T} (T - |k|) R(k)^2
+// degrees of freedom. The weights are 1, -2, 1 (m each) on the phase; on the frequency steps
+// -1 .. -m, -m+2 .. m-2 in steps of 2, then m .. 1. Gaps are taken as T windows of one run.
+double ModifiedFreedom(AllanNoise noise, double terms, int64_t m);
 
 // Equivalent degrees of freedom of an overlapping Allan variance from `points` phase points at
 // factor m, for white phase and for white frequency noise.

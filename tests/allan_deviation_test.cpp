@@ -180,8 +180,7 @@ void CheckModifiedByDefinition(const std::vector<double>& x, double tau0) {
         // The running window sums round differently from the direct ones: 1e-12 relative.
         EXPECT_NEAR(p.ModDeviation / mdev, 1.0, 1e-12) << "m = " << m;
         EXPECT_NEAR(p.TimeDeviation / (p.Tau / std::sqrt(3.0) * mdev), 1.0, 1e-12) << "m = " << m;
-        EXPECT_EQ(p.ModFreedom,
-                  std::max(1.0, static_cast<double>(terms) / (3.0 * static_cast<double>(m))));
+        EXPECT_EQ(p.ModFreedom, ModifiedFreedom(p.ModNoise, static_cast<double>(terms), m));
         EXPECT_LT(p.ModLow, p.ModDeviation);
         EXPECT_GT(p.ModHigh, p.ModDeviation);
     }
@@ -244,8 +243,8 @@ TEST(ModifiedAllanDeviation, WhitePhaseAndWhiteFrequencyNoiseAsTheoryHasThem) {
         const double pmMdev = std::sqrt(3 / n) * sigmaX / p->Tau;
         EXPECT_NEAR(p->ModDeviation / pmMdev, 1.0, 0.05) << "m = " << m;
         EXPECT_NEAR(p->TimeDeviation / (sigmaX / std::sqrt(n)), 1.0, 0.05) << "m = " << m;
-        EXPECT_LT(p->ModLow, pmMdev);
-        EXPECT_GT(p->ModHigh, pmMdev);
+        // The one-sigma interval: the truth within three of its half-widths.
+        EXPECT_LT(std::fabs(p->ModDeviation - pmMdev), 1.5 * (p->ModHigh - p->ModLow)) << m;
         EXPECT_EQ(p->ModNoise, AllanNoise::WhitePhase) << "m = " << m;
         const double fmMdev = sigmaY * std::sqrt((n * n + 1) / (2 * n * n * n));
         EXPECT_NEAR(f->ModDeviation / fmMdev, 1.0, 0.05) << "m = " << m;
@@ -262,6 +261,84 @@ TEST(ModifiedAllanDeviation, WhitePhaseAndWhiteFrequencyNoiseAsTheoryHasThem) {
     };
     EXPECT_NEAR(slope(white, 2, 50), -1.5, 0.05);
     EXPECT_NEAR(slope(walk, 10, 200), -0.5, 0.05);
+}
+
+namespace {
+
+// The degrees of freedom from the window's weights `w` written out, their autocovariance summed
+// directly: T^2 R(0)^2 / sum_{|k|<T} (T - |k|) R(k)^2.
+double FreedomOfWeights(const std::vector<double>& w, double terms) {
+    auto r = [&](size_t k) {
+        double sum = 0;
+        for (size_t u = 0; u + k < w.size(); ++u) sum += w[u] * w[u + k];
+        return sum;
+    };
+    double sum = terms * r(0) * r(0);
+    for (size_t k = 1; k < w.size() && static_cast<double>(k) < terms; ++k) {
+        sum += 2 * (terms - static_cast<double>(k)) * r(k) * r(k);
+    }
+    return terms * terms * r(0) * r(0) / sum;
+}
+
+}  // namespace
+
+// The modified variance's degrees of freedom: from the weights written out one by one; at m = 1
+// (the Allan variance) near the textbook formulas; and the spread of the estimates of 2000 runs
+// of simulated noise as they predict it. Tolerance of the last: the spread of 2000 estimates is
+// itself known to about 3 % (one sigma), so 10 %.
+TEST(ModifiedAllanDeviation, DegreesOfFreedomAsTheEstimatesSpread) {
+    for (const int64_t m : {1, 2, 3, 7, 40}) {
+        std::vector<double> phase, frequency;
+        const double n = static_cast<double>(m);
+        for (int64_t u = 0; u < m; ++u) phase.push_back(1);
+        for (int64_t u = 0; u < m; ++u) phase.push_back(-2);
+        for (int64_t u = 0; u < m; ++u) phase.push_back(1);
+        for (int64_t u = 0; u < 3 * m - 1; ++u) {
+            const double v = static_cast<double>(u);
+            frequency.push_back(u < m ? -1 - v : u < 2 * m - 1 ? 2 * v - 3 * n + 2 : 3 * n - 1 - v);
+        }
+        for (const double terms : {5.0, 1000.0}) {
+            EXPECT_NEAR(ModifiedFreedom(AllanNoise::WhitePhase, terms, m) /
+                            std::max(1.0, FreedomOfWeights(phase, terms)),
+                        1.0, 1e-12)
+                << "m = " << m;
+            EXPECT_NEAR(ModifiedFreedom(AllanNoise::WhiteFrequency, terms, m) /
+                            std::max(1.0, FreedomOfWeights(frequency, terms)),
+                        1.0, 1e-12)
+                << "m = " << m;
+        }
+    }
+    // At m = 1 the modified variance is the Allan variance (N - 2 terms of N points).
+    EXPECT_NEAR(ModifiedFreedom(AllanNoise::WhitePhase, 998, 1) /
+                    AllanFreedom(AllanNoise::WhitePhase, 1000, 1),
+                1.0, 0.03);
+    EXPECT_NEAR(ModifiedFreedom(AllanNoise::WhiteFrequency, 998, 1) /
+                    AllanFreedom(AllanNoise::WhiteFrequency, 1000, 1),
+                1.0, 0.01);
+
+    constexpr int kRuns = 2000, kPoints = 300, kFactor = 5;
+    for (const AllanNoise noise : {AllanNoise::WhitePhase, AllanNoise::WhiteFrequency}) {
+        Gaussian g(noise == AllanNoise::WhitePhase ? 17 : 19);
+        long double sum = 0, squares = 0;
+        int64_t terms = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            std::vector<double> x(kPoints);
+            double walk = 0;
+            for (double& v : x) {
+                v = noise == AllanNoise::WhitePhase ? g.Next() : walk;
+                walk += g.Next();
+            }
+            const AllanPoint* p = AtFactor(OverlappingAllanDeviation(x, 1.0), kFactor);
+            const double variance = p->ModDeviation * p->ModDeviation;
+            sum += variance;
+            squares += static_cast<long double>(variance) * variance;
+            terms = p->ModTerms;
+        }
+        const long double mean = sum / kRuns, spread = squares / kRuns - mean * mean;
+        const double seen = static_cast<double>(2 * mean * mean / spread);
+        EXPECT_NEAR(seen / ModifiedFreedom(noise, static_cast<double>(terms), kFactor), 1.0, 0.1)
+            << (noise == AllanNoise::WhitePhase ? "white PM" : "white FM") << ": " << seen;
+    }
 }
 
 }  // namespace qv

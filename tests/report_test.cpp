@@ -292,15 +292,15 @@ TEST(ReportAdevCsv, OneRowPerTauWithEveryColumnAndTheOutputChecks) {
     std::string line;
     std::getline(lines, line);
     EXPECT_EQ(line,
-              "source,tau_s,adev,adev_low,adev_high,terms,noise,mdev,mdev_low,mdev_high,"
-              "mdev_terms,tdev_s");
+              "source,tau_s,adev,adev_low,adev_high,terms,edf,noise,mdev,mdev_low,mdev_high,"
+              "mdev_terms,mdev_edf,mdev_noise,tdev_s");
     std::vector<double> taus;
     while (std::getline(lines, line)) {
         std::vector<std::string> cells;
         std::istringstream row(line);
         for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
         if (line.ends_with(",")) cells.emplace_back();
-        ASSERT_EQ(cells.size(), 12u) << line;
+        ASSERT_EQ(cells.size(), 15u) << line;
         EXPECT_EQ(cells[0], "card");
         const double tau = std::stod(cells[1]), adev = std::stod(cells[2]);
         taus.push_back(tau);
@@ -312,17 +312,18 @@ TEST(ReportAdevCsv, OneRowPerTauWithEveryColumnAndTheOutputChecks) {
         EXPECT_LT(std::stod(cells[3]), adev);
         EXPECT_GT(std::stod(cells[4]), adev);
         if (tau >= 5) {  // every tenth second has no edge
-            EXPECT_EQ(line.substr(line.find(",white PM,")), ",white PM,,,,0,");
+            EXPECT_EQ(line.substr(line.find(",white PM,")), ",white PM,,,,0,,,");
             continue;
         }
-        const double mdev = std::stod(cells[7]), tdev = std::stod(cells[11]);
-        EXPECT_LT(std::stod(cells[8]), mdev);
-        EXPECT_GT(std::stod(cells[9]), mdev);
+        const double mdev = std::stod(cells[8]), tdev = std::stod(cells[14]);
+        EXPECT_LT(std::stod(cells[9]), mdev);
+        EXPECT_GT(std::stod(cells[10]), mdev);
+        EXPECT_EQ(cells[13], "white PM");
         EXPECT_NEAR(tdev / (tau / std::sqrt(3.0) * mdev), 1.0, 1e-12) << line;
         if (tau == 1) {
-            EXPECT_EQ(cells[7], cells[2]);
-            EXPECT_EQ(cells[10], cells[5]);
-            EXPECT_EQ(cells[6], "white PM");
+            EXPECT_EQ(cells[8], cells[2]);
+            EXPECT_EQ(cells[11], cells[5]);
+            EXPECT_EQ(cells[7], "white PM");
         }
     }
     EXPECT_EQ(taus, (std::vector<double>{1, 2, 5, 10, 20, 50, 100, 200, 500}));

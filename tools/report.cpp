@@ -23,8 +23,8 @@ namespace {
 constexpr const char* kProgram = "quorvelle-report";
 
 constexpr const char* kUsage =
-    "Usage: quorvelle-report [--text] [--rf-frequency HZ] [--adev-csv FILE] --output OUT.png "
-    "READOUTS.csv [IQ.csv]\n"
+    "Usage: quorvelle-report [--text] [--rf-frequency HZ] [--adev-csv FILE] --output OUT.png\n"
+    "       READOUTS.csv [IQ.csv]\n"
     "\n"
     "Draws a whole run from the CSV files of the window or quorvelle-batch (--csv, and\n"
     "--iq-csv for IQ.csv) into one PNG picture: the card's frequency error (classic and fine),\n"
@@ -43,11 +43,15 @@ constexpr const char* kUsage =
     "                           adev_low    its 68 % chi-squared interval's lower end\n"
     "                           adev_high   upper end (inf: not bounded)\n"
     "                           terms       second differences used\n"
-    "                           noise       white PM or white FM, from the slope of adev\n"
+    "                           edf         the interval's equivalent degrees of freedom\n"
+    "                           noise       white PM or white FM, from the slope of adev: the\n"
+    "                                       noise edf is worked out for\n"
     "                           mdev        overlapping modified Allan deviation\n"
-    "                           mdev_low    its 68 % interval's ends, from the conservative\n"
-    "                           mdev_high   degrees of freedom mdev_terms / (3 tau / tau0)\n"
+    "                           mdev_low    its 68 % chi-squared interval's lower end\n"
+    "                           mdev_high   upper end (inf: not bounded)\n"
     "                           mdev_terms  windows of tau / tau0 second differences used\n"
+    "                           mdev_edf    the interval's equivalent degrees of freedom\n"
+    "                           mdev_noise  white PM or white FM, from the slope of mdev\n"
     "                           tdev_s      time deviation tau / sqrt(3) * mdev [s]\n"
     "                         (an empty cell: no value, gaps leave no window)\n"
     "  --rf-frequency HZ      the received carrier's radio frequency [Hz]: with IQ.csv, the\n"
@@ -145,8 +149,8 @@ std::string NoiseName(AllanNoise noise) {
 
 void AllanTable(std::ostream& out, const std::string& title, const std::vector<AllanPoint>& ps) {
     out << title << "\n";
-    out << "  (mdev: modified Allan deviation, its interval from edf = terms / (3 tau / tau0), a "
-           "conservative bound; tdev_s: time deviation tau / sqrt(3) * mdev)\n";
+    out << "  (mdev: modified Allan deviation, its interval's edf for the noise mdev_noise names; "
+           "tdev_s: time deviation tau / sqrt(3) * mdev)\n";
     out << "  tau_s      adev        terms   low         high        edf      noise     mdev     "
            "   mdev_low    mdev_high   mdev_edf mdev_noise tdev_s\n";
     for (const AllanPoint& p : ps) {
@@ -451,17 +455,18 @@ void AdevRows(std::string& text, const char* source, const std::vector<AllanPoin
     for (const AllanPoint& p : ps) {
         text += std::string(source) + "," + Cell(p.Tau) + "," + Cell(p.Deviation) + "," +
                 Cell(p.Low) + "," + Cell(p.High) + "," + std::to_string(p.Terms) + "," +
-                NoiseName(p.Noise) + "," + Cell(p.ModDeviation) + "," + Cell(p.ModLow) + "," +
-                Cell(p.ModHigh) + "," + std::to_string(p.ModTerms) + "," + Cell(p.TimeDeviation) +
-                "\n";
+                Cell(p.Freedom) + "," + NoiseName(p.Noise) + "," + Cell(p.ModDeviation) + "," +
+                Cell(p.ModLow) + "," + Cell(p.ModHigh) + "," + std::to_string(p.ModTerms) + "," +
+                (p.ModTerms > 0 ? Cell(p.ModFreedom) + "," + NoiseName(p.ModNoise) : ",") + "," +
+                Cell(p.TimeDeviation) + "\n";
     }
 }
 
 // The Allan tables of the card and of the signal (when there), one row per tau.
 std::string AdevCsvText(const ReportNumbers& n) {
     std::string text =
-        "source,tau_s,adev,adev_low,adev_high,terms,noise,mdev,mdev_low,mdev_high,mdev_terms,"
-        "tdev_s\n";
+        "source,tau_s,adev,adev_low,adev_high,terms,edf,noise,mdev,mdev_low,mdev_high,mdev_terms,"
+        "mdev_edf,mdev_noise,tdev_s\n";
     AdevRows(text, "card", n.CardAllan);
     if (n.Signal) AdevRows(text, "signal", n.SignalAllan);
     return text;
@@ -548,19 +553,22 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     SelectIqRun(o, runs, err);
     const ReportNumbers numbers = Statistics(o, runs, err);
     if (o.Text) PrintReport(o, runs, numbers, out);
+    // A table that cannot be written (a full disk) is said at once; the picture is still drawn.
+    bool written = true;
     if (!o.AdevCsv.empty()) {
-        if (!WriteWholeLines(o.AdevCsv, AdevCsvText(numbers), error)) {
+        written = WriteWholeLines(o.AdevCsv, AdevCsvText(numbers), error);
+        if (written) {
+            out << "Allan table: " << o.AdevCsv << "\n";
+        } else {
             Note(err, "--adev-csv " + error);
-            return 1;
         }
-        out << "Allan table: " << o.AdevCsv << "\n";
     }
     if (!WritePng(DrawReport(Picture(o, runs, numbers)), o.Output, error)) {
         Note(err, error);
         return 1;
     }
     out << "picture: " << o.Output << "\n";
-    return 0;
+    return written ? 0 : 1;
 }
 
 }  // namespace qv

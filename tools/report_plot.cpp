@@ -28,9 +28,9 @@ constexpr int kPlotOffset = 16, kPlotHeight = 132;  // plot area below the panel
 // that their ratio shows the noise type; (f) TDEV below, in seconds, on an axis of its own. Each
 // has its title row and, below it, the vertical axis' title above the tick labels.
 constexpr int kAllanLeft = 892, kAllanRight = 1180;
-constexpr int kAllanTop = 94, kAllanBottom = 262;         // (c)
-constexpr int kTdevTop = 328, kTdevBottom = 438;          // (f)
-constexpr int kAxisTitleRise = 14, kPanelTitleRise = 28;  // above a log panel's top [pixels]
+constexpr int kAllanTop = 97, kAllanBottom = 262;         // (c)
+constexpr int kTdevTop = 331, kTdevBottom = 438;          // (f)
+constexpr int kAxisTitleRise = 17, kPanelTitleRise = 31;  // above a log panel's top [pixels]
 constexpr int kTableTop = 480, kLineStep = 12;
 
 const Colour kFrameText = MakeColour(128, 0, 0);  // the chart's frame texts
@@ -557,10 +557,9 @@ bool DrawLogPanel(Surface& s, const ReportPicture& p, int top, int bottom, const
 
 void DrawAllan(Surface& s, const ReportPicture& p) {
     const bool drawn =
-        DrawLogPanel(s, p, kAllanTop, kAllanBottom,
-                     "(c) Allan and modified Allan deviation, overlapping, 68 % intervals",
+        DrawLogPanel(s, p, kAllanTop, kAllanBottom, "(c) overlapping ADEV and MDEV, 68 % intervals",
                      "sigma_y(tau) [fractional frequency]", {AdevMark, MdevMark});
-    DrawLogPanel(s, p, kTdevTop, kTdevBottom, "(f) time deviation, 68 % intervals",
+    DrawLogPanel(s, p, kTdevTop, kTdevBottom, "(f) time deviation TDEV, 68 % intervals",
                  "TDEV sigma_x(tau) [s]", {TdevMark});
     if (drawn) DrawAllanTable(s, p);
 }
