@@ -265,9 +265,17 @@ TEST(ModifiedAllanDeviation, WhitePhaseAndWhiteFrequencyNoiseAsTheoryHasThem) {
 
 namespace {
 
-// The degrees of freedom from the window's weights `w` written out, their autocovariance summed
-// directly: T^2 R(0)^2 / sum_{|k|<T} (T - |k|) R(k)^2.
-double FreedomOfWeights(const std::vector<double>& w, double terms) {
+// The degrees of freedom from the weights of a window's sum written out: each the sum, as the
+// definition has it, over 3 m points that are a unit impulse (white phase noise) or a unit step
+// (a frequency step, white frequency noise) at u; then T^2 R(0)^2 / sum_{|k|<T} (T-|k|) R(k)^2.
+double FreedomOfWeights(AllanNoise noise, double terms, int64_t m) {
+    std::vector<double> w;
+    for (int64_t u = 0; u < 3 * m; ++u) {
+        auto x = [&](int64_t i) { return noise == AllanNoise::WhitePhase ? i == u : i > u; };
+        double sum = 0;
+        for (int64_t i = 0; i < m; ++i) sum += x(i + 2 * m) - 2.0 * x(i + m) + x(i);
+        w.push_back(sum);
+    }
     auto r = [&](size_t k) {
         double sum = 0;
         for (size_t u = 0; u + k < w.size(); ++u) sum += w[u] * w[u + k];
@@ -277,35 +285,23 @@ double FreedomOfWeights(const std::vector<double>& w, double terms) {
     for (size_t k = 1; k < w.size() && static_cast<double>(k) < terms; ++k) {
         sum += 2 * (terms - static_cast<double>(k)) * r(k) * r(k);
     }
-    return terms * terms * r(0) * r(0) / sum;
+    return std::max(1.0, terms * terms * r(0) * r(0) / sum);
 }
 
 }  // namespace
 
-// The modified variance's degrees of freedom: from the weights written out one by one; at m = 1
+// The modified variance's degrees of freedom: as the weights written out give them; at m = 1
 // (the Allan variance) near the textbook formulas; and the spread of the estimates of 2000 runs
 // of simulated noise as they predict it. Tolerance of the last: the spread of 2000 estimates is
 // itself known to about 3 % (one sigma), so 10 %.
 TEST(ModifiedAllanDeviation, DegreesOfFreedomAsTheEstimatesSpread) {
-    for (const int64_t m : {1, 2, 3, 7, 40}) {
-        std::vector<double> phase, frequency;
-        const double n = static_cast<double>(m);
-        for (int64_t u = 0; u < m; ++u) phase.push_back(1);
-        for (int64_t u = 0; u < m; ++u) phase.push_back(-2);
-        for (int64_t u = 0; u < m; ++u) phase.push_back(1);
-        for (int64_t u = 0; u < 3 * m - 1; ++u) {
-            const double v = static_cast<double>(u);
-            frequency.push_back(u < m ? -1 - v : u < 2 * m - 1 ? 2 * v - 3 * n + 2 : 3 * n - 1 - v);
-        }
-        for (const double terms : {5.0, 1000.0}) {
-            EXPECT_NEAR(ModifiedFreedom(AllanNoise::WhitePhase, terms, m) /
-                            std::max(1.0, FreedomOfWeights(phase, terms)),
-                        1.0, 1e-12)
-                << "m = " << m;
-            EXPECT_NEAR(ModifiedFreedom(AllanNoise::WhiteFrequency, terms, m) /
-                            std::max(1.0, FreedomOfWeights(frequency, terms)),
-                        1.0, 1e-12)
-                << "m = " << m;
+    for (const AllanNoise noise : {AllanNoise::WhitePhase, AllanNoise::WhiteFrequency}) {
+        for (const int64_t m : {1, 2, 3, 7, 40}) {
+            for (const double terms : {5.0, 1000.0}) {
+                EXPECT_NEAR(ModifiedFreedom(noise, terms, m) / FreedomOfWeights(noise, terms, m),
+                            1.0, 1e-12)
+                    << "m = " << m;
+            }
         }
     }
     // At m = 1 the modified variance is the Allan variance (N - 2 terms of N points).
