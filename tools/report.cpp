@@ -1,4 +1,4 @@
-// quorvelle-report: options, the run's summary and Allan tables as text, and the picture.
+// quorvelle-report: options, the summary and Allan tables as text and as CSV, and the picture.
 #include "tools/report.h"
 
 #include <algorithm>
