@@ -618,11 +618,9 @@ void ShowSignalStatus(App& a, const std::string& text) {
     a.Port->SetStatus(text);
 }
 
-std::string SignalStatusText(const std::string& state, const FineValues& fine,
-                             int framesPerSecond) {
-    std::string text = state;
-    if (fine.FitValid)
-        text += "; card " + FormatSignedForText("%.3f", fine.CardPpm) + " ppm (fine)";
+std::string SignalStatusText(const RunAnswer& answer, int framesPerSecond) {
+    std::string text = FrequencyBrief(answer) + "; " + TimingBrief(answer) + "; " +
+                       answer.StateText + " (" + std::to_string(answer.StateSeconds) + " s)";
     if (framesPerSecond > 0) text += "; input " + std::to_string(framesPerSecond) + " Hz";
     return text;
 }
@@ -736,8 +734,7 @@ void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
     const std::string slip = SampleSlipText(values.Fine);
     if (!slip.empty()) app_.Log.WriteNow("CAPTURE", slip);
     // The state's text changes within a state (seconds without an edge): shown every second.
-    ShowSignalStatus(
-        app_, SignalStatusText(m.Watch.Current.Text, values.Fine, app_.Chain.FramesPerSecond()));
+    ShowSignalStatus(app_, SignalStatusText(AnswerOf(m), app_.Chain.FramesPerSecond()));
 }
 
 void WindowHost::PeriodClosed(const PeriodValues& values) {

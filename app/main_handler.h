@@ -19,6 +19,7 @@
 #include "capture/readout_log.h"
 #include "capture/signal_simulator.h"
 #include "chain/measurement.h"
+#include "chain/run_answer.h"
 
 namespace qv {
 
@@ -257,11 +258,10 @@ void ShowStatusMessage(App& a, const std::string& text);
 // unless a message shown in the last kMessageHoldSeconds is still there: then it waits for
 // the next call after that.
 void ShowSignalStatus(App& a, const std::string& text);
-// The status line's text for the signal's state: the state's own text, then, once the fine
-// PPS timing's fit is known, the card frequency it gives ("...; card +37.012 ppm (fine)"), then,
-// when known, the rate the input runs at ("...; input 48000 Hz").
-std::string SignalStatusText(const std::string& state, const FineValues& fine,
-                             int framesPerSecond = 0);
+// The status line's text for the signal's state: the run's answer as the summary opens with it
+// (the card's frequency error and its source, the timing, the state's own text and how long it
+// has held), then, when known, the rate the input runs at ("...; input 48000 Hz").
+std::string SignalStatusText(const RunAnswer& answer, int framesPerSecond = 0);
 
 // From here on, the first failed write of the read-out log and of the recording is reported
 // when it happens, on stderr, in the title and on the status line, while the measurement goes

@@ -34,6 +34,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_core all chain/measurement.cpp
     quorvelle_core all chain/process_frame.cpp
     quorvelle_core all chain/readouts.cpp
+    quorvelle_core all chain/run_answer.cpp
     quorvelle_core all chain/signal_status.cpp
     quorvelle_core all display/display.cpp
     quorvelle_core all display/raster.cpp

@@ -113,8 +113,8 @@ TEST_F(BatchFiles, EachFileAsItsOwnRunAndBadFilesFailAlone) {
     const std::string name = "  (\\S+) +";
     const std::regex lines(
         "quorvelle-batch: 5 files in \\d+\\.\\d\\d s, 2 at a time: 2 ok, 3 failed\n" + name +
-        "ok +\\d+\\.\\d\\d s  freq error .* ppm .*\n" + name + "failed .* s  \\2: cannot open.*\n" +
-        name + "ok .* s  freq error .*\n" + name + "failed .* s  \\4: .*\n" + name +
+        "ok +\\d+\\.\\d\\d s  card .*\n" + name + "failed .* s  \\2: cannot open.*\n" + name +
+        "ok .* s  card .*\n" + name + "failed .* s  \\4: .*\n" + name +
         "failed .* s  --log .*c\\.tsv: cannot write.*\n");
     std::smatch found;
     ASSERT_TRUE(std::regex_match(end, found, lines)) << end;

@@ -24,9 +24,9 @@ std::string Format(const char* format, long double value) {
     return text;
 }
 
-// The terminal's live line: nothing before the first second, then the last second's values
-// and the state.
-TEST(BatchSummary, LiveStatusLineShowsTheLastSecond) {
+// The terminal's live line: nothing before the first second, then the run's answer (card
+// frequency, timing, state and its seconds) and the last second's values.
+TEST(BatchSummary, LiveStatusLineLeadsWithTheAnswer) {
     StartedChain c;
     EXPECT_EQ(LiveStatusLine(c.M, "12:00:00"), "");
     SimulatorSettings settings;
@@ -34,17 +34,23 @@ TEST(BatchSummary, LiveStatusLineShowsTheLastSecond) {
     settings.PpsLevel = 0;
     c.Feed(Simulate(settings));
     EXPECT_EQ(LiveStatusLine(c.M, "12:00:03"),
-              "12:00:03  freq 0.000 ppm  timing 0.00 us  level 0.0 %  lock " +
-                  Format("%.4f", c.M.Watch.Recent.back().LockFrequencyHz) + " Hz  no-pps");
+              "12:00:03  card frequency not known yet  timing not known yet  no-pps " +
+                  std::to_string(c.M.Watch.SecondsInState) +
+                  " s  | last second: freq 0.000 ppm  timing 0.00 us  level 0.0 %  lock " +
+                  Format("%.4f", c.M.Watch.Recent.back().LockFrequencyHz) + " Hz");
 
-    // Once the fine timing's fit has its edges, the line ends with the card frequency it gives.
+    // Once the fine timing's fit has its edges, the line opens with the card frequency it
+    // gives and the edges' residual.
     StartedChain pulsed;
     settings.PpsLevel = 0.6;
     settings.Ppm = 37;
     settings.Seconds = 12;
     pulsed.Feed(Simulate(settings));
     const std::string line = LiveStatusLine(pulsed.M, "12:00:12");
-    EXPECT_TRUE(std::regex_search(line, std::regex(R"(  fine \+37\.0(0\d|10) ppm$)"))) << line;
+    EXPECT_TRUE(std::regex_search(
+        line, std::regex(R"(^12:00:12  card \+3[67]\.\d{4} ppm \+-0\.0\d{5} \(fine PPS\)  timing )"
+                         R"(0\.0\d\d us RMS \(fine PPS\)  \S+ \d+ s  \| last second: freq )")))
+        << line;
 }
 
 }  // namespace

@@ -710,32 +710,36 @@ TEST_F(WindowHandler, StatusLineKeepsTheMessagesAndLogsThem) {
     EXPECT_EQ(messages[4], written);
 }
 
-// Once the fine PPS timing's fit is known, the status line adds the card frequency it gives,
-// with three decimals and a sign always, and always the input's rate; a fresh message still
-// holds the line.
-TEST_F(WindowHandler, StatusLineAddsTheFineCardFrequencyOnceItIsKnownAndTheRate) {
+// The status line leads with the run's answer: the card frequency (the fine PPS timing's once
+// its fit is known), the timing, the state's text and how long it has held, then the input's
+// rate; a fresh message still holds the line.
+TEST_F(WindowHandler, StatusLineLeadsWithTheAnswerAndEndsWithTheRate) {
     Init();
     SecondValues v{};
     app.Host.SecondEnded(app.M, v);
     const std::string state = app.M.Watch.Current.Text;
-    EXPECT_EQ(window.status, state + "; input 8000 Hz") << "no fit yet: the state and the rate";
-    v.Fine.FitValid = true;
-    v.Fine.CardPpm = 37.01249L;
-    app.Host.SecondEnded(app.M, v);
-    EXPECT_EQ(window.status, state + "; card +37.012 ppm (fine); input 8000 Hz");
-    v.Fine.CardPpm = -0.0004L;  // rounds to zero: a plus, never "-0.000"
-    app.Host.SecondEnded(app.M, v);
-    EXPECT_EQ(window.status, state + "; card +0.000 ppm (fine); input 8000 Hz");
+    const std::string held = " (" + std::to_string(app.M.Watch.SecondsInState) + " s)";
+    EXPECT_EQ(window.status, "card frequency not known yet; timing not known yet; " + state + held +
+                                 "; input 8000 Hz");
+    RunAnswer answer;
+    answer.Frequency = AnswerSource::FineEdges;
+    answer.Ppm = -0.00004L;  // rounds to zero: a plus, never "-0.0000"
+    answer.Uncertainty = 0.0000123L;
+    answer.Timing = AnswerSource::ClockLoop;
+    answer.TimingRmsUs = 11.344L;
+    answer.StateText = "Measuring";
+    answer.StateSeconds = 97;
+    EXPECT_EQ(SignalStatusText(answer, 48000),
+              "card +0.0000 ppm +-0.000012 (fine PPS); timing 11.34 us RMS (clock loop); "
+              "Measuring (97 s); input 48000 Hz");
     ShowStatusMessage(app, "Chart saved: here");
-    v.Fine.CardPpm = -12.3456L;
     app.Host.SecondEnded(app.M, v);
     EXPECT_EQ(window.status, "Chart saved: here");
     app.MessageShownNanoseconds -= int64_t{kMessageHoldSeconds} * 1000000000;
     std::string error;
     ASSERT_TRUE(app.Chain.Begin(96000, error)) << error;
     app.Host.SecondEnded(app.M, v);
-    EXPECT_EQ(window.status, state + "; card -12.346 ppm (fine); input 96000 Hz");
-    EXPECT_EQ(SignalStatusText("x", FineValues{}), "x");
+    EXPECT_NE(window.status.find("; input 96000 Hz"), std::string::npos) << window.status;
 }
 
 // A card at its own rate: Start opens it, the chain takes its frames at that rate (the classic

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "chain/run_answer.h"
 #include "common/numbers.h"
 #include "display/text.h"
 #include "files/capture_bitmap.h"
@@ -336,31 +337,6 @@ bool EndRun(Measurement& m, const ChainSettings& s, RunOutputs& o, const RunEnd&
 
 namespace {
 
-// Mean and standard deviation of what `take` picks from the kept seconds; false when it picks
-// none.
-template <typename Pick>
-bool MeanAndSpread(const SignalWatch& w, Pick take, long double& mean, long double& sd,
-                   int& count) {
-    long double sum = 0, squares = 0;
-    count = 0;
-    for (const StatusSecond& s : w.Recent) {
-        long double v = 0;
-        if (!take(s, v)) continue;
-        sum += v;
-        squares += v * v;
-        ++count;
-    }
-    if (count == 0) return false;
-    mean = sum / count;
-    sd = std::sqrt(std::max(0.0L, squares / count - mean * mean));
-    return true;
-}
-
-bool ClockSettledIn(SignalState state) {
-    return state == SignalState::NoClick || state == SignalState::LockSettling ||
-           state == SignalState::Locked;
-}
-
 std::string Counted(int64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -369,13 +345,6 @@ std::string Counted(int64_t n, const char* one, const char* many) {
 // the card frequency from the fit of the last minute's edges with its standard error, and the
 // RMS of the edges' residuals over the run.
 void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
-    out << "  fine PPS edges: " << p.EdgesFound << " found, " << p.SecondsMissing
-        << " s without an edge, " << p.PulsesRejected << " pulses rejected";
-    if (p.PulsesRejected > 0) {
-        out << " (" << Counted(p.RejectedDouble, "double pulse", "double pulses") << ", "
-            << p.RejectedNoisy << " noisy, " << p.RejectedOffSecond << " off the second)";
-    }
-    out << "\n";
     if (p.Series > 0) {
         out << "  fine PPS timing: " << Counted(p.Series, "series", "series")
             << ", the last by the " << PpsMethodName(p.Method) << "; "
@@ -398,23 +367,33 @@ void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
 
 void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out) {
     const SignalWatch& w = m.Watch;
-    out << "summary: "
+    out << AnswerLines(AnswerOf(m));
+    out << "  input: "
         << FormatForText("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
-        << " s processed; " << m.SecondsWithEdge << " s with a PPS edge, "
-        << m.SecondsEnded - m.SecondsWithEdge << " s without\n";
+        << " s processed\n";
     // At 8000 the frames went straight in, and the summary says nothing of it.
     if (m.InputRate != kFramesPerSecond) {
         out << "  input: " << m.InputRate << " frames per second, resampled to " << kFramesPerSecond
             << " for the classic chain\n";
     }
-    if (w.Recent.empty()) {
-        out << "  status: starting (no second closed)\n";
-        return;
+    // What each of the two timings counts: the classic loop its seconds, the fine timing the
+    // pulses it timed (not one too near the input's start, nor one whose hold-off the input's
+    // end cut short).
+    const PpsTiming& p = m.Fine;
+    out << "  PPS edges: the classic clock loop found one in " << m.SecondsWithEdge << " of the "
+        << m.SecondsEnded << " s it closed; the fine timing timed " << p.EdgesFound
+        << " pulses, with " << p.SecondsMissing << " s without a pulse between them, and rejected "
+        << p.PulsesRejected;
+    if (p.PulsesRejected > 0) {
+        out << " (" << Counted(p.RejectedDouble, "double pulse", "double pulses") << ", "
+            << p.RejectedNoisy << " noisy, " << p.RejectedOffSecond << " off the second)";
     }
+    out << "\n";
+    if (w.Recent.empty()) return;
     const StatusSecond& last = w.Recent.back();
     long double mean = 0, sd = 0;
     int count = 0;
-    out << "  frequency error: last " << FormatForText("%.3f", last.FreqErrorPpm) << " ppm"
+    out << "  classic frequency error: last " << FormatForText("%.3f", last.FreqErrorPpm) << " ppm"
         << (last.EdgeFound ? "" : " (held: no PPS edge in the last second)") << "\n";
     const bool settled = MeanAndSpread(
         w,
@@ -433,7 +412,8 @@ void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out
                 return ClockSettledIn(s.State);
             },
             mean, sd, count);
-        out << "  timing error: RMS " << FormatForText("%.2f", std::sqrt(mean * mean + sd * sd))
+        out << "  classic timing error: RMS "
+            << FormatForText("%.2f", std::sqrt(mean * mean + sd * sd))
             << " us over the same seconds\n";
     } else {
         out << "  the clock loop did not settle in the last " << w.Recent.size() << " s\n";
@@ -459,47 +439,21 @@ void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out
     out << "  I/Q records written: " << iq.Records();
     if (iq.Failed() && iq.Records() < m.PeriodsClosed) out << " of " << m.PeriodsClosed;
     out << "\n";
-    out << "  status: " << StatusName(m) << " (" << w.Current.Text << ")\n";
 }
 
 std::string RunKeyFigure(const Measurement& m) {
-    const SignalWatch& w = m.Watch;
-    if (w.Recent.empty()) return "no second closed";
-    long double mean = 0, sd = 0;
-    int count = 0;
-    const bool settled = MeanAndSpread(
-        w,
-        [](const StatusSecond& s, long double& v) {
-            v = s.FreqErrorPpm;
-            return ClockSettledIn(s.State);
-        },
-        mean, sd, count);
-    if (!settled) {
-        return "freq error last " + FormatForText("%.3f", w.Recent.back().FreqErrorPpm) +
-               " ppm (not settled), " + StatusName(m);
-    }
-    return "freq error " + FormatForText("%.3f", mean) + " ppm (mean of " + std::to_string(count) +
-           " settled s), " + StatusName(m);
+    const std::string brief = AnswerBrief(AnswerOf(m));
+    return brief.empty() ? "no second closed" : brief;
 }
-
-namespace {
-
-// "  fine +37.012 ppm" once the fine timing's fit is known, else nothing.
-std::string FineText(const Measurement& m) {
-    long double ppm = 0, se = 0;
-    if (!PpsFitNow(m.Fine, ppm, se)) return "";
-    return "  fine " + FormatSignedForText("%.3f", ppm) + " ppm";
-}
-
-}  // namespace
 
 std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay) {
     if (m.Watch.Recent.empty()) return "";
     const StatusSecond& s = m.Watch.Recent.back();
-    return timeOfDay + "  freq " + FormatForText("%.3f", s.FreqErrorPpm) + " ppm  timing " +
+    return timeOfDay + "  " + AnswerBrief(AnswerOf(m)) + "  | last second: freq " +
+           FormatForText("%.3f", s.FreqErrorPpm) + " ppm  timing " +
            FormatForText("%.2f", s.TimingErrorUs) + " us  level " +
            FormatForText("%.1f", AudioLevelPercent(s.AudioPeak)) + " %  lock " +
-           FormatForText("%.4f", s.LockFrequencyHz) + " Hz  " + StatusName(m) + FineText(m);
+           FormatForText("%.4f", s.LockFrequencyHz) + " Hz";
 }
 
 }  // namespace qv

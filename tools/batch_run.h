@@ -184,26 +184,25 @@ struct RunEnd {
 bool EndRun(Measurement& m, const ChainSettings& s, RunOutputs& o, const RunEnd& end,
             std::ostream& out, std::ostream& err);
 
-// The run's answer on `out`: its length, the input's rate when it is not 8000 frames per second
-// (then resampled for the classic chain), the seconds with and without a PPS edge, the
-// frequency error (the last, and mean and standard deviation over the settled seconds of the
-// last minute), the timing error's RMS, the audio level, the lock frequency, the click phase's
-// spread, the I/Q records written (those in the file; after a failure, "N of M" closed
-// periods) and the signal's state. From the chain's full-precision values, not from the
-// read-out texts.
-// Then the fine PPS timing's: edges found, seconds without an edge and pulses rejected; the
-// card frequency from the fit of the last minute's edges with its standard error, and the RMS
-// of every fitted edge's residual over the run.
+// The run's answer on `out`: first its three facts (the card's frequency error with its
+// uncertainty and source, the timing's quality, the state and how long it has held: see
+// chain/run_answer.h); then the details: its length and the input's rate when it is not 8000
+// frames per second, what each timing counted (the classic loop's seconds with an edge, the
+// fine timing's pulses timed, missed and rejected), the classic frequency error (the last, and
+// mean and standard deviation over the settled seconds of the last minute) and timing error,
+// the audio level, the lock frequency, the click phase's spread, the fine timing's series and
+// card frequency, and the I/Q records written (those in the file; after a failure, "N of M"
+// closed periods). From the chain's full-precision values, not from the read-out texts.
 void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out);
 
-// The run's answer in a few words, for a line among others: the frequency error's mean over the
-// settled seconds of the last minute (else the last second's, "not settled") and the signal's
-// state; "no second closed" before the first.
+// The run's answer in a few words, for a line among others: the three facts the summary opens
+// with, short ("card +37.0001 ppm +-0.000073 (fine PPS)  timing 0.006 us RMS (fine PPS)  locked
+// 97 s"); "no second closed" before the first.
 std::string RunKeyFigure(const Measurement& m);
 
-// One line of the live state for a terminal: time, frequency and timing error, audio level,
-// lock frequency and state, then the fine card frequency once it is known ("  fine +37.012
-// ppm"). Empty before the first second has closed.
+// One line of the live state for a terminal: time, the run's answer as the summary opens with
+// it (card frequency, timing, state), then the last second's classic frequency and timing
+// error, audio level and lock frequency. Empty before the first second has closed.
 std::string LiveStatusLine(const Measurement& m, const std::string& timeOfDay);
 
 }  // namespace qv
