@@ -368,7 +368,7 @@ void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
 void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out) {
     const SignalWatch& w = m.Watch;
     out << AnswerLines(AnswerOf(m));
-    out << "  input: "
+    out << "  length: "
         << FormatForText("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
         << " s processed\n";
     // At 8000 the frames went straight in, and the summary says nothing of it.

@@ -66,7 +66,7 @@ TEST(BatchSummary, CardThirtySevenPpmFastIsTheAnswer) {
     EXPECT_NE(r.Out.find(" us RMS about the fit, over 145 fine edges\n  state: locked for "),
               std::string::npos)
         << r.Out;
-    EXPECT_NE(r.Out.find(" s (Measuring: PPS and click locked)\n  input: 150.0 s processed\n"),
+    EXPECT_NE(r.Out.find(" s (Measuring: PPS and click locked)\n  length: 150.0 s processed\n"),
               std::string::npos)
         << r.Out;
     // What each timing counted, in one line: the classic loop the seconds it closed with an
