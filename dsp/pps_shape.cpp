@@ -136,7 +136,7 @@ bool RoughEdge(const int* w, ShapeFit& fit) {
     return false;
 }
 
-bool FitShape(const PpsShape& shape, const int* w, ShapeFit& fit) {
+bool FitShape(const PpsShape& shape, const int* w, ShapeFit& fit, double reach) {
     double s[kFitFrames], plus[kFitFrames], minus[kFitFrames];
     ShapeAlong(shape, fit.Edge, s);
     // The linear parameters first, so that Gauss-Newton starts from the best line and scale.
@@ -169,7 +169,7 @@ bool FitShape(const PpsShape& shape, const int* w, ShapeFit& fit) {
         if (iteration > 0 && std::fabs(edgeStep) < 1e-9) break;
     }
     fit.Misfit = std::sqrt(Squares(w, s, fit) / kFitFrames);
-    return fit.Amplitude > 0 && std::fabs(fit.Edge - kWindowLead) < 3;
+    return fit.Amplitude > 0 && std::fabs(fit.Edge - kWindowLead) < reach;
 }
 
 void AddToShape(PpsShape& shape, const int* w, const ShapeFit& fit) {

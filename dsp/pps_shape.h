@@ -27,7 +27,9 @@ constexpr int kFitLead = 12;   // [frames] fitted before the trigger
 constexpr int kFitTrail = 20;  // [frames] fitted from the trigger on
 // The shape's lattice reaches a kernel's width beyond the fit (with a margin for the edge's
 // place, which lies within a few frames of the trigger), and a pulse's window a kernel's width
-// beyond the shape, so that the pulse can be aligned onto every lattice point.
+// beyond the shape, so that the pulse can be aligned onto every lattice point. (An edge further
+// after the trigger, a slow rise's, reads the lattice's first point for the kernel's farthest
+// taps: the flat channel long before the edge, which that point holds too.)
 constexpr int kShapeMargin = kShapeLobes + 4;        // [frames]
 constexpr int kShapeLead = kFitLead + kShapeMargin;  // [frames] lattice before the edge
 constexpr int kShapeFrames = kFitLead + kFitTrail + 2 * kShapeMargin;
@@ -79,10 +81,17 @@ bool SolveLinear(double (*a)[N + 1], double* x) {
 // by linear interpolation. False when there is no rise.
 bool RoughEdge(const int* window, ShapeFit& fit);
 
+// [frames] the farthest from the trigger a fitted edge may lie, for an edge a card's anti-alias
+// filter spreads over a few frames; a receiver's RC rise sampled straight puts the rough edge
+// (and with it the shape's origin) the more frames after the trigger the faster the card, and
+// is given this times the windows' scale.
+constexpr double kShapeEdgeReach = 3;
+
 // The least-squares fit of `shape` to the pulse in `window`, from `fit` (a rough edge or a
-// previous fit) as its start. False when the fit does not converge or puts the edge far from
-// the trigger.
-bool FitShape(const PpsShape& shape, const int* window, ShapeFit& fit);
+// previous fit) as its start. False when the fit does not converge or puts the edge `reach`
+// frames or more from the trigger.
+bool FitShape(const PpsShape& shape, const int* window, ShapeFit& fit,
+              double reach = kShapeEdgeReach);
 
 // The pulse, aligned by `fit` onto the lattice and scaled to amplitude 1 over its baseline,
 // averaged into the shape. The first pulse makes the shape, and its edge the shape's origin.

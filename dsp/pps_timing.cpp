@@ -153,7 +153,8 @@ bool TimePulse(PpsTiming& p, const int* w, double noise, double& edge, double& a
             return true;
         }
     } else if (p.Method == PpsMethod::ShapeFit) {
-        if (RoughEdge(w, fit) && FitShape(p.Shape, w, fit) && shapeFits()) {
+        if (RoughEdge(w, fit) && FitShape(p.Shape, w, fit, kShapeEdgeReach * p.WindowScale) &&
+            shapeFits()) {
             p.Misfits = 0;
             if (p.Shape.Pulses < kPpsShapePulses) AddToShape(p.Shape, w, fit);
             edge = fit.Edge;

@@ -42,11 +42,13 @@
 // spreads an edge over about the same number of its own frames at every rate, so the rise, the
 // learnt shape and its kernel keep their sizes in frames, and an edge is timed as finely in
 // frames (the finer in time) at a higher rate. A receiver's RC rise, sampled straight, spans
-// more frames the faster the card: the pulse model's window, and the span and reach over which a
-// pulse's rise is judged steep enough for an edge, widen with the rate (WindowScale: the rate
-// over 8000, at most kPpsModelWindowScale, as far as the pulse's window reaches), so that the
-// rises the model times at 8000 (time constants to 0.5 ms) it times at 48 kHz and up to about
-// 0.2 ms at 192 kHz.
+// more frames the faster the card: the pulse model's window, the span and reach over which a
+// pulse's rise is judged steep enough for an edge, and how far from the trigger the learnt
+// shape's edge may lie widen with the rate (WindowScale: the rate over 8000, at most
+// kPpsModelWindowScale, as far as the pulse's window reaches), so that the rises timed at 8000
+// (time constants to 0.5 ms) are timed at 48 kHz and up to about 0.2 ms at 192 kHz. Through a
+// card's anti-alias filter such a rise's corner is rounded, which the model misses by more than
+// the noise: the learnt shape times it, the model only where noise hides its misfit.
 #pragma once
 
 #include <climits>

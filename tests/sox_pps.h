@@ -15,8 +15,11 @@
 // one sample (5.2 us) may vanish.
 //
 // The recording. sox then scales the pulse to Level (negated when Inverted) on the right
-// channel with silence or white noise on the left (`remix`), couples it through a first-order
-// high-pass (`highpass -1 AcHz`, an AC coupling), filters and decimates it to the card's rate
+// channel with silence or white noise on the left (`remix`), slows its rise through a
+// first-order low-pass (`lowpass -1 RcHz`, a receiver's RC output; its step response starts
+// at the step and has the same shape every pulse, so it moves every edge's half height by
+// the same time), couples it through a first-order high-pass (`highpass -1 AcHz`, an AC
+// coupling), filters and decimates it to the card's rate
 // (`rate -v`, linear phase, or `rate -v -M`, minimum phase), resamples that to 8000 (`rate -v`,
 // or the cubic `rate -q` of a low-quality resampler; none for a card at 8000), dithers (TPDF,
 // `dither`) and writes a stereo 16-bit WAV. `-R` seeds sox's noise and dither the same every run.
@@ -66,7 +69,8 @@ struct SoxPpsOptions {
     double Level = 0.6;              // [full scale] pulse height
     bool Inverted = false;           // a pulse of -Level
     double AcHz = 0;                 // [Hz] corner of the AC coupling; 0: DC coupled
-    int CardRate = 48000;            // [Hz] the card's rate; 8000: a card at 8 kHz, no resampler
+    double RcHz = 0;       // [Hz] corner of a receiver's single-pole RC rise (at the train's rate)
+    int CardRate = 48000;  // [Hz] the card's rate; 8000: a card at 8 kHz, no resampler
     SoxCardFilter Filter = SoxCardFilter::Linear;
     SoxResampler Resampler = SoxResampler::VeryHigh;
     bool Dither = true;      // TPDF dither before the 16-bit rounding (else rounding alone)
@@ -149,6 +153,7 @@ inline SoxPps MakeSoxPps(const SoxPpsOptions& o, const std::string& path) {
     const std::string pulse =
         (o.LeftNoise > 0 ? "2v" : "1v") + SoxNumber(o.Inverted ? -o.Level : o.Level);
     c.insert(c.end(), {"remix", o.LeftNoise > 0 ? "1v" + SoxNumber(o.LeftNoise) : "0", pulse});
+    if (o.RcHz > 0) c.insert(c.end(), {"lowpass", "-1", SoxNumber(o.RcHz)});
     if (o.AcHz > 0) c.insert(c.end(), {"highpass", "-1", SoxNumber(o.AcHz)});
     if (atCard) c.insert(c.end(), {"speed", SoxNumber(SoxCardSpeed(o.Ppm))});
     if (o.CardRate != synthRate || atCard) {
