@@ -14,21 +14,56 @@ add_compile_definitions(_FILE_OFFSET_BITS=64)
 add_compile_options(-Wa,-muse-unaligned-vector-move)
 add_link_options(-Wa,-muse-unaligned-vector-move)
 
-# Every program carries the application manifest (packaging/windows/quorvelle.manifest): UTF-8
-# as the code page of the narrow file functions, so that paths with any letters work; the
+# Every program carries the application manifest (packaging/windows/quorvelle.manifest.in):
+# UTF-8 as the code page of the narrow file functions, so that paths with any letters work; the
 # window's own scaling by the screen's dots per inch. (No Common Controls 6: its radio buttons
-# move their tab stops by themselves, where the window keeps the tabled styles.)
+# move their tab stops by themselves, where the window keeps the tabled styles.) Beside it the
+# icon Explorer shows for the .exe and the version information of its Properties
+# (packaging/windows/program.rc.in), every version there the project's: 0.9.0 is 0.9.0.0.
 enable_language(RC)
-file(WRITE ${CMAKE_BINARY_DIR}/manifest.rc
-    "1 24 \"${CMAKE_SOURCE_DIR}/packaging/windows/quorvelle.manifest\"\n")
-set(MANIFEST_RESOURCE ${CMAKE_BINARY_DIR}/manifest.rc)
-set_source_files_properties(${MANIFEST_RESOURCE} PROPERTIES
-    OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/windows/quorvelle.manifest)
+set(QUORVELLE_FILE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+string(REPLACE . , QUORVELLE_FILE_VERSION_COMMAS ${QUORVELLE_FILE_VERSION})
+set(QUORVELLE_MANIFEST ${CMAKE_BINARY_DIR}/quorvelle.manifest)
+configure_file(packaging/windows/quorvelle.manifest.in ${QUORVELLE_MANIFEST} @ONLY)
 
-# The manifest resource in each of the programs named.
+# The icon: the installed PNGs (48 and 256 pixels, packaging/icons) in one .ico, made by
+# icotool (Debian's icoutils, from scripts/install-deps): the small one as a bitmap for every
+# Windows version, the large one as the PNG it is.
+find_program(QUORVELLE_ICOTOOL icotool)
+if(NOT QUORVELLE_ICOTOOL)
+    message(FATAL_ERROR "icotool not found: the programs' icon needs it "
+        "(scripts/install-deps installs icoutils)")
+endif()
+set(QUORVELLE_ICON ${CMAKE_BINARY_DIR}/quorvelle.ico)
+add_custom_command(OUTPUT ${QUORVELLE_ICON}
+    COMMAND ${QUORVELLE_ICOTOOL} --create --output=${QUORVELLE_ICON}
+        ${CMAKE_SOURCE_DIR}/packaging/icons/quorvelle-48.png
+        --raw=${CMAKE_SOURCE_DIR}/packaging/icons/quorvelle-256.png
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/icons/quorvelle-48.png
+        ${CMAKE_SOURCE_DIR}/packaging/icons/quorvelle-256.png
+    COMMENT "Windows icon quorvelle.ico" VERBATIM)
+add_custom_target(quorvelle_icon DEPENDS ${QUORVELLE_ICON})
+
+# What Explorer and Task Manager call each program.
+set(QUORVELLE_DESCRIPTION_quorvelle "GPS QuorVelle")
+set(QUORVELLE_DESCRIPTION_quorvelle-batch "GPS QuorVelle measurement of a recording or live input")
+set(QUORVELLE_DESCRIPTION_quorvelle-sim "GPS QuorVelle simulated recording")
+set(QUORVELLE_DESCRIPTION_quorvelle-report "GPS QuorVelle picture and Allan deviation of a run")
+
+# The resources of each of the programs named.
 function(quorvelle_windows_programs)
     foreach(program ${ARGN})
-        target_sources(${program} PRIVATE ${MANIFEST_RESOURCE})
+        set(QUORVELLE_PROGRAM ${program})
+        set(QUORVELLE_DESCRIPTION ${QUORVELLE_DESCRIPTION_${program}})
+        if(NOT QUORVELLE_DESCRIPTION)
+            message(FATAL_ERROR "No description of ${program} in cmake/windows.cmake")
+        endif()
+        set(resources ${CMAKE_BINARY_DIR}/${program}.rc)
+        configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/program.rc.in ${resources} @ONLY)
+        set_source_files_properties(${resources} PROPERTIES
+            OBJECT_DEPENDS "${QUORVELLE_MANIFEST};${QUORVELLE_ICON}")
+        target_sources(${program} PRIVATE ${resources})
+        add_dependencies(${program} quorvelle_icon)
     endforeach()
 endfunction()
 
