@@ -7,6 +7,7 @@
 #include "app/window.h"
 #include "app/window_start.h"
 #include "capture/stop_signals.h"
+#include "common/os.h"
 
 namespace qv {
 
@@ -54,6 +55,7 @@ int RunWindowProgram(int argc, char** argv) {
 }  // namespace qv
 
 int main(int argc, char** argv) {
+    qv::os::PrepareConsole();
     qv::KeepStopSignalsToTheEnd();  // a stop request during the exit changes nothing
     return qv::RunWindowProgram(argc, argv);
 }

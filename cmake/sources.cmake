@@ -180,6 +180,7 @@ set(QUORVELLE_SOURCE_TABLE
     # in an executable of their own.
     quorvelle_wine_tests linux tests/wine/batch_identity_test.cpp
     quorvelle_wine_tests linux tests/wine/batch_stop_test.cpp
+    quorvelle_wine_tests linux tests/wine/console_test.cpp
     quorvelle_wine_tests linux tests/wine/package_test.cpp
     quorvelle_wine_tests linux tests/wine/report_identity_test.cpp
     quorvelle_wine_tests linux tests/wine/wav_files_test.cpp

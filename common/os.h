@@ -90,6 +90,12 @@ void RestoreSignals(const SignalMask& mask);
 // false). The C runtime's isatty would also say yes for the NUL device.
 bool StderrIsTerminal();
 
+// The console of a program's messages, made ready first thing in main. Windows: on a console,
+// std::cout's and std::cerr's UTF-8 shows as the letters it is, whatever the console's code
+// page, so that a path beyond ASCII reads right; a file or pipe gets the UTF-8 bytes, as on
+// Linux. Linux: nothing to do.
+void PrepareConsole();
+
 // Starts `argv` (argv[0] looked for on the search path) in a session or process group of its
 // own, so that a Ctrl-C meant for us does not reach it, with its input and output on the null
 // device, not inheriting our files, and does not wait for it; it never lingers as a zombie.

@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 
 #include "common/os.h"
 #include "common/wide_text_win32.h"
@@ -205,6 +207,75 @@ bool StderrIsTerminal() {
     if (err == INVALID_HANDLE_VALUE || err == nullptr || !GetConsoleMode(err, &mode)) return false;
     if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
     return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+namespace {
+
+// A C++ stream's UTF-8 text shown on a console as the letters it is: handed to the console as
+// UTF-16 (WriteConsoleW) at every flush, whatever the console's code page. The C runtime
+// would write the bytes one at a time for the console to read in its code page (Windows), or
+// read them in the C locale's (Wine's runtime): "é" shown as two wrong characters.
+class ConsoleText : public std::streambuf {
+public:
+    explicit ConsoleText(HANDLE console) : console_(console) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            pending_ += traits_type::to_char_type(c);
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        pending_.append(text, static_cast<size_t>(n));
+        return n;
+    }
+    // Whole letters: the bytes of one not yet complete wait for the rest.
+    int sync() override {
+        size_t whole = pending_.size();
+        for (size_t back = 1; back <= 3 && back <= pending_.size(); ++back) {
+            const auto byte = static_cast<unsigned char>(pending_[pending_.size() - back]);
+            if ((byte & 0xC0) == 0x80) continue;  // a continuation byte
+            const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+            if (length > back) whole = pending_.size() - back;
+            break;
+        }
+        const std::wstring text = Wide(pending_.substr(0, whole));
+        pending_.erase(0, whole);
+        for (size_t at = 0; at < text.size();) {
+            DWORD written = 0;
+            const DWORD n = static_cast<DWORD>(std::min<size_t>(text.size() - at, 8192));
+            if (!WriteConsoleW(console_, text.data() + at, n, &written, nullptr) || written == 0) {
+                return -1;
+            }
+            at += written;
+        }
+        return 0;
+    }
+
+private:
+    HANDLE console_;
+    std::string pending_;
+};
+
+// `cxx` (std::cout or std::cerr) written through ConsoleText when the standard handle `which`
+// is a console, its text handed on after every output operation as std::cerr's is anyway. The
+// buffer lives to the process's end, when the streams are flushed for the last time.
+void LettersToConsole(DWORD which, std::ostream& cxx) {
+    const HANDLE h = GetStdHandle(which);
+    DWORD mode = 0;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode)) return;
+    cxx.flush();
+    cxx.rdbuf(new ConsoleText(h));
+    cxx.setf(std::ios::unitbuf);
+}
+
+}  // namespace
+
+void PrepareConsole() {
+    // A file or pipe gets the text's own bytes, UTF-8 as on Linux.
+    LettersToConsole(STD_OUTPUT_HANDLE, std::cout);
+    LettersToConsole(STD_ERROR_HANDLE, std::cerr);
 }
 
 namespace {

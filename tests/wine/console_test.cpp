@@ -1,0 +1,77 @@
+// The Windows programs' messages on a console and in a file: a path beyond ASCII reads as it
+// is. A file or pipe gets the program's own bytes, UTF-8, the same bytes as the Linux build
+// writes. A console takes them as UTF-8 too (its output code page set by the program), whatever
+// its code page was: under Wine a console program started on a terminal gets a console of its
+// own, whose characters Wine passes to the terminal in the terminal's UTF-8.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+#include "tests/wine/wine_program.h"
+
+namespace qv {
+
+namespace {
+
+// `text` in single quotes for the shell.
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The text a terminal shows of `output`: carriage returns and escape sequences left out, a
+// cursor moved forward (how Wine draws spaces) as spaces.
+std::string Shown(const std::string& output) {
+    std::string shown;
+    for (size_t at = 0; at < output.size(); ++at) {
+        if (output[at] == '\r') continue;
+        if (output[at] != '\x1b' || output.compare(at + 1, 1, "[") != 0) {
+            shown += output[at];
+            continue;
+        }
+        const size_t end = output.find_first_not_of("0123456789;?", at + 2);
+        if (end == std::string::npos) break;
+        if (output[end] == 'C') {
+            const std::string count = output.substr(at + 2, end - at - 2);
+            shown.append(count.empty() ? 1 : std::stoul(count), ' ');
+        }
+        at = end;
+    }
+    return shown;
+}
+
+TEST(WindowsConsole, APathBeyondAsciiReadsRightInAFileAndOnAConsole) {
+    const std::string why = WineUnavailable(kBatchExe);
+    if (!why.empty()) GTEST_SKIP() << why;
+    TestFolder folder;
+    const std::string missing = folder.Path("M\u00e9.wav");
+    const ToolRun linux = RunLinuxProgram(folder, QUORVELLE_BATCH_BIN, {missing});
+    ASSERT_EQ(linux.Status, 1);
+    ASSERT_NE(linux.Err.find("M\xc3\xa9.wav: "), std::string::npos) << linux.Err;
+
+    // Standard error in a file: the Linux build's bytes, with Windows' line ends.
+    const ToolRun file = RunWindowsProgram(folder, kBatchExe, {missing});
+    EXPECT_EQ(file.Status, 1);
+    EXPECT_EQ(Lf(file.Err), linux.Err);
+
+    // On a console, here Wine's on a terminal (script(1) gives the program one): the same
+    // words, with the terminal's line ends and Wine's cursor and line sequences between them.
+    // Wide enough for the message on one line.
+    std::string command = "stty cols 500 && exec env";
+    for (const std::string& setting : kWineEnvironment) command += " " + setting;
+    for (const std::string& word : WineArgv(kBatchExe, {missing})) {
+        command += " " + ShellQuoted(word);
+    }
+    const ToolRun console = RunProgram(
+        {"script", "--quiet", "--return", "--command", command, "/dev/null"}, kWineEnvironment,
+        folder.Path("console.out"), folder.Path("console.err"), std::chrono::seconds(120));
+    EXPECT_EQ(console.Status, 1) << console.Out << console.Err;
+    EXPECT_NE(Shown(console.Out).find(linux.Err), std::string::npos) << console.Out;
+}
+
+}  // namespace
+
+}  // namespace qv
