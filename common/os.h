@@ -96,6 +96,14 @@ bool StderrIsTerminal();
 // Linux. Linux: nothing to do.
 void PrepareConsole();
 
+// True when the program's console is its own: made for it alone, as when it was started from
+// Explorer, and gone with its messages the moment it ends. Linux: false.
+bool ConsoleOfItsOwn();
+
+// "Press a key to close this window." on standard error, then waits for a key on the console.
+// Returns at once when there is no console to read.
+void WaitForKeyBeforeClosing();
+
 // Starts `argv` (argv[0] looked for on the search path) in a session or process group of its
 // own, so that a Ctrl-C meant for us does not reach it, with its input and output on the null
 // device, not inheriting our files, and does not wait for it; it never lingers as a zombie.

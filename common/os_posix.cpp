@@ -82,6 +82,8 @@ void RestoreSignals(const SignalMask& mask) {
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 void PrepareConsole() {}
+bool ConsoleOfItsOwn() { return false; }
+void WaitForKeyBeforeClosing() {}
 
 bool StartDetached(const std::vector<std::string>& argv, std::string& error) {
     posix_spawn_file_actions_t files;

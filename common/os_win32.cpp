@@ -278,6 +278,32 @@ void PrepareConsole() {
     LettersToConsole(STD_ERROR_HANDLE, std::cerr);
 }
 
+// The only process on its console: Windows made the console for it. Not so under Wine, where a
+// program started from a Linux terminal is alone on a console Wine makes for it, shown by the
+// terminal, which stays.
+bool ConsoleOfItsOwn() {
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) != 1) return false;
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
+void WaitForKeyBeforeClosing() {
+    const HANDLE in =
+        CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return;
+    std::cerr << "Press a key to close this window.\n" << std::flush;
+    FlushConsoleInputBuffer(in);  // keys pressed while the program ran do not count
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD read = 0;
+        if (!ReadConsoleInputW(in, &record, 1, &read) || read == 0) break;
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) break;
+    }
+    CloseHandle(in);
+}
+
 namespace {
 
 // A program's argument quoted for its command line as the C runtime splits it again: in double

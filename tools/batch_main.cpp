@@ -2,13 +2,13 @@
 #include <iostream>
 
 #include "capture/stop_signals.h"
-#include "common/os.h"
 #include "tools/batch.h"
+#include "tools/tool_main.h"
 
 int main(int argc, char** argv) {
-    qv::os::PrepareConsole();
     // The summary and the list of files written may still be in the stdout buffer when the run
     // ends: a stop signal from then on changes nothing.
     qv::KeepStopSignalsToTheEnd();
-    return qv::RunBatch(argc, argv, std::cout, std::cerr);
+    return qv::RunToolMain(
+        argc, argv, [](int n, char** args) { return qv::RunBatch(n, args, std::cout, std::cerr); });
 }

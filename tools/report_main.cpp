@@ -1,10 +1,11 @@
 // Entry point of quorvelle-report.
 #include <iostream>
 
-#include "common/os.h"
 #include "tools/report.h"
+#include "tools/tool_main.h"
 
 int main(int argc, char** argv) {
-    qv::os::PrepareConsole();
-    return qv::RunReport(argc, argv, std::cout, std::cerr);
+    return qv::RunToolMain(argc, argv, [](int n, char** args) {
+        return qv::RunReport(n, args, std::cout, std::cerr);
+    });
 }

@@ -1,10 +1,11 @@
 // Entry point of quorvelle-sim.
 #include <iostream>
 
-#include "common/os.h"
 #include "tools/sim_tool.h"
+#include "tools/tool_main.h"
 
 int main(int argc, char** argv) {
-    qv::os::PrepareConsole();
-    return qv::RunSimTool(argc, argv, std::cout, std::cerr);
+    return qv::RunToolMain(argc, argv, [](int n, char** args) {
+        return qv::RunSimTool(n, args, std::cout, std::cerr);
+    });
 }
