@@ -169,6 +169,18 @@ TEST(ReportInputs, EachBadOrPartialInputGetsOneClearLine) {
 
 // Times as the CSV files write them: stream time of day counted on past midnight, ISO dates, and
 // the axis texts.
+// Value axis labels: fixed decimals as the step needs them, 0 without a sign; steps below a
+// millionth (a noise-free run's residuals, 2e-12 apart) as mantissa and exponent, which fit
+// beside the axis.
+TEST(ReportInputs, TickLabelsFitBesideTheAxisAtAnyScale) {
+    EXPECT_EQ(ValueTickLabel(0.25, 0.05, 2), "0.25");
+    EXPECT_EQ(ValueTickLabel(-1e-17, 0.05, 2), "0.00");
+    EXPECT_EQ(ValueTickLabel(8e-12, 2e-12, 12), "8e-12");
+    EXPECT_EQ(ValueTickLabel(-2e-12, 2e-12, 12), "-2e-12");
+    EXPECT_EQ(ValueTickLabel(1e-25, 2e-12, 12), "0");
+    EXPECT_EQ(ValueTickLabel(1.5e-7, 5e-8, 8), "1.5e-7");
+}
+
 TEST(ReportInputs, TimesCrossMidnightAndKeepTheirDates) {
     double seconds = 0;
     bool iso = false;

@@ -321,7 +321,7 @@ void DrawTimePanel(Surface& s, const ReportPicture& p, const TimePanel& panel, i
             if (y > top && y < bottom)
                 Line(s, kTimeLeft + 1, y, kTimeRight - 1, y, kGrid, PenStyle::Dot);
             Line(s, kTimeLeft - 3, y, kTimeLeft, y, kAxis);
-            const std::string label = Fixed(std::fabs(v) < sc.Step / 2 ? 0.0 : v, sc.Decimals);
+            const std::string label = ValueTickLabel(v, sc.Step, sc.Decimals);
             Text(s, kTimeLeft - 5 - Width(label, kLabelPoints), y - LabelHeight() / 2, label, kAxis,
                  kLabelPoints);
         }
@@ -592,6 +592,16 @@ std::string Scientific(double v, int digits) {
     const auto r =
         std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, digits - 1);
     return r.ec == std::errc() ? std::string(text, r.ptr) : ShortestScientific(v);
+}
+
+std::string ValueTickLabel(double v, double step, int decimals) {
+    constexpr int kMostDecimals = 6;
+    if (std::fabs(v) < step / 2) v = 0;
+    if (decimals <= kMostDecimals) return Fixed(v, decimals);
+    if (v == 0) return "0";
+    const int exponent = DecadeOf(std::fabs(v));
+    const int digits = std::clamp(exponent - DecadeOf(step * 1.0000001), 0, 3);
+    return Fixed(v / PowerOfTen(exponent), digits) + "e" + std::to_string(exponent);
 }
 
 std::string Fixed(double v, int decimals) {

@@ -57,5 +57,9 @@ double Log10(double v);
 // A number too long for its form (fixed from 1e63 on) is its shortest scientific form.
 std::string Scientific(double v, int digits);
 std::string Fixed(double v, int decimals);
+// A value axis' tick label at `v` with ticks `step` apart: `decimals` fixed decimals, a value
+// within half a step of 0 as 0; steps below a millionth (a noise-free run's residuals) in the
+// log axes' style, "8e-12", which fits beside the axis where twelve decimals would not.
+std::string ValueTickLabel(double v, double step, int decimals);
 
 }  // namespace qv
