@@ -19,42 +19,49 @@ RunAnswer AnswerOf(const Measurement& m) {
     a.StateText = w.Current.Text;
     a.StateSeconds = w.SecondsInState;
 
+    long double sd = 0;
+    a.ClassicSettled = MeanAndSpread(
+        w,
+        [](const StatusSecond& s, long double& v) {
+            v = s.FreqErrorPpm;
+            return ClockSettledIn(s.State);
+        },
+        a.ClassicPpm, a.ClassicSpreadPpm, a.ClassicSeconds);
+    if (a.ClassicSettled) {
+        // The same seconds, so the same count.
+        long double mean = 0;
+        MeanAndSpread(
+            w,
+            [](const StatusSecond& s, long double& v) {
+                v = s.TimingErrorUs;
+                return ClockSettledIn(s.State);
+            },
+            mean, sd, a.ClassicSeconds);
+        a.ClassicTimingRmsUs = std::sqrt(mean * mean + sd * sd);
+    }
+
     const PpsTiming& p = m.Fine;
     long double ppm = 0, se = 0;
-    long double mean = 0, sd = 0;
-    int count = 0;
     if (PpsFitNow(p, ppm, se)) {
         a.Frequency = AnswerSource::FineEdges;
         a.Ppm = ppm;
         a.Uncertainty = se;
         a.Count = p.FitCount;
-    } else if (MeanAndSpread(
-                   w,
-                   [](const StatusSecond& s, long double& v) {
-                       v = s.FreqErrorPpm;
-                       return ClockSettledIn(s.State);
-                   },
-                   mean, sd, count)) {
+    } else if (a.ClassicSettled) {
         a.Frequency = AnswerSource::ClockLoop;
-        a.Ppm = mean;
-        a.Uncertainty = sd;
-        a.Count = count;
+        a.Ppm = a.ClassicPpm;
+        a.Uncertainty = a.ClassicSpreadPpm;
+        a.Count = a.ClassicSeconds;
     }
 
     if (p.ResidualCount > 0) {
         a.Timing = AnswerSource::FineEdges;
         a.TimingRmsUs = std::sqrt(p.ResidualSquares / p.ResidualCount);
         a.TimingCount = p.ResidualCount;
-    } else if (MeanAndSpread(
-                   w,
-                   [](const StatusSecond& s, long double& v) {
-                       v = s.TimingErrorUs;
-                       return ClockSettledIn(s.State);
-                   },
-                   mean, sd, count)) {
+    } else if (a.ClassicSettled) {
         a.Timing = AnswerSource::ClockLoop;
-        a.TimingRmsUs = std::sqrt(mean * mean + sd * sd);
-        a.TimingCount = count;
+        a.TimingRmsUs = a.ClassicTimingRmsUs;
+        a.TimingCount = a.ClassicSeconds;
     }
     return a;
 }

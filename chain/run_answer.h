@@ -29,6 +29,13 @@ struct RunAnswer {
     std::string StateName;        // "locked", ...
     std::string StateText;        // "Measuring: PPS and click locked"
     int64_t StateSeconds = 0;     // [s] the state has held
+    // The classic clock loop over the last minute's settled seconds, whichever source answers
+    // (the summary's details show it beside the fine timing's).
+    bool ClassicSettled = false;
+    int ClassicSeconds = 0;              // settled seconds of the last minute
+    long double ClassicPpm = 0;          // [ppm] their mean frequency error
+    long double ClassicSpreadPpm = 0;    // [ppm] its standard deviation
+    long double ClassicTimingRmsUs = 0;  // [us] RMS of their timing error
 };
 
 RunAnswer AnswerOf(const Measurement& m);

@@ -367,7 +367,8 @@ void PrintFineSummary(const PpsTiming& p, std::ostream& out) {
 
 void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out) {
     const SignalWatch& w = m.Watch;
-    out << AnswerLines(AnswerOf(m));
+    const RunAnswer answer = AnswerOf(m);
+    out << AnswerLines(answer);
     out << "  length: "
         << FormatForText("%.1f", static_cast<long double>(m.FramesProcessed) / kFramesPerSecond)
         << " s processed\n";
@@ -395,25 +396,11 @@ void PrintRunSummary(const Measurement& m, const IqOutput& iq, std::ostream& out
     int count = 0;
     out << "  classic frequency error: last " << FormatForText("%.3f", last.FreqErrorPpm) << " ppm"
         << (last.EdgeFound ? "" : " (held: no PPS edge in the last second)") << "\n";
-    const bool settled = MeanAndSpread(
-        w,
-        [](const StatusSecond& s, long double& v) {
-            v = s.FreqErrorPpm;
-            return ClockSettledIn(s.State);
-        },
-        mean, sd, count);
-    if (settled) {
-        out << "  over the last settled " << count << " s: mean " << FormatForText("%.3f", mean)
-            << " ppm, standard deviation " << FormatForText("%.3f", sd) << " ppm\n";
-        MeanAndSpread(
-            w,
-            [](const StatusSecond& s, long double& v) {
-                v = s.TimingErrorUs;
-                return ClockSettledIn(s.State);
-            },
-            mean, sd, count);
-        out << "  classic timing error: RMS "
-            << FormatForText("%.2f", std::sqrt(mean * mean + sd * sd))
+    if (answer.ClassicSettled) {
+        out << "  over the last settled " << answer.ClassicSeconds << " s: mean "
+            << FormatForText("%.3f", answer.ClassicPpm) << " ppm, standard deviation "
+            << FormatForText("%.3f", answer.ClassicSpreadPpm) << " ppm\n";
+        out << "  classic timing error: RMS " << FormatForText("%.2f", answer.ClassicTimingRmsUs)
             << " us over the same seconds\n";
     } else {
         out << "  the clock loop did not settle in the last " << w.Recent.size() << " s\n";
