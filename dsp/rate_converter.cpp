@@ -303,6 +303,14 @@ RateStage RationalStage(int rateHz, int outRateHz, int passHz, int stopHz) {
 // Streaming
 // ================================================================================================
 
+// Drops the input a stage has used up, `start` being the first sample of its next output's
+// window: past the end only when that window starts beyond the input so far.
+void DropUsedInput(RateStage& s, size_t start) {
+    const size_t used = std::min(start, s.History.size());
+    s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(used));
+    s.NextStart = start - used;
+}
+
 // Each stage computes the outputs that its History now allows, appends them to `out` (the next
 // stage's History, or the converter's output) and drops the input it no longer needs.
 void RunIntegerStage(RateStage& s, std::vector<StereoSample>& out) {
@@ -341,8 +349,7 @@ void RunIntegerStage(RateStage& s, std::vector<StereoSample>& out) {
         }
         out.push_back(Store(s.Centre * Load(*mid) + ((sum0 + sum1) + (sum2 + sum3))));
     }
-    s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(start));
-    s.NextStart = 0;
+    DropUsedInput(s, start);
 }
 
 void RunRationalStage(RateStage& s, std::vector<StereoSample>& out) {
@@ -362,10 +369,7 @@ void RunRationalStage(RateStage& s, std::vector<StereoSample>& out) {
         out.push_back(Store((sum0 + sum1) + (sum2 + sum3)));
         for (phase += s.Factor; phase >= s.Interpolation; phase -= s.Interpolation) ++start;
     }
-    // Past the end only when the next window starts beyond the input so far.
-    const size_t used = std::min(start, s.History.size());
-    s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(used));
-    s.NextStart = start - used;
+    DropUsedInput(s, start);
     s.Phase = phase;
 }
 
@@ -417,9 +421,8 @@ template <bool kAdjacent>
 }
 
 // Pair k of a run alone, into the lower half of a sum.
-[[gnu::target("avx")]] inline void AddOnePair(const StereoSample* before,
-                                              const StereoSample* after, const double* coefs,
-                                              Quad& sum) {
+[[gnu::target("avx")]] inline void AddOnePair(const StereoSample* before, const StereoSample* after,
+                                              const double* coefs, Quad& sum) {
     sum = WithLow(sum, Low(sum) + Twice(coefs) * (Load(*before) + Load(*after)));
 }
 
@@ -472,7 +475,7 @@ template <bool kAdjacent>
     const StereoSample* before = mid - 1;
     const StereoSample* after = mid + 1;
     Quad beforeBack = LoadReversed(before + 2);  // the second output's pairs k, k + 1
-    Quad afterHere = LoadQuad(after);        // the first output's pairs k, k + 1
+    Quad afterHere = LoadQuad(after);            // the first output's pairs k, k + 1
     size_t k = 0;
     for (; k + kAccumulators <= pairs; k += kAccumulators) {
         const Quad before0 = LoadReversed(before), before2 = LoadReversed(before - 2);
@@ -494,8 +497,7 @@ template <bool kAdjacent>
 [[gnu::target("avx")]] inline StereoSample IntegerOutput(const RateStage& s,
                                                          const StereoSample* mid, Quad sum01,
                                                          Quad sum23) {
-    return Store(s.Centre * Load(*mid) +
-                 ((Low(sum01) + High(sum01)) + (Low(sum23) + High(sum23))));
+    return Store(s.Centre * Load(*mid) + ((Low(sum01) + High(sum01)) + (Low(sum23) + High(sum23))));
 }
 
 [[gnu::target("avx")]] void RunIntegerStageWide(RateStage& s, std::vector<StereoSample>& out) {
@@ -526,8 +528,7 @@ template <bool kAdjacent>
         out.push_back(IntegerOutput(s, mid + apart, sums[2], sums[3]));
         start += factor;
     }
-    s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(start));
-    s.NextStart = 0;
+    DropUsedInput(s, start);
 }
 
 [[gnu::target("avx")]] void RunRationalStageWide(RateStage& s, std::vector<StereoSample>& out) {
@@ -545,9 +546,7 @@ template <bool kAdjacent>
         out.push_back(Store((Low(sum01) + High(sum01)) + (Low(sum23) + High(sum23))));
         for (phase += s.Factor; phase >= s.Interpolation; phase -= s.Interpolation) ++start;
     }
-    const size_t used = std::min(start, s.History.size());
-    s.History.erase(s.History.begin(), s.History.begin() + static_cast<ptrdiff_t>(used));
-    s.NextStart = start - used;
+    DropUsedInput(s, start);
     s.Phase = phase;
 }
 
