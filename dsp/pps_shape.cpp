@@ -18,32 +18,14 @@ constexpr int kFitFrames = kFitLead + kFitTrail;
 constexpr double kDerivativeStep = 1e-3;  // [frames] of the shape's central difference
 
 // The modified Bessel function I0 by its power series, which converges for every argument the
-// window gives (0 .. kKaiserBeta) to a relative 1e-17 within 40 terms: at each z[t] of `count`
-// into sum[t], the series of all of them side by side, so that their divisions overlap (each
-// sum's terms are the same operations in the same order as one series alone). A z of NaN marks
-// an entry to skip (its sum is left 0).
-void BesselI0(const double* z, int count, double* sum) {
-    double q[kTaps], term[kTaps];
-    for (int t = 0; t < count; ++t) {
-        q[t] = 0.25 * z[t] * z[t];
-        term[t] = std::isnan(z[t]) ? 0 : 1;
-        sum[t] = term[t];
-    }
-    for (int k = 1; k < 40; ++k) {
-        bool going = false;
-        for (int t = 0; t < count; ++t) {
-            if (!(term[t] > 1e-18 * sum[t])) continue;
-            term[t] *= q[t] / (static_cast<double>(k) * k);
-            sum[t] += term[t];
-            going = true;
-        }
-        if (!going) break;
-    }
-}
-
+// window gives (0 .. kKaiserBeta) to a relative 1e-17 within 40 terms.
 double BesselI0(double z) {
-    double sum = 0;
-    BesselI0(&z, 1, &sum);
+    const double q = 0.25 * z * z;
+    double term = 1, sum = 1;
+    for (int k = 1; k < 40 && term > 1e-18 * sum; ++k) {
+        term *= q / (static_cast<double>(k) * k);
+        sum += term;
+    }
     return sum;
 }
 
@@ -54,12 +36,6 @@ void KernelWeights(double fraction, double* weights) {
     ExtendedSinCos(kPiL * fraction, &sinFraction, &cosFraction);
     const double s = static_cast<double>(sinFraction);
     static const double i0Beta = BesselI0(kKaiserBeta);
-    double z[kTaps], i0[kTaps];
-    for (int k = -kShapeLobes + 1; k <= kShapeLobes; ++k) {
-        const double r = (k - fraction) / kShapeLobes;
-        z[k + kShapeLobes - 1] = r * r < 1 ? kKaiserBeta * std::sqrt(1 - r * r) : std::nan("");
-    }
-    BesselI0(z, kTaps, i0);
     double sum = 0;
     for (int k = -kShapeLobes + 1; k <= kShapeLobes; ++k) {
         const double x = k - fraction;
@@ -67,7 +43,7 @@ void KernelWeights(double fraction, double* weights) {
         // sin(pi (k - f)) = -(-1)^k sin(pi f)
         if (std::fabs(x) > 1e-15) sinc = ((k & 1) != 0 ? s : -s) / (kPi * x);
         const double r = x / kShapeLobes;
-        const double window = r * r < 1 ? i0[k + kShapeLobes - 1] / i0Beta : 0;
+        const double window = r * r < 1 ? BesselI0(kKaiserBeta * std::sqrt(1 - r * r)) / i0Beta : 0;
         weights[k + kShapeLobes - 1] = sinc * window;
         sum += sinc * window;
     }
