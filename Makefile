@@ -6,7 +6,7 @@ JOBS ?= 2
 WINDOWS_BUILD_DIR ?= build-windows
 
 .PHONY: all deps test-deps windows-deps configure build run test check package bench sanitize \
-	format format-check clean windows windows-check windows-package
+	format format-check clean windows windows-check windows-package screenshots
 
 all: build
 
@@ -68,6 +68,11 @@ sanitize: test-deps
 	cmake --build build-sanitize -j$(JOBS)
 	cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	    ctest --output-on-failure -j$(JOBS)
+
+# The user's guide's picture: the window measuring the simulator on a private X server for about
+# a minute, photographed into docs/window.png.
+screenshots: test-deps build
+	scripts/screenshots $(BUILD_DIR) docs/window.png
 
 # The code's formatting by the root .clang-format: applied, or checked (fails on a difference).
 format format-check: configure

@@ -167,6 +167,7 @@ set(QUORVELLE_SOURCE_TABLE
     # private Xvfb, capture through a private PulseAudio.
     quorvelle_e2e_tests linux tests/e2e/batch_killed_test.cpp
     quorvelle_e2e_tests linux tests/e2e/batch_stop_test.cpp
+    quorvelle_e2e_tests linux tests/e2e/docs_test.cpp  # runs gnuplot and python3
     quorvelle_e2e_tests linux tests/e2e/install_test.cpp
     quorvelle_e2e_tests linux tests/e2e/pps_sox_test.cpp
     quorvelle_e2e_serial_tests linux tests/e2e/pulse_capture_test.cpp
