@@ -43,11 +43,13 @@ std::vector<Page> Pages() {
     const fs::path source = QUORVELLE_SOURCE_DIR;
     std::vector<std::string> names = {"README.md"};
     for (const fs::directory_entry& entry : fs::directory_iterator(source / "docs")) {
-        if (entry.path().extension() == ".md") names.push_back("docs/" + entry.path().filename().string());
+        if (entry.path().extension() == ".md")
+            names.push_back("docs/" + entry.path().filename().string());
     }
     std::sort(names.begin() + 1, names.end());
     std::vector<Page> pages;
-    for (const std::string& name : names) pages.push_back({name, TextLines((source / name).string())});
+    for (const std::string& name : names)
+        pages.push_back({name, TextLines((source / name).string())});
     return pages;
 }
 
@@ -191,7 +193,8 @@ TEST(Docs, LinksHelpTextsAndOptionsMatchTheFilesAndPrograms) {
     }
     // Options of other tools the pages name: sox, cmake, the benchmark program; and the
     // unknown option of the usage-error example.
-    for (const char* other : {"--ignore-length", "--install", "--prefix", "--summary_only", "--foo"}) {
+    for (const char* other :
+         {"--ignore-length", "--install", "--prefix", "--summary_only", "--foo"}) {
         accepted.insert(other);
     }
     std::set<std::string> named;
@@ -245,8 +248,8 @@ TEST(Docs, RecipesRunAsWrittenOnASimulatedRun) {
         fs::create_directories(dir);
         const ToolRun batch =
             RunIn(folder, dir,
-                  {QUORVELLE_BATCH_BIN, "--quiet", "--csv", "seconds.csv", "--iq-csv", "periods.csv",
-                   "--simulate", "20", "--rate", rate, "--pps-jitter", "50e-9"});
+                  {QUORVELLE_BATCH_BIN, "--quiet", "--csv", "seconds.csv", "--iq-csv",
+                   "periods.csv", "--simulate", "20", "--rate", rate, "--pps-jitter", "50e-9"});
         ASSERT_EQ(batch.Status, 0) << batch.Err;
 
         for (size_t k = 0; k < recipes.size(); ++k) {
@@ -270,6 +273,34 @@ TEST(Docs, RecipesRunAsWrittenOnASimulatedRun) {
             EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << where << ": not a PNG";
         }
     }
+}
+
+// make screenshots' script refuses, with one line that says what to do and before any X server
+// starts, a build folder without the window program and a picture it cannot write.
+TEST(Docs, ScreenshotsScriptSaysWhatIsMissingBeforeStarting) {
+    TestFolder folder;
+    const std::string script = (fs::path(QUORVELLE_SOURCE_DIR) / "scripts/screenshots").string();
+    const std::string build = fs::path(QUORVELLE_BIN).parent_path().string();
+    const std::string empty = folder.Path("empty-build");
+    fs::create_directories(empty);
+    const struct {
+        std::vector<std::string> Args;
+        std::string Says;
+    } cases[] = {
+        {{empty, folder.Path("window.png")},
+         "screenshots: no " + empty + "/quorvelle: build it first (make build)"},
+        {{build, folder.Path("gone/window.png")},
+         "screenshots: cannot write " + folder.Path("gone/window.png") + ": " +
+             folder.Path("gone") + " is not a writable folder"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {script};
+        argv.insert(argv.end(), c.Args.begin(), c.Args.end());
+        const ToolRun run = RunIn(folder, folder.Dir(), argv);
+        EXPECT_EQ(run.Status, 1) << c.Says;
+        EXPECT_EQ(run.Err, c.Says + "\n");
+    }
+    EXPECT_FALSE(fs::exists(folder.Path("window.png")));
 }
 
 }  // namespace qv
