@@ -140,7 +140,7 @@ bool OnPath(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Runs `argv` in `folder` to its end; a minute at most.
+// Runs `argv` in the folder `dir` to its end, its output in `folder`; a minute at most.
 ToolRun RunIn(const TestFolder& folder, const std::string& dir, std::vector<std::string> argv) {
     argv.insert(argv.begin(), {"env", "-C", dir});
     return RunProgram(argv, {}, folder.Path("run.out"), folder.Path("run.err"), 60s);
@@ -198,6 +198,7 @@ TEST(Docs, LinksHelpTextsAndOptionsMatchTheFilesAndPrograms) {
         accepted.insert(other);
     }
     std::set<std::string> named;
+    std::map<std::string, int> quoted;  // --help blocks, by program
     const std::regex helpCaption(R"(`(quorvelle(-batch|-sim|-report)?) --help`)");
     for (const Page& page : pages) {
         std::string text;
@@ -214,6 +215,7 @@ TEST(Docs, LinksHelpTextsAndOptionsMatchTheFilesAndPrograms) {
             if (block.Language != "text" || !std::regex_search(block.Caption, m, helpCaption)) {
                 continue;
             }
+            ++quoted[m[1].str()];
             EXPECT_NE(help[m[1].str()].find(block.Text), std::string::npos)
                 << page.Name << ":" << block.Line << ": the block quoting " << m[1]
                 << " --help differs from what the program prints now:\n"
@@ -222,6 +224,10 @@ TEST(Docs, LinksHelpTextsAndOptionsMatchTheFilesAndPrograms) {
     }
     for (const std::string& option : accepted) {
         EXPECT_TRUE(named.count(option)) << option << " is in no page of the guide";
+    }
+    for (const auto& [name, program] : Programs()) {
+        EXPECT_GE(quoted[name], 1)
+            << "no page quotes " << name << " --help (after a line \"`" << name << " --help`:\")";
     }
 }
 
