@@ -113,6 +113,13 @@ void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count);
 // the frames before the gap go through first, the open chunk ending there, then the fine timing
 // counts the lost frames.
 void DeviceFramesLost(Measurement& m, int64_t frames);
+// One chunk as ProcessDeviceFrames takes it, its conversion done elsewhere (a recording's
+// reader converts on a thread of its own, ahead of the chain): the chunk's `count` device frames
+// through the fine timing, then the `convertedCount` frames a converter started at the same
+// rate made of them (and of the chunks before) through the chain. The converter's last frames
+// at the input's end come as a chunk of no device frames.
+void ProcessConvertedChunk(Measurement& m, const Frame* device, int count, const Frame* converted,
+                           int convertedCount);
 // At the end of a finite input: the chunk still open and the frames the converter holds back
 // (up to the input's end in time, as if silence followed) through the chain.
 void FinishDeviceFrames(Measurement& m);

@@ -174,16 +174,21 @@ void ProcessFrames(Measurement& m, const Frame* frames, int count) {
     ProcessChainFrames(m, frames, count, true);
 }
 
+void ProcessConvertedChunk(Measurement& m, const Frame* device, int count, const Frame* converted,
+                           int convertedCount) {
+    FeedPpsTimingFrames(m.Fine, device, count, m.Params.InvertFlag == 1);
+    ProcessChainFrames(m, converted, convertedCount, false);
+}
+
 namespace {
 
 // One chunk of device frames: all of it through the fine timing, then what the converter makes
 // of it through the chain.
 void ProcessDeviceChunk(Measurement& m, const Frame* frames, int count) {
-    const bool inverted = m.Params.InvertFlag == 1;
-    FeedPpsTimingFrames(m.Fine, frames, count, inverted);
     m.Converted.clear();
     ConvertFrames(m.Converter, frames, static_cast<size_t>(count), m.Converted);
-    ProcessChainFrames(m, m.Converted.data(), static_cast<int>(m.Converted.size()), false);
+    ProcessConvertedChunk(m, frames, count, m.Converted.data(),
+                          static_cast<int>(m.Converted.size()));
 }
 
 }  // namespace

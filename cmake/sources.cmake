@@ -79,6 +79,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_tools all tools/batch_capture.cpp
     quorvelle_tools all tools/batch_files.cpp
     quorvelle_tools all tools/batch_run.cpp
+    quorvelle_tools all tools/read_ahead.cpp
     quorvelle_tools all tools/report.cpp
     quorvelle_tools all tools/report_data.cpp
     quorvelle_tools all tools/report_plot.cpp
@@ -112,6 +113,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests linux tests/batch_pictures_test.cpp  # reads the pictures with libpng
     quorvelle_unit_tests all tests/batch_summary_test.cpp
     quorvelle_unit_tests all tests/batch_test.cpp
+    quorvelle_unit_tests all tests/read_ahead_test.cpp
     quorvelle_unit_tests all tests/block_sources_test.cpp
     quorvelle_unit_tests all tests/capture_bitmap_test.cpp
     quorvelle_unit_tests all tests/capture_engine_test.cpp

@@ -1,0 +1,106 @@
+#include "tools/read_ahead.h"
+
+#include <ctime>
+#include <utility>
+
+#include "chain/measurement.h"
+#include "dsp/rate_converter.h"
+
+namespace qv {
+
+namespace {
+
+// [frames] read at a time, a multiple of the chain's chunk; [blocks] converted ahead at most:
+// some 0.3 s of a 48 kHz recording, enough to keep both threads busy.
+constexpr long long kReadFrames = 4096;
+constexpr size_t kBlocksAhead = 4;
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The chunk of `count` frames from `frames` through `c` into the block.
+void ConvertChunk(RateConverter& c, const Frame* frames, int count, ConvertedBlock& b) {
+    ConvertFrames(c, frames, static_cast<size_t>(count), b.Converted);
+    b.Chunks.push_back({count, static_cast<int>(b.Converted.size())});
+}
+
+}  // namespace
+
+ReadAhead::ReadAhead(FrameSource source, int rate)
+    : source_(std::move(source)), rate_(rate), thread_([this] { Read(); }) {}
+
+double ReadAhead::Stop() {
+    if (!thread_.joinable()) return 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    return readerCpu_;
+}
+
+bool ReadAhead::Hand(ConvertedBlock&& block) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stopping_ || ready_.size() < kBlocksAhead; });
+    if (stopping_) return false;
+    ended_ = block.Last || block.Failed;
+    ready_.push_back(std::move(block));
+    lock.unlock();
+    changed_.notify_all();
+    return true;
+}
+
+bool ReadAhead::Next(ConvertedBlock& block) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !ready_.empty() || ended_ || stopping_; });
+    if (ready_.empty()) return false;
+    block = std::move(ready_.front());
+    ready_.pop_front();
+    lock.unlock();
+    changed_.notify_all();
+    return true;
+}
+
+// The chunks are counted from the input's first frame, as ProcessDeviceFrames counts them, so
+// that each chunk's converted frames are the ones the chain would make of it itself.
+void ReadAhead::Read() {
+    const double cpuStart = ThreadCpuSeconds();
+    RateConverter converter;
+    StartRateConverter(converter, rate_);
+    std::vector<Frame> open;  // the frames of a chunk not yet complete
+    std::vector<Frame> piece(kReadFrames);
+    for (;;) {
+        ConvertedBlock b;
+        const long long n = source_(piece.data(), kReadFrames, b.Error);
+        if (n < 0) {
+            // As when the chain reads itself: the open chunk is not processed.
+            b.Failed = true;
+            Hand(std::move(b));
+            break;
+        }
+        b.Device = std::move(open);
+        open = {};
+        if (n == 0) {
+            ConvertChunk(converter, b.Device.data(), static_cast<int>(b.Device.size()), b);
+            FinishFrames(converter, b.Converted);
+            b.Chunks.push_back({0, static_cast<int>(b.Converted.size())});
+            b.Last = true;
+            Hand(std::move(b));
+            break;
+        }
+        b.Device.insert(b.Device.end(), piece.begin(), piece.begin() + n);
+        const size_t whole = b.Device.size() / kDeviceChunkFrames * kDeviceChunkFrames;
+        open.assign(b.Device.begin() + static_cast<long>(whole), b.Device.end());
+        b.Device.resize(whole);
+        for (size_t i = 0; i < whole; i += kDeviceChunkFrames)
+            ConvertChunk(converter, b.Device.data() + i, kDeviceChunkFrames, b);
+        if (!Hand(std::move(b))) break;
+    }
+    readerCpu_ = ThreadCpuSeconds() - cpuStart;
+}
+
+}  // namespace qv
