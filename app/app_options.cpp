@@ -13,7 +13,8 @@ constexpr int kLargestScale = 8;  // --scale: 8 times 785 pixels is wider than a
 
 // A preset of the window's controls at argv[i], as the batch tool spells it: 1 when taken (i on
 // its last argument), 0 when argv[i] is none, -1 with one line in `error`. After --simulate,
-// --lock-freq is the simulator's (the simulated click's frequency), as in the batch tool.
+// --lock-freq is the simulator's (the simulated click's frequency) and --swap-channels the
+// simulator's wiring, as in the batch tool.
 int ParsePresetOption(int argc, char** argv, int& i, const bool simulate, WindowPresets& p,
                       std::string& error) {
     const std::string arg = argv[i];
@@ -44,11 +45,12 @@ int ParsePresetOption(int argc, char** argv, int& i, const bool simulate, Window
         }
         return 1;
     }
-    bool* flag = arg == "--no-blank"      ? &p.NoBlank
-                 : arg == "--invert"      ? &p.Invert
-                 : arg == "--save-iq"     ? &p.SaveIq
-                 : arg == "--save-screen" ? &p.SaveScreen
-                                          : nullptr;
+    bool* flag = arg == "--no-blank"                    ? &p.NoBlank
+                 : arg == "--invert"                    ? &p.Invert
+                 : arg == "--swap-channels" && !simulate ? &p.SwapChannels
+                 : arg == "--save-iq"                   ? &p.SaveIq
+                 : arg == "--save-screen"               ? &p.SaveScreen
+                                                        : nullptr;
     if (flag == nullptr) return 0;
     *flag = true;
     return 1;
@@ -134,7 +136,8 @@ std::string AppUsage() {
            "                         device list: Start then measures the built-in simulator\n"
            "                         in real time (settings below)\n"
            "  --play FILE.wav        add a recording to the device list, played in real time\n"
-           "  --record FILE.wav      record every captured frame to FILE.wav\n"
+           "  --record FILE.wav      record every captured frame to FILE.wav, as the card\n"
+           "                         delivered it (also with --swap-channels)\n"
            "  --log-readouts FILE    append every read-out and title change to FILE\n"
            "  --csv FILE             append a CSV row per second to FILE: time (UTC), t_s and\n"
            "                         the numbers behind the read-outs, for plotting\n"
@@ -159,6 +162,10 @@ std::string AppUsage() {
            ")\n"
            "  --no-blank             \"Blank RF click\" cleared\n"
            "  --invert               \"Inverted\" ticked\n"
+           "  --swap-channels        the PPS on the left channel and the radio on the right\n"
+           "                         (before --simulate: after it, the simulator's wiring);\n"
+           "                         quorvelle-batch --swap-channels measures a recording of\n"
+           "                         this input as the window does\n"
            "  --save-iq              \"Save I,Q to file?\" checked\n"
            "  --save-screen          \"Save screen to file?\" checked\n"
            "  --device N|NAME        the device list's entry, by number or (part of its) name\n"

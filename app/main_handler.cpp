@@ -317,6 +317,7 @@ void PresetSwitches(App& a) {
         params.InvertFlag = 1;
         a.Port->SetCheck(IDINVERT, true);
     }
+    a.M.SwapChannels = p.SwapChannels;
     if (p.SaveIq) {
         params.SaveIqFlag = 1;
         a.Port->SetMenuCheck(IDSAVEIQ, true);
@@ -344,6 +345,19 @@ int PresetDevice(App& a) {
     return a.Devices.Selected;
 }
 
+// No input at all: the "Warning" asks whether the built-in simulator should be measured instead,
+// as --simulate would offer it. True for Yes; a stop signal answers No, and once one has
+// arrived the warning goes to stderr without a question.
+bool OfferSimulator(App& a) {
+    const std::string warning = kNoInputDevicesText;
+    if (a.StopSignal != 0) {
+        Tell(a, kWarningCaption, warning, MessageIcon::Exclamation);
+        return false;
+    }
+    return a.Port->AskYesNo(kWarningCaption, warning + "\n\n" + kOfferSimulatorText) &&
+           a.StopSignal == 0;
+}
+
 void Initialise(App& a) {
     Measurement& m = a.M;
     m.Screen.DotsPerInch = a.DotsPerInch;
@@ -352,16 +366,28 @@ void Initialise(App& a) {
     const std::string integrationField = a.Port->ControlText(IDINTTIME);
     m.Params.IntegrationText = integrationField;
     InitialiseMeasurement(m, a.Host);
+    // The signal state's texts name what mends a fault in the window's words: the check box
+    // the user ticks, and the option the window is started again with.
+    m.Watch.Mending = {"\"" + std::string(FindControl(IDINVERT)->Text) + "\"", "--swap-channels",
+                       true};
     SyncIntegrationField(a, integrationField);
     PresetSwitches(a);
 
     ExtraSources extras;
     extras.Simulate = a.Options.Simulate;
     extras.PlayPath = a.Options.PlayPath;
+    bool noDevices = false;
     ListInputDevices(a.Devices, *a.Sound, extras,
-                     [&a](const std::string& caption, const std::string& text) {
-                         Tell(a, caption, text, MessageIcon::Exclamation);
+                     [&a, &noDevices](const std::string& caption, const std::string& text) {
+                         // The list's only warning: asked as OfferSimulator's question below.
+                         noDevices = text == kNoInputDevicesText;
+                         if (!noDevices) Tell(a, caption, text, MessageIcon::Exclamation);
                      });
+    if (noDevices && OfferSimulator(a)) {
+        extras.Simulate = a.Options.Simulate = true;
+        ListInputDevices(a.Devices, *a.Sound, extras, {});
+        a.StartSimulatorWhenShown = true;
+    }
     a.Devices.Selected = PresetDevice(a);
     std::vector<std::string> names;
     for (const DeviceEntry& entry : a.Devices.Entries) names.push_back(entry.Name);
@@ -557,9 +583,15 @@ bool InitialiseMainWindow(App& a) {
     return !a.Ended;
 }
 
-void ShowStartupNotice(App& a) {
+bool StartupPending(const App& a) { return !a.StartupNotice.empty() || a.StartSimulatorWhenShown; }
+
+void FinishStartup(App& a) {
     if (!a.StartupNotice.empty() && !a.Ended && a.StopSignal == 0) {
         a.Port->ShowMessage(kDefaultCaption, a.StartupNotice, MessageIcon::Exclamation);
+    }
+    if (a.StartSimulatorWhenShown && !a.Ended && a.StopSignal == 0) {
+        a.StartSimulatorWhenShown = false;
+        SendCommand(a, IDCAP);
     }
 }
 
@@ -783,6 +815,7 @@ int StartCaptureAction(App& a, WindowMessage, WParam, LParam) {
         started += " at " + DescribeRate(rate) + ", converted to " +
                    std::to_string(kFramesPerSecond) + " for the classic chain";
     }
+    if (a.M.SwapChannels) started += "; PPS taken from the left channel (--swap-channels)";
     a.Log.WriteNow("CAPTURE", started);
     return 1;
 }

@@ -119,6 +119,7 @@ struct WindowPresets {
     int ClickPosition = -1;       // --click-position N [samples after the PPS edge]; -1: unset
     bool NoBlank = false;         // --no-blank: "Blank RF click" cleared
     bool Invert = false;          // --invert: "Inverted" ticked
+    bool SwapChannels = false;    // --swap-channels: the PPS from the left, the radio from the right
     bool SaveIq = false;          // --save-iq: "Save I,Q to file?" checked
     bool SaveScreen = false;      // --save-screen: "Save screen to file?" checked
     std::string Device;           // --device N|NAME: the device list's choice; "": the first
@@ -188,6 +189,9 @@ struct App {
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
     IqJournal Journal;
     std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
+    // No input at all, and the user chose the simulator instead: Start is pressed once the
+    // window is up.
+    bool StartSimulatorWhenShown = false;
     bool Initialised = false;   // the handler's initialisation has run to its end
     bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
     bool CloseWorkDone = false;
@@ -229,9 +233,18 @@ void DeliverLeftButton(App& a, int x, int y);
 // initialisation may also end it), and the program is to end with ExitStatus.
 bool InitialiseMainWindow(App& a);
 
-// The start-up notice (an earlier run's journal), in a box, once the window is up, unless the
-// window has ended or a stop signal has arrived.
-void ShowStartupNotice(App& a);
+// The question the "Warning" asks below kNoInputDevicesText when the system has no input at all.
+inline constexpr const char* kOfferSimulatorText =
+    "Start the built-in simulator instead? It measures a simulated GPS receiver and radio, "
+    "as the option --simulate does.";
+
+// Whether the window has start-up work to do once it is up (FinishStartup), for the toolkit to
+// call it soon after the window is shown.
+bool StartupPending(const App& a);
+// Once the window is up, unless it has ended or a stop signal has arrived: the start-up notice
+// (an earlier run's journal) in a box, then Start when the user chose the simulator because the
+// system has no input.
+void FinishStartup(App& a);
 
 // Ends the window: the close-time work once, then the window is destroyed. Every way out
 // comes here: the close box, End, a failed Start, a block that cannot be handed back (those

@@ -85,6 +85,11 @@ struct Measurement {
     RateConverter Converter;
     std::vector<Frame> Pending;    // device frames of the chunk not yet complete
     std::vector<Frame> Converted;  // the chain's frames from one chunk, reused
+    // The card's wiring: with SwapChannels the PPS comes on the left channel and the radio on
+    // the right, and each device frame's two samples are exchanged where the frames enter
+    // (ProcessDeviceFrames), so that everything after reads RF left and PPS right.
+    bool SwapChannels = false;
+    std::vector<Frame> Swapped;  // the device frames of one call, exchanged; reused
 
     std::string Now() const;  // hh:mm:ss of the frame being processed, from the host
 };
@@ -93,6 +98,7 @@ struct Measurement {
 // The chain
 
 // One captured frame through the front end and, per output sample, the rest of the chain.
+// These two take the frames as the chain reads them, RF left: SwapChannels is not applied.
 void ProcessFrame(Measurement& m, Frame frame);
 // A capture block's frames, in order.
 void ProcessFrames(Measurement& m, const Frame* frames, int count);
@@ -103,7 +109,8 @@ void ProcessFrames(Measurement& m, const Frame* frames, int count);
 // take the device frames in chunks of kDeviceChunkFrames counted from the first, each chunk
 // wholly through the fine timing, then its converted frames through the chain, so that how a
 // caller splits the stream (a file's reads, a card's blocks) changes no result. The frames of an
-// incomplete chunk wait in Pending for the next call.
+// incomplete chunk wait in Pending for the next call. With SwapChannels each frame's channels
+// are exchanged first, at every rate, before the fine timing and the converter see them.
 constexpr int kDeviceChunkFrames = 128;
 // Sets the rate before the first frame: false, changing nothing, unless it is one of
 // kInputRates.

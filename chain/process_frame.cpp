@@ -71,6 +71,7 @@ void WatchStatus(Measurement& m, const SecondEnd& end) {
     second.LockFrequencyHz = m.Params.SampleRate * m.Lock.LockStep;
     m.Watch.ClickPosition = m.Lock.ClickPosition;
     m.Watch.InvertedOn = m.Params.InvertFlag == 1;
+    m.Watch.SwappedOn = m.SwapChannels;
     if (WatchSecond(m.Watch, second)) m.Host->StatusChanged(m.Watch.Current);
 }
 
@@ -205,7 +206,10 @@ bool SetDeviceRate(Measurement& m, int framesPerSecond) {
     return true;
 }
 
-void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count) {
+namespace {
+
+// The device frames as the card delivers them, RF left and PPS right.
+void ProcessWiredFrames(Measurement& m, const Frame* frames, int count) {
     if (m.InputRate == kFramesPerSecond) {
         ProcessFrames(m, frames, count);
         return;
@@ -222,6 +226,18 @@ void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count) {
     for (; count - i >= kDeviceChunkFrames; i += kDeviceChunkFrames)
         ProcessDeviceChunk(m, frames + i, kDeviceChunkFrames);
     m.Pending.insert(m.Pending.end(), frames + i, frames + count);
+}
+
+}  // namespace
+
+void ProcessDeviceFrames(Measurement& m, const Frame* frames, int count) {
+    if (!m.SwapChannels) {
+        ProcessWiredFrames(m, frames, count);
+        return;
+    }
+    m.Swapped.resize(static_cast<size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) m.Swapped[i] = {frames[i].Pps, frames[i].Rf};
+    ProcessWiredFrames(m, m.Swapped.data(), count);
 }
 
 namespace {
@@ -256,8 +272,9 @@ std::string ShortfallWarning(const Measurement& m, const std::string& input) {
         return input + " (" + seconds + " s) is too short to close one second";
     }
     if (m.SecondsWithEdge == 0) {
-        return "no PPS edge found in " + std::to_string(m.SecondsEnded) +
-               " s on the right channel: check the GPS receiver's pulse and its channel";
+        return "no PPS edge found in " + std::to_string(m.SecondsEnded) + " s on the " +
+               (m.SwapChannels ? "left" : "right") +
+               " channel: check the GPS receiver's pulse and its channel";
     }
     return "";
 }

@@ -68,34 +68,46 @@ bool PhaseSteady(const Window& win) {
     return readings >= kStatusWindowSeconds;
 }
 
+// What mends swapped channels, as the program says it: "--swap-channels", "leave out
+// --swap-channels", "restart with --swap-channels".
+std::string SwapMending(const MendingNames& names, bool swappedOn) {
+    if (names.SwapAtRestart) return (swappedOn ? "restart without " : "restart with ") + names.Swap;
+    return swappedOn ? "leave out " + names.Swap : names.Swap;
+}
+
 SignalStatus Evaluate(const SignalWatch& w) {
     const StatusSecond& now = w.Recent.back();
     const Window win = LastSeconds(w, kStatusWindowSeconds);
     const std::string position = std::to_string(w.ClickPosition);
+    // The channels as the chain takes them.
+    const std::string ppsChannel = w.SwappedOn ? "left" : "right";
+    const std::string rfChannel = w.SwappedOn ? "right" : "left";
     // The second after the first edge re-aligns the stream and finds none; a run that has
     // never found one says so from its first second.
     if (w.SecondsWithoutEdge >= kNoPpsAfterSeconds || (!w.EdgeSeen && w.SecondsWithoutEdge > 0)) {
         const std::string seconds = std::to_string(w.SecondsWithoutEdge);
         if (now.AudioPeak == 0) {
-            return {SignalState::NoPps, "No PPS edge for " + seconds +
-                                            " s: the right channel is silent — clock "
-                                            "read-outs held"};
+            return {SignalState::NoPps, "No PPS edge for " + seconds + " s: the " + ppsChannel +
+                                            " channel is silent — clock read-outs held"};
         }
         if (now.AudioPeak >= kPpsPresentPeak) {
             return {SignalState::NoPps,
-                    "No PPS edge for " + seconds + " s although the right channel's level is " +
+                    "No PPS edge for " + seconds + " s although the " + ppsChannel +
+                        " channel's level is " +
                         FormatForText("%.1f", AudioLevelPercent(now.AudioPeak)) +
-                        " % — check the pulse's polarity (\"Inverted\" is " +
+                        " % — check the pulse's polarity (" + w.Mending.Invert + " is " +
                         (w.InvertedOn ? "on" : "off") + "); clock read-outs held"};
         }
-        return {SignalState::NoPps,
-                "No PPS edge on the right channel for " + seconds + " s — clock read-outs held"};
+        return {SignalState::NoPps, "No PPS edge on the " + ppsChannel + " channel for " +
+                                        seconds + " s — clock read-outs held"};
     }
     const long double step = MeanTimingStep(win);
     if (win.Size >= kStatusWindowSeconds && step > kUnsteadyStepUs) {
         return {SignalState::PpsUnsteady,
                 "PPS edge unsteady (timing error jumps " + FormatForText("%.0f", step) +
-                    " us a second) — is the PPS on the right channel and the radio on the left?"};
+                    " us a second) — is the PPS on the " + ppsChannel +
+                    " channel and the radio on the " + rfChannel +
+                    "? (if not: " + SwapMending(w.Mending, w.SwappedOn) + ")"};
     }
     if (!ClockSettled(win)) {
         return {SignalState::ClockSettling, "Clock loop settling: timing error " +
@@ -105,7 +117,8 @@ SignalStatus Evaluate(const SignalWatch& w) {
     ClickSteadiness(LastSeconds(w, kClickWindowSeconds), mean, spread);
     if (mean == 0) {
         return {SignalState::NoClick,
-                "No signal on the left channel at position " + position + " — check the radio"};
+                "No signal on the " + rfChannel + " channel at position " + position +
+                    " — check the radio"};
     }
     if (spread > kClickSteadySpread) {
         return {SignalState::NoClick,

@@ -66,10 +66,21 @@ struct StatusSecond {
     SignalState State = SignalState::ClockSettling;  // filled in by WatchSecond
 };
 
+// How the program that shows the texts names what mends a fault they diagnose: quorvelle-batch
+// its options (the defaults), the window its "Inverted" box and the command line it restarts
+// with.
+struct MendingNames {
+    std::string Invert = "--invert";       // turns a falling PPS pulse over
+    std::string Swap = "--swap-channels";  // takes the PPS from the left, the radio from the right
+    bool SwapAtRestart = false;            // the swap is given only when the program starts
+};
+
 struct SignalWatch {
     // parameters
     int ClickPosition = 0;    // [output samples] for the user's text
-    bool InvertedOn = false;  // "Inverted" box, for the user's text
+    bool InvertedOn = false;  // the pulse is turned over ("Inverted", --invert)
+    bool SwappedOn = false;   // the PPS is taken from the left channel (--swap-channels)
+    MendingNames Mending;
     // state
     StatusSecond Pending;             // the second being gathered: the click reading comes first
     std::deque<StatusSecond> Recent;  // the last kSummarySeconds seconds, oldest first

@@ -164,6 +164,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_scenario_tests all tests/scenario/report_test.cpp
     quorvelle_scenario_tests all tests/scenario/signal_simulator_test.cpp
     quorvelle_scenario_tests all tests/scenario/signal_status_test.cpp
+    quorvelle_scenario_tests all tests/scenario/swap_channels_test.cpp
 
     # End-to-end tier (Linux): the built programs as child processes, the real window under a
     # private Xvfb, capture through a private PulseAudio.

@@ -19,6 +19,7 @@
 #include "app/iq_journal.h"
 #include "app/main_handler.h"
 #include "app/recording_mixer.h"
+#include "capture/block_sources.h"
 #include "common/time_of_day.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
@@ -106,7 +107,9 @@ public:
     void DestroyWindow() override { ++destroyed; }
 };
 
-// One fake sound card; Start gets a fast counting source, or one that cannot be opened.
+// One fake sound card (or none); Start gets a fast counting source, or one that cannot be
+// opened, or for the simulator's entry the simulator with `simulator`'s settings, 200 times as
+// fast as real time.
 class FakeSound final : public CaptureSystem {
 public:
     std::shared_ptr<SourceProbe> probe = std::make_shared<SourceProbe>();
@@ -115,14 +118,21 @@ public:
     int rate = 8000;           // [frames/s] the source delivers
     int sourcesMade = 0;
     int chosenEntry = -2;
+    bool noDevices = false;
+    const SimulatorSettings* simulator = nullptr;
 
     bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string&) override {
         devices = {{true, "Line In", 2}};
+        if (noDevices) devices.clear();
         return true;
     }
     std::unique_ptr<BlockSource> CreateSource(const DeviceList& list) override {
         ++sourcesMade;
         chosenEntry = list.Selected;
+        const DeviceEntry* entry = SelectedEntry(list);
+        if (simulator != nullptr && entry != nullptr && entry->Kind == EntryKind::Simulator) {
+            return std::make_unique<SimulatorSource>(*simulator, -1, 200);
+        }
         auto source = std::make_unique<CountingSource>(probe);
         source->openFailure = openFailure;
         source->totalFrames = totalFrames;
@@ -1248,6 +1258,89 @@ TEST(AppOptions, ScaleIsAWholeNumberFromOneToEight) {
     EXPECT_FALSE(ParseWindowArgs({"--scale"}, o, error));
     EXPECT_FALSE(error.empty());
     EXPECT_NE(AppUsage().find("--scale N"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Wiring and the simulator
+
+// --swap-channels before --simulate is the window's (the PPS taken from the left), after it the
+// simulator's wiring: together they measure the simulated card as plain wiring would, and the
+// log says the PPS is taken from the left. The state's texts name the window's own mends.
+TEST_F(WindowHandler, SwapPresetUndoesTheSwappedSimulator) {
+    std::string error;
+    ASSERT_TRUE(ParseWindowArgs({"--swap-channels", "--simulate", "--swap-channels", "--ppm", "25"},
+                                app.Options, error))
+        << error;
+    EXPECT_TRUE(app.Options.Presets.SwapChannels);
+    EXPECT_TRUE(app.Options.Simulator.SwapChannels);
+    AppOptions simulatorOnly;
+    ASSERT_TRUE(ParseWindowArgs({"--simulate", "--swap-channels"}, simulatorOnly, error)) << error;
+    EXPECT_FALSE(simulatorOnly.Presets.SwapChannels);
+    EXPECT_TRUE(simulatorOnly.Simulator.SwapChannels);
+
+    sound.simulator = &app.Options.Simulator;
+    ASSERT_TRUE(app.Log.Open("log.tsv", LogStart::Truncate, false, error)) << error;
+    Init();
+    EXPECT_TRUE(app.M.SwapChannels);
+    EXPECT_EQ(app.M.Watch.Mending.Invert, "\"Inverted\"");
+    EXPECT_TRUE(app.M.Watch.Mending.SwapAtRestart);
+    SendCommand(app, IDCAP);  // the simulator heads the list
+    ASSERT_NO_FATAL_FAILURE(Process(40 * 8000));
+    // The loop pulls the read-out to the card's +25 ppm in about 20 s.
+    EXPECT_NEAR(static_cast<double>(Number(window.texts[IDFREQERROR])), 25, 2)
+        << window.texts[IDFREQERROR];
+    EXPECT_NE(StatusName(app.M), "pps-unsteady");
+    EXPECT_NE(StatusName(app.M), "no-pps");
+    SendCommand(app, IDEND);
+    ASSERT_TRUE(app.Log.Close(error)) << error;
+    const std::vector<std::string> lines = LogTexts("log.tsv", "CAPTURE");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], std::string("capture started from ") + kSimulatorEntryName +
+                            "; PPS taken from the left channel (--swap-channels)");
+}
+
+// With no input at all the "Warning" asks whether to measure the built-in simulator instead:
+// Yes puts the simulator in the list, as --simulate would, and Start is pressed once the window
+// is up; No leaves the list empty, as before. After a stop signal nothing is asked.
+TEST_F(WindowHandler, NoInputOffersTheSimulatorAndYesMeasuresIt) {
+    sound.noDevices = true;
+    sound.simulator = &app.Options.Simulator;
+    window.yesAnswers = {true};
+    Init();
+    ASSERT_EQ(window.questions.size(), 1u);
+    EXPECT_EQ(window.questions[0], std::string(kNoInputDevicesText) + "\n\n" + kOfferSimulatorText);
+    EXPECT_TRUE(window.messages.empty()) << "the question is the warning";
+    EXPECT_EQ(window.deviceNames, std::vector<std::string>{kSimulatorEntryName});
+    EXPECT_EQ(window.deviceIndex, 0);
+    EXPECT_EQ(sound.sourcesMade, 0) << "Start waits for the window";
+    ASSERT_TRUE(StartupPending(app));
+    FinishStartup(app);
+    EXPECT_FALSE(StartupPending(app));
+    EXPECT_TRUE(window.disabled[IDCAP]);
+    EXPECT_EQ(sound.chosenEntry, 0);
+    ASSERT_NO_FATAL_FAILURE(Process(3 * 8000));
+    EXPECT_EQ(window.texts[IDAUDIOLEVEL].find("Audio level = 60"), 0u)
+        << window.texts[IDAUDIOLEVEL] << ": the simulator's PPS at 60 % of full scale";
+
+    OtherWindow no;
+    no.Sound.noDevices = true;
+    MainDialogCallback(no.A, WindowMessage::InitDialog, 0, 0);
+    EXPECT_EQ(no.Window.questions.size(), 1u);
+    EXPECT_TRUE(no.Window.deviceNames.empty());
+    EXPECT_FALSE(StartupPending(no.A));
+    FinishStartup(no.A);
+    EXPECT_EQ(no.Sound.sourcesMade, 0);
+
+    OtherWindow stopped;
+    stopped.Sound.noDevices = true;
+    stopped.Window.yesAnswers = {true};
+    stopped.A.StopSignal = SIGTERM;
+    testing::internal::CaptureStderr();
+    MainDialogCallback(stopped.A, WindowMessage::InitDialog, 0, 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(stopped.Window.questions.empty());
+    EXPECT_NE(err.find(std::string("quorvelle: ") + kNoInputDevicesText), std::string::npos) << err;
+    EXPECT_FALSE(StartupPending(stopped.A));
 }
 
 }  // namespace qv

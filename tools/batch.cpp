@@ -50,6 +50,8 @@ constexpr const char* kUsage =
     "                         (default %CLICK%, 0..%LAST%)\n"
     "  --no-blank             \"Blank RF click\" off (on by default)\n"
     "  --invert               \"Inverted\" on (off by default)\n"
+    "  --swap-channels        the PPS on the left channel and the radio on the right: each\n"
+    "                         frame's channels are exchanged as it enters the chain\n"
     "  --start-time HH:MM:SS  stream time of the first frame (default 00:00:00)\n"
     "  --iq-file PATH         \"Save I,Q to file?\" on: the I/Q file, written to PATH record by\n"
     "                         record as the periods close\n"
@@ -89,7 +91,8 @@ constexpr const char* kUsage =
     "%CAPTURE%"
     "\n"
     "After --simulate SECONDS the simulator options of quorvelle-sim follow; there\n"
-    "--lock-freq is the simulated click's frequency in Hz (give the entry text before\n"
+    "--lock-freq is the simulated click's frequency in Hz and --swap-channels makes the\n"
+    "simulator's wiring swapped (give the entry text and the chain's --swap-channels before\n"
     "--simulate).\n";
 
 struct BatchOptions {
@@ -185,6 +188,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     }
     if (arg == "--no-blank") return o.Chain.Entries.BlankRfClickFlag = -1, ParseResult::Run;
     if (arg == "--invert") return o.Chain.Entries.InvertFlag = 1, ParseResult::Run;
+    if (arg == "--swap-channels") return o.Chain.SwapChannels = true, ParseResult::Run;
     if (arg == "--quiet") return o.Chain.Quiet = true, ParseResult::Run;
     if (arg == "--jobs" || arg.starts_with("-j")) return TakeJobs(argc, argv, i, o, error);
     if (arg == "--help" || arg == "-h") return ParseResult::Help;

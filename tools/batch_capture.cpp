@@ -30,10 +30,18 @@ const char* const kCaptureUsage =
     "  --list-devices         print the numbered input devices and exit\n"
     "  --device N|NAME        the input device by number or (part of its) name (default: the\n"
     "                         first listed)\n"
+#ifdef _WIN32
+    "  --seconds S            stop after S seconds of capture (default: run until Ctrl-C,\n"
+    "                         Ctrl-Break or closing the console, which end the run\n"
+    "                         cleanly); give it before --simulate\n"
+#else
     "  --seconds S            stop after S seconds of capture (default: run until SIGINT,\n"
     "                         SIGTERM or SIGHUP, which end the run cleanly); give it before\n"
     "                         --simulate\n"
-    "  --record FILE.wav      write every captured frame to FILE.wav while capturing\n"
+#endif
+    "  --record FILE.wav      write every captured frame to FILE.wav while capturing, as\n"
+    "                         the card delivered it (also with --swap-channels: measure the\n"
+    "                         recording with --swap-channels to repeat the live run)\n"
     "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
     "  --rate N               capture at N frames per second: 8000, 11025, 16000, 22050, 32000,\n"
     "                         44100, 48000, 88200, 96000, 176400 or 192000 (default: 8000\n"
@@ -338,6 +346,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
             err << " at " << DescribeRate(rate) << ", converted to " << kFramesPerSecond
                 << " for the classic chain";
         }
+        if (chain.SwapChannels) err << "; PPS taken from the left channel (--swap-channels)";
         if (o.Seconds <= 0) err << "; " << StopSignalsHint() << " ends the run";
         err << "\n" << std::flush;
     }

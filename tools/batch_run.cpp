@@ -276,6 +276,7 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     m.Params = s.Entries;
     InitialiseMeasurement(m, host);
     m.Lock.ClickPosition = s.ClickPosition;
+    m.SwapChannels = s.SwapChannels;
     m.Params.SaveIqFlag = s.IqPath.empty() ? -1 : 1;
     m.Params.SaveScreenFlag = s.SaveScreen ? 1 : -1;
     m.Screen.PanelsShown = !s.PanelsDir.empty();  // the panels' pictures, written at the end

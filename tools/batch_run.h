@@ -24,6 +24,7 @@ struct ChainSettings {
     // them unless the command line says otherwise. Saving follows from the paths below.
     Parameters Entries;
     int ClickPosition = kStartClickPosition;  // [output samples after the PPS edge]
+    bool SwapChannels = false;                // --swap-channels: PPS left, radio right
     std::string IqPath;                       // "Save I,Q to file?" on, a record per period here
     std::string LogPath;                      // read-out log
     std::string CsvPath;                      // a CSV row per second

@@ -468,7 +468,7 @@ void InstallStopSignals() {
     if (signals.WakeFd() >= 0) Fl::add_fd(signals.WakeFd(), FL_READ, OnSignalPipe, &signals);
 }
 
-void OnStartupNoticeTimer(void*) { ShowStartupNotice(*gApp); }
+void OnStartupTimer(void*) { FinishStartup(*gApp); }
 
 // ---------------------------------------------------------------------------------------------
 // Building the window
@@ -653,7 +653,7 @@ int RunMainWindow(App& app, const std::string&) {
     Fl::screen_work_area(wx, wy, ww, wh);
     window->position(wx + (ww - window->w()) / 2, wy + (wh - window->h()) / 2);
     window->show();
-    if (!app.StartupNotice.empty()) Fl::add_timeout(0.2, OnStartupNoticeTimer);
+    if (StartupPending(app)) Fl::add_timeout(0.2, OnStartupTimer);
     Fl::run();
     return app.ExitStatus;
 }

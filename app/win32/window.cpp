@@ -42,7 +42,7 @@ constexpr int kShutDownStop = 100 + CTRL_SHUTDOWN_EVENT;
 
 constexpr UINT_PTR kStopTimer = 1;              // polls for a stop request
 constexpr UINT kStopPollMilliseconds = 50;      // [ms]
-constexpr UINT_PTR kNoticeTimer = 2;            // shows the start-up notice once
+constexpr UINT_PTR kNoticeTimer = 2;            // the start-up work (FinishStartup), once
 constexpr UINT kNoticeDelayMilliseconds = 200;  // [ms] after the window is shown
 constexpr wchar_t kPanelClass[] = L"QuorVellePanel";
 
@@ -431,7 +431,7 @@ INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             if (wParam == kStopTimer) OnStopPoll();
             if (wParam == kNoticeTimer) {
                 KillTimer(hwnd, kNoticeTimer);
-                ShowStartupNotice(*gApp);
+                FinishStartup(*gApp);
             }
             return TRUE;
         case WM_GETMINMAXINFO: {
@@ -831,7 +831,7 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     // The focus on the first control Tab reaches: Start.
     SendMessageW(gWin.Window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(gWin.Controls[IDCAP]), TRUE);
     UpdateWindow(gWin.Window);
-    if (!app.StartupNotice.empty())
+    if (StartupPending(app))
         SetTimer(gWin.Window, kNoticeTimer, kNoticeDelayMilliseconds, nullptr);
     if (!layoutPath.empty()) WriteLayout(layoutPath);
 

@@ -484,6 +484,42 @@ TEST_F(WindowGui, StopSignalClosesTheStartupNoticeAndEndsTheProgram) {
         << AppErr();
 }
 
+// No sound input at all (no sound server, no card): before the window shows, the "Warning"
+// asks whether to measure the built-in simulator; Yes lists it and starts it once the window is
+// up, with the read-outs following as with --simulate; End then ends the program normally.
+TEST_F(WindowGui, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
+    const std::vector<std::string> environment = {
+        "DISPLAY=" + x_.Display(), "JACK_NO_START_SERVER=1",
+        "PULSE_SERVER=unix:" + folder_.Path("no-server")};
+    const ToolRun list = RunProgram({QUORVELLE_BATCH_BIN, "--list-devices"}, environment,
+                                    folder_.Path("list.out"), folder_.Path("list.err"), 20s);
+    if (list.Out != "Input devices: none\n") GTEST_SKIP() << "a sound card is here:\n" << list.Out;
+    std::string error;
+    ASSERT_TRUE(app_.Start({"env", "-C", folder_.Dir(), QUORVELLE_BIN, "--log-readouts", Log()},
+                           environment, folder_.Path("app.out"), folder_.Path("app.err"), error))
+        << error;
+    std::vector<std::string> boxes;
+    ASSERT_TRUE(WaitFor([&] { return !(boxes = VisibleWindows(x_, "^Warning$")).empty(); }, 20s))
+        << "no \"Warning\" box\n"
+        << Windows() << AppErr();
+    EXPECT_TRUE(MainWindow(x_).empty()) << "the question comes before the window";
+    // Yes, left of No at the box's foot (the box's margins and buttons, app/fltk/window.cpp).
+    const Box box = Geometry(boxes[0]);
+    XOrFail({"xdotool", "mousemove", "--window", boxes[0], std::to_string(box.W - 10 - 90 - 10 - 45),
+             std::to_string(box.H - 10 - 12), "click", "1"});
+    ASSERT_TRUE(WaitFor([&] { return !(window_ = MainWindow(x_)).empty(); }, 20s))
+        << "no main window after Yes\n"
+        << AppErr();
+    ASSERT_TRUE(WaitFor([&] { return LogTexts(Log(), "IDFREQERROR").size() >= 2; }, 20s))
+        << "no read-outs: the simulator was not started\n"
+        << FileText(Log()) << AppErr();
+    const std::vector<std::string> capture = LogTexts(Log(), "CAPTURE");
+    ASSERT_FALSE(capture.empty());
+    EXPECT_EQ(capture[0], "capture started from Simulated GPS receiver and radio");
+    ASSERT_NO_FATAL_FAILURE(Click(kEnd));
+    EXPECT_EQ(app_.Wait(20s), 0) << AppErr();
+}
+
 // A storm of stop signals over eight windows, each in a folder of its own, on through their
 // close-time work and their exit: every one ends once, with status 0 and its I/Q file written.
 TEST_F(WindowGui, AStormOfStopSignalsEndsEveryWindowOnceWithItsIqFile) {

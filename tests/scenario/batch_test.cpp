@@ -113,8 +113,11 @@ TEST(BatchSummary, NoUsableSignalIsNeverLocked) {
     const Case cases[] = {
         {{silentWav}, "s (No PPS edge for 20 s: the right channel is silent"},
         {{"--simulate", "40", "--invert-pps"}, "s (No PPS edge for 40 s although"},
-        {{"--invert", "--simulate", "40"}, "(\"Inverted\" is on)"},
-        {{"--simulate", "40", "--swap-channels"}, "state: pps-unsteady for "},
+        // The hints name the batch tool's own options.
+        {{"--invert", "--simulate", "40"}, "(--invert is on)"},
+        {{"--simulate", "40", "--swap-channels"},
+         "state: pps-unsteady for 30 s (PPS edge unsteady (timing error jumps "},
+        {{"--simulate", "40", "--swap-channels"}, "radio on the left? (if not: --swap-channels))"},
         {{"--simulate", "40", "--carrier-level", "0", "--click-level", "0"},
          "state: no-click for "},
         {{"--capture", "--seconds", "3", "--simulate", "3", "--pps-level", "0"},

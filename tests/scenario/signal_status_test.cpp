@@ -12,12 +12,17 @@ namespace qv {
 
 namespace {
 
+// The words the window uses for what mends a fault; the chain's own are quorvelle-batch's.
+const MendingNames kWindowWords = {"\"Inverted\"", "--swap-channels", true};
+
 struct Scenario {
     const char* Name;
     SimulatorSettings Settings;
     bool InvertedBox;
     const char* States;  // every state reported, in order
     const char* Text;    // a part of the last state's text
+    bool SwapTaken = false;     // the chain takes the PPS from the left (--swap-channels)
+    bool WindowWords = false;   // the texts as the window shows them
 };
 
 SimulatorSettings Sim(double seconds, void (*change)(SimulatorSettings&)) {
@@ -52,9 +57,35 @@ TEST(SignalStatus, EachScenarioReachesItsState) {
              }),
          false, "clock-settling no-click", "Click not found at position 31"},
         {"channels swapped", Sim(60, [](SimulatorSettings& s) { s.SwapChannels = true; }), false,
-         "clock-settling pps-unsteady", "is the PPS on the right channel"},
+         "clock-settling pps-unsteady",
+         "is the PPS on the right channel and the radio on the left? (if not: --swap-channels)"},
+        {"channels swapped, in the window",
+         Sim(60, [](SimulatorSettings& s) { s.SwapChannels = true; }), false,
+         "clock-settling pps-unsteady", "(if not: restart with --swap-channels)", false, true},
+        // Taken from the left, the swapped wiring measures as the right one would.
+        {"channels swapped, swap taken",
+         Sim(120, [](SimulatorSettings& s) { s.SwapChannels = true; }), false,
+         "clock-settling lock-settling locked", "locked", true},
+        {"swap taken, channels as they should be", Sim(60, [](SimulatorSettings&) {}), false,
+         "clock-settling pps-unsteady",
+         "is the PPS on the left channel and the radio on the right? (if not: leave out "
+         "--swap-channels)",
+         true},
+        {"swap taken in the window, channels as they should be",
+         Sim(60, [](SimulatorSettings&) {}), false, "clock-settling pps-unsteady",
+         "(if not: restart without --swap-channels)", true, true},
+        {"silent radio, swap taken",
+         Sim(40,
+             [](SimulatorSettings& s) {
+                 s.SwapChannels = true;
+                 s.CarrierLevel = s.ClickLevel = s.NoiseLevel = 0;
+             }),
+         false, "clock-settling no-click", "No signal on the right channel at position 31", true},
+        {"inverted PPS, --invert off", Sim(40, [](SimulatorSettings& s) { s.InvertPps = true; }),
+         false, "no-pps", "the right channel's level is 60.0 % — check the pulse's polarity "
+                          "(--invert is off)"},
         {"inverted PPS, box off", Sim(40, [](SimulatorSettings& s) { s.InvertPps = true; }), false,
-         "no-pps", "(\"Inverted\" is off)"},
+         "no-pps", "(\"Inverted\" is off)", false, true},
         {"inverted PPS, box on", Sim(120, [](SimulatorSettings& s) { s.InvertPps = true; }), true,
          "clock-settling lock-settling locked", "locked"},
         {"normal PPS, box on", Sim(40, [](SimulatorSettings&) {}), true, "no-pps",
@@ -63,8 +94,11 @@ TEST(SignalStatus, EachScenarioReachesItsState) {
     for (const Scenario& sc : scenarios) {
         StartedChain c;
         c.M.Params.InvertFlag = sc.InvertedBox ? 1 : -1;
+        c.M.SwapChannels = sc.SwapTaken;
+        if (sc.WindowWords) c.M.Watch.Mending = kWindowWords;
         EXPECT_EQ(StatusName(c.M), "starting");
-        c.Feed(Simulate(sc.Settings));
+        const std::vector<Frame> frames = Simulate(sc.Settings);
+        ProcessDeviceFrames(c.M, frames.data(), static_cast<int>(frames.size()));
         std::string states;
         for (const SignalStatus& s : c.Host.statuses) {
             states += (states.empty() ? "" : " ") + std::string(SignalStateName(s.State));

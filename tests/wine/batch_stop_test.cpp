@@ -87,6 +87,28 @@ TEST(WineBatchStop, CtrlCInALongSimulatedRunEndsItWithEveryOutputWholeAndAsOnLin
     }
 }
 
+// How a capture ends, in the words of the system the help is read on: the console's keys on
+// Windows, the signals on Linux, and no signal's name on Windows.
+TEST(WineBatchStop, HelpNamesTheWaysToEndACaptureInTheSystemsWords) {
+    const std::string why = WineUnavailable(kBatchExe);
+    if (!why.empty()) GTEST_SKIP() << why;
+    TestFolder folder;
+    const ToolRun windows = RunWindowsProgram(folder, kBatchExe, {"--help"});
+    ASSERT_EQ(windows.Status, 0) << windows.Err;
+    const std::string help = Lf(windows.Out);
+    EXPECT_NE(help.find("(default: run until Ctrl-C,\n                         Ctrl-Break or "
+                        "closing the console, which end the run\n"),
+              std::string::npos)
+        << help;
+    EXPECT_EQ(help.find("SIG"), std::string::npos) << help;
+    const ToolRun linux = RunLinuxProgram(folder, QUORVELLE_BATCH_BIN, {"--help"});
+    ASSERT_EQ(linux.Status, 0) << linux.Err;
+    EXPECT_NE(linux.Out.find("(default: run until SIGINT,\n                         SIGTERM or "
+                             "SIGHUP, which end the run cleanly)"),
+              std::string::npos)
+        << linux.Out;
+}
+
 }  // namespace
 
 }  // namespace qv

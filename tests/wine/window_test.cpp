@@ -456,6 +456,40 @@ TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
         << err;
 }
 
+// No sound input at all (no sound server): before the window shows, the "Warning" asks whether
+// to measure the built-in simulator; Y answers Yes, the window comes up measuring it, and End
+// ends the program normally.
+TEST_F(WineWindow, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
+    const std::vector<std::string> argv = {"env",    "-C", folder_.Dir(), kWine64,
+                                           ProgramOnOwnDesktop(), "--log-readouts", Log()};
+    std::vector<std::string> environment = x_.Environment();
+    environment.push_back("WINEDEBUG=-all");
+    environment.push_back("PULSE_SERVER=unix:" + folder_.Path("no-server"));
+    std::string error;
+    ASSERT_TRUE(
+        app_.Start(argv, environment, folder_.Path("app.out"), folder_.Path("app.err"), error))
+        << error;
+    std::vector<std::string> boxes;
+    ASSERT_TRUE(WaitFor([&] { return !(boxes = VisibleWindows(x_, "^Warning$")).empty(); }, 60s))
+        << "no \"Warning\" box\n"
+        << Windows() << AppErr();
+    EXPECT_TRUE(MainWindow(x_).empty()) << "the question comes before the window";
+    ASSERT_NO_FATAL_FAILURE(Focus(boxes[0], true));
+    ASSERT_NO_FATAL_FAILURE(Key("y"));
+    ASSERT_TRUE(WaitFor([&] { return !(window_ = MainWindow(x_)).empty(); }, 30s))
+        << "no main window after Yes\n"
+        << AppErr();
+    menuBar_ = Geometry(window_).H - (kClientHeight + kStatusLine);
+    ASSERT_TRUE(WaitFor([&] { return LogTexts(Log(), "IDFREQERROR").size() >= 2; }, 30s))
+        << "no read-outs: the simulator was not started\n"
+        << FileText(Log()) << AppErr();
+    const std::vector<std::string> capture = LogTexts(Log(), "CAPTURE");
+    ASSERT_FALSE(capture.empty());
+    EXPECT_EQ(capture[0], "capture started from Simulated GPS receiver and radio");
+    ASSERT_NO_FATAL_FAILURE(ClickControl(IDEND));
+    EXPECT_EQ(app_.Wait(30s), 0) << AppErr();
+}
+
 // Tab walks the controls in table order from Start (which has the focus first), skipping "/1",
 // and wraps round; Shift+Tab walks back; Space presses what has the focus: "Capture screen"
 // (its message in the log, its bitmap in the folder) and "Blank RF click" (its flag in the
