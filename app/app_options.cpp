@@ -45,12 +45,12 @@ int ParsePresetOption(int argc, char** argv, int& i, const bool simulate, Window
         }
         return 1;
     }
-    bool* flag = arg == "--no-blank"                    ? &p.NoBlank
-                 : arg == "--invert"                    ? &p.Invert
+    bool* flag = arg == "--no-blank"                     ? &p.NoBlank
+                 : arg == "--invert"                     ? &p.Invert
                  : arg == "--swap-channels" && !simulate ? &p.SwapChannels
-                 : arg == "--save-iq"                   ? &p.SaveIq
-                 : arg == "--save-screen"               ? &p.SaveScreen
-                                                        : nullptr;
+                 : arg == "--save-iq"                    ? &p.SaveIq
+                 : arg == "--save-screen"                ? &p.SaveScreen
+                                                         : nullptr;
     if (flag == nullptr) return 0;
     *flag = true;
     return 1;

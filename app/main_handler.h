@@ -119,7 +119,7 @@ struct WindowPresets {
     int ClickPosition = -1;       // --click-position N [samples after the PPS edge]; -1: unset
     bool NoBlank = false;         // --no-blank: "Blank RF click" cleared
     bool Invert = false;          // --invert: "Inverted" ticked
-    bool SwapChannels = false;    // --swap-channels: the PPS from the left, the radio from the right
+    bool SwapChannels = false;    // --swap-channels: the PPS left, the radio right
     bool SaveIq = false;          // --save-iq: "Save I,Q to file?" checked
     bool SaveScreen = false;      // --save-screen: "Save screen to file?" checked
     std::string Device;           // --device N|NAME: the device list's choice; "": the first
@@ -189,11 +189,11 @@ struct App {
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
     IqJournal Journal;
     std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
+    bool Initialised = false;   // the handler's initialisation has run to its end
+    bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
     // No input at all, and the user chose the simulator instead: Start is pressed once the
     // window is up.
     bool StartSimulatorWhenShown = false;
-    bool Initialised = false;   // the handler's initialisation has run to its end
-    bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
     bool CloseWorkDone = false;
     // The first stop signal (SIGINT, SIGTERM, SIGHUP), 0 before one: from then on no box waits
     // for the user, who may not be there; what a box would say goes to stderr instead.

@@ -98,8 +98,8 @@ SignalStatus Evaluate(const SignalWatch& w) {
                         " % — check the pulse's polarity (" + w.Mending.Invert + " is " +
                         (w.InvertedOn ? "on" : "off") + "); clock read-outs held"};
         }
-        return {SignalState::NoPps, "No PPS edge on the " + ppsChannel + " channel for " +
-                                        seconds + " s — clock read-outs held"};
+        return {SignalState::NoPps, "No PPS edge on the " + ppsChannel + " channel for " + seconds +
+                                        " s — clock read-outs held"};
     }
     const long double step = MeanTimingStep(win);
     if (win.Size >= kStatusWindowSeconds && step > kUnsteadyStepUs) {
@@ -116,9 +116,8 @@ SignalStatus Evaluate(const SignalWatch& w) {
     long double mean = 0, spread = 0;
     ClickSteadiness(LastSeconds(w, kClickWindowSeconds), mean, spread);
     if (mean == 0) {
-        return {SignalState::NoClick,
-                "No signal on the " + rfChannel + " channel at position " + position +
-                    " — check the radio"};
+        return {SignalState::NoClick, "No signal on the " + rfChannel + " channel at position " +
+                                          position + " — check the radio"};
     }
     if (spread > kClickSteadySpread) {
         return {SignalState::NoClick,

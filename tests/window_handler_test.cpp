@@ -1269,8 +1269,8 @@ TEST(AppOptions, ScaleIsAWholeNumberFromOneToEight) {
 // name the window's own mends.
 TEST_F(WindowHandler, SwapPresetUndoesTheSwappedSimulator) {
     std::string error;
-    ASSERT_TRUE(ParseWindowArgs({"--swap-channels", "--simulate", "--swap-channels"},
-                                app.Options, error))
+    ASSERT_TRUE(
+        ParseWindowArgs({"--swap-channels", "--simulate", "--swap-channels"}, app.Options, error))
         << error;
     EXPECT_TRUE(app.Options.Presets.SwapChannels);
     EXPECT_TRUE(app.Options.Simulator.SwapChannels);

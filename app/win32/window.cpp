@@ -831,8 +831,7 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     // The focus on the first control Tab reaches: Start.
     SendMessageW(gWin.Window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(gWin.Controls[IDCAP]), TRUE);
     UpdateWindow(gWin.Window);
-    if (StartupPending(app))
-        SetTimer(gWin.Window, kNoticeTimer, kNoticeDelayMilliseconds, nullptr);
+    if (StartupPending(app)) SetTimer(gWin.Window, kNoticeTimer, kNoticeDelayMilliseconds, nullptr);
     if (!layoutPath.empty()) WriteLayout(layoutPath);
 
     // The modal loop: each message first to the dialog keyboard handling, which leaves Enter

@@ -488,9 +488,9 @@ TEST_F(WindowGui, StopSignalClosesTheStartupNoticeAndEndsTheProgram) {
 // asks whether to measure the built-in simulator; Yes lists it and starts it once the window is
 // up, with the read-outs following as with --simulate; End then ends the program normally.
 TEST_F(WindowGui, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
-    const std::vector<std::string> environment = {
-        "DISPLAY=" + x_.Display(), "JACK_NO_START_SERVER=1",
-        "PULSE_SERVER=unix:" + folder_.Path("no-server")};
+    const std::vector<std::string> environment = {"DISPLAY=" + x_.Display(),
+                                                  "JACK_NO_START_SERVER=1",
+                                                  "PULSE_SERVER=unix:" + folder_.Path("no-server")};
     const ToolRun list = RunProgram({QUORVELLE_BATCH_BIN, "--list-devices"}, environment,
                                     folder_.Path("list.out"), folder_.Path("list.err"), 20s);
     if (list.Out != "Input devices: none\n") GTEST_SKIP() << "a sound card is here:\n" << list.Out;
@@ -505,8 +505,9 @@ TEST_F(WindowGui, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
     EXPECT_TRUE(MainWindow(x_).empty()) << "the question comes before the window";
     // Yes, left of No at the box's foot (the box's margins and buttons, app/fltk/window.cpp).
     const Box box = Geometry(boxes[0]);
-    XOrFail({"xdotool", "mousemove", "--window", boxes[0], std::to_string(box.W - 10 - 90 - 10 - 45),
-             std::to_string(box.H - 10 - 12), "click", "1"});
+    XOrFail({"xdotool", "mousemove", "--window", boxes[0],
+             std::to_string(box.W - 10 - 90 - 10 - 45), std::to_string(box.H - 10 - 12), "click",
+             "1"});
     ASSERT_TRUE(WaitFor([&] { return !(window_ = MainWindow(x_)).empty(); }, 20s))
         << "no main window after Yes\n"
         << AppErr();

@@ -19,10 +19,10 @@ struct Scenario {
     const char* Name;
     SimulatorSettings Settings;
     bool InvertedBox;
-    const char* States;  // every state reported, in order
-    const char* Text;    // a part of the last state's text
-    bool SwapTaken = false;     // the chain takes the PPS from the left (--swap-channels)
-    bool WindowWords = false;   // the texts as the window shows them
+    const char* States;        // every state reported, in order
+    const char* Text;          // a part of the last state's text
+    bool SwapTaken = false;    // the chain takes the PPS from the left (--swap-channels)
+    bool WindowWords = false;  // the texts as the window shows them
 };
 
 SimulatorSettings Sim(double seconds, void (*change)(SimulatorSettings&)) {
@@ -71,9 +71,9 @@ TEST(SignalStatus, EachScenarioReachesItsState) {
          "is the PPS on the left channel and the radio on the right? (if not: leave out "
          "--swap-channels)",
          true},
-        {"swap taken in the window, channels as they should be",
-         Sim(60, [](SimulatorSettings&) {}), false, "clock-settling pps-unsteady",
-         "(if not: restart without --swap-channels)", true, true},
+        {"swap taken in the window, channels as they should be", Sim(60, [](SimulatorSettings&) {}),
+         false, "clock-settling pps-unsteady", "(if not: restart without --swap-channels)", true,
+         true},
         {"silent radio, swap taken",
          Sim(40,
              [](SimulatorSettings& s) {
@@ -82,8 +82,9 @@ TEST(SignalStatus, EachScenarioReachesItsState) {
              }),
          false, "clock-settling no-click", "No signal on the right channel at position 31", true},
         {"inverted PPS, --invert off", Sim(40, [](SimulatorSettings& s) { s.InvertPps = true; }),
-         false, "no-pps", "the right channel's level is 60.0 % — check the pulse's polarity "
-                          "(--invert is off)"},
+         false, "no-pps",
+         "the right channel's level is 60.0 % — check the pulse's polarity "
+         "(--invert is off)"},
         {"inverted PPS, box off", Sim(40, [](SimulatorSettings& s) { s.InvertPps = true; }), false,
          "no-pps", "(\"Inverted\" is off)", false, true},
         {"inverted PPS, box on", Sim(120, [](SimulatorSettings& s) { s.InvertPps = true; }), true,

@@ -29,9 +29,9 @@ struct Results {
 Results Measure(const TestFolder& folder, const std::string& name,
                 const std::vector<std::string>& input) {
     const std::string base = folder.Path(name);
-    std::vector<std::string> args = {"--integration", "1", "--iq-file", base + ".iq.txt",
-                                     "--csv", base + ".csv", "--iq-csv", base + ".iq.csv",
-                                     "--log", base + ".tsv"};
+    std::vector<std::string> args = {"--integration", "1",           "--iq-file", base + ".iq.txt",
+                                     "--csv",         base + ".csv", "--iq-csv",  base + ".iq.csv",
+                                     "--log",         base + ".tsv"};
     args.insert(args.end(), input.begin(), input.end());
     const ToolRun r = RunBatchTool(args);
     EXPECT_EQ(r.Status, 0) << r.Err;
@@ -96,10 +96,10 @@ TEST(SwapChannels, LiveRecordingKeepsTheCardsFramesAndRepeatsTheLiveRunWithTheOp
     const std::string liveLog = folder.Path("live.tsv"), liveIq = folder.Path("live.txt");
     const std::string rec = folder.Path("rec.wav");
     // The chain's --swap-channels before --simulate, the simulator's wiring after it.
-    const ToolRun live = RunBatchTool({"--swap-channels", "--integration", "1", "--log", liveLog,
-                                       "--iq-file", liveIq, "--capture", "--seconds", "2.5",
-                                       "--record", rec, "--simulate", "3", "--ppm", "40",
-                                       "--swap-channels"});
+    const ToolRun live =
+        RunBatchTool({"--swap-channels", "--integration", "1", "--log", liveLog, "--iq-file",
+                      liveIq, "--capture", "--seconds", "2.5", "--record", rec, "--simulate", "3",
+                      "--ppm", "40", "--swap-channels"});
     ASSERT_EQ(live.Status, 0) << live.Err;
     EXPECT_NE(live.Err.find("capturing from \"Simulated GPS receiver and radio\"; PPS taken from "
                             "the left channel (--swap-channels)"),
@@ -112,8 +112,8 @@ TEST(SwapChannels, LiveRecordingKeepsTheCardsFramesAndRepeatsTheLiveRunWithTheOp
         << "the recording holds the frames as the card delivered them";
 
     const std::string batchLog = folder.Path("batch.tsv"), batchIq = folder.Path("batch.txt");
-    const ToolRun batch = RunBatchTool({"--quiet", "--swap-channels", "--integration", "1",
-                                        "--log", batchLog, "--iq-file", batchIq, rec});
+    const ToolRun batch = RunBatchTool({"--quiet", "--swap-channels", "--integration", "1", "--log",
+                                        batchLog, "--iq-file", batchIq, rec});
     ASSERT_EQ(batch.Status, 0) << batch.Err;
     const std::vector<std::string> liveReadouts = Readouts(liveLog);
     EXPECT_GE(liveReadouts.size(), 14u);

@@ -460,8 +460,8 @@ TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
 // to measure the built-in simulator; Y answers Yes, the window comes up measuring it, and End
 // ends the program normally.
 TEST_F(WineWindow, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
-    const std::vector<std::string> argv = {"env",    "-C", folder_.Dir(), kWine64,
-                                           ProgramOnOwnDesktop(), "--log-readouts", Log()};
+    const std::vector<std::string> argv = {
+        "env", "-C", folder_.Dir(), kWine64, ProgramOnOwnDesktop(), "--log-readouts", Log()};
     std::vector<std::string> environment = x_.Environment();
     environment.push_back("WINEDEBUG=-all");
     environment.push_back("PULSE_SERVER=unix:" + folder_.Path("no-server"));
