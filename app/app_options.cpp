@@ -130,7 +130,7 @@ std::string AppUsage() {
     return "Usage: quorvelle [options]\n"
            "GPS QuorVelle: times a radio receiver's click (left input channel) against a GPS\n"
            "receiver's pulse per second (right channel). With no options the window offers the\n"
-           "system's sound inputs.\n"
+           "system's sound inputs, or the built-in simulator when it has none.\n"
            "\n"
            "  --simulate             add \"Simulated GPS receiver and radio\" to the top of the\n"
            "                         device list: Start then measures the built-in simulator\n"
