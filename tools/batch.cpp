@@ -410,7 +410,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
     const double cpuStart = CpuSeconds();
     if (readAhead && in.Rate != kFramesPerSecond) {
         const auto started = std::chrono::steady_clock::now();
-        ReadAhead reader(std::move(in.Source), in.Rate);
+        ReadAhead reader(std::move(in.Source), in.Rate, m.SwapChannels);
         ConvertedBlock b;
         while (signals.Received() == 0 && reader.Next(b)) {
             if (b.Failed) {

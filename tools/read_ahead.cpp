@@ -29,8 +29,11 @@ void ConvertChunk(RateConverter& c, const Frame* frames, int count, ConvertedBlo
 
 }  // namespace
 
-ReadAhead::ReadAhead(FrameSource source, int rate)
-    : source_(std::move(source)), rate_(rate), thread_([this] { Read(); }) {}
+ReadAhead::ReadAhead(FrameSource source, int rate, bool swapChannels)
+    : source_(std::move(source)),
+      rate_(rate),
+      swapChannels_(swapChannels),
+      thread_([this] { Read(); }) {}
 
 double ReadAhead::Stop() {
     if (!thread_.joinable()) return 0;
@@ -91,6 +94,9 @@ void ReadAhead::Read() {
             b.Last = true;
             Hand(std::move(b));
             break;
+        }
+        if (swapChannels_) {
+            for (long long k = 0; k < n; ++k) piece[k] = {piece[k].Pps, piece[k].Rf};
         }
         b.Device.insert(b.Device.end(), piece.begin(), piece.begin() + n);
         const size_t whole = b.Device.size() / kDeviceChunkFrames * kDeviceChunkFrames;

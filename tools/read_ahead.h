@@ -36,8 +36,10 @@ struct ConvertedBlock {
 
 class ReadAhead {
 public:
-    // Starts reading `source` at `rate` [frames/s] (one of the convertible rates).
-    ReadAhead(FrameSource source, int rate);
+    // Starts reading `source` at `rate` [frames/s] (one of the convertible rates); with
+    // `swapChannels` each frame's two samples exchanged as they are read, as ProcessDeviceFrames
+    // exchanges them, so that the blocks carry RF left and PPS right.
+    ReadAhead(FrameSource source, int rate, bool swapChannels = false);
     ~ReadAhead() { Stop(); }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -55,6 +57,7 @@ private:
 
     FrameSource source_;
     int rate_;
+    bool swapChannels_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<ConvertedBlock> ready_;
