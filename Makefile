@@ -6,7 +6,7 @@ JOBS ?= 2
 WINDOWS_BUILD_DIR ?= build-windows
 
 .PHONY: all deps test-deps windows-deps configure build run test check package bench sanitize \
-	format format-check clean windows windows-check windows-package screenshots
+	format format-check clean windows windows-check windows-package windows-installer screenshots
 
 all: build
 
@@ -88,10 +88,12 @@ $(WINDOWS_BUILD_DIR)/CMakeCache.txt:
 windows: windows-deps $(WINDOWS_BUILD_DIR)/CMakeCache.txt
 	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
 	cmake --build $(WINDOWS_BUILD_DIR) --target windows_package
+	cmake --build $(WINDOWS_BUILD_DIR) --target windows_installer
 
-# The zip for Windows users: build-windows/quorvelle-VERSION-windows-x86_64.zip (made with
-# every Windows build, so that the Windows tier checks it too).
-windows-package: windows
+# The zip for Windows users, build-windows/quorvelle-VERSION-windows-x86_64.zip, and the
+# installer, build-windows/GPS-QuorVelle-VERSION-setup.exe (both made with every Windows build,
+# so that the Windows tier checks them too).
+windows-package windows-installer: windows
 
 windows-check: test-deps build windows
 	scripts/with-wine sh -c 'status=0; \

@@ -11,6 +11,12 @@ namespace {
 
 constexpr int kLargestScale = 8;  // --scale: 8 times 785 pixels is wider than any screen
 
+#ifdef _WIN32
+constexpr const char* kDefaultFolderHelp = "Documents\\GPS QuorVelle";
+#else
+constexpr const char* kDefaultFolderHelp = "the current directory";
+#endif
+
 // A preset of the window's controls at argv[i], as the batch tool spells it: 1 when taken (i on
 // its last argument), 0 when argv[i] is none, -1 with one line in `error`. After --simulate,
 // --lock-freq is the simulator's (the simulated click's frequency) and --swap-channels the
@@ -89,6 +95,8 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
             if (!TakeOptionValue(argc, argv, i, options.CsvPath, error, false)) return false;
         } else if (arg == "--iq-csv") {
             if (!TakeOptionValue(argc, argv, i, options.IqCsvPath, error, false)) return false;
+        } else if (arg == "--folder") {
+            if (!TakeOptionValue(argc, argv, i, options.Folder, error, false)) return false;
         } else if (arg == "--scale") {
             std::string number;
             if (!TakeOptionValue(argc, argv, i, number, error)) return false;
@@ -143,6 +151,10 @@ std::string AppUsage() {
            "                         the numbers behind the read-outs, for plotting\n"
            "  --iq-csv FILE          append a CSV row per integration period to FILE: time,\n"
            "                         t_s, I, Q, phase, level and the frames dropped in it\n"
+           "  --folder DIR           write the I/Q files, chart captures and the I/Q journal\n"
+           "                         into DIR, made if missing (default: " +
+           std::string(kDefaultFolderHelp) +
+           ")\n"
            "  --scale N              show the window N times its size (1.." +
            std::to_string(kLargestScale) +
            "), panels magnified;\n"

@@ -397,25 +397,25 @@ void Initialise(App& a) {
     std::vector<std::string> oldJournals;
     std::string error;
     const bool setAside = SetAsideOldJournals(a.Journal.Path, oldJournals, error);
+    // After what the start has to say (the measurements folder), each part a paragraph.
+    auto notice = [&a](const std::string& text) {
+        if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
+        a.StartupNotice += text;
+    };
     if (oldJournals.size() == 1) {
-        a.StartupNotice =
+        notice(
             "An earlier run did not end normally.\nThe I/Q records it had logged "
             "are kept in\n" +
-            AbsolutePath(oldJournals[0]);
+            AbsolutePath(oldJournals[0]));
     } else if (oldJournals.size() > 1) {
-        a.StartupNotice =
+        std::string kept =
             "Earlier runs did not end normally.\nThe I/Q records they had logged "
             "are kept in";
-        for (const std::string& old : oldJournals) a.StartupNotice += "\n" + AbsolutePath(old);
+        for (const std::string& old : oldJournals) kept += "\n" + AbsolutePath(old);
+        notice(kept);
     }
-    if (!setAside) {
-        if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
-        a.StartupNotice += error;
-    }
-    if (!LabelFace().Problem.empty()) {
-        if (!a.StartupNotice.empty()) a.StartupNotice += "\n\n";
-        a.StartupNotice += LabelFace().Problem;
-    }
+    if (!setAside) notice(error);
+    if (!LabelFace().Problem.empty()) notice(LabelFace().Problem);
     if (!a.StartupNotice.empty()) std::cerr << "quorvelle: " << a.StartupNotice << "\n";
     a.Initialised = true;
 }

@@ -137,6 +137,7 @@ struct AppOptions {
     std::string CsvPath;    // --csv FILE: a row per second
     std::string IqCsvPath;  // --iq-csv FILE: a row per integration period
     int Scale = 0;          // --scale N: the window's UI scale; 0: from the screen's dots per inch
+    std::string Folder;     // --folder DIR: where the measurements go (app/measurements_folder.h)
 };
 
 struct App;
@@ -188,9 +189,11 @@ struct App {
     // closed at close), then through the chain.
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
     IqJournal Journal;
-    std::string StartupNotice;  // shown once the window is up (an earlier run's journal)
-    bool Initialised = false;   // the handler's initialisation has run to its end
-    bool Ended = false;         // EndMainWindow has begun: capture blocks and paints are ignored
+    // Shown once the window is up: an earlier run's journal, a measurements folder that could
+    // not be made.
+    std::string StartupNotice;
+    bool Initialised = false;  // the handler's initialisation has run to its end
+    bool Ended = false;        // EndMainWindow has begun: capture blocks and paints are ignored
     // No input at all, and the user chose the simulator instead: Start is pressed once the
     // window is up.
     bool StartSimulatorWhenShown = false;

@@ -4,7 +4,9 @@
 #include <iostream>
 
 #include "app/app_options.h"
+#include "app/measurements_folder.h"
 #include "common/command_line.h"
+#include "common/os.h"
 #include "files/wav_file.h"
 
 namespace qv {
@@ -23,6 +25,14 @@ int StartWindowProgram(int argc, char** argv, App& app, Recorder& recorder) {
     if (version) {
         std::cout << VersionLine("quorvelle");
         return 0;
+    }
+    // Before any file is opened: the command line's names are made absolute on the way.
+    std::string documents;
+    if (app.Options.Folder.empty() && !os::DocumentsFolder(documents, error)) {
+        app.StartupNotice = error + ".\nMeasurements are written to the current folder instead.";
+    } else if (!EnterMeasurementsFolder(app.Options, documents, app.StartupNotice, error)) {
+        std::cerr << "quorvelle: " << error << "\n";
+        return 1;
     }
     const AppOptions& o = app.Options;
     WatchWriteFailures(app);

@@ -95,6 +95,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_app all app/iq_journal.cpp
     quorvelle_app all app/journal_lock.cpp
     quorvelle_app all app/main_handler.cpp
+    quorvelle_app all app/measurements_folder.cpp
     quorvelle_app all app/recording_mixer.cpp
     quorvelle_app all app/window_icon.cpp
     quorvelle_app all app/window_start.cpp
@@ -129,6 +130,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/iq_file_test.cpp
     quorvelle_unit_tests all tests/iq_journal_test.cpp
     quorvelle_unit_tests all tests/live_chain_test.cpp
+    quorvelle_unit_tests all tests/measurements_folder_test.cpp
     quorvelle_unit_tests all tests/numbers_test.cpp
     quorvelle_unit_tests all tests/output_check_test.cpp
     quorvelle_unit_tests all tests/panels_test.cpp
@@ -181,7 +183,8 @@ set(QUORVELLE_SOURCE_TABLE
 
     # Windows tier, driven from Linux: the Windows build's programs under Wine. Live capture
     # through Wine's sound driver loses frames when the machine is busy, so its tests run alone,
-    # in an executable of their own.
+    # in an executable of their own; so does the installer's, which makes a Wine prefix of its
+    # own.
     quorvelle_wine_tests linux tests/wine/batch_identity_test.cpp
     quorvelle_wine_tests linux tests/wine/batch_stop_test.cpp
     quorvelle_wine_tests linux tests/wine/console_test.cpp
@@ -189,6 +192,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_wine_tests linux tests/wine/report_identity_test.cpp
     quorvelle_wine_tests linux tests/wine/wav_files_test.cpp
     quorvelle_wine_tests linux tests/wine/window_test.cpp
+    quorvelle_wine_serial_tests linux tests/wine/installer_test.cpp
     quorvelle_wine_serial_tests linux tests/wine/live_capture_test.cpp
 
     # Benchmarks (Linux, with Google Benchmark).

@@ -1,7 +1,7 @@
 # What only the Windows build (MinGW-w64, see cmake/mingw-w64-x86_64.cmake) has, included by the
 # top-level CMakeLists.txt before its targets: 64-bit file offsets, the application manifest of
 # every program, GoogleTest built from sources for the tests that run under Wine
-# (scripts/with-wine), and the zip for Windows users. The targets themselves, and which twin of
+# (scripts/with-wine), and the zip and the installer for Windows users. The targets themselves, and which twin of
 # a source each system builds, are the same list for both systems (cmake/sources.cmake).
 
 # 64-bit file offsets: off_t, lseek and ftruncate reach beyond 2 GiB.
@@ -110,4 +110,30 @@ function(quorvelle_windows_package)
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
         DEPENDS ${programs}
         COMMENT "Windows zip ${packageName}.zip" VERBATIM)
+
+    # The installer (make windows-installer): the zip's files in
+    # build-windows/GPS-QuorVelle-VERSION-setup.exe, made by makensis (Debian's nsis) from
+    # packaging/windows/quorvelle.nsi, with the programs' icon as its own.
+    set(installer ${CMAKE_BINARY_DIR}/GPS-QuorVelle-${PROJECT_VERSION}-setup.exe)
+    set(script ${CMAKE_SOURCE_DIR}/packaging/windows/quorvelle.nsi)
+    find_program(QUORVELLE_MAKENSIS makensis)
+    if(QUORVELLE_MAKENSIS)
+        set(sources)
+        foreach(program ${programs})
+            list(APPEND sources $<TARGET_FILE:${program}>)
+        endforeach()
+        add_custom_command(OUTPUT ${installer}
+            COMMAND ${QUORVELLE_MAKENSIS} -V2 -NOCD -DVERSION=${PROJECT_VERSION}
+                -DFILES=${packageDir} -DICON=${QUORVELLE_ICON} -DOUTFILE=${installer} ${script}
+            DEPENDS ${script} ${sources} ${CMAKE_BINARY_DIR}/README.txt ${QUORVELLE_ICON}
+            COMMENT "Windows installer GPS-QuorVelle-${PROJECT_VERSION}-setup.exe" VERBATIM)
+        add_custom_target(windows_installer DEPENDS ${installer})
+    else()
+        add_custom_target(windows_installer
+            COMMAND ${CMAKE_COMMAND} -E echo
+                "makensis not found: the installer needs it (scripts/install-deps installs nsis)"
+            COMMAND ${CMAKE_COMMAND} -E false VERBATIM)
+    endif()
+    # The zip's stripped programs are the installer's.
+    add_dependencies(windows_installer windows_package quorvelle_icon)
 endfunction()

@@ -165,6 +165,10 @@ std::string MakeFolder(const std::string& path);
 std::string NotAFolder(const std::string& path);
 // Removes the empty folder `path`.
 void RemoveFolder(const std::string& path);
+// The user's Documents folder, where the window keeps its measurements on Windows (the known
+// folder Documents, wherever the user has moved it); false with the reason in `error` when the
+// system cannot tell it. Linux has no such rule: true with "" (the current directory stays).
+bool DocumentsFolder(std::string& folder, std::string& error);
 
 // ---------------------------------------------------------------------------------------------
 // Files held open and locked (the I/Q journal): one exclusive lock per file, which reading it

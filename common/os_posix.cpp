@@ -208,6 +208,11 @@ std::string NotAFolder(const std::string& path) {
 
 void RemoveFolder(const std::string& path) { rmdir(path.c_str()); }
 
+bool DocumentsFolder(std::string& folder, std::string& /*error*/) {
+    folder.clear();
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Files held open and locked: flock.
 

@@ -1,11 +1,14 @@
 // The operating system on Windows (MinGW-w64): the C runtime's descriptors, file handles and
 // their identities by volume and file index, LockFileEx, MoveFileEx, the console's control
-// events, CreateProcess.
+// events, CreateProcess, the Documents known folder.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
+// After windows.h, which they need.
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cctype>
@@ -432,6 +435,18 @@ std::string NotAFolder(const std::string& path) {
 }
 
 void RemoveFolder(const std::string& path) { RemoveDirectoryW(PathOf(path).c_str()); }
+
+bool DocumentsFolder(std::string& folder, std::string& error) {
+    folder.clear();
+    wchar_t* path = nullptr;
+    const HRESULT result =
+        SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_DEFAULT, nullptr, &path);
+    if (SUCCEEDED(result) && path != nullptr) folder = Narrow(path, CP_ACP);
+    CoTaskMemFree(path);  // also after a failure, which may leave a path to free
+    if (SUCCEEDED(result)) return true;
+    error = "the Documents folder cannot be found: " + SystemWords(static_cast<DWORD>(result));
+    return false;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Files held open and locked: the lock is LockFileEx's exclusive lock on one byte far beyond any

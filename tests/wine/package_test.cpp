@@ -24,7 +24,7 @@ namespace {
 // The DLLs a program may import: parts of every Windows installation.
 const std::set<std::string> kSystemDlls = {"comctl32.dll", "comdlg32.dll", "gdi32.dll",
                                            "kernel32.dll", "msvcrt.dll",   "ole32.dll",
-                                           "user32.dll",   "winmm.dll"};
+                                           "shell32.dll",  "user32.dll",   "winmm.dll"};
 
 // ASCII text as UTF-16 (little-endian), as the version resource holds its strings.
 std::string Utf16(const std::string& ascii) {

@@ -223,11 +223,12 @@ protected:
         return copy;
     }
 
-    // Starts quorvelle.exe in the test's folder (or in `dir`) with `args` and waits for its
-    // window.
+    // Starts quorvelle.exe in the test's folder (or in `dir`), which is also where it writes
+    // its measurements, with `args` and waits for its window.
     void Launch(const std::vector<std::string>& args, int scale = 1, std::string dir = "") {
         if (dir.empty()) dir = folder_.Dir();
-        std::vector<std::string> argv = {"env", "-C", dir, kWine64, ProgramOnOwnDesktop()};
+        std::vector<std::string> argv = {"env",      "-C", dir, kWine64, ProgramOnOwnDesktop(),
+                                         "--folder", dir};
         argv.insert(argv.end(), args.begin(), args.end());
         ASSERT_NO_FATAL_FAILURE(StartWindow(argv, {"WINEDEBUG=-all"}, 60s));
         // The menu bar: what the window has above its client area (no window manager, so no
