@@ -32,6 +32,8 @@ bool EnterMeasurementsFolder(AppOptions& o, const std::string& documents, std::s
     std::string problem = MakeReadyFolder(folder);
     std::error_code ec;
     if (problem.empty()) {
+        // Already there: nothing moves, and the names stay as the user gave them.
+        if (fs::equivalent(folder, fs::current_path(ec), ec)) return true;
         for (std::string* path :
              {&o.PlayPath, &o.RecordPath, &o.LogPath, &o.CsvPath, &o.IqCsvPath}) {
             // A device (NUL, /dev/null) is the device wherever the window is.

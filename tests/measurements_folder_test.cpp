@@ -66,10 +66,14 @@ TEST_F(MeasurementsFolder, TheCommandLineFirstThenDocumentsThenTheCurrentDirecto
         EXPECT_EQ(notice_, "");
     }
 
-    // A folder on the command line wins over Documents, and is made too.
+    // A folder on the command line wins over Documents, and is made too; the current
+    // directory given leaves the names as they are.
     fs::current_path(dir_);
     ASSERT_TRUE(Enter("given", (dir_ / "docs").string())) << error_;
     EXPECT_TRUE(IsHere(dir_ / "given"));
+    ASSERT_TRUE(Enter(".", (dir_ / "docs").string())) << error_;
+    EXPECT_TRUE(IsHere(dir_ / "given"));
+    EXPECT_EQ(o_.CsvPath, "runs/seconds.csv");
 }
 
 TEST_F(MeasurementsFolder, AFolderThatCannotBeUsedIsSaid) {

@@ -169,17 +169,17 @@ TEST_F(WineInstaller, InstallsRunsIntoDocumentsAndUninstallsLeavingTheMeasuremen
               (std::set<std::string>{"quorvelle.exe", "quorvelle-batch.exe", "quorvelle-sim.exe",
                                      "quorvelle-report.exe", "README.txt", "uninstall.exe"}));
     const std::string entry = UninstallEntry();
+    const std::string folder = "C:\\Program Files\\GPS QuorVelle\\";
     for (const std::string& value :
-         {"DisplayName    REG_SZ    GPS QuorVelle",
-          std::string("DisplayVersion    REG_SZ    ") + QUORVELLE_VERSION,
-          std::string("Publisher    REG_SZ    GPS QuorVelle developers"),
-          std::string("DisplayIcon    REG_SZ    C:\\Program Files\\GPS QuorVelle\\quorvelle.exe,0"),
-          std::string("UninstallString    REG_SZ    \"C:\\Program Files\\GPS "
-                      "QuorVelle\\uninstall.exe\"")}) {
+         std::vector<std::string>{"DisplayName    REG_SZ    GPS QuorVelle",
+                                  std::string("DisplayVersion    REG_SZ    ") + QUORVELLE_VERSION,
+                                  "Publisher    REG_SZ    GPS QuorVelle developers",
+                                  "DisplayIcon    REG_SZ    " + folder + "quorvelle.exe,0",
+                                  "UninstallString    REG_SZ    \"" + folder + "uninstall.exe\""}) {
         EXPECT_NE(entry.find(value), std::string::npos) << value << " not in\n" << entry;
     }
 
-    const std::string program = "C:\\Program Files\\GPS QuorVelle\\quorvelle.exe";
+    const std::string program = folder + "quorvelle.exe";
     Shortcut window, simulator;
     ASSERT_TRUE(ReadShortcut(FileText(StartMenu() + "/GPS QuorVelle.lnk"), window));
     ASSERT_TRUE(ReadShortcut(FileText(StartMenu() + "/GPS QuorVelle (simulator).lnk"), simulator));
@@ -217,7 +217,7 @@ TEST_F(WineInstaller, InstallsRunsIntoDocumentsAndUninstallsLeavingTheMeasuremen
     EXPECT_EQ(Names(ProgramFolder()).size(), 6u) << "a measurement went into the program's folder";
 
     // The uninstaller runs from a copy of itself, and the command returns at once.
-    const ToolRun uninstall = Wine({"C:\\Program Files\\GPS QuorVelle\\uninstall.exe", "/S"});
+    const ToolRun uninstall = Wine({folder + "uninstall.exe", "/S"});
     ASSERT_EQ(uninstall.Status, 0) << uninstall.Err;
     const auto giveUp = std::chrono::steady_clock::now() + 30s;
     while (fs::exists(ProgramFolder()) && std::chrono::steady_clock::now() < giveUp) {
