@@ -86,8 +86,9 @@ bool ReadShortcut(const std::string& bytes, Shortcut& link) {
 
 // ---------------------------------------------------------------------------------------------
 
-// A Wine prefix of the test's own under a home folder of its own (Wine links Documents to the
-// home's), on the test's X server: nothing of the runner's prefix or the user's home is touched.
+// A Wine prefix of the test's own under a home folder of its own (the prefix's Documents is a
+// link to the home folder), on the test's X server: nothing of the runner's prefix or the user's
+// home is touched.
 class WineInstaller : public WindowSession {
 protected:
     void SetUp() override {
@@ -187,19 +188,19 @@ TEST_F(WineInstaller, InstallsRunsIntoDocumentsAndUninstallsLeavingTheMeasuremen
     EXPECT_EQ(window.Arguments, "");
     EXPECT_EQ(simulator.Target, program);
     EXPECT_EQ(simulator.Arguments, "--simulate");
+    EXPECT_EQ(simulator.WorkingDir, "C:\\Program Files\\GPS QuorVelle");
 
     // The simulator's entry as Explorer starts it (in the entry's working folder, the program's
     // own), with saving I/Q on and a short integration time so that records come every second.
-    std::vector<std::string> argv = {
-        "env",
-        "-C",
-        OnDriveC(simulator.WorkingDir.empty() ? "C:\\" : simulator.WorkingDir),
-        kWine64,
-        simulator.Target,
-        simulator.Arguments,
-        "--save-iq",
-        "--integration",
-        "1"};
+    const std::vector<std::string> argv = {"env",
+                                           "-C",
+                                           ProgramFolder(),
+                                           kWine64,
+                                           simulator.Target,
+                                           simulator.Arguments,
+                                           "--save-iq",
+                                           "--integration",
+                                           "1"};
     ASSERT_NO_FATAL_FAILURE(StartWindow(argv, environment_, 60s));
     ASSERT_NO_FATAL_FAILURE(Focus(window_, true));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));  // Start, which has the focus first
