@@ -61,11 +61,29 @@ bool ReadAhead::Next(ConvertedBlock& block) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !ready_.empty() || ended_ || stopping_; });
     if (ready_.empty()) return false;
+    // The caller's last block goes back to the reader to be filled again: no allocation, and
+    // memory already in the caches.
+    if (spare_.size() < kBlocksAhead) spare_.push_back(std::move(block));
     block = std::move(ready_.front());
     ready_.pop_front();
     lock.unlock();
     changed_.notify_all();
     return true;
+}
+
+ConvertedBlock ReadAhead::SpareBlock() {
+    ConvertedBlock b;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!spare_.empty()) {
+        b.Device = std::move(spare_.back().Device);
+        b.Converted = std::move(spare_.back().Converted);
+        b.Chunks = std::move(spare_.back().Chunks);
+        spare_.pop_back();
+        b.Device.clear();
+        b.Converted.clear();
+        b.Chunks.clear();
+    }
+    return b;
 }
 
 // The chunks are counted from the input's first frame, as ProcessDeviceFrames counts them, so
@@ -77,7 +95,7 @@ void ReadAhead::Read() {
     std::vector<Frame> open;  // the frames of a chunk not yet complete
     std::vector<Frame> piece(kReadFrames);
     for (;;) {
-        ConvertedBlock b;
+        ConvertedBlock b = SpareBlock();
         const long long n = source_(piece.data(), kReadFrames, b.Error);
         if (n < 0) {
             // As when the chain reads itself: the open chunk is not processed.
@@ -85,8 +103,8 @@ void ReadAhead::Read() {
             Hand(std::move(b));
             break;
         }
-        b.Device = std::move(open);
-        open = {};
+        b.Device.assign(open.begin(), open.end());
+        open.clear();
         if (n == 0) {
             ConvertChunk(converter, b.Device.data(), static_cast<int>(b.Device.size()), b);
             FinishFrames(converter, b.Converted);

@@ -54,6 +54,8 @@ private:
     void Read();
     // False when the reader is to stop.
     bool Hand(ConvertedBlock&& block);
+    // An empty block, with the buffers of one the caller has finished with where there is one.
+    ConvertedBlock SpareBlock();
 
     FrameSource source_;
     int rate_;
@@ -61,6 +63,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<ConvertedBlock> ready_;
+    std::deque<ConvertedBlock> spare_;  // blocks the caller has finished with
     bool stopping_ = false;
     bool ended_ = false;  // the reader has handed over its last block
     double readerCpu_ = 0;  // [CPU s] written by the reader as it ends
