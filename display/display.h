@@ -29,7 +29,8 @@ struct Rect {
 struct Display {
     // parameters
     int DotsPerInch = 96;  // screen resolution for the label fonts
-    // false: the chain draws nothing into the surfaces (to measure what drawing costs)
+    // false: the chain draws nothing into the surfaces (a batch run that writes no picture,
+    // and to measure what drawing costs)
     bool Drawing = true;
     // false: no scope or I/Q panel is ever shown (a batch run that writes no panels), so the
     // chain leaves out what only they show: the scope's traces and the vectorscope's dots.

@@ -170,6 +170,16 @@ TEST(BatchRunSimulated, WritesRecordsAndReadoutsOnStreamTime) {
     for (const std::string& line : readouts)
         freqLines += line.find("\tIDFREQERROR\t") != std::string::npos;
     EXPECT_EQ(freqLines, 20);
+
+    // A run that writes a picture draws on its surfaces, one that writes none draws nothing:
+    // either way the same records and read-outs.
+    const std::string drawnIq = Temp("drawn.iq.txt"), drawnLog = Temp("drawn.readouts.tsv");
+    ToolRun drawn = RunBatchTool({"--quiet", "--start-time", "23:59:50", "--integration", "2",
+                                  "--iq-file", drawnIq, "--log", drawnLog, "--chart",
+                                  Temp("drawn.BMP"), "--simulate", "20", "--ppm", "-20"});
+    ASSERT_EQ(drawn.Status, 0) << drawn.Err;
+    EXPECT_EQ(FileText(drawnIq), FileText(iq));
+    EXPECT_EQ(FileText(drawnLog), FileText(log));
 }
 
 // Outputs that are the input or one another: a usage error naming both, and nothing touched.

@@ -280,6 +280,9 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     m.Params.SaveIqFlag = s.IqPath.empty() ? -1 : 1;
     m.Params.SaveScreenFlag = s.SaveScreen ? 1 : -1;
     m.Screen.PanelsShown = !s.PanelsDir.empty();  // the panels' pictures, written at the end
+    // A run that writes no picture never shows a surface: the chain draws nothing, the chart's
+    // scrolling (three copies of it a period) included.
+    m.Screen.Drawing = drawsText;
     // The window is shown, and so painted, before Start can be pressed.
     RepaintPanels(m.Screen, m.Params.IntegrationSeconds, m.Now());
     StartMeasurement(m);
