@@ -87,7 +87,7 @@ TEST(ReadAhead, GivesTheChainWhatItMakesOfTheRecordingItself) {
         EXPECT_EQ(ProcessAhead(reader, ahead, last, error), static_cast<long long>(frames.size()));
         EXPECT_TRUE(last);
         EXPECT_EQ(error, "");
-        EXPECT_GT(reader.Stop(), 0);
+        reader.Stop();
         EXPECT_EQ(ahead.M.FramesProcessed, itself.M.FramesProcessed) << piece;
         EXPECT_EQ(ahead.M.IqText, itself.M.IqText) << piece;
         EXPECT_EQ(ahead.M.Fine.FrameIndex, itself.M.Fine.FrameIndex) << piece;
