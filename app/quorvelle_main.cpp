@@ -1,5 +1,6 @@
-// quorvelle: the GPS QuorVelle window. On Windows a console program, so that Ctrl-C in the
-// console it was started from ends it cleanly and stdout and stderr work as on Linux.
+// quorvelle: the GPS QuorVelle window. On Windows a window program that takes the console it
+// was started from, if any, so that Ctrl-C there ends it cleanly and stdout and stderr work as
+// on Linux.
 #include <cstring>
 #include <string>
 #include <vector>

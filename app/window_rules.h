@@ -59,6 +59,53 @@ const Surface& PanelSurface(const Display& screen, PanelId panel);
 bool SurfaceFillsPanel(const Surface& surface, int boxWidth, int boxHeight, int scale);
 
 // ---------------------------------------------------------------------------------------------
+// The window at the screen's own scaling (Win32)
+//
+// Windows scales by fractions (125 %, 150 %, 175 %): the controls, the status line and their
+// font follow the screen's factor exactly, while the panels, drawn in pixels, are shown at the
+// nearest whole factor so that each of their pixels stays a crisp square. The window is laid out
+// in two bands, the click scope and the I/Q panel with the controls beside them, and the chart
+// below: along each band the panels' spans grow at the panel scale and the rest at the control
+// scale, and the chart moves down by whatever the upper band grew. With both scales equal this
+// is the control table magnified, pixel for pixel.
+
+struct WindowScaling {
+    double Controls = 1;  // the controls' geometry, the status line and their font are this many
+                          // times their table sizes
+    int Panels = 1;       // each panel pixel is shown as a square this wide
+    int DotsPerInch = 96; // the panels are drawn as at this many dots per inch
+};
+
+// The window's scaling: `givenScale` (--scale; 0: none given) for everything, else the screen's
+// dots per inch over 96 for the controls (at least 1) and the nearest whole factor for the
+// panels, which shrinks until the window (its client area, a menu bar `menuBarHeight` high at
+// the screen's factor, and the status line) fits the work area. `screenDotsPerInch` outside
+// 50..600 is not believed: `dotsPerInch` stays. The panels' dots per inch as ChooseUiScale
+// gives them for the panel scale.
+WindowScaling ChooseWindowScaling(int givenScale, int dotsPerInch, int screenDotsPerInch,
+                                  int workWidth, int workHeight, int menuBarHeight);
+
+// A control's rectangle at `scaling`, cut at the client area's edge as the control table's is;
+// the device list's includes its drop-down. A panel is its surface's size at the panel scale
+// with its one-pixel edge.
+PixelRect ControlRect(const ControlSpec& control, const WindowScaling& scaling);
+
+// The client area at `scaling` [pixels]: the control table's part, and the status line across
+// its foot.
+struct ClientLayout {
+    int Width, TableHeight, StatusHeight;
+};
+ClientLayout ClientSize(const WindowScaling& scaling);
+
+// The control table's point under a client-area pixel: exact, whole panel pixels, over a panel;
+// elsewhere the nearest table point, which is never inside a panel. The inverse of
+// ControlRect's placing, rounding down as DivideDown does.
+struct TablePoint {
+    int X, Y;
+};
+TablePoint TablePointAt(int x, int y, const WindowScaling& scaling);
+
+// ---------------------------------------------------------------------------------------------
 // The controls' font
 
 // One text a control shows and the room its box leaves for it [pixels, at the UI scale].
@@ -84,6 +131,9 @@ struct CaptionInsets {
 // [pixels] in a toolkit that takes `insets`: captions, read-outs at their longest realistic
 // values, entry fields' initial texts and the device list's longest entry.
 std::vector<Caption> ControlCaptions(int scale, int size, const CaptionInsets& insets);
+// The same at a window scaling, the insets' per-scale pixels at the control scale.
+std::vector<Caption> ControlCaptions(const WindowScaling& scaling, int size,
+                                     const CaptionInsets& insets);
 
 struct ControlFont {
     int Face;  // the toolkit's face number
@@ -106,5 +156,8 @@ using CaptionsFit = std::function<bool(const ControlFont& font, const std::vecto
 // caption fits in one of the faces, the earlier face first; else the fallback face at the
 // smallest size.
 ControlFont SearchControlFont(int scale, const FontSearch& search, const CaptionsFit& fit);
+// The same at a window scaling: the sizes times the control scale, rounded.
+ControlFont SearchControlFont(const WindowScaling& scaling, const FontSearch& search,
+                              const CaptionsFit& fit);
 
 }  // namespace qv

@@ -152,6 +152,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests windows tests/windows/wave_input_test.cpp
     quorvelle_unit_tests linux tests/window_handler_test.cpp  # stand-in shell scripts, getpid
     quorvelle_unit_tests linux tests/window_icon_test.cpp  # reads the installed PNG with libpng
+    quorvelle_unit_tests all tests/window_layout_test.cpp
 
     # Scenario tier: whole runs of the chain on simulated signals with a known truth, that take
     # seconds each, in tests/scenario/ (label scenario on Linux, windows on Windows).

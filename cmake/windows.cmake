@@ -16,7 +16,7 @@ add_link_options(-Wa,-muse-unaligned-vector-move)
 
 # Every program carries the application manifest (packaging/windows/quorvelle.manifest.in):
 # UTF-8 as the code page of the narrow file functions, so that paths with any letters work; the
-# window's own scaling by the screen's dots per inch. (No Common Controls 6: its radio buttons
+# window's own scaling by each screen's dots per inch. (No Common Controls 6: its radio buttons
 # move their tab stops by themselves, where the window keeps the tabled styles.) Beside it the
 # icon Explorer shows for the .exe and the version information of its Properties
 # (packaging/windows/program.rc.in), every version there the project's: 0.9.0 is 0.9.0.0.

@@ -93,7 +93,9 @@ bool StderrIsTerminal();
 // The console of a program's messages, made ready first thing in main. Windows: on a console,
 // std::cout's and std::cerr's UTF-8 shows as the letters it is, whatever the console's code
 // page, so that a path beyond ASCII reads right; a file or pipe gets the UTF-8 bytes, as on
-// Linux. Linux: nothing to do.
+// Linux. A window program (Windows subsystem) started from a console attaches to that console:
+// its messages show there, unless redirected, and the console's Ctrl-C reaches its stop
+// handlers. Linux: nothing to do.
 void PrepareConsole();
 
 // True when the program's console is its own: made for it alone, as when it was started from

@@ -273,9 +273,54 @@ void LettersToConsole(DWORD which, std::ostream& cxx) {
     cxx.setf(std::ios::unitbuf);
 }
 
+// Whether this program was linked for the Windows subsystem (a window program, which Windows
+// starts with no console) rather than the console subsystem.
+bool WindowsSubsystem() {
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
+}
+
+// Whether the standard handle `which` was redirected by the parent: a file, a pipe, or a device
+// that is not a console (NUL). Asked once attached, when a console handle answers as one.
+bool Redirected(DWORD which) {
+    const HANDLE h = GetStdHandle(which);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
+    DWORD mode = 0;
+    switch (GetFileType(h)) {
+        case FILE_TYPE_DISK:
+        case FILE_TYPE_PIPE:
+            return true;
+        case FILE_TYPE_CHAR:
+            return !GetConsoleMode(h, &mode);
+        default:
+            return false;
+    }
+}
+
+// `stream` (stdout or stderr) and the standard handle `which` on the console's screen buffer.
+void ToConsoleScreen(DWORD which, std::FILE* stream) {
+    if (std::freopen("CONOUT$", "w", stream) == nullptr) return;
+    SetStdHandle(which, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))));
+}
+
+// A window program started from a console (cmd, PowerShell) has none of its own: it takes its
+// parent's, so that its messages show there and Ctrl-C there reaches it as the console's control
+// event. A standard stream the parent redirected to a file or pipe stays where it goes; the
+// others go to the console's screen. Started from Explorer there is no parent console and
+// nothing changes. (Wine hands a window program its parent's console itself: attaching then
+// fails, and the standard handles are the console's already.)
+void AttachToParentConsole() {
+    if (!WindowsSubsystem() || !AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    if (!Redirected(STD_OUTPUT_HANDLE)) ToConsoleScreen(STD_OUTPUT_HANDLE, stdout);
+    if (!Redirected(STD_ERROR_HANDLE)) ToConsoleScreen(STD_ERROR_HANDLE, stderr);
+}
+
 }  // namespace
 
 void PrepareConsole() {
+    AttachToParentConsole();
     // A file or pipe gets the text's own bytes, UTF-8 as on Linux.
     LettersToConsole(STD_OUTPUT_HANDLE, std::cout);
     LettersToConsole(STD_ERROR_HANDLE, std::cerr);

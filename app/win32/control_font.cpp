@@ -57,8 +57,17 @@ bool CaptionFits(const Caption& caption) {
     return r.right <= caption.Width && r.bottom <= caption.Height;
 }
 
-ControlFont ChooseControlFont(int scale) {
-    return SearchControlFont(scale, kSearch, [](const ControlFont& font, const auto& captions) {
+int ControlFontLineHeight(HFONT font) {
+    HDC dc = MeasuringContext();
+    HGDIOBJ previous = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    return metrics.tmHeight;
+}
+
+ControlFont ChooseControlFont(const WindowScaling& scaling) {
+    return SearchControlFont(scaling, kSearch, [](const ControlFont& font, const auto& captions) {
         HDC dc = MeasuringContext();
         HFONT made = CreateControlFont(font);
         HGDIOBJ previous = SelectObject(dc, made);

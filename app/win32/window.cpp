@@ -26,10 +26,10 @@ namespace {
 
 App* gApp = nullptr;  // the one window's program state, for the window procedures
 
-// The UI scale: every control's geometry, the status line and the fonts are this many times
-// their table sizes; the panels are drawn as at 96 dots per inch and each of their pixels shown
-// as a square this wide (see ChooseUiScale).
-int gScale = 1;
+// The window's scaling: the controls, the status line and their font at the screen's factor,
+// each panel pixel a square of the nearest whole factor (see ChooseWindowScaling).
+WindowScaling gScaling;
+int gDotsPerInch = 96;  // the screen's, where the window is
 
 // The window messages that carry the capture to the window's thread.
 constexpr UINT kCaptureBlockMessage = WM_APP + 1;    // lParam: the filled CaptureBlock
@@ -74,7 +74,8 @@ struct Win32Window {
                                // the user's
     const StopSignals* Stop = nullptr;
     bool StopSeen = false;
-    SIZE Full{};  // [pixels] the window's size for the whole table at the UI scale
+    SIZE Full{};         // [pixels] the window's size for the whole table at its scaling
+    int LineHeight = 0;  // [pixels] a line of the controls' font
 };
 Win32Window gWin;
 
@@ -89,7 +90,7 @@ const ControlSpec* SpecOf(HWND child) {
 RECT StatusRect() {
     RECT client{};
     GetClientRect(gWin.Window, &client);
-    const int h = kStatusLineHeight * gScale;
+    const int h = ClientSize(gScaling).StatusHeight;
     return {0, client.bottom - h, client.right, client.bottom};
 }
 
@@ -109,7 +110,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
             HDC dc = BeginPaint(hwnd, &ps);
             RECT r{};
             GetClientRect(hwnd, &r);
-            const int s = gScale;
+            const int s = gScaling.Panels;
             // The sunken edge: shadow above and left, highlight below and right.
             const RECT top{0, 0, r.right, s}, left{0, 0, s, r.bottom};
             const RECT bottom{0, r.bottom - s, r.right, r.bottom},
@@ -373,6 +374,8 @@ void OnStopPoll() {
     StopSignalArrived(*gApp, signal);
 }
 
+void MoveToDotsPerInch(UINT dpi, const RECT* suggested);
+
 INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
@@ -382,15 +385,22 @@ INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             return TRUE;
         case WM_MOUSEMOVE:
             if (gWin.Ready) {
-                DeliverMouseMove(*gApp, DivideDown(static_cast<int16_t>(LOWORD(lParam)), gScale),
-                                 DivideDown(static_cast<int16_t>(HIWORD(lParam)), gScale));
+                const TablePoint p = TablePointAt(static_cast<int16_t>(LOWORD(lParam)),
+                                                  static_cast<int16_t>(HIWORD(lParam)), gScaling);
+                DeliverMouseMove(*gApp, p.X, p.Y);
             }
             return TRUE;
         case WM_LBUTTONDOWN:
             if (gWin.Ready) {
-                DeliverLeftButton(*gApp, DivideDown(static_cast<int16_t>(LOWORD(lParam)), gScale),
-                                  DivideDown(static_cast<int16_t>(HIWORD(lParam)), gScale));
+                const TablePoint p = TablePointAt(static_cast<int16_t>(LOWORD(lParam)),
+                                                  static_cast<int16_t>(HIWORD(lParam)), gScaling);
+                DeliverLeftButton(*gApp, p.X, p.Y);
             }
+            return TRUE;
+        case WM_DPICHANGED:
+            // Moved to a screen of another scaling: laid out again at its dots per inch, in the
+            // rectangle the system suggests.
+            MoveToDotsPerInch(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
             return TRUE;
         case WM_SETCURSOR:
             // The window's own area (also over the panels and labels, which let the mouse
@@ -467,6 +477,72 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
+// The screen's dots per inch
+//
+// The manifest makes the program aware of each screen's own dots per inch (per monitor, version
+// 2) where the system knows that, else of the system's. The calls of later systems are looked
+// up, so that the program still starts where they are missing.
+
+template <typename Function>
+Function User32(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The dots per inch of the screen the window is on.
+int WindowDotsPerInch(HWND hwnd) {
+    static const auto forWindow = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    if (forWindow != nullptr) {
+        if (const UINT dpi = forWindow(hwnd)) return static_cast<int>(dpi);
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+// A system measure at `dpi`.
+int SystemMetric(int index, int dpi) {
+    static const auto forDpi = User32<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+    return forDpi != nullptr ? forDpi(index, static_cast<UINT>(dpi)) : GetSystemMetrics(index);
+}
+
+// The window's frame around `client` at `dpi`, the menu bar included.
+RECT FrameAround(RECT client, DWORD style, int dpi) {
+    static const auto forDpi =
+        User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    if (forDpi == nullptr || !forDpi(&client, style, TRUE, 0, static_cast<UINT>(dpi))) {
+        AdjustWindowRectEx(&client, style, TRUE, 0);
+    }
+    return client;
+}
+
+// The work area of the screen the window is on.
+RECT WorkArea(HWND hwnd) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &info)) {
+        return info.rcWork;
+    }
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return work;
+}
+
+// The scaling at `dpi` on the window's screen, the controls' font made for it, and the sizes
+// the controls are fitted to.
+void ChooseScaling(App& app, int dpi) {
+    const RECT work = WorkArea(gWin.Window);
+    gScaling = ChooseWindowScaling(app.Options.Scale, app.DotsPerInch, dpi,
+                                   work.right - work.left, work.bottom - work.top,
+                                   SystemMetric(SM_CYMENU, dpi));
+    gDotsPerInch = dpi;
+    if (gWin.Font != nullptr) DeleteObject(gWin.Font);
+    gWin.Font = CreateControlFont(ChooseControlFont(gScaling));
+    gWin.LineHeight = ControlFontLineHeight(gWin.Font);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Building the window
 
 // The window style of the control table's main window.
@@ -495,8 +571,27 @@ HWND CreateDialogWindow(HINSTANCE instance) {
     return CreateDialogIndirectParamW(instance, t, nullptr, MainWindowProc, 0);
 }
 
+// The control's rectangle in the client area: the table's at the window's scaling; a check box,
+// option or entry field at least as tall as the system draws its font's line and its mark or
+// edges at the screen's dots per inch, grown about its middle.
+PixelRect PlacedRect(const ControlSpec& c) {
+    PixelRect r = ControlRect(c, gScaling);
+    int needed = 0;
+    if (c.Kind == ControlKind::Check || c.Kind == ControlKind::Option) {
+        needed = std::max(gWin.LineHeight, MulDiv(kCheckMarkSize, gDotsPerInch, 96));
+    }
+    if (c.Kind == ControlKind::Entry) {
+        needed = gWin.LineHeight + 2 * SystemMetric(SM_CYEDGE, gDotsPerInch) + 2;
+    }
+    if (r.H < needed) {
+        r.Y -= (needed - r.H) / 2;
+        r.H = needed;
+    }
+    return r;
+}
+
 HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance) {
-    const auto [x, y, w, h] = ControlRect(c, gScale);
+    const auto [x, y, w, h] = PlacedRect(c);
     const std::wstring text = Wide(c.Text);
     const HMENU id = reinterpret_cast<HMENU>(static_cast<intptr_t>(c.Id >= 0 ? c.Id : 0xFFFF));
     const DWORD child = WS_CHILD | WS_VISIBLE;
@@ -559,7 +654,10 @@ HWND MakeControl(const ControlSpec& c, const Display& screen, HINSTANCE instance
 // agree, so only the window's height is trusted).
 void FitDeviceList() {
     HWND list = gWin.Controls[IDDEVICE];
-    const int wanted = kDeviceListClosedHeight * gScale;
+    const ControlSpec& c = *FindControl(IDDEVICE);
+    ControlSpec closed = c;
+    closed.H = kDeviceListClosedHeight;
+    const int wanted = ControlRect(closed, gScaling).H;
     LRESULT field = SendMessageW(list, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
     for (int attempt = 0; attempt < 4 && field != CB_ERR; ++attempt) {
         RECT r{};
@@ -570,9 +668,8 @@ void FitDeviceList() {
         SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
     }
     // The table's height again, which the list takes as the extent of its drop-down.
-    const ControlSpec& c = *FindControl(IDDEVICE);
-    SetWindowPos(list, nullptr, 0, 0, c.W * gScale, c.H * gScale,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const PixelRect r = ControlRect(c, gScaling);
+    SetWindowPos(list, nullptr, 0, 0, r.W, r.H, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // Hover titles: controls that take the mouse carry their own; the panels, labels and the
@@ -582,7 +679,7 @@ void AddTooltips(HINSTANCE instance) {
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, gWin.Window, nullptr, instance, nullptr);
-    SendMessageW(gWin.Tooltips, TTM_SETMAXTIPWIDTH, 0, 400 * gScale);
+    SendMessageW(gWin.Tooltips, TTM_SETMAXTIPWIDTH, 0, MulDiv(400, gDotsPerInch, 96));
     auto add = [](UINT flags, UINT_PTR toolId, RECT rect, const std::wstring& text) {
         TTTOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE;
@@ -599,7 +696,7 @@ void AddTooltips(HINSTANCE instance) {
         const std::wstring tip = Wide(ControlTooltip(c));
         if (tip.empty()) continue;
         if (!TakesMouse(c.Kind)) {
-            const PixelRect r = ControlRect(c, gScale);
+            const PixelRect r = ControlRect(c, gScaling);
             add(0, static_cast<UINT_PTR>(area++), RECT{r.X, r.Y, r.X + r.W, r.Y + r.H}, tip);
             continue;
         }
@@ -659,28 +756,42 @@ HICON MakeWindowIcon() {
     return icon;
 }
 
+// The window sized for the client area its scaling lays out (the control table's, with the
+// status line below it), its top-left corner at `left`, `top` unless `flags` say SWP_NOMOVE:
+// the frame as estimated at the screen's dots per inch, then put right by what the client area
+// still differs (a menu bar the estimate got wrong).
+void SizeWindow(int left, int top, UINT flags) {
+    const ClientLayout layout = ClientSize(gScaling);
+    const int width = layout.Width, height = layout.TableHeight + layout.StatusHeight;
+    const RECT frame = FrameAround(RECT{0, 0, width, height}, kWindowStyle, gDotsPerInch);
+    flags |= SWP_NOZORDER | SWP_NOACTIVATE;
+    gWin.Full = {frame.right - frame.left, frame.bottom - frame.top};
+    SetWindowPos(gWin.Window, nullptr, left, top, gWin.Full.cx, gWin.Full.cy, flags);
+    RECT client{};
+    GetClientRect(gWin.Window, &client);
+    const int dw = width - client.right, dh = height - client.bottom;
+    if (dw != 0 || dh != 0) {
+        gWin.Full = {gWin.Full.cx + dw, gWin.Full.cy + dh};
+        SetWindowPos(gWin.Window, nullptr, left, top, gWin.Full.cx, gWin.Full.cy, flags);
+    }
+}
+
 void BuildWindow(App& app, HINSTANCE instance) {
     RegisterPanelClass(instance);
     gWin.Window = CreateDialogWindow(instance);
+    // The scaling of the screen the window is on: the dialog manager's own scaling of dialogs
+    // when the window moves to another screen is off, the window lays itself out again.
+    using DialogDpiChange =
+        BOOL(WINAPI*)(HWND, DIALOG_DPI_CHANGE_BEHAVIORS, DIALOG_DPI_CHANGE_BEHAVIORS);
+    if (const auto dialogDpi = User32<DialogDpiChange>("SetDialogDpiChangeBehavior")) {
+        dialogDpi(gWin.Window, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
+    }
+    ChooseScaling(app, WindowDotsPerInch(gWin.Window));
+    // The panels are drawn once, as at these dots per inch; another screen magnifies them.
+    app.DotsPerInch = gScaling.DotsPerInch;
     gWin.CurrentCursor = LoadCursorA(nullptr, IDC_ARROW);
     BuildMenu();
-    // The client area: the control table's, with the status line below it.
-    const int s = gScale;
-    RECT frame{0, 0, kClientWidth * s, (kClientHeight + kStatusLineHeight) * s};
-    AdjustWindowRectEx(&frame, kWindowStyle, TRUE, 0);
-    gWin.Full = {frame.right - frame.left, frame.bottom - frame.top};
-    SetWindowPos(gWin.Window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    // A menu bar that the frame's estimate got wrong: the client area put right.
-    RECT client{};
-    GetClientRect(gWin.Window, &client);
-    const int dw = kClientWidth * s - client.right,
-              dh = (kClientHeight + kStatusLineHeight) * s - client.bottom;
-    if (dw != 0 || dh != 0) {
-        gWin.Full = {gWin.Full.cx + dw, gWin.Full.cy + dh};
-        SetWindowPos(gWin.Window, nullptr, 0, 0, frame.right - frame.left + dw,
-                     frame.bottom - frame.top + dh, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    SizeWindow(0, 0, SWP_NOMOVE);
 
     for (const ControlSpec& c : kControls) MakeControl(c, app.M.Screen, instance);
     FitDeviceList();
@@ -716,6 +827,32 @@ void CentreWindow() {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void MoveToDotsPerInch(UINT dpi, const RECT* suggested) {
+    if (gWin.Font == nullptr || static_cast<int>(dpi) == gDotsPerInch) return;
+    SetWindowPos(gWin.Window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    ChooseScaling(*gApp, static_cast<int>(dpi));
+    // Its own size at its new scaling (whole-factor panels need not grow as the system's
+    // estimate does), from the suggested corner.
+    SizeWindow(suggested->left, suggested->top, 0);
+    for (size_t i = 0; i < gWin.Ordered.size(); ++i) {
+        const PixelRect r = PlacedRect(kControls[i]);
+        SetWindowPos(gWin.Ordered[i], nullptr, r.X, r.Y, r.W, r.H, SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(gWin.Ordered[i], WM_SETFONT, reinterpret_cast<WPARAM>(gWin.Font), TRUE);
+    }
+    FitDeviceList();
+    SendMessageW(gWin.Status, WM_SETFONT, reinterpret_cast<WPARAM>(gWin.Font), TRUE);
+    const RECT status = StatusRect();
+    MoveWindow(gWin.Status, status.left, status.top, status.right - status.left,
+               status.bottom - status.top, TRUE);
+    // The hover titles' areas anew, the status line's with its message.
+    ::DestroyWindow(gWin.Tooltips);
+    AddTooltips(GetModuleHandleW(nullptr));
+    gPort.SetStatus(gWin.StatusText);
+    InvalidateRect(gWin.Window, nullptr, TRUE);
+}
+
 // The entry field with this window, or nullptr.
 const ControlSpec* EntryOf(HWND hwnd) {
     const ControlSpec* c = SpecOf(hwnd);
@@ -744,7 +881,8 @@ void WriteLayout(const std::string& path) {
     };
     RECT client{};
     GetClientRect(gWin.Window, &client);
-    std::fprintf(out, "scale\t%d\nclient\t%ld\t%ld\n", gScale, client.right, client.bottom);
+    std::fprintf(out, "scale\t%d\ncontrols\t%.4f\t%d\nclient\t%ld\t%ld\n", gScaling.Panels,
+                 gScaling.Controls, gDotsPerInch, client.right, client.bottom);
     for (HWND child = GetWindow(gWin.Window, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         const auto at = std::find(gWin.Ordered.begin(), gWin.Ordered.end(), child);
@@ -800,20 +938,13 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     gApp = &app;
     app.Port = &gPort;
 
-    // The screen's dots per inch, as this process is told of them once it handles its own
-    // scaling, and the UI scale from them.
-    SetProcessDPIAware();
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const UiScale scale =
-        ChooseUiScale(app.Options.Scale, app.DotsPerInch, dpi, work.right - work.left,
-                      work.bottom - work.top, GetSystemMetrics(SM_CYMENU));
-    gScale = scale.Scale;
-    app.DotsPerInch = scale.DotsPerInch;
-    gWin.Font = CreateControlFont(ChooseControlFont(gScale));
+    // The screen's dots per inch as they are: the manifest says so, else (a copy without it)
+    // the program says so itself, per screen where the system knows how.
+    using AwarenessContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto perScreen = User32<AwarenessContext>("SetProcessDpiAwarenessContext");
+    if (perScreen == nullptr || !perScreen(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
+        SetProcessDPIAware();
+    }
 
     BuildWindow(app, instance);
     // Kept to the end of the process: a stop request while the capture closes after the window

@@ -266,16 +266,17 @@ protected:
 
     // Starts `argv` on the private display with `environment` added, and waits for its main
     // window; the pointer is parked in the screen's corner first, off the new window, so that
-    // no hover read-out runs before a test moves it.
+    // no hover read-out runs before a test moves it. Its output in `outputs`.out and .err.
     void StartWindow(const std::vector<std::string>& argv, std::vector<std::string> environment,
-                     std::chrono::milliseconds limit) {
+                     std::chrono::milliseconds limit, const std::string& outputs = "app") {
         XOrFail({"xdotool", "mousemove", std::to_string(x_.Width() - 1),
                  std::to_string(x_.Height() - 1)});
         const std::vector<std::string> display = x_.Environment();
         environment.insert(environment.begin(), display.begin(), display.end());
         std::string error;
         ASSERT_TRUE(
-            app_.Start(argv, environment, folder_.Path("app.out"), folder_.Path("app.err"), error))
+            app_.Start(argv, environment, folder_.Path(outputs + ".out"),
+                       folder_.Path(outputs + ".err"), error))
             << error;
         ASSERT_TRUE(WaitFor([&] { return !(window_ = MainWindow(x_)).empty(); }, limit))
             << "no window titled \"GPS QuorVelle\" appeared\n"

@@ -1,13 +1,15 @@
 // quorvelle.exe under Wine on a private X server: every control where the control table puts
 // it (as the program reads its own controls back), and a simulated run driven by xdotool the way
 // a user drives it: hover read-out, Escape and Enter, "Save I,Q to file?" from the menu, Start,
-// read-outs, End or Ctrl-C, one I/Q file. Child controls are not X windows: clicks go to
-// client-area points of the main window.
+// read-outs, End or Ctrl-C in the console it was started from, one I/Q file. Child controls are
+// not X windows: clicks go to client-area points of the main window.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "app/window_rules.h"
 #include "display/display.h"
 #include "files/iq_file.h"
 #include "tests/e2e/window_session.h"
@@ -200,6 +203,9 @@ protected:
         if (!why.empty()) GTEST_SKIP() << why;
         WindowSession::SetUp();
     }
+    void TearDown() override {
+        if (keys_ >= 0) close(keys_);
+    }
 
     // Wine's desktop, which decides how every window of the Wine session is shown, was made by
     // the runner without an X server: windows on it are shown nowhere. The program runs here on
@@ -217,7 +223,7 @@ protected:
             reg = RunProgram(
                 {kWine64, "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + name + "\\Explorer",
                  "/v", "Desktop", "/d", "quorvelle-test-" + std::to_string(getpid()), "/f"},
-                {"WINEDEBUG=-all"}, folder_.Path("reg.out"), folder_.Path("reg.err"), 60s);
+                wineEnvironment_, folder_.Path("reg.out"), folder_.Path("reg.err"), 60s);
         }
         EXPECT_EQ(reg.Status, 0) << reg.Err;
         return copy;
@@ -230,12 +236,48 @@ protected:
         std::vector<std::string> argv = {"env",      "-C", dir, kWine64, ProgramOnOwnDesktop(),
                                          "--folder", dir};
         argv.insert(argv.end(), args.begin(), args.end());
-        ASSERT_NO_FATAL_FAILURE(StartWindow(argv, {"WINEDEBUG=-all"}, 60s));
-        // The menu bar: what the window has above its client area (no window manager, so no
-        // frame or caption).
-        menuBar_ = Geometry(window_).H - (kClientHeight + kStatusLine) * scale;
+        ASSERT_NO_FATAL_FAILURE(StartWindow(argv, wineEnvironment_, 60s));
+        ASSERT_NO_FATAL_FAILURE(MeasureMenuBar((kClientHeight + kStatusLine) * scale));
+    }
+
+    // The same started as from a command prompt: on a console, here Wine's on a terminal
+    // (script(1) gives the program one), whose keyboard the test holds (CtrlCInConsole); its
+    // output redirected to app.out and app.err as a prompt's "> file" would. The exit status
+    // is the program's. The window's client area is `clientHeight` high, or the control
+    // table's and the status line's at `scale`.
+    void LaunchFromConsole(const std::vector<std::string>& args, int scale = 1,
+                           int clientHeight = 0) {
+        const std::string keys = folder_.Path("console-keys");
+        std::filesystem::remove(keys);
+        if (keys_ >= 0) close(keys_);
+        ASSERT_EQ(mkfifo(keys.c_str(), 0600), 0) << keys;
+        // Read and write, so that opening does not wait and the terminal never sees its end.
+        keys_ = open(keys.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(keys_, 0) << keys;
+        std::string command = "cd " + ShellQuoted(folder_.Dir()) + " && exec";
+        std::vector<std::string> words = {kWine64, ProgramOnOwnDesktop()};
+        words.insert(words.end(), args.begin(), args.end());
+        for (const std::string& word : words) command += " " + ShellQuoted(word);
+        command += " >" + ShellQuoted(folder_.Path("app.out")) + " 2>" +
+                   ShellQuoted(folder_.Path("app.err"));
+        const std::vector<std::string> argv = {
+            "sh", "-c",
+            "exec script --quiet --return --command " + ShellQuoted(command) + " /dev/null <" +
+                ShellQuoted(keys)};
+        ASSERT_NO_FATAL_FAILURE(StartWindow(argv, wineEnvironment_, 60s, "console"));
+        ASSERT_NO_FATAL_FAILURE(
+            MeasureMenuBar(clientHeight > 0 ? clientHeight : (kClientHeight + kStatusLine) * scale));
+    }
+
+    // Ctrl-C typed on the console the program was started from.
+    void CtrlCInConsole() { ASSERT_EQ(write(keys_, "\x03", 1), 1); }
+
+    // The menu bar: what the window has above its client area (no window manager, so no
+    // frame or caption), the client area `clientHeight` high.
+    void MeasureMenuBar(int clientHeight) {
+        menuBar_ = Geometry(window_).H - clientHeight;
         ASSERT_GT(menuBar_, 10) << Geometry(window_);
-        ASSERT_LT(menuBar_, 40 * scale) << Geometry(window_);
+        ASSERT_LT(menuBar_, 80) << Geometry(window_);
     }
 
     // Visible windows titled "GPS QuorVelle": the main window and the message boxes.
@@ -257,14 +299,18 @@ protected:
     // Screen pixels of the panel `id`'s inside (within its one-pixel sunken edge) that differ
     // from `surface` magnified `scale` times, with the first one described in `first`.
     int PanelMismatches(int id, const Surface& surface, int scale, std::string& first) {
+        const ControlSpec& c = *FindControl(id);
+        return PanelMismatches(Box{c.X * scale, c.Y * scale, c.W * scale, c.H * scale}, surface,
+                               scale, first);
+    }
+    // The same for a panel at `panel` in the client area.
+    int PanelMismatches(const Box& panel, const Surface& surface, int scale, std::string& first) {
         Picture screen;
         if (!qv::Screenshot(x_, folder_.Path("screen.ppm"), screen)) return -1;
         const int width = screen.Width, height = screen.Height;
         const std::string& rgb = screen.Rgb;
-        const ControlSpec& c = *FindControl(id);
         const Box window = Geometry(window_);
-        const int left = window.X + (c.X + 1) * scale,
-                  top = window.Y + menuBar_ + (c.Y + 1) * scale;
+        const int left = window.X + panel.X + scale, top = window.Y + menuBar_ + panel.Y + scale;
         int mismatches = 0;
         for (int y = 0; y < surface.Height * scale; ++y) {
             for (int x = 0; x < surface.Width * scale; ++x) {
@@ -286,6 +332,9 @@ protected:
         }
         return mismatches;
     }
+
+    int keys_ = -1;  // the console's keyboard, once started from one
+    std::vector<std::string> wineEnvironment_ = {"WINEDEBUG=-all"};
 
     std::vector<std::string> IqFiles() const {
         std::vector<std::string> names;
@@ -313,13 +362,14 @@ protected:
     }
 };
 
-// The program's own read-back of its controls, at the table's pixels and magnified twice.
+// The program's own read-back of its controls, at the table's pixels and magnified twice; each
+// run ended with Ctrl-C in the console it was started from.
 TEST_F(WineWindow, EveryControlAtItsTabledPlaceAndTheMenuAsTabled) {
     for (int scale : {1, 2}) {
         SCOPED_TRACE("--scale " + std::to_string(scale));
         const std::string dump = folder_.Path("layout" + std::to_string(scale) + ".txt");
-        ASSERT_NO_FATAL_FAILURE(
-            Launch({"--simulate", "--scale", std::to_string(scale), "--dump-layout", dump}, scale));
+        ASSERT_NO_FATAL_FAILURE(LaunchFromConsole(
+            {"--simulate", "--scale", std::to_string(scale), "--dump-layout", dump}, scale));
         ASSERT_TRUE(
             WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; }, 20s))
             << "no layout written\n"
@@ -335,7 +385,7 @@ TEST_F(WineWindow, EveryControlAtItsTabledPlaceAndTheMenuAsTabled) {
                     10s);
             EXPECT_EQ(mismatches, 0) << ControlName(id) << ": " << first;
         }
-        app_.Signal(SIGINT);
+        ASSERT_NO_FATAL_FAILURE(CtrlCInConsole());
         EXPECT_EQ(app_.Wait(30s), 0) << "Ctrl-C ends the window normally\n" << AppErr();
     }
 }
@@ -402,19 +452,20 @@ TEST_F(WineWindow, SimulatedRunFromTheMenuToEndWritesOneIqFile) {
 }
 
 // Enter presses the focused button, Start, which has the focus first. Ctrl-C in the console it
-// was started from ends the measuring window as the close box does: the I/Q file chosen on the
-// command line is written, the exit status is 0.
+// was started from (a window program attached to it) ends the measuring window as the close box
+// does: the I/Q file chosen on the command line is written, the exit status is 0, and its
+// messages reach the file its standard error was redirected to.
 TEST_F(WineWindow, CtrlCEndsAMeasuringWindowAndWritesTheIqFile) {
-    ASSERT_NO_FATAL_FAILURE(
-        Launch({"--simulate", "--save-iq", "--integration", "1", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(LaunchFromConsole(
+        {"--simulate", "--save-iq", "--integration", "1", "--log-readouts", Log()}));
     ASSERT_NO_FATAL_FAILURE(Focus(window_, true));
     ASSERT_NO_FATAL_FAILURE(Key("Return"));
     ASSERT_TRUE(
         WaitFor([&] { return TextLines(folder_.Path("IQfile.journal")).size() >= 2 + 2; }, 30s))
         << FileText(Log()) << AppErr();
-    app_.Signal(SIGINT);
+    ASSERT_NO_FATAL_FAILURE(CtrlCInConsole());
     std::this_thread::sleep_for(50ms);
-    app_.Signal(SIGINT);  // a second changes nothing
+    ASSERT_NO_FATAL_FAILURE(CtrlCInConsole());  // a second changes nothing
     ASSERT_EQ(app_.Wait(30s), 0) << AppErr();
     ASSERT_NO_FATAL_FAILURE(ExpectOneIqFile(2));
     const std::string err = FileText(folder_.Path("app.err"));
@@ -425,11 +476,11 @@ TEST_F(WineWindow, CtrlCEndsAMeasuringWindowAndWritesTheIqFile) {
 // closes it and ends the program as the close box does.
 TEST_F(WineWindow, CtrlCClosesTheBoxThatWaitsForTheUser) {
     WriteText(folder_.Path("IQfile.journal"), IqTextHeader() + "12:00:00,1.0000000,2.0000000\r\n");
-    ASSERT_NO_FATAL_FAILURE(Launch({"--simulate"}));
+    ASSERT_NO_FATAL_FAILURE(LaunchFromConsole({"--simulate"}));
     ASSERT_TRUE(WaitFor([&] { return TitledWindows() == 2; }, 20s)) << "no start-up notice\n"
                                                                     << AppErr();
     EXPECT_EQ(FileText(folder_.Path("IQfile.journal.1")).size(), IqTextHeader().size() + 30);
-    app_.Signal(SIGINT);
+    ASSERT_NO_FATAL_FAILURE(CtrlCInConsole());
     ASSERT_EQ(app_.Wait(30s), 0) << "the box kept the program from ending\n" << AppErr();
     const std::string err = FileText(folder_.Path("app.err"));
     EXPECT_NE(err.find("are kept in"), std::string::npos) << err;
@@ -568,6 +619,86 @@ TEST_F(WineWindow, AnIqFileThatCannotBeWrittenGoesWhereTheSaveDialogSays) {
     EXPECT_EQ(FileText(folder_.Path("saved.TXT")), IqTextHeader() + "\r\n");
     EXPECT_NE(FileText(folder_.Path("app.err")).find("I/Q file written: "), std::string::npos)
         << AppErr();
+}
+
+// At 150 %: 144 dots per inch in the registry of a Wine prefix of the test's own (the other
+// tests keep 96). The controls and their font follow the screen's factor, the panels show their
+// surfaces at twice their pixels, crisp; no control's text or mark is cut: the rows along the
+// top and bottom edges of every label, check box and option are the window's background.
+TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayWhole) {
+    const std::string prefix = folder_.Path("prefix-144");
+    wineEnvironment_ = {"WINEDEBUG=-all", "WINEPREFIX=" + prefix};
+    auto wine = [&](const std::vector<std::string>& argv) {
+        return RunProgram(argv, wineEnvironment_, folder_.Path("wine.out"),
+                          folder_.Path("wine.err"), 180s);
+    };
+    struct PrefixServer {  // the prefix's own server ended with the test
+        std::function<void()> Stop;
+        ~PrefixServer() { Stop(); }
+    } server{[&] { wine({"sh", "-c", "/usr/lib/wine/wineserver64 -k || wineserver -k"}); }};
+    wine({kWine64, "wineboot", "--init"});
+    ASSERT_TRUE(std::filesystem::exists(prefix + "/user.reg")) << FileText(folder_.Path("wine.err"));
+    const ToolRun dpi = wine({kWine64, "reg", "add", "HKCU\\Control Panel\\Desktop", "/v",
+                              "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f"});
+    ASSERT_EQ(dpi.Status, 0) << dpi.Err;
+
+    const WindowScaling scaling{1.5, 2, 96};
+    const ClientLayout client = ClientSize(scaling);
+    const std::string dump = folder_.Path("layout.txt");
+    ASSERT_NO_FATAL_FAILURE(LaunchFromConsole({"--simulate", "--dump-layout", dump}, 1,
+                                              client.TableHeight + client.StatusHeight));
+    ASSERT_TRUE(
+        WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; }, 20s))
+        << "no layout written\n"
+        << AppErr();
+    const Layout layout = ReadLayout(FileText(dump));
+    EXPECT_EQ(layout.Scale, 2);
+    EXPECT_EQ(layout.ClientW, client.Width);
+    EXPECT_EQ(layout.ClientH, client.TableHeight + client.StatusHeight);
+    EXPECT_EQ(layout.Status, (Box{0, client.TableHeight, client.Width, client.StatusHeight}));
+    ASSERT_EQ(layout.Controls.size(), kControls.size());
+
+    Picture screen;
+    ASSERT_NO_FATAL_FAILURE(Screenshot(screen));
+    const Box window = Geometry(window_);
+    const std::string background = screen.Pixel(window.X + 2, window.Y + menuBar_ + 2);
+    for (size_t i = 0; i < kControls.size(); ++i) {
+        const ControlSpec& c = kControls[i];
+        const Box got = layout.Controls[i].Rect;
+        SCOPED_TRACE(std::string(c.Name) + " \"" + c.Text + "\" at " +
+                     ::testing::PrintToString(got));
+        ControlSpec closed = c;
+        if (c.Kind == ControlKind::DeviceList) closed.H = kDeviceListClosedHeight;
+        const PixelRect want = ControlRect(closed, scaling);
+        EXPECT_EQ(got.X, want.X);
+        EXPECT_EQ(got.W, want.W);
+        // As tall as the table says, or taller about the same middle where the font needs it.
+        EXPECT_GE(got.H, want.H);
+        EXPECT_LE(std::abs((2 * got.Y + got.H) - (2 * want.Y + want.H)), 1);
+        if (c.Kind != ControlKind::Label && c.Kind != ControlKind::Check &&
+            c.Kind != ControlKind::Option) {
+            continue;
+        }
+        for (int row : {got.Y, got.Y + got.H - 1}) {
+            for (int x = got.X; x < got.X + got.W; ++x) {
+                ASSERT_EQ(screen.Pixel(window.X + x, window.Y + menuBar_ + row), background)
+                    << "drawn at the edge, row " << row << ", x " << x;
+            }
+        }
+    }
+    Display expected;
+    for (const auto& [id, surface] : StartUpPanels(expected)) {
+        const auto at = std::find_if(layout.Controls.begin(), layout.Controls.end(),
+                                     [&](const DumpedControl& d) { return d.Id == id; });
+        ASSERT_NE(at, layout.Controls.end());
+        int mismatches = -1;
+        std::string first;
+        WaitFor([&] { return (mismatches = PanelMismatches(at->Rect, *surface, 2, first)) == 0; },
+                10s);
+        EXPECT_EQ(mismatches, 0) << ControlName(id) << ": " << first;
+    }
+    ASSERT_NO_FATAL_FAILURE(CtrlCInConsole());
+    EXPECT_EQ(app_.Wait(30s), 0) << AppErr();
 }
 
 }  // namespace

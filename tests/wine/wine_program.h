@@ -47,6 +47,13 @@ inline std::vector<std::string> WineArgv(const std::string& exe,
 
 inline const std::string kBatchExe = "quorvelle-batch.exe";
 
+// `text` in single quotes for the shell.
+inline std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 // A Windows program's console output with its line ends (CR LF) as LF.
 inline std::string Lf(std::string text) {
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
