@@ -881,8 +881,10 @@ void WriteLayout(const std::string& path) {
     };
     RECT client{};
     GetClientRect(gWin.Window, &client);
-    std::fprintf(out, "scale\t%d\ncontrols\t%.4f\t%d\nclient\t%ld\t%ld\n", gScaling.Panels,
-                 gScaling.Controls, gDotsPerInch, client.right, client.bottom);
+    const RECT work = WorkArea(gWin.Window);
+    std::fprintf(out, "scale\t%d\ncontrols\t%.4f\t%d\nwork\t%ld\t%ld\nclient\t%ld\t%ld\n",
+                 gScaling.Panels, gScaling.Controls, gDotsPerInch, work.right - work.left,
+                 work.bottom - work.top, client.right, client.bottom);
     for (HWND child = GetWindow(gWin.Window, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         const auto at = std::find(gWin.Ordered.begin(), gWin.Ordered.end(), child);

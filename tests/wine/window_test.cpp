@@ -626,8 +626,9 @@ TEST_F(WineWindow, AnIqFileThatCannotBeWrittenGoesWhereTheSaveDialogSays) {
 // surfaces at twice their pixels, crisp; no control's text or mark is cut: the rows along the
 // top and bottom edges of every label, check box and option are the window's background.
 TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayWhole) {
+    // Made on the test's X server, whose size Wine then takes for the screen's work area.
     const std::string prefix = folder_.Path("prefix-144");
-    wineEnvironment_ = {"WINEDEBUG=-all", "WINEPREFIX=" + prefix};
+    wineEnvironment_ = {"WINEDEBUG=-all", "WINEPREFIX=" + prefix, "DISPLAY=" + x_.Display()};
     auto wine = [&](const std::vector<std::string>& argv) {
         return RunProgram(argv, wineEnvironment_, folder_.Path("wine.out"),
                           folder_.Path("wine.err"), 180s);
@@ -637,7 +638,6 @@ TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayW
         ~PrefixServer() { Stop(); }
     } server{[&] { wine({"sh", "-c", "/usr/lib/wine/wineserver64 -k || wineserver -k"}); }};
     wine({kWine64, "wineboot", "--init"});
-    ASSERT_TRUE(std::filesystem::exists(prefix + "/user.reg")) << FileText(folder_.Path("wine.err"));
     const ToolRun dpi = wine({kWine64, "reg", "add", "HKCU\\Control Panel\\Desktop", "/v",
                               "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f"});
     ASSERT_EQ(dpi.Status, 0) << dpi.Err;
@@ -646,7 +646,8 @@ TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayW
     const ClientLayout client = ClientSize(scaling);
     const std::string dump = folder_.Path("layout.txt");
     ASSERT_NO_FATAL_FAILURE(LaunchFromConsole({"--simulate", "--dump-layout", dump}, 1,
-                                              client.TableHeight + client.StatusHeight));
+                                              client.TableHeight + client.StatusHeight))
+        << FileText(dump);
     ASSERT_TRUE(
         WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; }, 20s))
         << "no layout written\n"
