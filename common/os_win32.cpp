@@ -315,6 +315,9 @@ void AttachToParentConsole() {
     if (!WindowsSubsystem() || !AttachConsole(ATTACH_PARENT_PROCESS)) return;
     if (!Redirected(STD_OUTPUT_HANDLE)) ToConsoleScreen(STD_OUTPUT_HANDLE, stdout);
     if (!Redirected(STD_ERROR_HANDLE)) ToConsoleScreen(STD_ERROR_HANDLE, stderr);
+    // Ctrl-C processed, even where the program was started in a process group of its own, which
+    // begins with Ctrl-C ignored: the console it shows its messages on is the one to stop it.
+    SetConsoleCtrlHandler(nullptr, FALSE);
 }
 
 }  // namespace

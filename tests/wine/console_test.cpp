@@ -6,8 +6,10 @@
 // program of the Windows subsystem, writes to the console it was started from all the same.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -86,8 +88,8 @@ int Subsystem(const std::string& exe) {
 
 // The window is a program of the Windows subsystem, so that started from Explorer no console
 // opens beside it; the tools stay console programs. Started from a console the window still
-// writes its messages there, and to the file its output is redirected to: the Linux build's
-// words either way.
+// writes its messages there, also when it was started without one and attaches to it, and to
+// the file its output is redirected to: the Linux build's words either way.
 TEST(WindowsConsole, TheWindowIsAWindowProgramWhoseMessagesStillReachItsConsole) {
     const std::string why = WineUnavailable("quorvelle.exe");
     if (!why.empty()) GTEST_SKIP() << why;
@@ -108,11 +110,23 @@ TEST(WindowsConsole, TheWindowIsAWindowProgramWhoseMessagesStillReachItsConsole)
     EXPECT_EQ(fileVersion.Status, 0);
     EXPECT_EQ(Lf(fileVersion.Out), version.Out);
 
-    for (const auto& [option, words, status] :
-         {std::tuple{"--no-such-option", linux.Err, 2}, std::tuple{"--version", version.Out, 0}}) {
+    // On the console: started from it as a console program would be (Wine hands a window
+    // program its parent's console), and started with no console and no standard handles at
+    // all, as Explorer starts it, by a program on the console: the window attaches to that one.
+    std::string windowsPath = "Z:" + WindowsProgram("quorvelle.exe");
+    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+    const std::vector<std::string> detached = {"quorvelle_detached_start.exe", windowsPath};
+    for (const auto& [starter, option, words, status] :
+         {std::tuple{std::vector<std::string>{"quorvelle.exe"}, "--no-such-option", linux.Err, 2},
+          std::tuple{std::vector<std::string>{"quorvelle.exe"}, "--version", version.Out, 0},
+          std::tuple{detached, "--no-such-option", linux.Err, 2},
+          std::tuple{detached, "--version", version.Out, 0}}) {
+        SCOPED_TRACE(starter[0] + " " + option);
         std::string command = "stty cols 500 && exec env";
         for (const std::string& setting : kWineEnvironment) command += " " + setting;
-        for (const std::string& word : WineArgv("quorvelle.exe", {option})) {
+        std::vector<std::string> args(starter.begin() + 1, starter.end());
+        args.push_back(option);
+        for (const std::string& word : WineArgv(starter[0], args)) {
             command += " " + ShellQuoted(word);
         }
         const ToolRun console = RunProgram(
