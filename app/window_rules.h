@@ -70,10 +70,10 @@ bool SurfaceFillsPanel(const Surface& surface, int boxWidth, int boxHeight, int 
 // is the control table magnified, pixel for pixel.
 
 struct WindowScaling {
-    double Controls = 1;  // the controls' geometry, the status line and their font are this many
-                          // times their table sizes
-    int Panels = 1;       // each panel pixel is shown as a square this wide
-    int DotsPerInch = 96; // the panels are drawn as at this many dots per inch
+    double Controls = 1;   // the controls' geometry, the status line and their font are this many
+                           // times their table sizes
+    int Panels = 1;        // each panel pixel is shown as a square this wide
+    int DotsPerInch = 96;  // the panels are drawn as at this many dots per inch
 };
 
 // The window's scaling: `givenScale` (--scale; 0: none given) for everything, else the screen's

@@ -100,7 +100,8 @@ TEST(WindowLayout, FractionalFactorsKeepPanelsWholeAndControlsApart) {
             // Inside: each pixel to its panel pixel (every one near the edges, a sample of the
             // rest). Around: the rows and columns just outside map to table points outside.
             auto next = [](int at, int from, int size) {
-                return at < from + 2 || at >= from + size - 2 ? at + 1 : std::min(at + 7, from + size - 2);
+                return at < from + 2 || at >= from + size - 2 ? at + 1
+                                                              : std::min(at + 7, from + size - 2);
             };
             for (int y = r.Y - 1; y <= r.Y + r.H; y = next(y, r.Y, r.H)) {
                 for (int x = r.X - 1; x <= r.X + r.W; x = next(x, r.X, r.W)) {
@@ -111,8 +112,8 @@ TEST(WindowLayout, FractionalFactorsKeepPanelsWholeAndControlsApart) {
                         ASSERT_EQ(p.Y, c.Y + (y - r.Y) / s.Panels) << c.Name;
                     } else {
                         ASSERT_FALSE(InTable(c, p.X, p.Y))
-                            << c.Name << ": client (" << x << ", " << y << ") -> (" << p.X
-                            << ", " << p.Y << ")";
+                            << c.Name << ": client (" << x << ", " << y << ") -> (" << p.X << ", "
+                            << p.Y << ")";
                     }
                 }
             }
@@ -147,17 +148,17 @@ TEST(WindowLayout, ScalingFollowsTheScreenAndShrinksThePanelsToFit) {
     const int menu = 20;
     for (const Case& k : {
              Case{0, 96, 1920, 1040, 1.0, 1, 96},
-             Case{0, 120, 1920, 1040, 1.25, 1, 120},   // 125 %: panels as they are, finer text
-             Case{0, 144, 3840, 2080, 1.5, 2, 96},     // 150 % on a large screen
-             Case{0, 144, 1920, 1040, 1.5, 1, 96},     // 150 % where twice the panels do not fit
-             Case{0, 168, 3840, 2080, 1.75, 2, 96},    // 175 %
-             Case{0, 192, 3840, 2080, 2.0, 2, 96},     // 200 %: the table magnified
-             Case{0, 72, 1920, 1040, 1.0, 1, 72},      // below 96: never smaller than the table
-             Case{0, 9999, 1920, 1040, 1.0, 1, 96},    // not believed: the default stays
-             Case{2, 96, 1024, 768, 2.0, 2, 96},       // --scale 2 stays, fit or not
+             Case{0, 120, 1920, 1040, 1.25, 1, 120},  // 125 %: panels as they are, finer text
+             Case{0, 144, 3840, 2080, 1.5, 2, 96},    // 150 % on a large screen
+             Case{0, 144, 1920, 1040, 1.5, 1, 96},    // 150 % where twice the panels do not fit
+             Case{0, 168, 3840, 2080, 1.75, 2, 96},   // 175 %
+             Case{0, 192, 3840, 2080, 2.0, 2, 96},    // 200 %: the table magnified
+             Case{0, 72, 1920, 1040, 1.0, 1, 72},     // below 96: never smaller than the table
+             Case{0, 9999, 1920, 1040, 1.0, 1, 96},   // not believed: the default stays
+             Case{2, 96, 1024, 768, 2.0, 2, 96},      // --scale 2 stays, fit or not
          }) {
-        SCOPED_TRACE("given " + std::to_string(k.given) + ", " + std::to_string(k.dpi) +
-                     " dpi, " + std::to_string(k.workW) + " x " + std::to_string(k.workH));
+        SCOPED_TRACE("given " + std::to_string(k.given) + ", " + std::to_string(k.dpi) + " dpi, " +
+                     std::to_string(k.workW) + " x " + std::to_string(k.workH));
         const WindowScaling s = ChooseWindowScaling(k.given, 96, k.dpi, k.workW, k.workH, menu);
         EXPECT_DOUBLE_EQ(s.Controls, k.controls);
         EXPECT_EQ(s.Panels, k.panels);

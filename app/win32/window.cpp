@@ -533,9 +533,8 @@ RECT WorkArea(HWND hwnd) {
 // the controls are fitted to.
 void ChooseScaling(App& app, int dpi) {
     const RECT work = WorkArea(gWin.Window);
-    gScaling = ChooseWindowScaling(app.Options.Scale, app.DotsPerInch, dpi,
-                                   work.right - work.left, work.bottom - work.top,
-                                   SystemMetric(SM_CYMENU, dpi));
+    gScaling = ChooseWindowScaling(app.Options.Scale, app.DotsPerInch, dpi, work.right - work.left,
+                                   work.bottom - work.top, SystemMetric(SM_CYMENU, dpi));
     gDotsPerInch = dpi;
     if (gWin.Font != nullptr) DeleteObject(gWin.Font);
     gWin.Font = CreateControlFont(ChooseControlFont(gScaling));

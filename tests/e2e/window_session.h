@@ -274,9 +274,8 @@ protected:
         const std::vector<std::string> display = x_.Environment();
         environment.insert(environment.begin(), display.begin(), display.end());
         std::string error;
-        ASSERT_TRUE(
-            app_.Start(argv, environment, folder_.Path(outputs + ".out"),
-                       folder_.Path(outputs + ".err"), error))
+        ASSERT_TRUE(app_.Start(argv, environment, folder_.Path(outputs + ".out"),
+                               folder_.Path(outputs + ".err"), error))
             << error;
         ASSERT_TRUE(WaitFor([&] { return !(window_ = MainWindow(x_)).empty(); }, limit))
             << "no window titled \"GPS QuorVelle\" appeared\n"

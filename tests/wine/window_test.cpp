@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -260,13 +260,13 @@ protected:
         for (const std::string& word : words) command += " " + ShellQuoted(word);
         command += " >" + ShellQuoted(folder_.Path("app.out")) + " 2>" +
                    ShellQuoted(folder_.Path("app.err"));
-        const std::vector<std::string> argv = {
-            "sh", "-c",
-            "exec script --quiet --return --command " + ShellQuoted(command) + " /dev/null <" +
-                ShellQuoted(keys)};
+        const std::vector<std::string> argv = {"sh", "-c",
+                                               "exec script --quiet --return --command " +
+                                                   ShellQuoted(command) + " /dev/null <" +
+                                                   ShellQuoted(keys)};
         ASSERT_NO_FATAL_FAILURE(StartWindow(argv, wineEnvironment_, 60s, "console"));
-        ASSERT_NO_FATAL_FAILURE(
-            MeasureMenuBar(clientHeight > 0 ? clientHeight : (kClientHeight + kStatusLine) * scale));
+        ASSERT_NO_FATAL_FAILURE(MeasureMenuBar(
+            clientHeight > 0 ? clientHeight : (kClientHeight + kStatusLine) * scale));
     }
 
     // Ctrl-C typed on the console the program was started from.
