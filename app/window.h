@@ -16,7 +16,8 @@ constexpr int kStatusLineHeight = 20;
 // loop until the window is gone. A stop request (SIGINT, SIGTERM and SIGHUP; on Windows Ctrl-C,
 // Ctrl-Break or a closed console) closes any box waiting for the user and ends the program as
 // the close box does. `layoutPath`, when not empty, gets every control's place as the system
-// reports it once the window is up, where the toolkit can say it (Windows). Returns the
+// reports it once the window is up, and again each time it has moved to a screen of another
+// scaling, where the toolkit can say it (Windows). Returns the
 // program's exit status: 1 when the capture failed, else 0.
 int RunMainWindow(App& app, const std::string& layoutPath);
 

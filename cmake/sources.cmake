@@ -150,8 +150,10 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/trig_test.cpp
     quorvelle_unit_tests all tests/wav_file_test.cpp
     quorvelle_unit_tests windows tests/windows/wave_input_test.cpp
-    # A program started as Explorer starts it, for the Linux tests of the Windows window.
+    # Helpers of the Linux tests of the Windows window: a program started as Explorer starts
+    # it, and the window told it is on a screen of another scaling.
     quorvelle_detached_start windows tests/windows/detached_start.cpp
+    quorvelle_dpi_change windows tests/windows/dpi_change.cpp
     quorvelle_unit_tests linux tests/window_handler_test.cpp  # stand-in shell scripts, getpid
     quorvelle_unit_tests linux tests/window_icon_test.cpp  # reads the installed PNG with libpng
     quorvelle_unit_tests all tests/window_layout_test.cpp

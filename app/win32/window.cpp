@@ -375,6 +375,9 @@ void OnStopPoll() {
 }
 
 void MoveToDotsPerInch(UINT dpi, const RECT* suggested);
+void WriteLayout(const std::string& path);
+std::string gLayoutPath;  // where the layout goes once the window is up and after each move to
+                          // another scaling ("": nowhere)
 
 INT_PTR CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -850,6 +853,7 @@ void MoveToDotsPerInch(UINT dpi, const RECT* suggested) {
     AddTooltips(GetModuleHandleW(nullptr));
     gPort.SetStatus(gWin.StatusText);
     InvalidateRect(gWin.Window, nullptr, TRUE);
+    if (!gLayoutPath.empty()) WriteLayout(gLayoutPath);
 }
 
 // The entry field with this window, or nullptr.
@@ -964,6 +968,7 @@ int RunMainWindow(App& app, const std::string& layoutPath) {
     SendMessageW(gWin.Window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(gWin.Controls[IDCAP]), TRUE);
     UpdateWindow(gWin.Window);
     if (StartupPending(app)) SetTimer(gWin.Window, kNoticeTimer, kNoticeDelayMilliseconds, nullptr);
+    gLayoutPath = layoutPath;
     if (!layoutPath.empty()) WriteLayout(layoutPath);
 
     // The modal loop: each message first to the dialog keyboard handling, which leaves Enter

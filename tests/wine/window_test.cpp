@@ -255,7 +255,8 @@ protected:
         keys_ = open(keys.c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_GE(keys_, 0) << keys;
         std::string command = "cd " + ShellQuoted(folder_.Dir()) + " && exec";
-        std::vector<std::string> words = {kWine64, ProgramOnOwnDesktop()};
+        std::vector<std::string> words = {
+            kWine64, ownDesktop_ ? ProgramOnOwnDesktop() : WindowsProgram(kWindowExe)};
         words.insert(words.end(), args.begin(), args.end());
         for (const std::string& word : words) command += " " + ShellQuoted(word);
         command += " >" + ShellQuoted(folder_.Path("app.out")) + " 2>" +
@@ -335,6 +336,7 @@ protected:
 
     int keys_ = -1;  // the console's keyboard, once started from one
     std::vector<std::string> wineEnvironment_ = {"WINEDEBUG=-all"};
+    bool ownDesktop_ = true;  // false: the prefix's desktop is this test's X server already
 
     std::vector<std::string> IqFiles() const {
         std::vector<std::string> names;
@@ -624,11 +626,14 @@ TEST_F(WineWindow, AnIqFileThatCannotBeWrittenGoesWhereTheSaveDialogSays) {
 // At 150 %: 144 dots per inch in the registry of a Wine prefix of the test's own (the other
 // tests keep 96). The controls and their font follow the screen's factor, the panels show their
 // surfaces at twice their pixels, crisp; no control's text or mark is cut: the rows along the
-// top and bottom edges of every label, check box and option are the window's background.
+// top and bottom edges of every label, check box and option are the window's background. Moved
+// to a screen at 100 %, the window is the control table again.
 TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayWhole) {
-    // Made on the test's X server, whose size Wine then takes for the screen's work area.
+    // Made on the test's X server, whose size Wine then takes for the screen's work area, and
+    // where its desktop shows the window and the helper finds it.
     const std::string prefix = folder_.Path("prefix-144");
     wineEnvironment_ = {"WINEDEBUG=-all", "WINEPREFIX=" + prefix, "DISPLAY=" + x_.Display()};
+    ownDesktop_ = false;
     auto wine = [&](const std::vector<std::string>& argv) {
         return RunProgram(argv, wineEnvironment_, folder_.Path("wine.out"),
                           folder_.Path("wine.err"), 180s);
@@ -698,6 +703,18 @@ TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayW
                 10s);
         EXPECT_EQ(mismatches, 0) << ControlName(id) << ": " << first;
     }
+
+    // Moved to a screen at 100 % (Windows' message, sent by a helper: Wine moves no window
+    // between screens of different scaling): laid out again as the control table, pixel for
+    // pixel.
+    std::filesystem::remove(dump);
+    const ToolRun moved = wine({kWine64, WindowsProgram("quorvelle_dpi_change.exe"), "144", "96"});
+    ASSERT_EQ(moved.Status, 0) << moved.Err;
+    ASSERT_TRUE(
+        WaitFor([&] { return FileText(dump).find("\nitem\t670\t") != std::string::npos; }, 20s))
+        << "no layout written after the move\n"
+        << AppErr();
+    ExpectTableLayout(ReadLayout(FileText(dump)), 1);
     ASSERT_NO_FATAL_FAILURE(CtrlCInConsole());
     EXPECT_EQ(app_.Wait(30s), 0) << AppErr();
 }
