@@ -664,10 +664,35 @@ TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayW
     EXPECT_EQ(layout.Status, (Box{0, client.TableHeight, client.Width, client.StatusHeight}));
     ASSERT_EQ(layout.Controls.size(), kControls.size());
 
-    Picture screen;
-    ASSERT_NO_FATAL_FAILURE(Screenshot(screen));
+    Display expected;
+    for (const auto& [id, surface] : StartUpPanels(expected)) {
+        const auto at = std::find_if(layout.Controls.begin(), layout.Controls.end(),
+                                     [&](const DumpedControl& d) { return d.Id == id; });
+        ASSERT_NE(at, layout.Controls.end());
+        int mismatches = -1;
+        std::string first;
+        WaitFor([&] { return (mismatches = PanelMismatches(at->Rect, *surface, 2, first)) == 0; },
+                10s);
+        EXPECT_EQ(mismatches, 0) << ControlName(id) << ": " << first;
+    }
+
+    // Once drawn (the first read-out's label shows its text): the controls.
     const Box window = Geometry(window_);
-    const std::string background = screen.Pixel(window.X + 2, window.Y + menuBar_ + 2);
+    auto background = [&](const Picture& p) {
+        return p.Pixel(window.X + 2, window.Y + menuBar_ + 2);
+    };
+    const Box label = layout.Controls[16].Rect;
+    ASSERT_EQ(layout.Controls[16].Id, IDAUDIOLEVEL);
+    auto drawn = [&](const Picture& p) {
+        for (int x = label.X; x < label.X + label.W; ++x) {
+            const int y = window.Y + menuBar_ + label.Y + label.H / 2;
+            if (p.Pixel(window.X + x, y) != background(p)) return true;
+        }
+        return false;
+    };
+    Picture screen;
+    ASSERT_NO_FATAL_FAILURE(ScreenshotWhen(screen, drawn));
+    ASSERT_TRUE(drawn(screen)) << "the window's controls are not drawn";
     for (size_t i = 0; i < kControls.size(); ++i) {
         const ControlSpec& c = kControls[i];
         const Box got = layout.Controls[i].Rect;
@@ -687,21 +712,10 @@ TEST_F(WineWindow, AtOneHundredFiftyPercentControlsFollowTheScreenAndPanelsStayW
         }
         for (int row : {got.Y, got.Y + got.H - 1}) {
             for (int x = got.X; x < got.X + got.W; ++x) {
-                ASSERT_EQ(screen.Pixel(window.X + x, window.Y + menuBar_ + row), background)
+                ASSERT_EQ(screen.Pixel(window.X + x, window.Y + menuBar_ + row), background(screen))
                     << "drawn at the edge, row " << row << ", x " << x;
             }
         }
-    }
-    Display expected;
-    for (const auto& [id, surface] : StartUpPanels(expected)) {
-        const auto at = std::find_if(layout.Controls.begin(), layout.Controls.end(),
-                                     [&](const DumpedControl& d) { return d.Id == id; });
-        ASSERT_NE(at, layout.Controls.end());
-        int mismatches = -1;
-        std::string first;
-        WaitFor([&] { return (mismatches = PanelMismatches(at->Rect, *surface, 2, first)) == 0; },
-                10s);
-        EXPECT_EQ(mismatches, 0) << ControlName(id) << ": " << first;
     }
 
     // Moved to a screen at 100 % (Windows' message, sent by a helper: Wine moves no window
