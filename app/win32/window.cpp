@@ -865,7 +865,8 @@ const ControlSpec* EntryOf(HWND hwnd) {
 // ---------------------------------------------------------------------------------------------
 // The layout dump
 
-// The UI scale and the client area's size; every control in the order of the window's children
+// The panel scale; the control scale with the screen's dots per inch; the work area's size; the
+// client area's size; every control in the order of the window's children
 // (which is the Tab order) with its number in the table, id, name, class, rectangle in the
 // client area as the system reports it [pixels], style, check mark and text; the device list's
 // rectangle with its drop-down; the status line's; the menu with its check marks. One item a
