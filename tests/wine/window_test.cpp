@@ -256,7 +256,8 @@ protected:
         ASSERT_GE(keys_, 0) << keys;
         std::string command = "cd " + ShellQuoted(folder_.Dir()) + " && exec";
         std::vector<std::string> words = {
-            kWine64, ownDesktop_ ? ProgramOnOwnDesktop() : WindowsProgram(kWindowExe)};
+            kWine64, ownDesktop_ ? ProgramOnOwnDesktop() : WindowsProgram(kWindowExe), "--folder",
+            folder_.Dir()};
         words.insert(words.end(), args.begin(), args.end());
         for (const std::string& word : words) command += " " + ShellQuoted(word);
         command += " >" + ShellQuoted(folder_.Path("app.out")) + " 2>" +
