@@ -77,6 +77,7 @@ set(QUORVELLE_SOURCE_TABLE
     # programs.
     quorvelle_tools all tools/batch.cpp
     quorvelle_tools all tools/batch_capture.cpp
+    quorvelle_tools all tools/batch_daily.cpp
     quorvelle_tools all tools/batch_files.cpp
     quorvelle_tools all tools/batch_run.cpp
     quorvelle_tools all tools/read_ahead.cpp
@@ -163,6 +164,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_scenario_tests linux tests/scenario/batch_pictures_test.cpp  # reads the pictures with libpng
     quorvelle_scenario_tests linux tests/scenario/card_rate_test.cpp  # makes its recordings with sox
     quorvelle_scenario_tests all tests/scenario/batch_test.cpp
+    quorvelle_scenario_tests all tests/scenario/batch_daily_test.cpp
     quorvelle_scenario_tests all tests/scenario/chain_test.cpp
     quorvelle_scenario_tests all tests/scenario/csv_output_test.cpp
     quorvelle_scenario_tests all tests/scenario/entry_limits_test.cpp

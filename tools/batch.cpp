@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "common/time_of_day.h"
 #include "files/wav_file.h"
 #include "tools/batch_capture.h"
+#include "tools/batch_daily.h"
 #include "tools/batch_files.h"
 #include "tools/batch_run.h"
 #include "tools/read_ahead.h"
@@ -68,6 +70,18 @@ constexpr const char* kUsage =
     "  --png                  also write a PNG beside every bitmap\n"
     "  --panels DIR           at the end, write scope.png, iq.png and chart.png to DIR: the\n"
     "                         three panels as the window would show them\n"
+    "  --daily DIR            a station's files, a folder a day: DIR/YYYY/MM/DD (the UTC date\n"
+    "                         with --capture, else the stream's, which starts on 1970-01-01)\n"
+    "                         holds iq.txt (the I/Q file), readouts.tsv (as --log), seconds.csv\n"
+    "                         (as --csv) and periods.csv (as --iq-csv). At midnight they are\n"
+    "                         closed, synced and continued in the next day's folder, each row\n"
+    "                         and record in the day of its time (a period in the day it\n"
+    "                         closes), and the finished day gets report.png and report.txt\n"
+    "                         (quorvelle-report --text); the run's last day at its end. Names\n"
+    "                         already taken are never replaced: the day's files are then\n"
+    "                         iq-2.txt, readouts-2.tsv, ... Not with --iq-file, --log, --csv\n"
+    "                         or --iq-csv, nor with several input files; --record stays one\n"
+    "                         recording of the whole run\n"
     "  -j, --jobs N           with several input files, how many run at a time (default: the\n"
     "                         number of processors)\n"
     "  --quiet                no progress output\n"
@@ -166,6 +180,7 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     if (arg == "--iq-csv") return value(o.Chain.IqCsvPath) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--chart") return value(o.Chain.ChartPath) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--panels") return value(o.Chain.PanelsDir) ? ParseResult::Run : ParseResult::Error;
+    if (arg == "--daily") return value(o.Chain.DailyDir) ? ParseResult::Run : ParseResult::Error;
     if (arg == "--save-screen") return o.Chain.SaveScreen = true, ParseResult::Run;
     if (arg == "--png") return o.Chain.Png = true, ParseResult::Run;
     if (arg == "--click-position") {
@@ -215,6 +230,24 @@ ParseResult ParseBatchOption(int argc, char** argv, int& i, BatchOptions& o, std
     return TakeInput(arg, o);
 }
 
+// --daily names the four files itself, and its folders hold one run's days.
+bool CheckDailyOptions(const BatchOptions& o, std::string& error) {
+    const std::pair<const char*, const std::string&> named[] = {{"--iq-file", o.Chain.IqPath},
+                                                                {"--log", o.Chain.LogPath},
+                                                                {"--csv", o.Chain.CsvPath},
+                                                                {"--iq-csv", o.Chain.IqCsvPath}};
+    for (const auto& [option, path] : named) {
+        if (path.empty()) continue;
+        error = std::string("--daily names its files itself: leave out ") + option;
+        return false;
+    }
+    if (o.Inputs.size() > 1) {
+        error = "--daily takes one input: several files' days would share the folders";
+        return false;
+    }
+    return true;
+}
+
 ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& error) {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -257,6 +290,7 @@ ParseResult ParseOptions(int argc, char** argv, BatchOptions& o, std::string& er
         return ParseResult::Error;
     }
     if (o.Simulate && !CheckSimulatorCard(o.Simulator, false, error)) return ParseResult::Error;
+    if (!o.Chain.DailyDir.empty() && !CheckDailyOptions(o, error)) return ParseResult::Error;
     if (o.Capture.Capture) return ParseResult::Run;
     if (o.Simulate && !o.Inputs.empty()) {
         error = "give either an input file or --simulate, not both";
@@ -379,9 +413,9 @@ bool OpenInput(const BatchOptions& o, const std::string& input, BatchInput& in, 
 struct FileRunEnd {
     long long Frames = 0;         // [input frames] processed
     int Rate = kFramesPerSecond;  // [frames/s] the input's
-    double CpuSeconds = 0;      // of every thread the run used
-    double ElapsedSeconds = 0;  // [s] on the clock, when a second thread read ahead; else 0
-    int StopSignal = 0;  // what ended the run; later ones change nothing
+    double CpuSeconds = 0;        // of every thread the run used
+    double ElapsedSeconds = 0;    // [s] on the clock, when a second thread read ahead; else 0
+    int StopSignal = 0;           // what ended the run; later ones change nothing
     bool ReadFailed = false;
 };
 
@@ -510,10 +544,23 @@ FileOutcome RunFile(const BatchOptions& o, const ChainSettings& chain, const std
     const RunClock clock{streamTime,
                          [streamTime] { return FormatTimeWithMilliseconds(streamTime()); }};
     RunOutputs outputs(err, o.Chain.Png);
-    if (!OpenLogAndIq(chain, false, clock, outputs, err)) return {1, 0, ""};
     RunHost host(clock, outputs, err);
-    if (!OpenCsvOutputs(chain, clock, outputs, err, in.Rate)) return {1, 0, ""};
-    StartChain(m, host, chain, err);
+    std::unique_ptr<DailyRun> daily;
+    if (!chain.DailyDir.empty()) {
+        // The stream's date starts on 1970-01-01: its days count from there.
+        const auto streamNow = [&m, start = o.StartMilliseconds] {
+            return start + m.FramesProcessed / 8;
+        };
+        daily = std::make_unique<DailyRun>(chain.DailyDir, streamNow, clock, outputs, false,
+                                           in.Rate, out, err);
+        if (!daily->Open()) return {1, 0, ""};
+        outputs.BeforeClose = [&daily] { return daily->Finish(); };
+        StartChain(m, *daily, daily->DaySettings(chain), err);
+    } else {
+        if (!OpenLogAndIq(chain, false, clock, outputs, err)) return {1, 0, ""};
+        if (!OpenCsvOutputs(chain, clock, outputs, err, in.Rate)) return {1, 0, ""};
+        StartChain(m, host, chain, err);
+    }
 
     const FileRunEnd run = ProcessInput(m, in, readAhead, signals, progress, err);
     if (run.ReadFailed) {

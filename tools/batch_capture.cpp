@@ -21,6 +21,7 @@
 #include "common/time_of_day.h"
 #include "dsp/rate_converter.h"
 #include "files/wav_file.h"
+#include "tools/batch_daily.h"
 
 namespace qv {
 
@@ -158,15 +159,18 @@ bool StartLiveSource(const CaptureOptions& o, const ChainSettings& chain,
 // The log (line by line, so that a station's log can be followed while it grows), the I/Q
 // file, the recording (at the device's rate) and the CSV files, in that order; false after one
 // error line.
+// With `daily`, its first day's log, I/Q and CSV files, then the recording.
 bool OpenLiveOutputs(const CaptureOptions& o, const ChainSettings& chain, int framesPerSecond,
-                     RunOutputs& outputs, Recorder& recorder, std::ostream& err) {
-    if (!OpenLogAndIq(chain, true, kWallClock, outputs, err)) return false;
+                     RunOutputs& outputs, Recorder& recorder, DailyRun* daily, std::ostream& err) {
+    if (daily != nullptr ? !daily->Open() : !OpenLogAndIq(chain, true, kWallClock, outputs, err)) {
+        return false;
+    }
     std::string error;
     if (!o.RecordPath.empty() && !recorder.Open(o.RecordPath, framesPerSecond, error)) {
         err << "quorvelle-batch: " << error << "\n";
         return false;
     }
-    return OpenCsvOutputs(chain, kWallClock, outputs, err, framesPerSecond);
+    return daily != nullptr || OpenCsvOutputs(chain, kWallClock, outputs, err, framesPerSecond);
 }
 
 // How a live run ended.
@@ -329,10 +333,21 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     const int rate = CaptureFramesPerSecond(engine);
     RunOutputs outputs(err, chain.Png);
     Recorder recorder;
-    if (!OpenLiveOutputs(o, chain, rate, outputs, recorder, err)) return 1;
+    // --daily: the days are the UTC dates, as the CSV rows' times.
+    std::unique_ptr<DailyRun> daily;
+    if (!chain.DailyDir.empty()) {
+        daily = std::make_unique<DailyRun>(chain.DailyDir, UnixMillisecondsNow, kWallClock, outputs,
+                                           true, rate, out, err);
+        outputs.BeforeClose = [&daily] { return daily->Finish(); };
+    }
+    if (!OpenLiveOutputs(o, chain, rate, outputs, recorder, daily.get(), err)) return 1;
     Measurement m;
     RunHost host(kWallClock, outputs, err);
-    StartChain(m, host, chain, err);
+    if (daily) {
+        StartChain(m, *daily, daily->DaySettings(chain), err);
+    } else {
+        StartChain(m, host, chain, err);
+    }
     LiveChain consumer(m, outputs.Log, err, "quorvelle-batch");
     consumer.Recording = &recorder;
     std::string error;

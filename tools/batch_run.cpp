@@ -98,6 +98,7 @@ bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::os
     // The automatic captures' names come from the time of day: the folder is what can be
     // checked.
     if (s.SaveScreen) outputs.push_back({"--save-screen", ".", true, {}});
+    if (!s.DailyDir.empty()) outputs.push_back({"--daily", s.DailyDir, true, {}});
     for (const OutputPath& output : outputs) {
         std::string error;
         if (CheckWritable(output, error)) continue;
@@ -147,6 +148,8 @@ bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o
 
 bool IqOutput::Create(const std::string& path) {
     path_ = path;
+    failed_ = written_ = false;  // a --daily run creates a file a day
+    logText_.clear();
     std::string error;
     return file_.Create(path, error) || Fail(error);
 }
@@ -294,12 +297,13 @@ namespace {
 // log closed. False when anything could not be written (each failure already reported on
 // `err`).
 bool CloseOutputs(Measurement& m, const ChainSettings& s, RunOutputs& o, std::ostream& err) {
+    const bool before = !o.BeforeClose || o.BeforeClose();
     if (!s.ChartPath.empty()) {
         CaptureScreen(m);
         o.Pictures.Write(m.Screen.CaptureSurface, s.ChartPath);
     }
     if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, o.Pictures);
-    bool ok = !o.Pictures.Failed();
+    bool ok = before && !o.Pictures.Failed();
     if (!s.IqPath.empty() && !o.Iq.Finish(m.IqText)) ok = false;
     if (!o.Csv.Close()) ok = false;  // before the log: a failure is also a CAPTURE line
     std::string error;

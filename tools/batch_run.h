@@ -33,6 +33,7 @@ struct ChainSettings {
     bool SaveScreen = false;
     bool Png = false;       // a PNG beside every bitmap
     std::string PanelsDir;  // the three panels at the end
+    std::string DailyDir;   // --daily: the four files above in a folder per day here
     bool Quiet = false;
 };
 
@@ -127,6 +128,9 @@ struct RunOutputs {
     CsvOutputs Csv;
     ChartPictures Pictures;
     bool LogWritten = false;  // closed whole at the end
+    // At the end, before the files are closed: a --daily run closes its last day itself. False
+    // when anything could not be written.
+    std::function<bool()> BeforeClose;
 };
 
 // Opens the read-out log of the settings, if they name one, as a new file (false after one

@@ -1,0 +1,134 @@
+// quorvelle-batch --daily: a simulated minute across midnight split into two day folders that
+// together hold the run's rows, records and lines byte for byte, each in the day of its time; a
+// file found in a day folder kept; each day reported; the live run's folder by the UTC date;
+// the options it refuses and a folder it cannot write.
+#include "tools/batch_daily.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/time_of_day.h"
+#include "files/iq_file.h"
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+
+namespace qv {
+
+namespace {
+
+// The text after its first line: a CSV file's rows without the header every day repeats.
+std::string Rows(const std::string& text) {
+    const size_t end = text.find('\n');
+    return end == std::string::npos ? "" : text.substr(end + 1);
+}
+
+// 7 s periods from 23:59:30: the one closing just before 00:00:05 began before midnight.
+const std::vector<std::string> kMinuteOverMidnight = {
+    "--integration", "7", "--start-time", "23:59:30", "--quiet", "--simulate", "60"};
+
+std::vector<std::string> WithSimulation(std::vector<std::string> options) {
+    options.insert(options.end(), kMinuteOverMidnight.begin(), kMinuteOverMidnight.end());
+    return options;
+}
+
+TEST(BatchDaily, DayFolderIsTheUtcDate) {
+    EXPECT_EQ(DayFolder("d", 0), "d/1970/01/01");
+    EXPECT_EQ(DayFolder("d", -1), "d/1969/12/31");
+    EXPECT_EQ(DayFolder("d/", 1709164800000), "d/2024/02/29");  // a leap day's first ms
+    EXPECT_EQ(DayFolder("d", 1709164800000 - 1), "d/2024/02/28");
+}
+
+TEST(BatchDaily, DaysTogetherAreTheRunWithoutDaily) {
+    TestFolder folder;
+    const std::string log = folder.Path("log.tsv"), iq = folder.Path("iq.txt"),
+                      csv = folder.Path("seconds.csv"), iqCsv = folder.Path("periods.csv");
+    const ToolRun whole = RunBatchTool(
+        WithSimulation({"--log", log, "--iq-file", iq, "--csv", csv, "--iq-csv", iqCsv}));
+    ASSERT_EQ(whole.Status, 0) << whole.Err;
+
+    // A station that ran on the second day before: its file there is kept, and this run's files
+    // of that day take the next number, all of them.
+    const std::string dir = folder.Path("days"), first = dir + "/1970/01/01",
+                      second = dir + "/1970/01/02";
+    std::filesystem::create_directories(second);
+    WriteText(second + "/iq.txt", "an earlier run\n");
+    const ToolRun daily = RunBatchTool(WithSimulation({"--daily", dir}));
+    ASSERT_EQ(daily.Status, 0) << daily.Err;
+    EXPECT_EQ(FileText(second + "/iq.txt"), "an earlier run\n");
+    EXPECT_NE(daily.Out.find("day: " + first + "\n"), std::string::npos) << daily.Out;
+    EXPECT_NE(daily.Out.find("day: " + second + "\n"), std::string::npos) << daily.Out;
+
+    // Byte for byte, the headers once.
+    const std::string seconds1 = FileText(first + "/seconds.csv");
+    const std::string periods1 = FileText(first + "/periods.csv");
+    const std::string periods2 = FileText(second + "/periods-2.csv");
+    EXPECT_EQ(seconds1 + Rows(FileText(second + "/seconds-2.csv")), FileText(csv));
+    EXPECT_EQ(periods1 + Rows(periods2), FileText(iqCsv));
+    EXPECT_EQ(FileText(first + "/readouts.tsv") + FileText(second + "/readouts-2.tsv"),
+              FileText(log));
+    // Each I/Q file whole: its header, its records, the closing CR LF.
+    const std::string iq1 = FileText(first + "/iq.txt"), iq2 = FileText(second + "/iq-2.txt");
+    const std::string header = IqTextHeader();
+    ASSERT_TRUE(iq1.starts_with(header) && iq1.ends_with("\r\n\r\n")) << iq1;
+    ASSERT_TRUE(iq2.starts_with(header) && iq2.ends_with("\r\n\r\n")) << iq2;
+    EXPECT_EQ(iq1.substr(0, iq1.size() - 2) + iq2.substr(header.size()), FileText(iq));
+
+    // Every row in the day of its time; the period across midnight only in the later day.
+    for (const std::string& row : TextLines(first + "/seconds.csv")) {
+        if (row.starts_with("time,")) continue;
+        EXPECT_TRUE(row.starts_with("23:59:")) << row;
+    }
+    ASSERT_TRUE(Rows(periods2).starts_with("00:00:04.")) << periods2;
+    const double closedAt = std::strtod(Rows(periods2).c_str() + 13, nullptr);  // its t_s
+    EXPECT_LT(closedAt - 7, 30);  // it began before midnight, 30 s into the run
+    EXPECT_EQ(IqTextRecords(iq2.substr(0, iq2.size() - 2)).front().substr(0, 8), "00:00:04");
+
+    // Each day's report; the run's last day at its end.
+    for (const std::string& picture : {first + "/report.png", second + "/report-2.png"}) {
+        EXPECT_TRUE(FileText(picture).starts_with("\x89PNG")) << picture;
+    }
+    const std::string text = FileText(first + "/report.txt");
+    EXPECT_NE(text.find("ppm"), std::string::npos) << text;
+    EXPECT_EQ(text.find("picture:"), std::string::npos) << text;
+}
+
+TEST(BatchDaily, LiveDaysAreUtcDates) {
+    TestFolder folder;
+    const std::string dir = folder.Path("station");
+    const int64_t started = UnixMillisecondsNow();
+    const ToolRun r = RunBatchTool({"--daily", dir, "--quiet", "--capture", "--simulate", "2"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const std::string day = DayFolder(dir, started);
+    EXPECT_FALSE(TextLines(day + "/readouts.tsv").empty());
+    EXPECT_TRUE(TextLines(day + "/seconds.csv").front().starts_with("time,t_s,"));
+    EXPECT_TRUE(FileText(day + "/iq.txt").starts_with(IqTextHeader()));
+}
+
+TEST(BatchDaily, RefusedOptionsAndUnwritableFolder) {
+    TestFolder folder;
+    const std::string dir = folder.Path("days");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--daily", dir, "--csv", folder.Path("x.csv"), "--simulate",
+                                   "5"},
+          std::vector<std::string>{"--daily", dir, "a.wav", "b.wav"}}) {
+        const ToolRun r = RunBatchTool(args);
+        EXPECT_EQ(r.Status, 2);
+        EXPECT_TRUE(IsUsageErrorLine(r.Err, "quorvelle-batch")) << r.Err;
+        EXPECT_FALSE(std::filesystem::exists(dir));
+    }
+    // A folder under a file: one line, the status of an output that cannot be written.
+    WriteText(folder.Path("file"), "");
+    const ToolRun r =
+        RunBatchTool({"--daily", folder.Path("file") + "/days", "--quiet", "--simulate", "5"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.starts_with("quorvelle-batch: --daily ")) << r.Err;
+    EXPECT_EQ(r.Err.find('\n'), r.Err.size() - 1) << r.Err;
+}
+
+}  // namespace
+
+}  // namespace qv
