@@ -319,7 +319,7 @@ bool CloseOutputs(Measurement& m, const ChainSettings& s, RunOutputs& o, std::os
 // "I/Q file: ...", "CSV: ...", "I/Q CSV: ...", "read-out log: ..." and "picture: ..." lines for
 // what was really written.
 void ListWrittenFiles(const ChainSettings& s, const RunOutputs& o, std::ostream& out) {
-    if (o.Iq.Written()) out << "I/Q file: " << s.IqPath << "\n";
+    if (o.Iq.Written() && !s.IqPath.empty()) out << "I/Q file: " << s.IqPath << "\n";
     if (!s.CsvPath.empty() && !o.Csv.Seconds.HasFailed()) out << "CSV: " << s.CsvPath << "\n";
     if (!s.IqCsvPath.empty() && !o.Csv.Periods.HasFailed()) {
         out << "I/Q CSV: " << s.IqCsvPath << "\n";
