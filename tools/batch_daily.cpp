@@ -188,7 +188,8 @@ void DailyRun::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) 
 void DailyRun::IqRecordAdded(const std::string& iqText, const std::string& record) {
     Check();
     dayIq_ += record;
-    host_.IqRecordAdded(iqText, record);
+    // A day whose folder could not be made has no I/Q file to fail again.
+    if (iqCreated_) host_.IqRecordAdded(iqText, record);
 }
 
 void DailyRun::SecondEnded(const Measurement& m, const SecondValues& values) {

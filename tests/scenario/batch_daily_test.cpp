@@ -127,6 +127,20 @@ TEST(BatchDaily, RefusedOptionsAndUnwritableFolder) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_TRUE(r.Err.starts_with("quorvelle-batch: --daily ")) << r.Err;
     EXPECT_EQ(r.Err.find('\n'), r.Err.size() - 1) << r.Err;
+
+    // The next day's folder cannot be made at midnight: said once, the finished day whole and
+    // reported, the run to its end with the status of a file not written.
+    const std::string second = dir + "/1970/01/02";
+    std::filesystem::create_directories(dir + "/1970/01");
+    WriteText(second, "");
+    const ToolRun midnight = RunBatchTool(WithSimulation({"--daily", dir}));
+    EXPECT_EQ(midnight.Status, 1);
+    EXPECT_TRUE(midnight.Err.starts_with("quorvelle-batch: --daily " + second +
+                                         ": cannot create the folder: "))
+        << midnight.Err;
+    EXPECT_EQ(midnight.Err.find('\n'), midnight.Err.size() - 1) << midnight.Err;
+    EXPECT_TRUE(FileText(dir + "/1970/01/01/iq.txt").ends_with("\r\n\r\n"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/1970/01/01/report.txt"));
 }
 
 }  // namespace
