@@ -43,6 +43,11 @@ int FreeNumber(const std::string& folder) {
     return 0;
 }
 
+// A day's file `name` under the day's number in `folder`.
+std::string PathOfDay(const std::string& folder, int number, const char* name) {
+    return (std::filesystem::path(folder) / NumberedName(name, number)).generic_string();
+}
+
 // The report's text without its last "picture: PATH" line, which names the file beside it.
 std::string ReportText(const std::string& out) {
     const size_t picture = out.rfind("picture: ");
@@ -87,9 +92,7 @@ ChainSettings DailyRun::DaySettings(const ChainSettings& chain) const {
     return s;
 }
 
-std::string DailyRun::DayPath(const char* name) const {
-    return (std::filesystem::path(folder_) / NumberedName(name, number_)).generic_string();
-}
+std::string DailyRun::DayPath(const char* name) const { return PathOfDay(folder_, number_, name); }
 
 bool DailyRun::OpenDay(int64_t day) {
     folder_ = DayFolder(dir_, day * kMillisecondsPerDay);
@@ -130,20 +133,19 @@ void DailyRun::CloseDay() {
         if (!failureShown) err_ << "quorvelle-batch: " << error << "\n";
         failed_ = true;
     }
-    if (!dayOpen_) return;
-    WriteReport();
-    out_ << "day: " << folder_ << "\n" << std::flush;
 }
 
-// quorvelle-report --text on the day's CSV files, in-process: report.png and report.txt. A day
-// too short for a report (no second closed) is said as a warning; the run's files are whole.
-void DailyRun::WriteReport() {
+// quorvelle-report --text on the finished day's CSV files, in-process: report.png and
+// report.txt. A day too short for a report (no second closed) is said as a warning; the run's
+// files are whole.
+void DailyRun::WriteReport(const std::string& folder, int number) {
+    out_ << "day: " << folder << "\n" << std::flush;
     std::vector<std::string> words = {"quorvelle-report",
                                       "--text",
                                       "--output",
-                                      DayPath(kDailyPictureName),
-                                      DayPath(kDailySecondsName),
-                                      DayPath(kDailyPeriodsName)};
+                                      PathOfDay(folder, number, kDailyPictureName),
+                                      PathOfDay(folder, number, kDailySecondsName),
+                                      PathOfDay(folder, number, kDailyPeriodsName)};
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -151,11 +153,12 @@ void DailyRun::WriteReport() {
     if (RunReport(static_cast<int>(words.size()), argv.data(), text, notes) != 0) {
         std::string note = notes.str();
         note = note.substr(0, note.find('\n'));
-        err_ << "quorvelle-batch: warning: no report of " << folder_ << ": " << note << "\n";
+        err_ << "quorvelle-batch: warning: no report of " << folder << ": " << note << "\n";
         return;
     }
     std::string error;
-    if (!WriteWholeLines(DayPath(kDailyTextName), ReportText(text.str()), error)) {
+    if (!WriteWholeLines(PathOfDay(folder, number, kDailyTextName), ReportText(text.str()),
+                         error)) {
         err_ << "quorvelle-batch: " << error << "\n";
         failed_ = true;
     }
@@ -164,13 +167,19 @@ void DailyRun::WriteReport() {
 void DailyRun::Check() {
     const int64_t day = DayOf(now_());
     if (day == day_) return;
+    // The report after the switch, so that the next day's files are open first.
+    const bool finished = dayOpen_;
+    const std::string folder = folder_;
+    const int number = number_;
     CloseDay();
     day_ = day;
     OpenDay(day);
+    if (finished) WriteReport(folder, number);
 }
 
 bool DailyRun::Finish() {
     CloseDay();
+    if (dayOpen_) WriteReport(folder_, number_);
     dayOpen_ = false;
     return !failed_;
 }

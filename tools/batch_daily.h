@@ -63,7 +63,7 @@ private:
     void Check();
     bool OpenDay(int64_t day);
     void CloseDay();
-    void WriteReport();
+    void WriteReport(const std::string& folder, int number);
     std::string DayPath(const char* name) const;
 
     // parameters
