@@ -147,6 +147,7 @@ bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o
 // IqOutput
 
 bool IqOutput::Create(const std::string& path) {
+    earlierRecords_ += file_.Records();
     path_ = path;
     failed_ = written_ = false;  // a --daily run creates a file a day
     logText_.clear();

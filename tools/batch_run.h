@@ -70,7 +70,8 @@ public:
     const std::string& LogText() const { return logText_; }
     bool Written() const { return written_; }  // finished, and whole
     bool Failed() const { return failed_; }
-    int64_t Records() const { return file_.Records(); }  // whole in the file now
+    // [records] whole in the run's files now: a --daily run's earlier days and today's file
+    int64_t Records() const { return earlierRecords_ + file_.Records(); }
 
 private:
     bool Fail(const std::string& error);
@@ -81,6 +82,7 @@ private:
     bool failed_ = false;
     bool written_ = false;
     std::string logText_;
+    int64_t earlierRecords_ = 0;  // in the files of the run's earlier days
 };
 
 // Chart bitmaps and PNGs as they are written; a failure is reported at once and remembered,

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "files/iq_file.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
+#include "tools/batch_run.h"
 
 namespace qv {
 
@@ -76,6 +78,20 @@ TEST(BatchDaily, DaysTogetherAreTheRunWithoutDaily) {
     ASSERT_TRUE(iq1.starts_with(header) && iq1.ends_with("\r\n\r\n")) << iq1;
     ASSERT_TRUE(iq2.starts_with(header) && iq2.ends_with("\r\n\r\n")) << iq2;
     EXPECT_EQ(iq1.substr(0, iq1.size() - 2) + iq2.substr(header.size()), FileText(iq));
+    // The summary counts the records of every day's file, as a run without --daily counts its
+    // one file's.
+    const auto records = [](const std::string& path) {
+        const std::string text = FileText(path);
+        return IqTextRecords(text.substr(0, text.size() - 2));  // without the closing CR LF
+    };
+    std::ostringstream err;
+    IqOutput days(err);
+    for (const std::string& day : {first + "/iq.txt", second + "/iq-2.txt"}) {
+        ASSERT_TRUE(days.Create(day + ".again"));
+        for (const std::string& record : records(day)) ASSERT_TRUE(days.Append(record + "\r\n"));
+        ASSERT_TRUE(days.Finish(""));
+    }
+    EXPECT_EQ(days.Records(), static_cast<int64_t>(records(iq).size()));
 
     // Every row in the day of its time; the period across midnight only in the later day.
     for (const std::string& row : TextLines(first + "/seconds.csv")) {
