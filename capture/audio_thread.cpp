@@ -39,7 +39,11 @@ void AudioThread::Post(std::function<void()> job) {
 }
 
 void AudioThread::Run(const std::function<void()>& job) {
-    assert(!IsCurrent());
+    // A job that reaches the sound system again (a source reopening its device) runs in place.
+    if (IsCurrent()) {
+        job();
+        return;
+    }
     std::mutex doneMutex;
     std::condition_variable doneSignal;
     bool done = false;

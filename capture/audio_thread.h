@@ -23,8 +23,8 @@ public:
     AudioThread(const AudioThread&) = delete;
     AudioThread& operator=(const AudioThread&) = delete;
 
-    // Runs `job` on the audio thread after the jobs posted before it, and waits for it to end.
-    // Must not be called from the audio thread itself.
+    // Runs `job` on the audio thread after the jobs posted before it, and waits for it to end;
+    // called on the audio thread itself, runs it at once.
     void Run(const std::function<void()>& job);
     // Queues `job` and returns at once.
     void Post(std::function<void()> job);

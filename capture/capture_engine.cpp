@@ -57,6 +57,7 @@ void CaptureLoop(Shared& s) {
     int64_t position = 0;                     // [frames] stream index of the next frame
     int64_t pendingDrop = 0;                  // [frames] dropped since the last posted block
     int pendingOverflows = 0;
+    int64_t pendingMissed = 0;                // [frames] the device never delivered
     std::string error;
     for (;;) {
         if (s.StopRequested.load(std::memory_order_acquire)) break;
@@ -76,6 +77,13 @@ void CaptureLoop(Shared& s) {
             break;
         }
         assert(n <= s.BlockFrames);
+        // Frames a device that was gone never delivered come before the ones just read.
+        const int64_t missed = s.Source->TakeFramesMissed();
+        if (missed > 0) {
+            pendingMissed += missed;
+            position += missed;
+            s.FramesMissed.fetch_add(missed, std::memory_order_relaxed);
+        }
         s.FramesCaptured.fetch_add(n, std::memory_order_relaxed);
         // A block handed back while the source was waiting still takes these frames; they
         // are dropped only if every block is still out now that they have arrived.
@@ -92,9 +100,11 @@ void CaptureLoop(Shared& s) {
         block->FirstFrame = position;
         block->DroppedBefore = pendingDrop;
         block->OverflowsBefore = pendingOverflows;
+        block->MissedBefore = pendingMissed;
         position += n;
         pendingDrop = 0;
         pendingOverflows = 0;
+        pendingMissed = 0;
         block->PostedNanoseconds = Nanoseconds(CLOCK_MONOTONIC);
         s.Notifier->BlockFilled(block);
         block = nullptr;
@@ -257,6 +267,10 @@ bool HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& 
     }
     std::memcpy(s.Copy.data(), block->Data, static_cast<size_t>(block->BufferLength));
     const int count = block->BytesRecorded / static_cast<int>(sizeof(Frame));
+    if (block->MissedBefore != 0) {
+        consumer.DeviceGap(block->FirstFrame - block->DroppedBefore - block->MissedBefore,
+                           block->MissedBefore);
+    }
     if (block->DroppedBefore != 0 || block->OverflowsBefore != 0) {
         consumer.CaptureGap(block->FirstFrame - block->DroppedBefore, block->DroppedBefore,
                             block->OverflowsBefore);
@@ -287,6 +301,7 @@ CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
     s.FramesCaptured = shared.FramesCaptured.load();
     s.FramesDropped = shared.FramesDropped.load();
     s.Overflows = shared.Overflows.load();
+    s.FramesMissed = shared.FramesMissed.load();
     s.AudioThreadCpuSeconds = static_cast<double>(shared.AudioCpuNanoseconds.load()) * 1e-9;
     s.CaptureSeconds = static_cast<double>(shared.AudioWallNanoseconds.load()) * 1e-9;
     return s;

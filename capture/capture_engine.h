@@ -59,6 +59,7 @@ struct CaptureBlock {
     int64_t FirstFrame = 0;     // [frames] index in the captured stream of Data[0], drops included
     int64_t DroppedBefore = 0;  // [frames] dropped just before this block: no block was free
     int OverflowsBefore = 0;    // input overflows the source reported since the previous block
+    int64_t MissedBefore = 0;   // [frames] the device did not deliver just before: it was gone
     int64_t PostedNanoseconds = 0;  // [ns] CaptureClockNanoseconds when it was posted
 };
 
@@ -89,6 +90,10 @@ public:
                           std::string& error) = 0;
     // Stops and closes whatever Open and Start did.
     virtual void Close() = 0;
+    // [frames] the device never delivered just before the block ReadBlock returned last (it was
+    // gone and has been reopened); the count is handed over once. Only a reopening source has
+    // any.
+    virtual int64_t TakeFramesMissed() { return 0; }
 };
 
 // Where the blocks' memory comes from: the process heap, or a fake in tests.
@@ -126,6 +131,11 @@ public:
     virtual void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) = 0;
     // The next `count` frames of the stream.
     virtual void CaptureFrames(const Frame* frames, int count) = 0;
+    // The device was gone and came back: `missedFrames` from stream frame `atFrame` on never
+    // arrived. Counted as dropped frames unless the consumer says more.
+    virtual void DeviceGap(int64_t atFrame, int64_t missedFrames) {
+        CaptureGap(atFrame, missedFrames, 0);
+    }
 
 protected:
     ~CaptureConsumer() = default;
@@ -145,6 +155,7 @@ struct CaptureStatistics {
     int64_t FramesCaptured = 0;        // [frames] read from the source, dropped ones included
     int64_t FramesDropped = 0;         // [frames] read while every block was out
     int64_t Overflows = 0;             // input overflows the source reported
+    int64_t FramesMissed = 0;          // [frames] not delivered while the device was gone
     double AudioThreadCpuSeconds = 0;  // [s] CPU time of the capture loop, known after End
     double CaptureSeconds = 0;         // [s] wall-clock time of the capture loop, after End
 };
@@ -180,7 +191,7 @@ struct CaptureEngine {
         std::atomic<bool> StopRequested{false};
         std::atomic<SourceEnd> SourceState{SourceEnd::Running};
         std::string StopReason;  // why the source ended or failed; set before CaptureStopped
-        std::atomic<int64_t> FramesCaptured{0}, FramesDropped{0}, Overflows{0};
+        std::atomic<int64_t> FramesCaptured{0}, FramesDropped{0}, Overflows{0}, FramesMissed{0};
         std::atomic<int64_t> AudioCpuNanoseconds{0}, AudioWallNanoseconds{0};
     };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 
 #include "dsp/rate_converter.h"
 
@@ -34,14 +35,28 @@ bool LiveChain::Begin(int framesPerSecond, std::string& error) {
 void LiveChain::Finish() { FinishDeviceFrames(m_); }
 
 void LiveChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) {
-    std::string text = DescribeCaptureGap(atFrame, droppedFrames, overflows);
+    CountGap(DescribeCaptureGap(atFrame, droppedFrames, overflows), atFrame, droppedFrames);
+    droppedReported_ += droppedFrames;
+    overflowsReported_ += overflows;
+}
+
+void LiveChain::DeviceGap(int64_t atFrame, int64_t missedFrames) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f",
+                  static_cast<double>(missedFrames) / std::max(m_.InputRate, 1));
+    CountGap("the device is back after " + std::string(seconds) + " s gone: " +
+                 std::to_string(missedFrames) + " frames missing at frame " +
+                 std::to_string(atFrame) + " of the capture, counted as dropped",
+             atFrame, missedFrames);
+}
+
+void LiveChain::CountGap(std::string text, int64_t atFrame, int64_t frames) {
     // The frames were lost before the block that follows: the open period's close counts them,
     // as the classic chain counts frames, 8000 a second.
     const int rate = m_.InputRate;
-    m_.PeriodFramesDropped += rate == kFramesPerSecond
-                                  ? droppedFrames
-                                  : (droppedFrames * kFramesPerSecond + rate / 2) / rate;
-    DeviceFramesLost(m_, droppedFrames);
+    m_.PeriodFramesDropped +=
+        rate == kFramesPerSecond ? frames : (frames * kFramesPerSecond + rate / 2) / rate;
+    DeviceFramesLost(m_, frames);
     if (m_.Params.SaveIqFlag == 1) {
         // The open period began at the last close, or with the capture's first frame.
         const std::string begun = m_.PeriodsClosed > 0 ? m_.LastPeriodTime
@@ -53,8 +68,6 @@ void LiveChain::CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows
         gapsInPeriod_.push_back(atFrame);
     }
     Report(text);
-    droppedReported_ += droppedFrames;
-    overflowsReported_ += overflows;
 }
 
 void LiveChain::CaptureFrames(const Frame* frames, int count) {
@@ -129,7 +142,10 @@ void LiveChain::ReportGapsAtEnd(const CaptureStatistics& s) {
 std::string CaptureEndedSummary(int64_t framesProcessed, const CaptureStatistics& s) {
     return "capture ended: " + std::to_string(framesProcessed) + " frames processed, " +
            std::to_string(s.FramesDropped) + " dropped, " + std::to_string(s.Overflows) +
-           " input overflows";
+           " input overflows" +
+           (s.FramesMissed > 0
+                ? ", " + std::to_string(s.FramesMissed) + " missed while the device was gone"
+                : "");
 }
 
 }  // namespace qv

@@ -57,6 +57,9 @@ public:
 
     void CaptureGap(int64_t atFrame, int64_t droppedFrames, int overflows) override;
     void CaptureFrames(const Frame* frames, int count) override;
+    // The device is back: a CAPTURE line saying how long it was gone, its frames counted as
+    // dropped, as a gap's are.
+    void DeviceGap(int64_t atFrame, int64_t missedFrames) override;
 
     // A CAPTURE line in the read-out log, and the same text on stderr.
     void Report(const std::string& text);
@@ -75,6 +78,9 @@ public:
     const std::string& RecordingProblem() const { return recordingProblem_; }
 
 private:
+    // A gap's frames counted in the open period and the fine timing, and `text` reported with
+    // the I/Q period that holds it.
+    void CountGap(std::string text, int64_t atFrame, int64_t frames);
     void CheckRecording();
     void NameGapRecord();
     // The records in the measurement's I/Q text so far, counting only what was added since the
@@ -97,7 +103,8 @@ private:
     int64_t iqTextLines_ = 0;            // lines in them
 };
 
-// The closing CAPTURE line: "capture ended: N frames processed, D dropped, O input overflows".
+// The closing CAPTURE line: "capture ended: N frames processed, D dropped, O input overflows",
+// and ", M missed while the device was gone" after a device came back.
 std::string CaptureEndedSummary(int64_t framesProcessed, const CaptureStatistics& s);
 
 }  // namespace qv

@@ -23,6 +23,9 @@ public:
     SoundSystem& operator=(const SoundSystem&) = delete;
 
     bool EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) override;
+    // Lets go of the devices listed last, so that the next EnumerateDevices sees the devices
+    // present now (a card plugged in again may have a new number). Only while no stream is open.
+    void ForgetDevices();
 
     // A source that captures from device `deviceNumber` (-1: the sound system's default
     // input), stereo, 16-bit, at `framesPerSecond` (--rate; 0: the rate ChooseDeviceRate takes

@@ -233,6 +233,13 @@ SoundSystem::~SoundSystem() {
     if (initialised_) thread_.Run([] { Pa_Terminate(); });
 }
 
+void SoundSystem::ForgetDevices() {
+    // PortAudio scans its devices only when its first initialisation is made afresh.
+    if (!initialised_) return;
+    thread_.Run([] { Pa_Terminate(); });
+    initialised_ = false;
+}
+
 bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string& error) {
     bool ok = false;
     thread_.Run([&] {

@@ -316,6 +316,9 @@ SoundSystem::~SoundSystem() {
     if (initialised_) thread_.Run([] { CoUninitialize(); });
 }
 
+// waveIn counts its devices afresh at every listing: nothing is held.
+void SoundSystem::ForgetDevices() {}
+
 bool SoundSystem::EnumerateDevices(std::vector<DeviceCapabilities>& devices, std::string&) {
     thread_.Run([&] {
         // COM, for the full names, held on the audio thread until this object ends.

@@ -67,6 +67,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_capture linux capture/pulse_sources.cpp
     quorvelle_capture all capture/readout_log.cpp
     quorvelle_capture all capture/recorder.cpp
+    quorvelle_capture all capture/reopening_source.cpp
     quorvelle_capture all capture/selected_source.cpp
     quorvelle_capture all capture/simulator_options.cpp
     quorvelle_capture linux capture/sound_system_portaudio.cpp
@@ -142,6 +143,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/raster_test.cpp
     quorvelle_unit_tests all tests/readout_log_test.cpp
     quorvelle_unit_tests all tests/recorder_test.cpp
+    quorvelle_unit_tests all tests/reopening_source_test.cpp
     quorvelle_unit_tests all tests/report_test.cpp
     quorvelle_unit_tests all tests/signal_simulator_test.cpp
     quorvelle_unit_tests all tests/sim_tool_test.cpp

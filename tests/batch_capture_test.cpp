@@ -33,6 +33,9 @@ TEST(BatchCaptureUsage, OptionsTheModeWouldIgnoreAreUsageErrorsThatSayWhy) {
         {{"--rate", "48000", "x.wav"}, "--rate needs --capture"},
         {{"--capture", "--play", "p.wav", "--rate", "48000"},
          "--rate does not apply to --play: a recording plays at its own rate"},
+        {{"--capture", "--give-up", "-1"},
+         "--give-up: \"-1\" is not a number of seconds from 0 (never) to 1000000000"},
+        {{"--give-up", "60", "x.wav"}, "--give-up needs --capture"},
     };
     for (const auto& [args, reason] : cases) {
         ToolRun r = RunBatchTool(args);

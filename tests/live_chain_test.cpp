@@ -194,6 +194,41 @@ TEST(LiveChain, AtACardRateTheRecordingAndTheChainTakeTheDeviceFrames) {
     EXPECT_TRUE(gapped.M.Pending.empty());
 }
 
+// A device that was gone: its missed frames are counted as dropped (at 8000 a second in the
+// period, at the device's rate in the fine timing), said once with how long it was gone, not
+// again at the end, and in the closing summary.
+TEST(LiveChain, DeviceBackCountsItsMissedFramesAsDroppedAndSaysHowLongItWasGone) {
+    TestFolder folder;
+    const std::string logPath = folder.Path("log.tsv");
+    StartedChain c;
+    ReadoutLog log;
+    std::string error;
+    ASSERT_TRUE(log.Open(logPath, LogStart::Truncate, false, error)) << error;
+    std::ostringstream err;
+    LiveChain chain(c.M, log, err, "quorvelle-test");
+    ASSERT_TRUE(chain.Begin(48000, error)) << error;
+    std::vector<Frame> stream(768);
+    chain.CaptureFrames(stream.data(), 768);
+    chain.DeviceGap(768, 120000);
+    EXPECT_EQ(c.M.PeriodFramesDropped, 20000);
+    EXPECT_EQ(c.M.Fine.FrameIndex, 768 + 120000) << "the fine timing counts the missed frames";
+    chain.CaptureFrames(stream.data(), 768);
+
+    CaptureStatistics stats;
+    stats.FramesCaptured = 121536;
+    stats.FramesMissed = 120000;
+    chain.ReportGapsAtEnd(stats);
+    EXPECT_EQ(CaptureEndedSummary(chain.FramesProcessed(), stats),
+              "capture ended: 1536 frames processed, 0 dropped, 0 input overflows, 120000 "
+              "missed while the device was gone");
+    ASSERT_TRUE(log.Close(error)) << error;
+    const std::string back =
+        "the device is back after 2.5 s gone: 120000 frames missing at frame 768 of the "
+        "capture, counted as dropped";
+    EXPECT_EQ(LabelsAndTexts(logPath), std::vector<std::string>{"CAPTURE\t" + back});
+    EXPECT_EQ(err.str(), "quorvelle-test: " + back + "\n");
+}
+
 // The I/Q records' times of day, in the order they were added.
 std::vector<std::string> RecordTimes(const std::string& iqText) {
     std::vector<std::string> times;

@@ -13,6 +13,7 @@
 #include "capture/device_list.h"
 #include "capture/live_chain.h"
 #include "capture/recorder.h"
+#include "capture/reopening_source.h"
 #include "capture/sound_system.h"
 #include "capture/stop_signals.h"
 #include "chain/measurement.h"
@@ -43,6 +44,9 @@ const char* const kCaptureUsage =
     "  --record FILE.wav      write every captured frame to FILE.wav while capturing, as\n"
     "                         the card delivered it (also with --swap-channels: measure the\n"
     "                         recording with --swap-channels to repeat the live run)\n"
+    "  --give-up S            end the run (status 1) when the device has been gone for S\n"
+    "                         seconds; until then it is reopened by name every 2 s, and the\n"
+    "                         frames missed count as dropped (default 0: never give up)\n"
     "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
     "  --rate N               capture at N frames per second: 8000, 11025, 16000, 22050, 32000,\n"
     "                         44100, 48000, 88200, 96000, 176400 or 192000 (default: 8000\n"
@@ -80,7 +84,8 @@ int ListDevices(SoundSystem& system, std::ostream& out, std::ostream& err) {
 
 // The source the options ask for and its description; false with one line in `error`.
 bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, SoundSystem& system,
-                  std::ostream& err, std::unique_ptr<BlockSource>& source, std::string& description,
+                  const std::shared_ptr<DeviceOutage>& outage, std::ostream& err,
+                  std::unique_ptr<BlockSource>& source, std::string& description,
                   std::string& error) {
     if (simulator != nullptr) {
         SimulatorSettings settings = *simulator;
@@ -118,7 +123,24 @@ bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, S
     }
     const DeviceEntry* entry = SelectedEntry(list);
     description = entry != nullptr ? DescribeEntry(*entry) : "the default input";
-    source = system.CreateInput(SelectedDeviceNumber(list), o.Rate);
+    auto reopen = [&system, name = entry != nullptr ? entry->Name : std::string()](
+                      int framesPerSecond, std::string& why) -> std::unique_ptr<BlockSource> {
+        if (name.empty()) return system.CreateInput(-1, framesPerSecond);
+        // A card plugged in again may have another number: it is found by its name.
+        system.ForgetDevices();
+        DeviceList now;
+        ListInputDevices(now, system, ExtraSources{}, [](const std::string&, const std::string&) {});
+        for (const DeviceEntry& e : now.Entries) {
+            if (e.Kind == EntryKind::SoundCard && e.Name == name)
+                return system.CreateInput(e.DeviceNumber, framesPerSecond);
+        }
+        why = "\"" + name + "\" is not among the input devices";
+        return nullptr;
+    };
+    auto reopening = std::make_unique<ReopeningSource>(
+        system.CreateInput(SelectedDeviceNumber(list), o.Rate), reopen, outage);
+    reopening->GiveUpSeconds = o.GiveUp;
+    source = std::move(reopening);
     return true;
 }
 
@@ -133,11 +155,12 @@ const RunClock kWallClock{LocalMillisecondsOfDay,
 // The source chosen and its capture started, after the outputs have been checked without
 // changing them; false after one error line. `description` names the source.
 bool StartLiveSource(const CaptureOptions& o, const ChainSettings& chain,
-                     const SimulatorSettings* simulator, SoundSystem& system, CaptureEngine& engine,
+                     const SimulatorSettings* simulator, SoundSystem& system,
+                     const std::shared_ptr<DeviceOutage>& outage, CaptureEngine& engine,
                      BlockQueue& queue, std::string& description, std::ostream& err) {
     std::unique_ptr<BlockSource> source;
     std::string error;
-    if (!ChooseSource(o, simulator, system, err, source, description, error)) {
+    if (!ChooseSource(o, simulator, system, outage, err, source, description, error)) {
         err << "quorvelle-batch: " << error << "\n";
         return false;
     }
@@ -182,11 +205,21 @@ struct LiveRunEnd {
 // The captured blocks through the chain until --seconds, a stop signal or the source's end; on
 // a terminal, one line of the live state, rewritten once a second. The capture is ended.
 LiveRunEnd RunLive(const Measurement& m, CaptureEngine& engine, BlockQueue& queue,
-                   LiveChain& consumer, const StopSignals& signals, bool quiet, std::ostream& err) {
+                   LiveChain& consumer, const DeviceOutage& outage, const std::string& retrying,
+                   const StopSignals& signals, bool quiet, std::ostream& err) {
     LiveRunEnd end;
     const bool statusLine = !quiet && os::StderrIsTerminal();
     int64_t secondsShown = 0;
+    int64_t lossesShown = 0;
     while (signals.Received() == 0 && !consumer.Done()) {
+        // A device gone is said once, when it goes; its return is said with the next block.
+        std::string reason;
+        const int64_t losses = outage.Losses(reason);
+        if (losses != lossesShown) {
+            lossesShown = losses;
+            if (statusLine && secondsShown > 0) err << "\r\x1b[K";
+            consumer.Report("the device stopped delivering (" + reason + "); " + retrying);
+        }
         CaptureBlock* block = nullptr;
         const BlockQueue::Wait wait = queue.Next(block, kSignalPoll);
         if (wait == BlockQueue::Wait::Block) HandleCaptureBlock(engine, block, consumer);
@@ -276,6 +309,17 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
         }
         return 1;
     }
+    if (arg == "--give-up") {
+        std::string text;
+        if (!value(text)) return -1;
+        if (text != "0" && !ParseSeconds(text, kMaxCaptureSeconds, o.GiveUp)) {
+            error = "--give-up: \"" + text + "\" is not a number of seconds from 0 (never) to " +
+                    std::to_string(static_cast<long long>(kMaxCaptureSeconds));
+            return -1;
+        }
+        if (text == "0") o.GiveUp = 0;
+        return 1;
+    }
     if (arg == "--seconds") {
         std::string text;
         if (!value(text)) return -1;
@@ -298,6 +342,7 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
                                    : !o.RecordPath.empty() ? "--record"
                                    : !o.PlayPath.empty()   ? "--play"
                                    : o.Rate > 0            ? "--rate"
+                                   : o.GiveUp > 0          ? "--give-up"
                                                            : nullptr;
         if (needsCapture == nullptr) return true;
         error = std::string(needsCapture) + " needs --capture";
@@ -329,7 +374,9 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     if (o.ListDevices) return ListDevices(system, out, err);
 
     std::string description;
-    if (!StartLiveSource(o, chain, simulator, system, engine, queue, description, err)) return 1;
+    const auto outage = std::make_shared<DeviceOutage>();
+    if (!StartLiveSource(o, chain, simulator, system, outage, engine, queue, description, err))
+        return 1;
     const int rate = CaptureFramesPerSecond(engine);
     RunOutputs outputs(err, chain.Png);
     Recorder recorder;
@@ -368,7 +415,14 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
 
     // --seconds counts the device's own seconds.
     consumer.FrameLimit = o.Seconds > 0 ? std::llround(o.Seconds * rate) : -1;
-    const LiveRunEnd run = RunLive(m, engine, queue, consumer, signals, chain.Quiet, err);
+    std::string retrying = "reopening " + description + " by name every 2 s";
+    if (o.GiveUp > 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", o.GiveUp);
+        retrying += ", for " + std::string(seconds) + " s at most (--give-up)";
+    }
+    const LiveRunEnd run =
+        RunLive(m, engine, queue, consumer, *outage, retrying, signals, chain.Quiet, err);
     return EndLive(o, chain, run, description, m, engine, consumer, recorder, outputs, out, err);
 }
 

@@ -18,6 +18,7 @@ struct CaptureOptions {
     std::string RecordPath;    // --record FILE.wav
     std::string PlayPath;      // --play FILE.wav: a recording as the input, at real-time pace
     int Rate = 0;  // --rate N [frames/s] the device's (or simulator's); 0: the device's choice
+    double GiveUp = 0;  // --give-up [s] a device gone this long ends the run; 0: never
 };
 
 // The usage lines of the capture options.
@@ -33,7 +34,8 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
                          std::string& error);
 
 // --list-devices, or the live run of --capture until --seconds, SIGINT, SIGTERM or the end of
-// the source; with `simulator`, the simulator is the input (--simulate). Returns the exit
+// the source; with `simulator`, the simulator is the input (--simulate). A sound card that
+// stops delivering is reopened by name until it is back (or --give-up). Returns the exit
 // status: 0 success, 1 device, input or output error.
 int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
                     const SimulatorSettings* simulator, std::ostream& out, std::ostream& err);
