@@ -36,6 +36,9 @@ TEST(BatchCaptureUsage, OptionsTheModeWouldIgnoreAreUsageErrorsThatSayWhy) {
         {{"--capture", "--give-up", "-1"},
          "--give-up: \"-1\" is not a number of seconds from 0 (never) to 1000000000"},
         {{"--give-up", "60", "x.wav"}, "--give-up needs --capture"},
+        {{"--capture", "--min-free", "1.5"},
+         "--min-free: \"1.5\" is not a number of megabytes from 0 to 100000000"},
+        {{"--min-free", "0", "x.wav"}, "--min-free needs --capture"},
     };
     for (const auto& [args, reason] : cases) {
         ToolRun r = RunBatchTool(args);
@@ -68,6 +71,40 @@ TEST(BatchCaptureErrors, UnknownDeviceOrUnusableOutputIsOneLineAndExitOne) {
     ToolRun list = RunBatchTool({"--list-devices"});
     EXPECT_EQ(list.Status, 0);
     EXPECT_EQ(list.Out.rfind("Input devices:", 0), 0u);
+}
+
+// A disk with less free than --min-free (here: any disk) stops the recording at once, said
+// once on stderr and in the log, leaving a whole WAV file, while the CSV rows go on and the run
+// ends well; with no floor the same run records every frame.
+TEST(BatchCaptureDisk, BelowTheFreeSpaceFloorTheRecordingStopsOnceAndTheRowsGoOn) {
+    TestFolder folder;
+    const std::string rec = folder.Path("rec.wav"), csv = folder.Path("s.csv"),
+                      log = folder.Path("log.tsv");
+    auto run = [&](const char* minFree) {
+        return RunBatchTool({"--capture", "--seconds", "2", "--record", rec, "--csv", csv, "--log",
+                             log, "--min-free", minFree, "--simulate", "3"});
+    };
+    const ToolRun floored = run("100000000");
+    EXPECT_EQ(floored.Status, 0) << floored.Err;
+    const std::string said = "the recording " + rec + " stops: ";
+    const size_t at = floored.Err.find("quorvelle-batch: " + said);
+    ASSERT_NE(at, std::string::npos) << floored.Err;
+    EXPECT_EQ(floored.Err.find(said, at + 20), std::string::npos) << "said once";
+    EXPECT_NE(floored.Err.find(" MB free on its disk, below --min-free 100000000 MB; the "
+                               "read-outs, I/Q records and CSV rows go on\n"),
+              std::string::npos)
+        << floored.Err;
+    EXPECT_NE(FileText(log).find("CAPTURE\t" + said), std::string::npos);
+    EXPECT_NE(floored.Out.find("recording: " + rec + " (stopped early: its disk was short of room)"),
+              std::string::npos)
+        << floored.Out;
+    EXPECT_LT(ReadWavFile(rec).size(), 8000u) << "stopped within the first second";
+    EXPECT_GE(TextLines(csv).size(), 3u) << "the header and a row a second";
+
+    const ToolRun unfloored = run("0");
+    EXPECT_EQ(unfloored.Status, 0) << unfloored.Err;
+    EXPECT_EQ(unfloored.Err.find(said), std::string::npos);
+    EXPECT_EQ(ReadWavFile(rec).size(), 16000u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "capture/block_sources.h"
@@ -47,6 +48,9 @@ const char* const kCaptureUsage =
     "  --give-up S            end the run (status 1) when the device has been gone for S\n"
     "                         seconds; until then it is reopened by name every 2 s, and the\n"
     "                         frames missed count as dropped (default 0: never give up)\n"
+    "  --min-free MB          stop --record when less than MB megabytes are free on its\n"
+    "                         disk, so the read-outs, I/Q records and CSV rows keep the room\n"
+    "                         (default 500; 0: no floor)\n"
     "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
     "  --rate N               capture at N frames per second: 8000, 11025, 16000, 22050, 32000,\n"
     "                         44100, 48000, 88200, 96000, 176400 or 192000 (default: 8000\n"
@@ -58,6 +62,8 @@ namespace {
 
 constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station's uptime
 constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
+constexpr std::chrono::seconds kFreeSpacePoll{1};      // between looks at the recording's disk
+constexpr int64_t kMegabyte = 1000000;                 // [bytes]
 
 // ---------------------------------------------------------------------------------------------
 // Devices
@@ -198,20 +204,52 @@ bool OpenLiveOutputs(const CaptureOptions& o, const ChainSettings& chain, int fr
 
 // How a live run ended.
 struct LiveRunEnd {
-    bool SourceStopped = false;  // the source ended (or failed) by itself
-    int StopSignal = 0;          // what ended the run; later ones change nothing
+    bool SourceStopped = false;     // the source ended (or failed) by itself
+    int StopSignal = 0;             // what ended the run; later ones change nothing
+    bool RecordingStopped = false;  // the recording was closed early: its disk was short of room
 };
+
+// [bytes] free for this program on the disk that holds `path`'s folder; -1 when unknown.
+int64_t FreeBytesFor(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::absolute(path, error).parent_path();
+    const std::filesystem::space_info space = std::filesystem::space(folder, error);
+    return error ? -1 : static_cast<int64_t>(space.available);
+}
+
+// The recording, some megabytes a minute, stops while its disk has less than the floor free,
+// so that the I/Q records and CSV rows, a few bytes a second, keep the room that is left.
+// True when it has just been stopped; the recording so far stays a whole WAV file.
+bool StopRecordingOnFullDisk(const CaptureOptions& o, Recorder& recorder, LiveChain& consumer) {
+    const int floor = o.MinFree < 0 ? kDefaultMinFreeMegabytes : o.MinFree;
+    if (floor == 0 || !recorder.IsOpen()) return false;
+    const int64_t free = FreeBytesFor(o.RecordPath);
+    if (free < 0 || free >= floor * kMegabyte) return false;
+    std::string error;
+    recorder.Close(error);
+    consumer.Report("the recording " + o.RecordPath + " stops: " + std::to_string(free / kMegabyte) +
+                    " MB free on its disk, below --min-free " + std::to_string(floor) +
+                    " MB; the read-outs, I/Q records and CSV rows go on" +
+                    (error.empty() ? "" : " (" + error + ")"));
+    return true;
+}
 
 // The captured blocks through the chain until --seconds, a stop signal or the source's end; on
 // a terminal, one line of the live state, rewritten once a second. The capture is ended.
-LiveRunEnd RunLive(const Measurement& m, CaptureEngine& engine, BlockQueue& queue,
-                   LiveChain& consumer, const DeviceOutage& outage, const std::string& retrying,
+LiveRunEnd RunLive(const CaptureOptions& o, const Measurement& m, CaptureEngine& engine,
+                   BlockQueue& queue, LiveChain& consumer, Recorder& recorder,
+                   const DeviceOutage& outage, const std::string& retrying,
                    const StopSignals& signals, bool quiet, std::ostream& err) {
     LiveRunEnd end;
     const bool statusLine = !quiet && os::StderrIsTerminal();
     int64_t secondsShown = 0;
     int64_t lossesShown = 0;
+    auto nextSpaceCheck = std::chrono::steady_clock::now();
     while (signals.Received() == 0 && !consumer.Done()) {
+        if (std::chrono::steady_clock::now() >= nextSpaceCheck) {
+            nextSpaceCheck += kFreeSpacePoll;
+            if (StopRecordingOnFullDisk(o, recorder, consumer)) end.RecordingStopped = true;
+        }
         // A device gone is said once, when it goes; its return is said with the next block.
         std::string reason;
         const int64_t losses = outage.Losses(reason);
@@ -283,6 +321,8 @@ int EndLive(const CaptureOptions& o, const ChainSettings& chain, const LiveRunEn
         if (run.StopSignal != 0)
             err << "quorvelle-batch: " << StopSignalName(run.StopSignal) << ": capture ended\n";
         if (recorded) out << "recording: " << o.RecordPath << "\n";
+        if (run.RecordingStopped)
+            out << "recording: " << o.RecordPath << " (stopped early: its disk was short of room)\n";
     };
     if (!EndRun(m, chain, outputs, end, out, err)) status = 1;
     return status;
@@ -320,6 +360,15 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
         if (text == "0") o.GiveUp = 0;
         return 1;
     }
+    if (arg == "--min-free") {
+        std::string text;
+        if (!value(text)) return -1;
+        if (!ParseWholeNumber(text, 0, 100000000, o.MinFree)) {
+            error = "--min-free: \"" + text + "\" is not a number of megabytes from 0 to 100000000";
+            return -1;
+        }
+        return 1;
+    }
     if (arg == "--seconds") {
         std::string text;
         if (!value(text)) return -1;
@@ -343,6 +392,7 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
                                    : !o.PlayPath.empty()   ? "--play"
                                    : o.Rate > 0            ? "--rate"
                                    : o.GiveUp > 0          ? "--give-up"
+                                   : o.MinFree >= 0        ? "--min-free"
                                                            : nullptr;
         if (needsCapture == nullptr) return true;
         error = std::string(needsCapture) + " needs --capture";
@@ -422,7 +472,8 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         retrying += ", for " + std::string(seconds) + " s at most (--give-up)";
     }
     const LiveRunEnd run =
-        RunLive(m, engine, queue, consumer, *outage, retrying, signals, chain.Quiet, err);
+        RunLive(o, m, engine, queue, consumer, recorder, *outage, retrying, signals, chain.Quiet,
+                err);
     return EndLive(o, chain, run, description, m, engine, consumer, recorder, outputs, out, err);
 }
 

@@ -19,7 +19,10 @@ struct CaptureOptions {
     std::string PlayPath;      // --play FILE.wav: a recording as the input, at real-time pace
     int Rate = 0;  // --rate N [frames/s] the device's (or simulator's); 0: the device's choice
     double GiveUp = 0;  // --give-up [s] a device gone this long ends the run; 0: never
+    int MinFree = -1;   // --min-free [MB] free below which the recording stops; -1: not given
 };
+
+constexpr int kDefaultMinFreeMegabytes = 500;  // [MB] --min-free when not given
 
 // The usage lines of the capture options.
 extern const char* const kCaptureUsage;
