@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -374,6 +376,48 @@ TEST_F(DesktopSource, ARateAskedForIsTakenAndASourceThatGoesAwayEndsInOneLine) {
     EXPECT_FALSE(again->Open(error));
     again->Close();
     EXPECT_EQ(error, name + "the sound server has no such source (--list-devices shows them)");
+}
+
+// The card goes in the middle of a live run and comes back 2 s later: the run says so once,
+// reopens it by name, counts the frames it missed as dropped and ends well at --seconds.
+TEST_F(DesktopSource, ACardThatGoesAndComesBackIsReopenedByNameAndTheRunGoesOn) {
+    const std::string log = folder_.Path("live.tsv"), csv = folder_.Path("live.csv");
+    ASSERT_NO_FATAL_FAILURE(StartBatch(
+        {"--capture", "--device", kCardSource, "--seconds", "4", "--csv", csv, "--log", log}));
+    ASSERT_TRUE(WaitWhileRunning(
+        batch_, [&] { return !TextLines(log).empty(); }, 30s))
+        << BatchErr();
+    std::this_thread::sleep_for(1s);
+    std::string error;
+    ASSERT_TRUE(server_.RemoveSink(kCardSink, error)) << error;
+    const std::string gone = "the device stopped delivering (source \"" + kCardSource + "\": ";
+    ASSERT_TRUE(WaitWhileRunning(
+        batch_, [&] { return BatchErr().find(gone) != std::string::npos; }, 10s))
+        << BatchErr();
+    std::this_thread::sleep_for(2s);
+    ASSERT_TRUE(server_.AddSink(kCardSink, kCardRate, error)) << error;
+    ASSERT_EQ(batch_.Wait(60s), 0) << BatchErr();
+
+    const std::string err = BatchErr();
+    EXPECT_EQ(err.find(gone, err.find(gone) + 1), std::string::npos) << "said once: " << err;
+    EXPECT_NE(err.find(" (" + kCardSource + ")\" by name every 2 s\n"),
+              std::string::npos)
+        << err;
+    const std::regex back(R"(the device is back after [0-9.]+ s gone: (\d+) frames missing at )"
+                          R"(frame (\d+) of the capture, counted as dropped)");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(err, found, back)) << err;
+    const int64_t missed = std::stoll(found[1]);
+    EXPECT_GE(missed, 2 * kCardRate) << "gone for the 2 s at least";
+    EXPECT_LE(missed, 10 * kCardRate);
+    EXPECT_GE(std::stoll(found[2]), kCardRate / 2) << "after the frames before the loss";
+    EXPECT_NE(BatchOut().find(", " + std::to_string(missed) + " missed while the device was gone"),
+              std::string::npos)
+        << BatchOut();
+    const std::string logText = FileText(log);
+    EXPECT_NE(logText.find("CAPTURE\t" + gone), std::string::npos) << logText;
+    EXPECT_NE(logText.find("CAPTURE\tthe device is back after "), std::string::npos) << logText;
+    EXPECT_GE(TextLines(csv).size(), 4u) << "rows from before and after the gap";
 }
 
 // The RMS of a CSV column's numbers, its empty fields left out, and how many there were.
