@@ -1,6 +1,8 @@
 // A block source that reopens its sound card by name when the card stops delivering.
 #include "capture/reopening_source.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,12 +15,23 @@ namespace {
 
 constexpr std::chrono::milliseconds kStopPoll{50};  // longest wait before the capture's end is seen
 
-double SecondsBetween(std::chrono::steady_clock::time_point from,
-                      std::chrono::steady_clock::time_point to) {
+template <typename TimePoint>
+double SecondsBetween(TimePoint from, TimePoint to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
 }  // namespace
+
+ReopeningSource::Clock::time_point ReopeningSource::Clock::now() {
+#ifdef CLOCK_BOOTTIME
+    timespec t{};
+    clock_gettime(CLOCK_BOOTTIME, &t);
+    return time_point(std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec));
+#else
+    return time_point(std::chrono::duration_cast<duration>(
+        std::chrono::steady_clock::now().time_since_epoch()));
+#endif
+}
 
 void DeviceOutage::Lost(const std::string& reason) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -57,7 +57,13 @@ public:
     int64_t TakeFramesMissed() override;
 
 private:
-    using Clock = std::chrono::steady_clock;
+    // The clock that also counts a suspended machine's sleep: a card gone with the machine
+    // missed the frames of the whole sleep.
+    struct Clock {
+        using duration = std::chrono::nanoseconds;
+        using time_point = std::chrono::time_point<Clock, duration>;
+        static time_point now();
+    };
     // Waits and reopens until the device delivers again; false on give-up (with the reason in
     // `error`) or when `stop` became true (error left empty).
     bool WaitForDevice(const std::atomic<bool>& stop, std::string& error);
