@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -293,6 +294,33 @@ void HandleCaptureBlock(CaptureEngine& e, CaptureBlock* block, CaptureConsumer& 
 }
 
 int64_t CaptureClockNanoseconds() { return Nanoseconds(CLOCK_MONOTONIC); }
+
+int64_t ElapsedClockNanoseconds() {
+#ifdef CLOCK_BOOTTIME
+    return Nanoseconds(CLOCK_BOOTTIME);
+#else
+    return Nanoseconds(CLOCK_MONOTONIC);
+#endif
+}
+
+int64_t LookForClockStep(ClockStepWatch& w, int64_t systemMilliseconds,
+                         int64_t elapsedMilliseconds) {
+    const int64_t offset = systemMilliseconds - elapsedMilliseconds;
+    const int64_t step = w.Started ? offset - w.Offset : 0;
+    w.Started = true;
+    w.Offset = offset;
+    return std::abs(step) > kClockStepLimit ? step : 0;
+}
+
+std::string DescribeClockStep(int64_t stepMilliseconds) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the system clock stepped %.1f s %s: the times of day from here on are the new "
+                  "clock's",
+                  static_cast<double>(std::abs(stepMilliseconds)) / 1000,
+                  stepMilliseconds > 0 ? "forward" : "back");
+    return text;
+}
 
 CaptureStatistics ReadCaptureStatistics(const CaptureEngine& e) {
     const Shared& shared = SharedOf(e);

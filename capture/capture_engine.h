@@ -69,6 +69,23 @@ constexpr int BlockFramesAt(int framesPerSecond) { return (framesPerSecond * 2 +
 
 // The monotonic clock of PostedNanoseconds [ns].
 int64_t CaptureClockNanoseconds();
+// [ns] A monotonic clock that also counts a suspended machine's sleep where the system has one
+// (Linux); elsewhere CaptureClockNanoseconds.
+int64_t ElapsedClockNanoseconds();
+
+// Watches the system clock against ElapsedClockNanoseconds: between two looks the two advance
+// alike unless someone (NTP, the user) steps the system clock.
+struct ClockStepWatch {
+    // state
+    bool Started = false;
+    int64_t Offset = 0;  // [ms] system clock minus elapsed clock at the last look
+};
+constexpr int64_t kClockStepLimit = 1000;  // [ms] a smaller step is taken for slewing or jitter
+// One look: the step [ms] since the last look when it is beyond kClockStepLimit, else 0.
+int64_t LookForClockStep(ClockStepWatch& w, int64_t systemMilliseconds,
+                         int64_t elapsedMilliseconds);
+// "the system clock stepped 2.5 s forward: the times of day from here on are the new clock's"
+std::string DescribeClockStep(int64_t stepMilliseconds);
 
 // Where frames come from. Every call is made on the audio thread, in the order Open, Start,
 // ReadBlock..., Close; Close alone (after a failed Open, say) must also work.

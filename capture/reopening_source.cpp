@@ -1,8 +1,6 @@
 // A block source that reopens its sound card by name when the card stops delivering.
 #include "capture/reopening_source.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,14 +21,7 @@ double SecondsBetween(TimePoint from, TimePoint to) {
 }  // namespace
 
 ReopeningSource::Clock::time_point ReopeningSource::Clock::now() {
-#ifdef CLOCK_BOOTTIME
-    timespec t{};
-    clock_gettime(CLOCK_BOOTTIME, &t);
-    return time_point(std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec));
-#else
-    return time_point(std::chrono::duration_cast<duration>(
-        std::chrono::steady_clock::now().time_since_epoch()));
-#endif
+    return time_point(std::chrono::nanoseconds(ElapsedClockNanoseconds()));
 }
 
 void DeviceOutage::Lost(const std::string& reason) {

@@ -248,6 +248,22 @@ TEST(CaptureBlocks, BlocksStillQueuedAtEndReachNoConsumer) {
     EXPECT_GT(ReadCaptureStatistics(rig.Engine).CaptureSeconds, 0);
 }
 
+// The system clock against the elapsed clock: slewing and jitter below a second pass, a step is
+// said once with its size and direction, and the clock after it is the new reference.
+TEST(ClockStep, AStepBeyondASecondIsSaidOnceAndTheClockAfterItIsTheReference) {
+    ClockStepWatch w;
+    const int64_t wall = 1'800'000'000'000;  // [ms] some day in 2027
+    EXPECT_EQ(LookForClockStep(w, wall, 5'000), 0) << "the first look has nothing to compare";
+    EXPECT_EQ(LookForClockStep(w, wall + 1'000 + 999, 6'000), 0) << "999 ms is no step";
+    EXPECT_EQ(LookForClockStep(w, wall + 4'500, 7'000), 1'501);
+    EXPECT_EQ(LookForClockStep(w, wall + 5'500, 8'000), 0) << "stepped once, not again";
+    EXPECT_EQ(LookForClockStep(w, wall + 3'000, 9'000), -3'500);
+    EXPECT_EQ(DescribeClockStep(1'501),
+              "the system clock stepped 1.5 s forward: the times of day from here on are the "
+              "new clock's");
+    EXPECT_EQ(DescribeClockStep(-3'500).substr(0, 35), "the system clock stepped 3.5 s back");
+}
+
 }  // namespace
 
 }  // namespace qv

@@ -62,7 +62,7 @@ namespace {
 
 constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station's uptime
 constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
-constexpr std::chrono::seconds kFreeSpacePoll{1};      // between looks at the recording's disk
+constexpr std::chrono::seconds kOncePerSecond{1};  // between looks at the disk and the clock
 constexpr int64_t kMegabyte = 1000000;                 // [bytes]
 
 // ---------------------------------------------------------------------------------------------
@@ -244,11 +244,15 @@ LiveRunEnd RunLive(const CaptureOptions& o, const Measurement& m, CaptureEngine&
     const bool statusLine = !quiet && os::StderrIsTerminal();
     int64_t secondsShown = 0;
     int64_t lossesShown = 0;
-    auto nextSpaceCheck = std::chrono::steady_clock::now();
+    auto nextSecond = std::chrono::steady_clock::now();
+    ClockStepWatch clockWatch;
     while (signals.Received() == 0 && !consumer.Done()) {
-        if (std::chrono::steady_clock::now() >= nextSpaceCheck) {
-            nextSpaceCheck += kFreeSpacePoll;
+        if (std::chrono::steady_clock::now() >= nextSecond) {
+            nextSecond = std::chrono::steady_clock::now() + kOncePerSecond;
             if (StopRecordingOnFullDisk(o, recorder, consumer)) end.RecordingStopped = true;
+            const int64_t step = LookForClockStep(clockWatch, UnixMillisecondsNow(),
+                                                  ElapsedClockNanoseconds() / 1000000);
+            if (step != 0) consumer.Report(DescribeClockStep(step));
         }
         // A device gone is said once, when it goes; its return is said with the next block.
         std::string reason;
