@@ -58,7 +58,7 @@ void CaptureLoop(Shared& s) {
     int64_t position = 0;                     // [frames] stream index of the next frame
     int64_t pendingDrop = 0;                  // [frames] dropped since the last posted block
     int pendingOverflows = 0;
-    int64_t pendingMissed = 0;                // [frames] the device never delivered
+    int64_t pendingMissed = 0;  // [frames] the device never delivered
     std::string error;
     for (;;) {
         if (s.StopRequested.load(std::memory_order_acquire)) break;

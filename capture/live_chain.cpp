@@ -44,8 +44,8 @@ void LiveChain::DeviceGap(int64_t atFrame, int64_t missedFrames) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f",
                   static_cast<double>(missedFrames) / std::max(m_.InputRate, 1));
-    CountGap("the device is back after " + std::string(seconds) + " s gone: " +
-                 std::to_string(missedFrames) + " frames missing at frame " +
+    CountGap("the device is back after " + std::string(seconds) +
+                 " s gone: " + std::to_string(missedFrames) + " frames missing at frame " +
                  std::to_string(atFrame) + " of the capture, counted as dropped",
              atFrame, missedFrames);
 }

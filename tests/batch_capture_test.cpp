@@ -95,8 +95,9 @@ TEST(BatchCaptureDisk, BelowTheFreeSpaceFloorTheRecordingStopsOnceAndTheRowsGoOn
               std::string::npos)
         << floored.Err;
     EXPECT_NE(FileText(log).find("CAPTURE\t" + said), std::string::npos);
-    EXPECT_NE(floored.Out.find("recording: " + rec + " (stopped early: its disk was short of room)"),
-              std::string::npos)
+    EXPECT_NE(
+        floored.Out.find("recording: " + rec + " (stopped early: its disk was short of room)"),
+        std::string::npos)
         << floored.Out;
     EXPECT_LT(ReadWavFile(rec).size(), 8000u) << "stopped within the first second";
     EXPECT_GE(TextLines(csv).size(), 3u) << "the header and a row a second";

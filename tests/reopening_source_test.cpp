@@ -170,7 +170,8 @@ TEST(ReopeningSource, EndWhileTheCardIsGoneIsPromptAndReportsNoFailure) {
     ASSERT_TRUE(rig.HandleUntil(10 * kFramesPerBlock));
     const auto giveUp = Clock::now() + kPatience;
     std::string reason;
-    while (rig.Outage->Losses(reason) == 0 && Clock::now() < giveUp) std::this_thread::sleep_for(10ms);
+    while (rig.Outage->Losses(reason) == 0 && Clock::now() < giveUp)
+        std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(250ms);  // a few attempts
     const auto ending = Clock::now();
     EndCapture(rig.Engine);

@@ -62,7 +62,7 @@ namespace {
 
 constexpr double kMaxCaptureSeconds = 1e9;             // [s] beyond any station's uptime
 constexpr std::chrono::milliseconds kSignalPoll{100};  // longest wait before a signal is seen
-constexpr std::chrono::seconds kOncePerSecond{1};  // between looks at the disk and the clock
+constexpr std::chrono::seconds kOncePerSecond{1};      // between looks at the disk and the clock
 constexpr int64_t kMegabyte = 1000000;                 // [bytes]
 
 // ---------------------------------------------------------------------------------------------
@@ -135,7 +135,8 @@ bool ChooseSource(const CaptureOptions& o, const SimulatorSettings* simulator, S
         // A card plugged in again may have another number: it is found by its name.
         system.ForgetDevices();
         DeviceList now;
-        ListInputDevices(now, system, ExtraSources{}, [](const std::string&, const std::string&) {});
+        ListInputDevices(now, system, ExtraSources{},
+                         [](const std::string&, const std::string&) {});
         for (const DeviceEntry& e : now.Entries) {
             if (e.Kind == EntryKind::SoundCard && e.Name == name)
                 return system.CreateInput(e.DeviceNumber, framesPerSecond);
@@ -227,9 +228,9 @@ bool StopRecordingOnFullDisk(const CaptureOptions& o, Recorder& recorder, LiveCh
     if (free < 0 || free >= floor * kMegabyte) return false;
     std::string error;
     recorder.Close(error);
-    consumer.Report("the recording " + o.RecordPath + " stops: " + std::to_string(free / kMegabyte) +
-                    " MB free on its disk, below --min-free " + std::to_string(floor) +
-                    " MB; the read-outs, I/Q records and CSV rows go on" +
+    consumer.Report("the recording " + o.RecordPath + " stops: " +
+                    std::to_string(free / kMegabyte) + " MB free on its disk, below --min-free " +
+                    std::to_string(floor) + " MB; the read-outs, I/Q records and CSV rows go on" +
                     (error.empty() ? "" : " (" + error + ")"));
     return true;
 }
@@ -326,7 +327,8 @@ int EndLive(const CaptureOptions& o, const ChainSettings& chain, const LiveRunEn
             err << "quorvelle-batch: " << StopSignalName(run.StopSignal) << ": capture ended\n";
         if (recorded) out << "recording: " << o.RecordPath << "\n";
         if (run.RecordingStopped)
-            out << "recording: " << o.RecordPath << " (stopped early: its disk was short of room)\n";
+            out << "recording: " << o.RecordPath
+                << " (stopped early: its disk was short of room)\n";
     };
     if (!EndRun(m, chain, outputs, end, out, err)) status = 1;
     return status;
@@ -475,9 +477,8 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
         std::snprintf(seconds, sizeof seconds, "%g", o.GiveUp);
         retrying += ", for " + std::string(seconds) + " s at most (--give-up)";
     }
-    const LiveRunEnd run =
-        RunLive(o, m, engine, queue, consumer, recorder, *outage, retrying, signals, chain.Quiet,
-                err);
+    const LiveRunEnd run = RunLive(o, m, engine, queue, consumer, recorder, *outage, retrying,
+                                   signals, chain.Quiet, err);
     return EndLive(o, chain, run, description, m, engine, consumer, recorder, outputs, out, err);
 }
 

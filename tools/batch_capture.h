@@ -17,7 +17,7 @@ struct CaptureOptions {
     double Seconds = 0;        // --seconds [s] of capture; 0: until SIGINT, SIGTERM or the end
     std::string RecordPath;    // --record FILE.wav
     std::string PlayPath;      // --play FILE.wav: a recording as the input, at real-time pace
-    int Rate = 0;  // --rate N [frames/s] the device's (or simulator's); 0: the device's choice
+    int Rate = 0;       // --rate N [frames/s] the device's (or simulator's); 0: the device's choice
     double GiveUp = 0;  // --give-up [s] a device gone this long ends the run; 0: never
     int MinFree = -1;   // --min-free [MB] free below which the recording stops; -1: not given
 };

@@ -400,9 +400,7 @@ TEST_F(DesktopSource, ACardThatGoesAndComesBackIsReopenedByNameAndTheRunGoesOn) 
 
     const std::string err = BatchErr();
     EXPECT_EQ(err.find(gone, err.find(gone) + 1), std::string::npos) << "said once: " << err;
-    EXPECT_NE(err.find(" (" + kCardSource + ")\" by name every 2 s\n"),
-              std::string::npos)
-        << err;
+    EXPECT_NE(err.find(" (" + kCardSource + ")\" by name every 2 s\n"), std::string::npos) << err;
     const std::regex back(R"(the device is back after [0-9.]+ s gone: (\d+) frames missing at )"
                           R"(frame (\d+) of the capture, counted as dropped)");
     std::smatch found;
