@@ -43,9 +43,17 @@ int FreeNumber(const std::string& folder) {
     return 0;
 }
 
+// `name` in `folder`, the folder's text as given (a Windows path keeps its backslashes, and
+// messages name the folder as the user wrote it); '/' separates on both systems.
+std::string InFolder(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    const char last = folder.back();
+    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+}
+
 // A day's file `name` under the day's number in `folder`.
 std::string PathOfDay(const std::string& folder, int number, const char* name) {
-    return (std::filesystem::path(folder) / NumberedName(name, number)).generic_string();
+    return InFolder(folder, NumberedName(name, number));
 }
 
 // The report's text without its last "picture: PATH" line, which names the file beside it.
@@ -62,7 +70,7 @@ std::string DayFolder(const std::string& dir, int64_t unixMilliseconds) {
     char text[16];
     std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()),
                   static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
-    return (std::filesystem::path(dir) / text).generic_string();
+    return InFolder(dir, text);
 }
 
 DailyRun::DailyRun(const std::string& dir, std::function<int64_t()> now, const RunClock& clock,
