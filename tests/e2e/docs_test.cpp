@@ -191,10 +191,10 @@ TEST(Docs, LinksHelpTextsAndOptionsMatchTheFilesAndPrograms) {
         help[name] = run.Out;
         for (const std::string& option : OptionNames(run.Out)) accepted.insert(option);
     }
-    // Options of other tools the pages name: sox, cmake, the benchmark program; and the
-    // unknown option of the usage-error example.
-    for (const char* other :
-         {"--ignore-length", "--install", "--prefix", "--summary_only", "--foo"}) {
+    // Options of other tools the pages name: sox, cmake, the benchmark program, systemctl; and
+    // the unknown option of the usage-error example.
+    for (const char* other : {"--ignore-length", "--install", "--prefix", "--summary_only",
+                              "--user", "--now", "--foo"}) {
         accepted.insert(other);
     }
     std::set<std::string> named;

@@ -1,6 +1,6 @@
 // `cmake --install` of this build into a folder of its own, as the Debian package is made: the
-// three programs answer --version from there, and the desktop entry, the icons and the man
-// pages are where a desktop and `man` look for them.
+// three programs answer --version from there, and the desktop entry, the icons, the man pages
+// and the station's user service are where a desktop, `man` and systemd look for them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,6 +64,22 @@ TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
     EXPECT_EQ(validate.Status, 0) << "desktop-file-validate (desktop-file-utils) " << validate.Err;
     EXPECT_EQ((validate.Out + validate.Err).find("error"), std::string::npos)
         << validate.Out << validate.Err;
+
+    // The station's user service, which systemd reads without complaint (its program looked
+    // for where this installation put it).
+    const std::string unit = usr + "/lib/systemd/user/quorvelle-station.service";
+    std::string unitText = FileText(unit);
+    const std::string program = "/usr/bin/quorvelle-batch ";
+    ASSERT_NE(unitText.find("ExecStart=" + program + "--quiet --capture --daily "),
+              std::string::npos)
+        << unitText;
+    unitText.replace(unitText.find(program), program.size(), usr + "/bin/quorvelle-batch ");
+    WriteText(folder.Path("quorvelle-station.service"), unitText);
+    const ToolRun verify = RunProgram(
+        {"systemd-analyze", "verify", "--man=no", folder.Path("quorvelle-station.service")}, {},
+        folder.Path("s.out"), folder.Path("s.err"), std::chrono::seconds(20));
+    EXPECT_EQ(verify.Status, 0) << "systemd-analyze (systemd) " << verify.Err;
+    EXPECT_EQ(verify.Out + verify.Err, "");
 
     // Icons in the hicolor theme, each PNG of the size its folder names.
     const std::string icons = usr + "/share/icons/hicolor/";
