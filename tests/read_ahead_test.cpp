@@ -45,14 +45,7 @@ long long ProcessAhead(ReadAhead& reader, StartedChain& c, bool& last, std::stri
             error = b.Error;
             break;
         }
-        int device = 0, converted = 0;
-        for (const ConvertedBlock::Chunk& k : b.Chunks) {
-            ProcessConvertedChunk(c.M, b.Device.data() + device, k.DeviceFrames,
-                                  b.Converted.data() + converted, k.ConvertedEnd - converted);
-            device += k.DeviceFrames;
-            converted = k.ConvertedEnd;
-        }
-        frames += device;
+        frames += ProcessConvertedBlock(c.M, b);
         last = b.Last;
     }
     return frames;

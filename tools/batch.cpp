@@ -453,13 +453,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
             }
             // A stop signal ends the run after the block: the converter's last milliseconds,
             // which only the input's end releases, are not waited for.
-            int device = 0, converted = 0;
-            for (const ConvertedBlock::Chunk& c : b.Chunks) {
-                ProcessConvertedChunk(m, b.Device.data() + device, c.DeviceFrames,
-                                      b.Converted.data() + converted, c.ConvertedEnd - converted);
-                device += c.DeviceFrames;
-                converted = c.ConvertedEnd;
-            }
+            const int device = ProcessConvertedBlock(m, b);
             ShowProgress(end.Frames, end.Frames + device, progress);
             end.Frames += device;
             if (b.Last) break;

@@ -29,6 +29,17 @@ void ConvertChunk(RateConverter& c, const Frame* frames, int count, ConvertedBlo
 
 }  // namespace
 
+int ProcessConvertedBlock(Measurement& m, const ConvertedBlock& block) {
+    int device = 0, converted = 0;
+    for (const ConvertedBlock::Chunk& c : block.Chunks) {
+        ProcessConvertedChunk(m, block.Device.data() + device, c.DeviceFrames,
+                              block.Converted.data() + converted, c.ConvertedEnd - converted);
+        device += c.DeviceFrames;
+        converted = c.ConvertedEnd;
+    }
+    return device;
+}
+
 ReadAhead::ReadAhead(FrameSource source, int rate, bool swapChannels)
     : source_(std::move(source)),
       rate_(rate),
@@ -93,18 +104,22 @@ void ReadAhead::Read() {
     RateConverter converter;
     StartRateConverter(converter, rate_);
     std::vector<Frame> open;  // the frames of a chunk not yet complete
-    std::vector<Frame> piece(kReadFrames);
     for (;;) {
+        // The open chunk's frames first, then the piece read straight behind them.
         ConvertedBlock b = SpareBlock();
-        const long long n = source_(piece.data(), kReadFrames, b.Error);
+        b.Device.assign(open.begin(), open.end());
+        open.clear();
+        const size_t before = b.Device.size();
+        b.Device.resize(before + kReadFrames);
+        const long long n = source_(b.Device.data() + before, kReadFrames, b.Error);
         if (n < 0) {
             // As when the chain reads itself: the open chunk is not processed.
+            b.Device.clear();
             b.Failed = true;
             Hand(std::move(b));
             break;
         }
-        b.Device.assign(open.begin(), open.end());
-        open.clear();
+        b.Device.resize(before + static_cast<size_t>(n));
         if (n == 0) {
             ConvertChunk(converter, b.Device.data(), static_cast<int>(b.Device.size()), b);
             FinishFrames(converter, b.Converted);
@@ -114,9 +129,10 @@ void ReadAhead::Read() {
             break;
         }
         if (swapChannels_) {
-            for (long long k = 0; k < n; ++k) piece[k] = {piece[k].Pps, piece[k].Rf};
+            for (size_t k = before; k < b.Device.size(); ++k) {
+                b.Device[k] = {b.Device[k].Pps, b.Device[k].Rf};
+            }
         }
-        b.Device.insert(b.Device.end(), piece.begin(), piece.begin() + n);
         const size_t whole = b.Device.size() / kDeviceChunkFrames * kDeviceChunkFrames;
         open.assign(b.Device.begin() + static_cast<long>(whole), b.Device.end());
         b.Device.resize(whole);

@@ -34,6 +34,11 @@ struct ConvertedBlock {
     std::string Error;
 };
 
+struct Measurement;
+
+// Every chunk of `block` through ProcessConvertedChunk, in order; the device frames it held.
+int ProcessConvertedBlock(Measurement& m, const ConvertedBlock& block);
+
 class ReadAhead {
 public:
     // Starts reading `source` at `rate` [frames/s] (one of the convertible rates); with
