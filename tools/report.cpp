@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -153,32 +154,28 @@ void AllanTable(std::ostream& out, const std::string& title, const std::vector<A
            "tdev_s: time deviation tau / sqrt(3) * mdev)\n";
     out << "  tau_s      adev        terms   low         high        edf      noise     mdev     "
            "   mdev_low    mdev_high   mdev_edf mdev_noise tdev_s\n";
+    // Where each column after the first begins; a cell is cut at the next column's start.
+    constexpr size_t kColumnStarts[] = {13, 25, 33, 45, 57, 66, 76, 88, 100, 112, 121, 132};
     for (const AllanPoint& p : ps) {
-        std::string line = "  " + Fixed(p.Tau, 0);
-        line.resize(13, ' ');
-        line += Scientific(p.Deviation, 4);
-        line.resize(25, ' ');
-        line += std::to_string(p.Terms);
-        line.resize(33, ' ');
-        line += Scientific(p.Low, 4);
-        line.resize(45, ' ');
-        line += Scientific(p.High, 4);
-        line.resize(57, ' ');
-        line += Fixed(p.Freedom, 1);
-        line.resize(66, ' ');
-        line += NoiseName(p.Noise);
-        line.resize(76, ' ');
-        line += Scientific(p.ModDeviation, 4);
-        line.resize(88, ' ');
-        line += Scientific(p.ModLow, 4);
-        line.resize(100, ' ');
-        line += Scientific(p.ModHigh, 4);
-        line.resize(112, ' ');
-        line += p.ModTerms > 0 ? Fixed(p.ModFreedom, 1) : "-";
-        line.resize(121, ' ');
-        line += p.ModTerms > 0 ? NoiseName(p.ModNoise) : "-";
-        line.resize(132, ' ');
-        line += Scientific(p.TimeDeviation, 4);
+        const std::string cells[] = {Fixed(p.Tau, 0),
+                                     Scientific(p.Deviation, 4),
+                                     std::to_string(p.Terms),
+                                     Scientific(p.Low, 4),
+                                     Scientific(p.High, 4),
+                                     Fixed(p.Freedom, 1),
+                                     NoiseName(p.Noise),
+                                     Scientific(p.ModDeviation, 4),
+                                     Scientific(p.ModLow, 4),
+                                     Scientific(p.ModHigh, 4),
+                                     p.ModTerms > 0 ? Fixed(p.ModFreedom, 1) : "-",
+                                     p.ModTerms > 0 ? NoiseName(p.ModNoise) : "-",
+                                     Scientific(p.TimeDeviation, 4)};
+        std::string line = "  ";
+        for (size_t k = 0; k < std::size(kColumnStarts); ++k) {
+            line += cells[k];
+            line.resize(kColumnStarts[k], ' ');
+        }
+        line += cells[std::size(kColumnStarts)];
         out << line << "\n";
     }
     if (ps.empty()) out << "  (too few points: a run of at least 3 points is needed)\n";
