@@ -362,13 +362,6 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// The calling thread's: with several files each run's own.
-double CpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // The input of a file run: the recording or the simulator, its rate and its length.
 struct BatchInput {
     WavReader Wav;
@@ -441,7 +434,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
     FileRunEnd end;
     end.Rate = in.Rate;
     std::string error;
-    const double cpuStart = CpuSeconds();
+    const double cpuStart = ThreadCpuSeconds();
     if (readAhead && in.Rate != kFramesPerSecond) {
         const auto started = std::chrono::steady_clock::now();
         ReadAhead reader(std::move(in.Source), in.Rate, m.SwapChannels);
@@ -482,7 +475,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
         // What the converter holds back of the input's last milliseconds, up to its end in time.
         FinishDeviceFrames(m);
     }
-    end.CpuSeconds += CpuSeconds() - cpuStart;
+    end.CpuSeconds += ThreadCpuSeconds() - cpuStart;
     end.StopSignal = signals.Received();
     progress.Finish();
     return end;

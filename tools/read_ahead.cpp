@@ -15,12 +15,6 @@ namespace {
 constexpr long long kReadFrames = 4096;
 constexpr size_t kBlocksAhead = 4;
 
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // The chunk of `count` frames from `frames` through `c` into the block.
 void ConvertChunk(RateConverter& c, const Frame* frames, int count, ConvertedBlock& b) {
     ConvertFrames(c, frames, static_cast<size_t>(count), b.Converted);
@@ -28,6 +22,12 @@ void ConvertChunk(RateConverter& c, const Frame* frames, int count, ConvertedBlo
 }
 
 }  // namespace
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 int ProcessConvertedBlock(Measurement& m, const ConvertedBlock& block) {
     int device = 0, converted = 0;
