@@ -11,18 +11,14 @@
 // and halves. Divisions by 1 or of denormals would take other, shorter or longer, paths.
 #include "bench/x87_probes.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <vector>
 
+#include "common/os.h"
+
 namespace qv {
 
-double ThreadCpuNs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
-}
+double ThreadCpuNs() { return os::ThreadCpuSeconds() * 1e9; }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 

@@ -115,6 +115,15 @@ bool StartDetached(const std::vector<std::string>& argv, std::string& error);
 bool IsProgram(const std::string& path);
 
 // ---------------------------------------------------------------------------------------------
+// Processors and time
+
+// [processors] this process may run on, at least 1: those its affinity allows (a container's
+// or `taskset`'s limit), not all the machine has.
+int UsableProcessors();
+// [s] CPU time the calling thread has used (both systems: the C runtime's thread CPU clock).
+double ThreadCpuSeconds();
+
+// ---------------------------------------------------------------------------------------------
 // Names and what is under them
 
 // What identifies a file under a name: two names with the same identity are one file.

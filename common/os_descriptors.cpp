@@ -1,8 +1,11 @@
 // The operating system's descriptor calls that Linux's and Windows' C runtimes both have, in the
-// same words: what an open descriptor or a name is, and cutting a file to a size. Built for both
-// systems, beside the back-end of each (common/os_posix.cpp, common/os_win32.cpp).
+// same words: what an open descriptor or a name is, cutting a file to a size, and the thread's
+// CPU clock. Built for both systems, beside the back-end of each (common/os_posix.cpp,
+// common/os_win32.cpp).
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "common/os.h"
 
@@ -40,5 +43,11 @@ bool KindOfName(const std::string& path, FileKind& kind) {
 }
 
 int Truncate(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)); }
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 }  // namespace qv::os

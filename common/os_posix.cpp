@@ -1,5 +1,6 @@
 // The operating system on Linux: POSIX calls, flock, renameat2, sigaction, posix_spawn.
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -7,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -127,6 +129,13 @@ bool StartDetached(const std::vector<std::string>& argv, std::string& error) {
 }
 
 bool IsProgram(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+int UsableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    return std::max(static_cast<int>(std::thread::hardware_concurrency()), 1);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Names and what is under them

@@ -404,6 +404,18 @@ bool StartDetached(const std::vector<std::string>& argv, std::string& error) {
 
 bool IsProgram(const std::string& path) { return KindOf(path) == Kind::File; }
 
+int UsableProcessors() {
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        int count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return std::max(static_cast<int>(info.dwNumberOfProcessors), 1);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Names and what is under them
 

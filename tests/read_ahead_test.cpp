@@ -1,15 +1,20 @@
 // A recording read and converted ahead on a thread of its own gives the chain exactly what it
 // makes of the recording itself, however the reads split it; a read error arrives after the
-// frames before it; a reader stopped mid-input does not hang.
+// frames before it; a reader stopped mid-input does not hang; the processors a run may use are
+// those its affinity allows.
 #include "tools/read_ahead.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sched.h>
+#endif
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "capture/signal_simulator.h"
+#include "common/os.h"
 #include "tests/chain_fixture.h"
 
 namespace qv {
@@ -115,5 +120,25 @@ TEST(ReadAhead, GivesTheChainWhatItMakesOfTheRecordingItself) {
         EXPECT_EQ(reader.Stop(), 0);
     }
 }
+
+#ifndef _WIN32
+// Whether a run may read ahead follows the processors the run may use: one CPU by affinity (a
+// container's limit, `taskset`) counts as one, however many the machine has.
+TEST(ReadAhead, ProcessorsCountedAreThoseTheAffinityAllows) {
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &all)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    const int usable = os::UsableProcessors();
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(usable, 1);
+    EXPECT_EQ(os::UsableProcessors(), CPU_COUNT(&all));
+}
+#endif
 
 }  // namespace qv

@@ -434,7 +434,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
     FileRunEnd end;
     end.Rate = in.Rate;
     std::string error;
-    const double cpuStart = ThreadCpuSeconds();
+    const double cpuStart = os::ThreadCpuSeconds();
     if (readAhead && in.Rate != kFramesPerSecond) {
         const auto started = std::chrono::steady_clock::now();
         ReadAhead reader(std::move(in.Source), in.Rate, m.SwapChannels);
@@ -475,7 +475,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
         // What the converter holds back of the input's last milliseconds, up to its end in time.
         FinishDeviceFrames(m);
     }
-    end.CpuSeconds += ThreadCpuSeconds() - cpuStart;
+    end.CpuSeconds += os::ThreadCpuSeconds() - cpuStart;
     end.StopSignal = signals.Received();
     progress.Finish();
     return end;
@@ -587,8 +587,8 @@ bool MapOutputs(const BatchOptions& o, std::vector<ChainSettings>& outputs, std:
     return false;
 }
 
-// [processors] the system has, at least 1.
-int Processors() { return std::max(static_cast<int>(std::thread::hardware_concurrency()), 1); }
+// [processors] the run may use, at least 1.
+int Processors() { return os::UsableProcessors(); }
 
 // Several input files, each a run of its own, on threads.
 int RunFiles(const BatchOptions& o, std::ostream& out, std::ostream& err) {

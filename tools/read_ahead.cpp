@@ -1,9 +1,9 @@
 #include "tools/read_ahead.h"
 
-#include <ctime>
 #include <utility>
 
 #include "chain/measurement.h"
+#include "common/os.h"
 #include "dsp/rate_converter.h"
 
 namespace qv {
@@ -22,12 +22,6 @@ void ConvertChunk(RateConverter& c, const Frame* frames, int count, ConvertedBlo
 }
 
 }  // namespace
-
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 int ProcessConvertedBlock(Measurement& m, const ConvertedBlock& block) {
     int device = 0, converted = 0;
@@ -100,7 +94,7 @@ ConvertedBlock ReadAhead::SpareBlock() {
 // The chunks are counted from the input's first frame, as ProcessDeviceFrames counts them, so
 // that each chunk's converted frames are the ones the chain would make of it itself.
 void ReadAhead::Read() {
-    const double cpuStart = ThreadCpuSeconds();
+    const double cpuStart = os::ThreadCpuSeconds();
     RateConverter converter;
     StartRateConverter(converter, rate_);
     std::vector<Frame> open;  // the frames of a chunk not yet complete
@@ -140,7 +134,7 @@ void ReadAhead::Read() {
             ConvertChunk(converter, b.Device.data() + i, kDeviceChunkFrames, b);
         if (!Hand(std::move(b))) break;
     }
-    readerCpu_ = ThreadCpuSeconds() - cpuStart;
+    readerCpu_ = os::ThreadCpuSeconds() - cpuStart;
 }
 
 }  // namespace qv

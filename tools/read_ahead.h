@@ -36,9 +36,6 @@ struct ConvertedBlock {
 
 struct Measurement;
 
-// [CPU s] the calling thread has used: a run's own, with several runs or a reader beside it.
-double ThreadCpuSeconds();
-
 // Every chunk of `block` through ProcessConvertedChunk, in order; the device frames it held.
 int ProcessConvertedBlock(Measurement& m, const ConvertedBlock& block);
 
