@@ -39,6 +39,9 @@ bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered
     path_ = path;
     lineBuffered_ = lineBuffered;
     buffer_.clear();
+    held_ = HeldRows(held_.MostBytes);  // lines held for a log closed before stay out of this one
+    failure_.clear();
+    closeFailed_ = false;
     os::FileKind kind{};
     int64_t size = 0;
     size_ = os::KindOfOpen(fd_, kind, size) && kind == os::FileKind::Regular ? size : 0;
@@ -46,22 +49,33 @@ bool ReadoutLog::Open(const std::string& path, LogStart start, bool lineBuffered
 }
 
 void ReadoutLog::NoteFailure(int code, bool tell) {
-    if (!failure_.empty()) return;
     failure_ = path_ + ": cannot write: " + std::strerror(code);
     // Set before the call: a handler that logs (a title change) must not come back here.
     if (tell && WriteFailed) WriteFailed(failure_);
 }
 
 bool ReadoutLog::Flush(bool tell) {
-    if (buffer_.empty()) return true;
-    // Taken out first: a failure's handler may log a line, which goes into a new buffer.
+    if (buffer_.empty() && !held_.Failing()) return true;
+    // Taken out first: a handler may log a line, which goes into a new buffer.
     std::string lines;
     lines.swap(buffer_);
-    bool partLeft = false;
-    const int code = AppendWholeRecord(fd_, lines, size_, partLeft);
-    if (code == 0) return true;
-    NoteFailure(code, tell);
-    return false;
+    const HeldRows::WriteFn write = [this](std::string_view rows, size_t& written) {
+        const int64_t before = size_;
+        bool partLeft = false;
+        const int code = AppendWholeRecord(fd_, rows, size_, partLeft);
+        written = static_cast<size_t>(size_ - before);
+        return code;
+    };
+    int code = 0;
+    const HeldChange change = held_.Write(std::move(lines), write, code);
+    if (change == HeldChange::Failed) NoteFailure(code, tell);
+    if (tell && change == HeldChange::Dropping && WriteFailed) {
+        WriteFailed(DroppingText(path_, held_, "lines"));
+    }
+    if (tell && change == HeldChange::Resumed && WriteResumed) {
+        WriteResumed(ResumedText(path_, held_, "lines"));
+    }
+    return !held_.Failing();
 }
 
 void ReadoutLog::Write(int64_t millisecondsOfDay, const char* label, const std::string& text) {
@@ -84,10 +98,14 @@ bool ReadoutLog::Close(std::string& error) {
     if (fd_ < 0) return true;
     // Said by the caller from here on, with the error Close gives.
     Flush(false);
-    if (os::CloseDescriptor(fd_) != 0) NoteFailure(errno, false);
+    if (os::CloseDescriptor(fd_) != 0) {
+        NoteFailure(errno, false);
+        closeFailed_ = true;
+    }
     fd_ = -1;
-    error = failure_;
-    return failure_.empty();
+    const bool whole = held_.HeldLines() == 0 && !held_.EverDropped() && !closeFailed_;
+    error = whole ? "" : failure_;
+    return whole;
 }
 
 }  // namespace qv

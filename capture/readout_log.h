@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "files/held_rows.h"
+
 namespace qv {
 
 enum class LogStart {
@@ -25,18 +27,21 @@ public:
     ReadoutLog& operator=(const ReadoutLog&) = delete;
 
     // parameters
-    // Called once, with "path: cannot write: reason", the first time a line cannot be written
-    // (with line buffering at once; otherwise when the buffer is next written out). The log
-    // goes on trying later lines, since the disk may have room again; Close still reports the
-    // failure.
+    // Called with "path: cannot write: reason" when a line cannot be written after the lines
+    // before it could (with line buffering at once; otherwise when the buffer is next written
+    // out), and with DroppingText's line when the lines held meanwhile pass their bound: once
+    // each, not once a line. The lines are held and tried again before each later one, since
+    // the disk may have room again; Close still reports lines the log lacks.
     std::function<void(const std::string&)> WriteFailed;
+    // Called with ResumedText's line when the lines held have all reached the file again.
+    std::function<void(const std::string&)> WriteResumed;
 
     // Opens `path` without waiting (a FIFO that no program reads is refused); with
     // `lineBuffered` every line reaches the file as it is written, so that a long run's log can
     // be followed while it grows. False with one line in `error`.
     bool Open(const std::string& path, LogStart start, bool lineBuffered, std::string& error);
     bool IsOpen() const { return fd_ >= 0; }
-    // A line could not be written (WriteFailed has been called).
+    // A line could not be written at some time (WriteFailed has been called, or Close says it).
     bool HasFailed() const { return !failure_.empty(); }
 
     // One line, at the given time of day; nothing when no log is open.
@@ -44,13 +49,15 @@ public:
     // One line at the local wall-clock time, as the window and the live capture log.
     void WriteNow(const char* label, const std::string& text);
 
-    // Closes the file. False with one line in `error` when a line could not be written (the
-    // first failure's text, if there was one before the close). True when no log is open.
+    // Tries the lines held once more and closes the file. False with one line in `error` when
+    // the log lacks lines, held still or given up (the last failure's text), or cannot be
+    // closed. True when no log is open.
     bool Close(std::string& error);
 
 private:
-    // Writes the buffered lines out; false when they did not all reach the file. A failure is
-    // told to WriteFailed when `tell` says so.
+    // Writes the lines held and the buffered lines out; false when they did not all reach the
+    // file. A failure or a resumption is told to WriteFailed or WriteResumed when `tell` says
+    // so.
     bool Flush(bool tell);
     void NoteFailure(int code, bool tell);
 
@@ -59,7 +66,9 @@ private:
     bool lineBuffered_ = false;  // every line is written out as it comes
     std::string buffer_;         // whole lines not yet written out
     int64_t size_ = 0;           // [bytes] of whole lines in the file
-    std::string failure_;  // the first failure, "path: cannot write: reason"; empty while none
+    HeldRows held_;              // lines the file has not taken yet
+    bool closeFailed_ = false;
+    std::string failure_;  // the last failure, "path: cannot write: reason"; empty while none
 };
 
 }  // namespace qv

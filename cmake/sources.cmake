@@ -43,6 +43,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_core all display/traces.cpp
     quorvelle_core all files/capture_bitmap.cpp
     quorvelle_core all files/csv_file.cpp
+    quorvelle_core all files/held_rows.cpp
     quorvelle_core all files/iq_file.cpp
     quorvelle_core all files/output_check.cpp
     quorvelle_core linux files/png_file_libpng.cpp
@@ -127,6 +128,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/device_list_test.cpp
     quorvelle_unit_tests all tests/dsp_blocks_test.cpp
     quorvelle_unit_tests all tests/front_end_test.cpp
+    quorvelle_unit_tests all tests/held_rows_test.cpp
     quorvelle_unit_tests all tests/golden_test.cpp
     quorvelle_unit_tests all tests/integration_test.cpp
     quorvelle_unit_tests all tests/iq_file_test.cpp
@@ -179,6 +181,7 @@ set(QUORVELLE_SOURCE_TABLE
 
     # End-to-end tier (Linux): the built programs as child processes, the real window under a
     # private Xvfb, capture through a private PulseAudio.
+    quorvelle_e2e_tests linux tests/e2e/batch_full_disk_test.cpp  # mounts a tmpfs
     quorvelle_e2e_tests linux tests/e2e/batch_killed_test.cpp
     quorvelle_e2e_tests linux tests/e2e/batch_stop_test.cpp
     quorvelle_e2e_tests linux tests/e2e/docs_test.cpp  # runs gnuplot and python3

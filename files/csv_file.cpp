@@ -59,6 +59,9 @@ bool CsvFile::Open(const std::string& path, const std::vector<std::string>& colu
         return false;
     }
     path_ = path;
+    held_ = HeldRows(held_.MostBytes);  // rows held for a file closed before stay out of this one
+    failure_.clear();
+    syncFailed_ = false;
     lastSync_ = std::chrono::steady_clock::now();
     os::FileKind kind{};
     int64_t size = 0;
@@ -109,29 +112,52 @@ void CsvFile::WriteRow(const std::vector<std::string>& fields) {
     if (!WriteLine(JoinRow(fields))) return;
     if (std::chrono::steady_clock::now() - lastSync_ < kCsvSyncInterval) return;
     lastSync_ = std::chrono::steady_clock::now();
-    if (os::SyncData(fd_) != 0 && errno != EINVAL) NoteFailure(errno);  // EINVAL: a device
+    if (os::SyncData(fd_) != 0 && errno != EINVAL) SyncFailed(errno);  // EINVAL: a device
 }
 
 bool CsvFile::WriteLine(const std::string& line) {
-    bool partLeft = false;  // a row cut short and left: nothing more to do than say it failed
-    const int code = AppendWholeRecord(fd_, line, size_, partLeft);
-    if (code != 0) NoteFailure(code);
-    return code == 0;
+    const HeldRows::WriteFn write = [this](std::string_view rows, size_t& written) {
+        const int64_t before = size_;
+        bool partLeft = false;  // a row cut short and left: nothing more to do than say it failed
+        const int code = AppendWholeRecord(fd_, rows, size_, partLeft);
+        written = static_cast<size_t>(size_ - before);
+        return code;
+    };
+    int code = 0;
+    const HeldChange change = held_.Write(line, write, code);
+    if (change == HeldChange::Failed) NoteFailure(code);
+    if (change == HeldChange::Dropping && WriteFailed) {
+        WriteFailed(DroppingText(path_, held_, "rows"));
+    }
+    if (change == HeldChange::Resumed && WriteResumed) {
+        WriteResumed(ResumedText(path_, held_, "rows"));
+    }
+    return !held_.Failing();
 }
 
 void CsvFile::NoteFailure(int code) {
-    if (!failure_.empty()) return;
     failure_ = path_ + ": cannot write: " + std::strerror(code);
     if (WriteFailed) WriteFailed(failure_);
 }
 
+void CsvFile::SyncFailed(int code) {
+    if (syncFailed_) return;
+    syncFailed_ = true;
+    NoteFailure(code);
+}
+
+bool CsvFile::HasFailed() const {
+    return held_.HeldLines() > 0 || held_.EverDropped() || syncFailed_;
+}
+
 bool CsvFile::Close(std::string& error) {
     if (fd_ < 0) return true;
-    if (os::SyncData(fd_) != 0 && errno != EINVAL) NoteFailure(errno);
-    if (os::CloseDescriptor(fd_) != 0) NoteFailure(errno);
+    if (held_.Failing()) WriteLine("");  // the disk may have room at the end
+    if (os::SyncData(fd_) != 0 && errno != EINVAL) SyncFailed(errno);
+    if (os::CloseDescriptor(fd_) != 0) SyncFailed(errno);
     fd_ = -1;
-    error = failure_;
-    return failure_.empty();
+    error = HasFailed() ? failure_ : "";
+    return error.empty();
 }
 
 std::string CsvNumber(long double v) {

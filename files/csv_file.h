@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "files/held_rows.h"
+
 namespace qv {
 
 enum class CsvStart {
@@ -26,9 +28,12 @@ public:
     CsvFile& operator=(const CsvFile&) = delete;
 
     // parameters
-    // Called once, with "path: cannot write: reason", at the first row (or header) that cannot
-    // be written whole.
+    // Called with "path: cannot write: reason" when a row (or the header) cannot be written
+    // whole after the rows before it could, and with DroppingText's line when the rows held
+    // meanwhile pass their bound: once each, not once a row.
     std::function<void(const std::string&)> WriteFailed;
+    // Called with ResumedText's line when the rows held have all reached the file again.
+    std::function<void(const std::string&)> WriteResumed;
 
     // Opens `path` and writes the header row of `columns`, unless an appended file already
     // begins with it; an appended file that begins with anything else is refused, so that rows
@@ -42,28 +47,32 @@ public:
     // header instead (the input turned out to need other columns). A file that held rows
     // before the open keeps them and is refused: false with one line in `error`.
     bool ChangeColumns(const std::vector<std::string>& columns, std::string& error);
-    // A row or the header could not be written (WriteFailed has been called).
-    bool HasFailed() const { return !failure_.empty(); }
+    // The file lacks rows: some are held now, some were given up, or it could not be synced.
+    bool HasFailed() const;
     const std::string& Path() const { return path_; }
 
-    // One row of fields, joined by commas. A row that cannot be written whole is cut off
-    // again, so the file holds whole rows only; later rows are still tried, since the disk may
-    // have room again. The file is synced to the disk at least once a minute of wall-clock time.
+    // One row of fields, joined by commas, in one write. A row that cannot be written whole is
+    // cut off again, so the file holds whole rows only, and is held (HeldRows) with the rows
+    // after it; each later row tries the held ones first, since the disk may have room again.
+    // The file is synced to the disk at least once a minute of wall-clock time.
     void WriteRow(const std::vector<std::string>& fields);
 
-    // Syncs and closes the file. False with one line in `error` when any row could not be
-    // written (the first failure's text). True when no file is open.
+    // Tries the rows held once more, syncs and closes the file. False with one line in `error`
+    // when the file lacks rows (the last failure's text). True when no file is open.
     bool Close(std::string& error);
 
 private:
     bool WriteLine(const std::string& line);
     void NoteFailure(int code);
+    void SyncFailed(int code);  // said once: the rows written may not be on the disk
 
     int fd_ = -1;
     std::string path_;
     int64_t size_ = 0;        // [bytes] of whole rows in the file
     int64_t ownHeader_ = -1;  // [bytes] of the header this open wrote to an empty file; -1: none
-    std::string failure_;     // the first failure, "path: cannot write: reason"; empty while none
+    HeldRows held_;           // rows the file has not taken yet
+    std::string failure_;     // the last failure, "path: cannot write: reason"; empty while none
+    bool syncFailed_ = false;
     std::chrono::steady_clock::time_point lastSync_;
 };
 

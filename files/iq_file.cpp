@@ -72,8 +72,9 @@ bool IqFileWriter::Finish(std::string& error) {
     return ok;
 }
 
-bool IqFileWriter::Resume(const std::string& iqText, std::string& error) {
+bool IqFileWriter::Reopen(std::string& error, bool& afresh) {
     Close();
+    afresh = false;
     // Appended: every write goes to the end, where the whole lines end.
     fd_ = OpenOutputFile(path_, os::kWriteOnly | os::kCreate | os::kAppend);
     if (fd_ < 0) {
@@ -83,15 +84,24 @@ bool IqFileWriter::Resume(const std::string& iqText, std::string& error) {
     os::FileKind kind{};
     int64_t size = 0;
     if (os::KindOfOpen(fd_, kind, size) && kind == os::FileKind::Regular && size != size_) {
-        // Shorter: something else changed it, so it is written afresh. Longer: a part of a
+        // Shorter: something else changed it, so it is begun afresh. Longer: a part of a
         // line whose cutting off failed, cut off now.
-        if (size < size_) size_ = lines_ = 0;
+        if (size < size_) {
+            size_ = lines_ = 0;
+            afresh = true;
+        }
         if (os::Truncate(fd_, size_) != 0) {
             error = path_ + ": cannot write: " + std::strerror(errno);
             Close();
             return false;
         }
     }
+    return true;
+}
+
+bool IqFileWriter::Resume(const std::string& iqText, std::string& error) {
+    bool afresh = false;
+    if (!Reopen(error, afresh)) return false;
     const size_t at = std::min(static_cast<size_t>(size_), iqText.size());
     closed_ = WriteWhole(iqText.substr(at) + "\r\n", error) && Sync(error);
     Close();

@@ -42,6 +42,12 @@ public:
     // The closing CR LF, the sync to the disk and the close. False with "path: cannot write:
     // reason"; the file is closed either way.
     bool Finish(std::string& error);
+    // After a failure (the disk may have room again): the file opened again for appending,
+    // with anything after its last whole line cut off. `afresh` tells when it was found
+    // shorter than it was left (emptied or removed meanwhile): it is then empty, and what it
+    // held is not written again. False with "path: cannot create: reason" or "path: cannot
+    // write: reason".
+    bool Reopen(std::string& error, bool& afresh);
     // After a failure (the disk may have room again): the file opened again, and the rest of
     // `iqText`, the text whose beginning the file holds, appended with the closing CR LF, so
     // that it ends as Finish would have left it; then closed. False with "path: cannot write:
@@ -49,6 +55,7 @@ public:
     bool Resume(const std::string& iqText, std::string& error);
 
     bool IsOpen() const { return fd_ >= 0; }
+    int64_t Size() const { return size_; }  // [bytes] whole lines in the file
     // The records in the file now, whole (header and closing CR LF not counted).
     int64_t Records() const;
 

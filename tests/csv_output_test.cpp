@@ -140,33 +140,37 @@ TEST(CsvFiles, BatchChecksTheCsvFilesWithTheOtherOutputsAndReportsWriteFailures)
     EXPECT_EQ(ReadCsv(csv, kSecondColumns).size(), 4u) << "the other file is whole";
 }
 
-TEST(CsvFiles, RowsStayWholeWhenWritesFailAndLaterRowsAreTriedAgain) {
+TEST(CsvFiles, RowsStayWholeWhenWritesFailAndTheRowsHeldFollowWhenThereIsRoom) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
 #else
     TestFolder folder;
     const std::string path = folder.Path("rows.csv");
     const std::vector<std::string> columns = {"a", "b"};
-    std::vector<std::string> failures;
+    std::vector<std::string> failures, resumptions;
     std::string error;
     {
         CsvFile file;
         file.WriteFailed = [&failures](const std::string& f) { failures.push_back(f); };
+        file.WriteResumed = [&resumptions](const std::string& r) { resumptions.push_back(r); };
         ASSERT_TRUE(file.Open(path, columns, CsvStart::Truncate, error)) << error;
         file.WriteRow({"1", "x"});
         {
             // A file size limit lets the next row in only in part, as a full disk would.
             FileSizeLimit full(12);  // [bytes] "a,b\n1,x\n" and 4 more
             file.WriteRow({"2", "too long"});
-            file.WriteRow({"3", "lost"});
+            file.WriteRow({"3", "held"});
+            EXPECT_TRUE(file.HasFailed());
         }
         EXPECT_EQ(FileText(path), "a,b\n1,x\n") << "no part of a row is left";
-        file.WriteRow({"4", "y"});  // the disk has room again
-        EXPECT_FALSE(file.Close(error));
-        EXPECT_EQ(error, path + ": cannot write: File too large");
+        file.WriteRow({"4", "y"});  // the disk has room again: the rows held go first
+        EXPECT_TRUE(file.Close(error)) << error;
+        EXPECT_FALSE(file.HasFailed()) << "the file lacks nothing";
     }
     EXPECT_EQ(failures, std::vector<std::string>{path + ": cannot write: File too large"});
-    EXPECT_EQ(FileText(path), "a,b\n1,x\n4,y\n");
+    EXPECT_EQ(resumptions,
+              std::vector<std::string>{path + ": written again; 2 rows held meanwhile are in it now"});
+    EXPECT_EQ(FileText(path), "a,b\n1,x\n2,too long\n3,held\n4,y\n");
 
     // Appended to by a later run: no second header. A file of other rows is refused untouched.
     {
@@ -175,11 +179,12 @@ TEST(CsvFiles, RowsStayWholeWhenWritesFailAndLaterRowsAreTriedAgain) {
         file.WriteRow({"5", "z"});
         EXPECT_TRUE(file.Close(error)) << error;
     }
-    EXPECT_EQ(FileText(path), "a,b\n1,x\n4,y\n5,z\n");
+    const std::string rows = "a,b\n1,x\n2,too long\n3,held\n4,y\n5,z\n";
+    EXPECT_EQ(FileText(path), rows);
     CsvFile other;  // "a": a header that only begins the file's first line "a,b"
     EXPECT_FALSE(other.Open(path, {"a"}, CsvStart::Append, error));
     EXPECT_EQ(error.rfind(path + ": holds something else", 0), 0u) << error;
-    EXPECT_EQ(FileText(path), "a,b\n1,x\n4,y\n5,z\n");
+    EXPECT_EQ(FileText(path), rows);
     CsvFile empty;
     WriteText(path, "");
     ASSERT_TRUE(empty.Open(path, columns, CsvStart::Append, error)) << error;

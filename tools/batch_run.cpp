@@ -2,6 +2,7 @@
 #include "tools/batch_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -113,9 +114,16 @@ bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::os
 bool OpenLogAndIq(const ChainSettings& s, bool lineBuffered, const RunClock& clock, RunOutputs& o,
                   std::ostream& err) {
     if (!s.LogPath.empty()) {
-        // A failed write is said when it happens; the run goes on and ends with status 1.
-        o.Log.WriteFailed = [&err](const std::string& failure) {
+        // A failed write is said when it happens, and so is its end; the lines meanwhile are
+        // held, these among them. The run goes on, and ends with status 1 when lines are lost.
+        o.Log.WriteFailed = [&err, &clock, &o](const std::string& failure) {
             err << "quorvelle-batch: " << failure << "\n" << std::flush;
+            o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE",
+                        "read-out log not written whole: " + failure);
+        };
+        o.Log.WriteResumed = [&err, &clock, &o](const std::string& text) {
+            err << "quorvelle-batch: " << text << "\n" << std::flush;
+            o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE", "read-out log " + text);
         };
         std::string error;
         if (!o.Log.Open(s.LogPath, LogStart::Truncate, lineBuffered, error)) {
@@ -137,6 +145,12 @@ bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o
     };
     std::string error;
     if (o.Csv.Open(s.CsvPath, s.IqCsvPath, CsvStart::Truncate, failed, error, deviceRate)) {
+        auto resumed = [&err, &clock, &o](const std::string& text) {
+            err << "quorvelle-batch: " << text << "\n" << std::flush;
+            o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE", "CSV file " + text);
+        };
+        o.Csv.Seconds.WriteResumed = resumed;
+        o.Csv.Periods.WriteResumed = resumed;
         return true;
     }
     err << "quorvelle-batch: " << error << "\n";
@@ -149,34 +163,90 @@ bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o
 bool IqOutput::Create(const std::string& path) {
     earlierRecords_ += file_.Records();
     path_ = path;
-    failed_ = written_ = false;  // a --daily run creates a file a day
+    failed_ = written_ = needsHeader_ = false;  // a --daily run creates a file a day
     logText_.clear();
+    held_ = HeldRows(held_.MostBytes);
     std::string error;
-    return file_.Create(path, error) || Fail(error);
+    if (file_.Create(path, error)) return true;
+    // The part of the header the file lacks is held first, as a record would be.
+    int code = 0;
+    held_.Write(IqTextHeader().substr(static_cast<size_t>(file_.Size())),
+                [](std::string_view, size_t& written) { return written = 0, ENOSPC; }, code);
+    return Fail(error);
+}
+
+int IqOutput::WriteRows(std::string_view rows, size_t& written) {
+    written = 0;
+    bool afresh = false;
+    if (!file_.IsOpen() && !file_.Reopen(writeError_, afresh)) return EIO;
+    if (afresh) {
+        err_ << "quorvelle-batch: " << path_
+             << ": found emptied or removed; begun again with its header\n";
+        needsHeader_ = true;
+    }
+    if (needsHeader_) {
+        const std::string header = IqTextHeader();
+        const size_t at = std::min(static_cast<size_t>(file_.Size()), header.size());
+        if (!file_.Append(header.substr(at), writeError_)) return EIO;
+        needsHeader_ = false;
+    }
+    const int64_t before = file_.Size();
+    const bool ok = file_.Append(std::string(rows), writeError_);
+    written = static_cast<size_t>(file_.Size() - before);
+    return ok ? 0 : EIO;
 }
 
 bool IqOutput::Append(const std::string& record) {
-    if (failed_) return true;  // reported once; the text is kept for the end
-    std::string error;
-    return file_.Append(record, error) || Fail(error);
+    int code = 0;
+    const auto write = [this](std::string_view rows, size_t& written) {
+        return WriteRows(rows, written);
+    };
+    switch (held_.Write(record, write, code)) {
+    case HeldChange::Failed:
+        return Fail(writeError_);
+    case HeldChange::Dropping: {
+        const std::string text = DroppingText(path_, held_, "records");
+        return Say("I/Q file not written whole: " + text, text + " (the run goes on)");
+    }
+    case HeldChange::Resumed: {
+        const std::string text = ResumedText(path_, held_, "records");
+        return Say("I/Q file " + text, text);
+    }
+    case HeldChange::None:
+        break;
+    }
+    return true;
 }
 
-bool IqOutput::Finish(const std::string& iqText) {
-    std::string error;
-    if (!failed_) {
-        written_ = file_.Finish(error) || Fail(error);
-        return written_;
+bool IqOutput::Finish() {
+    if (held_.Failing()) {
+        // The disk may have room again: the records the file lacks, after those it holds.
+        int code = 0;
+        const auto write = [this](std::string_view rows, size_t& written) {
+            return WriteRows(rows, written);
+        };
+        if (held_.Retry(write, code) != HeldChange::Resumed) return false;  // said at the failure
+        err_ << "quorvelle-batch: " << path_ << ": written whole at the end";
+        if (held_.DroppedLines() > 0) {
+            err_ << ", without " << held_.DroppedLines() << " records given up earlier";
+        }
+        err_ << "\n";
     }
-    // The disk may have room again: the records the file lacks, after those it holds.
-    written_ = file_.Resume(iqText, error);
-    if (written_) err_ << "quorvelle-batch: " << path_ << ": written whole at the end\n";
-    return false;
+    std::string error;
+    written_ = file_.Finish(error) || Fail(error);
+    return written_ && !held_.EverDropped();
 }
 
 bool IqOutput::Fail(const std::string& error) {
     failed_ = true;
     logText_ = "I/Q file not written: " + error;
     err_ << "quorvelle-batch: " << error << " (the run goes on)\n";
+    return false;
+}
+
+bool IqOutput::Say(const std::string& logText, const std::string& line) {
+    logText_ = logText;
+    err_ << "quorvelle-batch: " << line << "\n";
     return false;
 }
 
@@ -305,7 +375,7 @@ bool CloseOutputs(Measurement& m, const ChainSettings& s, RunOutputs& o, std::os
     }
     if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, o.Pictures);
     bool ok = before && !o.Pictures.Failed();
-    if (!s.IqPath.empty() && !o.Iq.Finish(m.IqText)) ok = false;
+    if (!s.IqPath.empty() && !o.Iq.Finish()) ok = false;
     if (!o.Csv.Close()) ok = false;  // before the log: a failure is also a CAPTURE line
     std::string error;
     const bool failureShown = o.Log.HasFailed();  // said when it happened

@@ -7,12 +7,14 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "capture/csv_output.h"
 #include "capture/readout_log.h"
 #include "chain/measurement.h"
+#include "files/held_rows.h"
 #include "files/iq_file.h"
 #include "files/output_check.h"
 
@@ -52,35 +54,48 @@ bool CheckNoFileTwice(const ChainSettings& s, const std::string& recordPath,
 bool CheckOutputs(const ChainSettings& s, const std::string& recordPath, std::ostream& err);
 
 // --iq-file as the run writes it: created with its header before the first frame, a record
-// appended as each period closes. The first failure is reported at once on `err` and the file
-// is left as it is (header and whole records); the run goes on, and at the end the records the
-// file lacks are tried once more, after those it holds.
+// appended as each period closes. A failure is reported at once on `err` and the file is left
+// as it is (header and whole records); the run goes on, the records the file lacks are held
+// (HeldRows: a bounded number, the oldest given up beyond it) and tried again before each new
+// one and at the end, so that they follow those it holds, in order, once the disk has room.
 class IqOutput {
 public:
     explicit IqOutput(std::ostream& err) : err_(err) {}
 
-    // Each false once, at the failure, after its line on `err`; LogText() is then the text of
-    // the CAPTURE line for the read-out log.
+    // False when there is something to say, after its line on `err`: the file failed, its
+    // records held began to be given up, or it took them all again. LogText() is then the text
+    // of the CAPTURE line for the read-out log.
     bool Create(const std::string& path);
     bool Append(const std::string& record);
-    // The closing CR LF; after a failure, the rest of `iqText` (all records of the run) tried
-    // once more. False when the file failed at any time.
-    bool Finish(const std::string& iqText);
+    // The records held tried once more, then the closing CR LF. False when the file lacks
+    // records (held still or given up) or cannot be finished.
+    bool Finish();
+    // The same: the file's text is no longer needed, what the file lacks is held here.
+    bool Finish(const std::string&) { return Finish(); }
 
     const std::string& LogText() const { return logText_; }
-    bool Written() const { return written_; }  // finished, and whole
-    bool Failed() const { return failed_; }
+    bool Written() const { return written_; }  // finished, and the records held are in it
+    bool Failed() const { return failed_; }    // failed at some time
     // [records] whole in the run's files now: a --daily run's earlier days and today's file
     int64_t Records() const { return earlierRecords_ + file_.Records(); }
+    const HeldRows& Held() const { return held_; }
+    HeldRows& Held() { return held_; }
 
 private:
     bool Fail(const std::string& error);
+    bool Say(const std::string& logText, const std::string& line);
+    // HeldRows' writer: the file opened again after a failure, begun again with its header when
+    // it was emptied meanwhile, then `rows` appended.
+    int WriteRows(std::string_view rows, size_t& written);
 
     std::ostream& err_;
     IqFileWriter file_;
+    HeldRows held_;
     std::string path_;
     bool failed_ = false;
     bool written_ = false;
+    bool needsHeader_ = false;  // the file was found emptied: its header goes first
+    std::string writeError_;    // the last write's failure
     std::string logText_;
     int64_t earlierRecords_ = 0;  // in the files of the run's earlier days
 };

@@ -1,0 +1,2 @@
+// quorvelle-batch --capture on a disk that fills up and has room again.
+#include <gtest/gtest.h>
