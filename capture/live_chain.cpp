@@ -105,6 +105,7 @@ void LiveChain::NameGapRecord() {
 }
 
 int64_t LiveChain::IqRecordsSoFar() {
+    if (IqRecordCount) return IqRecordCount();
     const std::string& text = m_.IqText;
     if (text.size() < iqTextCounted_) iqTextCounted_ = iqTextLines_ = 0;  // begun afresh
     iqTextLines_ +=

@@ -46,6 +46,9 @@ public:
     // Besides the CAPTURE line and stderr, where a failing recording is shown (the window's
     // title); may be empty.
     std::function<void(const std::string&)> ShowProblem;
+    // The I/Q records in the I/Q file so far, held ones counted, for a host that does not keep
+    // the chain's whole I/Q text; unset: the records in that text.
+    std::function<int64_t()> IqRecordCount;
 
     // Once the capture has started and before its first block: the device's rate for the chain
     // and the recording. False with one line in `error` when the chain cannot take the rate or

@@ -22,6 +22,7 @@
 #include "common/os.h"
 #include "common/time_of_day.h"
 #include "dsp/rate_converter.h"
+#include "files/iq_file.h"
 #include "files/wav_file.h"
 #include "tools/batch_daily.h"
 
@@ -235,9 +236,16 @@ bool StopRecordingOnFullDisk(const CaptureOptions& o, Recorder& recorder, LiveCh
     return true;
 }
 
+// The chain's I/Q text cut back to its header: each record has gone to the I/Q output as it
+// was added, which holds those its file lacks, so that a run of weeks does not keep them all.
+void ForgetWrittenIqRecords(Measurement& m) {
+    const size_t header = IqTextHeader().size();
+    if (m.IqText.size() > header) m.IqText.resize(header);
+}
+
 // The captured blocks through the chain until --seconds, a stop signal or the source's end; on
 // a terminal, one line of the live state, rewritten once a second. The capture is ended.
-LiveRunEnd RunLive(const CaptureOptions& o, const Measurement& m, CaptureEngine& engine,
+LiveRunEnd RunLive(const CaptureOptions& o, Measurement& m, CaptureEngine& engine,
                    BlockQueue& queue, LiveChain& consumer, Recorder& recorder,
                    const DeviceOutage& outage, const std::string& retrying,
                    const StopSignals& signals, bool quiet, std::ostream& err) {
@@ -251,6 +259,7 @@ LiveRunEnd RunLive(const CaptureOptions& o, const Measurement& m, CaptureEngine&
         if (std::chrono::steady_clock::now() >= nextSecond) {
             nextSecond = std::chrono::steady_clock::now() + kOncePerSecond;
             if (StopRecordingOnFullDisk(o, recorder, consumer)) end.RecordingStopped = true;
+            ForgetWrittenIqRecords(m);
             const int64_t step = LookForClockStep(clockWatch, UnixMillisecondsNow(),
                                                   ElapsedClockNanoseconds() / 1000000);
             if (step != 0) consumer.Report(DescribeClockStep(step));
@@ -453,6 +462,7 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     }
     LiveChain consumer(m, outputs.Log, err, "quorvelle-batch");
     consumer.Recording = &recorder;
+    consumer.IqRecordCount = [&outputs] { return outputs.Iq.Appended(); };
     std::string error;
     if (!consumer.Begin(rate, error)) {
         err << "quorvelle-batch: " << error << "\n";

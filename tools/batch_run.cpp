@@ -166,6 +166,7 @@ bool IqOutput::Create(const std::string& path) {
     failed_ = written_ = needsHeader_ = false;  // a --daily run creates a file a day
     logText_.clear();
     held_ = HeldRows(held_.MostBytes);
+    appended_ = 0;
     std::string error;
     if (file_.Create(path, error)) return true;
     // The part of the header the file lacks is held first, as a record would be.
@@ -197,6 +198,7 @@ int IqOutput::WriteRows(std::string_view rows, size_t& written) {
 }
 
 bool IqOutput::Append(const std::string& record) {
+    ++appended_;
     int code = 0;
     const auto write = [this](std::string_view rows, size_t& written) {
         return WriteRows(rows, written);

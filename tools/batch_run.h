@@ -74,6 +74,9 @@ public:
     bool Finish(const std::string&) { return Finish(); }
 
     const std::string& LogText() const { return logText_; }
+    // [records] appended since Create, in the file, held or given up: the number in the file
+    // of the last one.
+    int64_t Appended() const { return appended_; }
     bool Written() const { return written_; }  // finished, and the records held are in it
     bool Failed() const { return failed_; }    // failed at some time
     // [records] whole in the run's files now: a --daily run's earlier days and today's file
@@ -98,6 +101,7 @@ private:
     std::string writeError_;    // the last write's failure
     std::string logText_;
     int64_t earlierRecords_ = 0;  // in the files of the run's earlier days
+    int64_t appended_ = 0;
 };
 
 // Chart bitmaps and PNGs as they are written; a failure is reported at once and remembered,
