@@ -39,12 +39,9 @@ void HeldRows::Hold(std::string rows) {
     held_.push_back(std::move(rows));
 }
 
-HeldChange HeldRows::Write(std::string rows, const WriteFn& write, int& code) {
-    const int64_t newLines = LinesIn(rows);
-    const int64_t droppedBefore = droppedLines_;
-    if (!rows.empty()) Hold(std::move(rows));
-    code = 0;
+int64_t HeldRows::WriteOut(const WriteFn& write, int& code) {
     int64_t written = 0;
+    code = 0;
     while (!held_.empty()) {
         std::string& front = held_.front();
         size_t done = 0;
@@ -62,6 +59,18 @@ HeldChange HeldRows::Write(std::string rows, const WriteFn& write, int& code) {
         front.erase(0, done);
         break;
     }
+    return written;
+}
+
+HeldChange HeldRows::Write(std::string rows, const WriteFn& write, int& code) {
+    const int64_t newLines = LinesIn(rows);
+    const int64_t droppedBefore = droppedLines_;
+    // The rows held first, so that room come back takes them before the bound drops any.
+    code = 0;
+    int64_t written = held_.empty() ? 0 : WriteOut(write, code);
+    const bool stillFull = !held_.empty();
+    if (!rows.empty()) Hold(std::move(rows));
+    if (!stillFull) written += WriteOut(write, code);
     if (failing_) lateLines_ += written;
     if (held_.empty()) {
         if (!failing_) return HeldChange::None;

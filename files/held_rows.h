@@ -37,9 +37,9 @@ public:
     // parameters
     size_t MostBytes;  // [bytes] held at most
 
-    // Puts `rows` behind the rows held and writes them all, oldest first, each through one
-    // call of `write`, until one fails; what it did not take whole stays held. `code` is the
-    // failure's reason (0 when everything held was written).
+    // Writes the rows held, oldest first, each through one call of `write`, then `rows`, until
+    // one is not taken whole: it stays held with those after it, `rows` among them, the oldest
+    // given up beyond the bound. `code` is the failure's reason (0 when all was written).
     HeldChange Write(std::string rows, const WriteFn& write, int& code);
     // The rows held written once more with nothing new (the file is closing, or its disk may
     // have room again).
@@ -58,6 +58,8 @@ public:
 
 private:
     void Hold(std::string rows);
+    // The rows held, oldest first, until one is not taken whole; the lines written.
+    int64_t WriteOut(const WriteFn& write, int& code);
 
     std::deque<std::string> held_;  // whole lines each, oldest first
     size_t heldBytes_ = 0;
