@@ -13,16 +13,17 @@
 
 namespace qv {
 
-// [bytes] held per file at most: about two days of --csv rows, a day of the read-out log's
-// lines, weeks of I/Q records. Beyond it the oldest rows are given up.
+// [bytes] held per file at most: a day and a half of --csv rows (about 220 bytes a second), a
+// day of the read-out log's lines (about 360), ten days of I/Q records at one a second. Beyond
+// it the oldest rows are given up.
 constexpr size_t kMostHeldBytes = size_t{32} << 20;
 
 // What one HeldRows::Write changed.
 enum class HeldChange {
-    None,     // as before: all written, or still failing
-    Failed,   // the file stopped taking rows: a failure begins
-    Dropping, // while failing, the bound was passed and the oldest rows are now being given up
-    Resumed,  // everything held reached the file after a failure
+    None,      // as before: all written, or still failing
+    Failed,    // the file stopped taking rows: a failure begins
+    Dropping,  // while failing, the bound was passed and the oldest rows are now being given up
+    Resumed,   // everything held reached the file after a failure
 };
 
 class HeldRows {
@@ -47,13 +48,10 @@ public:
 
     bool Failing() const { return failing_; }
     int64_t HeldLines() const { return heldLines_; }
-    // Counts since the failure began, for the message that says it has ended (and, at the end
-    // of a run that never saw room again, what was given up).
-    int64_t LateLines() const { return lateLines_; }       // written after a wait
+    // Counts since the last failure began, for the message that says it has ended.
+    int64_t LateLines() const { return lateLines_; }        // written after a wait
     int64_t DroppedLines() const { return droppedLines_; }  // given up to keep the bound
-    // The rows dropped or held now: the file lacks them.
-    int64_t LostLines() const { return droppedLines_ + heldLines_; }
-    // Rows were given up at any time, before the last resumption too.
+    // Rows were given up at any time, before the last resumption too: the file lacks them.
     bool EverDropped() const { return everDropped_; }
 
 private:
@@ -61,6 +59,7 @@ private:
     // The rows held, oldest first, until one is not taken whole; the lines written.
     int64_t WriteOut(const WriteFn& write, int& code);
 
+    // state
     std::deque<std::string> held_;  // whole lines each, oldest first
     size_t heldBytes_ = 0;
     int64_t heldLines_ = 0;

@@ -168,8 +168,8 @@ TEST(CsvFiles, RowsStayWholeWhenWritesFailAndTheRowsHeldFollowWhenThereIsRoom) {
         EXPECT_FALSE(file.HasFailed()) << "the file lacks nothing";
     }
     EXPECT_EQ(failures, std::vector<std::string>{path + ": cannot write: File too large"});
-    EXPECT_EQ(resumptions,
-              std::vector<std::string>{path + ": written again; 2 rows held meanwhile are in it now"});
+    EXPECT_EQ(resumptions, std::vector<std::string>{
+                               path + ": written again; 2 rows held meanwhile are in it now"});
     EXPECT_EQ(FileText(path), "a,b\n1,x\n2,too long\n3,held\n4,y\n");
 
     // Appended to by a later run: no second header. A file of other rows is refused untouched.

@@ -171,8 +171,9 @@ bool IqOutput::Create(const std::string& path) {
     if (file_.Create(path, error)) return true;
     // The part of the header the file lacks is held first, as a record would be.
     int code = 0;
-    held_.Write(IqTextHeader().substr(static_cast<size_t>(file_.Size())),
-                [](std::string_view, size_t& written) { return written = 0, ENOSPC; }, code);
+    held_.Write(
+        IqTextHeader().substr(static_cast<size_t>(file_.Size())),
+        [](std::string_view, size_t& written) { return written = 0, ENOSPC; }, code);
     return Fail(error);
 }
 
@@ -204,18 +205,18 @@ bool IqOutput::Append(const std::string& record) {
         return WriteRows(rows, written);
     };
     switch (held_.Write(record, write, code)) {
-    case HeldChange::Failed:
-        return Fail(writeError_);
-    case HeldChange::Dropping: {
-        const std::string text = DroppingText(path_, held_, "records");
-        return Say("I/Q file not written whole: " + text, text + " (the run goes on)");
-    }
-    case HeldChange::Resumed: {
-        const std::string text = ResumedText(path_, held_, "records");
-        return Say("I/Q file " + text, text);
-    }
-    case HeldChange::None:
-        break;
+        case HeldChange::Failed:
+            return Fail(writeError_);
+        case HeldChange::Dropping: {
+            const std::string text = DroppingText(path_, held_, "records");
+            return Say("I/Q file not written whole: " + text, text + " (the run goes on)");
+        }
+        case HeldChange::Resumed: {
+            const std::string text = ResumedText(path_, held_, "records");
+            return Say("I/Q file " + text, text);
+        }
+        case HeldChange::None:
+            break;
     }
     return true;
 }

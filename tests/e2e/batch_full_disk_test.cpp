@@ -63,10 +63,10 @@ TEST(BatchFullDisk, RowsMissedWhileTheDiskIsFullFollowInOrderWhenThereIsRoomAgai
     ChildProcess child;
     const std::string out = folder.Path("out"), err = folder.Path("err");
     std::string error;
-    ASSERT_TRUE(child.Start({QUORVELLE_BATCH_BIN, "--capture", "--integration", "1", "--record",
-                             rec, "--min-free", "1", "--iq-file", iq, "--csv", csv, "--iq-csv",
-                             iqCsv, "--log", log, "--simulate", "60"},
-                            {}, out, err, error))
+    ASSERT_TRUE(child.Start(
+        {QUORVELLE_BATCH_BIN, "--capture", "--integration", "1", "--record", rec, "--min-free", "1",
+         "--iq-file", iq, "--csv", csv, "--iq-csv", iqCsv, "--log", log, "--simulate", "60"},
+        {}, out, err, error))
         << error;
     auto says = [&err](const std::string& a, const std::string& b) {
         return [&err, a, b] { return Count(FileText(err), a) > 0 && Count(FileText(err), b) > 0; };
