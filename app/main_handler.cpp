@@ -659,6 +659,10 @@ std::string SignalStatusText(const RunAnswer& answer, int framesPerSecond) {
 
 void WatchWriteFailures(App& a) {
     a.Log.WriteFailed = [&a](const std::string& failure) { ReportWithoutStopping(a, failure); };
+    // The lines held meanwhile are in the log again: said as the failure was, without a title.
+    a.Log.WriteResumed = [](const std::string& text) {
+        std::cerr << "quorvelle: " << text << "\n" << std::flush;
+    };
     // The live chain has already written the CAPTURE line and stderr's.
     a.Chain.ShowProblem = [&a](const std::string& problem) { ShowProblem(a, problem); };
 }
@@ -695,7 +699,12 @@ bool OpenCsvFiles(App& a, std::string& error) {
     if (!CheckWindowFiles(o, error)) return false;
     // A CAPTURE line, stderr and the title, as for the recording.
     auto failed = [&a](const std::string& failure) { a.Chain.ReportProblem(failure); };
-    return a.Csv.Open(o.CsvPath, o.IqCsvPath, CsvStart::Append, failed, error);
+    if (!a.Csv.Open(o.CsvPath, o.IqCsvPath, CsvStart::Append, failed, error)) return false;
+    // The rows held meanwhile are in the file again: a CAPTURE line and stderr's.
+    auto resumed = [&a](const std::string& text) { a.Chain.Report(text); };
+    a.Csv.Seconds.WriteResumed = resumed;
+    a.Csv.Periods.WriteResumed = resumed;
+    return true;
 }
 
 std::string SaveIqTextToFallback(const std::string& iqText, const std::string& name) {
