@@ -95,6 +95,8 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
             if (!TakeOptionValue(argc, argv, i, options.CsvPath, error, false)) return false;
         } else if (arg == "--iq-csv") {
             if (!TakeOptionValue(argc, argv, i, options.IqCsvPath, error, false)) return false;
+        } else if (arg == "--daily") {
+            if (!TakeOptionValue(argc, argv, i, options.DailyDir, error, false)) return false;
         } else if (arg == "--folder") {
             if (!TakeOptionValue(argc, argv, i, options.Folder, error, false)) return false;
         } else if (arg == "--scale") {
@@ -120,6 +122,16 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
             --i;  // ParseSimulatorOption moved past the value
             simulatorOptions = true;
         }
+    }
+    // --daily names the log and the CSV files itself.
+    const char* named = options.DailyDir.empty()     ? nullptr
+                        : !options.CsvPath.empty()   ? "--csv"
+                        : !options.IqCsvPath.empty() ? "--iq-csv"
+                        : !options.LogPath.empty()   ? "--log-readouts"
+                                                     : nullptr;
+    if (named != nullptr) {
+        error = std::string("--daily names its files itself: leave out ") + named;
+        return false;
     }
     if (simulatorOptions && !options.Simulate) {
         error = "simulator settings need --simulate";
@@ -151,6 +163,10 @@ std::string AppUsage() {
            "                         the numbers behind the read-outs, for plotting\n"
            "  --iq-csv FILE          append a CSV row per integration period to FILE: time,\n"
            "                         t_s, I, Q, phase, level and the frames dropped in it\n"
+           "  --daily DIR            the read-out log and the CSV files in DIR/YYYY/MM/DD by the\n"
+           "                         UTC date (readouts.tsv, seconds.csv, periods.csv), appended\n"
+           "                         to, and continued in the next day's folder at midnight;\n"
+           "                         instead of --log-readouts, --csv and --iq-csv\n"
            "  --folder DIR           write the I/Q files, chart captures and the I/Q journal\n"
            "                         into DIR, made if missing (default: " +
            std::string(kDefaultFolderHelp) +

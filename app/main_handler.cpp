@@ -707,6 +707,39 @@ bool OpenCsvFiles(App& a, std::string& error) {
     return true;
 }
 
+namespace {
+
+// The current day's log and CSV files opened, appended to; false with one line in `error`.
+bool OpenDayFilesIn(App& a, const DayFolders& days, std::string& error) {
+    auto failed = [&a](const std::string& failure) { a.Chain.ReportProblem(failure); };
+    return a.Log.Open(days.Path(kDailyLogName), LogStart::Append, true, error) &&
+           a.Csv.Open(days.Path(kDailySecondsName), days.Path(kDailyPeriodsName), CsvStart::Append,
+                      failed, error, a.Csv.DeviceRate);
+}
+
+}  // namespace
+
+bool OpenDayFiles(App& a, std::string& error) {
+    a.Days.emplace(a.Options.DailyDir,
+                   std::vector<std::string>{kDailyLogName, kDailySecondsName, kDailyPeriodsName},
+                   UnixMillisecondsNow, DayStart::Append);
+    return a.Days->Open(error) && OpenDayFilesIn(a, *a.Days, error);
+}
+
+void SwitchDayFiles(App& a) {
+    if (!a.Days || !a.Days->DayChanged()) return;
+    // A failure of the CSV files has been said when it happened, the log's too unless it
+    // came at the close.
+    a.Csv.Close();
+    std::string error;
+    const bool logFailureShown = a.Log.HasFailed();
+    if (!a.Log.Close(error) && !logFailureShown) ReportWithoutStopping(a, error);
+    error.clear();
+    if (!a.Days->Open(error) || !OpenDayFilesIn(a, *a.Days, error)) {
+        ReportWithoutStopping(a, error);
+    }
+}
+
 std::string SaveIqTextToFallback(const std::string& iqText, const std::string& name) {
     namespace fs = std::filesystem;
     std::vector<fs::path> folders;
@@ -743,6 +776,7 @@ std::string CaptureSummary(const App& a) {
 // The chain's host
 
 void WindowHost::SetReadout(Readout id, const std::string& text) {
+    SwitchDayFiles(app_);
     app_.Port->SetControlText(static_cast<int>(id), text);
     app_.Log.WriteNow(ReadoutName(id), text);
 }
@@ -771,6 +805,7 @@ void WindowHost::Warn(const std::string& text) { ReportWithoutStopping(app_, "wa
 
 // Live rows carry the date and time in UTC: a station's files span days and time zones.
 void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
+    SwitchDayFiles(app_);
     app_.Csv.WriteSecond(FormatIsoUtc(UnixMillisecondsNow()), m, values);
     const std::string slip = SampleSlipText(values.Fine);
     if (!slip.empty()) app_.Log.WriteNow("CAPTURE", slip);
@@ -779,10 +814,12 @@ void WindowHost::SecondEnded(const Measurement& m, const SecondValues& values) {
 }
 
 void WindowHost::PeriodClosed(const PeriodValues& values) {
+    SwitchDayFiles(app_);
     app_.Csv.WritePeriod(FormatIsoUtc(UnixMillisecondsNow()), values);
 }
 
 void WindowHost::StatusChanged(const SignalStatus& status) {
+    SwitchDayFiles(app_);
     app_.Log.WriteNow("STATUS", StatusLogText(status));
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "app/iq_journal.h"
 #include "capture/capture_engine.h"
 #include "capture/csv_output.h"
+#include "capture/day_folders.h"
 #include "capture/device_list.h"
 #include "capture/live_chain.h"
 #include "capture/readout_log.h"
@@ -138,6 +140,7 @@ struct AppOptions {
     std::string IqCsvPath;  // --iq-csv FILE: a row per integration period
     int Scale = 0;          // --scale N: the window's UI scale; 0: from the screen's dots per inch
     std::string Folder;     // --folder DIR: where the measurements go (app/measurements_folder.h)
+    std::string DailyDir;   // --daily DIR: the CSV files and the read-out log in a folder per day
 };
 
 struct App;
@@ -183,8 +186,9 @@ struct App {
     CaptureEngine Engine;
     DeviceList Devices;
     WindowHost Host{*this};
-    ReadoutLog Log;  // --log-readouts, opened by the caller
-    CsvOutputs Csv;  // --csv and --iq-csv, opened by OpenCsvFiles
+    ReadoutLog Log;                  // --log-readouts, opened by the caller
+    CsvOutputs Csv;                  // --csv and --iq-csv, opened by OpenCsvFiles
+    std::optional<DayFolders> Days;  // --daily: the day whose log and CSV files are open
     // Each captured block to the recording (--record: Chain.Recording, opened by the caller,
     // closed at close), then through the chain.
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
@@ -294,6 +298,16 @@ bool CheckWindowFiles(const AppOptions& o, std::string& error);
 // that holds other rows is refused too); a write failure later is reported as the recording's
 // are, while the measurement goes on. False with one line in `error`.
 bool OpenCsvFiles(App& a, std::string& error);
+
+// --daily DIR: the read-out log and the CSV files (readouts.tsv, seconds.csv, periods.csv) in
+// DIR/YYYY/MM/DD by the UTC date, appended to as --log-readouts and --csv append, and closed
+// and opened again in the next day's folder at each UTC midnight, as quorvelle-batch --daily
+// switches its days. OpenDayFiles opens the first day's (false with one line in `error`);
+// SwitchDayFiles, before each row and line the chain's host writes, moves on a new day: a
+// folder or file that cannot be made then is reported as a write failure is, the measurement
+// goes on and the next midnight tries again.
+bool OpenDayFiles(App& a, std::string& error);
+void SwitchDayFiles(App& a);
 
 // The I/Q file at close, where the usual one in the current directory cannot be written and
 // the save dialog gave no place: a new file of the same name in the home folder (HOME, or

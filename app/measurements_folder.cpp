@@ -35,7 +35,7 @@ bool EnterMeasurementsFolder(AppOptions& o, const std::string& documents, std::s
         // Already there: nothing moves, and the names stay as the user gave them.
         if (fs::equivalent(folder, fs::current_path(ec), ec)) return true;
         for (std::string* path :
-             {&o.PlayPath, &o.RecordPath, &o.LogPath, &o.CsvPath, &o.IqCsvPath}) {
+             {&o.PlayPath, &o.RecordPath, &o.LogPath, &o.CsvPath, &o.IqCsvPath, &o.DailyDir}) {
             // A device (NUL, /dev/null) is the device wherever the window is.
             if (path->empty() || os::IdentifyName(*path, true).Shared) continue;
             const fs::path absolute = fs::absolute(*path, ec);

@@ -44,7 +44,7 @@ int StartWindowProgram(int argc, char** argv, App& app, Recorder& recorder) {
         }
     }
     // Before the log and the recording, which could otherwise take a CSV file's name.
-    if (!OpenCsvFiles(app, error)) {
+    if (!o.DailyDir.empty() ? !OpenDayFiles(app, error) : !OpenCsvFiles(app, error)) {
         std::cerr << "quorvelle: " << error << "\n";
         return 1;
     }

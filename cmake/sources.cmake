@@ -63,6 +63,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_capture all capture/block_sources.cpp
     quorvelle_capture all capture/capture_engine.cpp
     quorvelle_capture all capture/csv_output.cpp
+    quorvelle_capture all capture/day_folders.cpp
     quorvelle_capture all capture/device_list.cpp
     quorvelle_capture all capture/live_chain.cpp
     quorvelle_capture linux capture/pulse_sources.cpp

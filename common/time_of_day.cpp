@@ -2,7 +2,9 @@
 #include "common/time_of_day.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "common/os.h"
@@ -54,9 +56,20 @@ std::string FormatTimeWithMilliseconds(int64_t millisecondsOfDay) {
     return buffer;
 }
 
+int64_t WallClockOffsetMilliseconds() {
+    // Read at every call, so that a test in the same process can set it before a run.
+    const char* text = std::getenv(kWallClockOffsetVariable);
+    if (text == nullptr || *text == '\0') return 0;
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (*end != '\0' || !(std::fabs(seconds) <= 1e11)) return 0;
+    return std::llround(seconds * 1000);
+}
+
 int64_t UnixMillisecondsNow() {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count() +
+           WallClockOffsetMilliseconds();
 }
 
 std::string FormatIsoUtc(int64_t unixMilliseconds) {

@@ -42,7 +42,8 @@ TEST(ReportUsage, BadUsageExitsTwoWithOneLineAndOnlyHelpShowsTheUsage) {
     }
     const ToolRun help = RunReportTool({"--output", "r.png", "--help"});
     EXPECT_EQ(help.Status, 0);
-    EXPECT_TRUE(help.Out.starts_with("Usage: quorvelle-report [--text] [--rf-frequency HZ]"));
+    EXPECT_TRUE(
+        help.Out.starts_with("Usage: quorvelle-report [--text] [--day] [--rf-frequency HZ]"));
     EXPECT_NE(help.Out.find("--output OUT.png"), std::string::npos);
     const ToolRun version = RunReportTool({"--version"});
     EXPECT_EQ(version.Status, 0);

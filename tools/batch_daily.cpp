@@ -1,14 +1,10 @@
 // quorvelle-batch --daily: the day folders, the switch at midnight and each day's report.
 #include "tools/batch_daily.h"
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <sstream>
 #include <utility>
 #include <vector>
 
-#include "common/time_of_day.h"
 #include "files/iq_file.h"
 #include "files/whole_file.h"
 #include "tools/report.h"
@@ -17,108 +13,77 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kDayNames[] = {kDailyIqName,      kDailyLogName,     kDailySecondsName,
-                                     kDailyPeriodsName, kDailyPictureName, kDailyTextName};
-
-// [days since 1970-01-01] of a time in milliseconds since then, rounded down.
-int64_t DayOf(int64_t unixMilliseconds) {
-    const int64_t day = unixMilliseconds / kMillisecondsPerDay;
-    return unixMilliseconds < 0 && day * kMillisecondsPerDay != unixMilliseconds ? day - 1 : day;
-}
-
-// The lowest number from 1 under which none of a day's names is taken in `folder`: a station
-// started again, or a clock stepped back, never replaces a file of the day. 0 when every number
-// up to kMostNumberedNames is taken.
-int FreeNumber(const std::string& folder) {
-    for (int number = 1; number <= kMostNumberedNames; ++number) {
-        bool taken = false;
-        for (const char* name : kDayNames) {
-            std::error_code error;
-            const auto path = std::filesystem::path(folder) / NumberedName(name, number);
-            taken = taken || std::filesystem::symlink_status(path, error).type() !=
-                                 std::filesystem::file_type::not_found;
-        }
-        if (!taken) return number;
-    }
-    return 0;
-}
-
-// `name` in `folder`, the folder's text as given (a Windows path keeps its backslashes, and
-// messages name the folder as the user wrote it); '/' separates on both systems.
-std::string InFolder(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    const char last = folder.back();
-    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
-}
-
-// A day's file `name` under the day's number in `folder`.
-std::string PathOfDay(const std::string& folder, int number, const char* name) {
-    return InFolder(folder, NumberedName(name, number));
-}
-
 // The report's text without its last "picture: PATH" line, which names the file beside it.
 std::string ReportText(const std::string& out) {
     const size_t picture = out.rfind("picture: ");
     return picture == std::string::npos ? out : out.substr(0, picture);
 }
 
-}  // namespace
-
-std::string DayFolder(const std::string& dir, int64_t unixMilliseconds) {
-    using namespace std::chrono;
-    const year_month_day date{sys_days{days{DayOf(unixMilliseconds)}}};
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
-    return InFolder(dir, text);
+// quorvelle-report --text --day on a finished day's CSV files: report.png and report.txt in
+// `folder` under `number`. A day too short for a report (no second closed) is a warning in
+// `lines`; a report that cannot be written is an error there and false.
+bool ReportDay(const std::string& folder, int number, std::string& lines) {
+    const auto path = [&](const char* name) {
+        return InFolder(folder, NumberedName(name, number));
+    };
+    std::vector<std::string> words = {"quorvelle-report",
+                                      "--text",
+                                      "--day",
+                                      "--output",
+                                      path(kDailyPictureName),
+                                      path(kDailySecondsName),
+                                      path(kDailyPeriodsName)};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::ostringstream text, notes;
+    if (RunReport(static_cast<int>(words.size()), argv.data(), text, notes) != 0) {
+        std::string note = notes.str();
+        note = note.substr(0, note.find('\n'));
+        lines += "quorvelle-batch: warning: no report of " + folder + ": " + note + "\n";
+        return true;
+    }
+    std::string error;
+    if (WriteWholeLines(path(kDailyTextName), ReportText(text.str()), error)) return true;
+    lines += "quorvelle-batch: " + error + "\n";
+    return false;
 }
+
+}  // namespace
 
 DailyRun::DailyRun(const std::string& dir, std::function<int64_t()> now, const RunClock& clock,
                    RunOutputs& o, bool lineBuffered, int deviceRate, std::ostream& out,
                    std::ostream& err)
-    : dir_(dir),
-      now_(std::move(now)),
-      clock_(clock),
+    : clock_(clock),
       o_(o),
       lineBuffered_(lineBuffered),
       deviceRate_(deviceRate),
       out_(out),
       err_(err),
-      host_(clock, o, err) {}
+      host_(clock, o, err),
+      days_(dir,
+            {kDailyIqName, kDailyLogName, kDailySecondsName, kDailyPeriodsName, kDailyPictureName,
+             kDailyTextName},
+            std::move(now)) {}
 
-bool DailyRun::Open() {
-    day_ = DayOf(now_());
-    return OpenDay(day_);
-}
+DailyRun::~DailyRun() { JoinReport(); }
+
+bool DailyRun::Open() { return OpenDay(); }
 
 ChainSettings DailyRun::DaySettings(const ChainSettings& chain) const {
     ChainSettings s = chain;
-    s.IqPath = DayPath(kDailyIqName);
-    s.LogPath = DayPath(kDailyLogName);
-    s.CsvPath = DayPath(kDailySecondsName);
-    s.IqCsvPath = DayPath(kDailyPeriodsName);
+    s.IqPath = days_.Path(kDailyIqName);
+    s.LogPath = days_.Path(kDailyLogName);
+    s.CsvPath = days_.Path(kDailySecondsName);
+    s.IqCsvPath = days_.Path(kDailyPeriodsName);
     return s;
 }
 
-std::string DailyRun::DayPath(const char* name) const { return PathOfDay(folder_, number_, name); }
-
-bool DailyRun::OpenDay(int64_t day) {
-    folder_ = DayFolder(dir_, day * kMillisecondsPerDay);
+bool DailyRun::OpenDay() {
     dayIq_ = IqTextHeader();
-    std::error_code error;
-    std::filesystem::create_directories(folder_, error);
-    if (error) {
-        err_ << "quorvelle-batch: --daily " << folder_
-             << ": cannot create the folder: " << error.message() << "\n"
-             << std::flush;
-        failed_ = true;
-        return dayOpen_ = false;
-    }
-    number_ = FreeNumber(folder_);
-    if (number_ == 0) {
-        err_ << "quorvelle-batch: --daily " << folder_ << ": every name of the day's files up to "
-             << NumberedName(kDailyIqName, kMostNumberedNames) << " is taken\n"
-             << std::flush;
+    std::string error;
+    if (!days_.Open(error)) {
+        err_ << "quorvelle-batch: " << error << "\n" << std::flush;
         failed_ = true;
         return dayOpen_ = false;
     }
@@ -143,52 +108,38 @@ void DailyRun::CloseDay() {
     }
 }
 
-// quorvelle-report --text on the finished day's CSV files, in-process: report.png and
-// report.txt. A day too short for a report (no second closed) is said as a warning; the run's
-// files are whole.
-void DailyRun::WriteReport(const std::string& folder, int number) {
+void DailyRun::StartReport(const std::string& folder, int number) {
+    JoinReport();  // one report at a time: a day's is done long before the next midnight
     out_ << "day: " << folder << "\n" << std::flush;
-    std::vector<std::string> words = {"quorvelle-report",
-                                      "--text",
-                                      "--output",
-                                      PathOfDay(folder, number, kDailyPictureName),
-                                      PathOfDay(folder, number, kDailySecondsName),
-                                      PathOfDay(folder, number, kDailyPeriodsName)};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    std::ostringstream text, notes;
-    if (RunReport(static_cast<int>(words.size()), argv.data(), text, notes) != 0) {
-        std::string note = notes.str();
-        note = note.substr(0, note.find('\n'));
-        err_ << "quorvelle-batch: warning: no report of " << folder << ": " << note << "\n";
-        return;
-    }
-    std::string error;
-    if (!WriteWholeLines(PathOfDay(folder, number, kDailyTextName), ReportText(text.str()),
-                         error)) {
-        err_ << "quorvelle-batch: " << error << "\n";
-        failed_ = true;
-    }
+    reporter_ = std::thread(
+        [this, folder, number] { reportFailed_ = !ReportDay(folder, number, reportLines_); });
+}
+
+void DailyRun::JoinReport() {
+    if (!reporter_.joinable()) return;
+    reporter_.join();
+    err_ << reportLines_ << std::flush;
+    if (reportFailed_) failed_ = true;
+    reportLines_.clear();
+    reportFailed_ = false;
 }
 
 void DailyRun::Check() {
-    const int64_t day = DayOf(now_());
-    if (day == day_) return;
+    if (!days_.DayChanged()) return;
     // The report after the switch, so that the next day's files are open first.
     const bool finished = dayOpen_;
-    const std::string folder = folder_;
-    const int number = number_;
+    const std::string folder = days_.Folder();
+    const int number = days_.Number();
     CloseDay();
-    day_ = day;
-    OpenDay(day);
-    if (finished) WriteReport(folder, number);
+    OpenDay();
+    if (finished) StartReport(folder, number);
 }
 
 bool DailyRun::Finish() {
     CloseDay();
-    if (dayOpen_) WriteReport(folder_, number_);
+    if (dayOpen_) StartReport(days_.Folder(), days_.Number());
     dayOpen_ = false;
+    JoinReport();
     return !failed_;
 }
 

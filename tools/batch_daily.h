@@ -1,26 +1,19 @@
 // quorvelle-batch --daily: a station's files in a folder per day, DIR/YYYY/MM/DD, closed and
 // synced at each midnight and continued in the next day's folder, and a report of every
-// finished day beside its files.
+// finished day beside its files, made on a thread of its own while the chain goes on.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 
+#include "capture/day_folders.h"
 #include "chain/chain_host.h"
 #include "tools/batch_run.h"
 
 namespace qv {
-
-// The fixed names of a day folder's files; a name already taken gets "-2", "-3", ... before
-// its extension, one number for the whole set so that a day's files still match.
-inline constexpr const char* kDailyIqName = "iq.txt";
-inline constexpr const char* kDailyLogName = "readouts.tsv";
-inline constexpr const char* kDailySecondsName = "seconds.csv";
-inline constexpr const char* kDailyPeriodsName = "periods.csv";
-inline constexpr const char* kDailyPictureName = "report.png";
-inline constexpr const char* kDailyTextName = "report.txt";
 
 // The folder "DIR/YYYY/MM/DD" of the day that `unixMilliseconds` [ms since 1970-01-01 00:00
 // UTC] falls on.
@@ -28,9 +21,10 @@ std::string DayFolder(const std::string& dir, int64_t unixMilliseconds);
 
 // The chain's host of a --daily run: before each call that writes, a new day on `now` closes the
 // finished day's files (the I/Q file finished and synced, the CSV files synced, the log closed),
-// opens the new day's and writes the finished day's report; then the call goes to the run's
-// usual host. A row, record or line thus lands in the day of its own time: a period that spans
-// midnight is in the day it closes. `o`'s files are the current day's.
+// opens the new day's and starts the finished day's report on a thread of its own (the one
+// before it finished first); then the call goes to the run's usual host. A row, record or line thus
+// lands in the day of its own time: a period that spans midnight is in the day it closes. `o`'s
+// files are the current day's.
 class DailyRun final : public ChainHost {
 public:
     // `now` gives the time the rows are written at [ms since 1970-01-01]: the stream's (its
@@ -39,14 +33,18 @@ public:
     DailyRun(const std::string& dir, std::function<int64_t()> now, const RunClock& clock,
              RunOutputs& o, bool lineBuffered, int deviceRate, std::ostream& out,
              std::ostream& err);
+    ~DailyRun();
+    DailyRun(const DailyRun&) = delete;
+    DailyRun& operator=(const DailyRun&) = delete;
 
     // The first day's folder and files; false after one error line.
     bool Open();
     // The settings with the current day's paths in them, for starting the chain ("Save I,Q to
     // file?" on).
     ChainSettings DaySettings(const ChainSettings& chain) const;
-    // The last day closed and reported, at the run's end (RunOutputs::BeforeClose); false when
-    // any day's file could not be written (each failure said on `err` when it happened).
+    // The last day closed and reported, at the run's end (RunOutputs::BeforeClose), every
+    // report finished; false when any day's file could not be written (each failure said on
+    // `err` when it happened, a report's when it has finished).
     bool Finish();
 
     void SetReadout(Readout id, const std::string& text) override;
@@ -61,14 +59,14 @@ public:
 private:
     // A new day on the clock: the finished one closed and reported, the new one opened.
     void Check();
-    bool OpenDay(int64_t day);
+    bool OpenDay();
     void CloseDay();
-    void WriteReport(const std::string& folder, int number);
-    std::string DayPath(const char* name) const;
+    // The report of the day in `folder` under `number`, on the report thread.
+    void StartReport(const std::string& folder, int number);
+    // The report thread finished, and what it has to say said on `err`.
+    void JoinReport();
 
     // parameters
-    std::string dir_;
-    std::function<int64_t()> now_;
     RunClock clock_;
     RunOutputs& o_;
     bool lineBuffered_;
@@ -78,13 +76,16 @@ private:
     RunHost host_;
 
     // state
-    int64_t day_ = -1;        // [days since 1970-01-01] of the files open now; -1 before Open
+    DayFolders days_;         // the current day's folder and number
     bool dayOpen_ = false;    // the current day's files were opened
     bool iqCreated_ = false;  // the current day's I/Q file was created (perhaps failing)
-    std::string folder_;      // the current day's folder
-    int number_ = 1;          // the current day's files' number: 1 is the plain names
     std::string dayIq_;       // the current day's I/Q text: header and records so far
     bool failed_ = false;     // a day's file could not be written
+    // The finished day's report; its lines for `err` and its failure wait for the join, so
+    // that the thread touches nothing the chain's thread uses.
+    std::thread reporter_;
+    std::string reportLines_;
+    bool reportFailed_ = false;
 };
 
 }  // namespace qv

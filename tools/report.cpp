@@ -24,8 +24,8 @@ namespace {
 constexpr const char* kProgram = "quorvelle-report";
 
 constexpr const char* kUsage =
-    "Usage: quorvelle-report [--text] [--rf-frequency HZ] [--adev-csv FILE] --output OUT.png\n"
-    "       READOUTS.csv [IQ.csv]\n"
+    "Usage: quorvelle-report [--text] [--day] [--rf-frequency HZ] [--adev-csv FILE]\n"
+    "       --output OUT.png READOUTS.csv [IQ.csv]\n"
     "\n"
     "Draws a whole run from the CSV files of the window or quorvelle-batch (--csv, and\n"
     "--iq-csv for IQ.csv) into one PNG picture: the card's frequency error (classic and fine),\n"
@@ -36,6 +36,9 @@ constexpr const char* kUsage =
     "\n"
     "  --output OUT.png       the picture to write (replaced)\n"
     "  --text                 also print the run's summary and the Allan tables on stdout\n"
+    "  --day                  the files hold one day of a longer run (quorvelle-batch --daily\n"
+    "                         writes them so): the report starts at the day's midnight, or\n"
+    "                         at the run's start when the run began that day\n"
     "  --adev-csv FILE        also write the Allan tables as CSV (replaced): a header row, then\n"
     "                         one row per curve and tau with the columns\n"
     "                           source      card (fine PPS edges) or signal (I/Q phase)\n"
@@ -76,7 +79,8 @@ const Colour kSignalColour = MakeColour(0, 0, 255);
 
 struct Options {
     bool Text = false;
-    double RfHz = 0;  // 0: not given
+    bool Day = false;  // --day: the run's part on the first row's day
+    double RfHz = 0;   // 0: not given
     std::string Output, Readouts, Periods;
     std::string AdevCsv;  // empty: not asked for
 };
@@ -200,6 +204,8 @@ int ParseOptions(int argc, char** argv, Options& o, std::ostream& out, std::ostr
             }
             if (arg == "--text") {
                 o.Text = true;
+            } else if (arg == "--day") {
+                o.Day = true;
             } else if (arg == "--output") {
                 TakeOptionValue(argc, argv, i, o.Output, error, false);
             } else if (arg == "--adev-csv") {
@@ -246,6 +252,7 @@ struct ReportRuns {
     const CsvRun* Iq = nullptr;   // its I/Q run; none when not given or not found
     bool Fine = false;            // with the fine PPS timing's columns
     double Start = 0, End = 0;    // [s, as CsvRun keeps them]
+    double Before = 0;            // [s] of the run before Start (--day: the days before)
 };
 
 // The seconds' run: the file's last. False after the line saying why there is none.
@@ -283,6 +290,15 @@ bool SelectSecondRun(const Options& o, ReportRuns& r, std::ostream& err) {
                       std::to_string(sec.FirstLine) +
                       " is no time since the run's start: the run is drawn from that row");
         r.Start = sec.Time.front();
+    }
+    if (o.Day) {
+        // Stream time is counted from the run's first midnight, UTC from 1970's: either way a
+        // day starts at a whole multiple of a day's seconds.
+        const double midnight = std::floor(sec.Time.front() / 86400) * 86400;
+        if (midnight > r.Start) {
+            r.Before = midnight - r.Start;
+            r.Start = midnight;
+        }
     }
     r.End = sec.Time.back();
     return true;
@@ -381,7 +397,8 @@ ReportNumbers Statistics(const Options& o, const ReportRuns& r, std::ostream& er
     const std::vector<double>& ts = sec.Column("t_s");
     n.Start = StartText(r.Start, sec.IsoTime);
     n.LengthKnown = IsTimeSinceStart(ts.back());
-    n.Length = (n.LengthKnown ? Fixed(ts.back(), 0) + " s (" + Duration(ts.back()) + ")"
+    const double length = ts.back() - r.Before;
+    n.Length = (n.LengthKnown ? Fixed(length, 0) + " s (" + Duration(length) + ")"
                               : "unknown (t_s ends at " + Shortest(ts.back()) + " s)") +
                ", " + std::to_string(sec.Rows()) + " second rows" +
                (iq != nullptr ? ", " + std::to_string(iq->Rows()) + " I/Q rows" : std::string());

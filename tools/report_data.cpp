@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
-#include <sstream>
 
 #include "common/os.h"
 #include "common/time_of_day.h"
@@ -183,13 +183,20 @@ bool ReadWholeText(const std::string& path, std::string& text, std::string& erro
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
-    std::ostringstream whole;
-    whole << in.rdbuf();
+    // Read straight into the text, in pieces: a day's readouts file is some megabytes, and a
+    // string stream would hold it twice over while it doubles, then once more for its copy.
+    text.clear();
+    std::error_code unknown;
+    const std::uintmax_t size = std::filesystem::file_size(path, unknown);
+    if (!unknown) text.reserve(static_cast<size_t>(size));
+    char piece[1 << 16];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+        text.append(piece, static_cast<size_t>(in.gcount()));
+    }
     if (in.bad()) {
         error = path + ": cannot read";
         return false;
     }
-    text = whole.str();
     if (!text.empty()) return true;
     error = path + ": empty file, no header row";
     return false;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/day_folders.h"
+#include "common/time_of_day.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
 #include "tests/e2e/window_session.h"
@@ -519,6 +521,42 @@ TEST_F(WindowGui, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
     EXPECT_EQ(capture[0], "capture started from Simulated GPS receiver and radio");
     ASSERT_NO_FATAL_FAILURE(Click(kEnd));
     EXPECT_EQ(app_.Wait(20s), 0) << AppErr();
+}
+
+// --daily: the read-out log and the CSV files in a folder per UTC day. The wall clock moved to
+// 15 s before a UTC midnight, the measurement crosses it: the next day's folder takes the rows
+// and lines from then on, none lost and none twice, and End closes the second day's files.
+TEST_F(WindowGui, DailyFilesFollowTheUtcDateAcrossMidnight) {
+    const std::string dir = folder_.Path("days");
+    const int64_t now = UnixMillisecondsNow();
+    const int64_t midnight = (DayOf(now) + 1) * kMillisecondsPerDay;
+    const std::string offset = std::to_string(static_cast<double>(midnight - 15000 - now) / 1000);
+    ASSERT_NO_FATAL_FAILURE(
+        StartWindow({"env", "-C", folder_.Dir(), QUORVELLE_BIN, "--simulate", "--daily", dir},
+                    {std::string(kWallClockOffsetVariable) + "=" + offset}, 20s));
+    ASSERT_NO_FATAL_FAILURE(Click(kStart));
+    const std::string days[] = {DayFolder(dir, midnight - 1), DayFolder(dir, midnight)};
+    auto rows = [](const std::string& path) {
+        return std::filesystem::exists(path) ? TextLines(path).size() : 0;
+    };
+    ASSERT_TRUE(WaitFor([&] { return rows(days[0] + "/seconds.csv") >= 3; }, 15s)) << AppErr();
+    ASSERT_TRUE(WaitFor([&] { return rows(days[1] + "/seconds.csv") >= 3; }, 40s)) << AppErr();
+    ASSERT_NO_FATAL_FAILURE(Click(kEnd));
+    ASSERT_EQ(app_.Wait(20s), 0) << AppErr();
+
+    std::vector<double> ts;
+    for (int day = 0; day < 2; ++day) {
+        const std::string date = FormatIsoUtc(day == 0 ? midnight - 1 : midnight).substr(0, 11);
+        for (const std::string& row : TextLines(days[day] + "/seconds.csv")) {
+            if (row.starts_with("time,")) continue;
+            EXPECT_TRUE(row.starts_with(date)) << days[day] << ": " << row;
+            ts.push_back(std::stod(row.substr(row.find(',') + 1)));
+        }
+        EXPECT_TRUE(TextLines(days[day] + "/periods.csv").front().starts_with("time,t_s,"));
+        EXPECT_FALSE(LogTexts(days[day] + "/readouts.tsv", "IDFREQERROR").empty()) << days[day];
+    }
+    // A second apart, after the first second, which the clock loop ends at the first PPS edge.
+    for (size_t i = 2; i < ts.size(); ++i) EXPECT_NEAR(ts[i] - ts[i - 1], 1, 0.1) << "row " << i;
 }
 
 // A storm of stop signals over eight windows, each in a folder of its own, on through their

@@ -31,7 +31,7 @@ TEST(WindowProgram, HelpListsTheOptionsAndNoDisplayPointsToTheBatchTool) {
     const ToolRun help = RunWindowProgram(folder, {"--help"});
     EXPECT_EQ(help.Status, 0);
     for (const char* option : {"--simulate", "--play", "--record", "--log-readouts", "--csv",
-                               "--iq-csv", "--ppm", "--rate"}) {
+                               "--iq-csv", "--daily", "--ppm", "--rate"}) {
         EXPECT_NE(help.Out.find(option), std::string::npos) << option;
     }
     const ToolRun r = RunWindowProgram(folder, {"--simulate"});
@@ -78,6 +78,12 @@ TEST(WindowProgram, BadOptionsAndUnusableFilesAreOneLineBeforeAnyWindow) {
              {{"--play", fifo}, 1, fifo + ": cannot open: a FIFO, not a regular file"},
              {{"--simulate", "--log-readouts", fifo}, 1, noReader},
              {{"--simulate", "--csv", fifo}, 1, noReader},
+             {{"--daily", folder.Path("days"), "--iq-csv", folder.Path("y.csv")},
+              2,
+              "--daily names its files itself: leave out --iq-csv"},
+             {{"--simulate", "--daily", folder.Path("notes.csv") + "/days"},
+              1,
+              "quorvelle: --daily " + folder.Path("notes.csv") + "/days/"},
              {{"--simulate", "--record", fifo},
               1,
               fifo + ": cannot create: a FIFO that no program reads"},

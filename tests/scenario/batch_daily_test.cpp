@@ -1,14 +1,15 @@
 // quorvelle-batch --daily: a simulated minute across midnight split into two day folders that
 // together hold the run's rows, records and lines byte for byte, each in the day of its time; a
-// file found in a day folder kept; each day reported; the live run's folder by the UTC date;
-// the options it refuses and a folder it cannot write.
+// file found in a day folder kept; each day reported on its own rows, as quorvelle-report --day
+// reports them; a live run across a UTC midnight (the wall clock moved by the test) split the
+// same way; the options it refuses and a folder it cannot write.
 #include "tools/batch_daily.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,16 @@ std::string Rows(const std::string& text) {
 // 7 s periods from 23:59:30: the one closing just before 00:00:05 began before midnight.
 const std::vector<std::string> kMinuteOverMidnight = {
     "--integration", "7", "--start-time", "23:59:30", "--quiet", "--simulate", "60"};
+
+// The t_s cells of a CSV file's rows.
+std::vector<double> SecondsSinceStart(const std::string& path) {
+    std::vector<double> ts;
+    for (const std::string& row : TextLines(path)) {
+        if (row.starts_with("time,")) continue;
+        ts.push_back(std::strtod(row.c_str() + row.find(',') + 1, nullptr));
+    }
+    return ts;
+}
 
 std::vector<std::string> WithSimulation(std::vector<std::string> options) {
     options.insert(options.end(), kMinuteOverMidnight.begin(), kMinuteOverMidnight.end());
@@ -110,6 +121,83 @@ TEST(BatchDaily, DaysTogetherAreTheRunWithoutDaily) {
     const std::string text = FileText(first + "/report.txt");
     EXPECT_NE(text.find("ppm"), std::string::npos) << text;
     EXPECT_EQ(text.find("picture:"), std::string::npos) << text;
+    // Each day on its own: the run's start on the first, the midnight on the next, and each
+    // day's length; made on the run's side thread, byte for byte what quorvelle-report makes
+    // of the day's files afterwards.
+    EXPECT_NE(text.find("start: 23:59:30 stream time\nlength: 29 s "), std::string::npos) << text;
+    const std::string later = FileText(second + "/report-2.txt");
+    EXPECT_NE(later.find("start: 00:00:00 stream time\nlength: 29 s "), std::string::npos) << later;
+    const ToolRun again = RunReportTool({"--text", "--day", "--output", folder.Path("again.png"),
+                                         second + "/seconds-2.csv", second + "/periods-2.csv"});
+    ASSERT_EQ(again.Status, 0) << again.Err;
+    EXPECT_EQ(again.Out, later + "picture: " + folder.Path("again.png") + "\n");
+    EXPECT_EQ(FileText(folder.Path("again.png")), FileText(second + "/report-2.png"));
+}
+
+// Sets an environment variable for the test's run, as it was afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        Set(value);
+    }
+    ~ScopedVariable() { Set(old_); }
+
+private:
+    void Set(const std::string& value) {
+#ifdef _WIN32
+        _putenv_s(name_, value.c_str());
+#else
+        setenv(name_, value.c_str(), 1);
+#endif
+    }
+    const char* name_;
+    std::string old_;  // empty: none, which the clock reads as no offset
+};
+
+TEST(BatchDaily, LiveRunAcrossUtcMidnight) {
+    TestFolder folder;
+    const std::string dir = folder.Path("station");
+    // The wall clock moved to 6 s before the next UTC midnight: a 14 s live run crosses it.
+    const int64_t now = UnixMillisecondsNow();
+    const int64_t midnight = (DayOf(now) + 1) * kMillisecondsPerDay;
+    const ScopedVariable clock(kWallClockOffsetVariable,
+                               std::to_string(static_cast<double>(midnight - 6000 - now) / 1000));
+    const ToolRun r = RunBatchTool({"--daily", dir, "--quiet", "--capture", "--simulate", "14"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const std::string first = DayFolder(dir, midnight - 1), second = DayFolder(dir, midnight);
+    EXPECT_EQ(r.Out, "day: " + first + "\nday: " + second + "\n");
+
+    // The rows of the two days: each in the day of its UTC date, none lost and none twice (the
+    // t_s of consecutive rows a second or an integration period apart, after the first second,
+    // which the clock loop ends at the first PPS edge).
+    const std::string dateOf[] = {FormatIsoUtc(midnight - 1).substr(0, 11),
+                                  FormatIsoUtc(midnight).substr(0, 11)};
+    for (const char* name : {kDailySecondsName, kDailyPeriodsName}) {
+        std::vector<double> ts;
+        for (int day = 0; day < 2; ++day) {
+            const std::string path = InFolder(day == 0 ? first : second, name);
+            const std::vector<std::string> rows = TextLines(path);
+            EXPECT_GE(rows.size(), 2u) << path << " has no row";
+            for (const std::string& row : rows) {
+                if (row.starts_with("time,")) continue;
+                EXPECT_TRUE(row.starts_with(dateOf[day])) << row;
+            }
+            const std::vector<double> more = SecondsSinceStart(path);
+            ts.insert(ts.end(), more.begin(), more.end());
+        }
+        const double step = std::string(name) == kDailySecondsName ? 1 : 3;
+        for (size_t i = 2; i < ts.size(); ++i) {
+            EXPECT_NEAR(ts[i] - ts[i - 1], step, 0.1) << name << " row " << i;
+        }
+        EXPECT_NEAR(ts.back() - ts.front(), 14, 5) << name;
+    }
+    for (const std::string& day : {first, second}) {
+        EXPECT_FALSE(TextLines(day + "/readouts.tsv").empty()) << day;
+        EXPECT_TRUE(FileText(day + "/iq.txt").ends_with("\r\n\r\n")) << day;
+        EXPECT_TRUE(FileText(day + "/report.png").starts_with("\x89PNG")) << day;
+        EXPECT_NE(FileText(day + "/report.txt").find(" UTC\n"), std::string::npos) << day;
+    }
 }
 
 TEST(BatchDaily, LiveDaysAreUtcDates) {
