@@ -524,13 +524,13 @@ TEST_F(WindowGui, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
 }
 
 // --daily: the read-out log and the CSV files in a folder per UTC day. The wall clock moved to
-// 15 s before a UTC midnight, the measurement crosses it: the next day's folder takes the rows
+// 20 s before a UTC midnight, the measurement crosses it: the next day's folder takes the rows
 // and lines from then on, none lost and none twice, and End closes the second day's files.
 TEST_F(WindowGui, DailyFilesFollowTheUtcDateAcrossMidnight) {
     const std::string dir = folder_.Path("days");
     const int64_t now = UnixMillisecondsNow();
     const int64_t midnight = (DayOf(now) + 1) * kMillisecondsPerDay;
-    const std::string offset = std::to_string(static_cast<double>(midnight - 15000 - now) / 1000);
+    const std::string offset = std::to_string(static_cast<double>(midnight - 20000 - now) / 1000);
     ASSERT_NO_FATAL_FAILURE(
         StartWindow({"env", "-C", folder_.Dir(), QUORVELLE_BIN, "--simulate", "--daily", dir},
                     {std::string(kWallClockOffsetVariable) + "=" + offset}, 20s));
@@ -539,7 +539,7 @@ TEST_F(WindowGui, DailyFilesFollowTheUtcDateAcrossMidnight) {
     auto rows = [](const std::string& path) {
         return std::filesystem::exists(path) ? TextLines(path).size() : 0;
     };
-    ASSERT_TRUE(WaitFor([&] { return rows(days[0] + "/seconds.csv") >= 3; }, 15s)) << AppErr();
+    ASSERT_TRUE(WaitFor([&] { return rows(days[0] + "/seconds.csv") >= 3; }, 20s)) << AppErr();
     ASSERT_TRUE(WaitFor([&] { return rows(days[1] + "/seconds.csv") >= 3; }, 40s)) << AppErr();
     ASSERT_NO_FATAL_FAILURE(Click(kEnd));
     ASSERT_EQ(app_.Wait(20s), 0) << AppErr();
