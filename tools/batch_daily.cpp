@@ -4,6 +4,9 @@
 #include <sstream>
 #include <utility>
 #include <vector>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "files/iq_file.h"
 #include "files/whole_file.h"
@@ -111,8 +114,15 @@ void DailyRun::CloseDay() {
 void DailyRun::StartReport(const std::string& folder, int number) {
     JoinReport();  // one report at a time: a day's is done long before the next midnight
     out_ << "day: " << folder << "\n" << std::flush;
-    reporter_ = std::thread(
-        [this, folder, number] { reportFailed_ = !ReportDay(folder, number, reportLines_); });
+    reporter_ = std::thread([this, folder, number] {
+        reportFailed_ = !ReportDay(folder, number, reportLines_);
+#ifdef __GLIBC__
+        // The report's tens of megabytes (a day's rows) are freed, but the allocator would keep
+        // most of them resident for the rest of the day, and the next day's report could add
+        // its own beside them: given back now, a station's memory stays that of one day.
+        malloc_trim(0);
+#endif
+    });
 }
 
 void DailyRun::JoinReport() {

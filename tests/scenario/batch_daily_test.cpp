@@ -48,11 +48,33 @@ std::vector<std::string> WithSimulation(std::vector<std::string> options) {
     return options;
 }
 
-TEST(BatchDaily, DayFolderIsTheUtcDate) {
+TEST(BatchDaily, DayFolderIsTheUtcDateAndItsNamesOneSet) {
     EXPECT_EQ(DayFolder("d", 0), "d/1970/01/01");
     EXPECT_EQ(DayFolder("d", -1), "d/1969/12/31");
     EXPECT_EQ(DayFolder("d/", 1709164800000), "d/2024/02/29");  // a leap day's first ms
     EXPECT_EQ(DayFolder("d", 1709164800000 - 1), "d/2024/02/28");
+
+    // One taken name moves the whole fresh set to the next number; appended, the plain names
+    // stay. The switch comes with the first millisecond of the next day, not before.
+    TestFolder folder;
+    int64_t now = 1709164800000 - 1;
+    const std::vector<std::string> names = {kDailyLogName, kDailySecondsName};
+    DayFolders fresh(folder.Path("d"), names, [&now] { return now; });
+    DayFolders appended(
+        folder.Path("d"), names, [&now] { return now; }, DayStart::Append);
+    std::string error;
+    std::filesystem::create_directories(folder.Path("d/2024/02/28"));
+    WriteText(folder.Path("d/2024/02/28/seconds.csv"), "");
+    ASSERT_TRUE(fresh.Open(error)) << error;
+    ASSERT_TRUE(appended.Open(error)) << error;
+    EXPECT_EQ(fresh.Path(kDailyLogName), folder.Path("d/2024/02/28/readouts-2.tsv"));
+    EXPECT_EQ(appended.Path(kDailySecondsName), folder.Path("d/2024/02/28/seconds.csv"));
+    EXPECT_FALSE(fresh.DayChanged());
+    now += 1;
+    EXPECT_TRUE(fresh.DayChanged());
+    ASSERT_TRUE(fresh.Open(error)) << error;
+    EXPECT_EQ(fresh.Path(kDailyLogName), folder.Path("d/2024/02/29/readouts.tsv"));
+    EXPECT_FALSE(fresh.DayChanged());
 }
 
 TEST(BatchDaily, DaysTogetherAreTheRunWithoutDaily) {
