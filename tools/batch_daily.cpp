@@ -67,7 +67,15 @@ DailyRun::DailyRun(const std::string& dir, std::function<int64_t()> now, const R
       days_(dir,
             {kDailyIqName, kDailyLogName, kDailySecondsName, kDailyPeriodsName, kDailyPictureName,
              kDailyTextName},
-            std::move(now)) {}
+            std::move(now)) {
+#ifdef __GLIBC__
+    // Blocks of a quarter megabyte and more (a day report's columns, the day's texts) each in
+    // a mapping of their own, which freeing gives back at once: otherwise the allocator raises
+    // this bound after the first report and keeps the next ones' blocks in its heap, where a
+    // few that stay in use hold the pages around them for the rest of the run.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+}
 
 DailyRun::~DailyRun() { JoinReport(); }
 
