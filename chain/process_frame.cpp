@@ -114,10 +114,13 @@ void IntegrateSample(Measurement& m, long double i, long double q) {
     if (IntegrateVector(m.Integ, i, q, m.Params.IntegrationSeconds, period)) ShowPeriod(m, period);
 }
 
-void PhaseLockSample(Measurement& m, int n, long double x) {
+namespace {
+
+// The rest of PhaseLockSample once the sample's products are filtered into (i, q).
+inline void LockFiltered(Measurement& m, int n, long double i, long double q) {
     Display& d = m.Screen;
     LockedSample s;
-    LockSample(m.Lock, n, x, m.Params.BlankRfClickFlag == 1, s);
+    FinishLockSample(m.Lock, n, i, q, m.Params.BlankRfClickFlag == 1, s);
     if (s.ClickRead) {
         ShowClickReading(m, s.ClickPhase, s.ClickLevel, std::sqrt(s.I * s.I + s.Q * s.Q));
     }
@@ -134,15 +137,24 @@ void PhaseLockSample(Measurement& m, int n, long double x) {
     }
 }
 
+}  // namespace
+
+void PhaseLockSample(Measurement& m, int n, long double x) {
+    MixSample(m.Lock, x);
+    long double i, q;
+    FilterLatest(m.Lock, i, q);
+    LockFiltered(m, n, i, q);
+}
+
 namespace {
 
-// The rest of the chain on one output sample of the front end: the click lock and what follows
-// it, then the PPS edge detector with the PPS trace and, at the end of a second, its read-outs.
-inline void ChainSample(Measurement& m, const ResampledSample& sample) {
-    constexpr int kPpsTraceFirstIndex = kPpsEdgeIndex - kPpsTraceEdgeSample;
+constexpr int kPpsTraceFirstIndex = kPpsEdgeIndex - kPpsTraceEdgeSample;
+
+// The front end's end of a sample, after the click lock: the PPS edge detector with the PPS
+// trace and, at the end of a second, its read-outs.
+inline void EndChainSample(Measurement& m, const ResampledSample& sample) {
     FrontEnd& f = m.Front;
     Display& d = m.Screen;
-    PhaseLockSample(m, sample.N, sample.Rf);
     SecondEnd end;
     const bool secondEnded = EndSample(f, m.Params.SampleRate, end);
     const int k = sample.SecondIndex - kPpsTraceFirstIndex;
@@ -152,18 +164,93 @@ inline void ChainSample(Measurement& m, const ResampledSample& sample) {
     if (secondEnded) ShowSecondEnd(m, end);
 }
 
+// The rest of the chain on one output sample of the front end: the click lock and what follows
+// it, then the PPS edge detector with the PPS trace and, at the end of a second, its read-outs.
+inline void ChainSample(Measurement& m, const ResampledSample& sample) {
+    PhaseLockSample(m, sample.N, sample.Rf);
+    EndChainSample(m, sample);
+}
+
+// A sample whose chain touches nothing beyond the lock's sums, the integration's running sums
+// and the vectorscope's dot: no click reading (which moves the oscillator), no period close,
+// no second end, no scope trace and no panel shown. What comes after it in the stream (the
+// front end's next samples, the fine timing's and the frame count's next frames) can then be
+// worked out before its click lock is finished, and the next sample's oscillator, mixer and
+// filter run beside its own.
+inline bool QuietSample(const Measurement& m, const ResampledSample& sample) {
+    const Display& d = m.Screen;
+    if (sample.N == m.Lock.ClickPosition || sample.SecondIndex == kLastSampleOfSecond) {
+        return false;
+    }
+    if (PeriodClosesNext(m.Integ, m.Params.IntegrationSeconds)) return false;
+    if (!(d.Drawing && d.PanelsShown)) return true;
+    const int k = sample.SecondIndex - kPpsTraceFirstIndex;
+    return sample.N >= kClickTraceSamples && sample.N != kLastSampleOfSecond &&
+           (k < 0 || k >= kPpsTraceSamples);
+}
+
+// The frames of one call, taken one by one as the front end asks for them, each through the
+// fine timing first when `FeedFine` is set.
+struct FrameCursor {
+    const Frame* Frames;
+    int Count;
+    bool FeedFine;
+    bool Inverted;
+    int Next = 0;         // the frame to load next
+    bool Loaded = false;  // a frame is loaded that may still give output samples
+};
+
+// The next output sample of the front end (true), loading frames as needed; false when the
+// call's frames are used up. Each frame is counted once its output samples are all given.
+inline bool PullSample(Measurement& m, FrameCursor& c, ResampledSample& sample) {
+    for (;;) {
+        if (c.Loaded) {
+            if (NextSample(m.Front, c.Inverted, sample)) return true;
+            c.Loaded = false;
+            ++m.FramesProcessed;
+        }
+        if (c.Next == c.Count) return false;
+        const Frame frame = c.Frames[c.Next++];
+        if (c.FeedFine) FeedPpsTiming(m.Fine, frame.Pps, c.Inverted);
+        LoadFrame(m.Front, frame);
+        c.Loaded = true;
+    }
+}
+
 // Frames at 8000 frames per second, each through the front end and, per output sample, the
-// rest of the chain, in one loop. With `feedFine` each frame goes through the fine timing
-// first (the card's own frames); else the fine timing has had the card's frames already.
+// rest of the chain. With `feedFine` each frame goes through the fine timing first (the card's
+// own frames); else the fine timing has had the card's frames already.
+//
+// Two samples in flight: a quiet sample's oscillator and mixer run, its front end moves on to
+// the next sample, whose oscillator and mixer run too, and then both filters side by side;
+// the quiet sample is finished, then the next one as any other. Every value and every effect
+// comes as with one sample at a time, in the same order.
 void ProcessChainFrames(Measurement& m, const Frame* frames, int count, bool feedFine) {
-    const bool inverted = m.Params.InvertFlag == 1;
-    FrontEnd& f = m.Front;
-    for (int i = 0; i < count; ++i) {
-        if (feedFine) FeedPpsTiming(m.Fine, frames[i].Pps, inverted);
-        LoadFrame(f, frames[i]);
-        ResampledSample sample;
-        while (NextSample(f, inverted, sample)) ChainSample(m, sample);
-        ++m.FramesProcessed;
+    FrameCursor c{frames, count, feedFine, m.Params.InvertFlag == 1};
+    ResampledSample a, b;
+    if (!PullSample(m, c, a)) return;
+    for (;;) {
+        if (!QuietSample(m, a)) {
+            ChainSample(m, a);
+            if (!PullSample(m, c, a)) return;
+            continue;
+        }
+        MixSample(m.Lock, a.Rf);
+        SecondEnd end;
+        EndSample(m.Front, m.Params.SampleRate, end);  // a quiet sample ends no second
+        long double ia, qa;
+        if (!PullSample(m, c, b)) {
+            FilterLatest(m.Lock, ia, qa);
+            LockFiltered(m, a.N, ia, qa);
+            return;
+        }
+        MixSample(m.Lock, b.Rf);
+        long double ib, qb;
+        FilterLatestTwo(m.Lock, ia, qa, ib, qb);
+        LockFiltered(m, a.N, ia, qa);
+        LockFiltered(m, b.N, ib, qb);
+        EndChainSample(m, b);
+        if (!PullSample(m, c, a)) return;
     }
 }
 

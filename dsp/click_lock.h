@@ -8,7 +8,10 @@
 
 namespace qv {
 
-constexpr int kTapCount = 27;            // low-pass filter length and ring length
+constexpr int kTapCount = 27;  // low-pass filter length
+// [products] the mixer ring: one more than the filter's length, so that two samples' filters
+// can read their 27 products after both samples have stored theirs
+constexpr int kRingLength = kTapCount + 1;
 constexpr int kStartClickPosition = 31;  // [output samples after the PPS edge] at start-up
 
 struct ClickLock {
@@ -21,14 +24,14 @@ struct ClickLock {
     long double LockStep = 0;     // [cycles per sample] oscillator increment
     long double LockPhase = 0;    // [cycles, (-1, 1)]
     long double OffsetPhase = 0;  // [cycles, (-1, 1)]
-    // The mixer rings: the last 27 products of the RF value with the oscillator's cosine (I)
+    // The mixer rings: the last 28 products of the RF value with the oscillator's cosine (I)
     // and sine (Q). Each product is held exactly as a double head plus a double tail (an
     // extended value has 11 bits more than a double, so the tail is exact), which the filter
     // reads back much faster than 80-bit values; and every product is held twice (slots i and
-    // i + 27) so the filter reads the 27 products oldest-first as one contiguous run starting
-    // at RingIndex.
-    std::array<double, 2 * kTapCount> RingIHead{}, RingITail{}, RingQHead{}, RingQTail{};
-    int RingIndex = 0;                     // slot of the next (and of the oldest) product, 0..26
+    // i + 28) so the filter reads any 27 consecutive products oldest-first as one contiguous
+    // run.
+    std::array<double, 2 * kRingLength> RingIHead{}, RingITail{}, RingQHead{}, RingQTail{};
+    int RingIndex = 0;                     // slot of the next (and of the oldest) product, 0..27
     long double ClickI = 0, ClickQ = 0;    // smoothed I/Q at ClickPosition
     long double VectorI = 0, VectorQ = 0;  // running sums since the vectorscope was cleared
 
@@ -60,5 +63,20 @@ struct LockedSample {
 // One re-sampled RF value x at position n (0..7999, 0 on the PPS edge) of the second; with
 // `blank`, the samples around the click give a zero vector.
 void LockSample(ClickLock& c, int n, long double x, bool blank, LockedSample& s);
+
+// LockSample in its three steps, so that two samples can be in flight at once. MixSample
+// advances the oscillator and stores the products of x; FilterLatest filters the products up
+// to the last one stored, FilterLatestTwo those up to the last but one (the first sample, into
+// i0, q0) and up to the last (the second, into i1, q1) side by side; FinishLockSample takes
+// the filtered (i, q) of the sample at n through the click lock, the offset rotation, the
+// blanking and the sums. Mixing the second sample before the first is finished gives the same
+// values as LockSample on each, in order, as long as n of the first is not ClickPosition (the
+// click lock moves the oscillator).
+void MixSample(ClickLock& c, long double x);
+void FilterLatest(const ClickLock& c, long double& i, long double& q);
+void FilterLatestTwo(const ClickLock& c, long double& i0, long double& q0, long double& i1,
+                     long double& q1);
+void FinishLockSample(ClickLock& c, int n, long double i, long double q, bool blank,
+                      LockedSample& s);
 
 }  // namespace qv

@@ -2,6 +2,8 @@
 // gives its sums, phase and level. Only maths: the caller plots and records the period.
 #pragma once
 
+#include "common/frame.h"
+
 namespace qv {
 
 constexpr int kMaxIntegrationSeconds = 268435;  // 8000 * T must fit a 32-bit count
@@ -24,5 +26,14 @@ struct ClosedPeriod {
 // sample, a close once in 8000 * T).
 bool IntegrateVector(Integration& g, long double i, long double q, int integrationSeconds,
                      ClosedPeriod& closed);
+
+// True when the next vector through IntegrateVector with the same `integrationSeconds` [s]
+// closes the period.
+inline bool PeriodClosesNext(const Integration& g, int integrationSeconds) {
+    const int periodLength = kSamplesPerSecond * integrationSeconds;
+    int next = g.PeriodSample + 1;
+    if (next >= periodLength) next %= periodLength;
+    return next == periodLength - 1;
+}
 
 }  // namespace qv

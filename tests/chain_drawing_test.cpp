@@ -83,6 +83,34 @@ TEST(PanelsShown, NothingForThePanelsUntilOneIsShown) {
     }
 }
 
+// Frames fed one at a time (each output sample through the chain on its own) and as one block
+// (two samples in flight wherever nothing but sums lies between them) draw the same panels and
+// hand out the same read-outs and periods, with every panel shown and 1 s periods.
+TEST(PanelsShown, FrameByFrameOrAsOneBlockDrawsTheSame) {
+    StartedChain single, block;
+    SimulatorSettings settings;
+    settings.Ppm = 240;  // frames that give no output sample, and some that give two
+    const std::vector<Frame> frames = Simulate(settings, 8000 * 5);
+    for (StartedChain* c : {&single, &block}) ReadIntegrationTime(c->M, "1");
+    for (const Frame& f : frames) ProcessFrame(single.M, f);
+    block.Feed(frames);
+    for (auto surface :
+         {&Display::ScopePanel, &Display::ScopeWorkSurface, &Display::VectorSurface,
+          &Display::VectorPanel, &Display::ChartTraceSurface, &Display::ChartPanel}) {
+        EXPECT_EQ((single.M.Screen.*surface).Pixels, (block.M.Screen.*surface).Pixels);
+    }
+    ASSERT_EQ(single.Host.readouts.size(), block.Host.readouts.size());
+    for (size_t k = 0; k < single.Host.readouts.size(); ++k) {
+        EXPECT_EQ(single.Host.readouts[k].Text, block.Host.readouts[k].Text) << k;
+    }
+    ASSERT_EQ(single.Host.periods.size(), block.Host.periods.size());
+    EXPECT_GE(block.Host.periods.size(), 4u);
+    for (size_t k = 0; k < single.Host.periods.size(); ++k) {
+        EXPECT_EQ(single.Host.periods[k].PeriodI, block.Host.periods[k].PeriodI) << k;
+        EXPECT_EQ(single.Host.periods[k].Frame, block.Host.periods[k].Frame) << k;
+    }
+}
+
 }  // namespace
 
 }  // namespace qv

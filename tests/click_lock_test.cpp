@@ -102,6 +102,45 @@ TEST(OffsetRotation, IdentityOnlyWhileThePhaseHasNeverMoved) {
     }
 }
 
+// Two samples in flight (both mixed, then both filtered, then each finished) give every value
+// of one sample at a time, through many turns of the mixer ring, a click reading on the
+// second of a pair and the blanking around it, with the offset rotating.
+TEST(TwoSamplesInFlight, SameBitsAsOneAtATime) {
+    ClickLock single, paired;
+    for (ClickLock* c : {&single, &paired}) {
+        c->LockStep = 0.2125L;
+        c->OffsetStep = 0.0013L;
+        c->ClickPosition = 31;
+    }
+    auto input = [](int k) { return std::sin(0.37L * k) * 0.6L + (k % 7) * 0.01L; };
+    auto sameSample = [](const LockedSample& a, const LockedSample& b) {
+        return a.I == b.I && a.Q == b.Q && a.RotatedI == b.RotatedI && a.RotatedQ == b.RotatedQ &&
+               a.ClickRead == b.ClickRead &&
+               (!a.ClickRead || (a.ClickPhase == b.ClickPhase && a.ClickLevel == b.ClickLevel));
+    };
+    for (int k = 0; k < 400; k += 2) {
+        const int n0 = k % 100, n1 = n0 + 1;  // n1 = 31 reads the click
+        LockedSample s0, s1, p0, p1;
+        LockSample(single, n0, input(k), true, s0);
+        LockSample(single, n1, input(k + 1), true, s1);
+        MixSample(paired, input(k));
+        MixSample(paired, input(k + 1));
+        long double i0, q0, i1, q1;
+        FilterLatestTwo(paired, i0, q0, i1, q1);
+        FinishLockSample(paired, n0, i0, q0, true, p0);
+        FinishLockSample(paired, n1, i1, q1, true, p1);
+        ASSERT_TRUE(sameSample(s0, p0) && sameSample(s1, p1)) << "samples " << k;
+        ASSERT_TRUE(single.LockPhase == paired.LockPhase && single.LockStep == paired.LockStep &&
+                    single.VectorI == paired.VectorI && single.VectorQ == paired.VectorQ)
+            << "after samples " << k;
+        // FilterLatest on the pair's ring: the second sample's own filter.
+        long double i, q;
+        FilterLatest(paired, i, q);
+        ASSERT_TRUE(i == i1 && q == q1) << "samples " << k;
+    }
+    EXPECT_NE(single.LockStep, 0.2125L) << "the click lock ran";
+}
+
 }  // namespace
 
 }  // namespace qv
