@@ -8,7 +8,6 @@ namespace qv {
 
 namespace {
 
-constexpr long double kFullScale = 32767;  // samples are divided by this, not 32768
 // Constants the loop holds in single precision enter with their single-precision values.
 const long double kEdgeThreshold = static_cast<long double>(0.1f);      // [full scale]
 const long double kIntegralGain = static_cast<long double>(0.000004f);  // per output sample
@@ -45,8 +44,8 @@ void LoadFrame(FrontEnd& f, Frame frame) {
     assert(f.ResampleStep >= 1 - kResampleStepLimit && f.ResampleStep <= 1 + kResampleStepLimit);
     const int ppsMagnitude = frame.Pps < 0 ? -static_cast<int>(frame.Pps) : frame.Pps;
     if (ppsMagnitude > f.AudioPeak) f.AudioPeak = ppsMagnitude;
-    f.CurRf = frame.Rf / kFullScale;
-    f.CurPps = frame.Pps / kFullScale;
+    f.CurRf = FullScaleOf(frame.Rf);  // divided by 32767, not 32768
+    f.CurPps = FullScaleOf(frame.Pps);
 }
 
 bool EndSample(FrontEnd& f, int sampleRate, SecondEnd& end) {

@@ -55,6 +55,18 @@ struct SecondEnd {
     bool EdgeFound;                  // the second's steepest PPS rise passed the edge threshold
 };
 
+// A 16-bit sample in full scale: sample / 32767, to the bit, without a division. 1/32767 is
+// 2^-15 + 2^-30 + 2^-45 + ... exactly; the head takes the first three terms, so its product with
+// a 16-bit sample is exact, and the tail is the rest, 2^-45 / 32767, rounded. The one rounding
+// of head product plus tail product equals the correctly rounded quotient for every 16-bit
+// sample (checked for all of them by the tests).
+inline long double FullScaleOf(int sample) {
+    constexpr long double kInverseHead = 0x1.00020004p-15L;  // 2^-15 + 2^-30 + 2^-45
+    constexpr long double kInverseTail = 0x1p-45L / 32767;
+    const long double x = sample;
+    return x * kInverseHead + x * kInverseTail;
+}
+
 // Takes the next captured frame: its PPS magnitude into the audio peak, both channels scaled.
 void LoadFrame(FrontEnd& f, Frame frame);
 

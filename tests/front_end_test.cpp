@@ -1,6 +1,7 @@
 // Sample front end: re-sampling, the PPS edge detector, re-alignment, the clock read-outs.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 #include "tests/chain_fixture.h"
@@ -69,6 +70,19 @@ TEST(Resampling, StepsBelowAndAboveOneGiveTwoOrNoSamplesInSomeFrames) {
         }
         EXPECT_EQ(total, 3000 + twos - zeros);
     }
+}
+
+// Full scale without a division is the quotient by 32767 to the bit, for every 16-bit sample.
+TEST(FullScale, EverySampleAsDividedBy32767) {
+    volatile long double divisor = 32767;  // divided at run time, as the x87 unit rounds it
+    int wrong = 0;
+    for (int x = -32768; x <= 32767; ++x) {
+        if (FullScaleOf(x) != x / divisor && ++wrong <= 5) ADD_FAILURE() << "sample " << x;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(FullScaleOf(32767), 1.0L);
+    EXPECT_EQ(FullScaleOf(0), 0.0L);
+    EXPECT_FALSE(std::signbit(FullScaleOf(0)));
 }
 
 TEST(AudioLevel, FullScaleEitherWayReadsOneHundredPercent) {
