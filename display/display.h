@@ -33,8 +33,9 @@ struct Display {
     // and to measure what drawing costs)
     bool Drawing = true;
     // false: no scope or I/Q panel is ever shown (a batch run that writes no panels), so the
-    // chain leaves out what only they show: the scope's traces and the vectorscope's dots.
-    // The chart, which a capture or a chart file shows, is drawn all the same.
+    // chain leaves out what only they show: the scope's traces, the vectorscope's dots and the
+    // chart panel's copy at each period. The chart, which a capture or a chart file shows, is
+    // drawn all the same.
     bool PanelsShown = true;
 
     // state

@@ -78,6 +78,8 @@ void PlotPeriod(Display& d, long double phase, long double level) {
 void ScrollChart(Display& d, int integrationSeconds, const std::string& now) {
     Surface& trace = d.ChartTraceSurface;
     BlockCopy(trace, 1, 0, kChartWidth, kChartHeight, trace, 0, 0);
+    // Without panels no one sees the chart panel, and a capture composes the chart afresh.
+    if (!d.PanelsShown) return;
     ComposeChart(d, integrationSeconds, now);
     BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.ChartPanel, 0, 0);
 }

@@ -67,7 +67,8 @@ void ShowVectorscope(Display& d);
 
 // A closed period's phase [rad] and level [dB] dots, and every tenth period a tick.
 void PlotPeriod(Display& d, long double phase, long double level);
-// The chart scrolled one column, composed with its frame and shown on its panel.
+// The chart scrolled one column, composed with its frame and shown on its panel (only the
+// scroll while no panel is shown).
 void ScrollChart(Display& d, int integrationSeconds, const std::string& now);
 // Counts a closed period on the chart; true when the chart has filled (739 periods since it
 // was last cleared).

@@ -77,6 +77,9 @@ TEST(PanelsShown, NothingForThePanelsUntilOneIsShown) {
     EXPECT_NE(hidden.M.Screen.VectorSurface.Pixels, emptyVector.Pixels);
     EXPECT_EQ(hidden.M.Screen.ScopePanel.Pixels, shown.M.Screen.ScopePanel.Pixels);
     EXPECT_EQ(hidden.M.Screen.ChartTraceSurface.Pixels, shown.M.Screen.ChartTraceSurface.Pixels);
+    CaptureScreen(shown.M);
+    CaptureScreen(hidden.M);
+    EXPECT_EQ(hidden.M.Screen.CaptureSurface.Pixels, shown.M.Screen.CaptureSurface.Pixels);
     ASSERT_EQ(hidden.Host.readouts.size(), shown.Host.readouts.size());
     for (size_t k = 0; k < shown.Host.readouts.size(); ++k) {
         EXPECT_EQ(hidden.Host.readouts[k].Text, shown.Host.readouts[k].Text) << k;
