@@ -3,6 +3,7 @@
 // returned to the caller, which shows it.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 
 #include "common/frame.h"
@@ -68,7 +69,14 @@ inline long double FullScaleOf(int sample) {
 }
 
 // Takes the next captured frame: its PPS magnitude into the audio peak, both channels scaled.
-void LoadFrame(FrontEnd& f, Frame frame);
+inline void LoadFrame(FrontEnd& f, Frame frame) {
+    // Start or Reset All sets the step; the clock loop keeps it within its bounds after that.
+    assert(f.ResampleStep >= 1 - kResampleStepLimit && f.ResampleStep <= 1 + kResampleStepLimit);
+    const int ppsMagnitude = frame.Pps < 0 ? -static_cast<int>(frame.Pps) : frame.Pps;
+    if (ppsMagnitude > f.AudioPeak) f.AudioPeak = ppsMagnitude;
+    f.CurRf = FullScaleOf(frame.Rf);  // divided by 32767, not 32768
+    f.CurPps = FullScaleOf(frame.Pps);
+}
 
 // The next output sample that falls before the frame loaded last (true), or false when there
 // is none left: the frame then becomes the previous one. After a true return, EndSample must
@@ -99,6 +107,30 @@ inline bool NextSample(FrontEnd& f, bool inverted, ResampledSample& out) {
 // clock correction, which is then in `end` (true is returned; `end` is untouched otherwise).
 // Then on to the next output sample. `sampleRate` [samples/s] is the rate of the corrected
 // stream the frequency error is stated against.
-bool EndSample(FrontEnd& f, int sampleRate, SecondEnd& end);
+// Once a second, from EndSample: the sample clock corrected from the second's steepest PPS
+// rise.
+[[gnu::noinline]] void CorrectClock(FrontEnd& f, int sampleRate, SecondEnd& end);
+
+inline bool EndSample(FrontEnd& f, int sampleRate, SecondEnd& end) {
+    // Rise + PrevRise spans the last two output samples and is centred on the previous one,
+    // hence SecondIndex - 1, wrapped. Strictly greater: the earlier peak wins ties.
+    f.Rise = f.PpsOut - f.PrevPpsOut;
+    if (f.Rise + f.PrevRise > f.PeakRise) {
+        f.PeakRise = f.Rise + f.PrevRise;
+        f.PeakCurve = f.Rise - f.PrevRise;
+        f.PeakIndex = f.SecondIndex == 0 ? kLastSampleOfSecond : f.SecondIndex - 1;
+    }
+
+    const bool ended = f.SecondIndex == kLastSampleOfSecond;
+    if (ended) CorrectClock(f, sampleRate, end);
+
+    // Modulo 8000 by one subtraction: a re-alignment leaves SecondIndex below 12000.
+    f.SecondIndex = f.SecondIndex + 1;
+    if (f.SecondIndex >= kSamplesPerSecond) f.SecondIndex -= kSamplesPerSecond;
+    f.PrevRise = f.Rise;
+    f.PrevPpsOut = f.PpsOut;
+    f.ResamplePos = f.ResamplePos + f.ResampleStep;
+    return ended;
+}
 
 }  // namespace qv

@@ -12,6 +12,8 @@ namespace {
 
 constexpr long double kZeroPower = 1e-15L;  // stands in for P = 0 so the logarithm is defined
 
+}  // namespace
+
 void ClosePeriod(Integration& g, int periodLength, int integrationSeconds, ClosedPeriod& c) {
     c.PeriodI = g.PeriodI;
     c.PeriodQ = g.PeriodQ;
@@ -23,22 +25,6 @@ void ClosePeriod(Integration& g, int periodLength, int integrationSeconds, Close
                                        kSamplesPerSecond));
     g.PeriodI = 0;
     g.PeriodQ = 0;
-}
-
-}  // namespace
-
-bool IntegrateVector(Integration& g, long double i, long double q, int integrationSeconds,
-                     ClosedPeriod& closed) {
-    g.PeriodI = g.PeriodI + i;
-    g.PeriodQ = g.PeriodQ + q;
-    const int periodLength = kSamplesPerSecond * integrationSeconds;
-    // Modulo the period length, dividing only when the count reaches it: at the period's end,
-    // or after a shorter integration time has been set.
-    g.PeriodSample = g.PeriodSample + 1;
-    if (g.PeriodSample >= periodLength) g.PeriodSample %= periodLength;
-    if (g.PeriodSample != periodLength - 1) return false;
-    ClosePeriod(g, periodLength, integrationSeconds, closed);
-    return true;
 }
 
 }  // namespace qv

@@ -21,11 +21,27 @@ struct ClosedPeriod {
     long double Level;             // [dB] of the period's mean vector
 };
 
+// The period's close: its sums, phase and level into `closed`, the sums restarted.
+[[gnu::noinline]] void ClosePeriod(Integration& g, int periodLength, int integrationSeconds,
+                                   ClosedPeriod& closed);
+
 // One baseband vector (i, q) into the period of `integrationSeconds` [s] seconds. True when it
 // closed the period, which is then in `closed` (left untouched otherwise: this runs for every
 // sample, a close once in 8000 * T).
-bool IntegrateVector(Integration& g, long double i, long double q, int integrationSeconds,
-                     ClosedPeriod& closed);
+// Inline, so that the sums stay in registers; the close, once a period, is not.
+inline bool IntegrateVector(Integration& g, long double i, long double q, int integrationSeconds,
+                            ClosedPeriod& closed) {
+    g.PeriodI = g.PeriodI + i;
+    g.PeriodQ = g.PeriodQ + q;
+    const int periodLength = kSamplesPerSecond * integrationSeconds;
+    // Modulo the period length, dividing only when the count reaches it: at the period's end,
+    // or after a shorter integration time has been set.
+    g.PeriodSample = g.PeriodSample + 1;
+    if (g.PeriodSample >= periodLength) g.PeriodSample %= periodLength;
+    if (g.PeriodSample != periodLength - 1) return false;
+    ClosePeriod(g, periodLength, integrationSeconds, closed);
+    return true;
+}
 
 // True when the next vector through IntegrateVector with the same `integrationSeconds` [s]
 // closes the period.
