@@ -88,6 +88,10 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_tools all tools/report_data.cpp
     quorvelle_tools all tools/report_plot.cpp
     quorvelle_tools all tools/sim_tool.cpp
+    quorvelle_tools all serve/status_pages.cpp
+    quorvelle_tools all serve/status_snapshot.cpp
+    # The status page's HTTP server (libmicrohttpd), linked into quorvelle-batch alone.
+    quorvelle_serve linux serve/status_server.cpp
     quorvelle-batch all tools/batch_main.cpp
     quorvelle-sim all tools/sim_main.cpp
     quorvelle-report all tools/report_main.cpp
@@ -217,7 +221,7 @@ set(QUORVELLE_SOURCE_TABLE
 )
 
 # The folders whose sources must each be in the table.
-set(QUORVELLE_SOURCE_FOLDERS app bench capture chain common display dsp files tests tools)
+set(QUORVELLE_SOURCE_FOLDERS app bench capture chain common display dsp files serve tests tools)
 
 # <target>_SOURCES: the target's files for the system being built, as paths from the source
 # folder; every file of the table is checked to exist, and every source under the folders

@@ -620,7 +620,8 @@ int RunFiles(const BatchOptions& o, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
+int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err,
+             const StartStatusService& startServer) {
     BatchOptions o;
     std::string error;
     ParseResult parsed = ParseOptions(argc, argv, o, error);
@@ -643,7 +644,13 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
             err << UsageErrorLine("quorvelle-batch", error);
             return 2;
         }
-        return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err);
+        if (o.Capture.Serve && !startServer) {
+            err << UsageErrorLine("quorvelle-batch", "--serve is not available in this build");
+            return 2;
+        }
+        o.Chain.Serve = o.Capture.Serve;
+        return RunBatchCapture(o.Capture, o.Chain, o.Simulate ? &o.Simulator : nullptr, out, err,
+                               startServer);
     }
     if (o.Inputs.size() > 1) return RunFiles(o, out, err);
     std::vector<ChainSettings> outputs;

@@ -4,9 +4,13 @@
 
 #include <ostream>
 
+#include "serve/status_pages.h"
+
 namespace qv {
 
 // Runs the tool; returns its exit status: 0 success, 1 input or output error, 2 bad usage.
-int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err);
+// `startServer` serves --serve's status page; without it --serve is refused.
+int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err,
+             const StartStatusService& startServer = {});
 
 }  // namespace qv

@@ -24,7 +24,9 @@
 #include "dsp/rate_converter.h"
 #include "files/iq_file.h"
 #include "files/wav_file.h"
+#include "serve/status_snapshot.h"
 #include "tools/batch_daily.h"
+#include "tools/report.h"
 
 namespace qv {
 
@@ -53,6 +55,16 @@ const char* const kCaptureUsage =
     "                         disk, so the read-outs, I/Q records and CSV rows keep the room\n"
     "                         (default 500; 0: no floor)\n"
     "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
+#ifdef _WIN32
+    "  --serve [ADDR:]PORT    a read-only status page: not available in the Windows version\n"
+#else
+    "  --serve [ADDR:]PORT    a read-only status page at http://ADDR:PORT/ (default address\n"
+    "                         127.0.0.1: this machine only; 0.0.0.0 opens it to the network):\n"
+    "                         the panels, read-outs and state, renewed each second, as\n"
+    "                         /status.json for programs, the day's report (/report.png) and\n"
+    "                         the CSV files (/seconds.csv, /periods.csv); PORT 0 picks a free\n"
+    "                         port, said on stderr\n"
+#endif
     "  --rate N               capture at N frames per second: 8000, 11025, 16000, 22050, 32000,\n"
     "                         44100, 48000, 88200, 96000, 176400 or 192000 (default: 8000\n"
     "                         where the device offers it, else its own default rate); the\n"
@@ -355,6 +367,18 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
     if (arg == "--device") return value(o.Device) ? 1 : -1;
     if (arg == "--record") return value(o.RecordPath) ? 1 : -1;
     if (arg == "--play") return value(o.PlayPath) ? 1 : -1;
+    if (arg == "--serve") {
+        std::string text;
+        if (!value(text)) return -1;
+#ifdef _WIN32
+        error = "--serve is not available in the Windows version";
+        return -1;
+#else
+        if (!ParseServeAddress(text, o.ServeAt, error)) return -1;
+        o.Serve = true;
+        return 1;
+#endif
+    }
     if (arg == "--rate") {
         std::string text;
         if (!value(text)) return -1;
@@ -408,6 +432,7 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
                                    : o.Rate > 0            ? "--rate"
                                    : o.GiveUp > 0          ? "--give-up"
                                    : o.MinFree >= 0        ? "--min-free"
+                                   : o.Serve               ? "--serve"
                                                            : nullptr;
         if (needsCapture == nullptr) return true;
         error = std::string(needsCapture) + " needs --capture";
@@ -429,7 +454,8 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
 }
 
 int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
-                    const SimulatorSettings* simulator, std::ostream& out, std::ostream& err) {
+                    const SimulatorSettings* simulator, std::ostream& out, std::ostream& err,
+                    const StartStatusService& startServer) {
     // From here on SIGINT, SIGTERM and SIGHUP only end the run: its close-time work is done
     // whatever arrives, and the status is that work's.
     StopSignals signals;
@@ -437,6 +463,22 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     CaptureEngine engine;
     SoundSystem system(engine.Audio);  // ends before the engine's audio thread
     if (o.ListDevices) return ListDevices(system, out, err);
+
+    // The status page listens before the capture starts: an address it cannot have ends the run
+    // before anything is touched. It stops before the chain's state goes.
+    StatusExchange exchange;
+    StatusPages pages(exchange, ReportPng);
+    std::unique_ptr<StatusService> server;
+    if (o.Serve) {
+        std::string error;
+        server = startServer(o.ServeAt, pages, error);
+        if (!server) {
+            err << "quorvelle-batch: " << error << "\n";
+            return 1;
+        }
+        err << "quorvelle-batch: status page: " << ServeUrl(o.ServeAt, server->Port()) << "\n"
+            << std::flush;
+    }
 
     std::string description;
     const auto outage = std::make_shared<DeviceOutage>();
@@ -455,11 +497,14 @@ int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
     if (!OpenLiveOutputs(o, chain, rate, outputs, recorder, daily.get(), err)) return 1;
     Measurement m;
     RunHost host(kWallClock, outputs, err);
-    if (daily) {
-        StartChain(m, *daily, daily->DaySettings(chain), err);
-    } else {
-        StartChain(m, host, chain, err);
-    }
+    ChainHost& runHost = daily ? static_cast<ChainHost&>(*daily) : host;
+    StatusHost statusHost(runHost, exchange, [&chain, &daily] {
+        const ChainSettings s = daily ? daily->DaySettings(chain) : chain;
+        return std::make_pair(s.CsvPath, s.IqCsvPath);
+    });
+    StartChain(m, o.Serve ? static_cast<ChainHost&>(statusHost) : runHost,
+               daily ? daily->DaySettings(chain) : chain, err);
+    if (o.Serve) statusHost.Publish(m);
     LiveChain consumer(m, outputs.Log, err, "quorvelle-batch");
     consumer.Recording = &recorder;
     consumer.IqRecordCount = [&outputs] { return outputs.Iq.Appended(); };

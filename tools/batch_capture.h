@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture/signal_simulator.h"
+#include "serve/status_pages.h"
 #include "tools/batch_run.h"
 
 namespace qv {
@@ -20,6 +21,8 @@ struct CaptureOptions {
     int Rate = 0;       // --rate N [frames/s] the device's (or simulator's); 0: the device's choice
     double GiveUp = 0;  // --give-up [s] a device gone this long ends the run; 0: never
     int MinFree = -1;   // --min-free [MB] free below which the recording stops; -1: not given
+    bool Serve = false;  // --serve [ADDR:]PORT: the read-only status page
+    ServeAddress ServeAt;
 };
 
 constexpr int kDefaultMinFreeMegabytes = 500;  // [MB] --min-free when not given
@@ -38,9 +41,11 @@ bool CheckCaptureOptions(const CaptureOptions& o, bool haveInputFile, bool simul
 
 // --list-devices, or the live run of --capture until --seconds, SIGINT, SIGTERM or the end of
 // the source; with `simulator`, the simulator is the input (--simulate). A sound card that
-// stops delivering is reopened by name until it is back (or --give-up). Returns the exit
-// status: 0 success, 1 device, input or output error.
+// stops delivering is reopened by name until it is back (or --give-up). With --serve the status
+// page is served by `startServer` from before the capture starts to the end of the run. Returns
+// the exit status: 0 success, 1 device, input or output error (or a page that cannot listen).
 int RunBatchCapture(const CaptureOptions& o, const ChainSettings& chain,
-                    const SimulatorSettings* simulator, std::ostream& out, std::ostream& err);
+                    const SimulatorSettings* simulator, std::ostream& out, std::ostream& err,
+                    const StartStatusService& startServer = {});
 
 }  // namespace qv

@@ -346,7 +346,7 @@ void RunHost::Log(const char* label, const std::string& text) {
 // Start and finish
 
 void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::ostream& err) {
-    const bool drawsText = s.SaveScreen || !s.ChartPath.empty() || !s.PanelsDir.empty();
+    const bool drawsText = s.SaveScreen || !s.ChartPath.empty() || !s.PanelsDir.empty() || s.Serve;
     if (drawsText && !LabelFace().Problem.empty()) {
         err << "quorvelle-batch: warning: " << LabelFace().Problem << "\n";
     }
@@ -356,7 +356,8 @@ void StartChain(Measurement& m, ChainHost& host, const ChainSettings& s, std::os
     m.SwapChannels = s.SwapChannels;
     m.Params.SaveIqFlag = s.IqPath.empty() ? -1 : 1;
     m.Params.SaveScreenFlag = s.SaveScreen ? 1 : -1;
-    m.Screen.PanelsShown = !s.PanelsDir.empty();  // the panels' pictures, written at the end
+    // The panels' pictures, written at the end or shown on the status page.
+    m.Screen.PanelsShown = !s.PanelsDir.empty() || s.Serve;
     // A run that writes no picture never shows a surface: the chain draws nothing, the chart's
     // scrolling (three copies of it a period) included.
     m.Screen.Drawing = drawsText;

@@ -36,6 +36,7 @@ struct ChainSettings {
     bool Png = false;       // a PNG beside every bitmap
     std::string PanelsDir;  // the three panels at the end
     std::string DailyDir;   // --daily: the four files above in a folder per day here
+    bool Serve = false;     // --serve: the panels drawn each second for the status page
     bool Quiet = false;
 };
 

@@ -585,4 +585,22 @@ int RunReport(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return written ? 0 : 1;
 }
 
+bool ReportPng(const std::string& readouts, const std::string& periods, std::string& png,
+               std::string& error) {
+    Options o;
+    o.Readouts = readouts;
+    o.Periods = periods;
+    std::ostringstream notes;
+    ReportRuns runs;
+    if (!SelectSecondRun(o, runs, notes)) {
+        error = notes.str();
+        error = error.substr(0, error.find('\n'));
+        const std::string prefix = std::string(kProgram) + ": ";
+        if (error.rfind(prefix, 0) == 0) error.erase(0, prefix.size());
+        return false;
+    }
+    SelectIqRun(o, runs, notes);
+    return EncodePng(DrawReport(Picture(o, runs, Statistics(o, runs, notes))), png, error);
+}
+
 }  // namespace qv
