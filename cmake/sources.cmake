@@ -155,6 +155,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_unit_tests all tests/signal_simulator_test.cpp
     quorvelle_unit_tests all tests/sim_tool_test.cpp
     quorvelle_unit_tests linux tests/sox_pps_test.cpp  # runs the sox program
+    quorvelle_unit_tests all tests/status_page_test.cpp
     quorvelle_unit_tests linux tests/stop_signals_test.cpp  # POSIX signals and poll
     quorvelle_unit_tests all tests/text_test.cpp
     quorvelle_unit_tests all tests/trig_test.cpp
@@ -192,6 +193,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_e2e_tests linux tests/e2e/docs_test.cpp  # runs gnuplot and python3
     quorvelle_e2e_tests linux tests/e2e/install_test.cpp
     quorvelle_e2e_tests linux tests/e2e/pps_sox_test.cpp
+    quorvelle_e2e_tests linux tests/e2e/status_page_test.cpp  # runs chromium
     quorvelle_e2e_serial_tests linux tests/e2e/pulse_capture_test.cpp
     quorvelle_e2e_tests linux tests/e2e/window_fit_test.cpp
     quorvelle_e2e_tests linux tests/e2e/window_gui_test.cpp

@@ -103,7 +103,9 @@ MHD_Result StatusServer::Answer(MHD_Connection* connection, const char* url, con
 bool StatusServer::Start(const ServeAddress& address, std::string& error) {
     sockaddr_storage storage{};
     bool numeric = true;
-    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
+    // poll() rather than epoll: with epoll this libmicrohttpd keeps a connection whose client
+    // hung up in the middle of its request until the timeout, and a few such hold every place.
+    unsigned flags = MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
     if (address.Ipv6) {
         auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
         a->sin6_family = AF_INET6;

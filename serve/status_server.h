@@ -11,7 +11,7 @@ namespace qv {
 
 constexpr unsigned kServeConnectionLimit = 8;     // clients served at once
 constexpr size_t kServeConnectionMemory = 8192;   // [bytes] a request larger is refused
-constexpr unsigned kServeConnectionTimeout = 30;  // [s] an idle connection is closed
+constexpr unsigned kServeConnectionTimeout = 10;  // [s] an idle connection is closed
 
 // Listens on `address` (the loopback unless another address is given) and answers from
 // `pages`, which must outlive the server; nullptr with one line in `error` when it cannot

@@ -671,4 +671,8 @@ int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err,
         .Status;
 }
 
+int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    return RunBatch(argc, argv, out, err, {});
+}
+
 }  // namespace qv

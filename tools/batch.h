@@ -11,6 +11,7 @@ namespace qv {
 // Runs the tool; returns its exit status: 0 success, 1 input or output error, 2 bad usage.
 // `startServer` serves --serve's status page; without it --serve is refused.
 int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err,
-             const StartStatusService& startServer = {});
+             const StartStatusService& startServer);
+int RunBatch(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 }  // namespace qv

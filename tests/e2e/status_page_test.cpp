@@ -1,0 +1,271 @@
+// quorvelle-batch --capture --serve: the status page of a live run of the simulator, fetched
+// over HTTP and shown by a headless Chromium while the run measures; a thousand malformed and
+// oversized requests that leave it answering and the run's rows as a run without the page
+// writes them; and nothing but the loopback listening.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/png_pixels.h"
+#include "tests/test_files.h"
+#include "tests/tool_runner.h"
+
+namespace qv {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A connection to the page on 127.0.0.1; -1 when it cannot be made.
+int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval limit{3, 0};  // no answer within it counts as none
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+// Sends `request` and reads the answer until the server closes; with `closeEarly`, hangs up
+// right after sending. What the server said ("" for nothing).
+std::string Exchange(int port, const std::string& request, bool closeEarly = false) {
+    const int fd = Connect(port);
+    if (fd < 0) return "";
+    for (size_t sent = 0; sent < request.size();) {
+        const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+    }
+    std::string answer;
+    char bytes[65536];
+    for (ssize_t n; !closeEarly && (n = recv(fd, bytes, sizeof bytes, 0)) > 0;) {
+        answer.append(bytes, static_cast<size_t>(n));
+    }
+    close(fd);
+    return answer;
+}
+
+int StatusOf(const std::string& answer) {
+    return answer.rfind("HTTP/1.", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
+}
+
+std::string BodyOf(const std::string& answer) {
+    const size_t end = answer.find("\r\n\r\n");
+    return end == std::string::npos ? "" : answer.substr(end + 4);
+}
+
+std::string Get(int port, const std::string& path, const std::string& method = "GET") {
+    return Exchange(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                              "Connection: close\r\n\r\n");
+}
+
+// The local addresses ("0100007F:1F90") of the sockets process `pid` listens on, IPv6 ones
+// with "6:" before them.
+std::set<std::string> ListeningAddresses(pid_t pid) {
+    std::set<std::string> inodes, addresses;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(fds)) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+    }
+    for (const char* table : {"tcp", "tcp6"}) {
+        std::ifstream file(std::string("/proc/net/") + table);
+        std::string line, slot, local, remote, state, skip, inode;
+        std::getline(file, line);
+        while (std::getline(file, line)) {
+            std::istringstream fields(line);
+            fields >> slot >> local >> remote >> state >> skip >> skip >> skip >> skip >> skip >>
+                inode;
+            if (state == "0A" && inodes.count(inode) > 0)
+                addresses.insert((table[3] == '6' ? "6:" : "") + local);
+        }
+    }
+    return addresses;
+}
+
+// The rows of the CSV files, each without its first cell (the wall-clock time, which differs
+// between two live runs), the files' header rows left out.
+std::vector<std::string> MeasuredRows(const std::vector<std::string>& paths) {
+    std::vector<std::string> rows;
+    for (const std::string& path : paths) {
+        const std::vector<std::string> lines = TextLines(path);
+        for (size_t i = 1; i < lines.size(); ++i)
+            rows.push_back(lines[i].substr(lines[i].find(',')));
+    }
+    return rows;
+}
+
+std::vector<std::string> DayFiles(const std::string& dir, const std::string& name) {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        if (entry.path().filename() == name) files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Pixels of the screenshot's rectangle that are not the page's background, and their colours.
+void CountPanelPixels(const PngPixels& p, int x0, int y0, int x1, int y1, int& drawn,
+                      std::set<int>& colours) {
+    drawn = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* rgb = &p.Rgb[3 * (static_cast<size_t>(y) * p.Width + x)];
+            colours.insert(rgb[0] << 16 | rgb[1] << 8 | rgb[2]);
+            if (rgb[0] != 0xee || rgb[1] != 0xee || rgb[2] != 0xee) ++drawn;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(StatusPageProgram, LivePageUnderMalformedRequests) {
+    TestFolder folder;
+    const std::string served = folder.Path("served"), plain = folder.Path("plain");
+    const std::vector<std::string> simulate = {QUORVELLE_BATCH_BIN, "--capture", "--quiet",
+                                               "--simulate", "30"};
+    std::vector<std::string> withPage = simulate, without = simulate;
+    withPage.insert(withPage.end(), {"--serve", "0", "--daily", served});
+    without.insert(without.end(), {"--csv", plain + ".csv", "--iq-csv", plain + "-periods.csv"});
+    ChildProcess page, reference;
+    std::string error;
+    ASSERT_TRUE(page.Start(withPage, {}, folder.Path("out"), folder.Path("err"), error)) << error;
+    ASSERT_TRUE(reference.Start(without, {}, folder.Path("out2"), folder.Path("err2"), error));
+
+    std::smatch found;
+    const std::regex url("status page: http://127\\.0\\.0\\.1:([0-9]+)/\n");
+    std::string err;
+    ASSERT_TRUE(WaitWhileRunning(
+        page, [&] { return std::regex_search(err = FileText(folder.Path("err")), found, url); },
+        10s))
+        << err;
+    const int port = std::stoi(found[1]);
+    EXPECT_EQ(ListeningAddresses(page.Pid()), std::set<std::string>{"0100007F:" + [port] {
+                  char hex[8];
+                  std::snprintf(hex, sizeof hex, "%04X", port);
+                  return std::string(hex);
+              }()});
+
+    // Once the chain has measured some seconds: every route, as a browser and a program see it.
+    ASSERT_TRUE(WaitWhileRunning(
+        page,
+        [&] {
+            return std::regex_search(BodyOf(Get(port, "/status.json")),
+                                     std::regex("\"second\": ([89]|[1-9][0-9])"));
+        },
+        15s));
+    const std::string json = BodyOf(Get(port, "/status.json"));
+    for (const char* part : {"\"IDFREQERROR\": \"Freq error = ", "\"state\": {\"name\": \"",
+                             "\"fine\": {\"valid\": ", "\"seconds_csv\": true"}) {
+        EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
+    }
+    EXPECT_NE(BodyOf(Get(port, "/")).find("<img id=\"chart\""), std::string::npos);
+    EXPECT_EQ(BodyOf(Get(port, "/", "HEAD")), "");
+    for (const auto& [path, size] :
+         std::vector<std::pair<std::string, std::pair<int, int>>>{{"/scope.png", {126, 168}},
+                                                                  {"/iq.png", {168, 168}},
+                                                                  {"/chart.png", {766, 338}},
+                                                                  {"/report.png", {1200, 800}}}) {
+        const std::string answer = Get(port, path);
+        ASSERT_EQ(StatusOf(answer), 200) << path << ": " << BodyOf(answer);
+        WriteText(folder.Path("fetched.png"), BodyOf(answer));
+        PngPixels pixels;
+        ASSERT_TRUE(ReadPngPixels(folder.Path("fetched.png"), pixels)) << path;
+        EXPECT_EQ(std::make_pair(pixels.Width, pixels.Height), size) << path;
+    }
+    EXPECT_EQ(BodyOf(Get(port, "/seconds.csv")).rfind("time,t_s,", 0), 0u);
+
+    // The page in a browser, the panels in their places and drawn.
+    const std::string shot = folder.Path("page.png");
+    const ToolRun browser = RunProgram(
+        {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+         "--no-first-run", "--disable-background-networking", "--disable-component-update",
+         "--disable-sync", "--user-data-dir=" + folder.Path("browser"), "--screenshot=" + shot,
+         "--window-size=800,640", "http://127.0.0.1:" + std::to_string(port) + "/"},
+        {}, folder.Path("browser.out"), folder.Path("browser.err"), 60s);
+    ASSERT_EQ(browser.Status, 0) << "chromium (scripts/install-deps test): " << browser.Err;
+    PngPixels screen;
+    ASSERT_TRUE(ReadPngPixels(shot, screen));
+    ASSERT_EQ(std::make_pair(screen.Width, screen.Height), std::make_pair(800, 640));
+    // Inside the scope (top left) and the chart (below): drawn, in several colours.
+    for (const auto& [x0, y0, x1, y1] :
+         std::vector<std::tuple<int, int, int, int>>{{20, 20, 130, 170}, {20, 200, 770, 500}}) {
+        int drawn = 0;
+        std::set<int> colours;
+        CountPanelPixels(screen, x0, y0, x1, y1, drawn, colours);
+        EXPECT_EQ(drawn, (x1 - x0) * (y1 - y0)) << x0 << "," << y0;
+        EXPECT_GE(colours.size(), 3u) << x0 << "," << y0;
+    }
+
+    // A thousand malformed, oversized, refused and half-sent requests, and more clients at once
+    // than the page serves.
+    const std::string host = "Host: 127.0.0.1\r\nConnection: close\r\n";
+    uint32_t seed = 12345;
+    int answered = 0;
+    for (int i = 0; i < 1000; ++i) {
+        std::string garbage(256, '\0');
+        for (char& c : garbage) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+        const std::vector<std::pair<std::string, bool>> requests = {
+            {garbage + "\r\n\r\n", false},
+            {"GET / HTTP/1.1\r\n" + host + "X-Big: " + std::string(9000, 'a') + "\r\n\r\n", false},
+            {"GET / HTTP/1.1\r\n" + host + "X-Big: " + std::string(100000, 'b') + "\r\n\r\n",
+             false},
+            {"POST /status.json HTTP/1.1\r\n" + host + "Content-Length: 5\r\n\r\nhello", false},
+            {"BREW / HTTP/1.1\r\n" + host + "\r\n", false},
+            {"GET /../../etc/passwd HTTP/1.1\r\n" + host + "\r\n", false},
+            {"GET /%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\n" + host + "\r\n", false},
+            {"GET /status.json HTT", true},
+            {"GET /status.json HTTP/1.1\r\n" + host, true},
+            {"GET /status.json HTTP/1.1\r\n" + host + "\r\n", false}};
+        const auto& [request, closeEarly] = requests[i % requests.size()];
+        const std::string answer = Exchange(port, request, closeEarly);
+        EXPECT_EQ(answer.find("root:"), std::string::npos) << i;
+        const int kind = i % 10, status = StatusOf(answer);
+        if (kind == 9) {
+            answered += status == 200;
+        } else {
+            EXPECT_NE(status, 200) << i << ": " << answer.substr(0, 200);
+        }
+        if (kind == 5 || kind == 6) {
+            EXPECT_EQ(status, 404) << i;
+        }
+        if (kind == 3 || kind == 4) {
+            EXPECT_EQ(status, 405) << i;
+        }
+        if (i == 500) {
+            std::vector<int> idle;
+            for (int k = 0; k < 20; ++k) idle.push_back(Connect(port));
+            Get(port, "/status.json");  // served or refused, but not waited for forever
+            for (const int fd : idle) close(fd);
+        }
+    }
+    EXPECT_EQ(answered, 100);
+    EXPECT_EQ(StatusOf(Get(port, "/status.json")), 200);
+
+    // The run ends as usual, its rows those of the run without the page.
+    EXPECT_EQ(page.Wait(30s), 0) << FileText(folder.Path("err"));
+    EXPECT_EQ(reference.Wait(30s), 0) << FileText(folder.Path("err2"));
+    const std::vector<std::string> rows = MeasuredRows(DayFiles(served, "seconds.csv"));
+    EXPECT_GE(rows.size(), 18u);
+    EXPECT_EQ(rows, MeasuredRows({plain + ".csv"}));
+    EXPECT_EQ(MeasuredRows(DayFiles(served, "periods.csv")),
+              MeasuredRows({plain + "-periods.csv"}));
+}
+
+}  // namespace qv
