@@ -58,12 +58,12 @@ const char* const kCaptureUsage =
 #ifdef _WIN32
     "  --serve [ADDR:]PORT    a read-only status page: not available in the Windows version\n"
 #else
-    "  --serve [ADDR:]PORT    a read-only status page at http://ADDR:PORT/ (default address\n"
-    "                         127.0.0.1: this machine only; 0.0.0.0 opens it to the network):\n"
-    "                         the panels, read-outs and state, renewed each second, as\n"
-    "                         /status.json for programs, the day's report (/report.png) and\n"
-    "                         the CSV files (/seconds.csv, /periods.csv); PORT 0 picks a free\n"
-    "                         port, said on stderr\n"
+    "  --serve [ADDR:]PORT    serve a read-only status page at http://ADDR:PORT/ while\n"
+    "                         capturing: the panels, read-outs and state each second, the\n"
+    "                         numbers as /status.json, the day's report (/report.png) and\n"
+    "                         CSV files (/seconds.csv, /periods.csv). ADDR is 127.0.0.1\n"
+    "                         (this machine only) unless given; 0.0.0.0 opens the page to\n"
+    "                         the network. PORT 0 picks a free port, said on stderr\n"
 #endif
     "  --rate N               capture at N frames per second: 8000, 11025, 16000, 22050, 32000,\n"
     "                         44100, 48000, 88200, 96000, 176400 or 192000 (default: 8000\n"
