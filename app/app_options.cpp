@@ -97,6 +97,16 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
             if (!TakeOptionValue(argc, argv, i, options.IqCsvPath, error, false)) return false;
         } else if (arg == "--daily") {
             if (!TakeOptionValue(argc, argv, i, options.DailyDir, error, false)) return false;
+        } else if (arg == "--serve") {
+            std::string text;
+            if (!TakeOptionValue(argc, argv, i, text, error, false)) return false;
+#ifdef _WIN32
+            error = "--serve is not available in the Windows version";
+            return false;
+#else
+            if (!ParseServeAddress(text, options.ServeAt, error)) return false;
+            options.Serve = true;
+#endif
         } else if (arg == "--folder") {
             if (!TakeOptionValue(argc, argv, i, options.Folder, error, false)) return false;
         } else if (arg == "--scale") {
@@ -171,6 +181,14 @@ std::string AppUsage() {
            "                         into DIR, made if missing (default: " +
            std::string(kDefaultFolderHelp) +
            ")\n"
+#ifndef _WIN32
+           "  --serve [ADDR:]PORT    serve a read-only status page at http://ADDR:PORT/: the\n"
+           "                         panels, read-outs and state each second, the numbers as\n"
+           "                         /status.json, the --csv and --iq-csv files and their\n"
+           "                         report (/report.png). ADDR is 127.0.0.1 (this machine\n"
+           "                         only) unless given; 0.0.0.0 opens the page to the\n"
+           "                         network. PORT 0 picks a free port, said on stderr\n"
+#endif
            "  --scale N              show the window N times its size (1.." +
            std::to_string(kLargestScale) +
            "), panels magnified;\n"

@@ -365,13 +365,15 @@ void Initialise(App& a) {
     m.Params.OffsetText = a.Port->ControlText(IDOFFSET);
     const std::string integrationField = a.Port->ControlText(IDINTTIME);
     m.Params.IntegrationText = integrationField;
-    InitialiseMeasurement(m, a.Host);
+    InitialiseMeasurement(m, a.StatusPage != nullptr ? static_cast<ChainHost&>(*a.StatusPage)
+                                                     : static_cast<ChainHost&>(a.Host));
     // The signal state's texts name what mends a fault in the window's words: the check box
     // the user ticks, and the option the window is started again with.
     m.Watch.Mending = {"\"" + std::string(FindControl(IDINVERT)->Text) + "\"", "--swap-channels",
                        true};
     SyncIntegrationField(a, integrationField);
     PresetSwitches(a);
+    if (a.StatusPage != nullptr) a.StatusPage->Publish(m);
 
     ExtraSources extras;
     extras.Simulate = a.Options.Simulate;

@@ -22,6 +22,8 @@
 #include "capture/signal_simulator.h"
 #include "chain/measurement.h"
 #include "chain/run_answer.h"
+#include "serve/status_pages.h"
+#include "serve/status_snapshot.h"
 
 namespace qv {
 
@@ -141,6 +143,8 @@ struct AppOptions {
     int Scale = 0;          // --scale N: the window's UI scale; 0: from the screen's dots per inch
     std::string Folder;     // --folder DIR: where the measurements go (app/measurements_folder.h)
     std::string DailyDir;   // --daily DIR: the CSV files and the read-out log in a folder per day
+    bool Serve = false;     // --serve [ADDR:]PORT: the read-only status page
+    ServeAddress ServeAt;
 };
 
 struct App;
@@ -186,6 +190,9 @@ struct App {
     CaptureEngine Engine;
     DeviceList Devices;
     WindowHost Host{*this};
+    // --serve: the chain's host is this, which hands the status page a snapshot each second and
+    // passes everything on to Host; set by the caller before the window opens.
+    StatusHost* StatusPage = nullptr;
     ReadoutLog Log;                  // --log-readouts, opened by the caller
     CsvOutputs Csv;                  // --csv and --iq-csv, opened by OpenCsvFiles
     std::optional<DayFolders> Days;  // --daily: the day whose log and CSV files are open

@@ -2,6 +2,8 @@
 // was started from, if any, so that Ctrl-C there ends it cleanly and stdout and stderr work as
 // on Linux.
 #include <cstring>
+#include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,10 @@
 #include "app/window_start.h"
 #include "capture/stop_signals.h"
 #include "common/os.h"
+#ifndef _WIN32
+#include "serve/status_server.h"
+#include "tools/report.h"
+#endif
 
 namespace qv {
 
@@ -40,6 +46,27 @@ int RunWindowProgram(int argc, char** argv) {
     const int ended =
         StartWindowProgram(static_cast<int>(args.size()) - 1, args.data(), app, recorder);
     if (ended >= 0) return ended;
+#ifndef _WIN32
+    // --serve: the status page listens before the window opens, and stops once it has closed.
+    StatusExchange exchange;
+    StatusPages pages(exchange, ReportPng);
+    StatusHost statusHost(app.Host, exchange, [&app] {
+        return std::make_pair(app.Options.CsvPath, app.Options.IqCsvPath);
+    });
+    std::unique_ptr<StatusService> server;
+    if (app.Options.Serve) {
+        std::string error;
+        server = StartStatusServer(app.Options.ServeAt, pages, error);
+        if (!server) {
+            std::cerr << "quorvelle: " << error << "\n";
+            return 1;
+        }
+        std::cerr << "quorvelle: status page: " << ServeUrl(app.Options.ServeAt, server->Port())
+                  << "\n"
+                  << std::flush;
+        app.StatusPage = &statusHost;
+    }
+#endif
 
     int status = 0;
     {

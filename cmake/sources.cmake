@@ -88,9 +88,11 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_tools all tools/report_data.cpp
     quorvelle_tools all tools/report_plot.cpp
     quorvelle_tools all tools/sim_tool.cpp
-    quorvelle_tools all serve/status_pages.cpp
-    quorvelle_tools all serve/status_snapshot.cpp
-    # The status page's HTTP server (libmicrohttpd), linked into quorvelle-batch alone.
+    # The status page: its snapshots and routes, in a library of their own that the batch tool
+    # and the window share, and its HTTP server (libmicrohttpd), linked into those two programs
+    # alone.
+    quorvelle_status all serve/status_pages.cpp
+    quorvelle_status all serve/status_snapshot.cpp
     quorvelle_serve linux serve/status_server.cpp
     quorvelle-batch all tools/batch_main.cpp
     quorvelle-sim all tools/sim_main.cpp

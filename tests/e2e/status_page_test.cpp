@@ -2,10 +2,7 @@
 // over HTTP and shown by a headless Chromium while the run measures; a thousand malformed and
 // oversized requests that leave it answering and the run's rows as a run without the page
 // writes them; and nothing but the loopback listening.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/http_client.h"
 #include "tests/png_pixels.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -25,54 +23,6 @@ namespace qv {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A connection to the page on 127.0.0.1; -1 when it cannot be made.
-int Connect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const timeval limit{3, 0};  // no answer within it counts as none
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-    close(fd);
-    return -1;
-}
-
-// Sends `request` and reads the answer until the server closes; with `closeEarly`, hangs up
-// right after sending. What the server said ("" for nothing).
-std::string Exchange(int port, const std::string& request, bool closeEarly = false) {
-    const int fd = Connect(port);
-    if (fd < 0) return "";
-    for (size_t sent = 0; sent < request.size();) {
-        const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-    }
-    std::string answer;
-    char bytes[65536];
-    for (ssize_t n; !closeEarly && (n = recv(fd, bytes, sizeof bytes, 0)) > 0;) {
-        answer.append(bytes, static_cast<size_t>(n));
-    }
-    close(fd);
-    return answer;
-}
-
-int StatusOf(const std::string& answer) {
-    return answer.rfind("HTTP/1.", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
-}
-
-std::string BodyOf(const std::string& answer) {
-    const size_t end = answer.find("\r\n\r\n");
-    return end == std::string::npos ? "" : answer.substr(end + 4);
-}
-
-std::string Get(int port, const std::string& path, const std::string& method = "GET") {
-    return Exchange(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                              "Connection: close\r\n\r\n");
-}
 
 // The local addresses ("0100007F:1F90") of the sockets process `pid` listens on, IPv6 ones
 // with "6:" before them.

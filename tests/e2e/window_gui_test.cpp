@@ -19,6 +19,7 @@
 #include "common/time_of_day.h"
 #include "files/capture_bitmap.h"
 #include "files/iq_file.h"
+#include "tests/e2e/http_client.h"
 #include "tests/e2e/window_session.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
@@ -293,6 +294,30 @@ TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
 
     app_.Signal(SIGTERM);
     EXPECT_EQ(app_.Wait(15s), 0) << "SIGTERM closes the window normally\n" << AppErr();
+}
+
+// --serve: the window's status page follows what the window shows, a click on the scope
+// included, and offers its CSV file.
+TEST_F(WindowGui, StatusPageFollowsTheWindow) {
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--serve", "0", "--csv", "seconds.csv"}));
+    std::smatch found;
+    std::string err;
+    const std::regex url("status page: http://127\\.0\\.0\\.1:([0-9]+)/\n");
+    ASSERT_TRUE(std::regex_search(err = FileText(folder_.Path("app.err")), found, url)) << err;
+    const int port = std::stoi(found[1]);
+    ASSERT_NO_FATAL_FAILURE(Click(kStart));
+    auto pageShows = [&](const std::string& text) {
+        return WaitFor(
+            [&] { return BodyOf(Get(port, "/status.json")).find(text) != std::string::npos; }, 10s);
+    };
+    ASSERT_TRUE(pageShows("\"IDCLICKPEAK\": \"Click Peak = 31\"")) << Get(port, "/status.json");
+    ASSERT_NO_FATAL_FAILURE(Click(ScopeAt(125)));
+    EXPECT_TRUE(pageShows("\"IDCLICKPEAK\": \"Click Peak = 62\"")) << Get(port, "/status.json");
+    EXPECT_EQ(StatusOf(Get(port, "/chart.png")), 200);
+    EXPECT_EQ(BodyOf(Get(port, "/seconds.csv")).rfind("time,t_s,", 0), 0u);
+
+    app_.Signal(SIGTERM);
+    EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
 }
 
 // Escape, and Return in an entry field, leave the window open and working.
