@@ -118,17 +118,20 @@ bool StatusServer::Start(const ServeAddress& address, std::string& error) {
         a->sin_port = htons(static_cast<uint16_t>(address.Port));
         if (inet_pton(AF_INET, address.Host.c_str(), &a->sin_addr) != 1) numeric = false;
     }
-    const std::string where = "--serve " + ServeUrl(address, address.Port);
+    const std::string where = "--serve " +
+                              (address.Ipv6 ? "[" + address.Host + "]" : address.Host) + ":" +
+                              std::to_string(address.Port);
     if (!numeric) {
         error = where + ": " + address.Host + " is not a numeric address";
         return false;
     }
+    // The logger first, so that it hears every message of the start.
     daemon_ = MHD_start_daemon(
         flags, static_cast<uint16_t>(address.Port), nullptr, nullptr, &StatusServer::Handle, this,
-        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&storage), MHD_OPTION_CONNECTION_LIMIT,
-        kServeConnectionLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kServeConnectionMemory,
-        MHD_OPTION_CONNECTION_TIMEOUT, kServeConnectionTimeout, MHD_OPTION_EXTERNAL_LOGGER,
-        &StatusServer::Log, this, MHD_OPTION_END);
+        MHD_OPTION_EXTERNAL_LOGGER, &StatusServer::Log, this, MHD_OPTION_SOCK_ADDR,
+        reinterpret_cast<sockaddr*>(&storage), MHD_OPTION_CONNECTION_LIMIT, kServeConnectionLimit,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kServeConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
+        kServeConnectionTimeout, MHD_OPTION_END);
     starting_ = false;
     if (daemon_ == nullptr) {
         error = where + ": cannot listen" +

@@ -20,12 +20,10 @@ void StatusHost::SetReadout(Readout id, const std::string& text) {
 
 void StatusHost::SecondEnded(const Measurement& m, const SecondValues& values) {
     inner_.SecondEnded(m, values);
-    values_ = &values;
-    Publish(m);
-    values_ = nullptr;
+    Publish(m, &values);
 }
 
-void StatusHost::Publish(const Measurement& m) {
+void StatusHost::Publish(const Measurement& m, const SecondValues* values) {
     auto s = std::make_shared<StatusSnapshot>();
     s->Second = m.SecondsEnded;
     s->TimeOfDay = m.Now();
@@ -46,8 +44,8 @@ void StatusHost::Publish(const Measurement& m) {
         s->CardPpm = answer.Ppm;
         s->CardUncertaintyPpm = answer.Uncertainty;
     }
-    if (values_ != nullptr) {
-        const SecondValues& v = *values_;
+    if (values != nullptr) {
+        const SecondValues& v = *values;
         s->FineValid = v.Fine.FitValid;
         s->FineCardPpm = v.Fine.CardPpm;
         s->FineCardPpmSe = v.Fine.CardPpmSe;

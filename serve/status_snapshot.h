@@ -87,8 +87,9 @@ public:
                std::function<std::pair<std::string, std::string>()> csvFiles)
         : inner_(inner), exchange_(exchange), csvFiles_(std::move(csvFiles)) {}
 
-    // A snapshot of `m` now: at the start, before any second has closed.
-    void Publish(const Measurement& m);
+    // A snapshot of `m` now, with the closing second's `values` (none at the start, before any
+    // second has closed).
+    void Publish(const Measurement& m, const SecondValues* values = nullptr);
 
     void SetReadout(Readout id, const std::string& text) override;
     int64_t MillisecondsOfDay() override { return inner_.MillisecondsOfDay(); }
@@ -109,7 +110,6 @@ private:
     StatusExchange& exchange_;
     std::function<std::pair<std::string, std::string>()> csvFiles_;
     std::vector<std::pair<std::string, std::string>> readouts_;
-    const SecondValues* values_ = nullptr;  // the closing second's, during SecondEnded
 };
 
 }  // namespace qv

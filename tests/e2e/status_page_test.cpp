@@ -106,6 +106,19 @@ TEST(StatusPageProgram, LivePageUnderMalformedRequests) {
         10s))
         << err;
     const int port = std::stoi(found[1]);
+    // A port in use and an address the machine does not have: one line, status 1, nothing
+    // written.
+    for (const std::string& taken : {std::to_string(port), std::string("192.0.2.1:8080")}) {
+        const ToolRun r = RunProgram({QUORVELLE_BATCH_BIN, "--capture", "--simulate", "5",
+                                      "--serve", taken, "--csv", folder.Path("never.csv")},
+                                     {}, folder.Path("out3"), folder.Path("err3"), 10s);
+        EXPECT_EQ(r.Status, 1) << r.Err;
+        EXPECT_TRUE(r.Err.starts_with("quorvelle-batch: --serve ") &&
+                    r.Err.find(": cannot listen: ") != std::string::npos &&
+                    r.Err.find('\n') == r.Err.size() - 1)
+            << r.Err;
+        EXPECT_FALSE(std::filesystem::exists(folder.Path("never.csv")));
+    }
     EXPECT_EQ(ListeningAddresses(page.Pid()), std::set<std::string>{"0100007F:" + [port] {
                   char hex[8];
                   std::snprintf(hex, sizeof hex, "%04X", port);
