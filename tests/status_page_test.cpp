@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "serve/status_pages.h"
 #include "tests/png_pixels.h"
@@ -15,15 +16,6 @@
 namespace qv {
 
 namespace {
-
-void ExpectAddress(const std::string& text, const std::string& host, bool ipv6, int port) {
-    ServeAddress a;
-    std::string error;
-    ASSERT_TRUE(ParseServeAddress(text, a, error)) << text << ": " << error;
-    EXPECT_EQ(a.Host, host) << text;
-    EXPECT_EQ(a.Ipv6, ipv6) << text;
-    EXPECT_EQ(a.Port, port) << text;
-}
 
 // The PNG in an answer, decoded by the platform's own reader.
 PngPixels Decoded(const PageAnswer& answer, const std::string& path) {
@@ -36,10 +28,18 @@ PngPixels Decoded(const PageAnswer& answer, const std::string& path) {
 }  // namespace
 
 TEST(StatusPage, ServeOptionValues) {
-    ExpectAddress("8080", "127.0.0.1", false, 8080);  // this machine only, unless asked
-    ExpectAddress("0", "127.0.0.1", false, 0);
-    ExpectAddress("0.0.0.0:65535", "0.0.0.0", false, 65535);
-    ExpectAddress("[::1]:8080", "::1", true, 8080);
+    // The loopback unless an address is given.
+    for (const auto& [text, host, port] :
+         std::vector<std::tuple<std::string, std::string, int>>{{"8080", "127.0.0.1", 8080},
+                                                                {"0", "127.0.0.1", 0},
+                                                                {"0.0.0.0:65535", "0.0.0.0", 65535},
+                                                                {"[::1]:8080", "::1", 8080}}) {
+        ServeAddress a;
+        std::string error;
+        EXPECT_TRUE(ParseServeAddress(text, a, error)) << text << ": " << error;
+        EXPECT_EQ(ServeUrl(a, a.Port), "http://" + (a.Ipv6 ? "[" + host + "]" : host) + ":" +
+                                           std::to_string(port) + "/");
+    }
     for (const char* bad : {"", "abc", "70000", "-1", "8080x", "1.2.3:80", "256.1.1.1:80",
                             "1.2.3.4.:80", "host:80", "127.0.0.1:", "[::1]", "[zz]:80"}) {
         ServeAddress a;
@@ -47,8 +47,6 @@ TEST(StatusPage, ServeOptionValues) {
         EXPECT_FALSE(ParseServeAddress(bad, a, error)) << bad;
         EXPECT_NE(error.find("--serve"), std::string::npos) << bad;
     }
-    EXPECT_EQ(ServeUrl({"::1", true, 8080}, 8080), "http://[::1]:8080/");
-    EXPECT_EQ(ServeUrl({}, 41234), "http://127.0.0.1:41234/");
 
     // On the command line: bad values and --serve without --capture are usage errors; the
     // Windows version refuses the option whatever its value.
