@@ -13,7 +13,6 @@
 #include "common/os.h"
 #ifndef _WIN32
 #include "serve/status_server.h"
-#include "tools/report.h"
 #endif
 
 namespace qv {
@@ -49,7 +48,7 @@ int RunWindowProgram(int argc, char** argv) {
 #ifndef _WIN32
     // --serve: the status page listens before the window opens, and stops once it has closed.
     StatusExchange exchange;
-    StatusPages pages(exchange, ReportPng);
+    StatusPages pages(exchange, nullptr);  // the report is quorvelle-report's, of the CSV files
     StatusHost statusHost(app.Host, exchange, [&app] {
         return std::make_pair(app.Options.CsvPath, app.Options.IqCsvPath);
     });

@@ -276,6 +276,7 @@ PageAnswer StatusPages::Panel(const std::shared_ptr<const StatusSnapshot>& s, in
 }
 
 PageAnswer StatusPages::Report(const std::shared_ptr<const StatusSnapshot>& s) {
+    if (!report_) return Text(404, "no report here: quorvelle-report draws one of the CSV files");
     if (!s || s->SecondsCsv.empty()) return Text(404, "no report: this run writes no CSV files");
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string files = s->SecondsCsv + "\n" + s->PeriodsCsv;
@@ -283,7 +284,7 @@ PageAnswer StatusPages::Report(const std::shared_ptr<const StatusSnapshot>& s) {
     if (!reportValid_ || files != reportFor_ || now - reportMade_ >= kReportCacheTime) {
         reportPng_.clear();
         reportError_.clear();
-        if (!report_ || !report_(s->SecondsCsv, s->PeriodsCsv, reportPng_, reportError_)) {
+        if (!report_(s->SecondsCsv, s->PeriodsCsv, reportPng_, reportError_)) {
             reportPng_.clear();
             if (reportError_.empty()) reportError_ = "no report";
         }

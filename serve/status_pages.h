@@ -37,7 +37,7 @@ struct PageAnswer {
 };
 
 // The day's report picture from the run's CSV files (seconds, periods: empty when there is
-// none) as PNG bytes; false with one line in `error`.
+// none) as PNG bytes; false with one line in `error`. None: the page offers no report.
 using ReportMaker = std::function<bool(const std::string& seconds, const std::string& periods,
                                        std::string& png, std::string& error)>;
 

@@ -314,6 +314,7 @@ TEST_F(WindowGui, StatusPageFollowsTheWindow) {
     ASSERT_NO_FATAL_FAILURE(Click(ScopeAt(125)));
     EXPECT_TRUE(pageShows("\"IDCLICKPEAK\": \"Click Peak = 62\"")) << Get(port, "/status.json");
     EXPECT_EQ(StatusOf(Get(port, "/chart.png")), 200);
+    EXPECT_EQ(StatusOf(Get(port, "/report.png")), 404);
     EXPECT_EQ(BodyOf(Get(port, "/seconds.csv")).rfind("time,t_s,", 0), 0u);
 
     app_.Signal(SIGTERM);
