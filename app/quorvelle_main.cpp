@@ -50,6 +50,10 @@ int RunWindowProgram(int argc, char** argv) {
     StatusExchange exchange;
     StatusPages pages(exchange, nullptr);  // the report is quorvelle-report's, of the CSV files
     StatusHost statusHost(app.Host, exchange, [&app] {
+        if (app.Days) {
+            return std::make_pair(app.Days->Path(kDailySecondsName),
+                                  app.Days->Path(kDailyPeriodsName));
+        }
         return std::make_pair(app.Options.CsvPath, app.Options.IqCsvPath);
     });
     std::unique_ptr<StatusService> server;

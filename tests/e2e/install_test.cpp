@@ -69,11 +69,10 @@ TEST(Install, PutsProgramsDesktopEntryIconsAndManPagesInPlace) {
     // for where this installation put it).
     const std::string unit = usr + "/lib/systemd/user/quorvelle-station.service";
     std::string unitText = FileText(unit);
-    const std::string program = "/usr/bin/quorvelle-batch ";
-    ASSERT_NE(unitText.find("ExecStart=" + program + "--quiet --capture --daily "),
-              std::string::npos)
+    const std::string batch = "/usr/bin/quorvelle-batch ";
+    ASSERT_NE(unitText.find("ExecStart=" + batch + "--quiet --capture --daily "), std::string::npos)
         << unitText;
-    unitText.replace(unitText.find(program), program.size(), usr + "/bin/quorvelle-batch ");
+    unitText.replace(unitText.find(batch), batch.size(), usr + "/bin/quorvelle-batch ");
     WriteText(folder.Path("quorvelle-station.service"), unitText);
     const ToolRun verify = RunProgram(
         {"systemd-analyze", "verify", "--man=no", folder.Path("quorvelle-station.service")}, {},
