@@ -447,6 +447,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
             // A stop signal ends the run after the block: the converter's last milliseconds,
             // which only the input's end releases, are not waited for.
             const int device = ProcessConvertedBlock(m, b);
+            ForgetWrittenIqRecords(m);
             ShowProgress(end.Frames, end.Frames + device, progress);
             end.Frames += device;
             if (b.Last) break;
@@ -469,6 +470,7 @@ FileRunEnd ProcessInput(Measurement& m, BatchInput& in, bool readAhead, const St
             }
             if (n == 0) break;
             ProcessDeviceFrames(m, block.data(), static_cast<int>(n));
+            ForgetWrittenIqRecords(m);
             ShowProgress(end.Frames, end.Frames + n, progress);
             end.Frames += n;
         }

@@ -248,13 +248,6 @@ bool StopRecordingOnFullDisk(const CaptureOptions& o, Recorder& recorder, LiveCh
     return true;
 }
 
-// The chain's I/Q text cut back to its header: each record has gone to the I/Q output as it
-// was added, which holds those its file lacks, so that a run of weeks does not keep them all.
-void ForgetWrittenIqRecords(Measurement& m) {
-    const size_t header = IqTextHeader().size();
-    if (m.IqText.size() > header) m.IqText.resize(header);
-}
-
 // The captured blocks through the chain until --seconds, a stop signal or the source's end; on
 // a terminal, one line of the live state, rewritten once a second. The capture is ended.
 LiveRunEnd RunLive(const CaptureOptions& o, Measurement& m, CaptureEngine& engine,

@@ -91,7 +91,6 @@ ChainSettings DailyRun::DaySettings(const ChainSettings& chain) const {
 }
 
 bool DailyRun::OpenDay() {
-    dayIq_ = IqTextHeader();
     std::string error;
     if (!days_.Open(error)) {
         err_ << "quorvelle-batch: " << error << "\n" << std::flush;
@@ -108,7 +107,7 @@ bool DailyRun::OpenDay() {
 
 void DailyRun::CloseDay() {
     // Whatever opened is closed, also after a day whose opening failed part-way.
-    if (iqCreated_ && !o_.Iq.Finish(dayIq_)) failed_ = true;
+    if (iqCreated_ && !o_.Iq.Finish()) failed_ = true;
     iqCreated_ = false;
     if (!o_.Csv.Close()) failed_ = true;
     std::string error;
@@ -173,7 +172,6 @@ void DailyRun::ChartCaptured(const Surface& capture, int64_t millisecondsOfDay) 
 
 void DailyRun::IqRecordAdded(const std::string& iqText, const std::string& record) {
     Check();
-    dayIq_ += record;
     // A day whose folder could not be made has no I/Q file to fail again.
     if (iqCreated_) host_.IqRecordAdded(iqText, record);
 }

@@ -79,7 +79,6 @@ private:
     DayFolders days_;         // the current day's folder and number
     bool dayOpen_ = false;    // the current day's files were opened
     bool iqCreated_ = false;  // the current day's I/Q file was created (perhaps failing)
-    std::string dayIq_;       // the current day's I/Q text: header and records so far
     bool failed_ = false;     // a day's file could not be written
     // The finished day's report; its lines for `err` and its failure wait for the join, so
     // that the thread touches nothing the chain's thread uses.

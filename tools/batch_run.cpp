@@ -247,6 +247,11 @@ bool IqOutput::Fail(const std::string& error) {
     return false;
 }
 
+void ForgetWrittenIqRecords(Measurement& m) {
+    const size_t header = IqTextHeader().size();
+    if (m.IqText.size() > header) m.IqText.resize(header);
+}
+
 bool IqOutput::Say(const std::string& logText, const std::string& line) {
     logText_ = logText;
     err_ << "quorvelle-batch: " << line << "\n";

@@ -71,8 +71,6 @@ public:
     // The records held tried once more, then the closing CR LF. False when the file lacks
     // records (held still or given up) or cannot be finished.
     bool Finish();
-    // The same: the file's text is no longer needed, what the file lacks is held here.
-    bool Finish(const std::string&) { return Finish(); }
 
     const std::string& LogText() const { return logText_; }
     // [records] appended since Create, in the file, held or given up: the number in the file
@@ -104,6 +102,11 @@ private:
     int64_t earlierRecords_ = 0;  // in the files of the run's earlier days
     int64_t appended_ = 0;
 };
+
+// The chain's I/Q text cut back to its header: each record has gone to the I/Q output as it was
+// added, which holds those its file lacks, so that a run of weeks (or a month of stream days)
+// does not keep them all.
+void ForgetWrittenIqRecords(Measurement& m);
 
 // Chart bitmaps and PNGs as they are written; a failure is reported at once and remembered,
 // and the run goes on so that the other results are still written.

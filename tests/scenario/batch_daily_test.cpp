@@ -122,7 +122,7 @@ TEST(BatchDaily, DaysTogetherAreTheRunWithoutDaily) {
     for (const std::string& day : {first + "/iq.txt", second + "/iq-2.txt"}) {
         ASSERT_TRUE(days.Create(day + ".again"));
         for (const std::string& record : records(day)) ASSERT_TRUE(days.Append(record + "\r\n"));
-        ASSERT_TRUE(days.Finish(""));
+        ASSERT_TRUE(days.Finish());
     }
     EXPECT_EQ(days.Records(), static_cast<int64_t>(records(iq).size()));
 
