@@ -141,8 +141,8 @@ void SayWritten(App& a, const std::string& what, const std::string& path, const 
 }
 
 // What the file `path` is to this run, when it must not take the I/Q text: an I/Q journal (this
-// window's, another's, or one an earlier run left), the input recording, an output of the run;
-// "" when it is none of them.
+// window's, another's, or one an earlier run left), the input recording, an output of the run
+// (with --daily, today's files); "" when it is none of them.
 std::string ProtectedFile(const App& a, const std::string& path) {
     if (IsIqJournal(path, a.Journal.Path)) return "an I/Q journal";
     const AppOptions& o = a.Options;
@@ -155,6 +155,12 @@ std::string ProtectedFile(const App& a, const std::string& path) {
     };
     for (const auto& [file, what] : named) {
         if (!file.empty() && SameFile(path, file)) return what;
+    }
+    if (a.Days) {
+        for (const char* name : {kDailyLogName, kDailySecondsName, kDailyPeriodsName}) {
+            if (SameFile(path, a.Days->Path(name)))
+                return std::string("today's ") + name + " (--daily)";
+        }
     }
     for (const std::string& chart : a.ChartsWritten) {
         if (SameFile(path, chart)) return "a chart saved by this window";

@@ -886,17 +886,27 @@ TEST_F(WindowHandler, SaveDialogRefusesTheRunsFilesAndLostRecordsGoElsewhereWith
     Init();
     app.Options.PlayPath = input;  // named only: the close-time work reads no file of them
     app.Options.CsvPath = rows;
+    app.Days.emplace(
+        folder.Path("days"),
+        std::vector<std::string>{kDailyLogName, kDailySecondsName, kDailyPeriodsName},
+        [] { return int64_t{0}; }, DayStart::Append);
+    std::string daysError;
+    ASSERT_TRUE(app.Days->Open(daysError)) << daysError;
+    const std::string today = app.Days->Path(kDailySecondsName);
+    WriteText(today, "today's rows");
     SendCommand(app, IDSAVEIQ);
     app.M.IqText += IqRecord("12:00:00", 1, 2);
     std::string error;
     ASSERT_TRUE(JournalIqRecord(app.Journal, app.M.IqText, "", error));
     app.Journal.Path = folder.Path(kIqJournalName);
     EnterRemovedFolder(folder.Path("gone"));
-    window.saveAnswers = {app.Journal.Path, folder.Path("IQfile.journal.7"), input, rows, old, old};
+    window.saveAnswers = {
+        app.Journal.Path, folder.Path("IQfile.journal.7"), input, rows, today, old, old};
     window.yesAnswers = {false, true};
     EndMainWindow(app);
     const std::vector<std::string> refusals = {"is an I/Q journal", ".7 is an I/Q journal",
-                                               "is the input recording", "is the --csv file"};
+                                               "is the input recording", "is the --csv file",
+                                               "is today's seconds.csv (--daily)"};
     ASSERT_EQ(window.messages.size(), 1 + refusals.size());
     for (size_t i = 0; i < refusals.size(); ++i) {
         EXPECT_NE(window.messages[i + 1].find(refusals[i]), std::string::npos) << refusals[i];
@@ -905,6 +915,7 @@ TEST_F(WindowHandler, SaveDialogRefusesTheRunsFilesAndLostRecordsGoElsewhereWith
               std::vector<std::string>(2, old + " already exists.\nDo you want to replace it?"));
     EXPECT_EQ(FileText(old), app.M.IqText + "\r\n");
     EXPECT_EQ(FileText(rows), "rows");
+    EXPECT_EQ(FileText(today), "today's rows");
     EXPECT_EQ(FileText(input), "a recording");
     EXPECT_FALSE(fs::exists(app.Journal.Path));
     EXPECT_EQ(app.ExitStatus, 0);
