@@ -59,15 +59,8 @@ bool ReadoutLog::Flush(bool tell) {
     // Taken out first: a handler may log a line, which goes into a new buffer.
     std::string lines;
     lines.swap(buffer_);
-    const HeldRows::WriteFn write = [this](std::string_view rows, size_t& written) {
-        const int64_t before = size_;
-        bool partLeft = false;
-        const int code = AppendWholeRecord(fd_, rows, size_, partLeft);
-        written = static_cast<size_t>(size_ - before);
-        return code;
-    };
     int code = 0;
-    const HeldChange change = held_.Write(std::move(lines), write, code);
+    const HeldChange change = held_.Write(std::move(lines), AppendingTo(fd_, size_), code);
     if (change == HeldChange::Failed) NoteFailure(code, tell);
     if (tell && change == HeldChange::Dropping && WriteFailed) {
         WriteFailed(DroppingText(path_, held_, "lines"));

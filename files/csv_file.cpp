@@ -116,15 +116,8 @@ void CsvFile::WriteRow(const std::vector<std::string>& fields) {
 }
 
 bool CsvFile::WriteLine(const std::string& line) {
-    const HeldRows::WriteFn write = [this](std::string_view rows, size_t& written) {
-        const int64_t before = size_;
-        bool partLeft = false;  // a row cut short and left: nothing more to do than say it failed
-        const int code = AppendWholeRecord(fd_, rows, size_, partLeft);
-        written = static_cast<size_t>(size_ - before);
-        return code;
-    };
     int code = 0;
-    const HeldChange change = held_.Write(line, write, code);
+    const HeldChange change = held_.Write(line, AppendingTo(fd_, size_), code);
     if (change == HeldChange::Failed) NoteFailure(code);
     if (change == HeldChange::Dropping && WriteFailed) {
         WriteFailed(DroppingText(path_, held_, "rows"));

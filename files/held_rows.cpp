@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "files/whole_file.h"
+
 namespace qv {
 
 namespace {
@@ -99,6 +101,16 @@ std::string ResumedText(const std::string& path, const HeldRows& held, const cha
 std::string DroppingText(const std::string& path, const HeldRows& held, const char* rows) {
     return path + ": more than " + Amount(held.MostBytes) + " of " + rows +
            " held: the oldest are given up";
+}
+
+HeldRows::WriteFn AppendingTo(int fd, int64_t& size) {
+    return [fd, &size](std::string_view rows, size_t& written) {
+        const int64_t before = size;
+        bool partLeft = false;  // a row cut short and left: the failure says all there is
+        const int code = AppendWholeRecord(fd, rows, size, partLeft);
+        written = static_cast<size_t>(size - before);
+        return code;
+    };
 }
 
 }  // namespace qv

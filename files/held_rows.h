@@ -69,6 +69,10 @@ private:
     bool everDropped_ = false;
 };
 
+// The writer of rows appended to the open file `fd` whose first `size` bytes are whole lines:
+// each call one AppendWholeRecord, `size` moved on by what reached the file whole.
+HeldRows::WriteFn AppendingTo(int fd, int64_t& size);
+
 // The text of a resumption for the messages: "path: written again; 12 rows held meanwhile are
 // in it now" and, when some were given up, "; 3 rows given up (more than 32 MB held)". `rows`
 // names the unit ("rows", "lines", "records").
