@@ -100,13 +100,8 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
         } else if (arg == "--serve") {
             std::string text;
             if (!TakeOptionValue(argc, argv, i, text, error, false)) return false;
-#ifdef _WIN32
-            error = "--serve is not available in the Windows version";
-            return false;
-#else
-            if (!ParseServeAddress(text, options.ServeAt, error)) return false;
+            if (!TakeServeOption(text, options.ServeAt, error)) return false;
             options.Serve = true;
-#endif
         } else if (arg == "--folder") {
             if (!TakeOptionValue(argc, argv, i, options.Folder, error, false)) return false;
         } else if (arg == "--scale") {

@@ -204,6 +204,17 @@ bool ParseServeAddress(const std::string& text, ServeAddress& address, std::stri
     return true;
 }
 
+bool TakeServeOption(const std::string& text, ServeAddress& address, std::string& error) {
+#ifdef _WIN32
+    (void)text;
+    (void)address;
+    error = "--serve is not available in the Windows version";
+    return false;
+#else
+    return ParseServeAddress(text, address, error);
+#endif
+}
+
 std::string ServeUrl(const ServeAddress& address, int port) {
     const std::string host = address.Ipv6 ? "[" + address.Host + "]" : address.Host;
     return "http://" + host + ":" + std::to_string(port) + "/";

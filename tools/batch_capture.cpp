@@ -363,14 +363,9 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
     if (arg == "--serve") {
         std::string text;
         if (!value(text)) return -1;
-#ifdef _WIN32
-        error = "--serve is not available in the Windows version";
-        return -1;
-#else
-        if (!ParseServeAddress(text, o.ServeAt, error)) return -1;
+        if (!TakeServeOption(text, o.ServeAt, error)) return -1;
         o.Serve = true;
         return 1;
-#endif
     }
     if (arg == "--rate") {
         std::string text;
