@@ -712,6 +712,7 @@ bool OpenCsvFiles(App& a, std::string& error) {
     auto resumed = [&a](const std::string& text) { a.Chain.Report(text); };
     a.Csv.Seconds.WriteResumed = resumed;
     a.Csv.Periods.WriteResumed = resumed;
+    a.Csv.Unwritten = failed;
     return true;
 }
 
@@ -720,6 +721,7 @@ namespace {
 // The current day's log and CSV files opened, appended to; false with one line in `error`.
 bool OpenDayFilesIn(App& a, const DayFolders& days, std::string& error) {
     auto failed = [&a](const std::string& failure) { a.Chain.ReportProblem(failure); };
+    a.Csv.Unwritten = failed;
     return a.Log.Open(days.Path(kDailyLogName), LogStart::Append, true, error) &&
            a.Csv.Open(days.Path(kDailySecondsName), days.Path(kDailyPeriodsName), CsvStart::Append,
                       failed, error, a.Csv.DeviceRate);
@@ -736,12 +738,12 @@ bool OpenDayFiles(App& a, std::string& error) {
 
 void SwitchDayFiles(App& a) {
     if (!a.Days || !a.Days->DayChanged()) return;
-    // A failure of the CSV files has been said when it happened, the log's too unless it
-    // came at the close.
+    // A failure of the CSV files has been said when it happened, and what they lack at the
+    // close through the same call; the log says what is left to say.
     a.Csv.Close();
     std::string error;
-    const bool logFailureShown = a.Log.HasFailed();
-    if (!a.Log.Close(error) && !logFailureShown) ReportWithoutStopping(a, error);
+    a.Log.Close(error);
+    if (!error.empty()) ReportWithoutStopping(a, error);
     error.clear();
     if (!a.Days->Open(error) || !OpenDayFilesIn(a, *a.Days, error)) {
         ReportWithoutStopping(a, error);

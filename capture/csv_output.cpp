@@ -126,9 +126,14 @@ void CsvOutputs::WritePeriod(const std::string& time, const PeriodValues& v) {
 }
 
 bool CsvOutputs::Close() {
-    std::string ignored;  // said through WriteFailed
-    const bool secondsWritten = Seconds.Close(ignored);
-    return Periods.Close(ignored) && secondsWritten;
+    bool whole = true;
+    for (CsvFile* file : {&Seconds, &Periods}) {
+        std::string error;  // a failure: said through WriteFailed when it happened
+        if (file->Close(error)) continue;
+        whole = false;
+        if (file->UnwrittenRows() > 0 && Unwritten) Unwritten(error);
+    }
+    return whole;
 }
 
 }  // namespace qv

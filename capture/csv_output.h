@@ -57,6 +57,9 @@ struct CsvOutputs {
     CsvFile Seconds;                    // --csv
     CsvFile Periods;                    // --iq-csv
     int DeviceRate = kFramesPerSecond;  // [frames/s] the input's, as the --csv header says
+    // Called at the close with UnwrittenText's line for a file that still held rows then: the
+    // file lacks them for good.
+    std::function<void(const std::string&)> Unwritten;
 
     // Opens the files that have a path, --csv with the columns for an input at `deviceRate`
     // [frames/s]; false with one line in `error` (which names the path). `failed` is called
@@ -72,7 +75,8 @@ struct CsvOutputs {
     void WriteSecond(const std::string& time, const Measurement& m, const SecondValues& v);
     void WritePeriod(const std::string& time, const PeriodValues& v);
     // Closes both; false when either failed at any time (every failure, also one at the
-    // close, has gone to `failed`). HasFailed() then tells which.
+    // close, has gone to `failed`, and the rows lost at the close to Unwritten). HasFailed()
+    // then tells which.
     bool Close();
 };
 

@@ -88,7 +88,9 @@ void ReadoutLog::WriteNow(const char* label, const std::string& text) {
 }
 
 bool ReadoutLog::Close(std::string& error) {
+    error.clear();
     if (fd_ < 0) return true;
+    const bool told = HasFailed();  // through WriteFailed, when it happened
     // Said by the caller from here on, with the error Close gives.
     Flush(false);
     if (os::CloseDescriptor(fd_) != 0) {
@@ -97,7 +99,11 @@ bool ReadoutLog::Close(std::string& error) {
     }
     fd_ = -1;
     const bool whole = held_.HeldLines() == 0 && !held_.EverDropped() && !closeFailed_;
-    error = whole ? "" : failure_;
+    if (held_.HeldLines() > 0) {
+        error = UnwrittenText(failure_, held_, "lines");  // how many the log lacks for good
+    } else if (!whole && !told) {
+        error = failure_;
+    }
     return whole;
 }
 

@@ -49,9 +49,10 @@ public:
     // One line at the local wall-clock time, as the window and the live capture log.
     void WriteNow(const char* label, const std::string& text);
 
-    // Tries the lines held once more and closes the file. False with one line in `error` when
-    // the log lacks lines, held still or given up (the last failure's text), or cannot be
-    // closed. True when no log is open.
+    // Tries the lines held once more and closes the file. False when the log lacks lines, held
+    // still or given up, or cannot be closed; `error` then has the one line still to be said:
+    // UnwrittenText's count when lines were still held, the failure's text when it came at the
+    // close, nothing when WriteFailed has said it all. True when no log is open.
     bool Close(std::string& error);
 
 private:

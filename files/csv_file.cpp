@@ -149,7 +149,9 @@ bool CsvFile::Close(std::string& error) {
     if (os::SyncData(fd_) != 0 && errno != EINVAL) SyncFailed(errno);
     if (os::CloseDescriptor(fd_) != 0) SyncFailed(errno);
     fd_ = -1;
-    error = HasFailed() ? failure_ : "";
+    error = !HasFailed()            ? ""
+            : held_.HeldLines() > 0 ? UnwrittenText(failure_, held_, "rows")
+                                    : failure_;
     return error.empty();
 }
 

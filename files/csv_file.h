@@ -49,6 +49,8 @@ public:
     bool ChangeColumns(const std::vector<std::string>& columns, std::string& error);
     // The file lacks rows: some are held now, some were given up, or it could not be synced.
     bool HasFailed() const;
+    // The rows held now; after Close, those the file lacks for good.
+    int64_t UnwrittenRows() const { return held_.HeldLines(); }
     const std::string& Path() const { return path_; }
 
     // One row of fields, joined by commas, in one write. A row that cannot be written whole is
@@ -58,7 +60,8 @@ public:
     void WriteRow(const std::vector<std::string>& fields);
 
     // Tries the rows held once more, syncs and closes the file. False with one line in `error`
-    // when the file lacks rows (the last failure's text). True when no file is open.
+    // when the file lacks rows: UnwrittenText's count when rows were still held, otherwise the
+    // last failure's text. True when no file is open.
     bool Close(std::string& error);
 
 private:

@@ -98,6 +98,10 @@ std::string ResumedText(const std::string& path, const HeldRows& held, const cha
     return text;
 }
 
+std::string UnwrittenText(const std::string& failure, const HeldRows& held, const char* rows) {
+    return failure + "; " + Counted(held.HeldLines(), rows) + " never written";
+}
+
 std::string DroppingText(const std::string& path, const HeldRows& held, const char* rows) {
     return path + ": more than " + Amount(held.MostBytes) + " of " + rows +
            " held: the oldest are given up";

@@ -77,6 +77,9 @@ HeldRows::WriteFn AppendingTo(int fd, int64_t& size);
 // in it now" and, when some were given up, "; 3 rows given up (more than 32 MB held)". `rows`
 // names the unit ("rows", "lines", "records").
 std::string ResumedText(const std::string& path, const HeldRows& held, const char* rows);
+// The text of rows still held when their file closes, after the failure's own text:
+// "path: cannot write: No space left on device; 12 rows never written".
+std::string UnwrittenText(const std::string& failure, const HeldRows& held, const char* rows);
 // The text of the bound passed: "path: more than 32 MB of rows held: the oldest are given up".
 std::string DroppingText(const std::string& path, const HeldRows& held, const char* rows);
 

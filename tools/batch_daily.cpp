@@ -111,11 +111,8 @@ void DailyRun::CloseDay() {
     iqCreated_ = false;
     if (!o_.Csv.Close()) failed_ = true;
     std::string error;
-    const bool failureShown = o_.Log.HasFailed();  // said when it happened
-    if (!o_.Log.Close(error)) {
-        if (!failureShown) err_ << "quorvelle-batch: " << error << "\n";
-        failed_ = true;
-    }
+    if (!o_.Log.Close(error)) failed_ = true;
+    if (!error.empty()) err_ << "quorvelle-batch: " << error << "\n";
 }
 
 void DailyRun::StartReport(const std::string& folder, int number) {

@@ -151,6 +151,11 @@ bool OpenCsvOutputs(const ChainSettings& s, const RunClock& clock, RunOutputs& o
         };
         o.Csv.Seconds.WriteResumed = resumed;
         o.Csv.Periods.WriteResumed = resumed;
+        o.Csv.Unwritten = [&err, &clock, &o](const std::string& text) {
+            err << "quorvelle-batch: " << text << "\n" << std::flush;
+            o.Log.Write(clock.MillisecondsOfDay(), "CAPTURE",
+                        "CSV file not written whole: " + text);
+        };
         return true;
     }
     err << "quorvelle-batch: " << error << "\n";
@@ -387,12 +392,9 @@ bool CloseOutputs(Measurement& m, const ChainSettings& s, RunOutputs& o, std::os
     if (!s.IqPath.empty() && !o.Iq.Finish()) ok = false;
     if (!o.Csv.Close()) ok = false;  // before the log: a failure is also a CAPTURE line
     std::string error;
-    const bool failureShown = o.Log.HasFailed();  // said when it happened
     o.LogWritten = o.Log.Close(error);
-    if (!o.LogWritten) {
-        if (!failureShown) err << "quorvelle-batch: " << error << "\n";
-        ok = false;
-    }
+    if (!error.empty()) err << "quorvelle-batch: " << error << "\n";
+    if (!o.LogWritten) ok = false;
     return ok;
 }
 
