@@ -76,6 +76,12 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_capture windows capture/sound_system_wavein.cpp
     quorvelle_capture all capture/stop_signals.cpp
 
+    # A run's report from its CSV files (reading, numbers, text, picture): quorvelle-report's,
+    # the daily reports' and the status pages' of the batch tool and the window.
+    quorvelle_report all report/report_data.cpp
+    quorvelle_report all report/report_plot.cpp
+    quorvelle_report all report/report_run.cpp
+
     # The command-line tools' logic, in a library that the tests drive in-process, and their
     # programs.
     quorvelle_tools all tools/batch.cpp
@@ -85,8 +91,6 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_tools all tools/batch_run.cpp
     quorvelle_tools all tools/read_ahead.cpp
     quorvelle_tools all tools/report.cpp
-    quorvelle_tools all tools/report_data.cpp
-    quorvelle_tools all tools/report_plot.cpp
     quorvelle_tools all tools/sim_tool.cpp
     # The status page: its snapshots and routes, in a library of their own that the batch tool
     # and the window share, and its HTTP server (libmicrohttpd), linked into those two programs
@@ -225,7 +229,8 @@ set(QUORVELLE_SOURCE_TABLE
 )
 
 # The folders whose sources must each be in the table.
-set(QUORVELLE_SOURCE_FOLDERS app bench capture chain common display dsp files serve tests tools)
+set(QUORVELLE_SOURCE_FOLDERS app bench capture chain common display dsp files report serve tests
+    tools)
 
 # <target>_SOURCES: the target's files for the system being built, as paths from the source
 # folder; every file of the table is checked to exist, and every source under the folders

@@ -1,5 +1,6 @@
-// quorvelle-report: usage, every kind of bad or partial input, times past midnight, the card's
-// phase, the Allan deviation of fine PPS edges with known jitter, and the --adev-csv table.
+// quorvelle-report: usage, every kind of bad or partial input, the status pages' picture, times
+// past midnight, the card's phase, the Allan deviation of fine PPS edges with known jitter, and
+// the --adev-csv table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "report/report_data.h"
+#include "report/report_plot.h"
+#include "report/report_run.h"
 #include "tests/gaussian_numbers.h"
 #include "tests/png_pixels.h"
 #include "tests/report_files.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
-#include "tools/report_data.h"
-#include "tools/report_plot.h"
 
 namespace qv {
 
@@ -166,6 +168,30 @@ TEST(ReportInputs, EachBadOrPartialInputGetsOneClearLine) {
     const ToolRun dashed = RunReportTool({"--output", png, "--", "-s.csv"});
     EXPECT_EQ(dashed.Status, 1);
     EXPECT_EQ(dashed.Err.find("quorvelle-report: -s.csv: cannot open"), 0u) << dashed.Err;
+}
+
+// The status pages' report: quorvelle-report's picture, pixel for pixel; of a file still being
+// begun (its header and half a row), the reason there is none, not the note on the half row.
+TEST(ReportInputs, StatusPageReportIsTheToolsPicture) {
+    TestFolder folder;
+    std::string rows = std::string(kClassicHeader) + "\n";
+    for (int k = 0; k < 20; ++k) rows += ClassicRow(3600, k, 20.0) + "\n";
+    WriteText(folder.Path("s.csv"), rows);
+    const ToolRun tool = RunReportTool(
+        {"--output", folder.Path("tool.png"), folder.Path("s.csv"), folder.Path("no-iq.csv")});
+    ASSERT_EQ(tool.Status, 0) << tool.Err;
+    std::string png, error;
+    ASSERT_TRUE(ReportPng(folder.Path("s.csv"), folder.Path("no-iq.csv"), png, error)) << error;
+    WriteText(folder.Path("page.png"), png);
+    PngPixels fromTool, fromPage;
+    ASSERT_TRUE(ReadPngPixels(folder.Path("tool.png"), fromTool));
+    ASSERT_TRUE(ReadPngPixels(folder.Path("page.png"), fromPage));
+    EXPECT_EQ(fromPage.Width, 1200);
+    EXPECT_TRUE(fromPage.Rgb == fromTool.Rgb) << "the page's report differs from the tool's";
+
+    WriteText(folder.Path("begun.csv"), std::string(kClassicHeader) + "\n00:00:01.000,1,2");
+    EXPECT_FALSE(ReportPng(folder.Path("begun.csv"), "", png, error));
+    EXPECT_EQ(error, folder.Path("begun.csv") + ": no rows to report");
 }
 
 // Times as the CSV files write them: stream time of day counted on past midnight, ISO dates, and

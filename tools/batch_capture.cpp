@@ -24,9 +24,9 @@
 #include "dsp/rate_converter.h"
 #include "files/iq_file.h"
 #include "files/wav_file.h"
+#include "report/report_run.h"
 #include "serve/status_snapshot.h"
 #include "tools/batch_daily.h"
-#include "tools/report.h"
 
 namespace qv {
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "report/report_data.h"
+#include "report/report_plot.h"
 #include "tests/png_pixels.h"
 #include "tests/report_files.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
-#include "tools/report_data.h"
-#include "tools/report_plot.h"
 
 namespace qv {
 

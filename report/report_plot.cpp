@@ -1,6 +1,6 @@
 // quorvelle-report's picture: title, time panels with min/max decimation, the Allan deviation's
 // and modified Allan deviation's log-log panel, the time deviation's, and their table.
-#include "tools/report_plot.h"
+#include "report/report_plot.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,7 +9,7 @@
 
 #include "common/trig.h"
 #include "display/text.h"
-#include "tools/report_data.h"
+#include "report/report_data.h"
 
 namespace qv {
 

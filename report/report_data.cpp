@@ -1,5 +1,5 @@
 // quorvelle-report's input: reading the CSV files, choosing runs, building the phase series.
-#include "tools/report_data.h"
+#include "report/report_data.h"
 
 #include <algorithm>
 #include <cerrno>
