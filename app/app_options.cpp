@@ -179,10 +179,11 @@ std::string AppUsage() {
 #ifndef _WIN32
            "  --serve [ADDR:]PORT    serve a read-only status page at http://ADDR:PORT/: the\n"
            "                         panels, read-outs and state each second, the numbers as\n"
-           "                         /status.json, the --csv and --iq-csv files (/seconds.csv,\n"
-           "                         /periods.csv). ADDR is 127.0.0.1 (this machine only)\n"
-           "                         unless given; 0.0.0.0 opens the page to the network.\n"
-           "                         PORT 0 picks a free port, said on stderr\n"
+           "                         /status.json, the CSV files of --csv and --iq-csv or of\n"
+           "                         --daily's day (/seconds.csv, /periods.csv) and their\n"
+           "                         report (/report.png). ADDR is 127.0.0.1 (this machine\n"
+           "                         only) unless given; 0.0.0.0 opens the page to the\n"
+           "                         network. PORT 0 picks a free port, said on stderr\n"
 #endif
            "  --scale N              show the window N times its size (1.." +
            std::to_string(kLargestScale) +

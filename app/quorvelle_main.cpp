@@ -11,6 +11,7 @@
 #include "app/window_start.h"
 #include "capture/stop_signals.h"
 #include "common/os.h"
+#include "report/report_run.h"
 #ifndef _WIN32
 #include "serve/status_server.h"
 #endif
@@ -48,7 +49,9 @@ int RunWindowProgram(int argc, char** argv) {
 #ifndef _WIN32
     // --serve: the status page listens before the window opens, and stops once it has closed.
     StatusExchange exchange;
-    StatusPages pages(exchange, nullptr);  // the report is quorvelle-report's, of the CSV files
+    // The report of the day so far (--daily) or of the run (the CSV options), drawn as
+    // quorvelle-batch's page draws it.
+    StatusPages pages(exchange, ReportPng);
     StatusHost statusHost(app.Host, exchange, [&app] {
         if (app.Days) {
             return std::make_pair(app.Days->Path(kDailySecondsName),

@@ -21,6 +21,7 @@
 #include "files/iq_file.h"
 #include "tests/e2e/http_client.h"
 #include "tests/e2e/window_session.h"
+#include "tests/png_pixels.h"
 #include "tests/readouts.h"
 #include "tests/test_files.h"
 #include "tests/tool_runner.h"
@@ -96,6 +97,18 @@ protected:
             return std::find(open.begin(), open.end(), list) == open.end();
         };
         ASSERT_TRUE(WaitFor(closed, 5s)) << "the Setup menu stayed open";
+    }
+
+    // The status page's port, from the line on stderr that says where it listens.
+    int ServedPort() {
+        const std::string err = FileText(folder_.Path("app.err"));
+        std::smatch found;
+        const std::regex url("status page: http://127\\.0\\.0\\.1:([0-9]+)/\n");
+        if (!std::regex_search(err, found, url)) {
+            ADD_FAILURE() << "no status page address on stderr: " << err;
+            return 0;
+        }
+        return std::stoi(found[1]);
     }
 
     std::vector<std::string> IqFiles() const {
@@ -263,12 +276,17 @@ TEST_F(WindowGui, TitleFollowsThePointerOverTheClickScope) {
 
 // A left click on the scope sets the click position to INT(x / 2) of the panel-client x,
 // which the "Click Peak" read-out shows from the next second; clicks elsewhere do nothing.
+// Its status page has no report: the run writes no CSV files.
 TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
-    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log()}));
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--log-readouts", Log(), "--serve", "0"}));
+    const int port = ServedPort();
     ASSERT_NO_FATAL_FAILURE(Click(kStart));
     auto peaks = [&] { return LogTexts(Log(), "IDCLICKPEAK"); };
     ASSERT_TRUE(WaitFor([&] { return !peaks().empty(); }, 10s)) << FileText(Log()) << AppErr();
     EXPECT_EQ(peaks().front(), "Click Peak = 31");
+    const std::string noReport = Get(port, "/report.png");
+    EXPECT_EQ(StatusOf(noReport), 404);
+    EXPECT_EQ(BodyOf(noReport), "no report: this run writes no CSV files\n");
 
     // Waits for the once-a-second read-out to show `text`.
     auto expectPeak = [&](const std::string& text) {
@@ -297,14 +315,10 @@ TEST_F(WindowGui, ClickOnTheScopeMovesTheClickPeak) {
 }
 
 // --serve: the window's status page follows what the window shows, a click on the scope
-// included, and offers its CSV file.
+// included, and offers the CSV file of its --daily day and the report of the day so far.
 TEST_F(WindowGui, StatusPageFollowsTheWindow) {
-    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--serve", "0", "--csv", "seconds.csv"}));
-    std::smatch found;
-    std::string err;
-    const std::regex url("status page: http://127\\.0\\.0\\.1:([0-9]+)/\n");
-    ASSERT_TRUE(std::regex_search(err = FileText(folder_.Path("app.err")), found, url)) << err;
-    const int port = std::stoi(found[1]);
+    ASSERT_NO_FATAL_FAILURE(StartProgram({"--simulate", "--serve", "0", "--daily", "days"}));
+    const int port = ServedPort();
     ASSERT_NO_FATAL_FAILURE(Click(kStart));
     auto pageShows = [&](const std::string& text) {
         return WaitFor(
@@ -314,8 +328,21 @@ TEST_F(WindowGui, StatusPageFollowsTheWindow) {
     ASSERT_NO_FATAL_FAILURE(Click(ScopeAt(125)));
     EXPECT_TRUE(pageShows("\"IDCLICKPEAK\": \"Click Peak = 62\"")) << Get(port, "/status.json");
     EXPECT_EQ(StatusOf(Get(port, "/chart.png")), 200);
-    EXPECT_EQ(StatusOf(Get(port, "/report.png")), 404);
-    EXPECT_EQ(BodyOf(Get(port, "/seconds.csv")).rfind("time,t_s,", 0), 0u);
+    // The report, failures included, is made at most once a minute: asked for once the day's
+    // file holds a whole row.
+    std::string rows;
+    auto wholeRows = [&] {
+        rows = BodyOf(Get(port, "/seconds.csv"));
+        return std::count(rows.begin(), rows.end(), '\n') >= 2;
+    };
+    ASSERT_TRUE(WaitFor(wholeRows, 10s)) << rows;
+    EXPECT_EQ(rows.rfind("time,t_s,", 0), 0u);
+    const std::string report = Get(port, "/report.png");
+    ASSERT_EQ(StatusOf(report), 200) << BodyOf(report);
+    WriteText(folder_.Path("report.png"), BodyOf(report));
+    PngPixels pixels;
+    ASSERT_TRUE(ReadPngPixels(folder_.Path("report.png"), pixels));
+    EXPECT_EQ(std::make_pair(pixels.Width, pixels.Height), std::make_pair(1200, 800));
 
     app_.Signal(SIGTERM);
     EXPECT_EQ(app_.Wait(15s), 0) << AppErr();
