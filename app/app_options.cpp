@@ -171,6 +171,7 @@ std::string AppUsage() {
            "  --daily DIR            the read-out log and the CSV files in DIR/YYYY/MM/DD by the\n"
            "                         UTC date (readouts.tsv, seconds.csv, periods.csv), appended\n"
            "                         to, and continued in the next day's folder at midnight;\n"
+           "                         each day gets report.png and report.txt at its end;\n"
            "                         instead of --log-readouts, --csv and --iq-csv\n"
            "  --folder DIR           write the I/Q files, chart captures and the I/Q journal\n"
            "                         into DIR, made if missing (default: " +

@@ -281,6 +281,16 @@ bool SaveChart(App& a, const Surface& capture, int64_t millisecondsOfDay, std::s
     return true;
 }
 
+// The finished day's report waited for, and what it has to say said.
+void TakeDayReport(App& a) {
+    std::string said;
+    if (!a.DayReports.Take(said)) {
+        ReportWithoutStopping(a, said);
+    } else if (!said.empty()) {
+        a.Chain.Report(said);
+    }
+}
+
 void CloseTimeWork(App& a) {
     if (a.CloseWorkDone) return;
     a.CloseWorkDone = true;
@@ -291,6 +301,12 @@ void CloseTimeWork(App& a) {
     }
     ReleaseDisplaySurfaces(a.M.Screen);
     if (a.Engine.State != CaptureState::Idle) a.Log.WriteNow("CAPTURE", CaptureSummary(a));
+    if (a.Days && a.Chain.FramesProcessed() > 0) {
+        // The day so far gets its report too, as a station's last day does.
+        TakeDayReport(a);
+        a.DayReports.Start(DayReportFilesOf(*a.Days));
+        TakeDayReport(a);
+    }
     std::string error;
     Recorder* recording = a.Chain.Recording;
     if (recording != nullptr && recording->IsOpen() && !recording->Close(error)) {
@@ -737,7 +753,9 @@ bool OpenDayFiles(App& a, std::string& error) {
 }
 
 void SwitchDayFiles(App& a) {
+    if (a.DayReports.Finished()) TakeDayReport(a);
     if (!a.Days || !a.Days->DayChanged()) return;
+    DayReportFiles finished = DayReportFilesOf(*a.Days);
     // A failure of the CSV files has been said when it happened, and what they lack at the
     // close through the same call; the log says what is left to say.
     a.Csv.Close();
@@ -748,6 +766,8 @@ void SwitchDayFiles(App& a) {
     if (!a.Days->Open(error) || !OpenDayFilesIn(a, *a.Days, error)) {
         ReportWithoutStopping(a, error);
     }
+    TakeDayReport(a);  // one at a time: a day's is done long before the next midnight
+    a.DayReports.Start(std::move(finished));
 }
 
 std::string SaveIqTextToFallback(const std::string& iqText, const std::string& name) {

@@ -22,6 +22,7 @@
 #include "capture/signal_simulator.h"
 #include "chain/measurement.h"
 #include "chain/run_answer.h"
+#include "report/day_report.h"
 #include "serve/status_pages.h"
 #include "serve/status_snapshot.h"
 
@@ -196,6 +197,7 @@ struct App {
     ReadoutLog Log;                  // --log-readouts, opened by the caller
     CsvOutputs Csv;                  // --csv and --iq-csv, opened by OpenCsvFiles
     std::optional<DayFolders> Days;  // --daily: the day whose log and CSV files are open
+    DayReportWorker DayReports;      // --daily: the finished day's report, beside the chain
     // Each captured block to the recording (--record: Chain.Recording, opened by the caller,
     // closed at close), then through the chain.
     LiveChain Chain{M, Log, std::cerr, "quorvelle"};
@@ -312,7 +314,10 @@ bool OpenCsvFiles(App& a, std::string& error);
 // switches its days. OpenDayFiles opens the first day's (false with one line in `error`);
 // SwitchDayFiles, before each row and line the chain's host writes, moves on a new day: a
 // folder or file that cannot be made then is reported as a write failure is, the measurement
-// goes on and the next midnight tries again.
+// goes on and the next midnight tries again. The finished day gets report.png and report.txt
+// beside its files, made on a thread of their own (said when it has finished: a day with
+// nothing to report a CAPTURE line, a text that cannot be written as a write failure), and so
+// does the day open when the window closes.
 bool OpenDayFiles(App& a, std::string& error);
 void SwitchDayFiles(App& a);
 

@@ -81,6 +81,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_report all report/report_data.cpp
     quorvelle_report all report/report_plot.cpp
     quorvelle_report all report/report_run.cpp
+    quorvelle_report all report/day_report.cpp
 
     # The command-line tools' logic, in a library that the tests drive in-process, and their
     # programs.

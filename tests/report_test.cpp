@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "report/day_report.h"
 #include "report/report_data.h"
 #include "report/report_plot.h"
 #include "report/report_run.h"
@@ -172,7 +173,7 @@ TEST(ReportInputs, EachBadOrPartialInputGetsOneClearLine) {
 
 // The status pages' report: quorvelle-report's picture, pixel for pixel; of a file still being
 // begun (its header and half a row), the reason there is none, not the note on the half row.
-TEST(ReportInputs, StatusPageReportIsTheToolsPicture) {
+TEST(ReportInputs, StatusPageAndDayReportsAreTheTools) {
     TestFolder folder;
     std::string rows = std::string(kClassicHeader) + "\n";
     for (int k = 0; k < 20; ++k) rows += ClassicRow(3600, k, 20.0) + "\n";
@@ -192,6 +193,31 @@ TEST(ReportInputs, StatusPageReportIsTheToolsPicture) {
     WriteText(folder.Path("begun.csv"), std::string(kClassicHeader) + "\n00:00:01.000,1,2");
     EXPECT_FALSE(ReportPng(folder.Path("begun.csv"), "", png, error));
     EXPECT_EQ(error, folder.Path("begun.csv") + ": no rows to report");
+
+    // A finished day's report, on the worker: the tool's --text --day text beside its picture;
+    // a day with nothing to report a warning; a text that cannot be written a failure.
+    const auto day = [&](const std::string& seconds, const std::string& text) {
+        return DayReportFiles{"DAY", folder.Path(seconds), folder.Path("no-iq.csv"),
+                              folder.Path("day.png"), folder.Path(text)};
+    };
+    DayReportWorker worker;
+    std::string said = "?";
+    worker.Start(day("s.csv", "day.txt"));
+    EXPECT_TRUE(worker.Take(said));
+    EXPECT_EQ(said, "");
+    const ToolRun dayTool = RunReportTool({"--text", "--day", "--output", folder.Path("tool.png"),
+                                           folder.Path("s.csv"), folder.Path("no-iq.csv")});
+    EXPECT_EQ(dayTool.Out,
+              FileText(folder.Path("day.txt")) + "picture: " + folder.Path("tool.png") + "\n");
+    EXPECT_EQ(FileText(folder.Path("day.png")), FileText(folder.Path("tool.png")));
+    worker.Start(day("begun.csv", "begun.txt"));
+    EXPECT_TRUE(worker.Take(said));
+    EXPECT_EQ(said,
+              "warning: no report of DAY: " + folder.Path("begun.csv") + ": no rows to report");
+    worker.Start(day("s.csv", "missing/day.txt"));
+    EXPECT_FALSE(worker.Take(said));
+    EXPECT_NE(said.find(folder.Path("missing/day.txt")), std::string::npos) << said;
+    EXPECT_TRUE(worker.Take(said)) << "taken once";
 }
 
 // Times as the CSV files write them: stream time of day counted on past midnight, ISO dates, and

@@ -1,58 +1,14 @@
 // quorvelle-batch --daily: the day folders, the switch at midnight and each day's report.
 #include "tools/batch_daily.h"
 
-#include <sstream>
 #include <utility>
-#include <vector>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
 #include "files/iq_file.h"
-#include "files/whole_file.h"
-#include "tools/report.h"
 
 namespace qv {
-
-namespace {
-
-// The report's text without its last "picture: PATH" line, which names the file beside it.
-std::string ReportText(const std::string& out) {
-    const size_t picture = out.rfind("picture: ");
-    return picture == std::string::npos ? out : out.substr(0, picture);
-}
-
-// quorvelle-report --text --day on a finished day's CSV files: report.png and report.txt in
-// `folder` under `number`. A day too short for a report (no second closed) is a warning in
-// `lines`; a report that cannot be written is an error there and false.
-bool ReportDay(const std::string& folder, int number, std::string& lines) {
-    const auto path = [&](const char* name) {
-        return InFolder(folder, NumberedName(name, number));
-    };
-    std::vector<std::string> words = {"quorvelle-report",
-                                      "--text",
-                                      "--day",
-                                      "--output",
-                                      path(kDailyPictureName),
-                                      path(kDailySecondsName),
-                                      path(kDailyPeriodsName)};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    std::ostringstream text, notes;
-    if (RunReport(static_cast<int>(words.size()), argv.data(), text, notes) != 0) {
-        std::string note = notes.str();
-        note = note.substr(0, note.find('\n'));
-        lines += "quorvelle-batch: warning: no report of " + folder + ": " + note + "\n";
-        return true;
-    }
-    std::string error;
-    if (WriteWholeLines(path(kDailyTextName), ReportText(text.str()), error)) return true;
-    lines += "quorvelle-batch: " + error + "\n";
-    return false;
-}
-
-}  // namespace
 
 DailyRun::DailyRun(const std::string& dir, std::function<int64_t()> now, const RunClock& clock,
                    RunOutputs& o, bool lineBuffered, int deviceRate, std::ostream& out,
@@ -115,43 +71,31 @@ void DailyRun::CloseDay() {
     if (!error.empty()) err_ << "quorvelle-batch: " << error << "\n";
 }
 
-void DailyRun::StartReport(const std::string& folder, int number) {
+void DailyRun::StartReport(DayReportFiles files) {
     JoinReport();  // one report at a time: a day's is done long before the next midnight
-    out_ << "day: " << folder << "\n" << std::flush;
-    reporter_ = std::thread([this, folder, number] {
-        reportFailed_ = !ReportDay(folder, number, reportLines_);
-#ifdef __GLIBC__
-        // The report's tens of megabytes (a day's rows) are freed, but the allocator would keep
-        // most of them resident for the rest of the day, and the next day's report could add
-        // its own beside them: given back now, a station's memory stays that of one day.
-        malloc_trim(0);
-#endif
-    });
+    out_ << "day: " << files.Folder << "\n" << std::flush;
+    reports_.Start(std::move(files));
 }
 
 void DailyRun::JoinReport() {
-    if (!reporter_.joinable()) return;
-    reporter_.join();
-    err_ << reportLines_ << std::flush;
-    if (reportFailed_) failed_ = true;
-    reportLines_.clear();
-    reportFailed_ = false;
+    std::string said;
+    if (!reports_.Take(said)) failed_ = true;
+    if (!said.empty()) err_ << "quorvelle-batch: " << said << "\n" << std::flush;
 }
 
 void DailyRun::Check() {
     if (!days_.DayChanged()) return;
     // The report after the switch, so that the next day's files are open first.
     const bool finished = dayOpen_;
-    const std::string folder = days_.Folder();
-    const int number = days_.Number();
+    DayReportFiles files = DayReportFilesOf(days_);
     CloseDay();
     OpenDay();
-    if (finished) StartReport(folder, number);
+    if (finished) StartReport(std::move(files));
 }
 
 bool DailyRun::Finish() {
     CloseDay();
-    if (dayOpen_) StartReport(days_.Folder(), days_.Number());
+    if (dayOpen_) StartReport(DayReportFilesOf(days_));
     dayOpen_ = false;
     JoinReport();
     return !failed_;

@@ -7,10 +7,10 @@
 #include <functional>
 #include <ostream>
 #include <string>
-#include <thread>
 
 #include "capture/day_folders.h"
 #include "chain/chain_host.h"
+#include "report/day_report.h"
 #include "tools/batch_run.h"
 
 namespace qv {
@@ -61,8 +61,8 @@ private:
     void Check();
     bool OpenDay();
     void CloseDay();
-    // The report of the day in `folder` under `number`, on the report thread.
-    void StartReport(const std::string& folder, int number);
+    // The report of the day whose files are `files`, on the report thread.
+    void StartReport(DayReportFiles files);
     // The report thread finished, and what it has to say said on `err`.
     void JoinReport();
 
@@ -80,11 +80,9 @@ private:
     bool dayOpen_ = false;    // the current day's files were opened
     bool iqCreated_ = false;  // the current day's I/Q file was created (perhaps failing)
     bool failed_ = false;     // a day's file could not be written
-    // The finished day's report; its lines for `err` and its failure wait for the join, so
-    // that the thread touches nothing the chain's thread uses.
-    std::thread reporter_;
-    std::string reportLines_;
-    bool reportFailed_ = false;
+    // The finished day's report; what it says and its failure wait for the join, so that the
+    // thread touches nothing the chain's thread uses.
+    DayReportWorker reports_;
 };
 
 }  // namespace qv

@@ -579,6 +579,7 @@ TEST_F(WindowGui, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
 // --daily: the read-out log and the CSV files in a folder per UTC day. The wall clock moved to
 // 20 s before a UTC midnight, the measurement crosses it: the next day's folder takes the rows
 // and lines from then on, none lost and none twice, and End closes the second day's files.
+// Each day gets its report beside its files: the first at midnight, the second at the close.
 TEST_F(WindowGui, DailyFilesFollowTheUtcDateAcrossMidnight) {
     const std::string dir = folder_.Path("days");
     const int64_t now = UnixMillisecondsNow();
@@ -607,7 +608,14 @@ TEST_F(WindowGui, DailyFilesFollowTheUtcDateAcrossMidnight) {
         }
         EXPECT_TRUE(TextLines(days[day] + "/periods.csv").front().starts_with("time,t_s,"));
         EXPECT_FALSE(LogTexts(days[day] + "/readouts.tsv", "IDFREQERROR").empty()) << days[day];
+        EXPECT_TRUE(FileText(days[day] + "/report.png").starts_with("\x89PNG")) << days[day];
+        const std::string report = FileText(days[day] + "/report.txt");
+        EXPECT_NE(report.find(day == 0 ? "start: " + FormatIsoUtc(midnight - 1).substr(0, 10)
+                                       : "start: " + date.substr(0, 10) + " 00:00:00"),
+                  std::string::npos)
+            << report;
     }
+    EXPECT_EQ(AppErr().find("no report"), std::string::npos) << AppErr();
     // A second apart, after the first second, which the clock loop ends at the first PPS edge.
     for (size_t i = 2; i < ts.size(); ++i) EXPECT_NEAR(ts[i] - ts[i - 1], 1, 0.1) << "row " << i;
 }
