@@ -70,6 +70,9 @@ public:
     virtual int64_t MillisecondsOfDay() = 0;
     // A panel buffer was written and should be shown.
     virtual void PanelChanged(PanelId) {}
+    // False for a host that shows no panel as it changes: the chart panel is then composed only
+    // when it is wanted (ShowChartPanel), not at every period.
+    virtual bool ShowsPanels() const { return true; }
     // The chart has filled with "Save screen to file?" on: `capture` holds the composed chart.
     virtual void ChartCaptured(const Surface& /*capture*/, int64_t /*millisecondsOfDay*/) {}
     // A record was appended to the I/Q text ("Save I,Q to file?" on); `iqText` holds it already.
@@ -94,6 +97,7 @@ class QuietHost final : public ChainHost {
 public:
     void SetReadout(Readout, const std::string&) override {}
     int64_t MillisecondsOfDay() override { return 0; }
+    bool ShowsPanels() const override { return false; }
 };
 
 }  // namespace qv

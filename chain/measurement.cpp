@@ -95,6 +95,7 @@ void InitialiseMeasurement(Measurement& m, ChainHost& host) {
 }
 
 void StartMeasurement(Measurement& m) {
+    ShowChartPanel(m.Screen);  // with the start time it was composed with
     m.Screen.ChartStartTime = m.Now();
     StartClockLoop(m);
     ReadLockFrequency(m);

@@ -36,7 +36,7 @@ namespace {
                           ClickPhaseDegrees(period.Phase), period.Level, m.PeriodFramesDropped});
     m.PeriodFramesDropped = 0;
     if (d.Drawing) {
-        ScrollChart(d, t, now);
+        ScrollChart(d, t, now, m.Host->ShowsPanels());
         m.Host->PanelChanged(PanelId::Chart);
     }
     if (CountChartColumn(d) && m.Params.SaveScreenFlag == 1) {

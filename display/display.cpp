@@ -45,6 +45,7 @@ void Label(Display& d, Surface& s, int points, Colour colour, int x, int y, std:
 }  // namespace
 
 void CreateDisplaySurfaces(Display& d, int integrationSeconds, const std::string& now) {
+    d.ChartPanelOwed = false;
     d.ScopePanel = Surface(kScopePanelWidth - 2, kScopePanelHeight - 2);
     d.ScopeRect = Rect{0, 0, d.ScopePanel.Width, d.ScopePanel.Height};
 
@@ -105,8 +106,15 @@ void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const s
     DrawText(target, 300, 315, "Integration time = " + FormatBlankSigned(t) + " secs");
 }
 
+void CopyChartTrace(const Display& d, Surface& target) {
+    // The chart's columns 0 .. split - 1 lie at the ring's end, the rest at its start.
+    const int split = kChartWidth - d.ChartScroll;
+    BlockCopy(d.ChartTraceSurface, d.ChartScroll, 0, split, kChartHeight, target, 0, 0);
+    BlockCopy(d.ChartTraceSurface, 0, 0, d.ChartScroll, kChartHeight, target, split, 0);
+}
+
 void ComposeChart(Display& d, int integrationSeconds, const std::string& now) {
-    BlockCopy(d.ChartTraceSurface, 0, 0, kChartWidth, kChartHeight, d.ChartComposeSurface, 0, 0);
+    CopyChartTrace(d, d.ChartComposeSurface);
     DrawChartFrame(d, d.ChartComposeSurface, integrationSeconds, now);
 }
 
@@ -115,7 +123,15 @@ void ComposeCapture(Display& d, int integrationSeconds, const std::string& now) 
     BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.CaptureSurface, 0, 0);
 }
 
+void ShowChartPanel(Display& d) {
+    if (!d.ChartPanelOwed) return;
+    d.ChartPanelOwed = false;
+    ComposeChart(d, d.ChartPanelSeconds, d.ChartPanelTime);
+    BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.ChartPanel, 0, 0);
+}
+
 void ClearChart(Display& d, int integrationSeconds, const std::string& now) {
+    ShowChartPanel(d);  // the panel keeps showing the chart as it was
     d.ChartColumn = 0;
     d.ChartStartTime = now;
     DrawChartFrame(d, d.ChartComposeSurface, integrationSeconds, now);
@@ -153,11 +169,12 @@ void ReleaseDisplaySurfaces(Display& d) {
 }
 
 void RepaintPanels(Display& d, int integrationSeconds, const std::string& now) {
+    d.ChartPanelOwed = false;  // the chart panel is drawn afresh below
     const int w = d.ScopeRect.Right, h = d.ScopeRect.Bottom;
     BlockCopy(d.ScopeBackSurface, 0, 0, w, h, d.ScopeWorkSurface, 0, 0);
     BlockCopy(d.ScopeWorkSurface, 0, 0, w, h, d.ScopePanel, 0, 0);
     BlockCopy(d.VectorSurface, 0, 0, kVectorRepaintCopy, kVectorRepaintCopy, d.VectorPanel, 0, 0);
-    BlockCopy(d.ChartTraceSurface, 0, 0, kChartWidth, kChartHeight, d.ChartPanel, 0, 0);
+    CopyChartTrace(d, d.ChartPanel);
     DrawChartFrame(d, d.ChartPanel, integrationSeconds, now);
 }
 

@@ -42,7 +42,17 @@ struct Display {
     Surface ScopeBackSurface;     // scope background with the click-position marker
     Surface ScopeWorkSurface;     // background plus the current second's traces
     Surface VectorSurface;        // I/Q axes, labels and the vectorscope dots
-    Surface ChartTraceSurface;    // the chart's dots and ticks, scrolling left
+    // The chart's dots and ticks as a ring of columns, so that a scroll moves no pixels: chart
+    // column x is column (x + ChartScroll) mod 768 of this surface. CopyChartTrace gives the
+    // chart as it stands.
+    Surface ChartTraceSurface;
+    int ChartScroll = 0;          // [pixels, 0..767] ring column of the chart's column 0
+    // The chart panel owed since the last scroll, when its host did not show it at once: the
+    // chart composed with the frame of that scroll's time and integration time. ShowChartPanel
+    // pays it; what changes the chart's picture otherwise (a clear, a start) pays it first.
+    bool ChartPanelOwed = false;
+    std::string ChartPanelTime;     // hh:mm:ss the owed panel's frame says
+    int ChartPanelSeconds = 0;      // [s] the owed panel's integration time
     Surface ChartComposeSurface;  // trace with the chart frame drawn over it
     Surface CaptureSurface;       // the composed chart at a capture
     // What the panel windows show: their client areas.
@@ -70,10 +80,14 @@ void ClearVectorscope(Display& d);
 
 // The chart's grid, labels and text line, drawn onto `target`.
 void DrawChartFrame(Display& d, Surface& target, int integrationSeconds, const std::string& now);
+// The chart's trace as it stands onto `target` at (0, 0), clipped to it.
+void CopyChartTrace(const Display& d, Surface& target);
 // Trace onto ChartComposeSurface with the frame drawn over it.
 void ComposeChart(Display& d, int integrationSeconds, const std::string& now);
 // The chart composed afresh and copied onto CaptureSurface, ready to be written to a file.
 void ComposeCapture(Display& d, int integrationSeconds, const std::string& now);
+// The owed chart panel composed and copied onto ChartPanel; nothing when none is owed.
+void ShowChartPanel(Display& d);
 // "Clear display": restart the column count and the start time, white trace and capture.
 void ClearChart(Display& d, int integrationSeconds, const std::string& now);
 

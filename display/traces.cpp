@@ -13,16 +13,24 @@ const Colour kPhaseDotColour = MakeColour(255, 0, 0);
 const Colour kLevelDotColour = MakeColour(0, 0, 255);
 const Colour kTickColour = MakeColour(255, 0, 0);
 
-// A 2 x 2 dot at x = 740..741 covering the rows ROUND(top - offset) and
-// ROUND(top + 1 - offset), set in the order (740, lower), (741, upper), (740, upper),
-// (741, lower). Each row is rounded from its own difference, as a tie may round either way.
-void PlotDot(Surface& s, int top, long double offset, Colour colour) {
+// The chart trace's ring column of chart column x (0..767).
+int RingColumn(const Display& d, int x) {
+    const int column = x + d.ChartScroll;
+    return column >= kChartWidth ? column - kChartWidth : column;
+}
+
+// A 2 x 2 dot at chart columns 740..741 (ring columns x and the one after it) covering the rows
+// ROUND(top - offset) and ROUND(top + 1 - offset), set in the order (740, lower), (741, upper),
+// (740, upper), (741, lower). Each row is rounded from its own difference, as a tie may round
+// either way.
+void PlotDot(Surface& s, int x, int top, long double offset, Colour colour) {
     const int lowerRow = RoundToPixel((top + 1) - offset);
     const int upperRow = RoundToPixel(top - offset);
-    SetPixel(s, kPeriodDotX, lowerRow, colour);
-    SetPixel(s, kPeriodDotX + 1, upperRow, colour);
-    SetPixel(s, kPeriodDotX, upperRow, colour);
-    SetPixel(s, kPeriodDotX + 1, lowerRow, colour);
+    const int next = x + 1 == kChartWidth ? 0 : x + 1;
+    SetPixel(s, x, lowerRow, colour);
+    SetPixel(s, next, upperRow, colour);
+    SetPixel(s, x, upperRow, colour);
+    SetPixel(s, next, lowerRow, colour);
 }
 
 }  // namespace
@@ -63,25 +71,40 @@ void ShowVectorscope(Display& d) {
 
 void PlotPeriod(Display& d, long double phase, long double level) {
     Surface& trace = d.ChartTraceSurface;
+    const int x = RingColumn(d, kPeriodDotX);
     if (d.Drawing) {
-        PlotDot(trace, kPhaseZeroRow, kPhasePixelsPerRadian * phase, kPhaseDotColour);
-        PlotDot(trace, kPhaseZeroRow + kPhaseCopyOffset, kPhasePixelsPerRadian * phase,
+        PlotDot(trace, x, kPhaseZeroRow, kPhasePixelsPerRadian * phase, kPhaseDotColour);
+        PlotDot(trace, x, kPhaseZeroRow + kPhaseCopyOffset, kPhasePixelsPerRadian * phase,
                 kPhaseDotColour);
-        PlotDot(trace, kLevelZeroRow, level, kLevelDotColour);
+        PlotDot(trace, x, kLevelZeroRow, level, kLevelDotColour);
     }
     d.TickCount = (d.TickCount + 1) % kTickEvery;
     if (d.TickCount == 0 && d.Drawing) {
-        for (int y = kTickBottom; y >= kTickTop; --y) SetPixel(trace, kPeriodDotX, y, kTickColour);
+        for (int y = kTickBottom; y >= kTickTop; --y) SetPixel(trace, x, y, kTickColour);
     }
 }
 
-void ScrollChart(Display& d, int integrationSeconds, const std::string& now) {
+void ScrollChart(Display& d, int integrationSeconds, const std::string& now, bool showNow) {
+    // Every column moves one to the left and the rightmost keeps its pixels: the ring turns by
+    // one column, and the column that comes round to the right edge takes the pixels of the one
+    // that was there.
     Surface& trace = d.ChartTraceSurface;
-    BlockCopy(trace, 1, 0, kChartWidth, kChartHeight, trace, 0, 0);
-    // Without panels no one sees the chart panel, and a capture composes the chart afresh.
+    const int lastBefore = RingColumn(d, kChartWidth - 1);
+    d.ChartScroll = d.ChartScroll + 1 == kChartWidth ? 0 : d.ChartScroll + 1;
+    const int last = RingColumn(d, kChartWidth - 1);
+    if (trace.Width == kChartWidth) {
+        for (int y = 0; y < trace.Height; ++y) {
+            Colour* row = &trace.Pixels[static_cast<size_t>(y) * kChartWidth];
+            row[last] = row[lastBefore];
+        }
+    }
+    // Without panels no one sees the chart panel, and a capture composes the chart afresh. The
+    // panel owed before is owed no more: this one shows the chart as it now is.
     if (!d.PanelsShown) return;
-    ComposeChart(d, integrationSeconds, now);
-    BlockCopy(d.ChartComposeSurface, 0, 0, kChartWidth, kChartHeight, d.ChartPanel, 0, 0);
+    d.ChartPanelOwed = true;
+    d.ChartPanelTime = now;
+    d.ChartPanelSeconds = integrationSeconds;
+    if (showNow) ShowChartPanel(d);
 }
 
 bool CountChartColumn(Display& d) {

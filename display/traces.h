@@ -67,9 +67,10 @@ void ShowVectorscope(Display& d);
 
 // A closed period's phase [rad] and level [dB] dots, and every tenth period a tick.
 void PlotPeriod(Display& d, long double phase, long double level);
-// The chart scrolled one column, composed with its frame and shown on its panel (only the
-// scroll while no panel is shown).
-void ScrollChart(Display& d, int integrationSeconds, const std::string& now);
+// The chart scrolled one column (after the period's PlotPeriod) and, while panels are shown,
+// its panel owed with the frame of `now`: `showNow` pays it at once, for a host that shows
+// the panel; ShowChartPanel pays it when it is wanted.
+void ScrollChart(Display& d, int integrationSeconds, const std::string& now, bool showNow);
 // Counts a closed period on the chart; true when the chart has filled (739 periods since it
 // was last cleared).
 bool CountChartColumn(Display& d);

@@ -76,7 +76,7 @@ TEST(PanelsShown, NothingForThePanelsUntilOneIsShown) {
     EXPECT_EQ(hidden.M.Screen.VectorSurface.Pixels, shown.M.Screen.VectorSurface.Pixels);
     EXPECT_NE(hidden.M.Screen.VectorSurface.Pixels, emptyVector.Pixels);
     EXPECT_EQ(hidden.M.Screen.ScopePanel.Pixels, shown.M.Screen.ScopePanel.Pixels);
-    EXPECT_EQ(hidden.M.Screen.ChartTraceSurface.Pixels, shown.M.Screen.ChartTraceSurface.Pixels);
+    EXPECT_EQ(ChartTrace(hidden.M.Screen).Pixels, ChartTrace(shown.M.Screen).Pixels);
     CaptureScreen(shown.M);
     CaptureScreen(hidden.M);
     EXPECT_EQ(hidden.M.Screen.CaptureSurface.Pixels, shown.M.Screen.CaptureSurface.Pixels);

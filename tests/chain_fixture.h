@@ -83,4 +83,11 @@ inline std::vector<Frame> SteadyTone(long double amplitude, long double hz, int 
     return frames;
 }
 
+// The chart's trace as it stands (its surface holds the columns as a ring).
+inline Surface ChartTrace(const Display& d) {
+    Surface s(kChartWidth, kChartHeight);
+    CopyChartTrace(d, s);
+    return s;
+}
+
 }  // namespace qv

@@ -100,7 +100,7 @@ TEST(Periods, NewIntegrationTimeMidRunKeepsTheOpenPeriodsSums) {
 TEST(ChartDots, AllZeroInputAtTheDocumentedRows) {
     StartedChain c;
     Integrate(c, 23999);
-    const Surface& trace = c.M.Screen.ChartTraceSurface;
+    const Surface trace = ChartTrace(c.M.Screen);
     ExpectDot(trace, 177, kRed);
     ExpectDot(trace, 242, kRed);
     ExpectDot(trace, 215, kBlue);           // zero power is replaced by 1e-15: about -237.6 dB
@@ -111,18 +111,18 @@ TEST(ChartDots, PhasePiJustAboveTheTopGridLine) {
     StartedChain c;
     IntegrateSample(c.M, -1, 0);
     Integrate(c, 23998);
-    ExpectDot(c.M.Screen.ChartTraceSurface, 142, kRed);
-    ExpectDot(c.M.Screen.ChartTraceSurface, 207, kRed);
+    ExpectDot(ChartTrace(c.M.Screen), 142, kRed);
+    ExpectDot(ChartTrace(c.M.Screen), 207, kRed);
 }
 
 TEST(ChartDots, TickEveryTenthPeriod) {
     StartedChain c;
     ReadIntegrationTime(c.M, "1");
     Integrate(c, 8000 * 9 - 1);
-    EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 335), kWhite);
+    EXPECT_EQ(ChartTrace(c.M.Screen).At(739, 335), kWhite);
     Integrate(c, 8000);
-    for (int y = 332; y <= 339; ++y) EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, y), kRed);
-    EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 331), kWhite);
+    for (int y = 332; y <= 339; ++y) EXPECT_EQ(ChartTrace(c.M.Screen).At(739, y), kRed);
+    EXPECT_EQ(ChartTrace(c.M.Screen).At(739, 331), kWhite);
 }
 
 TEST(Levels, FullScaleToneInPhaseGivesTheDocumentedSums) {

@@ -2,7 +2,10 @@
 // empty I/Q panel and the magnification options.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "display/text.h"
+#include "display/traces.h"
 #include "tests/chain_fixture.h"
 #include "tests/surface_checks.h"
 
@@ -143,9 +146,9 @@ TEST(ChartFrame, TextLineFollowsTheIntegrationTimeAndTheStartTime) {
 TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {
     StartedChain c;
     for (int p = 0; p < 10; ++p) CloseOnePeriod(c);
-    const Surface& trace = c.M.Screen.ChartTraceSurface;
-    EXPECT_EQ(trace.At(739, 335), kRed);  // the tick of the tenth period
+    EXPECT_EQ(ChartTrace(c.M.Screen).At(739, 335), kRed);  // the tick of the tenth period
     CloseOnePeriod(c);
+    const Surface trace = ChartTrace(c.M.Screen);
     EXPECT_EQ(trace.At(738, 335), kRed);
     EXPECT_EQ(trace.At(739, 335), kWhite);
     EXPECT_EQ(c.M.Screen.ChartColumn, 11);
@@ -159,19 +162,72 @@ TEST(ChartTrace, ScrollsOnePixelPerPeriodAndClearLeavesThePanel) {
     EXPECT_EQ(c.M.Screen.ChartColumn, 0);
     EXPECT_EQ(c.M.Screen.ChartStartTime, "00:00:00");       // the host's time of day
     EXPECT_EQ(c.M.Screen.ChartPanel.Pixels, shown.Pixels);  // the old chart stays on screen
-    EXPECT_EQ(CountOther(trace, {kWhite}), 0);
+    EXPECT_EQ(CountOther(ChartTrace(c.M.Screen), {kWhite}), 0);
     EXPECT_EQ(CountOther(c.M.Screen.CaptureSurface, {kWhite}), 0);
+}
+
+// The trace's surface turns as a ring of columns; the chart it gives, composed and repainted,
+// must be the picture moved one pixel left per period, dots clipped at the top, across the
+// ring's wrap-around and a clear. The dots come from the same periods plotted one by one on a
+// chart that never scrolls. A panel owed (its host shows none) and paid by the clear or at the
+// end is the panel shown at once.
+TEST(ChartTrace, RingGivesThePictureMovedLeftAcrossWrapAroundAndClear) {
+    Display d, owing;
+    for (Display* c : {&d, &owing}) {
+        CreateDisplaySurfaces(*c, 3, "00:00:00");
+        CompleteDisplaySurfaces(*c);
+    }
+    Surface moved(kChartWidth, kChartHeight);
+    FillWhite(moved, 0, 0, kChartWidth, kChartHeight);
+    for (int p = 0; p < 1700; ++p) {
+        const long double phase = 3 * std::sin(p * 0.05L);
+        const long double level = -40 + 30 * std::cos(p * 0.013L);  // rows -13 .. 47
+        const std::string now = "00:00:" + std::to_string(p % 60);
+        Display dots;
+        dots.ChartTraceSurface = Surface(kChartWidth, kChartHeight);
+        FillWhite(dots.ChartTraceSurface, 0, 0, kChartWidth, kChartHeight);
+        dots.TickCount = d.TickCount;
+        PlotPeriod(dots, phase, level);
+        for (size_t k = 0; k < moved.Pixels.size(); ++k) {
+            if (dots.ChartTraceSurface.Pixels[k] != kWhite) {
+                moved.Pixels[k] = dots.ChartTraceSurface.Pixels[k];
+            }
+        }
+        for (Display* c : {&d, &owing}) {
+            PlotPeriod(*c, phase, level);
+            ScrollChart(*c, 3, now, c == &d);
+        }
+        BlockCopy(moved, 1, 0, kChartWidth, kChartHeight, moved, 0, 0);
+        if (p == 1000) {
+            for (Display* c : {&d, &owing}) ClearChart(*c, 3, now);
+            ASSERT_EQ(owing.ChartPanel.Pixels, d.ChartPanel.Pixels);
+            FillWhite(moved, 0, 0, kChartWidth, kChartHeight);
+        }
+        if (p % 97 == 0 || (p >= 765 && p <= 769)) {
+            ASSERT_EQ(ChartTrace(d).Pixels, moved.Pixels) << p;
+        }
+    }
+    EXPECT_GT(CountOther(moved, {kWhite}), 1000);
+    Surface framed = moved;
+    DrawChartFrame(d, framed, 3, "00:00:19");
+    EXPECT_EQ(d.ChartComposeSurface.Pixels, framed.Pixels);
+    EXPECT_TRUE(SameBlock(d.ChartPanel, 0, 0, framed, 0, 0, kChartPanelWidth - 2,
+                          kChartPanelHeight - 2));
+    ShowChartPanel(owing);
+    EXPECT_EQ(owing.ChartPanel.Pixels, d.ChartPanel.Pixels);
+    RepaintPanels(d, 3, "00:00:19");
+    EXPECT_EQ(d.ChartPanel.Pixels, owing.ChartPanel.Pixels);
 }
 
 TEST(CaptureScreen, ComposesTheChartWithoutTouchingIt) {
     StartedChain c;
     for (int p = 0; p < 10; ++p) CloseOnePeriod(c);
-    const Surface trace = c.M.Screen.ChartTraceSurface;
+    const Surface trace = ChartTrace(c.M.Screen);
     CaptureScreen(c.M);
     const Surface& capture = c.M.Screen.CaptureSurface;
     EXPECT_EQ(capture.At(739, 335), kRed);      // the trace
     EXPECT_EQ(capture.At(0, 145), kPhaseGrid);  // the frame over it
-    EXPECT_EQ(c.M.Screen.ChartTraceSurface.Pixels, trace.Pixels);
+    EXPECT_EQ(ChartTrace(c.M.Screen).Pixels, trace.Pixels);
     EXPECT_EQ(c.M.Screen.ChartColumn, 10);
 }
 

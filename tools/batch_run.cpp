@@ -387,7 +387,10 @@ bool CloseOutputs(Measurement& m, const ChainSettings& s, RunOutputs& o, std::os
         CaptureScreen(m);
         o.Pictures.Write(m.Screen.CaptureSurface, s.ChartPath);
     }
-    if (!s.PanelsDir.empty()) WritePanels(m.Screen, s.PanelsDir, o.Pictures);
+    if (!s.PanelsDir.empty()) {
+        ShowChartPanel(m.Screen);
+        WritePanels(m.Screen, s.PanelsDir, o.Pictures);
+    }
     bool ok = before && !o.Pictures.Failed();
     if (!s.IqPath.empty() && !o.Iq.Finish()) ok = false;
     if (!o.Csv.Close()) ok = false;  // before the log: a failure is also a CAPTURE line

@@ -187,6 +187,7 @@ public:
     void PeriodClosed(const PeriodValues& values) override;
     void StatusChanged(const SignalStatus& status) override;
     int64_t MillisecondsOfDay() override { return clock_.MillisecondsOfDay(); }
+    bool ShowsPanels() const override { return false; }  // written at the end
 
 private:
     void Log(const char* label, const std::string& text);

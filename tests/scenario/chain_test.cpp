@@ -141,7 +141,7 @@ TEST(AutomaticCapture, At739PeriodsAfterAClearAndOnlyWhileOn) {
     Integrate(c, 8000);
     EXPECT_EQ(c.Host.captures, 1);
     EXPECT_EQ(c.M.Screen.ChartColumn, 0);  // the capture clears the chart
-    EXPECT_EQ(c.M.Screen.ChartTraceSurface.At(739, 215), kWhite);
+    EXPECT_EQ(ChartTrace(c.M.Screen).At(739, 215), kWhite);
     c.M.Params.SaveScreenFlag = -1;
     Integrate(c, 8000 * 739);
     EXPECT_EQ(c.Host.captures, 1);
