@@ -107,17 +107,20 @@ FineValues TakeFineValues(Measurement& m) {
             AudioLevelPercent(end.AudioPeak), m.LastClick, TakeFineValues(m)});
 }
 
-}  // namespace
-
-void IntegrateSample(Measurement& m, long double i, long double q) {
+// Inline in the chain, so that the vector stays in registers.
+[[gnu::always_inline]] inline void IntegrateInline(Measurement& m, long double i, long double q) {
     ClosedPeriod period;
     if (IntegrateVector(m.Integ, i, q, m.Params.IntegrationSeconds, period)) ShowPeriod(m, period);
 }
 
+}  // namespace
+
+void IntegrateSample(Measurement& m, long double i, long double q) { IntegrateInline(m, i, q); }
+
 namespace {
 
-// The rest of PhaseLockSample once the sample's products are filtered into (i, q).
-inline void LockFiltered(Measurement& m, int n, long double i, long double q) {
+// The sample at the click position: LockFiltered with the click reading.
+[[gnu::noinline]] void LockFilteredClick(Measurement& m, int n, long double i, long double q) {
     Display& d = m.Screen;
     LockedSample s;
     FinishLockSample(m.Lock, n, i, q, m.Params.BlankRfClickFlag == 1, s);
@@ -127,7 +130,31 @@ inline void LockFiltered(Measurement& m, int n, long double i, long double q) {
     const bool panels = d.Drawing && d.PanelsShown;
     if (n >= 0 && n < kClickTraceSamples && panels) DrawClickTrace(d, n, s.I, s.Q);
 
-    IntegrateSample(m, s.RotatedI, s.RotatedQ);
+    IntegrateInline(m, s.RotatedI, s.RotatedQ);
+
+    if (!panels) return;
+    PlotVectorPoint(d, m.Lock.VectorI, m.Lock.VectorQ);
+    if (n == kLastSampleOfSecond) {
+        ShowVectorscope(d);
+        m.Host->PanelChanged(PanelId::Vector);
+    }
+}
+
+// The rest of PhaseLockSample once the sample's products are filtered into (i, q). Every
+// sample but the one at the click position goes through without a LockedSample, whose
+// extended values would be stored and read back.
+inline void LockFiltered(Measurement& m, int n, long double i, long double q) {
+    if (n == m.Lock.ClickPosition) {
+        LockFilteredClick(m, n, i, q);
+        return;
+    }
+    Display& d = m.Screen;
+    long double rotatedI, rotatedQ;
+    RotateAndSum(m.Lock, n, i, q, m.Params.BlankRfClickFlag == 1, rotatedI, rotatedQ);
+    const bool panels = d.Drawing && d.PanelsShown;
+    if (n >= 0 && n < kClickTraceSamples && panels) DrawClickTrace(d, n, i, q);
+
+    IntegrateInline(m, rotatedI, rotatedQ);
 
     if (!panels) return;
     PlotVectorPoint(d, m.Lock.VectorI, m.Lock.VectorQ);

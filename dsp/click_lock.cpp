@@ -16,9 +16,6 @@ const long double kSmoothNew = static_cast<long double>(0.1f);
 const long double kFrequencyGain = static_cast<long double>(2e-7f);  // [cycles/sample per rad]
 const long double kPhaseGain = static_cast<long double>(0.04f);      // [cycles per rad]
 
-constexpr int kBlankBefore = 20;  // blanked: ClickPosition - 20 < n < ClickPosition + 300
-constexpr int kBlankAfter = 300;
-
 // Stores an extended value into slot `index` (and its twin index + 28) as head + tail.
 inline void StoreProduct(std::array<double, 2 * kRingLength>& head,
                          std::array<double, 2 * kRingLength>& tail, int index, long double value) {
@@ -118,32 +115,7 @@ void FinishLockSample(ClickLock& c, int n, long double i, long double q, bool bl
     s.ClickRead = n == c.ClickPosition;
     if (s.ClickRead) UpdateClickLock(c, s);
 
-    if (c.OffsetStep == 0 && c.OffsetPhase == 0) {
-        // No offset: the phase stays +0, whose sine is +0 and cosine 1, and the rotation
-        // 1 * i - 0 * q, 0 * i + 1 * q gives i and q to the bit. They are finite, and never -0
-        // (sums begun at +0 give +0 for any zero), the one value the rotation would change.
-        s.RotatedI = i;
-        s.RotatedQ = q;
-    } else {
-        c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);
-        // Frac never gives -0, so equal phases have equal bits and equal sines and cosines.
-        if (!c.OffsetTrigValid || c.OffsetPhase != c.OffsetTrigPhase) {
-            ExtendedSinCos(2 * kPi * c.OffsetPhase, &c.OffsetSin, &c.OffsetCos);
-            c.OffsetTrigPhase = c.OffsetPhase;
-            c.OffsetTrigValid = true;
-        }
-        const long double cosPsi = c.OffsetCos, sinPsi = c.OffsetSin;
-        s.RotatedI = cosPsi * i - sinPsi * q;
-        s.RotatedQ = sinPsi * i + cosPsi * q;
-    }
-
-    if (blank && c.ClickPosition - kBlankBefore < n && n < c.ClickPosition + kBlankAfter) {
-        s.RotatedI = 0;
-        s.RotatedQ = 0;
-    }
-
-    c.VectorI = c.VectorI + s.RotatedI;
-    c.VectorQ = c.VectorQ + s.RotatedQ;
+    RotateAndSum(c, n, i, q, blank, s.RotatedI, s.RotatedQ);
 }
 
 }  // namespace qv

@@ -6,6 +6,9 @@
 
 #include <array>
 
+#include "common/numbers.h"
+#include "common/trig.h"
+
 namespace qv {
 
 constexpr int kTapCount = 27;  // low-pass filter length
@@ -78,5 +81,49 @@ void FilterLatestTwo(const ClickLock& c, long double& i0, long double& q0, long 
                      long double& q1);
 void FinishLockSample(ClickLock& c, int n, long double i, long double q, bool blank,
                       LockedSample& s);
+
+// FinishLockSample on a sample at n other than ClickPosition, without the click reading: the
+// offset rotation, the blanking and the sums, the rotated vector into (rotatedI, rotatedQ).
+// Inline, so that the chain keeps the vector in registers: an extended value costs the
+// processor much more to store than to compute.
+[[gnu::always_inline]] inline void RotateAndSum(ClickLock& c, int n, long double i, long double q,
+                                                bool blank, long double& rotatedI,
+                                                long double& rotatedQ);
+
+namespace click_lock_detail {
+constexpr int kBlankBefore = 20;  // blanked: ClickPosition - 20 < n < ClickPosition + 300
+constexpr int kBlankAfter = 300;
+}  // namespace click_lock_detail
+
+inline void RotateAndSum(ClickLock& c, int n, long double i, long double q, bool blank,
+                         long double& rotatedI, long double& rotatedQ) {
+    if (c.OffsetStep == 0 && c.OffsetPhase == 0) {
+        // No offset: the phase stays +0, whose sine is +0 and cosine 1, and the rotation
+        // 1 * i - 0 * q, 0 * i + 1 * q gives i and q to the bit. They are finite, and never -0
+        // (sums begun at +0 give +0 for any zero), the one value the rotation would change.
+        rotatedI = i;
+        rotatedQ = q;
+    } else {
+        c.OffsetPhase = Frac(c.OffsetPhase + c.OffsetStep);
+        // Frac never gives -0, so equal phases have equal bits and equal sines and cosines.
+        if (!c.OffsetTrigValid || c.OffsetPhase != c.OffsetTrigPhase) {
+            ExtendedSinCos(2 * kPi * c.OffsetPhase, &c.OffsetSin, &c.OffsetCos);
+            c.OffsetTrigPhase = c.OffsetPhase;
+            c.OffsetTrigValid = true;
+        }
+        const long double cosPsi = c.OffsetCos, sinPsi = c.OffsetSin;
+        rotatedI = cosPsi * i - sinPsi * q;
+        rotatedQ = sinPsi * i + cosPsi * q;
+    }
+
+    using click_lock_detail::kBlankAfter, click_lock_detail::kBlankBefore;
+    if (blank && c.ClickPosition - kBlankBefore < n && n < c.ClickPosition + kBlankAfter) {
+        rotatedI = 0;
+        rotatedQ = 0;
+    }
+
+    c.VectorI = c.VectorI + rotatedI;
+    c.VectorQ = c.VectorQ + rotatedQ;
+}
 
 }  // namespace qv
