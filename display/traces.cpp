@@ -54,17 +54,6 @@ void ShowScope(Display& d) {
               0);
 }
 
-void PlotVectorPoint(Display& d, long double vectorI, long double vectorQ) {
-    // Dividing by 1 changes nothing, so the default magnification skips the two divisions.
-    if (d.VectorMagnification != 1) {
-        const long double magnification = d.VectorMagnification;
-        vectorI = vectorI / magnification;
-        vectorQ = vectorQ / magnification;
-    }
-    SetPixel(d.VectorSurface, RoundToPixel(vectorI + kVectorCentre),
-             RoundToPixel(kVectorCentre - vectorQ), kBlack);
-}
-
 void ShowVectorscope(Display& d) {
     BlockCopy(d.VectorSurface, 0, 0, kVectorSecondCopy, kVectorSecondCopy, d.VectorPanel, 0, 0);
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/numbers.h"
 #include "display/display.h"
 
 namespace qv {
@@ -61,7 +62,17 @@ void DrawClickTrace(Display& d, int n, long double i, long double q);
 void ShowScope(Display& d);
 
 // The vectorscope's dot for the running sums (vectorI, vectorQ), divided by the magnification.
-void PlotVectorPoint(Display& d, long double vectorI, long double vectorQ);
+// Inline: it comes with every sample, and a call would store both sums as arguments.
+inline void PlotVectorPoint(Display& d, long double vectorI, long double vectorQ) {
+    // Dividing by 1 changes nothing, so the default magnification skips the two divisions.
+    if (d.VectorMagnification != 1) {
+        const long double magnification = d.VectorMagnification;
+        vectorI = vectorI / magnification;
+        vectorQ = vectorQ / magnification;
+    }
+    SetPixel(d.VectorSurface, RoundToPixel(vectorI + kVectorCentre),
+             RoundToPixel(kVectorCentre - vectorQ), kBlack);
+}
 // Once a second: the vectorscope shown on its panel.
 void ShowVectorscope(Display& d);
 

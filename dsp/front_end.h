@@ -5,6 +5,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 
 #include "common/frame.h"
 
@@ -35,9 +36,9 @@ struct FrontEnd {
     long double PrevRf = 0, CurRf = 0;       // [full scale] RF of the previous / current frame
     long double PrevPps = 0, CurPps = 0;     // [full scale] PPS of the previous / current frame
     long double PpsOut = 0, PrevPpsOut = 0;  // [full scale] re-sampled PPS, current / previous
-    long double Rise = 0, PrevRise = 0;      // [full scale] PpsOut - PrevPpsOut, current / previous
+    long double PrevRise = 0;                // [full scale] PpsOut - PrevPpsOut of the last sample
     long double PeakRise = 0;                // [full scale] largest two-sample rise this second
-    long double PeakCurve = 0;               // [full scale] Rise - PrevRise where PeakRise was set
+    long double PeakCurve = 0;               // [full scale] rise - PrevRise where PeakRise was set
     int PeakIndex = 0;  // [output samples] SecondIndex of the centre of PeakRise
 };
 
@@ -97,8 +98,10 @@ inline bool NextSample(FrontEnd& f, bool inverted, ResampledSample& out) {
         out.Rf = rf;
         return true;
     }
-    f.PrevPps = f.CurPps;
-    f.PrevRf = f.CurRf;
+    // Copied as bytes: the processor stores an extended value much more slowly than it moves
+    // the 16 bytes that hold it.
+    std::memcpy(&f.PrevPps, &f.CurPps, sizeof f.PrevPps);
+    std::memcpy(&f.PrevRf, &f.CurRf, sizeof f.PrevRf);
     f.ResamplePos = f.ResamplePos - 1.0L;
     return false;
 }
@@ -112,12 +115,12 @@ inline bool NextSample(FrontEnd& f, bool inverted, ResampledSample& out) {
 [[gnu::noinline]] void CorrectClock(FrontEnd& f, int sampleRate, SecondEnd& end);
 
 inline bool EndSample(FrontEnd& f, int sampleRate, SecondEnd& end) {
-    // Rise + PrevRise spans the last two output samples and is centred on the previous one,
+    // rise + PrevRise spans the last two output samples and is centred on the previous one,
     // hence SecondIndex - 1, wrapped. Strictly greater: the earlier peak wins ties.
-    f.Rise = f.PpsOut - f.PrevPpsOut;
-    if (f.Rise + f.PrevRise > f.PeakRise) {
-        f.PeakRise = f.Rise + f.PrevRise;
-        f.PeakCurve = f.Rise - f.PrevRise;
+    const long double rise = f.PpsOut - f.PrevPpsOut;
+    if (rise + f.PrevRise > f.PeakRise) {
+        f.PeakRise = rise + f.PrevRise;
+        f.PeakCurve = rise - f.PrevRise;
         f.PeakIndex = f.SecondIndex == 0 ? kLastSampleOfSecond : f.SecondIndex - 1;
     }
 
@@ -127,7 +130,7 @@ inline bool EndSample(FrontEnd& f, int sampleRate, SecondEnd& end) {
     // Modulo 8000 by one subtraction: a re-alignment leaves SecondIndex below 12000.
     f.SecondIndex = f.SecondIndex + 1;
     if (f.SecondIndex >= kSamplesPerSecond) f.SecondIndex -= kSamplesPerSecond;
-    f.PrevRise = f.Rise;
+    f.PrevRise = rise;
     f.PrevPpsOut = f.PpsOut;
     f.ResamplePos = f.ResamplePos + f.ResampleStep;
     return ended;
