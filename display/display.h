@@ -39,20 +39,20 @@ struct Display {
     bool PanelsShown = true;
 
     // state
-    Surface ScopeBackSurface;     // scope background with the click-position marker
-    Surface ScopeWorkSurface;     // background plus the current second's traces
-    Surface VectorSurface;        // I/Q axes, labels and the vectorscope dots
+    Surface ScopeBackSurface;  // scope background with the click-position marker
+    Surface ScopeWorkSurface;  // background plus the current second's traces
+    Surface VectorSurface;     // I/Q axes, labels and the vectorscope dots
     // The chart's dots and ticks as a ring of columns, so that a scroll moves no pixels: chart
     // column x is column (x + ChartScroll) mod 768 of this surface. CopyChartTrace gives the
     // chart as it stands.
     Surface ChartTraceSurface;
-    int ChartScroll = 0;          // [pixels, 0..767] ring column of the chart's column 0
+    int ChartScroll = 0;  // [pixels, 0..767] ring column of the chart's column 0
     // The chart panel owed since the last scroll, when its host did not show it at once: the
     // chart composed with the frame of that scroll's time and integration time. ShowChartPanel
     // pays it; what changes the chart's picture otherwise (a clear, a start) pays it first.
     bool ChartPanelOwed = false;
-    std::string ChartPanelTime;     // hh:mm:ss the owed panel's frame says
-    int ChartPanelSeconds = 0;      // [s] the owed panel's integration time
+    std::string ChartPanelTime;   // hh:mm:ss the owed panel's frame says
+    int ChartPanelSeconds = 0;    // [s] the owed panel's integration time
     Surface ChartComposeSurface;  // trace with the chart frame drawn over it
     Surface CaptureSurface;       // the composed chart at a capture
     // What the panel windows show: their client areas.

@@ -211,8 +211,8 @@ TEST(ChartTrace, RingGivesThePictureMovedLeftAcrossWrapAroundAndClear) {
     Surface framed = moved;
     DrawChartFrame(d, framed, 3, "00:00:19");
     EXPECT_EQ(d.ChartComposeSurface.Pixels, framed.Pixels);
-    EXPECT_TRUE(SameBlock(d.ChartPanel, 0, 0, framed, 0, 0, kChartPanelWidth - 2,
-                          kChartPanelHeight - 2));
+    EXPECT_TRUE(
+        SameBlock(d.ChartPanel, 0, 0, framed, 0, 0, kChartPanelWidth - 2, kChartPanelHeight - 2));
     ShowChartPanel(owing);
     EXPECT_EQ(owing.ChartPanel.Pixels, d.ChartPanel.Pixels);
     RepaintPanels(d, 3, "00:00:19");
