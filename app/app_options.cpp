@@ -177,7 +177,6 @@ std::string AppUsage() {
            "                         into DIR, made if missing (default: " +
            std::string(kDefaultFolderHelp) +
            ")\n"
-#ifndef _WIN32
            "  --serve [ADDR:]PORT    serve a read-only status page at http://ADDR:PORT/: the\n"
            "                         panels, read-outs and state each second, the numbers as\n"
            "                         /status.json, the CSV files of --csv and --iq-csv or of\n"
@@ -185,7 +184,6 @@ std::string AppUsage() {
            "                         report (/report.png). ADDR is 127.0.0.1 (this machine\n"
            "                         only) unless given; 0.0.0.0 opens the page to the\n"
            "                         network. PORT 0 picks a free port, said on stderr\n"
-#endif
            "  --scale N              show the window N times its size (1.." +
            std::to_string(kLargestScale) +
            "), panels magnified;\n"

@@ -12,9 +12,7 @@
 #include "capture/stop_signals.h"
 #include "common/os.h"
 #include "report/report_run.h"
-#ifndef _WIN32
 #include "serve/status_server.h"
-#endif
 
 namespace qv {
 
@@ -46,7 +44,6 @@ int RunWindowProgram(int argc, char** argv) {
     const int ended =
         StartWindowProgram(static_cast<int>(args.size()) - 1, args.data(), app, recorder);
     if (ended >= 0) return ended;
-#ifndef _WIN32
     // --serve: the status page listens before the window opens, and stops once it has closed.
     StatusExchange exchange;
     // The report of the day so far (--daily) or of the run (the CSV options), drawn as
@@ -72,7 +69,6 @@ int RunWindowProgram(int argc, char** argv) {
                   << std::flush;
         app.StatusPage = &statusHost;
     }
-#endif
 
     int status = 0;
     {

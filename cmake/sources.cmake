@@ -94,11 +94,12 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_tools all tools/report.cpp
     quorvelle_tools all tools/sim_tool.cpp
     # The status page: its snapshots and routes, in a library of their own that the batch tool
-    # and the window share, and its HTTP server (libmicrohttpd), linked into those two programs
-    # alone.
+    # and the window share, and its HTTP server (libmicrohttpd; on Windows the system's http.sys),
+    # linked into those two programs alone.
     quorvelle_status all serve/status_pages.cpp
     quorvelle_status all serve/status_snapshot.cpp
     quorvelle_serve linux serve/status_server.cpp
+    quorvelle_serve windows serve/status_server_win.cpp
     quorvelle-batch all tools/batch_main.cpp
     quorvelle-sim all tools/sim_main.cpp
     quorvelle-report all tools/report_main.cpp
@@ -216,6 +217,7 @@ set(QUORVELLE_SOURCE_TABLE
     quorvelle_wine_tests linux tests/wine/console_test.cpp
     quorvelle_wine_tests linux tests/wine/package_test.cpp
     quorvelle_wine_tests linux tests/wine/report_identity_test.cpp
+    quorvelle_wine_tests linux tests/wine/status_page_test.cpp
     quorvelle_wine_tests linux tests/wine/wav_files_test.cpp
     quorvelle_wine_tests linux tests/wine/window_test.cpp
     quorvelle_wine_serial_tests linux tests/wine/installer_test.cpp

@@ -205,18 +205,16 @@ bool ParseServeAddress(const std::string& text, ServeAddress& address, std::stri
 }
 
 bool TakeServeOption(const std::string& text, ServeAddress& address, std::string& error) {
-#ifdef _WIN32
-    (void)text;
-    (void)address;
-    error = "--serve is not available in the Windows version";
-    return false;
-#else
     return ParseServeAddress(text, address, error);
-#endif
 }
 
 std::string ServeUrl(const ServeAddress& address, int port) {
-    const std::string host = address.Ipv6 ? "[" + address.Host + "]" : address.Host;
+    std::string host = address.Ipv6 ? "[" + address.Host + "]" : address.Host;
+#ifdef _WIN32
+    // http.sys serves the loopback under the name it lets any user register, and answers only
+    // requests for that name.
+    if (address.Host == "127.0.0.1" || address.Host == "::1") host = "localhost";
+#endif
     return "http://" + host + ":" + std::to_string(port) + "/";
 }
 

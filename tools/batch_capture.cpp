@@ -55,16 +55,12 @@ const char* const kCaptureUsage =
     "                         disk, so the read-outs, I/Q records and CSV rows keep the room\n"
     "                         (default 500; 0: no floor)\n"
     "  --play FILE.wav        capture a recording played at real-time pace instead of a device\n"
-#ifdef _WIN32
-    "  --serve [ADDR:]PORT    a read-only status page: not available in the Windows version\n"
-#else
     "  --serve [ADDR:]PORT    serve a read-only status page at http://ADDR:PORT/ while\n"
     "                         capturing: the panels, read-outs and state each second, the\n"
     "                         numbers as /status.json, the day's report (/report.png) and\n"
     "                         CSV files (/seconds.csv, /periods.csv). ADDR is 127.0.0.1\n"
     "                         (this machine only) unless given; 0.0.0.0 opens the page to\n"
     "                         the network. PORT 0 picks a free port, said on stderr\n"
-#endif
     "  --rate N               capture at N frames per second: 8000, 11025, 16000, 22050, 32000,\n"
     "                         44100, 48000, 88200, 96000, 176400 or 192000 (default: 8000\n"
     "                         where the device offers it, else its own default rate); the\n"
