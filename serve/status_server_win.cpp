@@ -184,13 +184,14 @@ bool StatusServer::Start(const ServeAddress& address, std::string& error) {
     initialized_ = result == NO_ERROR;
     if (result == NO_ERROR) result = HttpCreateServerSession(kHttpApi2, &session_, 0);
     if (result == NO_ERROR) result = HttpCreateUrlGroup(session_, &group_, 0);
-    if (result == NO_ERROR) result = HttpCreateRequestQueue(kHttpApi2, nullptr, nullptr, 0, &queue_);
+    if (result == NO_ERROR)
+        result = HttpCreateRequestQueue(kHttpApi2, nullptr, nullptr, 0, &queue_);
     if (result == NO_ERROR) {
         HTTP_BINDING_INFO binding{};
         binding.Flags.Present = 1;
         binding.RequestQueueHandle = queue_;
-        result = HttpSetUrlGroupProperty(group_, HttpServerBindingProperty, &binding,
-                                         sizeof binding);
+        result =
+            HttpSetUrlGroupProperty(group_, HttpServerBindingProperty, &binding, sizeof binding);
     }
     if (result != NO_ERROR) {
         error = where + ": cannot listen: the HTTP service: " + SystemMessage(result);
@@ -221,8 +222,8 @@ bool StatusServer::Start(const ServeAddress& address, std::string& error) {
             SocketAddress(address.Ipv6 ? "::" : "0.0.0.0", address.Ipv6, 0, any, anyLength);
             port = ProbePort(any, anyLength, code);
             if (port == 0) {
-                error = where + ": cannot listen: no free port: " +
-                        SystemMessage(static_cast<DWORD>(code));
+                error = where +
+                        ": cannot listen: no free port: " + SystemMessage(static_cast<DWORD>(code));
                 return false;
             }
         }
@@ -266,8 +267,8 @@ void StatusServer::Serve() {
     if (overlapped.hEvent == nullptr) return;
     for (;;) {
         ResetEvent(overlapped.hEvent);
-        ULONG result = HttpReceiveHttpRequest(queue_, HTTP_NULL_ID, 0, request, size, nullptr,
-                                              &overlapped);
+        ULONG result =
+            HttpReceiveHttpRequest(queue_, HTTP_NULL_ID, 0, request, size, nullptr, &overlapped);
         if (result == ERROR_IO_PENDING) {
             const HANDLE events[] = {overlapped.hEvent, stop_};
             DWORD received = 0;
@@ -277,7 +278,7 @@ void StatusServer::Serve() {
                 break;
             }
             result = GetOverlappedResult(queue_, &overlapped, &received, FALSE) ? NO_ERROR
-                                                                                 : GetLastError();
+                                                                                : GetLastError();
         }
         if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
         if (result == NO_ERROR) {

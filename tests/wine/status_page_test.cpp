@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -43,9 +45,11 @@ Reply Ask(int port, const std::string& request, bool head = false) {
     char chunk[65536];
     for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) {
         bytes.append(chunk, static_cast<size_t>(n));
-        if (headEnd == std::string::npos && (headEnd = bytes.find("\r\n\r\n")) != std::string::npos) {
+        if (headEnd == std::string::npos &&
+            (headEnd = bytes.find("\r\n\r\n")) != std::string::npos) {
             std::string lower = bytes.substr(0, headEnd + 2);
-            std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
             const size_t field = lower.find("\r\ncontent-length:");
             length = head || field == std::string::npos
                          ? 0
@@ -75,18 +79,17 @@ TEST(WineStatusPage, LiveRunServedThroughHttpSys) {
     const std::string seconds = folder.Path("seconds.csv");
     ChildProcess batch;
     std::string error;
-    ASSERT_TRUE(batch.Start(WineArgv(kBatchExe, {"--capture", "--quiet", "--simulate", "20",
-                                                 "--serve", "0", "--csv", seconds, "--iq-csv",
-                                                 folder.Path("periods.csv")}),
-                            kWineEnvironment, folder.Path("out"), folder.Path("err"), error))
+    ASSERT_TRUE(
+        batch.Start(WineArgv(kBatchExe, {"--capture", "--quiet", "--simulate", "20", "--serve", "0",
+                                         "--csv", seconds, "--iq-csv", folder.Path("periods.csv")}),
+                    kWineEnvironment, folder.Path("out"), folder.Path("err"), error))
         << error;
     std::smatch found;
     const std::regex url("quorvelle-batch: status page: http://localhost:([0-9]+)/\n");
     std::string err;
     ASSERT_TRUE(WaitWhileRunning(
         batch,
-        [&] { return std::regex_search(err = Lf(FileText(folder.Path("err"))), found, url); },
-        60s))
+        [&] { return std::regex_search(err = Lf(FileText(folder.Path("err"))), found, url); }, 60s))
         << err;
     const int port = std::stoi(found[1]);
 
@@ -96,8 +99,9 @@ TEST(WineStatusPage, LiveRunServedThroughHttpSys) {
                           {"--capture", "--simulate", "5", "--serve", "192.0.2.1:8080", "--csv",
                            folder.Path("never.csv")});
     EXPECT_EQ(elsewhere.Status, 1);
-    EXPECT_EQ(Lf(elsewhere.Err), "quorvelle-batch: --serve 192.0.2.1:8080: cannot listen: "
-                                 "192.0.2.1 is not an address of this machine\n");
+    EXPECT_EQ(Lf(elsewhere.Err),
+              "quorvelle-batch: --serve 192.0.2.1:8080: cannot listen: "
+              "192.0.2.1 is not an address of this machine\n");
     EXPECT_FALSE(std::filesystem::exists(folder.Path("never.csv")));
 
     // Once the chain has measured a few seconds: each kind of route, with its type and the
@@ -140,11 +144,12 @@ TEST(WineStatusPage, LiveRunServedThroughHttpSys) {
 
     // Refused: other methods (405, saying which it takes), a request larger than the server
     // takes in (431), and any path but the page's own (404).
-    const Reply post = Ask(port, Request(port, "POST /status.json", "Content-Length: 5\r\n") +
-                                     "hello");
+    const Reply post =
+        Ask(port, Request(port, "POST /status.json", "Content-Length: 5\r\n") + "hello");
     EXPECT_EQ(post.Status, 405) << post.Head;
     EXPECT_NE(post.Head.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << post.Head;
-    const Reply big = Ask(port, Request(port, "GET /", "X-Big: " + std::string(9000, 'a') + "\r\n"));
+    const Reply big =
+        Ask(port, Request(port, "GET /", "X-Big: " + std::string(9000, 'a') + "\r\n"));
     EXPECT_EQ(big.Status, 431) << big.Head;
     for (const char* path : {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/index.html"}) {
         const Reply r = Ask(port, Request(port, std::string("GET ") + path));
