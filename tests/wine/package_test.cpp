@@ -22,9 +22,9 @@ namespace qv {
 namespace {
 
 // The DLLs a program may import: parts of every Windows installation.
-const std::set<std::string> kSystemDlls = {"comctl32.dll", "comdlg32.dll", "gdi32.dll",
-                                           "kernel32.dll", "msvcrt.dll",   "ole32.dll",
-                                           "shell32.dll",  "user32.dll",   "winmm.dll"};
+const std::set<std::string> kSystemDlls = {
+    "comctl32.dll", "comdlg32.dll", "gdi32.dll",  "httpapi.dll", "kernel32.dll", "msvcrt.dll",
+    "ole32.dll",    "shell32.dll",  "user32.dll", "winmm.dll",   "ws2_32.dll"};
 
 // ASCII text as UTF-16 (little-endian), as the version resource holds its strings.
 std::string Utf16(const std::string& ascii) {
