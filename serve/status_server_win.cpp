@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 // winsock2.h before windows.h, which would otherwise bring in the old winsock.h.
 #include <http.h>
+#include <objbase.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -259,12 +260,19 @@ bool StatusServer::Start(const ServeAddress& address, std::string& error) {
 // not fit is answered 431 and not read further. The receive waits beside the stop event, and
 // is cancelled when that is set.
 void StatusServer::Serve() {
+    // COM for the thread's whole life: the pictures are encoded by the Windows Imaging
+    // Component, which would otherwise start and end COM, and with it the process's
+    // multithreaded apartment, for every picture.
+    const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     std::vector<uint64_t> memory((sizeof(HTTP_REQUEST) + kServeConnectionMemory) / 8);
     auto* request = reinterpret_cast<HTTP_REQUEST*>(memory.data());
     const auto size = static_cast<ULONG>(memory.size() * sizeof memory[0]);
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) return;
+    if (overlapped.hEvent == nullptr) {
+        if (com) CoUninitialize();
+        return;
+    }
     for (;;) {
         ResetEvent(overlapped.hEvent);
         ULONG result =
@@ -291,6 +299,7 @@ void StatusServer::Serve() {
         }
     }
     CloseHandle(overlapped.hEvent);
+    if (com) CoUninitialize();
 }
 
 void StatusServer::Answer(const HTTP_REQUEST& request) {

@@ -132,7 +132,8 @@ TEST(WineStatusPage, LiveRunServedThroughHttpSys) {
     const Reply chart = Ask(port, Request(port, "GET /chart.png"));
     WriteText(folder.Path("chart.png"), chart.Body);
     PngPixels pixels;
-    ASSERT_TRUE(ReadPngPixels(folder.Path("chart.png"), pixels));
+    ASSERT_TRUE(ReadPngPixels(folder.Path("chart.png"), pixels))
+        << chart.Head << chart.Body.size() << " bytes: " << chart.Body.substr(0, 100);
     EXPECT_EQ(std::make_pair(pixels.Width, pixels.Height), std::make_pair(766, 338));
     // The CSV download: whole rows, as the file held them.
     const Reply csv = Ask(port, Request(port, "GET /seconds.csv"));
