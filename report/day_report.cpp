@@ -61,6 +61,7 @@ bool DayReportWorker::Take(std::string& said) {
     said.clear();
     if (!thread_.joinable()) return true;
     thread_.join();
+    finished_ = false;  // taken: the next check of Finished waits for the next report
     switch (result_) {
         case DayReportResult::Written:
             return true;

@@ -44,7 +44,7 @@ public:
     void Start(DayReportFiles files);
     // A report has been begun and its outcome not yet taken.
     bool Pending() const { return thread_.joinable(); }
-    // The report begun has finished: Take does not wait.
+    // The report begun has finished and its outcome waits: Take does not wait.
     bool Finished() const { return finished_.load(); }
     // Waits for the report begun and gives its outcome: true with nothing in `said` when it was
     // written (or none was begun); true with "warning: no report of FOLDER: reason" when there

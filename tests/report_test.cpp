@@ -218,6 +218,7 @@ TEST(ReportInputs, StatusPageAndDayReportsAreTheTools) {
     EXPECT_FALSE(worker.Take(said));
     EXPECT_NE(said.find(folder.Path("missing/day.txt")), std::string::npos) << said;
     EXPECT_TRUE(worker.Take(said)) << "taken once";
+    EXPECT_FALSE(worker.Finished()) << "nothing waits to be taken";
 }
 
 // Times as the CSV files write them: stream time of day counted on past midnight, ISO dates, and
