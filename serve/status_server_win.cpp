@@ -26,6 +26,8 @@ constexpr int kPortTries = 5;  // a free port found, then taken by another befor
 constexpr DWORD kServiceWait = 200;  // [ms] between tries to start the HTTP service
 constexpr int kServiceWaits = 25;    // tries after the first
 constexpr const char* kTextType = "text/plain; charset=utf-8";
+constexpr DWORD kLargestRefused = 1 << 20;  // [bytes] a larger request is refused unread
+constexpr DWORD kRetryWait = 100;           // [ms] after a receive that failed
 
 // The system's text for a Win32 error code, on one line.
 std::string SystemMessage(DWORD code) {
@@ -114,6 +116,8 @@ private:
     std::wstring UrlFor(const ServeAddress& address, int port) const;
     // Registers the URL for `port`; the Win32 error code, NO_ERROR when it is registered.
     ULONG Register(const ServeAddress& address, int port);
+    ULONG Receive(HTTP_REQUEST_ID id, HTTP_REQUEST* request, ULONG size, OVERLAPPED& overlapped,
+                  DWORD& bytes);
     void Serve();
     void Answer(const HTTP_REQUEST& request);
     void Send(HTTP_REQUEST_ID id, const PageAnswer& answer, bool head, bool refused,
@@ -256,9 +260,34 @@ bool StatusServer::Start(const ServeAddress& address, std::string& error) {
     return true;
 }
 
-// One request at a time, each received whole into a buffer of fixed size: a request that does
-// not fit is answered 431 and not read further. The receive waits beside the stop event, and
-// is cancelled when that is set.
+// Receives request `id` (HTTP_NULL_ID: the next one) into `request`, waiting beside the stop
+// event. The Win32 result, ERROR_OPERATION_ABORTED when stopped; `bytes` what the system
+// reported, for ERROR_MORE_DATA the size the request needs.
+ULONG StatusServer::Receive(HTTP_REQUEST_ID id, HTTP_REQUEST* request, ULONG size,
+                            OVERLAPPED& overlapped, DWORD& bytes) {
+    bytes = 0;
+    ResetEvent(overlapped.hEvent);
+    ULONG result = HttpReceiveHttpRequest(queue_, id, 0, request, size, nullptr, &overlapped);
+    if (result == ERROR_IO_PENDING) {
+        const HANDLE events[] = {overlapped.hEvent, stop_};
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            CancelIoEx(queue_, &overlapped);
+            GetOverlappedResult(queue_, &overlapped, &bytes, TRUE);
+            return ERROR_OPERATION_ABORTED;
+        }
+        result = GetOverlappedResult(queue_, &overlapped, &bytes, FALSE) ? NO_ERROR
+                                                                         : GetLastError();
+    } else if (result == ERROR_MORE_DATA) {
+        GetOverlappedResult(queue_, &overlapped, &bytes, FALSE);  // the size it needs
+    }
+    return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0 ? ERROR_OPERATION_ABORTED : result;
+}
+
+// One request at a time, each received whole into a buffer of fixed size. A request that does
+// not fit is answered 431; up to kLargestRefused it is first taken whole into a buffer of its
+// own and dropped, so that the system holds none of it afterwards (Wine's http.sys would
+// otherwise hand the same request out again after the answer, and a page that refused one
+// large request stopped answering).
 void StatusServer::Serve() {
     // COM for the thread's whole life: the pictures are encoded by the Windows Imaging
     // Component, which would otherwise start and end COM, and with it the process's
@@ -274,28 +303,29 @@ void StatusServer::Serve() {
         return;
     }
     for (;;) {
-        ResetEvent(overlapped.hEvent);
-        ULONG result =
-            HttpReceiveHttpRequest(queue_, HTTP_NULL_ID, 0, request, size, nullptr, &overlapped);
-        if (result == ERROR_IO_PENDING) {
-            const HANDLE events[] = {overlapped.hEvent, stop_};
-            DWORD received = 0;
-            if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                CancelIoEx(queue_, &overlapped);
-                GetOverlappedResult(queue_, &overlapped, &received, TRUE);
-                break;
-            }
-            result = GetOverlappedResult(queue_, &overlapped, &received, FALSE) ? NO_ERROR
-                                                                                : GetLastError();
-        }
-        if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
+        DWORD bytes = 0;
+        const ULONG result = Receive(HTTP_NULL_ID, request, size, overlapped, bytes);
+        if (result == ERROR_OPERATION_ABORTED) break;
         if (result == NO_ERROR) {
             Answer(*request);
         } else if (result == ERROR_MORE_DATA) {
-            Send(request->RequestId, {431, kTextType, "request too large\n", "", 0}, false, false,
+            const HTTP_REQUEST_ID id = request->RequestId;
+            const DWORD whole = bytes > size ? bytes : kLargestRefused;  // where the system says
+            if (whole <= kLargestRefused) {
+                std::vector<uint64_t> rest((whole + 7) / 8);
+                if (Receive(id, reinterpret_cast<HTTP_REQUEST*>(rest.data()),
+                            static_cast<ULONG>(rest.size() * sizeof rest[0]), overlapped,
+                            bytes) == ERROR_OPERATION_ABORTED) {
+                    break;
+                }
+            }
+            Send(id, {431, kTextType, "request too large\n", "", 0}, false, false,
                  HTTP_SEND_RESPONSE_FLAG_DISCONNECT);
-        } else if (result != ERROR_CONNECTION_INVALID) {
+        } else if (result == ERROR_INVALID_HANDLE) {
             break;  // the queue is gone: nothing more will arrive
+        } else if (result != ERROR_CONNECTION_INVALID &&
+                   WaitForSingleObject(stop_, kRetryWait) == WAIT_OBJECT_0) {
+            break;  // any other failure is tried again after a pause, not the page's end
         }
     }
     CloseHandle(overlapped.hEvent);

@@ -35,7 +35,7 @@ struct Reply {
 // Sends `request` on a connection of its own and reads one answer: its head, and as many bytes
 // of body as its Content-Length says (none for HEAD). http.sys keeps the connection open after
 // the answer, so the answer's end is not the connection's.
-Reply Ask(int port, const std::string& request, bool head = false) {
+Reply AskOnce(int port, const std::string& request, bool head) {
     Reply reply;
     const int fd = Connect(port);
     if (fd < 0) return reply;
@@ -63,6 +63,14 @@ Reply Ask(int port, const std::string& request, bool head = false) {
     reply.Head = bytes.substr(0, headEnd + 2);
     reply.Body = bytes.substr(headEnd + 4);
     return reply;
+}
+
+// As AskOnce, asked a second time on a new connection when nothing answered: Wine's http.sys
+// now and then drops a request it has accepted, which the page never sees. A page that has
+// stopped answering leaves both unanswered.
+Reply Ask(int port, const std::string& request, bool head = false) {
+    const Reply reply = AskOnce(port, request, head);
+    return reply.Status != 0 ? reply : AskOnce(port, request, head);
 }
 
 // The request line `line` with the Host the page is registered under, and `more` headers.
