@@ -282,11 +282,11 @@ double ChainNsPerFrame() {
 }
 
 struct SummaryRound {
-    double Ghz;                // the median of the round's three clock measurements
-    X87Costs Costs;            // [cycles]
-    double ChainNs;            // [CPU ns per output sample]
-    double ChainCycles;        // [cycles per output sample]
-    BatchTimes Rate[3];        // per recording, in kSummaryRates' order
+    double Ghz;          // the median of the round's three clock measurements
+    X87Costs Costs;      // [cycles]
+    double ChainNs;      // [CPU ns per output sample]
+    double ChainCycles;  // [cycles per output sample]
+    BatchTimes Rate[3];  // per recording, in kSummaryRates' order
 };
 
 // Each field of X87Costs, the median over the rounds.
@@ -414,8 +414,8 @@ bool PrintChainSummary(std::ostream& out) {
     for (int i = 0; i < 3; ++i) {
         const double cpu = median([i](const SummaryRound& r) { return r.Rate[i].Cpu; });
         const double elapsed = median([i](const SummaryRound& r) { return r.Rate[i].Elapsed; });
-        const double speed = median(
-            [i](const SummaryRound& r) { return r.Rate[0].Elapsed / r.Rate[i].Elapsed; });
+        const double speed =
+            median([i](const SummaryRound& r) { return r.Rate[0].Elapsed / r.Rate[i].Elapsed; });
         const double cpuSpeed =
             median([i](const SummaryRound& r) { return r.Rate[0].Cpu / r.Rate[i].Cpu; });
         print("  %7.0f kHz card%13.0f", kSummaryRates[i] / 1000.0, kRateSeconds / elapsed);

@@ -275,8 +275,8 @@ ULONG StatusServer::Receive(HTTP_REQUEST_ID id, HTTP_REQUEST* request, ULONG siz
             GetOverlappedResult(queue_, &overlapped, &bytes, TRUE);
             return ERROR_OPERATION_ABORTED;
         }
-        result = GetOverlappedResult(queue_, &overlapped, &bytes, FALSE) ? NO_ERROR
-                                                                         : GetLastError();
+        result =
+            GetOverlappedResult(queue_, &overlapped, &bytes, FALSE) ? NO_ERROR : GetLastError();
     } else if (result == ERROR_MORE_DATA) {
         GetOverlappedResult(queue_, &overlapped, &bytes, FALSE);  // the size it needs
     }

@@ -172,8 +172,8 @@ TEST(RateConverter, AnyBlocksAndEitherComputationGiveTheSameFramesAndFullScaleSa
         plain.WideVectors = false;
         state = 12345;
         const std::vector<StereoSample> plainOut = Through(plain, 300, noise);
-        EXPECT_EQ(std::memcmp(wideOut.data(), plainOut.data(), plainOut.size() * sizeof(plainOut[0])),
-                  0);
+        EXPECT_EQ(
+            std::memcmp(wideOut.data(), plainOut.data(), plainOut.size() * sizeof(plainOut[0])), 0);
     }
 }
 

@@ -59,8 +59,8 @@ long long ProcessAhead(ReadAhead& reader, StartedChain& c, bool& last, std::stri
 }  // namespace
 
 TEST(ReadAhead, GivesTheChainWhatItMakesOfTheRecordingItself) {
-    SimulatorSettings s{.Seconds = 6.3, .Ppm = 40, .PpsWidthMs = 100, .PpsAcHz = 3,
-                        .DeviceRate = 44100};
+    SimulatorSettings s{
+        .Seconds = 6.3, .Ppm = 40, .PpsWidthMs = 100, .PpsAcHz = 3, .DeviceRate = 44100};
     SignalSimulator sim;
     StartSimulator(sim, s);
     std::vector<Frame> frames(static_cast<size_t>(SimulatorTotalFrames(s)));

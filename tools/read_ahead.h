@@ -70,9 +70,9 @@ private:
     std::deque<ConvertedBlock> ready_;
     std::deque<ConvertedBlock> spare_;  // blocks the caller has finished with
     bool stopping_ = false;
-    bool ended_ = false;  // the reader has handed over its last block
+    bool ended_ = false;    // the reader has handed over its last block
     double readerCpu_ = 0;  // [CPU s] written by the reader as it ends
-    std::thread thread_;  // last: started once everything it uses is
+    std::thread thread_;    // last: started once everything it uses is
 };
 
 }  // namespace qv

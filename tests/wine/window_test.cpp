@@ -516,8 +516,8 @@ TEST_F(WineWindow, AFailedStartShowsWhyAndEndsWithStatusOne) {
 // ends the program normally.
 TEST_F(WineWindow, NoInputOffersTheSimulatorAndYesStartsMeasuringIt) {
     const std::vector<std::string> argv = {
-        "env", "-C", folder_.Dir(), kWine64, ProgramOnOwnDesktop(), "--folder", folder_.Dir(),
-        "--log-readouts", Log()};
+        "env",      "-C",          folder_.Dir(),    kWine64, ProgramOnOwnDesktop(),
+        "--folder", folder_.Dir(), "--log-readouts", Log()};
     std::vector<std::string> environment = x_.Environment();
     environment.push_back("WINEDEBUG=-all");
     environment.push_back("PULSE_SERVER=unix:" + folder_.Path("no-server"));
