@@ -100,7 +100,7 @@ bool ParseAppOptions(int argc, char** argv, AppOptions& options, bool& help, boo
         } else if (arg == "--serve") {
             std::string text;
             if (!TakeOptionValue(argc, argv, i, text, error, false)) return false;
-            if (!TakeServeOption(text, options.ServeAt, error)) return false;
+            if (!ParseServeAddress(text, options.ServeAt, error)) return false;
             options.Serve = true;
         } else if (arg == "--folder") {
             if (!TakeOptionValue(argc, argv, i, options.Folder, error, false)) return false;

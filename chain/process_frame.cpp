@@ -119,38 +119,12 @@ void IntegrateSample(Measurement& m, long double i, long double q) { IntegrateIn
 
 namespace {
 
-// The sample at the click position: LockFiltered with the click reading.
-[[gnu::noinline]] void LockFilteredClick(Measurement& m, int n, long double i, long double q) {
+// A locked sample's effects after its click reading: the click trace of the filtered (i, q),
+// the integration of the rotated vector, and the vectorscope's dot.
+[[gnu::always_inline]] inline void ShowLockedSample(Measurement& m, int n, long double i,
+                                                    long double q, long double rotatedI,
+                                                    long double rotatedQ) {
     Display& d = m.Screen;
-    LockedSample s;
-    FinishLockSample(m.Lock, n, i, q, m.Params.BlankRfClickFlag == 1, s);
-    if (s.ClickRead) {
-        ShowClickReading(m, s.ClickPhase, s.ClickLevel, std::sqrt(s.I * s.I + s.Q * s.Q));
-    }
-    const bool panels = d.Drawing && d.PanelsShown;
-    if (n >= 0 && n < kClickTraceSamples && panels) DrawClickTrace(d, n, s.I, s.Q);
-
-    IntegrateInline(m, s.RotatedI, s.RotatedQ);
-
-    if (!panels) return;
-    PlotVectorPoint(d, m.Lock.VectorI, m.Lock.VectorQ);
-    if (n == kLastSampleOfSecond) {
-        ShowVectorscope(d);
-        m.Host->PanelChanged(PanelId::Vector);
-    }
-}
-
-// The rest of PhaseLockSample once the sample's products are filtered into (i, q). Every
-// sample but the one at the click position goes through without a LockedSample, whose
-// extended values would be stored and read back.
-inline void LockFiltered(Measurement& m, int n, long double i, long double q) {
-    if (n == m.Lock.ClickPosition) {
-        LockFilteredClick(m, n, i, q);
-        return;
-    }
-    Display& d = m.Screen;
-    long double rotatedI, rotatedQ;
-    RotateAndSum(m.Lock, n, i, q, m.Params.BlankRfClickFlag == 1, rotatedI, rotatedQ);
     const bool panels = d.Drawing && d.PanelsShown;
     if (n >= 0 && n < kClickTraceSamples && panels) DrawClickTrace(d, n, i, q);
 
@@ -162,6 +136,29 @@ inline void LockFiltered(Measurement& m, int n, long double i, long double q) {
         ShowVectorscope(d);
         m.Host->PanelChanged(PanelId::Vector);
     }
+}
+
+// The sample at the click position: LockFiltered with the click reading.
+[[gnu::noinline]] void LockFilteredClick(Measurement& m, int n, long double i, long double q) {
+    LockedSample s;
+    FinishLockSample(m.Lock, n, i, q, m.Params.BlankRfClickFlag == 1, s);
+    if (s.ClickRead) {
+        ShowClickReading(m, s.ClickPhase, s.ClickLevel, std::sqrt(s.I * s.I + s.Q * s.Q));
+    }
+    ShowLockedSample(m, n, s.I, s.Q, s.RotatedI, s.RotatedQ);
+}
+
+// The rest of PhaseLockSample once the sample's products are filtered into (i, q). Every
+// sample but the one at the click position goes through without a LockedSample, whose
+// extended values would be stored and read back.
+inline void LockFiltered(Measurement& m, int n, long double i, long double q) {
+    if (n == m.Lock.ClickPosition) {
+        LockFilteredClick(m, n, i, q);
+        return;
+    }
+    long double rotatedI, rotatedQ;
+    RotateAndSum(m.Lock, n, i, q, m.Params.BlankRfClickFlag == 1, rotatedI, rotatedQ);
+    ShowLockedSample(m, n, i, q, rotatedI, rotatedQ);
 }
 
 }  // namespace

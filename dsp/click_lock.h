@@ -82,21 +82,18 @@ void FilterLatestTwo(const ClickLock& c, long double& i0, long double& q0, long 
 void FinishLockSample(ClickLock& c, int n, long double i, long double q, bool blank,
                       LockedSample& s);
 
+namespace click_lock_detail {
+constexpr int kBlankBefore = 20;  // blanked: ClickPosition - 20 < n < ClickPosition + 300
+constexpr int kBlankAfter = 300;
+}  // namespace click_lock_detail
+
 // FinishLockSample on a sample at n other than ClickPosition, without the click reading: the
 // offset rotation, the blanking and the sums, the rotated vector into (rotatedI, rotatedQ).
 // Inline, so that the chain keeps the vector in registers: an extended value costs the
 // processor much more to store than to compute.
 [[gnu::always_inline]] inline void RotateAndSum(ClickLock& c, int n, long double i, long double q,
                                                 bool blank, long double& rotatedI,
-                                                long double& rotatedQ);
-
-namespace click_lock_detail {
-constexpr int kBlankBefore = 20;  // blanked: ClickPosition - 20 < n < ClickPosition + 300
-constexpr int kBlankAfter = 300;
-}  // namespace click_lock_detail
-
-inline void RotateAndSum(ClickLock& c, int n, long double i, long double q, bool blank,
-                         long double& rotatedI, long double& rotatedQ) {
+                                                long double& rotatedQ) {
     if (c.OffsetStep == 0 && c.OffsetPhase == 0) {
         // No offset: the phase stays +0, whose sine is +0 and cosine 1, and the rotation
         // 1 * i - 0 * q, 0 * i + 1 * q gives i and q to the bit. They are finite, and never -0

@@ -42,8 +42,6 @@ public:
     // Begins the report of `files`, after waiting for the one before (whose outcome Take has
     // not given is then lost: take it first).
     void Start(DayReportFiles files);
-    // A report has been begun and its outcome not yet taken.
-    bool Pending() const { return thread_.joinable(); }
     // The report begun has finished and its outcome waits: Take does not wait.
     bool Finished() const { return finished_.load(); }
     // Waits for the report begun and gives its outcome: true with nothing in `said` when it was

@@ -204,10 +204,6 @@ bool ParseServeAddress(const std::string& text, ServeAddress& address, std::stri
     return true;
 }
 
-bool TakeServeOption(const std::string& text, ServeAddress& address, std::string& error) {
-    return ParseServeAddress(text, address, error);
-}
-
 std::string ServeUrl(const ServeAddress& address, int port) {
     std::string host = address.Ipv6 ? "[" + address.Host + "]" : address.Host;
 #ifdef _WIN32

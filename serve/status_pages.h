@@ -23,9 +23,6 @@ struct ServeAddress {
 
 // "8080", "0", "0.0.0.0:8080", "[::1]:8080"; false with one line in `error`.
 bool ParseServeAddress(const std::string& text, ServeAddress& address, std::string& error);
-// The --serve option's value as both programs take it. False with one line in `error`.
-bool TakeServeOption(const std::string& text, ServeAddress& address, std::string& error);
-
 // "http://127.0.0.1:8080/", the page's address on the port really bound (on Windows the
 // loopback is "localhost", the name http.sys serves it under).
 std::string ServeUrl(const ServeAddress& address, int port);

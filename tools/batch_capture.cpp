@@ -359,7 +359,7 @@ int ParseCaptureOption(int argc, char** argv, int& i, CaptureOptions& o, std::st
     if (arg == "--serve") {
         std::string text;
         if (!value(text)) return -1;
-        if (!TakeServeOption(text, o.ServeAt, error)) return -1;
+        if (!ParseServeAddress(text, o.ServeAt, error)) return -1;
         o.Serve = true;
         return 1;
     }
