@@ -204,14 +204,19 @@ bool ParseServeAddress(const std::string& text, ServeAddress& address, std::stri
     return true;
 }
 
+std::string ServeHostPort(const ServeAddress& address, int port) {
+    return (address.Ipv6 ? "[" + address.Host + "]" : address.Host) + ":" + std::to_string(port);
+}
+
 std::string ServeUrl(const ServeAddress& address, int port) {
-    std::string host = address.Ipv6 ? "[" + address.Host + "]" : address.Host;
 #ifdef _WIN32
     // http.sys serves the loopback under the name it lets any user register, and answers only
     // requests for that name.
-    if (address.Host == "127.0.0.1" || address.Host == "::1") host = "localhost";
+    if (address.Host == "127.0.0.1" || address.Host == "::1") {
+        return "http://localhost:" + std::to_string(port) + "/";
+    }
 #endif
-    return "http://" + host + ":" + std::to_string(port) + "/";
+    return "http://" + ServeHostPort(address, port) + "/";
 }
 
 std::string StatusJson(const StatusSnapshot* s) {

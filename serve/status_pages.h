@@ -26,6 +26,8 @@ bool ParseServeAddress(const std::string& text, ServeAddress& address, std::stri
 // "http://127.0.0.1:8080/", the page's address on the port really bound (on Windows the
 // loopback is "localhost", the name http.sys serves it under).
 std::string ServeUrl(const ServeAddress& address, int port);
+// "127.0.0.1:8080", "[::1]:8080": the address with `port` as --serve names it.
+std::string ServeHostPort(const ServeAddress& address, int port);
 
 // The answer to one request. A file's answer names the file and how many of its bytes to send
 // (whole rows: up to its last line end when the answer was made); the body stays empty.

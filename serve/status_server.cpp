@@ -118,9 +118,7 @@ bool StatusServer::Start(const ServeAddress& address, std::string& error) {
         a->sin_port = htons(static_cast<uint16_t>(address.Port));
         if (inet_pton(AF_INET, address.Host.c_str(), &a->sin_addr) != 1) numeric = false;
     }
-    const std::string where = "--serve " +
-                              (address.Ipv6 ? "[" + address.Host + "]" : address.Host) + ":" +
-                              std::to_string(address.Port);
+    const std::string where = "--serve " + ServeHostPort(address, address.Port);
     if (!numeric) {
         error = where + ": " + address.Host + " is not a numeric address";
         return false;

@@ -147,10 +147,10 @@ StatusServer::~StatusServer() {
 }
 
 std::wstring StatusServer::UrlFor(const ServeAddress& address, int port) const {
-    std::string host = address.Ipv6 ? "[" + address.Host + "]" : address.Host;
-    if (address.Host == "127.0.0.1" || address.Host == "::1") host = "localhost";
-    if (address.Host == "0.0.0.0" || address.Host == "::") host = "+";
-    return Wide("http://" + host + ":" + std::to_string(port) + "/");
+    if (address.Host == "0.0.0.0" || address.Host == "::") {
+        return Wide("http://+:" + std::to_string(port) + "/");
+    }
+    return Wide(ServeUrl(address, port));
 }
 
 ULONG StatusServer::Register(const ServeAddress& address, int port) {
@@ -158,9 +158,7 @@ ULONG StatusServer::Register(const ServeAddress& address, int port) {
 }
 
 bool StatusServer::Start(const ServeAddress& address, std::string& error) {
-    const std::string where = "--serve " +
-                              (address.Ipv6 ? "[" + address.Host + "]" : address.Host) + ":" +
-                              std::to_string(address.Port);
+    const std::string where = "--serve " + ServeHostPort(address, address.Port);
     sockaddr_storage at{};
     int atLength = 0;
     if (!SocketAddress(address.Host, address.Ipv6, 0, at, atLength)) {
