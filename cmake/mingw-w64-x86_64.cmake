@@ -18,8 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test executables (GoogleTest discovery included) run through Wine on this machine.
+# Test executables (GoogleTest discovery included) run through Wine on this machine, by way of
+# scripts/wine-test, which starts a program again when Wine failed to start it.
 find_program(QUORVELLE_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(QUORVELLE_WINE64)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${QUORVELLE_WINE64})
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-test ${QUORVELLE_WINE64})
 endif()
